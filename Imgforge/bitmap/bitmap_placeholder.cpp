@@ -1,0 +1,1 @@
+// Replaced by the bitmap library.

@@ -1,0 +1,1 @@
+// Filled with the model catalogue.

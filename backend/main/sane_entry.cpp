@@ -1,0 +1,37 @@
+// SANE entry points. Device listing and scanning are not built yet: the
+// backend loads, lists no device and refuses every open.
+#include <sane/sane.h>
+
+#include "dravn_export.h"
+
+namespace {
+const SANE_Device* g_noDevices[] = {nullptr};
+}
+
+extern "C" {
+DRAVN_EXPORT SANE_Status sane_dravn_init(SANE_Int* version, SANE_Auth_Callback) {
+  if (version) *version = SANE_VERSION_CODE(1, 0, 0);
+  return SANE_STATUS_GOOD;
+}
+DRAVN_EXPORT void sane_dravn_exit(void) {}
+DRAVN_EXPORT SANE_Status sane_dravn_get_devices(const SANE_Device*** list, SANE_Bool) {
+  if (list) *list = g_noDevices;
+  return SANE_STATUS_GOOD;
+}
+DRAVN_EXPORT SANE_Status sane_dravn_open(SANE_String_Const, SANE_Handle*) { return SANE_STATUS_INVAL; }
+DRAVN_EXPORT void sane_dravn_close(SANE_Handle) {}
+DRAVN_EXPORT const SANE_Option_Descriptor* sane_dravn_get_option_descriptor(SANE_Handle, SANE_Int) { return nullptr; }
+DRAVN_EXPORT SANE_Status sane_dravn_control_option(SANE_Handle, SANE_Int, SANE_Action, void*, SANE_Int*) {
+  return SANE_STATUS_INVAL;
+}
+DRAVN_EXPORT SANE_Status sane_dravn_get_parameters(SANE_Handle, SANE_Parameters*) { return SANE_STATUS_INVAL; }
+DRAVN_EXPORT SANE_Status sane_dravn_start(SANE_Handle) { return SANE_STATUS_INVAL; }
+DRAVN_EXPORT SANE_Status sane_dravn_read(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int* len) {
+  if (len) *len = 0;
+  return SANE_STATUS_INVAL;
+}
+DRAVN_EXPORT void sane_dravn_cancel(SANE_Handle) {}
+DRAVN_EXPORT SANE_Status sane_dravn_set_io_mode(SANE_Handle, SANE_Bool) { return SANE_STATUS_UNSUPPORTED; }
+DRAVN_EXPORT SANE_Status sane_dravn_get_select_fd(SANE_Handle, SANE_Int*) { return SANE_STATUS_UNSUPPORTED; }
+DRAVN_EXPORT SANE_String_Const sane_dravn_strstatus(SANE_Status) { return ""; }
+}

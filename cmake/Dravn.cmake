@@ -1,0 +1,112 @@
+# Helpers shared by every folder.
+
+set(DRAVN_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+
+function(_dravn_common_target t)
+  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR})
+endfunction()
+
+# A static library built into deliverables; its symbols stay hidden.
+function(dravn_static_library t)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
+  add_library(${t} STATIC ${A_SOURCES})
+  target_include_directories(${t} PUBLIC ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR} ${A_INCLUDES})
+  if(A_LIBS)
+    target_link_libraries(${t} PUBLIC ${A_LIBS})
+  endif()
+endfunction()
+
+# A shared-library deliverable: exact file name, only the listed exports,
+# written straight into its installed place under the stage in a test build.
+#   OUTPUT_NAME  file name without "lib" and ".so"
+#   DEST         path variable value of its directory (e.g. ${DRAVN_LIB_DIR})
+#   EXPORTS      file listing the dynamic symbols it may export
+function(dravn_shared_library t)
+  cmake_parse_arguments(A "" "OUTPUT_NAME;DEST;EXPORTS;SOVERSION" "SOURCES;LIBS" ${ARGN})
+  add_library(${t} SHARED ${A_SOURCES})
+  _dravn_common_target(${t})
+  set_target_properties(${t} PROPERTIES OUTPUT_NAME ${A_OUTPUT_NAME} PREFIX "lib")
+  if(A_SOVERSION)
+    set_target_properties(${t} PROPERTIES SOVERSION ${A_SOVERSION})
+  endif()
+  target_link_options(${t} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+  if(A_LIBS)
+    target_link_libraries(${t} PRIVATE ${A_LIBS})
+  endif()
+  if(DRAVN_STAGE)
+    set_target_properties(${t} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${A_DEST})
+  endif()
+  set_property(TARGET ${t} PROPERTY DRAVN_DEST ${A_DEST})
+  if(A_EXPORTS)
+    # The exports file is the whole dynamic interface: a version script made
+    # from it hides whatever else the compiler would let through (template
+    # instantiations of library types, for one).
+    set(list_file ${CMAKE_CURRENT_SOURCE_DIR}/${A_EXPORTS})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+    file(STRINGS ${list_file} syms REGEX "^[A-Za-z_]")
+    set(script "{\n")
+    if(syms)
+      string(APPEND script "  global:\n")
+    endif()
+    foreach(s ${syms})
+      string(APPEND script "    ${s};\n")
+    endforeach()
+    string(APPEND script "  local: *;\n};\n")
+    set(vs ${CMAKE_CURRENT_BINARY_DIR}/${t}.map)
+    file(WRITE ${vs} "${script}")
+    target_link_options(${t} PRIVATE -Wl,--version-script=${vs})
+    set_property(TARGET ${t} APPEND PROPERTY LINK_DEPENDS ${vs})
+    set_property(GLOBAL APPEND PROPERTY DRAVN_EXPORT_CHECKS "${t}|${list_file}")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY DRAVN_DELIVERABLES ${t})
+endfunction()
+
+# A program deliverable.
+function(dravn_program t)
+  cmake_parse_arguments(A "" "DEST" "SOURCES;LIBS" ${ARGN})
+  add_executable(${t} ${A_SOURCES})
+  _dravn_common_target(${t})
+  if(A_LIBS)
+    target_link_libraries(${t} PRIVATE ${A_LIBS})
+  endif()
+  if(DRAVN_STAGE)
+    set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${A_DEST})
+  endif()
+  set_property(TARGET ${t} PROPERTY DRAVN_DEST ${A_DEST})
+  set_property(GLOBAL APPEND PROPERTY DRAVN_DELIVERABLES ${t})
+endfunction()
+
+# A default configuration file: laid into the stage at configure time and
+# installed with the package.
+function(dravn_config_file src dest_dir)
+  get_filename_component(name ${src} NAME)
+  if(DRAVN_STAGE)
+    configure_file(${src} ${dest_dir}/${name} COPYONLY)
+  endif()
+  install(FILES ${src} DESTINATION ${dest_dir})
+endfunction()
+
+# A GoogleTest program registered test by test with CTest.
+#   LABELS  unit | integration | e2e (e2e is left out of the sanitizer build)
+#   LOCK    CTest RESOURCE_LOCK name (System V table users, for example)
+function(dravn_test t)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS;LOCK;DEPENDS" ${ARGN})
+  if(DRAVN_SANITIZE AND "e2e" IN_LIST A_LABELS)
+    return()
+  endif()
+  add_executable(${t} ${A_SOURCES})
+  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR}
+                             ${PROJECT_SOURCE_DIR}/tests/support)
+  target_link_libraries(${t} PRIVATE dravn_test_support ${A_LIBS} GTest::gtest_main GTest::gmock Threads::Threads ${CMAKE_DL_LIBS})
+  target_compile_definitions(${t} PRIVATE DRAVN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                             DRAVN_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(${t} dravn_all_deliverables)
+  if(A_DEPENDS)
+    add_dependencies(${t} ${A_DEPENDS})
+  endif()
+  set(props LABELS "${A_LABELS}" ENVIRONMENT "DRAVN_SIM_LIBDIR=${CMAKE_BINARY_DIR}/sim/usb")
+  if(A_LOCK)
+    list(APPEND props RESOURCE_LOCK ${A_LOCK})
+  endif()
+  gtest_discover_tests(${t} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

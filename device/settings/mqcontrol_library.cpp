@@ -1,0 +1,1 @@
+// initlibrary and the setting functions are added by the device settings subsystem.

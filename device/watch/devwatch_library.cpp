@@ -1,0 +1,1 @@
+// The dvwc_ interface is added by the device watch subsystem.

@@ -1,0 +1,1 @@
+// The image operations are added by their own subsystem.

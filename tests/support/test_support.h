@@ -1,0 +1,43 @@
+// Shared helpers of the test programs.
+#ifndef DRAVN_TEST_SUPPORT_H
+#define DRAVN_TEST_SUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dravn_test {
+
+// Result of a program run.
+struct RunResult {
+  int exitCode = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with extra environment variables (value "" unsets one) and
+// optional standard input; waits at most timeoutSeconds, then kills it.
+RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+              int timeoutSeconds = 120, const std::string& input = "");
+
+// A fresh, empty directory under the build tree's test-tmp, unique per call.
+std::string MakeTempDir(const std::string& hint);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+std::vector<std::string> ListDir(const std::string& dir);
+
+// Environment for a program that must see the simulated scanners described
+// by scenarioPath (empty: no scenario) through the libusb stand-in, and SANE
+// configuration from configDir.
+std::map<std::string, std::string> SimEnv(const std::string& scenarioPath);
+
+// Runs the real scanimage against the staged backend: a dll.conf naming
+// "dravn" is written to a fresh SANE_CONFIG_DIR (with extraConfig files),
+// the stand-in libusb and the staged backend directory lead LD_LIBRARY_PATH.
+RunResult RunScanimage(const std::vector<std::string>& args, const std::string& scenarioPath,
+                       const std::map<std::string, std::string>& extraEnv = {}, int timeoutSeconds = 120);
+
+}  // namespace dravn_test
+
+#endif
