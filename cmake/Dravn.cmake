@@ -100,7 +100,10 @@ function(dravn_test t)
   target_link_libraries(${t} PRIVATE dravn_test_support ${A_LIBS} GTest::gtest_main GTest::gmock Threads::Threads ${CMAKE_DL_LIBS})
   target_compile_definitions(${t} PRIVATE DRAVN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                              DRAVN_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  add_dependencies(${t} dravn_all_deliverables)
+  # Integration and whole-program tests load the staged deliverables.
+  if(NOT A_LABELS STREQUAL "unit")
+    add_dependencies(${t} dravn_all_deliverables)
+  endif()
   if(A_DEPENDS)
     add_dependencies(${t} ${A_DEPENDS})
   endif()
