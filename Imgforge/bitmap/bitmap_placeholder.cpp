@@ -1,1 +1,0 @@
-// Replaced by the bitmap library.
