@@ -1,0 +1,1269 @@
+#include "main_options.h"
+
+#include <sane/saneopts.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dravn_paths.h"
+#include "kelo_devctl.h"
+#include "log.h"
+#include "main_globals.h"
+#include "model_catalog.h"
+
+namespace dravnmain {
+
+namespace {
+
+constexpr SANE_Int kCapS = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
+constexpr SANE_Int kCapA = kCapS | SANE_CAP_ADVANCED;
+constexpr SANE_Int kCapI = SANE_CAP_INACTIVE;
+
+constexpr SANE_Word MM(double mm) { return static_cast<SANE_Word>(mm * 65536.0); }
+constexpr SANE_Word kMm26Less = MM(26) - 1;
+constexpr SANE_Word kMm216 = MM(216);
+constexpr SANE_Word kMm297 = MM(297);
+
+template <size_t N>
+constexpr int Count(const OPTION_VALUE (&)[N]) {
+  return static_cast<int>(N);
+}
+
+void Err(const char* function, const char* text) { WriteLog(LOG_LEVEL_ERROR, function, text); }
+
+// Value tables.
+const OPTION_VALUE KELO_SOURCE[] = {{0, "Flatbed"}, {1, "ADF Front"}, {2, "ADF Back"}, {3, "ADF Duplex"}};
+const OPTION_VALUE KELO_MODE[] = {{0, "Lineart"}, {1, "Halftone"}, {2, "Gray"}, {3, "Color"}};
+const OPTION_VALUE KELO_PAPERSIZE[] = {{0, "Custom"}, {1, "A4"},   {2, "A5"},       {3, "A6"},
+                                       {4, "B5"},     {5, "B6"},   {6, "Postcard"}, {7, "Business card"},
+                                       {8, "Letter"}, {9, "Legal"}};
+const OPTION_VALUE KELO_PAGE_AUTO_PRIORITY[] = {{0, "Speed"}, {1, "Accuracy"}};
+const OPTION_VALUE KELO_IMAGE_INDEX_TAB[] = {{0, "On"}, {1, "Off"}};
+const OPTION_VALUE KELO_HALFTONE_TYPE[] = {{0, "Dither"}, {1, "Diffution"}};
+const OPTION_VALUE KELO_BW_SDTC_VARIANCE[] = {{1, "Low"}, {96, "Mid"}, {192, "High"}};
+const OPTION_VALUE KELO_JPEG_TYPE[] = {{129, "444"}, {130, "422"}, {131, "411"}};
+const OPTION_VALUE KELO_JPEG_QULITY[] = {{1, "1"}, {2, "2"}, {3, "3"}, {4, "4"}, {5, "5"}, {6, "6"}, {7, "7"}};
+const OPTION_VALUE KELO_DF_ACTION[] = {{0, "Continue"}, {1, "Stop"}};
+const OPTION_VALUE KELO_BACKGROUND[] = {{0, "White"}, {1, "Black"}};
+const OPTION_VALUE KELO_DROPOUT_COLOR[] = {
+    {0, "Hardware-Setting"}, {1, "White"}, {2, "Red"}, {3, "Green"}, {4, "Blue"}, {5, "None"}};
+const OPTION_VALUE KELO_POWER_OFF[] = {{0, "None"}, {1, "1 hour"}, {2, "2 hours"}, {3, "4 hours"}, {4, "8 hours"}};
+const OPTION_VALUE KELO_PAPER_PROTECTION[] = {{0, "On"}, {1, "Off"}, {2, "Hardware-Setting"}};
+const OPTION_VALUE KELO_PREPICK[] = {{0, "On"}, {1, "Off"}};
+const OPTION_VALUE KELO_EDGE_PROCESSING[] = {
+    {0, "None"}, {160, "Smoothing"}, {96, "Emphasis high"}, {64, "Emphasis mid"}, {32, "Emphasis low"}};
+const OPTION_VALUE KELO_IMAGE_EMPHASIS[] = {{0, "None"},
+                                            {96, "Emphasis high"},
+                                            {64, "Emphasis mid"},
+                                            {32, "Emphasis low"},
+                                            {128, "DeScreen Level 1"},
+                                            {160, "DeScreen Level 2"},
+                                            {192, "DeScreen Level 3"},
+                                            {224, "DeScreen Level 4"}};
+const OPTION_VALUE KELO_HOLE_PUNCH_REMOVE[] = {{0, "Do not remove"}, {1, "Fill with white"}, {2, "Background color"}};
+
+// String lists offered to the front end.
+SANE_String_Const KELO_SOURCE_LIST_ADF[] = {"ADF Front", "ADF Back", "ADF Duplex", nullptr};
+SANE_String_Const KELO_SOURCE_LIST[] = {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex", nullptr};
+SANE_String_Const KELO_MODE_LIST[] = {"Lineart", "Halftone", "Gray", "Color", nullptr};
+SANE_String_Const KELO_PAPERSIZE_LIST[] = {"Custom",        "A4",     "A5",    "A6",   "B5", "B6", "Postcard",
+                                           "Business card", "Letter", "Legal", nullptr};
+SANE_String_Const KELO_PAGE_AUTO_PRIORITY_LIST[] = {"Speed", "Accuracy", nullptr};
+SANE_String_Const KELO_IMAGE_INDEX_TAB_LIST[] = {"On", "Off", nullptr};
+SANE_String_Const KELO_HALFTONE_TYPE_LIST[] = {"Dither", "Diffution", nullptr};
+SANE_String_Const KELO_BW_SDTC_VARIANCE_LIST[] = {"Low", "Mid", "High", nullptr};
+SANE_String_Const KELO_JPEG_TYPE_LIST[] = {"444", "422", "411", nullptr};
+SANE_String_Const KELO_JPEG_QULITY_LIST[] = {"1", "2", "3", "4", "5", "6", "7", nullptr};
+SANE_String_Const KELO_DF_ACTION_LIST[] = {"Continue", "Stop", nullptr};
+SANE_String_Const KELO_DROPOUT_COLOR_LIST_COMMON[] = {"White", "Red", "Green", "Blue", "None", nullptr};
+SANE_String_Const KELO_HARDWARE_DROPOUT_COLOR_LIST_COMMON[] = {
+    "Hardware-Setting", "Red", "Green", "Blue", "None", nullptr};
+SANE_String_Const KELO_POWER_OFF_LIST[] = {"None", "1 hour", "2 hours", "4 hours", "8 hours", nullptr};
+SANE_String_Const KELO_PAPER_PROTECTION_LIST[] = {"On", "Off", "Hardware-Setting", nullptr};
+SANE_String_Const KELO_PREPICK_LIST[] = {"On", "Off", nullptr};
+SANE_String_Const KELO_EDGE_PROCESSING_LIST[] = {"None",         "Smoothing",    "Emphasis high",
+                                                 "Emphasis mid", "Emphasis low", nullptr};
+SANE_String_Const KELO_IMAGE_EMPHASIS_LIST[] = {"None",
+                                                "Emphasis high",
+                                                "Emphasis mid",
+                                                "Emphasis low",
+                                                "DeScreen Level 1",
+                                                "DeScreen Level 2",
+                                                "DeScreen Level 3",
+                                                "DeScreen Level 4",
+                                                nullptr};
+SANE_String_Const KELO_HOLE_PUNCH_REMOVE_LIST[] = {"Do not remove", "Fill with white", "Background color", nullptr};
+
+// Fixed ranges.
+const SANE_Range kResolutionRange = {50, 600, 1};
+const SANE_Range kBrightnessRange = {-127, 127, 1};
+const SANE_Range kThresholdRange = {0, 255, 1};
+const SANE_Range kHtPatternRange = {0, 3, 1};
+const SANE_Range kCroppingMarginRange = {-5, 5, 1};
+const SANE_Range kSleepTimerRange = {0, 60, 1};
+const SANE_Range kSensitivityRange = {1, 5, 1};
+const SANE_Range kDotsRatioRange = {0, 3, 1};
+
+// Option blocks of the rows. Only the Docuvane rows are ever opened here;
+// the others only name their devices.
+constexpr OPTION_INFO kAbsent = {0, nullptr, -1};
+constexpr OPTION_LIST_INFO kDocuvaneAdfBlock = {
+    {1, KELO_SOURCE_LIST_ADF, 1}, kAbsent, {1, KELO_PREPICK_LIST, 0}, {1, &kSleepTimerRange, 0}};
+constexpr OPTION_LIST_INFO kDocuvaneFlatbedBlock = {
+    {1, KELO_SOURCE_LIST, 0}, kAbsent, {1, KELO_PREPICK_LIST, 0}, {1, &kSleepTimerRange, 0}};
+constexpr OPTION_LIST_INFO kForwardedBlock = {kAbsent, kAbsent, kAbsent, kAbsent};
+
+constexpr DEVICE_OPTION_CONTROL Row(const dravn::CatalogModel& m, int type, const OPTION_LIST_INFO& block,
+                                    const char* profile) {
+  return {m.vendorId, m.productId, "", "scanner", m.model, type, block, profile};
+}
+
+bool IsCorvane5Type(int t) { return (t >= 31 && t <= 34) || (t >= 36 && t <= 45); }
+bool IsAdf(int source) { return source != 0; }
+
+// Each geometry option's first set only refreshes.
+int* ReloadFlagOf(int option) {
+  switch (option) {
+    case OPTION_TL_X:
+      return &g_iTopLeftXReload;
+    case OPTION_TL_Y:
+      return &g_iTopLeftYReload;
+    case OPTION_BR_X:
+      return &g_iBottomRightXReload;
+    case OPTION_BR_Y:
+      return &g_iBottomRightYReload;
+    case OPTION_PAGE_WIDTH:
+      return &g_iPageWidthReload;
+    default:
+      return &g_iPageHeightReload;
+  }
+}
+
+struct MapRef {
+  const OPTION_VALUE* pMap;
+  int iCount;
+  const char* szName;  // upper-case option name for the log
+};
+
+// The value table of a list option, or a null map.
+MapRef MapOf(int option) {
+  switch (option) {
+    case OPTION_SOURCE:
+      return {KELO_SOURCE, Count(KELO_SOURCE), "SOURCE"};
+    case OPTION_MODE:
+      return {KELO_MODE, Count(KELO_MODE), "MODE"};
+    case OPTION_PAPER_SIZE:
+      return {KELO_PAPERSIZE, Count(KELO_PAPERSIZE), "PAPER_SIZE"};
+    case OPTION_PAGE_AUTO_PRIORITY:
+      return {KELO_PAGE_AUTO_PRIORITY, Count(KELO_PAGE_AUTO_PRIORITY), "PAGE_AUTO_PRIORITY"};
+    case OPTION_IMAGE_INDEX_TAB:
+      return {KELO_IMAGE_INDEX_TAB, Count(KELO_IMAGE_INDEX_TAB), "IMAGE_INDEX_TAB"};
+    case OPTION_HT_TYPE:
+      return {KELO_HALFTONE_TYPE, Count(KELO_HALFTONE_TYPE), "HT_TYPE"};
+    case OPTION_BW_SDTC_VARIANCE:
+      return {KELO_BW_SDTC_VARIANCE, Count(KELO_BW_SDTC_VARIANCE), "BW_SDTC_VARIANCE"};
+    case OPTION_JPEG_TYPE:
+      return {KELO_JPEG_TYPE, Count(KELO_JPEG_TYPE), "JPEG_TYPE"};
+    case OPTION_JPEG_QUALITY:
+      return {KELO_JPEG_QULITY, Count(KELO_JPEG_QULITY), "JPEG_QUALITY"};
+    case OPTION_DF_ACTION:
+      return {KELO_DF_ACTION, Count(KELO_DF_ACTION), "DF_ACTION"};
+    case OPTION_BGCOLOR:
+      return {KELO_BACKGROUND, Count(KELO_BACKGROUND), "BGCOLOR"};
+    case OPTION_DROP_OUT:
+      return {KELO_DROPOUT_COLOR, Count(KELO_DROPOUT_COLOR), "DROP_OUT"};
+    case OPTION_POWER_OFF:
+      return {KELO_POWER_OFF, Count(KELO_POWER_OFF), "POWER_OFF"};
+    case OPTION_PAPER_PROTECTION:
+      return {KELO_PAPER_PROTECTION, Count(KELO_PAPER_PROTECTION), "PAPER_PROTECTION"};
+    case OPTION_PREPICK:
+      return {KELO_PREPICK, Count(KELO_PREPICK), "PREPICK"};
+    case OPTION_EDGE_PROCESSING:
+      return {KELO_EDGE_PROCESSING, Count(KELO_EDGE_PROCESSING), "EDGE_PROCESSING"};
+    case OPTION_IMAGE_EMPHASIS:
+      return {KELO_IMAGE_EMPHASIS, Count(KELO_IMAGE_EMPHASIS), "IMAGE_EMPHASIS"};
+    case OPTION_HOLE_PUNCH_REMOVE:
+      return {KELO_HOLE_PUNCH_REMOVE, Count(KELO_HOLE_PUNCH_REMOVE), "HOLE_PUNCH_REMOVE"};
+    default:
+      return {nullptr, 0, nullptr};
+  }
+}
+
+void SetCap(int option, SANE_Int cap) { g_OptList[option].cap = cap; }
+void Off(int option) { g_OptList[option].cap |= SANE_CAP_INACTIVE; }
+void OffWith(int option, int32_t value) {
+  Off(option);
+  g_OptSelected[option] = value;
+}
+
+void Refresh() {
+  GetSelectedInfo();
+  ReloadOptions();
+}
+void RefreshAndFlag(SANE_Int* info) {
+  Refresh();
+  if (info) *info |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
+}
+
+// The page-height maximum of an ADF (and of a device without a flatbed).
+SANE_Word AdfPageHeightMax() {
+  if (IsCorvane5Type(g_iDevType)) return MM(5588);
+  if (g_iDevType == 35) return MM(356);
+  return MM(3175);
+}
+
+void SetXMax(SANE_Word max) { g_tTopLeftXRange.max = g_tBottomRightXRange.max = max; }
+void SetYMax(SANE_Word max) { g_tTopLeftYRange.max = g_tBottomRightYRange.max = max; }
+
+}  // namespace
+
+const DEVICE_OPTION_CONTROL KELO_DEVICE_OPTION_CONTROL[KELO_DEVICE_COUNT] = {
+    Row(dravn::kDocuvaneModels[0], 22, kDocuvaneAdfBlock, DRAVN_ICM_DIR "/DocuvaneRK50.icc"),
+    Row(dravn::kDocuvaneModels[1], 23, kDocuvaneAdfBlock, DRAVN_ICM_DIR "/DocuvaneRK70.icc"),
+    Row(dravn::kDocuvaneModels[2], 24, kDocuvaneFlatbedBlock, DRAVN_ICM_DIR "/DocuvaneRK90.icc"),
+    Row(dravn::kSelkoModels[0], 25, kForwardedBlock, nullptr),
+    Row(dravn::kSelkoModels[1], 26, kForwardedBlock, nullptr),
+    Row(dravn::kSelkoModels[2], 27, kForwardedBlock, nullptr),
+    Row(dravn::kBrennaModels[0], 46, kForwardedBlock, nullptr),
+    Row(dravn::kSelko2Models[0], 28, kForwardedBlock, nullptr),
+    Row(dravn::kSelko2Models[1], 29, kForwardedBlock, nullptr),
+    Row(dravn::kSelko2Models[2], 30, kForwardedBlock, nullptr),
+};
+
+const DEFAULT_PAPER_SIZE KELO_DEFAULT_PAPER_SIZE[KELO_PAPER_SIZE_COUNT] = {
+    {0, 216, 356}, {1, 210, 297}, {2, 148, 210}, {3, 105, 148},   {4, 182, 257},
+    {5, 128, 182}, {6, 100, 148}, {7, 90, 55},   {8, 216, 279.4}, {9, 216, 355.6},
+};
+
+SANE_Option_Descriptor g_OptList[OPTION_TOTAL_NUM];
+int32_t g_OptSelected[OPTION_TOTAL_NUM];
+const DEVICE_OPTION_CONTROL* g_tpDevCtlInfo = nullptr;
+const OPTION_LIST_INFO* g_tpOptListInfo = nullptr;
+bool g_bHasFlatbed = false;
+int g_iTopLeftXReload = 1;
+int g_iTopLeftYReload = 1;
+int g_iBottomRightXReload = 1;
+int g_iBottomRightYReload = 1;
+int g_iPageWidthReload = 1;
+int g_iPageHeightReload = 1;
+
+SANE_Range g_tTopLeftXRange = {0, kMm216, 1387};
+SANE_Range g_tTopLeftYRange = {0, kMm297, 1387};
+SANE_Range g_tBottomRightXRange = {kMm26Less, kMm216, 1387};
+SANE_Range g_tBottomRightYRange = {kMm26Less, kMm297, 1387};
+SANE_Range g_tPageWidthRange = {kMm26Less, kMm216, 1387};
+SANE_Range g_tPageHeightRange = {kMm26Less, MM(3175), 1387};
+
+SCAN_PROP_INFO g_PropInfo;
+QV_IMAGEDATA_INFO g_ImgDataInfo;
+QV_IMAGEDATA_INFO g_BaseImgDataInfo;
+int g_iDevType = INVALID_VALUE;
+bool g_bIsReadDoubleBack = false;
+
+SANE_Status SetOption(SANE_Option_Descriptor* desc, const char* name, const char* title, const char* description,
+                      SANE_Value_Type type, SANE_Unit unit, SANE_Int size, SANE_Int cap,
+                      SANE_Constraint_Type constraintType, const void* constraint) {
+  if (!desc || constraintType > SANE_CONSTRAINT_STRING_LIST) {
+    Err("SetOption", "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  desc->name = name;
+  desc->title = title;
+  desc->desc = description;
+  desc->type = type;
+  desc->unit = unit;
+  desc->size = size;
+  desc->cap = cap;
+  desc->constraint_type = constraintType;
+  desc->constraint.range = nullptr;
+  switch (constraintType) {
+    case SANE_CONSTRAINT_RANGE:
+      desc->constraint.range = static_cast<const SANE_Range*>(constraint);
+      break;
+    case SANE_CONSTRAINT_WORD_LIST:
+      desc->constraint.word_list = static_cast<const SANE_Word*>(constraint);
+      break;
+    case SANE_CONSTRAINT_STRING_LIST:
+      desc->constraint.string_list = static_cast<const SANE_String_Const*>(constraint);
+      break;
+    default:
+      break;
+  }
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Int GetMaxLength(const SANE_String_Const* list) {
+  if (!list) return 0;
+  size_t longest = 0;
+  for (; *list; ++list) longest = std::max(longest, strlen(*list));
+  return static_cast<SANE_Int>(longest + 2);
+}
+
+SANE_Status IsHasFlatbed(const SANE_String_Const* list, bool* hasFlatbed) {
+  if (!list || !hasFlatbed) {
+    Err("IsHasFlatbed", "pOptValueList == NULL || pbHasFlatbed == NULL");
+    return SANE_STATUS_INVAL;
+  }
+  *hasFlatbed = false;
+  for (; *list; ++list)
+    if (strcmp(*list, "Flatbed") == 0) *hasFlatbed = true;
+  return SANE_STATUS_GOOD;
+}
+
+const char* GetOptValue(int code, const OPTION_VALUE* map, int count) {
+  if (!map) return nullptr;
+  for (int i = 0; i < count; ++i)
+    if (map[i].iCode == code) return map[i].szText;
+  return nullptr;
+}
+
+SANE_Status SetOptValue(const char* text, const OPTION_VALUE* map, int count, int32_t* code) {
+  if (!text || !map || !code) {
+    Err("SetOptValue", "cpTarget == NULL || pOptValue == NULL || ipSetID == NULL");
+    return SANE_STATUS_INVAL;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (strcasecmp(text, map[i].szText) == 0) {
+      *code = map[i].iCode;
+      return SANE_STATUS_GOOD;
+    }
+  }
+  return SANE_STATUS_INVAL;
+}
+
+SANE_Status CheckSetValue(const SANE_Option_Descriptor* desc, void* value, SANE_Int* info) {
+  static const char* const kTag = "CheckSetValue";
+  if (!desc || !value) {
+    Err(kTag, "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  switch (desc->constraint_type) {
+    case SANE_CONSTRAINT_RANGE: {
+      SANE_Word* word = static_cast<SANE_Word*>(value);
+      const SANE_Range* range = desc->constraint.range;
+      SANE_Word wanted = *word;
+      int option = static_cast<int>(desc - g_OptList);
+      bool pinned = IsAdf(g_OptSelected[OPTION_SOURCE]) && !g_OptSelected[OPTION_PAGE_AUTO] &&
+                    g_OptSelected[OPTION_PAPER_SIZE] != 0;
+      if (pinned && option >= OPTION_TL_X && option <= OPTION_PAGE_HEIGHT) {
+        switch (option) {
+          case OPTION_TL_X:
+          case OPTION_TL_Y:
+            *word = 0;
+            break;
+          case OPTION_BR_X:
+          case OPTION_PAGE_WIDTH:
+            *word = g_OptSelected[OPTION_PAGE_WIDTH];
+            break;
+          default:
+            *word = g_OptSelected[OPTION_PAGE_HEIGHT];
+            break;
+        }
+      } else if (range) {
+        if (*word < range->min) *word = range->min;
+        if (*word > range->max) *word = range->max;
+      }
+      if (*word != wanted && info) *info |= SANE_INFO_INEXACT;
+      return SANE_STATUS_GOOD;
+    }
+    case SANE_CONSTRAINT_WORD_LIST: {
+      SANE_Word* word = static_cast<SANE_Word*>(value);
+      const SANE_Word* list = desc->constraint.word_list;
+      if (!list || list[0] < 1) return SANE_STATUS_INVAL;
+      SANE_Word best = list[1];
+      for (int i = 1; i <= list[0]; ++i)
+        if (std::llabs(static_cast<long long>(list[i]) - *word) < std::llabs(static_cast<long long>(best) - *word))
+          best = list[i];
+      if (best != *word) {
+        *word = best;
+        if (info) *info |= SANE_INFO_INEXACT;
+      }
+      return SANE_STATUS_GOOD;
+    }
+    case SANE_CONSTRAINT_STRING_LIST: {
+      const char* text = static_cast<const char*>(value);
+      const SANE_String_Const* list = desc->constraint.string_list;
+      if (!list) return SANE_STATUS_INVAL;
+      // Bounded by the option's size: the caller's buffer may lack its NUL.
+      size_t length = strnlen(text, static_cast<size_t>(desc->size));
+      for (; *list; ++list)
+        if (strlen(*list) == length && strncasecmp(*list, text, length) == 0) return SANE_STATUS_GOOD;
+      return SANE_STATUS_INVAL;
+    }
+    default:
+      if (desc->type == SANE_TYPE_BOOL) {
+        SANE_Word v = *static_cast<SANE_Word*>(value);
+        if (v != SANE_FALSE && v != SANE_TRUE) return SANE_STATUS_INVAL;
+      }
+      return SANE_STATUS_GOOD;
+  }
+}
+
+const DEVICE_OPTION_CONTROL* GetDevCtlByDevInfo(int vendorId, int productId) {
+  for (const DEVICE_OPTION_CONTROL& row : KELO_DEVICE_OPTION_CONTROL)
+    if (row.iVendorId == vendorId && row.iProductId == productId) return &row;
+  return nullptr;
+}
+
+SANE_Status LoadPaperSize(int code, const DEFAULT_PAPER_SIZE* table, int count) {
+  if (!table) {
+    Err("LoadPaperSize", "tpPaperSize == NULL");
+    return SANE_STATUS_INVAL;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (table[i].iCode == code) {
+      g_OptSelected[OPTION_PAGE_WIDTH] = static_cast<int32_t>(table[i].dWidth * 65536.0 + 0.5);
+      g_OptSelected[OPTION_PAGE_HEIGHT] = static_cast<int32_t>(table[i].dHeight * 65536.0 + 0.5);
+      return SANE_STATUS_GOOD;
+    }
+  }
+  return SANE_STATUS_INVAL;
+}
+
+bool IsColorDetectSupport() {
+  char link[64];
+  char path[256] = {};
+  snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(getpid()));
+  ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) {
+    Err("IsColorDetectSupport", "iRslt check failure");
+    return false;
+  }
+  const char* slash = strrchr(path, '/');
+  const char* name = slash ? slash + 1 : path;
+  if (strstr(name, "scanimage") && !strstr(name, "xscanimage")) return true;
+  Err("IsColorDetectSupport", "strstr check failure");
+  return false;
+}
+
+const SANE_Option_Descriptor* GetOptionDescriptor(int option) {
+  if (option < 0 || option >= OPTION_TOTAL_NUM) {
+    Err("GetOptionDescriptor", "siOption < 0 || siOption >= OPTION_TOTAL_NUM");
+    return nullptr;
+  }
+  return &g_OptList[option];
+}
+
+SANE_Status CreateOptList(int vendorId, int productId) {
+  static const char* const kTag = "CreateOptList";
+  WriteLog(LOG_LEVEL_TRACE, kTag, "start");
+  for (int i = 0; i < OPTION_TOTAL_NUM; ++i) {
+    g_OptList[i] = SANE_Option_Descriptor{};
+    g_OptSelected[i] = 0;
+    SetOption(&g_OptList[i], "inactive", "", "", SANE_TYPE_BOOL, SANE_UNIT_NONE, sizeof(SANE_Word), kCapI,
+              SANE_CONSTRAINT_NONE, nullptr);
+  }
+  g_tpDevCtlInfo = GetDevCtlByDevInfo(vendorId, productId);
+  if (!g_tpDevCtlInfo) {
+    Err(kTag, "g_tpDevCtlInfo == NULL");
+    return SANE_STATUS_UNSUPPORTED;
+  }
+  g_tpOptListInfo = &g_tpDevCtlInfo->tOptList;
+  g_iDevType = g_tpDevCtlInfo->iDevType;
+  if (g_iDevType == INVALID_VALUE) {
+    Err(kTag, "g_iDevType == INVALID_VALUE");
+    return SANE_STATUS_INVAL;
+  }
+  const OPTION_LIST_INFO& block = *g_tpOptListInfo;
+  SANE_Option_Descriptor* o = g_OptList;
+  int32_t* v = g_OptSelected;
+  const SANE_Int w = sizeof(SANE_Word);
+
+  // Option 0 answers front ends as the standard asks: the option count.
+  SetOption(&o[OPTION_NUM], "", SANE_TITLE_NUM_OPTIONS, SANE_DESC_NUM_OPTIONS, SANE_TYPE_INT, SANE_UNIT_NONE, w,
+            SANE_CAP_SOFT_DETECT, SANE_CONSTRAINT_NONE, nullptr);
+  v[OPTION_NUM] = OPTION_TOTAL_NUM;
+
+  const char* const kStdDesc = "Source, mode and resolution options";
+  SetOption(&o[1], "standard", "Standard", kStdDesc, SANE_TYPE_GROUP, SANE_UNIT_NONE, w, kCapI, SANE_CONSTRAINT_NONE,
+            nullptr);
+  if (block.tSource.iPresent) {
+    auto list = static_cast<const SANE_String_Const*>(block.tSource.pList);
+    SetOption(&o[2], "source", "Scan source", "Selects the scan source (such as a document-feeder).", SANE_TYPE_STRING,
+              SANE_UNIT_NONE, GetMaxLength(list), kCapS, SANE_CONSTRAINT_STRING_LIST, list);
+    SANE_Status status = IsHasFlatbed(list, &g_bHasFlatbed);
+    if (status != SANE_STATUS_GOOD) {
+      Err(kTag, "IsHasFlatbed() != SANE_STATUS_GOOD");
+      return status;
+    }
+  } else {
+    g_bHasFlatbed = false;
+  }
+  v[2] = block.tSource.iDefault;
+  SetOption(&o[3], "mode", "Scan mode", "Selects the scan mode (e.g., lineart, monochrome, or color).",
+            SANE_TYPE_STRING, SANE_UNIT_NONE, GetMaxLength(KELO_MODE_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST,
+            KELO_MODE_LIST);
+  v[3] = 0;
+  SetOption(&o[4], "resolution", "Scan resolution", "Sets the resolution of the scanned image.", SANE_TYPE_INT,
+            SANE_UNIT_DPI, w, kCapS, SANE_CONSTRAINT_RANGE, &kResolutionRange);
+  v[4] = 300;
+  SetOption(&o[5], "standard", "Standard", kStdDesc, SANE_TYPE_GROUP, SANE_UNIT_NONE, w, kCapI, SANE_CONSTRAINT_NONE,
+            nullptr);
+  SetOption(&o[6], "tl-x", "Top-left x", "Top-left x position of scan area.", SANE_TYPE_FIXED, SANE_UNIT_MM, w, kCapS,
+            SANE_CONSTRAINT_RANGE, &g_tTopLeftXRange);
+  SetOption(&o[7], "tl-y", "Top-left y", "Top-left y position of scan area.", SANE_TYPE_FIXED, SANE_UNIT_MM, w, kCapS,
+            SANE_CONSTRAINT_RANGE, &g_tTopLeftYRange);
+  SetOption(&o[8], "br-x", "Bottom-right x", "Bottom-right x position of scan area.", SANE_TYPE_FIXED, SANE_UNIT_MM, w,
+            kCapS, SANE_CONSTRAINT_RANGE, &g_tBottomRightXRange);
+  SetOption(&o[9], "br-y", "Bottom-right y", "Bottom-right y position of scan area.", SANE_TYPE_FIXED, SANE_UNIT_MM, w,
+            kCapS, SANE_CONSTRAINT_RANGE, &g_tBottomRightYRange);
+  v[6] = 0;
+  v[7] = 0;
+  v[8] = MM(210);
+  v[9] = kMm297;
+  SetOption(&o[10], "page-width", "Page width",
+            "Specifies the width of the media.  Required for automatic centering of sheet-fed scans.", SANE_TYPE_FIXED,
+            SANE_UNIT_MM, w, kCapS, SANE_CONSTRAINT_RANGE, &g_tPageWidthRange);
+  SetOption(&o[11], "page-height", "Page height", "Specifies the height of the media.", SANE_TYPE_FIXED, SANE_UNIT_MM,
+            w, kCapS, SANE_CONSTRAINT_RANGE, &g_tPageHeightRange);
+  v[10] = MM(210);
+  v[11] = kMm297;
+  SetOption(&o[12], "paper-size", "Paper size",
+            "Specify the scan window geometry by specifying the paper size of the documents to be scanned.",
+            SANE_TYPE_STRING, SANE_UNIT_NONE, GetMaxLength(KELO_PAPERSIZE_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST,
+            KELO_PAPERSIZE_LIST);
+  v[12] = 1;
+  SetOption(&o[13], "page-auto", "Page auto", "Automatic page size detection.", SANE_TYPE_BOOL, SANE_UNIT_NONE, w,
+            kCapS, SANE_CONSTRAINT_NONE, nullptr);
+  v[13] = 0;
+  SetOption(&o[14], "page-auto-priority", "Page auto priority",
+            "Specify whether to prioritize cropping speed or accuracy.", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_PAGE_AUTO_PRIORITY_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST,
+            KELO_PAGE_AUTO_PRIORITY_LIST);
+  v[14] = 0;
+  SetOption(&o[15], "image-index-tab", "Image index tab", "Specify whether to output index tab", SANE_TYPE_STRING,
+            SANE_UNIT_NONE, GetMaxLength(KELO_IMAGE_INDEX_TAB_LIST), kCapS | kCapI, SANE_CONSTRAINT_STRING_LIST,
+            KELO_IMAGE_INDEX_TAB_LIST);
+  v[15] = 1;
+  SetOption(&o[16], "cropping-margin", "Cropping margin", "Specify the output size margin of the image.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapS, SANE_CONSTRAINT_RANGE, &kCroppingMarginRange);
+  v[16] = 0;
+  SetOption(&o[17], "enhancement", "Enhancement", "Image modification options", SANE_TYPE_GROUP, SANE_UNIT_NONE, w,
+            kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[18], "brightness", "Brightness", "Controls the brightness of the acquired image.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapS, SANE_CONSTRAINT_RANGE, &kBrightnessRange);
+  SetOption(&o[19], "contrast", "Contrast", "Controls the contrast of the acquired image.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapS, SANE_CONSTRAINT_RANGE, &kBrightnessRange);
+  SetOption(&o[20], "threshold", "Threshold", "Select minimum-brightness to get a white point", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapS, SANE_CONSTRAINT_RANGE, &kThresholdRange);
+  v[18] = 0;
+  v[19] = 0;
+  v[20] = 128;
+  SetOption(&o[21], "ht-type", "Halftone type", "Control type of halftone filter", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_HALFTONE_TYPE_LIST), kCapS | kCapI, SANE_CONSTRAINT_STRING_LIST, KELO_HALFTONE_TYPE_LIST);
+  v[21] = 0;
+  SetOption(&o[22], "ht-pattern", "Halftone pattern", "Control pattern of halftone filter", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapS | kCapI, SANE_CONSTRAINT_RANGE, &kHtPatternRange);
+  v[22] = 0;
+  SetOption(&o[23], "bw-sdtc", "SDTC mode", "Specifies the processing method", SANE_TYPE_BOOL, SANE_UNIT_NONE, w, kCapS,
+            SANE_CONSTRAINT_NONE, nullptr);
+  v[23] = 0;
+  SetOption(&o[24], "bw-sdtc-variance", "DTC Variance", "DTC Variance", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_BW_SDTC_VARIANCE_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST, KELO_BW_SDTC_VARIANCE_LIST);
+  v[24] = 96;
+  SetOption(&o[25], "jpeg", "JPEG transfer", "Image data is read from scanner by JPEG transfer.", SANE_TYPE_BOOL,
+            SANE_UNIT_NONE, w, kCapS, SANE_CONSTRAINT_NONE, nullptr);
+  v[25] = 0;
+  SetOption(&o[26], "jpeg-type", "Jpeg type", "Specification of the compression method of reading data",
+            SANE_TYPE_STRING, SANE_UNIT_NONE, GetMaxLength(KELO_JPEG_TYPE_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST,
+            KELO_JPEG_TYPE_LIST);
+  v[26] = 129;
+  SetOption(&o[27], "jpeg-quality", "Jpeg quality", "Specification of the quality level of reading data",
+            SANE_TYPE_STRING, SANE_UNIT_NONE, GetMaxLength(KELO_JPEG_QULITY_LIST), kCapS, SANE_CONSTRAINT_STRING_LIST,
+            KELO_JPEG_QULITY_LIST);
+  v[27] = 4;
+  SetOption(&o[29], "autofeed", "Autofeed", "Automatically feed", SANE_TYPE_BOOL, SANE_UNIT_NONE, w, kCapS,
+            SANE_CONSTRAINT_NONE, nullptr);
+  v[29] = 0;
+  SetOption(&o[30], "total-scanpage-count", "Total scan page count", "Total scan page count.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[31], "total-pickroller-count", "Total pick roller count", "Total pick roller count.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[32], "total-padassy-count", "Total pad assy count", "Total pad assy count.", SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[33], "total-flatbed-count", "Total flatbed count", "Total flatbed count.", SANE_TYPE_INT, SANE_UNIT_NONE,
+            w, kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[34], "USB-COMMAND", "USB Command", "USB Command output.", SANE_TYPE_INT, SANE_UNIT_NONE, 256, kCapI,
+            SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[35], "USB-WRITE", "USB WRITE", "USB data output.", SANE_TYPE_INT, SANE_UNIT_NONE, 256, kCapI,
+            SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[36], "advanced", "Advanced", "Hardware specific options.", SANE_TYPE_GROUP, SANE_UNIT_NONE, w, kCapI,
+            SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[37], "df-action", "DF action", "Action following double feed error", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_DF_ACTION_LIST), kCapA, SANE_CONSTRAINT_STRING_LIST, KELO_DF_ACTION_LIST);
+  v[37] = 0;
+  SetOption(&o[38], "df-thickness", "DF thickness", "Enable double feed error due to paper thickness", SANE_TYPE_BOOL,
+            SANE_UNIT_NONE, w, kCapA | kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  SetOption(&o[39], "df-length", "DF length", "Enable double feed error due to paper length", SANE_TYPE_BOOL,
+            SANE_UNIT_NONE, w, kCapA | kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  if (block.tBackground.iPresent) {
+    auto list = static_cast<const SANE_String_Const*>(block.tBackground.pList);
+    SetOption(&o[40], "bgcolor", "Background color",
+              "Set color of background for scans. May conflict with overscan option", SANE_TYPE_STRING, SANE_UNIT_NONE,
+              GetMaxLength(list), kCapA, SANE_CONSTRAINT_STRING_LIST, list);
+  }
+  v[40] = block.tBackground.iDefault;
+  // Sized for both of the lists that ReloadOptions switches between: the
+  // value must always fit the front end's buffer.
+  SetOption(
+      &o[41], "dropoutcolor", "Dropout color",
+      "One-pass scanners use only one color during gray or binary scanning, useful for colored paper or ink",
+      SANE_TYPE_STRING, SANE_UNIT_NONE,
+      std::max(GetMaxLength(KELO_DROPOUT_COLOR_LIST_COMMON), GetMaxLength(KELO_HARDWARE_DROPOUT_COLOR_LIST_COMMON)),
+      kCapA, SANE_CONSTRAINT_STRING_LIST, KELO_DROPOUT_COLOR_LIST_COMMON);
+  v[41] = 1;
+  SetOption(&o[42], "power-off", "Power off", "Time in hours until the power turn off automatically.", SANE_TYPE_STRING,
+            SANE_UNIT_NONE, GetMaxLength(KELO_POWER_OFF_LIST), kCapA, SANE_CONSTRAINT_STRING_LIST, KELO_POWER_OFF_LIST);
+  v[42] = 3;
+  SetOption(&o[43], "paper-protection", "Paper protection", "Specify the paper protection method", SANE_TYPE_STRING,
+            SANE_UNIT_NONE, GetMaxLength(KELO_PAPER_PROTECTION_LIST), kCapA, SANE_CONSTRAINT_STRING_LIST,
+            KELO_PAPER_PROTECTION_LIST);
+  v[43] = 1;
+  if (block.tPrepick.iPresent) {
+    auto list = static_cast<const SANE_String_Const*>(block.tPrepick.pList);
+    SetOption(&o[44], "prepick", "Prepick", "Request scanner to grab next page from ADF", SANE_TYPE_STRING,
+              SANE_UNIT_NONE, GetMaxLength(list), kCapA, SANE_CONSTRAINT_STRING_LIST, list);
+  }
+  v[44] = block.tPrepick.iDefault;
+  if (block.tSleepTimer.iPresent) {
+    SetOption(&o[45], "sleeptimer", "Sleep timer",
+              "Time in minutes until the internal power supply switches to sleep mode", SANE_TYPE_INT, SANE_UNIT_NONE,
+              w, kCapA, SANE_CONSTRAINT_RANGE, block.tSleepTimer.pList);
+  }
+  v[45] = block.tSleepTimer.iDefault;
+  SetOption(&o[46], "edge-processing", "Edge processing",
+            "Select the kind of edge processing to a binary format image.", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_EDGE_PROCESSING_LIST), kCapA, SANE_CONSTRAINT_STRING_LIST, KELO_EDGE_PROCESSING_LIST);
+  v[46] = 0;
+  SetOption(&o[47], "image-emphasis", "Image emphasis",
+            "Select the kind of image emphasis processing to a color image.", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_IMAGE_EMPHASIS_LIST), kCapA, SANE_CONSTRAINT_STRING_LIST, KELO_IMAGE_EMPHASIS_LIST);
+  v[47] = 0;
+  SetOption(&o[48], "rif", "RIF", "Reverse image format", SANE_TYPE_BOOL, SANE_UNIT_NONE, w, kCapA,
+            SANE_CONSTRAINT_NONE, nullptr);
+  v[48] = 0;
+  if (IsColorDetectSupport()) {
+    SetOption(&o[49], "auto-color-detection", "Auto color detection",
+              "Automatically detecting color/monochrome documents", SANE_TYPE_BOOL, SANE_UNIT_NONE, w, kCapA,
+              SANE_CONSTRAINT_NONE, nullptr);
+  }
+  v[49] = 0;
+  SetOption(&o[50], "hole-punch-removal", "Hole punch removal",
+            "You can remove punch holes from the output scanned image.", SANE_TYPE_STRING, SANE_UNIT_NONE,
+            GetMaxLength(KELO_HOLE_PUNCH_REMOVE_LIST), kCapA | kCapI, SANE_CONSTRAINT_STRING_LIST,
+            KELO_HOLE_PUNCH_REMOVE_LIST);
+  v[50] = 0;
+  const char* const kBlankDesc = "The larger the value is set, the more likely for the pages to be detected as blank.";
+  const bool bpd = g_BPDFunction != nullptr;
+  SetOption(&o[51], "blank-page-skip", "Blank page skip",
+            "Blank pages in the Documents can be detected and automatically deleted during scanning", SANE_TYPE_BOOL,
+            SANE_UNIT_NONE, w, bpd ? kCapA : kCapI, SANE_CONSTRAINT_NONE, nullptr);
+  v[51] = 0;
+  SetOption(&o[52], "blank-page-skip-sensitivity", "Blank page skip sensitivity", kBlankDesc, SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, bpd ? kCapA | kCapI : kCapI, SANE_CONSTRAINT_RANGE, &kSensitivityRange);
+  v[52] = 3;
+  SetOption(&o[53], "blank-page-skip-black-dots-ratio", "Blank page skip black dots ratio", kBlankDesc, SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, bpd ? kCapA | kCapI : kCapI, SANE_CONSTRAINT_RANGE, &kDotsRatioRange);
+  v[53] = 0;
+  SetOption(&o[54], "blank-page-skip-white-dots-ratio", "Blank page skip white dots ratio", kBlankDesc, SANE_TYPE_INT,
+            SANE_UNIT_NONE, w, bpd ? kCapA | kCapI : kCapI, SANE_CONSTRAINT_RANGE, &kDotsRatioRange);
+  v[54] = 0;
+  SetOption(&o[55], "srgb", "sRGB", "sRGB output.", SANE_TYPE_BOOL, SANE_UNIT_NONE, w, g_SRGBFunction ? kCapA : kCapI,
+            SANE_CONSTRAINT_NONE, nullptr);
+  v[55] = 0;
+
+  SANE_Word heightMax = g_bHasFlatbed ? kMm297 : AdfPageHeightMax();
+  g_tPageHeightRange.max = heightMax;
+  SetYMax(heightMax);
+
+  GetSelectedInfo();
+  ReloadOptions();
+  WriteLog(LOG_LEVEL_TRACE, kTag, "end");
+  return SANE_STATUS_GOOD;
+}
+
+void GetSelectedInfo() {
+  SCAN_PROP_INFO& p = g_PropInfo;
+  const int32_t* v = g_OptSelected;
+  if (!g_hLibKeloImage) p.HARDWARE_PROC = 1;
+  const bool h = p.HARDWARE_PROC != 0;
+
+  p.SCAN_SOURCE = static_cast<uint8_t>(v[OPTION_SOURCE]);
+  p.IMAGE_MODE = static_cast<uint8_t>(v[OPTION_MODE]);
+  p.SCAN_RES_X = p.SCAN_RES_Y = static_cast<uint16_t>(v[OPTION_RESOLUTION]);
+  const bool adf = IsAdf(v[OPTION_SOURCE]);
+  p.PAPER_SIZE = v[OPTION_PAGE_AUTO] ? 10 : (adf ? v[OPTION_PAPER_SIZE] : 0);
+  p.LEFT = SANE_MM_TO_UNIT(v[OPTION_TL_X]);
+  p.TOP = SANE_MM_TO_UNIT(v[OPTION_TL_Y]);
+  p.RIGHT = SANE_MM_TO_UNIT(v[OPTION_BR_X]);
+  p.BOTTOM = SANE_MM_TO_UNIT(v[OPTION_BR_Y]);
+  p.CUST_PAGE_WIDTH = SANE_MM_TO_UNIT(v[OPTION_PAGE_WIDTH]);
+  p.CUST_PAGE_LENGTH = SANE_MM_TO_UNIT(v[OPTION_PAGE_HEIGHT]);
+
+  // The feeder-only fields follow their cells on the flatbed as well, where
+  // the rules hold them at their flatbed values: a stale autofeed from an
+  // earlier ADF selection must not make the flatbed scan ahead.
+  p.IMAGE_INDEX_TAB = static_cast<uint8_t>(v[OPTION_IMAGE_INDEX_TAB]);
+  p.AUTOFEED = static_cast<uint8_t>(v[OPTION_AUTOFEED]);
+  p.PAGE_AUTO_PRIORITY = static_cast<uint8_t>(v[OPTION_PAGE_AUTO_PRIORITY]);
+  p.PAPER_PROTECTION = static_cast<uint8_t>(v[OPTION_PAPER_PROTECTION]);
+  p.CROPPING_MARGIN = static_cast<int16_t>(v[OPTION_CROPPING_MARGIN]);
+  const bool colorDetect = v[OPTION_AUTO_COLOR_DETECTION] != 0;
+  if (h) {
+    p.AUTO_COLOR_DETECT = colorDetect ? 1 : 0;
+    p.JPEG_TRANSFER = (v[OPTION_MODE] <= 1 || colorDetect) ? 0 : static_cast<uint8_t>(v[OPTION_JPEG]);
+  } else {
+    if (!adf) p.PAGE_AUTO_PRIORITY = 1;
+    p.AUTO_COLOR_DETECT = colorDetect ? 2 : 0;
+    p.JPEG_TRANSFER = static_cast<uint8_t>(v[OPTION_JPEG]);
+  }
+  p.JPEG_TYPE = static_cast<uint8_t>(v[OPTION_JPEG_TYPE]);
+  p.JPEG_QUALITY = static_cast<uint8_t>(v[OPTION_JPEG_QUALITY]);
+
+  if (!(p.SCAN_SOURCE == 3 && g_bIsReadDoubleBack)) {
+    const int res = p.SCAN_RES_X;
+    int pixels = static_cast<int>((std::floor(p.RIGHT - p.LEFT) * res) / 1200);
+    int lines = static_cast<int>((res * std::floor(p.BOTTOM - p.TOP)) / 1200);
+    const int pixels8 = (pixels + 7) / 8 * 8;
+    QV_IMAGEDATA_PARAMETERS& f = g_ImgDataInfo.tFront;
+    f.iLastFrame = 1;
+    bool done = false;
+    if (p.JPEG_TRANSFER) {
+      if (p.JPEG_TYPE == 129)
+        pixels = pixels8;
+      else if (p.JPEG_TYPE == 130)
+        pixels = pixels / 16 * 16;
+      else if (p.JPEG_TYPE == 131)
+        pixels = pixels / 32 * 32;
+      lines = lines / 8 * 8;
+    } else if (h && p.IMAGE_MODE <= 1) {
+      f.iFormat = SANE_FRAME_GRAY;
+      f.iDepth = 1;
+      f.iPixelsPerLine = pixels8;
+      f.iBytesPerLine = pixels8 / 8;
+      f.iLines = lines;
+      done = true;
+    }
+    if (!done) {
+      f.iPixelsPerLine = pixels;
+      f.iLines = lines;
+      if (p.IMAGE_MODE == 3) {
+        f.iFormat = SANE_FRAME_RGB;
+        f.iDepth = 8;
+        f.iBytesPerLine = 3 * pixels;
+      } else if (p.IMAGE_MODE == 2) {
+        f.iFormat = SANE_FRAME_GRAY;
+        f.iDepth = 8;
+        f.iBytesPerLine = pixels;
+      } else {
+        f.iFormat = SANE_FRAME_GRAY;
+        f.iDepth = 1;
+        f.iBytesPerLine = (pixels + 7) / 8;
+      }
+    }
+    g_ImgDataInfo.tBack = f;
+  }
+
+  p.THRESHOLD = static_cast<uint8_t>(v[OPTION_THRESHOLD] & 0xFF);
+  if (h && p.THRESHOLD == 0) p.THRESHOLD = 1;
+  p.DROPOUT_COLOR = static_cast<uint8_t>(v[OPTION_DROP_OUT]);
+  p.BRIGHTNESS = static_cast<int16_t>(v[OPTION_BRIGHTNESS]);
+  p.CONTRAST = static_cast<int16_t>(v[OPTION_CONTRAST]);
+  p.RIF = static_cast<uint8_t>(v[OPTION_RIF]);
+  p.EDGE_PROCESSING = static_cast<uint8_t>(v[OPTION_EDGE_PROCESSING]);
+  p.IMAGE_EMPHASIS = static_cast<uint8_t>(v[OPTION_IMAGE_EMPHASIS]);
+  p.HALFTONE_TYPE = static_cast<uint8_t>(v[OPTION_HT_TYPE]);
+  p.HALFTONE_PATTERN = static_cast<uint8_t>(v[OPTION_HT_PATTERN]);
+  p.DF_ACTION = static_cast<uint8_t>(v[OPTION_DF_ACTION]);
+  p.DF_THICKNESS = static_cast<uint8_t>(v[OPTION_DF_THICKNESS]);
+  p.DF_LENGTH = static_cast<uint8_t>(v[OPTION_DF_LENGTH]);
+  p.BG_COLOR = (p.PAPER_SIZE == 10 && p.SCAN_SOURCE == 0) ? 1 : static_cast<uint8_t>(v[OPTION_BGCOLOR]);
+  static const int16_t kPowerOff[] = {-1, 60, 120, 240, 480};
+  if (v[OPTION_POWER_OFF] >= 0 && v[OPTION_POWER_OFF] <= 4) {
+    p.POWER_OFF_TIME = kPowerOff[v[OPTION_POWER_OFF]];
+  } else {
+    Err("GetSelectedInfo", "Does not recognize power off selection");
+    p.POWER_OFF_TIME = 0;
+  }
+  p.PREPICK = static_cast<uint8_t>(v[OPTION_PREPICK]);
+  p.SLEEP_TIMER = static_cast<uint8_t>(v[OPTION_SLEEPTIMER]);
+  p.HOLE_PUNCH_REMOVE = (g_iDevType != 35 && p.PAPER_SIZE == 10 && p.BG_COLOR == 1)
+                            ? static_cast<uint8_t>(v[OPTION_HOLE_PUNCH_REMOVE])
+                            : 0;
+  p.BLANK_PAGE_SKIP = static_cast<uint8_t>(v[OPTION_BLANK_PAGE_SKIP]);
+  p.BLANK_PAGE_SENSITIVITY = static_cast<int8_t>(v[OPTION_BLANK_PAGE_SKIP_SENSITIVITY] - 3);
+  p.BLANK_PAGE_BLACK_RATIO = static_cast<uint8_t>(v[OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO]);
+  p.BLANK_PAGE_WHITE_RATIO = static_cast<uint8_t>(v[OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO]);
+  p.SRGB = (p.IMAGE_MODE == 3 || p.AUTO_COLOR_DETECT) ? static_cast<uint8_t>(v[OPTION_SRGB]) : 0;
+  p.SDTC_MODE = static_cast<uint8_t>(v[OPTION_BW_SDTC]);
+  p.SDTC_VARIANCE = static_cast<uint8_t>(v[OPTION_BW_SDTC_VARIANCE]);
+  g_BaseImgDataInfo = g_ImgDataInfo;
+}
+
+namespace {
+
+// Options a flatbed scan has no use for.
+void FlatbedStepHardware() {
+  OffWith(OPTION_PAGE_AUTO, 0);
+  Off(OPTION_CROPPING_MARGIN);
+  Off(OPTION_IMAGE_INDEX_TAB);
+  OffWith(OPTION_DF_ACTION, 0);
+  Off(OPTION_DF_THICKNESS);
+  Off(OPTION_DF_LENGTH);
+  Off(OPTION_PREPICK);
+  Off(OPTION_PAGE_WIDTH);
+  Off(OPTION_PAGE_HEIGHT);
+  Off(OPTION_PAPER_SIZE);
+  OffWith(OPTION_AUTOFEED, 0);
+  Off(OPTION_PAPER_PROTECTION);
+  if (g_OptSelected[OPTION_PAPER_SIZE] == 0) {
+    g_OptSelected[OPTION_PAGE_WIDTH] = kMm216;
+    g_OptSelected[OPTION_PAGE_HEIGHT] = kMm297;
+  }
+}
+
+void FlatbedStepSoftware() {
+  OffWith(OPTION_BLANK_PAGE_SKIP, 0);
+  Off(OPTION_BLANK_PAGE_SKIP_SENSITIVITY);
+  Off(OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO);
+  Off(OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO);
+  OffWith(OPTION_DF_ACTION, 0);
+  Off(OPTION_DF_THICKNESS);
+  Off(OPTION_DF_LENGTH);
+  Off(OPTION_PREPICK);
+  Off(OPTION_PAGE_WIDTH);
+  Off(OPTION_PAGE_HEIGHT);
+  Off(OPTION_PAPER_SIZE);
+  OffWith(OPTION_AUTOFEED, 0);
+  Off(OPTION_PAPER_PROTECTION);
+  Off(OPTION_PAGE_AUTO_PRIORITY);
+  Off(OPTION_CROPPING_MARGIN);
+  if (g_OptSelected[OPTION_PAPER_SIZE] == 0) {
+    g_OptSelected[OPTION_PAGE_WIDTH] = kMm216;
+    g_OptSelected[OPTION_PAGE_HEIGHT] = kMm297;
+  }
+}
+
+void UseDropoutList(SANE_String_Const* list) {
+  g_OptList[OPTION_DROP_OUT].constraint.string_list = list;
+  SetCap(OPTION_DROP_OUT, kCapA);
+}
+
+}  // namespace
+
+void ReloadOptions() {
+  int32_t* v = g_OptSelected;
+  const int t = g_iDevType;
+  const bool corvane5 = IsCorvane5Type(t);
+  const int mode = v[OPTION_MODE];
+  const bool flatbed = v[OPTION_SOURCE] == 0;
+
+  for (int o :
+       {OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_THRESHOLD, OPTION_HT_TYPE, OPTION_HT_PATTERN,
+        OPTION_JPEG, OPTION_JPEG_TYPE, OPTION_JPEG_QUALITY, OPTION_AUTOFEED, OPTION_PAGE_AUTO,
+        OPTION_PAGE_AUTO_PRIORITY, OPTION_IMAGE_INDEX_TAB, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
+    SetCap(o, kCapS);
+  for (int o : {OPTION_DROP_OUT, OPTION_DF_ACTION, OPTION_DF_THICKNESS, OPTION_DF_LENGTH, OPTION_EDGE_PROCESSING,
+                OPTION_IMAGE_EMPHASIS, OPTION_POWER_OFF, OPTION_PAPER_PROTECTION, OPTION_BLANK_PAGE_SKIP,
+                OPTION_BLANK_PAGE_SKIP_SENSITIVITY, OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO,
+                OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO})
+    SetCap(o, kCapA);
+  if (g_tpOptListInfo && g_tpOptListInfo->tPrepick.iPresent) SetCap(OPTION_PREPICK, kCapA);
+
+  if ((t >= 22 && t <= 24) || t == 35) {
+    SetCap(OPTION_PAGE_AUTO_PRIORITY, kCapI);
+    SetCap(OPTION_IMAGE_INDEX_TAB, kCapI);
+    SetCap(OPTION_HOLE_PUNCH_REMOVE, kCapI);
+    v[OPTION_PAGE_AUTO_PRIORITY] = 1;
+  } else {
+    SetCap(OPTION_HOLE_PUNCH_REMOVE, kCapA);
+  }
+  if (t == 0 || t == 1 || t == 2 || t == 4 || t == 5 || t == 6) {
+    SetCap(OPTION_PAGE_AUTO_PRIORITY, kCapI);
+    v[OPTION_PAGE_AUTO_PRIORITY] = 1;
+  }
+
+  if (!corvane5) {
+    SetCap(OPTION_CROPPING_MARGIN, kCapI);
+    SetCap(OPTION_POWER_OFF, kCapI);
+    SetCap(OPTION_PAPER_PROTECTION, kCapI);
+  } else {
+    SetCap(OPTION_CROPPING_MARGIN, kCapS);
+    SetCap(OPTION_POWER_OFF, kCapA);
+    SetCap(OPTION_PAPER_PROTECTION, kCapA);
+  }
+
+  // Blank-page skipping needs the blank-page judge; without it the switch
+  // is withdrawn as well as its companions.
+  const SANE_Int blankCap = g_BPDFunction ? kCapA : kCapI;
+  for (int o : {OPTION_BLANK_PAGE_SKIP_SENSITIVITY, OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO,
+                OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO})
+    SetCap(o, blankCap);
+  if (!g_BPDFunction) {
+    SetCap(OPTION_BLANK_PAGE_SKIP, kCapI);
+    v[OPTION_BLANK_PAGE_SKIP] = 0;
+  }
+
+  if (g_PropInfo.HARDWARE_PROC) {
+    if ((t >= 0 && t <= 2) || (t >= 4 && t <= 6) || (t >= 22 && t <= 24) || t == 35) {
+      SetCap(OPTION_PAGE_AUTO, kCapI);
+      v[OPTION_PAGE_AUTO] = 0;
+      SetCap(OPTION_AUTO_COLOR_DETECTION, kCapI);
+      v[OPTION_AUTO_COLOR_DETECTION] = 0;
+    }
+    if (!corvane5) SetCap(OPTION_IMAGE_INDEX_TAB, kCapI);
+    SetCap(OPTION_PAGE_AUTO_PRIORITY, kCapI);
+    v[OPTION_PAGE_AUTO_PRIORITY] = 0;
+    for (int o : {OPTION_BLANK_PAGE_SKIP, OPTION_BLANK_PAGE_SKIP_SENSITIVITY, OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO,
+                  OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO, OPTION_HOLE_PUNCH_REMOVE})
+      SetCap(o, kCapI);
+    v[OPTION_HOLE_PUNCH_REMOVE] = 0;
+    v[OPTION_BLANK_PAGE_SKIP] = 0;
+    if (v[OPTION_BGCOLOR] == 0) {
+      OffWith(OPTION_PAGE_AUTO, 0);
+      Off(OPTION_CROPPING_MARGIN);
+      Off(OPTION_IMAGE_INDEX_TAB);
+    }
+    if (flatbed) FlatbedStepHardware();
+    UseDropoutList(KELO_HARDWARE_DROPOUT_COLOR_LIST_COMMON);
+    if (v[OPTION_DROP_OUT] == 1) v[OPTION_DROP_OUT] = 0;
+    switch (mode) {
+      case 3:
+        for (int o : {OPTION_DROP_OUT, OPTION_HT_TYPE, OPTION_HT_PATTERN, OPTION_THRESHOLD, OPTION_EDGE_PROCESSING,
+                      OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
+          Off(o);
+        break;
+      case 2:
+        for (int o : {OPTION_IMAGE_EMPHASIS, OPTION_HT_TYPE, OPTION_HT_PATTERN, OPTION_THRESHOLD,
+                      OPTION_EDGE_PROCESSING, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
+          Off(o);
+        break;
+      case 1:
+        for (int o : {OPTION_IMAGE_EMPHASIS, OPTION_THRESHOLD, OPTION_EDGE_PROCESSING, OPTION_JPEG, OPTION_BW_SDTC,
+                      OPTION_BW_SDTC_VARIANCE})
+          Off(o);
+        if (v[OPTION_HT_TYPE] == 1) Off(OPTION_HT_PATTERN);
+        break;
+      default:
+        for (int o : {OPTION_IMAGE_EMPHASIS, OPTION_HT_TYPE, OPTION_HT_PATTERN, OPTION_JPEG}) Off(o);
+        Off(v[OPTION_BW_SDTC] ? OPTION_THRESHOLD : OPTION_BW_SDTC_VARIANCE);
+        break;
+    }
+    if (g_PropInfo.PAPER_SIZE != 10) {
+      Off(OPTION_IMAGE_INDEX_TAB);
+      Off(OPTION_CROPPING_MARGIN);
+    }
+  } else {
+    if (v[OPTION_BGCOLOR] != 0) {
+      if (flatbed) {
+        if (t >= 22 && t <= 24) OffWith(OPTION_PAGE_AUTO, 0);
+        FlatbedStepSoftware();
+      }
+    } else {
+      if (t <= 7) OffWith(OPTION_PAGE_AUTO, 0);
+      g_PropInfo.PAGE_AUTO_PRIORITY = 1;
+      v[OPTION_PAGE_AUTO_PRIORITY] = 1;
+      Off(OPTION_IMAGE_INDEX_TAB);
+      Off(OPTION_PAGE_AUTO_PRIORITY);
+      Off(OPTION_CROPPING_MARGIN);
+      if (flatbed) {
+        OffWith(OPTION_PAGE_AUTO, 0);
+        FlatbedStepSoftware();
+      }
+    }
+    UseDropoutList(KELO_DROPOUT_COLOR_LIST_COMMON);
+    if (v[OPTION_DROP_OUT] == 0) v[OPTION_DROP_OUT] = 1;
+    switch (mode) {
+      case 3:
+      case 2:
+        Off(mode == 3 ? OPTION_DROP_OUT : OPTION_IMAGE_EMPHASIS);
+        for (int o : {OPTION_HT_TYPE, OPTION_HT_PATTERN, OPTION_THRESHOLD, OPTION_EDGE_PROCESSING, OPTION_BW_SDTC,
+                      OPTION_BW_SDTC_VARIANCE})
+          Off(o);
+        break;
+      case 1:
+        for (int o :
+             {OPTION_IMAGE_EMPHASIS, OPTION_THRESHOLD, OPTION_EDGE_PROCESSING, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
+          Off(o);
+        if (v[OPTION_HT_TYPE] == 1) Off(OPTION_HT_PATTERN);
+        break;
+      default:
+        for (int o : {OPTION_IMAGE_EMPHASIS, OPTION_HT_TYPE, OPTION_HT_PATTERN}) Off(o);
+        Off(v[OPTION_BW_SDTC] ? OPTION_THRESHOLD : OPTION_BW_SDTC_VARIANCE);
+        break;
+    }
+    if (g_PropInfo.PAPER_SIZE != 10) {
+      OffWith(OPTION_HOLE_PUNCH_REMOVE, 0);
+      Off(OPTION_PAGE_AUTO_PRIORITY);
+      Off(OPTION_IMAGE_INDEX_TAB);
+      Off(OPTION_CROPPING_MARGIN);
+    } else if (v[OPTION_BGCOLOR] != 1) {
+      OffWith(OPTION_HOLE_PUNCH_REMOVE, 0);
+    }
+    if (!v[OPTION_BLANK_PAGE_SKIP]) {
+      Off(OPTION_BLANK_PAGE_SKIP_SENSITIVITY);
+      Off(OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO);
+      Off(OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO);
+    } else if (mode >= 2) {
+      Off(OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO);
+      Off(OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO);
+    } else {
+      Off(OPTION_BLANK_PAGE_SKIP_SENSITIVITY);
+    }
+    if (g_PropInfo.PAGE_AUTO_PRIORITY == 1)
+      Off(OPTION_CROPPING_MARGIN);
+    else if (!corvane5)
+      Off(OPTION_IMAGE_INDEX_TAB);
+  }
+
+  if (v[OPTION_DF_ACTION] == 0) {
+    Off(OPTION_DF_THICKNESS);
+    Off(OPTION_DF_LENGTH);
+  }
+  if (!g_PropInfo.JPEG_TRANSFER) {
+    Off(OPTION_JPEG_TYPE);
+    Off(OPTION_JPEG_QUALITY);
+  }
+  if (!g_bLibjpeg) {
+    SetCap(OPTION_JPEG, kCapI);
+    SetCap(OPTION_JPEG_TYPE, kCapI);
+    SetCap(OPTION_JPEG_QUALITY, kCapI);
+    g_PropInfo.JPEG_TRANSFER = 0;
+  }
+}
+
+SANE_Status GetParameters(SANE_Parameters* params) {
+  if (!params) {
+    Err("GetParameters", "spParams == NULL");
+    return SANE_STATUS_INVAL;
+  }
+  const QV_IMAGEDATA_PARAMETERS* face;
+  const int source = g_PropInfo.SCAN_SOURCE;
+  if (source == 2 || (source == 3 && g_bIsReadDoubleBack)) {
+    face = &g_ImgDataInfo.tBack;
+  } else if (source <= 3) {
+    face = &g_ImgDataInfo.tFront;
+  } else {
+    Err("GetParameters", "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  params->format = static_cast<SANE_Frame>(face->iFormat);
+  params->last_frame = face->iLastFrame;
+  params->bytes_per_line = face->iBytesPerLine;
+  params->pixels_per_line = face->iPixelsPerLine;
+  params->lines = face->iLines;
+  params->depth = face->iDepth;
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status GetControlOption(int option, void* value) {
+  static const char* const kTag = "GetControlOption";
+  if (!value || option < 0 || option >= OPTION_TOTAL_NUM) {
+    Err(kTag, "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  const SANE_Option_Descriptor& desc = g_OptList[option];
+  MapRef map = MapOf(option);
+  if (map.pMap && desc.type == SANE_TYPE_STRING) {
+    const char* text = GetOptValue(g_OptSelected[option], map.pMap, map.iCount);
+    if (!text) {
+      char* msg = SetMessage();
+      snprintf(msg, 4096, "OPTION_%s cpVlaue == NULL", map.szName);
+      Err(kTag, msg);
+      return SANE_STATUS_INVAL;
+    }
+    snprintf(static_cast<char*>(value), static_cast<size_t>(desc.size), "%s", text);
+    return SANE_STATUS_GOOD;
+  }
+  switch (option) {
+    case OPTION_TOTAL_SCANPAGE_COUNT:
+    case OPTION_TOTAL_PICKROLLER_COUNT:
+    case OPTION_TOTAL_PADASSY_COUNT:
+    case OPTION_TOTAL_FLATBED_COUNT: {
+      KeloDevCtl* dev = velmorak;
+      if (!dev) return SANE_STATUS_INVAL;
+      uint32_t counts[4] = {};
+      uint32_t result = dev->DoGetCount(&counts[0], &counts[1], &counts[2], &counts[3]);
+      if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);
+      SANE_Word answer = static_cast<SANE_Word>(counts[option - OPTION_TOTAL_SCANPAGE_COUNT]);
+      if (option == OPTION_TOTAL_FLATBED_COUNT && !g_bHasFlatbed) answer = g_iDevType == 35 ? -2 : -1;
+      *static_cast<SANE_Word*>(value) = answer;
+      return SANE_STATUS_GOOD;
+    }
+    case OPTION_USB_COMMAND:
+    case OPTION_USB_WRITE:
+      return SANE_STATUS_UNSUPPORTED;
+    default:
+      *static_cast<SANE_Word*>(value) = g_OptSelected[option];
+      return SANE_STATUS_GOOD;
+  }
+}
+
+SANE_Status SetControlOption(int option, void* value, SANE_Int* info) {
+  static const char* const kTag = "SetControlOption";
+  if (!value || option < 0 || option >= OPTION_TOTAL_NUM) {
+    Err(kTag, "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  // The front end's word may be uninitialised: every answer starts clean.
+  if (info) *info = 0;
+  SANE_Option_Descriptor* desc = &g_OptList[option];
+  const bool alwaysSettable = option == OPTION_TOTAL_SCANPAGE_COUNT || option == OPTION_TOTAL_PICKROLLER_COUNT ||
+                              option == OPTION_TOTAL_PADASSY_COUNT || option == OPTION_USB_COMMAND ||
+                              option == OPTION_USB_WRITE;
+  if (!alwaysSettable && !(desc->cap & SANE_CAP_SOFT_SELECT)) {
+    Err(kTag, "can not set");
+    return SANE_STATUS_INVAL;
+  }
+  SANE_Status status = CheckSetValue(desc, value, info);
+  if (status != SANE_STATUS_GOOD) {
+    Err(kTag, "CheckSetValue() != SANE_STATUS_GOOD");
+    return status;
+  }
+  int32_t* v = g_OptSelected;
+  const SANE_Word word = *static_cast<SANE_Word*>(value);
+  const char* text = static_cast<const char*>(value);
+  switch (option) {
+    case OPTION_SOURCE: {
+      status = SetOptValue(text, KELO_SOURCE, Count(KELO_SOURCE), &v[OPTION_SOURCE]);
+      if (status == SANE_STATUS_GOOD) {
+        if (IsAdf(v[OPTION_SOURCE])) {
+          g_tPageWidthRange.max = kMm216;
+          SetXMax(v[OPTION_PAGE_WIDTH]);
+          g_tPageHeightRange.max = AdfPageHeightMax();
+          SetYMax(v[OPTION_PAGE_HEIGHT]);
+        } else {
+          SetXMax(kMm216);
+          SetYMax(kMm297);
+        }
+      }
+      RefreshAndFlag(info);
+      return status;
+    }
+    case OPTION_TL_X:
+    case OPTION_TL_Y:
+    case OPTION_BR_X:
+    case OPTION_BR_Y:
+    case OPTION_PAGE_WIDTH:
+    case OPTION_PAGE_HEIGHT: {
+      if (option <= OPTION_BR_Y) {
+        if (IsAdf(v[OPTION_SOURCE]) && v[OPTION_PAPER_SIZE] != 0) {
+          v[OPTION_TL_X] = v[OPTION_TL_Y] = 0;
+          v[OPTION_BR_X] = v[OPTION_PAGE_WIDTH];
+          v[OPTION_BR_Y] = v[OPTION_PAGE_HEIGHT];
+        } else {
+          v[option] = word;
+        }
+      } else if (v[OPTION_PAPER_SIZE] == 0) {
+        const bool x = option == OPTION_PAGE_WIDTH;
+        v[option] = word;
+        if (x) {
+          SetXMax(word);
+        } else {
+          SetYMax(word);
+        }
+        int br = x ? OPTION_BR_X : OPTION_BR_Y, tl = x ? OPTION_TL_X : OPTION_TL_Y;
+        if (v[br] > word) v[br] = word;
+        if (v[tl] > word) v[tl] = word;
+      }
+      int* reload = ReloadFlagOf(option);
+      if (*reload) {
+        *reload = 0;
+        Refresh();
+      } else {
+        RefreshAndFlag(info);
+      }
+      return SANE_STATUS_GOOD;
+    }
+    case OPTION_PAPER_SIZE: {
+      status = SetOptValue(text, KELO_PAPERSIZE, Count(KELO_PAPERSIZE), &v[OPTION_PAPER_SIZE]);
+      if (status != SANE_STATUS_GOOD) {
+        RefreshAndFlag(info);
+        return status;
+      }
+      if (IsAdf(v[OPTION_SOURCE]) && v[OPTION_PAPER_SIZE] != 0) {
+        LoadPaperSize(v[OPTION_PAPER_SIZE], KELO_DEFAULT_PAPER_SIZE, KELO_PAPER_SIZE_COUNT);
+        v[OPTION_TL_X] = v[OPTION_TL_Y] = 0;
+        v[OPTION_BR_X] = v[OPTION_PAGE_WIDTH];
+        v[OPTION_BR_Y] = v[OPTION_PAGE_HEIGHT];
+        SetXMax(v[OPTION_PAGE_WIDTH]);
+        SetYMax(v[OPTION_PAGE_HEIGHT]);
+      } else if (!IsAdf(v[OPTION_SOURCE])) {
+        SetXMax(kMm216);
+        SetYMax(kMm297);
+        v[OPTION_PAGE_WIDTH] = kMm216;
+        v[OPTION_PAGE_HEIGHT] = kMm297;
+      }
+      RefreshAndFlag(info);
+      return SANE_STATUS_GOOD;
+    }
+    case OPTION_PAGE_AUTO:
+    case OPTION_BW_SDTC:
+    case OPTION_JPEG:
+    case OPTION_AUTOFEED:
+    case OPTION_BLANK_PAGE_SKIP:
+      v[option] = word;
+      RefreshAndFlag(info);
+      return SANE_STATUS_GOOD;
+    case OPTION_MODE:
+    case OPTION_PAGE_AUTO_PRIORITY:
+    case OPTION_IMAGE_INDEX_TAB:
+    case OPTION_HT_TYPE:
+    case OPTION_BW_SDTC_VARIANCE:
+    case OPTION_JPEG_TYPE:
+    case OPTION_JPEG_QUALITY:
+    case OPTION_DF_ACTION:
+    case OPTION_BGCOLOR:
+    case OPTION_DROP_OUT:
+    case OPTION_POWER_OFF:
+    case OPTION_PAPER_PROTECTION:
+    case OPTION_PREPICK:
+    case OPTION_EDGE_PROCESSING:
+    case OPTION_IMAGE_EMPHASIS:
+    case OPTION_HOLE_PUNCH_REMOVE: {
+      MapRef map = MapOf(option);
+      status = SetOptValue(text, map.pMap, map.iCount, &v[option]);
+      RefreshAndFlag(info);
+      return status;
+    }
+    case OPTION_TOTAL_PICKROLLER_COUNT:
+    case OPTION_TOTAL_PADASSY_COUNT: {
+      if (word == 0) {
+        KeloDevCtl* dev = velmorak;
+        if (!dev) return SANE_STATUS_INVAL;
+        uint32_t result = dev->DoClearCount(option == OPTION_TOTAL_PICKROLLER_COUNT ? 1 : 2);
+        if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);
+      }
+      Refresh();
+      return SANE_STATUS_GOOD;
+    }
+    case OPTION_USB_COMMAND:
+    case OPTION_USB_WRITE: {
+      KeloDevCtl* dev = velmorak;
+      if (!dev) return SANE_STATUS_INVAL;
+      // A length byte and at most 255 data bytes: any length byte fits.
+      unsigned char* bytes = static_cast<unsigned char*>(value);
+      uint32_t length = bytes[0];
+      uint32_t result = option == OPTION_USB_COMMAND ? dev->DoScanButtonSend(bytes + 1, length)
+                                                     : dev->DoScanButtonRecieve(bytes + 1, length);
+      if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);
+      Refresh();
+      return SANE_STATUS_GOOD;
+    }
+    case OPTION_TOTAL_SCANPAGE_COUNT:
+    case OPTION_TOTAL_FLATBED_COUNT:
+      Refresh();
+      return SANE_STATUS_GOOD;
+    default:
+      v[option] = word;
+      Refresh();
+      return SANE_STATUS_GOOD;
+  }
+}
+
+}  // namespace dravnmain

@@ -1,0 +1,144 @@
+// Records of libimgforge's control entry and page filters, laid out byte for
+// byte as the library reads them.
+#ifndef DRAVN_SECOND_FSIP_RECORDS_H
+#define DRAVN_SECOND_FSIP_RECORDS_H
+
+#include <cstdint>
+
+// fsip_control request; zeroed before use.
+struct fsipctl_request {
+  int32_t dwFlags;
+  int32_t nHoleFill;  // 1 fill white, 2 surrounding colour
+  int32_t bADF;
+  int32_t nSide;         // white-background crop: face + 1
+  int32_t nDetectLevel;  // blank page, -2..2
+  int32_t nWLevel;
+  int32_t nBLevel;
+  char szScanner[32];
+  int32_t nMargin;
+};
+static_assert(sizeof(fsipctl_request) == 64, "fsipctl_request is 64 bytes");
+
+// One page exchanged with fsip_control; the caller passes arrays of two.
+struct fsipctl_image {
+  unsigned char* pImageData;
+  int32_t nResolution;
+  int32_t nWidth;
+  int32_t nHeight;
+  int32_t nDepth;
+  int32_t nImageSize;
+  int32_t nResult;  // colour decision or blank verdict (first result only)
+};
+static_assert(sizeof(fsipctl_image) == 32, "fsipctl_image is 32 bytes");
+
+enum : int32_t {
+  FSIPCTL_FUNC_BLANK_PAGE = 0x0040,
+  FSIPCTL_FUNC_WHITE_BG_CROP = 0x4000,
+};
+
+enum : int32_t {
+  FSIP_C_ERR_NOERROR = 0,
+  FSIP_C_ERR_OUTOFMEMORY = -1,
+  FSIP_C_ERR_PARAMETER = -2,
+  FSIP_C_ERR_NOTSUPPORT = -4,
+  FSIP_C_ERR_UNEXPECTED_ERROR = -5,
+};
+
+#pragma pack(push, 1)
+
+struct FSIP_S_IMAGEINFO {
+  uint32_t cbSize;  // 56
+  unsigned char* pImageData;
+  int32_t nPixelType;  // 1 grey, 2 colour
+  int32_t nDepth;
+  int32_t nColorSeq;  // 1 = R, G, B
+  int32_t nWidth;
+  int32_t nHeight;
+  int32_t nBytesPerLine;
+  int32_t nImageSize;
+  int32_t nXResolution;
+  int32_t nYResolution;
+  unsigned char reserved[8];
+};
+static_assert(sizeof(FSIP_S_IMAGEINFO) == 56, "FSIP_S_IMAGEINFO is 56 bytes");
+
+struct FSIP_S_IMAGEEMPHASIS {
+  uint32_t cbSize;  // 24
+  int32_t nKind;    // 2 emphasis, 4 descreen
+  int32_t nLevel;   // 7
+  int32_t nEmphasisLevel;
+  int32_t nDescreenLevel;
+  int32_t nLast;
+};
+static_assert(sizeof(FSIP_S_IMAGEEMPHASIS) == 24, "FSIP_S_IMAGEEMPHASIS is 24 bytes");
+
+struct FSIP_S_IMAGEFILTER {
+  uint32_t cbSize;    // 72
+  uint32_t dwOption;  // bits 0-1: 1 emphasis
+  unsigned char reserved1[32];
+  FSIP_S_IMAGEEMPHASIS* pEmphasis;
+  void* pWhiteLevel;
+  void* pGamma;
+  unsigned char reserved2[8];
+};
+static_assert(sizeof(FSIP_S_IMAGEFILTER) == 72, "FSIP_S_IMAGEFILTER is 72 bytes");
+
+struct FSIP_S_SDTCEX {
+  int32_t values[7];  // size, contrast limit, blend, base, up, down, resolution selector
+  void* pInfo;        // written by the library
+};
+static_assert(sizeof(FSIP_S_SDTCEX) == 36, "FSIP_S_SDTCEX is 36 bytes");
+
+struct FSIP_S_ERROR_DIFFUSION {
+  int32_t cbSize;  // 20
+  int32_t nKernel;
+  int32_t nLevelMode;
+  int32_t nHigh;
+  int32_t nLow;
+};
+static_assert(sizeof(FSIP_S_ERROR_DIFFUSION) == 20, "FSIP_S_ERROR_DIFFUSION is 20 bytes");
+
+struct FSIP_S_BINARIZATIONEX {
+  uint32_t cbSize;    // 80
+  uint32_t dwMethod;  // low byte method, second byte pre-filter flags
+  unsigned char reserved[32];
+  int32_t nThreshold;
+  void* pDither;
+  FSIP_S_SDTCEX* pSdtc;
+  FSIP_S_ERROR_DIFFUSION* pErrorDiffusion;
+  FSIP_S_IMAGEFILTER* pPreFilter;
+  uint32_t dwBoundary;
+};
+static_assert(sizeof(FSIP_S_BINARIZATIONEX) == 80, "FSIP_S_BINARIZATIONEX is 80 bytes");
+
+struct FSIP_S_DROPOUTCOLOREX {
+  uint32_t cbSize;  // 36
+  uint16_t wDropoutType;
+  int16_t sWhiteMode;
+  void* pSpecified;
+  uint32_t dwOutput;  // 0 binarize, 1 grey
+  FSIP_S_BINARIZATIONEX* pBinarization;
+  unsigned char reserved[8];
+};
+static_assert(sizeof(FSIP_S_DROPOUTCOLOREX) == 36, "FSIP_S_DROPOUTCOLOREX is 36 bytes");
+
+#pragma pack(pop)
+
+// Image record of the page engines, the orientation unit and our rotation.
+struct _P2IIMG {
+  unsigned char* pImageData;
+  int32_t nBitsPerPixel;
+  int32_t nColorOrder;
+  int32_t nWidth;
+  int32_t nHeight;
+  int32_t nBytesPerLine;
+  int32_t nImageSize;
+  int32_t nXResolution;
+  int32_t nYResolution;
+  int32_t nLeft;
+  int32_t nTop;
+  int32_t nRight;
+  int32_t nBottom;
+};
+
+#endif

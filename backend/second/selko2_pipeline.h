@@ -1,0 +1,70 @@
+// The Selko2 page pipeline: turns the compressed faces of one sheet into the
+// pages that the read side serves, step by step over the image libraries,
+// and builds the tone tables it applies. The Selko2 device class carries it
+// (its tone tables, its image-step object) and runs it in the application's
+// thread once per sheet.
+#ifndef DRAVN_SECOND_SELKO2_PIPELINE_H
+#define DRAVN_SECOND_SELKO2_PIPELINE_H
+
+#include "I3ipImageInfo.h"
+#include "image_params.h"
+#include "jpeg_decode.h"
+#include "keloimageprocess.h"
+#include "tone_curve.h"
+
+// The 256 bytes every decoded face is mapped through.
+extern const unsigned char DeviceAdjustLUT_Selko2[256];
+
+class CSelko2PagePipeline {
+ public:
+  CSelko2PagePipeline();
+
+  // 0 when the sheet is ready; 32 parameter error, 33 out of memory, 34
+  // other error (failed steps pass theirs through). Faces removed as blank
+  // are null on return.
+  int DoImageProcess(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
+                     KELO_IMAGEDATA_PARAMETERS* tpDstInfo, const JPEGINFO* tpJpegInfo);
+  // 0x1000 automatic crop, 0x40 blank-page test; 0 or an FSIP_C_ERR_* code.
+  // A blank verdict goes to *ipVerdict when given, else frees the face.
+  int DoSelectFunc(int iFunction, unsigned char*** cpImageData, int iScanFace, KELO_IMAGEDATA_PARAMETERS* tpImageInfo,
+                   int* ipVerdict);
+  // Mode conversion: type 0 line art, 1 grey, 2 colour; 0 or the library's code.
+  int DoImageProc(unsigned char** pbyInImg, KELO_IMAGEDATA_PARAMETERS* tpInParam, int iType);
+
+  // Tone curves.
+  static int GetLUTData(int iInput, int iWhiteLevel, int iBlackLevel, int iBrightness, int iContrast, int iShadow,
+                        int iHighlight, int iGamma);
+  static int GetGammaValue(tabGammaCurve tCurve, int iInput);
+  static void ApplyLutContrastBrightness(int iBrightness, int iContrast, int iHighlight, int iShadow, int iGamma,
+                                         unsigned char* pbyLUT);
+  // Presets 1..4 of tone-adjustment into pbyLUT; the tone fields of
+  // g_PropInfo keep the values that made it.
+  static void I3ipIpunitProcess_ManualLUT(int iMode, unsigned char* pbyLUT,
+                                          const char* cpPresetPath = KELO_PRESET_LUT_PATH);
+  static void GetNormalLUTParams(bool bLineArt, bool bErrorDiffusion, unsigned char* pbyLUT,
+                                 const char* cpPresetPath = KELO_PRESET_LUT_PATH);
+  // The automatic table of one 24-bit (or 8-bit) page; 0, -2, or the
+  // measurement's code.
+  static int I3ipIpunitProcess_AutoLUT(int iMode, const I3ipImageInfo* pstI3ipImageInfo, unsigned char* pbyLUT);
+  static void SetupAutoLutParams(Zu_ALut_ctl* pstCtl, bool bHalftone, bool bHalftone2, bool bSdtc);
+  static int Zu_do_ALUT(const I3ipImageInfo* pstImage, const Zu_ALut_ctl* pstCtl, const I3ipImageInfo* pstImage2,
+                        Zu_ALut_out* pstOut);
+
+  // Fills the main table and the control entry's table with the identity.
+  void ResetToneTables();
+
+  KeloImageProcess m_ImageProcess;
+  unsigned char m_byToneLUT[256];     // main tone table
+  unsigned char m_byFsipctlLut[256];  // handed to every fsip_control call
+  // The custom table was built for this batch; cleared at construction and
+  // at every cancel.
+  unsigned int m_bCustomLUT = 0;
+  // Per sheet: 1 for a face whose automatic crop succeeded.
+  int m_iCropFlag[2] = {0, 0};
+
+ private:
+  int DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg);
+  int ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);
+};
+
+#endif

@@ -1,0 +1,662 @@
+// A simulated scanner of the Selko2 family: the 16-byte command block
+// protocol with its 32-, 64- and 108-byte status records, the lock the
+// scanner keeps for one owner, the 288-byte NVRAM, and scanning: sheets fed
+// from the feeder, each face sent as baseline JPEG in blocks that the host
+// asks for one "Read" at a time.
+//
+// Parameters ("set key=value"):
+//   state=<path>      NVRAM and lock owner kept in this file, shared by every
+//                     process that simulates the device (default: in memory)
+//   lock_owner=<text> the lock is held by this owner when the device starts
+//                     with no stored owner (another host's identifier)
+//   cover=open        the cover-open condition bit is set
+//   paper=no          the paper-present condition bit is clear
+//   nvram_year, nvram_month, nvram_day
+//                     first-read date of a new NVRAM (default 0: unset)
+//   status_code=<n>   status code of every hardware-status reply (default 0)
+//
+// Scanning:
+//   sheets=<n>        sheets in the feeder; the paper-present bit then says
+//                     whether any is left (without it a scan finds none)
+//   pages=<pattern>   binary PNM files (P6 or P5) of the pages, a printf
+//                     pattern with one %d: the front of sheet k is page
+//                     2k-1, its back page 2k. A missing file is a white page.
+//   page_dpi=<n>      resolution the files were rendered at (default 300);
+//                     the firmware samples them at the window's resolution
+//   format=grey       faces go out as grey JPEG (image format 3) instead of
+//                     colour (format 1)
+//   quality=<n>       JPEG quality, 1-100 (default 85)
+//   block=<n>         image bytes per block (default 65536)
+//   face_pad=<n>      filler bytes after the end of each face's JPEG data,
+//                     as firmware that pads its last block sends them
+//   page_ms=<n>       time the mechanism takes to bring each face
+//   jam_at=<k>        sheet k jams after its first block: a block status
+//                     8194 with 1000 bytes that follow it
+//   cover_open_at=<k> the cover opens as sheet k starts: block status 8201
+//   gone_at=<k>       the device leaves the bus after the first block of
+//                     sheet k: every later transfer answers NO_DEVICE
+//
+// A face as the firmware streams it: its JPEG header was written before the
+// sheet's length was known, so the frame header carries the window's width
+// and length, the restart interval is 0 although every MCU row ends in a
+// restart marker, and the density carries no unit. The last block status of
+// the face gives the real width and height; the host mends the header.
+//
+// A data phase follows the 32-byte status of its command: out for Set
+// Window, Set Nvram, Lock and Unlock, in for Get Nvram and the lock-owner
+// read. A command block that is not 16 bytes with the signature stalls the
+// pipe, as the firmware does with garbage.
+// clang-format off
+#include <cstddef>
+#include <cstdio>  // jpeglib.h needs size_t and FILE declared first
+#include <jpeglib.h>
+// clang-format on
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "sim_model.h"
+#include "state_file.h"
+
+namespace {
+
+using dravn_sim::SimDeviceModel;
+using dravn_sim::SimDeviceSpec;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSignature = 0x230;
+constexpr size_t kNvramSize = 288;
+constexpr size_t kOwnerSize = 40;
+constexpr size_t kWindowSize = 260;
+// Answer to a command the firmware does not know.
+constexpr uint32_t kInvalidCommand = 8207;
+// Block-status codes.
+constexpr uint32_t kEndOfSide = 4101;
+constexpr uint32_t kEndOfSideNoPaper = 4102;
+constexpr uint32_t kJam = 8194;
+constexpr uint32_t kCoverOpen = 8201;
+constexpr uint32_t kNoPaper = 8206;
+constexpr uint32_t kFirmwareFault = 8213;
+constexpr uint32_t kJamBytes = 1000;
+constexpr uint8_t kFront = 1, kBack = 0;
+// No window or page is wider or longer than this many pixels.
+constexpr long kMaxPixels = 160000;
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+void SetLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+class Selko2Model : public SimDeviceModel {
+ public:
+  explicit Selko2Model(const SimDeviceSpec& spec) : SimDeviceModel(spec), m_state(Param("state")) {
+    m_coverOpen = Param("cover") == "open";
+    m_paper = Param("paper", "yes") != "no";
+    m_statusCode = static_cast<uint32_t>(ParamInt("status_code", 0));
+    m_feeder = !Param("sheets").empty();
+    m_sheetsLeft = ParamInt("sheets", 0);
+    for (const char* key : {"nvram_year", "nvram_month", "nvram_day"}) {
+      long v = ParamInt(key, 0);
+      if (v < 0 || v > 255) throw std::runtime_error(std::string("selko2: bad ") + key);
+    }
+    LoadMemory();  // a new device's memory exists from power-on
+  }
+
+  int BulkOut(const uint8_t* data, int length) override {
+    if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
+    if (m_dataOut.expected > 0) return TakeDataOut(data, length);
+    if (length != 16 || Le32(data) != kSignature) return LIBUSB_ERROR_PIPE;
+    OnCommand(data[4], data[6], Le16(data + 8), Le32(data + 12));
+    return length;
+  }
+
+  // The next reply, or what is left of it: a transfer never runs into the
+  // following reply, as a short packet ends it on the wire.
+  int BulkIn(uint8_t* data, int length) override {
+    if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
+    if (m_in.empty()) return LIBUSB_ERROR_TIMEOUT;
+    Bytes& head = m_in.front();
+    size_t n = std::min(head.size(), static_cast<size_t>(length));
+    memcpy(data, head.data(), n);
+    head.erase(head.begin(), head.begin() + static_cast<long>(n));
+    if (head.empty()) m_in.pop_front();
+    return static_cast<int>(n);
+  }
+
+ private:
+  enum class DataOut { None, Window, Nvram, Lock, Unlock };
+  struct PendingOut {
+    DataOut kind = DataOut::None;
+    size_t expected = 0;
+    Bytes bytes;
+  };
+
+  void OnCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
+    switch (opcode << 8 | sub) {
+      case 0x1202:
+        return Reply(HardwareStatus());
+      case 0x127A:
+        return Reply(HardwareStatusExt());
+      case 0x1404:
+        return Reply(Status(OnScan()));
+      case 0x1405:
+        return Reply(Status(0));
+      case 0x1406:
+        return Reply(Status(OnStopScan()));
+      case 0x1407:
+        return Reply(OnAbort());
+      case 0x2A09:
+        return ExpectOut(DataOut::Window, length, kWindowSize);
+      case 0x2A10:
+        return ExpectOut(DataOut::Nvram, length, kNvramSize);
+      case 0x2A78:
+        if (param == 1) return ExpectOut(DataOut::Lock, length, kOwnerSize);
+        if (param == 2) return ExpectOut(DataOut::Unlock, length, kOwnerSize);
+        break;
+      case 0x2810:
+        if (length != kNvramSize) break;
+        Reply(Status(0));
+        return Reply(LoadMemory().nvram);
+      case 0x2878:
+        if (param != 1 || length != kOwnerSize) break;
+        Reply(Status(0));
+        return Reply(LoadMemory().owner);
+      case 0x2804:
+        return OnRead();
+    }
+    Reply(Status(kInvalidCommand));
+  }
+
+  void ExpectOut(DataOut kind, uint32_t length, size_t size) {
+    if (length != size) return Reply(Status(kInvalidCommand));
+    Reply(Status(0));
+    m_dataOut = PendingOut{kind, size, {}};
+  }
+
+  int TakeDataOut(const uint8_t* data, int length) {
+    size_t n = std::min(static_cast<size_t>(length), m_dataOut.expected - m_dataOut.bytes.size());
+    m_dataOut.bytes.insert(m_dataOut.bytes.end(), data, data + n);
+    if (m_dataOut.bytes.size() < m_dataOut.expected) return static_cast<int>(n);
+    PendingOut done = std::move(m_dataOut);
+    m_dataOut = PendingOut{};
+    Memory memory = LoadMemory();
+    switch (done.kind) {
+      case DataOut::Window:
+        m_window = done.bytes;
+        break;
+      case DataOut::Nvram:
+        memory.nvram = done.bytes;
+        SaveMemory(memory);
+        break;
+      case DataOut::Lock:
+        if (!Held(memory)) {
+          memory.owner = done.bytes;
+          SaveMemory(memory);
+        }
+        break;
+      case DataOut::Unlock:
+        if (memory.owner == done.bytes) {
+          memory.owner.assign(kOwnerSize, 0);
+          SaveMemory(memory);
+        }
+        break;
+      case DataOut::None:
+        break;
+    }
+    return static_cast<int>(n);
+  }
+
+  // --- replies -------------------------------------------------------------
+
+  void Reply(Bytes bytes) { m_in.push_back(std::move(bytes)); }
+
+  Bytes Status(uint32_t code) const {
+    Bytes s(32, 0);
+    SetLe32(s.data(), code);
+    uint16_t condition = (m_coverOpen ? 0x01 : 0) | (PaperPresent() ? 0x02 : 0);
+    s[8] = static_cast<uint8_t>(condition);
+    s[9] = static_cast<uint8_t>(condition >> 8);
+    return s;
+  }
+
+  Bytes HardwareStatus() const { return Status(m_statusCode); }
+
+  Bytes HardwareStatusExt() {
+    Bytes s(108, 0);
+    SetLe32(s.data(), m_statusCode);
+    SetLe32(s.data() + 32, Held(LoadMemory()) ? 1 : 0);
+    return s;
+  }
+
+  // --- scanning ------------------------------------------------------------
+
+  // What is left of the feeder: the parameter's count, or with no such
+  // parameter nothing at all (the paper bit then says what `paper` says).
+  bool PaperPresent() const { return m_paper && (!m_feeder || m_sheetsLeft > 0); }
+
+  uint32_t OnScan() {
+    m_blocks.clear();
+    m_faces.clear();
+    m_scanning = PaperPresent();
+    return m_scanning ? 0 : kNoPaper;
+  }
+
+  // The transport stops: what was queued for the host is dropped and the
+  // sheet in the feeder path is ejected.
+  void StopTransport() {
+    m_scanning = false;
+    m_blocks.clear();
+    m_faces.clear();
+    m_in.clear();
+  }
+  uint32_t OnStopScan() {
+    StopTransport();
+    return 0;
+  }
+  Bytes OnAbort() {
+    StopTransport();
+    return BlockStatus(0, 4);
+  }
+
+  void OnRead() {
+    if (!m_scanning || (m_blocks.empty() && !NextFace())) {
+      m_scanning = false;
+      return Reply(BlockStatus(kNoPaper, 4));
+    }
+    Block block = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    Reply(std::move(block.status));
+    if (!block.data.empty()) Reply(std::move(block.data));
+    if (!block.trailing.empty()) Reply(std::move(block.trailing));
+    if (block.stopAfter) m_scanning = false;
+    if (block.goneAfter) m_gone = true;
+  }
+
+  struct Block {
+    Bytes status;
+    Bytes data;
+    Bytes trailing;  // the sheet's closing status after its last face
+    bool stopAfter = false;
+    bool goneAfter = false;
+  };
+
+  // Feeds the next sheet when the current one has no face left.
+  bool FeedSheet() {
+    if (!m_feeder || m_sheetsLeft <= 0) return false;
+    --m_sheetsLeft;
+    ++m_sheetNo;
+    switch (Le32(WindowBytes().data())) {
+      case 4:
+        m_faces = {kFront, kBack};
+        break;
+      case 5:
+        m_faces = {kBack};
+        break;
+      default:
+        m_faces = {kFront};
+        break;
+    }
+    m_firstFaceOfSheet = true;
+    return true;
+  }
+
+  bool NextFace() {
+    if (m_faces.empty() && !FeedSheet()) return false;
+    const uint8_t side = m_faces.front();
+    m_faces.pop_front();
+    const bool firstFace = m_firstFaceOfSheet;
+    m_firstFaceOfSheet = false;
+    const long pageMs = ParamInt("page_ms", 0);
+    if (pageMs > 0) Wait(std::chrono::milliseconds(pageMs));
+
+    if (firstFace && ParamInt("cover_open_at", 0) == m_sheetNo) {
+      Block b;
+      b.status = BlockStatus(kCoverOpen, 0, side);
+      b.stopAfter = true;
+      m_blocks.push_back(std::move(b));
+      return true;
+    }
+
+    const bool grey = Param("format") == "grey";
+    Face face = ScanFace(side);
+    Bytes data = EncodeFace(face, grey);
+    if (data.empty()) {  // the encoder is missing: a firmware fault
+      Block b;
+      b.status = BlockStatus(kFirmwareFault, 0, side);
+      b.stopAfter = true;
+      m_blocks.push_back(std::move(b));
+      return true;
+    }
+    data.resize(data.size() + static_cast<size_t>(std::max(0L, ParamInt("face_pad", 0))), 0);
+
+    const size_t blockSize = static_cast<size_t>(std::max(1L, ParamInt("block", 65536)));
+    const bool jam = firstFace && ParamInt("jam_at", 0) == m_sheetNo;
+    const bool gone = firstFace && ParamInt("gone_at", 0) == m_sheetNo;
+    if (jam || gone) {
+      Block first;
+      const size_t n = std::min(blockSize, std::max<size_t>(1, data.size() / 2));
+      first.status = BlockStatus(0, 0, side);
+      SetLe32(first.status.data() + 36, static_cast<uint32_t>(n));
+      first.data.assign(data.begin(), data.begin() + static_cast<long>(n));
+      first.goneAfter = gone;
+      m_blocks.push_back(std::move(first));
+      if (jam) {
+        Block j;
+        j.status = BlockStatus(kJam, 0, side);
+        SetLe32(j.status.data() + 36, kJamBytes);
+        j.data.assign(kJamBytes, 0xEE);
+        j.stopAfter = true;
+        m_blocks.push_back(std::move(j));
+      }
+      return true;
+    }
+
+    const bool lastFace = m_faces.empty();
+    for (size_t at = 0; at < data.size(); at += blockSize) {
+      Block b;
+      const size_t n = std::min(blockSize, data.size() - at);
+      const bool last = at + n == data.size();
+      uint32_t code = 0;
+      if (last) code = lastFace && m_sheetsLeft == 0 ? kEndOfSideNoPaper : kEndOfSide;
+      b.status = BlockStatus(code, 0, side);
+      SetLe32(b.status.data() + 36, static_cast<uint32_t>(n));
+      b.status[48] = grey ? 3 : 1;
+      if (last) {
+        SetLe32(b.status.data() + 16, static_cast<uint32_t>(face.height));
+        SetLe32(b.status.data() + 20, static_cast<uint32_t>(face.width));
+        if (lastFace) b.trailing = BlockStatus(0, m_sheetsLeft > 0 ? 2 : 4);
+        if (lastFace && m_sheetsLeft == 0) b.stopAfter = true;
+      }
+      b.data.assign(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+      m_blocks.push_back(std::move(b));
+    }
+    return true;
+  }
+
+  Bytes BlockStatus(uint32_t lastErr, uint8_t phase, uint8_t side = 0) const {
+    Bytes s(64, 0);
+    SetLe32(s.data(), lastErr);
+    s[6] = phase;
+    s[11] = side;
+    return s;
+  }
+
+  // --- the pages -------------------------------------------------------------
+
+  struct Face {
+    int width = 0;
+    int height = 0;
+    Bytes rgb;
+  };
+
+  struct Page {
+    int width = 0;
+    int height = 0;
+    int channels = 3;
+    Bytes pixels;
+  };
+
+  Bytes WindowBytes() const {
+    Bytes w = m_window;
+    w.resize(kWindowSize, 0);
+    return w;
+  }
+
+  // The window the host set, sampled from the sheet's page: the feeder
+  // centres a page narrower than its widest window, and the host's left
+  // offset carries that centring.
+  Face ScanFace(uint8_t side) {
+    const Bytes w = WindowBytes();
+    const int R = std::max(1, static_cast<int>(Le16(w.data() + 16)));
+    const int V = std::max(1, static_cast<int>(Le16(w.data() + 18)));
+    const long windowWidth = std::min<long>(Le32(w.data() + 28), kMaxPixels);
+    const long windowLength = std::min<long>(Le32(w.data() + 32), kMaxPixels);
+    const bool automatic = w[67] & 0x08;
+
+    Page page;
+    const std::string pattern = Param("pages");
+    if (!pattern.empty()) {
+      char path[4096];
+      snprintf(path, sizeof path, pattern.c_str(), 2 * m_sheetNo - (side == kFront ? 1 : 0));
+      ReadPnm(path, &page);
+    }
+    const long dpi = std::max(1L, ParamInt("page_dpi", 300));
+    const long pageW = page.pixels.empty() ? windowWidth : page.width * R / dpi;
+    const long pageL = page.pixels.empty() ? windowLength : page.height * V / dpi;
+
+    long xOff = 0, yOff = 0, width, height;
+    if (automatic) {
+      width = std::min(pageW, windowWidth);
+      height = std::min(pageL, windowLength);
+    } else {
+      const long widest = R * 10201L / 1200, declared = Le32(w.data() + 36);
+      xOff = static_cast<long>(Le32(w.data() + 20)) - (declared < widest ? widest / 2 - declared / 2 : 0);
+      yOff = Le32(w.data() + 24);
+      width = windowWidth;
+      height = std::min(windowLength, pageL - yOff);  // the sheet ends before the window
+    }
+    Face face;
+    face.width = static_cast<int>(std::max(16L, width));
+    face.height = static_cast<int>(std::max(16L, height));
+    face.rgb.assign(static_cast<size_t>(face.width) * face.height * 3, 0xFF);
+    if (page.pixels.empty()) return face;
+    for (int y = 0; y < face.height; ++y) {
+      const long py = (y + yOff) * dpi / V;
+      if (py < 0 || py >= page.height) continue;
+      uint8_t* out = face.rgb.data() + static_cast<size_t>(y) * face.width * 3;
+      const uint8_t* row = page.pixels.data() + static_cast<size_t>(py) * page.width * page.channels;
+      for (int x = 0; x < face.width; ++x) {
+        const long px = (x + xOff) * dpi / R;
+        if (px < 0 || px >= page.width) continue;
+        const uint8_t* p = row + px * page.channels;
+        out[3 * x] = p[0];
+        out[3 * x + 1] = p[page.channels == 3 ? 1 : 0];
+        out[3 * x + 2] = p[page.channels == 3 ? 2 : 0];
+      }
+    }
+    return face;
+  }
+
+  // P6 or P5 with a maximum of 255; anything else reads as no page.
+  static bool ReadPnm(const std::string& path, Page* page) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string magic;
+    long width = 0, height = 0, maxval = 0;
+    in >> magic >> width >> height >> maxval;
+    if ((magic != "P6" && magic != "P5") || width <= 0 || height <= 0 || width > kMaxPixels ||
+        height > kMaxPixels || maxval != 255)
+      return false;
+    in.get();
+    page->channels = magic == "P6" ? 3 : 1;
+    page->pixels.resize(static_cast<size_t>(width) * height * page->channels);
+    if (!in.read(reinterpret_cast<char*>(page->pixels.data()), static_cast<std::streamsize>(page->pixels.size()))) {
+      page->pixels.clear();
+      return false;
+    }
+    page->width = static_cast<int>(width);
+    page->height = static_cast<int>(height);
+    return true;
+  }
+
+  // Baseline JPEG as the firmware streams it (see the top of the file).
+  Bytes EncodeFace(const Face& face, bool grey) {
+    Bytes data = JpegEncode(face, grey, static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
+    const Bytes w = WindowBytes();
+    for (size_t pos = 2; pos + 4 <= data.size();) {
+      if (data[pos] != 0xFF) break;
+      const uint8_t marker = data[pos + 1];
+      const size_t length = static_cast<size_t>(data[pos + 2] << 8 | data[pos + 3]);
+      if (marker == 0xDA) break;
+      if (marker == 0xC0 && pos + 9 <= data.size()) {
+        const uint32_t windowLength = Le32(w.data() + 32), windowWidth = Le32(w.data() + 28);
+        data[pos + 5] = static_cast<uint8_t>(windowLength >> 8);
+        data[pos + 6] = static_cast<uint8_t>(windowLength);
+        data[pos + 7] = static_cast<uint8_t>(windowWidth >> 8);
+        data[pos + 8] = static_cast<uint8_t>(windowWidth);
+      }
+      if (marker == 0xDD && pos + 6 <= data.size()) data[pos + 4] = data[pos + 5] = 0;
+      pos += 2 + length;
+    }
+    return data;
+  }
+
+  // --- the JPEG library, bound at run time ---------------------------------
+
+  struct JpegApi {
+    decltype(&jpeg_std_error) std_error = nullptr;
+    decltype(&jpeg_CreateCompress) create = nullptr;
+    decltype(&jpeg_set_defaults) set_defaults = nullptr;
+    decltype(&jpeg_set_quality) set_quality = nullptr;
+    decltype(&jpeg_mem_dest) mem_dest = nullptr;
+    decltype(&jpeg_start_compress) start = nullptr;
+    decltype(&jpeg_write_scanlines) write_scanlines = nullptr;
+    decltype(&jpeg_finish_compress) finish = nullptr;
+    decltype(&jpeg_destroy_compress) destroy = nullptr;
+    bool ready = false;
+  };
+
+  static const JpegApi& Jpeg() {
+    static const JpegApi api = [] {
+      JpegApi a;
+      void* lib = dlopen("libjpeg.so.62", RTLD_NOW | RTLD_LOCAL);
+      if (!lib) return a;
+      auto bind = [lib](const char* name, auto& slot) {
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(lib, name));
+        return slot != nullptr;
+      };
+      a.ready = bind("jpeg_std_error", a.std_error) && bind("jpeg_CreateCompress", a.create) &&
+                bind("jpeg_set_defaults", a.set_defaults) && bind("jpeg_set_quality", a.set_quality) &&
+                bind("jpeg_mem_dest", a.mem_dest) && bind("jpeg_start_compress", a.start) &&
+                bind("jpeg_write_scanlines", a.write_scanlines) && bind("jpeg_finish_compress", a.finish) &&
+                bind("jpeg_destroy_compress", a.destroy);
+      return a;
+    }();
+    return api;
+  }
+
+  struct JumpingError {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+  };
+  static void JumpBack(j_common_ptr cinfo) { longjmp(reinterpret_cast<JumpingError*>(cinfo->err)->jump, 1); }
+
+  // 4:2:0 colour or grey, one restart interval per MCU row. Empty on failure.
+  static Bytes JpegEncode(const Face& face, bool grey, int quality) {
+    const JpegApi& api = Jpeg();
+    if (!api.ready) return {};
+    Bytes line(static_cast<size_t>(face.width) * 3);
+    jpeg_compress_struct cinfo;
+    JumpingError err;
+    // The library writes the buffer's address here; kept in memory, so it
+    // is still known after a jump back.
+    struct Sink {
+      unsigned char* out = nullptr;
+      unsigned long size = 0;
+    } sink;
+    cinfo.err = api.std_error(&err.pub);
+    err.pub.error_exit = JumpBack;
+    if (setjmp(err.jump)) {
+      api.destroy(&cinfo);
+      free(sink.out);
+      return {};
+    }
+    api.create(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
+    api.mem_dest(&cinfo, &sink.out, &sink.size);
+    cinfo.image_width = static_cast<JDIMENSION>(face.width);
+    cinfo.image_height = static_cast<JDIMENSION>(face.height);
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    api.set_defaults(&cinfo);
+    api.set_quality(&cinfo, quality, TRUE);
+    cinfo.restart_in_rows = 1;
+    api.start(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      const uint8_t* rgb = face.rgb.data() + static_cast<size_t>(cinfo.next_scanline) * face.width * 3;
+      if (grey)
+        for (int x = 0; x < face.width; ++x)
+          line[x] = static_cast<uint8_t>((299 * rgb[3 * x] + 587 * rgb[3 * x + 1] + 114 * rgb[3 * x + 2] + 500) / 1000);
+      else
+        memcpy(line.data(), rgb, line.size());
+      JSAMPROW row = line.data();
+      api.write_scanlines(&cinfo, &row, 1);
+    }
+    api.finish(&cinfo);
+    Bytes data(sink.out, sink.out + sink.size);
+    api.destroy(&cinfo);
+    free(sink.out);
+    return data;
+  }
+
+  // --- memory kept across processes ----------------------------------------
+
+  struct Memory {
+    Bytes nvram;
+    Bytes owner;
+  };
+
+  static bool Held(const Memory& memory) {
+    for (uint8_t b : memory.owner)
+      if (b) return true;
+    return false;
+  }
+
+  Memory LoadMemory() {
+    Bytes stored = m_state.Load();
+    Memory memory;
+    if (stored.size() == kNvramSize + kOwnerSize) {
+      memory.nvram.assign(stored.begin(), stored.begin() + kNvramSize);
+      memory.owner.assign(stored.begin() + kNvramSize, stored.end());
+      return memory;
+    }
+    memory.nvram.assign(kNvramSize, 0);
+    memory.nvram[16] = static_cast<uint8_t>(ParamInt("nvram_month", 0));
+    memory.nvram[17] = static_cast<uint8_t>(ParamInt("nvram_day", 0));
+    memory.nvram[18] = static_cast<uint8_t>(ParamInt("nvram_year", 0));
+    std::string serial = Spec().serial.substr(0, 6);
+    memcpy(memory.nvram.data() + 29, serial.data(), serial.size());
+    memory.owner.assign(kOwnerSize, 0);
+    std::string owner = Param("lock_owner").substr(0, kOwnerSize);
+    memcpy(memory.owner.data(), owner.data(), owner.size());
+    SaveMemory(memory);
+    return memory;
+  }
+
+  void SaveMemory(const Memory& memory) {
+    Bytes stored = memory.nvram;
+    stored.insert(stored.end(), memory.owner.begin(), memory.owner.end());
+    m_state.Save(stored);
+  }
+
+  dravn_sim::SimStateFile m_state;
+  std::deque<Bytes> m_in;
+  PendingOut m_dataOut;
+  Bytes m_window;
+  bool m_coverOpen = false;
+  bool m_paper = true;
+  uint32_t m_statusCode = 0;
+  // The feeder and the transport.
+  bool m_feeder = false;
+  long m_sheetsLeft = 0;
+  long m_sheetNo = 0;  // sheets fed so far
+  bool m_scanning = false;
+  bool m_firstFaceOfSheet = false;
+  std::deque<uint8_t> m_faces;  // faces of the current sheet still to send
+  std::deque<Block> m_blocks;   // blocks of the current face
+  bool m_gone = false;
+};
+
+}  // namespace
+
+DRAVN_SIM_MODEL("selko2", Selko2Model)

@@ -1,0 +1,199 @@
+// Forwarding to the second backend: the staged main backend, copied with a
+// recording stand-in libsane-dravn2.so.1 beside it, is driven the way a
+// front end drives it, with simulated scanners of every forwarded id.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "model_catalog.h"
+#include "test_support.h"
+
+namespace {
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+std::string Name(const dravn::CatalogModel& m) { return std::string(m.model) + ":001:005"; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// A copy of the staged backend directory, with or without the stand-in.
+std::string BackendCopy(bool withSecond) {
+  std::string dir = dravn_test::MakeTempDir("backend-copy");
+  EXPECT_EQ(dravn_test::Run(
+                {"sh", "-c", std::string("cp -a '") + DRAVN_SANE_BACKEND_DIR + "'/libsane-dravn.so* '" + dir + "'/"})
+                .exitCode,
+            0);
+  if (withSecond) {
+    EXPECT_EQ(dravn_test::Run({"cp", DRAVN_STANDIN_SECOND, dir + "/libsane-dravn2.so.1"}).exitCode, 0);
+  }
+  return dir;
+}
+
+struct DriverRun {
+  std::vector<std::string> out;  // the driver's lines
+  std::vector<std::string> log;  // the stand-in's lines
+};
+
+DriverRun Drive(const std::string& backendDir, const dravn::CatalogModel& device, std::vector<std::string> calls,
+                const std::string& fail = "") {
+  std::string dir = dravn_test::MakeTempDir("forward");
+  std::string scenario = dir + "/scenario";
+  char line[128];
+  snprintf(line, sizeof line, "device loopback %04x:%04x bus=1 address=5\n", device.vendorId, device.productId);
+  WriteFile(scenario, line);
+  auto env = dravn_test::SimEnv(scenario);
+  env["DRAVN2_STANDIN_LOG"] = dir + "/calls";
+  env["DRAVN2_STANDIN_FAIL"] = fail;
+  std::vector<std::string> argv{"unshare", "--ipc", DRAVN_SANE_DRIVER, backendDir + "/libsane-dravn.so.1"};
+  argv.insert(argv.end(), calls.begin(), calls.end());
+  auto r = dravn_test::Run(argv, env, 60);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  return {Lines(r.out), Lines(ReadFile(dir + "/calls"))};
+}
+
+std::vector<const dravn::CatalogModel*> Forwarded() {
+  std::vector<const dravn::CatalogModel*> out;
+  for (const auto& m : dravn::kSelkoModels) out.push_back(&m);
+  for (const auto& m : dravn::kSelko2Models) out.push_back(&m);
+  out.push_back(&dravn::kBrennaModels[0]);
+  return out;
+}
+
+TEST(Forwarding, EveryCallOfTheSevenProductsGoesToTheSecondBackendUnchanged) {
+  std::string backend = BackendCopy(true);
+  for (const dravn::CatalogModel* m : Forwarded()) {
+    SCOPED_TRACE(m->model);
+    const std::string name = Name(*m);
+    DriverRun run = Drive(backend, *m,
+                          {"init", "list", "open=" + name, "desc=1", "get=3", "set=4:300", "auto=5", "params", "start",
+                           "read", "cancel", "iomode", "selectfd", "strstatus=7", "close", "exit"});
+    ASSERT_GE(run.out.size(), 3u);
+    EXPECT_EQ(run.out[1], "list 0");
+    EXPECT_EQ(run.out[2], "device " + name + "||" + m->model + "|scanner");
+    // The handle the front end holds is the second backend's.
+    std::string open = run.out[3];
+    ASSERT_EQ(open.rfind("open 0 handle=", 0), 0u) << open;
+    std::string h = open.substr(strlen("open 0 handle="));
+    const std::vector<std::string> expectedOut = {"desc standin-option",
+                                                  "get 0 value=4242",
+                                                  "set 0 info=4",
+                                                  "auto 0",
+                                                  "params 0 lines=7 bpl=30",
+                                                  "start 7",
+                                                  "read 0 length=5 data=DRAV2",
+                                                  "cancel",
+                                                  "iomode 1",
+                                                  "selectfd 1",
+                                                  "strstatus Document feeder out of documents",
+                                                  "close",
+                                                  "exit"};
+    EXPECT_EQ(std::vector<std::string>(run.out.begin() + 4, run.out.end()), expectedOut);
+    const std::vector<std::string> expectedLog = {
+        "init version=set auth=null",
+        "get_devices list=set local=0",
+        "open name=" + name + " handle=set",
+        "get_option_descriptor handle=" + h + " option=1",
+        "control_option handle=" + h + " option=3 action=0 value=0 info=set",
+        "control_option handle=" + h + " option=4 action=1 value=300 info=set",
+        "control_option handle=" + h + " option=5 action=2 value=0 info=null",
+        "get_parameters handle=" + h + " params=set",
+        "start handle=" + h,
+        "read handle=" + h + " data=set max=64 length=set",
+        "cancel handle=" + h,
+        "close handle=" + h,
+        "exit",
+    };
+    EXPECT_EQ(run.log, expectedLog);
+  }
+}
+
+// An open with no name forwards the first listed device by its name.
+TEST(Forwarding, OpenWithoutNameTakesTheFirstDevice) {
+  std::string backend = BackendCopy(true);
+  const auto& m = dravn::kBrennaModels[0];
+  DriverRun run = Drive(backend, m, {"init", "open=", "exit"});
+  ASSERT_EQ(run.log.size(), 4u);
+  EXPECT_EQ(run.log[2], "open name=" + Name(m) + " handle=set");
+}
+
+// A failing step of the forwarded open is returned and ends forwarding:
+// nothing later reaches the second backend.
+TEST(Forwarding, FailedForwardedOpenStopsForwarding) {
+  std::string backend = BackendCopy(true);
+  const auto& m = dravn::kSelko2Models[1];
+  struct Case {
+    const char* fail;
+    size_t calls;  // stand-in calls made before it
+  } cases[] = {{"init", 1}, {"get_devices", 2}, {"open", 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fail);
+    DriverRun run = Drive(backend, m, {"init", "list", "open=" + Name(m), "start", "get=3", "close", "exit"}, c.fail);
+    ASSERT_GE(run.out.size(), 7u);
+    EXPECT_EQ(run.out[3].substr(0, 7), "open 9 ");  // SANE_STATUS_IO_ERROR
+    EXPECT_EQ(run.out[4], "start 4");               // no own device behind it either
+    EXPECT_EQ(run.out[5], "get 4 value=0");
+    EXPECT_EQ(run.log.size(), c.calls);
+  }
+}
+
+TEST(Forwarding, WithoutTheSecondBackendItsDevicesAreListedButNotOpened) {
+  std::string backend = BackendCopy(false);
+  const auto& m = dravn::kSelkoModels[0];
+  DriverRun run = Drive(backend, m, {"init", "list", "open=" + Name(m), "start", "close", "exit"});
+  ASSERT_EQ(run.out.size(), 7u);
+  EXPECT_EQ(run.out[2], "device " + Name(m) + "||" + m.model + "|scanner");
+  EXPECT_EQ(run.out[3].substr(0, 7), "open 1 ");  // SANE_STATUS_UNSUPPORTED
+  EXPECT_EQ(run.out[4], "start 4");
+}
+
+// The main backend's own models never reach the second backend.
+TEST(Forwarding, OwnModelsAreNotForwarded) {
+  std::string backend = BackendCopy(true);
+  const auto& m = dravn::kDocuvaneModels[2];
+  DriverRun run = Drive(backend, m, {"init", "open=" + Name(m), "exit"});
+  ASSERT_EQ(run.out.size(), 3u);
+  EXPECT_NE(run.out[1].substr(0, 7), "open 0 ");
+  EXPECT_TRUE(run.log.empty());
+}
+
+TEST(EntryPoints, ListingStatusTextsAndUnsupportedCalls) {
+  std::string backend = BackendCopy(false);
+  const auto& m = dravn::kDocuvaneModels[0];
+  DriverRun run = Drive(
+      backend, m,
+      {"init", "list", "iomode", "selectfd", "strstatus=0", "strstatus=11", "strstatus=12", "strstatus=-1", "exit"});
+  const std::vector<std::string> expected = {"init 0 version=1.0.21",
+                                             "list 0",
+                                             "device " + Name(m) + "||DocuvaneRK50|scanner",
+                                             "iomode 1",
+                                             "selectfd 1",
+                                             "strstatus Operation completed successfully",
+                                             "strstatus Access to resource has been denied",
+                                             "strstatus Unknown SANE status",
+                                             "strstatus Unknown SANE status",
+                                             "exit"};
+  EXPECT_EQ(run.out, expected);
+}
+
+TEST(EntryPoints, NoDeviceListsNothingAndSaysInvalid) {
+  std::string backend = BackendCopy(false);
+  std::string dir = dravn_test::MakeTempDir("nodevice");
+  WriteFile(dir + "/scenario", "# no scanner\n");
+  std::vector<std::string> argv{"unshare", "--ipc", DRAVN_SANE_DRIVER, backend + "/libsane-dravn.so.1", "init", "list",
+                                "list",    "exit"};
+  auto r = dravn_test::Run(argv, dravn_test::SimEnv(dir + "/scenario"), 60);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"init 0 version=1.0.21", "list 4", "list 4", "exit"}));
+}
+
+}  // namespace
