@@ -244,7 +244,7 @@ SANE_Option_Descriptor g_OptList[OPTION_TOTAL_NUM];
 int32_t g_OptSelected[OPTION_TOTAL_NUM];
 const DEVICE_OPTION_CONTROL* g_tpDevCtlInfo = nullptr;
 const OPTION_LIST_INFO* g_tpOptListInfo = nullptr;
-bool g_bHasFlatbed = false;
+int g_bHasFlatbed = 0;
 int g_iTopLeftXReload = 1;
 int g_iTopLeftYReload = 1;
 int g_iBottomRightXReload = 1;
@@ -264,77 +264,6 @@ QV_IMAGEDATA_INFO g_ImgDataInfo;
 QV_IMAGEDATA_INFO g_BaseImgDataInfo;
 int g_iDevType = INVALID_VALUE;
 bool g_bIsReadDoubleBack = false;
-
-SANE_Status SetOption(SANE_Option_Descriptor* desc, const char* name, const char* title, const char* description,
-                      SANE_Value_Type type, SANE_Unit unit, SANE_Int size, SANE_Int cap,
-                      SANE_Constraint_Type constraintType, const void* constraint) {
-  if (!desc || constraintType > SANE_CONSTRAINT_STRING_LIST) {
-    Err("SetOption", "SANE_STATUS_INVAL");
-    return SANE_STATUS_INVAL;
-  }
-  desc->name = name;
-  desc->title = title;
-  desc->desc = description;
-  desc->type = type;
-  desc->unit = unit;
-  desc->size = size;
-  desc->cap = cap;
-  desc->constraint_type = constraintType;
-  desc->constraint.range = nullptr;
-  switch (constraintType) {
-    case SANE_CONSTRAINT_RANGE:
-      desc->constraint.range = static_cast<const SANE_Range*>(constraint);
-      break;
-    case SANE_CONSTRAINT_WORD_LIST:
-      desc->constraint.word_list = static_cast<const SANE_Word*>(constraint);
-      break;
-    case SANE_CONSTRAINT_STRING_LIST:
-      desc->constraint.string_list = static_cast<const SANE_String_Const*>(constraint);
-      break;
-    default:
-      break;
-  }
-  return SANE_STATUS_GOOD;
-}
-
-SANE_Int GetMaxLength(const SANE_String_Const* list) {
-  if (!list) return 0;
-  size_t longest = 0;
-  for (; *list; ++list) longest = std::max(longest, strlen(*list));
-  return static_cast<SANE_Int>(longest + 2);
-}
-
-SANE_Status IsHasFlatbed(const SANE_String_Const* list, bool* hasFlatbed) {
-  if (!list || !hasFlatbed) {
-    Err("IsHasFlatbed", "pOptValueList == NULL || pbHasFlatbed == NULL");
-    return SANE_STATUS_INVAL;
-  }
-  *hasFlatbed = false;
-  for (; *list; ++list)
-    if (strcmp(*list, "Flatbed") == 0) *hasFlatbed = true;
-  return SANE_STATUS_GOOD;
-}
-
-const char* GetOptValue(int code, const OPTION_VALUE* map, int count) {
-  if (!map) return nullptr;
-  for (int i = 0; i < count; ++i)
-    if (map[i].iCode == code) return map[i].szText;
-  return nullptr;
-}
-
-SANE_Status SetOptValue(const char* text, const OPTION_VALUE* map, int count, int32_t* code) {
-  if (!text || !map || !code) {
-    Err("SetOptValue", "cpTarget == NULL || pOptValue == NULL || ipSetID == NULL");
-    return SANE_STATUS_INVAL;
-  }
-  for (int i = 0; i < count; ++i) {
-    if (strcasecmp(text, map[i].szText) == 0) {
-      *code = map[i].iCode;
-      return SANE_STATUS_GOOD;
-    }
-  }
-  return SANE_STATUS_INVAL;
-}
 
 SANE_Status CheckSetValue(const SANE_Option_Descriptor* desc, void* value, SANE_Int* info) {
   static const char* const kTag = "CheckSetValue";
@@ -492,7 +421,7 @@ SANE_Status CreateOptList(int vendorId, int productId) {
       return status;
     }
   } else {
-    g_bHasFlatbed = false;
+    g_bHasFlatbed = 0;
   }
   v[2] = block.tSource.iDefault;
   SetOption(&o[3], "mode", "Scan mode", "Selects the scan mode (e.g., lineart, monochrome, or color).",

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "main_types.h"
+#include "option_values.h"
 
 namespace dravnmain {
 
@@ -72,10 +73,6 @@ enum {
 };
 
 // One code and its text in a list option's value table.
-struct OPTION_VALUE {
-  int32_t iCode;
-  const char* szText;
-};
 
 // One part of a device row's option block.
 struct OPTION_INFO {
@@ -119,7 +116,7 @@ extern SANE_Option_Descriptor g_OptList[OPTION_TOTAL_NUM];
 extern int32_t g_OptSelected[OPTION_TOTAL_NUM];
 extern const DEVICE_OPTION_CONTROL* g_tpDevCtlInfo;
 extern const OPTION_LIST_INFO* g_tpOptListInfo;
-extern bool g_bHasFlatbed;
+extern int g_bHasFlatbed;
 extern int g_iTopLeftXReload;
 extern int g_iTopLeftYReload;
 extern int g_iBottomRightXReload;
@@ -149,14 +146,8 @@ void ReloadOptions();
 SANE_Status LoadPaperSize(int code, const DEFAULT_PAPER_SIZE* table, int count);
 bool IsColorDetectSupport();
 
-// Option-machinery helpers.
-SANE_Status SetOption(SANE_Option_Descriptor* desc, const char* name, const char* title, const char* description,
-                      SANE_Value_Type type, SANE_Unit unit, SANE_Int size, SANE_Int cap,
-                      SANE_Constraint_Type constraintType, const void* constraint);
-SANE_Int GetMaxLength(const SANE_String_Const* list);
-SANE_Status IsHasFlatbed(const SANE_String_Const* list, bool* hasFlatbed);
-const char* GetOptValue(int code, const OPTION_VALUE* map, int count);
-SANE_Status SetOptValue(const char* text, const OPTION_VALUE* map, int count, int32_t* code);
+// The option machinery (SetOption, GetMaxLength, IsHasFlatbed, GetOptValue,
+// SetOptValue) is the common layer's; value checks follow this table's rules.
 SANE_Status CheckSetValue(const SANE_Option_Descriptor* desc, void* value, SANE_Int* info);
 
 }  // namespace dravnmain
