@@ -108,6 +108,8 @@ class CABitmap {
   static constexpr uint8_t m_off_mask[8] = {0x7F, 0xBF, 0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE};
   static constexpr std::array<uint8_t, 256> m_cbit = abmp_tables::BitCounts();
   static constexpr std::array<uint8_t, 256> m_rbit = abmp_tables::Reversed();
+  // Kept for the page analysis; nothing in this library reads it.
+  static inline int m_drawMode = 0;
 
  private:
   // Takes over other's pixels and geometry; other ends empty.

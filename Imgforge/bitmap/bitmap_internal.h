@@ -20,6 +20,11 @@ bool Usable1Bit(CABitmap const& bmp);
 // does not overlap it (then out is only what clip() gives).
 bool ClipOverlap(CABitmap const& bmp, ARECT2 const& in, ARECT2& out);
 
+// Whether the grooves of columns x1..x2, rows y1..y2 lie inside the pixels.
+inline bool GrooveFits(CABitmap const& bmp, int x1, int y1, int x2, int y2) {
+  return Usable1Bit(bmp) && x1 >= 0 && x1 <= x2 && x2 < bmp.m_width && y1 >= 0 && y1 <= y2 && y2 < bmp.m_height;
+}
+
 // Mask of the columns from left & 7 to the end of the left boundary byte,
 // and from the start of the right boundary byte to right & 7.
 inline uint8_t LeftMask(int left) { return static_cast<uint8_t>(0xFF >> (left & 7)); }
@@ -68,6 +73,11 @@ struct LblWork {
 int lbefs_xy(CABitmap const& bmp, int left, int top, int right, int bottom, int* startRow, long* nprov, long* ngroups,
              LblWork& work);
 long count_actLabel(unsigned short* parents, long n);
+// Clear the pixels left of x1 and right of x2 in their boundary bytes, rows
+// y1..y2, saving those bytes in save (2 x rows); mizo_umeru puts them back.
+// lbefs_xy does not need them: it masks the boundary bytes as it reads.
+void mizo_horu(CABitmap const& bmp, int x1, int y1, int x2, int y2, unsigned char* save);
+void mizo_umeru(CABitmap const& bmp, int x1, int y1, int x2, int y2, unsigned char* save);
 int lbl_kousin_structRECT(unsigned short const* finals, x1y1x2y2 const* boxes, long nprov, KRECT* rects, long nfinal,
                           long first);
 

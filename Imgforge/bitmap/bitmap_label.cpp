@@ -125,6 +125,31 @@ int lbl_kousin_structRECT(unsigned short const* finals, x1y1x2y2 const* boxes, l
   return 0;
 }
 
+void mizo_horu(CABitmap const& bmp, int x1, int y1, int x2, int y2, unsigned char* save) {
+  if (!abmp::GrooveFits(bmp, x1, y1, x2, y2)) return;
+  const int n = y2 - y1 + 1;
+  const uint8_t lmask = abmp::LeftMask(x1), rmask = abmp::RightMask(x2);
+  for (int i = 0; i < n; ++i) {
+    uint8_t* row = bmp.m_data + static_cast<ptrdiff_t>(y1 + i) * bmp.m_bpl;
+    save[i] = row[x1 >> 3];
+    row[x1 >> 3] &= lmask;
+    save[n + i] = row[x2 >> 3];
+    row[x2 >> 3] &= rmask;
+  }
+}
+
+void mizo_umeru(CABitmap const& bmp, int x1, int y1, int x2, int y2, unsigned char* save) {
+  if (!abmp::GrooveFits(bmp, x1, y1, x2, y2)) return;
+  const int n = y2 - y1 + 1;
+  for (int i = 0; i < n; ++i) {
+    uint8_t* row = bmp.m_data + static_cast<ptrdiff_t>(y1 + i) * bmp.m_bpl;
+    // Right byte first: when both edges share a byte, its right save already
+    // lost the left groove's bits and the left save is the original.
+    row[x2 >> 3] = save[n + i];
+    row[x1 >> 3] = save[i];
+  }
+}
+
 int lbefs_xy(CABitmap const& bmp, int left, int /*top*/, int right, int bottom, int* startRow, long* nprov,
              long* ngroups, LblWork& work) {
   const int start = *startRow;
@@ -140,7 +165,10 @@ int lbefs_xy(CABitmap const& bmp, int left, int /*top*/, int right, int bottom, 
   int nAbove = 0;
   int result = 0;
 
-  for (int r = start; r <= bottom; ++r) {
+  // Row bottom + 1 stands for the white row that closes the groups reaching
+  // the bottom: it makes no label, but a pass that is full there still ends
+  // early, and the next pass labels the bottom row once more.
+  for (int r = start; r <= bottom + 1; ++r) {
     // The second row of a pass always fits: two rows of the area hold at
     // most rowLabels groups, since every run or new run needs a free column
     // beside it. Scanning it keeps each pass moving down.
@@ -149,6 +177,7 @@ int lbefs_xy(CABitmap const& bmp, int left, int /*top*/, int right, int bottom, 
       result = 1;
       break;
     }
+    if (r > bottom) break;
     const uint8_t* row = bmp.m_data + static_cast<ptrdiff_t>(r) * bmp.m_bpl;
     int nCur = CutRuns(row, left, right, cur);
     int j = 0;

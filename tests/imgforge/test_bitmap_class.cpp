@@ -324,3 +324,16 @@ TEST(BitmapClass, DonotOutsideOrOnOtherDepths) {
   EXPECT_EQ(g.donot(), 0);
   EXPECT_EQ(Bytes(g), std::vector<uint8_t>(8, 0xFF));
 }
+
+TEST(BitmapClass, ClassTables) {
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(CABitmap::m_on_mask[k], 0x80 >> k);
+    EXPECT_EQ(CABitmap::m_off_mask[k], static_cast<uint8_t>(~(0x80 >> k)));
+  }
+  const int bytes[][3] = {{0x00, 0, 0x00}, {0xFF, 8, 0xFF}, {0x01, 1, 0x80}, {0xB4, 4, 0x2D}, {0x67, 5, 0xE6}};
+  for (auto [b, count, reversed] : bytes) {
+    EXPECT_EQ(CABitmap::m_cbit[b], count) << b;
+    EXPECT_EQ(CABitmap::m_rbit[b], reversed) << b;
+  }
+  EXPECT_EQ(CABitmap::m_drawMode, 0);
+}

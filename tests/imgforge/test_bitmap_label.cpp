@@ -5,6 +5,7 @@
 #include <set>
 
 #include "CABitmap.h"
+#include "bitmap_internal.h"
 #include "bitmap_test_util.h"
 
 using namespace bmptest;
@@ -306,4 +307,212 @@ TEST(LabellingEntries, InconsistentRecordIsRefused) {
   EXPECT_EQ(img_mono2label(pixels.data(), 4, 64, 10, 0, 0, 63, 9, &m), -1);
   EXPECT_EQ(m.rects, nullptr);
   EXPECT_EQ(lbl_main2(nullptr, nullptr, &d), -1);
+}
+
+namespace {
+
+// Runs of row y inside the area that touch no black pixel of row y - 1
+// (8-connected): the labels the row makes when the row above is labelled in
+// the same pass.
+long NewRuns(CABitmap const& b, ARECT2 const& a, int y, bool above) {
+  long n = 0;
+  for (int x = a.left; x <= a.right; ++x) {
+    if (!Px(b, x, y) || (x > a.left && Px(b, x - 1, y))) continue;
+    int xe = x;
+    while (xe < a.right && Px(b, xe + 1, y)) ++xe;
+    bool touches = false;
+    for (int c = std::max(a.left, x - 1); above && c <= std::min(a.right, xe + 1); ++c) touches |= Px(b, c, y - 1);
+    n += !touches;
+  }
+  return n;
+}
+
+// The rows each pass labels: before every row, the closing row below the
+// area included, a pass whose labels exceed N - (W + 1) / 2 ends, and the
+// next one starts again at the last row it labelled.
+std::vector<std::pair<int, int>> Passes(CABitmap const& b, ARECT2 const& a) {
+  const long W = a.right - a.left + 1, H = a.bottom - a.top + 1;
+  const long rowLabels = (W + 1) / 2;
+  const long N = std::min<long>(64000, rowLabels * ((H + 1) / 2 + 1));
+  std::vector<std::pair<int, int>> passes;
+  for (int s = a.top;;) {
+    long made = 0;
+    for (int r = s;; ++r) {
+      if (made > N - rowLabels) {
+        passes.push_back({s, r - 1});
+        s = r - 1;
+        break;
+      }
+      if (r > a.bottom) {
+        passes.push_back({s, a.bottom});
+        return passes;
+      }
+      made += NewRuns(b, a, r, r > s);
+    }
+  }
+}
+
+}  // namespace
+
+// Each pass reports the groups of its own rows in raster order, numbered on
+// from the pass before; where a pass ends is fixed by the 64000 cap.
+TEST(Labelling, PassesEndWhereTheCapEndsThem) {
+  struct Case {
+    const char* name;
+    int width, height;
+    bool random;  // else dots on every second column of every second row
+    ARECT2 area;
+    size_t passes;
+  };
+  // 127 rows of 501 dots fill a pass only after its last row: the closing
+  // row ends it, and a second pass labels the bottom row again. A column
+  // right of the dots (1003 wide) makes a group that crosses the seam.
+  const Case cases[] = {{"full after the last row", 1001, 253, false, {0, 0, 1000, 252}, 2},
+                        {"dots and a long line", 1003, 300, false, {0, 0, 1002, 299}, 2},
+                        {"random, inner area", 1200, 1000, true, {3, 5, 1190, 990}, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CABitmap b;
+    if (c.random) {
+      MakeRandom(b, c.width, c.height, 0.15, 99, 1);
+    } else {
+      b.alloc(c.width, c.height, 1, 0);
+      for (int y = 0; y < c.height; y += 2)
+        for (int x = 0; x <= 1000; x += 2) b.pset(x, y, 1ul);
+      for (int y = 0; y < c.height && c.width > 1002; ++y) b.pset(1002, y, 1ul);
+    }
+    auto passes = Passes(b, c.area);
+    ASSERT_EQ(passes.size(), c.passes);
+    std::vector<Box> expected;
+    for (auto [top, bottom] : passes) {
+      auto part = FloodGroups(b, ARECT2{c.area.left, top, c.area.right, bottom});
+      expected.insert(expected.end(), part.begin(), part.end());
+    }
+    auto before = Bytes(b);
+    LBL_DATA d;
+    ASSERT_EQ(lbl_main2(b, d, c.area), 0);
+    EXPECT_EQ(d.maxlabel, static_cast<int64_t>(expected.size()));
+    EXPECT_TRUE(Boxes(d) == expected);
+    for (int64_t k = 0; k <= d.maxlabel; ++k) ASSERT_EQ(d.rects[k].label, k);
+    EXPECT_EQ(Bytes(b), before);
+    lbl_free(&d);
+  }
+}
+
+namespace {
+
+// Working storage of one pass, sized for an area of the given width.
+struct Engine {
+  explicit Engine(int width, unsigned short capacity)
+      : above((width + 1) / 2 + 1),
+        cur((width + 1) / 2 + 1),
+        parents(capacity + 1),
+        boxes(capacity + 1),
+        work{above.data(), cur.data(), parents.data(), boxes.data(), capacity} {}
+  std::vector<LblRun> above, cur;
+  std::vector<unsigned short> parents;
+  std::vector<x1y1x2y2> boxes;
+  LblWork work;
+};
+
+}  // namespace
+
+// One pass of the row-pair engine: it stops before the row that might not
+// fit, the closing row included, and hands back where the next pass starts.
+TEST(LabellingEngine, PassStopsBeforeARowThatMightNotFit) {
+  CABitmap b;
+  b.alloc(9, 5, 1, 0);
+  for (int y = 0; y < 5; y += 2) b.m_data[y * b.m_bpl] = 0xAA, b.m_data[y * b.m_bpl + 1] = 0x80;  // 5 dots
+  Engine e(9, 12);  // a pass is full once it holds more than 12 - 5 labels
+  struct Step {
+    int start, result, next;
+    long nprov, ngroups;
+  };
+  const Step steps[] = {{0, 1, 2, 10, 10}, {2, 1, 4, 10, 10}, {4, 0, 4, 5, 5}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(testing::Message() << "from row " << s.start);
+    int row = s.start;
+    long nprov = -1, ngroups = -1;
+    EXPECT_EQ(lbefs_xy(b, 0, 0, 8, 4, &row, &nprov, &ngroups, e.work), s.result);
+    EXPECT_EQ(row, s.next);
+    EXPECT_EQ(nprov, s.nprov);
+    EXPECT_EQ(ngroups, s.ngroups);
+    for (long j = 1; j <= nprov; ++j) EXPECT_EQ(e.parents[j], j);
+    EXPECT_EQ(e.boxes[1].y1, s.start);
+    EXPECT_EQ(e.boxes[1].x2, 0);
+  }
+  int row = 6;
+  long nprov = -1, ngroups = -1;
+  EXPECT_EQ(lbefs_xy(b, 0, 0, 8, 4, &row, &nprov, &ngroups, e.work), 0);
+  EXPECT_EQ(nprov, 0);
+  EXPECT_EQ(ngroups, 0);
+}
+
+// Two arms joined below: two provisional labels, one group; the parent table
+// ends as final numbers and the boxes of both labels make the group's box.
+TEST(LabellingEngine, MergedLabelsShareTheirFinalNumber) {
+  CABitmap b;
+  b.alloc(16, 4, 1, 0);
+  for (int y = 0; y < 3; ++y) b.pset(2, y, 1ul), b.pset(9, y, 1ul);
+  for (int x = 2; x <= 9; ++x) b.pset(x, 3, 1ul);
+  b.pset(14, 1, 1ul);
+  Engine e(16, 100);
+  int row = 0;
+  long nprov = 0, ngroups = 0;
+  ASSERT_EQ(lbefs_xy(b, 0, 0, 15, 3, &row, &nprov, &ngroups, e.work), 0);
+  EXPECT_EQ(nprov, 3);
+  EXPECT_EQ(ngroups, 2);
+  EXPECT_EQ(std::vector<unsigned short>(e.parents.begin() + 1, e.parents.begin() + 4),
+            (std::vector<unsigned short>{1, 1, 2}));
+  std::vector<KRECT> rects(3);
+  EXPECT_EQ(lbl_kousin_structRECT(e.parents.data(), e.boxes.data(), nprov, rects.data(), ngroups, 7), 0);
+  EXPECT_EQ((Box{rects[1].xmin, rects[1].ymin, rects[1].xmax, rects[1].ymax}), (Box{2, 0, 9, 3}));
+  EXPECT_EQ((Box{rects[2].xmin, rects[2].ymin, rects[2].xmax, rects[2].ymax}), (Box{14, 1, 14, 1}));
+  EXPECT_EQ(rects[1].label, 7);
+  EXPECT_EQ(rects[2].label, 8);
+  EXPECT_EQ(rects[2].reserved, 0);
+}
+
+TEST(LabellingEngine, CountActLabelNumbersRootsInOrder) {
+  // 1 and 4 are roots; 2 -> 1, 3 -> 2, 5 -> 4, 6 -> 1
+  std::vector<unsigned short> parents = {0, 0, 1, 2, 0, 4, 1};
+  EXPECT_EQ(count_actLabel(parents.data(), 6), 2);
+  EXPECT_EQ(parents, (std::vector<unsigned short>{0, 1, 1, 1, 2, 2, 1}));
+  EXPECT_EQ(count_actLabel(parents.data(), 0), 0);
+}
+
+// The grooves clear the pixels beside the area in its boundary bytes and
+// are filled back byte for byte, also when both edges share one byte.
+TEST(LabellingEngine, GroovesAreDugAndFilledBack) {
+  const int columns[][2] = {{0, 23}, {3, 20}, {9, 13}, {10, 10}, {8, 15}, {17, 17}, {5, 6}};
+  for (auto [x1, x2] : columns) {
+    SCOPED_TRACE(testing::Message() << "columns " << x1 << ".." << x2);
+    CABitmap b;
+    MakeRandom(b, 24, 6, 0.7, 5);
+    auto before = Bytes(b);
+    std::vector<unsigned char> save(2 * 4, 0);
+    mizo_horu(b, x1, 1, x2, 4, save.data());
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 24; ++x) {
+        bool cleared = y >= 1 && y <= 4 && ((x >> 3 == x1 >> 3 && x < x1) || (x >> 3 == x2 >> 3 && x > x2));
+        CABitmap ref;
+        ref.set(24, 6, 1, b.m_bpl, before.data());
+        ASSERT_EQ(Px(b, x, y), !cleared && Px(ref, x, y)) << x << "," << y;
+      }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(save[i], before[(1 + i) * b.m_bpl + (x1 >> 3)]);
+    if (x1 >> 3 != x2 >> 3) {
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(save[4 + i], before[(1 + i) * b.m_bpl + (x2 >> 3)]);
+    }
+    mizo_umeru(b, x1, 1, x2, 4, save.data());
+    EXPECT_EQ(Bytes(b), before);
+  }
+  // grooves beside the pixels touch nothing
+  CABitmap b;
+  MakeRandom(b, 24, 6, 0.7, 6);
+  auto before = Bytes(b);
+  unsigned char save[16] = {};
+  mizo_horu(b, 20, 0, 30, 3, save);
+  mizo_horu(b, -3, 0, 5, 3, save);
+  mizo_horu(b, 0, 4, 5, 7, save);
+  EXPECT_EQ(Bytes(b), before);
 }
