@@ -320,6 +320,7 @@ uint32_t KeloDevCtl::Start() {
           node = PopNode();
           if (!node) {
             JoinEndedThread();
+            m_bScanning = false;
             WriteLog(LOG_LEVEL_DEBUG, kTag, "pthread_kill(m_phandle, 0) == ESRCH");
             return m_ulThreadError.load();
           }
@@ -338,12 +339,14 @@ uint32_t KeloDevCtl::Start() {
       free(node);
       uint32_t result = ImageProcess(&m_pFrontImageData, &m_ulFrontImageSize, &m_pBackImageData, &m_ulBackImageSize);
       if (result != VK_OK) {
+        EndStart();
         Trace(kTag, "end");
         return result;
       }
     }
   }
 
+  EndStart();
   if (m_pFrontImageData) {
     if (m_PropInfo.SCAN_SOURCE == 3) g_bIsReadDoubleBack = false;
     Trace(kTag, "front page end");
@@ -352,6 +355,13 @@ uint32_t KeloDevCtl::Start() {
     Trace(kTag, "back page end");
   }
   return VK_OK;
+}
+
+// A start that hands out a page without scanning, or after the thread has
+// ended, is no scan under way: signals must end the process again. A thread
+// that still runs sets and clears the flag for each of its sheets.
+void KeloDevCtl::EndStart() {
+  if (!m_bThreadCreated || ThreadEnded()) m_bScanning = false;
 }
 
 void KeloDevCtl::FreePages() {

@@ -116,6 +116,7 @@ class KeloDevCtl {
   bool ThreadEnded() const { return m_bThreadEnded.load(); }
   void JoinEndedThread();
   void WaitThreadEnd();
+  void EndStart();
   void PushNode(IMAGEDATA_NODE* node);
   IMAGEDATA_NODE* PopNode();
   void FreePages();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -1016,6 +1017,7 @@ SANE_Status GetControlOption(int option, void* value) {
     case OPTION_TOTAL_FLATBED_COUNT: {
       KeloDevCtl* dev = velmorak;
       if (!dev) return SANE_STATUS_INVAL;
+      errno = 0;  // only this device step may colour its status
       uint32_t counts[4] = {};
       uint32_t result = dev->DoGetCount(&counts[0], &counts[1], &counts[2], &counts[3]);
       if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);
@@ -1055,7 +1057,8 @@ SANE_Status SetControlOption(int option, void* value, SANE_Int* info) {
     return status;
   }
   int32_t* v = g_OptSelected;
-  const SANE_Word word = *static_cast<SANE_Word*>(value);
+  // A string value may be shorter than a word ("jpeg-quality" has 3 bytes).
+  const SANE_Word word = desc->type == SANE_TYPE_STRING ? 0 : *static_cast<SANE_Word*>(value);
   const char* text = static_cast<const char*>(value);
   switch (option) {
     case OPTION_SOURCE: {
@@ -1165,6 +1168,7 @@ SANE_Status SetControlOption(int option, void* value, SANE_Int* info) {
       if (word == 0) {
         KeloDevCtl* dev = velmorak;
         if (!dev) return SANE_STATUS_INVAL;
+        errno = 0;
         uint32_t result = dev->DoClearCount(option == OPTION_TOTAL_PICKROLLER_COUNT ? 1 : 2);
         if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);
       }
@@ -1178,6 +1182,7 @@ SANE_Status SetControlOption(int option, void* value, SANE_Int* info) {
       // A length byte and at most 255 data bytes: any length byte fits.
       unsigned char* bytes = static_cast<unsigned char*>(value);
       uint32_t length = bytes[0];
+      errno = 0;
       uint32_t result = option == OPTION_USB_COMMAND ? dev->DoScanButtonSend(bytes + 1, length)
                                                      : dev->DoScanButtonRecieve(bytes + 1, length);
       if (result != 0) return KeloDevCtl::ConvertToSaneErr(result);

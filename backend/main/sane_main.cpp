@@ -48,7 +48,8 @@ void FreeDevice(SANE_Device* dev) {
 
 void FreeDeviceList(bool logEach) {
   if (!kelo_usb_device_list) return;
-  for (int i = 0; i < g_iDevListSlots; ++i) {
+  // The null slot that ends the list is reported too.
+  for (int i = 0; i <= g_iDevListSlots; ++i) {
     if (logEach && GetLogLevel() >= LOG_LEVEL_DEBUG) {
       snprintf(SetMessage(), 4096,
                kelo_usb_device_list[i] ? "kelo_usb_device_list[%d] is released" : "kelo_usb_device_list[%d] is NULL",
@@ -132,10 +133,11 @@ SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
   }
   usleep(500000);
   int result = 0;
-  for (int tries = 1;; ++tries) {
+  // Three tries; each busy answer, the last one too, waits 500 ms.
+  for (int tries = 0; tries < 3; ++tries) {
     errno = 0;
     result = kelo_usb_manager->Open(name);
-    if (result != SANE_STATUS_DEVICE_BUSY || tries == 3) break;
+    if (result != SANE_STATUS_DEVICE_BUSY) break;
     usleep(500000);
   }
   if (result != 0) {
@@ -308,9 +310,13 @@ void SaneClose(SANE_Handle handle) {
 }
 
 const SANE_Option_Descriptor* SaneGetOptionDescriptor(SANE_Handle handle, SANE_Int option) {
+  static const char* const kTag = "sane_dravn_get_option_descriptor";
   if (IsForwarded()) return g_sane_dravn2_get_option_descriptor(handle, option);
+  Trace(kTag, "start");
   if (!velmorak.load()) return nullptr;
-  return GetOptionDescriptor(option);
+  const SANE_Option_Descriptor* desc = GetOptionDescriptor(option);
+  if (desc) Trace(kTag, "end");
+  return desc;
 }
 
 SANE_Status SaneControlOption(SANE_Handle handle, SANE_Int option, SANE_Action action, void* value, SANE_Int* info) {
@@ -333,7 +339,7 @@ SANE_Status SaneControlOption(SANE_Handle handle, SANE_Int option, SANE_Action a
       Error(kTag, "action error");
       return SANE_STATUS_INVAL;
   }
-  Trace(kTag, "end");
+  if (status == SANE_STATUS_GOOD) Trace(kTag, "end");
   return status;
 }
 
@@ -350,7 +356,7 @@ SANE_Status SaneGetParameters(SANE_Handle handle, SANE_Parameters* params) {
              params->last_frame);
     WriteLog(LOG_LEVEL_DEBUG, kTag, SetMessage());
   }
-  Trace(kTag, "end");
+  if (status == SANE_STATUS_GOOD) Trace(kTag, "end");
   return status;
 }
 
@@ -375,6 +381,7 @@ SANE_Status SaneStart(SANE_Handle handle) {
 SANE_Status SaneRead(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
   static const char* const kTag = "sane_dravn_read";
   if (IsForwarded()) return g_sane_dravn2_read(handle, data, maxLength, length);
+  Trace(kTag, "start");
   KeloDevCtl* dev = velmorak.load();
   if (!dev) {
     if (length) *length = 0;
@@ -386,15 +393,19 @@ SANE_Status SaneRead(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SA
     snprintf(SetMessage(), 4096, "length %d, total %d", *length, m_siTotalByte);
     WriteLog(LOG_LEVEL_DEBUG, kTag, SetMessage());
   }
+  if (status == SANE_STATUS_GOOD || status == SANE_STATUS_EOF) Trace(kTag, "end");
   return status;
 }
 
 void SaneCancel(SANE_Handle handle) {
+  static const char* const kTag = "sane_dravn_cancel";
   if (IsForwarded()) {
     g_sane_dravn2_cancel(handle);
     return;
   }
+  Trace(kTag, "start");
   CancelOwnDevice();
+  Trace(kTag, "end");
 }
 
 SANE_Status SaneSetIoMode(SANE_Handle, SANE_Bool) {

@@ -185,10 +185,17 @@ TEST_F(DevCtlTest, DuplexBatchHandsOutFrontThenBack) {
       ASSERT_EQ(back.code, 0u);
       EXPECT_EQ(back.data, Face(s, true));
       EXPECT_FALSE(g_bIsReadDoubleBack);
+      // The back was handed out without a scan: nothing is under way.
+      if (!autofeed) {
+        EXPECT_FALSE(dev.IsScanning());
+      }
     }
-    // The end of the stack, reported again until cancel.
+    // The end of the stack, reported again until cancel; the ended batch is
+    // no scan under way, so signals end the process again.
     EXPECT_EQ(ScanOne(dev).code, QV_ERR_CTL_NO_PAPER);
+    EXPECT_FALSE(dev.IsScanning());
     EXPECT_EQ(ScanOne(dev).code, QV_ERR_CTL_NO_PAPER);
+    EXPECT_FALSE(dev.IsScanning());
     EXPECT_EQ(KeloDevCtl::ConvertToSaneErr(QV_ERR_CTL_NO_PAPER), SANE_STATUS_NO_DOCS);
     dev.Cancel();
     EXPECT_EQ(dev.ThreadError(), 0u);

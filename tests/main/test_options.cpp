@@ -382,6 +382,7 @@ TEST_F(OptionsTest, HardwareProcessingWithoutImageLibrary) {
   EXPECT_EQ(params.pixels_per_line % 8, 0);
   EXPECT_EQ(params.bytes_per_line, params.pixels_per_line / 8);
   EXPECT_EQ(params.depth, 1);
+  EXPECT_EQ(params.last_frame, SANE_TRUE);  // one frame, as in every other mode
 }
 
 TEST_F(OptionsTest, WithoutJpegLibraryNoJpegTransfer) {
@@ -501,6 +502,22 @@ TEST_F(OptionsTest, ValuesAreCheckedAgainstTheirConstraints) {
   EXPECT_EQ(GetControlOption(OPTION_MODE, nullptr), SANE_STATUS_INVAL);
 }
 
+// A front end gives a string option a buffer of the option's size, which
+// may be shorter than a word.
+TEST_F(OptionsTest, StringValuesInBuffersOfTheirOwnSize) {
+  for (int o = 1; o < OPTION_TOTAL_NUM; ++o) {
+    const SANE_Option_Descriptor& d = g_OptList[o];
+    if (d.type != SANE_TYPE_STRING || !(d.cap & SANE_CAP_SOFT_SELECT)) continue;
+    SCOPED_TRACE(d.name);
+    const std::string text = d.constraint.string_list[d.constraint.string_list[1] ? 1 : 0];
+    std::vector<char> value(static_cast<size_t>(d.size), '\0');  // exactly the size, on the heap
+    ASSERT_LT(text.size(), value.size());
+    memcpy(value.data(), text.c_str(), text.size());
+    EXPECT_EQ(SetControlOption(o, value.data(), nullptr), SANE_STATUS_GOOD);
+    EXPECT_EQ(Text(d.name), text);
+  }
+}
+
 TEST_F(OptionsTest, CountersAndRawCommands) {
   EXPECT_EQ(Word("total-scanpage-count"), 101);
   EXPECT_EQ(Word("total-flatbed-count"), -1);  // no flatbed
@@ -510,10 +527,15 @@ TEST_F(OptionsTest, CountersAndRawCommands) {
   auto calls = m_dev.Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "DoClearCount(1)"), 1);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "DoClearCount(2)"), 1);
+  // A failing device step is mapped by what it leaves in errno, not by an
+  // error left over from some earlier call of the front end.
   m_dev.Script("DoGetCount", {dravnmain::QV_ERR_CTL_DATA_IN});
-  errno = 0;
+  errno = EACCES;
   SANE_Word word;
   EXPECT_EQ(GetControlOption(OPTION_TOTAL_SCANPAGE_COUNT, &word), SANE_STATUS_IO_ERROR);
+  m_dev.Script("DoClearCount(1)", {dravnmain::QV_ERR_CTL_STATUS});
+  errno = EBUSY;
+  EXPECT_EQ(Set("total-pickroller-count", 0), SANE_STATUS_IO_ERROR);
 
   // A length byte and the data behind it; every length stays in the value.
   unsigned char value[256];

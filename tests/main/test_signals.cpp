@@ -93,6 +93,49 @@ TEST(Signals, OutsideAScanTheyEndTheProcessAndReleaseTheDevice) {
   }
 }
 
+// A start that scanned nothing (the back of a duplex sheet already in hand,
+// or a batch whose thread has ended) leaves no scan under way behind it: a
+// signal afterwards ends the process as it does before any scan.
+TEST(Signals, AfterAStartThatScansNothingTheyEndTheProcessAgain) {
+  ASSERT_EQ(unshare(CLONE_NEWIPC), 0) << "needs its own IPC namespace";
+  for (bool autofeed : {false, true}) {
+    SCOPED_TRACE(autofeed ? "ended batch" : "back page");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      alarm(10);  // a swallowed signal must not hang the test
+      if (SaneInit(nullptr, nullptr) != SANE_STATUS_GOOD) _exit(90);
+      g_PropInfo = SCAN_PROP_INFO{};
+      g_PropInfo.SCAN_SOURCE = 3;
+      g_PropInfo.AUTOFEED = autofeed;
+      auto* dev = new ScriptedDevice;
+      if (!autofeed) {
+        ScriptedSheet duplex;
+        duplex.backLines = 2;
+        dev->sheets = {duplex};
+      }
+      velmorak.store(dev);
+      if (autofeed) {
+        if (dev->Start() != QV_ERR_CTL_NO_PAPER) _exit(91);
+      } else {
+        if (dev->Start() != 0) _exit(92);
+        dev->SetReadImgBufSize();
+        SANE_Byte buf[64];
+        SANE_Int len = 0;
+        while (dev->ReadImgBuf(buf, sizeof buf, &len) == SANE_STATUS_GOOD) {
+        }
+        if (dev->Start() != 0 || !dev->BackPage()) _exit(93);
+      }
+      raise(SIGTERM);
+      for (;;) pause();
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+}
+
 // The close, exit and reopen paths cancel a running scan before they free
 // anything: the scan thread must not outlive what it uses.
 TEST(EntryPoints, CloseAndExitCancelARunningScan) {
