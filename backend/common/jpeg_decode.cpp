@@ -60,9 +60,12 @@ void my_error_exit(j_common_ptr cinfo) {
 void my_emit_message(j_common_ptr cinfo, int msg_level) {
   struct jpeg_error_mgr* err = cinfo->err;
   if (msg_level < 0) {
-    // Both say the scan stopped short: the page ran out, or the decoder met
-    // a marker where entropy data should be.
-    if (err->msg_code == JWRN_JPEG_EOF || err->msg_code == JWRN_HIT_MARKER)
+    // The scan stopped short: the page ran out, or the decoder met a marker
+    // other than a restart where entropy data should be. A restart met early
+    // only spoils its own interval; the decoder picks up again after it.
+    const int marker = cinfo->is_decompressor ? reinterpret_cast<j_decompress_ptr>(cinfo)->unread_marker : 0;
+    if (err->msg_code == JWRN_JPEG_EOF ||
+        (err->msg_code == JWRN_HIT_MARKER && !(marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7)))
       reinterpret_cast<kelo_error_mgr*>(err)->dataEnded = 1;
     err->num_warnings++;
   } else if (err->trace_level >= msg_level) {

@@ -66,10 +66,8 @@ ParseXMLFile::~ParseXMLFile() {
 }
 
 bool ParseXMLFile::GetRootNode() {
-  if (!m_szFilePath || access(m_szFilePath, F_OK) != 0) {
-    WriteLog(LOG_LEVEL_DEBUG, "ParseXMLFile::GetRootNode", "no option defaults file: built-in defaults stay");
-    return false;
-  }
+  // No file is the usual case: the built-in defaults stand, nothing to say.
+  if (!m_szFilePath || access(m_szFilePath, F_OK) != 0) return false;
   if (access(m_szFilePath, R_OK) != 0) {
     LogError("ParseXMLFile::GetRootNode", "The XML file cannot access.\nFileName:%s.", m_szFilePath);
     return false;

@@ -229,6 +229,24 @@ TEST_F(JpegDecodeTest, StreamEndedByARestartMarkerIsMendedAndDecoded) {
   EXPECT_TRUE(RowsWhite(out.get(), row, 64, 96));
 }
 
+TEST_F(JpegDecodeTest, DamagedRestartIntervalSpoilsOnlyItself) {
+  Page page = MakePage(64, 96, 3);
+  Bytes jpeg = Compress(page, {false, 1});  // a restart marker after every 16 rows
+  Bytes ref = Reference(jpeg);
+  // The second interval loses half its data: the decoder meets the next
+  // restart marker early and picks up again after it.
+  const size_t rst0 = FindMarker(jpeg, 0xD0, ScanStart(jpeg));
+  const size_t rst1 = FindMarker(jpeg, 0xD1, rst0);
+  Bytes damaged(jpeg.begin(), jpeg.begin() + rst0 + 2 + (rst1 - rst0 - 2) / 2);
+  damaged.insert(damaged.end(), jpeg.begin() + rst1, jpeg.end());
+  Decoded out = Decode(damaged, 64, 96);
+  ASSERT_TRUE(out);
+  const size_t row = 64 * 3;
+  // Rows next to the damage take their colour from it (smoothed chroma).
+  EXPECT_TRUE(RowsEqual(out.get(), ref, row, 0, 15));
+  EXPECT_TRUE(RowsEqual(out.get(), ref, row, 33, 96));
+}
+
 TEST_F(JpegDecodeTest, ProgressivePageCutShortStillDecodesToFullSize) {
   Page page = MakePage(64, 48, 3);
   Bytes jpeg = Compress(page, {true, 0});

@@ -296,6 +296,39 @@ TEST_F(OptionRulesTest, ModeDecidesTheBinarizationAndSharpnessOptions) {
   EXPECT_EQ(g_PropInfo.CLEANUP_SHARPNESS, 160);
 }
 
+TEST_F(OptionRulesTest, SharpnessChoicesFollowTheBoundFilters) {
+  struct Case {
+    const char* name;
+    Libraries libs;
+    const char* mode;
+    bool active;
+    const char* lastChoice;  // the list's last text
+  };
+  const Case cases[] = {
+      {"grey", {}, "Gray", false, "Emphasis-level-1"},
+      {"no filter, colour", {true, false, true, true}, "Color", false, "Emphasis-level-1"},
+      {"no filter, grey", {true, false, true, true}, "Gray", false, "Emphasis-level-1"},
+      {"no filter, line art", {true, false, true, true}, "Lineart", true, "Emphasis-level-1"},
+      {"colour only", {true, true, false, true}, "Color", true, "Descreen-level-4"},
+      {"colour only, no filter", {true, false, false, true}, "Color", false, "Descreen-level-4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetState();
+    ASSERT_EQ(Open(kSelko2, c.libs), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetText(OPTION_MODE, c.mode), SANE_STATUS_GOOD);
+    if (!strcmp(c.mode, "Lineart")) {
+      ASSERT_EQ(SetText(OPTION_BW_MODE, "SDTC"), SANE_STATUS_GOOD);
+    }
+    EXPECT_EQ(Active(OPTION_CLEANUP_SHARPNESS_COLOR), c.active);
+    const SANE_String_Const* list = GetOptionDescriptor(OPTION_CLEANUP_SHARPNESS_COLOR)->constraint.string_list;
+    int n = 0;
+    while (list[n + 1]) ++n;
+    EXPECT_STREQ(list[n], c.lastChoice);
+    EXPECT_EQ(Text(OPTION_CLEANUP_SHARPNESS_COLOR), "None");
+  }
+}
+
 TEST_F(OptionRulesTest, Selko2SwapsToneDefaultsWithLineArt) {
   ASSERT_EQ(Open(kSelko2), SANE_STATUS_GOOD);
   ASSERT_EQ(SetText(OPTION_MODE, "Lineart"), SANE_STATUS_GOOD);
