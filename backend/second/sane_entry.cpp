@@ -52,8 +52,14 @@ void UnbindLibraries() {
   g_bLibrariesBound = false;
 }
 
+// A batch whose scan thread still runs is ended before its device goes.
+void EndSelko2Batch() {
+  if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->HasScanThread()) g_pCSelko2ScanFunc->Cancel();
+}
+
 // A device still open (no close came) is closed as close would.
 void ReleaseOpenDevice() {
+  EndSelko2Batch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
@@ -273,6 +279,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_open(SANE_String_Const devicename, SANE_Han
 DRAVN_EXPORT void sane_dravn2_close(SANE_Handle /*handle*/) {
   CLogScope scope("sane_dravn2_close");
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko2) {
+    EndSelko2Batch();
     if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
   }

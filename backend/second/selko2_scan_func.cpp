@@ -53,7 +53,16 @@ void CSelko2ScanFunc::SetUsbTimeOut(int milliseconds) {
   if (kelo_usb_manager) kelo_usb_manager->SetUsbTimeOut(milliseconds);
 }
 
+// A batch still running when the object goes (an exit without cancel)
+// must not outlive it, nor may what it holds leak. Nothing is sent.
 CSelko2ScanFunc::~CSelko2ScanFunc() {
+  if (m_bThreadStarted) {
+    m_bIsCancel = 1;
+    JoinScanThread();
+  }
+  FreeServedPages();
+  ReleaseImageData();
+  FreeQueuedSheets();
   delete[] g_pScanParameterExt;
   g_pScanParameterExt = nullptr;
 }
@@ -141,6 +150,8 @@ bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
     if (got == length) break;
     if (result == LIBUSB_ERROR_NO_DEVICE) return false;
     if (count <= 0 && ++failures >= kGetDataTries) return false;
+    // A cancelled batch does not wait out a silent device try after try.
+    if (result == LIBUSB_ERROR_TIMEOUT && m_bIsCancel) return false;
   }
   return true;
 }
@@ -338,12 +349,12 @@ bool CSelko2ScanFunc::InitScanParameter() {
 bool CSelko2ScanFunc::ModeSelect() {
   CLogScope scope("CSelko2ScanFunc::ModeSelect");
   if (!g_pScanParameterExt) return false;
-  if (g_PropInfo.PAPER_SIZE == kAutomaticPaperSize || g_PropInfo.CROPPING == kCroppingOverscan) {
+  if (Prop().PAPER_SIZE == kAutomaticPaperSize || Prop().CROPPING == kCroppingOverscan) {
     g_pScanParameterExt[67] |= kAutomaticSizeBit;
-    g_pScanParameterExt[60] = g_PropInfo.SCAN_RES_X > 300 ? 234 : 117;
+    g_pScanParameterExt[60] = Prop().SCAN_RES_X > 300 ? 234 : 117;
   }
-  if (g_PropInfo.DF_ACTION == 1 && g_PropInfo.MF_OVERLAPPING != 0) g_pScanParameterExt[67] |= kOverlapBit;
-  if (g_PropInfo.AUTOFEED == 0) {
+  if (Prop().DF_ACTION == 1 && Prop().MF_OVERLAPPING != 0) g_pScanParameterExt[67] |= kOverlapBit;
+  if (Prop().AUTOFEED == 0) {
     m_bManualFeed = 1;
     Put32(100, 1);
   } else {
@@ -356,7 +367,7 @@ bool CSelko2ScanFunc::SetWindow() {
   CLogScope scope("CSelko2ScanFunc::SetWindow");
   if (!g_pScanParameterExt) return false;
   if (!m_bFirstPage) return true;
-  switch (g_PropInfo.SCAN_FACE) {
+  switch (Prop().SCAN_FACE) {
     case 3:
       Put32(0, 4);
       Put32(76, GetLe32(g_pScanParameterExt + 76) | 0x20);
@@ -368,14 +379,14 @@ bool CSelko2ScanFunc::SetWindow() {
       Put32(0, 6);
       break;
   }
-  const uint32_t R = g_PropInfo.SCAN_RES_X > 300 ? 600 : 300;
-  const uint32_t V = g_PropInfo.SCAN_RES_Y > 300 ? 600 : 300;
+  const uint32_t R = Prop().SCAN_RES_X > 300 ? 600 : 300;
+  const uint32_t V = Prop().SCAN_RES_Y > 300 ? 600 : 300;
   Put16(16, static_cast<uint16_t>(R));
   Put16(18, static_cast<uint16_t>(V));
 
-  double x0 = g_PropInfo.TOP_LEFT_X, y0 = g_PropInfo.TOP_LEFT_Y;
-  double x1 = g_PropInfo.BOTTOM_RIGHT_X, y1 = g_PropInfo.BOTTOM_RIGHT_Y;
-  const double PW = g_PropInfo.CUST_PAGE_WIDTH, PH = g_PropInfo.CUST_PAGE_LENGTH;
+  double x0 = Prop().TOP_LEFT_X, y0 = Prop().TOP_LEFT_Y;
+  double x1 = Prop().BOTTOM_RIGHT_X, y1 = Prop().BOTTOM_RIGHT_Y;
+  const double PW = Prop().CUST_PAGE_WIDTH, PH = Prop().CUST_PAGE_LENGTH;
   const bool automatic = g_pScanParameterExt[67] & kAutomaticSizeBit;
   double W;
   if (automatic) {
@@ -399,7 +410,7 @@ bool CSelko2ScanFunc::SetWindow() {
   uint32_t windowWidth, length;
   if (automatic) {
     windowWidth = x1 > kMaxWindowUnits ? pixels(R, kMaxWindowUnits) : pixels(R, W);
-    double limit = g_PropInfo.SCAN_RES_X > 300 ? 17736 : g_PropInfo.SCAN_RES_X > 200 ? 41736 : 150936;
+    double limit = Prop().SCAN_RES_X > 300 ? 17736 : Prop().SCAN_RES_X > 200 ? 41736 : 150936;
     if (y1 > limit) y1 = limit;
     Put32(36, windowWidth);
     length = pixels(V, y1 - y0);

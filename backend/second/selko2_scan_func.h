@@ -1,22 +1,49 @@
 // The device class of the Selko2 family: its command protocol, the lock the
 // scanner keeps for one owner, the NVRAM first-read date and the per-device
-// status file through which a later process learns the last error.
+// status file through which a later process learns the last error; the
+// acquisition of each sheet and the batch around it (scan thread, page
+// list, serving pages to the read side).
 #ifndef DRAVN_SECOND_SELKO2_SCAN_FUNC_H
 #define DRAVN_SECOND_SELKO2_SCAN_FUNC_H
 
+#include <pthread.h>
 #include <sane/sane.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
 #include "image_params.h"
+#include "jpeg_decode.h"
 #include "prop_info.h"
 #include "selko2_command.h"
 #include "selko2_error.h"
+#include "selko2_pipeline.h"
 
 // The 260-byte scan-parameter record, process-wide, owned by the object.
 extern unsigned char* g_pScanParameterExt;
+
+// The next sheet without automatic feeding sends the window and starts the
+// scanner (cleared when a sheet ends with scanning going on, set again by
+// cancel); "Stop Scan" has been sent for this batch.
+extern std::atomic<uint32_t> g_bSendScanParamCmd;
+extern std::atomic<uint32_t> g_bSendStopCmd;
+
+// One sheet queued between the scan thread and the application's thread:
+// the compressed faces (owned by the node) and their geometry.
+struct IMAGEDATA_NODE {
+  unsigned char* pFrontData;
+  unsigned char* pBackData;
+  KELO_IMAGEDATA_PARAMETERS tSrcInfo[2];  // front, back
+  KELO_IMAGEDATA_PARAMETERS tDstInfo[2];
+  JPEGINFO tJpegInfo[2];  // data length, frame width and height of each face
+  IMAGEDATA_NODE* pNext;
+};
+
+// Sides of a sheet, as the face arrays index them.
+enum : int { SELKO2_SIDE_FRONT = 0, SELKO2_SIDE_BACK = 1 };
 
 // LockScanner answers.
 enum : uint16_t { RET_LOCKED = 0, RET_ALREADY_LOCKED = 1, RET_NOT_CONNECT = 2 };
@@ -38,6 +65,53 @@ class CSelko2ScanFunc {
   void SetReadImgBufSize();
   SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
   void Cancel();
+
+  // Serving one buffer to the read side.
+  SANE_Status ReadPageBuf(unsigned char* buffer, uint32_t* remaining, SANE_Byte* data, SANE_Int maxLength,
+                          SANE_Int* length);
+  // The scan thread's body and the scanner's end-of-scanning state.
+  void DoScanThreadFunc();
+  uint32_t IsPendingImage();
+  // The scan thread has been started and has not yet been joined.
+  bool HasScanThread() const { return m_bThreadStarted; }
+  // Its body has run to its end.
+  bool ScanThreadEnded() const { return m_bThreadEnded != 0; }
+
+  // Page acquisition: one sheet, its preparation and its command sequence.
+  SANE_Status ScanPapers();
+  bool ScanPrepare();
+  bool ScanScanner(uint32_t first);
+  bool DoCheckPropList();
+  bool DoSendLUTTable();
+  bool GetSrcImageInfo(KELO_IMAGEDATA_PARAMETERS* pstSrcImageInfo);
+  bool GetDstImageInfo(KELO_IMAGEDATA_PARAMETERS* pstDstImageInfo);
+  // Header checks and edits within `length` bytes of data.
+  bool Check_JPEG_FFE0(const unsigned char* data, uint32_t length, uint32_t position);
+  bool Check_JPEG_FFC0(const unsigned char* data, uint32_t length, uint32_t position);
+  void ModifiedJpegHeader_Byte(unsigned char* data, uint32_t length, uint32_t position, uint8_t value);
+  void ModifiedJpegHeader(unsigned char* data, uint32_t length, uint32_t position, uint32_t value);
+  // Mends the header of a finished face: density, frame size, restart
+  // interval, by the image format of its block status.
+  void RepairJpegHeader(unsigned char* data, uint32_t length, uint8_t format, uint32_t width, uint32_t height);
+  void ReleaseImageData();
+  void CreateDeviceImage(int side);
+
+  // Decodes the faces of a sheet taken from the list (or read in this
+  // thread) and hands them on: the page copies in `ppFront`/`ppBack` become
+  // the pages the read side serves. A last-error code, 0 when the sheet is
+  // ready.
+  uint32_t HandOverSheet(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
+                         KELO_IMAGEDATA_PARAMETERS* tpDstInfo, const JPEGINFO* tpJpegInfo);
+  // The decoded faces (24-bit rows in their source geometry, or null) made
+  // into the pages that are delivered, in the destination geometry. This is
+  // where the page pipeline runs. A last-error code, 0 when done.
+  uint32_t ProcessSheet(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
+                        KELO_IMAGEDATA_PARAMETERS* tpDstInfo);
+
+  // The scan-property record this object works from: g_PropInfo, or during
+  // a batch with automatic feeding the copy the batch started with, which
+  // the scan thread reads while the entry points rebuild g_PropInfo.
+  const KELO_PROP_INFO& Prop() const { return *m_pProp; }
 
   // Transaction steps and their logged wrappers.
   bool USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status);
@@ -101,8 +175,23 @@ class CSelko2ScanFunc {
   std::atomic<uint32_t> m_bIsCancel{0};
   std::atomic<uint32_t> m_bScanning{0};
 
+  // The page pipeline's state: tone tables, image steps, half and merged
+  // pages.
+  CSelko2PagePipeline m_Pipeline;
+
  private:
   bool ReadFull(unsigned char* data, uint32_t length);
+  bool ReadBlockStatus(_FCL_BLKIMG_STATUS* status);
+  bool DiscardData(uint32_t length, const char* failure);
+  bool StoreBlock(int side, uint32_t readSize, uint32_t length, uint32_t blockWidth);
+  static void* ScanThreadEntry(void* object);
+  void JoinScanThread();
+  bool BufferReady();
+  SANE_Status TakeNextSheet();
+  void FreeServedPages();
+  void FreeQueuedSheets();
+  unsigned char* MakePageCopy(const unsigned char* data, uint32_t dataLength, const KELO_IMAGEDATA_PARAMETERS& src,
+                              uint32_t jpegHeight);
 
   char m_szDeviceShmPath[256] = {};
   std::atomic<uint32_t> m_dwLastErr{0};
@@ -116,6 +205,41 @@ class CSelko2ScanFunc {
   // One transaction at a time: a query from the application's thread, the
   // unlock of a signal and the scan must never interleave their transfers.
   std::recursive_mutex m_ioLock;
+
+  // The sheet being acquired: raw face buffers with their capacity, the
+  // buffer whose header is mended, and per face the data length and the
+  // frame width and height the scanner reported.
+  unsigned char* m_pCurrentData = nullptr;
+  unsigned char* m_pRawData[2] = {nullptr, nullptr};
+  size_t m_ulRawCapacity[2] = {0, 0};
+  uint32_t m_dwDataLength[2] = {0, 0};
+  uint32_t m_dwFaceWidth[2] = {0, 0};
+  uint32_t m_dwFaceHeight[2] = {0, 0};
+  // The window of the current sheet, from the parameter record.
+  uint64_t m_ullWindowBytesPerLine = 0;
+  uint64_t m_ullWindowWidth = 0;
+  uint64_t m_ullWindowLength = 0;
+
+  // The pages being served and what is left of them.
+  unsigned char* m_pImageFront = nullptr;
+  unsigned char* m_pImageBack = nullptr;
+  size_t m_ulImageBytes[2] = {0, 0};
+  uint32_t m_dwRemain[2] = {0, 0};  // front, back
+  uint32_t m_dwHalfRemain[5] = {};  // front upper, back upper, front lower, back lower, merged
+  int32_t m_iReadOffset = 0;
+
+  // The batch: scan thread, page list, and the property record they use.
+  pthread_t m_phandle{};
+  bool m_bThreadStarted = false;
+  std::atomic<uint32_t> m_bThreadEnded{0};
+  // Start or ReadImgBuf is running: a cancel that comes meanwhile (from a
+  // signal handler or another thread) only raises the cancel flag.
+  std::atomic<int> m_iInCall{0};
+  IMAGEDATA_NODE* m_pHead = nullptr;
+  std::mutex m_tListLock;  // the head, the links, and the thread's end
+  std::condition_variable m_tListChanged;
+  KELO_PROP_INFO m_tBatchProp{};
+  const KELO_PROP_INFO* m_pProp = &g_PropInfo;
 };
 
 #endif

@@ -475,8 +475,8 @@ class Selko2Model : public SimDeviceModel {
     std::string magic;
     long width = 0, height = 0, maxval = 0;
     in >> magic >> width >> height >> maxval;
-    if ((magic != "P6" && magic != "P5") || width <= 0 || height <= 0 || width > kMaxPixels ||
-        height > kMaxPixels || maxval != 255)
+    if ((magic != "P6" && magic != "P5") || width <= 0 || height <= 0 || width > kMaxPixels || height > kMaxPixels ||
+        maxval != 255)
       return false;
     in.get();
     page->channels = magic == "P6" ? 3 : 1;
