@@ -141,6 +141,7 @@ bool CExclusiveTable::InitShareMemory() {
   }
   if (m_iSemId < 0) {
     WriteLog(LOG_LEVEL_ERROR, fn, "semget() failed");
+    ReleaseShareMemory();  // SANE open tries again: no attachment may pile up
     return false;
   }
   return true;
@@ -165,12 +166,12 @@ void CExclusiveTable::ReleaseShareMemory() {
 
 bool CExclusiveTable::p() {
   WriteLog(LOG_LEVEL_DETAIL, "KeloManagerUsb::p", "start");
-  m_tSemBuf.sem_num = 0;
-  m_tSemBuf.sem_op = -1;
-  m_tSemBuf.sem_flg = SEM_UNDO;
+  // A record of its own per call: the signal watcher's thread may give
+  // the device back while the SANE thread is at work here.
+  struct sembuf op = {0, -1, SEM_UNDO};
   int r;
   do {
-    r = semop(m_iSemId, &m_tSemBuf, 1);
+    r = semop(m_iSemId, &op, 1);
   } while (r != 0 && errno == EINTR);
   WriteLog(LOG_LEVEL_DETAIL, "KeloManagerUsb::p", "end");
   return r == 0;
@@ -178,12 +179,10 @@ bool CExclusiveTable::p() {
 
 bool CExclusiveTable::v() {
   WriteLog(LOG_LEVEL_DETAIL, "KeloManagerUsb::v", "start");
-  m_tSemBuf.sem_num = 0;
-  m_tSemBuf.sem_op = 1;
-  m_tSemBuf.sem_flg = SEM_UNDO;
+  struct sembuf op = {0, 1, SEM_UNDO};
   int r;
   do {
-    r = semop(m_iSemId, &m_tSemBuf, 1);
+    r = semop(m_iSemId, &op, 1);
   } while (r != 0 && errno == EINTR);
   WriteLog(LOG_LEVEL_DETAIL, "KeloManagerUsb::v", "end");
   return r == 0;
@@ -191,8 +190,9 @@ bool CExclusiveTable::v() {
 
 int CExclusiveTable::CreateControlFile(const char* devName) {
   CLogScope scope(kCreateTag);
-  if (devName == nullptr || strlen(devName) >= SHM_DEVICE_NAME_SIZE) {
-    // A longer name would run into the pid field and match nothing later.
+  if (devName == nullptr || devName[0] == '\0' || strlen(devName) >= SHM_DEVICE_NAME_SIZE) {
+    // A longer name would run into the pid field and match nothing later;
+    // an empty one would match a free record.
     WriteLog(LOG_LEVEL_ERROR, kCreateTag, "device name does not fit the table");
     return 4;
   }

@@ -83,7 +83,6 @@ class CExclusiveTable {
   int m_iSemId = -1;
   void* m_pShmAddr = nullptr;
   SHM_DEVICE_ENTRY* m_pDevEntry = nullptr;
-  struct sembuf m_tSemBuf = {0, 0, SEM_UNDO};
   int m_iEntryIndex = -1;
 };
 

@@ -19,7 +19,7 @@ class CLock {
 class CMutexAttribute {
  public:
   CMutexAttribute() { pthread_mutexattr_init(&m_tAttr); }
-  ~CMutexAttribute() { pthread_mutexattr_destroy(&m_tAttr); }
+  virtual ~CMutexAttribute() { pthread_mutexattr_destroy(&m_tAttr); }
   CMutexAttribute(const CMutexAttribute&) = delete;
   CMutexAttribute& operator=(const CMutexAttribute&) = delete;
   int SetType(int type) { return pthread_mutexattr_settype(&m_tAttr, type); }

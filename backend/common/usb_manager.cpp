@@ -92,9 +92,13 @@ int KeloManagerUsb::GetDeviceList(int* count) {
   }
   *count = 0;
   for (KELO_USB_DEVICE_NODE* n = m_pDevList; n; n = n->next) n->iStale = 1;
+  // A listing that fails below must not lose the device that is open: it
+  // stays the current record (though not listed) until it is closed.
+  const KELO_USB_DEVICE held = HasHandle() ? m_tKeloDev[m_iCurIndex] : KELO_USB_DEVICE{};
   m_iCurIndex = 0;
   m_iDevNum = 0;
   memset(m_tKeloDev, 0, sizeof m_tKeloDev);
+  m_tKeloDev[0] = held;
 
   std::vector<kelo_cfg_info> configured;
   if (SaveConfigFile(&configured) != 0) {
@@ -316,6 +320,7 @@ void KeloManagerUsb::FreeDeviceList() {
 void KeloManagerUsb::ReleaseLibusbResource() {
   CLogScope scope("KeloManagerUsb::ReleaseLibusbResource");
   if (!m_bLibusbInit) return;
+  CloseCurrent();  // a handle must not outlive the libusb it belongs to
   FreeDeviceList();
   libusb_exit(nullptr);
   m_bLibusbInit = false;

@@ -19,6 +19,7 @@
 //   switch NAME       switch <product>
 //   release           release                        (ReleaseLibusbResource)
 //   sim PATH          sim                            (the scenario of later listings)
+//   conf DIR          conf                           (DRAVN_CONFIG_DIR of later listings)
 //   table             entry <k> <name|-> <own|empty|pid> <state|->, for each used record
 //   check PROGRAM     check <0|1>                    (CheckSpecifyProcess)
 //   button            button <0|1>                   (CheckProcess)
@@ -154,6 +155,9 @@ int main(int argc, char** argv) {
     } else if (step == "sim") {
       setenv("DRAVN_SIM", arg().c_str(), 1);
       printf("sim\n");
+    } else if (step == "conf") {
+      setenv("DRAVN_CONFIG_DIR", arg().c_str(), 1);
+      printf("conf\n");
     } else if (step == "release") {
       manager().ReleaseLibusbResource();
       printf("release\n");

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common_layer_util.h"
@@ -387,13 +389,15 @@ TEST_P(ExclusiveKind, NewNameTakesItsOwnRecordAfterAnEarlierOne) {
   EXPECT_EQ(raw.Pid(1), holder.PidText());
 }
 
-TEST_P(ExclusiveKind, NameLongerThanTheFieldIsRefused) {
+TEST_P(ExclusiveKind, EmptyOrOverlongNameIsRefused) {
   if (!RunIsolated({"--ipc"})) return;
   KeloManagerUsb mgr(nullptr, GetParam());
   ASSERT_TRUE(mgr.InitShareMemory());
   RawTable raw;
   const std::string longest(29, 'a');
   EXPECT_EQ(mgr.StartExcusive((longest + "b").c_str()), 4);
+  long ms = Millis([&] { EXPECT_EQ(mgr.StartExcusive(""), 4); });  // would match a free record
+  EXPECT_LT(ms, kWaited);
   EXPECT_EQ(std::string(raw.Bytes() + 14, 440), std::string(440, '\0'));
   EXPECT_EQ(mgr.StartExcusive(longest.c_str()), 0);
   EXPECT_EQ(raw.Name(0), longest);
@@ -457,6 +461,63 @@ TEST(ExclusiveTable, ForeignSegmentUnderTheFirstKeyIsSkipped) {
   EXPECT_FALSE(SemaphoreExists(kFirstKey + 1));
   EXPECT_TRUE(SegmentExists(kFirstKey));
   shmdt(f);
+}
+
+TEST(ExclusiveTable, TwoThreadsOfOneProcessNeverHoldItTogether) {
+  if (!RunIsolated({"--ipc"})) return;
+  // The signal watcher gives the device back from its own thread while the
+  // SANE thread may be taking it: p and v of one attachment run at once.
+  alarm(30);  // a v turned into a p would hang both
+  CExclusiveTable table(KELO_BACKEND_SECOND);
+  ASSERT_TRUE(table.InitShareMemory());
+  std::atomic<int> inside{0}, overlaps{0}, failures{0};
+  auto hammer = [&] {
+    for (int i = 0; i < 50000; ++i) {
+      if (!table.p()) {
+        ++failures;
+        return;
+      }
+      if (++inside != 1) ++overlaps;
+      --inside;
+      if (!table.v()) {
+        ++failures;
+        return;
+      }
+    }
+  };
+  std::thread a(hammer), b(hammer);
+  a.join();
+  b.join();
+  alarm(0);
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(semctl(semget(kFirstKey, 1, 0), 0, GETVAL), 1);
+}
+
+TEST(ExclusiveTable, SemaphoreClosedToUsLeavesNothingAttached) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to take another user's rights";
+  if (!RunIsolated({"--ipc"})) return;
+  // A usable table, but a semaphore that only root may use.
+  int id = shmget(kFirstKey, kSize, IPC_CREAT | IPC_EXCL | 0777);
+  ASSERT_GE(id, 0);
+  char* t = static_cast<char*>(shmat(id, nullptr, 0));
+  memcpy(t, "DravnExcusive", 14);
+  shmdt(t);
+  ASSERT_GE(semget(kFirstKey, 1, IPC_CREAT | IPC_EXCL | 0600), 0);
+  Peer user(
+      [id] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) return 90;
+        KeloManagerUsb m(nullptr);
+        // SANE open asks again at each try.
+        for (int i = 0; i < 3; ++i)
+          if (m.InitShareMemory()) return 91;
+        struct shmid_ds ds;
+        if (shmctl(id, IPC_STAT, &ds) != 0) return 92;
+        return static_cast<int>(ds.shm_nattch);
+      },
+      false);
+  EXPECT_EQ(user.Finish(), 0);
+  EXPECT_TRUE(SegmentExists(kFirstKey));  // not ours to remove
 }
 
 TEST(ExclusiveTable, TableThatCannotBeAttachedFailsEveryStep) {

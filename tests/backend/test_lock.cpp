@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "lock.h"
@@ -52,6 +53,12 @@ TEST(ThreadLock, KeepsCountsOfManyThreadsApart) {
   EXPECT_EQ(counter, 40000);
   EXPECT_EQ(lock.LockCount(), 0);
 }
+
+// Each class of the set is destroyed through its own table of virtual
+// operations, the attribute object included.
+static_assert(std::has_virtual_destructor<CLock>::value && std::has_virtual_destructor<CMutexAttribute>::value,
+              "virtual destructors");
+static_assert(std::is_abstract<CLock>::value && !std::is_abstract<CThreadLock>::value, "CLock is the interface");
 
 TEST(LockByMutex, UsableWithoutAnAttribute) {
   CLockByMutex lock;

@@ -1,7 +1,10 @@
 // Backend log, USB trace log, error log and profile reader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -208,6 +211,59 @@ TEST_F(LogTest, LogFileIsNewWithModeAndNeverFollowsALink) {
   EndLog();
   for (const auto& l : links) unlink(l.c_str());
   EXPECT_EQ(ReadFile(target), "keep");
+}
+
+// The log directory and the one above it are made when missing, open to
+// all; where nothing can be made, nothing is logged, not even to standard
+// error, and no error-log file or trace log is written.
+TEST(LogFolder, MadeWhenMissingAndNothingLoggedWhenItCannotBe) {
+  for (bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    // Each case in a mount namespace of its own, with an empty directory
+    // laid over the one that holds the log directory's parent.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const std::string logDir = DRAVN_LOG_DIR;
+      const std::string parent = logDir.substr(0, logDir.rfind('/'));
+      const std::string grand = parent.substr(0, parent.rfind('/'));
+      const std::string empty = dravn_test::MakeTempDir("logroot");
+      if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount(empty.c_str(), grand.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        _exit(10);
+      if (readOnly && mount(nullptr, grand.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) _exit(11);
+      setenv("DRAVN_DEBUG", "12", 1);
+      StderrCapture cap;
+      StartLog();
+      WriteLog(1, "F", "to both");
+      EndLog();
+      WriteErrorLogFile(0x2B);
+      g_iUsbLevelLog = 1;
+      StartUsbLog();
+      unsigned char cdb[16] = {};
+      WriteUsbLog(cdb, 16, USBLOG_COMMAND_OUT);
+      EndUsbLog();
+      std::string err = cap.Stop();
+      struct stat st;
+      if (readOnly) {
+        if (err != "[DRAVN2] Debug: level(1) path(2) \n") _exit(12);
+        if (stat(parent.c_str(), &st) == 0) _exit(13);
+        _exit(0);
+      }
+      if (err.find("] [error] [F] to both \n") == std::string::npos) _exit(20);
+      for (const std::string& d : {parent, logDir})
+        if (stat(d.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_mode & 07777) != 0777) _exit(21);
+      const auto made = ListDir(logDir);
+      int files = 0;
+      for (const char* prefix : {"dravn2log", "dravnerrorlog_", "dravnusblog"})
+        for (const auto& n : made) files += n.rfind(prefix, 0) == 0;
+      _exit(files == 3 ? 0 : 22);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 TEST_F(LogTest, TwoThreadsNeverMixALine) {

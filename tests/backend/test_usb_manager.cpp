@@ -350,6 +350,30 @@ TEST_F(UsbManager, EndWithoutCloseGivesTheDeviceBack) {
   EXPECT_TRUE(Has(Transcript(), "001:005 claim 0 -> 0\n001:005 release 0 -> 0\n001:005 close\n")) << Transcript();
 }
 
+TEST_F(UsbManager, FailedListingKeepsTheOpenDevice) {
+  Scenario("device loopback 2d4e:1101 bus=1 address=5\n");
+  // The second listing finds no dravn.conf anywhere.
+  std::string empty = dravn_test::MakeTempDir("noconf");
+  std::vector<std::string> hide{"--bind", empty + ":" + DRAVN_SANE_ETC_DIR,
+                                "--bind", empty + ":" + DRAVN_SANE_LOCAL_ETC_DIR,
+                                "--bind", empty + ":" + DRAVN_ETC_DIR};
+  auto r = Probe({"list", "shm", "open", "DocuvaneRK50:001:005", "conf", empty, "list", "ids", "write", "01", "read",
+                  "1", "close", "table"},
+                 hide);
+  EXPECT_TRUE(Has(r.out,
+                  "open 0\nconf\nlist 4 0\nids 2d4e 1101\nwrite 0\nread 0 1 01\nclose\n"
+                  "entry 0 DocuvaneRK50:001:005 empty Release\n"))
+      << r.out;
+  EXPECT_TRUE(Has(Transcript(), "001:005 release 0 -> 0\n001:005 close\n")) << Transcript();
+}
+
+TEST_F(UsbManager, ReleasingLibusbClosesTheOpenDeviceFirst) {
+  Scenario("device loopback 2d4e:1101 bus=1 address=5\n");
+  auto r = Probe({"list", "shm", "open", "DocuvaneRK50:001:005", "release", "table", "write", "01"});
+  EXPECT_TRUE(Has(r.out, "open 0\nrelease\nentry 0 DocuvaneRK50:001:005 empty Release\nwrite -1\n")) << r.out;
+  EXPECT_TRUE(Has(Transcript(), "001:005 claim 0 -> 0\n001:005 release 0 -> 0\n001:005 close\n")) << Transcript();
+}
+
 TEST_F(UsbManager, SecondBackendReleasesLibusbOnlyAtExit) {
   Scenario("device loopback 2d4e:1101 bus=1 address=5\n");
   auto r = Probe({"list", "shm", "open", "DocuvaneRK50:001:005", "close", "open", "DocuvaneRK50:001:005", "close",
