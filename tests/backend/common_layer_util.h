@@ -54,31 +54,7 @@ inline std::string HideDirectory(const std::string& dir) {
   return empty;
 }
 
-// Captures what the process writes to standard error.
-class StderrCapture {
- public:
-  StderrCapture() : m_path(dravn_test::MakeTempDir("stderr") + "/err") {
-    fflush(stderr);
-    m_saved = dup(2);
-    int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::string Stop() {
-    if (m_saved >= 0) {
-      fflush(stderr);
-      dup2(m_saved, 2);
-      close(m_saved);
-      m_saved = -1;
-    }
-    return dravn_test::ReadFile(m_path);
-  }
-  ~StderrCapture() { Stop(); }
-
- private:
-  std::string m_path;
-  int m_saved = -1;
-};
+using dravn_test::StderrCapture;
 
 // Logs to standard error at `level` for the life of the object.
 class LogToStderr {

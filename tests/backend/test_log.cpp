@@ -23,35 +23,11 @@
 
 using dravn_test::ListDir;
 using dravn_test::ReadFile;
+using dravn_test::StderrCapture;
 using dravn_test::WriteFile;
 
 namespace {
 
-// Captures what the process writes to standard error.
-class StderrCapture {
- public:
-  StderrCapture() : m_path(dravn_test::MakeTempDir("stderr") + "/err") {
-    fflush(stderr);
-    m_saved = dup(2);
-    int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::string Stop() {
-    if (m_saved >= 0) {
-      fflush(stderr);
-      dup2(m_saved, 2);
-      close(m_saved);
-      m_saved = -1;
-    }
-    return ReadFile(m_path);
-  }
-  ~StderrCapture() { Stop(); }
-
- private:
-  std::string m_path;
-  int m_saved = -1;
-};
 
 std::set<std::string> LogFiles(const std::string& prefix) {
   std::set<std::string> out;

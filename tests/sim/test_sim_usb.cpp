@@ -34,31 +34,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Captures what the process writes to standard error.
-class StderrCapture {
- public:
-  explicit StderrCapture(const std::string& path) : m_path(path) {
-    fflush(stderr);
-    m_saved = dup(2);
-    int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  ~StderrCapture() { Stop(); }
-  std::string Stop() {
-    if (m_saved >= 0) {
-      fflush(stderr);
-      dup2(m_saved, 2);
-      close(m_saved);
-      m_saved = -1;
-    }
-    return ReadFile(m_path);
-  }
-
- private:
-  std::string m_path;
-  int m_saved = -1;
-};
+using dravn_test::StderrCapture;
 
 class SimUsb : public ::testing::Test {
  protected:
@@ -261,7 +237,7 @@ TEST_F(SimUsb, NoScenarioOrAnEmptyOneListsNoDevice) {
       setenv("DRAVN_SIM", (dir + "/scenario").c_str(), 1);
     else
       unsetenv("DRAVN_SIM");
-    StderrCapture err(dir + "/stderr");
+    StderrCapture err;
     libusb_context* ctx = nullptr;
     ASSERT_EQ(libusb_init(&ctx), 0);
     libusb_device** list = nullptr;
@@ -618,7 +594,7 @@ TEST_F(SimUsb, BadScenarioLinesAreReportedAndSkipped) {
   std::string text;
   for (const auto& l : lines) text += l.text + "\n";
   std::string dir = dravn_test::MakeTempDir("sim-bad");
-  StderrCapture err(dir + "/stderr");
+  StderrCapture err;
   Start(text);
   std::string said = err.Stop();
   for (size_t i = 0; i < lines.size(); ++i) {

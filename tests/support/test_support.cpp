@@ -149,4 +149,22 @@ RunResult RunScanimage(const std::vector<std::string>& args, const std::string& 
   return Run(argv, env, timeoutSeconds);
 }
 
+StderrCapture::StderrCapture() : m_path(MakeTempDir("stderr") + "/err") {
+  fflush(stderr);
+  m_saved = dup(2);
+  int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(fd, 2);
+  close(fd);
+}
+
+std::string StderrCapture::Stop() {
+  if (m_saved >= 0) {
+    fflush(stderr);
+    dup2(m_saved, 2);
+    close(m_saved);
+    m_saved = -1;
+  }
+  return ReadFile(m_path);
+}
+
 }  // namespace dravn_test

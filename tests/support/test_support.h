@@ -38,6 +38,20 @@ std::map<std::string, std::string> SimEnv(const std::string& scenarioPath);
 RunResult RunScanimage(const std::vector<std::string>& args, const std::string& scenarioPath,
                        const std::map<std::string, std::string>& extraEnv = {}, int timeoutSeconds = 120);
 
+// Captures what the process writes to standard error until Stop().
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture() { Stop(); }
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  std::string Stop();
+
+ private:
+  std::string m_path;
+  int m_saved = -1;
+};
+
 }  // namespace dravn_test
 
 #endif
