@@ -189,6 +189,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_init(SANE_Int* /*version_code*/, SANE_Auth_
     delete kelo_usb_manager;
     kelo_usb_manager = nullptr;
   }
+  g_iDevCount = 0;  // the list belonged to the old manager: the next open lists again
   kelo_usb_manager = new (std::nothrow) KeloManagerUsb(SecondDeviceRowLookup, KELO_BACKEND_SECOND);
   if (!kelo_usb_manager) {
     LogError(fn, "new KeloManagerUsb() failure");
@@ -288,12 +289,14 @@ DRAVN_EXPORT void sane_dravn2_close(SANE_Handle /*handle*/) {
 }
 
 DRAVN_EXPORT const SANE_Option_Descriptor* sane_dravn2_get_option_descriptor(SANE_Handle /*handle*/, SANE_Int option) {
+  CLogScope scope("sane_dravn2_get_option_descriptor");
   return GetOptionDescriptor(option);
 }
 
 DRAVN_EXPORT SANE_Status sane_dravn2_control_option(SANE_Handle /*handle*/, SANE_Int option, SANE_Action action,
                                                     void* value, SANE_Int* info) {
   const char* fn = "sane_dravn2_control_option";
+  CLogScope scope(fn);
   switch (action) {
     case SANE_ACTION_GET_VALUE:
       return GetControlOption(option, value);
@@ -319,6 +322,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_control_option(SANE_Handle /*handle*/, SANE
 }
 
 DRAVN_EXPORT SANE_Status sane_dravn2_get_parameters(SANE_Handle /*handle*/, SANE_Parameters* params) {
+  CLogScope scope("sane_dravn2_get_parameters");
   SANE_Status status = GetParameters(params);
   if (GetLogLevel() > LOG_LEVEL_TRACE && params) {
     char* msg = SetMessage();
@@ -356,6 +360,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_start(SANE_Handle /*handle*/) {
 DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle /*handle*/, SANE_Byte* data, SANE_Int max_length,
                                           SANE_Int* length) {
   const char* fn = "sane_dravn2_read";
+  CLogScope scope(fn);
   if (length) *length = 0;
   SANE_Status status = WithDevice(fn, "", [&](auto& device) { return device.ReadImgBuf(data, max_length, length); });
   if (GetLogLevel() > LOG_LEVEL_TRACE && length) {
@@ -408,6 +413,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_get_select_fd(SANE_Handle /*handle*/, SANE_
 }
 
 DRAVN_EXPORT SANE_String_Const sane_dravn2_strstatus(SANE_Status status) {
+  CLogScope scope("sane_dravn2_strstatus");
   static const char* const kTexts[] = {
       "Operation completed successfully",
       "Operation is not supported",

@@ -14,6 +14,8 @@
 //   nvram_year, nvram_month, nvram_day
 //                     first-read date of a new NVRAM (default 0: unset)
 //   status_code=<n>   status code of every hardware-status reply (default 0)
+//   owner_reply=<text> the lock-owner read answers this text (zero-padded to
+//                     40 bytes) instead of the owner the device keeps
 //
 // Scanning:
 //   sheets=<n>        sheets in the feeder; the paper-present bit then says
@@ -171,7 +173,7 @@ class Selko2Model : public SimDeviceModel {
       case 0x2878:
         if (param != 1 || length != kOwnerSize) break;
         Reply(Status(0));
-        return Reply(LoadMemory().owner);
+        return Reply(OwnerReply());
       case 0x2804:
         return OnRead();
     }
@@ -231,6 +233,14 @@ class Selko2Model : public SimDeviceModel {
   }
 
   Bytes HardwareStatus() const { return Status(m_statusCode); }
+
+  Bytes OwnerReply() {
+    if (Param("owner_reply").empty()) return LoadMemory().owner;
+    Bytes owner(kOwnerSize, 0);
+    const std::string text = Param("owner_reply").substr(0, kOwnerSize);
+    memcpy(owner.data(), text.data(), text.size());
+    return owner;
+  }
 
   Bytes HardwareStatusExt() {
     Bytes s(108, 0);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,59 @@ TEST_F(SecondEntry, SimpleScanPageHeightLimit) {
   EXPECT_LINE(r, "get 2 0 ADF Front");
 }
 
+// The data of the first "Set Window" in a USB trace log: the scan-parameter
+// record as the scanner received it.
+std::vector<int> FirstWindowSent(const std::string& log) {
+  std::vector<int> bytes;
+  size_t at = log.find("[Command] : Set Window\n");
+  if (at == std::string::npos || (at = log.find("Data [Send]\n", at)) == std::string::npos) return bytes;
+  std::istringstream in(log.substr(at + 12));
+  for (std::string line; std::getline(in, line) && line.rfind("                 :", 0) == 0;) {
+    std::istringstream hex(line.substr(18));
+    for (std::string b; hex >> b;) bytes.push_back(std::stoi(b, nullptr, 16));
+  }
+  return bytes;
+}
+
+// simple-scan: the page size is detected until a page width or height is
+// set, and automatic feeding is on until the source is chosen
+// automatically; start hands both to the scanner's window.
+TEST_F(SecondEntry, SimpleScanStartSettings) {
+  // The cover opens as the sheet starts: the window has gone out, no page
+  // needs to be made.
+  Scenario(Selko2Scenario(State(), "set sheets=1\nset cover_open_at=1\n"));
+  Etc("dravn.ini", "UsbLevelLog=1\n");
+  Etc("simple-scan.conf", "PAPER_SIZE=8\n");
+  struct Case {
+    const char* program;
+    std::vector<std::string> steps;  // between open and start
+    int automaticSize;               // bit 0x08 of byte 67
+    int manualFeed;                  // the 32-bit at offset 100
+  } cases[] = {
+      {"simple-scan", {}, 0x08, 0},
+      {"simple-scan", {"auto", "2"}, 0x08, 1},
+      {"simple-scan", {"set", "10", "13107200"}, 0, 0},  // a 200 mm page width
+      {"", {"auto", "2"}, 0, 0},                         // only simple-scan
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + " " + (c.steps.empty() ? "" : c.steps[0]));
+    for (const auto& log : Logs("dravnusblog")) unlink(log.c_str());
+    unlink(State().c_str());
+    std::vector<std::string> steps{"init", "open", kName};
+    steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+    for (const char* s : {"start", "cancel", "close", "exit"}) steps.push_back(s);
+    auto r = Probe(steps, c.program);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_LINE(r, "start 8");
+    auto logs = Logs("dravnusblog");
+    ASSERT_EQ(logs.size(), 1u);
+    std::vector<int> window = FirstWindowSent(ReadFile(logs[0]));
+    ASSERT_EQ(window.size(), 260u);
+    EXPECT_EQ(window[67] & 0x08, c.automaticSize);
+    EXPECT_EQ(window[100], c.manualFeed);
+  }
+}
+
 TEST_F(SecondEntry, InitFailsWithoutARequiredLibrary) {
   const char* libs[] = {"libjpeg.so", "libtoneflat.so", "librotation.so", "libturnsense3.so", "libbinarization.so"};
   for (const char* missing : libs) {
@@ -386,6 +440,21 @@ TEST_F(SecondEntry, RepeatedInitIsBalanced) {
   EXPECT_FALSE(Logs("dravn2log").empty());
 }
 
+// A front end may open the scanner again without closing it; the main
+// backend's init before the forwarded open replaces the USB manager, and
+// the open after it lists the bus again instead of trusting the old count.
+TEST_F(SecondEntry, OpenAgainAfterInitWithoutClose) {
+  auto r = Probe({"init", "open", kName, "init", "open", kName, "table", "close", "exit"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::regex opened("open 0 1\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), opened), std::sregex_iterator()), 2)
+      << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("entry 0 " + kName + " [0-9]+ Reserved\n"))) << r.out;
+  EXPECT_EQ(Count(Sent(), kCmdLock), 2);
+  EXPECT_EQ(Count(Sent(), kCmdUnlock), 2) << "the first open's lock is given back by the second init";
+  EXPECT_EQ(Owner(), std::string(40, '\0'));
+}
+
 TEST_F(SecondEntry, EntryPointsWithoutDevice) {
   std::vector<std::string> steps{"init", "devices", "io", "action", "0", "7", "start", "read", "cancel"};
   for (int s = 0; s <= 12; ++s) {
@@ -414,6 +483,23 @@ TEST_F(SecondEntry, EntryPointsWithoutDevice) {
                          "Access to resource has been denied",
                          "Unknown SANE status"};
   for (int s = 0; s <= 12; ++s) EXPECT_LINE(r, "strstatus " + std::to_string(s) + " " + texts[s]);
+}
+
+// Every entry point marks its start and its normal end in the debug log.
+TEST_F(SecondEntry, EntryPointsLogStartAndEnd) {
+  Scenario(Selko2Scenario(State(), "set sheets=1\n"));
+  auto r = Probe({"init", "devices", "open",  kName,  "desc",   "1",  "get",       "3", "action", "3",
+                  "9",    "params",  "start", "read", "cancel", "io", "strstatus", "0", "close",  "exit"},
+                 "", {{"DRAVN_DEBUG", "20"}});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_LINE(r, "start 0");
+  for (const char* entry : {"init", "get_devices", "open", "get_option_descriptor", "control_option", "get_parameters",
+                            "start", "read", "cancel", "set_io_mode", "get_select_fd", "strstatus", "close", "exit"}) {
+    SCOPED_TRACE(entry);
+    const std::string name = std::string("[sane_dravn2_") + entry + "] ";
+    EXPECT_NE(r.err.find(name + "start \n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(name + "end \n"), std::string::npos) << r.err;
+  }
 }
 
 // Outside a scan a signal gives back the scanner's lock and ends the

@@ -77,17 +77,22 @@ class Selko2Device : public ::testing::Test {
   std::unique_ptr<CSelko2ScanFunc> m_object;
 };
 
+// Whatever owner record the scanner reports back, the lock is taken.
 TEST_F(Selko2Device, FreeScannerIsLockedAndUnlocked) {
   if (!RunInOwnIpcNamespace()) return;
-  Open();
-  EXPECT_EQ(m_object->LockScanner(), RET_LOCKED);
-  EXPECT_TRUE(m_object->IsLocked());
-  EXPECT_EQ(Owner(), OurOwner());
-  EXPECT_EQ(Sent(), (std::vector<std::string>{kCmdStatusExt, kCmdLock, kCmdReadOwner}));
-  EXPECT_TRUE(m_object->UnLockScanner());
-  EXPECT_FALSE(m_object->IsLocked());
-  EXPECT_EQ(Owner(), std::string(FCL_LOCK_OWNER_SIZE, '\0'));
-  EXPECT_EQ(Count(Sent(), kCmdUnlock), 1);
+  for (const char* params : {"", "set owner_reply=0f3b9a2e-7c41-4d8e-b5a6-19c2d7e08f44\n", "set owner_reply=?\n"}) {
+    SCOPED_TRACE(params);
+    Open(params);
+    EXPECT_EQ(m_object->LockScanner(), RET_LOCKED);
+    EXPECT_TRUE(m_object->IsLocked());
+    EXPECT_EQ(Owner(), OurOwner());
+    EXPECT_EQ(Sent(), (std::vector<std::string>{kCmdStatusExt, kCmdLock, kCmdReadOwner}));
+    EXPECT_TRUE(m_object->UnLockScanner());
+    EXPECT_FALSE(m_object->IsLocked());
+    EXPECT_EQ(Owner(), std::string(FCL_LOCK_OWNER_SIZE, '\0'));
+    EXPECT_EQ(Count(Sent(), kCmdUnlock), 1);
+    TearDown();
+  }
 }
 
 TEST_F(Selko2Device, LockHeldByAnotherHostIsNotRequested) {

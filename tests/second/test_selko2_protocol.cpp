@@ -12,7 +12,9 @@
 
 #include "dravn_paths.h"
 #include "log.h"
+#include "model_catalog.h"
 #include "prop_info.h"
+#include "second_backend.h"
 #include "selko2_command.h"
 #include "selko2_scan_func.h"
 #include "test_support.h"
@@ -79,6 +81,13 @@ TEST(Selko2Command, LockOwnerIsAGuidPaddedWithZeros) {
   unsigned char again[FCL_LOCK_OWNER_SIZE];
   BuildSelko2LockOwner(again);
   EXPECT_EQ(memcmp(owner, again, sizeof owner), 0) << "every process must present the same owner";
+}
+
+// Every model of the catalogue reaches the class of its family.
+TEST(SecondFamily, ProductIdsChooseTheFamily) {
+  for (const auto& m : dravn::kSelkoModels) EXPECT_EQ(FamilyOfProduct(m.productId), SecondFamily::Selko) << m.model;
+  for (const auto& m : dravn::kSelko2Models) EXPECT_EQ(FamilyOfProduct(m.productId), SecondFamily::Selko2) << m.model;
+  for (const auto& m : dravn::kBrennaModels) EXPECT_EQ(FamilyOfProduct(m.productId), SecondFamily::Brenna) << m.model;
 }
 
 // The status-file record of each last-error code: error-code byte, sense
@@ -166,6 +175,15 @@ TEST_F(Selko2StatusFile, EveryCodeTranslates) {
     uint32_t value = 0xFFFFFFFF, lastErr = 0;
     ASSERT_TRUE(m_object.ReadSCErrorInfo(&value, &lastErr));
     EXPECT_EQ(value, e.scValue);
+    // The sense record: a triple, even 0, 0, 0, makes fixed-format sense
+    // data behind a first word of 4; "none" leaves it zero.
+    Selko2SenseRecord sense;
+    memset(&sense, 0, sizeof sense);
+    ASSERT_TRUE(m_object.SetSenseError(e.code, &sense));
+    const bool none = e.code == 0 || e.code == 4101 || e.code == 4102;
+    EXPECT_EQ(GetLe32(sense.bytes), none ? 0u : 4u);
+    EXPECT_EQ(sense.bytes[8], none ? 0 : 0xF0);
+    EXPECT_EQ(MakeSCValue(0, sense.bytes[10], sense.bytes[20], sense.bytes[21]), e.scValue & 0xFFFFFF00u);
   }
 }
 
