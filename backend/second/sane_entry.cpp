@@ -23,9 +23,10 @@
 #include "selko2_scan_func.h"
 #include "usb_manager.h"
 
-extern "C" DRAVN_EXPORT void sane_dravn2_close(SANE_Handle handle);
 
 namespace {
+
+void Dravn2_close(SANE_Handle handle);
 
 constexpr int kOpenTries = 3;
 constexpr useconds_t kOpenSleep = 500 * 1000;
@@ -109,7 +110,7 @@ SANE_Status OpenSelko2(const char* deviceName, SANE_Handle* handle) {
   uint16_t wRet = g_pCSelko2ScanFunc->LockScanner();
   if (wRet != RET_LOCKED) {
     g_pCSelko2ScanFunc->UnLockScanner();
-    sane_dravn2_close(nullptr);
+    Dravn2_close(nullptr);
     switch (wRet) {
       case RET_NOT_CONNECT:
         return FailSelko2Open("RET_NOT_CONNECT == wRet", SANE_STATUS_IO_ERROR);
@@ -130,7 +131,7 @@ SANE_Status OpenSelko2(const char* deviceName, SANE_Handle* handle) {
   SANE_Status status = g_pCSelko2ScanFunc->InitDevice();
   if (status != SANE_STATUS_GOOD) {
     g_pCSelko2ScanFunc->UnLockScanner();
-    sane_dravn2_close(nullptr);
+    Dravn2_close(nullptr);
     return FailSelko2Open("InitDevice failure(Selko2)", status);
   }
   *handle = g_pCSelko2ScanFunc;
@@ -174,9 +175,9 @@ SANE_Status WithDevice(const char* function, const char* suffix, Call call) {
 
 }  // namespace
 
-extern "C" {
+namespace {
 
-DRAVN_EXPORT SANE_Status sane_dravn2_init(SANE_Int* /*version_code*/, SANE_Auth_Callback /*authorize*/) {
+SANE_Status Dravn2_init(SANE_Int* /*version_code*/, SANE_Auth_Callback /*authorize*/) {
   const char* fn = "sane_dravn2_init";
   StartLog();
   WriteLog(LOG_LEVEL_TRACE, fn, "start");
@@ -212,12 +213,12 @@ DRAVN_EXPORT SANE_Status sane_dravn2_init(SANE_Int* /*version_code*/, SANE_Auth_
   return SANE_STATUS_GOOD;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_get_devices(const SANE_Device*** /*device_list*/, SANE_Bool /*local_only*/) {
+SANE_Status Dravn2_get_devices(const SANE_Device*** /*device_list*/, SANE_Bool /*local_only*/) {
   CLogScope scope("sane_dravn2_get_devices");
   return SANE_STATUS_GOOD;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
+SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
   const char* fn = "sane_dravn2_open";
   WriteLog(LOG_LEVEL_TRACE, fn, "start");
   InstallSignalProcess();
@@ -277,7 +278,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_open(SANE_String_Const devicename, SANE_Han
   return SANE_STATUS_GOOD;
 }
 
-DRAVN_EXPORT void sane_dravn2_close(SANE_Handle /*handle*/) {
+void Dravn2_close(SANE_Handle /*handle*/) {
   CLogScope scope("sane_dravn2_close");
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko2) {
     EndSelko2Batch();
@@ -288,12 +289,12 @@ DRAVN_EXPORT void sane_dravn2_close(SANE_Handle /*handle*/) {
   if (kelo_usb_manager) kelo_usb_manager->Close();
 }
 
-DRAVN_EXPORT const SANE_Option_Descriptor* sane_dravn2_get_option_descriptor(SANE_Handle /*handle*/, SANE_Int option) {
+const SANE_Option_Descriptor* Dravn2_get_option_descriptor(SANE_Handle /*handle*/, SANE_Int option) {
   CLogScope scope("sane_dravn2_get_option_descriptor");
   return GetOptionDescriptor(option);
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_control_option(SANE_Handle /*handle*/, SANE_Int option, SANE_Action action,
+SANE_Status Dravn2_control_option(SANE_Handle /*handle*/, SANE_Int option, SANE_Action action,
                                                     void* value, SANE_Int* info) {
   const char* fn = "sane_dravn2_control_option";
   CLogScope scope(fn);
@@ -321,7 +322,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_control_option(SANE_Handle /*handle*/, SANE
   return SANE_STATUS_INVAL;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_get_parameters(SANE_Handle /*handle*/, SANE_Parameters* params) {
+SANE_Status Dravn2_get_parameters(SANE_Handle /*handle*/, SANE_Parameters* params) {
   CLogScope scope("sane_dravn2_get_parameters");
   SANE_Status status = GetParameters(params);
   if (GetLogLevel() > LOG_LEVEL_TRACE && params) {
@@ -335,7 +336,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_get_parameters(SANE_Handle /*handle*/, SANE
   return status;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_start(SANE_Handle /*handle*/) {
+SANE_Status Dravn2_start(SANE_Handle /*handle*/) {
   const char* fn = "sane_dravn2_start";
   WriteLog(LOG_LEVEL_TRACE, fn, "start");
   InstallSignalProcess();
@@ -357,7 +358,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_start(SANE_Handle /*handle*/) {
   return SANE_STATUS_GOOD;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle /*handle*/, SANE_Byte* data, SANE_Int max_length,
+SANE_Status Dravn2_read(SANE_Handle /*handle*/, SANE_Byte* data, SANE_Int max_length,
                                           SANE_Int* length) {
   const char* fn = "sane_dravn2_read";
   CLogScope scope(fn);
@@ -372,7 +373,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle /*handle*/, SANE_Byte* dat
   return status;
 }
 
-DRAVN_EXPORT void sane_dravn2_cancel(SANE_Handle /*handle*/) {
+void Dravn2_cancel(SANE_Handle /*handle*/) {
   CLogScope scope("sane_dravn2_cancel");
   SANE_Status status = WithDevice("sane_dravn2_cancel", "", [](auto& device) {
     device.Cancel();
@@ -384,7 +385,7 @@ DRAVN_EXPORT void sane_dravn2_cancel(SANE_Handle /*handle*/) {
   g_bIsGTMax = 0;
 }
 
-DRAVN_EXPORT void sane_dravn2_exit(void) {
+void Dravn2_exit(void) {
   const char* fn = "sane_dravn2_exit";
   WriteLog(LOG_LEVEL_TRACE, fn, "start");
   if (g_FSIP_FREESINCOS) g_FSIP_FREESINCOS();
@@ -402,17 +403,17 @@ DRAVN_EXPORT void sane_dravn2_exit(void) {
   EndLog();
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_set_io_mode(SANE_Handle /*handle*/, SANE_Bool /*non_blocking*/) {
+SANE_Status Dravn2_set_io_mode(SANE_Handle /*handle*/, SANE_Bool /*non_blocking*/) {
   CLogScope scope("sane_dravn2_set_io_mode");
   return SANE_STATUS_UNSUPPORTED;
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_get_select_fd(SANE_Handle /*handle*/, SANE_Int* /*fd*/) {
+SANE_Status Dravn2_get_select_fd(SANE_Handle /*handle*/, SANE_Int* /*fd*/) {
   CLogScope scope("sane_dravn2_get_select_fd");
   return SANE_STATUS_UNSUPPORTED;
 }
 
-DRAVN_EXPORT SANE_String_Const sane_dravn2_strstatus(SANE_Status status) {
+SANE_String_Const Dravn2_strstatus(SANE_Status status) {
   CLogScope scope("sane_dravn2_strstatus");
   static const char* const kTexts[] = {
       "Operation completed successfully",
@@ -433,6 +434,124 @@ DRAVN_EXPORT SANE_String_Const sane_dravn2_strstatus(SANE_Status status) {
       index >= 0 && index < static_cast<int>(sizeof kTexts / sizeof kTexts[0]) ? kTexts[index] : "Unknown SANE status";
   snprintf(szStrStatus, sizeof szStrStatus, "%s", text);
   return szStrStatus;
+}
+
+}  // namespace
+
+// The exported entry points: nothing thrown inside may cross into the main
+// backend or the front end.
+extern "C" {
+
+DRAVN_EXPORT SANE_Status sane_dravn2_init(SANE_Int* version, SANE_Auth_Callback authorize) {
+  try {
+    return Dravn2_init(version, authorize);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
+  try {
+    return Dravn2_get_devices(list, localOnly);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_open(SANE_String_Const name, SANE_Handle* handle) {
+  try {
+    return Dravn2_open(name, handle);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT void sane_dravn2_close(SANE_Handle handle) {
+  try {
+    Dravn2_close(handle);
+  } catch (...) {
+  }
+}
+
+DRAVN_EXPORT const SANE_Option_Descriptor* sane_dravn2_get_option_descriptor(SANE_Handle handle, SANE_Int option) {
+  try {
+    return Dravn2_get_option_descriptor(handle, option);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_control_option(SANE_Handle handle, SANE_Int option, SANE_Action action,
+                                                    void* value, SANE_Int* info) {
+  try {
+    return Dravn2_control_option(handle, option, action, value, info);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_get_parameters(SANE_Handle handle, SANE_Parameters* params) {
+  try {
+    return Dravn2_get_parameters(handle, params);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_start(SANE_Handle handle) {
+  try {
+    return Dravn2_start(handle);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength,
+                                          SANE_Int* length) {
+  try {
+    return Dravn2_read(handle, data, maxLength, length);
+  } catch (...) {
+    if (length) *length = 0;
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT void sane_dravn2_cancel(SANE_Handle handle) {
+  try {
+    Dravn2_cancel(handle);
+  } catch (...) {
+  }
+}
+
+DRAVN_EXPORT void sane_dravn2_exit(void) {
+  try {
+    Dravn2_exit();
+  } catch (...) {
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_set_io_mode(SANE_Handle handle, SANE_Bool nonBlocking) {
+  try {
+    return Dravn2_set_io_mode(handle, nonBlocking);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_Status sane_dravn2_get_select_fd(SANE_Handle handle, SANE_Int* fd) {
+  try {
+    return Dravn2_get_select_fd(handle, fd);
+  } catch (...) {
+    return SANE_STATUS_NO_MEM;
+  }
+}
+
+DRAVN_EXPORT SANE_String_Const sane_dravn2_strstatus(SANE_Status status) {
+  try {
+    return Dravn2_strstatus(status);
+  } catch (...) {
+    return "Out of memory";
+  }
 }
 
 }  // extern "C"
