@@ -87,6 +87,9 @@ void SignalProcess(int signal) {
     g_pCSelko2ScanFunc->m_bIsCancel = 1;
     return;
   }
+  // The process ends: a read stuck on a silent scanner (while it holds the
+  // device the release needs) gives up at its next time-out.
+  if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->m_bIsCancel = 1;
   unsigned char c = static_cast<unsigned char>(signal);
   if (g_iReleasePipe[1] >= 0 && write(g_iReleasePipe[1], &c, 1) == 1) return;
   ReleaseAndExit();  // no release thread: better released from here than left held
