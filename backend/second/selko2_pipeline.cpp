@@ -56,6 +56,41 @@ void MapBytes(unsigned char* data, size_t size, const unsigned char* table) {
   for (size_t i = 0; i < size; ++i) data[i] = table[data[i]];
 }
 
+// Components of the first frame header of a JPEG stream within `length`
+// bytes; 0 when there is none before the scan.
+int JpegComponents(const unsigned char* data, size_t length) {
+  if (!data || length < 4 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+  size_t pos = 2;
+  while (pos + 4 <= length) {
+    if (data[pos] != 0xFF) return 0;
+    const unsigned char marker = data[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) return 0;
+    const size_t segment = static_cast<size_t>(data[pos + 2]) << 8 | data[pos + 3];
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) return segment >= 8 && pos + 9 < length ? data[pos + 9] : 0;
+    pos += 2 + segment;
+  }
+  return 0;
+}
+
+// `pixels` pixels of a decoded row as 24-bit pixels; a grey sample goes to
+// all three bytes.
+void CopyRow(unsigned char* out, const unsigned char* in, size_t pixels, int components) {
+  if (components == 3) {
+    memcpy(out, in, 3 * pixels);
+    return;
+  }
+  for (size_t x = 0; x < pixels; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
+}
+
 size_t PageBytes(const KELO_IMAGEDATA_PARAMETERS& g) {
   return g.iBytesPerLine > 0 && g.iLines > 0 ? static_cast<size_t>(g.iBytesPerLine) * g.iLines : 0;
 }
@@ -86,13 +121,30 @@ void CSelko2PagePipeline::ResetToneTables() {
 
 int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src,
                                     const JPEGINFO& jpeg) {
-  unsigned char* decoded = ReadDataFromJpeg(*slot, jpeg);
+  // The decoder hands out as many samples per pixel as the stream has
+  // components: a grey face has one, and every later step reads three.
+  const int components = JpegComponents(*slot, jpeg.uiDataSize);
+  unsigned char* decoded = components == 1 || components == 3 ? ReadDataFromJpeg(*slot, jpeg) : nullptr;
   if (!decoded) {
     LogError("ReadDataFromJpeg() == NULL");
     return 32;
   }
   KELO_IMAGEDATA_PARAMETERS& g = src[face];
+  const size_t frameWidth = jpeg.usWidth;
+  const size_t decodedBpl = frameWidth * components;
   if (g_PropInfo.PAPER_SIZE == kAutomaticPaperSize) {
+    if (components == 1) {
+      unsigned char* rgb = static_cast<unsigned char*>(malloc(std::max<size_t>(3 * frameWidth * jpeg.usHeight, 1)));
+      if (!rgb) {
+        free(decoded);
+        LogError("ucpOutImg == NULL");
+        return 33;
+      }
+      for (size_t y = 0; y < jpeg.usHeight; ++y)
+        CopyRow(rgb + y * 3 * frameWidth, decoded + y * decodedBpl, frameWidth, 1);
+      free(decoded);
+      decoded = rgb;
+    }
     free(*slot);
     *slot = decoded;
     g.iPixelsPerLine = jpeg.usWidth;
@@ -102,15 +154,14 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
     // The decoded rows are frame-width apart, the face buffer's source-width
     // apart: copy row by row, never more than either row holds. What the
     // frame does not reach is white, also where the compressed stream lay.
-    const size_t decodedBpl = static_cast<size_t>(jpeg.usWidth) * 3;
     const size_t faceBpl = g.iBytesPerLine > 0 ? static_cast<size_t>(g.iBytesPerLine) : 0;
-    const size_t rowBytes = std::min(decodedBpl, faceBpl);
+    const size_t pixels = std::min(frameWidth, faceBpl / 3);
     const int lines = std::max(g.iLines, 0);
     const int rows = std::min<int>(lines, jpeg.usHeight);
     for (int r = 0; r < rows; ++r) {
       unsigned char* row = *slot + r * faceBpl;
-      memcpy(row, decoded + r * decodedBpl, rowBytes);
-      memset(row + rowBytes, 0xFF, faceBpl - rowBytes);
+      CopyRow(row, decoded + r * decodedBpl, pixels, components);
+      memset(row + 3 * pixels, 0xFF, faceBpl - 3 * pixels);
     }
     memset(*slot + rows * faceBpl, 0xFF, (lines - rows) * faceBpl);
     free(decoded);

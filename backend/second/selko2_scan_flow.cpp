@@ -526,12 +526,47 @@ void CSelko2ScanFunc::Cancel() {
 // --- geometry the option layer reports --------------------------------------------
 
 void CSelko2ScanFunc::SetFrameGeometry(const KELO_IMAGEDATA_PARAMETERS& face, bool split, bool merge) {
-  if (split)
-    for (int b = SELKO2_FRONT_UPPER; b <= SELKO2_BACK_LOWER; ++b) m_tBufferGeometry[b] = face;
-  if (merge) m_tBufferGeometry[SELKO2_MERGED] = face;
+  KeloImageProcess& ip = m_Pipeline.m_ImageProcess;
+  // The halves as the split cuts them; pages still held keep theirs.
+  if (split) {
+    for (int side = 0; side < 2; ++side) {
+      if (!ip.m_pUpperImage[side]) {
+        ip.m_tUpperImageInfo[side] = face;
+        ip.m_tUpperImageInfo[side].iLines = face.iLines / 2;
+      }
+      if (!ip.m_pLowerImage[side]) {
+        ip.m_tLowerImageInfo[side] = face;
+        ip.m_tLowerImageInfo[side].iLines = face.iLines - face.iLines / 2;
+      }
+    }
+  }
+  // Two faces of the frame, one above the other or side by side.
+  if (merge && !ip.m_pMergeImage) {
+    KELO_IMAGEDATA_PARAMETERS merged = face;
+    const int location = g_PropInfo.BACK_SIDE_LOCATION;  // just rebuilt from the options
+    if (location == 2 || location == 3) {
+      merged.iPixelsPerLine = 2 * face.iPixelsPerLine;
+      merged.iBytesPerLine = face.iDepth == 1 ? (merged.iPixelsPerLine + 7) / 8 : 2 * face.iBytesPerLine;
+    } else {
+      merged.iLines = 2 * face.iLines;
+    }
+    ip.m_tMergeImageInfo = merged;
+  }
 }
 
 KELO_IMAGEDATA_PARAMETERS CSelko2ScanFunc::GetBufferGeometry(KELO_SELKO2_BUFFER buffer) const {
-  return buffer >= SELKO2_FRONT_UPPER && buffer <= SELKO2_MERGED ? m_tBufferGeometry[buffer]
-                                                                 : KELO_IMAGEDATA_PARAMETERS{};
+  const KeloImageProcess& ip = m_Pipeline.m_ImageProcess;
+  switch (buffer) {
+    case SELKO2_FRONT_UPPER:
+      return ip.m_tUpperImageInfo[0];
+    case SELKO2_FRONT_LOWER:
+      return ip.m_tLowerImageInfo[0];
+    case SELKO2_BACK_UPPER:
+      return ip.m_tUpperImageInfo[1];
+    case SELKO2_BACK_LOWER:
+      return ip.m_tLowerImageInfo[1];
+    case SELKO2_MERGED:
+      return ip.m_tMergeImageInfo;
+  }
+  return KELO_IMAGEDATA_PARAMETERS{};
 }

@@ -96,17 +96,13 @@ class CSelko2ScanFunc {
   void ReleaseImageData();
   void CreateDeviceImage(int side);
 
-  // Decodes the faces of a sheet taken from the list (or read in this
-  // thread) and hands them on: the page copies in `ppFront`/`ppBack` become
-  // the pages the read side serves. A last-error code, 0 when the sheet is
-  // ready.
+  // Runs the page pipeline on a sheet taken from the list (or read in this
+  // thread): the page copies in `ppFront`/`ppBack` hold the compressed
+  // faces and become the pages the read side serves (or null: blank, split
+  // or merged). A last-error code, 0 when the sheet is ready; a failed
+  // sheet's pages are freed.
   uint32_t HandOverSheet(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
                          KELO_IMAGEDATA_PARAMETERS* tpDstInfo, const JPEGINFO* tpJpegInfo);
-  // The decoded faces (24-bit rows in their source geometry, or null) made
-  // into the pages that are delivered, in the destination geometry. This is
-  // where the page pipeline runs. A last-error code, 0 when done.
-  uint32_t ProcessSheet(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
-                        KELO_IMAGEDATA_PARAMETERS* tpDstInfo);
 
   // The scan-property record this object works from: g_PropInfo, or during
   // a batch with automatic feeding the copy the batch started with, which
@@ -162,7 +158,8 @@ class CSelko2ScanFunc {
   void setDwLastErr(uint32_t code) { m_dwLastErr = code; }
   uint32_t getDwLastErr() const { return m_dwLastErr; }
 
-  // Geometry of the half pages and the merged page, as the options give it.
+  // Geometry of the half pages and the merged page: the pipeline's, seeded
+  // from the options' frame until a sheet has made them.
   void SetFrameGeometry(const KELO_IMAGEDATA_PARAMETERS& face, bool split, bool merge);
   KELO_IMAGEDATA_PARAMETERS GetBufferGeometry(KELO_SELKO2_BUFFER buffer) const;
 
@@ -201,7 +198,6 @@ class CSelko2ScanFunc {
   unsigned char m_szUUID[FCL_LOCK_OWNER_SIZE] = {};
   uint32_t m_bManualFeed = 0;
   int m_iUsbTimeOut = 0;
-  KELO_IMAGEDATA_PARAMETERS m_tBufferGeometry[SELKO2_MERGED + 1] = {};
   // One transaction at a time: a query from the application's thread, the
   // unlock of a signal and the scan must never interleave their transfers.
   std::recursive_mutex m_ioLock;

@@ -21,6 +21,7 @@
 
 #include "dravn_paths.h"
 #include "model_catalog.h"
+#include "selko2_pipeline.h"
 #include "test_pages.h"
 #include "test_support.h"
 
@@ -69,14 +70,15 @@ class Selko2ScanE2E : public ::testing::Test {
                                        m_dir + "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
   }
 
-  // A library directory whose libimgforge offers every entry (grey and
-  // line-art modes need them), laid over the package's.
+  // A library directory whose libimgforge converts to grey and line art
+  // (the pipeline tests' stand-in: the package's has no such entries yet),
+  // laid over the package's.
   std::string FullImgforge() {
     std::string lib = m_dir + "/lib";
     mkdir(lib.c_str(), 0755);
     EXPECT_EQ(dravn_test::Run({"sh", "-c",
                                std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
-                                   SELKO2_IMGFORGE_STUB + " " + lib + "/libimgforge.so"})
+                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
                   .exitCode,
               0);
     return lib + ":" DRAVN_LIB_DIR;
@@ -151,6 +153,7 @@ dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, in
   spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colourPage;
   spec.number = number;
   dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  for (auto& v : page.pixels) v = DeviceAdjustLUT_Selko2[v];
   if (std::string(mode) == "Color") return page;
   page = dravn_pages::ToGrey(page);
   if (std::string(mode) == "Lineart")
@@ -199,10 +202,18 @@ TEST_F(Selko2ScanE2E, BatchesArriveAsFed) {
     SetUp();
     Feed(c.sheets, c.paper, c.pageDpi, c.colourPages, c.extra);
     std::vector<std::string> binds;
-    if (std::string(c.mode) != "Color") binds.push_back(FullImgforge());
-    auto r = Scanimage(Batch({"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi),
-                              "--paper-size", c.paper.name}),
-                       binds);
+    std::vector<std::string> options = {"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi),
+                                        "--paper-size", c.paper.name};
+    if (std::string(c.mode) != "Color") {
+      binds.push_back(FullImgforge());
+      options.push_back("--page-auto=no");
+      if (std::string(c.mode) == "Lineart") options.insert(options.end(), {"--bw-mode", "Threshold"});
+    }
+    // A neutral tone table: the pages come back as fed, through the device
+    // adjustment alone.
+    options.insert(options.end(),
+                   {"--tone-adjustment", "Custom", "--shadow", "0", "--highlight", "255", "--gamma", "1.0"});
+    auto r = Scanimage(Batch(options), binds);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Batch terminated, " + std::to_string(c.numbers.size()) + " page"), std::string::npos)
         << r.err;

@@ -123,6 +123,42 @@ TEST_F(PipelineTest, AutomaticPageSizeTakesTheFrameGeometry) {
   ExpectNear(s.face[0] + 23 * 120 + 117, kLower, "last pixel");
 }
 
+TEST_F(PipelineTest, GreyFacesBecomeThreeEqualBytesPerPixel) {
+  // The decoder gives one byte per pixel for a grey stream: every row is
+  // read within it and widened, in the source stride or in the frame's.
+  struct Case {
+    int paperSize, frameW, frameH, srcW, srcH;
+  } cases[] = {{1, 40, 16, 48, 32}, {1, 64, 40, 48, 32}, {12, 40, 24, 64, 64}};
+  for (const Case& c : cases) {
+    fakes::Install();
+    fakes::KeepImgforge({});  // no crop
+    g_PropInfo.PAPER_SIZE = static_cast<unsigned char>(c.paperSize);
+    cv::Mat grey(c.frameH, c.frameW, CV_8UC1);
+    grey.rowRange(0, 8).setTo(200);
+    grey.rowRange(8, c.frameH).setTo(60);
+    std::vector<unsigned char> stream;
+    cv::imencode(".jpg", grey, stream, {cv::IMWRITE_JPEG_QUALITY, 100});
+    sheet::Sheet s;
+    s.SetFace(0, stream, c.frameW, c.frameH, c.srcW, c.srcH, c.srcW, c.srcH, 2);
+    ASSERT_EQ(Run(s), 0);
+    const KELO_IMAGEDATA_PARAMETERS& g = s.src[0];
+    const int w = c.paperSize == 12 ? c.frameW : c.srcW, h = c.paperSize == 12 ? c.frameH : c.srcH;
+    ASSERT_EQ(g.iPixelsPerLine, w);
+    ASSERT_EQ(g.iLines, h);
+    ASSERT_EQ(g.iBytesPerLine, 3 * w);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const unsigned char* px = s.face[0] + y * g.iBytesPerLine + 3 * x;
+        const std::string at = std::to_string(c.paperSize) + ": " + std::to_string(x) + "," + std::to_string(y);
+        ASSERT_TRUE(px[0] == px[1] && px[1] == px[2]) << at;
+        if (y >= c.frameH || x >= c.frameW)
+          ASSERT_EQ(px[0], 255) << at;
+        else
+          ASSERT_NEAR(px[0], Adjusted(y < 8 ? 200 : 60), 3) << at;
+      }
+  }
+}
+
 TEST_F(PipelineTest, UndecodableFaceIsAParameterError) {
   sheet::Sheet s;
   const std::vector<unsigned char> junk(64, 0x11);

@@ -1,0 +1,720 @@
+// The Selko2 page pipeline through the real scanimage against the simulated
+// scanner: for each combination of options, the pages delivered, their
+// order, the geometry announced for each, and their content against the
+// fed page worked on as the pipeline's steps do (device adjustment, tone
+// table, resolution, mode, quarter turns, split, merge, line-art
+// inversion). Combinations that need an image unit that is not ready end
+// with the status the pipeline gives that unit's answer.
+//
+// Image libraries: the staged ones as they are; where an option needs a
+// libimgforge entry that the staged library lacks, either the entry-point
+// tests' stand-in (second_imgforge_stub, which refuses every call) or the
+// pipeline tests' stand-in (pipeline_imgforge_standin, which does a small,
+// predictable version of each job: grey by luminance, line art by the
+// threshold, blank test, merge) in its place.
+#include <gtest/gtest.h>
+#include <sane/sane.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "jpeg_decode.h"
+#include "model_catalog.h"
+#include "prop_info.h"
+#include "selko2_pipeline.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+using dravn_pages::Image;
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+namespace {
+
+const dravn::CatalogModel& kModel = dravn::kSelko2Models[0];
+// Business card, 90 x 55 mm: small, and not square, so a quarter turn shows.
+constexpr double kWidthMm = 90, kHeightMm = 55;
+constexpr int kQuality = 95;  // of the faces the scanner sends
+
+enum class Libs { Staged, RefusingStub, StandIn };
+enum class Part { Whole, Upper, Lower, Merged };
+
+struct Delivered {
+  int page;  // fed page number (front of sheet k is 2k - 1, its back 2k)
+  Part part = Part::Whole;
+  int back = 0;  // merged: the back's page number
+};
+
+struct CustomTone {
+  int brightness, contrast, shadow, highlight;
+  double gamma;
+};
+
+struct PipelineCase {
+  const char* name;
+  const char* source;
+  const char* mode;
+  int dpi;
+  int sheets;
+  Libs libs = Libs::Staged;
+  const char* tone = "Automatic";
+  CustomTone custom{0, 0, 0, 255, 1.0};
+  int turns = 0;                   // "rotation" as clockwise quarter turns
+  std::vector<std::string> extra;  // further options, in order
+  std::vector<int> blank;          // pages fed white
+  bool greyJpeg = false;           // faces sent as grey JPEG of grey pages
+  int status = SANE_STATUS_GOOD;   // scanimage's exit code
+  std::vector<Delivered> pages = {};
+  const char* mergeLocation = "";  // back-side-location when merging
+  bool backTurned = false;         // back-side-rotation 180
+  int threshold = 128;
+};
+
+void PrintTo(const PipelineCase& c, std::ostream* out) { *out << c.name; }
+
+std::string PrintName(const ::testing::TestParamInfo<PipelineCase>& info) {
+  std::string name = info.param.name;
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+// --- the expected pages --------------------------------------------------
+
+Image Map(Image page, const unsigned char* table) {
+  for (auto& v : page.pixels) v = table[v];
+  return page;
+}
+
+Image Crop(const Image& page, int top, int lines) {
+  Image out = page;
+  out.height = lines;
+  out.pixels.assign(page.Row(top), page.Row(top) + page.BytesPerLine() * lines);
+  return out;
+}
+
+// Clockwise quarter turns.
+Image Turn(const Image& page, int turns) {
+  Image out = page;
+  for (int t = 0; t < turns % 4; ++t) {
+    const Image in = out;
+    out.width = in.height, out.height = in.width;
+    for (int y = 0; y < in.height; ++y)
+      for (int x = 0; x < in.width; ++x)
+        memcpy(out.Row(x) + (in.height - 1 - y) * in.channels, in.Row(y) + x * in.channels, in.channels);
+  }
+  return out;
+}
+
+// White-filled, the back placed by back-side-location.
+Image Merge(const Image& front, const Image& back, const std::string& location) {
+  const bool vertical = location == "Top" || location == "Bottom";
+  const bool backFirst = location == "Top" || location == "Left";
+  const Image& first = backFirst ? back : front;
+  const Image& second = backFirst ? front : back;
+  Image out;
+  out.channels = front.channels;
+  out.width = vertical ? std::max(front.width, back.width) : front.width + back.width;
+  out.height = vertical ? front.height + back.height : std::max(front.height, back.height);
+  out.pixels.assign(out.BytesPerLine() * out.height, 255);
+  auto place = [&](const Image& face, int left, int top) {
+    for (int y = 0; y < face.height; ++y)
+      memcpy(out.Row(top + y) + left * out.channels, face.Row(y), face.BytesPerLine());
+  };
+  place(first, 0, 0);
+  place(second, vertical ? 0 : first.width, vertical ? first.height : 0);
+  return out;
+}
+
+// What one fed page becomes up to the rotation: device adjustment, the
+// tone table of the case, the mode.
+class Expectation {
+ public:
+  explicit Expectation(const PipelineCase& c) : m_case(c) {}
+
+  Image Page(const Delivered& d) const {
+    if (d.part == Part::Merged) {
+      Image back = Face(d.back, Part::Whole);
+      if (m_case.backTurned) back = Turn(back, 2);
+      return Merge(Face(d.page, Part::Whole), back, m_case.mergeLocation);
+    }
+    return Face(d.page, d.part);
+  }
+
+ private:
+  Image Face(int number, Part part) const {
+    dravn_pages::PageSpec spec;
+    spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = m_case.dpi, spec.number = number;
+    spec.colour = !m_case.greyJpeg;
+    Image page = dravn_pages::RenderDocumentPage(spec);
+    if (std::find(m_case.blank.begin(), m_case.blank.end(), number) != m_case.blank.end())
+      std::fill(page.pixels.begin(), page.pixels.end(), 255);
+    page = Map(page, DeviceAdjustLUT_Selko2);
+    if (part != Part::Whole) {
+      const int upper = page.height / 2;
+      page = part == Part::Upper ? Crop(page, 0, upper) : Crop(page, upper, page.height - upper);
+    }
+    const std::string mode = m_case.mode;
+    unsigned char table[256];
+    if (!ToneTable(Measured(number, part), table)) return page;
+    page = Map(page, table);
+    if (mode == "Color") return Turn(page, m_case.turns);
+    page = dravn_pages::ToGrey(page);
+    if (mode == "Lineart")
+      for (auto& v : page.pixels) v = v >= m_case.threshold ? 255 : 0;
+    return Turn(page, m_case.turns);
+  }
+
+  // The page the automatic table is measured on: the face as the scanner
+  // codes it at its read resolution, decoded as the backend decodes it.
+  Image Measured(int number, Part part) const {
+    dravn_pages::PageSpec spec;
+    spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = m_case.dpi <= 300 ? 300 : 600;
+    spec.number = number, spec.colour = !m_case.greyJpeg;
+    Image page = dravn_pages::RenderDocumentPage(spec);
+    if (std::find(m_case.blank.begin(), m_case.blank.end(), number) != m_case.blank.end())
+      std::fill(page.pixels.begin(), page.pixels.end(), 255);
+    if (!g_pLibjpeg) LoadLibjpeg8(DRAVN_LIB_DIR);
+    const std::vector<uint8_t> jpeg = dravn_pages::EncodeJpeg(page, m_case.greyJpeg, kQuality);
+    const JPEGINFO info{static_cast<unsigned>(jpeg.size()), static_cast<unsigned short>(page.width),
+                        static_cast<unsigned short>(page.height)};
+    unsigned char* decoded = ReadDataFromJpeg(jpeg.data(), info);
+    if (!decoded) {
+      ADD_FAILURE() << "the test page does not decode";
+      return page;
+    }
+    const int components = m_case.greyJpeg ? 1 : 3;
+    for (size_t i = 0; i < page.pixels.size(); ++i) page.pixels[i] = decoded[i / 3 * components + i % 3 % components];
+    free(decoded);
+    page = Map(page, DeviceAdjustLUT_Selko2);
+    if (part == Part::Whole) return page;
+    const int upper = page.height / 2;
+    return part == Part::Upper ? Crop(page, 0, upper) : Crop(page, upper, page.height - upper);
+  }
+
+  // The table the pipeline applies to this page.
+  bool ToneTable(const Image& page, unsigned char* table) const {
+    const std::string tone = m_case.tone, mode = m_case.mode;
+    const int modeIndex = mode == "Color" ? 2 : mode == "Gray" ? 1 : 0;
+    for (int i = 0; i < 256; ++i) table[i] = static_cast<unsigned char>(i);
+    g_PropInfo.SCAN_MODE = static_cast<unsigned char>(modeIndex);
+    g_PropInfo.BW_MODE = 2;  // line art by threshold
+    if (tone == "Automatic") {
+      I3ipImageInfo info{};
+      info.Bpp = 24;
+      info.Dpi = 300;
+      info.Width = static_cast<uint32_t>(page.width);
+      info.Height = static_cast<uint32_t>(page.height);
+      info.Bpl = static_cast<uint32_t>(page.BytesPerLine());
+      info.DataSize = info.Bpl * info.Height;
+      std::vector<unsigned char> pixels = page.pixels;
+      info.Data = pixels.data();
+      return CSelko2PagePipeline::I3ipIpunitProcess_AutoLUT(modeIndex, &info, table) == 0;
+    }
+    if (tone == "Custom") {
+      const CustomTone& t = m_case.custom;
+      CSelko2PagePipeline::ApplyLutContrastBrightness(t.brightness, t.contrast, t.highlight, t.shadow,
+                                                      static_cast<int>(t.gamma * 1000 + 0.5), table);
+      return true;
+    }
+    g_PropInfo.TONE_ADJUSTMENT = tone == "Normal" ? 1 : tone == "Soft" ? 2 : tone == "Sharp" ? 3 : 4;
+    CSelko2PagePipeline::I3ipIpunitProcess_ManualLUT(modeIndex, table);
+    return true;
+  }
+
+  const PipelineCase& m_case;
+};
+
+// --- one run ---------------------------------------------------------------
+
+class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
+ protected:
+  void SetUp() override {
+    m_dir = dravn_test::MakeTempDir("selko2-pipeline-e2e");
+    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
+      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
+    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+  }
+  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+  // The sheets, rendered at the resolution the scanner reads at; blank
+  // pages are missing files, which the scanner feeds white.
+  void Feed(const PipelineCase& c) {
+    const int readDpi = c.dpi <= 300 ? 300 : 600;
+    for (int n = 1; n <= 2 * c.sheets; ++n) {
+      if (std::find(c.blank.begin(), c.blank.end(), n) != c.blank.end()) continue;
+      dravn_pages::PageSpec spec;
+      spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = readDpi, spec.number = n;
+      spec.colour = !c.greyJpeg;
+      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
+                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
+    }
+    char device[128];
+    snprintf(device, sizeof device, "device selko2 %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
+    WriteFile(m_dir + "/scenario",
+              std::string(device) + "set state=" + m_dir + "/state\nset nvram_month=1\n" +
+                  "set nvram_day=1\nset sheets=" + std::to_string(c.sheets) + "\nset pages=" + m_dir +
+                  "/pages/page%d.pnm\nset page_dpi=" + std::to_string(readDpi) +
+                  "\nset quality=" + std::to_string(kQuality) + "\n" + (c.greyJpeg ? "set format=grey\n" : ""));
+  }
+
+  // The package's libraries with a libimgforge laid over them.
+  std::string Library(Libs libs) {
+    if (libs == Libs::Staged) return "";
+    const std::string lib = m_dir + "/lib";
+    mkdir(lib.c_str(), 0755);
+    const char* imgforge = libs == Libs::StandIn ? PIPELINE_IMGFORGE_STANDIN : SELKO2_IMGFORGE_STUB;
+    EXPECT_EQ(dravn_test::Run({"sh", "-c",
+                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " + imgforge + " " +
+                                   lib + "/libimgforge.so"})
+                  .exitCode,
+              0);
+    return lib + ":" DRAVN_LIB_DIR;
+  }
+
+  dravn_test::RunResult Scan(const PipelineCase& c) {
+    std::vector<std::string> binds = {m_dir + "/shm:" DRAVN_SHM_DIR, m_dir + "/log:" DRAVN_LOG_DIR,
+                                      m_dir + "/etc:" DRAVN_ETC_DIR};
+    const std::string lib = Library(c.libs);
+    if (!lib.empty()) binds.push_back(lib);
+    std::string script;
+    for (const auto& b : binds) {
+      const size_t colon = b.find(':');
+      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
+    }
+    script += "exec scanimage \"$@\"";
+    char device[64];
+    snprintf(device, sizeof device, "dravn:%s:001:005", kModel.model);
+    std::vector<std::string> argv = {"unshare",      "--ipc",        "--mount", "sh",           "-c",
+                                     script,         "sh",           "-d",      device,         "--source",
+                                     c.source,       "--mode",       c.mode,    "--resolution", std::to_string(c.dpi),
+                                     "--paper-size", "Business-card"};
+    // With a control entry the page size would be found by cropping.
+    if (c.libs != Libs::Staged) argv.push_back("--page-auto=no");
+    if (std::string(c.mode) != "Lineart" || std::string(c.tone) != "Automatic") {
+      argv.insert(argv.end(), {"--tone-adjustment", c.tone});
+      if (std::string(c.tone) == "Custom") {
+        char gamma[32];
+        snprintf(gamma, sizeof gamma, "%.3f", c.custom.gamma);
+        argv.insert(argv.end(), {"--brightness", std::to_string(c.custom.brightness), "--contrast",
+                                 std::to_string(c.custom.contrast), "--shadow", std::to_string(c.custom.shadow),
+                                 "--highlight", std::to_string(c.custom.highlight), "--gamma", gamma});
+      }
+    }
+    if (c.turns) argv.insert(argv.end(), {"--rotation", std::to_string(90 * c.turns)});
+    argv.insert(argv.end(), c.extra.begin(), c.extra.end());
+    argv.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    auto env = dravn_test::SimEnv(m_dir + "/scenario");
+    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+    env["DRAVN_DEBUG"] = "";
+    return dravn_test::Run(argv, env, 120);
+  }
+
+  std::string m_dir;
+};
+
+// The file holds exactly the header's lines of the header's width: the
+// announced geometry and the bytes read agree.
+bool PayloadMatchesHeader(const std::string& file, const Image& image) {
+  size_t pos = 0;
+  const int fields = file.compare(0, 2, "P4") == 0 ? 3 : 4;
+  for (int f = 0; f < fields; ++f) {
+    for (;;) {  // whitespace and comment lines
+      while (pos < file.size() && isspace(static_cast<unsigned char>(file[pos]))) ++pos;
+      if (pos >= file.size() || file[pos] != '#') break;
+      while (pos < file.size() && file[pos] != '\n') ++pos;
+    }
+    while (pos < file.size() && !isspace(static_cast<unsigned char>(file[pos]))) ++pos;
+  }
+  ++pos;  // the one whitespace before the pixels
+  const size_t bytesPerLine =
+      fields == 3 ? (static_cast<size_t>(image.width) + 7) / 8 : static_cast<size_t>(image.width) * image.channels;
+  return file.size() - pos == bytesPerLine * image.height;
+}
+
+TEST_P(Selko2PipelineE2E, PagesHaveTheAnnouncedGeometryAndTheirContent) {
+  const PipelineCase& c = GetParam();
+  Feed(c);
+  const auto r = Scan(c);
+  ASSERT_EQ(r.exitCode, c.status) << r.err;
+  int written = 0;
+  while (access((m_dir + "/out/page" + std::to_string(written + 1) + ".pnm").c_str(), F_OK) == 0) ++written;
+  ASSERT_EQ(written, static_cast<int>(c.pages.size())) << r.err;
+
+  const Expectation expectation(c);
+  const bool lineArt = std::string(c.mode) == "Lineart";
+  for (size_t i = 0; i < c.pages.size(); ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const std::string file = ReadFile(m_dir + "/out/page" + std::to_string(i + 1) + ".pnm");
+    Image got;
+    ASSERT_TRUE(dravn_pages::DecodePnm(file, &got));
+    EXPECT_TRUE(PayloadMatchesHeader(file, got));
+    const Image expected = expectation.Page(c.pages[i]);
+    ASSERT_EQ(got.width, expected.width);
+    ASSERT_EQ(got.height, expected.height);
+    ASSERT_EQ(got.channels, expected.channels);
+    const dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, c.dpi / 6);
+    EXPECT_LT(diff.meanAbs, lineArt ? 20 : 6);
+    EXPECT_LT(diff.maxBlock, lineArt ? 60 : 24);  // resampled edges through a steep tone curve
+  }
+}
+
+const std::vector<Delivered> kFronts12 = {{1}, {3}};
+const std::vector<Delivered> kDuplex2 = {{1}, {2}, {3}, {4}};
+
+std::vector<PipelineCase> Cases() {
+  using L = Libs;
+  const Part U = Part::Upper, D = Part::Lower, M = Part::Merged;
+  const CustomTone neutral{0, 0, 0, 255, 1.0};
+  std::vector<PipelineCase> cases;
+  auto add = [&](PipelineCase c) { cases.push_back(std::move(c)); };
+
+  // Resolution and tone, with the staged libraries.
+  add({"read resolution, neutral tone",
+       "Adf-front",
+       "Color",
+       300,
+       1,
+       L::Staged,
+       "Custom",
+       neutral,
+       0,
+       {},
+       {},
+       false,
+       0,
+       {{1}}});
+  add({"300 to 150 dpi, automatic tone",
+       "Adf-front",
+       "Color",
+       150,
+       2,
+       L::Staged,
+       "Automatic",
+       {},
+       0,
+       {},
+       {},
+       false,
+       0,
+       kFronts12});
+  add({"300 to 200 dpi, Normal", "Adf-front", "Color", 200, 1, L::Staged, "Normal", {}, 0, {}, {}, false, 0, {{1}}});
+  add({"600 to 400 dpi, Soft", "Adf-front", "Color", 400, 1, L::Staged, "Soft", {}, 0, {}, {}, false, 0, {{1}}});
+  add({"Sharp", "Adf-back", "Color", 150, 1, L::Staged, "Sharp", {}, 0, {}, {}, false, 0, {{2}}});
+  add({"Bright", "Adf-front", "Color", 150, 1, L::Staged, "Bright", {}, 0, {}, {}, false, 0, {{1}}});
+  add({"custom tone kept over the batch",
+       "Adf-duplex",
+       "Color",
+       150,
+       2,
+       L::Staged,
+       "Custom",
+       {40, 30, 20, 220, 1.6},
+       0,
+       {},
+       {},
+       false,
+       0,
+       kDuplex2});
+  add({"grey JPEG faces", "Adf-duplex", "Color", 200, 1, L::Staged, "Normal", {}, 0, {}, {}, true, 0, {{1}, {2}}});
+
+  // Rotation; automatic orientation waits for its unit.
+  add({"rotation 90", "Adf-duplex", "Color", 150, 1, L::Staged, "Normal", {}, 1, {}, {}, false, 0, {{1}, {2}}});
+  add({"rotation 180", "Adf-front", "Color", 150, 1, L::Staged, "Normal", {}, 2, {}, {}, false, 0, {{1}}});
+  add({"rotation 270", "Adf-front", "Color", 150, 1, L::Staged, "Automatic", {}, 3, {}, {}, false, 0, {{1}}});
+  add({"automatic orientation without its unit",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::Staged,
+       "Normal",
+       {},
+       0,
+       {"--rotation", "Auto"},
+       {},
+       false,
+       0,
+       {{1}}});
+
+  // Split through the outside unit.
+  add({"split",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::Staged,
+       "Normal",
+       {},
+       0,
+       {"--split-image=yes"},
+       {},
+       false,
+       0,
+       {{1, U}, {1, D}}});
+  add({"split duplex, automatic tone per half",
+       "Adf-duplex",
+       "Color",
+       200,
+       1,
+       L::Staged,
+       "Automatic",
+       {},
+       0,
+       {"--split-image=yes"},
+       {},
+       false,
+       0,
+       {{1, U}, {1, D}, {2, U}, {2, D}}});
+  add({"split and rotation 270",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::Staged,
+       "Normal",
+       {},
+       3,
+       {"--split-image=yes"},
+       {},
+       false,
+       0,
+       {{1, U}, {1, D}}});
+
+  // Units and entries that are not there or refuse.
+  add({"colour cleanup, unit not ready",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::Staged,
+       "Normal",
+       {},
+       0,
+       {"--color-cleanup", "Automatic"},
+       {},
+       false,
+       SANE_STATUS_INVAL,
+       {}});
+  add({"merge without the merge entry",
+       "Adf-duplex",
+       "Color",
+       150,
+       1,
+       L::Staged,
+       "Normal",
+       {},
+       0,
+       {"--front-back-merging=yes"},
+       {},
+       false,
+       SANE_STATUS_IO_ERROR,
+       {}});
+  add({"grey, conversion refused",
+       "Adf-front",
+       "Gray",
+       150,
+       1,
+       L::RefusingStub,
+       "Normal",
+       {},
+       0,
+       {},
+       {},
+       false,
+       SANE_STATUS_IO_ERROR,
+       {}});
+  add({"blank page skip, test refused",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::RefusingStub,
+       "Normal",
+       {},
+       0,
+       {"--blank-page-skip=yes"},
+       {},
+       false,
+       SANE_STATUS_INVAL,
+       {}});
+  add({"iDTC line art, binarization unit not ready",
+       "Adf-front",
+       "Lineart",
+       150,
+       1,
+       L::StandIn,
+       "Automatic",
+       {},
+       0,
+       {"--bw-mode", "iDTC"},
+       {},
+       false,
+       SANE_STATUS_IO_ERROR,
+       {}});
+
+  // Mode conversion, blank pages and merging through the library stand-in.
+  add({"grey", "Adf-front", "Gray", 150, 2, L::StandIn, "Automatic", {}, 0, {}, {}, false, 0, kFronts12});
+  add({"colour filter",
+       "Adf-front",
+       "Color",
+       150,
+       1,
+       L::StandIn,
+       "Normal",
+       {},
+       0,
+       {"--cleanup-sharpness", "Emphasis-level-2"},
+       {},
+       false,
+       0,
+       {{1}}});
+  {
+    PipelineCase c{"line art inverted",
+                   "Adf-front",
+                   "Lineart",
+                   150,
+                   1,
+                   L::StandIn,
+                   "Automatic",
+                   {},
+                   0,
+                   {"--bw-mode", "Threshold", "--threshold", "150"},
+                   {},
+                   false,
+                   0,
+                   {{1}}};
+    c.threshold = 150;
+    add(c);
+  }
+  add({"line art, rotation 90, duplex",
+       "Adf-duplex",
+       "Lineart",
+       200,
+       1,
+       L::StandIn,
+       "Automatic",
+       {},
+       1,
+       {"--bw-mode", "Threshold"},
+       {},
+       false,
+       0,
+       {{1}, {2}}});
+  add({"blank fronts dropped",
+       "Adf-front",
+       "Color",
+       150,
+       3,
+       L::StandIn,
+       "Normal",
+       {},
+       0,
+       {"--blank-page-skip=yes"},
+       {3},
+       false,
+       0,
+       {{1}, {5}}});
+  add({"blank back dropped",
+       "Adf-duplex",
+       "Gray",
+       150,
+       2,
+       L::StandIn,
+       "Normal",
+       {},
+       0,
+       {"--blank-page-skip=yes"},
+       {2},
+       false,
+       0,
+       {{1}, {3}, {4}}});
+  add({"blank halves dropped",
+       "Adf-duplex",
+       "Color",
+       150,
+       1,
+       L::StandIn,
+       "Normal",
+       {},
+       0,
+       {"--split-image=yes", "--blank-page-skip=yes"},
+       {1},
+       false,
+       0,
+       {{2, U}, {2, D}}});
+  for (const char* location : {"Top", "Bottom", "Left", "Right"}) {
+    for (bool turned : {false, true}) {
+      PipelineCase c{
+          "merge",
+          "Adf-duplex",
+          "Color",
+          150,
+          1,
+          L::StandIn,
+          "Normal",
+          {},
+          0,
+          {"--front-back-merging=yes", "--back-side-location", location, "--back-side-rotation", turned ? "180" : "0"},
+          {},
+          false,
+          0,
+          {{1, M, 2}}};
+      c.mergeLocation = location;
+      c.backTurned = turned;
+      static std::deque<std::string> names;  // the names outlive the table
+      names.push_back(std::string("merge, back ") + location + (turned ? ", turned" : ""));
+      c.name = names.back().c_str();
+      add(c);
+    }
+  }
+  {
+    PipelineCase c{"merge two sheets, both sides of the first blank",
+                   "Adf-duplex",
+                   "Gray",
+                   150,
+                   2,
+                   L::StandIn,
+                   "Automatic",
+                   {},
+                   0,
+                   {"--front-back-merging=yes", "--blank-page-skip=yes"},
+                   {1, 2, 4},
+                   false,
+                   0,
+                   {{3, M, 4}}};
+    c.mergeLocation = "Top";
+    add(c);
+  }
+  {
+    PipelineCase c{"merged line art turned 90",
+                   "Adf-duplex",
+                   "Lineart",
+                   150,
+                   1,
+                   L::StandIn,
+                   "Automatic",
+                   {},
+                   1,
+                   {"--bw-mode", "Threshold", "--front-back-merging=yes", "--back-side-location", "Right"},
+                   {},
+                   false,
+                   0,
+                   {{1, M, 2}}};
+    c.mergeLocation = "Right";
+    add(c);
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, Selko2PipelineE2E, ::testing::ValuesIn(Cases()), PrintName);
+
+}  // namespace

@@ -1,0 +1,129 @@
+// A libimgforge for whole-program runs of the Selko2 pipeline. The staged
+// library has none of the entries yet and the entry-point tests' stand-in
+// refuses every call, so neither lets a grey, line-art, blank-page or merged
+// page through. This one does a small, exactly predictable version of each
+// job the pipeline asks for:
+//   fsip_DropoutColorEx  grey = (299 R + 587 G + 114 B + 500) / 1000; line
+//                        art: bit 1 (white) where that grey >= threshold
+//   fsip_ImageFilter     leaves the page as it is
+//   fsip_control         blank-page test: blank when fewer than 1 in 1000
+//                        samples are below 128; automatic crop: not offered
+//   MergeImage           the two faces side by side or one above the other,
+//                        the back turned 180 degrees on request, white fill
+#include <cstdlib>
+#include <cstring>
+
+#include "I3ipImageInfo.h"
+#include "fsip_records.h"
+
+namespace {
+
+int Grey(const unsigned char* p) { return (299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000; }
+
+bool Bit(const unsigned char* row, int x) { return row[x / 8] & (0x80 >> (x % 8)); }
+
+void SetBit(unsigned char* row, int x, bool on) {
+  if (on)
+    row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+  else
+    row[x / 8] &= static_cast<unsigned char>(~(0x80 >> (x % 8)));
+}
+
+int BytesPerLine(int width, int bpp) { return bpp == 1 ? (width + 7) / 8 : width * (bpp / 8); }
+
+// Copies a face into the merged page at (left, top), turned 180 degrees
+// when asked.
+void Place(const I3ipImageInfo& face, bool turn, I3ipImageInfo* out, int left, int top) {
+  const int w = static_cast<int>(face.Width), h = static_cast<int>(face.Height);
+  const int bytes = face.Bpp / 8;
+  for (int y = 0; y < h; ++y) {
+    unsigned char* to = out->Data + static_cast<size_t>(top + y) * out->Bpl;
+    for (int x = 0; x < w; ++x) {
+      const int sx = turn ? w - 1 - x : x, sy = turn ? h - 1 - y : y;
+      const unsigned char* from = face.Data + static_cast<size_t>(sy) * face.Bpl;
+      if (face.Bpp == 1)
+        SetBit(to, left + x, Bit(from, sx));
+      else
+        memcpy(to + (left + x) * bytes, from + sx * bytes, bytes);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int P2iJugWhitePaper(void*, int*, void*, void*) { return FSIP_C_ERR_NOTSUPPORT; }
+
+void fsip_FreeSinCos() {}
+
+int fsip_ImageFilter(FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEFILTER* filter, void*, const void*) {
+  return in && in->pImageData && filter ? FSIP_C_ERR_NOERROR : FSIP_C_ERR_PARAMETER;
+}
+
+int fsip_control(fsipctl_request* request, fsipctl_image* input, fsipctl_image* result, unsigned char* lut) {
+  if (!request || !input || !result || !lut || !input->pImageData || input->nWidth <= 0 || input->nHeight <= 0)
+    return FSIP_C_ERR_PARAMETER;
+  if (request->dwFlags != FSIPCTL_FUNC_BLANK_PAGE) return FSIP_C_ERR_NOTSUPPORT;
+  const size_t size = static_cast<size_t>(input->nImageSize);
+  size_t dark = 0;
+  for (size_t i = 0; i < size; ++i) dark += input->pImageData[i] < 128;
+  result->nResult = dark * 1000 < size ? 1 : 0;
+  return FSIP_C_ERR_NOERROR;
+}
+
+int fsip_DropoutColorEx(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOREX* params, FSIP_S_IMAGEINFO* out, const void*) {
+  if (!in || !params || !out || !in->pImageData || in->nDepth != 24 || in->nWidth <= 0 || in->nHeight <= 0)
+    return FSIP_C_ERR_PARAMETER;
+  const bool grey = params->dwOutput == 1;
+  if (!grey && !params->pBinarization) return FSIP_C_ERR_PARAMETER;
+  const int w = in->nWidth, h = in->nHeight, depth = grey ? 8 : 1;
+  const int bpl = BytesPerLine(w, depth);
+  unsigned char* pixels = static_cast<unsigned char*>(calloc(static_cast<size_t>(bpl) * h, 1));
+  if (!pixels) return FSIP_C_ERR_OUTOFMEMORY;
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* from = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
+    unsigned char* to = pixels + static_cast<size_t>(y) * bpl;
+    for (int x = 0; x < w; ++x) {
+      const int v = Grey(from + 3 * x);
+      if (grey)
+        to[x] = static_cast<unsigned char>(v);
+      else
+        SetBit(to, x, v >= params->pBinarization->nThreshold);
+    }
+  }
+  *out = *in;
+  out->pImageData = pixels;
+  out->nPixelType = 1;
+  out->nDepth = depth;
+  out->nBytesPerLine = bpl;
+  out->nImageSize = bpl * h;
+  return FSIP_C_ERR_NOERROR;
+}
+
+// layout: 0 front above back, 1 back above front, 2 front left of back, 3
+// back left of front.
+int MergeImage(I3ipImageInfo* front, I3ipImageInfo* back, int layout, int flip, int fill, I3ipImageInfo* out) {
+  if (!front || !back || !out || !front->Data || !back->Data || front->Bpp != back->Bpp || layout < 0 || layout > 3 ||
+      (front->Bpp != 1 && front->Bpp != 8 && front->Bpp != 24))
+    return I3IP_ERR_ARGUMENT;
+  const bool vertical = layout < 2;
+  const int fw = static_cast<int>(front->Width), fh = static_cast<int>(front->Height);
+  const int bw = static_cast<int>(back->Width), bh = static_cast<int>(back->Height);
+  *out = *front;
+  out->Width = static_cast<uint32_t>(vertical ? (fw > bw ? fw : bw) : fw + bw);
+  out->Height = static_cast<uint32_t>(vertical ? fh + bh : (fh > bh ? fh : bh));
+  out->Bpl = static_cast<uint32_t>(BytesPerLine(static_cast<int>(out->Width), front->Bpp));
+  out->DataSize = out->Bpl * out->Height;
+  out->Data = static_cast<unsigned char*>(malloc(out->DataSize));
+  if (!out->Data) return I3IP_ERR_MEMORY;
+  memset(out->Data, fill ? 0xFF : 0x00, out->DataSize);
+  const bool backFirst = layout == 1 || layout == 3;
+  const I3ipImageInfo& first = backFirst ? *back : *front;
+  const I3ipImageInfo& second = backFirst ? *front : *back;
+  Place(first, backFirst && flip, out, 0, 0);
+  Place(second, !backFirst && flip, out, vertical ? 0 : static_cast<int>(first.Width),
+        vertical ? static_cast<int>(first.Height) : 0);
+  return I3IP_OK;
+}
+}
