@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "main_globals.h"
 #include "main_options.h"
 #include "model_catalog.h"
@@ -27,33 +28,6 @@ constexpr int kWidth = 2480, kLines = 3508, kBytesPerLine = kWidth * 3;  // A4, 
 constexpr size_t kPageBytes = static_cast<size_t>(kBytesPerLine) * kLines;
 constexpr int kSheets = 10;
 
-size_t HeapInUse() {
-  struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
-// Samples the heap while a batch runs and keeps the highest value.
-class PeakSampler {
- public:
-  PeakSampler()
-      : m_base(HeapInUse()), m_thread([this] {
-          while (!m_stop) {
-            m_peak = std::max(m_peak.load(), HeapInUse());
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-          }
-        }) {}
-  size_t Stop() {
-    m_stop = true;
-    m_thread.join();
-    return m_peak > m_base ? m_peak - m_base : 0;
-  }
-
- private:
-  size_t m_base;
-  std::atomic<size_t> m_peak{0};
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
 
 void ScanBatch(benchmark::State& state) {
   const bool duplex = state.range(0) != 0;

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "model_catalog.h"
 #include "option_table.h"
 #include "test_pages.h"
@@ -48,33 +49,6 @@ constexpr int kSlowSheets = 3;
 
 std::string g_dir;
 
-size_t HeapInUse() {
-  struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
-// Samples the heap while a batch runs and keeps the highest value.
-class PeakSampler {
- public:
-  PeakSampler()
-      : m_base(HeapInUse()), m_thread([this] {
-          while (!m_stop) {
-            m_peak = std::max(m_peak.load(), HeapInUse());
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-          }
-        }) {}
-  size_t Stop() {
-    m_stop = true;
-    m_thread.join();
-    return m_peak > m_base ? m_peak - m_base : 0;
-  }
-
- private:
-  size_t m_base;
-  std::atomic<size_t> m_peak{0};
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
 
 double CpuSeconds() {
   struct rusage u;

@@ -11,6 +11,7 @@
 #include "devctl_codes.h"
 #include "kelo_devctl.h"
 #include "log.h"
+#include "sane_status_text.h"
 #include "main_globals.h"
 #include "main_options.h"
 #include "second_backend.h"
@@ -421,20 +422,7 @@ SANE_Status SaneGetSelectFd(SANE_Handle, SANE_Int*) {
 }
 
 SANE_String_Const SaneStrStatus(SANE_Status status) {
-  static const char* const kTexts[] = {"Operation completed successfully",
-                                       "Operation is not supported",
-                                       "Operation was cancelled",
-                                       "Device is busy--try later",
-                                       "Data or argument is invalid",
-                                       "No more data available (end-of-file)",
-                                       "Document feeder jammed",
-                                       "Document feeder out of documents",
-                                       "Scanner cover is open",
-                                       "Error during device I/O",
-                                       "Out of memory",
-                                       "Access to resource has been denied"};
-  const int code = static_cast<int>(status);
-  const char* text = (code >= 0 && code <= 11) ? kTexts[code] : "Unknown SANE status";
+  const char* text = SaneStatusText(status);
   snprintf(szStrStatus, sizeof szStrStatus, "%s", text);
   return szStrStatus;
 }

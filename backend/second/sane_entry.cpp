@@ -13,6 +13,7 @@
 #include "image_libs.h"
 #include "jpeg_decode.h"
 #include "log.h"
+#include "sane_status_text.h"
 #include "option_rules.h"
 #include "option_table.h"
 #include "process_check.h"
@@ -415,23 +416,7 @@ SANE_Status Dravn2_get_select_fd(SANE_Handle /*handle*/, SANE_Int* /*fd*/) {
 
 SANE_String_Const Dravn2_strstatus(SANE_Status status) {
   CLogScope scope("sane_dravn2_strstatus");
-  static const char* const kTexts[] = {
-      "Operation completed successfully",
-      "Operation is not supported",
-      "Operation was cancelled",
-      "Device is busy--try later",
-      "Data or argument is invalid",
-      "No more data available (end-of-file)",
-      "Document feeder jammed",
-      "Document feeder out of documents",
-      "Scanner cover is open",
-      "Error during device I/O",
-      "Out of memory",
-      "Access to resource has been denied",
-  };
-  const int index = static_cast<int>(status);
-  const char* text =
-      index >= 0 && index < static_cast<int>(sizeof kTexts / sizeof kTexts[0]) ? kTexts[index] : "Unknown SANE status";
+  const char* text = SaneStatusText(status);
   snprintf(szStrStatus, sizeof szStrStatus, "%s", text);
   return szStrStatus;
 }

@@ -69,40 +69,30 @@ CSelko2ScanFunc::~CSelko2ScanFunc() {
 
 // --- transaction steps -------------------------------------------------
 
-bool CSelko2ScanFunc::USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status) {
-  if (!USBSendCommandNoData(command)) return false;
+bool CSelko2ScanFunc::USBReadStatus(unsigned char* bytes, unsigned int size, const char* function) {
   unsigned int count = 0;
-  if (!kelo_usb_manager || kelo_usb_manager->RawReadData(status->bytes, sizeof status->bytes, &count) != 0) {
+  if (!kelo_usb_manager || kelo_usb_manager->RawReadData(bytes, size, &count) != 0) {
     m_dwLastErr = SELKO2_ERR_RECEIVE;
-    LogError("CSelko2ScanFunc::USBSendCommand", "kelo_usb_manager->RawReadData failed");
+    LogError(function, "kelo_usb_manager->RawReadData failed");
     return false;
   }
-  WriteUsbLog(status->bytes, sizeof status->bytes, USBLOG_STATUS_IN);
+  WriteUsbLog(bytes, static_cast<int>(size), USBLOG_STATUS_IN);
   return true;
+}
+
+bool CSelko2ScanFunc::USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status) {
+  return USBSendCommandNoData(command) &&
+         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendCommand");
 }
 
 bool CSelko2ScanFunc::USBSendCommandExt(_FCL_CMD* command, _FCL_DEVICE_STATUS_EXT* status) {
-  if (!USBSendCommandNoData(command)) return false;
-  unsigned int count = 0;
-  if (!kelo_usb_manager || kelo_usb_manager->RawReadData(status->bytes, sizeof status->bytes, &count) != 0) {
-    m_dwLastErr = SELKO2_ERR_RECEIVE;
-    LogError("CSelko2ScanFunc::USBSendCommandExt", "kelo_usb_manager->RawReadData failed");
-    return false;
-  }
-  WriteUsbLog(status->bytes, sizeof status->bytes, USBLOG_STATUS_IN);
-  return true;
+  return USBSendCommandNoData(command) &&
+         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendCommandExt");
 }
 
 bool CSelko2ScanFunc::USBSendAbortCommand(_FCL_CMD* command, _FCL_BLKIMG_STATUS* status) {
-  if (!USBSendCommandNoData(command)) return false;
-  unsigned int count = 0;
-  if (!kelo_usb_manager || kelo_usb_manager->RawReadData(status->bytes, sizeof status->bytes, &count) != 0) {
-    m_dwLastErr = SELKO2_ERR_RECEIVE;
-    LogError("CSelko2ScanFunc::USBSendAbortCommand", "kelo_usb_manager->RawReadData failed");
-    return false;
-  }
-  WriteUsbLog(status->bytes, sizeof status->bytes, USBLOG_STATUS_IN);
-  return true;
+  return USBSendCommandNoData(command) &&
+         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendAbortCommand");
 }
 
 bool CSelko2ScanFunc::USBSendCommandNoData(_FCL_CMD* command) {

@@ -113,6 +113,8 @@ class CSelko2ScanFunc {
   bool USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status);
   bool USBSendCommandExt(_FCL_CMD* command, _FCL_DEVICE_STATUS_EXT* status);
   bool USBSendAbortCommand(_FCL_CMD* command, _FCL_BLKIMG_STATUS* status);
+  // Reads one status record of the given size after a command.
+  bool USBReadStatus(unsigned char* bytes, unsigned int size, const char* function);
   bool USBSendCommandNoData(_FCL_CMD* command);
   bool USBSendData(const unsigned char* data, uint32_t length);
   bool USBGetData(unsigned char* data, uint32_t length);
