@@ -140,5 +140,6 @@ struct _P2IIMG {
   int32_t nRight;
   int32_t nBottom;
 };
+static_assert(sizeof(_P2IIMG) == 56, "_P2IIMG is a pointer and twelve 32-bit fields");
 
 #endif

@@ -193,8 +193,11 @@ int CSelko2PagePipeline::DoImageProcess(unsigned char** ppFront, unsigned char**
     const bool front = p.SCAN_FACE != 2, back = p.SCAN_FACE == 2 || p.SCAN_FACE == 3;
     if (front) rc[0] = DoSelectFunc(0x1000, slots, 0, tpSrcInfo, nullptr);
     if (back) rc[1] = DoSelectFunc(0x1000, slots, 1, tpSrcInfo, nullptr);
-    if (front && rc[0] == 0) m_iCropFlag[0] = 1;
-    if (back && rc[1] == 0) m_iCropFlag[1] = 1;
+    // Without the control entry the wrapper answers 0 having cropped nothing;
+    // the binarization unit must not be told the face was cropped.
+    const bool cropped = g_FSIPCTLFucntion != nullptr;
+    if (front && rc[0] == 0 && cropped) m_iCropFlag[0] = 1;
+    if (back && rc[1] == 0 && cropped) m_iCropFlag[1] = 1;
     const int code = rc[0] != 0 ? rc[0] : rc[1];
     if (code == FSIP_C_ERR_PARAMETER) {
       LogError("DoSelectFunc Error(parameter error)");

@@ -143,6 +143,45 @@ TEST_F(ImageSteps, BicubicConversionOfALongPageDoesNotWrap) {
   free(dst);
 }
 
+TEST_F(ImageSteps, BicubicSamplesInFixedPointExactly) {
+  // Worked by hand from the kernel's weight table (256 x S(i / 256) + 0.5,
+  // truncated toward zero: entry 128 is 160, 384 is -31, 64 is 228, 192 is
+  // 76) with the sum shifted down by 16 and clamped. The tolerance tests
+  // above cannot tell -31 from -32 or 160 from 161.
+  struct Case {
+    const char* name;
+    int64_t x, y;
+    std::vector<int> pixels;  // one channel of the 4 x 4 window, row by row
+    int expected;
+  } cases[] = {
+      {"on a pixel", 0x10000, 0x10000, {0, 0, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 77},
+      {"halfway both ways", 0x18000, 0x18000, {0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 99},
+      {"negative lobe",
+       0x18000,
+       0x18000,
+       {100, 100, 100, 100, 200, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100},
+       94},
+      {"a quarter across", 0x14000, 0x10000, {0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 75},
+      {"clamped above", 0x18000, 0x10000, {0, 0, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 255},
+      {"clamped below", 0x18000, 0x10000, {0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0}, 0},
+  };
+  KeloImageProcess ip;
+  for (const Case& c : cases) {
+    std::vector<unsigned char> window(4 * 12, 0);
+    for (int i = 0; i < 16; ++i) window[(i / 4) * 12 + (i % 4) * 3 + 1] = static_cast<unsigned char>(c.pixels[i]);
+    ColorRGB_Common out{};
+    ip.ThreeOrder_Fast_Common_Color({window.data(), 12, 4, 4}, c.x, c.y, &out);
+    EXPECT_EQ(out.byColor[1], c.expected) << c.name;
+    EXPECT_EQ(out.byColor[0], 0) << c.name;
+  }
+  // Near the edge the missing column and rows repeat the page's: a 2 x 2
+  // page of 100 | 200 sampled halfway between its columns.
+  const std::vector<unsigned char> page = {100, 100, 100, 200, 200, 200, 100, 100, 100, 200, 200, 200};
+  ColorRGB_Common out{};
+  ip.ThreeOrder_Border_Common_Color({page.data(), 6, 2, 2}, 0x8000, 0, &out);
+  EXPECT_EQ(out.byColor[2], 151);  // (-31 x 100 + 160 x 100 + 160 x 200 - 31 x 200) x 256 >> 16
+}
+
 TEST_F(ImageSteps, BicubicConversionRefusesAZeroSize) {
   KeloImageProcess ip;
   std::vector<unsigned char> src(30, 1);

@@ -671,8 +671,10 @@ TEST_F(PipelineTest, FailedStepsAnswerTheirCodes) {
 }
 
 TEST_F(PipelineTest, CropFlagReachesTheBinarizationUnitOnlyAfterACrop) {
-  for (auto [code, flag] : {std::pair{0, 1}, std::pair{-3, 0}}) {
+  // (control answer, control entry bound, flag handed on)
+  for (auto [code, bound, flag] : {std::tuple{0, true, 1}, std::tuple{-3, true, 0}, std::tuple{0, false, 0}}) {
     SetUp();
+    if (!bound) fakes::KeepImgforge({"fsip_DropoutColorEx"});  // the crop reports success having done nothing
     g_PropInfo.PAPER_SIZE = 12;
     g_PropInfo.SCAN_MODE = 0;
     fakes::script.controlCodes = {code};
@@ -680,7 +682,7 @@ TEST_F(PipelineTest, CropFlagReachesTheBinarizationUnitOnlyAfterACrop) {
     Make(s, 16, 16, true, false);
     ASSERT_EQ(Run(s), 0);
     ASSERT_EQ(fakes::binarization.size(), 1u);
-    EXPECT_EQ(fakes::binarization[0].c, flag) << code;
+    EXPECT_EQ(fakes::binarization[0].c, flag) << code << (bound ? "" : " without the control entry");
     TearDown();
   }
 }
