@@ -290,7 +290,9 @@ bool CSelko2ScanFunc::ScanPrepare() {
   if (m_bFirstPage) InitScanParameter();
   if (!ModeSelect()) LogError(fn, "ModeSelect error");
   if (!SetWindow()) LogError(fn, "SetWindow error");
-  if (m_Pipeline.m_bCustomLUT == 0 && m_bFirstPage == 1 && !DoSendLUTTable()) LogError(fn, "DoSendLUTTable error");
+  // The pipeline sets the custom-table flag while later sheets are read:
+  // it is looked at only for the first, before any sheet is handed over.
+  if (m_bFirstPage == 1 && m_Pipeline.m_bCustomLUT == 0 && !DoSendLUTTable()) LogError(fn, "DoSendLUTTable error");
   const bool placed = ObjectPosition();
   if (!WriteSCErrorInfo()) {
     LogError(fn, "WriteSCErrorInfo() == FALSE");
@@ -495,11 +497,13 @@ bool CSelko2ScanFunc::ScanScanner(uint32_t first) {
     if (!endOfSide) continue;
 
     done[side] = true;
+    // Every face keeps its data; only a JPEG face has a header to mend and
+    // a frame size: the pipeline judges the rest rather than losing it.
+    m_dwDataLength[side] = readSize[side];
     const uint8_t format = pBLK_ImgStatus->ImageFormat();
     if (format >= 1 && format <= 3) {
       m_pCurrentData = m_pRawData[side];
       RepairJpegHeader(m_pCurrentData, readSize[side], format, pBLK_ImgStatus->Width(), pBLK_ImgStatus->Height());
-      m_dwDataLength[side] = readSize[side];
       m_dwFaceWidth[side] = pBLK_ImgStatus->Width();
       m_dwFaceHeight[side] = pBLK_ImgStatus->Height();
     }

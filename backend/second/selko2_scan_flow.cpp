@@ -104,8 +104,11 @@ SANE_Status CSelko2ScanFunc::Start() {
     return SANE_STATUS_INVAL;
   }
 
-  if (!g_PropInfo.AUTOFEED) {
-    if (!m_bThreadStarted) m_pProp = &g_PropInfo;
+  // A batch whose thread was started goes on from it whatever the options
+  // say now: a sheet read here as well would drive the device from two
+  // threads.
+  if (!g_PropInfo.AUTOFEED && !m_bThreadStarted) {
+    m_pProp = &g_PropInfo;
     for (;;) {
       if (BufferReady()) return SANE_STATUS_GOOD;
       SANE_Status status = ScanPapers();
@@ -361,6 +364,7 @@ void CSelko2ScanFunc::SetReadImgBufSize() {
     }
   }
   m_iReadOffset = 0;
+  m_bReadEnd = false;
 }
 
 SANE_Status CSelko2ScanFunc::ReadPageBuf(unsigned char* buffer, uint32_t* remaining, SANE_Byte* data,
@@ -407,6 +411,7 @@ void CSelko2ScanFunc::FreeServedPages() {
   for (uint32_t& n : m_dwHalfRemain) n = 0;
   m_dwRemain[0] = m_dwRemain[1] = 0;
   m_ulImageBytes[0] = m_ulImageBytes[1] = 0;
+  m_bReadEnd = true;
 }
 
 SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
@@ -420,6 +425,9 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
     LogError(fn, "m_bIsCancel == true");
     return SANE_STATUS_CANCELLED;
   }
+  // Past the end the flags already name the next face or half: reading on
+  // would serve it early, or drop it as read.
+  if (m_bReadEnd) return SANE_STATUS_EOF;
   const KELO_PROP_INFO& p = Prop();
   const int source = p.SCAN_FACE;
   KeloImageProcess& ip = m_Pipeline.m_ImageProcess;
@@ -450,6 +458,7 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
 
   free(*buffer);
   *buffer = nullptr;
+  m_bReadEnd = true;
   if (kind == kFace) m_ulImageBytes[side] = 0;
   const bool duplex = source == 3;
   switch (kind) {

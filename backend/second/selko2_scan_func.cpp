@@ -148,7 +148,8 @@ bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
 
 bool CSelko2ScanFunc::USBGetData(unsigned char* data, uint32_t length) {
   if (!data || !kelo_usb_manager || !ReadFull(data, length)) {
-    m_dwLastErr = SELKO2_ERR_RECEIVE;
+    // A read given up because of cancel reports the cancel, not an I/O fault.
+    m_dwLastErr = m_bIsCancel ? SELKO2_ERR_CANCELLED : SELKO2_ERR_RECEIVE;
     LogError("CSelko2ScanFunc::USBGetData", "Failed_times > Fail_limit");
     return false;
   }

@@ -225,6 +225,9 @@ class CSelko2ScanFunc {
   uint32_t m_dwRemain[2] = {0, 0};  // front, back
   uint32_t m_dwHalfRemain[5] = {};  // front upper, back upper, front lower, back lower, merged
   int32_t m_iReadOffset = 0;
+  // The buffer last made ready has been read to its end: reads answer end
+  // of file until a start makes the next one ready, and never reach into it.
+  bool m_bReadEnd = true;
 
   // The batch: scan thread, page list, and the property record they use.
   pthread_t m_phandle{};

@@ -28,7 +28,11 @@
 //   format=grey       faces go out as grey JPEG (image format 3) instead of
 //                     colour (format 1)
 //   quality=<n>       JPEG quality, 1-100 (default 85)
+//   image_format=<n>  image-format byte of the block statuses (default 1,
+//                     with format=grey 3), as firmware that marks its faces
+//                     otherwise sends it
 //   block=<n>         image bytes per block (default 65536)
+//   back_first=1      a duplex sheet sends its back face before its front
 //   face_pad=<n>      filler bytes after the end of each face's JPEG data,
 //                     as firmware that pads its last block sends them
 //   page_ms=<n>       time the mechanism takes to bring each face
@@ -65,6 +69,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "sim_model.h"
@@ -309,6 +314,7 @@ class Selko2Model : public SimDeviceModel {
     switch (Le32(WindowBytes().data())) {
       case 4:
         m_faces = {kFront, kBack};
+        if (ParamInt("back_first", 0) == 1) std::swap(m_faces.front(), m_faces.back());
         break;
       case 5:
         m_faces = {kBack};
@@ -381,7 +387,7 @@ class Selko2Model : public SimDeviceModel {
       if (last) code = lastFace && m_sheetsLeft == 0 ? kEndOfSideNoPaper : kEndOfSide;
       b.status = BlockStatus(code, 0, side);
       SetLe32(b.status.data() + 36, static_cast<uint32_t>(n));
-      b.status[48] = grey ? 3 : 1;
+      b.status[48] = static_cast<uint8_t>(ParamInt("image_format", grey ? 3 : 1));
       if (last) {
         SetLe32(b.status.data() + 16, static_cast<uint32_t>(face.height));
         SetLe32(b.status.data() + 20, static_cast<uint32_t>(face.width));

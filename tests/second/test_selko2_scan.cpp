@@ -135,7 +135,8 @@ class Selko2Scan : public ::testing::Test {
     ASSERT_EQ(sane_dravn2_control_option(m_handle, option, SANE_ACTION_SET_VALUE, &value, nullptr), SANE_STATUS_GOOD);
   }
 
-  // Start, parameters, and reads to the end of the frame.
+  // Start, parameters, and reads to the end of the frame; one read more
+  // must answer the end again and take nothing of the next face or half.
   SANE_Status NextPage(Page* page, SANE_Int chunk = 65536) {
     SANE_Status status = sane_dravn2_start(m_handle);
     if (status != SANE_STATUS_GOOD) return status;
@@ -148,7 +149,11 @@ class Selko2Scan : public ::testing::Test {
       if (status != SANE_STATUS_GOOD) break;
       page->bytes.insert(page->bytes.end(), buf.begin(), buf.begin() + length);
     }
-    return status == SANE_STATUS_EOF ? SANE_STATUS_GOOD : status;
+    if (status != SANE_STATUS_EOF) return status;
+    SANE_Int length = -1;
+    EXPECT_EQ(sane_dravn2_read(m_handle, buf.data(), chunk, &length), SANE_STATUS_EOF) << "read past the end";
+    EXPECT_EQ(length, 0) << "read past the end";
+    return SANE_STATUS_GOOD;
   }
 
   // Pages until a start or read fails; that status in *end.
@@ -190,8 +195,9 @@ class Selko2Scan : public ::testing::Test {
     return "";
   }
 
-  // How far a delivered page is from the page fed, at its resolution.
-  static dravn_pages::PageDiff Compare(const Page& page, int number, int dpi, bool colourPage) {
+  // How far a delivered page is from the page fed, at its resolution; or
+  // from its upper (1) or lower (2) half.
+  static dravn_pages::PageDiff Compare(const Page& page, int number, int dpi, bool colourPage, int half = 0) {
     Image got;
     got.width = page.params.pixels_per_line;
     got.height = page.params.lines;
@@ -202,6 +208,14 @@ class Selko2Scan : public ::testing::Test {
     spec.number = number;
     Image expected = dravn_pages::RenderDocumentPage(spec);
     for (auto& v : expected.pixels) v = DeviceAdjustLUT_Selko2[v];
+    if (half != 0) {
+      const int upper = expected.height / 2;
+      const size_t bpl = expected.BytesPerLine();
+      const auto first = expected.pixels.begin() + static_cast<long>(bpl) * (half == 1 ? 0 : upper);
+      const int rows = half == 1 ? upper : expected.height - upper;
+      expected.pixels = std::vector<uint8_t>(first, first + static_cast<long>(bpl) * rows);
+      expected.height = rows;
+    }
     if (got.channels == 1) expected = dravn_pages::ToGrey(expected);
     if (got.pixels.size() != got.BytesPerLine() * got.height) return {};
     return dravn_pages::ComparePages(got, expected, dpi / 6);
@@ -235,6 +249,7 @@ TEST_F(Selko2Scan, BatchesDeliverEveryFaceInOrder) {
       {"duplex colour 150 dpi", "Adf-duplex", 150, 2, "", true, {1, 2, 3, 4}},
       {"duplex grey pages, grey JPEG, 200 dpi", "Adf-duplex", 200, 2, "set format=grey\n", false, {1, 2, 3, 4}},
       {"back only, small blocks", "Adf-back", 300, 2, "set block=4096\n", true, {2, 4}},
+      {"duplex, the back face sent first", "Adf-duplex", 150, 2, "set back_first=1\n", true, {1, 2, 3, 4}},
   };
   int address = 10;
   for (const auto& c : cases) {
@@ -264,6 +279,32 @@ TEST_F(Selko2Scan, BatchesDeliverEveryFaceInOrder) {
     }
     EXPECT_EQ(StatusFile(), kStatusNoPaper) << "the end of the batch is recorded";
     Close();
+  }
+}
+
+// Split duplex: front upper, front lower, back upper, back lower, each
+// after its own start.
+TEST_F(Selko2Scan, SplitDuplexServesFourHalvesPerSheet) {
+  if (!RunInOwnIpcNamespace()) return;
+  Scanner(15, 1);
+  Open("Adf-duplex", 150);
+  SANE_Bool yes = SANE_TRUE;
+  ASSERT_EQ(sane_dravn2_control_option(m_handle, OPTION_SPLIT_IMAGE, SANE_ACTION_SET_VALUE, &yes, nullptr),
+            SANE_STATUS_GOOD);
+  SANE_Status end;
+  std::vector<Page> halves = Batch(&end);
+  EXPECT_EQ(end, SANE_STATUS_NO_DOCS);
+  ASSERT_EQ(halves.size(), 4u);
+  const int lines = dravn_pages::PixelsOf(kPageHeightMm, 150);
+  for (size_t i = 0; i < halves.size(); ++i) {
+    SCOPED_TRACE(i);
+    const bool upper = i % 2 == 0;
+    const Page& half = halves[i];
+    ASSERT_EQ(half.params.lines, upper ? lines / 2 : lines - lines / 2);
+    ASSERT_EQ(half.bytes.size(), static_cast<size_t>(half.params.bytes_per_line) * half.params.lines);
+    const int number = i < 2 ? 1 : 2;
+    EXPECT_LT(Compare(half, number, 150, true, upper ? 1 : 2).maxBlock, 16);
+    EXPECT_GT(Compare(half, number, 150, true, upper ? 2 : 1).maxBlock, 60) << "the other half";
   }
 }
 
@@ -344,6 +385,9 @@ TEST_F(Selko2Scan, FaultsEndTheBatchWithTheirStatus) {
        true},
       {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, 0, true, false},
       {"feeder empties", 2, "", 2, SANE_STATUS_NO_DOCS, kStatusNoPaper, true, true},
+      // Faces whose header the scanner did not mark for repair still reach
+      // the pipeline, which refuses them: no sheet vanishes unreported.
+      {"faces of another image format", 2, "set image_format=0\n", 0, SANE_STATUS_INVAL, 0, true, true},
   };
   int address = 30;
   for (const auto& c : cases) {
@@ -411,7 +455,8 @@ TEST_F(Selko2Scan, FacesLargerThanTheirWindow) {
 
 // The entry points rebuild g_PropInfo at every start while the scan thread
 // works; the batch keeps the properties it started with, even when the
-// options change under it.
+// options change under it, automatic feeding included: the sheets still
+// come from the scan thread alone.
 TEST_F(Selko2Scan, BatchKeepsItsProperties) {
   if (!RunInOwnIpcNamespace()) return;
   Scanner(50, 3, "set page_ms=150\n");
@@ -420,9 +465,13 @@ TEST_F(Selko2Scan, BatchKeepsItsProperties) {
   ASSERT_EQ(NextPage(&first), SANE_STATUS_GOOD);
   SetString(OPTION_SOURCE, "Adf-back");
   SetWord(OPTION_RESOLUTION, 150);
+  SANE_Bool no = SANE_FALSE;
+  ASSERT_EQ(sane_dravn2_control_option(m_handle, OPTION_AUTOFEED, SANE_ACTION_SET_VALUE, &no, nullptr),
+            SANE_STATUS_GOOD);
   SANE_Status end;
   std::vector<Page> rest = Batch(&end);
   EXPECT_EQ(end, SANE_STATUS_NO_DOCS);
+  EXPECT_EQ(Count(Sent(), kCmdWindow), 1);
   ASSERT_EQ(rest.size(), 2u);
   for (size_t i = 0; i < rest.size(); ++i) {
     rest[i].params = first.params;  // what the batch announced when it began
