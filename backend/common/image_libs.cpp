@@ -61,22 +61,25 @@ void Close(void*& handle) {
 
 }  // namespace
 
-void LoadLibFunc(const char* libDir) {
+void LoadLibFunc(const char* libDir, bool traceOnly) {
   CLogScope scope("LoadLibFunc");
+  // The main backend reports every miss as a trace line; the second backend
+  // reports most of them as errors.
+  auto level = [traceOnly](int usual) { return traceOnly ? LOG_LEVEL_TRACE : usual; };
   UnLoadLibFunc();
   g_hLibKeloImage = dlopen(LibPath(libDir, "libimgforge.so").c_str(), RTLD_LAZY);
   if (!g_hLibKeloImage) {
-    WriteLog(LOG_LEVEL_ERROR, "LoadLibFunc", "dll open failed");
+    WriteLog(level(LOG_LEVEL_ERROR), "LoadLibFunc", "dll open failed");
     return;
   }
   void* h = g_hLibKeloImage;
-  Bind(h, "P2iJugWhitePaper", g_BPDFunction, "LoadLibFunc", LOG_LEVEL_ERROR, "BPD load failed");
-  Bind(h, "fsip_control", g_FSIPCTLFucntion, "LoadLibFunc", LOG_LEVEL_ERROR, "fsipctl load failed");
+  Bind(h, "P2iJugWhitePaper", g_BPDFunction, "LoadLibFunc", level(LOG_LEVEL_ERROR), "BPD load failed");
+  Bind(h, "fsip_control", g_FSIPCTLFucntion, "LoadLibFunc", level(LOG_LEVEL_ERROR), "fsipctl load failed");
   Bind(h, "fsip_ImageFilter", g_FSIPIMAGEFILTERFunction, "LoadLibFunc", LOG_LEVEL_TRACE, "fsipimagefilter load failed");
-  Bind(h, "fsip_DropoutColorEx", g_FSIP_DROPOUTCOLOREXFunction, "LoadLibFunc", LOG_LEVEL_ERROR,
+  Bind(h, "fsip_DropoutColorEx", g_FSIP_DROPOUTCOLOREXFunction, "LoadLibFunc", level(LOG_LEVEL_ERROR),
        "fsip_DropoutColorEx load failed");
-  Bind(h, "fsip_FreeSinCos", g_FSIP_FREESINCOS, "LoadLibFunc", LOG_LEVEL_ERROR, "fsip_FreeSinCos load failed");
-  Bind(h, "MergeImage", g_MergeImageFunction, "LoadLibFunc", LOG_LEVEL_ERROR, "MergeImage load failed");
+  Bind(h, "fsip_FreeSinCos", g_FSIP_FREESINCOS, "LoadLibFunc", level(LOG_LEVEL_ERROR), "fsip_FreeSinCos load failed");
+  Bind(h, "MergeImage", g_MergeImageFunction, "LoadLibFunc", level(LOG_LEVEL_ERROR), "MergeImage load failed");
 }
 
 bool LoadLibToneflat(const char* libDir) {

@@ -56,7 +56,8 @@ extern unsigned char* g_pBinarizationInitialized;
 extern BINAUTO_FUNCTION g_BinAutoFunction;
 
 // libDir is the package's library directory; tests point it elsewhere.
-void LoadLibFunc(const char* libDir = DRAVN_LIB_DIR);
+// traceOnly: every message at trace level (the main backend's form).
+void LoadLibFunc(const char* libDir = DRAVN_LIB_DIR, bool traceOnly = false);
 bool LoadLibToneflat(const char* libDir = DRAVN_LIB_DIR);
 bool LoadLibRotation(const char* libDir = DRAVN_LIB_DIR);
 bool LoadI3ipOrientation3(const char* libDir = DRAVN_LIB_DIR);

@@ -80,7 +80,7 @@ void DeleteOwnDevice() {
 // libimgforge: the common layer binds the entries it shares; the two
 // lookups only this backend makes follow.
 void LoadLibFunc() {
-  ::LoadLibFunc();
+  ::LoadLibFunc(DRAVN_LIB_DIR, true);
   g_DCMFunction = nullptr;
   g_SRGBFunction = nullptr;
   if (!g_hLibKeloImage) return;

@@ -126,6 +126,27 @@ TEST_F(ImageLibsTest, ImgforgeEntriesAreOptional) {
   }
 }
 
+// The main backend binds libimgforge in the same way but reports every miss
+// as a trace line.
+TEST_F(ImageLibsTest, MainBackendFormTracesEveryMiss) {
+  const char* misses[] = {"BPD load failed", "fsipctl load failed", "fsipimagefilter load failed",
+                          "fsip_DropoutColorEx load failed", "fsip_FreeSinCos load failed", "MergeImage load failed"};
+  LibDir dir;
+  dir.Complete();
+  dir.Stub("libimgforge.so", "stub_empty");
+  LogCapture log;
+  LoadLibFunc(dir.c_str(), true);
+  std::string text = log.Stop();
+  for (const char* miss : misses)
+    EXPECT_NE(text.find(std::string("[trace] [LoadLibFunc] ") + miss + " \n"), std::string::npos) << miss << text;
+  EXPECT_EQ(text.find("[error]"), std::string::npos) << text;
+  dir.Remove("libimgforge.so");
+  LogCapture missing;
+  LoadLibFunc(dir.c_str(), true);
+  EXPECT_NE(missing.Stop().find("[trace] [LoadLibFunc] dll open failed \n"), std::string::npos);
+  UnLoadLibFunc();
+}
+
 TEST_F(ImageLibsTest, RequiredLibraryThatFailsEndsInitWithItsMessage) {
   struct Case {
     const char* file;
