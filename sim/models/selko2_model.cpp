@@ -57,7 +57,6 @@
 #include <cstdio>  // jpeglib.h needs size_t and FILE declared first
 #include <jpeglib.h>
 // clang-format on
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -528,39 +527,7 @@ class Selko2Model : public SimDeviceModel {
     return data;
   }
 
-  // --- the JPEG library, bound at run time ---------------------------------
-
-  struct JpegApi {
-    decltype(&jpeg_std_error) std_error = nullptr;
-    decltype(&jpeg_CreateCompress) create = nullptr;
-    decltype(&jpeg_set_defaults) set_defaults = nullptr;
-    decltype(&jpeg_set_quality) set_quality = nullptr;
-    decltype(&jpeg_mem_dest) mem_dest = nullptr;
-    decltype(&jpeg_start_compress) start = nullptr;
-    decltype(&jpeg_write_scanlines) write_scanlines = nullptr;
-    decltype(&jpeg_finish_compress) finish = nullptr;
-    decltype(&jpeg_destroy_compress) destroy = nullptr;
-    bool ready = false;
-  };
-
-  static const JpegApi& Jpeg() {
-    static const JpegApi api = [] {
-      JpegApi a;
-      void* lib = dlopen("libjpeg.so.62", RTLD_NOW | RTLD_LOCAL);
-      if (!lib) return a;
-      auto bind = [lib](const char* name, auto& slot) {
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(lib, name));
-        return slot != nullptr;
-      };
-      a.ready = bind("jpeg_std_error", a.std_error) && bind("jpeg_CreateCompress", a.create) &&
-                bind("jpeg_set_defaults", a.set_defaults) && bind("jpeg_set_quality", a.set_quality) &&
-                bind("jpeg_mem_dest", a.mem_dest) && bind("jpeg_start_compress", a.start) &&
-                bind("jpeg_write_scanlines", a.write_scanlines) && bind("jpeg_finish_compress", a.finish) &&
-                bind("jpeg_destroy_compress", a.destroy);
-      return a;
-    }();
-    return api;
-  }
+  // --- JPEG pages -----------------------------------------------------------
 
   struct JumpingError {
     jpeg_error_mgr pub;
@@ -570,8 +537,6 @@ class Selko2Model : public SimDeviceModel {
 
   // 4:2:0 colour or grey, one restart interval per MCU row. Empty on failure.
   static Bytes JpegEncode(const Face& face, bool grey, int quality) {
-    const JpegApi& api = Jpeg();
-    if (!api.ready) return {};
     Bytes line(static_cast<size_t>(face.width) * 3);
     jpeg_compress_struct cinfo;
     JumpingError err;
@@ -581,23 +546,23 @@ class Selko2Model : public SimDeviceModel {
       unsigned char* out = nullptr;
       unsigned long size = 0;
     } sink;
-    cinfo.err = api.std_error(&err.pub);
+    cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = JumpBack;
     if (setjmp(err.jump)) {
-      api.destroy(&cinfo);
+      jpeg_destroy_compress(&cinfo);
       free(sink.out);
       return {};
     }
-    api.create(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
-    api.mem_dest(&cinfo, &sink.out, &sink.size);
+    jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
+    jpeg_mem_dest(&cinfo, &sink.out, &sink.size);
     cinfo.image_width = static_cast<JDIMENSION>(face.width);
     cinfo.image_height = static_cast<JDIMENSION>(face.height);
     cinfo.input_components = grey ? 1 : 3;
     cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    api.set_defaults(&cinfo);
-    api.set_quality(&cinfo, quality, TRUE);
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.restart_in_rows = 1;
-    api.start(&cinfo, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
       const uint8_t* rgb = face.rgb.data() + static_cast<size_t>(cinfo.next_scanline) * face.width * 3;
       if (grey)
@@ -606,11 +571,11 @@ class Selko2Model : public SimDeviceModel {
       else
         memcpy(line.data(), rgb, line.size());
       JSAMPROW row = line.data();
-      api.write_scanlines(&cinfo, &row, 1);
+      jpeg_write_scanlines(&cinfo, &row, 1);
     }
-    api.finish(&cinfo);
+    jpeg_finish_compress(&cinfo);
     Bytes data(sink.out, sink.out + sink.size);
-    api.destroy(&cinfo);
+    jpeg_destroy_compress(&cinfo);
     free(sink.out);
     return data;
   }
