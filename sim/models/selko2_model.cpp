@@ -54,12 +54,10 @@
 // pipe, as the firmware does with garbage.
 // clang-format off
 #include <cstddef>
-#include <cstdio>  // jpeglib.h needs size_t and FILE declared first
-#include <jpeglib.h>
+#include <cstdio>
 // clang-format on
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -73,6 +71,7 @@
 
 #include "sim_model.h"
 #include "state_file.h"
+#include "test_pages.h"
 
 namespace {
 
@@ -415,13 +414,6 @@ class Selko2Model : public SimDeviceModel {
     Bytes rgb;
   };
 
-  struct Page {
-    int width = 0;
-    int height = 0;
-    int channels = 3;
-    Bytes pixels;
-  };
-
   Bytes WindowBytes() const {
     Bytes w = m_window;
     w.resize(kWindowSize, 0);
@@ -439,7 +431,7 @@ class Selko2Model : public SimDeviceModel {
     const long windowLength = std::min<long>(Le32(w.data() + 32), kMaxPixels);
     const bool automatic = w[67] & 0x08;
 
-    Page page;
+    dravn_pages::Image page;
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
@@ -483,31 +475,23 @@ class Selko2Model : public SimDeviceModel {
     return face;
   }
 
-  // P6 or P5 with a maximum of 255; anything else reads as no page.
-  static bool ReadPnm(const std::string& path, Page* page) {
+  // A page file the test-page library reads; anything it refuses, or a page
+  // larger than a scanner could feed, reads as no page.
+  static bool ReadPnm(const std::string& path, dravn_pages::Image* page) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string magic;
-    long width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    if ((magic != "P6" && magic != "P5") || width <= 0 || height <= 0 || width > kMaxPixels || height > kMaxPixels ||
-        maxval != 255)
-      return false;
-    in.get();
-    page->channels = magic == "P6" ? 3 : 1;
-    page->pixels.resize(static_cast<size_t>(width) * height * page->channels);
-    if (!in.read(reinterpret_cast<char*>(page->pixels.data()), static_cast<std::streamsize>(page->pixels.size()))) {
-      page->pixels.clear();
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in || !dravn_pages::DecodePnm(bytes.str(), page) || page->width > kMaxPixels || page->height > kMaxPixels) {
+      *page = {};
       return false;
     }
-    page->width = static_cast<int>(width);
-    page->height = static_cast<int>(height);
     return true;
   }
 
   // Baseline JPEG as the firmware streams it (see the top of the file).
   Bytes EncodeFace(const Face& face, bool grey) {
-    Bytes data = JpegEncode(face, grey, static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
+    Bytes data = dravn_pages::EncodeJpeg(dravn_pages::Image{face.width, face.height, 3, face.rgb}, grey,
+                                         static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
     const Bytes w = WindowBytes();
     for (size_t pos = 2; pos + 4 <= data.size();) {
       if (data[pos] != 0xFF) break;
@@ -527,58 +511,6 @@ class Selko2Model : public SimDeviceModel {
     return data;
   }
 
-  // --- JPEG pages -----------------------------------------------------------
-
-  struct JumpingError {
-    jpeg_error_mgr pub;
-    jmp_buf jump;
-  };
-  static void JumpBack(j_common_ptr cinfo) { longjmp(reinterpret_cast<JumpingError*>(cinfo->err)->jump, 1); }
-
-  // 4:2:0 colour or grey, one restart interval per MCU row. Empty on failure.
-  static Bytes JpegEncode(const Face& face, bool grey, int quality) {
-    Bytes line(static_cast<size_t>(face.width) * 3);
-    jpeg_compress_struct cinfo;
-    JumpingError err;
-    // The library writes the buffer's address here; kept in memory, so it
-    // is still known after a jump back.
-    struct Sink {
-      unsigned char* out = nullptr;
-      unsigned long size = 0;
-    } sink;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = JumpBack;
-    if (setjmp(err.jump)) {
-      jpeg_destroy_compress(&cinfo);
-      free(sink.out);
-      return {};
-    }
-    jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
-    jpeg_mem_dest(&cinfo, &sink.out, &sink.size);
-    cinfo.image_width = static_cast<JDIMENSION>(face.width);
-    cinfo.image_height = static_cast<JDIMENSION>(face.height);
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.restart_in_rows = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-      const uint8_t* rgb = face.rgb.data() + static_cast<size_t>(cinfo.next_scanline) * face.width * 3;
-      if (grey)
-        for (int x = 0; x < face.width; ++x)
-          line[x] = static_cast<uint8_t>((299 * rgb[3 * x] + 587 * rgb[3 * x + 1] + 114 * rgb[3 * x + 2] + 500) / 1000);
-      else
-        memcpy(line.data(), rgb, line.size());
-      JSAMPROW row = line.data();
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes data(sink.out, sink.out + sink.size);
-    jpeg_destroy_compress(&cinfo);
-    free(sink.out);
-    return data;
-  }
 
   // --- memory kept across processes ----------------------------------------
 
