@@ -3,14 +3,14 @@
 set(DRAVN_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 
 function(_dravn_common_target t)
-  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR})
+  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/Imgforge/include ${DRAVN_GENERATED_DIR})
 endfunction()
 
 # A static library built into deliverables; its symbols stay hidden.
 function(dravn_static_library t)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
   add_library(${t} STATIC ${A_SOURCES})
-  target_include_directories(${t} PUBLIC ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR} ${A_INCLUDES})
+  target_include_directories(${t} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/Imgforge/include ${DRAVN_GENERATED_DIR} ${A_INCLUDES})
   if(A_LIBS)
     target_link_libraries(${t} PUBLIC ${A_LIBS})
   endif()
@@ -95,7 +95,7 @@ function(dravn_test t)
     return()
   endif()
   add_executable(${t} ${A_SOURCES})
-  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${DRAVN_GENERATED_DIR}
+  target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/Imgforge/include ${DRAVN_GENERATED_DIR}
                              ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(${t} PRIVATE dravn_test_support ${A_LIBS} GTest::gtest_main GTest::gmock Threads::Threads ${CMAKE_DL_LIBS})
   target_compile_definitions(${t} PRIVATE DRAVN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

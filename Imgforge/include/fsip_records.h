@@ -1,7 +1,7 @@
 // Records of libimgforge's control entry and page filters, laid out byte for
 // byte as the library reads them.
-#ifndef DRAVN_SECOND_FSIP_RECORDS_H
-#define DRAVN_SECOND_FSIP_RECORDS_H
+#ifndef DRAVN_IMGFORGE_FSIP_RECORDS_H
+#define DRAVN_IMGFORGE_FSIP_RECORDS_H
 
 #include <cstdint>
 
