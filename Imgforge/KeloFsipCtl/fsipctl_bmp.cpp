@@ -27,7 +27,7 @@ void Put32(std::vector<unsigned char>& b, size_t at, uint32_t v) {
 // File and information headers and the palette of an uncompressed,
 // bottom-up BMP.
 std::vector<unsigned char> Header(int width, int height, int bitCount, uint32_t offset, uint32_t fileSize,
-                                  uint32_t imageSize, uint32_t ppm, uint32_t coloursUsed) {
+                                  uint32_t imageSize, uint32_t ppmX, uint32_t ppmY, uint32_t coloursUsed) {
   std::vector<unsigned char> h(offset, 0);
   h[0] = 'B', h[1] = 'M';
   Put32(h, 2, fileSize);
@@ -38,8 +38,8 @@ std::vector<unsigned char> Header(int width, int height, int bitCount, uint32_t 
   Put16(h, 26, 1);
   Put16(h, 28, static_cast<uint32_t>(bitCount));
   Put32(h, 34, imageSize);
-  Put32(h, 38, ppm);
-  Put32(h, 42, ppm);
+  Put32(h, 38, ppmX);
+  Put32(h, 42, ppmY);
   Put32(h, 46, coloursUsed);
   if (bitCount == 1) {
     memset(&h[54], 0xFF, 3);  // index 0 white, index 1 black
@@ -87,10 +87,10 @@ void CreateBMP(const char* path, const FSIP_S_IMAGEINFO_EX* image) {
   }
   const uint32_t offset = depth == 1 ? 62 : depth == 8 ? 1078 : 54;
   const uint32_t imageSize = static_cast<uint32_t>(rowLength * height);
-  const uint32_t ppm = static_cast<uint32_t>(image->nXResolution * 1000.0 / 25.4);
+  auto ppm = [](int32_t dpi) { return static_cast<uint32_t>(static_cast<int64_t>(dpi * 1000.0 / 25.4)); };
   const std::vector<unsigned char> header =
-      Header(image->nWidth, image->nHeight, bitCount, offset, offset + imageSize, imageSize, ppm,
-             depth == 1 ? 2 : depth == 8 ? 256 : 0);
+      Header(image->nWidth, image->nHeight, bitCount, offset, offset + imageSize, imageSize,
+             ppm(image->nXResolution), ppm(image->nYResolution), depth == 1 ? 2 : depth == 8 ? 256 : 0);
   std::vector<unsigned char> pixels(imageSize, 0);
   for (int64_t j = 1; j <= height; ++j) {
     const unsigned char* src = image->pImageData + image->nImageSize - j * bpl;
@@ -171,7 +171,7 @@ int P2iBmp(const _P2IIMG* image) {
   const uint32_t imageSize = static_cast<uint32_t>(rowLength * height);
   const uint32_t ppm = static_cast<uint32_t>(static_cast<int64_t>(image->nXResolution) * 3937 / 100);
   const std::vector<unsigned char> header =
-      fsipctl::Header(image->nWidth, image->nHeight, 8, 1078, imageSize + 1078, imageSize, ppm, 0);
+      fsipctl::Header(image->nWidth, image->nHeight, 8, 1078, imageSize + 1078, imageSize, ppm, ppm, 0);
   std::vector<unsigned char> pixels(imageSize, 0);
   for (int64_t j = 1; j <= height; ++j)
     memcpy(&pixels[static_cast<size_t>((j - 1) * rowLength)], image->pImageData + image->nImageSize - j * bpl,
