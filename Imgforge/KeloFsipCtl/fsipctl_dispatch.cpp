@@ -1,11 +1,16 @@
 // The dispatcher under the control entry: one operation of the crop,
 // blank-page or colour-or-mono function per call, with fsip.conf reread on
 // every call so that its log and dump switches take effect at once.
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dravn_export.h"
 #include "dravn_paths.h"
@@ -13,20 +18,54 @@
 
 using namespace fsipctl;
 
-int CrpprGetPrivateProfileInt(const char* key, int def, const char* path) {
-  if (!key || !path) return def;
-  FILE* file = fopen(path, "re");
-  if (!file) return def;
-  int answer = def;
-  for (;;) {
+namespace {
+
+// Characters of a file through one buffer: the file is reread on every
+// request, so the fewer system calls the better.
+class FileChars {
+ public:
+  explicit FileChars(const char* path) : m_fd(open(path, O_RDONLY | O_CLOEXEC)) {}
+  ~FileChars() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  FileChars(const FileChars&) = delete;
+  FileChars& operator=(const FileChars&) = delete;
+  bool IsOpen() const { return m_fd >= 0; }
+  int Get() {
+    if (m_pos == m_end) {
+      ssize_t n;
+      do {
+        n = read(m_fd, m_buffer, sizeof m_buffer);
+      } while (n < 0 && errno == EINTR);
+      if (n <= 0) return EOF;
+      m_pos = 0, m_end = static_cast<size_t>(n);
+    }
+    return static_cast<unsigned char>(m_buffer[m_pos++]);
+  }
+  void Unget() { --m_pos; }  // only right after a Get that was not EOF
+
+ private:
+  int m_fd;
+  char m_buffer[4096];
+  size_t m_pos = 0, m_end = 0;
+};
+
+// Reads "word integer" entries until each key has its first match; keys
+// without one keep their defaults. One pass serves several keys.
+void ReadProfileInts(const char* path, const char* const* keys, int* values, int count) {
+  FileChars file(path);
+  if (!file.IsOpen()) return;
+  std::vector<bool> found(static_cast<size_t>(count), false);
+  int left = count;
+  while (left > 0) {
     // A word longer than the buffer is read to its end and never matches.
     char word[256];
     int length = 0, c;
-    while ((c = fgetc(file)) != EOF && isspace(c)) {
+    while ((c = file.Get()) != EOF && isspace(c)) {
     }
     if (c == EOF) break;
     bool tooLong = false;
-    for (; c != EOF && !isspace(c); c = fgetc(file)) {
+    for (; c != EOF && !isspace(c); c = file.Get()) {
       if (length < 255)
         word[length++] = static_cast<char>(c);
       else
@@ -34,26 +73,36 @@ int CrpprGetPrivateProfileInt(const char* key, int def, const char* path) {
     }
     word[length] = '\0';
     // The value: an optional sign and digits; anything else counts as 0.
-    while (c == ' ' || c == '\t') c = fgetc(file);
+    while (c == ' ' || c == '\t') c = file.Get();
     long value = 0;
     bool negative = false;
     if (c == '-' || c == '+') {
       negative = c == '-';
-      c = fgetc(file);
+      c = file.Get();
     }
     while (c != EOF && isdigit(c)) {
       if (value < 100000000000L) value = value * 10 + (c - '0');
-      c = fgetc(file);
+      c = file.Get();
     }
     if (negative) value = -value;
-    if (c != EOF) ungetc(c, file);
-    if (!tooLong && strcasecmp(word, key) == 0) {
-      answer = static_cast<int>(value);
-      break;
+    if (c != EOF) file.Unget();
+    if (tooLong) continue;
+    for (int k = 0; k < count; ++k) {
+      if (!found[static_cast<size_t>(k)] && strcasecmp(word, keys[k]) == 0) {
+        values[k] = static_cast<int>(value);
+        found[static_cast<size_t>(k)] = true;
+        --left;
+      }
     }
   }
-  fclose(file);
-  return answer;
+}
+
+}  // namespace
+
+int CrpprGetPrivateProfileInt(const char* key, int def, const char* path) {
+  int value = def;
+  if (key && path) ReadProfileInts(path, &key, &value, 1);
+  return value;
 }
 
 const char* FsipConfPath() {
@@ -114,8 +163,11 @@ int DCMExec(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam, FS
 
 DRAVN_C_EXPORT int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam,
                                      FSIP_S_IMAGEINFO_EX* outputs, void* outParam, void* userParam) {
-  g_bLogSaveBitmap = CrpprGetPrivateProfileInt("SaveBitmap", 0, FsipConfPath()) != 0;
-  g_bLogProc = CrpprGetPrivateProfileInt("ProcLog", 0, FsipConfPath()) != 0;
+  static const char* const keys[2] = {"SaveBitmap", "ProcLog"};
+  int values[2] = {0, 0};
+  ReadProfileInts(FsipConfPath(), keys, values, 2);
+  g_bLogSaveBitmap = values[0] != 0;
+  g_bLogProc = values[1] != 0;
   const bool log = g_bLogProc, dump = g_bLogSaveBitmap;
   if (log) OutputLog(kSrcCtl, 261, "Enter fsip_ImageProcess()");
   if (dump) SaveBitmap(inputs);
