@@ -88,9 +88,11 @@ void CreateBMP(const char* path, const FSIP_S_IMAGEINFO_EX* image) {
   const uint32_t offset = depth == 1 ? 62 : depth == 8 ? 1078 : 54;
   const uint32_t imageSize = static_cast<uint32_t>(rowLength * height);
   auto ppm = [](int32_t dpi) { return static_cast<uint32_t>(static_cast<int64_t>(dpi * 1000.0 / 25.4)); };
-  const std::vector<unsigned char> header =
-      Header(image->nWidth, image->nHeight, bitCount, offset, offset + imageSize, imageSize,
-             ppm(image->nXResolution), ppm(image->nYResolution), depth == 1 ? 2 : depth == 8 ? 256 : 0);
+  const std::vector<unsigned char> header = Header(image->nWidth, image->nHeight, bitCount, offset, offset + imageSize,
+                                                   imageSize, ppm(image->nXResolution), ppm(image->nYResolution),
+                                                   depth == 1   ? 2
+                                                   : depth == 8 ? 256
+                                                                : 0);
   std::vector<unsigned char> pixels(imageSize, 0);
   for (int64_t j = 1; j <= height; ++j) {
     const unsigned char* src = image->pImageData + image->nImageSize - j * bpl;
@@ -134,16 +136,16 @@ void SaveCropOutputBitmap(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX*
       dumps.push_back({inputs, "_phr", "FSIP PHRmv SaveResultImage", 603, "FSIP PHRmv NotOutputImage", 606});
       break;
     case 4:
-      dumps.push_back({outputs, "_dupcrp1", "FSIP DupCrop SaveResultImage_1st", 617,
-                       "FSIP DupCrop NotResultImage_1st", 620});
-      dumps.push_back({out2, "_dupcrp2", "FSIP DupCrop SaveResultImage_2st", 629,
-                       "FSIP DupCrop NotResultImage_2st", 632});
+      dumps.push_back(
+          {outputs, "_dupcrp1", "FSIP DupCrop SaveResultImage_1st", 617, "FSIP DupCrop NotResultImage_1st", 620});
+      dumps.push_back(
+          {out2, "_dupcrp2", "FSIP DupCrop SaveResultImage_2st", 629, "FSIP DupCrop NotResultImage_2st", 632});
       break;
     case 5:
-      dumps.push_back({inputs, "_dupphr1", "FSIP DupPHRmv SaveResultImage_1st", 643,
-                       "FSIP DupPHRmv NotResultImage_1st", 646});
-      dumps.push_back({in2, "_dupphr2", "FSIP DupPHRmv SaveResultImage_2st", 655,
-                       "FSIP DupPHRmv NotResultImage_2st", 658});
+      dumps.push_back(
+          {inputs, "_dupphr1", "FSIP DupPHRmv SaveResultImage_1st", 643, "FSIP DupPHRmv NotResultImage_1st", 646});
+      dumps.push_back(
+          {in2, "_dupphr2", "FSIP DupPHRmv SaveResultImage_2st", 655, "FSIP DupPHRmv NotResultImage_2st", 658});
       break;
     case 9:
     case 10:

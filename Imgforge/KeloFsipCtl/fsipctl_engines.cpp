@@ -11,10 +11,9 @@ extern "C" {
 // The engines' entries, with the arguments the dispatcher passes.
 int FsipCrp_CropAll(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_CRPALL*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*, void*,
                     int*) __attribute__((weak));
-int FsipCrp_PunchHoleRemove(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_PHRMV*, void*, void*, void*, int*)
+int FsipCrp_PunchHoleRemove(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_PHRMV*, void*, void*, void*, int*) __attribute__((weak));
+int FsipCrp_SpecifiedAreaCrop(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_SPECIFIEDAREA_CRP*, FSIP_S_IMAGEINFO_EX*, void*, void*)
     __attribute__((weak));
-int FsipCrp_SpecifiedAreaCrop(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_SPECIFIEDAREA_CRP*, FSIP_S_IMAGEINFO_EX*, void*,
-                              void*) __attribute__((weak));
 int FsipCrp_DupCropAll(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPCRPALL*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*,
                        void*, int*) __attribute__((weak));
 int FsipCrp_DupPunchHoleRemove(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPPHRMV*, void*, void*) __attribute__((weak));
@@ -23,8 +22,8 @@ int FsipCrp_CropAll2(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_CRPALL2*, FSIP_S_IMAGEINFO
                      int*) __attribute__((weak));
 int FsipCrp_DupCropAll2(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPCRPALL2*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*,
                         void*, int*, void*) __attribute__((weak));
-int FsipCrpWB_CropAll(FSIP_S_IMAGEINFO_EX*, FSIP_CRPWB_S_CRPALL*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*,
-                      void*, void*) __attribute__((weak));
+int FsipCrpWB_CropAll(FSIP_S_IMAGEINFO_EX*, FSIP_CRPWB_S_CRPALL*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*, void*,
+                      void*) __attribute__((weak));
 int FsipCrpWB_SpecifiedAreaCrop(FSIP_S_IMAGEINFO_EX*, FSIP_CRPWB_S_SPECIFIEDAREA_CRP*, FSIP_S_IMAGEINFO_EX*, void*,
                                 void*) __attribute__((weak));
 }

@@ -16,8 +16,10 @@ DRAVN_C_EXPORT int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* 
 // Header and table of the tone block that every crop record points to; it
 // always holds the last caller's table.
 unsigned char byLUTdata[266] = {
-    0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00,
-#define DRAVN_ROW(r) r, r + 1, r + 2, r + 3, r + 4, r + 5, r + 6, r + 7, r + 8, r + 9, r + 10, r + 11, r + 12, r + 13, r + 14, r + 15
+    0x00,           0x00,           0x10,           0x00,           0x01,           0x00,
+    0x01,           0x00,           0x00,           0x00,
+#define DRAVN_ROW(r) \
+  r, r + 1, r + 2, r + 3, r + 4, r + 5, r + 6, r + 7, r + 8, r + 9, r + 10, r + 11, r + 12, r + 13, r + 14, r + 15
     DRAVN_ROW(0),   DRAVN_ROW(16),  DRAVN_ROW(32),  DRAVN_ROW(48),  DRAVN_ROW(64),  DRAVN_ROW(80),
     DRAVN_ROW(96),  DRAVN_ROW(112), DRAVN_ROW(128), DRAVN_ROW(144), DRAVN_ROW(160), DRAVN_ROW(176),
     DRAVN_ROW(192), DRAVN_ROW(208), DRAVN_ROW(224), DRAVN_ROW(240),
@@ -102,8 +104,7 @@ int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* info) {
   // whole byte; sizes that do not fit the record are refused.
   const int64_t bytesPerLine = (static_cast<int64_t>(image->nDepth) * image->nWidth + 7) / 8;
   const int64_t imageSize = bytesPerLine * image->nHeight;
-  if (image->nWidth < 0 || image->nHeight < 0 || !Fits(bytesPerLine) || !Fits(imageSize))
-    return FSIP_C_ERR_PARAMETER;
+  if (image->nWidth < 0 || image->nHeight < 0 || !Fits(bytesPerLine) || !Fits(imageSize)) return FSIP_C_ERR_PARAMETER;
   memset(info, 0, sizeof *info);
   info->cbSize = sizeof(FSIP_S_IMAGEINFO_EX);
   info->pImageData = image->pImageData;
@@ -167,8 +168,7 @@ DRAVN_C_EXPORT int fsip_control(fsipctl_request* request, fsipctl_image* images,
 
   FSIP_S_IMAGEINFO_EX inputs[2] = {}, outputs[2] = {};
   const bool pair = (flags & (kCropPair | kHolesPair)) != 0;
-  if (!images || !results || !images[0].pImageData || (pair && !images[1].pImageData))
-    return FSIP_C_ERR_PARAMETER;
+  if (!images || !results || !images[0].pImageData || (pair && !images[1].pImageData)) return FSIP_C_ERR_PARAMETER;
   for (int i = 0; i < (pair ? 2 : 1); ++i) {
     const int rc = InitImageinfo(&images[i], &inputs[i]);
     if (rc != FSIP_C_ERR_NOERROR) return rc;
@@ -263,8 +263,8 @@ DRAVN_C_EXPORT int fsip_control(fsipctl_request* request, fsipctl_image* images,
   // its row-alignment modes.
   int userValue = 0;
   const bool crop = kind == Kind::Crop;
-  const int rc = fsip_ImageProcess(&mode, inputs, inParam, crop ? outputs : nullptr, outParam,
-                                   crop ? &userValue : nullptr);
+  const int rc =
+      fsip_ImageProcess(&mode, inputs, inParam, crop ? outputs : nullptr, outParam, crop ? &userValue : nullptr);
   if (rc != FSIP_C_ERR_NOERROR) {
     // Output blocks are the caller's from the callback on; none is handed out.
     for (auto& out : outputs) free(out.pImageData);

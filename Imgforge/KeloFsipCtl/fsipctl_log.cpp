@@ -79,13 +79,20 @@ void WriteImageParam(std::string& out, const FSIP_S_IMAGEINFO_EX* im) {
   const struct {
     const char* name;
     int32_t value;
-  } fields[] = {{"nPixelType", im->nPixelType},     {"nDepth", im->nDepth},
-                {"nColorSeq", im->nColorSeq},       {"nWidth", im->nWidth},
-                {"nHeight", im->nHeight},           {"nBytesPerLine", im->nBytesPerLine},
-                {"nImageSize", im->nImageSize},     {"nXResolution", im->nXResolution},
-                {"nYResolution", im->nYResolution}, {"Rect.nXOffset", im->Rect.nXOffset},
-                {"Rect.nYOffset", im->Rect.nYOffset}, {"Rect.nWidth", im->Rect.nWidth},
-                {"Rect.nHeight", im->Rect.nHeight}, {"nPixelFlavor", im->nPixelFlavor}};
+  } fields[] = {{"nPixelType", im->nPixelType},
+                {"nDepth", im->nDepth},
+                {"nColorSeq", im->nColorSeq},
+                {"nWidth", im->nWidth},
+                {"nHeight", im->nHeight},
+                {"nBytesPerLine", im->nBytesPerLine},
+                {"nImageSize", im->nImageSize},
+                {"nXResolution", im->nXResolution},
+                {"nYResolution", im->nYResolution},
+                {"Rect.nXOffset", im->Rect.nXOffset},
+                {"Rect.nYOffset", im->Rect.nYOffset},
+                {"Rect.nWidth", im->Rect.nWidth},
+                {"Rect.nHeight", im->Rect.nHeight},
+                {"nPixelFlavor", im->nPixelFlavor}};
   for (const auto& f : fields) Append(out, "%-19s=%d\n", f.name, f.value);
 }
 
@@ -98,9 +105,7 @@ void WriteImageBlock(std::string& out, const char* header, const FSIP_S_IMAGEINF
 
 void Field(std::string& out, const char* name, long value) { Append(out, "%-20s=%ld\n", name, value); }
 void HexField(std::string& out, const char* name, unsigned long value) { Append(out, "%-20s=0x%lx\n", name, value); }
-void TextField(std::string& out, const char* name, const char (&text)[32]) {
-  Append(out, "%-20s=%.32s\n", name, text);
-}
+void TextField(std::string& out, const char* name, const char (&text)[32]) { Append(out, "%-20s=%.32s\n", name, text); }
 
 void WriteTableData(std::string& out, const unsigned char* block) {
   out += "-----------TABLE DATA---------------\n";
@@ -139,7 +144,8 @@ void WriteOffsets(std::string& out, const FSIP_CRP_S_OFFSET_VALUE& o) {
   Append(out, "offsetTop    =%d\n", o.offsetTop);
 }
 
-void WriteFSIPCropParam(std::string& out, const FSIP_CRP_S_CRPALL* r, const FSIP_CRP_S_OFFSET_VALUE* offsets = nullptr) {
+void WriteFSIPCropParam(std::string& out, const FSIP_CRP_S_CRPALL* r,
+                        const FSIP_CRP_S_OFFSET_VALUE* offsets = nullptr) {
   if (!r) {
     out += "NULL\n";
     return;
@@ -203,8 +209,7 @@ void WritePaperLayout(std::string& out, const char* name, const FSIP_CRP_S_PAPER
                  {"cornerPts.ptRB", l.cornerPts.ptRB},
                  {"cornerPts.ptRT", l.cornerPts.ptRT}};
   for (const auto& c : corners)
-    Append(out, "%-29s= ( x= %d, y= %d )\n", label(c.field).c_str(), static_cast<int>(c.p.x),
-           static_cast<int>(c.p.y));
+    Append(out, "%-29s= ( x= %d, y= %d )\n", label(c.field).c_str(), static_cast<int>(c.p.x), static_cast<int>(c.p.y));
   Append(out, "%-29s= ( x= %d, y= %d )\n", label("sizeRectangle").c_str(), l.sizeRectangle.x, l.sizeRectangle.y);
 }
 
@@ -413,8 +418,8 @@ void OutputBPDResultLog(const FSIP_S_IP_MODE* mode, const FSIP_BPD_S_OUTPARAM* o
 }
 
 void OutputResultLog(int result) {
-  static const char* const names[] = {"FSIP_C_ERR_NOERROR",  "FSIP_C_ERR_OUTOFMEMORY", "FSIP_C_ERR_PARAMETER",
-                                      "FSIP_C_ERR_PIXELTYPE", "FSIP_C_ERR_NOTSUPPORT", "FSIP_C_ERR_UNEXPECTED_ERROR"};
+  static const char* const names[] = {"FSIP_C_ERR_NOERROR",   "FSIP_C_ERR_OUTOFMEMORY", "FSIP_C_ERR_PARAMETER",
+                                      "FSIP_C_ERR_PIXELTYPE", "FSIP_C_ERR_NOTSUPPORT",  "FSIP_C_ERR_UNEXPECTED_ERROR"};
   std::string out = "---------FSIP_Result----------\n";
   if (result <= 0 && result >= -5)
     Append(out, "Result     %s\n", names[-result]);
@@ -437,12 +442,18 @@ Stamp Now() {
   const time_t seconds = tv.tv_sec;
   tm local{};
   localtime_r(&seconds, &local);
-  return {local.tm_mon + 1,  local.tm_mday,  local.tm_year + 1900, local.tm_hour,
-          local.tm_min,      local.tm_sec,   static_cast<uint16_t>(tv.tv_usec)};
+  return {local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_year + 1900,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<uint16_t>(tv.tv_usec)};
 }
 
 int OpenShared(const std::string& path, bool truncate) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0777);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0777);
   if (fd >= 0) fchmod(fd, 0777);
   return fd;
 }

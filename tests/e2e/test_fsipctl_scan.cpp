@@ -42,8 +42,8 @@ class FsipCtlScan : public ::testing::Test {
     char device[128];
     snprintf(device, sizeof device, "device selko2 %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
     WriteFile(m_dir + "/scenario", std::string(device) + "set state=" + m_dir +
-                                       "/state\nset nvram_month=1\nset nvram_day=1\nset sheets=1\nset pages=" +
-                                       m_dir + "/pages/page%d.pnm\nset page_dpi=300\n");
+                                       "/state\nset nvram_month=1\nset nvram_day=1\nset sheets=1\nset pages=" + m_dir +
+                                       "/pages/page%d.pnm\nset page_dpi=300\n");
   }
   void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
 
@@ -67,8 +67,8 @@ class FsipCtlScan : public ::testing::Test {
 
   // One duplex sheet with automatic page size and a neutral tone table.
   dravn_test::RunResult ScanSheet(const std::string& outName) {
-    return Scanimage({"--source", "Adf-duplex", "--mode", "Color", "--resolution", "300", "--tone-adjustment",
-                      "Custom", "--shadow", "0", "--highlight", "255", "--gamma", "1.0",
+    return Scanimage({"--source", "Adf-duplex", "--mode", "Color", "--resolution", "300", "--tone-adjustment", "Custom",
+                      "--shadow", "0", "--highlight", "255", "--gamma", "1.0",
                       "--batch=" + m_dir + "/out/" + outName + "%d.pnm"});
   }
 

@@ -37,6 +37,7 @@ struct DispatchSeam {
   std::vector<unsigned char> inParam;
   bool outputsGiven = false, outParamGiven = false;
   void* user = nullptr;
+  int userValue = -1;  // what it points to, during the call
   FSIP_NOTIFY_OUT_IMG_INFO notify = nullptr;
   unsigned char* toneBlock = nullptr;
 };
@@ -87,6 +88,7 @@ SEAM int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, vo
   s.inParam.assign(bytes, bytes + InParamSize(*mode));
   s.outputsGiven = outputs != nullptr, s.outParamGiven = outParam != nullptr;
   s.user = user;
+  s.userValue = user ? *static_cast<int*>(user) : -1;
   s.notify = nullptr, s.toneBlock = nullptr;
   const int type = mode->nType;
   if (mode->nFunction == 2) {
@@ -200,7 +202,7 @@ fsipctl_request Request(int32_t flags, int32_t fill = 0) {
   r.nSide = 0x302;  // low byte 2
   r.nDetectLevel = -1, r.nWLevel = 3, r.nBLevel = 12;
   strcpy(r.szScanner, "Selko2S420");
-  r.szScanner[30] = 'x';  // the 32 bytes go as they stand
+  r.szScanner[30] = 'x';   // the 32 bytes go as they stand
   r.nMargin = 0x7FFF0032;  // low 16 bits: 50
   return r;
 }
@@ -324,7 +326,7 @@ TEST_F(ControlEntry, EachRequestBuildsItsOperationAndRecord) {
     EXPECT_EQ(g_seam.outParamGiven, c.function != 2);
     ASSERT_EQ(g_seam.user != nullptr, crop);
     if (crop) {
-      EXPECT_EQ(*static_cast<int*>(g_seam.user), 0);
+      EXPECT_EQ(g_seam.userValue, 0);
     }
     if (c.function == 2) {
       // The tone block: its header, then the caller's table.
@@ -416,10 +418,14 @@ TEST_F(ControlEntry, ImagesBecomeImageRecordsByDepth) {
     int result;
     int pixelType, colorSeq, bytesPerLine;
   } cases[] = {
-      {1, 16, 3, 0, 0, 0, 2},  {1, 13, 3, 0, 0, 0, 2},  // a part byte still ends the row
-      {8, 13, 3, 0, 1, 0, 13}, {24, 13, 3, 0, 2, 1, 39},
-      {16, 13, 3, -2, 0, 0, 0}, {32, 13, 3, -2, 0, 0, 0}, {0, 13, 3, -2, 0, 0, 0},
-      {24, 0x7FFFFFFF, 1, -2, 0, 0, 0},  // row size beyond 32 bits
+      {1, 16, 3, 0, 0, 0, 2},
+      {1, 13, 3, 0, 0, 0, 2},  // a part byte still ends the row
+      {8, 13, 3, 0, 1, 0, 13},
+      {24, 13, 3, 0, 2, 1, 39},
+      {16, 13, 3, -2, 0, 0, 0},
+      {32, 13, 3, -2, 0, 0, 0},
+      {0, 13, 3, -2, 0, 0, 0},
+      {24, 0x7FFFFFFF, 1, -2, 0, 0, 0},    // row size beyond 32 bits
       {8, 0x10000, 0x10000, -2, 0, 0, 0},  // image size beyond 32 bits
       {8, -4, 3, -2, 0, 0, 0},
   };
@@ -456,10 +462,9 @@ TEST_F(ControlEntry, OutputAllocatorRowRules) {
     int depth, width, bytesPerLine, size;
     int wantWidth, wantBytesPerLine, wantSize;
   } cases[] = {
-      {1, 24, 5, 15, 0, 5, 16, 16 * 3},   {1, 8, 8, 8, 100, 8, 8, 100},  // a larger size is kept
-      {2, 24, 5, 15, 0, 4, 12, 12 * 3},   {2, 1, 40, 5, 0, 32, 4, 4 * 3},
-      {3, 8, 5, 5, 0, 8, 8, 8 * 3},       {3, 24, 5, 15, 0, 8, 24, 24 * 3},
-      {3, 1, 5, 1, 0, 32, 4, 4 * 3},      {0, 1, 13, 4, 0, 13, 2, 2 * 3},
+      {1, 24, 5, 15, 0, 5, 16, 16 * 3}, {1, 8, 8, 8, 100, 8, 8, 100},  // a larger size is kept
+      {2, 24, 5, 15, 0, 4, 12, 12 * 3}, {2, 1, 40, 5, 0, 32, 4, 4 * 3}, {3, 8, 5, 5, 0, 8, 8, 8 * 3},
+      {3, 24, 5, 15, 0, 8, 24, 24 * 3}, {3, 1, 5, 1, 0, 32, 4, 4 * 3},  {0, 1, 13, 4, 0, 13, 2, 2 * 3},
       {7, 24, 5, 99, 0, 5, 15, 15 * 3},
   };
   for (const auto& c : cases) {
@@ -471,15 +476,17 @@ TEST_F(ControlEntry, OutputAllocatorRowRules) {
     EXPECT_EQ(out.nWidth, c.wantWidth);
     EXPECT_EQ(out.nBytesPerLine, c.wantBytesPerLine);
     EXPECT_EQ(out.nImageSize, c.wantSize);
-    ASSERT_NE(out.pImageData, nullptr);
-    EXPECT_EQ(std::vector<uint8_t>(out.pImageData, out.pImageData + out.nImageSize),
+    unsigned char* block = out.pImageData;  // a packed member: read it out
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(block, block + out.nImageSize),
               std::vector<uint8_t>(static_cast<size_t>(out.nImageSize), 0));
-    free(out.pImageData);
+    free(block);
   }
   FSIP_S_IMAGEINFO_EX huge{};
   huge.nDepth = 24, huge.nWidth = 0x10000, huge.nHeight = 0x10000;
   EXPECT_EQ(g_seam.notify(&huge, nullptr), -1);
-  EXPECT_EQ(huge.pImageData, nullptr);
+  const unsigned char* none = huge.pImageData;
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(ControlEntry, SinCosTablesMayBeFreedTwice) {
@@ -508,9 +515,17 @@ class Dispatcher : public ::testing::Test {
 TEST_F(Dispatcher, CropTypesReachTheirEnginesWithTheirArguments) {
   SetConf("ProcLog 1\n");
   void* user = reinterpret_cast<void*>(0x55);
-  const char* names[] = {"", "FsipCrp_CropAll", "FsipCrp_PunchHoleRemove", "FsipCrp_SpecifiedAreaCrop",
-                         "FsipCrp_DupCropAll", "FsipCrp_DupPunchHoleRemove", "FsipCrp_AIQC", "FsipCrp_CropAll2",
-                         "FsipCrp_DupCropAll2", "FsipCrpWB_CropAll", "FsipCrpWB_SpecifiedAreaCrop"};
+  const char* names[] = {"",
+                         "FsipCrp_CropAll",
+                         "FsipCrp_PunchHoleRemove",
+                         "FsipCrp_SpecifiedAreaCrop",
+                         "FsipCrp_DupCropAll",
+                         "FsipCrp_DupPunchHoleRemove",
+                         "FsipCrp_AIQC",
+                         "FsipCrp_CropAll2",
+                         "FsipCrp_DupCropAll2",
+                         "FsipCrpWB_CropAll",
+                         "FsipCrpWB_SpecifiedAreaCrop"};
   const int lines[][2] = {{0, 0},     {341, 347}, {367, 373}, {394, 400}, {422, 428}, {448, 454},
                           {475, 481}, {495, 506}, {526, 532}, {547, 558}, {579, 585}};
   void* in = inputs;
@@ -882,8 +897,8 @@ TEST_F(Dispatcher, BitmapDumpsReadBackAsTheImage) {
       std::vector<uint8_t> pixels(static_cast<size_t>(bytesPerLine * height));
       for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37 + 11);
       const int type = depth == 1 ? 0 : depth == 8 ? 1 : 2;
-      inputs[0] = {76, pixels.data(), type, depth, depth >= 24 ? 1 : 0, width, height, bytesPerLine,
-                   bytesPerLine * height, 300, 200, {0, 0, 0, 0}, 0, {}};
+      inputs[0] = {76,           pixels.data(),         type, depth, depth >= 24 ? 1 : 0, width, height,
+                   bytesPerLine, bytesPerLine * height, 300,  200,   {0, 0, 0, 0},        0,     {}};
       FSIP_S_IP_MODE mode{12, 2, -1};
       g_dispatcher(&mode, inputs, nullptr, nullptr, nullptr, nullptr);
       const auto files = Named("FSIPCTL_", ".bmp");
@@ -947,10 +962,14 @@ TEST_F(Dispatcher, CropOutputsAreDumpedWhateverTheResult) {
       {1, true, {"", "_crp"}, {"FSIPCTL(00590):\tFSIP Crop SaveResultImage"}},
       {1, false, {""}, {"FSIPCTL(00593):\tFSIP Crop NotResultImage"}},
       {2, false, {"", "_phr"}, {"FSIPCTL(00603):\tFSIP PHRmv SaveResultImage"}},
-      {4, true, {"", "", "_dupcrp1"}, {"FSIPCTL(00617):\tFSIP DupCrop SaveResultImage_1st",
-                                        "FSIPCTL(00632):\tFSIP DupCrop NotResultImage_2st"}},
-      {5, false, {"", "", "_dupphr1", "_dupphr2"}, {"FSIPCTL(00643):\tFSIP DupPHRmv SaveResultImage_1st",
-                                                     "FSIPCTL(00655):\tFSIP DupPHRmv SaveResultImage_2st"}},
+      {4,
+       true,
+       {"", "", "_dupcrp1"},
+       {"FSIPCTL(00617):\tFSIP DupCrop SaveResultImage_1st", "FSIPCTL(00632):\tFSIP DupCrop NotResultImage_2st"}},
+      {5,
+       false,
+       {"", "", "_dupphr1", "_dupphr2"},
+       {"FSIPCTL(00643):\tFSIP DupPHRmv SaveResultImage_1st", "FSIPCTL(00655):\tFSIP DupPHRmv SaveResultImage_2st"}},
       {9, false, {""}, {"FSIPCTL(00673):\tFSIP CropWB NotResultImage"}},
       {10, true, {"", "_crp"}, {"FSIPCTL(00670):\tFSIP CropWB SaveResultImage"}},
       {6, true, {""}, {}},
