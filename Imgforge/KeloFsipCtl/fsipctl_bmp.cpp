@@ -68,7 +68,7 @@ bool WriteFile(const std::string& path, const std::vector<unsigned char>& header
 
 }  // namespace
 
-void CreateBMP(const char* path, const FSIP_S_IMAGEINFO_EX* image) {
+void CreateBMP(const char* path, const FSIP_S_IMAGEINFO_EX* image) try {
   if (!path || !image) return;
   const int depth = image->nDepth;
   const int bitCount = depth == 32 ? 24 : depth;
@@ -107,15 +107,17 @@ void CreateBMP(const char* path, const FSIP_S_IMAGEINFO_EX* image) {
     }
   }
   WriteFile(path, header, pixels);
+} catch (...) {
 }
 
-void SaveBitmap(const FSIP_S_IMAGEINFO_EX* image, const char* suffix) {
+void SaveBitmap(const FSIP_S_IMAGEINFO_EX* image, const char* suffix) try {
   if (!image) return;
   CreateBMP(DumpName("FSIPCTL", suffix).c_str(), image);
+} catch (...) {
 }
 
 void SaveCropOutputBitmap(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* inputs,
-                          const FSIP_S_IMAGEINFO_EX* outputs) {
+                          const FSIP_S_IMAGEINFO_EX* outputs) try {
   struct Dump {
     const FSIP_S_IMAGEINFO_EX* image;
     const char* suffix;
@@ -159,11 +161,12 @@ void SaveCropOutputBitmap(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX*
     if (present) SaveBitmap(d.image, d.suffix);
     if (g_bLogProc) OutputLog(kSrcCtl, present ? d.savedLine : d.missingLine, present ? d.saved : d.missing);
   }
+} catch (...) {
 }
 
 }  // namespace fsipctl
 
-int P2iBmp(const _P2IIMG* image) {
+int P2iBmp(const _P2IIMG* image) try {
   if (!image || !image->pImageData || image->nBitsPerPixel != 8) return 0;
   const int64_t width = image->nWidth, height = image->nHeight, bpl = image->nBytesPerLine;
   const int64_t rowLength = (width + 3) / 4 * 4;
@@ -179,4 +182,6 @@ int P2iBmp(const _P2IIMG* image) {
     memcpy(&pixels[static_cast<size_t>((j - 1) * rowLength)], image->pImageData + image->nImageSize - j * bpl,
            static_cast<size_t>(width));
   return fsipctl::WriteFile(fsipctl::DumpName("KELOBPD", ""), header, pixels) ? 1 : 0;
+} catch (...) {
+  return 0;
 }

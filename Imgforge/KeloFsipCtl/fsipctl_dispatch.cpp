@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -162,7 +163,7 @@ int DCMExec(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam, FS
 }
 
 DRAVN_C_EXPORT int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam,
-                                     FSIP_S_IMAGEINFO_EX* outputs, void* outParam, void* userParam) {
+                                     FSIP_S_IMAGEINFO_EX* outputs, void* outParam, void* userParam) try {
   static const char* const keys[2] = {"SaveBitmap", "ProcLog"};
   int values[2] = {0, 0};
   ReadProfileInts(FsipConfPath(), keys, values, 2);
@@ -226,4 +227,8 @@ DRAVN_C_EXPORT int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* 
   }
   if (log) OutputLog(kSrcCtl, 394, "Exit fsip_ImageProcess()");
   return result;
+} catch (const std::bad_alloc&) {
+  return FSIP_C_ERR_OUTOFMEMORY;
+} catch (...) {  // nothing may cross the C entry
+  return FSIP_C_ERR_UNEXPECTED_ERROR;
 }

@@ -1,6 +1,7 @@
 // The control layer's text logs: FSIPCTL.log with its event lines and
 // record dumps, and the judges' own logs. Each write opens the file anew, so
-// that processes share it line by line.
+// that processes share it line by line. A writer that cannot build its text
+// or open its file gives up silently: logging never fails a request.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -299,19 +300,21 @@ void WritePair(std::string& out, const FSIP_S_IMAGEINFO_EX* inputs, const Pair* 
 
 }  // namespace
 
-void OutputLog(const char* source, int number, const char* text) {
+void OutputLog(const char* source, int number, const char* text) try {
   std::string line = StampPrefix();
   Append(line, "\t%s(%05d):\t%s\n", source, number, text);
   WriteLogFile(CtlLogPath(), line);
+} catch (...) {
 }
 
-void OutputUserParamLog(void* userParam) {
+void OutputUserParamLog(void* userParam) try {
   std::string text;
   Append(text, "\n---------- UserParam : %ld ----------\n", static_cast<long>(reinterpret_cast<intptr_t>(userParam)));
   OutputLog(kSrcCtl, 521, text.c_str());
+} catch (...) {
 }
 
-void OutputCropLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* inputs, const void* inParam) {
+void OutputCropLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* inputs, const void* inParam) try {
   std::string out;
   switch (mode ? mode->nType : 0) {
     case 1:
@@ -385,9 +388,10 @@ void OutputCropLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* inputs
       break;
   }
   WriteDump(out);
+} catch (...) {
 }
 
-void OutputCropOutParamLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* outputs, const void* outParam) {
+void OutputCropOutParamLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX* outputs, const void* outParam) try {
   const int type = mode ? mode->nType : 0;
   if (type != 1 && type != 7 && type != 9) return;
   std::string out;
@@ -396,18 +400,20 @@ void OutputCropOutParamLog(const FSIP_S_IP_MODE* mode, const FSIP_S_IMAGEINFO_EX
   WriteFSIPCropLayoutParam(out, static_cast<const FSIP_CRP_S_DUAL_LAYOUT*>(outParam));
   out += kCloser;
   WriteDump(out);
+} catch (...) {
 }
 
-void OutputBPDLog(const FSIP_S_IMAGEINFO_EX* input, const FSIP_BPD_S_INPARAM* inParam) {
+void OutputBPDLog(const FSIP_S_IMAGEINFO_EX* input, const FSIP_BPD_S_INPARAM* inParam) try {
   std::string out;
   WriteImageBlock(out, "--------BPD InImage-----------\n", input);
   out += "--------BPD InParam-----------\n";
   WriteFSIPBPDInParam(out, inParam);
   out += kCloser;
   WriteDump(out);
+} catch (...) {
 }
 
-void OutputBPDResultLog(const FSIP_S_IP_MODE* mode, const FSIP_BPD_S_OUTPARAM* outParam) {
+void OutputBPDResultLog(const FSIP_S_IP_MODE* mode, const FSIP_BPD_S_OUTPARAM* outParam) try {
   std::string out;
   if (mode && mode->nType == 1) {
     out += "--------BPD OutParam----------\n";
@@ -415,9 +421,10 @@ void OutputBPDResultLog(const FSIP_S_IP_MODE* mode, const FSIP_BPD_S_OUTPARAM* o
     out += kCloser;
   }
   WriteDump(out);
+} catch (...) {
 }
 
-void OutputResultLog(int result) {
+void OutputResultLog(int result) try {
   static const char* const names[] = {"FSIP_C_ERR_NOERROR",   "FSIP_C_ERR_OUTOFMEMORY", "FSIP_C_ERR_PARAMETER",
                                       "FSIP_C_ERR_PIXELTYPE", "FSIP_C_ERR_NOTSUPPORT",  "FSIP_C_ERR_UNEXPECTED_ERROR"};
   std::string out = "---------FSIP_Result----------\n";
@@ -427,13 +434,15 @@ void OutputResultLog(int result) {
     Append(out, "UnknownResult    %d\n", result);
   out += kCloser;
   WriteDump(out);
+} catch (...) {
 }
 
-void OutputJudgeLog(const char* fileName, const char* text) {
+void OutputJudgeLog(const char* fileName, const char* text) try {
   if (!g_bLogProc) return;
   std::string line = StampPrefix();
   Append(line, "\t:\t%s\n", text);
   WriteLogFile(std::string(g_szSavePath) + "/" + fileName, line);
+} catch (...) {
 }
 
 Stamp Now() {
@@ -458,7 +467,7 @@ int OpenShared(const std::string& path, bool truncate) {
   return fd;
 }
 
-void WriteLogFile(const std::string& path, const std::string& text) {
+void WriteLogFile(const std::string& path, const std::string& text) try {
   const int fd = OpenShared(path, false);
   if (fd < 0) return;
   struct stat st {};
@@ -468,6 +477,7 @@ void WriteLogFile(const std::string& path, const std::string& text) {
   }
   WriteAll(fd, text.data(), text.size());
   close(fd);
+} catch (...) {
 }
 
 bool WriteAll(int fd, const void* data, size_t size) {
