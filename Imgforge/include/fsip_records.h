@@ -3,6 +3,7 @@
 #ifndef DRAVN_IMGFORGE_FSIP_RECORDS_H
 #define DRAVN_IMGFORGE_FSIP_RECORDS_H
 
+#include <cstddef>
 #include <cstdint>
 
 // fsip_control request; zeroed before use.
@@ -123,6 +124,237 @@ struct FSIP_S_DROPOUTCOLOREX {
 static_assert(sizeof(FSIP_S_DROPOUTCOLOREX) == 36, "FSIP_S_DROPOUTCOLOREX is 36 bytes");
 
 #pragma pack(pop)
+
+// ---- control layer: fsip_control, its dispatcher and the crop records ----
+
+enum : int32_t {
+  FSIP_C_ERR_PIXELTYPE = -3,
+};
+
+#pragma pack(push, 1)
+
+// The control layer's image record.
+struct FSIP_S_IMAGEINFO_EX {
+  int32_t cbSize;  // 76
+  unsigned char* pImageData;
+  int32_t nPixelType;  // 0 one bit, 1 grey, 2 colour
+  int32_t nDepth;
+  int32_t nColorSeq;  // colour: 1 = R, G, B (the crop engines also take 6)
+  int32_t nWidth;
+  int32_t nHeight;
+  int32_t nBytesPerLine;
+  int32_t nImageSize;
+  int32_t nXResolution;
+  int32_t nYResolution;
+  struct {
+    int32_t nXOffset;
+    int32_t nYOffset;
+    int32_t nWidth;
+    int32_t nHeight;
+  } Rect;  // all zero: the whole image
+  int32_t nPixelFlavor;  // 1: tones inverted
+  unsigned char reserved[8];
+};
+static_assert(sizeof(FSIP_S_IMAGEINFO_EX) == 76, "FSIP_S_IMAGEINFO_EX is 76 bytes");
+static_assert(offsetof(FSIP_S_IMAGEINFO_EX, pImageData) == 4, "pixel pointer at 4");
+static_assert(offsetof(FSIP_S_IMAGEINFO_EX, Rect) == 48, "Rect at 48");
+static_assert(offsetof(FSIP_S_IMAGEINFO_EX, nPixelFlavor) == 64, "nPixelFlavor at 64");
+
+// Operation selector of fsip_ImageProcess.
+struct FSIP_S_IP_MODE {
+  int32_t cbSize;     // 12
+  int32_t nFunction;  // 1 colour-or-mono, 2 crop, 3 blank page
+  int32_t nType;      // sub-operation; -1 asks whether the function is there
+};
+static_assert(sizeof(FSIP_S_IP_MODE) == 12, "FSIP_S_IP_MODE is 12 bytes");
+
+// The output callback of every crop record: (output image, user parameter).
+typedef int (*FSIP_NOTIFY_OUT_IMG_INFO)(FSIP_S_IMAGEINFO_EX*, void*);
+
+struct FSIP_CRP_S_CRPALL {
+  int32_t cbSize;  // 88
+  uint32_t dwFuncFlag;
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;  // 0x00FFFFFF white, 0x80000000 paper colour
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUT_IMG_INFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;  // 0x83: tone block at pbySendData
+  unsigned char reserved2[3];
+  unsigned char* pbySendData;
+  unsigned char reserved3[8];
+};
+static_assert(sizeof(FSIP_CRP_S_CRPALL) == 88, "FSIP_CRP_S_CRPALL is 88 bytes");
+static_assert(offsetof(FSIP_CRP_S_CRPALL, NotifyOutImgInfo) == 60, "callback at 60");
+static_assert(offsetof(FSIP_CRP_S_CRPALL, pbySendData) == 72, "tone block at 72");
+
+struct FSIP_CRP_S_OFFSET_VALUE {
+  int16_t offsetLeft;
+  int16_t offsetBottom;
+  int16_t offsetRight;
+  int16_t offsetTop;
+};
+static_assert(sizeof(FSIP_CRP_S_OFFSET_VALUE) == 8, "FSIP_CRP_S_OFFSET_VALUE is 8 bytes");
+
+struct FSIP_CRP_S_CRPALL2 {
+  FSIP_CRP_S_CRPALL crpAll;
+  FSIP_CRP_S_OFFSET_VALUE offset;
+  int32_t nPHMode;
+};
+static_assert(sizeof(FSIP_CRP_S_CRPALL2) == 100, "FSIP_CRP_S_CRPALL2 is 100 bytes");
+
+struct FSIP_CRP_S_PHRMV {
+  int32_t cbSize;  // 84
+  uint16_t wAccPH;
+  unsigned char reserved1[2];
+  int32_t bOVS;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved2[2];
+  char szScanner[32];
+  uint8_t byTransferDataType;
+  unsigned char reserved3[3];
+  unsigned char* pbySendData;
+  unsigned char reserved4[8];
+  int32_t nPHMode;
+};
+static_assert(sizeof(FSIP_CRP_S_PHRMV) == 84, "FSIP_CRP_S_PHRMV is 84 bytes");
+static_assert(offsetof(FSIP_CRP_S_PHRMV, pbySendData) == 64, "tone block at 64");
+
+struct _FSIP_CRP_S_DUPCRPALL {
+  FSIP_CRP_S_CRPALL crpAll[2];  // front, back
+  uint32_t nReqSide;            // 0 front, 1 back, 2 both
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPCRPALL) == 180, "_FSIP_CRP_S_DUPCRPALL is 180 bytes");
+
+struct _FSIP_CRP_S_DUPCRPALL2 {
+  FSIP_CRP_S_CRPALL2 crpAll2[2];
+  uint32_t nReqSide;
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPCRPALL2) == 204, "_FSIP_CRP_S_DUPCRPALL2 is 204 bytes");
+
+struct _FSIP_CRP_S_DUPPHRMV {
+  FSIP_CRP_S_PHRMV phRmv[2];
+  uint32_t nReqSide;
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPPHRMV) == 172, "_FSIP_CRP_S_DUPPHRMV is 172 bytes");
+
+struct FSIP_CRPWB_S_CRPALL {
+  int32_t cbSize;  // 98
+  uint32_t dwFuncFlag;
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUT_IMG_INFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;
+  uint8_t bySide;  // which face of the sheet, 0..2
+  int16_t sOVS;    // -1: no over-scan value given
+  unsigned char reserved2[2];
+  unsigned char* pbySendData;
+  unsigned char reserved3[16];
+};
+static_assert(sizeof(FSIP_CRPWB_S_CRPALL) == 98, "FSIP_CRPWB_S_CRPALL is 98 bytes");
+static_assert(offsetof(FSIP_CRPWB_S_CRPALL, pbySendData) == 74, "tone block at 74");
+
+struct FSIP_S_POINT {
+  int64_t x;
+  int64_t y;
+};
+
+struct FSIP_CRP_S_PAPER_LAYOUT {
+  double dSkew;
+  struct {
+    FSIP_S_POINT ptLT;
+    FSIP_S_POINT ptRT;
+    FSIP_S_POINT ptLB;
+    FSIP_S_POINT ptRB;
+  } cornerPts;
+  struct {
+    int32_t x;
+    int32_t y;
+  } sizeRectangle;
+};
+static_assert(sizeof(FSIP_CRP_S_PAPER_LAYOUT) == 80, "FSIP_CRP_S_PAPER_LAYOUT is 80 bytes");
+
+struct FSIP_CRP_S_DUAL_LAYOUT {
+  FSIP_CRP_S_PAPER_LAYOUT layoutHoleRemove;
+  FSIP_CRP_S_PAPER_LAYOUT layoutCrop;
+};
+static_assert(sizeof(FSIP_CRP_S_DUAL_LAYOUT) == 160, "FSIP_CRP_S_DUAL_LAYOUT is 160 bytes");
+
+struct FSIP_CRP_S_SPECIFIEDAREA_CRP {
+  FSIP_CRP_S_CRPALL crpAll;  // the 88-byte head
+  FSIP_CRP_S_DUAL_LAYOUT layout;
+};
+static_assert(sizeof(FSIP_CRP_S_SPECIFIEDAREA_CRP) == 248, "FSIP_CRP_S_SPECIFIEDAREA_CRP is 248 bytes");
+
+struct FSIP_CRPWB_S_SPECIFIEDAREA_CRP {
+  int32_t cbSize;
+  uint32_t dwFuncFlag;
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUT_IMG_INFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;
+  uint8_t bySide;
+  int16_t sOVS;
+  unsigned char* pbySendData;
+  unsigned char reserved2[8];
+  FSIP_CRP_S_DUAL_LAYOUT layout;
+};
+static_assert(sizeof(FSIP_CRPWB_S_SPECIFIEDAREA_CRP) == 248, "FSIP_CRPWB_S_SPECIFIEDAREA_CRP is 248 bytes");
+static_assert(offsetof(FSIP_CRPWB_S_SPECIFIEDAREA_CRP, layout) == 88, "layout at 88");
+
+#pragma pack(pop)
+
+struct FSIP_BPD_S_INPARAM {
+  int32_t cbSize;  // 80
+  int32_t nWLevel;
+  int32_t nBLevel;
+  int32_t nDetectLevel;
+  int32_t bADF;
+  int32_t nOVS;
+  char szScanner[32];
+  uint8_t byTransferDataType;
+  unsigned char* pbySendData;
+};
+
+struct FSIP_BPD_S_OUTPARAM {
+  int32_t cbSize;
+  int32_t nResult;  // 1 blank, 0 not blank
+};
+
+struct FSIP_DCM_S_INPARAM {
+  int32_t cbSize;
+  int32_t reserved[3];
+};
+
+struct FSIP_DCM_S_OUTPARAM {
+  int32_t cbSize;
+  int32_t nResult;  // 0 colour, 1 mono
+};
+
+// ---- end of the control layer's records ----
 
 // Image record of the page engines, the orientation unit and our rotation.
 struct _P2IIMG {

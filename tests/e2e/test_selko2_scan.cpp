@@ -204,9 +204,9 @@ TEST_F(Selko2ScanE2E, BatchesArriveAsFed) {
     std::vector<std::string> binds;
     std::vector<std::string> options = {"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi),
                                         "--paper-size", c.paper.name};
+    options.push_back("--page-auto=no");  // the paper size's cut, not a cropped page
     if (std::string(c.mode) != "Color") {
       binds.push_back(FullImgforge());
-      options.push_back("--page-auto=no");
       if (std::string(c.mode) == "Lineart") options.insert(options.end(), {"--bw-mode", "Threshold"});
     }
     // A neutral tone table: the pages come back as fed, through the device

@@ -384,7 +384,7 @@ TEST_F(SecondEntry, SimpleScanStartSettings) {
       {"simple-scan", {}, 0x08, 0},
       {"simple-scan", {"auto", "2"}, 0x08, 1},
       {"simple-scan", {"set", "10", "13107200"}, 0, 0},  // a 200 mm page width
-      {"", {"auto", "2"}, 0, 0},                         // only simple-scan
+      {"", {"auto", "2"}, 0x08, 0},                      // page-auto is on by default; manual feed only simple-scan
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.program) + " " + (c.steps.empty() ? "" : c.steps[0]));

@@ -106,6 +106,7 @@ class Selko2Scan : public ::testing::Test {
     m_open = true;
     SetString(OPTION_SOURCE, source);
     SetString(OPTION_PAPER_SIZE, "A6");
+    SetWord(OPTION_PAGE_AUTO, SANE_FALSE);  // the paper size's cut, not a cropped page
     SetWord(OPTION_RESOLUTION, dpi);
     // A neutral tone table: the pages come back as fed, through the
     // device adjustment alone.
