@@ -1,7 +1,5 @@
 #include "scanner_ctrl.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +8,7 @@
 #include <vector>
 
 #include "config_file.h"
-#include "dravn_paths.h"
+#include "system_tools.h"
 
 namespace devwatch {
 namespace {
@@ -245,22 +243,8 @@ int CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length) {
 // --- system tools ------------------------------------------------------------
 
 int CMqScannerCtrl::InitSystemToolPath() {
-  static const char* const kDirs[] = {DRAVN_USR_BIN_DIR, DRAVN_BIN_DIR};
-  struct Tool {
-    const char* name;
-    char* path;
-  } tools[] = {{"ps", m_szPsPath}, {"grep", m_szGrepPath}};
-  for (Tool& t : tools) {
-    t.path[0] = '\0';
-    for (const char* dir : kDirs) {
-      char path[256];
-      int n = snprintf(path, sizeof path, "%s/%s", dir, t.name);
-      if (n <= 0 || n >= static_cast<int>(sizeof path) || access(path, X_OK) != 0) continue;
-      memcpy(t.path, path, static_cast<size_t>(n) + 1);
-      break;
-    }
-  }
-  bool ps = m_szPsPath[0] != '\0', grep = m_szGrepPath[0] != '\0';
+  bool ps = FindSystemTool("ps", m_szPsPath);
+  bool grep = FindSystemTool("grep", m_szGrepPath);
   return ps && grep ? 1 : grep ? 0 : ps ? -1 : -2;
 }
 

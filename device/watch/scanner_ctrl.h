@@ -22,8 +22,6 @@ namespace devwatch {
 constexpr int MQ_MAX_DEVICES = 100;
 constexpr int MQ_MAX_CONFIG_PAIRS = 100;
 constexpr size_t MQ_DEVICE_STRING_SIZE = 1024;
-constexpr unsigned MQ_STANDARD_INQUIRY_SIZE = 96;
-constexpr unsigned MQ_VPD_INQUIRY_SIZE = 144;
 
 // One matching USB interface.
 struct MQ_DEVICE_ENTRY {
@@ -117,6 +115,9 @@ class CMqScannerCtrl : private Selko2Transport {
   enum class Phase { None, In, Out };
   bool Exec(const unsigned char* cdb, unsigned cdbLength, Phase phase, void* data, unsigned length,
             unsigned char* status);
+  // Hands a CDB to the current device's family object; false for the
+  // generic family, which takes the command block.
+  bool RouteToFamily(const unsigned char* cdb, unsigned char* buffer, unsigned length, int* result);
   int GenericInquiry(unsigned char page, unsigned char evpd, unsigned char* buffer, unsigned char length);
   void FreeDeviceList();
   bool WaitForRelease(int slot, bool takeWhenSilent, const char* ownPid);

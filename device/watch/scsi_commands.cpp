@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "scanner_ctrl.h"
+#include "stored_answers.h"
 
 namespace devwatch {
 namespace {
@@ -11,15 +12,6 @@ namespace {
 constexpr unsigned kCommandTimeOut = 15000;
 constexpr unsigned kDiagnosticDataTimeOut = 120000;
 constexpr unsigned kSenseLength = 18;
-
-// Stored answers for scanners that have no SCSI inquiry: the standard
-// answer (its product field gets the device string's first characters) and
-// the vendor page 0xF0.
-const unsigned char kStandardInquiry[MQ_STANDARD_INQUIRY_SIZE] = {
-    0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x00, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' ',
-    ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-    '0',  '1',  '0',  '0'};
-const unsigned char kVpdInquiry[MQ_VPD_INQUIRY_SIZE] = {0x06, 0xF0, 0x00, 0x8C, 0x10, 0x01};
 
 }  // namespace
 
@@ -59,31 +51,36 @@ int CMqScannerCtrl::GenericInquiry(unsigned char page, unsigned char evpd, unsig
   return Exec(cdb, sizeof cdb, Phase::In, buffer, length, &status) ? 1 : 0;
 }
 
-int CMqScannerCtrl::Inquiry(unsigned char* buffer, unsigned char length) {
-  const unsigned char cdb[6] = {0x12, 0, 0, 0, length, 0};
+bool CMqScannerCtrl::RouteToFamily(const unsigned char* cdb, unsigned char* buffer, unsigned length, int* result) {
   switch (CurrentRoute()) {
     case WatchRoute::Selko:
-      return 0;  // answered by the Selko maintenance back-end
+      *result = 0;  // answered by the Selko maintenance back-end
+      return true;
     case WatchRoute::Brenna:
-      return m_Brenna.CommandExec(cdb, buffer, length);
+      *result = m_Brenna.CommandExec(cdb, buffer, length);
+      return true;
     case WatchRoute::Selko2:
-      return m_Selko2.CommandExec(cdb, buffer, length);
+      *result = m_Selko2.CommandExec(cdb, buffer, length);
+      return true;
     case WatchRoute::Generic:
       break;
   }
+  return false;
+}
+
+int CMqScannerCtrl::Inquiry(unsigned char* buffer, unsigned char length) {
+  const unsigned char cdb[6] = {0x12, 0, 0, 0, length, 0};
+  int routed = 0;
+  if (RouteToFamily(cdb, buffer, length, &routed)) return routed;
   return GenericInquiry(0x00, 0x00, buffer, length);
 }
 
 int CMqScannerCtrl::Inquiry(int kind, unsigned char* buffer, unsigned length) {
   if (!buffer) return 0;
-  if (kind == 0) {
-    memcpy(buffer, kVpdInquiry, std::min<unsigned>(length, sizeof kVpdInquiry));
-    return 1;
-  }
-  unsigned char answer[sizeof kStandardInquiry];
-  memcpy(answer, kStandardInquiry, sizeof answer);
-  if (const char* name = GetCurrentDeviceName()) memcpy(answer + 16, name, strnlen(name, 7));
-  memcpy(buffer, answer, std::min<unsigned>(length, sizeof answer));
+  if (kind == 0)
+    CopyStoredVpd(WatchRoute::Generic, buffer, length);
+  else
+    CopyStoredStandard(GetCurrentDeviceName(), 7, buffer, length);
   return 1;
 }
 
@@ -127,16 +124,8 @@ int CMqScannerCtrl::DeviceRestart() {
 int CMqScannerCtrl::SendDiagnostic(unsigned char* buffer, unsigned short length) {
   const unsigned char cdb[6] = {0x1D, 0, 0, static_cast<unsigned char>(length >> 8),
                                 static_cast<unsigned char>(length), 0};
-  switch (CurrentRoute()) {
-    case WatchRoute::Selko:
-      return 0;  // answered by the Selko maintenance back-end
-    case WatchRoute::Brenna:
-      return m_Brenna.CommandExec(cdb, buffer, length);
-    case WatchRoute::Selko2:
-      return m_Selko2.CommandExec(cdb, buffer, length);
-    case WatchRoute::Generic:
-      break;
-  }
+  int routed = 0;
+  if (RouteToFamily(cdb, buffer, length, &routed)) return routed;
   if (!buffer && length > 0) return 0;
   // A long data phase may take the device a while; its status does not.
   SetTimeOut(kDiagnosticDataTimeOut);
@@ -150,16 +139,8 @@ int CMqScannerCtrl::SendDiagnostic(unsigned char* buffer, unsigned short length)
 int CMqScannerCtrl::ReceiveDiagnosticResult(unsigned char* buffer, unsigned short length) {
   const unsigned char cdb[6] = {0x1C, 0, 0, static_cast<unsigned char>(length >> 8),
                                 static_cast<unsigned char>(length), 0};
-  switch (CurrentRoute()) {
-    case WatchRoute::Selko:
-      return 0;  // answered by the Selko maintenance back-end
-    case WatchRoute::Brenna:
-      return m_Brenna.CommandExec(cdb, buffer, length);
-    case WatchRoute::Selko2:
-      return m_Selko2.CommandExec(cdb, buffer, length);
-    case WatchRoute::Generic:
-      break;
-  }
+  int routed = 0;
+  if (RouteToFamily(cdb, buffer, length, &routed)) return routed;
   if (!buffer && length > 0) return 0;
   SetTimeOut(kCommandTimeOut);
   unsigned char status = 0xFF;

@@ -1,22 +1,14 @@
 #include "selko2_func.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "stored_answers.h"
 
 namespace devwatch {
 namespace {
 
-constexpr unsigned kStandardSize = 96;
-constexpr unsigned kVpdSize = 144;
+// Page 0xF0 goes out short of its stored length.
 constexpr unsigned kVpdServed = 139;
-
-// What a Selko2 scanner would answer to an inquiry, had it one: the
-// standard answer (product field from the device string) and page 0xF0.
-const unsigned char kStandard[kStandardSize] = {
-    0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x00, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' ',
-    ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-    '0',  '1',  '0',  '0'};
-const unsigned char kVpd[kVpdSize] = {0x06, 0xF0, 0x00, 0x8C, 0x13, 0x01};
 
 }  // namespace
 
@@ -79,14 +71,11 @@ int CSelko2ScanFunc::CommandExec(const unsigned char* cdb, unsigned char* buffer
 
 bool CSelko2ScanFunc::Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length) {
   if (cdb[1] == 0x00) {
-    unsigned char answer[kStandardSize];
-    memcpy(answer, kStandard, sizeof answer);
-    if (m_pszDeviceName) memcpy(answer + 16, m_pszDeviceName, strnlen(m_pszDeviceName, 8));
-    memcpy(buffer, answer, std::min(length, kStandardSize));
+    CopyStoredStandard(m_pszDeviceName, 8, buffer, length);
     return true;
   }
   if (cdb[1] == 0x01 && cdb[2] == 0xF0) {
-    memcpy(buffer, kVpd, std::min(length, kVpdServed));
+    CopyStoredVpd(WatchRoute::Selko2, buffer, std::min(length, kVpdServed));
     return true;
   }
   return false;
