@@ -2,6 +2,7 @@
 // libmqcontrol bind it, against simulated scanners: the device list, open
 // and close, the error cells and the system tool lookup.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -212,6 +213,53 @@ TEST_F(DvwcOpen, UnlockOfADeviceThatWillNotOpen) {
   Load("device generic 2d4e:1501 bus=1 address=2\nfault open EBUSY\n");
   EXPECT_EQ(m_d.UnlockScanner("DunmoD1200:001:002"), 0);
   EXPECT_EQ(m_d.GetErrorInfo(), 4u);
+}
+
+TEST(DvwcExclusive, ABackendHoldingTheDeviceKeepsItUntilItCloses) {
+  if (!common_layer_test::RunIsolated({"--ipc"})) return;
+  const char kDevice[] = "DunmoD1200:001:002";
+  // A backend's USB manager holds the device, gives it back when told, and
+  // still runs afterwards.
+  int toPeer[2], fromPeer[2];
+  ASSERT_EQ(pipe(toPeer), 0);
+  ASSERT_EQ(pipe(fromPeer), 0);
+  pid_t backend = fork();
+  if (backend == 0) {
+    close(toPeer[1]);
+    close(fromPeer[0]);
+    KeloManagerUsb mgr(nullptr, KELO_BACKEND_MAIN);
+    char c = mgr.InitShareMemory() && mgr.StartExcusive(kDevice) == 0 ? 'h' : 'f';
+    if (write(fromPeer[1], &c, 1) != 1 || read(toPeer[0], &c, 1) != 1) _exit(1);
+    c = mgr.EndExcusive(kDevice) ? 'r' : 'f';
+    if (write(fromPeer[1], &c, 1) != 1) _exit(1);
+    ssize_t ignored = read(toPeer[0], &c, 1);  // until the test is done
+    (void)ignored;
+    _exit(0);
+  }
+  close(toPeer[0]);
+  close(fromPeer[1]);
+  char reply = 0;
+  ASSERT_EQ(read(fromPeer[0], &reply, 1), 1);
+  ASSERT_EQ(reply, 'h');
+  Bench bench;
+  Dvwc d = devwatch_test::Load();
+  EXPECT_EQ(d.StartExcusive(kDevice), 0);
+  EXPECT_EQ(d.GetErrorInfo(), 0u);
+  ASSERT_EQ(write(toPeer[1], "x", 1), 1);
+  ASSERT_EQ(read(fromPeer[0], &reply, 1), 1);
+  EXPECT_EQ(reply, 'r');
+  EXPECT_EQ(d.StartExcusive(kDevice), 1);
+  EXPECT_EQ(d.EndExcusive(kDevice), 1);
+  // A key longer than the record's name field is refused with code 9.
+  EXPECT_EQ(d.StartExcusive("Tavrin4LA110:001:002abcdefghij"), 0);
+  EXPECT_EQ(d.GetErrorInfo(), 9u);
+  EXPECT_EQ(d.StartExcusive(nullptr), 0);  // no device listed: no current string
+  EXPECT_EQ(d.GetErrorInfo(), 9u);
+  devwatch_test::Unload(d);
+  close(toPeer[1]);
+  int status = -1;
+  waitpid(backend, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 // ps and grep under the staged tool directories.
