@@ -48,8 +48,11 @@ class ClockSeam {
   ~ClockSeam() { devwatch::SetExclusivePause(nullptr); }
 };
 
-// A stand-in scan-button daemon: answers a request for record 0 with
-// "SBRelease", as the daemon does once it has let go of the scanner.
+bool Alive(const std::string& pid) { return !pid.empty() && kill(std::stoi(pid), 0) == 0; }
+
+// A stand-in scan-button daemon: answers a running process's request for
+// record 0 with "SBRelease", as the daemon does once it has let go of the
+// scanner.
 class StandInDaemon {
  public:
   StandInDaemon() {
@@ -63,7 +66,7 @@ class StandInDaemon {
       char c;
       while (read(fds[0], &c, 1) < 0) {
         if (devwatch_test::TableLock(-1)) {
-          if (raw.State(0) == "Request") raw.SetState(0, "SBRelease");
+          if (raw.State(0) == "Request" && Alive(raw.Pid(0))) raw.SetState(0, "SBRelease");
           devwatch_test::TableLock(1);
         }
         usleep(1000);
