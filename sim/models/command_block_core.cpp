@@ -7,9 +7,13 @@ namespace dravn_sim {
 
 int CommandBlockModel::BulkOut(const uint8_t* data, int length) {
   if (m_dataOutOpen) {
-    size_t take = std::min(static_cast<size_t>(length), m_dataOutExpected - m_dataOut.size());
+    size_t left = m_dataOutExpected - m_dataOut.size();
+    size_t take = std::min(static_cast<size_t>(length), left);
     m_dataOut.insert(m_dataOut.end(), data, data + take);
-    if (m_dataOut.size() == m_dataOutExpected) FinishDataOut(true);
+    if (m_dataOut.size() == m_dataOutExpected)
+      FinishDataOut(true);
+    else if (take % kMaxPacket != 0)
+      FinishDataOut(false);  // a short packet ends the host's data phase early
     return static_cast<int>(take);
   }
   // Anything but a whole command block is garbage to the firmware.

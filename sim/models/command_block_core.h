@@ -20,6 +20,7 @@ class CommandBlockModel : public SimDeviceModel {
   static constexpr int kCdbOffset = 19;
   static constexpr int kCdbSize = 12;
   static constexpr int kStatusSize = 13;
+  static constexpr size_t kMaxPacket = 512;  // of the bulk endpoints
   static constexpr uint8_t kGood = 0x00;
   static constexpr uint8_t kCheckCondition = 0x02;
   // Sense keys.
@@ -42,7 +43,8 @@ class CommandBlockModel : public SimDeviceModel {
   // data out by returning it.
   virtual DataOut OnCommand(const uint8_t* cdb) = 0;
   // The data out of the last command: `complete` is false when the host
-  // went on to the status before all of it came.
+  // ended its data phase early (a short packet) or went on to the status
+  // before all of it came.
   virtual void OnDataOut(const uint8_t* cdb, const Bytes& data, bool complete) = 0;
 
   // The data phase of a command that sends data in: exactly `length`

@@ -261,4 +261,123 @@ TEST_F(Watch, StoredAnswersCarryTheDeviceString) {
   EXPECT_EQ(Transcript(), "");
 }
 
+// The generic model's sub-commands, as the maintenance exports send them.
+class GenericDiagnostics : public Watch {
+ protected:
+  int Send(const std::string& text, const std::vector<unsigned char>& params = {}) {
+    std::vector<unsigned char> data(text.begin(), text.end());
+    data.insert(data.end(), params.begin(), params.end());
+    return m_ctrl->SendDiagnostic(data.data(), static_cast<unsigned short>(data.size()));
+  }
+  std::vector<unsigned char> Receive(unsigned short length) {
+    std::vector<unsigned char> reply(length, 0xEE);
+    if (!m_ctrl->ReceiveDiagnosticResult(reply.data(), length)) reply.clear();
+    return reply;
+  }
+  std::vector<unsigned char> Read(const std::string& text) {
+    EXPECT_EQ(Send(text), 1) << text;
+    return Receive(512);
+  }
+};
+
+std::vector<unsigned char> WriteRecord(bool wide, unsigned offset, const std::vector<unsigned char>& bytes) {
+  std::vector<unsigned char> p;
+  if (wide)
+    p = {static_cast<unsigned char>(offset >> 8), static_cast<unsigned char>(offset), 0,
+         static_cast<unsigned char>(bytes.size())};
+  else
+    p = {static_cast<unsigned char>(offset), static_cast<unsigned char>(bytes.size())};
+  p.insert(p.end(), bytes.begin(), bytes.end());
+  return p;
+}
+
+TEST_F(GenericDiagnostics, WritesReachTheWorkingEepromAndACommitThePersistentOne) {
+  std::string state = m_bench.Dir() + "/eeprom.state";
+  Start("device generic 2d4e:1501 bus=1 address=2\nset state=" + state + "\nset eeprom_byte=5:0x55\n",
+        "DunmoD1200:001:002");
+  EXPECT_EQ(Send("DEBUG,E2T,WRT  W", WriteRecord(true, 0x140, {1, 2, 3})), 1);
+  EXPECT_EQ(Send("DEBUG,E2T,WRT   ", WriteRecord(false, 0x10, {9})), 1);
+  auto working = Read("DEBUG,E2T,RED  W");
+  ASSERT_EQ(working.size(), 512u);
+  EXPECT_EQ(working[0x140], 1);
+  EXPECT_EQ(working[0x142], 3);
+  EXPECT_EQ(working[0x10], 9);
+  EXPECT_EQ(working[5], 0x55);
+  auto persistent = Read("DEBUG,E2P,RED   ");
+  EXPECT_EQ(persistent[0x140], 0);
+  EXPECT_EQ(persistent[5], 0x55);
+  EXPECT_EQ(Send("DEBUG,E2P,WRT   "), 1);
+  EXPECT_EQ(Read("DEBUG,E2P,RED  W")[0x142], 3);
+
+  // Another process finds both where this one left them.
+  m_ctrl.reset();
+  m_bench.Scenario("# again\ndevice generic 2d4e:1501 bus=1 address=2\nset state=" + state + "\n");
+  m_ctrl = std::make_unique<CMqExpScannerCtrl>(m_lastError);
+  ASSERT_GE(m_ctrl->Find("DunmoD1200:001:002"), 0);
+  ASSERT_EQ(m_ctrl->DoDeviceOpen(), 0);
+  EXPECT_EQ(Read("DEBUG,E2P,RED   ")[0x142], 3);
+  EXPECT_EQ(Read("DEBUG,H3T,RED   ")[0x10], 9);
+}
+
+TEST_F(GenericDiagnostics, AWriteTakesEffectOnlyWhenItsWholeParameterListArrived) {
+  // Transfer 2 is the data of the first SEND DIAGNOSTIC: 23 bytes, 10 arrive.
+  Start("device generic 2d4e:1501 bus=1 address=2\nfault transfer 2 short 10\n", "DunmoD1200:001:002");
+  EXPECT_EQ(Send("DEBUG,E2T,WRT   ", WriteRecord(false, 0, {7, 7, 7, 7, 7})), 0);
+  EXPECT_EQ(Read("DEBUG,E2T,RED   ")[0], 0);
+  // Records that do not fit the EEPROM or their own length are refused.
+  EXPECT_EQ(Send("DEBUG,E2T,WRT  W", WriteRecord(true, 510, {1, 2, 3})), 0);
+  auto shortRecord = WriteRecord(false, 0, {1, 2, 3});
+  shortRecord.pop_back();
+  EXPECT_EQ(Send("DEBUG,E2T,WRT   ", shortRecord), 0);
+  EXPECT_EQ(Read("DEBUG,E2T,RED   ")[0], 0);
+}
+
+TEST_F(GenericDiagnostics, DefaultFlashFirmwareBracketAndRefusal) {
+  std::string flash = m_bench.Dir() + "/flash.bin";
+  dravn_test::WriteFile(flash, std::string(300, 'F'));
+  Start("device generic 2d4e:1501 bus=1 address=2\nset eeprom_byte=0:1\nset flash=" + flash +
+            "\nset firmware=0207\nset refuse=SETUP START     \n",
+        "DunmoD1200:001:002");
+  EXPECT_EQ(Read("GET SOP DEFAULT ")[0], 1);
+  EXPECT_EQ(Send("TEST LENGTH     ", {21}), 1);
+  EXPECT_EQ(Receive(2), (std::vector<unsigned char>{0x01, 0x2C}));
+  EXPECT_EQ(Send("TESTMODE       Z", {27}), 1);
+  auto data = Receive(300);
+  EXPECT_EQ(data, std::vector<unsigned char>(300, 'F'));
+  EXPECT_EQ(Send("GET FIRMVERSION "), 1);
+  auto fw = Receive(6);
+  EXPECT_EQ(std::string(fw.begin(), fw.begin() + 4), "0207");
+  EXPECT_EQ(Send("SETUP START     "), 0);  // refused by the scenario
+  unsigned char sense[18] = {};
+  EXPECT_EQ(m_ctrl->RequestSense(sense, sizeof sense), 1);
+  EXPECT_EQ(sense[2], 0x05);
+  EXPECT_EQ(Send("SETUP END       "), 0);  // no bracket open
+  EXPECT_EQ(Send("NO SUCH TEXT    "), 0);
+  // A reply is taken once.
+  EXPECT_EQ(Send("GET SOP DEFAULT "), 1);
+  EXPECT_EQ(Receive(16).size(), 16u);
+  EXPECT_EQ(Receive(16).size(), 0u);
+}
+
+TEST_F(GenericDiagnostics, VendorPageAtAnyLength) {
+  Start("device generic 2d4e:1501 bus=1 address=2\nset vpd_byte=4:0x12,100:0x34\n", "DunmoD1200:001:002");
+  // Through the raw command layer: 12 01 F0 00 length 00.
+  for (unsigned length : {16u, 112u, 255u}) {
+    const unsigned char cdb[6] = {0x12, 0x01, 0xF0, 0, static_cast<unsigned char>(length), 0};
+    std::vector<unsigned char> page(length, 0xEE);
+    unsigned count = 0;
+    unsigned char status = 0xFF;
+    ASSERT_EQ(m_ctrl->RawWriteCommand(cdb, 6), 1);
+    ASSERT_EQ(m_ctrl->RawReadData(page.data(), length, &count), 1) << length;
+    ASSERT_EQ(m_ctrl->RawReadStatus(&status), 1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(page[1], 0xF0);
+    EXPECT_EQ(page[4], 0x12);
+    if (length > 100) {
+      EXPECT_EQ(page[100], 0x34);
+      EXPECT_EQ(page[length - 1], 0x00);  // past the page: zeros
+    }
+  }
+}
+
 }  // namespace
