@@ -42,6 +42,15 @@ void CMqScannerCtrl::FreeDeviceList() {
 }
 
 int CMqScannerCtrl::GetDeviceList() {
+  // Runs when the library loads, where no exception may escape.
+  try {
+    return BuildDeviceList();
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int CMqScannerCtrl::BuildDeviceList() {
   if (!m_tDevices) return 0;
   std::vector<kelo_cfg_info> pairs;
   if (SaveConfigFile(&pairs) != 0) return 0;
@@ -54,54 +63,54 @@ int CMqScannerCtrl::GetDeviceList() {
   ssize_t count = libusb_get_device_list(nullptr, &list);
   if (count < 0) return 0;
 
+  // The libusb list is freed on every way out until the table owns it.
+  std::unique_ptr<libusb_device*, void (*)(libusb_device**)> owned(list, [](libusb_device** l) {
+    libusb_free_device_list(l, 1);
+  });
   std::vector<MQ_DEVICE_ENTRY> found;
-  try {
-    for (ssize_t d = 0; d < count; ++d) {
-      libusb_device* dev = list[d];
-      libusb_device_descriptor desc;
-      if (libusb_get_device_descriptor(dev, &desc) != 0) continue;
-      for (uint8_t c = 0; c < desc.bNumConfigurations; ++c) {
-        libusb_config_descriptor* config = nullptr;
-        if (libusb_get_config_descriptor(dev, c, &config) != 0) continue;
-        for (int i = 0; i < config->bNumInterfaces; ++i) {
-          const libusb_interface& intf = config->interface[i];
-          for (int a = 0; a < intf.num_altsetting; ++a) {
-            if (!ListedClass(intf.altsetting[a].bInterfaceClass)) continue;
-            for (const kelo_cfg_info& pair : pairs) {
-              if (pair.iVendorId != desc.idVendor || pair.iProductId != desc.idProduct) continue;
-              const KELO_DEVICE_OPTION_CONTROL* row = GetDevCtlByDevInfo(desc.idVendor, desc.idProduct);
-              if (!row) continue;
-              MQ_DEVICE_ENTRY e{};
-              snprintf(e.szDevName, sizeof e.szDevName, "%s:%03u:%03u", row->pszModel, libusb_get_bus_number(dev),
-                       libusb_get_device_address(dev));
-              e.pszType = row->pszType;
-              e.dwVendorId = row->dwVendorId;
-              e.dwProductId = row->dwProductId;
-              e.pszVendor = row->pszVendor;
-              e.pszModel = row->pszModel;
-              e.dwOutEndpoint = kOutEndpoint;
-              e.dwInEndpoint = kInEndpoint;
-              e.ptDevice = dev;
-              e.iConfigIndex = c;
-              e.iInterfaceNumber = i;
-              e.eRoute = row->eRoute;
-              found.push_back(e);
-            }
+  for (ssize_t d = 0; d < count; ++d) {
+    libusb_device* dev = list[d];
+    libusb_device_descriptor desc;
+    if (libusb_get_device_descriptor(dev, &desc) != 0) continue;
+    for (uint8_t c = 0; c < desc.bNumConfigurations; ++c) {
+      libusb_config_descriptor* config = nullptr;
+      if (libusb_get_config_descriptor(dev, c, &config) != 0) continue;
+      std::unique_ptr<libusb_config_descriptor, void (*)(libusb_config_descriptor*)> ownedConfig(
+          config, libusb_free_config_descriptor);
+      for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& intf = config->interface[i];
+        for (int a = 0; a < intf.num_altsetting; ++a) {
+          if (!ListedClass(intf.altsetting[a].bInterfaceClass)) continue;
+          for (const kelo_cfg_info& pair : pairs) {
+            if (pair.iVendorId != desc.idVendor || pair.iProductId != desc.idProduct) continue;
+            const KELO_DEVICE_OPTION_CONTROL* row = GetDevCtlByDevInfo(desc.idVendor, desc.idProduct);
+            if (!row) continue;
+            MQ_DEVICE_ENTRY e{};
+            snprintf(e.szDevName, sizeof e.szDevName, "%s:%03u:%03u", row->pszModel, libusb_get_bus_number(dev),
+                     libusb_get_device_address(dev));
+            e.pszType = row->pszType;
+            e.dwVendorId = row->dwVendorId;
+            e.dwProductId = row->dwProductId;
+            e.pszVendor = row->pszVendor;
+            e.pszModel = row->pszModel;
+            e.dwOutEndpoint = kOutEndpoint;
+            e.dwInEndpoint = kInEndpoint;
+            e.ptDevice = dev;
+            e.iConfigIndex = c;
+            e.iInterfaceNumber = i;
+            e.eRoute = row->eRoute;
+            found.push_back(e);
           }
         }
-        libusb_free_config_descriptor(config);
       }
     }
-  } catch (const std::bad_alloc&) {
-    libusb_free_device_list(list, 1);
-    return 0;
   }
 
   // The new list replaces the old one: a device still open on the old list
   // is closed first, or its handle would be lost.
   DoDeviceClose();
   FreeDeviceList();
-  m_ptUsbList = list;
+  m_ptUsbList = owned.release();
   std::reverse(found.begin(), found.end());  // the interface found last is entry 0
   m_iDevCount = static_cast<int>(std::min<size_t>(found.size(), MQ_MAX_DEVICES));
   std::copy(found.begin(), found.begin() + m_iDevCount, m_tDevices.get());

@@ -119,6 +119,7 @@ class CMqScannerCtrl : private Selko2Transport {
   // generic family, which takes the command block.
   bool RouteToFamily(const unsigned char* cdb, unsigned char* buffer, unsigned length, int* result);
   int GenericInquiry(unsigned char page, unsigned char evpd, unsigned char* buffer, unsigned char length);
+  int BuildDeviceList();
   void FreeDeviceList();
   bool WaitForRelease(int slot, bool takeWhenSilent, const char* ownPid);
 
