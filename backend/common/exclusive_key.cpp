@@ -12,9 +12,9 @@ namespace {
 // never carried; the prefix length tells the family apart.
 bool KeyDropsHyphens(const char* devName) {
   for (const dravn::CatalogModel& m : dravn::kAllModels) {
-    size_t n = m.family == dravn::Family::Selko2                                        ? 8
+    size_t n = m.family == dravn::Family::Selko2                                       ? 8
                : m.family == dravn::Family::Selko || m.family == dravn::Family::Brenna ? 7
-                                                                                        : 0;
+                                                                                       : 0;
     if (n != 0 && strncmp(devName, m.model, n) == 0) return true;
   }
   return false;

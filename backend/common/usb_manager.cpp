@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "config_file.h"
-#include "system_tools.h"
 #include "dravn_paths.h"
 #include "log.h"
+#include "system_tools.h"
 
 namespace {
 

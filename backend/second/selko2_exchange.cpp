@@ -24,8 +24,7 @@ bool ReadAll(Selko2Transport& transport, unsigned char* data, uint32_t length, i
 
 }  // namespace
 
-bool Selko2SendCommand(Selko2Transport& transport, const _FCL_CMD& command, unsigned char* status,
-                       size_t statusSize) {
+bool Selko2SendCommand(Selko2Transport& transport, const _FCL_CMD& command, unsigned char* status, size_t statusSize) {
   if (!status || !transport.BulkOut(command.bytes, sizeof command.bytes)) return false;
   return ReadAll(transport, status, static_cast<uint32_t>(statusSize), 1);
 }

@@ -21,8 +21,7 @@ class Selko2Transport {
 
 // The block out, then its status record (32 bytes, or 108 for the extended
 // status) read until all of it came; a failed read ends the exchange.
-bool Selko2SendCommand(Selko2Transport& transport, const _FCL_CMD& command, unsigned char* status,
-                       size_t statusSize);
+bool Selko2SendCommand(Selko2Transport& transport, const _FCL_CMD& command, unsigned char* status, size_t statusSize);
 bool Selko2SendData(Selko2Transport& transport, const unsigned char* data, uint32_t length);
 // Reads `length` bytes; a read that brings nothing is tried again, up to
 // 1000 failures, but a device that is gone or stayed silent for a whole

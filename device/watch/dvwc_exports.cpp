@@ -34,9 +34,7 @@ DRAVN_C_EXPORT int dvwc_GetDeviceTotalNum(void) { return Ctrl().GetDeviceTotalNu
 
 DRAVN_C_EXPORT char* dvwc_GetDeviceName(int index) { return const_cast<char*>(Ctrl().GetDeviceName(index)); }
 
-DRAVN_C_EXPORT char* dvwc_GetCurrentDeviceName(void) {
-  return const_cast<char*>(Ctrl().GetCurrentDeviceName());
-}
+DRAVN_C_EXPORT char* dvwc_GetCurrentDeviceName(void) { return const_cast<char*>(Ctrl().GetCurrentDeviceName()); }
 
 DRAVN_C_EXPORT int dvwc_OpenFirstDevice(void) {
   return Guard([] {

@@ -64,9 +64,8 @@ int CMqScannerCtrl::BuildDeviceList() {
   if (count < 0) return 0;
 
   // The libusb list is freed on every way out until the table owns it.
-  std::unique_ptr<libusb_device*, void (*)(libusb_device**)> owned(list, [](libusb_device** l) {
-    libusb_free_device_list(l, 1);
-  });
+  std::unique_ptr<libusb_device*, void (*)(libusb_device**)> owned(
+      list, [](libusb_device** l) { libusb_free_device_list(l, 1); });
   std::vector<MQ_DEVICE_ENTRY> found;
   for (ssize_t d = 0; d < count; ++d) {
     libusb_device* dev = list[d];
@@ -244,8 +243,8 @@ int CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length) {
   const MQ_DEVICE_ENTRY* e = CurrentEntry();
   if (!e || !e->ptHandle || length > static_cast<uint32_t>(INT32_MAX)) return LIBUSB_ERROR_NO_DEVICE;
   int actual = 0;
-  int r = libusb_bulk_transfer(e->ptHandle, static_cast<unsigned char>(e->dwInEndpoint), data,
-                               static_cast<int>(length), &actual, m_dwTimeOut);
+  int r = libusb_bulk_transfer(e->ptHandle, static_cast<unsigned char>(e->dwInEndpoint), data, static_cast<int>(length),
+                               &actual, m_dwTimeOut);
   return actual > 0 ? actual : (r != 0 ? r : LIBUSB_ERROR_IO);
 }
 

@@ -122,8 +122,8 @@ int CMqScannerCtrl::DeviceRestart() {
 }
 
 int CMqScannerCtrl::SendDiagnostic(unsigned char* buffer, unsigned short length) {
-  const unsigned char cdb[6] = {0x1D, 0, 0, static_cast<unsigned char>(length >> 8),
-                                static_cast<unsigned char>(length), 0};
+  const unsigned char cdb[6] = {0x1D, 0, 0, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length),
+                                0};
   int routed = 0;
   if (RouteToFamily(cdb, buffer, length, &routed)) return routed;
   if (!buffer && length > 0) return 0;
@@ -137,8 +137,8 @@ int CMqScannerCtrl::SendDiagnostic(unsigned char* buffer, unsigned short length)
 }
 
 int CMqScannerCtrl::ReceiveDiagnosticResult(unsigned char* buffer, unsigned short length) {
-  const unsigned char cdb[6] = {0x1C, 0, 0, static_cast<unsigned char>(length >> 8),
-                                static_cast<unsigned char>(length), 0};
+  const unsigned char cdb[6] = {0x1C, 0, 0, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length),
+                                0};
   int routed = 0;
   if (RouteToFamily(cdb, buffer, length, &routed)) return routed;
   if (!buffer && length > 0) return 0;

@@ -7,9 +7,8 @@ namespace devwatch {
 namespace {
 
 const unsigned char kStandard[STORED_STANDARD_SIZE] = {
-    0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x00, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' ',
-    ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-    '0',  '1',  '0',  '0'};
+    0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x00, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' ', ' ', ' ',
+    ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', '0', '1', '0', '0'};
 // Header of page 0xF0 and the byte that tells the families apart.
 const unsigned char kGenericVpd[STORED_VPD_SIZE] = {0x06, 0xF0, 0x00, 0x8C, 0x10, 0x01};
 const unsigned char kSelko2Vpd[STORED_VPD_SIZE] = {0x06, 0xF0, 0x00, 0x8C, 0x13, 0x01};

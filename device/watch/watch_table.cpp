@@ -29,8 +29,12 @@ const std::array<KELO_DEVICE_OPTION_CONTROL, kRows + 1>& Table() {
     int n = 0;
     for (const dravn::CatalogModel& m : dravn::kAllModels) {
       if (!(m.tables & dravn::kWatchTable) || n == kRows) continue;
-      rows[n++] = {static_cast<uint32_t>(m.vendorId), static_cast<uint32_t>(m.productId), "MORANTI", "scanner",
-                   m.model, RouteOf(m.family)};
+      rows[n++] = {static_cast<uint32_t>(m.vendorId),
+                   static_cast<uint32_t>(m.productId),
+                   "MORANTI",
+                   "scanner",
+                   m.model,
+                   RouteOf(m.family)};
     }
     return rows;
   }();
@@ -45,12 +49,6 @@ const KELO_DEVICE_OPTION_CONTROL* GetDevCtlByDevInfo(uint32_t vendorId, uint32_t
     if (row.dwVendorId == vendorId && row.dwProductId == productId) return &row;
   }
   return nullptr;
-}
-
-int WatchTableRows() {
-  int n = 0;
-  while (Table()[n].pszModel != nullptr) ++n;
-  return n;
 }
 
 }  // namespace devwatch

@@ -21,8 +21,6 @@ struct KELO_DEVICE_OPTION_CONTROL {
 
 // The row with both ids, or null.
 const KELO_DEVICE_OPTION_CONTROL* GetDevCtlByDevInfo(uint32_t vendorId, uint32_t productId);
-// Rows before the zero row that ends the table.
-int WatchTableRows();
 
 }  // namespace devwatch
 

@@ -161,8 +161,8 @@ class GenericModel : public CommandBlockModel {
     a[2] = 0x02;
     a[3] = 0x02;
     a[4] = static_cast<uint8_t>(kStandardSize - 5);
-    std::string text = Field("MORANTI", 8) + Field(Param("inquiry_product", Spec().product), 16) +
-                       Field(Param("revision", "0100"), 4);
+    std::string text =
+        Field("MORANTI", 8) + Field(Param("inquiry_product", Spec().product), 16) + Field(Param("revision", "0100"), 4);
     std::copy(text.begin(), text.end(), a.begin() + 8);
     return a;
   }

@@ -46,9 +46,22 @@ std::string Block(const std::vector<unsigned char>& cdb) {
 
 // A Selko2 command block as the transcript shows it.
 std::string Selko2Block(unsigned opcode, unsigned sub, unsigned param, unsigned length) {
-  std::vector<unsigned char> b = {0x30, 0x02, 0, 0, static_cast<unsigned char>(opcode), 0, static_cast<unsigned char>(sub),
-                                  0, static_cast<unsigned char>(param), static_cast<unsigned char>(param >> 8), 0, 0,
-                                  static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8), 0, 0};
+  std::vector<unsigned char> b = {0x30,
+                                  0x02,
+                                  0,
+                                  0,
+                                  static_cast<unsigned char>(opcode),
+                                  0,
+                                  static_cast<unsigned char>(sub),
+                                  0,
+                                  static_cast<unsigned char>(param),
+                                  static_cast<unsigned char>(param >> 8),
+                                  0,
+                                  0,
+                                  static_cast<unsigned char>(length),
+                                  static_cast<unsigned char>(length >> 8),
+                                  0,
+                                  0};
   return "bulk out ep=0x02 len=16 actual=16 -> 0 " + Hex(b) + "\n";
 }
 const std::string kLockProbe = Selko2Block(0x12, 0x7A, 108, 0);
@@ -83,21 +96,25 @@ TEST_F(Watch, GenericCommandsGoOutInCommandBlocksByteForByte) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 8, 28), "MORANTI TestProduct     0207");
   EXPECT_EQ(m_ctrl->InquiryEX(buf, 48), 1);
   EXPECT_EQ(buf[1], 0xE0);
-  EXPECT_EQ(Transcript(),
-            "001:002 #1 " + Block({0x00, 0, 0, 0, 0, 0}) +
-                "001:002 #2 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n"
-                "001:002 #3 " + Block({0x12, 0, 0, 0, 96, 0}) +
-                "001:002 #4 bulk in ep=0x81 len=96 actual=96 -> 0 "
-                "06000202" "7b000000" + Hex({'M', 'O', 'R', 'A', 'N', 'T', 'I', ' '}) +
-                Hex({'T', 'e', 's', 't', 'P', 'r', 'o', 'd', 'u', 'c', 't', ' ', ' ', ' ', ' ', ' '}) +
-                Hex({'0', '2', '0', '7'}) + std::string(2 * 28, '0') + "\n"
-                "001:002 #5 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n"
-                "001:002 #6 " + Block({0x12, 0, 0xE0, 0, 48, 0}) +
-                "001:002 #7 bulk in ep=0x81 len=48 actual=48 -> 0 " +
-                Hex({0x06, 0xE0, 0x00, 0x1C, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' '}) +
-                Hex({'T', 'e', 's', 't', 'P', 'r', 'o', 'd', 'u', 'c', 't', ' ', ' ', ' ', ' ', ' '}) +
-                Hex({'0', '2', '0', '7'}) + std::string(2 * 16, '0') + "\n"
-                "001:002 #8 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n");
+  EXPECT_EQ(Transcript(), "001:002 #1 " + Block({0x00, 0, 0, 0, 0, 0}) +
+                              "001:002 #2 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n"
+                              "001:002 #3 " +
+                              Block({0x12, 0, 0, 0, 96, 0}) +
+                              "001:002 #4 bulk in ep=0x81 len=96 actual=96 -> 0 "
+                              "06000202"
+                              "7b000000" +
+                              Hex({'M', 'O', 'R', 'A', 'N', 'T', 'I', ' '}) +
+                              Hex({'T', 'e', 's', 't', 'P', 'r', 'o', 'd', 'u', 'c', 't', ' ', ' ', ' ', ' ', ' '}) +
+                              Hex({'0', '2', '0', '7'}) + std::string(2 * 28, '0') +
+                              "\n"
+                              "001:002 #5 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n"
+                              "001:002 #6 " +
+                              Block({0x12, 0, 0xE0, 0, 48, 0}) + "001:002 #7 bulk in ep=0x81 len=48 actual=48 -> 0 " +
+                              Hex({0x06, 0xE0, 0x00, 0x1C, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' '}) +
+                              Hex({'T', 'e', 's', 't', 'P', 'r', 'o', 'd', 'u', 'c', 't', ' ', ' ', ' ', ' ', ' '}) +
+                              Hex({'0', '2', '0', '7'}) + std::string(2 * 16, '0') +
+                              "\n"
+                              "001:002 #8 bulk in ep=0x81 len=13 actual=13 -> 0 53000000000000000000000000\n");
 }
 
 TEST_F(Watch, DiagnosticTextsReachTheWorkingEeprom) {
@@ -159,8 +176,7 @@ TEST_F(Watch, StatusNotGoodFailsTheCommandsThatTestIt) {
 }
 
 TEST_F(Watch, Selko2AndBrennaNeedNoCommandForTestUnitReady) {
-  Start("device selko2 2d4e:1301 bus=1 address=3\ndevice loopback 2d4e:1401 bus=1 address=4\n",
-        "Selko2S420:001:003");
+  Start("device selko2 2d4e:1301 bus=1 address=3\ndevice loopback 2d4e:1401 bus=1 address=4\n", "Selko2S420:001:003");
   EXPECT_EQ(m_ctrl->TestUnitReady(), 1);
   ASSERT_GE(m_ctrl->Find("BrennaB700:001:004"), 0);
   EXPECT_EQ(m_ctrl->TestUnitReady(), 1);

@@ -46,35 +46,54 @@ std::string Repeat(const std::string& line, int n) {
 }
 
 const ListCase kLists[] = {
-    {"ConfigDirWinsOverPwd", "usb 0x2d4e 0x1501\n", "usb 0x2d4e 0x1502\n",
+    {"ConfigDirWinsOverPwd",
+     "usb 0x2d4e 0x1501\n",
+     "usb 0x2d4e 0x1502\n",
      "device generic 2d4e:1501 bus=1 address=2\ndevice generic 2d4e:1502 bus=1 address=3\n",
      {"DunmoD1200:001:002"}},
-    {"PwdWhenConfigDirHasNone", "", "usb 0x2d4e 0x1502\n",
+    {"PwdWhenConfigDirHasNone",
+     "",
+     "usb 0x2d4e 0x1502\n",
      "device generic 2d4e:1501 bus=1 address=2\ndevice generic 2d4e:1502 bus=1 address=3\n",
      {"DunmoD1600:001:003"}},
     // The default file of the package lists the backends' scanners only.
-    {"PackageFileLast", "", "",
+    {"PackageFileLast",
+     "",
+     "",
      "device generic 2d4e:1501 bus=1 address=2\ndevice generic 2d4e:1101 bus=1 address=3\n",
      {"DocuvaneRK50:001:003"}},
     // 11598 is 0x2d4e, but an id token has exactly six characters.
-    {"FiveCharacterTokenIgnored", "usb 11598 0x1501\nusb 0x2d4e 0x1502\n", "",
+    {"FiveCharacterTokenIgnored",
+     "usb 11598 0x1501\nusb 0x2d4e 0x1502\n",
+     "",
      "device generic 2d4e:1501 bus=1 address=2\ndevice generic 2d4e:1502 bus=1 address=3\n",
      {"DunmoD1600:001:003"}},
-    {"TabAfterUsb", "usb\t0x2d4e 0x1501\n  usb 0x2d4e\t0x1502  \n", "",
+    {"TabAfterUsb",
+     "usb\t0x2d4e 0x1501\n  usb 0x2d4e\t0x1502  \n",
+     "",
      "device generic 2d4e:1501 bus=1 address=2\ndevice generic 2d4e:1502 bus=1 address=3\n",
      {"DunmoD1600:001:003", "DunmoD1200:001:002"}},
-    {"DuplicatedLineGivesTwoEntries", "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1501\n", "",
-     "device generic 2d4e:1501 bus=4 address=9\n", {"DunmoD1200:004:009", "DunmoD1200:004:009"}},
-    {"MassStorageClassNeverListed", "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1502\n", "",
+    {"DuplicatedLineGivesTwoEntries",
+     "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1501\n",
+     "",
+     "device generic 2d4e:1501 bus=4 address=9\n",
+     {"DunmoD1200:004:009", "DunmoD1200:004:009"}},
+    {"MassStorageClassNeverListed",
+     "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1502\n",
+     "",
      "device generic 2d4e:1501 bus=1 address=2 class=8\ndevice generic 2d4e:1502 bus=1 address=3 class=6\n",
      {"DunmoD1600:001:003"}},
-    {"UnknownIdsAndClassesLeftOut", "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1b01\nusb 0x1234 0x1501\n", "",
+    {"UnknownIdsAndClassesLeftOut",
+     "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1b01\nusb 0x1234 0x1501\n",
+     "",
      "device generic 2d4e:1501 bus=1 address=2 class=3\ndevice generic 2d4e:1b01 bus=1 address=3\n"
      "device generic 1234:1501 bus=1 address=4\n",
      {}},
     // Interfaces of classes 255, 8 and 0: two entries; the last one found
     // comes first, across buses.
-    {"SeveralInterfacesAndBuses", "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1301\n", "",
+    {"SeveralInterfacesAndBuses",
+     "usb 0x2d4e 0x1501\nusb 0x2d4e 0x1301\n",
+     "",
      "device generic 2d4e:1501 bus=1 address=2 interfaces=255,8,0\n"
      "device generic 2d4e:1301 bus=3 address=7\n",
      {"Selko2S420:003:007", "DunmoD1200:001:002", "DunmoD1200:001:002"}},
@@ -117,9 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Conf, DvwcList, testing::ValuesIn(kLists),
 
 class DvwcOpen : public testing::Test {
  protected:
-  void SetUp() override {
-    m_bench.Config("usb 0x2d4e 0x1501\nusb 0x2d4e 0x1502\n");
-  }
+  void SetUp() override { m_bench.Config("usb 0x2d4e 0x1501\nusb 0x2d4e 0x1502\n"); }
   void TearDown() override { devwatch_test::Unload(m_d); }
   void Load(const std::string& scenario) {
     m_bench.Scenario(scenario);
@@ -131,8 +148,9 @@ class DvwcOpen : public testing::Test {
 };
 
 TEST_F(DvwcOpen, UnlistedNullAndClaimedDevicesAnswerTheirCodes) {
-  Load("device generic 2d4e:1501 bus=1 address=2\n"
-       "device generic 2d4e:1502 bus=1 address=3\nfault claim EBUSY\n");
+  Load(
+      "device generic 2d4e:1501 bus=1 address=2\n"
+      "device generic 2d4e:1502 bus=1 address=3\nfault claim EBUSY\n");
   EXPECT_EQ(m_d.Open("DunmoD1200:001:009"), 0);
   EXPECT_EQ(m_d.GetErrorInfo(), 1u);
   EXPECT_EQ(m_d.IsErrorStatus(), 1);
@@ -168,8 +186,9 @@ TEST_F(DvwcOpen, FindTakesTheDeviceStringAtTheFrontOfLongerText) {
 
 TEST_F(DvwcOpen, OpenFirstDevicePassesADeviceThatFails) {
   // Entry 0 is the device found last.
-  Load("device generic 2d4e:1501 bus=1 address=2\n"
-       "device generic 2d4e:1502 bus=1 address=3\nfault open EACCES\n");
+  Load(
+      "device generic 2d4e:1501 bus=1 address=2\n"
+      "device generic 2d4e:1502 bus=1 address=3\nfault open EACCES\n");
   ASSERT_STREQ(m_d.GetDeviceName(0), "DunmoD1600:001:003");
   EXPECT_EQ(m_d.OpenFirstDevice(), 1);
   EXPECT_STREQ(m_d.GetCurrentDeviceName(), "DunmoD1200:001:002");
@@ -288,10 +307,8 @@ TEST_P(DvwcTools, AnswersWhichToolsWereFound) {
 }
 
 const ToolCase kTools[] = {
-    {"Both", {"ps", "grep"}, {}, 1},
-    {"BothInBin", {}, {"ps", "grep"}, 1},
-    {"OnlyGrep", {"grep"}, {}, 0},
-    {"OnlyPs", {}, {"ps"}, -1},
+    {"Both", {"ps", "grep"}, {}, 1}, {"BothInBin", {}, {"ps", "grep"}, 1},
+    {"OnlyGrep", {"grep"}, {}, 0},   {"OnlyPs", {}, {"ps"}, -1},
     {"Neither", {}, {}, -2},
 };
 

@@ -3,8 +3,8 @@
 // in, the wait for the scan-button daemon (its pause replaced by a counting
 // clock), a full table, giving the record back and removal by the last
 // process to detach.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
