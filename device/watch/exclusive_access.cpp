@@ -63,6 +63,14 @@ int CMqScannerCtrl::CreateControlFile(const char* name) {
   m_bKeyRefused = !MakeExclusiveKey(name, key);
   if (m_bKeyRefused) return 0;
   if (!m_tTable.InitShareMemory()) return 0;
+  if (TakeRecord(name, key) == 1) return 1;
+  // A refusal holds nothing, not even the table.
+  m_iSlot = -1;
+  m_tTable.ReleaseShareMemory();
+  return 0;
+}
+
+int CMqScannerCtrl::TakeRecord(const char* name, const char* key) {
   SHM_DEVICE_ENTRY* slots = m_tTable.GetEntry();
   char pid[16];
   snprintf(pid, sizeof pid, "%d", static_cast<int>(getpid()));

@@ -121,6 +121,8 @@ class CMqScannerCtrl : private Selko2Transport {
   int GenericInquiry(unsigned char page, unsigned char evpd, unsigned char* buffer, unsigned char length);
   int BuildDeviceList();
   void FreeDeviceList();
+  // The record of `key` for this process: 1 taken, 0 refused.
+  int TakeRecord(const char* name, const char* key);
   bool WaitForRelease(int slot, bool takeWhenSilent, const char* ownPid);
 
   // Selko2Transport.

@@ -178,6 +178,11 @@ TEST_P(CreateControlFile, TakesWaitsOrRefusesByTheRecordsState) {
       break;
   }
   EXPECT_EQ(raw.Name(3), "SomeoneElse:001:009");  // no other record is touched
+  // A refusal leaves the table to the others: only this test's view is
+  // attached then.
+  struct shmid_ds ds;
+  ASSERT_EQ(shmctl(shmget(devwatch_test::kFirstKey, devwatch_test::kSegmentSize, 0), IPC_STAT, &ds), 0);
+  EXPECT_EQ(ds.shm_nattch, c.result == 1 ? 2u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(States, CreateControlFile, testing::ValuesIn(kStates),
