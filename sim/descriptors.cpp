@@ -6,15 +6,15 @@ namespace {
 constexpr uint16_t kBulkPacketSize = 512;
 constexpr uint16_t kInterruptPacketSize = 64;
 constexpr int kEndpointCount = 3;
-constexpr uint16_t kConfigTotalLength =
-    LIBUSB_DT_CONFIG_SIZE + LIBUSB_DT_INTERFACE_SIZE + kEndpointCount * LIBUSB_DT_ENDPOINT_SIZE;
+constexpr int kMaxInterfaces = 8;
+constexpr uint16_t kInterfaceTotalLength = LIBUSB_DT_INTERFACE_SIZE + kEndpointCount * LIBUSB_DT_ENDPOINT_SIZE;
 
 // One allocation for the whole tree that libusb_get_config_descriptor
 // hands out; the configuration comes first so that its address frees all.
 struct ConfigBlock {
   libusb_config_descriptor config;
-  libusb_interface interface;
-  libusb_interface_descriptor altsetting;
+  libusb_interface interface[kMaxInterfaces];
+  libusb_interface_descriptor altsetting[kMaxInterfaces];
   libusb_endpoint_descriptor endpoints[kEndpointCount];
 };
 
@@ -51,25 +51,36 @@ void SimDeviceDescriptor(const SimDeviceSpec& spec, libusb_device_descriptor* de
   desc->bNumConfigurations = 1;
 }
 
+std::vector<uint8_t> SimInterfaceClasses(const SimDeviceSpec& spec) {
+  std::vector<uint8_t> classes = spec.interfaceClasses;
+  if (classes.empty()) classes.push_back(spec.interfaceClass);
+  if (classes.size() > kMaxInterfaces) classes.resize(kMaxInterfaces);
+  return classes;
+}
+
 libusb_config_descriptor* SimNewConfigDescriptor(const SimDeviceSpec& spec) {
   auto* block = new ConfigBlock{};
+  std::vector<uint8_t> classes = SimInterfaceClasses(spec);
   libusb_config_descriptor& c = block->config;
   c.bLength = LIBUSB_DT_CONFIG_SIZE;
   c.bDescriptorType = LIBUSB_DT_CONFIG;
-  c.wTotalLength = kConfigTotalLength;
-  c.bNumInterfaces = 1;
+  c.wTotalLength = static_cast<uint16_t>(LIBUSB_DT_CONFIG_SIZE + classes.size() * kInterfaceTotalLength);
+  c.bNumInterfaces = static_cast<uint8_t>(classes.size());
   c.bConfigurationValue = kConfigurationValue;
   c.bmAttributes = 0xC0;  // self-powered
   c.MaxPower = 1;
-  c.interface = &block->interface;
-  block->interface.altsetting = &block->altsetting;
-  block->interface.num_altsetting = 1;
-  libusb_interface_descriptor& alt = block->altsetting;
-  alt.bLength = LIBUSB_DT_INTERFACE_SIZE;
-  alt.bDescriptorType = LIBUSB_DT_INTERFACE;
-  alt.bNumEndpoints = kEndpointCount;
-  alt.bInterfaceClass = spec.interfaceClass;
-  alt.endpoint = block->endpoints;
+  c.interface = block->interface;
+  for (size_t i = 0; i < classes.size(); ++i) {
+    block->interface[i].altsetting = &block->altsetting[i];
+    block->interface[i].num_altsetting = 1;
+    libusb_interface_descriptor& alt = block->altsetting[i];
+    alt.bLength = LIBUSB_DT_INTERFACE_SIZE;
+    alt.bDescriptorType = LIBUSB_DT_INTERFACE;
+    alt.bInterfaceNumber = static_cast<uint8_t>(i);
+    alt.bNumEndpoints = kEndpointCount;
+    alt.bInterfaceClass = classes[i];
+    alt.endpoint = block->endpoints;
+  }
   FillEndpoint(&block->endpoints[0], kBulkOutEndpoint);
   FillEndpoint(&block->endpoints[1], kBulkInEndpoint);
   FillEndpoint(&block->endpoints[2], kInterruptInEndpoint);
@@ -123,14 +134,16 @@ std::vector<uint8_t> SimRawDescriptor(const SimDeviceSpec& spec, uint8_t type, u
     out = {c->bLength, c->bDescriptorType};
     Put16(&out, c->wTotalLength);
     out.insert(out.end(), {c->bNumInterfaces, c->bConfigurationValue, c->iConfiguration, c->bmAttributes, c->MaxPower});
-    const libusb_interface_descriptor& a = c->interface[0].altsetting[0];
-    out.insert(out.end(), {a.bLength, a.bDescriptorType, a.bInterfaceNumber, a.bAlternateSetting, a.bNumEndpoints,
-                           a.bInterfaceClass, a.bInterfaceSubClass, a.bInterfaceProtocol, a.iInterface});
-    for (int i = 0; i < a.bNumEndpoints; ++i) {
-      const libusb_endpoint_descriptor& e = a.endpoint[i];
-      out.insert(out.end(), {e.bLength, e.bDescriptorType, e.bEndpointAddress, e.bmAttributes});
-      Put16(&out, e.wMaxPacketSize);
-      out.push_back(e.bInterval);
+    for (int k = 0; k < c->bNumInterfaces; ++k) {
+      const libusb_interface_descriptor& a = c->interface[k].altsetting[0];
+      out.insert(out.end(), {a.bLength, a.bDescriptorType, a.bInterfaceNumber, a.bAlternateSetting, a.bNumEndpoints,
+                             a.bInterfaceClass, a.bInterfaceSubClass, a.bInterfaceProtocol, a.iInterface});
+      for (int i = 0; i < a.bNumEndpoints; ++i) {
+        const libusb_endpoint_descriptor& e = a.endpoint[i];
+        out.insert(out.end(), {e.bLength, e.bDescriptorType, e.bEndpointAddress, e.bmAttributes});
+        Put16(&out, e.wMaxPacketSize);
+        out.push_back(e.bInterval);
+      }
     }
     SimFreeConfigDescriptor(c);
   } else if (type == LIBUSB_DT_STRING && index == 0) {

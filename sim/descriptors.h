@@ -1,5 +1,6 @@
 // The descriptors of every simulated scanner: one configuration with one
-// interface of the scenario's class and three endpoints.
+// interface of the scenario's class (or one per class of "interfaces="),
+// each with the same three endpoints.
 #ifndef DRAVN_SIM_DESCRIPTORS_H
 #define DRAVN_SIM_DESCRIPTORS_H
 
@@ -21,6 +22,9 @@ constexpr uint8_t kConfigurationValue = 1;
 constexpr uint8_t kManufacturerString = 1;
 constexpr uint8_t kProductString = 2;
 constexpr uint8_t kSerialString = 3;
+
+// The device's interfaces, numbered from 0 in this order.
+std::vector<uint8_t> SimInterfaceClasses(const SimDeviceSpec& spec);
 
 void SimDeviceDescriptor(const SimDeviceSpec& spec, libusb_device_descriptor* desc);
 // Freed with SimFreeConfigDescriptor.

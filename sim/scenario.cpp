@@ -94,6 +94,18 @@ std::string CatalogModelText(uint16_t vendorId, uint16_t productId) {
   return "";
 }
 
+// "<class>,<class>,...": at most eight interfaces.
+bool ParseClassList(const std::string& text, std::vector<uint8_t>* classes) {
+  classes->clear();
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    long cls;
+    if (classes->size() == 8 || !ParseNumber(item, 0, 255, &cls)) return false;
+    classes->push_back(static_cast<uint8_t>(cls));
+  }
+  return !classes->empty();
+}
+
 class Parser {
  public:
   Parser(const std::string& name, std::vector<std::string>* messages) : m_name(name), m_messages(messages) {}
@@ -156,6 +168,8 @@ class Parser {
         ok = ParseNumber(value, 1, 255, &port);
       else if (key == "class")
         ok = ParseNumber(value, 0, 255, &cls);
+      else if (key == "interfaces")
+        ok = ParseClassList(value, &d.interfaceClasses);
       else if (key == "serial")
         d.serial = value;
       else if (key == "manufacturer")

@@ -37,6 +37,9 @@ struct SimDeviceSpec {
   uint8_t address = 0;
   uint8_t port = 0;
   uint8_t interfaceClass = 0xFF;
+  // "interfaces=": one interface of each class, in order (empty: one of
+  // interfaceClass).
+  std::vector<uint8_t> interfaceClasses;
   std::string manufacturer;
   std::string product;
   std::string serial;  // empty: the device has no serial number string

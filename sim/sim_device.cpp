@@ -127,7 +127,7 @@ int SimDevice::Claim(const void* handle, int interfaceNumber, int* sysErrno) {
   if (m_gone) {
     *sysErrno = ENODEV;
     result = LIBUSB_ERROR_NO_DEVICE;
-  } else if (interfaceNumber != 0) {
+  } else if (interfaceNumber < 0 || interfaceNumber >= static_cast<int>(SimInterfaceClasses(m_spec).size())) {
     *sysErrno = ENOENT;
     result = LIBUSB_ERROR_NOT_FOUND;
   } else if (m_claimedBy == handle) {
@@ -151,7 +151,8 @@ int SimDevice::Claim(const void* handle, int interfaceNumber, int* sysErrno) {
 int SimDevice::Release(const void* handle, int interfaceNumber) {
   std::lock_guard<std::mutex> lock(m_lock);
   int result;
-  if (interfaceNumber != 0 || m_claimedBy != handle) {
+  if (interfaceNumber < 0 || interfaceNumber >= static_cast<int>(SimInterfaceClasses(m_spec).size()) ||
+      m_claimedBy != handle) {
     result = LIBUSB_ERROR_NOT_FOUND;
   } else {
     m_claimedBy = nullptr;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "exclusive_key.h"
 #include "log.h"
 
 const char SHM_EXCLUSIVE_MAGIC[] = "DravnExcusive";
@@ -188,9 +189,10 @@ bool CExclusiveTable::v() {
   return r == 0;
 }
 
-int CExclusiveTable::CreateControlFile(const char* devName) {
+int CExclusiveTable::CreateControlFile(const char* devString) {
   CLogScope scope(kCreateTag);
-  if (devName == nullptr || devName[0] == '\0' || strlen(devName) >= SHM_DEVICE_NAME_SIZE) {
+  char devName[SHM_DEVICE_NAME_SIZE];
+  if (!MakeExclusiveKey(devString, devName)) {
     // A longer name would run into the pid field and match nothing later;
     // an empty one would match a free record.
     WriteLog(LOG_LEVEL_ERROR, kCreateTag, "device name does not fit the table");

@@ -12,6 +12,7 @@
 #include "config_file.h"
 #include "dravn_paths.h"
 #include "log.h"
+#include "system_tools.h"
 
 namespace {
 
@@ -383,29 +384,11 @@ int KeloManagerUsb::SendControlMsg(unsigned char* buffer, unsigned int length) {
 bool KeloManagerUsb::InitSystemToolPath() {
   const char* fn = "KeloManagerUsb::InitSystemToolPath";
   CLogScope scope(fn);
-  static const char* const kDirs[] = {DRAVN_USR_BIN_DIR, DRAVN_BIN_DIR};
-  struct Tool {
-    const char* name;
-    char* path;
-    const char* missing;
-  } tools[] = {{"ps", m_szPsPath, "system command 'ps' is not found"},
-               {"grep", m_szGrepPath, "system command 'grep' is not found"}};
-  bool all = true;
-  for (Tool& t : tools) {
-    t.path[0] = '\0';
-    for (const char* dir : kDirs) {
-      char path[256];
-      int n = snprintf(path, sizeof path, "%s/%s", dir, t.name);
-      if (n <= 0 || n >= static_cast<int>(sizeof path) || access(path, X_OK) != 0) continue;
-      memcpy(t.path, path, static_cast<size_t>(n) + 1);
-      break;
-    }
-    if (t.path[0] == '\0') {
-      WriteLog(LOG_LEVEL_ERROR, fn, t.missing);
-      all = false;
-    }
-  }
-  return all;
+  bool ps = FindSystemTool("ps", m_szPsPath);
+  if (!ps) WriteLog(LOG_LEVEL_ERROR, fn, "system command 'ps' is not found");
+  bool grep = FindSystemTool("grep", m_szGrepPath);
+  if (!grep) WriteLog(LOG_LEVEL_ERROR, fn, "system command 'grep' is not found");
+  return ps && grep;
 }
 
 int KeloManagerUsb::StartExcusive(const char* devName) {

@@ -648,4 +648,39 @@ TEST_F(SimUsb, UnusedApiGivesHarmlessAnswers) {
   EXPECT_EQ(libusb_reset_device(h), 0);
 }
 
+TEST_F(SimUsb, SeveralInterfacesEachWithItsClassAndEachClaimable) {
+  StderrCapture capture;
+  Start(
+      "device loopback 2d4e:1101 interfaces=255,8,0\n"
+      "device loopback 2d4e:1102 interfaces=6,x\n"
+      "device loopback 2d4e:1103 interfaces=1,2,3,4,5,6,7,8,9\n");
+  std::string said = capture.Stop();
+  EXPECT_NE(said.find(":2: bad value for interfaces"), std::string::npos) << said;
+  EXPECT_NE(said.find(":3: bad value for interfaces"), std::string::npos) << said;
+  auto devices = Devices();
+  ASSERT_EQ(devices.size(), 1u);
+  libusb_config_descriptor* config = nullptr;
+  ASSERT_EQ(libusb_get_config_descriptor(devices[0], 0, &config), 0);
+  ASSERT_EQ(config->bNumInterfaces, 3);
+  const uint8_t classes[] = {255, 8, 0};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(config->interface[i].altsetting[0].bInterfaceNumber, i);
+    EXPECT_EQ(config->interface[i].altsetting[0].bInterfaceClass, classes[i]);
+    EXPECT_EQ(config->interface[i].altsetting[0].bNumEndpoints, 3);
+  }
+  libusb_free_config_descriptor(config);
+  libusb_device_handle* h = nullptr;
+  ASSERT_EQ(libusb_open(devices[0], &h), 0);
+  m_handles.push_back(h);
+  unsigned char raw[128];
+  ASSERT_EQ(libusb_get_descriptor(h, LIBUSB_DT_CONFIG, 0, raw, sizeof raw), 9 + 3 * 30);
+  EXPECT_EQ(raw[2], 9 + 3 * 30);
+  EXPECT_EQ(raw[4], 3);
+  EXPECT_EQ(raw[9 + 30 + 2], 1);  // second interface's number
+  EXPECT_EQ(raw[9 + 30 + 5], 8);  // and its class
+  EXPECT_EQ(libusb_claim_interface(h, 2), 0);
+  EXPECT_EQ(libusb_release_interface(h, 2), 0);
+  EXPECT_EQ(libusb_claim_interface(h, 3), LIBUSB_ERROR_NOT_FOUND);
+}
+
 }  // namespace

@@ -1,1 +1,0 @@
-// The dvwc_ interface is added by the device watch subsystem.

@@ -1,0 +1,51 @@
+// The library's Selko2 device object: the in-scanner lock that the first
+// command takes, and the requests that Selko2 scanners answer without a
+// SCSI command set.
+#ifndef DRAVN_DEVWATCH_SELKO2_FUNC_H
+#define DRAVN_DEVWATCH_SELKO2_FUNC_H
+
+#include <cstdint>
+
+#include "selko2_command.h"
+#include "selko2_exchange.h"
+
+namespace devwatch {
+
+// LockScanner answers.
+enum : int { SELKO2_LOCKED = 0, SELKO2_LOCKED_ELSEWHERE = 1, SELKO2_LOCK_FAILED = 2 };
+
+// Values of the library's last-error cell.
+enum : uint32_t { DVWC_LAST_LOCK_FAILED = 13, DVWC_LAST_LOCKED_ELSEWHERE = 14 };
+
+class CSelko2ScanFunc {
+ public:
+  // `transport` moves the bytes of the open device; `lastError` is the
+  // library's last-error cell.
+  CSelko2ScanFunc(Selko2Transport& transport, uint32_t& lastError);
+
+  // The request of a CDB (0x12 inquiry; the diagnostic pair is served by
+  // the maintenance requests), after taking the lock when it is due.
+  int CommandExec(const unsigned char* cdb, unsigned char* buffer, unsigned length);
+  int LockScanner();
+  int UnLockScanner();
+  // The device string whose model text the standard inquiry answer carries.
+  void SetDeviceName(const char* name) { m_pszDeviceName = name; }
+
+  bool IsLocked() const { return m_bLocked != 0; }
+  bool LockNeeded() const { return m_bLockNeeded != 0; }
+
+ private:
+  bool Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length);
+  bool Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize);
+
+  Selko2Transport& m_transport;
+  uint32_t& m_dwLastError;
+  const char* m_pszDeviceName = nullptr;
+  uint32_t m_bLockNeeded = 1;
+  uint32_t m_bLocked = 0;
+  unsigned char m_szUUID[FCL_LOCK_OWNER_SIZE] = {};
+};
+
+}  // namespace devwatch
+
+#endif

@@ -1,0 +1,268 @@
+// A simulated scanner of the generic family: the SCSI commands that the
+// maintenance library sends in command blocks (TEST UNIT READY, INQUIRY of
+// the standard answer, INQUIRY EX, the vendor page 0xF0, REQUEST SENSE) and
+// the vendor sub-commands carried by SEND DIAGNOSTIC as 16-character texts,
+// whose answers come with the next RECEIVE DIAGNOSTIC RESULTS: a working
+// and a persistent 512-byte EEPROM (read, write, commit), the factory
+// default, the flash data and its length, the firmware text, and the setup
+// bracket.
+//
+// Parameters ("set key=value"):
+//   state=<path>        both EEPROMs kept in this file, shared by every
+//                       process that simulates the device (default: memory)
+//   eeprom=<file>       EEPROM of a new device (default: zeros)
+//   eeprom_byte=<off>:<val>,...  bytes of a new device's EEPROM
+//   default_eeprom=<file> factory default (default: the new device's EEPROM)
+//   flash=<file>        flash data (default: 256 bytes 0xA5 + i)
+//   vpd=<file>          page 0xF0 (default: 112 bytes, header only)
+//   vpd_byte=<off>:<val>,...  bytes of page 0xF0
+//   inquiry_product=<text> product field of the standard answer, 16
+//                       characters (default: the device's product string)
+//   revision=<text>     revision field, 4 characters (default "0100")
+//   firmware=<text>     answer to "GET FIRMVERSION " (default "0100")
+//   refuse=<text>       the 16-character sub-command is refused with a check
+//                       condition
+//
+// Write records: "DEBUG,E2T,WRT  W" takes offset and length as big-endian
+// 16-bit values at bytes 16 and 18 and the data from 20; the other write
+// texts one byte each at 16 and 17 and the data from 18. A record takes
+// effect only when the whole parameter list arrived and it lies within the
+// EEPROM; anything else is a check condition and changes nothing.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "command_block_core.h"
+#include "state_file.h"
+
+namespace dravn_sim {
+namespace {
+
+constexpr size_t kEepromSize = 512;
+constexpr size_t kTextSize = 16;
+constexpr size_t kStandardSize = 128;
+constexpr size_t kVpdSize = 112;
+constexpr size_t kFlashSize = 256;
+// Additional sense codes.
+constexpr uint8_t kInvalidOpcode = 0x20;
+constexpr uint8_t kInvalidFieldInCdb = 0x24;
+constexpr uint8_t kInvalidFieldInList = 0x26;
+constexpr uint8_t kSequenceError = 0x2C;
+constexpr uint8_t kParameterListLength = 0x1A;
+
+using Bytes = CommandBlockModel::Bytes;
+
+Bytes ReadWholeFile(const std::string& path, const char* key) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("generic: cannot read ") + key + " file " + path);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// "<off>:<val>,...", each number decimal or 0x-hexadecimal.
+void ApplyBytes(const std::string& list, Bytes* bytes, const char* key) {
+  std::istringstream in(list);
+  for (std::string item; std::getline(in, item, ',');) {
+    size_t colon = item.find(':');
+    char* end = nullptr;
+    unsigned long off = colon == std::string::npos ? 0 : std::stoul(item.substr(0, colon), nullptr, 0);
+    unsigned long val = colon == std::string::npos ? 256 : strtoul(item.c_str() + colon + 1, &end, 0);
+    if (colon == std::string::npos || off >= bytes->size() || val > 255 || !end || *end != '\0')
+      throw std::runtime_error(std::string("generic: bad ") + key + " item '" + item + "'");
+    (*bytes)[off] = static_cast<uint8_t>(val);
+  }
+}
+
+std::string Field(std::string text, size_t size) {
+  text.resize(size, ' ');
+  return text;
+}
+
+class GenericModel : public CommandBlockModel {
+ public:
+  explicit GenericModel(const SimDeviceSpec& spec) : CommandBlockModel(spec), m_state(Param("state")) {
+    try {
+      Bytes fresh = Param("eeprom").empty() ? Bytes(kEepromSize, 0) : ReadWholeFile(Param("eeprom"), "eeprom");
+      fresh.resize(kEepromSize, 0);
+      ApplyBytes(Param("eeprom_byte"), &fresh, "eeprom_byte");
+      m_default = Param("default_eeprom").empty() ? fresh : ReadWholeFile(Param("default_eeprom"), "default_eeprom");
+      m_flash = Param("flash").empty() ? Pattern(kFlashSize) : ReadWholeFile(Param("flash"), "flash");
+      m_vpd = Param("vpd").empty() ? Bytes(kVpdSize, 0) : ReadWholeFile(Param("vpd"), "vpd");
+      if (Param("vpd").empty()) {
+        m_vpd[0] = 0x06;
+        m_vpd[1] = 0xF0;
+        m_vpd[3] = static_cast<uint8_t>(kVpdSize - 4);
+      }
+      ApplyBytes(Param("vpd_byte"), &m_vpd, "vpd_byte");
+      Bytes stored = m_state.Load();
+      if (stored.size() == 2 * kEepromSize) {
+        m_working.assign(stored.begin(), stored.begin() + kEepromSize);
+        m_persistent.assign(stored.begin() + kEepromSize, stored.end());
+      } else {
+        m_working = m_persistent = fresh;
+      }
+    } catch (const std::invalid_argument&) {
+      throw std::runtime_error("generic: a byte list holds something that is not a number");
+    } catch (const std::out_of_range&) {
+      throw std::runtime_error("generic: a byte list holds a number out of range");
+    }
+    m_standard = StandardAnswer();
+    m_refused = Param("refuse");
+  }
+
+ protected:
+  DataOut OnCommand(const uint8_t* cdb) override {
+    switch (cdb[0]) {
+      case 0x00:  // TEST UNIT READY
+        return {};
+      case 0x12:
+        Inquiry(cdb);
+        return {};
+      case 0x1D: {  // SEND DIAGNOSTIC
+        size_t length = static_cast<size_t>(cdb[3] << 8 | cdb[4]);
+        if (length == 0) return {};
+        return {length};
+      }
+      case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
+        Receive(static_cast<size_t>(cdb[3] << 8 | cdb[4]));
+        return {};
+      default:
+        CheckCondition(kIllegalRequest, kInvalidOpcode);
+        return {};
+    }
+  }
+
+  void OnDataOut(const uint8_t*, const Bytes& data, bool complete) override {
+    if (!complete) {
+      CheckCondition(kAbortedCommand, kParameterListLength);
+      return;
+    }
+    if (data.size() < kTextSize) {
+      CheckCondition(kIllegalRequest, kParameterListLength);
+      return;
+    }
+    Dispatch(std::string(data.begin(), data.begin() + kTextSize), data);
+  }
+
+ private:
+  static Bytes Pattern(size_t size) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(0xA5 + i);
+    return bytes;
+  }
+
+  Bytes StandardAnswer() const {
+    Bytes a(kStandardSize, 0);
+    a[0] = 0x06;  // scanner
+    a[2] = 0x02;
+    a[3] = 0x02;
+    a[4] = static_cast<uint8_t>(kStandardSize - 5);
+    std::string text =
+        Field("MORANTI", 8) + Field(Param("inquiry_product", Spec().product), 16) + Field(Param("revision", "0100"), 4);
+    std::copy(text.begin(), text.end(), a.begin() + 8);
+    return a;
+  }
+
+  void Inquiry(const uint8_t* cdb) {
+    size_t length = cdb[4];
+    if (cdb[1] == 0x00 && cdb[2] == 0x00) {
+      ReplyIn(m_standard, length);
+    } else if (cdb[1] == 0x00 && cdb[2] == 0xE0) {
+      // The extended answer: the identity again, after a page header.
+      Bytes ex(4, 0);
+      ex[0] = 0x06;
+      ex[1] = 0xE0;
+      ex.insert(ex.end(), m_standard.begin() + 8, m_standard.begin() + 36);
+      ex[3] = static_cast<uint8_t>(ex.size() - 4);
+      ReplyIn(ex, length);
+    } else if (cdb[1] == 0x01 && cdb[2] == 0xF0) {
+      ReplyIn(m_vpd, length);
+    } else {
+      CheckCondition(kIllegalRequest, kInvalidFieldInCdb);
+    }
+  }
+
+  void Receive(size_t length) {
+    if (!m_hasReply) {
+      ReplyIn({}, length);
+      CheckCondition(kIllegalRequest, kSequenceError);
+      return;
+    }
+    ReplyIn(m_reply, length);
+    m_hasReply = false;
+  }
+
+  void Answer(Bytes reply) {
+    m_reply = std::move(reply);
+    m_hasReply = true;
+  }
+
+  void Dispatch(const std::string& text, const Bytes& data) {
+    if (!m_refused.empty() && text == Field(m_refused, kTextSize)) {
+      CheckCondition(kIllegalRequest, kInvalidFieldInList);
+      return;
+    }
+    if (text == "DEBUG,E2T,WRT  W") {
+      if (data.size() < 20) return CheckCondition(kIllegalRequest, kParameterListLength);
+      Write(static_cast<size_t>(data[16] << 8 | data[17]), static_cast<size_t>(data[18] << 8 | data[19]), data, 20);
+    } else if (text == "DEBUG,E2T,WRT   " || text == "DEBUG,H3T,WRT   ") {
+      if (data.size() < 18) return CheckCondition(kIllegalRequest, kParameterListLength);
+      Write(data[16], data[17], data, 18);
+    } else if (text == "DEBUG,E2P,WRT   ") {
+      m_persistent = m_working;
+      Save();
+    } else if (text == "DEBUG,E2T,RED  W" || text == "DEBUG,E2T,RED   " || text == "DEBUG,H3T,RED   ") {
+      Answer(m_working);
+    } else if (text == "DEBUG,E2P,RED  W" || text == "DEBUG,E2P,RED   ") {
+      Answer(m_persistent);
+    } else if (text == "TEST LENGTH     ") {
+      Answer({static_cast<uint8_t>(m_flash.size() >> 8), static_cast<uint8_t>(m_flash.size())});
+    } else if (text == "TESTMODE        " || text == "TESTMODE       Z") {
+      Answer(m_flash);
+    } else if (text == "GET SOP DEFAULT ") {
+      Answer(m_default);
+    } else if (text == "GET FIRMVERSION ") {
+      std::string fw = Param("firmware", "0100");
+      Answer(Bytes(fw.begin(), fw.end()));
+    } else if (text == "SETUP START     ") {
+      m_setup = true;
+    } else if (text == "SETUP END       ") {
+      if (!m_setup) return CheckCondition(kIllegalRequest, kSequenceError);
+      m_setup = false;
+    } else {
+      CheckCondition(kIllegalRequest, kInvalidFieldInList);
+    }
+  }
+
+  void Write(size_t offset, size_t length, const Bytes& data, size_t from) {
+    if (data.size() < from + length || offset + length > kEepromSize) {
+      CheckCondition(kIllegalRequest, kInvalidFieldInList);
+      return;
+    }
+    std::copy(data.begin() + static_cast<long>(from), data.begin() + static_cast<long>(from + length),
+              m_working.begin() + static_cast<long>(offset));
+    Save();
+  }
+
+  void Save() {
+    Bytes both(m_working);
+    both.insert(both.end(), m_persistent.begin(), m_persistent.end());
+    m_state.Save(both);
+  }
+
+  SimStateFile m_state;
+  Bytes m_working, m_persistent, m_default, m_flash, m_vpd, m_standard;
+  Bytes m_reply;
+  bool m_hasReply = false;
+  bool m_setup = false;
+  std::string m_refused;
+};
+
+DRAVN_SIM_MODEL("generic", GenericModel)
+
+}  // namespace
+}  // namespace dravn_sim
