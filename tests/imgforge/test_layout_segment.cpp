@@ -279,3 +279,117 @@ TEST_F(LayoutTest, CallerLabelsOutsideTheAreaAreIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bad areas and pages: a code or a valid result, never a crash or overrun.
+TEST_F(LayoutTest, BadInputGivesACodeOrAValidResult) {
+  Page page = Page::Inches100(300, 300, 300);
+  layout_pages::DrawGrid(page, {50, 300, 550}, {50, 200, 350}, 3);
+  DrawParagraph(page, 100, 500, 3, 10, 1, GlyphHeight(300), 20);
+  Page dot(1, 1, 300);
+  dot.Set(0, 0);
+  Page noise(1200, 1200, 600);
+  std::mt19937 rng(77);
+  for (auto& b : noise.bits) b = static_cast<uint8_t>(rng());
+
+  struct Case {
+    const char* what;
+    Page* page;
+    ARECT area;
+  };
+  const Case cases[] = {
+      {"outside right", &page, {900, 0, 100, 100}},
+      {"outside above", &page, {0, -500, 100, 100}},
+      {"across the corner", &page, {-50, -50, 400, 400}},
+      {"across everything", &page, {-100000, -100000, 2000000, 2000000}},
+      {"empty", &page, {10, 10, 0, 0}},
+      {"negative size", &page, {10, 10, -5, -5}},
+      {"huge size", &page, {10, 10, 0x7FFFFFFF, 0x7FFFFFFF}},
+      {"one pixel page", &dot, {0, 0, 1, 1}},
+      {"dense noise at 600 dpi", &noise, {0, 0, 1200, 1200}},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.what);
+    ABITMAP a = AsBitmap(*c.page);
+    ARECT area = c.area;
+    ATABLE t{};
+    const int rt = L.table_main(&a, &area, c.page->dpi, &t, nullptr);
+    EXPECT_TRUE(rt == 0 || rt == -2) << rt;
+    for (int j = 0; rt == 0 && j < t.nrow; ++j)
+      for (int i = 0; i < t.rows[j].ncell; ++i) EXPECT_LE(t.rows[j].cells[i].x1, t.rows[j].cells[i].x2 + 1);
+    L.table_free(&t);
+    for (int mode : {1, 0})
+      for (int dir : {1, -1, 0}) {
+        SEG_RESULT res{};
+        const int rs = L.seg_main(&a, c.page->dpi, &area, nullptr, dir, mode, &res);
+        EXPECT_TRUE(rs == 0 || rs == -2) << rs;
+        for (int i = 0; rs == 0 && i < res.nblock; ++i) {
+          EXPECT_LE(res.blocks[i].left, res.blocks[i].right);
+          EXPECT_LE(res.blocks[i].nline, 120);
+        }
+        L.seg_free(&res);
+      }
+  }
+  // Records that do not describe a readable 1-bit page.
+  ABITMAP a = AsBitmap(page);
+  ARECT whole{0, 0, page.width, page.height};
+  ATABLE t{};
+  SEG_RESULT res{};
+  EXPECT_EQ(L.table_main(nullptr, &whole, 300, &t, nullptr), -2);
+  EXPECT_EQ(L.table_main(&a, nullptr, 300, &t, nullptr), -2);
+  EXPECT_EQ(L.table_main(&a, &whole, 0, &t, nullptr), -2);
+  EXPECT_EQ(L.seg_main(nullptr, 300, &whole, nullptr, 1, 1, &res), -2);
+  ABITMAP shortRows = a;
+  shortRows.bpl = 3;
+  EXPECT_EQ(L.table_main(&shortRows, &whole, 300, &t, nullptr), -2);
+  EXPECT_EQ(L.seg_main(&shortRows, 300, &whole, nullptr, 1, 1, &res), -2);
+  ABITMAP grey = a;
+  grey.bits = 8;
+  EXPECT_EQ(L.seg_main(&grey, 300, &whole, nullptr, 1, 1, &res), -2);
+  EXPECT_EQ(L.table_free(nullptr), 0);
+  L.seg_free(nullptr);
+  L.seg_format(nullptr);
+
+  // Grey-to-mono on bad regions and pages.
+  std::vector<uint8_t> g(64 * 32, 128);
+  uint8_t* out = nullptr;
+  const int regions[][4] = {{100, 100, 200, 200}, {-10, -10, 5, 5}, {10, 10, 5, 5}, {0, 0, 100000, 100000}};
+  for (auto const& r : regions) {
+    const int rc = L.img_img2mono(g.data(), 64, 64, 32, static_cast<int>(g.size()), 8, 1, 0, 300, 300, r[0], r[1], r[2],
+                                  r[3], &out, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(rc == 0 || rc == -2);
+    void* px = out;
+    L.img_img2mono_free(&px);
+    out = nullptr;
+  }
+  EXPECT_EQ(L.img_img2mono(g.data(), 10, 64, 32, 0, 8, 1, 0, 300, 300, 0, 0, 63, 31, &out, nullptr, nullptr, nullptr,
+                           nullptr),
+            -2);
+  EXPECT_EQ(L.img_img2mono(g.data(), 64, 64, 32, 100, 8, 1, 0, 300, 300, 0, 0, 63, 31, &out, nullptr, nullptr, nullptr,
+                           nullptr),
+            -2);
+  EXPECT_EQ(L.img_img2mono(nullptr, 64, 64, 32, 0, 8, 1, 0, 300, 300, 0, 0, 63, 31, &out, nullptr, nullptr, nullptr,
+                           nullptr),
+            -2);
+  std::vector<uint8_t> one{7};
+  int w = 0;
+  ASSERT_EQ(L.img_img2mono(one.data(), 1, 1, 1, 1, 8, 1, 0, 300, 300, 0, 0, 0, 0, &out, nullptr, &w, nullptr, nullptr),
+            0);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(out[0] & 0x80, 0x80);
+  void* px = out;
+  L.img_img2mono_free(&px);
+  // Dense noise at 600 dpi through every method.
+  std::vector<uint8_t> gn(1200 * 1200);
+  for (auto& v : gn) v = static_cast<uint8_t>(rng());
+  for (int method : {-1, 0, 1}) {
+    ASSERT_EQ(L.img_img2mono(gn.data(), 1200, 1200, 1200, static_cast<int>(gn.size()), 8, method, 0, 600, 600, 0, 0,
+                             1199, 1199, &out, nullptr, nullptr, nullptr, nullptr),
+              0);
+    px = out;
+    L.img_img2mono_free(&px);
+  }
+}
+
+}  // namespace
