@@ -86,7 +86,16 @@ int img_gray2mono_imgall_ootu(Work& w) {
   double mean;
   const int o = getThreshold_OMQ(h, &n, &w.gHigh, &w.gLow, &mean);
   if (!n) return -2;
-  w.Threshold(Box{0, 0, w.W - 1, w.H - 1}, Clamp(o + 8 * w.s + 8, 55, 225));
+  const int T = Clamp(o + 8 * w.s + 8, 55, 225);
+  for (int y = 0; y < w.H; ++y) {
+    const uint8_t* g = w.grey + static_cast<ptrdiff_t>(y) * w.gbpl;
+    uint8_t* m = w.mono + static_cast<ptrdiff_t>(y) * w.mbpl;
+    for (int x = 0; x < w.W; x += 8) {
+      unsigned byte = 0;
+      for (int b = 0; b < 8 && x + b < w.W; ++b) byte |= (g[x + b] <= T ? 0x80u : 0u) >> b;
+      m[x >> 3] = static_cast<uint8_t>(byte);
+    }
+  }
   return 0;
 }
 
@@ -119,46 +128,67 @@ bool img_gray2mono_onepixel_nb(Work const& w, Box const& b) {
   const bool big = std::min(s.r - s.l + 1, s.b - s.t + 1) >= 30;
   const int rad = big ? 3 : 2, limit = big ? 32 : 30, area = (2 * rad + 1) * (2 * rad + 1);
   if (s.l - rad < 0 || s.t - rad < 0 || s.r + rad >= w.W || s.b + rad >= w.H) return false;
+  // The window slides along each row a column at a time: its sums and
+  // column extremes are updated; its levels are searched only where the
+  // contrast asks for a new threshold.
+  const int side = 2 * rad + 1;
   int c = 0;
-  int hist[256];
-  for (int y = s.t; y <= s.b; ++y)
+  int cols[7][7];
+  int colMax[7], colMin[7], colSum[7], colSq[7];
+  for (int y = s.t; y <= s.b; ++y) {
+    int64_t sum = 0, sq = 0;
+    auto column = [&](int x) {
+      const int k = x % side;
+      int* col = cols[k];
+      int mx = 0, mn = 255, cs = 0, cq = 0;
+      for (int i = 0; i < side; ++i) {
+        const int g = w.G(x, y - rad + i);
+        col[i] = g;
+        cs += g, cq += g * g;
+        mx = std::max(mx, g), mn = std::min(mn, g);
+      }
+      sum += cs - colSum[k], sq += cq - colSq[k];
+      colSum[k] = cs, colSq[k] = cq, colMax[k] = mx, colMin[k] = mn;
+    };
+    std::fill(colSum, colSum + 7, 0);
+    std::fill(colSq, colSq + 7, 0);
+    for (int x = s.l - rad; x < s.l + rad; ++x) column(x);
     for (int x = s.l; x <= s.r; ++x) {
+      column(x + rad);  // replaces column x - rad - 1
       const int v = w.G(x, y);
       if (v < std::min(w.gLow + 4, c) || v > std::max(w.gHigh - 4, c)) continue;
       int mx = 0, mn = 255;
-      int64_t sum = 0, sq = 0;
-      std::fill(hist, hist + 256, 0);
-      for (int yy = y - rad; yy <= y + rad; ++yy)
-        for (int xx = x - rad; xx <= x + rad; ++xx) {
-          const int g = w.G(xx, yy);
-          mx = std::max(mx, g), mn = std::min(mn, g);
-          sum += g, sq += g * g;
-          ++hist[g];
-        }
+      for (int i = 0; i < side; ++i) mx = std::max(mx, colMax[i]), mn = std::min(mn, colMin[i]);
       if (mx - mn > limit) {
         const double mean = static_cast<double>(sum) / area;
         const double sd = std::sqrt(std::max(0.0, static_cast<double>(sq) / area - mean * mean));
         int t = static_cast<int>(mean + 0.05 * sd);
         if (t >= mx) t = mx - 1;
         const int blacks = w.M(x - 1, y) + w.M(x, y - 1);
+        // Occupied levels of the window next to t: the first (or second)
+        // above, up to 254, or the first below.
         if (blacks > 0) {
-          int found = 0;
-          for (int l = t + 1; l <= 254; ++l)
-            if (hist[l] && ++found == blacks) {
-              t = l;
-              break;
-            }
+          int l = 256;
+          for (int k = 0; k < side; ++k)
+            for (int i = 0; i < side; ++i) l = std::min(l, cols[k][i] > t ? cols[k][i] : 256);
+          if (blacks == 2 && l < 256) {
+            const int first = l;
+            l = 256;
+            for (int k = 0; k < side; ++k)
+              for (int i = 0; i < side; ++i) l = std::min(l, cols[k][i] > first ? cols[k][i] : 256);
+          }
+          if (l <= 254) t = l;
         } else {
-          for (int l = t - 1; l >= 0; --l)
-            if (hist[l]) {
-              t = l;
-              break;
-            }
+          int l = -1;
+          for (int k = 0; k < side; ++k)
+            for (int i = 0; i < side; ++i) l = std::max(l, cols[k][i] < t ? cols[k][i] : -1);
+          if (l >= 0) t = l;
         }
         c = t;
       }
       w.Set(x, y, v <= c);
     }
+  }
   return true;
 }
 
