@@ -133,13 +133,13 @@ bool img_gray2mono_onepixel_nb(Work const& w, Box const& b) {
   // contrast asks for a new threshold.
   const int side = 2 * rad + 1;
   int c = 0;
-  int cols[7][7];
+  int win[49];  // window columns one after the other
   int colMax[7], colMin[7], colSum[7], colSq[7];
   for (int y = s.t; y <= s.b; ++y) {
     int64_t sum = 0, sq = 0;
     auto column = [&](int x) {
       const int k = x % side;
-      int* col = cols[k];
+      int* col = win + side * k;
       int mx = 0, mn = 255, cs = 0, cq = 0;
       for (int i = 0; i < side; ++i) {
         const int g = w.G(x, y - rad + i);
@@ -169,19 +169,16 @@ bool img_gray2mono_onepixel_nb(Work const& w, Box const& b) {
         // above, up to 254, or the first below.
         if (blacks > 0) {
           int l = 256;
-          for (int k = 0; k < side; ++k)
-            for (int i = 0; i < side; ++i) l = std::min(l, cols[k][i] > t ? cols[k][i] : 256);
+          for (int i = 0; i < area; ++i) l = std::min(l, win[i] > t ? win[i] : 256);
           if (blacks == 2 && l < 256) {
             const int first = l;
             l = 256;
-            for (int k = 0; k < side; ++k)
-              for (int i = 0; i < side; ++i) l = std::min(l, cols[k][i] > first ? cols[k][i] : 256);
+            for (int i = 0; i < area; ++i) l = std::min(l, win[i] > first ? win[i] : 256);
           }
           if (l <= 254) t = l;
         } else {
           int l = -1;
-          for (int k = 0; k < side; ++k)
-            for (int i = 0; i < side; ++i) l = std::max(l, cols[k][i] < t ? cols[k][i] : -1);
+          for (int i = 0; i < area; ++i) l = std::max(l, win[i] < t ? win[i] : -1);
           if (l >= 0) t = l;
         }
         c = t;
