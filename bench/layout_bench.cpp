@@ -90,26 +90,10 @@ Page& Get(bool table) {
   return *p;
 }
 
-ABITMAP Mono(Page& p) {
-  ABITMAP a{};
-  a.data = p.mono.data();
-  a.size = p.mono.size();
-  a.bits = 1;
-  a.width = p.width;
-  a.height = p.height;
-  a.bpl = p.bpl;
-  return a;
-}
+ABITMAP Mono(Page& p) { return layout_pages::MonoRecord(p.mono.data(), p.width, p.height, p.bpl); }
 
 int Gray2Mono(Page& p) {
-  _P2IIMG in{};
-  in.pImageData = p.grey.data();
-  in.nBitsPerPixel = 8;
-  in.nWidth = p.width;
-  in.nHeight = p.height;
-  in.nBytesPerLine = p.width;
-  in.nImageSize = static_cast<int>(p.grey.size());
-  in.nXResolution = in.nYResolution = 300;
+  _P2IIMG in = layout_pages::GreyRecord(p.grey.data(), p.width, p.height, 300);
   int options[2] = {1, 0};
   _P2IIMG out{};
   int rc = P2i_gray2mono(&in, options, &out, nullptr);

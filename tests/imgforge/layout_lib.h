@@ -52,16 +52,7 @@ struct LayoutLib {
   }
 };
 
-inline ABITMAP AsBitmap(layout_pages::Page& p) {
-  ABITMAP a{};
-  a.data = p.bits.data();
-  a.size = p.bits.size();
-  a.bits = 1;
-  a.width = p.width;
-  a.height = p.height;
-  a.bpl = p.bpl;
-  return a;
-}
+inline ABITMAP AsBitmap(layout_pages::Page& p) { return layout_pages::MonoRecord(p.bits.data(), p.width, p.height, p.bpl); }
 
 // One library per test program.
 inline LayoutLib& Lib() {

@@ -234,14 +234,7 @@ struct Result {
 };
 
 Result Convert(LayoutLib& L, Grey& g, int dpi, int method, int sens) {
-  _P2IIMG in{};
-  in.pImageData = g.v.data();
-  in.nBitsPerPixel = 8;
-  in.nWidth = g.w;
-  in.nHeight = g.h;
-  in.nBytesPerLine = g.w;
-  in.nImageSize = static_cast<int>(g.v.size());
-  in.nXResolution = in.nYResolution = dpi;
+  _P2IIMG in = layout_pages::GreyRecord(g.v.data(), g.w, g.h, dpi);
   int options[2] = {method, sens};
   Result r{};
   r.rc = L.P2i_gray2mono(&in, options, &r.out, nullptr);
@@ -372,13 +365,7 @@ TEST_F(LayoutTest, TwentyFourBitPagesAreJudgedOnTheirSecondByte) {
 TEST_F(LayoutTest, RegionAndRowOrderOfTheInput) {
   Grey g = ClassPage(8);
   // The region defaults to the whole page and is written back.
-  _P2IIMG in{};
-  in.pImageData = g.v.data();
-  in.nBitsPerPixel = 8;
-  in.nWidth = g.w;
-  in.nHeight = g.h;
-  in.nBytesPerLine = g.w;
-  in.nXResolution = in.nYResolution = 300;
+  _P2IIMG in = layout_pages::GreyRecord(g.v.data(), g.w, g.h, 300);
   int options[2] = {1, 0};
   _P2IIMG whole{};
   ASSERT_EQ(L.P2i_gray2mono(&in, options, &whole, nullptr), 0);

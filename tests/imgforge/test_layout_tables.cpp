@@ -32,6 +32,20 @@ Grid MakeGrid(int dpi, int cols, int rows) {
 
 ARECT Whole(Page const& p) { return ARECT{0, 0, p.width, p.height}; }
 
+// A 5 x 3 inch page with a grid drawn on it.
+struct GridPage {
+  Page page;
+  Grid g;
+  GridPage(int dpi, int cols, int rows) : page(Page::Inches100(500, 300, dpi)), g(MakeGrid(dpi, cols, rows)) {
+    DrawGrid(page, g.xs, g.ys, g.thick);
+  }
+  int Analyse(ATABLE& t, TABLE_C* para = nullptr) {
+    ABITMAP a = AsBitmap(page);
+    ARECT r = Whole(page);
+    return Lib().table_main(&a, &r, page.dpi, &t, para);
+  }
+};
+
 void ExpectCell(ACELL const& c, Rect r, int row, int col, int xspan, int yspan) {
   EXPECT_EQ(c.row, row);
   EXPECT_EQ(c.col, col);
@@ -47,16 +61,14 @@ class TableAtDpi : public LayoutTest, public ::testing::WithParamInterface<int> 
 
 TEST_P(TableAtDpi, GridGivesEveryCellOnePixelInsideTheRules) {
   const int dpi = GetParam();
-  Page p = Page::Inches100(500, 300, dpi);
-  Grid g = MakeGrid(dpi, 4, 5);
-  DrawGrid(p, g.xs, g.ys, g.thick);
+  GridPage gp(dpi, 4, 5);
+  Page& p = gp.page;
+  Grid const& g = gp.g;
   layout_pages::DrawTextRow(p, g.xs[1] + g.thick + 3, g.ys[1] + g.thick + 3, 3, 7, layout_pages::GlyphHeight(dpi) / 2);
-  ABITMAP a = AsBitmap(p);
-  ARECT r = Whole(p);
   TABLE_C para;
   ASSERT_EQ(L.table_set_para(&para, nullptr), 0);
   ATABLE t{};
-  ASSERT_EQ(L.table_main(&a, &r, dpi, &t, &para), 0);
+  ASSERT_EQ(gp.Analyse(t, &para), 0);
   ASSERT_EQ(t.nrow, 5);
   ASSERT_EQ(t.ncol, 4);
   for (int j = 0; j < 5; ++j) {
@@ -78,17 +90,15 @@ INSTANTIATE_TEST_SUITE_P(Dpi, TableAtDpi, ::testing::Values(200, 300, 400, 600))
 
 TEST_F(LayoutTest, MergedCellsGetTheirSpans) {
   const int dpi = 300;
-  Page p = Page::Inches100(500, 300, dpi);
-  Grid g = MakeGrid(dpi, 4, 4);
-  DrawGrid(p, g.xs, g.ys, g.thick);
+  GridPage gp(dpi, 4, 4);
+  Page& p = gp.page;
+  Grid const& g = gp.g;
   // Cell (row 0, columns 1-2): the rule between them is gone in row 0.
   p.Fill({g.xs[2], g.ys[0] + g.thick, g.xs[2] + g.thick - 1, g.ys[1] - 1}, false);
   // Cell (rows 1-3, column 3): the rules between them are gone there.
   for (int j : {2, 3}) p.Fill({g.xs[3] + g.thick, g.ys[j], g.xs[4] - 1, g.ys[j] + g.thick - 1}, false);
-  ABITMAP a = AsBitmap(p);
-  ARECT r = Whole(p);
   ATABLE t{};
-  ASSERT_EQ(L.table_main(&a, &r, dpi, &t, nullptr), 0);
+  ASSERT_EQ(gp.Analyse(t), 0);
   ASSERT_EQ(t.nrow, 4);
   ASSERT_EQ(t.ncol, 4);
   ASSERT_EQ(t.rows[0].ncell, 3);
@@ -132,16 +142,14 @@ TEST_F(LayoutTest, MergedCellsGetTheirSpans) {
 
 TEST_F(LayoutTest, MissingSideRulesAreClosed) {
   const int dpi = 300;
-  Page p = Page::Inches100(500, 300, dpi);
-  Grid g = MakeGrid(dpi, 3, 3);
-  DrawGrid(p, g.xs, g.ys, g.thick);
+  GridPage gp(dpi, 3, 3);
+  Page& p = gp.page;
+  Grid const& g = gp.g;
   // No left and right border.
   p.Fill({g.xs[0], g.ys[0] + g.thick, g.xs[0] + g.thick - 1, g.ys[3] - 1}, false);
   p.Fill({g.xs[3], g.ys[0] + g.thick, g.xs[3] + g.thick - 1, g.ys[3] - 1}, false);
-  ABITMAP a = AsBitmap(p);
-  ARECT r = Whole(p);
   ATABLE t{};
-  ASSERT_EQ(L.table_main(&a, &r, dpi, &t, nullptr), 0);
+  ASSERT_EQ(gp.Analyse(t), 0);
   ASSERT_EQ(t.nrow, 3);
   ASSERT_EQ(t.ncol, 3);
   for (int j = 0; j < 3; ++j) {
@@ -156,9 +164,9 @@ TEST_F(LayoutTest, MissingSideRulesAreClosed) {
 
 TEST_F(LayoutTest, RuleBrokenAtACrossingIsBridgedAndStubsLeaveTheCellsAlone) {
   const int dpi = 300;
-  Page p = Page::Inches100(500, 300, dpi);
-  Grid g = MakeGrid(dpi, 3, 3);
-  DrawGrid(p, g.xs, g.ys, g.thick);
+  GridPage gp(dpi, 3, 3);
+  Page& p = gp.page;
+  Grid const& g = gp.g;
   // The rule of column 1 breaks around its crossing with row rule 2: a gap
   // longer than the joining tolerance.
   p.Fill({g.xs[1], g.ys[2] - 12, g.xs[1] + g.thick - 1, g.ys[2] + g.thick + 12}, false);
@@ -166,10 +174,8 @@ TEST_F(LayoutTest, RuleBrokenAtACrossingIsBridgedAndStubsLeaveTheCellsAlone) {
   // from column rule 2 into the next cell.
   p.Fill({g.xs[0] + 40, g.ys[1], g.xs[0] + 40 + g.thick - 1, g.ys[1] + 60});
   p.Fill({g.xs[2], g.ys[2] + 30, g.xs[2] + 100, g.ys[2] + 30 + g.thick - 1});
-  ABITMAP a = AsBitmap(p);
-  ARECT r = Whole(p);
   ATABLE t{};
-  ASSERT_EQ(L.table_main(&a, &r, dpi, &t, nullptr), 0);
+  ASSERT_EQ(gp.Analyse(t), 0);
   ASSERT_EQ(t.nrow, 3);
   ASSERT_EQ(t.ncol, 3);
   for (int j = 0; j < 3; ++j) {
@@ -194,13 +200,10 @@ TEST_F(LayoutTest, TablesRefusedOrMerged) {
   EXPECT_EQ(t.rows, nullptr);
 
   // Two rules closer than the row tolerance make one grid row.
-  Page q = Page::Inches100(500, 300, dpi);
-  Grid g = MakeGrid(dpi, 2, 2);
-  DrawGrid(q, g.xs, g.ys, g.thick);
-  q.Fill({g.xs[0], g.ys[1] + 15, g.xs[2] + g.thick - 1, g.ys[1] + 15 + g.thick - 1});
-  ABITMAP b = AsBitmap(q);
-  ARECT rq = Whole(q);
-  ASSERT_EQ(L.table_main(&b, &rq, dpi, &t, nullptr), 0);
+  GridPage gp(dpi, 2, 2);
+  Grid const& g = gp.g;
+  gp.page.Fill({g.xs[0], g.ys[1] + 15, g.xs[2] + g.thick - 1, g.ys[1] + 15 + g.thick - 1});
+  ASSERT_EQ(gp.Analyse(t), 0);
   EXPECT_EQ(t.nrow, 2);
   EXPECT_EQ(t.ncol, 2);
   L.table_free(&t);
@@ -214,13 +217,9 @@ TEST_F(LayoutTest, ParametersAreScaledForTheCallAndWorkingWordsCopiedBack) {
   for (int i = 0; i < 32; ++i) EXPECT_EQ(para.para[i], i < 9 ? defaults[i] : 0) << i;
   for (int i = 9; i < 32; ++i) para.para[i] = 1000 + i;
 
-  Page p = Page::Inches100(500, 300, 200);
-  Grid g = MakeGrid(200, 2, 2);
-  DrawGrid(p, g.xs, g.ys, g.thick);
-  ABITMAP a = AsBitmap(p);
-  ARECT r = Whole(p);
+  GridPage gp(200, 2, 2);
   ATABLE t{};
-  ASSERT_EQ(L.table_main(&a, &r, 200, &t, &para), 0);
+  ASSERT_EQ(gp.Analyse(t, &para), 0);
   L.table_free(&t);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(para.para[i], defaults[i]);  // not scaled in place
   for (int i = 9; i < 32; ++i) EXPECT_EQ(para.para[i], 1000 + i);
