@@ -92,9 +92,11 @@ Page& Get(bool table) {
 
 ABITMAP Mono(Page& p) { return layout_pages::MonoRecord(p.mono.data(), p.width, p.height, p.bpl); }
 
-int Gray2Mono(Page& p) {
+// The options of the text-direction entry below 500 dpi; method 1 sends the
+// text glyphs through the per-pixel neighbourhood threshold instead.
+int Gray2Mono(Page& p, int method = 0) {
   _P2IIMG in = layout_pages::GreyRecord(p.grey.data(), p.width, p.height, 300);
-  int options[2] = {1, 0};
+  int options[2] = {method, 0};
   _P2IIMG out{};
   int rc = P2i_gray2mono(&in, options, &out, nullptr);
   void* px = out.pImageData;
@@ -142,6 +144,10 @@ int LeptRegions(Page& p) {
 void BM_Gray2Mono(benchmark::State& st) {
   Page& p = Get(st.range(0));
   for (auto _ : st) benchmark::DoNotOptimize(Gray2Mono(p));
+}
+void BM_Gray2MonoNeighbourhood(benchmark::State& st) {
+  Page& p = Get(st.range(0));
+  for (auto _ : st) benchmark::DoNotOptimize(Gray2Mono(p, 1));
 }
 void BM_LeptOtsu(benchmark::State& st) {
   Page& p = Get(st.range(0));
@@ -201,6 +207,7 @@ void BM_OpenCVComponents(benchmark::State& st) {
 
 // Argument: 0 text page, 1 page with a ruled table.
 BENCHMARK(BM_Gray2Mono)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Gray2MonoNeighbourhood)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LeptOtsu)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SegMain)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LeptRegionsBinary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -63,17 +63,30 @@ struct UnionFind {
   }
 };
 
-// Black runs of at least minLen along the rows of r.
+// Black runs of at least minLen along the rows of r. A run of 15 pixels or
+// more holds a whole black byte, so only such bytes are looked for.
 std::vector<Seg> RowSegments(CABitmap const& bmp, ARECT2 const& r, int minLen) {
   std::vector<Seg> segs;
+  const int firstFull = (r.left + 7) >> 3, lastFull = ((r.right + 1) >> 3) - 1;
   for (int y = r.top; y <= r.bottom; ++y) {
     const uint8_t* row = Row(bmp, y);
-    for (int x = r.left;;) {
-      int b = NextPixel(row, x, r.right, true);
-      if (b > r.right) break;
-      int w = NextPixel(row, b, r.right, false);
+    if (minLen < 15) {
+      for (int x = r.left;;) {
+        int b = NextPixel(row, x, r.right, true);
+        if (b > r.right) break;
+        int w = NextPixel(row, b, r.right, false);
+        if (w - b >= minLen) segs.push_back({y, b, w - 1});
+        x = w;
+      }
+      continue;
+    }
+    for (int k = firstFull; k <= lastFull; ++k) {
+      if (row[k] != 0xFF) continue;
+      int b = k * 8;
+      while (b > r.left && layout::Black(bmp, b - 1, y)) --b;
+      const int w = NextPixel(row, k * 8, r.right, false);
       if (w - b >= minLen) segs.push_back({y, b, w - 1});
-      x = w;
+      k = w >> 3;  // the byte that ends the run holds no whole black byte
     }
   }
   return segs;

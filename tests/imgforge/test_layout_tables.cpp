@@ -299,4 +299,41 @@ TEST_F(LayoutTest, QuarterTurnsEqualTheBitmapLibrary) {
   EXPECT_EQ(L.abmp_rotate90(&out, &grey), nullptr);
 }
 
+// The splitter's sort: stable, in place, for any element size.
+template <size_t N>
+struct Rec {
+  uint8_t key;
+  uint8_t rest[N - 1];
+};
+
+template <size_t N>
+void SortLikeStableSort(LayoutLib& L, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Rec<N>> v(200);
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i].key = static_cast<uint8_t>(rng() % 16);  // many equal keys
+    for (size_t b = 0; b + 1 < N; ++b) v[i].rest[b] = static_cast<uint8_t>(i >> (8 * (b % 2)));
+  }
+  auto want = v;
+  std::stable_sort(want.begin(), want.end(), [](Rec<N> const& a, Rec<N> const& b) { return a.key < b.key; });
+  L.insertion_sort(v.data(), v.size(), sizeof(Rec<N>), [](const void* a, const void* b) {
+    return int{static_cast<const Rec<N>*>(a)->key} - int{static_cast<const Rec<N>*>(b)->key};
+  });
+  EXPECT_EQ(std::memcmp(v.data(), want.data(), v.size() * sizeof(Rec<N>)), 0) << "element size " << N;
+}
+
+TEST_F(LayoutTest, InsertionSortEqualsStableSort) {
+  SortLikeStableSort<2>(L, 1);
+  SortLikeStableSort<3>(L, 2);
+  SortLikeStableSort<12>(L, 3);
+  SortLikeStableSort<24>(L, 4);
+  int one = 5;
+  L.insertion_sort(&one, 1, sizeof one, [](const void*, const void*) { return 1; });
+  L.insertion_sort(nullptr, 0, 4, nullptr);
+  EXPECT_EQ(one, 5);
+  // The parameter entry keeps no file and always succeeds.
+  EXPECT_EQ(L.katuji_set_para("/nowhere/katuji.ini"), 0);
+  EXPECT_EQ(L.katuji_set_para(nullptr), 0);
+}
+
 }  // namespace
