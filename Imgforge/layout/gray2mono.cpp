@@ -207,6 +207,40 @@ void img_gray2mono_kuroiti_th(Work const& w, Box const& b) {
       if (w.M(x, y) && w.G(x, y) > th) w.Set(x, y, false);
 }
 
+}  // namespace
+
+namespace layout {
+
+// Dynamic threshold over a whole image: each pixel's threshold follows its
+// left and upper neighbours' thresholds, pulled to the window's mid level
+// where the window has contrast, and drawn toward the floor.
+void img_gray2mono_imgall_sdtc(const uint8_t* grey, int gbpl, int W, int H, uint8_t* mono, int mbpl,
+                               SdtcParams const& p) {
+  std::vector<int> above(W, p.floor);
+  for (int y = 0; y < H; ++y) {
+    int left = p.floor;
+    for (int x = 0; x < W; ++x) {
+      int mx = 0, mn = 255;
+      for (int yy = std::max(y - 1, 0); yy <= std::min(y + 1, H - 1); ++yy)
+        for (int xx = std::max(x - 1, 0); xx <= std::min(x + 1, W - 1); ++xx) {
+          const int g = grey[static_cast<ptrdiff_t>(yy) * gbpl + xx];
+          mx = std::max(mx, g), mn = std::min(mn, g);
+        }
+      int t = mx - mn < p.contrast ? (left + above[x]) / 2
+                                   : static_cast<int>(0.75 * (mx + mn) / 2 + 0.125 * (left + above[x]));
+      t = t < p.floor ? std::min(t + p.lift, p.floor) : std::max(t - p.drop, p.floor);
+      const int v = grey[static_cast<ptrdiff_t>(y) * gbpl + x];
+      uint8_t& b = mono[static_cast<ptrdiff_t>(y) * mbpl + (x >> 3)];
+      b = t >= v ? (b | (0x80 >> (x & 7))) : (b & ~(0x80 >> (x & 7)));
+      left = above[x] = t;
+    }
+  }
+}
+
+}  // namespace layout
+
+namespace {
+
 bool check_fin_rect(std::vector<Box> const& done, Box const& b) {
   for (auto const& d : done)
     if (b.l >= d.l && b.r <= d.r && b.t >= d.t && b.b <= d.b) return true;

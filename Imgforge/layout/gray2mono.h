@@ -24,4 +24,18 @@ DRAVN_EXPORT int img_img2mono(const uint8_t* pixels, int bpl, int width, int hei
 DRAVN_EXPORT int img_img2mono_free(void** pixels);
 }
 
+namespace layout {
+
+// Whole-image dynamic threshold; nothing in the package calls it.
+struct SdtcParams {
+  int contrast = 32;  // window range below which the neighbours decide alone
+  int floor = 128;    // level that thresholds are drawn toward
+  int lift = 4;       // step up for a threshold below the floor
+  int drop = 4;       // step down for one at or above it
+};
+void img_gray2mono_imgall_sdtc(const uint8_t* grey, int gbpl, int W, int H, uint8_t* mono, int mbpl,
+                               SdtcParams const& p);
+
+}  // namespace layout
+
 #endif

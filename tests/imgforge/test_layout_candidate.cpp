@@ -126,3 +126,29 @@ TEST(LayoutParameters, DefaultsAndScaling) {
 }
 
 }  // namespace
+
+#include "gray2mono.h"
+
+namespace {
+
+// The whole-image dynamic threshold: flat areas follow the floor, a dark
+// stroke on light paper comes out black and the paper white.
+TEST(DynamicThreshold, StrokesOnPaperAndFlatAreas) {
+  const int W = 40, H = 20;
+  std::vector<uint8_t> grey(W * H, 210), mono(((W + 7) / 8) * H, 0);
+  for (int y = 5; y < 15; ++y)
+    for (int x = 10; x < 14; ++x) grey[y * W + x] = 40;
+  for (int y = 0; y < H; ++y) grey[y * W + 30] = 190;  // a faint line without contrast: paper
+  layout::SdtcParams params;
+  layout::img_gray2mono_imgall_sdtc(grey.data(), W, W, H, mono.data(), (W + 7) / 8, params);
+  auto black = [&](int x, int y) { return (mono[y * ((W + 7) / 8) + (x >> 3)] >> (7 - (x & 7))) & 1; };
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) EXPECT_EQ(black(x, y), y >= 5 && y < 15 && x >= 10 && x < 14) << x << "," << y;
+  // A flat dark page stays below the floor: black everywhere.
+  std::fill(grey.begin(), grey.end(), 100);
+  layout::img_gray2mono_imgall_sdtc(grey.data(), W, W, H, mono.data(), (W + 7) / 8, params);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) EXPECT_EQ(black(x, y), 1);
+}
+
+}  // namespace
