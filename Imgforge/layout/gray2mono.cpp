@@ -87,14 +87,17 @@ int img_gray2mono_imgall_ootu(Work& w) {
   const int o = getThreshold_OMQ(h, &n, &w.gHigh, &w.gLow, &mean);
   if (!n) return -2;
   const int T = Clamp(o + 8 * w.s + 8, 55, 225);
+  const int whole = w.W & ~7;
   for (int y = 0; y < w.H; ++y) {
     const uint8_t* g = w.grey + static_cast<ptrdiff_t>(y) * w.gbpl;
     uint8_t* m = w.mono + static_cast<ptrdiff_t>(y) * w.mbpl;
-    for (int x = 0; x < w.W; x += 8) {
+    for (int x = 0; x < whole; x += 8) {
       unsigned byte = 0;
-      for (int b = 0; b < 8 && x + b < w.W; ++b) byte |= (g[x + b] <= T ? 0x80u : 0u) >> b;
+      for (int b = 0; b < 8; ++b) byte = (byte << 1) | (g[x + b] <= T);
       m[x >> 3] = static_cast<uint8_t>(byte);
     }
+    for (int x = whole; x < w.W; ++x)
+      if (g[x] <= T) m[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
   }
   return 0;
 }
@@ -337,7 +340,10 @@ int img_img2mono(const uint8_t* pixels, int bpl, int width, int height, int size
   for (int y = 0; y < H; ++y) {
     const uint8_t* src = pixels + static_cast<ptrdiff_t>(top + y) * bpl + static_cast<ptrdiff_t>(left) * step + off;
     uint8_t* dst = grey.data() + static_cast<ptrdiff_t>(y) * gbpl;
-    for (int x = 0; x < W; ++x) dst[x] = src[static_cast<ptrdiff_t>(x) * step];
+    if (step == 1)
+      memcpy(dst, src, W);
+    else
+      for (int x = 0; x < W; ++x) dst[x] = src[static_cast<ptrdiff_t>(x) * step];
   }
   Work w{grey.data(), gbpl, W, H, mono, mbpl, Clamp(sensitivity, -5, 5), xdpi / 25, 0, 0};
   int rc = img_gray2mono_imgall_ootu(w);
