@@ -137,9 +137,15 @@ int CConv::ErrorDiffusionWide(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out,
                               const FSIP_S_ERROR_DIFFUSION* ed) const {
   const int width = out->nWidth;
   constexpr int kLeft = 2;  // entries before pixel 0
-  std::vector<int> rows[3];
+  std::vector<unsigned> rows[3];  // carries are never negative
   try {
-    for (auto& r : rows) r.assign(width + 4, 128);
+    for (auto& r : rows) r.assign(width + 4, 128u);
+  } catch (const std::bad_alloc&) {
+    return FSIP_C_ERR_OUTOFMEMORY;
+  }
+  std::vector<unsigned> fromAbove;
+  try {
+    fromAbove.resize(width);
   } catch (const std::bad_alloc&) {
     return FSIP_C_ERR_OUTOFMEMORY;
   }
@@ -150,19 +156,22 @@ int CConv::ErrorDiffusionWide(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out,
   for (int y = 0; y < out->nHeight; ++y) {
     const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
     unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
-    int* c = rows[cur].data() + kLeft;
-    const int* a = rows[prev].data() + kLeft;
-    const int* b = rows[before].data() + kLeft;
+    unsigned* c = rows[cur].data() + kLeft;
+    const unsigned* a = rows[prev].data() + kLeft;
+    const unsigned* b = rows[before].data() + kLeft;
+    // The two lines above are known before the line starts; only the two
+    // carries to the left are serial.
+    for (int x = 0; x < width; ++x)
+      fromAbove[x] = 2 * a[x - 2] / 32 + 4 * a[x - 1] / 32 + 4 * a[x] / 32 + 3 * a[x + 1] / 32 + 2 * a[x + 2] / 32 +
+                     b[x - 2] / 32 + 2 * b[x - 1] / 32 + 3 * b[x] / 32 + 2 * b[x + 1] / 32 + b[x + 2] / 32;
     for (int x = 0; x < width; ++x) {
-      const int e = 5 * c[x - 1] / 32 + 3 * c[x - 2] / 32 + 2 * a[x - 2] / 32 + 4 * a[x - 1] / 32 + 4 * a[x] / 32 +
-                    3 * a[x + 1] / 32 + 2 * a[x + 2] / 32 + b[x - 2] / 32 + 2 * b[x - 1] / 32 + 3 * b[x] / 32 +
-                    2 * b[x + 1] / 32 + b[x + 2] / 32;
+      const int e = static_cast<int>(5 * c[x - 1] / 32 + 3 * c[x - 2] / 32 + fromAbove[x]);
       const int pixel = p[x];
       const bool middle = pixel >= 112 && pixel <= 144;
       int v = e + pixel;
       if (levels && pixel > high && !middle) {
         SetBit(o, x, true);
-        c[x] = e >= 255 ? e - 255 : e;
+        c[x] = static_cast<unsigned>(e >= 255 ? e - 255 : e);
         continue;
       }
       if (levels && pixel > high) v = e + 255;
@@ -176,23 +185,96 @@ int CConv::ErrorDiffusionWide(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out,
         SetBit(o, x, true);
         next = v - 255 < 255 ? v - 255 : v - 510;
       }
-      c[x] = next < 0 ? 0 : next;
+      c[x] = static_cast<unsigned>(next < 0 ? 0 : next);
     }
     FinishLine(o, width, false);
     // The rows move down by one; the freed one becomes the new current row.
     std::swap(before, prev);
     std::swap(prev, cur);
-    std::fill(rows[cur].begin(), rows[cur].end(), 128);
+    std::fill(rows[cur].begin(), rows[cur].end(), 128u);
   }
   return FSIP_C_ERR_NOERROR;
 }
 
+namespace {
+
+// One line of the dynamic threshold's per-pixel terms, all independent of
+// the threshold carried along the line: the threshold is
+// (bias + s x scale) / 16 with s the carried sum, i.e. s / 2 where the
+// neighbourhood is flat and (2 L (8 - w) + s w) / 16 elsewhere.
+struct DtcLine {
+  std::vector<int> maxCol, minCol;     // padded by 2 each side
+  std::vector<unsigned char> rows[4];  // lines y-2, y-1, y+1, y+2 padded by 2
+  std::vector<int> level;              // L, the local level
+  std::vector<int> bias, scale;
+};
+
+// Padded copy of a line: two repeated edge pixels each side.
+void PadLine(std::vector<unsigned char>& to, const unsigned char* from, int width) {
+  memcpy(to.data() + 2, from, width);
+  to[0] = to[1] = from[0];
+  to[width + 2] = to[width + 3] = from[width - 1];
+}
+
+struct DtcParams {
+  int reach, limit, weight;
+  bool family2;
+  const unsigned char* tone;
+};
+
+// The terms of one line from the column extremes and padded lines.
+__attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int width, const DtcParams& q) {
+  const int* mx = d.maxCol.data() + 2;
+  const int* mn = d.minCol.data() + 2;
+  int* level = d.level.data();
+  int* bias = d.bias.data();
+  int* scale = d.scale.data();
+  if (q.reach == 1) {
+    for (int x = 0; x < width; ++x) {
+      const int t = std::max(std::max(mx[x - 1], mx[x]), mx[x + 1]);
+      const int m = std::min(std::min(mn[x - 1], mn[x]), mn[x + 1]);
+      level[x] = (t + m) >> 1;
+      scale[x] = t - m;  // the contrast, for the plain flat test
+    }
+  } else {
+    for (int x = 0; x < width; ++x) {
+      const int t = std::max(std::max(std::max(mx[x - 2], mx[x - 1]), std::max(mx[x], mx[x + 1])), mx[x + 2]);
+      const int m = std::min(std::min(std::min(mn[x - 2], mn[x - 1]), std::min(mn[x], mn[x + 1])), mn[x + 2]);
+      level[x] = (t + m) >> 1;
+      scale[x] = t - m;
+    }
+  }
+  if (q.family2) {
+    // The eight cells of the 5x5 patch that the test reads; x + 2 is the
+    // patch's centre column in the padded lines.
+    const unsigned char *r0 = d.rows[0].data(), *r1 = d.rows[1].data(), *r3 = d.rows[2].data(),
+                        *r4 = d.rows[3].data();
+    for (int x = 0; x < width; ++x) {
+      const int P1 = r0[x + 1], P3 = r0[x + 3], P5 = r1[x], P9 = r1[x + 4];
+      const int P15 = r3[x], P19 = r3[x + 4], P21 = r4[x + 1], P23 = r4[x + 3];
+      const int D = P1 + P3 - P21, E = P5 + P15 - P9, I = P1 + P5 - P19, J = P3 + P9 - P15;
+      scale[x] = (std::abs(D - P23) + std::abs(E - P19) + std::abs(I - P23) + std::abs(J - P21)) >> 3;
+    }
+  }
+  if (q.tone)
+    for (int x = 0; x < width; ++x) level[x] = q.tone[level[x]];
+  const int w = q.weight;
+  for (int x = 0; x < width; ++x) {
+    const bool flat = scale[x] < q.limit;
+    bias[x] = flat ? 0 : 2 * level[x] * (8 - w);
+    scale[x] = flat ? 8 : w;
+  }
+}
+
+}  // namespace
+
 int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FSIP_S_SDTCEX* dtc,
                      const unsigned char* toneBlock, bool highResolution, bool newStyle) const {
   const int width = out->nWidth, height = out->nHeight;
-  const int limit = dtc->values[1], weight = dtc->values[2], base = dtc->values[3];
-  const int up = dtc->values[4], down = dtc->values[5];
-  const unsigned char* tone = toneBlock ? toneBlock + 10 : nullptr;
+  // The blend weight is 0 to 8 and the offsets are not negative; held
+  // there, every threshold term stays positive.
+  const int weight = std::min(8, std::max(0, dtc->values[2])), base = dtc->values[3];
+  const int up = std::max(0, dtc->values[4]), down = std::max(0, dtc->values[5]);
   // The neighbourhood comes from the page before the pre-filter when it is
   // there and has this page's geometry.
   const FSIP_S_IMAGEINFO* source = in;
@@ -200,75 +282,92 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
   if (before && before->pImageData && before->nWidth >= width && before->nHeight >= height &&
       before->nBytesPerLine >= before->nWidth && before->nDepth == 8)
     source = before;
-  const int reach = highResolution ? 2 : 1;
+  const DtcParams q{highResolution ? 2 : 1, dtc->values[1], weight, m_nScannerType == 2,
+                    toneBlock ? toneBlock + 10 : nullptr};
   std::vector<int> above;
-  std::vector<unsigned char> colMax, colMin;
+  DtcLine d;
   try {
-    above.assign(width, 0);
-    colMax.resize(width);
-    colMin.resize(width);
+    above.assign(width, base);  // the first line's "above" is the base level
+    d.maxCol.resize(width + 4);
+    d.minCol.resize(width + 4);
+    for (auto& r : d.rows) r.resize(width + 4);
+    d.level.resize(width);
+    d.bias.resize(width);
+    d.scale.resize(width);
   } catch (const std::bad_alloc&) {
     return FSIP_C_ERR_OUTOFMEMORY;
   }
+  auto line = [&](int y) {
+    y = y < 0 ? 0 : y >= height ? height - 1 : y;
+    return source->pImageData + static_cast<size_t>(y) * source->nBytesPerLine;
+  };
   for (int y = 0; y < height; ++y) {
-    const int y0 = std::max(0, y - reach), y1 = std::min(height - 1, y + reach);
-    for (int x = 0; x < width; ++x) {
-      int hi = 0, lo = 255;
-      for (int r = y0; r <= y1; ++r) {
-        const int v = source->pImageData[static_cast<size_t>(r) * source->nBytesPerLine + x];
-        hi = std::max(hi, v), lo = std::min(lo, v);
+    // Column extremes over the lines in reach, padded by repeating the
+    // edge columns (which is the clipping at the page's edges).
+    int* mx = d.maxCol.data() + 2;
+    int* mn = d.minCol.data() + 2;
+    const unsigned char* l0 = line(y);
+    for (int x = 0; x < width; ++x) mx[x] = mn[x] = l0[x];
+    for (int r = 1; r <= q.reach; ++r) {
+      const unsigned char* a = line(y - r);
+      const unsigned char* b = line(y + r);
+      for (int x = 0; x < width; ++x) {
+        mx[x] = std::max(mx[x], std::max<int>(a[x], b[x]));
+        mn[x] = std::min(mn[x], std::min<int>(a[x], b[x]));
       }
-      colMax[x] = static_cast<unsigned char>(hi);
-      colMin[x] = static_cast<unsigned char>(lo);
     }
-    // Lines y - 2 .. y + 2 of the neighbourhood page, clamped to it.
-    const unsigned char* row[5];
-    for (int r = 0; r < 5; ++r) {
-      const int line = std::min(height - 1, std::max(0, y + r - 2));
-      row[r] = source->pImageData + static_cast<size_t>(line) * source->nBytesPerLine;
+    mx[-2] = mx[-1] = mx[0], mn[-2] = mn[-1] = mn[0];
+    mx[width] = mx[width + 1] = mx[width - 1], mn[width] = mn[width + 1] = mn[width - 1];
+    if (q.family2) {
+      PadLine(d.rows[0], line(y - 2), width);
+      PadLine(d.rows[1], line(y - 1), width);
+      PadLine(d.rows[2], line(y + 1), width);
+      PadLine(d.rows[3], line(y + 2), width);
     }
+    DtcTerms(d, width, q);
+
     const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
     unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
-    int left = 0;
-    for (int x = 0; x < width; ++x) {
-      const int x0 = std::max(0, x - reach), x1 = std::min(width - 1, x + reach);
-      int t = 0, m = 255;
-      for (int c = x0; c <= x1; ++c) t = std::max(t, static_cast<int>(colMax[c])), m = std::min(m, static_cast<int>(colMin[c]));
-      bool flat;
-      if (m_nScannerType == 2) {
-        // The eight cells of the 5x5 patch that the test reads.
-        int c0 = x - 2, c1 = x - 1, c3 = x + 1, c4 = x + 2;
-        if (x < 2 || x + 2 >= width) {
-          auto clampX = [width](int c) { return c < 0 ? 0 : c >= width ? width - 1 : c; };
-          c0 = clampX(c0), c1 = clampX(c1), c3 = clampX(c3), c4 = clampX(c4);
+    const int* bias = d.bias.data();
+    const int* scale = d.scale.data();
+    if (newStyle) {
+      // The carried threshold is the only serial part: what the line above
+      // gives is summed first. With the offsets not negative the pull
+      // toward the base is max(t - down, base) + min(t + up, base) - base.
+      // On plain paper (flat, base above and to the left) the threshold
+      // stays the base: marked -1, such pixels skip the arithmetic.
+      int* partial = d.level.data();
+      for (int x = 0; x < width; ++x)
+        partial[x] = bias[x] == 0 && scale[x] == 8 && above[x] == base ? -1 : bias[x] + above[x] * scale[x];
+      int left = base;
+      unsigned bits = 0;
+      for (int x = 0; x < width; ++x) {
+        int known = partial[x];
+        if (known < 0) {
+          if (left != base) known = 8 * base;
         }
-        const int P1 = row[0][c1], P3 = row[0][c3], P5 = row[1][c0], P9 = row[1][c4];
-        const int P15 = row[3][c0], P19 = row[3][c4], P21 = row[4][c1], P23 = row[4][c3];
-        const int D = P1 + P3 - P21, E = P5 + P15 - P9, I = P1 + P5 - P19, J = P3 + P9 - P15;
-        flat = (abs(D - P23) + abs(E - P19) + abs(I - P23) + abs(J - P21)) / 8 < limit;
-      } else {
-        flat = t - m < limit;
+        if (known >= 0) {
+          const int threshold = (known + left * scale[x]) >> 4;
+          left = std::max(threshold - down, base) + std::min(threshold + up, base) - base;
+        }
+        above[x] = left;
+        bits = (bits << 1) | (p[x] >= left ? 1u : 0u);
+        if ((x & 7) == 7) o[x >> 3] = static_cast<unsigned char>(bits), bits = 0;
       }
-      int L = (t + m) / 2;
-      if (tone) L = tone[L];
-      int threshold;
-      if (newStyle) {
-        const int s = (x == 0 ? base : left) + (y == 0 ? base : above[x]);
-        threshold = flat ? s * 8 / 16 : (2 * L * (8 - weight) + s * weight) / 16;
-      } else if (y == 0 || x == 0) {
-        threshold = y == 0 && x == 0 ? 2 * base / 16 : y == 0 ? (base + 8 * left) / 16 : (base + 8 * above[x]) / 16;
-      } else {
-        threshold = flat ? 8 * (left + above[x]) / 16 : (2 * L * (8 - weight) + weight * (left + above[x])) / 16;
+      if (width & 7) o[width >> 3] = static_cast<unsigned char>(bits << (8 - (width & 7)));
+    } else {
+      int left = 0;
+      for (int x = 0; x < width; ++x) {
+        int threshold;
+        if (y == 0 || x == 0)
+          threshold = y == 0 && x == 0 ? 2 * base / 16 : y == 0 ? (base + 8 * left) / 16 : (base + 8 * above[x]) / 16;
+        else
+          threshold = (bias[x] + (left + above[x]) * scale[x]) / 16;
+        const int pulled =
+            threshold > base ? std::max(threshold - down, base) : std::min(threshold + up, base);
+        above[x] = left = threshold;
+        SetBit(o, x, p[x] + base - pulled >= 128);
       }
-      int pulled = threshold;
-      if (pulled > base)
-        pulled = std::max(pulled - down, base);
-      else
-        pulled = std::min(pulled + up, base);
-      const int kept = newStyle ? pulled : threshold;
-      above[x] = kept;
-      left = kept;
-      SetBit(o, x, newStyle ? p[x] >= pulled : p[x] + base - pulled >= 128);
     }
     FinishLine(o, width, true);
   }

@@ -12,7 +12,7 @@ namespace {
 // Pixels of a colour order, red/green/blue at compile-time positions so
 // that each drop-out loop stays a straight run over the line.
 template <int R, int G, int B, class F>
-void EachPixel(unsigned char* out, int outStride, const unsigned char* in, int inStride, int width, int height,
+__attribute__((target_clones("avx2", "default"))) void EachPixel(unsigned char* out, int outStride, const unsigned char* in, int inStride, int width, int height,
                F grey) {
   for (int y = 0; y < height; ++y) {
     const unsigned char* p = in + static_cast<size_t>(y) * inStride;
@@ -60,7 +60,10 @@ int LookupCustDropTblRGB(const unsigned char* table, int r, int g, int b) {
 
 unsigned char* CConv::GreyBuffer(unsigned char* out, int bits) const {
   if (out) return out;
-  const size_t bytes = static_cast<size_t>(CalcBytePerLine(m_nWidth, bits, m_nOutBoundary)) * m_nHeight;
+  const int stride = CalcBytePerLine(m_nWidth, bits, m_nOutBoundary);
+  const size_t bytes = static_cast<size_t>(stride) * m_nHeight;
+  // Zeroed unless every byte of every line will be written.
+  if (bits == 8 && stride == m_nWidth) return static_cast<unsigned char*>(malloc(bytes ? bytes : 1));
   return static_cast<unsigned char*>(calloc(bytes ? bytes : 1, 1));
 }
 

@@ -170,6 +170,118 @@ TEST_F(Bilevel, DynamicThresholdOfFlatPagesAndAStep) {
   }
 }
 
+// The dynamic threshold of the SANE backends (family 2, new style), pixel
+// by pixel as written out.
+std::vector<bool> ReferenceDtc(const Page& page, const FSIP_S_SDTCEX& set, bool high) {
+  const int w = page.info.nWidth, h = page.info.nHeight, reach = high ? 2 : 1;
+  const int limit = set.values[1], weight = set.values[2], base = set.values[3], up = set.values[4],
+            down = set.values[5];
+  auto at = [&](int y, int x) {
+    return static_cast<int>(page.at(std::min(w - 1, std::max(0, x)), std::min(h - 1, std::max(0, y))));
+  };
+  std::vector<bool> bits(static_cast<size_t>(w) * h);
+  std::vector<int> above(w, 0);
+  for (int y = 0; y < h; ++y) {
+    int left = 0;
+    for (int x = 0; x < w; ++x) {
+      int t = 0, o = 255;
+      for (int yy = std::max(0, y - reach); yy <= std::min(h - 1, y + reach); ++yy)
+        for (int xx = std::max(0, x - reach); xx <= std::min(w - 1, x + reach); ++xx)
+          t = std::max(t, at(yy, xx)), o = std::min(o, at(yy, xx));
+      int P[25];
+      for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 5; ++c) P[5 * r + c] = at(y + r - 2, x + c - 2);
+      const int D = P[1] + P[3] - P[21], E = P[5] + P[15] - P[9], I = P[1] + P[5] - P[19], J = P[3] + P[9] - P[15];
+      const bool flat = (std::abs(D - P[23]) + std::abs(E - P[19]) + std::abs(I - P[23]) + std::abs(J - P[21])) / 8 < limit;
+      const int L = (t + o) / 2;
+      const int s = (x == 0 ? base : left) + (y == 0 ? base : above[x]);
+      int thr = flat ? s * 8 / 16 : (2 * L * (8 - weight) + s * weight) / 16;
+      thr = thr > base ? std::max(thr - down, base) : std::min(thr + up, base);
+      above[x] = left = thr;
+      bits[static_cast<size_t>(y) * w + x] = page.at(x, y) >= thr;
+    }
+  }
+  return bits;
+}
+
+TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReference) {
+  const FSIP_S_SDTCEX sets[] = {{{36, 20, 4, 152, 16, 16, 1}, nullptr},
+                                {{36, 16, 4, 152, 4, 4, 1}, nullptr},
+                                {{36, 8, 2, 152, 4, 4, 1}, nullptr},
+                                {{36, 16, 4, 152, 4, 4, 2}, nullptr}};
+  unsigned seed = 20;
+  for (auto set : sets) {
+    SCOPED_TRACE(std::to_string(set.values[1]) + " selector " + std::to_string(set.values[6]));
+    Page grey(45, 31, 8);
+    grey.Random(++seed);
+    for (int y = 0; y < 31; ++y)  // paper, and a soft ramp, beside the noise
+      for (int x = 0; x < 20; ++x) grey.at(x, y) = static_cast<unsigned char>(y < 15 ? 240 : 100 + 4 * x);
+    auto b = Method(3);
+    b.pSdtc = &set;
+    const Page bits = Binarize(grey, b);
+    const std::vector<bool> want = ReferenceDtc(grey, set, set.values[6] == 2);
+    for (int y = 0; y < 31; ++y)
+      for (int x = 0; x < 45; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), 6, x, y), want[y * 45 + x]) << x << "," << y;
+  }
+}
+
+// Error diffusion as written out, on pages that avoid the band 112..144
+// where the random term comes in.
+std::vector<bool> ReferenceDiffusion(const Page& page, bool wide) {
+  const int w = page.info.nWidth, h = page.info.nHeight, high = 200, low = 40;
+  std::vector<bool> bits(static_cast<size_t>(w) * h);
+  std::vector<std::vector<int>> rows(3, std::vector<int>(w + 4, 128));  // index x + 2
+  for (int y = 0; y < h; ++y) {
+    std::vector<int>&c = rows[0], &a = rows[1], &b = rows[2];
+    for (int x = 0; x < w; ++x) {
+      const int i = x + 2;
+      const int p = page.at(x, y);
+      bool bit;
+      int carry;
+      if (!wide) {
+        const int e = c[i - 1] / 2 + a[i - 1] / 8 + a[i] / 4 + a[i + 1] / 8;
+        const int v = e + (p > high ? 255 : p < low ? 0 : p);
+        bit = v >= 255;
+        carry = v < 255 ? v : v >= 510 ? v - 510 : v - 255;
+      } else {
+        const int e = 5 * c[i - 1] / 32 + 3 * c[i - 2] / 32 + 2 * a[i - 2] / 32 + 4 * a[i - 1] / 32 + 4 * a[i] / 32 +
+                      3 * a[i + 1] / 32 + 2 * a[i + 2] / 32 + b[i - 2] / 32 + 2 * b[i - 1] / 32 + 3 * b[i] / 32 +
+                      2 * b[i + 1] / 32 + b[i + 2] / 32;
+        if (p > high) {
+          bit = true;
+          carry = e >= 255 ? e - 255 : e;
+        } else {
+          const int v = p < low ? e : e + p;
+          bit = v >= 255;
+          carry = v < 255 ? v : v - 255 < 255 ? v - 255 : v - 510;
+        }
+      }
+      c[i] = std::max(0, carry);
+      bits[static_cast<size_t>(y) * w + x] = bit;
+    }
+    std::rotate(rows.rbegin(), rows.rbegin() + 1, rows.rend());  // current becomes previous
+    std::fill(rows[0].begin(), rows[0].end(), 128);
+  }
+  return bits;
+}
+
+TEST_F(Bilevel, ErrorDiffusionMatchesThePerPixelReference) {
+  for (int kernel : {1, 2}) {
+    SCOPED_TRACE(kernel);
+    Page grey(53, 29, 8);
+    grey.Random(30 + kernel);
+    for (auto& v : grey.pixels)
+      if (v >= 112 && v <= 144) v = static_cast<unsigned char>(v < 128 ? 100 : 160);
+    FSIP_S_ERROR_DIFFUSION ed{20, kernel, 2, 200, 40};
+    auto b = Method(2);
+    b.pErrorDiffusion = &ed;
+    const Page bits = Binarize(grey, b);
+    const std::vector<bool> want = ReferenceDiffusion(grey, kernel == 2);
+    for (int y = 0; y < 29; ++y)
+      for (int x = 0; x < 53; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), 7, x, y), want[y * 53 + x]) << x << "," << y;
+  }
+}
+
 TEST_F(Bilevel, DynamicThresholdZeroesTheTailBits) {
   FSIP_S_SDTCEX set{{36, 20, 4, 152, 16, 16, 1}, nullptr};
   Page grey(10, 2, 8);
