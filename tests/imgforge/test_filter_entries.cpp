@@ -411,6 +411,27 @@ TEST_F(Filters, FailedFilterGivesAColourPageItsColoursBack) {
   for (size_t i = 0; i < page.pixels.size(); ++i) ASSERT_NEAR(page.pixels[i], original.pixels[i], 3);
 }
 
+// Lines longer than the pixels: the filter steps by the record's line
+// length both ways and leaves the padding alone.
+TEST_F(Filters, PaddedColourLinesAreFollowed) {
+  Page tight(19, 9, 24, 300, 6);
+  tight.Random(6);
+  Page padded(19, 9, 24, 300, 6);
+  padded.info.nBytesPerLine = 3 * 19 + 5;
+  padded.info.nImageSize = padded.info.nBytesPerLine * 9;
+  padded.pixels.assign(static_cast<size_t>(padded.info.nImageSize), 0xEE);
+  padded.info.pImageData = padded.pixels.data();
+  for (int y = 0; y < 9; ++y) memcpy(&padded.pixels[y * padded.info.nBytesPerLine], &tight.pixels[y * 57], 57);
+  auto e = Emphasis(2, 0);
+  auto o = Options(1, &e);
+  ASSERT_EQ(lib.filter(&tight.info, &o, nullptr, nullptr), 0);
+  ASSERT_EQ(lib.filter(&padded.info, &o, nullptr, nullptr), 0);
+  for (int y = 0; y < 9; ++y) {
+    ASSERT_EQ(memcmp(&padded.pixels[y * padded.info.nBytesPerLine], &tight.pixels[y * 57], 57), 0) << y;
+    for (int k = 57; k < 62; ++k) ASSERT_EQ(padded.pixels[y * padded.info.nBytesPerLine + k], 0xEE);
+  }
+}
+
 // --- tone tables -----------------------------------------------------------
 
 TEST_F(Filters, ToneTablesFollowTheArrangementCode) {
