@@ -203,10 +203,11 @@ namespace {
 // (bias + s x scale) / 16 with s the carried sum, i.e. s / 2 where the
 // neighbourhood is flat and (2 L (8 - w) + s w) / 16 elsewhere.
 struct DtcLine {
-  std::vector<int> maxCol, minCol;     // padded by 2 each side
-  std::vector<unsigned char> rows[4];  // lines y-2, y-1, y+1, y+2 padded by 2
-  std::vector<int> level;              // L, the local level
-  std::vector<int> bias, scale;
+  std::vector<unsigned char> maxCol, minCol;  // padded by 2 each side
+  std::vector<unsigned char> rows[4];         // lines y-2, y-1, y+1, y+2 padded by 2
+  std::vector<unsigned char> level;           // L, the local level
+  std::vector<int16_t> bias, scale;
+  std::vector<int> partial;
 };
 
 // Padded copy of a line: two repeated edge pixels each side.
@@ -224,24 +225,24 @@ struct DtcParams {
 
 // The terms of one line from the column extremes and padded lines.
 __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int width, const DtcParams& q) {
-  const int* mx = d.maxCol.data() + 2;
-  const int* mn = d.minCol.data() + 2;
-  int* level = d.level.data();
-  int* bias = d.bias.data();
-  int* scale = d.scale.data();
+  const unsigned char* mx = d.maxCol.data() + 2;
+  const unsigned char* mn = d.minCol.data() + 2;
+  unsigned char* level = d.level.data();
+  int16_t* bias = d.bias.data();
+  int16_t* scale = d.scale.data();
   if (q.reach == 1) {
     for (int x = 0; x < width; ++x) {
       const int t = std::max(std::max(mx[x - 1], mx[x]), mx[x + 1]);
       const int m = std::min(std::min(mn[x - 1], mn[x]), mn[x + 1]);
-      level[x] = (t + m) >> 1;
-      scale[x] = t - m;  // the contrast, for the plain flat test
+      level[x] = static_cast<unsigned char>((t + m) >> 1);
+      scale[x] = static_cast<int16_t>(t - m);  // the contrast, for the plain flat test
     }
   } else {
     for (int x = 0; x < width; ++x) {
       const int t = std::max(std::max(std::max(mx[x - 2], mx[x - 1]), std::max(mx[x], mx[x + 1])), mx[x + 2]);
       const int m = std::min(std::min(std::min(mn[x - 2], mn[x - 1]), std::min(mn[x], mn[x + 1])), mn[x + 2]);
-      level[x] = (t + m) >> 1;
-      scale[x] = t - m;
+      level[x] = static_cast<unsigned char>((t + m) >> 1);
+      scale[x] = static_cast<int16_t>(t - m);
     }
   }
   if (q.family2) {
@@ -253,7 +254,8 @@ __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int 
       const int P1 = r0[x + 1], P3 = r0[x + 3], P5 = r1[x], P9 = r1[x + 4];
       const int P15 = r3[x], P19 = r3[x + 4], P21 = r4[x + 1], P23 = r4[x + 3];
       const int D = P1 + P3 - P21, E = P5 + P15 - P9, I = P1 + P5 - P19, J = P3 + P9 - P15;
-      scale[x] = (std::abs(D - P23) + std::abs(E - P19) + std::abs(I - P23) + std::abs(J - P21)) >> 3;
+      scale[x] = static_cast<int16_t>(
+          (std::abs(D - P23) + std::abs(E - P19) + std::abs(I - P23) + std::abs(J - P21)) >> 3);
     }
   }
   if (q.tone)
@@ -261,8 +263,8 @@ __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int 
   const int w = q.weight;
   for (int x = 0; x < width; ++x) {
     const bool flat = scale[x] < q.limit;
-    bias[x] = flat ? 0 : 2 * level[x] * (8 - w);
-    scale[x] = flat ? 8 : w;
+    bias[x] = static_cast<int16_t>(flat ? 0 : 2 * level[x] * (8 - w));
+    scale[x] = static_cast<int16_t>(flat ? 8 : w);
   }
 }
 
@@ -294,6 +296,7 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
     d.level.resize(width);
     d.bias.resize(width);
     d.scale.resize(width);
+    d.partial.resize(width);
   } catch (const std::bad_alloc&) {
     return FSIP_C_ERR_OUTOFMEMORY;
   }
@@ -304,16 +307,16 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
   for (int y = 0; y < height; ++y) {
     // Column extremes over the lines in reach, padded by repeating the
     // edge columns (which is the clipping at the page's edges).
-    int* mx = d.maxCol.data() + 2;
-    int* mn = d.minCol.data() + 2;
+    unsigned char* mx = d.maxCol.data() + 2;
+    unsigned char* mn = d.minCol.data() + 2;
     const unsigned char* l0 = line(y);
     for (int x = 0; x < width; ++x) mx[x] = mn[x] = l0[x];
     for (int r = 1; r <= q.reach; ++r) {
       const unsigned char* a = line(y - r);
       const unsigned char* b = line(y + r);
       for (int x = 0; x < width; ++x) {
-        mx[x] = std::max(mx[x], std::max<int>(a[x], b[x]));
-        mn[x] = std::min(mn[x], std::min<int>(a[x], b[x]));
+        mx[x] = std::max(mx[x], std::max(a[x], b[x]));
+        mn[x] = std::min(mn[x], std::min(a[x], b[x]));
       }
     }
     mx[-2] = mx[-1] = mx[0], mn[-2] = mn[-1] = mn[0];
@@ -328,19 +331,18 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
 
     const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
     unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
-    const int* bias = d.bias.data();
-    const int* scale = d.scale.data();
+    const int16_t* bias = d.bias.data();
+    const int16_t* scale = d.scale.data();
     if (newStyle) {
       // The carried threshold is the only serial part: what the line above
       // gives is summed first. With the offsets not negative the pull
       // toward the base is max(t - down, base) + min(t + up, base) - base.
       // On plain paper (flat, base above and to the left) the threshold
       // stays the base: marked -1, such pixels skip the arithmetic.
-      int* partial = d.level.data();
+      int* partial = d.partial.data();
       for (int x = 0; x < width; ++x)
         partial[x] = bias[x] == 0 && scale[x] == 8 && above[x] == base ? -1 : bias[x] + above[x] * scale[x];
       int left = base;
-      unsigned bits = 0;
       for (int x = 0; x < width; ++x) {
         int known = partial[x];
         if (known < 0) {
@@ -351,10 +353,10 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
           left = std::max(threshold - down, base) + std::min(threshold + up, base) - base;
         }
         above[x] = left;
-        bits = (bits << 1) | (p[x] >= left ? 1u : 0u);
-        if ((x & 7) == 7) o[x >> 3] = static_cast<unsigned char>(bits), bits = 0;
       }
-      if (width & 7) o[width >> 3] = static_cast<unsigned char>(bits << (8 - (width & 7)));
+      const int* thresholds = above.data();
+      PackLine(o, width, [p, thresholds](int x) { return p[x] >= thresholds[x]; });
+      if (width & 7) o[width >> 3] = static_cast<unsigned char>(o[width >> 3] & ~(0xFFu >> (width & 7)));
     } else {
       int left = 0;
       for (int x = 0; x < width; ++x) {
