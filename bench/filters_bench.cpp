@@ -253,8 +253,18 @@ void BM_Emphasis_OpenCV(benchmark::State& state) {
 
 I3ipImageInfo Face(const dravn_pages::Image& image, unsigned char* pixels) {
   const uint32_t bpl = static_cast<uint32_t>(image.BytesPerLine());
-  return I3ipImageInfo{40, 0, 24, 0, 0, 300, 0, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
-                       bpl, bpl * static_cast<uint32_t>(image.height), pixels};
+  return I3ipImageInfo{40,
+                       0,
+                       24,
+                       0,
+                       0,
+                       300,
+                       0,
+                       static_cast<uint32_t>(image.width),
+                       static_cast<uint32_t>(image.height),
+                       bpl,
+                       bpl * static_cast<uint32_t>(image.height),
+                       pixels};
 }
 
 void BM_Merge(benchmark::State& state) {

@@ -136,7 +136,7 @@ int CConv::ErrorDiffusion(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, con
 int CConv::ErrorDiffusionWide(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out,
                               const FSIP_S_ERROR_DIFFUSION* ed) const {
   const int width = out->nWidth;
-  constexpr int kLeft = 2;  // entries before pixel 0
+  constexpr int kLeft = 2;        // entries before pixel 0
   std::vector<unsigned> rows[3];  // carries are never negative
   try {
     for (auto& r : rows) r.assign(width + 4, 128u);
@@ -248,14 +248,13 @@ __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int 
   if (q.family2) {
     // The eight cells of the 5x5 patch that the test reads; x + 2 is the
     // patch's centre column in the padded lines.
-    const unsigned char *r0 = d.rows[0].data(), *r1 = d.rows[1].data(), *r3 = d.rows[2].data(),
-                        *r4 = d.rows[3].data();
+    const unsigned char *r0 = d.rows[0].data(), *r1 = d.rows[1].data(), *r3 = d.rows[2].data(), *r4 = d.rows[3].data();
     for (int x = 0; x < width; ++x) {
       const int P1 = r0[x + 1], P3 = r0[x + 3], P5 = r1[x], P9 = r1[x + 4];
       const int P15 = r3[x], P19 = r3[x + 4], P21 = r4[x + 1], P23 = r4[x + 3];
       const int D = P1 + P3 - P21, E = P5 + P15 - P9, I = P1 + P5 - P19, J = P3 + P9 - P15;
-      scale[x] = static_cast<int16_t>(
-          (std::abs(D - P23) + std::abs(E - P19) + std::abs(I - P23) + std::abs(J - P21)) >> 3);
+      scale[x] =
+          static_cast<int16_t>((std::abs(D - P23) + std::abs(E - P19) + std::abs(I - P23) + std::abs(J - P21)) >> 3);
     }
   }
   if (q.tone)
@@ -365,8 +364,7 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
           threshold = y == 0 && x == 0 ? 2 * base / 16 : y == 0 ? (base + 8 * left) / 16 : (base + 8 * above[x]) / 16;
         else
           threshold = (bias[x] + (left + above[x]) * scale[x]) / 16;
-        const int pulled =
-            threshold > base ? std::max(threshold - down, base) : std::min(threshold + up, base);
+        const int pulled = threshold > base ? std::max(threshold - down, base) : std::min(threshold + up, base);
         above[x] = left = threshold;
         SetBit(o, x, p[x] + base - pulled >= 128);
       }

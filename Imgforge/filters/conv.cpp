@@ -1,9 +1,9 @@
 // Geometry of the filter class, the device-family lists and the luminance
 // split and merge that let the grey filters work on colour pages.
+#include "conv.h"
+
 #include <cstdlib>
 #include <cstring>
-
-#include "conv.h"
 
 int g_nBinPadding = 0;
 long g_lWhiteLvDebug = 0;
@@ -12,8 +12,8 @@ namespace {
 
 // Model-name prefixes of the two device families; nothing consults them
 // beyond GetScannerType, and the filter entries fix the family themselves.
-const char* const pszStrTOLLET2[] = {"Tollet ", "TL20", "TL21", "TL22", "TL30", "TL31", "TL40", "TL41", "TL50",
-                                     nullptr};
+const char* const pszStrTOLLET2[] = {"Tollet ", "TL20", "TL21", "TL22", "TL30",
+                                     "TL31",    "TL40", "TL41", "TL50", nullptr};
 const char* const pszStrQUESSAR[] = {"Quessar ", "QS10", "QS11", "QS20", nullptr};
 
 }  // namespace
@@ -126,8 +126,7 @@ int CConv::ConvertYUVtoRGBonlyY(FSIP_S_IMAGEINFO* info, const unsigned char* pla
   return FSIP_C_ERR_NOERROR;
 }
 
-int CConv::ConvertRGBtoYUV(const FSIP_S_IMAGEINFO* info, unsigned char* y, unsigned char* u,
-                           unsigned char* v) const {
+int CConv::ConvertRGBtoYUV(const FSIP_S_IMAGEINFO* info, unsigned char* y, unsigned char* u, unsigned char* v) const {
   if (!info || !info->pImageData || !y || !u || !v) return FSIP_C_ERR_PARAMETER;
   const ChannelOrder o = OrderOf(info->nColorSeq == 6 ? 6 : 1);
   const int stride = CalcBytePerLine(m_nWidth, 8, m_nOutBoundary);

@@ -113,8 +113,7 @@ inline int Clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
 extern "C" {
 int fsip_ImageFilter(FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEFILTER* options, FSIP_S_IMAGEINFO* out, const void* reserved);
-int fsip_BinarizationEx(FSIP_S_IMAGEINFO* in, FSIP_S_BINARIZATIONEX* params, FSIP_S_IMAGEINFO* out,
-                        void* reserved);
+int fsip_BinarizationEx(FSIP_S_IMAGEINFO* in, FSIP_S_BINARIZATIONEX* params, FSIP_S_IMAGEINFO* out, void* reserved);
 int fsip_Binarization(FSIP_S_IMAGEINFO* in, FSIP_S_BINARIZATION* params, FSIP_S_IMAGEINFO* out, void* reserved);
 }
 

@@ -12,8 +12,9 @@ namespace {
 // Pixels of a colour order, red/green/blue at compile-time positions so
 // that each drop-out loop stays a straight run over the line.
 template <int R, int G, int B, class F>
-__attribute__((target_clones("avx2", "default"))) void EachPixel(unsigned char* out, int outStride, const unsigned char* in, int inStride, int width, int height,
-               F grey) {
+__attribute__((target_clones("avx2", "default"))) void EachPixel(unsigned char* out, int outStride,
+                                                                 const unsigned char* in, int inStride, int width,
+                                                                 int height, F grey) {
   for (int y = 0; y < height; ++y) {
     const unsigned char* p = in + static_cast<size_t>(y) * inStride;
     unsigned char* o = out + static_cast<size_t>(y) * outStride;
@@ -22,8 +23,8 @@ __attribute__((target_clones("avx2", "default"))) void EachPixel(unsigned char* 
 }
 
 template <class F>
-void ByOrder(int order, unsigned char* out, int outStride, const unsigned char* in, int inStride, int width,
-             int height, F grey) {
+void ByOrder(int order, unsigned char* out, int outStride, const unsigned char* in, int inStride, int width, int height,
+             F grey) {
   if (order == 6)
     EachPixel<2, 1, 0>(out, outStride, in, inStride, width, height, grey);
   else
@@ -120,14 +121,13 @@ namespace {
 // Two pixels to a byte, the first in the high half; an odd last pixel is
 // dropped.
 template <class F>
-unsigned char* PackFour(unsigned char* out, int stride, const unsigned char* in, int inStride, int width,
-                        int height, int bytesPerPixel, F level) {
+unsigned char* PackFour(unsigned char* out, int stride, const unsigned char* in, int inStride, int width, int height,
+                        int bytesPerPixel, F level) {
   for (int y = 0; y < height; ++y) {
     const unsigned char* p = in + static_cast<size_t>(y) * inStride;
     unsigned char* o = out + static_cast<size_t>(y) * stride;
     for (int x = 0; x + 1 < width; x += 2)
-      o[x / 2] = static_cast<unsigned char>((level(p + x * bytesPerPixel) << 4) |
-                                            level(p + (x + 1) * bytesPerPixel));
+      o[x / 2] = static_cast<unsigned char>((level(p + x * bytesPerPixel) << 4) | level(p + (x + 1) * bytesPerPixel));
   }
   return out;
 }
@@ -223,8 +223,7 @@ void ResultRecord(FSIP_S_IMAGEINFO* out, const FSIP_S_IMAGEINFO* in, int pixelTy
 
 bool ColourPageValid(const FSIP_S_IMAGEINFO* in) { return PageFits(in) && in->nDepth == 24; }
 
-int DropoutColorEx(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOREX* params, FSIP_S_IMAGEINFO* out,
-                   const void* reserved) {
+int DropoutColorEx(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOREX* params, FSIP_S_IMAGEINFO* out, const void* reserved) {
   if (!in || !params || reserved || !ReservedZero(in) || in->nDepth != 24 || !out || !ColourPageValid(in))
     return FSIP_C_ERR_PARAMETER;
   const int type = params->wDropoutType;
@@ -250,7 +249,8 @@ int DropoutColorEx(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOREX* params, FSIP_S_I
   greyPage.nBytesPerLine = in->nWidth;
   greyPage.nImageSize = in->nWidth * in->nHeight;
   unsigned char* pixels = out->pImageData;
-  ResultRecord(out, in, 0, 1, CConv::CalcBytePerLine(in->nWidth, 1, static_cast<int>(params->pBinarization->dwBoundary)));
+  ResultRecord(out, in, 0, 1,
+               CConv::CalcBytePerLine(in->nWidth, 1, static_cast<int>(params->pBinarization->dwBoundary)));
   out->pImageData = pixels;
   const int rc = fsip_BinarizationEx(&greyPage, params->pBinarization, out, nullptr);
   free(grey);
@@ -281,7 +281,8 @@ int DropoutColor(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOR* params, FSIP_S_IMAGE
   greyPage.nBytesPerLine = CConv::CalcBytePerLine(in->nWidth, 8, 4);
   greyPage.nImageSize = greyPage.nBytesPerLine * in->nHeight;
   unsigned char* pixels = out->pImageData;
-  ResultRecord(out, in, 0, 1, CConv::CalcBytePerLine(in->nWidth, 1, static_cast<int>(params->pBinarization->dwBoundary)));
+  ResultRecord(out, in, 0, 1,
+               CConv::CalcBytePerLine(in->nWidth, 1, static_cast<int>(params->pBinarization->dwBoundary)));
   out->pImageData = pixels;
   const int rc = fsip_Binarization(&greyPage, params->pBinarization, out, nullptr);
   free(grey);

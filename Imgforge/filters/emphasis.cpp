@@ -16,18 +16,27 @@ struct ClassRow {
   int threshold[3];  // grey levels; 0 always, 255 never
 };
 
-#define S4(s) {s, s, s, s}
+#define S4(s) \
+  { s, s, s, s }
 const ClassRow tblNormalTOLLET2[8] = {
-    {S4(4), S4(1), {0, 0, 0}},           {S4(2), S4(1), {0, 0, 0}},  {S4(1), S4(1), {0, 0, 0}},
-    {S4(0), S4(1), {0, 0, 0}},           {S4(-1), {8, 8, 4, 4}, {45, 35, 20}},
-    {S4(-1), S4(4), {0, 0, 0}},          {S4(-1), {4, 4, 2, 2}, {45, 35, 20}},
+    {S4(4), S4(1), {0, 0, 0}},
+    {S4(2), S4(1), {0, 0, 0}},
+    {S4(1), S4(1), {0, 0, 0}},
+    {S4(0), S4(1), {0, 0, 0}},
+    {S4(-1), {8, 8, 4, 4}, {45, 35, 20}},
+    {S4(-1), S4(4), {0, 0, 0}},
+    {S4(-1), {4, 4, 2, 2}, {45, 35, 20}},
     {S4(-1), S4(2), {0, 0, 0}},
 };
 const ClassRow (&tblHighResoTOLLET2)[8] = tblNormalTOLLET2;
 const ClassRow tblSdtcTOLLET2[8] = {
-    {S4(7), S4(1), {0, 0, 0}},           {S4(6), S4(1), {0, 0, 0}},  {S4(5), S4(1), {0, 0, 0}},
-    {S4(4), S4(1), {0, 0, 0}},           {S4(-1), {8, 8, 4, 4}, {45, 35, 20}},
-    {S4(-1), S4(4), {0, 0, 0}},          {S4(-1), {4, 4, 2, 2}, {45, 35, 20}},
+    {S4(7), S4(1), {0, 0, 0}},
+    {S4(6), S4(1), {0, 0, 0}},
+    {S4(5), S4(1), {0, 0, 0}},
+    {S4(4), S4(1), {0, 0, 0}},
+    {S4(-1), {8, 8, 4, 4}, {45, 35, 20}},
+    {S4(-1), S4(4), {0, 0, 0}},
+    {S4(-1), {4, 4, 2, 2}, {45, 35, 20}},
     {S4(-1), S4(2), {0, 0, 0}},
 };
 const ClassRow tblNormalQUESSAR[8] = {
@@ -39,9 +48,10 @@ const ClassRow tblSdtcQUESSAR[8] = {
     {S4(0), S4(1), {0, 0, 0}}, {S4(0), S4(1), {0, 0, 0}}, {S4(0), S4(1), {0, 0, 0}}, {S4(0), S4(1), {0, 0, 0}},
 };
 const ClassRow tblSelectEmphaQUESSAR[8] = {
-    {S4(5), S4(1), {0, 0, 0}},         {S4(3), S4(1), {0, 0, 0}},  {S4(2), S4(1), {0, 0, 0}},
-    {{4, 4, 4, 0}, S4(1), {255, 255, 20}}, {S4(-1), S4(2), {0, 0, 0}}, {S4(-1), S4(2), {0, 0, 0}},
-    {S4(-1), S4(2), {0, 0, 0}},        {S4(-1), S4(2), {0, 0, 0}},
+    {S4(5), S4(1), {0, 0, 0}},  {S4(3), S4(1), {0, 0, 0}},
+    {S4(2), S4(1), {0, 0, 0}},  {{4, 4, 4, 0}, S4(1), {255, 255, 20}},
+    {S4(-1), S4(2), {0, 0, 0}}, {S4(-1), S4(2), {0, 0, 0}},
+    {S4(-1), S4(2), {0, 0, 0}}, {S4(-1), S4(2), {0, 0, 0}},
 };
 const ClassRow tblExtractQUESSAR = {S4(0), S4(1), {255, 255, 48}};
 #undef S4
@@ -90,13 +100,13 @@ struct Rows {
 inline int Abs(int v) { return v < 0 ? -v : v; }
 
 int M0(const Rows& w, int x) {
-  const int s = w.W(1, 1, x) + w.W(1, 2, x) + w.W(1, 3, x) + w.W(2, 1, x) + w.W(2, 3, x) + w.W(3, 1, x) +
-                w.W(3, 2, x) + w.W(3, 3, x);
+  const int s = w.W(1, 1, x) + w.W(1, 2, x) + w.W(1, 3, x) + w.W(2, 1, x) + w.W(2, 3, x) + w.W(3, 1, x) + w.W(3, 2, x) +
+                w.W(3, 3, x);
   return Abs(s - 8 * w.W(2, 2, x));
 }
 int M1(const Rows& w, int x) {
-  const int s = w.W(0, 0, x) + w.W(0, 2, x) + w.W(0, 4, x) + w.W(2, 0, x) + w.W(2, 4, x) + w.W(4, 0, x) +
-                w.W(4, 2, x) + w.W(4, 4, x);
+  const int s = w.W(0, 0, x) + w.W(0, 2, x) + w.W(0, 4, x) + w.W(2, 0, x) + w.W(2, 4, x) + w.W(4, 0, x) + w.W(4, 2, x) +
+                w.W(4, 4, x);
   return Abs(s - 8 * w.W(2, 2, x));
 }
 int M2(const Rows& w, int x) {
@@ -245,7 +255,7 @@ int CConv::ImageEmphasis(FSIP_S_IMAGEINFO* in, const FSIP_S_IMAGEEMPHASIS* param
     if (m_nScannerType == 2)
       table = params->nLevel == 1 ? tblSdtcTOLLET2 : in->nXResolution <= 300 ? tblNormalTOLLET2 : tblHighResoTOLLET2;
     else
-      table = params->nLevel == 1                         ? tblSdtcQUESSAR
+      table = params->nLevel == 1                          ? tblSdtcQUESSAR
               : params->nLevel == 4 || params->nLevel == 5 ? tblSelectEmphaQUESSAR
                                                            : tblNormalQUESSAR;
     const int row = flags == 2 ? 2 - params->nEmphasisLevel : flags == 1 ? 3 : 4 + params->nDescreenLevel;

@@ -20,8 +20,7 @@ void Arrangement(const unsigned char* block, bool threeTables, const unsigned ch
   static const int kUse[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {2, 0, 1}, {1, 2, 0}, {2, 1, 0}};
   const unsigned char* first = block + kHeader;
   const int code = block[2];
-  for (int c = 0; c < 3; ++c)
-    tables[c] = threeTables && code <= 5 ? first + 256 * kUse[code][c] : first;
+  for (int c = 0; c < 3; ++c) tables[c] = threeTables && code <= 5 ? first + 256 * kUse[code][c] : first;
 }
 
 struct CurveSettings {

@@ -145,8 +145,9 @@ TEST_F(Bilevel, ErrorDiffusionClipsBeyondItsLevels) {
 // --- dynamic threshold -----------------------------------------------------
 
 TEST_F(Bilevel, DynamicThresholdOfFlatPagesAndAStep) {
-  for (auto set : {FSIP_S_SDTCEX{{36, 20, 4, 152, 16, 16, 1}, nullptr}, FSIP_S_SDTCEX{{36, 8, 2, 152, 4, 4, 1}, nullptr},
-                   FSIP_S_SDTCEX{{36, 16, 4, 152, 4, 4, 2}, nullptr}}) {
+  for (auto set :
+       {FSIP_S_SDTCEX{{36, 20, 4, 152, 16, 16, 1}, nullptr}, FSIP_S_SDTCEX{{36, 8, 2, 152, 4, 4, 1}, nullptr},
+        FSIP_S_SDTCEX{{36, 16, 4, 152, 4, 4, 2}, nullptr}}) {
     SCOPED_TRACE(set.values[1]);
     for (int level : {40, 230}) {
       Page grey(33, 20, 8);
@@ -193,7 +194,8 @@ std::vector<bool> ReferenceDtc(const Page& page, const FSIP_S_SDTCEX& set, bool 
       for (int r = 0; r < 5; ++r)
         for (int c = 0; c < 5; ++c) P[5 * r + c] = at(y + r - 2, x + c - 2);
       const int D = P[1] + P[3] - P[21], E = P[5] + P[15] - P[9], I = P[1] + P[5] - P[19], J = P[3] + P[9] - P[15];
-      const bool flat = (std::abs(D - P[23]) + std::abs(E - P[19]) + std::abs(I - P[23]) + std::abs(J - P[21])) / 8 < limit;
+      const bool flat =
+          (std::abs(D - P[23]) + std::abs(E - P[19]) + std::abs(I - P[23]) + std::abs(J - P[21])) / 8 < limit;
       const int L = (t + o) / 2;
       const int s = (x == 0 ? base : left) + (y == 0 ? base : above[x]);
       int thr = flat ? s * 8 / 16 : (2 * L * (8 - weight) + s * weight) / 16;
@@ -520,7 +522,7 @@ TEST_F(Bilevel, SelectiveBinarizationDithersPicturesAndThresholdsText) {
   grey.Fill(200);
   for (int y = 4; y < 28; ++y)
     for (int x = 36; x < 60; ++x) grey.at(x, y) = 120;  // flat picture area
-  for (int y = 10; y < 20; ++y) grey.at(10, y) = 0;      // a text stroke
+  for (int y = 10; y < 20; ++y) grey.at(10, y) = 0;     // a text stroke
   unsigned char dither[64];
   for (int i = 0; i < 64; ++i) dither[i] = static_cast<unsigned char>(4 * i + 2);
   unsigned char block[10 + 256] = {};
@@ -566,9 +568,18 @@ struct Face {
     data.resize(static_cast<size_t>(bpl) * height);
     std::mt19937 gen(seed);
     for (auto& v : data) v = static_cast<unsigned char>(gen());
-    info = I3ipImageInfo{40, 3, static_cast<uint8_t>(bpp), 1, 0, 300, 7, static_cast<uint32_t>(width),
-                         static_cast<uint32_t>(height), static_cast<uint32_t>(bpl),
-                         static_cast<uint32_t>(data.size()), data.data()};
+    info = I3ipImageInfo{40,
+                         3,
+                         static_cast<uint8_t>(bpp),
+                         1,
+                         0,
+                         300,
+                         7,
+                         static_cast<uint32_t>(width),
+                         static_cast<uint32_t>(height),
+                         static_cast<uint32_t>(bpl),
+                         static_cast<uint32_t>(data.size()),
+                         data.data()};
   }
 };
 
@@ -591,8 +602,7 @@ uint32_t Expected(const Face& first, const Face& second, const std::vector<unsig
   (void)second;
   const uint32_t filled = fill ? (a.Bpp == 1 ? 1 : a.Bpp == 8 ? 0xFF : 0xFFFFFF) : 0;
   if (vertical) {
-    if (y < static_cast<int>(a.Height))
-      return x < static_cast<int>(a.Width) ? PixelOf(a, aData, x, y) : filled;
+    if (y < static_cast<int>(a.Height)) return x < static_cast<int>(a.Width) ? PixelOf(a, aData, x, y) : filled;
     y -= a.Height;
     return x < static_cast<int>(b.Width) ? PixelOf(b, bData, x, y) : filled;
   }
@@ -628,14 +638,14 @@ TEST_F(Bilevel, MergeAgainstAPerPixelReference) {
     int padding;
   };
   const Case cases[] = {
-      {13, 6, 11, 6, 1, 2, false, true, 0},    // 1-bit side by side: 24 pixels, 3 bytes a row
-      {13, 6, 11, 6, 1, 3, true, true, 2},     // the same, turned, second on the left
-      {100, 50, 80, 50, 8, 0, false, true, 0}, // lower right 20 x 50 filled
+      {13, 6, 11, 6, 1, 2, false, true, 0},     // 1-bit side by side: 24 pixels, 3 bytes a row
+      {13, 6, 11, 6, 1, 3, true, true, 2},      // the same, turned, second on the left
+      {100, 50, 80, 50, 8, 0, false, true, 0},  // lower right 20 x 50 filled
       {100, 50, 80, 50, 8, 1, false, false, 3},
-      {30, 9, 30, 7, 24, 0, true, true, 1},    // odd height 24-bit turned
-      {30, 9, 30, 7, 24, 3, true, true, 0},    // side by side, the shorter lengthened
+      {30, 9, 30, 7, 24, 0, true, true, 1},  // odd height 24-bit turned
+      {30, 9, 30, 7, 24, 3, true, true, 0},  // side by side, the shorter lengthened
       {17, 5, 9, 8, 1, 2, true, true, 1},
-      {17, 5, 9, 8, 1, 0, false, true, 0},     // 1-bit widened: the fill right after the last pixel
+      {17, 5, 9, 8, 1, 0, false, true, 0},  // 1-bit widened: the fill right after the last pixel
       {16, 4, 16, 4, 8, 1, false, true, 0},
   };
   unsigned seed = 1;

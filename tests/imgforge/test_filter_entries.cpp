@@ -38,7 +38,8 @@ struct ToneBlock {
     bytes[2] = static_cast<unsigned char>(arrangement);
     bytes[4] = 1, bytes[6] = 1;
     for (int t = 0; t < 3; ++t)
-      for (int v = 0; v < 256; ++v) bytes[10 + 256 * t + v] = static_cast<unsigned char>(t == 0 ? 255 - v : t == 1 ? v / 2 : 10 + v / 4);
+      for (int v = 0; v < 256; ++v)
+        bytes[10 + 256 * t + v] = static_cast<unsigned char>(t == 0 ? 255 - v : t == 1 ? v / 2 : 10 + v / 4);
   }
   const unsigned char* table(int t) const { return bytes + 10 + 256 * t; }
 };
@@ -78,76 +79,115 @@ std::vector<CodeCase> CodeCases() {
     cases.push_back({name, std::move(call), code});
   };
   // fsip_ImageFilter
-  add("filter: null page", [](const Library& l) {
-    auto o = Options(0);
-    return l.filter(nullptr, &o, nullptr, nullptr);
-  }, -2);
-  add("filter: bilevel page", [](const Library& l) {
-    Page p(16, 4, 1);
-    auto o = Options(0);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -3);
-  add("filter: colour order 2", [](const Library& l) {
-    Page p(16, 4, 24, 300, 2);
-    auto o = Options(0);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -4);
-  add("filter: null options", [](const Library& l) {
-    Page p(16, 4, 8);
-    return l.filter(&p.info, nullptr, nullptr, nullptr);
-  }, -2);
-  add("filter: tone pass without its record", [](const Library& l) {
-    Page p(16, 4, 8);
-    auto o = Options(4);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("filter: grey page of depth 4", [](const Library& l) {
-    Page p(16, 4, 4);
-    p.info.nPixelType = 1;
-    auto o = Options(0);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("filter: lines shorter than the width", [](const Library& l) {
-    Page p(16, 4, 8);
-    p.info.nBytesPerLine = 8;
-    auto o = Options(0);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("emphasis: sharpness step 3", [](const Library& l) {
-    Page p(16, 4, 8);
-    auto e = Emphasis(2, 3);
-    auto o = Options(1, &e);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("emphasis: smoothing step 4", [](const Library& l) {
-    Page p(16, 4, 8);
-    auto e = Emphasis(4, 4);
-    auto o = Options(1, &e);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("emphasis: level 8", [](const Library& l) {
-    Page p(16, 4, 8);
-    auto e = Emphasis(2, 0, 8);
-    auto o = Options(1, &e);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("emphasis: no flag", [](const Library& l) {
-    Page p(16, 4, 8);
-    auto e = Emphasis(0, 0);
-    auto o = Options(1, &e);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("emphasis: null record", [](const Library& l) {
-    Page p(16, 4, 24);
-    auto o = Options(1);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
-  add("white level: words 1, 0", [](const Library& l) {
-    Page p(16, 4, 8);
-    FSIP_S_WHITELVFOLLOW w{12, 1, 0};
-    auto o = Options(2, nullptr, &w);
-    return l.filter(&p.info, &o, nullptr, nullptr);
-  }, -2);
+  add(
+      "filter: null page",
+      [](const Library& l) {
+        auto o = Options(0);
+        return l.filter(nullptr, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "filter: bilevel page",
+      [](const Library& l) {
+        Page p(16, 4, 1);
+        auto o = Options(0);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -3);
+  add(
+      "filter: colour order 2",
+      [](const Library& l) {
+        Page p(16, 4, 24, 300, 2);
+        auto o = Options(0);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -4);
+  add(
+      "filter: null options",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        return l.filter(&p.info, nullptr, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "filter: tone pass without its record",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        auto o = Options(4);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "filter: grey page of depth 4",
+      [](const Library& l) {
+        Page p(16, 4, 4);
+        p.info.nPixelType = 1;
+        auto o = Options(0);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "filter: lines shorter than the width",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        p.info.nBytesPerLine = 8;
+        auto o = Options(0);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "emphasis: sharpness step 3",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        auto e = Emphasis(2, 3);
+        auto o = Options(1, &e);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "emphasis: smoothing step 4",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        auto e = Emphasis(4, 4);
+        auto o = Options(1, &e);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "emphasis: level 8",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        auto e = Emphasis(2, 0, 8);
+        auto o = Options(1, &e);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "emphasis: no flag",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        auto e = Emphasis(0, 0);
+        auto o = Options(1, &e);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "emphasis: null record",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        auto o = Options(1);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "white level: words 1, 0",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        FSIP_S_WHITELVFOLLOW w{12, 1, 0};
+        auto o = Options(2, nullptr, &w);
+        return l.filter(&p.info, &o, nullptr, nullptr);
+      },
+      -2);
   // fsip_DropoutColorEx
   auto dropout = [](int type, uint32_t output, bool binarization, std::function<void(Page&)> change = {}) {
     return [=](const Library& l) {
@@ -173,46 +213,61 @@ std::vector<CodeCase> CodeCases() {
   add("drop-out: grey page", dropout(1, 1, false, [](Page& p) { p.info.nDepth = 8; }), -2);
   add("drop-out: type 6 without its record", dropout(6, 1, false), -2);
   add("drop-out: bilevel without its record", dropout(1, 0, false), -2);
-  add("drop-out: fourth argument set", [](const Library& l) {
-    Page p(16, 4, 24);
-    FSIP_S_DROPOUTCOLOREX d{};
-    d.wDropoutType = 1;
-    d.dwOutput = 1;
-    FSIP_S_IMAGEINFO out{};
-    int reserved = 0;
-    return l.dropoutEx(&p.info, &d, &out, &reserved);
-  }, -2);
-  add("drop-out: null out", [](const Library& l) {
-    Page p(16, 4, 24);
-    FSIP_S_DROPOUTCOLOREX d{};
-    d.wDropoutType = 1;
-    d.dwOutput = 1;
-    return l.dropoutEx(&p.info, &d, nullptr, nullptr);
-  }, -2);
-  add("drop-out: specified table of the wrong size", [](const Library& l) {
-    Page p(16, 4, 24);
-    std::vector<unsigned char> table(4096, 0x80);
-    FSIP_S_SPECIFIED_DOC doc{sizeof doc, 4095, 256, table.data()};
-    FSIP_S_DROPOUTCOLOREX d{};
-    d.wDropoutType = 6;
-    d.dwOutput = 1;
-    d.pSpecified = &doc;
-    FSIP_S_IMAGEINFO out{};
-    return l.dropoutEx(&p.info, &d, &out, nullptr);
-  }, -2);
-  add("4-bit: 24-bit page, type 2", [](const Library& l) {
-    Page p(16, 4, 24);
-    const uint32_t type = 2;
-    FSIP_S_IMAGEINFO out{};
-    return l.fourBit(&p.info, &type, &out, nullptr);
-  }, -2);
-  add("4-bit: reserved word set", [](const Library& l) {
-    Page p(16, 4, 8);
-    p.info.reserved[0] = 1;
-    const uint32_t type = 1;
-    FSIP_S_IMAGEINFO out{};
-    return l.fourBit(&p.info, &type, &out, nullptr);
-  }, -2);
+  add(
+      "drop-out: fourth argument set",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        FSIP_S_DROPOUTCOLOREX d{};
+        d.wDropoutType = 1;
+        d.dwOutput = 1;
+        FSIP_S_IMAGEINFO out{};
+        int reserved = 0;
+        return l.dropoutEx(&p.info, &d, &out, &reserved);
+      },
+      -2);
+  add(
+      "drop-out: null out",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        FSIP_S_DROPOUTCOLOREX d{};
+        d.wDropoutType = 1;
+        d.dwOutput = 1;
+        return l.dropoutEx(&p.info, &d, nullptr, nullptr);
+      },
+      -2);
+  add(
+      "drop-out: specified table of the wrong size",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        std::vector<unsigned char> table(4096, 0x80);
+        FSIP_S_SPECIFIED_DOC doc{sizeof doc, 4095, 256, table.data()};
+        FSIP_S_DROPOUTCOLOREX d{};
+        d.wDropoutType = 6;
+        d.dwOutput = 1;
+        d.pSpecified = &doc;
+        FSIP_S_IMAGEINFO out{};
+        return l.dropoutEx(&p.info, &d, &out, nullptr);
+      },
+      -2);
+  add(
+      "4-bit: 24-bit page, type 2",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        const uint32_t type = 2;
+        FSIP_S_IMAGEINFO out{};
+        return l.fourBit(&p.info, &type, &out, nullptr);
+      },
+      -2);
+  add(
+      "4-bit: reserved word set",
+      [](const Library& l) {
+        Page p(16, 4, 8);
+        p.info.reserved[0] = 1;
+        const uint32_t type = 1;
+        FSIP_S_IMAGEINFO out{};
+        return l.fourBit(&p.info, &type, &out, nullptr);
+      },
+      -2);
   // fsip_BinarizationEx
   auto binarize = [](uint32_t method, std::function<void(Page&, FSIP_S_BINARIZATIONEX&, FSIP_S_IMAGEINFO*&)> change) {
     return [=](const Library& l) {
@@ -244,23 +299,32 @@ std::vector<CodeCase> CodeCases() {
       binarize(3, [](Page&, auto& b, auto&) { b.pSdtc = nullptr; }), -2);
   add("binarization: pre-filter without its record",
       binarize(0x1000, [](Page&, auto& b, auto&) { b.pPreFilter = nullptr; }), -2);
-  add("binarization: out wider than the page",
-      binarize(0, [](Page&, auto&, FSIP_S_IMAGEINFO*& o) { o->nWidth = 17; }), -2);
-  add("binarization: null record", [](const Library& l) {
-    Page p(16, 4, 8), bits(16, 4, 1);
-    return l.binarizeEx(&p.info, nullptr, &bits.info, nullptr);
-  }, -2);
-  add("older binarization: dither without its matrix", [](const Library& l) {
-    Page p(16, 4, 8), bits(16, 4, 1);
-    FSIP_S_BINARIZATION b{1, 128, nullptr, nullptr, 1};
-    return l.binarize(&p.info, &b, &bits.info, nullptr);
-  }, -2);
-  add("older binarization: out without pixels", [](const Library& l) {
-    Page p(16, 4, 8), bits(16, 4, 1);
-    bits.info.pImageData = nullptr;
-    FSIP_S_BINARIZATION b{0, 128, nullptr, nullptr, 1};
-    return l.binarizeExport(&p.info, &b, &bits.info, nullptr);
-  }, -2);
+  add("binarization: out wider than the page", binarize(0, [](Page&, auto&, FSIP_S_IMAGEINFO*& o) { o->nWidth = 17; }),
+      -2);
+  add(
+      "binarization: null record",
+      [](const Library& l) {
+        Page p(16, 4, 8), bits(16, 4, 1);
+        return l.binarizeEx(&p.info, nullptr, &bits.info, nullptr);
+      },
+      -2);
+  add(
+      "older binarization: dither without its matrix",
+      [](const Library& l) {
+        Page p(16, 4, 8), bits(16, 4, 1);
+        FSIP_S_BINARIZATION b{1, 128, nullptr, nullptr, 1};
+        return l.binarize(&p.info, &b, &bits.info, nullptr);
+      },
+      -2);
+  add(
+      "older binarization: out without pixels",
+      [](const Library& l) {
+        Page p(16, 4, 8), bits(16, 4, 1);
+        bits.info.pImageData = nullptr;
+        FSIP_S_BINARIZATION b{0, 128, nullptr, nullptr, 1};
+        return l.binarizeExport(&p.info, &b, &bits.info, nullptr);
+      },
+      -2);
   // fsip_SelectEmphasize
   auto select = [](int method, std::function<void(Page&, FSIP_S_SELECTEMPHA&, FSIP_S_IMAGEINFO*&)> change) {
     return [=](const Library& l) {
@@ -285,40 +349,55 @@ std::vector<CodeCase> CodeCases() {
   add("selective: colour order 2", select(1, [](Page& p, auto&, auto&) { p.info.nColorSeq = 2; }), -4);
   add("selective: dither without its matrix", select(1, [](Page&, auto& s, auto&) { s.pbyDither = nullptr; }), -2);
   add("selective: method 3", select(3, [](Page&, auto&, auto&) {}), -2);
-  add("selective: out without pixels",
-      select(2, [](Page&, auto&, FSIP_S_IMAGEINFO*& o) { o->pImageData = nullptr; }), -2);
+  add("selective: out without pixels", select(2, [](Page&, auto&, FSIP_S_IMAGEINFO*& o) { o->pImageData = nullptr; }),
+      -2);
   add("selective: null out", select(2, [](Page&, auto&, FSIP_S_IMAGEINFO*& o) { o = nullptr; }), -2);
   // Tone table builders.
-  add("gamma calculation: cbSize 75", [](const Library& l) {
-    ToneBlock block;
-    FSIP_S_GAMMACALC g{};
-    g.cbSize = 75;
-    g.pbyTable = block.bytes;
-    return l.gammaCalc(&g);
-  }, -2);
-  add("gamma calculation: bad header", [](const Library& l) {
-    ToneBlock block;
-    block.bytes[6] = 0;
-    FSIP_S_GAMMACALC g{};
-    g.cbSize = sizeof g;
-    g.pbyTable = block.bytes;
-    return l.gammaCalc(&g);
-  }, -2);
-  add("combined tables: kind 3", [](const Library& l) {
-    Page p(16, 4, 24);
-    ToneBlock block;
-    return l.combine(&p.info, "3,8,8", block.table(0), block.table(1));
-  }, -2);
-  add("combined tables: wider than the page", [](const Library& l) {
-    Page p(16, 4, 24);
-    ToneBlock block;
-    return l.combine(&p.info, "1,8,9", block.table(0), block.table(1));
-  }, -2);
-  add("combined tables: negative part", [](const Library& l) {
-    Page p(16, 4, 24);
-    ToneBlock block;
-    return l.combine(&p.info, "1,-4,8", block.table(0), block.table(1));
-  }, -2);
+  add(
+      "gamma calculation: cbSize 75",
+      [](const Library& l) {
+        ToneBlock block;
+        FSIP_S_GAMMACALC g{};
+        g.cbSize = 75;
+        g.pbyTable = block.bytes;
+        return l.gammaCalc(&g);
+      },
+      -2);
+  add(
+      "gamma calculation: bad header",
+      [](const Library& l) {
+        ToneBlock block;
+        block.bytes[6] = 0;
+        FSIP_S_GAMMACALC g{};
+        g.cbSize = sizeof g;
+        g.pbyTable = block.bytes;
+        return l.gammaCalc(&g);
+      },
+      -2);
+  add(
+      "combined tables: kind 3",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        ToneBlock block;
+        return l.combine(&p.info, "3,8,8", block.table(0), block.table(1));
+      },
+      -2);
+  add(
+      "combined tables: wider than the page",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        ToneBlock block;
+        return l.combine(&p.info, "1,8,9", block.table(0), block.table(1));
+      },
+      -2);
+  add(
+      "combined tables: negative part",
+      [](const Library& l) {
+        Page p(16, 4, 24);
+        ToneBlock block;
+        return l.combine(&p.info, "1,-4,8", block.table(0), block.table(1));
+      },
+      -2);
   // MergeImage
   auto merge = [](int layout, std::function<void(I3ipImageInfo&, I3ipImageInfo&)> change) {
     return [=](const Library& l) {
@@ -392,8 +471,7 @@ TEST_F(Filters, LuminanceSplitAndMergeKeepTheColours) {
     auto e = Emphasis(1, 0);
     auto o = Options(1, &e);
     ASSERT_EQ(lib.filter(&page.info, &o, nullptr, nullptr), 0);
-    for (size_t i = 0; i < page.pixels.size(); ++i)
-      ASSERT_NEAR(page.pixels[i], original.pixels[i], 3) << "byte " << i;
+    for (size_t i = 0; i < page.pixels.size(); ++i) ASSERT_NEAR(page.pixels[i], original.pixels[i], 3) << "byte " << i;
     for (int x = 8; x < 12; ++x)
       for (int c = 0; c < 3; ++c) EXPECT_EQ(page.at(x, 1, c), original.at(x, 1, 0));
     // The first byte of a B, G, R pixel is still the blue one.
@@ -435,7 +513,8 @@ TEST_F(Filters, PaddedColourLinesAreFollowed) {
 // --- tone tables -----------------------------------------------------------
 
 TEST_F(Filters, ToneTablesFollowTheArrangementCode) {
-  static const int kUse[8][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {2, 0, 1}, {1, 2, 0}, {2, 1, 0}, {0, 0, 0}, {0, 0, 0}};
+  static const int kUse[8][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {2, 0, 1},
+                                 {1, 2, 0}, {2, 1, 0}, {0, 0, 0}, {0, 0, 0}};
   for (int code = 0; code < 8; ++code) {
     for (int order : {1, 6}) {
       SCOPED_TRACE(std::to_string(code) + " order " + std::to_string(order));
@@ -501,8 +580,8 @@ TEST_F(Filters, NeutralToneSettingsGiveTheIdentity) {
 
 TEST_F(Filters, ToneCurvesRiseMonotonically) {
   const FSIP_S_GAMMACURVE settings[] = {
-      {0, 0, 0, 255, 10}, {64, 0, 0, 255, 10}, {200, 0, 0, 255, 10}, {0, 40, 0, 255, 10}, {0, 220, 0, 255, 10},
-      {0, 0, 30, 200, 10}, {0, 0, 0, 255, 22}, {90, 180, 10, 240, 5}, {0, 0, 128, 128, 10},
+      {0, 0, 0, 255, 10},  {64, 0, 0, 255, 10}, {200, 0, 0, 255, 10},  {0, 40, 0, 255, 10},  {0, 220, 0, 255, 10},
+      {0, 0, 30, 200, 10}, {0, 0, 0, 255, 22},  {90, 180, 10, 240, 5}, {0, 0, 128, 128, 10},
   };
   for (const auto& s : settings) {
     for (auto* make : {lib.lutFront, lib.lutBack}) {
@@ -562,7 +641,8 @@ TEST_F(Filters, WhiteLevelFollowingFlattensAGradient) {
   ASSERT_EQ(lib.filter(&page.info, &o, nullptr, nullptr), 0);
   EXPECT_EQ(page.at(63, 0) - page.at(0, 0), 80);  // untouched before the learning starts
   int lo = 255, hi = 0;
-  for (int x = 0; x < 64; ++x) lo = std::min(lo, static_cast<int>(page.at(x, 399, 1))), hi = std::max(hi, static_cast<int>(page.at(x, 399, 1)));
+  for (int x = 0; x < 64; ++x)
+    lo = std::min(lo, static_cast<int>(page.at(x, 399, 1))), hi = std::max(hi, static_cast<int>(page.at(x, 399, 1)));
   EXPECT_GE(lo, 245);
   EXPECT_LE(hi - lo, 8);
 }
@@ -585,8 +665,8 @@ struct Row {
   int s[4], d[4], t[3];
 };
 const Row kNormal[8] = {
-    {{4, 4, 4, 4}, {1, 1, 1, 1}, {0, 0, 0}},       {{2, 2, 2, 2}, {1, 1, 1, 1}, {0, 0, 0}},
-    {{1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0}},       {{0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 0}},
+    {{4, 4, 4, 4}, {1, 1, 1, 1}, {0, 0, 0}},        {{2, 2, 2, 2}, {1, 1, 1, 1}, {0, 0, 0}},
+    {{1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0}},        {{0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 0}},
     {{-1, -1, -1, -1}, {8, 8, 4, 4}, {45, 35, 20}}, {{-1, -1, -1, -1}, {4, 4, 4, 4}, {0, 0, 0}},
     {{-1, -1, -1, -1}, {4, 4, 2, 2}, {45, 35, 20}}, {{-1, -1, -1, -1}, {2, 2, 2, 2}, {0, 0, 0}},
 };
@@ -615,14 +695,12 @@ std::vector<unsigned char> ReferenceEmphasis(const Page& page, int flags, int st
           if (r != 2 || c != 2) ring3 += at(r, c);
       const int ring5 = at(0, 0) + at(0, 2) + at(0, 4) + at(2, 0) + at(2, 4) + at(4, 0) + at(4, 2) + at(4, 4);
       const int m0 = std::abs(ring3 - 8 * C), m1 = std::abs(ring5 - 8 * C);
-      const int m2 = std::abs(at(2, 3) + at(3, 2) - at(2, 1) - at(1, 2)) +
-                     std::abs(at(3, 1) + at(3, 3) - at(1, 1) - at(1, 3)) +
-                     std::abs(at(1, 1) + at(3, 1) - at(1, 3) - at(3, 3)) +
-                     std::abs(at(2, 3) + at(1, 2) - at(2, 1) - at(3, 2));
-      const int m3 = std::abs(at(0, 1) + at(0, 3) - at(4, 1) - at(4, 3)) +
-                     std::abs(at(1, 0) + at(0, 1) - at(3, 4) - at(4, 3)) +
-                     std::abs(at(1, 0) + at(3, 0) - at(1, 4) - at(3, 4)) +
-                     std::abs(at(0, 3) + at(1, 4) - at(3, 0) - at(4, 1));
+      const int m2 =
+          std::abs(at(2, 3) + at(3, 2) - at(2, 1) - at(1, 2)) + std::abs(at(3, 1) + at(3, 3) - at(1, 1) - at(1, 3)) +
+          std::abs(at(1, 1) + at(3, 1) - at(1, 3) - at(3, 3)) + std::abs(at(2, 3) + at(1, 2) - at(2, 1) - at(3, 2));
+      const int m3 =
+          std::abs(at(0, 1) + at(0, 3) - at(4, 1) - at(4, 3)) + std::abs(at(1, 0) + at(0, 1) - at(3, 4) - at(4, 3)) +
+          std::abs(at(1, 0) + at(3, 0) - at(1, 4) - at(3, 4)) + std::abs(at(0, 3) + at(1, 4) - at(3, 0) - at(4, 1));
       const int measures[3] = {m0, wide ? m1 : m0, wide ? m3 : m2};
       int cls = 3;
       for (int k = 0; k < 3; ++k) {
