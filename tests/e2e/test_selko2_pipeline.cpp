@@ -286,10 +286,8 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
   }
 
   dravn_test::RunResult Scan(const PipelineCase& c) {
-    std::vector<std::string> args = {"--source",     c.source,
-                                     "--mode",       c.mode,
-                                     "--resolution", std::to_string(c.dpi),
-                                     "--paper-size", "Business-card"};
+    std::vector<std::string> args = {
+        "--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi), "--paper-size", "Business-card"};
     // With a control entry the page size would be found by cropping.
     if (c.libs != Libs::Staged) args.push_back("--page-auto=no");
     if (std::string(c.mode) != "Lineart" || std::string(c.tone) != "Automatic") {
@@ -666,30 +664,30 @@ std::vector<PipelineCase> Cases() {
        {{2, U}, {2, D}}});
   for (const char* location : {"Top", "Bottom", "Left", "Right"}) {
     for (bool turned : {false, true}) {
-     for (L libs : {L::StandIn, L::Staged}) {
-      PipelineCase c{
-          "merge",
-          "Adf-duplex",
-          "Color",
-          150,
-          1,
-          libs,
-          "Normal",
-          {},
-          0,
-          {"--front-back-merging=yes", "--back-side-location", location, "--back-side-rotation", turned ? "180" : "0"},
-          {},
-          false,
-          0,
-          {{1, M, 2}}};
-      c.mergeLocation = location;
-      c.backTurned = turned;
-      static std::deque<std::string> names;  // the names outlive the table
-      names.push_back(std::string("merge, back ") + location + (turned ? ", turned" : "") +
-                      (libs == L::Staged ? ", staged library" : ""));
-      c.name = names.back().c_str();
-      add(c);
-     }
+      for (L libs : {L::StandIn, L::Staged}) {
+        PipelineCase c{
+            "merge",
+            "Adf-duplex",
+            "Color",
+            150,
+            1,
+            libs,
+            "Normal",
+            {},
+            0,
+            {"--front-back-merging=yes", "--back-side-location", location, "--back-side-rotation", turned ? "180" : "0"},
+            {},
+            false,
+            0,
+            {{1, M, 2}}};
+        c.mergeLocation = location;
+        c.backTurned = turned;
+        static std::deque<std::string> names;  // the names outlive the table
+        names.push_back(std::string("merge, back ") + location + (turned ? ", turned" : "") +
+                        (libs == L::Staged ? ", staged library" : ""));
+        c.name = names.back().c_str();
+        add(c);
+      }
     }
   }
   {
@@ -816,7 +814,8 @@ Image RuledForm(const dravn_pages::PageSpec& spec) {
 constexpr int kPatchLevels[4] = {40, 80, 110, 135};
 Image GreyPatches(const dravn_pages::PageSpec& spec) {
   Image page = Blank(spec);
-  for (int y = 60; y + 20 <= page.height - 60; y += 60) Paint(&page, 40, y, page.width / 2 - 40, y + 20, kInk, kInk, kInk);
+  for (int y = 60; y + 20 <= page.height - 60; y += 60)
+    Paint(&page, 40, y, page.width / 2 - 40, y + 20, kInk, kInk, kInk);
   const int side = page.width / 10;
   for (int k = 0; k < 4; ++k) {
     const unsigned char v = static_cast<unsigned char>(kPatchLevels[k]);
@@ -861,8 +860,8 @@ class Selko2FiltersE2E : public Selko2PipelineE2E {
 PipelineCase Front(const char* mode, Image (*render)(const dravn_pages::PageSpec&), std::vector<std::string> extra) {
   // Line art takes no tone setting; the others a neutral table.
   const char* tone = std::string(mode) == "Lineart" ? "Automatic" : "Custom";
-  PipelineCase c{"filters", "Adf-front", mode, 300, 1, Libs::Staged, tone, {0, 0, 0, 255, 1.0}, 0, std::move(extra),
-                 {},        false,       0,    {{1}}};
+  PipelineCase c{"filters", "Adf-front",      mode, 300,   1, Libs::Staged, tone, {0, 0, 0, 255, 1.0},
+                 0,         std::move(extra), {},   false, 0, {{1}}};
   c.render = render;
   return c;
 }
@@ -890,7 +889,8 @@ TEST_F(Selko2FiltersE2E, RedDropOutTakesTheRedRulingToPaper) {
     EXPECT_LT(Mean(white, x0, y + 2, x1, y + 6), Mean(white, x0, y - 12, x1, y - 4) - 60);
   }
   for (const Image* page : {&red, &white})
-    for (int y = 56; y + 16 <= page->height; y += 64) EXPECT_LT(Mean(*page, 60, y + 4, page->width / 2 - 20, y + 12), 60);
+    for (int y = 56; y + 16 <= page->height; y += 64)
+      EXPECT_LT(Mean(*page, 60, y + 4, page->width / 2 - 20, y + 12), 60);
 }
 
 // Emphasis is the library's filter applied to the tone-mapped page: the
