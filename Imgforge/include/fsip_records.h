@@ -374,4 +374,91 @@ struct _P2IIMG {
 };
 static_assert(sizeof(_P2IIMG) == 56, "_P2IIMG is a pointer and twelve 32-bit fields");
 
+// ---- Page filters: tone tables, white level, drop-out, selective emphasis,
+// the older binarization and front/back merge records. ----
+#pragma pack(push, 1)
+
+// Tone pass of fsip_ImageFilter.
+struct FSIP_S_GAMMA {
+  uint32_t cbSize;   // 20
+  uint8_t byMode;    // bit 1: luminance only
+  uint8_t byPass;    // bit 0 before the area filter, bit 1 after it
+  uint8_t reserved1[2];
+  uint8_t byTransferDataType;  // 0x83: three tables
+  uint8_t reserved2[3];
+  unsigned char* pbyTable;  // 10-byte header, then one or three 256-byte tables
+};
+static_assert(sizeof(FSIP_S_GAMMA) == 20, "FSIP_S_GAMMA is 20 bytes");
+
+struct FSIP_S_WHITELVFOLLOW {
+  uint32_t cbSize;
+  int32_t nFollow;  // both words must be 1
+  int32_t nMode;
+};
+static_assert(sizeof(FSIP_S_WHITELVFOLLOW) == 12, "FSIP_S_WHITELVFOLLOW is 12 bytes");
+
+// Drop-out type 6: a 16 x 16 x 16 table over Y, Cb, Cr.
+struct FSIP_S_SPECIFIED_DOC {
+  uint32_t cbSize;
+  int32_t nTableSize;  // 4096
+  int32_t nEntries;    // 256
+  unsigned char* pbyTable;
+};
+static_assert(sizeof(FSIP_S_SPECIFIED_DOC) == 20, "FSIP_S_SPECIFIED_DOC is 20 bytes");
+
+struct FSIP_S_SELECTEMPHA {
+  uint32_t cbSize;
+  int32_t nMethod;  // 1 dither, 2 error diffusion
+  unsigned char reserved[32];
+  int32_t nThreshold;
+  unsigned char* pbyDither;  // 64 thresholds
+  FSIP_S_ERROR_DIFFUSION* pErrorDiffusion;
+  FSIP_S_IMAGEFILTER* pFilter;
+};
+static_assert(sizeof(FSIP_S_SELECTEMPHA) == 68, "FSIP_S_SELECTEMPHA is 68 bytes");
+
+// fsip_Binarization's own record.
+struct FSIP_S_BINARIZATION {
+  uint8_t byMethod;  // 0 threshold, 1 dither, 2 error diffusion, 3 dynamic threshold
+  int32_t nThreshold;
+  unsigned char* pbyDither;  // two bytes, then 64 thresholds
+  int32_t* pnSdtc;           // contrast limit, blend, base, up, down
+  uint32_t dwBoundary;
+};
+static_assert(sizeof(FSIP_S_BINARIZATION) == 25, "FSIP_S_BINARIZATION is 25 bytes");
+
+struct FSIP_S_DROPOUTCOLOR {
+  uint32_t dwDropoutType;  // low 16 bits type (1 or 5), high 16 bits white mode
+  uint32_t dwOutput;       // 0 binarize, 1 grey
+  FSIP_S_BINARIZATION* pBinarization;
+};
+static_assert(sizeof(FSIP_S_DROPOUTCOLOR) == 16, "FSIP_S_DROPOUTCOLOR is 16 bytes");
+
+// Tone-curve settings of Gam_MakeLUTFront and Gam_MakeLUTBack.
+struct FSIP_S_GAMMACURVE {
+  int32_t nBrightness;
+  int32_t nContrast;
+  int32_t nShadow;
+  int32_t nHighlight;
+  int32_t nGamma;  // tenths
+};
+static_assert(sizeof(FSIP_S_GAMMACURVE) == 20, "FSIP_S_GAMMACURVE is 20 bytes");
+
+// fsip_GammaCalculate: rewrites the block's first table in place.
+struct FSIP_S_GAMMACALC {
+  uint32_t cbSize;  // at least 76
+  int32_t nMethod;  // 2 table arithmetic, else the floating curve
+  unsigned char reserved[32];
+  int32_t bKeepEnds;
+  int32_t nBrightness;  // 0 neutral
+  int32_t nContrast;    // 0 neutral
+  int32_t nShadow;      // low byte
+  int32_t nHighlight;   // low byte
+  double dGamma;
+  unsigned char* pbyTable;
+};
+static_assert(sizeof(FSIP_S_GAMMACALC) == 76, "FSIP_S_GAMMACALC is 76 bytes");
+
+#pragma pack(pop)
+
 #endif

@@ -11,7 +11,11 @@
 // tests' stand-in (second_imgforge_stub, which refuses every call) or the
 // pipeline tests' stand-in (pipeline_imgforge_standin, which does a small,
 // predictable version of each job: grey by luminance, line art by the
-// threshold, blank test, merge) in its place.
+// threshold, blank test, merge) in its place. The staged library's page
+// filters and merge are checked here too: the drop-out colours, the
+// emphasis against the entry applied by hand, the line-art methods and the
+// merge layouts.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sane/sane.h>
 #include <sys/stat.h>
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "dravn_paths.h"
+#include "fsip_records.h"
 #include "jpeg_decode.h"
 #include "model_catalog.h"
 #include "prop_info.h"
@@ -75,6 +80,7 @@ struct PipelineCase {
   const char* mergeLocation = "";  // back-side-location when merging
   bool backTurned = false;         // back-side-rotation 180
   int threshold = 128;
+  Image (*render)(const dravn_pages::PageSpec&) = dravn_pages::RenderDocumentPage;  // the fed pages
 };
 
 void PrintTo(const PipelineCase& c, std::ostream* out) { *out << c.name; }
@@ -254,8 +260,7 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
       dravn_pages::PageSpec spec;
       spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = readDpi, spec.number = n;
       spec.colour = !c.greyJpeg;
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
-                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
+      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm", dravn_pages::EncodePnm(c.render(spec)));
     }
     char device[128];
     snprintf(device, sizeof device, "device selko2 %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
@@ -281,9 +286,32 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
   }
 
   dravn_test::RunResult Scan(const PipelineCase& c) {
+    std::vector<std::string> args = {
+        "--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi), "--paper-size", "Business-card"};
+    // With a control entry the page size would be found by cropping.
+    // The pages are compared with the paper size's cut, not a cropped page.
+    args.push_back("--page-auto=no");
+    if (std::string(c.mode) != "Lineart" || std::string(c.tone) != "Automatic") {
+      args.insert(args.end(), {"--tone-adjustment", c.tone});
+      if (std::string(c.tone) == "Custom") {
+        char gamma[32];
+        snprintf(gamma, sizeof gamma, "%.3f", c.custom.gamma);
+        args.insert(args.end(), {"--brightness", std::to_string(c.custom.brightness), "--contrast",
+                                 std::to_string(c.custom.contrast), "--shadow", std::to_string(c.custom.shadow),
+                                 "--highlight", std::to_string(c.custom.highlight), "--gamma", gamma});
+      }
+    }
+    if (c.turns) args.insert(args.end(), {"--rotation", std::to_string(90 * c.turns)});
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    return Scanimage(c.libs, args);
+  }
+
+  // scanimage on the simulated scanner with these libraries and arguments.
+  dravn_test::RunResult Scanimage(Libs libs, const std::vector<std::string>& args) {
     std::vector<std::string> binds = {m_dir + "/shm:" DRAVN_SHM_DIR, m_dir + "/log:" DRAVN_LOG_DIR,
                                       m_dir + "/etc:" DRAVN_ETC_DIR};
-    const std::string lib = Library(c.libs);
+    const std::string lib = Library(libs);
     if (!lib.empty()) binds.push_back(lib);
     std::string script;
     for (const auto& b : binds) {
@@ -293,25 +321,8 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
     script += "exec scanimage \"$@\"";
     char device[64];
     snprintf(device, sizeof device, "dravn:%s:001:005", kModel.model);
-    std::vector<std::string> argv = {"unshare",      "--ipc",        "--mount", "sh",           "-c",
-                                     script,         "sh",           "-d",      device,         "--source",
-                                     c.source,       "--mode",       c.mode,    "--resolution", std::to_string(c.dpi),
-                                     "--paper-size", "Business-card"};
-    // The pages are compared with the paper size's cut, not a cropped page.
-    argv.push_back("--page-auto=no");
-    if (std::string(c.mode) != "Lineart" || std::string(c.tone) != "Automatic") {
-      argv.insert(argv.end(), {"--tone-adjustment", c.tone});
-      if (std::string(c.tone) == "Custom") {
-        char gamma[32];
-        snprintf(gamma, sizeof gamma, "%.3f", c.custom.gamma);
-        argv.insert(argv.end(), {"--brightness", std::to_string(c.custom.brightness), "--contrast",
-                                 std::to_string(c.custom.contrast), "--shadow", std::to_string(c.custom.shadow),
-                                 "--highlight", std::to_string(c.custom.highlight), "--gamma", gamma});
-      }
-    }
-    if (c.turns) argv.insert(argv.end(), {"--rotation", std::to_string(90 * c.turns)});
-    argv.insert(argv.end(), c.extra.begin(), c.extra.end());
-    argv.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    std::vector<std::string> argv = {"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", device};
+    argv.insert(argv.end(), args.begin(), args.end());
     auto env = dravn_test::SimEnv(m_dir + "/scenario");
     env["SANE_CONFIG_DIR"] = m_dir + "/sane";
     env["DRAVN_DEBUG"] = "";
@@ -504,19 +515,20 @@ std::vector<PipelineCase> Cases() {
        false,
        SANE_STATUS_INVAL,
        {}});
-  add({"merge without the merge entry",
+  // The stand-in answers every merge with 34, out of memory.
+  add({"merge refused",
        "Adf-duplex",
        "Color",
        150,
        1,
-       L::Staged,
+       L::RefusingStub,
        "Normal",
        {},
        0,
        {"--front-back-merging=yes"},
        {},
        false,
-       SANE_STATUS_IO_ERROR,
+       SANE_STATUS_NO_MEM,
        {}});
   add({"grey, conversion refused",
        "Adf-front",
@@ -653,27 +665,30 @@ std::vector<PipelineCase> Cases() {
        {{2, U}, {2, D}}});
   for (const char* location : {"Top", "Bottom", "Left", "Right"}) {
     for (bool turned : {false, true}) {
-      PipelineCase c{
-          "merge",
-          "Adf-duplex",
-          "Color",
-          150,
-          1,
-          L::StandIn,
-          "Normal",
-          {},
-          0,
-          {"--front-back-merging=yes", "--back-side-location", location, "--back-side-rotation", turned ? "180" : "0"},
-          {},
-          false,
-          0,
-          {{1, M, 2}}};
-      c.mergeLocation = location;
-      c.backTurned = turned;
-      static std::deque<std::string> names;  // the names outlive the table
-      names.push_back(std::string("merge, back ") + location + (turned ? ", turned" : ""));
-      c.name = names.back().c_str();
-      add(c);
+      for (L libs : {L::StandIn, L::Staged}) {
+        PipelineCase c{
+            "merge",
+            "Adf-duplex",
+            "Color",
+            150,
+            1,
+            libs,
+            "Normal",
+            {},
+            0,
+            {"--front-back-merging=yes", "--back-side-location", location, "--back-side-rotation", turned ? "180" : "0"},
+            {},
+            false,
+            0,
+            {{1, M, 2}}};
+        c.mergeLocation = location;
+        c.backTurned = turned;
+        static std::deque<std::string> names;  // the names outlive the table
+        names.push_back(std::string("merge, back ") + location + (turned ? ", turned" : "") +
+                        (libs == L::Staged ? ", staged library" : ""));
+        c.name = names.back().c_str();
+        add(c);
+      }
     }
   }
   {
@@ -692,6 +707,55 @@ std::vector<PipelineCase> Cases() {
                    0,
                    {{3, M, 4}}};
     c.mergeLocation = "Top";
+    add(c);
+  }
+  // Mode conversion through the staged library (White: luminance, as the
+  // expected pages are made).
+  add({"grey, staged library",
+       "Adf-front",
+       "Gray",
+       150,
+       2,
+       L::Staged,
+       "Automatic",
+       {},
+       0,
+       {"--dropoutcolor", "White"},
+       {},
+       false,
+       0,
+       kFronts12});
+  add({"line art, rotation 90, duplex, staged library",
+       "Adf-duplex",
+       "Lineart",
+       200,
+       1,
+       L::Staged,
+       "Automatic",
+       {},
+       1,
+       {"--bw-mode", "Threshold", "--dropoutcolor", "White"},
+       {},
+       false,
+       0,
+       {{1}, {2}}});
+  {
+    PipelineCase c{"merged line art turned 90, staged library",
+                   "Adf-duplex",
+                   "Lineart",
+                   150,
+                   1,
+                   L::Staged,
+                   "Automatic",
+                   {},
+                   1,
+                   {"--bw-mode", "Threshold", "--dropoutcolor", "White", "--front-back-merging=yes",
+                    "--back-side-location", "Right"},
+                   {},
+                   false,
+                   0,
+                   {{1, M, 2}}};
+    c.mergeLocation = "Right";
     add(c);
   }
   {
@@ -716,5 +780,178 @@ std::vector<PipelineCase> Cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, Selko2PipelineE2E, ::testing::ValuesIn(Cases()), PrintName);
+
+// --- the staged library's page filters, one option at a time ---------------
+
+constexpr unsigned char kPaper = 250, kInk = 20;
+
+Image Blank(const dravn_pages::PageSpec& spec) {
+  Image page;
+  page.width = dravn_pages::PixelsOf(spec.widthMm, spec.dpi);
+  page.height = dravn_pages::PixelsOf(spec.heightMm, spec.dpi);
+  page.pixels.assign(page.BytesPerLine() * page.height, kPaper);
+  return page;
+}
+
+void Paint(Image* page, int x0, int y0, int x1, int y1, unsigned char r, unsigned char g, unsigned char b) {
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) {
+      uint8_t* p = page->Row(y) + 3 * x;
+      p[0] = r, p[1] = g, p[2] = b;
+    }
+}
+
+// A form at 300 dpi: red ruling 8 pixels thick every 64 lines (the red
+// channel at paper level), and black text bars on the left between them.
+Image RuledForm(const dravn_pages::PageSpec& spec) {
+  Image page = Blank(spec);
+  for (int y = 32; y + 8 <= page.height; y += 64) Paint(&page, 0, y, page.width, y + 8, kPaper, 40, 40);
+  for (int y = 56; y + 16 <= page.height; y += 64) Paint(&page, 40, y, page.width / 2, y + 16, kInk, kInk, kInk);
+  return page;
+}
+
+// Black text bars on the left and four grey patches on the right, lighter
+// from left to right.
+constexpr int kPatchLevels[4] = {40, 80, 110, 135};
+Image GreyPatches(const dravn_pages::PageSpec& spec) {
+  Image page = Blank(spec);
+  for (int y = 60; y + 20 <= page.height - 60; y += 60)
+    Paint(&page, 40, y, page.width / 2 - 40, y + 20, kInk, kInk, kInk);
+  const int side = page.width / 10;
+  for (int k = 0; k < 4; ++k) {
+    const unsigned char v = static_cast<unsigned char>(kPatchLevels[k]);
+    Paint(&page, page.width / 2 + k * (side + 8), page.height / 3, page.width / 2 + k * (side + 8) + side,
+          page.height / 3 + side, v, v, v);
+  }
+  return page;
+}
+
+// Share of pixels darker than the middle in an area of a decoded page.
+double DarkShare(const Image& page, int x0, int y0, int x1, int y1) {
+  int dark = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) dark += page.Row(y)[x * page.channels] < 128;
+  return static_cast<double>(dark) / ((x1 - x0) * (y1 - y0));
+}
+
+double Mean(const Image& page, int x0, int y0, int x1, int y1) {
+  double sum = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) sum += page.Row(y)[x * page.channels];
+  return sum / ((x1 - x0) * (y1 - y0));
+}
+
+class Selko2FiltersE2E : public Selko2PipelineE2E {
+ protected:
+  // One sheet's front through the staged libraries; false when the scan
+  // failed.
+  bool ScanOne(PipelineCase c, Image* page, std::string* file = nullptr) {
+    dravn_test::Run({"rm", "-rf", m_dir + "/pages", m_dir + "/out"});
+    mkdir((m_dir + "/pages").c_str(), 0777);
+    mkdir((m_dir + "/out").c_str(), 0777);
+    Feed(c);
+    const auto r = Scan(c);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string bytes = ReadFile(m_dir + "/out/page1.pnm");
+    if (file) *file = bytes;
+    return r.exitCode == 0 && dravn_pages::DecodePnm(bytes, page);
+  }
+};
+
+PipelineCase Front(const char* mode, Image (*render)(const dravn_pages::PageSpec&), std::vector<std::string> extra) {
+  // Line art takes no tone setting; the others a neutral table.
+  const char* tone = std::string(mode) == "Lineart" ? "Automatic" : "Custom";
+  PipelineCase c{"filters", "Adf-front",      mode, 300,   1, Libs::Staged, tone, {0, 0, 0, 255, 1.0},
+                 0,         std::move(extra), {},   false, 0, {{1}}};
+  c.render = render;
+  return c;
+}
+
+TEST_F(Selko2FiltersE2E, OptionsOfTheFiltersAreOffered) {
+  Feed(Front("Color", dravn_pages::RenderDocumentPage, {}));
+  const auto r = Scanimage(Libs::Staged, {"--mode", "Color", "-A"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("--mode Lineart|Gray|Color"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--dropoutcolor White|Red|Green|Blue|None"), std::string::npos);
+  EXPECT_NE(r.out.find("Emphasis-level-3|Emphasis-level-2|Emphasis-level-1"), std::string::npos);
+}
+
+TEST_F(Selko2FiltersE2E, RedDropOutTakesTheRedRulingToPaper) {
+  Image red, white;
+  ASSERT_TRUE(ScanOne(Front("Gray", RuledForm, {"--dropoutcolor", "Red"}), &red));
+  ASSERT_TRUE(ScanOne(Front("Gray", RuledForm, {"--dropoutcolor", "White"}), &white));
+  ASSERT_EQ(red.channels, 1);
+  ASSERT_EQ(red.width, dravn_pages::PixelsOf(kWidthMm, 300));
+  const int x0 = red.width / 2 + 20, x1 = red.width - 20;
+  for (int y = 32; y + 8 <= red.height; y += 64) {
+    SCOPED_TRACE(y);
+    const double paperRed = Mean(red, x0, y - 12, x1, y - 4);
+    EXPECT_NEAR(Mean(red, x0, y + 2, x1, y + 6), paperRed, 4);  // the ruling's middle lines
+    EXPECT_LT(Mean(white, x0, y + 2, x1, y + 6), Mean(white, x0, y - 12, x1, y - 4) - 60);
+  }
+  for (const Image* page : {&red, &white})
+    for (int y = 56; y + 16 <= page->height; y += 64)
+      EXPECT_LT(Mean(*page, 60, y + 4, page->width / 2 - 20, y + 12), 60);
+}
+
+// Emphasis is the library's filter applied to the tone-mapped page: the
+// page equals fsip_ImageFilter with the backend's record, bit for bit.
+TEST_F(Selko2FiltersE2E, EmphasisIsTheFilterEntryApplied) {
+  Image plain, sharpened;
+  ASSERT_TRUE(ScanOne(Front("Color", dravn_pages::RenderDocumentPage, {}), &plain));
+  ASSERT_TRUE(ScanOne(Front("Color", dravn_pages::RenderDocumentPage, {"--cleanup-sharpness", "Emphasis-level-2"}),
+                      &sharpened));
+  void* lib = dlopen(DRAVN_LIB_DIR "/libimgforge.so", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  using Filter = int(FSIP_S_IMAGEINFO*, FSIP_S_IMAGEFILTER*, FSIP_S_IMAGEINFO*, const void*);
+  auto* filter = reinterpret_cast<Filter*>(dlsym(lib, "fsip_ImageFilter"));
+  ASSERT_NE(filter, nullptr);
+  FSIP_S_IMAGEINFO in{};
+  in.cbSize = sizeof in;
+  in.pImageData = plain.pixels.data();
+  in.nPixelType = 2, in.nDepth = 24, in.nColorSeq = 1;
+  in.nWidth = plain.width, in.nHeight = plain.height;
+  in.nBytesPerLine = static_cast<int>(plain.BytesPerLine());
+  in.nImageSize = in.nBytesPerLine * in.nHeight;
+  in.nXResolution = in.nYResolution = 300;
+  FSIP_S_IMAGEEMPHASIS emphasis{sizeof emphasis, 2, 7, 1, 0, 1};  // level 2: sharpness step 1
+  FSIP_S_IMAGEFILTER options{};
+  options.cbSize = sizeof options;
+  options.dwOption = 1;
+  options.pEmphasis = &emphasis;
+  ASSERT_EQ(filter(&in, &options, nullptr, nullptr), 0);
+  dlclose(lib);
+  ASSERT_EQ(plain.width, sharpened.width);
+  ASSERT_EQ(plain.height, sharpened.height);
+  EXPECT_TRUE(plain.pixels == sharpened.pixels);
+}
+
+TEST_F(Selko2FiltersE2E, LineArtMethodsGiveBilevelPages) {
+  for (const char* method : {"Threshold", "SDTC", "Error-diffusion"}) {
+    SCOPED_TRACE(method);
+    Image page;
+    std::string file;
+    ASSERT_TRUE(ScanOne(Front("Lineart", GreyPatches, {"--bw-mode", method, "--dropoutcolor", "White"}), &page, &file));
+    EXPECT_EQ(file.compare(0, 2, "P4"), 0);
+    EXPECT_TRUE(PayloadMatchesHeader(file, page));
+    EXPECT_EQ(page.width, dravn_pages::PixelsOf(kWidthMm, 300));
+    EXPECT_EQ(page.height, dravn_pages::PixelsOf(kHeightMm, 300));
+    // Diffused ink a little above the clipping level keeps some white dots.
+    const bool diffused = std::string(method) == "Error-diffusion";
+    for (int y = 60; y + 20 <= page.height - 60; y += 60)
+      EXPECT_GT(DarkShare(page, 50, y + 4, page.width / 2 - 50, y + 16), diffused ? 0.75 : 0.9);
+    EXPECT_LT(DarkShare(page, 10, 5, page.width - 10, 50), 0.02);  // the paper above
+    if (!diffused) continue;
+    const int side = page.width / 10;
+    double previous = 1.1;
+    for (int k = 0; k < 4; ++k) {
+      const int x = page.width / 2 + k * (side + 8), y = page.height / 3;
+      const double share = DarkShare(page, x + 6, y + 6, x + side - 6, y + side - 6);
+      EXPECT_LT(share, previous) << kPatchLevels[k];
+      EXPECT_GT(share, 0.05) << kPatchLevels[k];
+      previous = share;
+    }
+  }
+}
 
 }  // namespace

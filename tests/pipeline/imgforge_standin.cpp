@@ -1,8 +1,7 @@
 // A libimgforge for whole-program runs of the Selko2 pipeline. The staged
-// library has none of the entries yet and the entry-point tests' stand-in
-// refuses every call, so neither lets a grey, line-art, blank-page or merged
-// page through. This one does a small, exactly predictable version of each
-// job the pipeline asks for:
+// library has no control entry (blank-page test) yet and the entry-point
+// tests' stand-in refuses every call; this one does a small, exactly
+// predictable version of each job the pipeline asks for:
 //   fsip_DropoutColorEx  grey = (299 R + 587 G + 114 B + 500) / 1000; line
 //                        art: bit 1 (white) where that grey >= threshold
 //   fsip_ImageFilter     leaves the page as it is
