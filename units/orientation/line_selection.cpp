@@ -283,9 +283,8 @@ struct Selector {
     if (FromBlocks(first, rc)) return rc;
     if (Taken() <= 5 && FromBlocks(other, rc)) return rc;
     if (Taken() <= 5) {
-      const int before = Taken();
       if (FromLoose(first)) return 0;
-      if (Taken() - before <= 5 && FromLoose(other)) return 0;
+      if (Taken() <= 5 && FromLoose(other)) return 0;
     }
     if (rules)
       for (int o : {first, other})

@@ -1,6 +1,7 @@
 #include "local_binarise.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -41,15 +42,48 @@ bool BuildIntegral(int width, int height, Integral& out, F value) {
 
 }  // namespace
 
-int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t* dst, int radius, double k,
-                             int range) {
-  if (width <= 0 || height <= 0) return 0;
-  Integral sum, sq;
-  if (!BuildIntegral(width, height, sum, [&](size_t i) { return int64_t(src[i]); }) ||
-      !BuildIntegral(width, height, sq, [&](size_t i) { return int64_t(src[i]) * src[i]; }))
+namespace {
+
+// Sauvola over running column sums of type T (32-bit when a window column
+// of squares fits, else 64-bit).
+template <typename T>
+int Sauvola(int width, int height, const uint8_t* src, uint8_t* dst, int radius, double k, int range) {
+  // Window sums come from running column sums over the window's rows and,
+  // on rows that hold a dark pixel, their prefix sums along the row: the
+  // same sums as integral images give, in arrays of one row. The prefix
+  // sums of squares are 64-bit: over a page they pass the 32-bit range.
+  std::vector<T> col, col_sq;
+  std::vector<int64_t> pre, pre_sq;
+  try {
+    col.assign(size_t(width), 0);
+    col_sq.assign(size_t(width), 0);
+    pre.assign(size_t(width) + 1, 0);
+    pre_sq.assign(size_t(width) + 1, 0);
+  } catch (const std::bad_alloc&) {
     return -1;
+  }
   std::memset(dst, 255, size_t(width) * height);
   const double factor = (k * k) / (double(range) * range);
+  T* __restrict c = col.data();
+  T* __restrict c2 = col_sq.data();
+  auto add_row = [&](int y) {
+    const uint8_t* a = src + size_t(y) * width;
+    for (int x = 0; x < width; ++x) c[x] += T(a[x]), c2[x] += T(a[x]) * T(a[x]);
+  };
+  auto drop_row = [&](int y) {
+    const uint8_t* b = src + size_t(y) * width;
+    for (int x = 0; x < width; ++x) c[x] -= T(b[x]), c2[x] -= T(b[x]) * T(b[x]);
+  };
+  auto slide = [&](int in, int out) {
+    const uint8_t* a = src + size_t(in) * width;
+    const uint8_t* b = src + size_t(out) * width;
+    for (int x = 0; x < width; ++x) {
+      const T va = a[x], vb = b[x];
+      c[x] += va - vb;
+      c2[x] += (va - vb) * (va + vb);
+    }
+  };
+  int lo = 0, hi = 0;  // rows in the column sums: [lo, hi)
   for (int y = 0; y < height; ++y) {
     // The window leaves out the first row and column near the top and left
     // edges; on a one-pixel-wide page that would leave nothing, so the
@@ -57,7 +91,22 @@ int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t*
     int y0 = std::max(0, y - radius - 1) + 1;
     const int y1 = std::min(height - 1, y + radius);
     if (y0 > y1) y0 = y1;
+    while (hi <= y1 && lo < y0) slide(hi++, lo++);
+    while (hi <= y1) add_row(hi++);
+    while (lo < y0) drop_row(lo++);
     const uint8_t* s = src + size_t(y) * width;
+    int dark = 0;
+    for (int x = 0; x < width; ++x) dark += s[x] < 200;
+    if (dark == 0) continue;
+    // A row with few dark pixels sums their windows directly; others take
+    // the prefix sums of the whole row.
+    const bool direct = int64_t(dark) * (2 * int64_t(radius) + 1) < width;
+    if (!direct)
+      for (int x = 0; x < width; ++x) {
+        pre[size_t(x) + 1] = pre[size_t(x)] + c[x];
+        pre_sq[size_t(x) + 1] = pre_sq[size_t(x)] + c2[x];
+      }
+    const int64_t rows = y1 - y0 + 1;
     uint8_t* d = dst + size_t(y) * width;
     for (int x = 0; x < width; ++x) {
       const int p = s[x];
@@ -65,14 +114,31 @@ int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t*
       int x0 = std::max(0, x - radius - 1) + 1;
       const int x1 = std::min(width - 1, x + radius);
       if (x0 > x1) x0 = x1;
-      const int64_t area = int64_t(x1 - x0 + 1) * (y1 - y0 + 1);
-      const int64_t m = sum.Sum(x0, y0, x1, y1) / area;
-      const int64_t v = sq.Sum(x0, y0, x1, y1) / area - m * m;
+      int64_t sum = 0, sum_sq = 0;
+      if (direct) {
+        for (int i = x0; i <= x1; ++i) sum += c[i], sum_sq += c2[i];
+      } else {
+        sum = pre[size_t(x1) + 1] - pre[size_t(x0)];
+        sum_sq = pre_sq[size_t(x1) + 1] - pre_sq[size_t(x0)];
+      }
+      const int64_t area = int64_t(x1 - x0 + 1) * rows;
+      const int64_t m = sum / area;
+      const int64_t v = sum_sq / area - m * m;
       const double t = p - double(m) * (1.0 - k);
       if (t < 0 || t * t < double(m) * double(m) * factor * double(v)) d[x] = 0;
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t* dst, int radius, double k,
+                             int range) {
+  if (width <= 0 || height <= 0) return 0;
+  const int64_t window_rows = std::min<int64_t>(2 * int64_t(std::max(radius, 0)) + 1, height);
+  if (window_rows * 65025 <= INT32_MAX) return Sauvola<int32_t>(width, height, src, dst, radius, k, range);
+  return Sauvola<int64_t>(width, height, src, dst, radius, k, range);
 }
 
 void GlobalOtsu(int width, int height, const uint8_t* src, uint8_t* dst) {

@@ -474,6 +474,16 @@ tagRECT rect_merge(tagRECT a, tagRECT b) {
                  std::max(a.bottom, b.bottom)};
 }
 
+rect rect_union_v3(tagRECT a, tagRECT b) {
+  const tagRECT u = rect_merge(a, b);
+  return rect{int32_t(u.left), int32_t(u.top), int32_t(u.right), int32_t(u.bottom)};
+}
+
+rect rect_union(rect a, rect b) {
+  return rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+              std::max(a.bottom, b.bottom)};
+}
+
 int hist_peak(const int32_t* hist, int start, int end, int previous) {
   if (end <= start) return previous;
   int p = start;
@@ -623,16 +633,10 @@ int hv_overlap_textline_detection(TEXTLINE* horizontal, int nh, TEXTLINE* vertic
       const int i = int(p / nv), j = int(p % nv);
       auto listed = [](const int32_t* list, int cnt, int v) { return std::find(list, list + cnt, v) != list + cnt; };
       if (!first && (g.horizontal_count >= 1000 || g.vertical_count >= 1000)) return kLimitExceeded;
-      const tagRECT u = rect_merge(horizontal[i].box, vertical[j].box);
-      if (first) {
-        g.left = int32_t(u.left), g.top = int32_t(u.top), g.right = int32_t(u.right), g.bottom = int32_t(u.bottom);
-        first = false;
-      } else {
-        g.left = std::min<int32_t>(g.left, int32_t(u.left));
-        g.top = std::min<int32_t>(g.top, int32_t(u.top));
-        g.right = std::max<int32_t>(g.right, int32_t(u.right));
-        g.bottom = std::max<int32_t>(g.bottom, int32_t(u.bottom));
-      }
+      const rect u = rect_union_v3(horizontal[i].box, vertical[j].box);
+      const rect grown = first ? u : rect_union(rect{g.left, g.top, g.right, g.bottom}, u);
+      g.left = grown.left, g.top = grown.top, g.right = grown.right, g.bottom = grown.bottom;
+      first = false;
       if (!listed(g.horizontal, g.horizontal_count, i)) g.horizontal[g.horizontal_count++] = i;
       if (!listed(g.vertical, g.vertical_count, j)) g.vertical[g.vertical_count++] = j;
       m[p] = 0;

@@ -31,6 +31,8 @@ int hist_peak(const int32_t* hist, int start, int end, int previous);
 float hist_overlap(TEXTLINE* a, TEXTLINE* b, const CC* ccs, int count, int orientation, float x_rate, float y_rate);
 bool is_inside(tagRECT a, tagRECT b);
 tagRECT rect_merge(tagRECT a, tagRECT b);
+rect rect_union_v3(tagRECT a, tagRECT b);
+rect rect_union(rect a, rect b);
 
 int sort_textline_topdown(const void* a, const void* b);
 int sort_textline_rightleft(const void* a, const void* b);
