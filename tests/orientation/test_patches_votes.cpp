@@ -123,6 +123,11 @@ TEST(Votes, LanguageScoreAndHeight) {
   EXPECT_EQ(counters[3], 7);
   add_language_score(counters, cats, 1000, line, 3, -1);
   EXPECT_EQ(counters[3], 7);
+  // A line without a category (-1) counts nowhere instead of before the array.
+  int32_t guarded[26] = {};
+  const int none[1] = {-1};
+  add_language_score(guarded + 1, none, 1000, line, 3, 0);
+  for (int32_t v : guarded) EXPECT_EQ(v, 0);
 
   EXPECT_EQ(checkHeight(nullptr, 3, 3), 0);
   EXPECT_EQ(checkHeight(&line, 0, 3), 0);

@@ -41,6 +41,39 @@ TEST(TextLines, ShapeFactorsTwoAcrossAndThreeDown) {
   }
 }
 
+TEST(TextLines, OverlappingLinesAreJoinedWhenLongOrElseBothDropped) {
+  // Line B's first sign reaches up into line A's rows: the only member of B
+  // to do so, so the builder lets both stand; the final passes then join
+  // them when their union is at least three times as long as high, and
+  // drop both otherwise.
+  for (int signs : {3, 4}) {
+    Scene s(140, 60);
+    for (int i = 0; i < signs; ++i) s.Box(10 + 20 * i, 10, 8, 10);  // A: rows 10..19
+    s.Box(20, 16, 8, 16);                                             // B's tall sign: rows 16..31
+    for (int i = 1; i < signs; ++i) s.Box(20 + 20 * i, 22, 8, 10);  // B: rows 22..31
+    s.Label();
+    std::vector<CC> ccs = s.ccs;
+    TEXTLINE* built = nullptr;
+    int n_built = 0;
+    cc2textline_horizontal_init_v4(ccs.data(), int(ccs.size()), &built, &n_built, s.label_rows.data(), s.w, s.h, false);
+    EXPECT_EQ(n_built, 2);
+    delete[] built;
+    Lines l;
+    Build(s, l);
+    ASSERT_EQ(l.rc, 0);
+    if (signs == 4) {
+      ASSERT_EQ(l.nh, 1);
+      EXPECT_EQ(l.h[0].box.left, 10);
+      EXPECT_EQ(l.h[0].box.right, 87);
+      EXPECT_EQ(l.h[0].box.top, 10);
+      EXPECT_EQ(l.h[0].box.bottom, 31);
+      EXPECT_EQ(l.h[0].member_core, 8);
+    } else {
+      EXPECT_EQ(l.nh, 0);
+    }
+  }
+}
+
 TEST(TextLines, TiedCrossOrientationGroupLosesEverything) {
   Scene s(120, 120);
   for (int r = 0; r < 3; ++r) s.Glyphs(20, 20 + r * 11, 3, 8, 8, 3);
@@ -72,7 +105,7 @@ TEST(TextLines, VerticalReachIsSixtyForCoreWidthsFortyAndSixty) {
     }
 }
 
-TEST(TextLines, ColumnOfShortLinesIsDroppedFromTwentyOneFollowers) {
+TEST(TextLines, ColumnsOfShortLinesAreDropped) {
   for (int lines : {21, 22}) {
     Scene s(100, 30 + lines * 25);
     for (int i = 0; i < lines; ++i) s.Glyphs(20, 20 + i * 25, 3, 8, 10, 3);
@@ -80,6 +113,17 @@ TEST(TextLines, ColumnOfShortLinesIsDroppedFromTwentyOneFollowers) {
     Lines l;
     Build(s, l);
     EXPECT_EQ(l.nh, lines == 22 ? 0 : lines) << lines;
+  }
+  // Vertical lines: 19 followers suffice, and every short vertical line goes.
+  for (int lines : {19, 20}) {
+    Scene s(40 + lines * 25, 200);
+    for (int i = 0; i < lines; ++i) s.Glyphs(20 + i * 25, 20, 3, 10, 8, 3, true);
+    s.Glyphs(30, 120, 3, 10, 8, 3, true);  // elsewhere, not aligned
+    s.Label();
+    Lines l;
+    Build(s, l);
+    EXPECT_EQ(l.nh, 0);
+    EXPECT_EQ(l.nv, lines == 20 ? 0 : lines + 1) << lines;
   }
 }
 

@@ -43,8 +43,7 @@ int SearchBlocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* bloc
     if (lines[p].block_mark) continue;
     const Span seed = SpanOf(lines[p], o);
     if (seed.s1 - seed.s0 < min_thick) continue;
-    if (*block_count >= 199) return kLimitExceeded;
-    TEXT_PARA& blk = blocks[*block_count];
+    TEXT_PARA& blk = blocks[*block_count];  // a slot is reused until a block is stored
     blk = TEXT_PARA{};
     blk.count = 1;
     blk.lines[0] = p;
@@ -84,6 +83,7 @@ int SearchBlocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* bloc
       }
     }
     if (blk.count < 3) continue;
+    if (*block_count >= 199) return kLimitExceeded;
     double thick = 0;
     for (int i = 0; i < blk.count; ++i) {
       lines[blk.lines[i]].block_mark = 1;
