@@ -32,25 +32,28 @@ struct Axis {
 int64_t Width(const tagRECT& r) { return r.right - r.left + 1; }
 int64_t Height(const tagRECT& r) { return r.bottom - r.top + 1; }
 
-void AddEdge(std::vector<int32_t>& hist, int64_t at) {
-  const int64_t n = int64_t(hist.size());
+void AddEdge(int32_t* hist, int64_t n, int64_t at) {
   if (at >= 0 && at < n) hist[at] += 2;
   if (at - 1 >= 0 && at - 1 < n) hist[at - 1] += 1;
   if (at + 1 >= 0 && at + 1 < n) hist[at + 1] += 1;
 }
 
-// Work space shared by the searches of one builder.
+// What the side searches of one builder share: the components, their state
+// bytes, the rejected list and the two edge histograms (member tops and
+// bottoms of a horizontal line, lefts and rights of a vertical one).
 struct Builder {
   Axis ax;
   CC* ccs;
   int count;
   int32_t** rows;
   int width, height;
-  std::vector<uint8_t> state;
-  std::vector<int32_t> rejected;
-  std::vector<int32_t> lo_hist, hi_hist;  // member tops and bottoms (lefts and rights)
+  uint8_t* state;
+  std::vector<int32_t>* rejected;
+  int32_t* lo_hist;
+  int32_t* hi_hist;
 
   int AlongExtent() const { return ax.o ? height : width; }
+  int64_t HistSize() const { return ax.o ? width : height; }
   int32_t LabelAt(int64_t along, int64_t across) const {
     return ax.o ? rows[along][across] : rows[across][along];
   }
@@ -59,6 +62,14 @@ struct Builder {
   int64_t Reach(int64_t thickness) const {
     if (ax.o == 1 && thickness > 40) return thickness;
     return int64_t(1.5 * double(thickness));
+  }
+  void ClearState() const {
+    std::fill(state, state + std::max(count, 0), 0);
+    rejected->clear();
+  }
+  void AddEdges(const tagRECT& r) const {
+    AddEdge(lo_hist, HistSize(), ax.C0(r));
+    AddEdge(hi_hist, HistSize(), ax.C1(r));
   }
 };
 
@@ -74,8 +85,7 @@ int SearchSide1(Builder& b, Line line, bool forward) {
   TEXTLINE& L = *line.rec;
   std::vector<int32_t>& members = *line.members;
   for (;;) {
-    std::fill(b.state.begin(), b.state.end(), 0);
-    b.rejected.clear();
+    b.ClearState();
     const int64_t H = ax.C1(L.core) - ax.C0(L.core) + 1;
     const int64_t reach = b.Reach(H);
     int64_t start, stop;
@@ -102,7 +112,7 @@ int SearchSide1(Builder& b, Line line, bool forward) {
       const bool far = forward ? ax.A0(c.box) <= ax.A0(L.core) : ax.A1(c.box) >= ax.A1(L.core);
       if (c.noise || H - 1 >= 10 * int64_t(std::max(c.width, c.height)) || far) {
         b.state[k] = 1;
-        b.rejected.push_back(k);
+        b.rejected->push_back(k);
         return;
       }
       int la, lb, common = 0;
@@ -133,7 +143,7 @@ int SearchSide1(Builder& b, Line line, bool forward) {
       }
       if (!take) {
         b.state[k] = 1;
-        b.rejected.push_back(k);
+        b.rejected->push_back(k);
       }
     };
     // Scan order: along the line, column by column (left search) or row by
@@ -174,14 +184,13 @@ int SearchSide1(Builder& b, Line line, bool forward) {
         ax.A0(L.box) = std::min(ax.A0(L.box), ax.A0(run));
       ax.C0(L.box) = std::min(ax.C0(L.box), ax.C0(run));
       ax.C1(L.box) = std::max(ax.C1(L.box), ax.C1(run));
-      AddEdge(b.lo_hist, ax.C0(run));
-      AddEdge(b.hi_hist, ax.C1(run));
-      ax.C0(L.core) = hist_peak(b.lo_hist.data(), int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C0(L.core)));
-      ax.C1(L.core) = hist_peak(b.hi_hist.data(), int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C1(L.core)));
+      b.AddEdges(run);
+      ax.C0(L.core) = hist_peak(b.lo_hist, int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C0(L.core)));
+      ax.C1(L.core) = hist_peak(b.hi_hist, int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C1(L.core)));
     }
     if (int(members.size()) <= L.member_core) return 0;
     L.member_core = int(members.size());
-    for (int32_t k : b.rejected) {
+    for (int32_t k : *b.rejected) {
       CC& c = b.ccs[k];
       if (c.used || c.noise || !is_inside(c.box, L.box)) continue;
       members.push_back(k);
@@ -202,8 +211,7 @@ int SearchSide2(Builder& b, Line line) {
   TEXTLINE& L = *line.rec;
   std::vector<int32_t>& members = *line.members;
   for (;;) {
-    std::fill(b.state.begin(), b.state.end(), 0);
-    b.rejected.clear();
+    b.ClearState();
     const int64_t H = ax.C1(L.core) - ax.C0(L.core) + 1;
     const int64_t start = ax.A0(L.core) - 1;
     int64_t stop = std::max<int64_t>(0, ax.A0(L.core) - b.Reach(H));
@@ -225,7 +233,7 @@ int SearchSide2(Builder& b, Line line) {
           ratio < 0.5 || ratio > 2.0 ||
           overlap_rate(int(ax.C0(c.box)), int(ax.C1(c.box)), int(ax.C0(L.core)), int(ax.C1(L.core))) < 0.5f ||
           double(H) / double(H + above + below) < 0.9) {
-        b.rejected.push_back(k);
+        b.rejected->push_back(k);
         return;
       }
       if (n_cand == 29) return void(overflow = true);
@@ -250,12 +258,11 @@ int SearchSide2(Builder& b, Line line) {
       ax.A0(L.box) = std::min(ax.A0(L.box), ax.A0(c.box));
       ax.C0(L.box) = std::min(ax.C0(L.box), ax.C0(c.box));
       ax.C1(L.box) = std::max(ax.C1(L.box), ax.C1(c.box));
-      AddEdge(b.lo_hist, ax.C0(c.box));
-      AddEdge(b.hi_hist, ax.C1(c.box));
-      ax.C0(L.core) = hist_peak(b.lo_hist.data(), int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C0(L.core)));
-      ax.C1(L.core) = hist_peak(b.hi_hist.data(), int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C1(L.core)));
+      b.AddEdges(c.box);
+      ax.C0(L.core) = hist_peak(b.lo_hist, int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C0(L.core)));
+      ax.C1(L.core) = hist_peak(b.hi_hist, int(ax.C0(L.box)), int(ax.C1(L.box)), int(ax.C1(L.core)));
     }
-    for (int32_t k : b.rejected) {
+    for (int32_t k : *b.rejected) {
       CC& c = b.ccs[k];
       if (c.used || c.noise || !is_inside(c.box, L.box)) continue;
       members.push_back(k);
@@ -268,18 +275,66 @@ int SearchSide2(Builder& b, Line line) {
   }
 }
 
+enum class Side { kStart, kEnd, kStartAgain };
+
+int Search(int o, Side side, CC* ccs, int count, uint8_t* state, std::vector<int32_t>& rejected, int32_t** rows,
+           int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int32_t* lo, int32_t* hi) {
+  Builder b{Axis{o}, ccs, count, rows, width, height, state, &rejected, lo, hi};
+  const Line l{line, &members};
+  return side == Side::kStartAgain ? SearchSide2(b, l) : SearchSide1(b, l, side == Side::kEnd);
+}
+
+}  // namespace
+
+int search_left_v3_1(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                     int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                     int32_t* lo, int32_t* hi) {
+  return Search(0, Side::kStart, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+int search_right_v3_1(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                      int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                      int32_t* lo, int32_t* hi) {
+  return Search(0, Side::kEnd, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+int search_left_v3_2(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                     int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                     int32_t* lo, int32_t* hi) {
+  return Search(0, Side::kStartAgain, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+int search_top_v2_1(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                    int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                    int32_t* lo, int32_t* hi) {
+  return Search(1, Side::kStart, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+int search_bottom_v2_1(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                       int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                       int32_t* lo, int32_t* hi) {
+  return Search(1, Side::kEnd, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+int search_top_v2_2(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&, std::vector<int32_t>& rejected,
+                    int32_t** rows, int width, int height, TEXTLINE* line, std::vector<int32_t>& members, int,
+                    int32_t* lo, int32_t* hi) {
+  return Search(1, Side::kStartAgain, ccs, count, state, rejected, rows, width, height, line, members, lo, hi);
+}
+
+namespace {
+
 int BuildLines(int o, CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** rows, int width, int height,
                bool coverage) {
   *out = nullptr;
   *out_count = 0;
   try {
-    Builder b{Axis{o}, ccs, count, rows, width, height, {}, {}, {}, {}};
-    const Axis& ax = b.ax;
-    b.state.assign(size_t(std::max(count, 0)), 0);
-    b.rejected.reserve(size_t(std::max(count, 0)));
+    const Axis ax{o};
+    std::vector<uint8_t> state(size_t(std::max(count, 0)), 0);
+    std::vector<int32_t> scratch, rejected;
+    rejected.reserve(size_t(std::max(count, 0)));
     const int across_extent = o ? width : height;
-    b.lo_hist.assign(size_t(across_extent), 0);
-    b.hi_hist.assign(size_t(across_extent), 0);
+    std::vector<int32_t> lo_hist(size_t(across_extent), 0), hi_hist(size_t(across_extent), 0);
     std::vector<TEXTLINE> lines;
     std::vector<std::vector<int32_t>> line_members;
     std::vector<int32_t> members;
@@ -296,13 +351,20 @@ int BuildLines(int o, CC* ccs, int count, TEXTLINE** out, int* out_count, int32_
       L.orientation = o;
       seed.used = 1;
       members.assign(1, i);
-      std::fill(b.lo_hist.begin(), b.lo_hist.end(), 0);
-      std::fill(b.hi_hist.begin(), b.hi_hist.end(), 0);
-      AddEdge(b.lo_hist, ax.C0(seed.box));
-      AddEdge(b.hi_hist, ax.C1(seed.box));
-      const int r1 = SearchSide1(b, Line{&L, &members}, false);
-      const int r2 = SearchSide1(b, Line{&L, &members}, true);
-      if (ax.A0(L.box) == ax.A0(seed.box) && ax.A1(L.box) != ax.A1(seed.box)) SearchSide2(b, Line{&L, &members});
+      std::fill(lo_hist.begin(), lo_hist.end(), 0);
+      std::fill(hi_hist.begin(), hi_hist.end(), 0);
+      AddEdge(lo_hist.data(), across_extent, ax.C0(seed.box));
+      AddEdge(hi_hist.data(), across_extent, ax.C1(seed.box));
+      auto search = o ? search_top_v2_1 : search_left_v3_1;
+      auto search_far = o ? search_bottom_v2_1 : search_right_v3_1;
+      auto search_again = o ? search_top_v2_2 : search_left_v3_2;
+      const int r1 = search(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0,
+                            lo_hist.data(), hi_hist.data());
+      const int r2 = search_far(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0,
+                                lo_hist.data(), hi_hist.data());
+      if (ax.A0(L.box) == ax.A0(seed.box) && ax.A1(L.box) != ax.A1(seed.box))
+        search_again(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0,
+                     lo_hist.data(), hi_hist.data());
       bool accept = r1 == 0 && r2 == 0 && L.member_core >= 3;
       if (accept && coverage) {
         marks.assign(size_t(o ? height : width), 0);

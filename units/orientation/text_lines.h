@@ -3,6 +3,7 @@
 #define DRAVN_ORIENTATION_TEXT_LINES_H
 
 #include <cstdint>
+#include <vector>
 
 #include "textline_types.h"
 
@@ -23,6 +24,19 @@ int cc2textline_horizontal_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_
                                    int width, int height, bool coverage);
 int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows,
                                  int width, int height, bool coverage);
+
+// Grow a line on one side (left, right or left again for horizontal lines;
+// top, bottom or top again for vertical ones): 0, or 0xfffa when one step
+// meets a 30th candidate or attachment. Arguments: components and count, a
+// state byte per component, a scratch list (not needed: members are added
+// in place), the rejected list, label rows, page width and height, the line
+// and its member list, the pass (not read), and the two edge histograms of
+// one counter per page row (per column for vertical lines).
+using SideSearch = int(CC* ccs, int count, uint8_t* state, std::vector<int32_t>& scratch,
+                       std::vector<int32_t>& rejected, int32_t** label_rows, int width, int height, TEXTLINE* line,
+                       std::vector<int32_t>& members, int pass, int32_t* lo_hist, int32_t* hi_hist);
+SideSearch search_left_v3_1, search_right_v3_1, search_left_v3_2;
+SideSearch search_top_v2_1, search_bottom_v2_1, search_top_v2_2;
 
 int hv_overlap_textline_detection(TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical,
                                   int vertical_count, MERGE_RECT* groups, int* group_count);
