@@ -175,8 +175,8 @@ void BM_Crops(benchmark::State& state) {
       if (&line - verified[0].data() >= kMaxSelected) break;
       TEXT_IMAGE crop{};
       original_text_line_extraction_Pavix_nline_v1(nullptr, p.full_rows.data(), nullptr, nullptr, g.width, g.height,
-                                                   p.clean_rows.data(), p.raw_rows.data(), p.grey_rows.data(), p.w,
-                                                   p.h, p.f, line, &crop, 0, nullptr, nullptr, 0);
+                                                   p.clean_rows.data(), p.raw_rows.data(), p.grey_rows.data(), p.w, p.h,
+                                                   p.f, line, &crop, 0, nullptr, nullptr, 0);
       release_text_image(&crop);
     }
 }

@@ -29,8 +29,12 @@ std::vector<CC> Components(const CC_IMG& cc) {
   std::vector<CC> ccs(size_t(cc.label_count));
   for (int k = 1; k <= cc.label_count; ++k) {
     const rect& b = cc.boxes[k];
-    ccs[size_t(k - 1)] = CC{k, tagRECT{b.left, b.top, b.right, b.bottom}, b.right - b.left + 1, b.bottom - b.top + 1,
-                            0, uint8_t(cc.status[k] != 0)};
+    ccs[size_t(k - 1)] = CC{k,
+                            tagRECT{b.left, b.top, b.right, b.bottom},
+                            b.right - b.left + 1,
+                            b.bottom - b.top + 1,
+                            0,
+                            uint8_t(cc.status[k] != 0)};
   }
   return ccs;
 }
@@ -67,8 +71,8 @@ Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) 
   TEXTLINE* lines[2] = {nullptr, nullptr};
   int n[2] = {0, 0};
   int hint = -2;
-  if (cc2textline(ccs.data(), int(ccs.size()), &lines[0], &n[0], &lines[1], &n[1], label_rows.data(), clean.data(),
-                  w, h, 0, &hint, nullptr, nullptr, false) != 0)
+  if (cc2textline(ccs.data(), int(ccs.size()), &lines[0], &n[0], &lines[1], &n[1], label_rows.data(), clean.data(), w,
+                  h, 0, &hint, nullptr, nullptr, false) != 0)
     return res;
   res.hint = hint;
   std::vector<uint8_t*> clean_rows = Rows(clean, w, h), raw_rows = Rows(raw, w, h), grey_rows = Rows(grey, w, h);
@@ -104,9 +108,8 @@ Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) 
       float size = 0;
       if (crop.binary) likelyhood_size(crop.binary, crop.width, crop.height, crop.factor, &size);
       const tagRECT b = line.box;
-      res.selected.push_back(
-          Selected{tagRECT{b.left * f, b.top * f, (b.right + 1) * f - 1, (b.bottom + 1) * f - 1}, o, rc, crop.validity,
-                   size});
+      res.selected.push_back(Selected{tagRECT{b.left * f, b.top * f, (b.right + 1) * f - 1, (b.bottom + 1) * f - 1}, o,
+                                      rc, crop.validity, size});
       release_text_image(&crop);
     }
   return res;

@@ -35,8 +35,7 @@ void ExpectOnDrawnLines(const TextPage& page, const line_chain::Result& r, bool 
                                   : s.box.left >= b.left - tol && s.box.right <= b.right + tol;
       if (across && along) matched = hit[i] = true;
     }
-    EXPECT_TRUE(matched) << "selected " << s.box.left << "," << s.box.top << " " << s.box.right << ","
-                         << s.box.bottom;
+    EXPECT_TRUE(matched) << "selected " << s.box.left << "," << s.box.top << " " << s.box.right << "," << s.box.bottom;
     EXPECT_TRUE(s.extractor == 1 || s.extractor == 2);
   }
   EXPECT_GE(size_t(std::count(hit.begin(), hit.end(), true)), covered);

@@ -26,14 +26,14 @@ void Stripes(Scene& s, int x, int y, int w, int stripes) {
 
 TEST(NoiseRemoval, StatusTable) {
   Scene s(1000, 1000);
-  s.Box(10, 10, 250, 1);     // one-pixel rule, a quarter of the page wide
-  s.Box(10, 30, 6, 1);       // 1 x 6 dots
-  s.Box(10, 50, 400, 12);    // bar, a third wide
-  s.Box(10, 80, 200, 12);    // bar, thick
-  s.Box(10, 110, 500, 20);   // half the page wide
+  s.Box(10, 10, 250, 1);    // one-pixel rule, a quarter of the page wide
+  s.Box(10, 30, 6, 1);      // 1 x 6 dots
+  s.Box(10, 50, 400, 12);   // bar, a third wide
+  s.Box(10, 80, 200, 12);   // bar, thick
+  s.Box(10, 110, 500, 20);  // half the page wide
   s.Box(10, 150, 20, 1).Box(10, 169, 20, 1).Box(10, 150, 1, 20).Box(29, 150, 1, 20);  // empty frame: sparse
-  s.Box(10, 200, 8, 10);     // a glyph
-  for (int x = 10; x < 110; x += 4) s.Box(x, 230, 2, 8);  // comb: wide, short gaps
+  s.Box(10, 200, 8, 10);                                                              // a glyph
+  for (int x = 10; x < 110; x += 4) s.Box(x, 230, 2, 8);                              // comb: wide, short gaps
   s.Box(10, 237, 100, 1);
   s.Label();
   ASSERT_EQ(noise_cc_removal_v1(s.px.data(), s.w, s.h, s.lab.cc, 0), 0);
@@ -56,17 +56,17 @@ TEST(NoiseRemoval, StatusTable) {
 
 TEST(Verification, VerdictsOnDrawnLines) {
   Scene s(400, 200);
-  Stripes(s, 10, 10, 60, 10);                          // 1: ten runs per column
-  Stripes(s, 10, 60, 20, 6);                           // 3: one long dense segment ...
-  for (int x = 40; x < 100; x += 6) s.Box(x, 60, 2, 3);  // ... among short single runs
+  Stripes(s, 10, 10, 60, 10);                                 // 1: ten runs per column
+  Stripes(s, 10, 60, 20, 6);                                  // 3: one long dense segment ...
+  for (int x = 40; x < 100; x += 6) s.Box(x, 60, 2, 3);       // ... among short single runs
   for (int x = 10; x < 46; x += 6) Stripes(s, x, 100, 2, 4);  // 4: short dense segments
   s.Box(60, 100, 30, 2);                                      // and one long light one
-  for (int x = 150; x < 240; x += 30) s.Box(x, 10, 20, 12);  // 5: solid blocks
-  for (int x = 150; x < 230; x += 12) {                      // accepted: ring glyphs
+  for (int x = 150; x < 240; x += 30) s.Box(x, 10, 20, 12);   // 5: solid blocks
+  for (int x = 150; x < 230; x += 12) {                       // accepted: ring glyphs
     s.Box(x, 60, 8, 1).Box(x, 69, 8, 1).Box(x, 60, 1, 10).Box(x + 7, 60, 1, 10);
   }
   s.Label();
-  TEXTLINE lines[6] = {LineBox(10, 10, 69, 29),  LineBox(150, 120, 200, 130), LineBox(10, 60, 99, 75),
+  TEXTLINE lines[6] = {LineBox(10, 10, 69, 29),   LineBox(150, 120, 200, 130), LineBox(10, 60, 99, 75),
                        LineBox(10, 100, 89, 119), LineBox(150, 10, 229, 21),   LineBox(150, 60, 229, 69)};
   lines[1].valid = 1;
   TEXTLINE invalid = LineBox(10, 10, 69, 29);

@@ -44,8 +44,8 @@ void Text(Pages& p, int x0, int y0, int x1, int y1) {
 
 int Multi(Pages& p, const TEXTLINE& l, TEXT_IMAGE& out) {
   return original_text_line_extraction_Pavix_nline_v1(nullptr, p.full_rows.data(), nullptr, nullptr, p.fw, p.fh,
-                                                      p.dec_rows.data(), p.dec_rows.data(), p.dec_rows.data(), p.w,
-                                                      p.h, p.s, l, &out, 0, nullptr, nullptr, 0);
+                                                      p.dec_rows.data(), p.dec_rows.data(), p.dec_rows.data(), p.w, p.h,
+                                                      p.s, l, &out, 0, nullptr, nullptr, 0);
 }
 
 int Single(Pages& p, const TEXTLINE& l, TEXT_IMAGE& out) {
@@ -133,9 +133,9 @@ TEST(LineCrops, SimilarityOfSameSizeCrops) {
   std::vector<uint8_t> blank(same.size(), 255);
   binary_simliarity_samesize(s.rows.data(), s.rows.data(), 60, 30, tagRECT{2, 2, 51, 21}, blank.data(), 50, 20, &sim);
   EXPECT_EQ(sim, 0.0f);
-  EXPECT_EQ(binary_simliarity(s.rows.data(), s.rows.data(), 60, 30, tagRECT{2, 2, 51, 21}, 2, same.data(), 50, 20, 2,
-                              &sim),
-            0xfffc);
+  EXPECT_EQ(
+      binary_simliarity(s.rows.data(), s.rows.data(), 60, 30, tagRECT{2, 2, 51, 21}, 2, same.data(), 50, 20, 2, &sim),
+      0xfffc);
 }
 
 TEST(LineCrops, BadLayerAndBottomMargin) {

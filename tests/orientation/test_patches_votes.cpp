@@ -69,7 +69,7 @@ TEST(PatchPosition, NearestCandidateOrTarget) {
     c.Box(119, 4, 6, 12).Box(60, 4, 6, 12);
     int start = -1;
     GetPatchPos_right(c.px.data(), 200, h, start, 0);  // target 133 - 40 = 93
-    EXPECT_EQ(start, 60);  // 119 + 81 = 200 is the edge: no candidate
+    EXPECT_EQ(start, 60);                              // 119 + 81 = 200 is the edge: no candidate
   }
   {
     Crop c(300, h);
@@ -114,7 +114,7 @@ TEST(Votes, LanguageScoreAndHeight) {
   init_textline(&line);
   line.box = tagRECT{100, 10, 400, 20};
   int32_t counters[25] = {};
-  const int cats[2] = {3, 0};  // a CJ category and a Latin one
+  const int cats[2] = {3, 0};                            // a CJ category and a Latin one
   add_language_score(counters, cats, 1000, line, 3, 1);  // left 300 < 333
   EXPECT_EQ(counters[3], 4);
   EXPECT_EQ(counters[0], 1);

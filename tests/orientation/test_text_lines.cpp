@@ -49,7 +49,7 @@ TEST(TextLines, OverlappingLinesAreJoinedWhenLongOrElseBothDropped) {
   for (int signs : {3, 4}) {
     Scene s(140, 60);
     for (int i = 0; i < signs; ++i) s.Box(10 + 20 * i, 10, 8, 10);  // A: rows 10..19
-    s.Box(20, 16, 8, 16);                                             // B's tall sign: rows 16..31
+    s.Box(20, 16, 8, 16);                                           // B's tall sign: rows 16..31
     for (int i = 1; i < signs; ++i) s.Box(20 + 20 * i, 22, 8, 10);  // B: rows 22..31
     s.Label();
     std::vector<CC> ccs = s.ccs;
@@ -132,13 +132,13 @@ TEST(TextLines, ThirtiethCandidateRejectsOnlyThatLine) {
   s.Glyphs(10, 10, 3, 10, 20, 3);  // line A, seeds first
   for (int y = 12; y < 28; y += 3)
     for (int x = 50; x < 80; x += 3) s.Box(x, y, 2, 2);  // 60 dots within A's reach
-  s.Glyphs(20, 80, 4, 10, 20, 3);  // line B
+  s.Glyphs(20, 80, 4, 10, 20, 3);                        // line B
   s.Label();
   TEXTLINE* out = nullptr;
   int n = 0;
-  ASSERT_EQ(cc2textline_horizontal_init_v4(s.ccs.data(), int(s.ccs.size()), &out, &n, s.label_rows.data(), s.w,
-                                           s.h, false),
-            0);
+  ASSERT_EQ(
+      cc2textline_horizontal_init_v4(s.ccs.data(), int(s.ccs.size()), &out, &n, s.label_rows.data(), s.w, s.h, false),
+      0);
   bool found_b = false;
   for (int i = 0; i < n; ++i) {
     EXPECT_FALSE(out[i].box.left <= 10 && out[i].box.right >= 19 && out[i].box.top <= 10) << "line A kept";

@@ -119,8 +119,7 @@ int CachePixels2(int w, int h, uint8_t* image, uint8_t fg, int32_t* positions) {
   return count;
 }
 
-int LabelObjects2(int count, const int32_t* positions, int w, const uint8_t* image, int32_t* labels,
-                  int32_t* counts) {
+int LabelObjects2(int count, const int32_t* positions, int w, const uint8_t* image, int32_t* labels, int32_t* counts) {
   if (count <= 0) return 0;
   const uint8_t fg = image[positions[0]];
   std::unique_ptr<int32_t[]> eq(new int32_t[size_t(count) + 1]);

@@ -21,8 +21,7 @@ class CLbl {
 // Sets the frame to ~fg and lists the pixels equal to fg (room for w x h).
 int CachePixels2(int w, int h, uint8_t* image, uint8_t fg, int32_t* positions);
 // Throws std::bad_alloc when its table cannot be had.
-int LabelObjects2(int count, const int32_t* positions, int w, const uint8_t* image, int32_t* labels,
-                  int32_t* counts);
+int LabelObjects2(int count, const int32_t* positions, int w, const uint8_t* image, int32_t* labels, int32_t* counts);
 void BoundObjects2(int count, const int32_t* positions, int w, const int32_t* labels, int n, rect* boxes);
 
 }  // namespace turnsense

@@ -318,10 +318,10 @@ int original_text_line_extraction(void*, uint8_t** full, void*, int full_width, 
   return 0;
 }
 
-int original_text_line_extraction_Pavix_nline_v1(void*, uint8_t** full, void*, void*, int full_width,
-                                                 int full_height, uint8_t** d1, uint8_t** d2, uint8_t** grey,
-                                                 int width, int height, int s, TEXTLINE line, TEXT_IMAGE* out,
-                                                 int length_selector, const char*, const char*, int) {
+int original_text_line_extraction_Pavix_nline_v1(void*, uint8_t** full, void*, void*, int full_width, int full_height,
+                                                 uint8_t** d1, uint8_t** d2, uint8_t** grey, int width, int height,
+                                                 int s, TEXTLINE line, TEXT_IMAGE* out, int length_selector,
+                                                 const char*, const char*, int) {
   const tagRECT box = line.box;
   out->box = box;
   out->vertical = BoxHeight(box) >= BoxWidth(box);
@@ -376,11 +376,14 @@ int original_text_line_extraction_Pavix_nline_v1(void*, uint8_t** full, void*, v
       bin /= 255;  // ink 0, paper 1
       // Trim, told for a horizontal line: X runs along it, Y across it.
       const int X = horizontal ? fw : fh, Y = horizontal ? fh : fw;
-      auto ink = [&](int64_t x, int64_t y) { return (horizontal ? bin.at<uint8_t>(int(y), int(x)) : bin.at<uint8_t>(int(x), int(y))) == 0; };
+      auto ink = [&](int64_t x, int64_t y) {
+        return (horizontal ? bin.at<uint8_t>(int(y), int(x)) : bin.at<uint8_t>(int(x), int(y))) == 0;
+      };
       const int64_t b = s * m, L = (2 * b) / 3;
       const int64_t along_len = horizontal ? a.right - a.left : a.bottom - a.top;
       const int64_t across_len = horizontal ? a.bottom - a.top : a.right - a.left;
-      const int64_t ec = std::min<int64_t>(s * (along_len - m), X - 1), er = std::min<int64_t>(s * (across_len - m), Y - 1);
+      const int64_t ec = std::min<int64_t>(s * (along_len - m), X - 1),
+                    er = std::min<int64_t>(s * (across_len - m), Y - 1);
       const bool wide = s > 2 && BoxHeight(box) <= 6;
       auto col_ink = [&](int64_t x) {
         int64_t n = 0;
@@ -397,7 +400,8 @@ int original_text_line_extraction_Pavix_nline_v1(void*, uint8_t** full, void*, v
       const int64_t right = LeastInk(ec, ec + 1, wide ? X - 1 : std::min<int64_t>(ec + L, X - 1), col_ink);
       const int64_t top = LeastInk(by, Y / 2 - 1, wide ? 0 : std::max<int64_t>(0, by - L), row_ink);
       const int64_t bottom = LeastInk(er, Y / 2 + 1, wide ? Y - 1 : std::min<int64_t>(er + L, Y - 1), row_ink);
-      const int along = int(std::max<int64_t>(right - left + 1, 0)), across = int(std::max<int64_t>(bottom - top + 1, 0));
+      const int along = int(std::max<int64_t>(right - left + 1, 0)),
+                across = int(std::max<int64_t>(bottom - top + 1, 0));
       const int cw = horizontal ? along : across, ch = horizontal ? across : along;
       const int64_t ox = horizontal ? left : top, oy = horizontal ? top : left;
       if (!SetCrop(out, cw, ch)) return result;

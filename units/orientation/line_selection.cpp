@@ -48,7 +48,7 @@ int SearchBlocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* bloc
     blk.count = 1;
     blk.lines[0] = p;
     int64_t ce0 = seed.e0, ce1 = seed.e1, cbottom = seed.s1;  // committed
-    int64_t re0 = ce0, re1 = ce1, rbottom = cbottom;         // running
+    int64_t re0 = ce0, re1 = ce1, rbottom = cbottom;          // running
     const int64_t top = seed.s0;
     Span last = seed;
     bool stray = false;
@@ -128,8 +128,7 @@ Band MakeBand(const CC_IMG& cc, int64_t first, int64_t last, int64_t c0, int64_t
   b.cover.assign(size_t(n), 0);
   b.wide.assign(size_t(n), 0);
   auto ink = [&](int64_t l, int64_t c) {
-    if (l < 0 || c < 0 || (columns ? l >= cc.width || c >= cc.height : l >= cc.height || c >= cc.width))
-      return false;
+    if (l < 0 || c < 0 || (columns ? l >= cc.width || c >= cc.height : l >= cc.height || c >= cc.width)) return false;
     return (columns ? cc.label_map[size_t(c) * cc.width + l] : cc.label_map[size_t(l) * cc.width + c]) != 0;
   };
   for (int64_t i = 0; i < n; ++i) {
@@ -193,8 +192,7 @@ struct Selector {
   }
 
   int Contrast(const TEXTLINE& l) const {
-    if (is_multi_line_v2(binary, width, height, l.box) || is_over_segmented(binary, width, height, l.box) < 0)
-      return 0;
+    if (is_multi_line_v2(binary, width, height, l.box) || is_over_segmented(binary, width, height, l.box) < 0) return 0;
     const int64_t x0 = std::max<int64_t>(l.box.left, 0), y0 = std::max<int64_t>(l.box.top, 0);
     const int64_t x1 = std::min<int64_t>(l.box.right, width - 1), y1 = std::min<int64_t>(l.box.bottom, height - 1);
     if (x1 < x0 || y1 < y0) return 0;
@@ -318,20 +316,20 @@ int Select(uint8_t** grey, uint8_t** binary, int width, int height, const CC_IMG
 
 }  // namespace
 
-int textline_selection_v3(const uint8_t*, int, int, uint8_t** grey, uint8_t** binary, int width, int height,
-                          CC_IMG cc, int f, TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical,
-                          int vertical_count, int hint, TEXTLINE** out_horizontal, int* out_horizontal_count,
-                          TEXTLINE** out_vertical, int* out_vertical_count) {
+int textline_selection_v3(const uint8_t*, int, int, uint8_t** grey, uint8_t** binary, int width, int height, CC_IMG cc,
+                          int f, TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical, int vertical_count,
+                          int hint, TEXTLINE** out_horizontal, int* out_horizontal_count, TEXTLINE** out_vertical,
+                          int* out_vertical_count) {
   return Select(grey, binary, width, height, &cc, f, horizontal, horizontal_count, vertical, vertical_count, hint,
                 out_horizontal, out_horizontal_count, out_vertical, out_vertical_count);
 }
 
 int textline_selection_v2(const uint8_t*, int, int, uint8_t** grey, uint8_t** binary, int width, int height, int f,
-                          TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical, int vertical_count,
-                          int hint, TEXTLINE** out_horizontal, int* out_horizontal_count, TEXTLINE** out_vertical,
+                          TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical, int vertical_count, int hint,
+                          TEXTLINE** out_horizontal, int* out_horizontal_count, TEXTLINE** out_vertical,
                           int* out_vertical_count) {
-  return Select(grey, binary, width, height, nullptr, f, horizontal, horizontal_count, vertical, vertical_count,
-                hint, out_horizontal, out_horizontal_count, out_vertical, out_vertical_count);
+  return Select(grey, binary, width, height, nullptr, f, horizontal, horizontal_count, vertical, vertical_count, hint,
+                out_horizontal, out_horizontal_count, out_vertical, out_vertical_count);
 }
 
 int search_horizontal_textblocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* block_count) {

@@ -18,9 +18,9 @@ int textline_selection_v3(const uint8_t* full, int full_width, int full_height, 
                           TEXTLINE* vertical, int vertical_count, int hint, TEXTLINE** out_horizontal,
                           int* out_horizontal_count, TEXTLINE** out_vertical, int* out_vertical_count);
 int textline_selection_v2(const uint8_t* full, int full_width, int full_height, uint8_t** grey, uint8_t** binary,
-                          int width, int height, int f, TEXTLINE* horizontal, int horizontal_count,
-                          TEXTLINE* vertical, int vertical_count, int hint, TEXTLINE** out_horizontal,
-                          int* out_horizontal_count, TEXTLINE** out_vertical, int* out_vertical_count);
+                          int width, int height, int f, TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical,
+                          int vertical_count, int hint, TEXTLINE** out_horizontal, int* out_horizontal_count,
+                          TEXTLINE** out_vertical, int* out_vertical_count);
 
 int search_horizontal_textblocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* block_count);
 int search_vertical_textblocks(TEXTLINE* lines, int count, int f, TEXT_PARA* blocks, int* block_count);

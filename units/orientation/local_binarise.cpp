@@ -133,8 +133,7 @@ int Sauvola(int width, int height, const uint8_t* src, uint8_t* dst, int radius,
 
 }  // namespace
 
-int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t* dst, int radius, double k,
-                             int range) {
+int AdaptiveSauvola_parallel(int width, int height, const uint8_t* src, uint8_t* dst, int radius, double k, int range) {
   if (width <= 0 || height <= 0) return 0;
   const int64_t window_rows = std::min<int64_t>(2 * int64_t(std::max(radius, 0)) + 1, height);
   if (window_rows * 65025 <= INT32_MAX) return Sauvola<int32_t>(width, height, src, dst, radius, k, range);

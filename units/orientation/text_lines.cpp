@@ -54,9 +54,7 @@ struct Builder {
 
   int AlongExtent() const { return ax.o ? height : width; }
   int64_t HistSize() const { return ax.o ? width : height; }
-  int32_t LabelAt(int64_t along, int64_t across) const {
-    return ax.o ? rows[along][across] : rows[across][along];
-  }
+  int32_t LabelAt(int64_t along, int64_t across) const { return ax.o ? rows[along][across] : rows[across][along]; }
   // Horizontal searches stop at a negative entry; vertical ones read it as paper.
   bool StopsAtNegative() const { return ax.o == 0; }
   int64_t Reach(int64_t thickness) const {
@@ -116,8 +114,8 @@ int SearchSide1(Builder& b, Line line, bool forward) {
         return;
       }
       int la, lb, common = 0;
-      const float r = overlap_rate1(int(ax.C0(c.box)), int(ax.C1(c.box)), int(ax.C0(L.core)), int(ax.C1(L.core)), la,
-                                    lb, common);
+      const float r =
+          overlap_rate1(int(ax.C0(c.box)), int(ax.C1(c.box)), int(ax.C0(L.core)), int(ax.C1(L.core)), la, lb, common);
       if (r == 0.0f) return;
       const double thick = double(ax.Across(c.box));
       bool take = false;
@@ -363,8 +361,8 @@ int BuildLines(int o, CC* ccs, int count, TEXTLINE** out, int* out_count, int32_
       const int r2 = search_far(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0,
                                 lo_hist.data(), hi_hist.data());
       if (ax.A0(L.box) == ax.A0(seed.box) && ax.A1(L.box) != ax.A1(seed.box))
-        search_again(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0,
-                     lo_hist.data(), hi_hist.data());
+        search_again(ccs, count, state.data(), scratch, rejected, rows, width, height, &L, members, 0, lo_hist.data(),
+                     hi_hist.data());
       bool accept = r1 == 0 && r2 == 0 && L.member_core >= 3;
       if (accept && coverage) {
         marks.assign(size_t(o ? height : width), 0);
@@ -449,8 +447,7 @@ void ColumnTest(TEXTLINE* lines, int n, int o) {
     const int64_t along = ax.A1(ref.box) - ax.A0(ref.box);
     if (across == 0 || !(double(along) / double(across) < 12)) continue;
     auto near = [&](const TEXTLINE& l) {
-      return std::llabs(ax.A0(l.box) - ax.A0(ref.box)) <= 30 &&
-             std::llabs((ax.A1(l.box) - ax.A0(l.box)) - along) <= 6;
+      return std::llabs(ax.A0(l.box) - ax.A0(ref.box)) <= 30 && std::llabs((ax.A1(l.box) - ax.A0(l.box)) - along) <= 6;
     };
     int hits = 0;
     if (ref.valid && ref.member_core < 5)
@@ -523,7 +520,7 @@ void release_textline(TEXTLINE* line) {
 void release_textlines(TEXTLINE** lines, int count) {
   if (!*lines) return;
   for (int i = 0; i < count; ++i) release_textline(&(*lines)[i]);
-  delete[] *lines;
+  delete[] * lines;
   *lines = nullptr;
 }
 
@@ -629,13 +626,13 @@ float hist_overlap(TEXTLINE* a, TEXTLINE* b, const CC* ccs, int count, int orien
   return std::min(a_share, b_share);
 }
 
-int cc2textline_horizontal_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows,
-                                   int width, int height, bool coverage) {
+int cc2textline_horizontal_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows, int width,
+                                   int height, bool coverage) {
   return BuildLines(0, ccs, count, out, out_count, label_rows, width, height, coverage);
 }
 
-int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows,
-                                 int width, int height, bool coverage) {
+int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows, int width,
+                                 int height, bool coverage) {
   return BuildLines(1, ccs, count, out, out_count, label_rows, width, height, coverage);
 }
 
@@ -683,29 +680,39 @@ int hv_overlap_textline_detection(TEXTLINE* horizontal, int nh, TEXTLINE* vertic
   for (int32_t& e : m)
     if (e) e = find(e);
   int n = 0;
-  for (size_t start = 0; start < m.size(); ++start) {
-    if (!m[start]) continue;
-    const int32_t label = m[start];
-    const int row = int(start / nv);
-    MERGE_RECT& g = groups[n];
-    g.horizontal_count = g.vertical_count = 0;
-    bool first = true;
-    for (size_t p = size_t(row) * nv; p < m.size(); ++p) {
-      if (m[p] != label) continue;
-      const int i = int(p / nv), j = int(p % nv);
-      auto listed = [](const int32_t* list, int cnt, int v) { return std::find(list, list + cnt, v) != list + cnt; };
-      if (!first && (g.horizontal_count >= 1000 || g.vertical_count >= 1000)) return kLimitExceeded;
-      const rect u = rect_union_v3(horizontal[i].box, vertical[j].box);
-      const rect grown = first ? u : rect_union(rect{g.left, g.top, g.right, g.bottom}, u);
-      g.left = grown.left, g.top = grown.top, g.right = grown.right, g.bottom = grown.bottom;
-      first = false;
-      if (!listed(g.horizontal, g.horizontal_count, i)) g.horizontal[g.horizontal_count++] = i;
-      if (!listed(g.vertical, g.vertical_count, j)) g.vertical[g.vertical_count++] = j;
-      m[p] = 0;
-    }
+  for (;;) {
+    const int rc = find_merged_rect_v3(horizontal, nh, vertical, nv, m.data(), &groups[n]);
+    if (rc == -1) break;
+    if (rc != 0) return rc;
     ++n;
   }
   *group_count = n;
+  return 0;
+}
+
+int find_merged_rect_v3(const TEXTLINE* horizontal, int nh, const TEXTLINE* vertical, int nv, int32_t* matrix,
+                        MERGE_RECT* group) {
+  const size_t cells = size_t(std::max(nh, 0)) * std::max(nv, 0);
+  size_t start = 0;
+  while (start < cells && matrix[start] == 0) ++start;
+  if (start == cells) return -1;
+  const int32_t label = matrix[start];
+  MERGE_RECT& g = *group;
+  g.horizontal_count = g.vertical_count = 0;
+  auto listed = [](const int32_t* list, int cnt, int v) { return std::find(list, list + cnt, v) != list + cnt; };
+  bool first = true;
+  for (size_t p = start - start % size_t(nv); p < cells; ++p) {
+    if (matrix[p] != label) continue;
+    if (!first && (g.horizontal_count >= 1000 || g.vertical_count >= 1000)) return kLimitExceeded;
+    const int i = int(p / size_t(nv)), j = int(p % size_t(nv));
+    const rect u = rect_union_v3(horizontal[i].box, vertical[j].box);
+    const rect grown = first ? u : rect_union(rect{g.left, g.top, g.right, g.bottom}, u);
+    g.left = grown.left, g.top = grown.top, g.right = grown.right, g.bottom = grown.bottom;
+    first = false;
+    if (!listed(g.horizontal, g.horizontal_count, i)) g.horizontal[g.horizontal_count++] = i;
+    if (!listed(g.vertical, g.vertical_count, j)) g.vertical[g.vertical_count++] = j;
+    matrix[p] = 0;
+  }
   return 0;
 }
 
@@ -717,8 +724,8 @@ int cc2textline(CC* ccs, int count, TEXTLINE** horizontal, int* horizontal_count
   auto fail = [&](int code) {
     delete[] h;
     delete[] v;
-    delete[] *horizontal;
-    delete[] *vertical;
+    delete[] * horizontal;
+    delete[] * vertical;
     *horizontal = *vertical = nullptr;
     *horizontal_count = *vertical_count = 0;
     return code;

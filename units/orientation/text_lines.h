@@ -20,10 +20,10 @@ int cc2textline(CC* ccs, int count, TEXTLINE** horizontal, int* horizontal_count
                 int* vertical_count, int32_t** label_rows, const uint8_t* page, int width, int height, int unused,
                 int* hint, const char* text1, const char* text2, bool coverage);
 
-int cc2textline_horizontal_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows,
-                                   int width, int height, bool coverage);
-int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows,
-                                 int width, int height, bool coverage);
+int cc2textline_horizontal_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows, int width,
+                                   int height, bool coverage);
+int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_count, int32_t** label_rows, int width,
+                                 int height, bool coverage);
 
 // Grow a line on one side (left, right or left again for horizontal lines;
 // top, bottom or top again for vertical ones): 0, or 0xfffa when one step
@@ -38,8 +38,12 @@ using SideSearch = int(CC* ccs, int count, uint8_t* state, std::vector<int32_t>&
 SideSearch search_left_v3_1, search_right_v3_1, search_left_v3_2;
 SideSearch search_top_v2_1, search_bottom_v2_1, search_top_v2_2;
 
-int hv_overlap_textline_detection(TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical,
-                                  int vertical_count, MERGE_RECT* groups, int* group_count);
+int hv_overlap_textline_detection(TEXTLINE* horizontal, int horizontal_count, TEXTLINE* vertical, int vertical_count,
+                                  MERGE_RECT* groups, int* group_count);
+// Collects the group of the first non-zero matrix entry (row-major),
+// zeroing its entries: 0, -1 when none is left, 0xfffc past 1000 lines.
+int find_merged_rect_v3(const TEXTLINE* horizontal, int horizontal_count, const TEXTLINE* vertical, int vertical_count,
+                        int32_t* matrix, MERGE_RECT* group);
 
 int hist_peak(const int32_t* hist, int start, int end, int previous);
 float hist_overlap(TEXTLINE* a, TEXTLINE* b, const CC* ccs, int count, int orientation, float x_rate, float y_rate);
