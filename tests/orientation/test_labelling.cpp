@@ -86,8 +86,15 @@ TEST(Labelling, WholePageAndPixelListAgreeWithOpenCv) {
 TEST(Labelling, ShapesFramesAndEmptyPages) {
   // A U whose arms meet only in a lower row, a stroke pair touching at a
   // corner, ink on the frame.
-  Picture p = Draw(
-      {"#...........", "..#...#.....", "..#...#..#..", "..#...#...#.", "..#####.....", "............", "..........##"});
+  // clang-format off
+  Picture p = Draw({"#...........",
+                    "..#...#.....",
+                    "..#...#..#..",
+                    "..#...#...#.",
+                    "..#####.....",
+                    "............",
+                    "..........##"});
+  // clang-format on
   std::vector<int32_t> map(p.px.size()), counts(p.px.size() + 1, 0);
   const int n = CLbl().LabelingScan8(p.w, p.h, p.px.data(), map.data(), counts.data());
   ASSERT_EQ(n, 2);                         // U, and the diagonal pair; frame ink gone
