@@ -51,15 +51,20 @@ std::vector<uint8_t*> Rows(std::vector<uint8_t>& img, int width, int height) {
 
 Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) {
   Result res;
-  std::vector<uint8_t> full(grey_in, grey_in + size_t(width) * height);
-  if (invert)
-    for (uint8_t& p : full) p = uint8_t(255 - p);
+  // The second pass works on the inverted page; the first reads the
+  // caller's page in place.
+  std::vector<uint8_t> inverted;
+  if (invert) {
+    inverted.assign(grey_in, grey_in + size_t(width) * height);
+    for (uint8_t& p : inverted) p = uint8_t(255 - p);
+  }
+  uint8_t* page = invert ? inverted.data() : const_cast<uint8_t*>(grey_in);
   const int f = dpi > 300 ? 6 : std::min(3, (std::min(width, height) + 749) / 750);
   res.f = f;
   const int w = width / f, h = height / f;
   std::vector<uint8_t> grey(size_t(w) * h), raw(grey.size()), clean;
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) grey[size_t(y) * w + x] = full[size_t(y) * f * width + size_t(x) * f];
+    for (int x = 0; x < w; ++x) grey[size_t(y) * w + x] = page[size_t(y) * f * width + size_t(x) * f];
   AdaptiveSauvola_parallel(w, h, grey.data(), raw.data(), 15, 0.1, 64);
   clean = raw;
   Labelled lab;
@@ -76,7 +81,8 @@ Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) 
     return res;
   res.hint = hint;
   std::vector<uint8_t*> clean_rows = Rows(clean, w, h), raw_rows = Rows(raw, w, h), grey_rows = Rows(grey, w, h);
-  std::vector<uint8_t*> full_rows = Rows(full, width, height);
+  std::vector<uint8_t*> full_rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) full_rows[size_t(y)] = page + size_t(y) * width;
   std::vector<TEXTLINE> verified[2];
   for (int o = 0; o < 2; ++o) {
     res.built[o] = n[o];
@@ -94,7 +100,7 @@ Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) 
   std::vector<TEXTLINE*> picked[2] = {std::vector<TEXTLINE*>(verified[0].size() + 1),
                                       std::vector<TEXTLINE*>(verified[1].size() + 1)};
   int np[2] = {0, 0};
-  textline_selection_v3(full.data(), width, height, grey_rows.data(), clean_rows.data(), w, h, lab.cc, f,
+  textline_selection_v3(page, width, height, grey_rows.data(), clean_rows.data(), w, h, lab.cc, f,
                         verified[0].data(), int(verified[0].size()), verified[1].data(), int(verified[1].size()), hint,
                         picked[0].data(), &np[0], picked[1].data(), &np[1]);
   for (int o = 0; o < 2; ++o)
