@@ -100,9 +100,9 @@ Result Run(const uint8_t* grey_in, int width, int height, int dpi, bool invert) 
   std::vector<TEXTLINE*> picked[2] = {std::vector<TEXTLINE*>(verified[0].size() + 1),
                                       std::vector<TEXTLINE*>(verified[1].size() + 1)};
   int np[2] = {0, 0};
-  textline_selection_v3(page, width, height, grey_rows.data(), clean_rows.data(), w, h, lab.cc, f,
-                        verified[0].data(), int(verified[0].size()), verified[1].data(), int(verified[1].size()), hint,
-                        picked[0].data(), &np[0], picked[1].data(), &np[1]);
+  textline_selection_v3(page, width, height, grey_rows.data(), clean_rows.data(), w, h, lab.cc, f, verified[0].data(),
+                        int(verified[0].size()), verified[1].data(), int(verified[1].size()), hint, picked[0].data(),
+                        &np[0], picked[1].data(), &np[1]);
   for (int o = 0; o < 2; ++o)
     for (int i = 0; i < np[o]; ++i) {
       TEXTLINE& line = *picked[o][size_t(i)];

@@ -131,3 +131,17 @@ TEST(Selection, RuleThicknessLimitFollowsTheFactor) {
     EXPECT_EQ(l.rule_below_gap, c.thin ? 5 : 1000);
   }
 }
+
+TEST(Selection, UnderlinedTextlineNeedsOneComponentAlongTheWholeLine) {
+  // A tall line box with a bar beside it that reaches past both its ends,
+  // and one with a bar that stops halfway.
+  Scene s(200, 200);
+  s.Glyphs(50, 40, 5, 10, 8, 3, true);
+  s.Box(65, 30, 2, 80);
+  s.Glyphs(120, 40, 5, 10, 8, 3, true);
+  s.Box(135, 30, 2, 40).Box(135, 90, 2, 40);
+  s.Label();
+  EXPECT_TRUE(is_underlined_textline(s.lab.cc, tagRECT{50, 40, 59, 95}));
+  EXPECT_FALSE(is_underlined_textline(s.lab.cc, tagRECT{120, 40, 129, 95}));
+  EXPECT_FALSE(is_underlined_textline(s.lab.cc, tagRECT{10, 150, 40, 160}));
+}

@@ -148,6 +148,22 @@ TEST(TextLines, ThirtiethCandidateRejectsOnlyThatLine) {
   delete[] out;
 }
 
+TEST(TextLines, CoverageFlagWantsSevenTenthsOfTheLineInked) {
+  // Glyphs 4 wide, 3 apart: 16 of 25 columns (0.64) hold ink; 4 wide and 1
+  // apart: 16 of 19.
+  for (int gap : {3, 1})
+    for (bool coverage : {false, true}) {
+      Scene s(100, 40);
+      s.Glyphs(20, 10, 4, 4, 8, gap).Label();
+      TEXTLINE* out = nullptr;
+      int n = 0;
+      cc2textline_horizontal_init_v4(s.ccs.data(), int(s.ccs.size()), &out, &n, s.label_rows.data(), s.w, s.h,
+                                     coverage);
+      EXPECT_EQ(n, coverage && gap == 3 ? 0 : 1) << gap << " " << coverage;
+      delete[] out;
+    }
+}
+
 TEST(TextLines, NoComponentsGiveEmptyArraysAndTieHint) {
   Scene s(50, 50);
   s.Label();
