@@ -72,6 +72,18 @@ TEST(PatchPosition, NearestCandidateOrTarget) {
     EXPECT_EQ(start, 60);                              // 119 + 81 = 200 is the edge: no candidate
   }
   {
+    // A lone glyph next to the centre target (159) and a word further on:
+    // mode 0 takes the nearest start, mode 1 the window with the most ink.
+    Crop c(400, h);
+    c.Box(150, 4, 6, 12);
+    for (int x = 250; x < 310; x += 12) c.Box(x, 4, 6, 12);
+    int start = -1;
+    GetPatchPos(c.px.data(), 400, h, start, 0);
+    EXPECT_EQ(start, 150);
+    GetPatchPos(c.px.data(), 400, h, start, 1);
+    EXPECT_EQ(start, 250);
+  }
+  {
     Crop c(300, h);
     c.Box(10, 4, 6, 12).Box(30, 4, 6, 12);
     int start = -1;
