@@ -97,7 +97,7 @@ namespace {
 
 constexpr KELO_DEVICE_OPTION_CONTROL_INFO Row(const dravn::CatalogModel& m, int devType,
                                               const SANE_String_Const* sources) {
-  return {m.vendorId, m.productId, "", "scanner", m.model, devType, {1, sources, 3}};
+  return {m.vendorId, m.productId, dravn::kVendorText, "scanner", m.model, devType, {1, sources, 3}};
 }
 
 }  // namespace

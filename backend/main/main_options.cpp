@@ -121,7 +121,7 @@ constexpr OPTION_LIST_INFO kForwardedBlock = {kAbsent, kAbsent, kAbsent, kAbsent
 
 constexpr DEVICE_OPTION_CONTROL Row(const dravn::CatalogModel& m, int type, const OPTION_LIST_INFO& block,
                                     const char* profile) {
-  return {m.vendorId, m.productId, "", "scanner", m.model, type, block, profile};
+  return {m.vendorId, m.productId, dravn::kVendorText, "scanner", m.model, type, block, profile};
 }
 
 bool IsCorvane5Type(int t) { return (t >= 31 && t <= 34) || (t >= 36 && t <= 45); }
