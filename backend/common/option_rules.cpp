@@ -511,6 +511,18 @@ void ReloadOptions() {
       SetList(OPTION_SOURCE, UsualSourceList());
   }
 
+  // A step whose library entry is missing or not ready would fail or do
+  // nothing at every scan: its option is shown inactive and kept off.
+  if (!IsToneflatReady()) {
+    Inactivate(OPTION_COLOR_CLEANUP);
+    c[OPTION_COLOR_CLEANUP] = 0;
+    p.COLOR_CLEANUP = 0;
+  }
+  if (!g_MergeImageFunction) {
+    Inactivate(OPTION_FRONT_BACK_MERGING);
+    c[OPTION_FRONT_BACK_MERGING] = 0;
+    p.FRONT_BACK_MERGING = 0;
+  }
   if (c[OPTION_COLOR_CLEANUP] == 0) Inactivate(OPTION_COLOR_CLEANUP_CLEANNESS);
   if (c[OPTION_SPLIT_IMAGE]) Inactivate(OPTION_FRONT_BACK_MERGING);
 

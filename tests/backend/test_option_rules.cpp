@@ -611,3 +611,43 @@ TEST_F(OptionRulesTest, ParametersOfTheFaceOrPartBeingServed) {
   g_PropInfo.SCAN_FACE = 5;
   EXPECT_EQ(GetParameters(&params), SANE_STATUS_INVAL);
 }
+
+// Colour cleanup and front/back merging are offered only while what they
+// need is there: the smoothing unit loaded and ready (a unit without a ready
+// flag counts as ready), MergeImage bound. Otherwise they are inactive and
+// off, so a scan never meets a step that cannot run.
+TEST_F(OptionRulesTest, StepsWhoseLibraryIsNotReadyAreInactiveAndOff) {
+  unsigned char ready = 0;
+  const struct Case {
+    const char* name;
+    bool smoothing, merge;
+    unsigned char* flag;
+    unsigned char flagValue;
+    bool cleanupActive, mergeActive;
+  } cases[] = {{"all there, no ready flag", true, true, nullptr, 0, true, true},
+               {"smoothing unit not ready", true, true, &ready, 0, false, true},
+               {"smoothing unit ready", true, true, &ready, 1, true, true},
+               {"no smoothing entry", false, true, nullptr, 0, false, true},
+               {"no MergeImage", true, false, nullptr, 0, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetState();
+    Libraries libs;
+    libs.smoothing = c.smoothing;
+    libs.merge = c.merge;
+    BindLibraries(libs);
+    ready = c.flagValue;
+    g_pToneflatInitialized = c.flag;
+    const dravn::CatalogModel& m = ModelOf(kSelko2);
+    ASSERT_EQ(CreateOptList(m.vendorId, m.productId, "/nonexistent/optdefault.xml"), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetText(OPTION_MODE, "Color"), SANE_STATUS_GOOD);
+    EXPECT_EQ(Active(OPTION_COLOR_CLEANUP), c.cleanupActive);
+    EXPECT_EQ(Active(OPTION_FRONT_BACK_MERGING), c.mergeActive);
+    EXPECT_EQ(SetText(OPTION_COLOR_CLEANUP, "Automatic"), c.cleanupActive ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    EXPECT_EQ(SetWord(OPTION_FRONT_BACK_MERGING, 1), c.mergeActive ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    GetSelectedInfo();
+    EXPECT_EQ(g_PropInfo.COLOR_CLEANUP, c.cleanupActive ? 1 : 0);
+    EXPECT_EQ(g_PropInfo.FRONT_BACK_MERGING, c.mergeActive ? 1 : 0);
+  }
+  g_pToneflatInitialized = nullptr;
+}

@@ -479,7 +479,7 @@ TEST(OptionTableDevicesTest, DeviceTableRowsComeFromTheCatalogue) {
     ASSERT_NE(row, nullptr) << type;
     EXPECT_EQ(row->iDevType, type);
     EXPECT_STREQ(row->cpModel, m.model);
-    EXPECT_STREQ(row->cpVendor, "");
+    EXPECT_STREQ(row->cpVendor, dravn::kVendorText);
     EXPECT_STREQ(row->cpType, "scanner");
     EXPECT_EQ(row->tOptListInfo.bHasSource, 1);
     EXPECT_EQ(row->tOptListInfo.iDefaultSource, 3);

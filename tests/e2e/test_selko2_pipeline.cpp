@@ -489,35 +489,8 @@ std::vector<PipelineCase> Cases() {
        0,
        {{1, U}, {1, D}}});
 
-  // Units and entries that are not there or refuse.
-  add({"colour cleanup, unit not ready",
-       "Adf-front",
-       "Color",
-       150,
-       1,
-       L::Staged,
-       "Normal",
-       {},
-       0,
-       {"--color-cleanup", "Automatic"},
-       {},
-       false,
-       SANE_STATUS_INVAL,
-       {}});
-  add({"merge without the merge entry",
-       "Adf-duplex",
-       "Color",
-       150,
-       1,
-       L::Staged,
-       "Normal",
-       {},
-       0,
-       {"--front-back-merging=yes"},
-       {},
-       false,
-       SANE_STATUS_IO_ERROR,
-       {}});
+  // Units and entries that refuse (options whose unit or entry is missing
+  // or not ready are not offered: see the scan tests).
   add({"grey, conversion refused",
        "Adf-front",
        "Gray",

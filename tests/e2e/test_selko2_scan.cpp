@@ -305,6 +305,40 @@ TEST_F(Selko2ScanE2E, InterruptedScan) {
   EXPECT_EQ(Owner(), std::string(40, '\0'));
 }
 
+// With the libraries as they ship, colour cleanup (its unit is not ready)
+// and front/back merging (libimgforge has no MergeImage) are shown inactive:
+// scanimage refuses them with its own message before any scan starts,
+// instead of every scan failing at the step.
+TEST_F(Selko2ScanE2E, OptionsWhoseLibraryIsNotReadyAreInactive) {
+  Feed(1, kA6, 300, true);
+  auto shown = Scanimage({"-A"});
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  for (const char* option : {"--color-cleanup ", "--front-back-merging"}) {
+    size_t at = shown.out.find(option);
+    ASSERT_NE(at, std::string::npos) << option << shown.out;
+    const std::string line = shown.out.substr(at, shown.out.find('\n', at) - at);
+    EXPECT_NE(line.find("[inactive]"), std::string::npos) << line;
+  }
+  const struct {
+    std::vector<std::string> options;
+    const char* name;
+  } cases[] = {{{"--mode", "Color", "--color-cleanup", "Automatic"}, "color-cleanup"},
+               {{"--front-back-merging=yes"}, "front-back-merging"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(1, kA6, 300, true);
+    std::vector<std::string> options = {"--source", "Adf-front", "--paper-size", "A6"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    auto r = Scanimage(Batch(options));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find(std::string("attempted to set inactive option ") + c.name), std::string::npos) << r.err;
+    EXPECT_EQ(Count("140600"), 0) << "no scan was started";
+    EXPECT_EQ(PagesWritten(), 0);
+  }
+}
+
 TEST_F(Selko2ScanE2E, ScanimageConformanceTest) {
   Feed(2, kA6, 300, true);
   auto r = Scanimage({"--source", "Adf-duplex", "--paper-size", "A6", "-T"});
