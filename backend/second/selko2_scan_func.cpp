@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +22,10 @@ unsigned char* g_pScanParameterExt = nullptr;
 namespace {
 
 constexpr int kUsbTimeOut = 5000;
-// A data read gives up after this many tries that brought no byte.
+// A data read gives up after this many tries that brought no byte, or once
+// the scanner has sent nothing for this long.
 constexpr int kGetDataTries = 1001;
+constexpr long long kSilenceLimitMs = 90 * 1000;
 constexpr int kAutomaticPaperSize = 12;
 constexpr int kCroppingOverscan = 3;
 constexpr uint8_t kAutomaticSizeBit = 0x08;
@@ -126,22 +129,39 @@ static const KELO_USB_DEVICE* OpenDeviceRecord() {
 
 // A short transfer has already taken its bytes off the pipe: keep them and
 // ask only for the rest, so the stream stays aligned. Tries that bring
-// nothing count against the limit; a vanished device ends the read at once.
+// nothing count against the limit, and a device that has sent no byte for
+// kSilenceLimitMs ends the read however many tries are left: a time-out
+// answer stands for the whole time-out it waited. A vanished device ends
+// the read at once.
 bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
   const KELO_USB_DEVICE* dev = OpenDeviceRecord();
   if (!dev || length > static_cast<uint32_t>(INT_MAX)) return false;
   uint32_t got = 0;
   int failures = 0;
+  long long silentMs = 0;
   while (got < length) {
     int count = 0;
+    const auto begin = std::chrono::steady_clock::now();
     int result = libusb_bulk_transfer(dev->ptHandle, static_cast<unsigned char>(dev->iInEndpoint), data + got,
                                       static_cast<int>(length - got), &count, static_cast<unsigned>(m_iUsbTimeOut));
-    if (count > 0) got += std::min(static_cast<uint32_t>(count), length - got);
+    if (count > 0) {
+      got += std::min(static_cast<uint32_t>(count), length - got);
+      silentMs = 0;
+    } else {
+      long long spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+      if (result == LIBUSB_ERROR_TIMEOUT) spent = std::max<long long>(spent, m_iUsbTimeOut);
+      silentMs += spent;
+    }
     if (got == length) break;
     if (result == LIBUSB_ERROR_NO_DEVICE) return false;
-    if (count <= 0 && ++failures >= kGetDataTries) return false;
     // A cancelled batch does not wait out a silent device try after try.
     if (result == LIBUSB_ERROR_TIMEOUT && m_bIsCancel) return false;
+    if (silentMs >= kSilenceLimitMs) {
+      LogError("CSelko2ScanFunc::USBGetData", "no data from the scanner for 90 s");
+      return false;
+    }
+    if (count <= 0 && ++failures >= kGetDataTries) return false;
   }
   return true;
 }

@@ -39,6 +39,9 @@
 //   jam_at=<k>        sheet k jams after its first block: a block status
 //                     8194 with 1000 bytes that follow it
 //   cover_open_at=<k> the cover opens as sheet k starts: block status 8201
+//   silent_at=<k>     the device falls silent after the status of the first
+//                     block of sheet k: its data never comes, commands are
+//                     taken but never answered, every bulk IN times out
 //   gone_at=<k>       the device leaves the bus after the first block of
 //                     sheet k: every later transfer answers NO_DEVICE
 //
@@ -121,6 +124,7 @@ class Selko2Model : public SimDeviceModel {
   int BulkOut(const uint8_t* data, int length) override {
     if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
     if (m_dataOut.expected > 0) return TakeDataOut(data, length);
+    if (m_silent) return length;  // taken, never answered
     if (length != 16 || Le32(data) != kSignature) return LIBUSB_ERROR_PIPE;
     OnCommand(data[4], data[6], Le16(data + 8), Le32(data + 12));
     return length;
@@ -290,6 +294,10 @@ class Selko2Model : public SimDeviceModel {
     Block block = std::move(m_blocks.front());
     m_blocks.pop_front();
     Reply(std::move(block.status));
+    if (block.silentAfterStatus) {
+      m_silent = true;
+      return;
+    }
     if (!block.data.empty()) Reply(std::move(block.data));
     if (!block.trailing.empty()) Reply(std::move(block.trailing));
     if (block.stopAfter) m_scanning = false;
@@ -302,6 +310,7 @@ class Selko2Model : public SimDeviceModel {
     Bytes trailing;  // the sheet's closing status after its last face
     bool stopAfter = false;
     bool goneAfter = false;
+    bool silentAfterStatus = false;
   };
 
   // Feeds the next sheet when the current one has no face left.
@@ -357,13 +366,15 @@ class Selko2Model : public SimDeviceModel {
     const size_t blockSize = static_cast<size_t>(std::max(1L, ParamInt("block", 65536)));
     const bool jam = firstFace && ParamInt("jam_at", 0) == m_sheetNo;
     const bool gone = firstFace && ParamInt("gone_at", 0) == m_sheetNo;
-    if (jam || gone) {
+    const bool silent = firstFace && ParamInt("silent_at", 0) == m_sheetNo;
+    if (jam || gone || silent) {
       Block first;
       const size_t n = std::min(blockSize, std::max<size_t>(1, data.size() / 2));
       first.status = BlockStatus(0, 0, side);
       SetLe32(first.status.data() + 36, static_cast<uint32_t>(n));
       first.data.assign(data.begin(), data.begin() + static_cast<long>(n));
       first.goneAfter = gone;
+      first.silentAfterStatus = silent;
       m_blocks.push_back(std::move(first));
       if (jam) {
         Block j;
@@ -568,6 +579,7 @@ class Selko2Model : public SimDeviceModel {
   std::deque<uint8_t> m_faces;  // faces of the current sheet still to send
   std::deque<Block> m_blocks;   // blocks of the current face
   bool m_gone = false;
+  bool m_silent = false;
 };
 
 }  // namespace

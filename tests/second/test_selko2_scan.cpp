@@ -412,6 +412,25 @@ TEST_F(Selko2Scan, FaultsEndTheBatchWithTheirStatus) {
   }
 }
 
+// A scanner that falls silent in the middle of a face: the read ends with an
+// I/O error once nothing has come for 90 s (three 30 s time-outs), not after
+// a thousand of them, and the batch ends with it.
+TEST_F(Selko2Scan, SilentScannerEndsTheReadAfterNinetySeconds) {
+  if (!RunInOwnIpcNamespace()) return;
+  Scanner(41, 3, "set silent_at=2\n");
+  Open("Adf-front", 150);
+  SANE_Status end;
+  EXPECT_EQ(Batch(&end).size(), 1u);
+  EXPECT_EQ(end, SANE_STATUS_IO_ERROR);
+  const std::string transcript = dravn_test::ReadFile(m_dir + "/transcript");
+  size_t timedOut = 0;
+  for (size_t at = 0; (at = transcript.find("bulk in", at)) != std::string::npos; ++at)
+    timedOut += transcript.compare(transcript.find("->", at), 23, "-> LIBUSB_ERROR_TIMEOUT") == 0;
+  EXPECT_GE(timedOut, 3u);
+  EXPECT_LT(timedOut, 20u);
+  Close();
+}
+
 // Sheets the thread queued before it failed are delivered first.
 TEST_F(Selko2Scan, QueuedSheetsComeBeforeTheError) {
   if (!RunInOwnIpcNamespace()) return;
