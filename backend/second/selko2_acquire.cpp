@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "dravn_paths.h"
 #include "frontend_flags.h"
@@ -375,7 +376,10 @@ bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, u
     if (!grown) {
       LogError(fn, need > limit ? "face data exceeds its window" : noMemory);
       DiscardData(length, "GetData(pbyTmp, pBLK_ImgStatus->dwLastBlockEffBytes) == FALSE");
-      m_dwLastErr = SELKO2_ERR_NO_MEMORY;
+      // More data than any window allows is the scanner's fault, not ours:
+      // a failed command step, whose read is still aborted.
+      m_dwLastErr = need > limit ? SELKO2_ERR_COMMAND : SELKO2_ERR_NO_MEMORY;
+      m_bFaceOverflow = need > limit;
       return false;
     }
     memset(grown + m_ulRawCapacity[side], 0, capacity - m_ulRawCapacity[side]);
@@ -575,7 +579,8 @@ SANE_Status CSelko2ScanFunc::ScanPapers() {
   if (!scanned) {
     m_bScanning = 0;
     SANE_Status status = ConvertToSaneErr(m_dwLastErr);
-    if (status == SANE_STATUS_NO_MEM && CancelRead()) m_bTransferEnd = 1;
+    const bool overflow = std::exchange(m_bFaceOverflow, false);
+    if ((status == SANE_STATUS_NO_MEM || overflow) && CancelRead()) m_bTransferEnd = 1;
     LogError(fn, "failed to ScanScanner");
     return status;
   }

@@ -196,6 +196,7 @@ class CSelko2ScanFunc {
   std::atomic<uint32_t> m_dwLastErr{0};
   std::atomic<uint32_t> m_bTransferEnd{1};
   std::atomic<uint32_t> m_bFirstPage{1};
+  bool m_bFaceOverflow = false;  // a face brought more than any window allows
   uint32_t m_bLocked = 0;
   unsigned char m_szUUID[FCL_LOCK_OWNER_SIZE] = {};
   uint32_t m_bManualFeed = 0;
