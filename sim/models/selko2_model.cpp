@@ -42,7 +42,8 @@
 //   silent_at=<k>     the device falls silent after the status of the first
 //                     block of sheet k: its data never comes, commands are
 //                     taken but never answered, every bulk IN times out
-//   gone_at=<k>       the device leaves the bus after the first block of
+//   gone_at=<k>       the device leaves the bus (and loses its lock, as at
+//                     power-off) after the first block of
 //                     sheet k: every later transfer answers NO_DEVICE
 //
 // A face as the firmware streams it: its JPEG header was written before the
@@ -301,7 +302,16 @@ class Selko2Model : public SimDeviceModel {
     if (!block.data.empty()) Reply(std::move(block.data));
     if (!block.trailing.empty()) Reply(std::move(block.trailing));
     if (block.stopAfter) m_scanning = false;
-    if (block.goneAfter) m_gone = true;
+    if (block.goneAfter) LeaveTheBus();
+  }
+
+  // A scanner that leaves the bus loses power: its lock goes with it, and it
+  // comes back unlocked.
+  void LeaveTheBus() {
+    m_gone = true;
+    Memory memory = LoadMemory();
+    memory.owner.assign(kOwnerSize, 0);
+    SaveMemory(memory);
   }
 
   struct Block {

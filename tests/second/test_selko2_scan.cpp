@@ -383,7 +383,7 @@ TEST_F(Selko2Scan, FaultsEndTheBatchWithTheirStatus) {
       {"jam at sheet 2 of 3", 3, "set jam_at=2\n", 1, SANE_STATUS_JAMMED, kStatusJam, true, true},
       {"cover opened at sheet 3 of 3", 3, "set cover_open_at=3\n", 2, SANE_STATUS_COVER_OPEN, kStatusCoverOpen, true,
        true},
-      {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, 0, true, false},
+      {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, 0, true, true},
       {"feeder empties", 2, "", 2, SANE_STATUS_NO_DOCS, kStatusNoPaper, true, true},
       // Faces whose header the scanner did not mark for repair still reach
       // the pipeline, which refuses them: no sheet vanishes unreported.
