@@ -73,6 +73,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "sim_model.h"
 #include "state_file.h"
 #include "test_pages.h"
@@ -119,6 +121,12 @@ class Selko2Model : public SimDeviceModel {
       long v = ParamInt(key, 0);
       if (v < 0 || v > 255) throw std::runtime_error(std::string("selko2: bad ") + key);
     }
+    // Every numeric key is read once now, so that a value that is not a
+    // number is reported when the scenario is loaded.
+    for (const char* key : {"status_code", "page_dpi", "quality", "image_format", "block", "face_pad", "page_ms",
+                            "jam_at", "cover_open_at", "silent_at", "gone_at", "back_first"})
+      ParamInt(key, 0);
+    CheckPages();
     LoadMemory();  // a new device's memory exists from power-on
   }
 
@@ -429,6 +437,33 @@ class Selko2Model : public SimDeviceModel {
 
   // --- the pages -------------------------------------------------------------
 
+  // The page pattern is a format: one %d and nothing else may be converted.
+  // A pattern that names no existing file feeds white pages only, which is
+  // said once.
+  void CheckPages() const {
+    const std::string pattern = Param("pages");
+    if (pattern.empty()) return;
+    int conversions = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+      if (pattern[i] != '%') continue;
+      if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+        ++i;
+        continue;
+      }
+      if (i + 1 >= pattern.size() || pattern[i + 1] != 'd' || ++conversions > 1)
+        throw std::runtime_error("selko2: pages= takes one %d and no other conversion");
+      ++i;
+    }
+    if (conversions != 1) throw std::runtime_error("selko2: pages= takes one %d and no other conversion");
+    const long faces = 2 * std::max(1L, m_sheetsLeft);
+    for (long n = 1; n <= faces; ++n) {
+      char path[4096];
+      snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(n));
+      if (access(path, R_OK) == 0) return;
+    }
+    Report("pages=" + pattern + ": no page file found; white pages fed");
+  }
+
   struct Face {
     int width = 0;
     int height = 0;
@@ -456,7 +491,7 @@ class Selko2Model : public SimDeviceModel {
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
-      snprintf(path, sizeof path, pattern.c_str(), 2 * m_sheetNo - (side == kFront ? 1 : 0));
+      snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(2 * m_sheetNo - (side == kFront ? 1 : 0)));
       ReadPnm(path, &page);
     }
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
