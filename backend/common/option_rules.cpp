@@ -379,8 +379,9 @@ void ReloadOptions() {
   const bool dropoutOffered = g_OptList[OPTION_DROP_OUT].type == SANE_TYPE_STRING;
   KELO_PROP_INFO& p = g_PropInfo;
 
-  for (int option : {OPTION_SOURCE, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_PAGE_AUTO,
-                     OPTION_CROPPING, OPTION_GET_SC_STATUS, OPTION_GET_SC_ERROR, OPTION_AUTOFEED})
+  for (int option : {OPTION_SOURCE, OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH,
+                     OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_PAGE_AUTO, OPTION_CROPPING, OPTION_GET_SC_STATUS,
+                     OPTION_GET_SC_ERROR, OPTION_AUTOFEED})
     g_OptList[option].cap = kCapS;
   for (int option = OPTION_TONE_ADJUSTMENT; option <= OPTION_BW_SDTC_VARIANCE; ++option) g_OptList[option].cap = kCapS;
   // simple-scan chooses the source itself.
@@ -464,6 +465,16 @@ void ReloadOptions() {
   if (!c[OPTION_DF_ACTION]) Inactivate(OPTION_MF_OVERLAPPING);
 
   if (IsFeeder()) {
+    // The paper decides the window: the geometry's values cannot take
+    // effect, and a front end must say so rather than scan the whole page.
+    if (!IsCustomPaper()) {
+      for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y}) Inactivate(option);
+      // simple-scan chooses its page by width and height whatever the paper.
+      if (!g_bIsSimpleScan) {
+        Inactivate(OPTION_PAGE_WIDTH);
+        Inactivate(OPTION_PAGE_HEIGHT);
+      }
+    }
     if (c[OPTION_FRONT_BACK_MERGING] && c[OPTION_CROPPING] == 3) {
       c[OPTION_CROPPING] = 0;
       p.CROPPING = 0;
@@ -495,6 +506,11 @@ void ReloadOptions() {
     c[OPTION_AUTOFEED] = 0;
     p.AUTOFEED = 0;
   }
+
+  // The binarization settings go with the line-art method that uses them.
+  if (g_OptList[OPTION_BW_MODE].cap & SANE_CAP_INACTIVE)
+    for (int option : {OPTION_BW_IDTC_SENSITIVITY, OPTION_BW_IDTC_BACKGROUND_THRESHOLD, OPTION_BW_SDTC_VARIANCE})
+      Inactivate(option);
 
   if (c[OPTION_TONE_ADJUSTMENT] != 5)
     for (int option = OPTION_BRIGHTNESS; option <= OPTION_GAMMA; ++option) Inactivate(option);

@@ -109,12 +109,30 @@ TEST_F(OptionRulesTest, PaperOnTheFeederSetsTheArea) {
   EXPECT_EQ(GetOptionDescriptor(OPTION_BR_Y)->constraint.range->max, 18310758);
   EXPECT_EQ(GetOptionDescriptor(OPTION_TL_X)->constraint.range->max, 0xD80000);
 
-  // The area's corners follow the paper whatever is asked.
+  // The area's corners follow the paper: a front end cannot ask otherwise
+  // (they are inactive) until the paper is Custom.
   ASSERT_EQ(SetWord(OPTION_PAGE_AUTO, 0), SANE_STATUS_GOOD);
-  info = 0;
-  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_GOOD);
+  for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT})
+    EXPECT_FALSE(Active(option)) << option;
+  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_INVAL);
   EXPECT_EQ(Word(OPTION_BR_X), 0xD80000);
-  EXPECT_TRUE(info & SANE_INFO_INEXACT);
+  ASSERT_EQ(SetText(OPTION_PAPER_SIZE, "Custom"), SANE_STATUS_GOOD);
+  for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT})
+    EXPECT_TRUE(Active(option)) << option;
+  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_GOOD);
+  EXPECT_EQ(Word(OPTION_BR_X), Mm(100));
+}
+
+// The line-art settings are inactive whenever the line-art method is: with
+// a libimgforge without its drop-out entry the mode is the scanner's own
+// and "bw-mode" cannot be chosen.
+TEST_F(OptionRulesTest, BinarizationSettingsFollowTheLineArtMethod) {
+  Libraries libs;
+  libs.dropout = false;
+  ASSERT_EQ(Open(kSelko2, libs), SANE_STATUS_GOOD);
+  EXPECT_FALSE(Active(OPTION_BW_MODE));
+  for (int option : {OPTION_BW_IDTC_SENSITIVITY, OPTION_BW_IDTC_BACKGROUND_THRESHOLD, OPTION_BW_SDTC_VARIANCE})
+    EXPECT_FALSE(Active(option)) << option;
 }
 
 TEST_F(OptionRulesTest, FlatbedPaperAndSourceSetTheBedSize) {

@@ -116,6 +116,31 @@ TEST_F(SecondBackendE2E, FailedOpenEndsCleanlyAndGivesEverythingBack) {
   }
 }
 
+// The scan area can be chosen only with a Custom paper size: with another
+// size the paper decides the window, and the front end shows the geometry
+// options as inactive instead of taking -x and -y and scanning the whole
+// page.
+TEST_F(SecondBackendE2E, GeometryWaitsForACustomPaperSize) {
+  auto geometry = [](const std::string& out) {
+    std::vector<std::string> lines;
+    for (const char* option : {"    -l ", "    -t ", "    -x ", "    -y ", "    --page-width ", "    --page-height "}) {
+      size_t at = out.find(option);
+      lines.push_back(at == std::string::npos ? "missing " + std::string(option)
+                                              : out.substr(at, out.find('\n', at) - at));
+    }
+    return lines;
+  };
+  auto a4 = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "-A"});
+  ASSERT_EQ(a4.exitCode, 0) << a4.err;
+  for (const std::string& line : geometry(a4.out)) EXPECT_NE(line.find("[inactive]"), std::string::npos) << line;
+  auto custom = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "--paper-size", "Custom", "-A"});
+  ASSERT_EQ(custom.exitCode, 0) << custom.err;
+  for (const std::string& line : geometry(custom.out)) {
+    EXPECT_EQ(line.find("[inactive]"), std::string::npos) << line;
+    EXPECT_EQ(line.find("missing"), std::string::npos) << line;
+  }
+}
+
 // Listed, opened with the scanner locked, its options shown with the
 // model's defaults from optdefault.xml, closed with the lock given back.
 TEST_F(SecondBackendE2E, OptionsOfAnOpenedScanner) {
