@@ -202,20 +202,32 @@ bool CSelko2ScanFunc::GetData(unsigned char* data, uint32_t length) {
   return USBGetData(data, length);
 }
 
+bool CSelko2ScanFunc::Transact(const char* function, const Selko2Command& which, _FCL_DEVICE_STATUS* status,
+                               const Selko2DataPhase& data) {
+  _FCL_CMD command;
+  _FCL_DEVICE_STATUS ignored{};
+  CreateCommand(&command, which);
+  if (!SendCommand(&command, status ? status : &ignored)) {
+    m_dwLastErr = SELKO2_ERR_COMMAND;
+    LogError(function, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
+    return false;
+  }
+  const bool moved = data.out ? SendData(data.out, data.length) : data.in ? GetData(data.in, data.length) : true;
+  if (!moved) {
+    m_dwLastErr = SELKO2_ERR_COMMAND;
+    LogError(function, data.failure);
+  }
+  return moved;
+}
+
 // --- device status -----------------------------------------------------
 
 bool CSelko2ScanFunc::GetScannerStatus(unsigned char* data, uint32_t /*size*/) {
   const char* fn = "CSelko2ScanFunc::GetScannerStatus";
   CLogScope scope(fn);
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
   _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetHardwareStatus);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
+  if (!Transact(fn, selko2::kGetHardwareStatus, &status)) return false;
   m_dwLastErr = status.StatusCode();
   if (!status.PaperPresent()) data[3] |= 0x80;
   if (status.CoverOpen()) data[3] |= 0x20;
@@ -255,13 +267,9 @@ bool CSelko2ScanFunc::GetCurrentScannerStatus(unsigned char* data, uint32_t* las
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
   _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetHardwareStatus);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
+  if (!Transact(fn, selko2::kGetHardwareStatus, &status)) {
     *lastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
     return false;
   }
   if (!status.PaperPresent()) data[3] |= 0x80;
@@ -460,30 +468,17 @@ uint16_t CSelko2ScanFunc::LockScanner() {
     LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
     return RET_ALREADY_LOCKED;
   }
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kLockScanner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (!SendData(m_szUUID, sizeof m_szUUID)) {
-    LogError(fn, "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
+  Selko2DataPhase lock;
+  lock.out = m_szUUID;
+  lock.length = sizeof m_szUUID;
+  lock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kLockScanner, nullptr, lock)) return RET_NOT_CONNECT;
   unsigned char UUID_FromFW[FCL_LOCK_OWNER_SIZE] = {};
-  CreateCommand(&command, selko2::kReadLockOwner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (!GetData(UUID_FromFW, sizeof UUID_FromFW)) {
-    LogError(fn, "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
+  Selko2DataPhase owner;
+  owner.in = UUID_FromFW;
+  owner.length = sizeof UUID_FromFW;
+  owner.failure = "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE";
+  if (!Transact(fn, selko2::kReadLockOwner, nullptr, owner)) return RET_NOT_CONNECT;
   m_bLocked = 1;
   return RET_LOCKED;
 }
@@ -495,19 +490,11 @@ bool CSelko2ScanFunc::UnLockScanner() {
   m_bFirstPage = 1;
   InitScanParameter();
   if (!m_bLocked) return true;
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kUnlockScanner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return false;
-  }
-  if (!SendData(m_szUUID, sizeof m_szUUID)) {
-    LogError(fn, "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return false;
-  }
+  Selko2DataPhase unlock;
+  unlock.out = m_szUUID;
+  unlock.length = sizeof m_szUUID;
+  unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return false;
   m_bLocked = 0;
   return true;
 }
@@ -523,20 +510,11 @@ bool CSelko2ScanFunc::GetNVRAM(unsigned char* block) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetNvram);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
-  if (!GetData(block, NVRAM_TABLE_SIZE)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "GetData((LPBYTE)&tNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE");
-    return false;
-  }
-  return true;
+  Selko2DataPhase nvram;
+  nvram.in = block;
+  nvram.length = NVRAM_TABLE_SIZE;
+  nvram.failure = "GetData((LPBYTE)&tNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
+  return Transact(fn, selko2::kGetNvram, nullptr, nvram);
 }
 
 bool CSelko2ScanFunc::SetNVRAM(const unsigned char* block) {
@@ -548,20 +526,11 @@ bool CSelko2ScanFunc::SetNVRAM(const unsigned char* block) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kSetNvram);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
-  if (!SendData(block, NVRAM_TABLE_SIZE)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendData((LPBYTE)tpNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE");
-    return false;
-  }
-  return true;
+  Selko2DataPhase nvram;
+  nvram.out = block;
+  nvram.length = NVRAM_TABLE_SIZE;
+  nvram.failure = "SendData((LPBYTE)tpNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
+  return Transact(fn, selko2::kSetNvram, nullptr, nvram);
 }
 
 bool CSelko2ScanFunc::SetFirstReadDate() {
