@@ -794,7 +794,8 @@ void ReloadOptions() {
   const bool flatbed = v[OPTION_SOURCE] == 0;
 
   for (int o :
-       {OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_THRESHOLD, OPTION_HT_TYPE, OPTION_HT_PATTERN,
+       {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE,
+        OPTION_THRESHOLD, OPTION_HT_TYPE, OPTION_HT_PATTERN,
         OPTION_JPEG, OPTION_JPEG_TYPE, OPTION_JPEG_QUALITY, OPTION_AUTOFEED, OPTION_PAGE_AUTO,
         OPTION_PAGE_AUTO_PRIORITY, OPTION_IMAGE_INDEX_TAB, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
     SetCap(o, kCapS);
@@ -965,6 +966,10 @@ void ReloadOptions() {
     SetCap(OPTION_JPEG_QUALITY, kCapI);
     g_PropInfo.JPEG_TRANSFER = 0;
   }
+  // The paper decides the window on the feeder: the geometry's values
+  // cannot take effect, and a front end must say so.
+  if (IsAdf(v[OPTION_SOURCE]) && !v[OPTION_PAGE_AUTO] && v[OPTION_PAPER_SIZE] != 0)
+    for (int o = OPTION_TL_X; o <= OPTION_PAGE_HEIGHT; ++o) Off(o);
 }
 
 SANE_Status GetParameters(SANE_Parameters* params) {
