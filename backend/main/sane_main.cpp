@@ -322,6 +322,12 @@ SANE_Status SaneOpen(SANE_String_Const name, SANE_Handle* handle) {
     if (KELO_USB_DEVICE* first = kelo_usb_manager->GetDevice(0)) name = first->sscDevName;
   }
   unsigned int productId = kelo_usb_manager->SwitchScanner(name);
+  if (productId == 0 && name && *name) {
+    // Perhaps plugged in since the listing: listing again costs no wait.
+    int count = 0;
+    if (kelo_usb_manager->GetDeviceList(&count) == 0) m_iDevCount = count;
+    productId = kelo_usb_manager->SwitchScanner(name);
+  }
   if (productId == 0) {
     // A name that no listed device has: nothing to wait for.
     Error(kTag, "no such device");
