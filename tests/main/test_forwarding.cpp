@@ -175,6 +175,31 @@ TEST(Forwarding, ForwardingIsDecidedPerHandle) {
   EXPECT_EQ(run.log, expectedLog);
 }
 
+// The same with the real second backend and a simulated Selko2 scanner:
+// the in-scanner lock is given back by the close of the forwarded handle,
+// so the next process opens the scanner instead of finding it busy.
+TEST(Forwarding, Selko2LockIsGivenBackAfterAnotherOpen) {
+  const auto& m = dravn::kSelko2Models[0];
+  std::string dir = dravn_test::MakeTempDir("forward-selko2");
+  char line[128];
+  snprintf(line, sizeof line, "device selko2 %04x:%04x bus=1 address=5\nset state=%s/state\n", m.vendorId,
+           m.productId, dir.c_str());
+  WriteFile(dir + "/scenario", line);
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  const std::string backend = std::string(DRAVN_SANE_BACKEND_DIR) + "/libsane-dravn.so.1";
+  for (const char* other : {"nonsense:001:001", ""}) {
+    SCOPED_TRACE(other);
+    std::vector<std::string> argv{"unshare", "--ipc", DRAVN_SANE_DRIVER, backend, "init", "list", "open=" + Name(m),
+                                  "keep"};
+    if (*other) argv.insert(argv.end(), {std::string("open=") + other, "swap"});
+    argv.insert(argv.end(), {"close", "exit"});
+    auto r = dravn_test::Run(argv, env, 60);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_NE(r.out.find("open 0 "), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(ReadFile(dir + "/state").substr(288), std::string(40, '\0')) << "the scanner is unlocked";
+  }
+}
+
 // A name that no listed device has is invalid at once: no pause, no USB
 // open, no shared table.
 TEST(EntryPoints, UnknownNameIsInvalidAtOnce) {
