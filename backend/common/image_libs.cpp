@@ -87,8 +87,7 @@ bool LoadLibToneflat(const char* libDir) {
   CLogScope scope("LoadLibToneflat");
   UnLoadLibToneflat();
   g_hLibToneflat = OpenUnit(libDir, "libtoneflat.so", "LoadLibToneflat");
-  if (g_hLibToneflat)
-    g_pToneflatInitialized = static_cast<unsigned char*>(dlsym(g_hLibToneflat, "gInitialized"));
+  if (g_hLibToneflat) g_pToneflatInitialized = static_cast<unsigned char*>(dlsym(g_hLibToneflat, "gInitialized"));
   return g_hLibToneflat && Bind(g_hLibToneflat, "I3ipIpunitProcess_BGSmoothing", g_BGSmoothingFunction,
                                 "LoadLibToneflat", LOG_LEVEL_ERROR, "I3ipIpunitProcess_BGSmoothing load failed");
 }
@@ -141,9 +140,7 @@ void UnLoadLibToneflat() {
   g_pToneflatInitialized = nullptr;
 }
 
-bool IsToneflatReady() {
-  return g_BGSmoothingFunction && (!g_pToneflatInitialized || *g_pToneflatInitialized == 1);
-}
+bool IsToneflatReady() { return g_BGSmoothingFunction && (!g_pToneflatInitialized || *g_pToneflatInitialized == 1); }
 
 void UnLoadLibRotation() {
   Close(g_hLibRotation);

@@ -13,9 +13,9 @@
 #include "devctl_codes.h"
 #include "kelo_devctl.h"
 #include "log.h"
-#include "sane_status_text.h"
 #include "main_globals.h"
 #include "main_options.h"
+#include "sane_status_text.h"
 #include "second_backend.h"
 #include "signal_process.h"
 #include "usb_manager.h"
@@ -50,8 +50,8 @@ enum class Route { Own, Forwarded, Superseded };
 
 Route RouteOf(SANE_Handle handle) {
   if (handle && handle == g_hForwarded && g_bSecondBackendSupport) return Route::Forwarded;
-  if (handle && std::find(g_vSupersededHandles.begin(), g_vSupersededHandles.end(), handle) !=
-                    g_vSupersededHandles.end())
+  if (handle &&
+      std::find(g_vSupersededHandles.begin(), g_vSupersededHandles.end(), handle) != g_vSupersededHandles.end())
     return Route::Superseded;
   return Route::Own;
 }
@@ -185,7 +185,8 @@ SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
     if (result != SANE_STATUS_DEVICE_BUSY) break;
     usleep(500000);
   }
-  if (result != 0) return FailOwnOpen("Open failed.", KeloDevCtl::ConvertToSaneErr(static_cast<uint32_t>(result)), false);
+  if (result != 0)
+    return FailOwnOpen("Open failed.", KeloDevCtl::ConvertToSaneErr(static_cast<uint32_t>(result)), false);
   DeleteOwnDevice();
   SANE_Status status = CreateOptList(kelo_usb_manager->GetVendor(), kelo_usb_manager->GetProductID());
   if (status != SANE_STATUS_GOOD) return FailOwnOpen("CreateOptList() != SANE_STATUS_GOOD", status, true);
@@ -371,7 +372,8 @@ SANE_Status SaneControlOption(SANE_Handle handle, SANE_Int option, SANE_Action a
   const Route route = RouteOf(handle);
   if (route == Route::Forwarded) return g_sane_dravn2_control_option(handle, option, action, value, info);
   Trace(kTag, "start");
-  if (route == Route::Superseded || !velmorak.load() || option < 0 || option >= OPTION_TOTAL_NUM) return SANE_STATUS_INVAL;
+  if (route == Route::Superseded || !velmorak.load() || option < 0 || option >= OPTION_TOTAL_NUM)
+    return SANE_STATUS_INVAL;
   SANE_Status status;
   switch (action) {
     case SANE_ACTION_GET_VALUE:

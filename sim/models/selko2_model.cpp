@@ -61,6 +61,8 @@
 #include <cstdio>
 // clang-format on
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -72,8 +74,6 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 #include "sim_model.h"
 #include "state_file.h"

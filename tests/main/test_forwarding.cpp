@@ -169,9 +169,12 @@ TEST(Forwarding, ForwardingIsDecidedPerHandle) {
   EXPECT_EQ(run.out[6].substr(0, 7), "open 4 ");  // an unknown name is invalid
   EXPECT_EQ(run.out[7].substr(0, 7), "open 1 ");  // no own device class yet
   EXPECT_EQ(run.out[9], "start 7");               // the stand-in's answer
-  const std::vector<std::string> expectedLog = {"init version=set auth=null", "get_devices list=set local=0",
-                                                "open name=" + Name(m) + " handle=set", "start handle=" + h,
-                                                "close handle=" + h, "exit"};
+  const std::vector<std::string> expectedLog = {"init version=set auth=null",
+                                                "get_devices list=set local=0",
+                                                "open name=" + Name(m) + " handle=set",
+                                                "start handle=" + h,
+                                                "close handle=" + h,
+                                                "exit"};
   EXPECT_EQ(run.log, expectedLog);
 }
 
@@ -182,15 +185,15 @@ TEST(Forwarding, Selko2LockIsGivenBackAfterAnotherOpen) {
   const auto& m = dravn::kSelko2Models[0];
   std::string dir = dravn_test::MakeTempDir("forward-selko2");
   char line[128];
-  snprintf(line, sizeof line, "device selko2 %04x:%04x bus=1 address=5\nset state=%s/state\n", m.vendorId,
-           m.productId, dir.c_str());
+  snprintf(line, sizeof line, "device selko2 %04x:%04x bus=1 address=5\nset state=%s/state\n", m.vendorId, m.productId,
+           dir.c_str());
   WriteFile(dir + "/scenario", line);
   auto env = dravn_test::SimEnv(dir + "/scenario");
   const std::string backend = std::string(DRAVN_SANE_BACKEND_DIR) + "/libsane-dravn.so.1";
   for (const char* other : {"nonsense:001:001", ""}) {
     SCOPED_TRACE(other);
-    std::vector<std::string> argv{"unshare", "--ipc", DRAVN_SANE_DRIVER, backend, "init", "list", "open=" + Name(m),
-                                  "keep"};
+    std::vector<std::string> argv{"unshare", "--ipc", DRAVN_SANE_DRIVER, backend,
+                                  "init",    "list",  "open=" + Name(m), "keep"};
     if (*other) argv.insert(argv.end(), {std::string("open=") + other, "swap"});
     argv.insert(argv.end(), {"close", "exit"});
     auto r = dravn_test::Run(argv, env, 60);

@@ -3,8 +3,8 @@
 // transcript and the scenario reader's handling of bad lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <libusb.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
