@@ -140,6 +140,10 @@ void UnLoadLibToneflat() {
   g_pToneflatInitialized = nullptr;
 }
 
+bool IsBinarizationReady() {
+  return g_BinAutoFunction && g_pBinarizationInitialized && *g_pBinarizationInitialized == 1;
+}
+
 bool IsToneflatReady() { return g_BGSmoothingFunction && (!g_pToneflatInitialized || *g_pToneflatInitialized == 1); }
 
 void UnLoadLibRotation() {

@@ -60,6 +60,8 @@ extern BINAUTO_FUNCTION g_BinAutoFunction;
 
 // Whether the smoothing unit can clean a page now.
 bool IsToneflatReady();
+// Whether the automatic binarization unit can binarize a page now.
+bool IsBinarizationReady();
 
 // libDir is the package's library directory; tests point it elsewhere.
 // traceOnly: every message at trace level (the main backend's form).

@@ -395,6 +395,16 @@ void ReloadOptions() {
   for (int option = OPTION_EDGE_FILLER_TOP; option <= OPTION_EDGE_FILLER_RIGHT; ++option)
     g_OptList[option].cap = kCapS | SANE_CAP_INACTIVE;
 
+  // "iDTC" line art is the binarization unit's: offered only while the unit
+  // is ready, or every such scan would fail.
+  if (hasDropout) {
+    const bool unitReady = IsBinarizationReady();
+    SetList(OPTION_BW_MODE, unitReady ? KELO_BW_MODE_LIST : KELO_BW_MODE_LIST + 1);
+    if (!unitReady && c[OPTION_BW_MODE] == 0) {
+      c[OPTION_BW_MODE] = 1;
+      p.BW_MODE = 1;
+    }
+  }
   const int mode = c[OPTION_MODE];
   if (hasDropout) {
     if (mode == 1 || mode == 2) {

@@ -27,6 +27,7 @@ struct Libraries {
   bool judge = true;
   bool smoothing = true;  // libtoneflat's unit, ready
   bool merge = true;      // libimgforge's MergeImage
+  bool binarization = true;  // libbinarization's unit, ready
 };
 
 template <typename F>
@@ -42,6 +43,9 @@ inline void BindLibraries(Libraries libs) {
   Present(g_BGSmoothingFunction, libs.smoothing);
   g_pToneflatInitialized = nullptr;
   Present(g_MergeImageFunction, libs.merge);
+  static unsigned char ready = 1;
+  Present(g_BinAutoFunction, libs.binarization);
+  g_pBinarizationInitialized = libs.binarization ? &ready : nullptr;
 }
 
 enum class FrontEnd { Other, Xsane, Scanimage, SimpleScan };

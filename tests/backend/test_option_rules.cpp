@@ -669,3 +669,21 @@ TEST_F(OptionRulesTest, StepsWhoseLibraryIsNotReadyAreInactiveAndOff) {
   }
   g_pToneflatInitialized = nullptr;
 }
+
+// "iDTC" line art needs the binarization unit: while the unit is not ready
+// the method is not in the list, and a line-art default falls to "SDTC".
+TEST_F(OptionRulesTest, IdtcIsOfferedOnlyWithAReadyBinarizationUnit) {
+  for (bool ready : {true, false}) {
+    SCOPED_TRACE(ready ? "unit ready" : "unit not ready");
+    ResetState();
+    Libraries libs;
+    libs.binarization = ready;
+    ASSERT_EQ(Open(kSelko2, libs), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetText(OPTION_MODE, "Lineart"), SANE_STATUS_GOOD);
+    const SANE_String_Const* list = GetOptionDescriptor(OPTION_BW_MODE)->constraint.string_list;
+    EXPECT_EQ(std::string(list[0]), ready ? "iDTC" : "SDTC");
+    EXPECT_EQ(SetText(OPTION_BW_MODE, "iDTC"), ready ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    GetSelectedInfo();
+    EXPECT_EQ(g_PropInfo.BW_MODE, ready ? 0 : 1);
+  }
+}

@@ -519,6 +519,8 @@ std::vector<PipelineCase> Cases() {
        false,
        SANE_STATUS_INVAL,
        {}});
+  // iDTC is not offered while its unit is not ready: scanimage refuses it
+  // (status 1) before any scan, instead of every scan failing.
   add({"iDTC line art, binarization unit not ready",
        "Adf-front",
        "Lineart",
@@ -531,7 +533,7 @@ std::vector<PipelineCase> Cases() {
        {"--bw-mode", "iDTC"},
        {},
        false,
-       SANE_STATUS_IO_ERROR,
+       1,
        {}});
 
   // Mode conversion, blank pages and merging through the library stand-in.
