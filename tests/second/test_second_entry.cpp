@@ -522,9 +522,9 @@ TEST_F(SecondEntry, SignalOutsideAScanReleasesAndExits) {
 // finds no scan running any more, ends the process as the cancel would, with
 // the cancelled status, never as a success.
 TEST_F(SecondEntry, SecondSignalAfterACancelEndsAsCancelled) {
-  Scenario(Selko2Scenario(State(), "set nvram_month=1\nset nvram_day=1\nset sheets=3\nset page_ms=200\n"));
-  auto r = Probe(
-      {"init", "open", kName, "start", "raise", std::to_string(SIGINT), "cancel", "raise", std::to_string(SIGINT)});
+  Scenario(Selko2Scenario(State(), "set nvram_month=1\nset nvram_day=1\nset sheets=3\n"));
+  auto r = Probe({"init", "open", kName, "start", "raise-in-scan", std::to_string(SIGINT), "cancel", "raise",
+                  std::to_string(SIGINT)});
   EXPECT_LINE(r, "start 0");
   EXPECT_NE(r.out.find("alive"), std::string::npos) << r.out;  // the first signal only cancels
   EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.out << r.err;
