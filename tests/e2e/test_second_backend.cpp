@@ -133,6 +133,12 @@ TEST_F(SecondBackendE2E, GeometryWaitsForACustomPaperSize) {
   auto a4 = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "-A"});
   ASSERT_EQ(a4.exitCode, 0) << a4.err;
   for (const std::string& line : geometry(a4.out)) EXPECT_NE(line.find("[inactive]"), std::string::npos) << line;
+  // Asked for an area anyway, scanimage says it ignores the request.
+  auto asked = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "-x", "100", "-y", "100", "-v", "-n"});
+  EXPECT_EQ(asked.exitCode, 0) << asked.err;
+  for (const char* option : {"br-x", "br-y"})
+    EXPECT_NE(asked.err.find(std::string("ignored request to set inactive option ") + option), std::string::npos)
+        << asked.err;
   auto custom = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "--paper-size", "Custom", "-A"});
   ASSERT_EQ(custom.exitCode, 0) << custom.err;
   for (const std::string& line : geometry(custom.out)) {
