@@ -25,8 +25,8 @@ struct Libraries {
   bool filter = true;
   bool dropout = true;
   bool judge = true;
-  bool smoothing = true;  // libtoneflat's unit, ready
-  bool merge = true;      // libimgforge's MergeImage
+  bool smoothing = true;     // libtoneflat's unit, ready
+  bool merge = true;         // libimgforge's MergeImage
   bool binarization = true;  // libbinarization's unit, ready
 };
 
