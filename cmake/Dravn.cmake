@@ -86,6 +86,16 @@ function(dravn_config_file src dest_dir)
   install(FILES ${src} DESTINATION ${dest_dir})
 endfunction()
 
+# Links the stand-in libusb into a program whose other code links the real
+# one. Both are libusb-1.0.so.0: CMake cannot order its run-time search path
+# safely and says so at every configure, so the program names the stand-in's
+# directory itself, the only shared library of ours it needs at run time.
+function(dravn_link_sim_usb t)
+  target_link_libraries(${t} PRIVATE dravn_sim_usb)
+  set_target_properties(${t} PROPERTIES SKIP_BUILD_RPATH TRUE)
+  target_link_options(${t} PRIVATE "-Wl,-rpath,$<TARGET_FILE_DIR:dravn_sim_usb>")
+endfunction()
+
 # A GoogleTest program registered test by test with CTest.
 #   LABELS  unit | integration | e2e (e2e is left out of the sanitizer build)
 #   LOCK    CTest RESOURCE_LOCK name (System V table users, for example)

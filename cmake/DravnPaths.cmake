@@ -14,8 +14,22 @@ else()
   set(_root "")
 endif()
 
+# The cached paths belong to one staging choice: switching it sets every one
+# anew, or a staged build would keep the real paths (and the other way round).
+if(DRAVN_STAGE)
+  set(_dravn_staged 1)
+else()
+  set(_dravn_staged 0)
+endif()
+if(DEFINED DRAVN_PATHS_STAGED AND NOT DRAVN_PATHS_STAGED EQUAL _dravn_staged)
+  set(_dravn_path_force FORCE)
+else()
+  set(_dravn_path_force)
+endif()
+set(DRAVN_PATHS_STAGED ${_dravn_staged} CACHE INTERNAL "staging choice the cached paths were made for")
+
 macro(dravn_path var default doc)
-  set(${var} "${_root}${default}" CACHE PATH "${doc}")
+  set(${var} "${_root}${default}" CACHE PATH "${doc}" ${_dravn_path_force})
 endmacro()
 
 dravn_path(DRAVN_PKG_DIR        "/opt/dravn"             "package directory")

@@ -1,5 +1,6 @@
 // Family models by name, and the helpers every model shares.
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <map>
@@ -52,7 +53,14 @@ long SimDeviceModel::ParamInt(const std::string& key, long fallback) const {
   char* end = nullptr;
   errno = 0;
   long value = strtol(hex ? text + 2 : text, &end, hex ? 16 : 10);
-  return errno == 0 && *end == '\0' && end != (hex ? text + 2 : text) ? value : fallback;
+  if (errno == 0 && *end == '\0' && end != (hex ? text + 2 : text)) return value;
+  if (m_reportedKeys.insert(key).second)
+    Report("set " + key + "=" + it->second + ": not a number; " + std::to_string(fallback) + " used");
+  return fallback;
+}
+
+void SimDeviceModel::Report(const std::string& why) const {
+  fprintf(stderr, "dravn-sim: %03u:%03u %s: %s\n", m_spec.bus, m_spec.address, m_spec.family.c_str(), why.c_str());
 }
 
 void SimDeviceModel::Wait(std::chrono::milliseconds duration) {

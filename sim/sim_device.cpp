@@ -1,5 +1,7 @@
 #include "sim_device.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -294,9 +296,12 @@ std::vector<std::shared_ptr<SimDevice>> SimScenarioDevices() {
   std::string path = env ? env : "";
   std::string text;
   bool readable = true;
+  bool folder = false;
   if (!path.empty()) {
+    struct stat st;
+    folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     std::ifstream in(path, std::ios::binary);
-    readable = in.is_open();
+    readable = in.is_open() && !folder;
     std::ostringstream s;
     if (readable) s << in.rdbuf();
     text = s.str();
@@ -306,7 +311,9 @@ std::vector<std::shared_ptr<SimDevice>> SimScenarioDevices() {
   loaded = true;
   *loadedKey = key;
   devices->clear();
-  if (!readable) fprintf(stderr, "dravn-sim: cannot read scenario %s; no devices\n", path.c_str());
+  if (!readable)
+    fprintf(stderr, "dravn-sim: cannot read scenario %s%s; no devices\n", path.c_str(),
+            folder ? ": it is a folder" : "");
 
   std::vector<std::string> messages;
   auto specs = SimParseScenario(text, path, &messages);

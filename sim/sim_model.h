@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,11 @@ class SimDeviceModel {
   const std::vector<SimFault>& Faults() const { return m_spec.faults; }
   // The scenario's "set key=value" parameters.
   std::string Param(const std::string& key, const std::string& fallback = "") const;
-  // Decimal or 0x-hexadecimal; `fallback` when absent or not a number.
+  // Decimal or 0x-hexadecimal; `fallback` when absent or not a number (a
+  // value that is not a number is reported once on standard error).
   long ParamInt(const std::string& key, long fallback) const;
+  // One line on standard error about this device's parameters.
+  void Report(const std::string& why) const;
   // Sleeps without blocking the device: the application's thread may use
   // the device meanwhile (a page that takes time to come). Only for use
   // inside a transfer method or hook.
@@ -69,6 +73,7 @@ class SimDeviceModel {
   friend class SimDevice;
   const SimDeviceSpec m_spec;
   std::mutex* m_deviceLock = nullptr;
+  mutable std::set<std::string> m_reportedKeys;
 };
 
 using SimModelFactory = std::unique_ptr<SimDeviceModel> (*)(const SimDeviceSpec&);

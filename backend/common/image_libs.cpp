@@ -17,6 +17,7 @@ MERGEIMAGE_FUNCTION g_MergeImageFunction = nullptr;
 
 void* g_hLibToneflat = nullptr;
 BGSMOOTHING_FUNCTION g_BGSmoothingFunction = nullptr;
+unsigned char* g_pToneflatInitialized = nullptr;
 
 void* g_hLibRotation = nullptr;
 SPLIT_FUNCTION g_SplitFunction = nullptr;
@@ -86,6 +87,7 @@ bool LoadLibToneflat(const char* libDir) {
   CLogScope scope("LoadLibToneflat");
   UnLoadLibToneflat();
   g_hLibToneflat = OpenUnit(libDir, "libtoneflat.so", "LoadLibToneflat");
+  if (g_hLibToneflat) g_pToneflatInitialized = static_cast<unsigned char*>(dlsym(g_hLibToneflat, "gInitialized"));
   return g_hLibToneflat && Bind(g_hLibToneflat, "I3ipIpunitProcess_BGSmoothing", g_BGSmoothingFunction,
                                 "LoadLibToneflat", LOG_LEVEL_ERROR, "I3ipIpunitProcess_BGSmoothing load failed");
 }
@@ -135,7 +137,14 @@ void UnLoadLibFunc() {
 void UnLoadLibToneflat() {
   Close(g_hLibToneflat);
   g_BGSmoothingFunction = nullptr;
+  g_pToneflatInitialized = nullptr;
 }
+
+bool IsBinarizationReady() {
+  return g_BinAutoFunction && g_pBinarizationInitialized && *g_pBinarizationInitialized == 1;
+}
+
+bool IsToneflatReady() { return g_BGSmoothingFunction && (!g_pToneflatInitialized || *g_pToneflatInitialized == 1); }
 
 void UnLoadLibRotation() {
   Close(g_hLibRotation);

@@ -42,6 +42,9 @@ extern MERGEIMAGE_FUNCTION g_MergeImageFunction;
 
 extern void* g_hLibToneflat;
 extern BGSMOOTHING_FUNCTION g_BGSmoothingFunction;
+// Optional: a libtoneflat that exports the units' ready flag is used only
+// once the flag says so; one without the flag is ready when loaded.
+extern unsigned char* g_pToneflatInitialized;
 
 extern void* g_hLibRotation;
 extern SPLIT_FUNCTION g_SplitFunction;
@@ -54,6 +57,11 @@ extern TURNSENSE_FUNCTION g_TurnsenseFunction;
 extern void* g_hLibBinarization;
 extern unsigned char* g_pBinarizationInitialized;
 extern BINAUTO_FUNCTION g_BinAutoFunction;
+
+// Whether the smoothing unit can clean a page now.
+bool IsToneflatReady();
+// Whether the automatic binarization unit can binarize a page now.
+bool IsBinarizationReady();
 
 // libDir is the package's library directory; tests point it elsewhere.
 // traceOnly: every message at trace level (the main backend's form).

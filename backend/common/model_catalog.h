@@ -69,6 +69,8 @@ struct CatalogModel {
 };
 
 constexpr int kVendorId = 0x2D4E;
+// The maker's name as front ends list it beside the model.
+constexpr const char kVendorText[] = "Moranti";
 
 namespace detail {
 constexpr unsigned kOwnTables = kMainTable | kCorvaneTable | kWatchTable | kDaemonTable;

@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,7 +69,9 @@ ParseXMLFile::~ParseXMLFile() {
 bool ParseXMLFile::GetRootNode() {
   // No file is the usual case: the built-in defaults stand, nothing to say.
   if (!m_szFilePath || access(m_szFilePath, F_OK) != 0) return false;
-  if (access(m_szFilePath, R_OK) != 0) {
+  // A folder in the file's place cannot be read either, not even by root.
+  struct stat st;
+  if (stat(m_szFilePath, &st) != 0 || !S_ISREG(st.st_mode) || access(m_szFilePath, R_OK) != 0) {
     LogError("ParseXMLFile::GetRootNode", "The XML file cannot access.\nFileName:%s.", m_szFilePath);
     return false;
   }

@@ -379,8 +379,9 @@ void ReloadOptions() {
   const bool dropoutOffered = g_OptList[OPTION_DROP_OUT].type == SANE_TYPE_STRING;
   KELO_PROP_INFO& p = g_PropInfo;
 
-  for (int option : {OPTION_SOURCE, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_PAGE_AUTO,
-                     OPTION_CROPPING, OPTION_GET_SC_STATUS, OPTION_GET_SC_ERROR, OPTION_AUTOFEED})
+  for (int option : {OPTION_SOURCE, OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH,
+                     OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_PAGE_AUTO, OPTION_CROPPING, OPTION_GET_SC_STATUS,
+                     OPTION_GET_SC_ERROR, OPTION_AUTOFEED})
     g_OptList[option].cap = kCapS;
   for (int option = OPTION_TONE_ADJUSTMENT; option <= OPTION_BW_SDTC_VARIANCE; ++option) g_OptList[option].cap = kCapS;
   // simple-scan chooses the source itself.
@@ -394,6 +395,16 @@ void ReloadOptions() {
   for (int option = OPTION_EDGE_FILLER_TOP; option <= OPTION_EDGE_FILLER_RIGHT; ++option)
     g_OptList[option].cap = kCapS | SANE_CAP_INACTIVE;
 
+  // "iDTC" line art is the binarization unit's: offered only while the unit
+  // is ready, or every such scan would fail.
+  if (hasDropout) {
+    const bool unitReady = IsBinarizationReady();
+    SetList(OPTION_BW_MODE, unitReady ? KELO_BW_MODE_LIST : KELO_BW_MODE_LIST + 1);
+    if (!unitReady && c[OPTION_BW_MODE] == 0) {
+      c[OPTION_BW_MODE] = 1;
+      p.BW_MODE = 1;
+    }
+  }
   const int mode = c[OPTION_MODE];
   if (hasDropout) {
     if (mode == 1 || mode == 2) {
@@ -464,6 +475,16 @@ void ReloadOptions() {
   if (!c[OPTION_DF_ACTION]) Inactivate(OPTION_MF_OVERLAPPING);
 
   if (IsFeeder()) {
+    // The paper decides the window: the geometry's values cannot take
+    // effect, and a front end must say so rather than scan the whole page.
+    if (!IsCustomPaper()) {
+      for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y}) Inactivate(option);
+      // simple-scan chooses its page by width and height whatever the paper.
+      if (!g_bIsSimpleScan) {
+        Inactivate(OPTION_PAGE_WIDTH);
+        Inactivate(OPTION_PAGE_HEIGHT);
+      }
+    }
     if (c[OPTION_FRONT_BACK_MERGING] && c[OPTION_CROPPING] == 3) {
       c[OPTION_CROPPING] = 0;
       p.CROPPING = 0;
@@ -496,6 +517,11 @@ void ReloadOptions() {
     p.AUTOFEED = 0;
   }
 
+  // The binarization settings go with the line-art method that uses them.
+  if (g_OptList[OPTION_BW_MODE].cap & SANE_CAP_INACTIVE)
+    for (int option : {OPTION_BW_IDTC_SENSITIVITY, OPTION_BW_IDTC_BACKGROUND_THRESHOLD, OPTION_BW_SDTC_VARIANCE})
+      Inactivate(option);
+
   if (c[OPTION_TONE_ADJUSTMENT] != 5)
     for (int option = OPTION_BRIGHTNESS; option <= OPTION_GAMMA; ++option) Inactivate(option);
 
@@ -511,6 +537,18 @@ void ReloadOptions() {
       SetList(OPTION_SOURCE, UsualSourceList());
   }
 
+  // A step whose library entry is missing or not ready would fail or do
+  // nothing at every scan: its option is shown inactive and kept off.
+  if (!IsToneflatReady()) {
+    Inactivate(OPTION_COLOR_CLEANUP);
+    c[OPTION_COLOR_CLEANUP] = 0;
+    p.COLOR_CLEANUP = 0;
+  }
+  if (!g_MergeImageFunction) {
+    Inactivate(OPTION_FRONT_BACK_MERGING);
+    c[OPTION_FRONT_BACK_MERGING] = 0;
+    p.FRONT_BACK_MERGING = 0;
+  }
   if (c[OPTION_COLOR_CLEANUP] == 0) Inactivate(OPTION_COLOR_CLEANUP_CLEANNESS);
   if (c[OPTION_SPLIT_IMAGE]) Inactivate(OPTION_FRONT_BACK_MERGING);
 

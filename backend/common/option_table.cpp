@@ -97,7 +97,7 @@ namespace {
 
 constexpr KELO_DEVICE_OPTION_CONTROL_INFO Row(const dravn::CatalogModel& m, int devType,
                                               const SANE_String_Const* sources) {
-  return {m.vendorId, m.productId, "", "scanner", m.model, devType, {1, sources, 3}};
+  return {m.vendorId, m.productId, dravn::kVendorText, "scanner", m.model, devType, {1, sources, 3}};
 }
 
 }  // namespace
@@ -390,10 +390,12 @@ SANE_Status FillOptions() {
 }
 
 // Copies a text, NUL included, into a front end's value buffer of the
-// option's size.
+// option's size, cut to fit.
 void CopyText(void* value, const char* text, SANE_Int size) {
   if (size <= 0) return;
-  snprintf(static_cast<char*>(value), static_cast<size_t>(size), "%s", text);
+  const size_t length = strnlen(text, static_cast<size_t>(size) - 1);
+  memcpy(value, text, length);
+  static_cast<char*>(value)[length] = '\0';
 }
 
 struct ListOption {

@@ -66,6 +66,8 @@ class KeloManagerUsb {
   int GetVendor() const { return m_tKeloDev[m_iCurIndex].iVendorId; }
   int GetProductID() const { return m_tKeloDev[m_iCurIndex].iProductId; }
   void ReleaseLibusbResource();
+  // A device is open through this manager.
+  bool IsOpen() const { return HasHandle(); }
   bool InitSystemToolPath();
   // Product id of a listed device, 0 when none has the name (main backend).
   unsigned int SwitchScanner(const char* devName);

@@ -199,6 +199,11 @@ void KeloDevCtl::PushNode(IMAGEDATA_NODE* node) {
   }
 }
 
+bool KeloDevCtl::HasQueuedNode() {
+  std::lock_guard<std::mutex> lock(m_queueLock);
+  return m_pImgDataHead != nullptr;
+}
+
 IMAGEDATA_NODE* KeloDevCtl::PopNode() {
   std::lock_guard<std::mutex> lock(m_queueLock);
   IMAGEDATA_NODE* node = m_pImgDataHead;
@@ -272,9 +277,13 @@ void KeloDevCtl::WaitThreadEnd() {
 uint32_t KeloDevCtl::Start() {
   static const char* const kTag = "KeloDevCtl::Start";
   Trace(kTag, "start");
-  m_PropInfo = g_PropInfo;
+  // A batch whose scan thread runs, or whose sheets or failure still wait,
+  // keeps the properties and the feeding it started with: the thread reads
+  // them, and a second reader would take its sheets out of order.
+  const bool batchGoesOn = m_bThreadCreated && (!ThreadEnded() || HasQueuedNode() || m_ulThreadError.load() != VK_OK);
+  if (!batchGoesOn) m_PropInfo = g_PropInfo;
   m_bScanning = true;
-  if (DoCheckPropList() != VK_OK) {
+  if (!batchGoesOn && DoCheckPropList() != VK_OK) {
     m_bScanning = false;  // a refused start is no scan: signals end the process again
     Error(kTag, "DoCheckPropList() != VK_OK");
     return QV_ERR_CTL_ILLEGAL_PARAM;

@@ -119,6 +119,7 @@ class KeloDevCtl {
   void EndStart();
   void PushNode(IMAGEDATA_NODE* node);
   IMAGEDATA_NODE* PopNode();
+  bool HasQueuedNode();
   void FreePages();
 
   // A thread exists once created; it marks its end as its last act, after

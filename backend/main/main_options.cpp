@@ -121,7 +121,7 @@ constexpr OPTION_LIST_INFO kForwardedBlock = {kAbsent, kAbsent, kAbsent, kAbsent
 
 constexpr DEVICE_OPTION_CONTROL Row(const dravn::CatalogModel& m, int type, const OPTION_LIST_INFO& block,
                                     const char* profile) {
-  return {m.vendorId, m.productId, "", "scanner", m.model, type, block, profile};
+  return {m.vendorId, m.productId, dravn::kVendorText, "scanner", m.model, type, block, profile};
 }
 
 bool IsCorvane5Type(int t) { return (t >= 31 && t <= 34) || (t >= 36 && t <= 45); }
@@ -793,10 +793,10 @@ void ReloadOptions() {
   const int mode = v[OPTION_MODE];
   const bool flatbed = v[OPTION_SOURCE] == 0;
 
-  for (int o :
-       {OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT, OPTION_PAPER_SIZE, OPTION_THRESHOLD, OPTION_HT_TYPE, OPTION_HT_PATTERN,
-        OPTION_JPEG, OPTION_JPEG_TYPE, OPTION_JPEG_QUALITY, OPTION_AUTOFEED, OPTION_PAGE_AUTO,
-        OPTION_PAGE_AUTO_PRIORITY, OPTION_IMAGE_INDEX_TAB, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
+  for (int o : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT,
+                OPTION_PAPER_SIZE, OPTION_THRESHOLD, OPTION_HT_TYPE, OPTION_HT_PATTERN, OPTION_JPEG, OPTION_JPEG_TYPE,
+                OPTION_JPEG_QUALITY, OPTION_AUTOFEED, OPTION_PAGE_AUTO, OPTION_PAGE_AUTO_PRIORITY,
+                OPTION_IMAGE_INDEX_TAB, OPTION_BW_SDTC, OPTION_BW_SDTC_VARIANCE})
     SetCap(o, kCapS);
   for (int o : {OPTION_DROP_OUT, OPTION_DF_ACTION, OPTION_DF_THICKNESS, OPTION_DF_LENGTH, OPTION_EDGE_PROCESSING,
                 OPTION_IMAGE_EMPHASIS, OPTION_POWER_OFF, OPTION_PAPER_PROTECTION, OPTION_BLANK_PAGE_SKIP,
@@ -965,6 +965,10 @@ void ReloadOptions() {
     SetCap(OPTION_JPEG_QUALITY, kCapI);
     g_PropInfo.JPEG_TRANSFER = 0;
   }
+  // The paper decides the window on the feeder: the geometry's values
+  // cannot take effect, and a front end must say so.
+  if (IsAdf(v[OPTION_SOURCE]) && !v[OPTION_PAGE_AUTO] && v[OPTION_PAPER_SIZE] != 0)
+    for (int o = OPTION_TL_X; o <= OPTION_PAGE_HEIGHT; ++o) Off(o);
 }
 
 SANE_Status GetParameters(SANE_Parameters* params) {

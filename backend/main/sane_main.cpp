@@ -3,17 +3,19 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "devctl_codes.h"
 #include "kelo_devctl.h"
 #include "log.h"
-#include "sane_status_text.h"
 #include "main_globals.h"
 #include "main_options.h"
+#include "sane_status_text.h"
 #include "second_backend.h"
 #include "signal_process.h"
 #include "usb_manager.h"
@@ -35,6 +37,31 @@ bool g_bUsbReleased = false;  // a close ended the libusb use: list again before
 int m_siTotalByte = 0;
 char szStrStatus[80];
 DevCtlFactory g_pfnDevCtlFactory = CreateDevCtl;
+// Forwarding is decided per handle: the second backend keeps one device, so
+// its live handle is the only one forwarded; handles it gave out before are
+// superseded (its init released their device) and go nowhere.
+SANE_Handle g_hForwarded = nullptr;
+std::vector<SANE_Handle> g_vSupersededHandles;
+// sane_dravn2_init ran and no sane_dravn2_exit since: the library must be
+// exited before it is unloaded, or a thread of it outlives its code.
+bool g_bSecondBackendInitialised = false;
+
+enum class Route { Own, Forwarded, Superseded };
+
+Route RouteOf(SANE_Handle handle) {
+  if (handle && handle == g_hForwarded && g_bSecondBackendSupport) return Route::Forwarded;
+  if (handle &&
+      std::find(g_vSupersededHandles.begin(), g_vSupersededHandles.end(), handle) != g_vSupersededHandles.end())
+    return Route::Superseded;
+  return Route::Own;
+}
+
+void ExitSecondBackend() {
+  if (g_bSecondBackendInitialised && g_sane_dravn2_exit) g_sane_dravn2_exit();
+  g_bSecondBackendInitialised = false;
+  if (g_hForwarded) g_vSupersededHandles.push_back(g_hForwarded);
+  g_hForwarded = nullptr;
+}
 
 void Trace(const char* function, const char* text) { WriteLog(LOG_LEVEL_TRACE, function, text); }
 void Error(const char* function, const char* text) { WriteLog(LOG_LEVEL_ERROR, function, text); }
@@ -96,42 +123,59 @@ void UnLoadLibFunc() {
   ::UnLoadLibFunc();
 }
 
+// A failed step exits the second backend at once: its init took the USB
+// manager, the shared table, the image libraries and a signal thread.
+SANE_Status FailForwardedOpen(const char* message, SANE_Status status) {
+  Error("sane_dravn_open", message);
+  ExitSecondBackend();
+  return status;
+}
+
 SANE_Status ForwardedOpen(SANE_String_Const name, SANE_Handle* handle) {
   static const char* const kTag = "sane_dravn_open";
   if (!g_bSecondBackendSupport) {
     Trace(kTag, "end");
     return SANE_STATUS_UNSUPPORTED;
   }
+  // The second backend's init gives back the device it held: that handle
+  // is superseded whether or not this open succeeds.
+  if (g_hForwarded) g_vSupersededHandles.push_back(g_hForwarded);
+  g_hForwarded = nullptr;
   SANE_Int version = 0;
+  g_bSecondBackendInitialised = true;
   SANE_Status status = g_sane_dravn2_init(&version, nullptr);
-  if (status != SANE_STATUS_GOOD) {
-    g_bSecondBackend = false;
-    Error(kTag, "g_func_init() != SANE_STATUS_GOOD");
-    return status;
-  }
+  if (status != SANE_STATUS_GOOD) return FailForwardedOpen("g_func_init() != SANE_STATUS_GOOD", status);
   const SANE_Device** list = nullptr;
   status = g_sane_dravn2_get_devices(&list, SANE_FALSE);
-  if (status != SANE_STATUS_GOOD) {
-    g_bSecondBackend = false;
-    Error(kTag, "g_func_get_devices() != SANE_STATUS_GOOD");
-    return status;
-  }
-  status = g_sane_dravn2_open(name, handle);
-  if (status != SANE_STATUS_GOOD) {
-    g_bSecondBackend = false;
-    Error(kTag, "g_func_open() != SANE_STATUS_GOOD");
-    return status;
-  }
+  if (status != SANE_STATUS_GOOD) return FailForwardedOpen("g_func_get_devices() != SANE_STATUS_GOOD", status);
+  SANE_Handle opened = nullptr;
+  status = g_sane_dravn2_open(name, &opened);
+  if (status != SANE_STATUS_GOOD) return FailForwardedOpen("g_func_open() != SANE_STATUS_GOOD", status);
+  g_vSupersededHandles.erase(std::remove(g_vSupersededHandles.begin(), g_vSupersededHandles.end(), opened),
+                             g_vSupersededHandles.end());
+  g_hForwarded = opened;
+  *handle = opened;
   Trace(kTag, "end");
   return SANE_STATUS_GOOD;
 }
 
+// A failed own open gives back what it took: the device object, the USB
+// device with its exclusive record, and the shared table when no device of
+// ours still needs it.
+SANE_Status FailOwnOpen(const char* message, SANE_Status status, bool deviceOpened) {
+  Error("sane_dravn_open", message);
+  if (deviceOpened) {
+    DeleteOwnDevice();
+    kelo_usb_manager->Close();
+    g_bUsbReleased = true;
+  }
+  if (!kelo_usb_manager->IsOpen()) kelo_usb_manager->ReleaseShareMemory();
+  return status;
+}
+
 SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
   static const char* const kTag = "sane_dravn_open";
-  if (!kelo_usb_manager->InitShareMemory()) {
-    Error(kTag, "InitShareMemory error");
-    return SANE_STATUS_INVAL;
-  }
+  if (!kelo_usb_manager->InitShareMemory()) return FailOwnOpen("InitShareMemory error", SANE_STATUS_INVAL, false);
   usleep(500000);
   int result = 0;
   // Three tries; each busy answer, the last one too, waits 500 ms.
@@ -141,31 +185,20 @@ SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
     if (result != SANE_STATUS_DEVICE_BUSY) break;
     usleep(500000);
   }
-  if (result != 0) {
-    Error(kTag, "Open failed.");
-    return KeloDevCtl::ConvertToSaneErr(static_cast<uint32_t>(result));
-  }
+  if (result != 0)
+    return FailOwnOpen("Open failed.", KeloDevCtl::ConvertToSaneErr(static_cast<uint32_t>(result)), false);
   DeleteOwnDevice();
   SANE_Status status = CreateOptList(kelo_usb_manager->GetVendor(), kelo_usb_manager->GetProductID());
-  if (status != SANE_STATUS_GOOD) {
-    Error(kTag, "CreateOptList() != SANE_STATUS_GOOD");
-    return status;
-  }
+  if (status != SANE_STATUS_GOOD) return FailOwnOpen("CreateOptList() != SANE_STATUS_GOOD", status, true);
   const unsigned type = static_cast<unsigned>(g_iDevType);
   const bool valid = type <= 24 || type == 35 || (type >= 31 && type <= 34) || (type >= 36 && type <= 45);
-  if (!valid) {
-    Error(kTag, "g_iDevType invalid");
-    return SANE_STATUS_UNSUPPORTED;
-  }
+  if (!valid) return FailOwnOpen("g_iDevType invalid", SANE_STATUS_UNSUPPORTED, true);
   KeloDevCtl* dev = g_pfnDevCtlFactory(g_iDevType);
-  if (!dev) {
-    Error(kTag, "no device class for g_iDevType");
-    return SANE_STATUS_UNSUPPORTED;
-  }
+  if (!dev) return FailOwnOpen("no device class for g_iDevType", SANE_STATUS_UNSUPPORTED, true);
   velmorak.store(dev);
   errno = 0;
   uint32_t code = dev->InitDevice();
-  if (code != VK_OK) return KeloDevCtl::ConvertToSaneErr(code);
+  if (code != VK_OK) return FailOwnOpen("InitDevice() != VK_OK", KeloDevCtl::ConvertToSaneErr(code), true);
   *handle = dev;
   Trace(kTag, "end");
   return SANE_STATUS_GOOD;
@@ -290,17 +323,30 @@ SANE_Status SaneOpen(SANE_String_Const name, SANE_Handle* handle) {
     if (KELO_USB_DEVICE* first = kelo_usb_manager->GetDevice(0)) name = first->sscDevName;
   }
   unsigned int productId = kelo_usb_manager->SwitchScanner(name);
-  g_bSecondBackend = IsSecondBackendProduct(productId);
-  if (g_bSecondBackend) return ForwardedOpen(name, handle);
-  if (!name) return SANE_STATUS_INVAL;
+  if (productId == 0 && name && *name) {
+    // Perhaps plugged in since the listing: listing again costs no wait.
+    int count = 0;
+    if (kelo_usb_manager->GetDeviceList(&count) == 0) m_iDevCount = count;
+    productId = kelo_usb_manager->SwitchScanner(name);
+  }
+  if (productId == 0) {
+    // A name that no listed device has: nothing to wait for.
+    Error(kTag, "no such device");
+    return SANE_STATUS_INVAL;
+  }
+  if (IsSecondBackendProduct(productId)) return ForwardedOpen(name, handle);
   return OwnOpen(name, handle);
 }
 
 void SaneClose(SANE_Handle handle) {
   static const char* const kTag = "sane_dravn_close";
   Trace(kTag, "start");
-  if (IsForwarded()) {
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) {
     g_sane_dravn2_close(handle);
+    g_hForwarded = nullptr;
+  } else if (route == Route::Superseded) {
+    g_vSupersededHandles.erase(std::find(g_vSupersededHandles.begin(), g_vSupersededHandles.end(), handle));
   } else if (kelo_usb_manager) {
     // Closing cancels: no scan thread may outlive its device.
     CancelOwnDevice();
@@ -312,9 +358,10 @@ void SaneClose(SANE_Handle handle) {
 
 const SANE_Option_Descriptor* SaneGetOptionDescriptor(SANE_Handle handle, SANE_Int option) {
   static const char* const kTag = "sane_dravn_get_option_descriptor";
-  if (IsForwarded()) return g_sane_dravn2_get_option_descriptor(handle, option);
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) return g_sane_dravn2_get_option_descriptor(handle, option);
   Trace(kTag, "start");
-  if (!velmorak.load()) return nullptr;
+  if (route == Route::Superseded || !velmorak.load()) return nullptr;
   const SANE_Option_Descriptor* desc = GetOptionDescriptor(option);
   if (desc) Trace(kTag, "end");
   return desc;
@@ -322,9 +369,11 @@ const SANE_Option_Descriptor* SaneGetOptionDescriptor(SANE_Handle handle, SANE_I
 
 SANE_Status SaneControlOption(SANE_Handle handle, SANE_Int option, SANE_Action action, void* value, SANE_Int* info) {
   static const char* const kTag = "sane_dravn_control_option";
-  if (IsForwarded()) return g_sane_dravn2_control_option(handle, option, action, value, info);
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) return g_sane_dravn2_control_option(handle, option, action, value, info);
   Trace(kTag, "start");
-  if (!velmorak.load() || option < 0 || option >= OPTION_TOTAL_NUM) return SANE_STATUS_INVAL;
+  if (route == Route::Superseded || !velmorak.load() || option < 0 || option >= OPTION_TOTAL_NUM)
+    return SANE_STATUS_INVAL;
   SANE_Status status;
   switch (action) {
     case SANE_ACTION_GET_VALUE:
@@ -346,9 +395,10 @@ SANE_Status SaneControlOption(SANE_Handle handle, SANE_Int option, SANE_Action a
 
 SANE_Status SaneGetParameters(SANE_Handle handle, SANE_Parameters* params) {
   static const char* const kTag = "sane_dravn_get_parameters";
-  if (IsForwarded()) return g_sane_dravn2_get_parameters(handle, params);
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) return g_sane_dravn2_get_parameters(handle, params);
   Trace(kTag, "start");
-  if (!velmorak.load()) return SANE_STATUS_INVAL;
+  if (route == Route::Superseded || !velmorak.load()) return SANE_STATUS_INVAL;
   SANE_Status status = GetParameters(params);
   if (status == SANE_STATUS_GOOD && GetLogLevel() >= LOG_LEVEL_DEBUG) {
     snprintf(SetMessage(), 4096,
@@ -363,11 +413,12 @@ SANE_Status SaneGetParameters(SANE_Handle handle, SANE_Parameters* params) {
 
 SANE_Status SaneStart(SANE_Handle handle) {
   static const char* const kTag = "sane_dravn_start";
-  if (IsForwarded()) return g_sane_dravn2_start(handle);
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) return g_sane_dravn2_start(handle);
   Trace(kTag, "start");
   InstallSignalProcess();
   KeloDevCtl* dev = velmorak.load();
-  if (!dev) return SANE_STATUS_INVAL;
+  if (route == Route::Superseded || !dev) return SANE_STATUS_INVAL;
   GetSelectedInfo();
   // Only what this start leaves in errno may colour its status.
   errno = 0;
@@ -381,10 +432,11 @@ SANE_Status SaneStart(SANE_Handle handle) {
 
 SANE_Status SaneRead(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
   static const char* const kTag = "sane_dravn_read";
-  if (IsForwarded()) return g_sane_dravn2_read(handle, data, maxLength, length);
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) return g_sane_dravn2_read(handle, data, maxLength, length);
   Trace(kTag, "start");
   KeloDevCtl* dev = velmorak.load();
-  if (!dev) {
+  if (route == Route::Superseded || !dev) {
     if (length) *length = 0;
     return SANE_STATUS_INVAL;
   }
@@ -400,12 +452,13 @@ SANE_Status SaneRead(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SA
 
 void SaneCancel(SANE_Handle handle) {
   static const char* const kTag = "sane_dravn_cancel";
-  if (IsForwarded()) {
+  const Route route = RouteOf(handle);
+  if (route == Route::Forwarded) {
     g_sane_dravn2_cancel(handle);
     return;
   }
   Trace(kTag, "start");
-  CancelOwnDevice();
+  if (route == Route::Own) CancelOwnDevice();
   Trace(kTag, "end");
 }
 
@@ -438,7 +491,8 @@ void SaneExit() {
   delete velmorak.exchange(nullptr);  // its thread has ended; no device step runs now
   UnLoadLibFunc();
   UnLoadLibjpeg8();
-  if (IsForwarded()) g_sane_dravn2_exit();
+  ExitSecondBackend();
+  g_vSupersededHandles.clear();
   UnLoadSecondBackendFunc();
   StopSignalWatcher();
   Trace(kTag, "end");

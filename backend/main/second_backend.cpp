@@ -11,7 +11,6 @@
 
 namespace dravnmain {
 
-bool g_bSecondBackend = false;
 bool g_bSecondBackendSupport = false;
 void* g_hLibSecondBackend = nullptr;
 

@@ -7,7 +7,6 @@
 
 namespace dravnmain {
 
-extern bool g_bSecondBackend;         // the open device belongs to libsane-dravn2
 extern bool g_bSecondBackendSupport;  // it was loaded with all fourteen entries
 extern void* g_hLibSecondBackend;
 
@@ -36,9 +35,6 @@ bool GetLibraryPath(const void* funcAddress, char* libPath);
 void* GetLibHandleFromOtherPath();
 bool LoadSecondBackendFunc();
 void UnLoadSecondBackendFunc();
-
-// Forwarding is in force for the open device.
-inline bool IsForwarded() { return g_bSecondBackend && g_bSecondBackendSupport; }
 
 // Whether a USB product id belongs to the second backend's families.
 bool IsSecondBackendProduct(unsigned int productId);

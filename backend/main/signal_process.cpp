@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sane/sane.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ std::atomic<int> g_iWakeFd{-1};  // write end, read by the handler
 int g_iWatchFd = -1;             // read end, the watcher's
 pthread_t g_tWatcher;
 bool g_bWatcherRunning = false;
+// A signal has cancelled a scan of this process: a later signal that ends
+// the process reports the cancel, never a success.
+std::atomic<bool> g_bCancelledBySignal{false};
 
 void* SignalWatcher(void*) {
   char byte;
@@ -32,7 +36,7 @@ void* SignalWatcher(void*) {
     if (n != 1) return nullptr;  // closed at exit
     WriteLog(LOG_LEVEL_DEBUG, "SignalProcess", "ending the process");
     if (kelo_usb_manager) kelo_usb_manager->EndExcusive(nullptr);
-    _exit(0);
+    _exit(g_bCancelledBySignal.load() ? SANE_STATUS_CANCELLED : 0);
   }
 }
 
@@ -44,6 +48,7 @@ void SignalProcess(int signal) {
   if (dev && dev->IsScanning()) {
     if (signal == SIGHUP) g_bSigHup.store(true);
     dev->RequestCancel();
+    g_bCancelledBySignal.store(true);
     errno = savedErrno;
     return;
   }
@@ -52,7 +57,7 @@ void SignalProcess(int signal) {
     errno = savedErrno;
     return;  // the watcher releases the record and ends the process
   }
-  _exit(0);
+  _exit(g_bCancelledBySignal.load() ? SANE_STATUS_CANCELLED : 0);
 }
 
 void InstallSignalProcess() {

@@ -219,9 +219,8 @@ SANE_Status Dravn2_get_devices(const SANE_Device*** /*device_list*/, SANE_Bool /
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
+SANE_Status OpenDevice(SANE_String_Const devicename, SANE_Handle* handle) {
   const char* fn = "sane_dravn2_open";
-  WriteLog(LOG_LEVEL_TRACE, fn, "start");
   InstallSignalProcess();
   if (!handle || !kelo_usb_manager) {
     LogError(fn, "SANE_STATUS_INVAL");
@@ -274,7 +273,18 @@ SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
       status = OpenSelko2(name, handle);
       break;
   }
-  if (status != SANE_STATUS_GOOD) return status;
+  return status;
+}
+
+SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
+  const char* fn = "sane_dravn2_open";
+  WriteLog(LOG_LEVEL_TRACE, fn, "start");
+  SANE_Status status = OpenDevice(devicename, handle);
+  if (status != SANE_STATUS_GOOD) {
+    // A failed open leaves no shared table behind that nobody uses.
+    if (kelo_usb_manager && !kelo_usb_manager->IsOpen()) kelo_usb_manager->ReleaseShareMemory();
+    return status;
+  }
   WriteLog(LOG_LEVEL_TRACE, fn, "end");
   return SANE_STATUS_GOOD;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sane/sane.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,9 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 struct sigaction g_tOldAction[kSignalCount];
 bool g_bInstalled = false;
+// A signal has cancelled a batch of this process: a later signal that ends
+// the process reports the cancel, never a success.
+volatile sig_atomic_t g_bCancelledBySignal = 0;
 
 // Releasing the scanner means USB transfers and semaphore operations, which
 // a signal handler must not do: the handler passes the signal through this
@@ -28,7 +32,7 @@ bool g_bReleaseThread = false;
 void ReleaseAndExit() {
   if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
   if (kelo_usb_manager) kelo_usb_manager->EndExcusive(nullptr);
-  _exit(0);
+  _exit(g_bCancelledBySignal ? SANE_STATUS_CANCELLED : 0);
 }
 
 void* ReleaseThread(void*) {
@@ -77,14 +81,17 @@ void StopReleaseThread() {
 void SignalProcess(int signal) {
   if (dravn2device && dravn2device->m_bScanning == 1) {
     dravn2device->m_bIsCancel = 1;
+    g_bCancelledBySignal = 1;
     return;
   }
   if (dravnbrennadevice && dravnbrennadevice->m_bScanning == 1) {
     dravnbrennadevice->m_bIsCancel = 1;
+    g_bCancelledBySignal = 1;
     return;
   }
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->m_bScanning == 1) {
     g_pCSelko2ScanFunc->m_bIsCancel = 1;
+    g_bCancelledBySignal = 1;
     return;
   }
   // The process ends: a read stuck on a silent scanner (while it holds the

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "dravn_paths.h"
 #include "frontend_flags.h"
@@ -375,7 +376,10 @@ bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, u
     if (!grown) {
       LogError(fn, need > limit ? "face data exceeds its window" : noMemory);
       DiscardData(length, "GetData(pbyTmp, pBLK_ImgStatus->dwLastBlockEffBytes) == FALSE");
-      m_dwLastErr = SELKO2_ERR_NO_MEMORY;
+      // More data than any window allows is the scanner's fault, not ours:
+      // a failed command step, whose read is still aborted.
+      m_dwLastErr = need > limit ? SELKO2_ERR_COMMAND : SELKO2_ERR_NO_MEMORY;
+      m_bFaceOverflow = need > limit;
       return false;
     }
     memset(grown + m_ulRawCapacity[side], 0, capacity - m_ulRawCapacity[side]);
@@ -400,31 +404,18 @@ bool CSelko2ScanFunc::ScanScanner(uint32_t first) {
   CLogScope scope(fn);
   const uint32_t autofeed = Prop().AUTOFEED;
   _FCL_CMD sFCLCommand;
-  _FCL_DEVICE_STATUS sFCLDeviceStatus{};
 
   // The window and the start of the scanner.
   if ((first && autofeed == 1) || (autofeed == 0 && g_bSendScanParamCmd == 1)) {
     std::lock_guard<std::recursive_mutex> io(m_ioLock);
     m_bTransferEnd = 0;
-    CreateCommand(&sFCLCommand, selko2::kSetWindow);
-    if (!SendCommand(&sFCLCommand, &sFCLDeviceStatus)) {
-      m_dwLastErr = SELKO2_ERR_COMMAND;
-      LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-      return false;
-    }
-    if (!SendData(g_pScanParameterExt, FCL_SCAN_PARAM_EXT_SIZE)) {
-      m_dwLastErr = SELKO2_ERR_COMMAND;
-      LogError(fn, "SendData((LPBYTE)g_pScanParameterExt, sizeof(FCL_SCAN_PARAM_EXT)) == FALSE");
-      return false;
-    }
-    for (const Selko2Command* c : {&selko2::kCalibrateDevice, &selko2::kScan}) {
-      CreateCommand(&sFCLCommand, *c);
-      if (!SendCommand(&sFCLCommand, &sFCLDeviceStatus)) {
-        m_dwLastErr = SELKO2_ERR_COMMAND;
-        LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-        return false;
-      }
-    }
+    Selko2DataPhase window;
+    window.out = g_pScanParameterExt;
+    window.length = FCL_SCAN_PARAM_EXT_SIZE;
+    window.failure = "SendData((LPBYTE)g_pScanParameterExt, sizeof(FCL_SCAN_PARAM_EXT)) == FALSE";
+    if (!Transact(fn, selko2::kSetWindow, nullptr, window)) return false;
+    for (const Selko2Command* c : {&selko2::kCalibrateDevice, &selko2::kScan})
+      if (!Transact(fn, *c)) return false;
   }
 
   auto* pBLK_ImgStatus = new (std::nothrow) _FCL_BLKIMG_STATUS();
@@ -533,12 +524,7 @@ bool CSelko2ScanFunc::ScanScanner(uint32_t first) {
 
   if (m_bTransferEnd || m_bIsCancel) {
     std::lock_guard<std::recursive_mutex> io(m_ioLock);
-    CreateCommand(&sFCLCommand, selko2::kStopScan);
-    if (!SendCommand(&sFCLCommand, &sFCLDeviceStatus)) {
-      m_dwLastErr = SELKO2_ERR_COMMAND;
-      LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-      return false;
-    }
+    if (!Transact(fn, selko2::kStopScan)) return false;
     g_bSendStopCmd = 1;
     if (m_bIsCancel || cancelled) {
       m_dwLastErr = SELKO2_ERR_CANCELLED;
@@ -575,7 +561,8 @@ SANE_Status CSelko2ScanFunc::ScanPapers() {
   if (!scanned) {
     m_bScanning = 0;
     SANE_Status status = ConvertToSaneErr(m_dwLastErr);
-    if (status == SANE_STATUS_NO_MEM && CancelRead()) m_bTransferEnd = 1;
+    const bool overflow = std::exchange(m_bFaceOverflow, false);
+    if ((status == SANE_STATUS_NO_MEM || overflow) && CancelRead()) m_bTransferEnd = 1;
     LogError(fn, "failed to ScanScanner");
     return status;
   }

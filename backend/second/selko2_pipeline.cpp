@@ -340,9 +340,10 @@ int CSelko2PagePipeline::ProcessFace(int face, unsigned char*** slots, KELO_IMAG
     }
   }
 
-  // Tone table and colour cleanup; "iDTC" line art takes neither.
+  // Tone table and colour cleanup; "iDTC" line art takes neither. A
+  // smoothing unit that is not ready leaves the page as it is.
   const bool tone = p.SCAN_MODE != 0 || p.BW_MODE != 0;
-  const bool cleanup = p.SCAN_MODE != 0 && p.COLOR_CLEANUP != 0;
+  const bool cleanup = p.SCAN_MODE != 0 && p.COLOR_CLEANUP != 0 && IsToneflatReady();
   if (tone) {
     if (autoTone) {
       if (cleanup) {

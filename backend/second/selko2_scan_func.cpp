@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +22,10 @@ unsigned char* g_pScanParameterExt = nullptr;
 namespace {
 
 constexpr int kUsbTimeOut = 5000;
-// A data read gives up after this many tries that brought no byte.
+// A data read gives up after this many tries that brought no byte, or once
+// the scanner has sent nothing for this long.
 constexpr int kGetDataTries = 1001;
+constexpr long long kSilenceLimitMs = 90 * 1000;
 constexpr int kAutomaticPaperSize = 12;
 constexpr int kCroppingOverscan = 3;
 constexpr uint8_t kAutomaticSizeBit = 0x08;
@@ -126,22 +129,39 @@ static const KELO_USB_DEVICE* OpenDeviceRecord() {
 
 // A short transfer has already taken its bytes off the pipe: keep them and
 // ask only for the rest, so the stream stays aligned. Tries that bring
-// nothing count against the limit; a vanished device ends the read at once.
+// nothing count against the limit, and a device that has sent no byte for
+// kSilenceLimitMs ends the read however many tries are left: a time-out
+// answer stands for the whole time-out it waited. A vanished device ends
+// the read at once.
 bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
   const KELO_USB_DEVICE* dev = OpenDeviceRecord();
   if (!dev || length > static_cast<uint32_t>(INT_MAX)) return false;
   uint32_t got = 0;
   int failures = 0;
+  long long silentMs = 0;
   while (got < length) {
     int count = 0;
+    const auto begin = std::chrono::steady_clock::now();
     int result = libusb_bulk_transfer(dev->ptHandle, static_cast<unsigned char>(dev->iInEndpoint), data + got,
                                       static_cast<int>(length - got), &count, static_cast<unsigned>(m_iUsbTimeOut));
-    if (count > 0) got += std::min(static_cast<uint32_t>(count), length - got);
+    if (count > 0) {
+      got += std::min(static_cast<uint32_t>(count), length - got);
+      silentMs = 0;
+    } else {
+      long long spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+      if (result == LIBUSB_ERROR_TIMEOUT) spent = std::max<long long>(spent, m_iUsbTimeOut);
+      silentMs += spent;
+    }
     if (got == length) break;
     if (result == LIBUSB_ERROR_NO_DEVICE) return false;
-    if (count <= 0 && ++failures >= kGetDataTries) return false;
     // A cancelled batch does not wait out a silent device try after try.
     if (result == LIBUSB_ERROR_TIMEOUT && m_bIsCancel) return false;
+    if (silentMs >= kSilenceLimitMs) {
+      LogError("CSelko2ScanFunc::USBGetData", "no data from the scanner for 90 s");
+      return false;
+    }
+    if (count <= 0 && ++failures >= kGetDataTries) return false;
   }
   return true;
 }
@@ -182,20 +202,32 @@ bool CSelko2ScanFunc::GetData(unsigned char* data, uint32_t length) {
   return USBGetData(data, length);
 }
 
+bool CSelko2ScanFunc::Transact(const char* function, const Selko2Command& which, _FCL_DEVICE_STATUS* status,
+                               const Selko2DataPhase& data) {
+  _FCL_CMD command;
+  _FCL_DEVICE_STATUS ignored{};
+  CreateCommand(&command, which);
+  if (!SendCommand(&command, status ? status : &ignored)) {
+    m_dwLastErr = SELKO2_ERR_COMMAND;
+    LogError(function, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
+    return false;
+  }
+  const bool moved = data.out ? SendData(data.out, data.length) : data.in ? GetData(data.in, data.length) : true;
+  if (!moved) {
+    m_dwLastErr = SELKO2_ERR_COMMAND;
+    LogError(function, data.failure);
+  }
+  return moved;
+}
+
 // --- device status -----------------------------------------------------
 
 bool CSelko2ScanFunc::GetScannerStatus(unsigned char* data, uint32_t /*size*/) {
   const char* fn = "CSelko2ScanFunc::GetScannerStatus";
   CLogScope scope(fn);
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
   _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetHardwareStatus);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
+  if (!Transact(fn, selko2::kGetHardwareStatus, &status)) return false;
   m_dwLastErr = status.StatusCode();
   if (!status.PaperPresent()) data[3] |= 0x80;
   if (status.CoverOpen()) data[3] |= 0x20;
@@ -235,13 +267,9 @@ bool CSelko2ScanFunc::GetCurrentScannerStatus(unsigned char* data, uint32_t* las
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
   _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetHardwareStatus);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
+  if (!Transact(fn, selko2::kGetHardwareStatus, &status)) {
     *lastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
     return false;
   }
   if (!status.PaperPresent()) data[3] |= 0x80;
@@ -440,30 +468,17 @@ uint16_t CSelko2ScanFunc::LockScanner() {
     LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
     return RET_ALREADY_LOCKED;
   }
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kLockScanner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (!SendData(m_szUUID, sizeof m_szUUID)) {
-    LogError(fn, "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
+  Selko2DataPhase lock;
+  lock.out = m_szUUID;
+  lock.length = sizeof m_szUUID;
+  lock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kLockScanner, nullptr, lock)) return RET_NOT_CONNECT;
   unsigned char UUID_FromFW[FCL_LOCK_OWNER_SIZE] = {};
-  CreateCommand(&command, selko2::kReadLockOwner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (!GetData(UUID_FromFW, sizeof UUID_FromFW)) {
-    LogError(fn, "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
+  Selko2DataPhase owner;
+  owner.in = UUID_FromFW;
+  owner.length = sizeof UUID_FromFW;
+  owner.failure = "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE";
+  if (!Transact(fn, selko2::kReadLockOwner, nullptr, owner)) return RET_NOT_CONNECT;
   m_bLocked = 1;
   return RET_LOCKED;
 }
@@ -475,19 +490,11 @@ bool CSelko2ScanFunc::UnLockScanner() {
   m_bFirstPage = 1;
   InitScanParameter();
   if (!m_bLocked) return true;
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kUnlockScanner);
-  if (!SendCommand(&command, &status)) {
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return false;
-  }
-  if (!SendData(m_szUUID, sizeof m_szUUID)) {
-    LogError(fn, "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return false;
-  }
+  Selko2DataPhase unlock;
+  unlock.out = m_szUUID;
+  unlock.length = sizeof m_szUUID;
+  unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return false;
   m_bLocked = 0;
   return true;
 }
@@ -503,20 +510,11 @@ bool CSelko2ScanFunc::GetNVRAM(unsigned char* block) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kGetNvram);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
-  if (!GetData(block, NVRAM_TABLE_SIZE)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "GetData((LPBYTE)&tNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE");
-    return false;
-  }
-  return true;
+  Selko2DataPhase nvram;
+  nvram.in = block;
+  nvram.length = NVRAM_TABLE_SIZE;
+  nvram.failure = "GetData((LPBYTE)&tNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
+  return Transact(fn, selko2::kGetNvram, nullptr, nvram);
 }
 
 bool CSelko2ScanFunc::SetNVRAM(const unsigned char* block) {
@@ -528,20 +526,11 @@ bool CSelko2ScanFunc::SetNVRAM(const unsigned char* block) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS status{};
-  CreateCommand(&command, selko2::kSetNvram);
-  if (!SendCommand(&command, &status)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
-  if (!SendData(block, NVRAM_TABLE_SIZE)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(fn, "SendData((LPBYTE)tpNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE");
-    return false;
-  }
-  return true;
+  Selko2DataPhase nvram;
+  nvram.out = block;
+  nvram.length = NVRAM_TABLE_SIZE;
+  nvram.failure = "SendData((LPBYTE)tpNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
+  return Transact(fn, selko2::kSetNvram, nullptr, nvram);
 }
 
 bool CSelko2ScanFunc::SetFirstReadDate() {

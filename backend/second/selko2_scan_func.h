@@ -48,6 +48,15 @@ enum : int { SELKO2_SIDE_FRONT = 0, SELKO2_SIDE_BACK = 1 };
 // LockScanner answers.
 enum : uint16_t { RET_LOCKED = 0, RET_ALREADY_LOCKED = 1, RET_NOT_CONNECT = 2 };
 
+// The data phase of a Selko2 transaction: `length` bytes out from `out`, or
+// in to `in`; `failure` is logged when it fails.
+struct Selko2DataPhase {
+  const unsigned char* out = nullptr;
+  unsigned char* in = nullptr;
+  uint32_t length = 0;
+  const char* failure = "";
+};
+
 class CSelko2ScanFunc {
  public:
   CSelko2ScanFunc();
@@ -124,6 +133,11 @@ class CSelko2ScanFunc {
   bool SendCommandNoData(_FCL_CMD* command);
   bool SendData(const unsigned char* data, uint32_t length);
   bool GetData(unsigned char* data, uint32_t length);
+  // One transaction: the command with its status record (into `status`
+  // when given), then its data phase if any. A failed step is a failed
+  // command step, logged under `function`.
+  bool Transact(const char* function, const Selko2Command& which, _FCL_DEVICE_STATUS* status = nullptr,
+                const Selko2DataPhase& data = Selko2DataPhase());
 
   // Device status.
   bool GetScannerStatus(unsigned char* data, uint32_t size);
@@ -196,6 +210,7 @@ class CSelko2ScanFunc {
   std::atomic<uint32_t> m_dwLastErr{0};
   std::atomic<uint32_t> m_bTransferEnd{1};
   std::atomic<uint32_t> m_bFirstPage{1};
+  bool m_bFaceOverflow = false;  // a face brought more than any window allows
   uint32_t m_bLocked = 0;
   unsigned char m_szUUID[FCL_LOCK_OWNER_SIZE] = {};
   uint32_t m_bManualFeed = 0;

@@ -39,7 +39,11 @@
 //   jam_at=<k>        sheet k jams after its first block: a block status
 //                     8194 with 1000 bytes that follow it
 //   cover_open_at=<k> the cover opens as sheet k starts: block status 8201
-//   gone_at=<k>       the device leaves the bus after the first block of
+//   silent_at=<k>     the device falls silent after the status of the first
+//                     block of sheet k: its data never comes, commands are
+//                     taken but never answered, every bulk IN times out
+//   gone_at=<k>       the device leaves the bus (and loses its lock, as at
+//                     power-off) after the first block of
 //                     sheet k: every later transfer answers NO_DEVICE
 //
 // A face as the firmware streams it: its JPEG header was written before the
@@ -56,6 +60,8 @@
 #include <cstddef>
 #include <cstdio>
 // clang-format on
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -115,12 +121,19 @@ class Selko2Model : public SimDeviceModel {
       long v = ParamInt(key, 0);
       if (v < 0 || v > 255) throw std::runtime_error(std::string("selko2: bad ") + key);
     }
+    // Every numeric key is read once now, so that a value that is not a
+    // number is reported when the scenario is loaded.
+    for (const char* key : {"status_code", "page_dpi", "quality", "image_format", "block", "face_pad", "page_ms",
+                            "jam_at", "cover_open_at", "silent_at", "gone_at", "back_first"})
+      ParamInt(key, 0);
+    CheckPages();
     LoadMemory();  // a new device's memory exists from power-on
   }
 
   int BulkOut(const uint8_t* data, int length) override {
     if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
     if (m_dataOut.expected > 0) return TakeDataOut(data, length);
+    if (m_silent) return length;  // taken, never answered
     if (length != 16 || Le32(data) != kSignature) return LIBUSB_ERROR_PIPE;
     OnCommand(data[4], data[6], Le16(data + 8), Le32(data + 12));
     return length;
@@ -290,10 +303,23 @@ class Selko2Model : public SimDeviceModel {
     Block block = std::move(m_blocks.front());
     m_blocks.pop_front();
     Reply(std::move(block.status));
+    if (block.silentAfterStatus) {
+      m_silent = true;
+      return;
+    }
     if (!block.data.empty()) Reply(std::move(block.data));
     if (!block.trailing.empty()) Reply(std::move(block.trailing));
     if (block.stopAfter) m_scanning = false;
-    if (block.goneAfter) m_gone = true;
+    if (block.goneAfter) LeaveTheBus();
+  }
+
+  // A scanner that leaves the bus loses power: its lock goes with it, and it
+  // comes back unlocked.
+  void LeaveTheBus() {
+    m_gone = true;
+    Memory memory = LoadMemory();
+    memory.owner.assign(kOwnerSize, 0);
+    SaveMemory(memory);
   }
 
   struct Block {
@@ -302,6 +328,7 @@ class Selko2Model : public SimDeviceModel {
     Bytes trailing;  // the sheet's closing status after its last face
     bool stopAfter = false;
     bool goneAfter = false;
+    bool silentAfterStatus = false;
   };
 
   // Feeds the next sheet when the current one has no face left.
@@ -357,13 +384,15 @@ class Selko2Model : public SimDeviceModel {
     const size_t blockSize = static_cast<size_t>(std::max(1L, ParamInt("block", 65536)));
     const bool jam = firstFace && ParamInt("jam_at", 0) == m_sheetNo;
     const bool gone = firstFace && ParamInt("gone_at", 0) == m_sheetNo;
-    if (jam || gone) {
+    const bool silent = firstFace && ParamInt("silent_at", 0) == m_sheetNo;
+    if (jam || gone || silent) {
       Block first;
       const size_t n = std::min(blockSize, std::max<size_t>(1, data.size() / 2));
       first.status = BlockStatus(0, 0, side);
       SetLe32(first.status.data() + 36, static_cast<uint32_t>(n));
       first.data.assign(data.begin(), data.begin() + static_cast<long>(n));
       first.goneAfter = gone;
+      first.silentAfterStatus = silent;
       m_blocks.push_back(std::move(first));
       if (jam) {
         Block j;
@@ -408,6 +437,33 @@ class Selko2Model : public SimDeviceModel {
 
   // --- the pages -------------------------------------------------------------
 
+  // The page pattern is a format: one %d and nothing else may be converted.
+  // A pattern that names no existing file feeds white pages only, which is
+  // said once.
+  void CheckPages() const {
+    const std::string pattern = Param("pages");
+    if (pattern.empty()) return;
+    int conversions = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+      if (pattern[i] != '%') continue;
+      if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+        ++i;
+        continue;
+      }
+      if (i + 1 >= pattern.size() || pattern[i + 1] != 'd' || ++conversions > 1)
+        throw std::runtime_error("selko2: pages= takes one %d and no other conversion");
+      ++i;
+    }
+    if (conversions != 1) throw std::runtime_error("selko2: pages= takes one %d and no other conversion");
+    const long faces = 2 * std::max(1L, m_sheetsLeft);
+    for (long n = 1; n <= faces; ++n) {
+      char path[4096];
+      snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(n));
+      if (access(path, R_OK) == 0) return;
+    }
+    Report("pages=" + pattern + ": no page file found; white pages fed");
+  }
+
   struct Face {
     int width = 0;
     int height = 0;
@@ -435,7 +491,7 @@ class Selko2Model : public SimDeviceModel {
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
-      snprintf(path, sizeof path, pattern.c_str(), 2 * m_sheetNo - (side == kFront ? 1 : 0));
+      snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(2 * m_sheetNo - (side == kFront ? 1 : 0)));
       ReadPnm(path, &page);
     }
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
@@ -568,6 +624,7 @@ class Selko2Model : public SimDeviceModel {
   std::deque<uint8_t> m_faces;  // faces of the current sheet still to send
   std::deque<Block> m_blocks;   // blocks of the current face
   bool m_gone = false;
+  bool m_silent = false;
 };
 
 }  // namespace

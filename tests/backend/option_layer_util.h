@@ -25,6 +25,9 @@ struct Libraries {
   bool filter = true;
   bool dropout = true;
   bool judge = true;
+  bool smoothing = true;     // libtoneflat's unit, ready
+  bool merge = true;         // libimgforge's MergeImage
+  bool binarization = true;  // libbinarization's unit, ready
 };
 
 template <typename F>
@@ -37,6 +40,12 @@ inline void BindLibraries(Libraries libs) {
   Present(g_FSIPIMAGEFILTERFunction, libs.filter);
   Present(g_FSIP_DROPOUTCOLOREXFunction, libs.dropout);
   Present(g_BPDFunction, libs.judge);
+  Present(g_BGSmoothingFunction, libs.smoothing);
+  g_pToneflatInitialized = nullptr;
+  Present(g_MergeImageFunction, libs.merge);
+  static unsigned char ready = 1;
+  Present(g_BinAutoFunction, libs.binarization);
+  g_pBinarizationInitialized = libs.binarization ? &ready : nullptr;
 }
 
 enum class FrontEnd { Other, Xsane, Scanimage, SimpleScan };

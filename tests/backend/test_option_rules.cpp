@@ -109,12 +109,30 @@ TEST_F(OptionRulesTest, PaperOnTheFeederSetsTheArea) {
   EXPECT_EQ(GetOptionDescriptor(OPTION_BR_Y)->constraint.range->max, 18310758);
   EXPECT_EQ(GetOptionDescriptor(OPTION_TL_X)->constraint.range->max, 0xD80000);
 
-  // The area's corners follow the paper whatever is asked.
+  // The area's corners follow the paper: a front end cannot ask otherwise
+  // (they are inactive) until the paper is Custom.
   ASSERT_EQ(SetWord(OPTION_PAGE_AUTO, 0), SANE_STATUS_GOOD);
-  info = 0;
-  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_GOOD);
+  for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT})
+    EXPECT_FALSE(Active(option)) << option;
+  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_INVAL);
   EXPECT_EQ(Word(OPTION_BR_X), 0xD80000);
-  EXPECT_TRUE(info & SANE_INFO_INEXACT);
+  ASSERT_EQ(SetText(OPTION_PAPER_SIZE, "Custom"), SANE_STATUS_GOOD);
+  for (int option : {OPTION_TL_X, OPTION_TL_Y, OPTION_BR_X, OPTION_BR_Y, OPTION_PAGE_WIDTH, OPTION_PAGE_HEIGHT})
+    EXPECT_TRUE(Active(option)) << option;
+  EXPECT_EQ(SetWord(OPTION_BR_X, Mm(100), &info), SANE_STATUS_GOOD);
+  EXPECT_EQ(Word(OPTION_BR_X), Mm(100));
+}
+
+// The line-art settings are inactive whenever the line-art method is: with
+// a libimgforge without its drop-out entry the mode is the scanner's own
+// and "bw-mode" cannot be chosen.
+TEST_F(OptionRulesTest, BinarizationSettingsFollowTheLineArtMethod) {
+  Libraries libs;
+  libs.dropout = false;
+  ASSERT_EQ(Open(kSelko2, libs), SANE_STATUS_GOOD);
+  EXPECT_FALSE(Active(OPTION_BW_MODE));
+  for (int option : {OPTION_BW_IDTC_SENSITIVITY, OPTION_BW_IDTC_BACKGROUND_THRESHOLD, OPTION_BW_SDTC_VARIANCE})
+    EXPECT_FALSE(Active(option)) << option;
 }
 
 TEST_F(OptionRulesTest, FlatbedPaperAndSourceSetTheBedSize) {
@@ -610,4 +628,62 @@ TEST_F(OptionRulesTest, ParametersOfTheFaceOrPartBeingServed) {
   // A source code no face has is refused.
   g_PropInfo.SCAN_FACE = 5;
   EXPECT_EQ(GetParameters(&params), SANE_STATUS_INVAL);
+}
+
+// Colour cleanup and front/back merging are offered only while what they
+// need is there: the smoothing unit loaded and ready (a unit without a ready
+// flag counts as ready), MergeImage bound. Otherwise they are inactive and
+// off, so a scan never meets a step that cannot run.
+TEST_F(OptionRulesTest, StepsWhoseLibraryIsNotReadyAreInactiveAndOff) {
+  unsigned char ready = 0;
+  const struct Case {
+    const char* name;
+    bool smoothing, merge;
+    unsigned char* flag;
+    unsigned char flagValue;
+    bool cleanupActive, mergeActive;
+  } cases[] = {{"all there, no ready flag", true, true, nullptr, 0, true, true},
+               {"smoothing unit not ready", true, true, &ready, 0, false, true},
+               {"smoothing unit ready", true, true, &ready, 1, true, true},
+               {"no smoothing entry", false, true, nullptr, 0, false, true},
+               {"no MergeImage", true, false, nullptr, 0, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetState();
+    Libraries libs;
+    libs.smoothing = c.smoothing;
+    libs.merge = c.merge;
+    BindLibraries(libs);
+    ready = c.flagValue;
+    g_pToneflatInitialized = c.flag;
+    const dravn::CatalogModel& m = ModelOf(kSelko2);
+    ASSERT_EQ(CreateOptList(m.vendorId, m.productId, "/nonexistent/optdefault.xml"), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetText(OPTION_MODE, "Color"), SANE_STATUS_GOOD);
+    EXPECT_EQ(Active(OPTION_COLOR_CLEANUP), c.cleanupActive);
+    EXPECT_EQ(Active(OPTION_FRONT_BACK_MERGING), c.mergeActive);
+    EXPECT_EQ(SetText(OPTION_COLOR_CLEANUP, "Automatic"), c.cleanupActive ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    EXPECT_EQ(SetWord(OPTION_FRONT_BACK_MERGING, 1), c.mergeActive ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    GetSelectedInfo();
+    EXPECT_EQ(g_PropInfo.COLOR_CLEANUP, c.cleanupActive ? 1 : 0);
+    EXPECT_EQ(g_PropInfo.FRONT_BACK_MERGING, c.mergeActive ? 1 : 0);
+  }
+  g_pToneflatInitialized = nullptr;
+}
+
+// "iDTC" line art needs the binarization unit: while the unit is not ready
+// the method is not in the list, and a line-art default falls to "SDTC".
+TEST_F(OptionRulesTest, IdtcIsOfferedOnlyWithAReadyBinarizationUnit) {
+  for (bool ready : {true, false}) {
+    SCOPED_TRACE(ready ? "unit ready" : "unit not ready");
+    ResetState();
+    Libraries libs;
+    libs.binarization = ready;
+    ASSERT_EQ(Open(kSelko2, libs), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetText(OPTION_MODE, "Lineart"), SANE_STATUS_GOOD);
+    const SANE_String_Const* list = GetOptionDescriptor(OPTION_BW_MODE)->constraint.string_list;
+    EXPECT_EQ(std::string(list[0]), ready ? "iDTC" : "SDTC");
+    EXPECT_EQ(SetText(OPTION_BW_MODE, "iDTC"), ready ? SANE_STATUS_GOOD : SANE_STATUS_INVAL);
+    GetSelectedInfo();
+    EXPECT_EQ(g_PropInfo.BW_MODE, ready ? 0 : 1);
+  }
 }

@@ -67,12 +67,14 @@ const Expected kTable[OPTION_TOTAL_NUM] = {
     LIST_OPT("mode", "Scan mode", 9, S, {"Lineart", "Gray", "Color"}),
     RANGE_OPT("resolution", "Scan resolution", SANE_TYPE_INT, SANE_UNIT_DPI, S, 50, 600, 1),
     GROUP_OPT("standard", "Standard"),
-    RANGE_OPT("tl-x", "Top-left x", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0, 0xD20000, 1387),
-    RANGE_OPT("tl-y", "Top-left y", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0, 0x1290000, 1387),
-    RANGE_OPT("br-x", "Bottom-right x", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0x19FFFF, 0xD20000, 1387),
-    RANGE_OPT("br-y", "Bottom-right y", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0x19FFFF, 0x1290000, 1387),
-    RANGE_OPT("page-width", "Page width", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0x19FFFF, 0xD80000, 1387),
-    RANGE_OPT("page-height", "Page height", SANE_TYPE_FIXED, SANE_UNIT_MM, S, 0x19FFFF, 0xC670000, 1387),
+    // The default A4 on the feeder decides the window: the geometry waits
+    // for a Custom paper size.
+    RANGE_OPT("tl-x", "Top-left x", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0, 0xD20000, 1387),
+    RANGE_OPT("tl-y", "Top-left y", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0, 0x1290000, 1387),
+    RANGE_OPT("br-x", "Bottom-right x", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0x19FFFF, 0xD20000, 1387),
+    RANGE_OPT("br-y", "Bottom-right y", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0x19FFFF, 0x1290000, 1387),
+    RANGE_OPT("page-width", "Page width", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0x19FFFF, 0xD80000, 1387),
+    RANGE_OPT("page-height", "Page height", SANE_TYPE_FIXED, SANE_UNIT_MM, S | I, 0x19FFFF, 0xC670000, 1387),
     LIST_OPT("paper-size", "Paper size", 15, S, kPaperSelko2),
     BOOL_OPT("page-auto", "Page auto", S),
     LIST_OPT("cropping", "Cropping", 19, S, {"Old_specification", "Overscan"}),
@@ -479,7 +481,7 @@ TEST(OptionTableDevicesTest, DeviceTableRowsComeFromTheCatalogue) {
     ASSERT_NE(row, nullptr) << type;
     EXPECT_EQ(row->iDevType, type);
     EXPECT_STREQ(row->cpModel, m.model);
-    EXPECT_STREQ(row->cpVendor, "");
+    EXPECT_STREQ(row->cpVendor, dravn::kVendorText);
     EXPECT_STREQ(row->cpType, "scanner");
     EXPECT_EQ(row->tOptListInfo.bHasSource, 1);
     EXPECT_EQ(row->tOptListInfo.iDefaultSource, 3);

@@ -53,7 +53,8 @@ TEST(MainBackendE2E, ListsEveryConfiguredScannerByItsCatalogueName) {
     char line[128];
     snprintf(line, sizeof line, "device loopback %04x:%04x bus=3 address=%d\n", c.vendor, c.product, address);
     scenario << line;
-    snprintf(line, sizeof line, "device `dravn:%s:003:%03d' is a  %s scanner", model, address, model);
+    snprintf(line, sizeof line, "device `dravn:%s:003:%03d' is a %s %s scanner", model, address, dravn::kVendorText,
+             model);
     expected.push_back(line);
     ++address;
   }

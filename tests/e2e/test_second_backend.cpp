@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dravn_paths.h"
@@ -49,6 +50,12 @@ class SecondBackendE2E : public ::testing::Test {
   // scanimage with the stand-in libusb and the staged backends; `binds`
   // lay directories over the package's.
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, std::vector<std::string> binds = {}) {
+    return Shell("exec scanimage \"$@\"", args, std::move(binds));
+  }
+
+  // A shell script run as Scanimage runs scanimage, with args as "$@".
+  dravn_test::RunResult Shell(const std::string& body, const std::vector<std::string>& args,
+                              std::vector<std::string> binds = {}) {
     binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
     binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
     binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
@@ -57,7 +64,7 @@ class SecondBackendE2E : public ::testing::Test {
       size_t colon = b.find(':');
       script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
     }
-    script += "exec scanimage \"$@\"";
+    script += body;
     std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     auto env = dravn_test::SimEnv(m_dir + "/scenario");
@@ -83,6 +90,62 @@ class SecondBackendE2E : public ::testing::Test {
 
   std::string m_dir;
 };
+
+// An open that fails once the second backend was initialised ends scanimage
+// with the open's status every time: the second backend is exited before it
+// is unloaded, so none of its threads outlives its code. Nothing of the
+// exclusive-access table is left in the namespace afterwards.
+TEST_F(SecondBackendE2E, FailedOpenEndsCleanlyAndGivesEverythingBack) {
+  const struct {
+    const char* extra;
+    const char* message;
+  } cases[] = {{"fault claim EBUSY\n", "Device busy"},
+               {"fault open EACCES\n", "Access to resource has been denied"},
+               {"fault open EBUSY\n", "Device busy"},
+               {"set lock_owner=other\n", "Device busy"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra);
+    unlink((m_dir + "/state").c_str());
+    Scenario(c.extra);
+    auto r = Shell(
+        "for i in 1 2 3 4 5 6; do scanimage \"$@\" >/dev/null; echo \"status $?\"; done; "
+        "echo \"left $(($(wc -l </proc/sysvipc/shm) + $(wc -l </proc/sysvipc/sem) - 2))\"",
+        {"-d", DeviceName(), "-A"});
+    EXPECT_EQ(r.out, "status 1\nstatus 1\nstatus 1\nstatus 1\nstatus 1\nstatus 1\nleft 0\n") << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+// The scan area can be chosen only with a Custom paper size: with another
+// size the paper decides the window, and the front end shows the geometry
+// options as inactive instead of taking -x and -y and scanning the whole
+// page.
+TEST_F(SecondBackendE2E, GeometryWaitsForACustomPaperSize) {
+  auto geometry = [](const std::string& out) {
+    std::vector<std::string> lines;
+    for (const char* option : {"    -l ", "    -t ", "    -x ", "    -y ", "    --page-width ", "    --page-height "}) {
+      size_t at = out.find(option);
+      lines.push_back(at == std::string::npos ? "missing " + std::string(option)
+                                              : out.substr(at, out.find('\n', at) - at));
+    }
+    return lines;
+  };
+  auto a4 = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "-A"});
+  ASSERT_EQ(a4.exitCode, 0) << a4.err;
+  for (const std::string& line : geometry(a4.out)) EXPECT_NE(line.find("[inactive]"), std::string::npos) << line;
+  // Asked for an area anyway, scanimage says it ignores the request.
+  auto asked = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "-x", "100", "-y", "100", "-v", "-n"});
+  EXPECT_EQ(asked.exitCode, 0) << asked.err;
+  for (const char* option : {"br-x", "br-y"})
+    EXPECT_NE(asked.err.find(std::string("ignored request to set inactive option ") + option), std::string::npos)
+        << asked.err;
+  auto custom = Scanimage({"-d", DeviceName(), "--source", "Adf-front", "--paper-size", "Custom", "-A"});
+  ASSERT_EQ(custom.exitCode, 0) << custom.err;
+  for (const std::string& line : geometry(custom.out)) {
+    EXPECT_EQ(line.find("[inactive]"), std::string::npos) << line;
+    EXPECT_EQ(line.find("missing"), std::string::npos) << line;
+  }
+}
 
 // Listed, opened with the scanner locked, its options shown with the
 // model's defaults from optdefault.xml, closed with the lock given back.

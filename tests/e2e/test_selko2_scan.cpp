@@ -239,7 +239,7 @@ struct FaultCase {
   int pages;
   int exitCode;  // scanimage ends with the SANE status
   const char* message;
-  bool lockReturned;
+  bool lockReturned;  // the scanner is unlocked afterwards
 };
 
 TEST_F(Selko2ScanE2E, FaultsEndTheBatch) {
@@ -247,7 +247,8 @@ TEST_F(Selko2ScanE2E, FaultsEndTheBatch) {
       {"no paper", 0, "", 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents", true},
       {"cover open", 2, "set cover=open\n", 0, SANE_STATUS_COVER_OPEN, "Scanner cover is open", true},
       {"jam at sheet 2 of 3", 3, "set jam_at=2\n", 1, SANE_STATUS_JAMMED, "Document feeder jammed", true},
-      {"device gone in sheet 2 of 3", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, "Error during device I/O", false},
+      // A scanner that left the bus lost its lock with its power.
+      {"device gone in sheet 2 of 3", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, "Error during device I/O", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -260,6 +261,8 @@ TEST_F(Selko2ScanE2E, FaultsEndTheBatch) {
     EXPECT_EQ(PagesWritten(), c.pages);
     if (c.lockReturned) {
       EXPECT_EQ(Owner(), std::string(40, '\0'));
+      auto next = Scanimage({"-A"});
+      EXPECT_EQ(next.exitCode, 0) << "a later run opens the scanner\n" << next.err;
     }
   }
 }
@@ -303,6 +306,35 @@ TEST_F(Selko2ScanE2E, InterruptedScan) {
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_EQ(Count("140600"), 1) << "one Stop Scan";
   EXPECT_EQ(Owner(), std::string(40, '\0'));
+}
+
+// With the libraries as they ship, colour cleanup (its unit is not ready) is
+// shown inactive: scanimage refuses it with its own message before any scan
+// starts, instead of every scan failing at the step. Front/back merging is
+// offered because the staged libimgforge has MergeImage.
+TEST_F(Selko2ScanE2E, OptionsWhoseLibraryIsNotReadyAreInactive) {
+  Feed(1, kA6, 300, true);
+  auto shown = Scanimage({"-A"});
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  const struct {
+    const char* option;
+    bool inactive;
+  } shownCases[] = {{"--color-cleanup ", true}, {"--front-back-merging", false}};
+  for (const auto& c : shownCases) {
+    size_t at = shown.out.find(c.option);
+    ASSERT_NE(at, std::string::npos) << c.option << shown.out;
+    const std::string line = shown.out.substr(at, shown.out.find('\n', at) - at);
+    EXPECT_EQ(line.find("[inactive]") != std::string::npos, c.inactive) << line;
+  }
+  TearDown();
+  SetUp();
+  Feed(1, kA6, 300, true);
+  auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A6", "--mode", "Color", "--color-cleanup",
+                            "Automatic"}));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("attempted to set inactive option color-cleanup"), std::string::npos) << r.err;
+  EXPECT_EQ(Count("140600"), 0) << "no scan was started";
+  EXPECT_EQ(PagesWritten(), 0);
 }
 
 TEST_F(Selko2ScanE2E, ScanimageConformanceTest) {

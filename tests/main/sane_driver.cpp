@@ -2,7 +2,9 @@
 // its command line, printing one line per call:
 //   sane_driver <library> <call>...
 // calls: init, list, open=<name>, desc=<n>, get=<n>, set=<n>:<int>, params,
-// start, read, cancel, close, exit, strstatus=<n>, iomode, selectfd.
+// start, read, cancel, close, exit, strstatus=<n>, iomode, selectfd;
+// keep (put the handle aside), swap (exchange it with the one put aside),
+// ipc (System V segments and semaphore sets of the namespace).
 #include <dlfcn.h>
 #include <sane/sane.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
   auto strstatus = Sym<SANE_String_Const (*)(SANE_Status)>(lib, "sane_dravn_strstatus");
 
   SANE_Handle handle = nullptr;
+  SANE_Handle kept = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::string call = argv[i];
     std::string arg = call.find('=') != std::string::npos ? call.substr(call.find('=') + 1) : "";
@@ -108,6 +112,21 @@ int main(int argc, char** argv) {
       printf("selectfd %d\n", selectFd(handle, &fd));
     } else if (verb == "strstatus") {
       printf("strstatus %s\n", strstatus(static_cast<SANE_Status>(atoi(arg.c_str()))));
+    } else if (verb == "keep") {
+      kept = handle;
+      printf("keep\n");
+    } else if (verb == "swap") {
+      std::swap(handle, kept);
+      printf("swap\n");
+    } else if (verb == "ipc") {
+      int count = 0;
+      for (const char* table : {"/proc/sysvipc/shm", "/proc/sysvipc/sem"}) {
+        FILE* f = fopen(table, "r");
+        char line[512];
+        for (int n = 0; f && fgets(line, sizeof line, f); ++n) count += n > 0;
+        if (f) fclose(f);
+      }
+      printf("ipc %d\n", count);
     } else if (verb == "exit") {
       exitFn();
       printf("exit\n");

@@ -202,6 +202,31 @@ TEST_F(DevCtlTest, DuplexBatchHandsOutFrontThenBack) {
   }
 }
 
+// The options change between pages of a running batch, automatic feeding
+// and the source included: the batch keeps what it started with, and its
+// sheets still come from its scan thread alone, in order.
+TEST_F(DevCtlTest, BatchKeepsItsPropertiesAndItsThread) {
+  g_PropInfo.AUTOFEED = 1;
+  ScriptedDevice dev;
+  std::vector<ScriptedSheet> sheets(3);
+  for (int i = 0; i < 3; ++i) sheets[i].frontFill = static_cast<unsigned char>(0x50 + i);
+  dev.sheets = sheets;
+  Page first = ScanOne(dev);
+  ASSERT_EQ(first.code, 0u);
+  EXPECT_EQ(first.data, Face(sheets[0], false));
+  while (dev.SheetsRead() < 3) usleep(100);  // the thread has queued the rest
+  g_PropInfo.AUTOFEED = 0;
+  g_PropInfo.SCAN_SOURCE = 3;
+  for (int i = 1; i < 3; ++i) {
+    Page next = ScanOne(dev);
+    ASSERT_EQ(next.code, 0u) << i;
+    EXPECT_EQ(next.data, Face(sheets[i], false)) << i;
+    EXPECT_FALSE(g_bIsReadDoubleBack) << "still simplex";
+  }
+  EXPECT_EQ(ScanOne(dev).code, QV_ERR_CTL_NO_PAPER);
+  dev.Cancel();
+}
+
 TEST_F(DevCtlTest, SheetWithoutFrontAndBlankSheetsAreHandledInTheQueue) {
   for (bool autofeed : {true, false}) {
     SCOPED_TRACE(autofeed ? "scan thread" : "caller's thread");

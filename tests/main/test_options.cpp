@@ -113,12 +113,14 @@ const OptionRow kOptions[] = {
   {3, "mode", "Scan mode", SANE_TYPE_STRING, SANE_UNIT_NONE, 10, S, SANE_CONSTRAINT_STRING_LIST, "Lineart", 0},
   {4, "resolution", "Scan resolution", SANE_TYPE_INT, SANE_UNIT_DPI, 4, S, SANE_CONSTRAINT_RANGE, nullptr, 300},
   {5, "standard", "Standard", SANE_TYPE_GROUP, SANE_UNIT_NONE, 4, I, SANE_CONSTRAINT_NONE, nullptr, 0},
-  {6, "tl-x", "Top-left x", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, 0},
-  {7, "tl-y", "Top-left y", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, 0},
-  {8, "br-x", "Bottom-right x", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, MM(210)},
-  {9, "br-y", "Bottom-right y", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, MM(297)},
-  {10, "page-width", "Page width", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, MM(210)},
-  {11, "page-height", "Page height", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S, SANE_CONSTRAINT_RANGE, nullptr, MM(297)},
+  // The default A4 on the feeder decides the window: the geometry waits
+  // for a Custom paper size.
+  {6, "tl-x", "Top-left x", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, 0},
+  {7, "tl-y", "Top-left y", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, 0},
+  {8, "br-x", "Bottom-right x", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, MM(210)},
+  {9, "br-y", "Bottom-right y", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, MM(297)},
+  {10, "page-width", "Page width", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, MM(210)},
+  {11, "page-height", "Page height", SANE_TYPE_FIXED, SANE_UNIT_MM, 4, S | I, SANE_CONSTRAINT_RANGE, nullptr, MM(297)},
   {12, "paper-size", "Paper size", SANE_TYPE_STRING, SANE_UNIT_NONE, 15, S, SANE_CONSTRAINT_STRING_LIST, "A4", 0},
   {13, "page-auto", "Page auto", SANE_TYPE_BOOL, SANE_UNIT_NONE, 4, S, SANE_CONSTRAINT_NONE, nullptr, 0},
   {14, "page-auto-priority", "Page auto priority", SANE_TYPE_STRING, SANE_UNIT_NONE, 10, I, SANE_CONSTRAINT_STRING_LIST, "Accuracy", 0},
@@ -275,6 +277,12 @@ TEST_F(OptionsTest, PaperSizeOnTheFeederPinsTheWindow) {
     EXPECT_EQ(g_OptList[Find("tl-y")].constraint.range->max, c.height);
   }
   EXPECT_EQ(Set("paper-size", "A3"), SANE_STATUS_INVAL);
+  // While the paper pins the window the geometry is shown inactive, so that
+  // a front end says so instead of scanning the whole page.
+  const char* const geometry[] = {"tl-x", "tl-y", "br-x", "br-y", "page-width", "page-height"};
+  for (const char* name : geometry) EXPECT_FALSE(Active(name)) << name;
+  ASSERT_EQ(Set("paper-size", "Custom"), SANE_STATUS_GOOD);
+  for (const char* name : geometry) EXPECT_TRUE(Active(name)) << name;
 }
 
 TEST_F(OptionsTest, CustomPageWidthLowersTheWindow) {

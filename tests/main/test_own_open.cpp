@@ -135,7 +135,11 @@ TEST(OwnOpen, OpenWithoutNameTakesTheFirstDevice) {
   SaneExit();
 }
 
-TEST(OwnOpen, FailingDeviceCheckIsConverted) {
+// A failing device check is converted, and the failed open gives back the
+// device object, the USB device with its exclusive record and the shared
+// table: the same process opens the device again at once instead of
+// answering busy.
+TEST(OwnOpen, FailingDeviceCheckIsConvertedAndGivesEverythingBack) {
   if (!InChild("device loopback 2d4e:1102 bus=1 address=7\n")) return;
   auto* dev = new ScriptedDevice;
   dev->Script("DoCheckDeviceCondition", {QV_ERR_CTL_NOT_SUPPORT});
@@ -145,7 +149,13 @@ TEST(OwnOpen, FailingDeviceCheckIsConverted) {
   SANE_Handle h = nullptr;
   EXPECT_EQ(SaneOpen("DocuvaneRK70:001:007", &h), SANE_STATUS_UNSUPPORTED);
   EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
+  g_next = new ScriptedDevice;
+  ASSERT_EQ(SaneOpen("DocuvaneRK70:001:007", &h), SANE_STATUS_GOOD);
+  EXPECT_EQ(h, g_next);
+  SaneClose(h);
   SaneExit();
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
 }
 
 // A device busy at every try: 500 ms before the first open and after each

@@ -1,5 +1,6 @@
 // SIGHUP, SIGINT, SIGQUIT and SIGTERM: during a scan they cancel it; outside
-// one the process releases its exclusive-access record and ends with 0.
+// one the process releases its exclusive-access record and ends, with 0
+// unless a signal cancelled a scan before.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -134,6 +135,38 @@ TEST(Signals, AfterAStartThatScansNothingTheyEndTheProcessAgain) {
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
+}
+
+// Two quick signals: the first cancels the scan, the second, which finds no
+// scan under way any more, ends the process as the cancel would, with the
+// cancelled status, never as a success.
+TEST(Signals, SecondSignalAfterACancelEndsAsCancelled) {
+  ASSERT_EQ(unshare(CLONE_NEWIPC), 0) << "needs its own IPC namespace";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);  // a swallowed signal must not hang the test
+    if (SaneInit(nullptr, nullptr) != SANE_STATUS_GOOD) _exit(90);
+    g_PropInfo = SCAN_PROP_INFO{};
+    g_PropInfo.SCAN_SOURCE = 1;
+    g_PropInfo.AUTOFEED = 1;
+    auto* dev = new ScriptedDevice;
+    dev->sheets = {ScriptedSheet{}};
+    dev->blockSheet = 0;
+    dev->blockMode = ScriptedDevice::Block::UntilCancel;
+    velmorak.store(dev);
+    auto started = std::async(std::launch::async, [&] { return dev->Start(); });
+    while (!dev->blocked) usleep(100);
+    raise(SIGINT);
+    if (KeloDevCtl::ConvertToSaneErr(started.get()) != SANE_STATUS_CANCELLED) _exit(91);
+    dev->Cancel();
+    raise(SIGINT);
+    for (;;) pause();
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED);
 }
 
 // The close, exit and reopen paths cancel a running scan before they free

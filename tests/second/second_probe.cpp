@@ -21,6 +21,8 @@
 //   read                 read <status> <length>
 //   strstatus N          strstatus <n> <text>
 //   raise SIG            raises the signal; "alive" when the process lives on
+//   raise-in-scan SIG    the same for a signal that only cancels a scan: no
+//                        wait for the process to end
 //   io                   io <set_io_mode status> <get_select_fd status>
 //   unload               unload <dlclose result>  (no entry point may follow)
 //   table                entry <k> <name> <pid|-> <state> for each used record
@@ -247,12 +249,14 @@ int main(int argc, char** argv) {
       int n = atoi(arg(1).c_str());
       ++i;
       printf("strstatus %d %s\n", n, api.strstatus(static_cast<SANE_Status>(n)));
-    } else if (step == "raise") {
+    } else if (step == "raise" || step == "raise-in-scan") {
       int sig = atoi(arg(1).c_str());
       ++i;
       raise(sig);
-      // A signal outside a scan ends the process from another thread.
-      for (int k = 0; k < 50; ++k) usleep(100 * 1000);
+      // A signal outside a scan ends the process from another thread; one
+      // during a scan has done its work when raise returns.
+      if (step == "raise")
+        for (int k = 0; k < 50; ++k) usleep(100 * 1000);
       printf("alive\n");
     } else if (step == "io") {
       SANE_Int fd = 0;

@@ -384,7 +384,7 @@ TEST_F(Selko2Scan, FaultsEndTheBatchWithTheirStatus) {
       {"jam at sheet 2 of 3", 3, "set jam_at=2\n", 1, SANE_STATUS_JAMMED, kStatusJam, true, true},
       {"cover opened at sheet 3 of 3", 3, "set cover_open_at=3\n", 2, SANE_STATUS_COVER_OPEN, kStatusCoverOpen, true,
        true},
-      {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, 0, true, false},
+      {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, 0, true, true},
       {"feeder empties", 2, "", 2, SANE_STATUS_NO_DOCS, kStatusNoPaper, true, true},
       // Faces whose header the scanner did not mark for repair still reach
       // the pipeline, which refuses them: no sheet vanishes unreported.
@@ -413,6 +413,25 @@ TEST_F(Selko2Scan, FaultsEndTheBatchWithTheirStatus) {
   }
 }
 
+// A scanner that falls silent in the middle of a face: the read ends with an
+// I/O error once nothing has come for 90 s (three 30 s time-outs), not after
+// a thousand of them, and the batch ends with it.
+TEST_F(Selko2Scan, SilentScannerEndsTheReadAfterNinetySeconds) {
+  if (!RunInOwnIpcNamespace()) return;
+  Scanner(41, 3, "set silent_at=2\n");
+  Open("Adf-front", 150);
+  SANE_Status end;
+  EXPECT_EQ(Batch(&end).size(), 1u);
+  EXPECT_EQ(end, SANE_STATUS_IO_ERROR);
+  const std::string transcript = dravn_test::ReadFile(m_dir + "/transcript");
+  size_t timedOut = 0;
+  for (size_t at = 0; (at = transcript.find("bulk in", at)) != std::string::npos; ++at)
+    timedOut += transcript.compare(transcript.find("->", at), 23, "-> LIBUSB_ERROR_TIMEOUT") == 0;
+  EXPECT_GE(timedOut, 3u);
+  EXPECT_LT(timedOut, 20u);
+  Close();
+}
+
 // Sheets the thread queued before it failed are delivered first.
 TEST_F(Selko2Scan, QueuedSheetsComeBeforeTheError) {
   if (!RunInOwnIpcNamespace()) return;
@@ -431,13 +450,14 @@ TEST_F(Selko2Scan, QueuedSheetsComeBeforeTheError) {
 
 // A face whose data outgrows the buffer its window sized, and outgrows the
 // decoded page: the buffer grows and the page copy takes it whole, up to
-// what no window can give.
+// what no window can give, which is a device fault (an I/O error, not a
+// lack of memory) whose read is aborted.
 TEST_F(Selko2Scan, FacesLargerThanTheirWindow) {
   if (!RunInOwnIpcNamespace()) return;
   struct Case {
     long pad;
     SANE_Status status;
-  } cases[] = {{10L << 20, SANE_STATUS_GOOD}, {24L << 20, SANE_STATUS_NO_MEM}};
+  } cases[] = {{10L << 20, SANE_STATUS_GOOD}, {24L << 20, SANE_STATUS_IO_ERROR}};
   int address = 45;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pad);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libusb.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -223,16 +224,19 @@ TEST_F(SimUsb, NoScenarioOrAnEmptyOneListsNoDevice) {
     bool setVariable;
     bool writeFile;
     const char* text;
+    bool folder = false;  // the variable names a folder
   } cases[] = {
       {"unset", false, false, ""},
       {"empty file", true, true, ""},
       {"comments only", true, true, "# nothing here\n\n   \n"},
       {"missing file", true, false, ""},
+      {"a folder", true, false, "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string dir = dravn_test::MakeTempDir("sim-none");
     if (c.writeFile) WriteFile(dir + "/scenario", c.text);
+    if (c.folder) mkdir((dir + "/scenario").c_str(), 0755);
     if (c.setVariable)
       setenv("DRAVN_SIM", (dir + "/scenario").c_str(), 1);
     else
@@ -248,7 +252,29 @@ TEST_F(SimUsb, NoScenarioOrAnEmptyOneListsNoDevice) {
     libusb_exit(ctx);
     std::string said = err.Stop();
     EXPECT_EQ(said.find("cannot read scenario") != std::string::npos, c.setVariable && !c.writeFile) << said;
+    EXPECT_EQ(said.find("it is a folder") != std::string::npos, c.folder) << said;
   }
+}
+
+// Parameters that would silently do nothing are said once each: a value
+// that is not a number, a page pattern that names no file. A pattern that
+// is not a one-number format leaves the device out.
+TEST_F(SimUsb, SilentMisconfigurationsAreReported) {
+  StderrCapture err;
+  Start(
+      "device selko2 2d4e:1301 bus=1 address=5\nset sheets=2\nset jam_at=two\nset pages=/nonexistent/p%d.pnm\n"
+      "device selko2 2d4e:1302 bus=1 address=6\nset pages=/tmp/p%s.pnm\n");
+  auto devices = Devices();
+  std::string said = err.Stop();
+  EXPECT_EQ(devices.size(), 1u);
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = 0; (at = said.find(what, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("001:005 selko2: set jam_at=two: not a number"), 1u) << said;
+  EXPECT_EQ(count("001:005 selko2: pages=/nonexistent/p%d.pnm: no page file found"), 1u) << said;
+  EXPECT_EQ(count("pages= takes one %d"), 1u) << said;
 }
 
 TEST_F(SimUsb, BulkAndControlTransfersRoundTrip) {

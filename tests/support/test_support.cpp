@@ -129,6 +129,18 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
+int SysVObjects() {
+  int count = 0;
+  for (const char* table : {"/proc/sysvipc/shm", "/proc/sysvipc/sem"}) {
+    std::istringstream in(ReadFile(table));
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line))
+      if (!line.empty()) ++count;
+  }
+  return count;
+}
+
 std::map<std::string, std::string> SimEnv(const std::string& scenarioPath) {
   std::map<std::string, std::string> env;
   std::string ld = std::string(DRAVN_SIM_LIB_DIR) + ":" + DRAVN_SANE_BACKEND_DIR;

@@ -27,6 +27,10 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListDir(const std::string& dir);
 
+// System V shared-memory segments and semaphore sets of the caller's IPC
+// namespace (tests that count them run in one of their own).
+int SysVObjects();
+
 // Environment for a program that must see the simulated scanners described
 // by scenarioPath (empty: no scenario) through the libusb stand-in, and SANE
 // configuration from configDir.
