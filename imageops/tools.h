@@ -10,7 +10,7 @@
 namespace Tools {
 
 typedef int16_t OSErr;
-enum : OSErr { noErr = 0, paramErr = -50, memFullErr = -108 };
+constexpr OSErr noErr = 0, paramErr = -50, memFullErr = -108;
 
 IppStatus OSErrToIppStatus(OSErr err);
 OSErr IppStatusToOSErr(IppStatus status);

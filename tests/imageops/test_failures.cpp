@@ -135,3 +135,30 @@ TEST(Failures, SgemmWithoutMemoryReturnsAndTheProcessLives) {
   });
   EXPECT_EQ(code, 100);
 }
+
+TEST(Failures, PagesWithoutMemoryAnswerMemoryAndHandNothingOut) {
+  if (DRAVN_ASAN) GTEST_SKIP() << "the sanitizer reserves more address space than the limit leaves";
+  const int code = InChild([] {
+    VkRect r{0, 0, 64, 64};
+    VKIMG* small = nullptr;
+    if (OPCV(CreateNewVKIMGPtr)(&small, &r, 8)) return 1;
+    VkImageDesc d{30000, 30000, 0, 0, 0, 8, 0};
+    VkImageDesc* dp = &d;
+    auto* deskew = OPCV(DeskewImageWithIPP);
+    auto* resize = OPCV(ResizeImageWithIPPEx);
+    auto* create = OPCV(CreateNewVKIMGPtr);
+    VkRect big{0, 0, 30000, 30000};
+    LimitAddressSpace(size_t(64) << 20);
+    VKIMG* out = small;
+    const int16_t a = deskew(small, &dp, &out, 1, 0, 1.0);
+    if (out) return 2;
+    out = small;
+    const int16_t b = resize(small, &out, 1, 400);
+    if (out) return 3;
+    out = small;
+    const int16_t c = create(&out, &big, 8);
+    if (out) return 4;
+    return a == -108 && b == -108 && c == -108 ? 100 : 5;
+  });
+  EXPECT_EQ(code, 100);
+}
