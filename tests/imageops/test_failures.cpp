@@ -162,3 +162,21 @@ TEST(Failures, PagesWithoutMemoryAnswerMemoryAndHandNothingOut) {
   });
   EXPECT_EQ(code, 100);
 }
+
+TEST(Failures, CompressionWithoutMemoryAnswersMemory) {
+  if (DRAVN_ASAN) GTEST_SKIP() << "the sanitizer reserves more address space than the limit leaves";
+  const int code = InChild([] {
+    // Noise compresses badly: the output must grow well past the limit.
+    const int w = 3000, h = 3000;
+    std::vector<uint8_t> pixels(size_t(w) * h);
+    for (auto& p : pixels) p = uint8_t(Rng()());
+    VKIMG page{pixels.data(), 8, w, h, w, w * h};
+    auto* compress = OPCV(CompressJPEG);
+    LimitAddressSpace(size_t(2) << 20);
+    uint8_t* out = reinterpret_cast<uint8_t*>(1);
+    uint32_t size = 5;
+    const int16_t st = compress(&page, 300, 788, &out, &size);
+    return st == -108 && !out && size == 0 ? 100 : 1;
+  });
+  EXPECT_EQ(code, 100);
+}
