@@ -95,8 +95,10 @@ const int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11,
                          41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
                          30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// The same compression made with libjpeg directly.
-std::vector<uint8_t> Reference(const Source& s, int quality, bool custom, bool subsample) {
+// Compresses with libjpeg directly: `setup` adjusts the defaults, `row`
+// gives each input row.
+template <class Setup, class Row>
+std::vector<uint8_t> EncodeWith(int width, int height, int components, J_COLOR_SPACE space, Setup setup, Row row) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -104,33 +106,41 @@ std::vector<uint8_t> Reference(const Source& s, int quality, bool custom, bool s
   unsigned char* buf = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buf, &size);
-  const bool grey = s.rec.depth == 8;
-  cinfo.image_width = JDIMENSION(s.rec.width);
-  cinfo.image_height = JDIMENSION(s.rec.height);
-  cinfo.input_components = grey ? 1 : 3;
-  cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.image_width = JDIMENSION(width);
+  cinfo.image_height = JDIMENSION(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = space;
   jpeg_set_defaults(&cinfo);
-  if (custom) {
-    unsigned int chroma[64];
-    for (int i = 0; i < 64; ++i) chroma[i] = CustomChroma(i);
-    jpeg_add_quant_table(&cinfo, 0, kCustomLuma, jpeg_quality_scaling(quality), TRUE);
-    if (!grey) jpeg_add_quant_table(&cinfo, 1, chroma, jpeg_quality_scaling(quality), TRUE);
-  } else {
-    jpeg_set_quality(&cinfo, quality, TRUE);
-  }
-  if (!grey) {
-    cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = subsample ? 2 : 1;
-  }
+  setup(cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<uint8_t*>(s.rec.baseAddr) + size_t(cinfo.next_scanline) * s.rec.rowBytes;
-    jpeg_write_scanlines(&cinfo, &row, 1);
+    JSAMPROW r = row(int(cinfo.next_scanline));
+    jpeg_write_scanlines(&cinfo, &r, 1);
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   std::vector<uint8_t> out(buf, buf + size);
   free(buf);
   return out;
+}
+
+// The same compression made with libjpeg directly.
+std::vector<uint8_t> Reference(const Source& s, int quality, bool custom, bool subsample) {
+  const bool grey = s.rec.depth == 8;
+  return EncodeWith(
+      s.rec.width, s.rec.height, grey ? 1 : 3, grey ? JCS_GRAYSCALE : JCS_RGB,
+      [&](jpeg_compress_struct& cinfo) {
+        if (custom) {
+          unsigned int chroma[64];
+          for (int i = 0; i < 64; ++i) chroma[i] = CustomChroma(i);
+          jpeg_add_quant_table(&cinfo, 0, kCustomLuma, jpeg_quality_scaling(quality), TRUE);
+          if (!grey) jpeg_add_quant_table(&cinfo, 1, chroma, jpeg_quality_scaling(quality), TRUE);
+        } else {
+          jpeg_set_quality(&cinfo, quality, TRUE);
+        }
+        if (!grey) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = subsample ? 2 : 1;
+      },
+      [&](int y) { return const_cast<uint8_t*>(s.rec.baseAddr) + size_t(y) * s.rec.rowBytes; });
 }
 
 // What the markers before the scan say.
@@ -307,29 +317,8 @@ std::vector<uint8_t> Encoded(int depth) {
 }
 
 std::vector<uint8_t> CmykStream() {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buf = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buf, &size);
-  cinfo.image_width = 16;
-  cinfo.image_height = 8;
-  cinfo.input_components = 4;
-  cinfo.in_color_space = JCS_CMYK;
-  jpeg_set_defaults(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(64, 100);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&cinfo, &r, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buf, buf + size);
-  free(buf);
-  return out;
+  return EncodeWith(16, 8, 4, JCS_CMYK, [](jpeg_compress_struct&) {}, [&](int) { return row.data(); });
 }
 
 }  // namespace
