@@ -110,6 +110,23 @@ TEST(Failures, NoMemoryInsideOpenCVAnswersMemory) {
                                                   w.srcStep, reinterpret_cast<int16_t*>(w.dst.data()), 2 * roi.width,
                                                   roi, kernel, {3, 3}, {1, 1}, 16);
        }},
+      {"planes to YUV", [&](WideRow& w) {
+         Ipp8u* const planes[3] = {w.dst.data(), w.dst.data() + roi.width, w.dst.data() + 2 * roi.width};
+         return OPCV(IPPMini_ippiRGBToYUV_8u_C3P3R)(w.In(), w.srcStep, planes, 3 * roi.width, roi);
+       }},
+      {"box in place", [&](WideRow& w) {
+         return OPCV(IPPMini_ippiFilterBox_8u_C3IR)(const_cast<Ipp8u*>(w.In()), w.srcStep, roi, {3, 3}, {1, 1});
+       }},
+      {"bilateral", [&](WideRow& w) {
+         return OPCV(OPCV_ippiFilterBilateral_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, {3, 3}, 9, 9);
+       }},
+      {"page noise reduction", [&](WideRow& w) {
+         return IppStatus(OPCV(DeosNrRGB)(w.src.data(), w.dst.data(), roi.width / 2, 3, 1, 1));
+       }},
+      {"three-channel resize", [&](WideRow& w) {
+         return OPCV(IPPMini_ippiResize_8u_C3R)(w.src.data(), {64, 64}, 192, {0, 0, 64, 64}, w.dst.data(), 192,
+                                                {64, 64}, 1e5, 1e5, 1);
+       }},
   };
   for (const auto& c : cases) {
     const int code = InChild([&] {
