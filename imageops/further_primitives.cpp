@@ -92,12 +92,7 @@ bool ThreeChannelPage(const Ipp8u* src, Ipp8u* dst, IppiSize size, Inner inner) 
 }  // namespace
 
 DRAVN_C_EXPORT Ipp8u* IPPMini_ippiMalloc_8u_C3(int width, int height, int* step) {
-  if (width <= 0 || height <= 0 || !step) return nullptr;
-  const int64_t rowBytes = (int64_t(width) * 3 + 63) / 64 * 64;
-  if (rowBytes > INT32_MAX) return nullptr;
-  auto* p = static_cast<Ipp8u*>(std::malloc(size_t(rowBytes) * size_t(height)));
-  if (p) *step = int(rowBytes);
-  return p;
+  return static_cast<Ipp8u*>(MallocRows(width, height, 3, step));
 }
 
 DRAVN_C_EXPORT void IPPMini_ippiFree(void* p) { std::free(p); }

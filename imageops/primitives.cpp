@@ -257,12 +257,7 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiThreshold_LTVal_8u_C1IR(Ipp8u* srcDst, int
 }
 
 DRAVN_C_EXPORT Ipp16s* IPPShare_ippiMalloc_16s_C1(int width, int height, int* step) {
-  if (width <= 0 || height <= 0 || !step) return nullptr;
-  const int64_t rowBytes = (int64_t(width) * 2 + 63) / 64 * 64;
-  if (rowBytes > INT32_MAX) return nullptr;
-  auto* p = static_cast<Ipp16s*>(std::malloc(size_t(rowBytes) * size_t(height)));
-  if (p) *step = int(rowBytes);
-  return p;
+  return static_cast<Ipp16s*>(MallocRows(width, height, 2, step));
 }
 
 DRAVN_C_EXPORT void IPPShare_ippiFree(void* p) { std::free(p); }

@@ -1,6 +1,7 @@
 #include "tools.h"
 
 #include <climits>
+#include <cstdlib>
 #include <new>
 
 namespace Tools {
@@ -22,6 +23,15 @@ OSErr WrapArea(const void* origin, int step, int type, int x, int y, int64_t w, 
   auto* base = static_cast<const uint8_t*>(origin) + static_cast<ptrdiff_t>(y) * step + static_cast<ptrdiff_t>(x) * elem;
   out = cv::Mat(static_cast<int>(h), static_cast<int>(w), type, const_cast<uint8_t*>(base), static_cast<size_t>(step));
   return out.empty() ? memFullErr : noErr;
+}
+
+void* MallocRows(int width, int height, int pixelBytes, int* step) {
+  if (width <= 0 || height <= 0 || !step) return nullptr;
+  const int64_t rowBytes = (int64_t(width) * pixelBytes + 63) / 64 * 64;
+  if (rowBytes > INT32_MAX) return nullptr;
+  void* p = std::malloc(size_t(rowBytes) * size_t(height));
+  if (p) *step = int(rowBytes);
+  return p;
 }
 
 IppStatus CaughtStatus() noexcept {

@@ -21,6 +21,11 @@ OSErr IppStatusToOSErr(IppStatus status);
 // fit the step; memFullErr when the header stays empty.
 OSErr WrapArea(const void* origin, int step, int type, int x, int y, int64_t w, int64_t h, cv::Mat& out);
 
+// malloc of height rows of width pixels of `pixelBytes` each, rows rounded
+// up to 64 bytes and their length put in *step; null for a non-positive
+// size or a null step pointer.
+void* MallocRows(int width, int height, int pixelBytes, int* step);
+
 // The status that the exception in flight stands for: memory faults -4,
 // anything else -5. Call only inside a catch block.
 IppStatus CaughtStatus() noexcept;
