@@ -13,7 +13,9 @@
 #if defined(__SANITIZE_ADDRESS__)
 #define DRAVN_ASAN 1
 // Huge requests answer null instead of stopping the program.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
+  return "allocator_may_return_null=1";
+}
 #else
 #define DRAVN_ASAN 0
 #endif
