@@ -58,16 +58,31 @@ IppStatus Median(int type, const Ipp8u* src, int srcStep, Ipp8u* dst, int dstSte
                        int64_t(roi.height) + 2 * h, area);
   if (!err) err = WrapArea(dst, dstStep, type, 0, 0, roi.width, roi.height, out);
   if (err) return OSErrToIppStatus(err);
-  // medianBlur invents its own border, so it runs over the whole area and
-  // only the inner part is kept; bands keep the scratch rows in cache.
-  const int band = std::max(16, int((1 << 20) / std::max<size_t>(1, area.cols * area.elemSize())));
-  cv::Mat tmp;
-  for (int y0 = 0; y0 < roi.height; y0 += band) {
-    const int rows = std::min(band, roi.height - y0);
-    cv::medianBlur(area.rowRange(y0, y0 + rows + 2 * h), tmp, m);
-    if (tmp.empty()) return ippStsMemAllocErr;
-    tmp(cv::Rect(h, h, roi.width, rows)).copyTo(out.rowRange(y0, y0 + rows));
-  }
+  // medianBlur invents its own border instead of reading the pixels around
+  // its input: it runs on the region straight into the destination, which
+  // is right everywhere but in the frame of h pixels along the edges; each
+  // side of the frame is then made again from a strip of the area.
+  cv::medianBlur(area(cv::Rect(h, h, roi.width, roi.height)), out, m);
+  if (h == 0) return ippStsNoErr;
+  auto rows = [&](int y, int n) {  // region rows [y, y + n)
+    cv::Mat tmp;
+    cv::medianBlur(area(cv::Rect(0, y, roi.width + 2 * h, n + 2 * h)), tmp, m);
+    tmp(cv::Rect(h, h, roi.width, n)).copyTo(out.rowRange(y, y + n));
+  };
+  // Narrow strips are slow in OpenCV's median: the side strips are turned
+  // into wide ones (the square window does not mind).
+  auto columns = [&](int x, int n) {  // region columns [x, x + n)
+    cv::Mat turned, tmp;
+    cv::transpose(area(cv::Rect(x, 0, n + 2 * h, roi.height + 2 * h)), turned);
+    cv::medianBlur(turned, tmp, m);
+    cv::Mat side = out.colRange(x, x + n);
+    cv::transpose(tmp(cv::Rect(h, h, roi.height, n)), side);
+  };
+  const int top = std::min(h, roi.height), left = std::min(h, roi.width);
+  rows(0, top);
+  if (roi.height > top) rows(std::max(top, roi.height - h), roi.height - std::max(top, roi.height - h));
+  columns(0, left);
+  if (roi.width > left) columns(std::max(left, roi.width - h), roi.width - std::max(left, roi.width - h));
   return ippStsNoErr;
 }
 
@@ -233,27 +248,6 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiSet_8u_C1R(Ipp8u value, Ipp8u* dst, int ds
   if (roi.width <= 0 || roi.height <= 0 || dstStep < roi.width || !dst) return ippStsBadArgErr;
   for (int y = 0; y < roi.height; ++y) std::memset(dst + size_t(y) * dstStep, value, size_t(roi.width));
   return ippStsNoErr;
-}
-
-template <class T>
-static IppStatus ThresholdLE(T* data, int step, IppiSize roi, T threshold, T value) {
-  if (!data || roi.width <= 0 || roi.height <= 0 || int64_t(step) < int64_t(roi.width) * int64_t(sizeof(T)))
-    return ippStsBadArgErr;
-  for (int y = 0; y < roi.height; ++y) {
-    T* row = reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(data) + size_t(y) * step);
-    for (int x = 0; x < roi.width; ++x) row[x] = row[x] <= threshold ? value : row[x];
-  }
-  return ippStsNoErr;
-}
-
-DRAVN_C_EXPORT IppStatus IPPShare_ippiThreshold_LTVal_16s_C1IR(Ipp16s* srcDst, int step, IppiSize roi,
-                                                               Ipp16s threshold, Ipp16s value) {
-  return ThresholdLE<Ipp16s>(srcDst, step, roi, threshold, value);
-}
-
-DRAVN_C_EXPORT IppStatus IPPShare_ippiThreshold_LTVal_8u_C1IR(Ipp8u* srcDst, int step, IppiSize roi, Ipp8u threshold,
-                                                              Ipp8u value) {
-  return ThresholdLE<Ipp8u>(srcDst, step, roi, threshold, value);
 }
 
 DRAVN_C_EXPORT Ipp16s* IPPShare_ippiMalloc_16s_C1(int width, int height, int* step) {

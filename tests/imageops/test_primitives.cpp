@@ -117,8 +117,8 @@ TEST(Primitives, MedianOfTheAnchoredWindowPerChannel) {
       }
 }
 
-TEST(Primitives, MedianOverAPageSizedRegionUsesEveryBand) {
-  // Taller than one working band: the seams between bands must not show.
+TEST(Primitives, MedianOverAPageSizedRegionReadsTheWholeArea) {
+  // The frame along the edges is made apart from the rest: no seam may show.
   const IppiSize roi{301, 3001};
   Scene s = MaskScene(roi, 5, 5, 2, 2, 1);
   ASSERT_EQ(OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s.In(), s.src.step(), s.dst.Row(0), s.dst.step(), roi, {5, 5},
