@@ -1,9 +1,8 @@
 // The second family of primitives: colour conversion, planar copies, local
 // filters, noise reduction, per-channel convolution and the DCT.
-#include <opencv2/imgproc.hpp>
-
 #include <cmath>
 #include <cstdlib>
+#include <opencv2/imgproc.hpp>
 
 #include "dravn_export.h"
 #include "primitives_impl.h"
@@ -119,13 +118,13 @@ DRAVN_C_EXPORT IppStatus IPPMini_ippiYUVToRGB_8u_P3C3R(const Ipp8u* const planes
   return FromPlanes(planes, planeStep, dst, dstStep, roi, cv::COLOR_YUV2RGB);
 }
 
-DRAVN_C_EXPORT IppStatus IPPMini_ippiCopy_8u_C3P3R(const Ipp8u* src, int srcStep, Ipp8u* const planes[3],
-                                                   int planeStep, IppiSize roi) {
+DRAVN_C_EXPORT IppStatus IPPMini_ippiCopy_8u_C3P3R(const Ipp8u* src, int srcStep, Ipp8u* const planes[3], int planeStep,
+                                                   IppiSize roi) {
   return ToPlanes(src, srcStep, planes, planeStep, roi, -1);
 }
 
-DRAVN_C_EXPORT IppStatus IPPMini_ippiCopy_8u_P3C3R(const Ipp8u* const planes[3], int planeStep, Ipp8u* dst,
-                                                   int dstStep, IppiSize roi) {
+DRAVN_C_EXPORT IppStatus IPPMini_ippiCopy_8u_P3C3R(const Ipp8u* const planes[3], int planeStep, Ipp8u* dst, int dstStep,
+                                                   IppiSize roi) {
   return FromPlanes(planes, planeStep, dst, dstStep, roi, -1);
 }
 

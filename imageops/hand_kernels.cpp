@@ -100,8 +100,8 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiFilterMedianColor_8u_C3R(const Ipp8u* src,
       for (int a = 0; a < 9; ++a) {
         int sum = 0;
         for (int b = 0; b < 9; ++b)
-          sum += std::abs(cell[a][0] - cell[b][0]) + std::abs(cell[a][1] - cell[b][1]) +
-                 std::abs(cell[a][2] - cell[b][2]);
+          sum +=
+              std::abs(cell[a][0] - cell[b][0]) + std::abs(cell[a][1] - cell[b][1]) + std::abs(cell[a][2] - cell[b][2]);
         if (sum < bestSum) {
           bestSum = sum;
           best = a;
@@ -130,8 +130,8 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiConvert_1u8u_C1R(const Ipp8u* src, int src
 }
 
 DRAVN_C_EXPORT IppStatus IPPShare_ippiReduceBits_8u1u_C1R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep,
-                                                          int dstBitOffset, IppiSize roi, int /*noise*/,
-                                                          int /*seed*/, int /*ditherType*/, Ipp8u threshold) {
+                                                          int dstBitOffset, IppiSize roi, int /*noise*/, int /*seed*/,
+                                                          int /*ditherType*/, Ipp8u threshold) {
   if (!src || !dst || dstBitOffset < 0 || dstBitOffset > 7 || roi.width <= 0 || roi.height <= 0 ||
       8 * int64_t(dstStep) < int64_t(dstBitOffset) + roi.width || srcStep < roi.width)
     return ippStsBadArgErr;

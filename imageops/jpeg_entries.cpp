@@ -1,11 +1,14 @@
 // JPEG compression of pages and reading of JPEG streams into pages.
+// clang-format off
+#include <cstddef>
+#include <cstdio>  // jpeglib.h needs size_t and FILE declared first
+#include <jpeglib.h>
+// clang-format on
+
 #include <algorithm>
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <jpeglib.h>
 
 #include "dravn_export.h"
 #include "page_record.h"
@@ -50,11 +53,11 @@ OSErr CompressPage(const VKIMG* image, int vertical, int horizontal, int quality
     done = CompressGray2Gray444(image->baseAddr, image->rowBytes, image->width, image->height, data, quality, vertical,
                                 horizontal, custom);
   else if (custom)
-    done = CompressRGB2YCbCr444(image->baseAddr, image->rowBytes, image->width, image->height, data, quality,
-                                vertical, horizontal, true);
+    done = CompressRGB2YCbCr444(image->baseAddr, image->rowBytes, image->width, image->height, data, quality, vertical,
+                                horizontal, true);
   else
-    done = CompressRGB2YCbCr411(image->baseAddr, image->rowBytes, image->width, image->height, data, quality,
-                                vertical, horizontal);
+    done = CompressRGB2YCbCr411(image->baseAddr, image->rowBytes, image->width, image->height, data, quality, vertical,
+                                horizontal);
   if (!done || data.size() > UINT32_MAX) return memFullErr;
   auto* block = static_cast<uint8_t*>(std::malloc(data.size()));
   if (!block) return memFullErr;
@@ -156,8 +159,8 @@ DRAVN_C_EXPORT int16_t CompressJPEG(const VKIMG* image, int32_t resolution, int3
   return CompressPage(image, resolution, resolution, QualityOf(quality, kQualityJPEG), Tables::Custom, out, outSize);
 }
 
-DRAVN_C_EXPORT int16_t CompressJPEGWithIPP(const VKIMG* image, VkImageDesc** resolution, int32_t quality,
-                                           uint8_t** out, uint32_t* outSize) {
+DRAVN_C_EXPORT int16_t CompressJPEGWithIPP(const VKIMG* image, VkImageDesc** resolution, int32_t quality, uint8_t** out,
+                                           uint32_t* outSize) {
   return CompressWithRecord(image, resolution, quality, kQualityIPP, out, outSize);
 }
 

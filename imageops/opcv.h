@@ -99,8 +99,7 @@ IppStatus OPCV_ippiResizeSqrPixel_8u_C1R(const Ipp8u* src, IppiSize srcSize, int
 IppStatus IPPShare_ippiSet_8u_C1R(Ipp8u value, Ipp8u* dst, int dstStep, IppiSize roi);
 
 /* In place: every pixel less than or equal to threshold becomes value. */
-IppStatus IPPShare_ippiThreshold_LTVal_16s_C1IR(Ipp16s* srcDst, int step, IppiSize roi, Ipp16s threshold,
-                                                Ipp16s value);
+IppStatus IPPShare_ippiThreshold_LTVal_16s_C1IR(Ipp16s* srcDst, int step, IppiSize roi, Ipp16s threshold, Ipp16s value);
 IppStatus IPPShare_ippiThreshold_LTVal_8u_C1IR(Ipp8u* srcDst, int step, IppiSize roi, Ipp8u threshold, Ipp8u value);
 
 enum { CblasRowMajor = 101, CblasColMajor = 102 };
@@ -156,12 +155,12 @@ typedef struct {
    the page entries and readers, resolutions in dots per inch for the
    compressors. */
 typedef struct {
-  int32_t width;       /* offset 0 */
-  int32_t height;      /* offset 4 */
-  int32_t hRes;        /* offset 8 */
-  int32_t vRes;        /* offset 12 */
-  int32_t dataSize;    /* offset 16, not used */
-  int16_t depth;       /* offset 20 */
+  int32_t width;    /* offset 0 */
+  int32_t height;   /* offset 4 */
+  int32_t hRes;     /* offset 8 */
+  int32_t vRes;     /* offset 12 */
+  int32_t dataSize; /* offset 16, not used */
+  int16_t depth;    /* offset 20 */
   int16_t reserved;
 } VkImageDesc;
 
@@ -211,8 +210,7 @@ int16_t ResizeImageWithIPPEx(const VKIMG* src, VKIMG** out, int32_t fromResoluti
 int16_t CompressJPEG(const VKIMG* image, int32_t resolution, int32_t quality, uint8_t** out, uint32_t* outSize);
 int16_t CompressJPEGWithIPP(const VKIMG* image, VkImageDesc** resolution, int32_t quality, uint8_t** out,
                             uint32_t* outSize);
-int16_t CompressJPEGEx(const VKIMG* image, VkImageDesc** resolution, int32_t quality, uint8_t** out,
-                       uint32_t* outSize);
+int16_t CompressJPEGEx(const VKIMG* image, VkImageDesc** resolution, int32_t quality, uint8_t** out, uint32_t* outSize);
 int16_t CompressJPEGWithIPPEx(const VKIMG* image, VkImageDesc** resolution, int32_t quality, uint8_t** out,
                               uint32_t* outSize);
 
@@ -234,10 +232,8 @@ IppStatus IPPMini_ippiRGBToYUV_8u_C3P3R(const Ipp8u* src, int srcStep, Ipp8u* co
                                         IppiSize roi);
 IppStatus IPPMini_ippiYUVToRGB_8u_P3C3R(const Ipp8u* const planes[3], int planeStep, Ipp8u* dst, int dstStep,
                                         IppiSize roi);
-IppStatus IPPMini_ippiCopy_8u_C3P3R(const Ipp8u* src, int srcStep, Ipp8u* const planes[3], int planeStep,
-                                    IppiSize roi);
-IppStatus IPPMini_ippiCopy_8u_P3C3R(const Ipp8u* const planes[3], int planeStep, Ipp8u* dst, int dstStep,
-                                    IppiSize roi);
+IppStatus IPPMini_ippiCopy_8u_C3P3R(const Ipp8u* src, int srcStep, Ipp8u* const planes[3], int planeStep, IppiSize roi);
+IppStatus IPPMini_ippiCopy_8u_P3C3R(const Ipp8u* const planes[3], int planeStep, Ipp8u* dst, int dstStep, IppiSize roi);
 IppStatus IPPMini_ippiFilterMin_8u_C1R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi,
                                        IppiSize mask, IppiPoint anchor);
 IppStatus IPPMini_ippiFilterMax_8u_C1R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi,

@@ -1,8 +1,7 @@
 // Rotation, deskew, quarter turns and resize of pages.
-#include <opencv2/imgproc.hpp>
-
 #include <climits>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "dravn_export.h"
 #include "page_record.h"
@@ -21,8 +20,7 @@ IppStatus Rotate(int type, const Ipp8u* src, IppiSize srcSize, int srcStep, Ippi
                  IppiRect dstRoi, double angle, double xShift, double yShift, const cv::Scalar& fill) {
   if (!src || !dst || srcRoi.x < 0 || srcRoi.y < 0 || srcRoi.width <= 0 || srcRoi.height <= 0 ||
       int64_t(srcRoi.x) + srcRoi.width > srcSize.width || int64_t(srcRoi.y) + srcRoi.height > srcSize.height ||
-      dstRoi.x < 0 || dstRoi.y < 0 || !std::isfinite(angle) || !(std::fabs(xShift) < 1e9) ||
-      !(std::fabs(yShift) < 1e9))
+      dstRoi.x < 0 || dstRoi.y < 0 || !std::isfinite(angle) || !(std::fabs(xShift) < 1e9) || !(std::fabs(yShift) < 1e9))
     return ippStsBadArgErr;
   cv::Mat in, out;
   OSErr err = WrapArea(src, srcStep, type, srcRoi.x, srcRoi.y, srcRoi.width, srcRoi.height, in);
@@ -58,10 +56,10 @@ OSErr DeskewArea(const VKIMG* src, VKIMG** out, int fillWhite, const VkRect* are
   if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return paramErr;
   PagePtr page;
   if (OSErr err = NewPage(int32_t(w), int32_t(h), src->depth, false, page)) return err;
-  const IppStatus st = Rotate(in.type(), src->baseAddr, {src->width, src->height}, src->rowBytes,
-                              {0, 0, src->width, src->height}, page->baseAddr, page->rowBytes,
-                              {0, 0, page->width, page->height}, angle, xShift - area->left, yShift - area->top,
-                              Fill(src->depth, fillWhite));
+  const IppStatus st =
+      Rotate(in.type(), src->baseAddr, {src->width, src->height}, src->rowBytes, {0, 0, src->width, src->height},
+             page->baseAddr, page->rowBytes, {0, 0, page->width, page->height}, angle, xShift - area->left,
+             yShift - area->top, Fill(src->depth, fillWhite));
   if (st != ippStsNoErr) return st == ippStsMemAllocErr ? memFullErr : depthErr;
   *out = page.release();
   return noErr;
@@ -75,8 +73,7 @@ using namespace imageops;
 static int16_t RotateEntry(int type, const Ipp8u* src, IppiSize srcSize, int srcStep, IppiRect srcRoi, Ipp8u* dst,
                            int dstStep, IppiRect dstRoi, double angle, double xShift, double yShift) {
   return IppStatusToOSErr(Guard([&] {
-    return Rotate(type, src, srcSize, srcStep, srcRoi, dst, dstStep, dstRoi, angle, xShift, yShift,
-                  cv::Scalar::all(0));
+    return Rotate(type, src, srcSize, srcStep, srcRoi, dst, dstStep, dstRoi, angle, xShift, yShift, cv::Scalar::all(0));
   }));
 }
 
@@ -127,8 +124,7 @@ DRAVN_C_EXPORT int16_t DeskewImageWithIPPExWithShirftPoint(const VKIMG* src, VkI
   if (!out) return paramErr;
   *out = nullptr;
   return GuardOSErr([&]() -> OSErr {
-    if (!src || !desc || !*desc || !area || !std::isfinite(angle) || !std::isfinite(xCenter) ||
-        !std::isfinite(yCenter))
+    if (!src || !desc || !*desc || !area || !std::isfinite(angle) || !std::isfinite(xCenter) || !std::isfinite(yCenter))
       return paramErr;
     double xs = 0, ys = 0;
     VkMac_ippiGetRotateShift(xCenter, yCenter, angle, &xs, &ys);

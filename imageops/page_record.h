@@ -3,7 +3,6 @@
 #define DRAVN_IMAGEOPS_PAGE_RECORD_H
 
 #include <memory>
-
 #include <opencv2/core.hpp>
 
 #include "opcv.h"

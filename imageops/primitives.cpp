@@ -1,11 +1,10 @@
 // The OpenCV-backed primitives that the binarization and orientation units
 // bind by name, with their companions.
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <opencv2/imgproc.hpp>
 
 #include "dravn_export.h"
 #include "primitives_impl.h"
@@ -54,8 +53,8 @@ IppStatus Median(int type, const Ipp8u* src, int srcStep, Ipp8u* dst, int dstSte
   if (mask.width <= 0 || mask.width != mask.height || mask.width % 2 == 0 || !src) return ippStsBadArgErr;
   const int m = mask.width, h = m / 2;
   cv::Mat area, out;
-  OSErr err = WrapArea(src, srcStep, type, -anchor.x, -anchor.y, int64_t(roi.width) + 2 * h,
-                       int64_t(roi.height) + 2 * h, area);
+  OSErr err =
+      WrapArea(src, srcStep, type, -anchor.x, -anchor.y, int64_t(roi.width) + 2 * h, int64_t(roi.height) + 2 * h, area);
   if (!err) err = WrapArea(dst, dstStep, type, 0, 0, roi.width, roi.height, out);
   if (err) return OSErrToIppStatus(err);
   // medianBlur invents its own border instead of reading the pixels around
@@ -113,8 +112,8 @@ cv::Mat TurnedKernel(IppiSize size, double scale, const Ipp32s* ints, const Ipp3
   return k;
 }
 
-IppStatus IntFilter(int type, const void* src, int srcStep, void* dst, int dstStep, IppiSize roi,
-                    const Ipp32s* kernel, IppiSize kernelSize, IppiPoint anchor, int divisor) {
+IppStatus IntFilter(int type, const void* src, int srcStep, void* dst, int dstStep, IppiSize roi, const Ipp32s* kernel,
+                    IppiSize kernelSize, IppiPoint anchor, int divisor) {
   return Guard([&] {
     if (!src || !kernel || divisor == 0 || kernelSize.width <= 0 || kernelSize.height <= 0) return ippStsBadArgErr;
     return Filter(type, src, srcStep, dst, dstStep, roi, TurnedKernel(kernelSize, 1.0 / divisor, kernel, nullptr),
@@ -201,9 +200,8 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiDilate_8u_C1R(const Ipp8u* src, int srcSte
   return MaskMorphology(true, src, srcStep, dst, dstStep, roi, mask, maskSize, anchor);
 }
 
-DRAVN_C_EXPORT IppStatus IPPShare_ippiErode_8u_C1R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep,
-                                                   IppiSize roi, const Ipp8u* mask, IppiSize maskSize,
-                                                   IppiPoint anchor) {
+DRAVN_C_EXPORT IppStatus IPPShare_ippiErode_8u_C1R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi,
+                                                   const Ipp8u* mask, IppiSize maskSize, IppiPoint anchor) {
   return MaskMorphology(false, src, srcStep, dst, dstStep, roi, mask, maskSize, anchor);
 }
 

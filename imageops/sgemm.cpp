@@ -16,8 +16,8 @@ cv::Mat RowMajor(const float* p, int rows, int cols, int ld) {
   return cv::Mat(rows, cols, CV_32F, const_cast<float*>(p), size_t(ld) * sizeof(float));
 }
 
-void RowMajorGemm(bool transA, bool transB, int M, int N, int K, float alpha, const float* A, int lda,
-                  const float* B, int ldb, float beta, float* C, int ldc) {
+void RowMajorGemm(bool transA, bool transB, int M, int N, int K, float alpha, const float* A, int lda, const float* B,
+                  int ldb, float beta, float* C, int ldc) {
   // A transposed operand is wrapped in its stored shape; gemm's flags turn it.
   const cv::Mat a = transA ? RowMajor(A, K, M, lda) : RowMajor(A, M, K, lda);
   const cv::Mat b = transB ? RowMajor(B, N, K, ldb) : RowMajor(B, K, N, ldb);
@@ -33,8 +33,7 @@ void RowMajorGemm(bool transA, bool transB, int M, int N, int K, float alpha, co
 }  // namespace
 
 DRAVN_C_EXPORT void OPCV_cblas_sgemm(int order, int transA, int transB, int M, int N, int K, float alpha,
-                                     const float* A, int lda, const float* B, int ldb, float beta, float* C,
-                                     int ldc) {
+                                     const float* A, int lda, const float* B, int ldb, float beta, float* C, int ldc) {
   if (!A || !B || !C || M <= 0 || N <= 0 || K <= 0) return;
   Tools::Guard([&] {
     if (order == CblasRowMajor)

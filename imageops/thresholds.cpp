@@ -17,8 +17,8 @@ static IppStatus ThresholdLE(T* data, int step, IppiSize roi, T threshold, T val
   return ippStsNoErr;
 }
 
-DRAVN_C_EXPORT IppStatus IPPShare_ippiThreshold_LTVal_16s_C1IR(Ipp16s* srcDst, int step, IppiSize roi,
-                                                               Ipp16s threshold, Ipp16s value) {
+DRAVN_C_EXPORT IppStatus IPPShare_ippiThreshold_LTVal_16s_C1IR(Ipp16s* srcDst, int step, IppiSize roi, Ipp16s threshold,
+                                                               Ipp16s value) {
   return ThresholdLE<Ipp16s>(srcDst, step, roi, threshold, value);
 }
 

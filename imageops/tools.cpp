@@ -20,7 +20,8 @@ OSErr WrapArea(const void* origin, int step, int type, int x, int y, int64_t w, 
   if (!origin || w <= 0 || h <= 0 || w > INT_MAX || h > INT_MAX || step <= 0) return paramErr;
   const int64_t elem = CV_ELEM_SIZE(type);
   if (w * elem > step) return paramErr;
-  auto* base = static_cast<const uint8_t*>(origin) + static_cast<ptrdiff_t>(y) * step + static_cast<ptrdiff_t>(x) * elem;
+  auto* base =
+      static_cast<const uint8_t*>(origin) + static_cast<ptrdiff_t>(y) * step + static_cast<ptrdiff_t>(x) * elem;
   out = cv::Mat(static_cast<int>(h), static_cast<int>(w), type, const_cast<uint8_t*>(base), static_cast<size_t>(step));
   return out.empty() ? memFullErr : noErr;
 }

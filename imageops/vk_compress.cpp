@@ -1,24 +1,24 @@
 #include "vk_compress.h"
 
+#include <jerror.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-
-#include <jerror.h>
 
 namespace imageops {
 
 const char DEFAULT_CREATOR[8] = {'V', 'E', 'L', 'M', 'O', 'R', 'A', 'K'};
 
-const unsigned int g_customLuminanceQuant[64] = {
-    4,  3,  3,  4,  3,  3,  4,  4,  3,  4,  5,  5,  4,  5,  7,  12, 7,  7,  6,  6,  7,  14,
-    10, 11, 8,  12, 17, 15, 18, 18, 17, 15, 16, 16, 19, 21, 27, 23, 19, 20, 26, 20, 16, 16,
-    24, 32, 24, 26, 28, 29, 30, 31, 30, 18, 23, 33, 36, 33, 30, 36, 27, 30, 30, 29};
+const unsigned int g_customLuminanceQuant[64] = {4,  3,  3,  4,  3,  3,  4,  4,  3,  4,  5,  5,  4,  5,  7,  12,
+                                                 7,  7,  6,  6,  7,  14, 10, 11, 8,  12, 17, 15, 18, 18, 17, 15,
+                                                 16, 16, 19, 21, 27, 23, 19, 20, 26, 20, 16, 16, 24, 32, 24, 26,
+                                                 28, 29, 30, 31, 30, 18, 23, 33, 36, 33, 30, 36, 27, 30, 30, 29};
 
-const unsigned int g_customChrominanceQuant[64] = {
-    5,  5,  5,  7,  6,  7,  14, 7,  7,  14, 29, 19, 16, 19, 29, 29, 29, 29, 29, 29, 29, 29,
-    29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29,
-    29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29};
+const unsigned int g_customChrominanceQuant[64] = {5,  5,  5,  7,  6,  7,  14, 7,  7,  14, 29, 19, 16, 19, 29, 29,
+                                                   29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29,
+                                                   29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29,
+                                                   29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29, 29};
 
 constexpr size_t kBufferSize = 0x80000;
 
@@ -108,10 +108,10 @@ bool VkCompress::InitWithRGB(int width, int height, size_t bufferSize, std::vect
 
 // The setters report through m_failed: libjpeg's error exit needs a live
 // frame to jump back to.
-#define VK_GUARDED                   \
+#define VK_GUARDED                  \
   if (!m_cinfo || setjmp(m_jump)) { \
-    m_failed = true;                 \
-    return;                          \
+    m_failed = true;                \
+    return;                         \
   }
 
 void VkCompress::SetQuality(int quality) {
@@ -162,8 +162,7 @@ bool VkCompress::Compress(const uint8_t* pixels, int bytesPerLine, const char* c
   while (m_cinfo->next_scanline < m_cinfo->image_height) {
     const JDIMENSION first = m_cinfo->next_scanline;
     const JDIMENSION n = std::min<JDIMENSION>(kRows, m_cinfo->image_height - first);
-    for (JDIMENSION i = 0; i < n; ++i)
-      rows[i] = const_cast<JSAMPROW>(pixels + ptrdiff_t(first + i) * bytesPerLine);
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = const_cast<JSAMPROW>(pixels + ptrdiff_t(first + i) * bytesPerLine);
     jpeg_write_scanlines(m_cinfo, rows, n);
   }
   jpeg_finish_compress(m_cinfo);

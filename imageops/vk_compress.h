@@ -2,13 +2,15 @@
 #ifndef DRAVN_IMAGEOPS_VK_COMPRESS_H
 #define DRAVN_IMAGEOPS_VK_COMPRESS_H
 
-#include <csetjmp>
+// clang-format off
 #include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <vector>
-
+#include <cstdio>  // jpeglib.h needs size_t and FILE declared first
 #include <jpeglib.h>
+// clang-format on
+
+#include <csetjmp>
+#include <cstdint>
+#include <vector>
 
 namespace imageops {
 

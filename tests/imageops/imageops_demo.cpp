@@ -59,7 +59,11 @@ int main(int argc, char** argv) {
   dravn_pages::PageSpec spec;
   spec.dpi = 150;
   auto img = dravn_pages::RenderDocumentPage(spec);
-  VKIMG page{img.pixels.data(), 24, img.width, img.height, int32_t(img.BytesPerLine()),
+  VKIMG page{img.pixels.data(),
+             24,
+             img.width,
+             img.height,
+             int32_t(img.BytesPerLine()),
              int32_t(img.BytesPerLine() * img.height)};
   VkImageDesc desc{img.width, img.height, 150, 150, 0, 24, 0};
   VkImageDesc* handle = &desc;

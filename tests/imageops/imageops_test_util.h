@@ -58,18 +58,21 @@ inline std::mt19937& Rng() {
 class Fenced {
  public:
   Fenced(int w, int h, int cell, int fence = 6, int extra = 13, int fill = -1)
-      : m_w(w), m_h(h), m_cell(cell), m_fence(fence), m_step((w + 2 * fence) * cell + extra * (cell % 2 ? 1 : 2)),
+      : m_w(w),
+        m_h(h),
+        m_cell(cell),
+        m_fence(fence),
+        m_step((w + 2 * fence) * cell + extra * (cell % 2 ? 1 : 2)),
         m_bytes(size_t(m_step) * (h + 2 * fence)) {
-    for (size_t i = 0; i < m_bytes.size(); ++i) m_bytes[i] = fill >= 0 ? uint8_t(fill) : uint8_t((i * 37) & 1 ? 0 : 255);
+    for (size_t i = 0; i < m_bytes.size(); ++i)
+      m_bytes[i] = fill >= 0 ? uint8_t(fill) : uint8_t((i * 37) & 1 ? 0 : 255);
     std::uniform_int_distribution<int> d(0, 255);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w * cell; ++x) Row(y)[x] = uint8_t(d(Rng()));
   }
   int step() const { return m_step; }
   uint8_t* Row(int y) { return m_bytes.data() + size_t(y + m_fence) * m_step + size_t(m_fence) * m_cell; }
-  const uint8_t* Row(int y) const {
-    return m_bytes.data() + size_t(y + m_fence) * m_step + size_t(m_fence) * m_cell;
-  }
+  const uint8_t* Row(int y) const { return m_bytes.data() + size_t(y + m_fence) * m_step + size_t(m_fence) * m_cell; }
   // Pixel (x, y) relative to the image, which may lie at an offset inside
   // an area; byte b of the pixel.
   uint8_t* At(int x, int y) { return Row(y) + size_t(x) * m_cell; }

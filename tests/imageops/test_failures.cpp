@@ -4,9 +4,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <opencv2/core.hpp>
-
 #include <fstream>
+#include <opencv2/core.hpp>
 
 #include "imageops_test_util.h"
 
@@ -66,8 +65,8 @@ TEST(Failures, OpenCVAssertionsAnswerArgument) {
   std::vector<uint8_t> src(64 * 8, 3), dst(64 * 8, 0);
   const int32_t kernel[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
   const int code = InChild([&] {
-    const IppStatus a = OPCV(IPPShare_ippiConvert_8u16s_C1R)(src.data(), 64, reinterpret_cast<int16_t*>(dst.data()),
-                                                             33, {8, 4});
+    const IppStatus a =
+        OPCV(IPPShare_ippiConvert_8u16s_C1R)(src.data(), 64, reinterpret_cast<int16_t*>(dst.data()), 33, {8, 4});
     const IppStatus b = OPCV(IPPShare_ippiFilter_16s_C1R)(reinterpret_cast<int16_t*>(src.data() + 64 + 2), 63,
                                                           reinterpret_cast<int16_t*>(dst.data()), 64, {8, 4}, kernel,
                                                           {3, 3}, {1, 1}, 1);
@@ -86,46 +85,56 @@ TEST(Failures, NoMemoryInsideOpenCVAnswersMemory) {
   };
   const IppiSize roi{WideRow::kWidth, 1};
   const Case cases[] = {
-      {"median", [&](WideRow& w) {
+      {"median",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiFilterMedian_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, {3, 3}, {1, 1});
        }},
-      {"median C3", [&](WideRow& w) {
+      {"median C3",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiFilterMedian_8u_C3R)(w.In(), w.srcStep, w.dst.data(), 3 * roi.width, roi, {3, 3},
                                                        {1, 1});
        }},
-      {"dilate", [&](WideRow& w) {
+      {"dilate",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiDilate_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, mask, {3, 3}, {1, 1});
        }},
-      {"erode", [&](WideRow& w) {
+      {"erode",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiErode_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, mask, {3, 3}, {1, 1});
        }},
-      {"filter", [&](WideRow& w) {
+      {"filter",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiFilter_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, kernel, {3, 3},
                                                  {1, 1}, 16);
        }},
-      {"filter C3", [&](WideRow& w) {
+      {"filter C3",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiFilter_8u_C3R)(w.In(), w.srcStep, w.dst.data(), 3 * roi.width, roi, kernel, {3, 3},
                                                  {1, 1}, 16);
        }},
-      {"filter 16s", [&](WideRow& w) {
+      {"filter 16s",
+       [&](WideRow& w) {
          return OPCV(IPPShare_ippiFilter_16s_C1R)(reinterpret_cast<const int16_t*>(w.src.data() + w.srcStep + 2),
                                                   w.srcStep, reinterpret_cast<int16_t*>(w.dst.data()), 2 * roi.width,
                                                   roi, kernel, {3, 3}, {1, 1}, 16);
        }},
-      {"planes to YUV", [&](WideRow& w) {
+      {"planes to YUV",
+       [&](WideRow& w) {
          Ipp8u* const planes[3] = {w.dst.data(), w.dst.data() + roi.width, w.dst.data() + 2 * roi.width};
          return OPCV(IPPMini_ippiRGBToYUV_8u_C3P3R)(w.In(), w.srcStep, planes, 3 * roi.width, roi);
        }},
-      {"box in place", [&](WideRow& w) {
+      {"box in place",
+       [&](WideRow& w) {
          return OPCV(IPPMini_ippiFilterBox_8u_C3IR)(const_cast<Ipp8u*>(w.In()), w.srcStep, roi, {3, 3}, {1, 1});
        }},
-      {"bilateral", [&](WideRow& w) {
+      {"bilateral",
+       [&](WideRow& w) {
          return OPCV(OPCV_ippiFilterBilateral_8u_C1R)(w.In(), w.srcStep, w.dst.data(), roi.width, roi, {3, 3}, 9, 9);
        }},
-      {"page noise reduction", [&](WideRow& w) {
-         return IppStatus(OPCV(DeosNrRGB)(w.src.data(), w.dst.data(), roi.width / 2, 3, 1, 1));
-       }},
-      {"three-channel resize", [&](WideRow& w) {
+      {"page noise reduction",
+       [&](WideRow& w) { return IppStatus(OPCV(DeosNrRGB)(w.src.data(), w.dst.data(), roi.width / 2, 3, 1, 1)); }},
+      {"three-channel resize",
+       [&](WideRow& w) {
          return OPCV(IPPMini_ippiResize_8u_C3R)(w.src.data(), {64, 64}, 192, {0, 0, 64, 64}, w.dst.data(), 192,
                                                 {64, 64}, 1e5, 1e5, 1);
        }},

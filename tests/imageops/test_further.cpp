@@ -1,9 +1,8 @@
 // The second family of primitives through the staged library: colour
 // conversion, planes, local filters, noise reduction, convolution and DCT.
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "imageops_test_util.h"
 
@@ -36,7 +35,8 @@ TEST(Further, ColourConversionAndPlanes) {
   EXPECT_EQ(p1.Fence(), planeFence);
   for (int y = 0; y < 7; ++y)
     for (int x = 0; x < 23; ++x)
-      for (int c = 0; c < 3; ++c) ASSERT_EQ((c == 0 ? p0 : c == 1 ? p1 : p2).Get<uint8_t>(x, y), yuv.Get<uint8_t>(x, y, c));
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ((c == 0 ? p0 : c == 1 ? p1 : p2).Get<uint8_t>(x, y), yuv.Get<uint8_t>(x, y, c));
   Fenced merged(23, 7, 3);
   const auto mergedFence = merged.Fence();
   ASSERT_EQ(OPCV(IPPMini_ippiYUVToRGB_8u_P3C3R)(planes, p0.step(), merged.Row(0), merged.step(), roi), 0);
@@ -96,12 +96,12 @@ TEST(Further, MinMaxAndBoxOverAnchoredMasks) {
     EXPECT_EQ(page.Fence(), old.Fence());
   }
   Fenced src(9, 9, 1), dst(9, 9, 1);
-  EXPECT_EQ(OPCV(IPPMini_ippiFilterMedian_8u_C1R)(src.At(1, 1), src.step(), dst.Row(0), dst.step(), {7, 7}, {3, 3},
-                                                  {1, 1}),
-            0);
-  EXPECT_EQ(OPCV(IPPMini_ippiFilterMedian_8u_C1R)(src.At(1, 1), src.step(), dst.Row(0), dst.step(), {7, 7}, {4, 4},
-                                                  {1, 1}),
-            ippStsBadArgErr);
+  EXPECT_EQ(
+      OPCV(IPPMini_ippiFilterMedian_8u_C1R)(src.At(1, 1), src.step(), dst.Row(0), dst.step(), {7, 7}, {3, 3}, {1, 1}),
+      0);
+  EXPECT_EQ(
+      OPCV(IPPMini_ippiFilterMedian_8u_C1R)(src.At(1, 1), src.step(), dst.Row(0), dst.step(), {7, 7}, {4, 4}, {1, 1}),
+      ippStsBadArgErr);
 }
 
 TEST(Further, BilateralReadsTheAreaAroundTheRegion) {
@@ -117,15 +117,15 @@ TEST(Further, BilateralReadsTheAreaAroundTheRegion) {
     cv::Mat ref;
     cv::bilateralFilter(View(src, roi.width + 2 * r, roi.height + 2 * r, CV_8UC1), ref, k, 20.0, 3.0,
                         cv::BORDER_REFLECT_101);
-    EXPECT_EQ(cv::norm(ref(cv::Rect(r, r, roi.width, roi.height)), View(dst, roi.width, roi.height, CV_8UC1),
-                       cv::NORM_INF),
-              0);
+    EXPECT_EQ(
+        cv::norm(ref(cv::Rect(r, r, roi.width, roi.height)), View(dst, roi.width, roi.height, CV_8UC1), cv::NORM_INF),
+        0);
   }
   Fenced src(9, 9, 1), dst(9, 9, 1);
   const auto before = dst.bytes();
-  EXPECT_EQ(OPCV(OPCV_ippiFilterBilateral_8u_C1R)(src.At(2, 2), src.step(), dst.Row(0), dst.step(), {4, 4}, {4, 4}, 1,
-                                                  1),
-            ippStsBadArgErr);
+  EXPECT_EQ(
+      OPCV(OPCV_ippiFilterBilateral_8u_C1R)(src.At(2, 2), src.step(), dst.Row(0), dst.step(), {4, 4}, {4, 4}, 1, 1),
+      ippStsBadArgErr);
   EXPECT_EQ(dst.bytes(), before);
 }
 
@@ -172,10 +172,10 @@ TEST(Further, ConvolutionPerChannelAndMono) {
   for (auto& p : page) p = uint8_t(Rng()() % 128);
   // Kernels in the order third, second, first channel.
   float kernels[27] = {};
-  kernels[4] = 2.0f;         // third channel doubled
-  kernels[9 + 5] = 1.0f;     // second channel: the right neighbour...
-  kernels[18 + 0] = 0.5f;    // first channel: half the pixel up and left...
-  kernels[18 + 8] = 0.5f;    // ...plus half the pixel down and right
+  kernels[4] = 2.0f;       // third channel doubled
+  kernels[9 + 5] = 1.0f;   // second channel: the right neighbour...
+  kernels[18 + 0] = 0.5f;  // first channel: half the pixel up and left...
+  kernels[18 + 8] = 0.5f;  // ...plus half the pixel down and right
   ASSERT_TRUE(OPCV(Convolution24)(page.data(), out.data(), {w, h}, r, kernels));
   auto px = [&](const std::vector<uint8_t>& v, int x, int y, int c) { return int(v[(size_t(y) * w + x) * 3 + c]); };
   for (int y = 0; y < h; ++y)

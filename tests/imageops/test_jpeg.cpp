@@ -1,8 +1,10 @@
 // JPEG compression and reading through the staged library, held against
 // libjpeg-turbo driven directly with the same quality, tables and sampling.
-#include <cstdio>
-
+// clang-format off
+#include <cstddef>
+#include <cstdio>  // jpeglib.h needs size_t and FILE declared first
 #include <jpeglib.h>
+// clang-format on
 
 #include <cmath>
 #include <csetjmp>
@@ -145,7 +147,7 @@ std::vector<uint8_t> Reference(const Source& s, int quality, bool custom, bool s
 
 // What the markers before the scan say.
 struct Markers {
-  std::map<int, std::vector<int>> tables;  // table id -> natural order
+  std::map<int, std::vector<int>> tables;       // table id -> natural order
   std::vector<std::pair<int, int>> components;  // id, sampling byte
   int jfifMajor = 0, jfifMinor = 0, units = -1, xDensity = 0, yDensity = 0;
   std::string comment;
@@ -212,7 +214,8 @@ std::vector<uint8_t> Compress(const Entry& e, const VKIMG* page, VkImageDesc* re
   else
     *status = OPCV(CompressJPEG)(page, res->vRes, code, &out, &size);
   std::vector<uint8_t> data;
-  if (*status == 0) data.assign(out, out + size);
+  if (*status == 0)
+    data.assign(out, out + size);
   else {
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(size, 0u);
@@ -271,8 +274,8 @@ TEST(Jpeg, EveryEntryGreyAndColourEveryQualityCode) {
         for (const auto& [id, values] : m.tables)
           for (int k = 0; k < 64; ++k) {
             const int base = id == 0 ? int(kCustomLuma[k]) : int(CustomChroma(k));
-            const int want = e.custom ? std::clamp((base * scale + 50) / 100, 1, 255)
-                                      : int(std.quant_tbl_ptrs[id]->quantval[k]);
+            const int want =
+                e.custom ? std::clamp((base * scale + 50) / 100, 1, 255) : int(std.quant_tbl_ptrs[id]->quantval[k]);
             ASSERT_EQ(values[size_t(k)], want) << "table " << id << " cell " << k;
           }
         jpeg_destroy_compress(&std);
@@ -318,7 +321,8 @@ std::vector<uint8_t> Encoded(int depth) {
 
 std::vector<uint8_t> CmykStream() {
   std::vector<uint8_t> row(64, 100);
-  return EncodeWith(16, 8, 4, JCS_CMYK, [](jpeg_compress_struct&) {}, [&](int) { return row.data(); });
+  return EncodeWith(
+      16, 8, 4, JCS_CMYK, [](jpeg_compress_struct&) {}, [&](int) { return row.data(); });
 }
 
 }  // namespace
@@ -352,7 +356,8 @@ TEST(Jpeg, ReadersGiveGreyOrRgbPagesAndDescribeThem) {
   Page page(out);
   double diff = 0;
   for (int y = 0; y < out->height; ++y)
-    for (int x = 0; x < out->width * 3; ++x) diff += std::abs(out->baseAddr[size_t(y) * out->rowBytes + x] - colour.image.Row(y)[x]);
+    for (int x = 0; x < out->width * 3; ++x)
+      diff += std::abs(out->baseAddr[size_t(y) * out->rowBytes + x] - colour.image.Row(y)[x]);
   EXPECT_LT(diff / (double(out->width) * out->height * 3), 3.0);
 }
 

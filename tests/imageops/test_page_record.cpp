@@ -1,8 +1,7 @@
 // Page records: allocation, quarter turns, deskew, resize and the rotation
 // primitive, through the staged library.
-#include <opencv2/imgproc.hpp>
-
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "imageops_test_util.h"
 #include "test_pages.h"
@@ -30,7 +29,9 @@ Page NewPage(int w, int h, int depth, bool random = true) {
 
 int Channels(int depth) { return depth / 8; }
 int PageTypeOf(int depth) { return CV_8UC(Channels(depth)); }
-uint8_t Px(const VKIMG* p, int x, int y, int c) { return p->baseAddr[size_t(y) * p->rowBytes + x * Channels(p->depth) + c]; }
+uint8_t Px(const VKIMG* p, int x, int y, int c) {
+  return p->baseAddr[size_t(y) * p->rowBytes + x * Channels(p->depth) + c];
+}
 
 // A page of the test-page generator as a record: grey (8) or colour (24).
 Page RenderedPage(int depth) {
@@ -40,7 +41,8 @@ Page RenderedPage(int depth) {
   auto img = dravn_pages::RenderDocumentPage(spec);
   if (depth == 8) img = dravn_pages::ToGrey(img);
   Page p = NewPage(img.width, img.height, depth, false);
-  for (int y = 0; y < img.height; ++y) std::memcpy(p->baseAddr + size_t(y) * p->rowBytes, img.Row(y), img.BytesPerLine());
+  for (int y = 0; y < img.height; ++y)
+    std::memcpy(p->baseAddr + size_t(y) * p->rowBytes, img.Row(y), img.BytesPerLine());
   return p;
 }
 
@@ -50,7 +52,7 @@ TEST(PageRecord, RowBytesFollowTheDepthTable) {
   struct Case {
     int depth, width, rowBytes, uniteRowBytes;
   };
-  const Case cases[] = {{1, 10, 16, 16}, {1, 130, 32, 32}, {8, 10, 16, 16}, {8, 17, 32, 32},
+  const Case cases[] = {{1, 10, 16, 16},  {1, 130, 32, 32}, {8, 10, 16, 16},  {8, 17, 32, 32},
                         {24, 10, 30, 32}, {24, 11, 33, 36}, {32, 10, 48, 48}, {40, 10, 16, 16}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "depth " << c.depth << " width " << c.width);
@@ -210,14 +212,13 @@ TEST(PageRecord, DeskewAreasAndTheCentrePoint) {
     double cx, cy;
     int offX, offY;  // new page (x, y) = src(x + offX, y + offY)
   };
-  const Case cases[] = {{{3, 5, 13, 25}, false, 0, 0, 5, 3},
-                        {{-2, -4, 8, 16}, false, 0, 0, -4, -2},
-                        {{1, 2, 6, 12}, true, 7, 4, 9, 5}};
+  const Case cases[] = {
+      {{3, 5, 13, 25}, false, 0, 0, 5, 3}, {{-2, -4, 8, 16}, false, 0, 0, -4, -2}, {{1, 2, 6, 12}, true, 7, 4, 9, 5}};
   for (const auto& c : cases) {
     VKIMG* out = kJunk;
-    const int16_t st = c.point ? OPCV(DeskewImageWithIPPExWithShirftPoint)(src.get(), &dp, &out, 1, 0, &c.area, 0.0,
-                                                                           c.cx, c.cy)
-                               : OPCV(DeskewImageWithIPPEx)(src.get(), &dp, &out, 1, 0, &c.area, 0.0);
+    const int16_t st =
+        c.point ? OPCV(DeskewImageWithIPPExWithShirftPoint)(src.get(), &dp, &out, 1, 0, &c.area, 0.0, c.cx, c.cy)
+                : OPCV(DeskewImageWithIPPEx)(src.get(), &dp, &out, 1, 0, &c.area, 0.0);
     ASSERT_EQ(st, 0);
     Page page(out);
     ASSERT_EQ(out->width, c.area.right - c.area.left);

@@ -2,10 +2,9 @@
 // by name from the staged library, each held against a plain loop written
 // from its formula, on random pixels with a fence around source and
 // destination.
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "imageops_test_util.h"
 
@@ -23,8 +22,13 @@ const IppiSize kRois[] = {{37, 11}, {1, 1}, {64, 3}};
 // (offX, offY) inside it, and a fenced destination.
 struct Scene {
   Scene(IppiSize roi, int areaW, int areaH, int offX, int offY, int cell, int dstCell = -1)
-      : roi(roi), src(areaW, areaH, cell), dst(roi.width, roi.height, dstCell < 0 ? cell : dstCell), offX(offX),
-        offY(offY), fence(dst.Fence()), srcBefore(src.bytes()) {}
+      : roi(roi),
+        src(areaW, areaH, cell),
+        dst(roi.width, roi.height, dstCell < 0 ? cell : dstCell),
+        offX(offX),
+        offY(offY),
+        fence(dst.Fence()),
+        srcBefore(src.bytes()) {}
   const uint8_t* In() { return src.At(offX, offY); }
   // Source pixel relative to the region; fails the test outside the area.
   template <class T = uint8_t>
@@ -121,9 +125,8 @@ TEST(Primitives, MedianOverAPageSizedRegionReadsTheWholeArea) {
   // The frame along the edges is made apart from the rest: no seam may show.
   const IppiSize roi{301, 3001};
   Scene s = MaskScene(roi, 5, 5, 2, 2, 1);
-  ASSERT_EQ(OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s.In(), s.src.step(), s.dst.Row(0), s.dst.step(), roi, {5, 5},
-                                                   {2, 2}),
-            0);
+  ASSERT_EQ(
+      OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s.In(), s.src.step(), s.dst.Row(0), s.dst.step(), roi, {5, 5}, {2, 2}), 0);
   cv::Mat area(s.areaH(), s.areaW(), CV_8U, s.src.Row(0), s.src.step()), ref;
   cv::medianBlur(area, ref, 5);
   for (int y = 0; y < roi.height; ++y)
@@ -140,7 +143,8 @@ void CheckFilter(int channels, decltype(&IPPShare_ippiFilter_8u_C1R) f8, decltyp
   for (const auto& k : kernels)
     for (int divisor : {1, 3, 16, -2})
       for (const auto& roi : kRois) {
-        SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " anchor " << k.ax << "," << k.ay << " div " << divisor);
+        SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " anchor " << k.ax << "," << k.ay << " div "
+                                        << divisor);
         std::vector<int32_t> kernel(size_t(k.w) * k.h);
         for (auto& c : kernel) c = coef(Rng());
         const int hw = k.w / 2, hh = k.h / 2;
@@ -316,9 +320,9 @@ TEST(Primitives, BitsToBytesAndBack) {
       Fenced bits(bytes, 3, 1);
       Fenced grey(width, 3, 1);
       auto fence = grey.Fence();
-      ASSERT_EQ(OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), bits.step(), offset, grey.Row(0), grey.step(),
-                                                    {width, 3}),
-                0);
+      ASSERT_EQ(
+          OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), bits.step(), offset, grey.Row(0), grey.step(), {width, 3}),
+          0);
       EXPECT_EQ(grey.Fence(), fence);
       for (int y = 0; y < 3; ++y)
         for (int x = 0; x < width; ++x) {
@@ -351,8 +355,8 @@ TEST(Primitives, ResizeMatchesOpenCVInsideBothRegions) {
   };
   const Case cases[] = {{{3, 2, 41, 23}, {1, 2, 200, 100}, 1.5, 2.0},
                         {{0, 0, 61, 40}, {0, 0, 30, 20}, 0.5, 0.5},
-                        {{5, 7, 33, 17}, {4, 1, 20, 9}, 0.75, 0.6},   // result clipped to the region
-                        {{0, 0, 64, 41}, {2, 3, 128, 82}, 2.0, 2.0}}; // exactly filled
+                        {{5, 7, 33, 17}, {4, 1, 20, 9}, 0.75, 0.6},    // result clipped to the region
+                        {{0, 0, 64, 41}, {2, 3, 128, 82}, 2.0, 2.0}};  // exactly filled
   for (const auto& c : cases) {
     Fenced src(70, 50, 1);
     Fenced dst(240, 120, 1, 6, 13, 0x5a);
@@ -368,8 +372,8 @@ TEST(Primitives, ResizeMatchesOpenCVInsideBothRegions) {
     for (int y = 0; y < 120; ++y)
       for (int x = 0; x < 240; ++x) {
         const int rx = x - c.dstRoi.x, ry = y - c.dstRoi.y;
-        const bool inside = rx >= 0 && ry >= 0 && rx < std::min(c.dstRoi.width, ref.cols) &&
-                            ry < std::min(c.dstRoi.height, ref.rows);
+        const bool inside =
+            rx >= 0 && ry >= 0 && rx < std::min(c.dstRoi.width, ref.cols) && ry < std::min(c.dstRoi.height, ref.rows);
         ASSERT_EQ(dst.Get<uint8_t>(x, y), inside ? ref.at<uint8_t>(ry, rx) : old.Get<uint8_t>(x, y)) << x << "," << y;
       }
     EXPECT_EQ(dst.Fence(), old.Fence());
@@ -449,39 +453,94 @@ TEST(Primitives, ArgumentFaultsBeforeAnyWrite) {
     std::function<IppStatus()> call;
   };
   const Case cases[] = {
-      {"median 4x4", [&] { return OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s, ss, d, ds, {8, 8}, {4, 4}, {1, 1}); }},
-      {"median 3x5", [&] { return OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s, ss, d, ds, {8, 8}, {3, 5}, {1, 1}); }},
+      {"median 4x4",
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s, ss, d, ds, {8, 8}, {4, 4}, {1, 1});
+       }},
+      {"median 3x5",
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedian_8u_C1R)(s, ss, d, ds, {8, 8}, {3, 5}, {1, 1});
+       }},
       {"median C3 null src",
-       [&] { return OPCV(IPPShare_ippiFilterMedian_8u_C3R)(nullptr, ss, d, ds, {4, 4}, {3, 3}, {1, 1}); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedian_8u_C3R)(nullptr, ss, d, ds, {4, 4}, {3, 3}, {1, 1});
+       }},
       {"colour median 55",
-       [&] { return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, ds, {4, 4}, ippMskSize5x5); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, ds, {4, 4}, ippMskSize5x5);
+       }},
       {"colour median step",
-       [&] { return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, 11, {4, 4}, ippMskSize3x3); }},
-      {"cross median 44", [&] { return OPCV(IPPShare_ippiFilterMedianCross_8u_C1R)(s, ss, d, ds, {8, 8}, IppiMaskSize(44)); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, 11, {4, 4}, ippMskSize3x3);
+       }},
+      {"cross median 44",
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedianCross_8u_C1R)(s, ss, d, ds, {8, 8}, IppiMaskSize(44));
+       }},
       {"cross median null dst",
-       [&] { return OPCV(IPPShare_ippiFilterMedianCross_8u_C1R)(s, ss, nullptr, ds, {8, 8}, ippMskSize3x3); }},
-      {"weight 4", [&] { return OPCV(IPPShare_ippiFilterMedianWeightedCenter3x3_8u_C1R)(s, ss, d, ds, {8, 8}, 4); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedianCross_8u_C1R)(s, ss, nullptr, ds, {8, 8}, ippMskSize3x3);
+       }},
+      {"weight 4",
+       [&] {
+         return OPCV(IPPShare_ippiFilterMedianWeightedCenter3x3_8u_C1R)(s, ss, d, ds, {8, 8}, 4);
+       }},
       {"divisor 0",
-       [&] { return OPCV(IPPShare_ippiFilter_8u_C1R)(s, ss, d, ds, {8, 8}, kernel, {3, 3}, {1, 1}, 0); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilter_8u_C1R)(s, ss, d, ds, {8, 8}, kernel, {3, 3}, {1, 1}, 0);
+       }},
       {"filter null kernel",
-       [&] { return OPCV(IPPShare_ippiFilter_8u_C1R)(s, ss, d, ds, {8, 8}, nullptr, {3, 3}, {1, 1}, 1); }},
+       [&] {
+         return OPCV(IPPShare_ippiFilter_8u_C1R)(s, ss, d, ds, {8, 8}, nullptr, {3, 3}, {1, 1}, 1);
+       }},
       {"dilate null src",
-       [&] { return OPCV(IPPShare_ippiDilate_8u_C1R)(nullptr, ss, d, ds, {8, 8}, mask, {3, 3}, {1, 1}); }},
-      {"erode roi height 0", [&] { return OPCV(IPPShare_ippiErode_8u_C1R)(s, ss, d, ds, {8, 0}, mask, {3, 3}, {1, 1}); }},
+       [&] {
+         return OPCV(IPPShare_ippiDilate_8u_C1R)(nullptr, ss, d, ds, {8, 8}, mask, {3, 3}, {1, 1});
+       }},
+      {"erode roi height 0",
+       [&] {
+         return OPCV(IPPShare_ippiErode_8u_C1R)(s, ss, d, ds, {8, 0}, mask, {3, 3}, {1, 1});
+       }},
       {"erode src step below area",
-       [&] { return OPCV(IPPShare_ippiErode_8u_C1R)(s, 9, d, ds, {8, 8}, mask, {3, 3}, {1, 1}); }},
+       [&] {
+         return OPCV(IPPShare_ippiErode_8u_C1R)(s, 9, d, ds, {8, 8}, mask, {3, 3}, {1, 1});
+       }},
       {"convert dst step below width",
-       [&] { return OPCV(IPPShare_ippiConvert_8u16s_C1R)(s, ss, reinterpret_cast<int16_t*>(d), 15, {8, 8}); }},
-      {"set roi height 0", [&] { return OPCV(IPPShare_ippiSet_8u_C1R)(1, d, ds, {8, 0}); }},
-      {"set step below width", [&] { return OPCV(IPPShare_ippiSet_8u_C1R)(1, d, 7, {8, 2}); }},
-      {"set null", [&] { return OPCV(IPPShare_ippiSet_8u_C1R)(1, nullptr, ds, {8, 2}); }},
+       [&] {
+         return OPCV(IPPShare_ippiConvert_8u16s_C1R)(s, ss, reinterpret_cast<int16_t*>(d), 15, {8, 8});
+       }},
+      {"set roi height 0",
+       [&] {
+         return OPCV(IPPShare_ippiSet_8u_C1R)(1, d, ds, {8, 0});
+       }},
+      {"set step below width",
+       [&] {
+         return OPCV(IPPShare_ippiSet_8u_C1R)(1, d, 7, {8, 2});
+       }},
+      {"set null",
+       [&] {
+         return OPCV(IPPShare_ippiSet_8u_C1R)(1, nullptr, ds, {8, 2});
+       }},
       {"threshold 16s step",
-       [&] { return OPCV(IPPShare_ippiThreshold_LTVal_16s_C1IR)(reinterpret_cast<int16_t*>(d), 15, {8, 2}, 0, 0); }},
-      {"threshold 8u width 0", [&] { return OPCV(IPPShare_ippiThreshold_LTVal_8u_C1IR)(d, ds, {0, 2}, 0, 0); }},
-      {"bit offset 8", [&] { return OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), bits.step(), 8, d, ds, {8, 2}); }},
+       [&] {
+         return OPCV(IPPShare_ippiThreshold_LTVal_16s_C1IR)(reinterpret_cast<int16_t*>(d), 15, {8, 2}, 0, 0);
+       }},
+      {"threshold 8u width 0",
+       [&] {
+         return OPCV(IPPShare_ippiThreshold_LTVal_8u_C1IR)(d, ds, {0, 2}, 0, 0);
+       }},
+      {"bit offset 8",
+       [&] {
+         return OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), bits.step(), 8, d, ds, {8, 2});
+       }},
       {"reduce bit offset 8",
-       [&] { return OPCV(IPPShare_ippiReduceBits_8u1u_C1R)(s, ss, d, ds, 8, {8, 2}, 0, 0, 0, 127); }},
-      {"bits step short", [&] { return OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), 1, 3, d, ds, {8, 2}); }},
+       [&] {
+         return OPCV(IPPShare_ippiReduceBits_8u1u_C1R)(s, ss, d, ds, 8, {8, 2}, 0, 0, 0, 127);
+       }},
+      {"bits step short",
+       [&] {
+         return OPCV(IPPShare_ippiConvert_1u8u_C1R)(bits.Row(0), 1, 3, d, ds, {8, 2});
+       }},
       {"resize roi wider than source",
        [&] {
          return OPCV(OPCV_ippiResizeSqrPixel_8u_C1R)(src.Row(0), {40, 20}, ss, {0, 0, 41, 20}, dst.Row(0), ds,
