@@ -305,3 +305,23 @@ TEST(PageRecord, UniteCentresTheSourceOnTheDestination) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(frame->baseAddr, framePixels);
 }
+
+TEST(PageRecord, RotationPrimitiveTurnsAboutTheOrigin) {
+  // A quarter turn counter-clockwise about (0, 0) sends (x, y) to (y, -x);
+  // a shift of w - 1 down brings the page back into view.
+  const int w = 9, h = 6;
+  for (int channels : {1, 3}) {
+    Fenced src(w, h, channels);
+    Fenced dst(h, w, channels);
+    const auto fence = dst.Fence();
+    auto* rotate = channels == 1 ? OPCV(VkMac_ippiRotate_8u_C1R) : OPCV(VkMac_ippiRotate_8u_C3R);
+    ASSERT_EQ(rotate(src.Row(0), {w, h}, src.step(), {0, 0, w, h}, dst.Row(0), dst.step(), {0, 0, h, w}, 90.0, 0.0,
+                     w - 1.0, 1),
+              0);
+    EXPECT_EQ(dst.Fence(), fence);
+    for (int Y = 0; Y < w; ++Y)
+      for (int X = 0; X < h; ++X)
+        for (int c = 0; c < channels; ++c)
+          ASSERT_EQ(dst.Get<uint8_t>(X, Y, c), src.Get<uint8_t>(w - 1 - Y, X, c)) << X << "," << Y;
+  }
+}
