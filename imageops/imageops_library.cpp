@@ -1,1 +1,0 @@
-// The image operations are added by their own subsystem.
