@@ -62,7 +62,8 @@ SimDevice* Sim(libusb_device_handle* h) { return h->device->sim.get(); }
 void RefreshDevices(libusb_context* ctx) {
   std::vector<libusb_device*> now;
   for (auto& sim : dravn_sim::SimScenarioDevices()) {
-    auto kept = std::find_if(ctx->devices.begin(), ctx->devices.end(), [&](libusb_device* d) { return d->sim == sim; });
+    auto kept =
+        std::find_if(ctx->devices.begin(), ctx->devices.end(), [&](libusb_device* d) { return d && d->sim == sim; });
     if (kept != ctx->devices.end()) {
       now.push_back(*kept);
       *kept = nullptr;

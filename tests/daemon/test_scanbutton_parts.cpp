@@ -167,6 +167,19 @@ TEST_F(DeviceFixture, ListCarriesTheOpenHandleAndCountsEachDeviceOnce) {
   EXPECT_EQ(GetDeviceNumber(), 0);
 }
 
+TEST_F(DeviceFixture, TwoScannersAreListedAndOnlyTheFirstOpened) {
+  EXPECT_FALSE(Plug("selko2", dravn::kSelko2Models[0],
+                    "device generic " + Hex4(dravn::kDocuvaneModels[0].vendorId) + ":" +
+                        Hex4(dravn::kDocuvaneModels[0].productId) + " bus=2 address=3\n"))
+      << "not one device";
+  int count = 0;
+  ASSERT_EQ(GetDeviceList(&count), 1);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(GetDeviceNumber(), 2);
+  EXPECT_EQ(DoOpenDevice(0), 1);
+  EXPECT_EQ(g_taActiveDevList[1].ptHandle, nullptr);
+}
+
 TEST_F(DeviceFixture, ModelTextNamesTheRecord) {
   ASSERT_TRUE(Plug("selko2", dravn::kSelko2Models[1]));
   EXPECT_EQ(std::string(g_taActiveDevList[0].pszDevName), std::string(dravn::kSelko2Models[1].model) + ":001:007");
