@@ -22,8 +22,9 @@
 //   firmware=<text>     answer to "GET FIRMVERSION " (default "0100")
 //   refuse=<text>       the 16-character sub-command is refused with a check
 //                       condition
-//   button=<path>       the scan button is held while this file exists
-//                       (GET HARDWARE STATUS, data byte 4 bit 0)
+//   button=<path>       the device has a scan button, held while this file
+//                       exists (GET HARDWARE STATUS, data byte 4 bit 0);
+//                       without it GET HARDWARE STATUS is not known
 //   first_date=<yy>,<mm>,<dd>  first-read date of a new device (0: unset);
 //                       kept beside the EEPROMs in the file <state>.date
 //   date_refuse=1       "FIRST READ DATE " is refused with a check condition
@@ -33,6 +34,8 @@
 // texts one byte each at 16 and 17 and the data from 18. A record takes
 // effect only when the whole parameter list arrived and it lies within the
 // EEPROM; anything else is a check condition and changes nothing.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -42,8 +45,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-
-#include <unistd.h>
 
 #include "command_block_core.h"
 #include "state_file.h"
@@ -135,8 +136,11 @@ class GenericModel : public CommandBlockModel {
         if (length == 0) return {};
         return {length};
       }
-      case 0xC2:  // GET HARDWARE STATUS
-        ReplyIn(HardwareStatus(), cdb[8]);
+      case 0xC2:  // GET HARDWARE STATUS, of the models that have a button
+        if (Param("button").empty())
+          CheckCondition(kIllegalRequest, kInvalidOpcode);
+        else
+          ReplyIn(HardwareStatus(), cdb[8]);
         return {};
       case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
         Receive(static_cast<size_t>(cdb[3] << 8 | cdb[4]));
@@ -265,7 +269,7 @@ class GenericModel : public CommandBlockModel {
     date.assign(3, 0);
     std::istringstream in(Param("first_date"));
     std::string part;
-    for (size_t i = 0; i < 3 && std::getline(in, part, ','); ++i) 
+    for (size_t i = 0; i < 3 && std::getline(in, part, ','); ++i)
       date[i] = static_cast<uint8_t>(strtoul(part.c_str(), nullptr, 10));
     return date;
   }

@@ -358,14 +358,63 @@ TEST_F(ScanButtonDaemon, ADeletedSegmentStopsTheDaemon) {
   EXPECT_EQ(Count(" claim "), Count(" release "));
 }
 
-TEST_F(ScanButtonDaemon, EndToEndScanOfASelko2Scanner) {
-  if (m_skip) return;
-  for (int n = 1; n <= 2; ++n) {
+// The real scanimage of a user, beside the daemon.
+dravn_test::RunResult UserScan(const std::string& dir, const std::string& out) {
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["SANE_CONFIG_DIR"] = dir + "/sane";
+  env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
+  return dravn_test::Run({"scanimage", "-d", "dravn:" + DeviceString(), "--source", "Adf-front", "--resolution", "150",
+                          "--batch=" + out + "/user%d.pnm"},
+                         env, 60);
+}
+
+void RenderPages(const std::string& dir, int count) {
+  for (int n = 1; n <= count; ++n) {
     dravn_pages::PageSpec spec;
     spec.widthMm = 105, spec.heightMm = 148, spec.dpi = 150, spec.colour = true, spec.number = n;
-    WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
+    WriteFile(dir + "/pages/page" + std::to_string(n) + ".pnm",
               dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
   }
+}
+
+TEST_F(ScanButtonDaemon, ScanimageGetsTheScannerWhileTheDaemonRunsWhichTakesItBack) {
+  if (m_skip) return;
+  RenderPages(m_dir, 2);
+  Plug("set sheets=2\nset pages=" + m_dir +
+       "/pages/page%d.pnm\nset page_dpi=150\nset nvram_month=1\nset nvram_day=1\n");
+  pid_t daemon = Start();
+  ASSERT_TRUE(WaitFor([&] { return Reserved(daemon); }));
+  mkdir((m_dir + "/out").c_str(), 0755);
+  auto r = UserScan(m_dir, m_dir + "/out");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ListDir(m_dir + "/out").size(), 2u);
+  EXPECT_TRUE(WaitFor([&] { return Reserved(daemon); })) << "the scanner is taken back";
+  EXPECT_TRUE(ListDir(m_dir + "/image").empty()) << "no scan of the daemon's own";
+  unlink(PidFile().c_str());
+  EXPECT_EQ(Reap(daemon), 0);
+}
+
+TEST_F(ScanButtonDaemon, ABackendEndsWithinItsWaitWhileTheDaemonHoldsTheButton) {
+  if (m_skip) return;
+  RenderPages(m_dir, 1);
+  Plug("set sheets=1\nset pages=" + m_dir +
+       "/pages/page%d.pnm\nset page_dpi=150\nset nvram_month=1\nset nvram_day=1\n");
+  Press();  // held from the start: the daemon waits it out holding its lock
+  pid_t daemon = Start();
+  ASSERT_TRUE(WaitFor([&] { return Reserved(daemon); }));
+  mkdir((m_dir + "/out").c_str(), 0755);
+  auto started = std::chrono::steady_clock::now();
+  auto r = UserScan(m_dir, m_dir + "/out");
+  EXPECT_LT(r.exitCode, 128) << "it ended by itself";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
+  unlink((m_dir + "/button").c_str());
+  unlink(PidFile().c_str());
+  EXPECT_EQ(Reap(daemon, 20), 0);
+}
+
+TEST_F(ScanButtonDaemon, EndToEndScanOfASelko2Scanner) {
+  if (m_skip) return;
+  RenderPages(m_dir, 2);
   RealScanimage();
   WriteFile(m_dir + "/etc/dravnscanbutton.conf", "--source Adf-front --resolution 150 --batch=scan%d.pnm\n");
   Plug("set sheets=2\nset pages=" + m_dir +
