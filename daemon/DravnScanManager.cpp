@@ -1,5 +1,6 @@
 // The daemon's life: single instance by its pid file, the exclusive-access
 // table, and the two threads that share the scanner with everyone else.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/shm.h>
@@ -408,6 +409,49 @@ int StartButtonMonitor() {
   return 0;
 }
 
+namespace {
+
+// Whether a process runs whose executable's base name contains one of the
+// names; nothing of /proc is handed to a shell.
+bool ProcessRuns(const char* const* names, size_t count) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  bool found = false;
+  while (struct dirent* e = readdir(proc)) {
+    if (!PidTextIsDigits(e->d_name)) continue;
+    char link[64];
+    char exe[129];
+    snprintf(link, sizeof link, "/proc/%s/exe", e->d_name);
+    ssize_t n = readlink(link, exe, sizeof exe - 1);
+    if (n <= 0) continue;
+    exe[n] = '\0';
+    const char* base = strrchr(exe, '/');
+    base = base ? base + 1 : exe;
+    for (size_t i = 0; i < count && !found; ++i) found = strstr(base, names[i]) != nullptr;
+    if (found) break;
+  }
+  closedir(proc);
+  return found;
+}
+
+const char* const g_cpProcList[] = {"xsane", "scanimage", "simple-scan", "skanlite", "scangui"};
+const char* const g_cpProcSOP[] = {"mqlaunch"};
+
+}  // namespace
+
+int CheckDriverStatus() { return ProcessRuns(g_cpProcList, sizeof g_cpProcList / sizeof g_cpProcList[0]) ? 1 : 0; }
+int CheckSOPStatus() { return ProcessRuns(g_cpProcSOP, 1) ? 1 : 0; }
+int IsDriverInUse() { return CheckDriverStatus(); }
+int IsSOPActive() { return CheckSOPStatus(); }
+
+void EndScanButton() {
+  DoReleaseAllDevice();
+  if (GetShareMemoryKey() == 0) g_tSeams.systemLog(kSyslogText);
+  g_tShareMemory.ReleaseShareMemory();
+  FreeDeviceList();
+  DoReleaseSubProcessEnviron();
+}
+
 int ScanButtonMain() {
   if (!InitSystemToolPath()) return 0;
   snprintf(g_szCurrentPid, sizeof g_szCurrentPid, "%d", static_cast<int>(getpid()));
@@ -417,10 +461,6 @@ int ScanButtonMain() {
   }
   InitSubProcessEnviron();
   StartButtonMonitor();
-  DoReleaseAllDevice();
-  if (GetShareMemoryKey() == 0) g_tSeams.systemLog(kSyslogText);
-  g_tShareMemory.ReleaseShareMemory();
-  FreeDeviceList();
-  DoReleaseSubProcessEnviron();
+  EndScanButton();
   return 0;
 }

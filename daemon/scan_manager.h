@@ -137,6 +137,13 @@ void ClearOwnReservations();
 int WaitOutHeldButton();
 char* StrTrim(char* text);
 int ScanButtonMain();
+// The end of the run: device released, the system-log line when the table
+// was deleted under the daemon, table and lists given back.
+void EndScanButton();
+// Process checks that nothing calls in the daemon (callers of the package
+// may): a front end or the launcher runs.
+int IsDriverInUse();
+int IsSOPActive();
 
 // Test seams: time and sleeping (the 300 ms cycles and the 15 s bound),
 // the local time that names the folders, and the system log.

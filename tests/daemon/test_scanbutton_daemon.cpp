@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
@@ -410,6 +411,40 @@ TEST_F(ScanButtonDaemon, ABackendEndsWithinItsWaitWhileTheDaemonHoldsTheButton) 
   unlink((m_dir + "/button").c_str());
   unlink(PidFile().c_str());
   EXPECT_EQ(Reap(daemon, 20), 0);
+}
+
+TEST_F(ScanButtonDaemon, FirstReadDateOfTheCommandBlockModels) {
+  if (m_skip) return;
+  WriteFile(m_dir + "/conf/dravn.conf", "usb 0x" + Hex4(dravn::kDocuvaneModels[0].vendorId) + " 0x" +
+                                            Hex4(dravn::kDocuvaneModels[0].productId) + "\n");
+  const std::string name = std::string(dravn::kDocuvaneModels[0].model) + ":001:005";
+  auto plug = [&](const std::string& extra) {
+    WriteFile(m_dir + "/scenario", "device generic " + Hex4(dravn::kDocuvaneModels[0].vendorId) + ":" +
+                                       Hex4(dravn::kDocuvaneModels[0].productId) + " bus=1 address=5\nset state=" +
+                                       m_dir + "/state\nset button=" + m_dir + "/button\n" + extra);
+  };
+  auto reserved = [&](pid_t daemon) {
+    int k = FindEntry(name);
+    return k >= 0 && Table()[k].state == "SBReserved" && Table()[k].pid == std::to_string(daemon);
+  };
+  // Refused: no reservation, and the cycle is tried again and again.
+  plug("set date_refuse=1\n");
+  pid_t daemon = Start();
+  EXPECT_TRUE(WaitFor([&] { return Count(" open ") >= 3; }));
+  EXPECT_FALSE(reserved(daemon));
+  EXPECT_GE(Count(" close"), 2) << "closed after each refusal";
+  // Accepted: today's date is written and the scanner reserved.
+  plug("");
+  ASSERT_TRUE(WaitFor([&] { return reserved(daemon); }));
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  std::string date = ReadFile(m_dir + "/state.date");
+  ASSERT_EQ(date.size(), 3u);
+  EXPECT_EQ(date[0], static_cast<char>((local.tm_year + 1900) % 100));
+  EXPECT_EQ(date[1], static_cast<char>(local.tm_mon + 1));
+  unlink(PidFile().c_str());
+  EXPECT_EQ(Reap(daemon), 0);
 }
 
 TEST_F(ScanButtonDaemon, EndToEndScanOfASelko2Scanner) {

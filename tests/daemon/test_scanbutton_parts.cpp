@@ -2,7 +2,11 @@
 // date against simulated scanners (the stand-in libusb linked in), and the
 // scan launch with a stand-in scanimage that records what it was given.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common_layer_util.h"
 #include "model_catalog.h"
 #include "scan_manager.h"
 #include "test_support.h"
@@ -98,6 +103,8 @@ TEST_F(DeviceFixture, ButtonPerFamily) {
        "set lock_owner=another-host\n", 0},
       {"Selko2 extended status fails", "selko2", &dravn::kSelko2Models[0], true, "fault transfer 2 fail\n", -1},
       {"Selko2 gone during the button record", "selko2", &dravn::kSelko2Models[0], true, "fault transfer 4 gone\n", -1},
+      {"Selko2 silent in the button record's data", "selko2", &dravn::kSelko2Models[0], true,
+       "fault transfer 5 timeout\n", -1},
       {"command-block model held", "generic", &dravn::kDocuvaneModels[0], true, "", 1},
       {"command-block model not held", "generic", &dravn::kDocuvaneModels[1], false, "", 0},
       {"command-block model fails", "generic", &dravn::kDocuvaneModels[2], true, "fault transfer 1 fail\n", -1},
@@ -407,6 +414,43 @@ TEST(ScanButtonHeld, WaitsOutAHeldButtonForAtMostFifteenSeconds) {
   FreeDeviceList();
   unsetenv("DRAVN_SIM");
   unsetenv("DRAVN_CONFIG_DIR");
+}
+
+std::string g_syslog;
+void CaptureSyslog(const char* text) { g_syslog += text; }
+
+TEST(ScanButtonEnd, ADeletedTableIsReportedToTheSystemLog) {
+  if (!common_layer_test::RunIsolated({"--ipc"})) return;
+  g_tSeams.systemLog = CaptureSyslog;
+  ASSERT_TRUE(g_tShareMemory.InitShareMemory());
+  EndScanButton();
+  EXPECT_EQ(g_syslog, "") << "the table is still there";
+  EXPECT_LT(shmget(0x43A0D0, 454, 0), 0) << "the last user removes the table";
+
+  ASSERT_TRUE(g_tShareMemory.InitShareMemory());
+  ASSERT_EQ(shmctl(g_tShareMemory.GetShmId(), IPC_RMID, nullptr), 0);
+  EXPECT_EQ(GetShareMemoryKey(), 0);
+  EndScanButton();
+  EXPECT_EQ(g_syslog, "The share memory was deleted manually.You should start the scanbutton's service again.\n");
+}
+
+TEST(ScanButtonProcesses, AFrontEndIsFoundByItsProgramName) {
+  std::string dir = dravn_test::MakeTempDir("scanbutton-proc");
+  ASSERT_EQ(dravn_test::Run({"cp", "/bin/sleep", dir + "/xscanimage-test"}).exitCode, 0);
+  pid_t child = fork();
+  if (child == 0) {
+    execl((dir + "/xscanimage-test").c_str(), "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_TRUE([&] {
+    for (int i = 0; i < 200; ++i) {
+      if (IsDriverInUse() == 1) return true;
+      usleep(10000);
+    }
+    return false;
+  }());
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 }  // namespace
