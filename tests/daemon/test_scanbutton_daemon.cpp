@@ -253,6 +253,27 @@ TEST_F(ScanButtonDaemon, SingleInstanceAndStopByPidFile) {
   EXPECT_EQ(Count(" open "), Count(" close"));
 }
 
+TEST_F(ScanButtonDaemon, TwoStartsAtOnceLeaveOneDaemon) {
+  if (m_skip) return;
+  for (int round = 0; round < 3; ++round) {
+    pid_t a = Start(), b = Start();
+    ASSERT_TRUE(WaitFor([&] {
+      std::string text = ReadFile(PidFile());
+      return text == std::to_string(a) || text == std::to_string(b);
+    }));
+    pid_t winner = ReadFile(PidFile()) == std::to_string(a) ? a : b;
+    pid_t loser = winner == a ? b : a;
+    EXPECT_EQ(Reap(loser), 0);
+    EXPECT_EQ(kill(winner, 0), 0);
+    unlink(PidFile().c_str());
+    EXPECT_EQ(Reap(winner), 0);
+  }
+  std::string out = ReadFile(m_dir + "/daemon.out");
+  EXPECT_EQ(out,
+            "dravnscanbutton is already running\ndravnscanbutton is already running\n"
+            "dravnscanbutton is already running\n");
+}
+
 TEST_F(ScanButtonDaemon, StalePidFilesAreTakenOver) {
   if (m_skip) return;
   for (const std::string& stale :
