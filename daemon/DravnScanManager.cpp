@@ -419,7 +419,7 @@ bool ProcessRuns(const char* const* names, size_t count) {
   bool found = false;
   while (struct dirent* e = readdir(proc)) {
     if (!PidTextIsDigits(e->d_name)) continue;
-    char link[64];
+    char link[sizeof e->d_name + 16];
     char exe[129];
     snprintf(link, sizeof link, "/proc/%s/exe", e->d_name);
     ssize_t n = readlink(link, exe, sizeof exe - 1);
