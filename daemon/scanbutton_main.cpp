@@ -1,6 +1,3 @@
-#include <cstdio>
+#include "scan_manager.h"
 
-int main() {
-  std::fputs("dravnscanbutton: the scan-button service is not supported in this build\n", stderr);
-  return 1;
-}
+int main() { return ScanButtonMain(); }

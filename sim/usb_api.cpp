@@ -56,6 +56,28 @@ libusb_context* NewContext() {
 
 SimDevice* Sim(libusb_device_handle* h) { return h->device->sim.get(); }
 
+// A rewritten scenario plugs and unplugs devices: each listing takes the
+// scenario's devices as they are now, keeping the objects of those that
+// stayed (open handles hold their own reference to the ones that left).
+void RefreshDevices(libusb_context* ctx) {
+  std::vector<libusb_device*> now;
+  for (auto& sim : dravn_sim::SimScenarioDevices()) {
+    auto kept =
+        std::find_if(ctx->devices.begin(), ctx->devices.end(), [&](libusb_device* d) { return d && d->sim == sim; });
+    if (kept != ctx->devices.end()) {
+      now.push_back(*kept);
+      *kept = nullptr;
+      continue;
+    }
+    auto* dev = new libusb_device;
+    dev->sim = sim;
+    now.push_back(dev);
+  }
+  for (libusb_device* gone : ctx->devices)
+    if (gone) libusb_unref_device(gone);
+  ctx->devices.swap(now);
+}
+
 // Runs a call that allocates (device lists, transcript lines): no
 // exception may reach the application through the C interface.
 template <typename Call>
@@ -123,6 +145,9 @@ ssize_t libusb_get_device_list(libusb_context* ctx, libusb_device*** list) {
   ctx = Resolve(ctx);
   if (!ctx || !list) return LIBUSB_ERROR_INVALID_PARAM;
   return NoThrow([&] {
+    static std::mutex listing;
+    std::lock_guard<std::mutex> lock(listing);
+    RefreshDevices(ctx);
     std::vector<libusb_device*> present;
     for (libusb_device* dev : ctx->devices)
       if (!dev->sim->Gone()) present.push_back(dev);

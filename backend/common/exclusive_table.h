@@ -73,6 +73,10 @@ class CExclusiveTable {
 
   SHM_DEVICE_ENTRY* GetEntry() const { return m_pDevEntry; }
   int GetEntryIndex() const { return m_iEntryIndex; }
+  // The segment's id and its header, for the scan-button daemon, which
+  // watches the segment itself.
+  int GetShmId() const { return m_iShmId; }
+  SHM_EXCLUSIVE_TABLE* GetTable() const { return static_cast<SHM_EXCLUSIVE_TABLE*>(m_pShmAddr); }
 
  private:
   bool WaitForDaemon();

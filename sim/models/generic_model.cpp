@@ -22,13 +22,22 @@
 //   firmware=<text>     answer to "GET FIRMVERSION " (default "0100")
 //   refuse=<text>       the 16-character sub-command is refused with a check
 //                       condition
+//   button=<path>       the device has a scan button, held while this file
+//                       exists (GET HARDWARE STATUS, data byte 4 bit 0);
+//                       without it GET HARDWARE STATUS is not known
+//   first_date=<yy>,<mm>,<dd>  first-read date of a new device (0: unset);
+//                       kept beside the EEPROMs in the file <state>.date
+//   date_refuse=1       "FIRST READ DATE " is refused with a check condition
 //
 // Write records: "DEBUG,E2T,WRT  W" takes offset and length as big-endian
 // 16-bit values at bytes 16 and 18 and the data from 20; the other write
 // texts one byte each at 16 and 17 and the data from 18. A record takes
 // effect only when the whole parameter list arrived and it lies within the
 // EEPROM; anything else is a check condition and changes nothing.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -127,6 +136,12 @@ class GenericModel : public CommandBlockModel {
         if (length == 0) return {};
         return {length};
       }
+      case 0xC2:  // GET HARDWARE STATUS, of the models that have a button
+        if (Param("button").empty())
+          CheckCondition(kIllegalRequest, kInvalidOpcode);
+        else
+          ReplyIn(HardwareStatus(), cdb[8]);
+        return {};
       case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
         Receive(static_cast<size_t>(cdb[3] << 8 | cdb[4]));
         return {};
@@ -206,6 +221,7 @@ class GenericModel : public CommandBlockModel {
       CheckCondition(kIllegalRequest, kInvalidFieldInList);
       return;
     }
+    if (DispatchFirstDate(text, data)) return;
     if (text == "DEBUG,E2T,WRT  W") {
       if (data.size() < 20) return CheckCondition(kIllegalRequest, kParameterListLength);
       Write(static_cast<size_t>(data[16] << 8 | data[17]), static_cast<size_t>(data[18] << 8 | data[19]), data, 20);
@@ -237,6 +253,46 @@ class GenericModel : public CommandBlockModel {
       CheckCondition(kIllegalRequest, kInvalidFieldInList);
     }
   }
+
+  // --- scan button and first-read date ------------------------------------
+
+  Bytes HardwareStatus() const {
+    Bytes status(12, 0);
+    const std::string button = Param("button");
+    if (!button.empty() && access(button.c_str(), F_OK) == 0) status[4] |= 0x01;
+    return status;
+  }
+
+  Bytes FirstDate() {
+    Bytes date = m_dateState.Load();
+    if (date.size() == 3) return date;
+    date.assign(3, 0);
+    std::istringstream in(Param("first_date"));
+    std::string part;
+    for (size_t i = 0; i < 3 && std::getline(in, part, ','); ++i)
+      date[i] = static_cast<uint8_t>(strtoul(part.c_str(), nullptr, 10));
+    return date;
+  }
+
+  bool DispatchFirstDate(const std::string& text, const Bytes& data) {
+    if (text == "GET FIRST DATE  ") {
+      Bytes date = FirstDate();
+      Answer({0, date[0], date[1], date[2]});
+      return true;
+    }
+    if (text != "FIRST READ DATE ") return false;
+    if (ParamInt("date_refuse", 0) == 1) {
+      CheckCondition(kIllegalRequest, kInvalidFieldInList);
+    } else if (data.size() < 20) {
+      CheckCondition(kIllegalRequest, kParameterListLength);
+    } else {
+      m_dateState.Save({data[17], data[18], data[19]});
+      Answer({0});
+    }
+    return true;
+  }
+
+  SimStateFile m_dateState{Param("state").empty() ? "" : Param("state") + ".date"};
 
   void Write(size_t offset, size_t length, const Bytes& data, size_t from) {
     if (data.size() < from + length || offset + length > kEepromSize) {

@@ -16,6 +16,7 @@
 //   status_code=<n>   status code of every hardware-status reply (default 0)
 //   owner_reply=<text> the lock-owner read answers this text (zero-padded to
 //                     40 bytes) instead of the owner the device keeps
+//   button=<path>     the scan button is held while this file exists
 //
 // Scanning:
 //   sheets=<n>        sheets in the feeder; the paper-present bit then says
@@ -161,6 +162,7 @@ class Selko2Model : public SimDeviceModel {
   };
 
   void OnCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
+    if (OnButtonCommand(opcode, sub, param, length)) return;
     switch (opcode << 8 | sub) {
       case 0x1202:
         return Reply(HardwareStatus());
@@ -567,6 +569,27 @@ class Selko2Model : public SimDeviceModel {
     return data;
   }
 
+
+  // --- the scan button ------------------------------------------------------
+
+  // The button record (0x28/0x79, 64 bytes whose first word is 2 while the
+  // button is held) and the closing 0x14/0x79.
+  bool OnButtonCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
+    if (sub != 0x79) return false;
+    if (opcode == 0x28 && param == 1 && length == 64) {
+      Reply(Status(0));
+      Bytes record(64, 0);
+      const std::string button = Param("button");
+      SetLe32(record.data(), !button.empty() && access(button.c_str(), F_OK) == 0 ? 2 : 0);
+      Reply(std::move(record));
+      return true;
+    }
+    if (opcode == 0x14 && length == 0) {
+      Reply(Status(0));
+      return true;
+    }
+    return false;
+  }
 
   // --- memory kept across processes ----------------------------------------
 
