@@ -322,7 +322,7 @@ TEST_F(Judges, PagesTheyCannotJudge) {
 TEST_F(Judges, ColourPagesWiderThan65535PixelsAreJudgedWhole) {
   // The sample grid starts 192 pixels in and steps by 7: 65,600 is on it.
   for (int count : {0, 42}) {
-    Page page(66000, 100, 24, 230);
+    Page page(67000, 100, 24, 230);
     for (int i = 0; i < count; ++i) page.Rgb(65600 + 7 * i, 48, 0, 0, 0);
     const Verdict v = Control(page, FSIPCTL_FUNC_BLANK_PAGE);
     EXPECT_EQ(v.rc, 0);
