@@ -94,59 +94,14 @@ void ConvertColorToGrayscale(const FSIP_S_IMAGEINFO_EX* im, uint8_t* grey) {
   for (int64_t y = 0; y < im->nHeight; ++y) {
     const uint8_t* src = im->pImageData + y * im->nBytesPerLine;
     uint8_t* dst = grey + static_cast<size_t>(y) * width;
-    for (size_t x = 0; x < width; ++x, src += 3)
-      dst[x] = static_cast<uint8_t>((77u * src[0] + 151u * src[1] + 28u * src[2]) >> 8);
-  }
-}
-
-int CheckColorBlanckPage(const FSIP_S_IMAGEINFO_EX* im, const FSIP_BPD_S_INPARAM* in, FSIP_BPD_S_OUTPARAM* out) {
-  std::vector<uint8_t> grey;
-  _P2IIMG page{};
-  page.nBitsPerPixel = 8;
-  page.nColorOrder = 0;
-  page.nWidth = im->nWidth;
-  page.nHeight = im->nHeight;
-  page.nXResolution = im->nXResolution;
-  page.nYResolution = im->nYResolution;
-  page.nRight = im->nWidth - 1;
-  page.nBottom = im->nHeight - 1;
-  if (im->nDepth == 24) {
-    const int64_t size = static_cast<int64_t>(im->nWidth) * im->nHeight;
-    if (size > INT32_MAX) return FSIP_C_ERR_PARAMETER;
-    grey.resize(static_cast<size_t>(size));
-    ConvertColorToGrayscale(im, grey.data());
-    page.pImageData = grey.data();
-    page.nBytesPerLine = im->nWidth;
-    page.nImageSize = static_cast<int32_t>(size);
-  } else {
-    // The judge only reads: the caller's page serves as the working copy.
-    page.pImageData = im->pImageData;
-    page.nBytesPerLine = im->nBytesPerLine;
-    page.nImageSize = im->nImageSize;
-  }
-  if (g_bLogSaveBitmap) P2iBmp(&page);
-  int level = in->nDetectLevel;
-  switch (P2iJugWhitePaper(&page, &level, nullptr, nullptr)) {
-    case 1:
-      out->nResult = 1;
-      return FSIP_C_ERR_NOERROR;
-    case 0:
-      out->nResult = 0;
-      return FSIP_C_ERR_NOERROR;
-    case P2I_ERR_PARAMETER:
-      return FSIP_C_ERR_PARAMETER;
-    case P2I_ERR_OUTOFMEMORY:
-      return FSIP_C_ERR_OUTOFMEMORY;
-    case P2I_ERR_PIXELTYPE:
-      return FSIP_C_ERR_PIXELTYPE;
-    default:
-      return FSIP_C_ERR_UNEXPECTED_ERROR;
+    for (size_t x = 0; x < width; ++x, src += 3) dst[x] = static_cast<uint8_t>(judges::GreyOfRgb(src));
   }
 }
 
 // The edge count of the first two judges. A contrast above the threshold
 // uses up one unit of the allowance; a page that uses it all is not blank.
-int img_gray2mono_imgall_uragami(const INHERIT_INF& inf, bool logged) {
+template <typename Grey>
+int CountEdges(const INHERIT_INF& inf, int step, Grey grey, bool logged) {
   const WorkImage& w = inf.work;
   if (logged) judges::JudgeLog(kLog, "----P2IjugWhitePaper Begin---------\n");
   const int s = judges::NeighbourDistance(w.xres, inf.distanceFactor);
@@ -156,13 +111,14 @@ int img_gray2mono_imgall_uragami(const INHERIT_INF& inf, bool logged) {
     return 0;
   }
   if (logged) judges::JudgeLog(kLog, "---tmp1:%d---tmp2:%d---tmp3:%d---\n", a.Height(), a.Width(), s);
-  const int d = inf.dotsPerMm, step = d / 2 + 1;
-  int allowance = inf.countFactor * d / step;
+  const int d = inf.dotsPerMm, sample = d / 2 + 1;
+  int allowance = inf.countFactor * d / sample;
   const int threshold = inf.edgeThreshold;
-  for (int y = a.sy; y <= a.ey; y += step) {
+  for (int y = a.sy; y <= a.ey; y += sample) {
     const uint8_t* row = w.origin + y * w.bpl;
-    for (int x = a.sx; x <= a.ex; x += step) {
-      if (judges::Contrast(row + x, w.bpl, s) > threshold && --allowance < 0) {
+    for (int x = a.sx; x <= a.ex; x += sample) {
+      if (judges::Contrast(row + static_cast<int64_t>(x) * step, w.bpl, s, step, grey) > threshold &&
+          --allowance < 0) {
         if (logged) judges::JudgeLog(kLog, "----Is Not Blank Page----\n");
         return 0;
       }
@@ -175,18 +131,24 @@ int img_gray2mono_imgall_uragami(const INHERIT_INF& inf, bool logged) {
   return 1;
 }
 
+int img_gray2mono_imgall_uragami(const INHERIT_INF& inf, bool logged) {
+  if (inf.page.nBitsPerPixel == 24) return CountEdges(inf, 3, judges::GreyOfRgb, logged);
+  return CountEdges(inf, 1, [](const uint8_t* p) { return static_cast<int>(*p); }, logged);
+}
+
 // The steps the first two judges share; the second counts silently and may
-// double the neighbour distance.
+// double the neighbour distance. A 24-bit page comes only from the colour
+// road, which judges its grey without converting the whole page.
 int JudgeWhitePaper(_P2IIMG* page, const int* level, double factor, bool logged) {
   if (!page || !level) return P2I_ERR_PARAMETER;
-  if (page->nBitsPerPixel != 8) return P2I_ERR_PIXELTYPE;
+  if (page->nBitsPerPixel != 8 && page->nBitsPerPixel != 24) return P2I_ERR_PIXELTYPE;
   if (judges::ReadSwitches(false).saveBitmap) P2iBmp(page);
   std::unique_ptr<INHERIT_INF> inf(new (std::nothrow) INHERIT_INF{});
   if (!inf) return -1;
   inf->page = *page;
   inf->dotsPerMm = page->nXResolution / 25;
   if (page->nXResolution < -24) return P2I_ERR_PIXELTYPE;
-  const int rc = judges::RegionOf(*page, 1, &inf->work);
+  const int rc = judges::RegionOf(*page, page->nBitsPerPixel / 8, &inf->work);
   if (rc != 0) return rc;
   switch (*level) {
     case 1:
@@ -207,6 +169,61 @@ int JudgeWhitePaper(_P2IIMG* page, const int* level, double factor, bool logged)
   }
   inf->distanceFactor = factor;
   return img_gray2mono_imgall_uragami(*inf, logged);
+}
+
+int MapJudgeAnswer(int answer, FSIP_BPD_S_OUTPARAM* out) {
+  switch (answer) {
+    case 1:
+      out->nResult = 1;
+      return FSIP_C_ERR_NOERROR;
+    case 0:
+      out->nResult = 0;
+      return FSIP_C_ERR_NOERROR;
+    case P2I_ERR_PARAMETER:
+      return FSIP_C_ERR_PARAMETER;
+    case P2I_ERR_OUTOFMEMORY:
+      return FSIP_C_ERR_OUTOFMEMORY;
+    case P2I_ERR_PIXELTYPE:
+      return FSIP_C_ERR_PIXELTYPE;
+    default:
+      return FSIP_C_ERR_UNEXPECTED_ERROR;
+  }
+}
+
+int CheckColorBlanckPage(const FSIP_S_IMAGEINFO_EX* im, const FSIP_BPD_S_INPARAM* in, FSIP_BPD_S_OUTPARAM* out) {
+  std::vector<uint8_t> grey;
+  _P2IIMG page{};
+  page.nBitsPerPixel = 8;
+  page.nColorOrder = 0;
+  page.nWidth = im->nWidth;
+  page.nHeight = im->nHeight;
+  page.nXResolution = im->nXResolution;
+  page.nYResolution = im->nYResolution;
+  page.nRight = im->nWidth - 1;
+  page.nBottom = im->nHeight - 1;
+  page.pImageData = im->pImageData;
+  page.nBytesPerLine = im->nBytesPerLine;
+  page.nImageSize = im->nImageSize;
+  int level = in->nDetectLevel;
+  if (im->nDepth == 24) {
+    if (!g_bLogSaveBitmap) {
+      // Only the sampled pixels and their neighbours are made grey.
+      page.nBitsPerPixel = 24;
+      return MapJudgeAnswer(JudgeWhitePaper(&page, &level, 1.0, true), out);
+    }
+    // The grey page is wanted whole, for the dumps.
+    const int64_t size = static_cast<int64_t>(im->nWidth) * im->nHeight;
+    if (size > INT32_MAX) return FSIP_C_ERR_PARAMETER;
+    grey.resize(static_cast<size_t>(size));
+    ConvertColorToGrayscale(im, grey.data());
+    page.pImageData = grey.data();
+    page.nBytesPerLine = im->nWidth;
+    page.nImageSize = static_cast<int32_t>(size);
+  }
+  // The judge only reads: the page itself, or its grey form, serves as the
+  // working copy.
+  if (g_bLogSaveBitmap) P2iBmp(&page);
+  return MapJudgeAnswer(P2iJugWhitePaper(&page, &level, nullptr, nullptr), out);
 }
 
 }  // namespace
@@ -234,6 +251,7 @@ int JugBlankPage(FSIP_S_IMAGEINFO_EX* input, FSIP_BPD_S_INPARAM* inParam, FSIP_S
 
 DRAVN_C_EXPORT int P2iJugWhitePaper(_P2IIMG* page, int* level, void*, void*) {
   try {
+    if (page && page->nBitsPerPixel != 8) return P2I_ERR_PIXELTYPE;
     return JudgeWhitePaper(page, level, 1.0, true);
   } catch (...) {
     return -1;
@@ -242,6 +260,7 @@ DRAVN_C_EXPORT int P2iJugWhitePaper(_P2IIMG* page, int* level, void*, void*) {
 
 DRAVN_C_EXPORT int P2iJugWhitePaper2(_P2IIMG* page, int* level, void*, void*, const char* doubleDistance, void*) {
   try {
+    if (page && page->nBitsPerPixel != 8) return P2I_ERR_PIXELTYPE;
     return JudgeWhitePaper(page, level, doubleDistance && doubleDistance[0] ? 2.0 : 1.0, false);
   } catch (...) {
     return -1;

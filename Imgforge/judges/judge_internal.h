@@ -4,6 +4,7 @@
 #ifndef DRAVN_IMGFORGE_JUDGE_INTERNAL_H
 #define DRAVN_IMGFORGE_JUDGE_INTERNAL_H
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -62,14 +63,23 @@ Area ExaminedArea(const WorkImage& image, int reach);
 int NeighbourDistance(int xres, double factor);
 
 // How much darker a pixel is than the lightest of its four neighbours at
-// distance s; 0 when it is not darker than any.
-inline int Contrast(const uint8_t* p, int64_t bpl, int s) {
-  int m = p[-s];
-  if (p[s] > m) m = p[s];
-  if (p[-s * bpl] > m) m = p[-s * bpl];
-  if (p[s * bpl] > m) m = p[s * bpl];
-  return m > *p ? m - *p : 0;
+// distance s; 0 when it is not darker than any. Pixels are `step` bytes
+// apart and read through `grey`.
+template <typename Grey>
+inline int Contrast(const uint8_t* p, int64_t bpl, int s, int step, Grey grey) {
+  const int64_t h = static_cast<int64_t>(s) * step, v = s * bpl;
+  int m = grey(p - h);
+  m = std::max(m, grey(p + h));
+  m = std::max(m, grey(p - v));
+  m = std::max(m, grey(p + v));
+  const int c = grey(p);
+  return m > c ? m - c : 0;
 }
+inline int Contrast(const uint8_t* p, int64_t bpl, int s) {
+  return Contrast(p, bpl, s, 1, [](const uint8_t* q) { return static_cast<int>(*q); });
+}
+// Grey of an R, G, B pixel, as the colour road converts its pages.
+inline int GreyOfRgb(const uint8_t* p) { return (77 * p[0] + 151 * p[1] + 28 * p[2]) >> 8; }
 
 // The judges' switches, reread from fsip.conf on every call; ProcLog also
 // sets the log writers' switch.

@@ -164,6 +164,14 @@ TEST_F(Judges, FortyOneContrastingPointsAreBlankFortyTwoAreNot) {
     const Verdict v = Control(page, FSIPCTL_FUNC_BLANK_PAGE);
     EXPECT_EQ(v.rc, 0);
     EXPECT_EQ(v.result, count == 41 ? 1 : 0);
+    // A colour page judges its grey, with the grey page made whole (for
+    // the dumps) or not.
+    Page colour(1000, 1000, 24, 200);
+    for (int i = 0; i < count; ++i) colour.Rgb(48 + 7 * (i % 20), 48 + 7 * (i / 20), 90, 0, 200);
+    for (const char* conf : {"SaveBitmap 0\n", "SaveBitmap 1\n"}) {
+      SetConf(conf);
+      EXPECT_EQ(Control(colour, FSIPCTL_FUNC_BLANK_PAGE).result, count == 41 ? 1 : 0) << conf;
+    }
   }
 }
 
