@@ -17,11 +17,6 @@ enum : int {
   P2I_ERR_PIXELTYPE = -1003,
 };
 
-// Option record of the third blank-page judge.
-struct P2IJDGWP_OPTION {
-  int32_t nDoubleDistance;  // not 0: neighbours twice as far
-};
-
 extern "C" {
 int P2iJugWhitePaper(_P2IIMG* page, int* level, void*, void*);
 int P2iJugWhitePaper2(_P2IIMG* page, int* level, void*, void*, const char* doubleDistance, void*);

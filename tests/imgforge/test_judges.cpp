@@ -15,10 +15,6 @@ using judges_test::Page;
 
 namespace {
 
-struct P2IJDGWP_OPTION {
-  int32_t nDoubleDistance;
-};
-
 using ControlFn = int (*)(fsipctl_request*, fsipctl_image*, fsipctl_image*, unsigned char*);
 using ImageProcessFn = int (*)(FSIP_S_IP_MODE*, FSIP_S_IMAGEINFO_EX*, void*, FSIP_S_IMAGEINFO_EX*, void*, void*);
 using JudgeFn = int (*)(_P2IIMG*, int*, void*, void*);
@@ -60,7 +56,7 @@ struct Verdict {
   int result;
 };
 
-// One decision through fsip_control: 0x0040 blank page, 0x0020 colour.
+// One decision through fsip_control: 0x0040 blank page, FSIPCTL_FUNC_COLOUR_DECISION colour.
 Verdict Control(Page& page, int32_t flags, int detectLevel = 0, int wLevel = 0, int bLevel = 0) {
   fsipctl_request request;
   memset(&request, 0, sizeof request);
@@ -136,7 +132,7 @@ TEST_F(Judges, ColourSetIsJudgedRightPageByPage) {
   for (const auto& spec : dravn_pages::ColourSet()) {
     SCOPED_TRACE(spec.name);
     Page page = FromImage(dravn_pages::RenderJudgePage(spec), false, spec.dpi);
-    const Verdict v = Control(page, 0x0020);
+    const Verdict v = Control(page, FSIPCTL_FUNC_COLOUR_DECISION);
     ASSERT_EQ(v.rc, 0);
     const bool ok = v.result == (spec.answer ? 0 : 1) && Depth(page) == (spec.answer ? 24 : 1);
     EXPECT_TRUE(ok) << "verdict " << v.result;
@@ -262,7 +258,7 @@ TEST_F(Judges, PagesTheyCannotJudge) {
     EXPECT_EQ(Control(grey, FSIPCTL_FUNC_BLANK_PAGE).rc, FSIP_C_ERR_PARAMETER) << dpi;
     Page rgb(100, 100, 24, 255, dpi);
     EXPECT_EQ(Depth(rgb), -1001) << dpi;
-    EXPECT_EQ(Control(rgb, 0x0020).rc, FSIP_C_ERR_PARAMETER) << dpi;
+    EXPECT_EQ(Control(rgb, FSIPCTL_FUNC_COLOUR_DECISION).rc, FSIP_C_ERR_PARAMETER) << dpi;
   }
   Page tall(300, 300, 24, 255, 300);
   tall.yres = 20;
@@ -382,6 +378,19 @@ TEST_F(Judges, ThirdJudgeNeedsAPatchOfEightByEightMillimetres) {
                      "[T]\t:\t------> NOISE\n\n\n"),
             std::string::npos)
       << log;
+}
+
+TEST_F(Judges, ThirdJudgeDoublesItsNeighbourDistanceOnRequest) {
+  // Squares nine pixels wide on 42 sample points of an A4 page.
+  Page page(2480, 3508, 8, 250);
+  for (int i = 0; i < 42; ++i) page.Box(192 + 14 * (i % 20) - 4, 192 + 21 * (i / 20) - 4, 9, 9, 0);
+  _P2IIMG p = page.P2i();
+  int level = 0;
+  unsigned index = 0;
+  P2IJDGWP_OPTION near{0}, far{1};
+  EXPECT_EQ(g_jug3(&p, &level, nullptr, nullptr, &near, &index), 1);
+  EXPECT_EQ(g_jug3(&p, &level, nullptr, nullptr, nullptr, &index), 1);
+  EXPECT_EQ(g_jug3(&p, &level, nullptr, nullptr, &far, &index), 0);
 }
 
 TEST_F(Judges, ThirdJudgeWorksOnAQuarterOfA600DpiPage) {
@@ -531,7 +540,7 @@ TEST_F(Judges, ColourPixelNeedsSpreadAndBrightness) {
 TEST_F(Judges, ColourJudgeRefusesWhatIsNotAColourPage) {
   Page grey(400, 500, 8, 200, 75);
   EXPECT_EQ(Depth(grey), -1003);
-  EXPECT_EQ(Control(grey, 0x0020).rc, FSIP_C_ERR_PIXELTYPE);
+  EXPECT_EQ(Control(grey, FSIPCTL_FUNC_COLOUR_DECISION).rc, FSIP_C_ERR_PIXELTYPE);
   int level = 0;
   EXPECT_EQ(g_depth(nullptr, &level, nullptr, nullptr), -1001);
   // Pages of under 100 reduced pixels share by one, not by zero.
@@ -643,7 +652,7 @@ TEST_F(Judges, ColourJudgeLogsItsDecisionByteForByte) {
   Page page = Small();
   for (int y = 200; y < 240; ++y)
     for (int x = 200; x < 203; ++x) page.Rgb(x, y, 30, 200, 30);
-  const Verdict v = Control(page, 0x0020);
+  const Verdict v = Control(page, FSIPCTL_FUNC_COLOUR_DECISION);
   EXPECT_EQ(v.rc, 0);
   EXPECT_EQ(v.result, 1);
   EXPECT_EQ(Log("P2IDEPTH.log"),
