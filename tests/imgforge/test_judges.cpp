@@ -121,6 +121,9 @@ TEST_F(Judges, BlankSetIsJudgedRightPageByPage) {
     ASSERT_EQ(v.rc, 0);
     bool ok = v.result == (spec.answer ? 1 : 0);
     if (spec.grey) ok = ok && Jug(page) == v.result;
+    // Clearly on its side: the verdict holds at every sensitivity.
+    if (spec.grey)
+      for (int level = -2; level <= 2; ++level) EXPECT_EQ(Jug(page, level), v.result) << "level " << level;
     EXPECT_TRUE(ok) << "verdict " << v.result;
     right += ok;
   }
@@ -135,6 +138,8 @@ TEST_F(Judges, ColourSetIsJudgedRightPageByPage) {
     const Verdict v = Control(page, FSIPCTL_FUNC_COLOUR_DECISION);
     ASSERT_EQ(v.rc, 0);
     const bool ok = v.result == (spec.answer ? 0 : 1) && Depth(page) == (spec.answer ? 24 : 1);
+    // Clearly on its side: the verdict holds one level either way.
+    for (int level : {-1, 1}) EXPECT_EQ(Depth(page, level), spec.answer ? 24 : 1) << "level " << level;
     EXPECT_TRUE(ok) << "verdict " << v.result;
     right += ok;
   }
