@@ -122,8 +122,9 @@ TEST_F(Judges, BlankSetIsJudgedRightPageByPage) {
     bool ok = v.result == (spec.answer ? 1 : 0);
     if (spec.grey) ok = ok && Jug(page) == v.result;
     // Clearly on its side: the verdict holds at every sensitivity.
-    if (spec.grey)
+    if (spec.grey) {
       for (int level = -2; level <= 2; ++level) EXPECT_EQ(Jug(page, level), v.result) << "level " << level;
+    }
     EXPECT_TRUE(ok) << "verdict " << v.result;
     right += ok;
   }
