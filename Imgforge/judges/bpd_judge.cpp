@@ -47,8 +47,7 @@ int CheckImageinfoEx(const FSIP_S_IMAGEINFO_EX* im) {
 int CheckInParam(const FSIP_S_IMAGEINFO_EX* im, const FSIP_BPD_S_INPARAM* in) {
   if (!in || in->cbSize <= 0) return FSIP_C_ERR_PARAMETER;
   if (im->nDepth == 1) {
-    if (static_cast<uint32_t>(in->nWLevel) > 15 || static_cast<uint32_t>(in->nBLevel) > 15)
-      return FSIP_C_ERR_PARAMETER;
+    if (static_cast<uint32_t>(in->nWLevel) > 15 || static_cast<uint32_t>(in->nBLevel) > 15) return FSIP_C_ERR_PARAMETER;
   } else if (in->nDetectLevel < -2 || in->nDetectLevel > 2) {
     return FSIP_C_ERR_PARAMETER;
   }
@@ -117,8 +116,7 @@ int CountEdges(const INHERIT_INF& inf, int step, Grey grey, bool logged) {
   for (int y = a.sy; y <= a.ey; y += sample) {
     const uint8_t* row = w.origin + y * w.bpl;
     for (int x = a.sx; x <= a.ex; x += sample) {
-      if (judges::Contrast(row + static_cast<int64_t>(x) * step, w.bpl, s, step, grey) > threshold &&
-          --allowance < 0) {
+      if (judges::Contrast(row + static_cast<int64_t>(x) * step, w.bpl, s, step, grey) > threshold && --allowance < 0) {
         if (logged) judges::JudgeLog(kLog, "----Is Not Blank Page----\n");
         return 0;
       }
@@ -133,7 +131,8 @@ int CountEdges(const INHERIT_INF& inf, int step, Grey grey, bool logged) {
 
 int img_gray2mono_imgall_uragami(const INHERIT_INF& inf, bool logged) {
   if (inf.page.nBitsPerPixel == 24) return CountEdges(inf, 3, judges::GreyOfRgb, logged);
-  return CountEdges(inf, 1, [](const uint8_t* p) { return static_cast<int>(*p); }, logged);
+  return CountEdges(
+      inf, 1, [](const uint8_t* p) { return static_cast<int>(*p); }, logged);
 }
 
 // The steps the first two judges share; the second counts silently and may

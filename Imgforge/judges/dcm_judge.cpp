@@ -62,8 +62,8 @@ void DumpMap(const std::vector<uint8_t>& map, int width, int height, int mapBpl)
 }  // namespace
 
 void LevelParameters(int level, int* threshold, int* blockSize) {
-  static const int kTable[11][2] = {{20, 2},  {25, 2},  {25, 3},  {30, 3},  {35, 3}, {35, 4},
-                                    {40, 7},  {40, 12}, {42, 12}, {43, 15}, {45, 15}};
+  static const int kTable[11][2] = {{20, 2}, {25, 2},  {25, 3},  {30, 3},  {35, 3}, {35, 4},
+                                    {40, 7}, {40, 12}, {42, 12}, {43, 15}, {45, 15}};
   const int i = level >= -5 && level <= 5 ? level + 5 : 5;
   *threshold = kTable[i][0];
   *blockSize = kTable[i][1];

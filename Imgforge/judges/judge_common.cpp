@@ -17,8 +17,8 @@ int RegionOf(const _P2IIMG& page, int bytesPerPixel, WorkImage* out) {
   if (!page.pImageData || width <= 0 || height <= 0 || bpl < width * bytesPerPixel ||
       page.nImageSize < (height - 1) * bpl + width * bytesPerPixel)
     return P2I_ERR_PARAMETER;
-  if (page.nLeft < 0 || page.nTop < 0 || page.nLeft > page.nRight || page.nTop > page.nBottom ||
-      page.nRight >= width || page.nBottom >= height)
+  if (page.nLeft < 0 || page.nTop < 0 || page.nLeft > page.nRight || page.nTop > page.nBottom || page.nRight >= width ||
+      page.nBottom >= height)
     return P2I_ERR_PARAMETER;
   if (page.nXResolution < 25 || page.nYResolution < 25) return P2I_ERR_PARAMETER;
   out->origin = page.pImageData + page.nTop * bpl + static_cast<int64_t>(page.nLeft) * bytesPerPixel;

@@ -45,7 +45,7 @@ int RegionOf(const _P2IIMG& page, int bytesPerPixel, WorkImage* out);
 // page 158 mm or wider, and never closer to the edge than the neighbour
 // distance `reach`.
 struct Area {
-  int mx = 0, my = 0;          // the margins
+  int mx = 0, my = 0;                  // the margins
   int sx = 0, sy = 0, ex = 0, ey = 0;  // inclusive
   bool Empty() const { return sx >= ex || sy >= ey; }
   int Width() const { return ex - sx + 1; }

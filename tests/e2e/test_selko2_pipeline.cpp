@@ -304,9 +304,9 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
     script += "exec scanimage \"$@\"";
     char device[64];
     snprintf(device, sizeof device, "dravn:%s:001:005", kModel.model);
-    std::vector<std::string> argv = {"unshare",      "--ipc",        "--mount", "sh",           "-c",
-                                     script,         "sh",           "-d",      device,         "--source",
-                                     c.source,       "--mode",       c.mode,    "--resolution", std::to_string(c.dpi),
+    std::vector<std::string> argv = {"unshare",      "--ipc",    "--mount", "sh",           "-c",
+                                     script,         "sh",       "-d",      device,         "--source",
+                                     c.source,       "--mode",   c.mode,    "--resolution", std::to_string(c.dpi),
                                      "--paper-size", c.paperSize};
     // The pages are compared with the paper size's cut, not a cropped page.
     argv.push_back("--page-auto=no");

@@ -63,8 +63,8 @@ Verdict Control(Page& page, int32_t flags, int detectLevel = 0, int wLevel = 0, 
   request.dwFlags = flags;
   request.nDetectLevel = detectLevel, request.nWLevel = wLevel, request.nBLevel = bLevel;
   fsipctl_image images[2] = {}, results[2] = {};
-  images[0] = {page.pixels.data(), page.xres, page.width, page.height, page.depth,
-               static_cast<int32_t>(page.pixels.size()), 0};
+  images[0] = {
+      page.pixels.data(), page.xres, page.width, page.height, page.depth, static_cast<int32_t>(page.pixels.size()), 0};
   results[0].nResult = -99;
   unsigned char lut[256];
   for (int i = 0; i < 256; ++i) lut[i] = static_cast<unsigned char>(i);
@@ -182,11 +182,11 @@ TEST_F(Judges, LevelsSetThresholdAndAllowance) {
   struct Case {
     int level, count, contrast, blank;
   } cases[] = {
-      {0, 42, 41, 0}, {3, 42, 41, 0},   // any other level is level 0
-      {1, 42, 41, 1}, {1, 42, 46, 0},   // 45
-      {2, 51, 46, 1}, {2, 52, 46, 0},   // allowance 30 x 12 / 7 = 51
-      {-1, 34, 36, 1}, {-1, 35, 36, 0}, // 35, allowance 20 x 12 / 7 = 34
-      {-2, 35, 31, 0}, {-2, 35, 30, 1}, // 30
+      {0, 42, 41, 0},  {3, 42, 41, 0},   // any other level is level 0
+      {1, 42, 41, 1},  {1, 42, 46, 0},   // 45
+      {2, 51, 46, 1},  {2, 52, 46, 0},   // allowance 30 x 12 / 7 = 51
+      {-1, 34, 36, 1}, {-1, 35, 36, 0},  // 35, allowance 20 x 12 / 7 = 34
+      {-2, 35, 31, 0}, {-2, 35, 30, 1},  // 30
   };
   for (const Case& c : cases) {
     Page page = PointsPage(1000, 1000, c.count, 48, 48, 200, static_cast<uint8_t>(200 - c.contrast));
@@ -226,8 +226,8 @@ TEST_F(Judges, OneBitPagesByTheirShareOfBlack) {
   struct Case {
     int blackBytes, w, b, blank;
   } cases[] = {
-      {80, 0, 4, 1},  {80, 0, 3, 0},  {0, 0, 0, 0},    {10000, 0, 0, 0}, {80, 15, 0, 0},
-      {9920, 4, 0, 1}, {9920, 3, 0, 0}, {10000, 15, 15, 1},
+      {80, 0, 4, 1},  {80, 0, 3, 0},   {0, 0, 0, 0},    {10000, 0, 0, 0},
+      {80, 15, 0, 0}, {9920, 4, 0, 1}, {9920, 3, 0, 0}, {10000, 15, 15, 1},
   };
   for (const Case& c : cases) {
     Page p = page(c.blackBytes);
@@ -530,10 +530,10 @@ TEST_F(Judges, ColourPixelNeedsSpreadAndBrightness) {
     uint8_t r, g, b;
     int level, want;
   } cases[] = {
-      {61, 26, 26, 0, 24}, {60, 25, 25, 0, 1}, {100, 66, 66, 0, 1}, {26, 61, 26, 0, 24},
-      {90, 70, 70, -5, 24}, {90, 71, 71, -5, 1},  // -5: spread 20
-      {200, 155, 155, 5, 1},                      // 5: a patch of 15 needed
-      {200, 155, 155, 99, 24},                    // outside -5..5: level 0
+      {61, 26, 26, 0, 24},     {60, 25, 25, 0, 1},   {100, 66, 66, 0, 1},
+      {26, 61, 26, 0, 24},     {90, 70, 70, -5, 24}, {90, 71, 71, -5, 1},  // -5: spread 20
+      {200, 155, 155, 5, 1},                                               // 5: a patch of 15 needed
+      {200, 155, 155, 99, 24},                                             // outside -5..5: level 0
   };
   for (const Case& c : cases) {
     Page page = Small();
@@ -625,7 +625,7 @@ TEST_F(Judges, ThirdJudgeLogsItsFaintDetails) {
   SetConf("ProcLog 1\n");
   Page card(1003, 637, 8, 250);
   for (int i = 0; i < 3; ++i) card.Grey(48 + 7 * i, 48 + 70, 210);  // contrast 40, in the zone
-  card.Grey(48 + 70, 48 + 70, 230);                                  // 20, outside it
+  card.Grey(48 + 70, 48 + 70, 230);                                 // 20, outside it
   unsigned index = 1;
   EXPECT_EQ(Jug3(card, &index), 1);
   EXPECT_EQ(index, 5u);
@@ -650,7 +650,8 @@ TEST_F(Judges, ThirdJudgeLogsItsFaintDetails) {
   two.Grey(48, 48 + 70, 210), two.Grey(48 + 70, 48 + 70, 230);
   EXPECT_EQ(Jug3(two, &index), 1);
   EXPECT_EQ(index, 0u);
-  EXPECT_NE(Log("P2IJDGWP.log").find("[T]\t:\t(*pDwNotWPIndex < count2) => (*pDwNotWPIndex = 0)\n\n"), std::string::npos);
+  EXPECT_NE(Log("P2IJDGWP.log").find("[T]\t:\t(*pDwNotWPIndex < count2) => (*pDwNotWPIndex = 0)\n\n"),
+            std::string::npos);
 }
 
 TEST_F(Judges, ColourJudgeLogsItsDecisionByteForByte) {
@@ -673,9 +674,10 @@ TEST_F(Judges, ColourJudgeLogsItsDecisionByteForByte) {
             "[T]\t:\t(ilHeight=40,ilWidth=3)\n\n"
             "[T]\t:\t**If this image is MONO, BlockSize need go up.**\n"
             "[T]\t:\t---------------------------DCM END--------------------------\n");
-  EXPECT_NE(Log("FSIPCTL.log").find("[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00196):\tStart GetDocBestDepth()\n"
-                                    "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00334):\tFSIP_C_DCM:Mono!!\n"
-                                    "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00200):\tEnd GetDocBestDepth()\n"),
+  EXPECT_NE(Log("FSIPCTL.log")
+                .find("[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00196):\tStart GetDocBestDepth()\n"
+                      "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00334):\tFSIP_C_DCM:Mono!!\n"
+                      "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00200):\tEnd GetDocBestDepth()\n"),
             std::string::npos)
       << Log("FSIPCTL.log");
   ClearLogDir();

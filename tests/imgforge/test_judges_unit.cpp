@@ -59,7 +59,7 @@ TEST(JudgesUnit, Tables) {
   }
   struct Factor {
     int dpi, f;
-  } factors[] = {{25, 1}, {99, 1}, {100, 2}, {149, 2}, {150, 3}, {199, 3}, {200, 4},
+  } factors[] = {{25, 1},  {99, 1},  {100, 2}, {149, 2}, {150, 3}, {199, 3},  {200, 4},
                  {299, 4}, {300, 6}, {399, 6}, {400, 8}, {599, 8}, {600, 12}, {1200, 12}};
   for (const Factor& f : factors) EXPECT_EQ(p2idepth::ReductionFactor(f.dpi), f.f) << f.dpi;
   EXPECT_EQ(judges::MarginOf(1895, 12), 48);
@@ -87,7 +87,7 @@ TEST(JudgesUnit, FaintDetailCountWithoutACaller) {
   // An A4 page: the form without a caller applies the zone thresholds to
   // every page and adds only values up to 30 to the index.
   Page page(2480, 3508, 8, 250);
-  for (int i = 0; i < 5; ++i) page.Grey(192 + 7 * i, 192 + 70, 210);  // 40 in the zone: a faint detail there
+  for (int i = 0; i < 5; ++i) page.Grey(192 + 7 * i, 192 + 70, 210);         // 40 in the zone: a faint detail there
   for (int i = 0; i < 3; ++i) page.Grey(192 + 280 + 7 * i, 192 + 280, 225);  // 25 outside the zones
   _P2IIMG p = page.P2i();
   judges::WorkImage w;
