@@ -4,7 +4,8 @@
 // which it must examine whole) beside cvtColor of the same page to grey;
 // the colour-or-mono judge (P2iGetBestDepth, on a text page with a small
 // logo, which reaches the labelling) beside resize with INTER_AREA to the
-// same reduced size.
+// same reduced size. OpenCV runs with its own thread pool (threads:0) and
+// on one thread (threads:1), as the judges do on their caller's thread.
 //   judges_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
@@ -77,8 +78,21 @@ void BM_BlankJudge(benchmark::State& state) {
 }
 BENCHMARK(BM_BlankJudge)->ArgsProduct({{300, 600}, {1, 0}})->ArgNames({"dpi", "grey"})->Unit(benchmark::kMillisecond);
 
+// OpenCV's default pool, or one thread; restored after the run.
+class OpenCvThreads {
+ public:
+  explicit OpenCvThreads(int64_t one) : m_saved(cv::getNumThreads()) {
+    if (one) cv::setNumThreads(1);
+  }
+  ~OpenCvThreads() { cv::setNumThreads(m_saved); }
+
+ private:
+  int m_saved;
+};
+
 void BM_OpenCvGreyOfThePage(benchmark::State& state) {
   const int dpi = static_cast<int>(state.range(0));
+  const OpenCvThreads threads(state.range(1));
   auto& page = const_cast<dravn_pages::Image&>(Page("show-through", dpi, false, false));
   cv::Mat colour(page.height, page.width, CV_8UC3, page.pixels.data()), grey;
   for (auto _ : state) {
@@ -86,7 +100,10 @@ void BM_OpenCvGreyOfThePage(benchmark::State& state) {
     benchmark::DoNotOptimize(grey.data);
   }
 }
-BENCHMARK(BM_OpenCvGreyOfThePage)->Arg(300)->Arg(600)->ArgNames({"dpi"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCvGreyOfThePage)
+    ->ArgsProduct({{300, 600}, {0, 1}})
+    ->ArgNames({"dpi", "threads"})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ColourJudge(benchmark::State& state) {
   const int dpi = static_cast<int>(state.range(0));
@@ -111,6 +128,7 @@ BENCHMARK(BM_ColourJudge)->ArgsProduct({{300, 600}, {1, 0}})->ArgNames({"dpi", "
 
 void BM_OpenCvResizeArea(benchmark::State& state) {
   const int dpi = static_cast<int>(state.range(0)), f = dpi >= 600 ? 12 : 6;
+  const OpenCvThreads threads(state.range(1));
   auto& page = const_cast<dravn_pages::Image&>(Page("colour logo", dpi, false, false));
   cv::Mat colour(page.height, page.width, CV_8UC3, page.pixels.data()), small;
   for (auto _ : state) {
@@ -118,7 +136,10 @@ void BM_OpenCvResizeArea(benchmark::State& state) {
     benchmark::DoNotOptimize(small.data);
   }
 }
-BENCHMARK(BM_OpenCvResizeArea)->Arg(300)->Arg(600)->ArgNames({"dpi"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCvResizeArea)
+    ->ArgsProduct({{300, 600}, {0, 1}})
+    ->ArgNames({"dpi", "threads"})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
