@@ -1,11 +1,9 @@
 // Control entry overhead: one fsip_control request with the logs off
 // (fsip.conf reread, image and parameter records, table copy, dispatch) on
 // an A4 300 dpi colour page, beside OpenCV's conversion of the same page to
-// grey, which a blank-page judgement of a colour page does before anything
-// else (so it bounds the judgement's time from below), and beside a naive
-// judgement of the page. The library is the
-// staged one; its judge answers "not supported" until it is built in, which
-// leaves exactly the control layer's own work to time.
+// grey and beside a naive judgement of the page. The library is the staged
+// one, its judge built in: the request's time is the control layer's work
+// and the judgement together (judges_bench times the judges alone).
 //   fsipctl_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>

@@ -356,6 +356,19 @@ struct FSIP_DCM_S_OUTPARAM {
 
 // ---- end of the control layer's records ----
 
+// ---- blank-page and colour-or-mono judges ----
+
+enum : int32_t {
+  FSIPCTL_FUNC_COLOUR_DECISION = 0x0020,
+};
+
+// Option record of P2iJugWhitePaper3.
+struct P2IJDGWP_OPTION {
+  int32_t nDoubleDistance;  // not 0: neighbours twice as far
+};
+
+// ---- end of the judges' records ----
+
 // Image record of the page engines, the orientation unit and our rotation.
 struct _P2IIMG {
   unsigned char* pImageData;

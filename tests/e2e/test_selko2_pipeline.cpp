@@ -6,6 +6,9 @@
 // inversion). Combinations that need an image unit that is not ready end
 // with the status the pipeline gives that unit's answer.
 //
+// The blank-page skip runs through the staged library's own judge, on
+// faces whose ink is known (blank, near-blank, a little text).
+//
 // Image libraries: the staged ones as they are; where an option needs a
 // libimgforge entry that the staged library lacks, either the entry-point
 // tests' stand-in (second_imgforge_stub, which refuses every call) or the
@@ -31,6 +34,7 @@
 #include "dravn_paths.h"
 #include "fsip_records.h"
 #include "jpeg_decode.h"
+#include "judge_pages.h"
 #include "model_catalog.h"
 #include "prop_info.h"
 #include "selko2_pipeline.h"
@@ -81,6 +85,8 @@ struct PipelineCase {
   bool backTurned = false;         // back-side-rotation 180
   int threshold = 128;
   Image (*render)(const dravn_pages::PageSpec&) = dravn_pages::RenderDocumentPage;  // the fed pages
+  const char* paperSize = "Business-card";
+  const char* outStem = "page";  // of the files --batch writes
 };
 
 void PrintTo(const PipelineCase& c, std::ostream* out) { *out << c.name; }
@@ -260,15 +266,21 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
       dravn_pages::PageSpec spec;
       spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = readDpi, spec.number = n;
       spec.colour = !c.greyJpeg;
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm", dravn_pages::EncodePnm(c.render(spec)));
+      FeedPage(n, c.render(spec));
     }
+    WriteScenario(c.sheets, readDpi, c.greyJpeg);
+  }
+  void FeedPage(int number, const Image& page) {
+    WriteFile(m_dir + "/pages/page" + std::to_string(number) + ".pnm", dravn_pages::EncodePnm(page));
+  }
+  void WriteScenario(int sheets, int readDpi, bool greyJpeg) {
     char device[128];
     snprintf(device, sizeof device, "device selko2 %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
     WriteFile(m_dir + "/scenario",
               std::string(device) + "set state=" + m_dir + "/state\nset nvram_month=1\n" +
-                  "set nvram_day=1\nset sheets=" + std::to_string(c.sheets) + "\nset pages=" + m_dir +
+                  "set nvram_day=1\nset sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
                   "/pages/page%d.pnm\nset page_dpi=" + std::to_string(readDpi) +
-                  "\nset quality=" + std::to_string(kQuality) + "\n" + (c.greyJpeg ? "set format=grey\n" : ""));
+                  "\nset quality=" + std::to_string(kQuality) + "\n" + (greyJpeg ? "set format=grey\n" : ""));
   }
 
   // The package's libraries with a libimgforge laid over them.
@@ -287,7 +299,7 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
 
   dravn_test::RunResult Scan(const PipelineCase& c) {
     std::vector<std::string> args = {
-        "--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi), "--paper-size", "Business-card"};
+        "--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi), "--paper-size", c.paperSize};
     // With a control entry the page size would be found by cropping.
     // The pages are compared with the paper size's cut, not a cropped page.
     args.push_back("--page-auto=no");
@@ -303,7 +315,7 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
     }
     if (c.turns) args.insert(args.end(), {"--rotation", std::to_string(90 * c.turns)});
     args.insert(args.end(), c.extra.begin(), c.extra.end());
-    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    args.push_back("--batch=" + m_dir + "/out/" + c.outStem + "%d.pnm");
     return Scanimage(c.libs, args);
   }
 
@@ -357,14 +369,14 @@ TEST_P(Selko2PipelineE2E, PagesHaveTheAnnouncedGeometryAndTheirContent) {
   const auto r = Scan(c);
   ASSERT_EQ(r.exitCode, c.status) << r.err;
   int written = 0;
-  while (access((m_dir + "/out/page" + std::to_string(written + 1) + ".pnm").c_str(), F_OK) == 0) ++written;
+  while (access((m_dir + "/out/" + c.outStem + std::to_string(written + 1) + ".pnm").c_str(), F_OK) == 0) ++written;
   ASSERT_EQ(written, static_cast<int>(c.pages.size())) << r.err;
 
   const Expectation expectation(c);
   const bool lineArt = std::string(c.mode) == "Lineart";
   for (size_t i = 0; i < c.pages.size(); ++i) {
     SCOPED_TRACE("page " + std::to_string(i + 1));
-    const std::string file = ReadFile(m_dir + "/out/page" + std::to_string(i + 1) + ".pnm");
+    const std::string file = ReadFile(m_dir + "/out/" + c.outStem + std::to_string(i + 1) + ".pnm");
     Image got;
     ASSERT_TRUE(dravn_pages::DecodePnm(file, &got));
     EXPECT_TRUE(PayloadMatchesHeader(file, got));
@@ -615,7 +627,7 @@ std::vector<PipelineCase> Cases() {
        "Color",
        150,
        3,
-       L::StandIn,
+       L::Staged,
        "Normal",
        {},
        0,
@@ -643,7 +655,7 @@ std::vector<PipelineCase> Cases() {
        "Color",
        150,
        1,
-       L::StandIn,
+       L::Staged,
        "Normal",
        {},
        0,
@@ -941,6 +953,85 @@ TEST_F(Selko2FiltersE2E, LineArtMethodsGiveBilevelPages) {
       previous = share;
     }
   }
+}
+
+
+// --- the blank-page skip through the library's own judge ------------------------
+
+class Selko2BlankSkipE2E : public Selko2PipelineE2E {
+ protected:
+  static constexpr int kBlankSetDpi = 150;
+
+  // A4 sheets of the blank set, rendered at 150 dpi to keep the files small;
+  // the scanner samples them at its 300.
+  void FeedBlankSet(const std::vector<int>& pages) {
+    const auto set = dravn_pages::BlankSet();
+    for (size_t n = 0; n < pages.size(); ++n) {
+      if (pages[n] < 0) continue;  // a missing file: a white face
+      dravn_pages::JudgePage spec = set[static_cast<size_t>(pages[n])];
+      spec.dpi = kBlankSetDpi;
+      FeedPage(static_cast<int>(n) + 1, dravn_pages::RenderJudgePage(spec));
+    }
+  }
+
+  // A scan of `sheets` A4 sheets; the files it wrote, in order.
+  std::vector<std::string> ScanA4(const char* source, int sheets, bool skip, const char* stem) {
+    WriteScenario(sheets, kBlankSetDpi, false);
+    PipelineCase c{stem, source, "Color", 150, sheets, Libs::Staged, "Normal", {}, 0, {}, {}, false, 0, {}};
+    c.paperSize = "A4";
+    c.outStem = stem;
+    if (skip) c.extra = {"--blank-page-skip=yes"};
+    const auto r = Scan(c);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> files;
+    for (int n = 1;; ++n) {
+      const std::string path = m_dir + "/out/" + stem + std::to_string(n) + ".pnm";
+      if (access(path.c_str(), F_OK) != 0) break;
+      files.push_back(ReadFile(path));
+      unlink(path.c_str());
+    }
+    return files;
+  }
+};
+
+TEST_F(Selko2BlankSkipE2E, SkipAndItsSensitivityAreOffered) {
+  WriteScenario(1, 300, false);
+  PipelineCase c{"options", "Adf-front", "Color", 150, 1, Libs::Staged, "Normal", {}, 0, {}, {}, false, 0, {}};
+  c.extra = {"--blank-page-skip=yes", "-A"};
+  const auto r = Scan(c);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto line = [&](const std::string& name) {
+    const size_t at = r.out.find("    " + name);
+    return at == std::string::npos ? std::string() : r.out.substr(at, r.out.find('\n', at) - at);
+  };
+  EXPECT_NE(line("--blank-page-skip"), "") << r.out;
+  EXPECT_EQ(line("--blank-page-skip").find("inactive"), std::string::npos) << r.out;
+  EXPECT_NE(line("--blank-page-skip-sensitivity"), "") << r.out;
+  EXPECT_EQ(line("--blank-page-skip-sensitivity").find("inactive"), std::string::npos) << r.out;
+}
+
+TEST_F(Selko2BlankSkipE2E, BlankSetDeliversOnlyItsInkedFacesInOrder) {
+  // Index into the blank set per sheet front; its last four pages carry ink.
+  const std::vector<int> fronts = {0, 8, 1, 2, 9, 3, 4, 10, 5, 6, 11, 7};
+  std::vector<int> pages;
+  for (int f : fronts) pages.insert(pages.end(), {f, -1});
+  FeedBlankSet(pages);
+  const auto all = ScanA4("Adf-front", 12, false, "all");
+  ASSERT_EQ(all.size(), 12u);
+  const auto kept = ScanA4("Adf-front", 12, true, "kept");
+  ASSERT_EQ(kept.size(), 4u);
+  const size_t inked[4] = {1, 4, 7, 10};
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(kept[i] == all[inked[i]]) << "face " << i + 1;
+}
+
+TEST_F(Selko2BlankSkipE2E, DuplexDropsBlankBacksAndKeepsFronts) {
+  // Inked fronts, near-blank backs: white paper, show-through, specks, shadows.
+  FeedBlankSet({8, 0, 9, 3, 10, 5, 11, 7});
+  const auto all = ScanA4("Adf-duplex", 4, false, "all");
+  ASSERT_EQ(all.size(), 8u);
+  const auto kept = ScanA4("Adf-duplex", 4, true, "kept");
+  ASSERT_EQ(kept.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(kept[i] == all[2 * i]) << "front " << i + 1;
 }
 
 }  // namespace

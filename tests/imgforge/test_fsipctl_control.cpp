@@ -771,8 +771,9 @@ TEST_F(Dispatcher, BlankPageLogMatchesItsGoldenText) {
   FSIP_BPD_S_OUTPARAM out{};
   out.nResult = 1;
   FSIP_S_IP_MODE mode{12, 3, 1};
-  // No judge is in the library yet.
-  EXPECT_EQ(g_dispatcher(&mode, inputs, &in, nullptr, &out, nullptr), -4);
+  // A page smaller than the judge's margins is not blank.
+  EXPECT_EQ(g_dispatcher(&mode, inputs, &in, nullptr, &out, nullptr), 0);
+  EXPECT_EQ(out.nResult, 0);
   const std::string log = Log();
   const std::string expected =
       "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00368):\tStart BPDExec()\n"
@@ -813,22 +814,24 @@ TEST_F(Dispatcher, BlankPageLogMatchesItsGoldenText) {
       "[T]\n"
       "--------BPD OutParam----------\n"
       "cbSize              =0\n"
-      "nResult             =1\n"
+      "nResult             =0\n"
       "////////////////////////////////////////////////\n"
-      "/// Blank Page Detect Result : Blank Page    ///\n"
+      "/// Blank Page Detect Result : No Blank Page ///\n"
       "////////////////////////////////////////////////\n"
       "------------------------------\n"
       "[T]\n"
       "---------FSIP_Result----------\n"
-      "Result     FSIP_C_ERR_NOTSUPPORT\n"
+      "Result     FSIP_C_ERR_NOERROR\n"
       "------------------------------\n"
       "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00378):\tEnd BPDExec()\n";
   EXPECT_NE(log.find(expected), std::string::npos) << log;
   ClearLogDir();
   mode = {12, 1, 1};
-  EXPECT_EQ(g_dispatcher(&mode, inputs, param, nullptr, param, nullptr), -4);
+  // The colour-or-mono judge takes colour pages only.
+  EXPECT_EQ(g_dispatcher(&mode, inputs, param, nullptr, param, nullptr), -3);
   EXPECT_NE(Log().find("[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00297):\tStart DCMExec()\n"
                        "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00196):\tStart GetDocBestDepth()\n"
+                       "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00250):\tError GetDocBestDepth() PIXELTYPE\n"
                        "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_DCM(00200):\tEnd GetDocBestDepth()\n"
                        "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00303):\tEnd DCMExec()\n"),
             std::string::npos)
