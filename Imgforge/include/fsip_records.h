@@ -142,4 +142,226 @@ struct _P2IIMG {
 };
 static_assert(sizeof(_P2IIMG) == 56, "_P2IIMG is a pointer and twelve 32-bit fields");
 
+// ---- Main crop engine: image record, crop records and layouts ----------
+
+enum : int32_t { FSIP_C_ERR_PIXELTYPE = -3 };
+
+#pragma pack(push, 1)
+
+struct FSIP_S_RECT {
+  int32_t nXOffset;
+  int32_t nYOffset;
+  int32_t nWidth;
+  int32_t nHeight;
+};
+
+struct FSIP_S_IMAGEINFO_EX {
+  int32_t cbSize;  // 76
+  unsigned char* pImageData;
+  int32_t nPixelType;  // 0 1-bit, 1 grey, 2 colour
+  int32_t nDepth;      // 1, 8, 24
+  int32_t nColorSeq;   // 0; colour 1 or 6
+  int32_t nWidth;
+  int32_t nHeight;
+  int32_t nBytesPerLine;
+  int32_t nImageSize;
+  int32_t nXResolution;
+  int32_t nYResolution;
+  FSIP_S_RECT Rect;
+  int32_t nPixelFlavor;  // 1: stored inverted
+  unsigned char reserved[8];
+};
+static_assert(sizeof(FSIP_S_IMAGEINFO_EX) == 76, "FSIP_S_IMAGEINFO_EX is 76 bytes");
+
+typedef int (*FSIP_NOTIFY_OUTIMGINFO)(FSIP_S_IMAGEINFO_EX* out, void* user);
+
+struct FSIP_CRP_S_CRPALL {
+  int32_t cbSize;  // 88
+  uint32_t dwFuncFlag;  // bit 0 tabs, bit 1 punch holes
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;   // 0.1 mm
+  uint16_t wFBCropIgnoreLength;  // 0.1 mm
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUTIMGINFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;  // 3 or 0x83
+  unsigned char reserved2[3];
+  unsigned char* pbySendData;  // tone-table block
+  unsigned char reserved3[8];
+};
+static_assert(sizeof(FSIP_CRP_S_CRPALL) == 88, "FSIP_CRP_S_CRPALL is 88 bytes");
+
+struct FSIP_CRP_S_OFFSET_VALUE {
+  int16_t offsetLeft;  // 0.1 mm, positive towards the centre
+  int16_t offsetBottom;
+  int16_t offsetRight;
+  int16_t offsetTop;
+};
+static_assert(sizeof(FSIP_CRP_S_OFFSET_VALUE) == 8, "FSIP_CRP_S_OFFSET_VALUE is 8 bytes");
+
+struct FSIP_CRP_S_CRPALL2 {
+  FSIP_CRP_S_CRPALL crpAll;
+  FSIP_CRP_S_OFFSET_VALUE offsetValue;
+  int32_t nPHMode;
+};
+static_assert(sizeof(FSIP_CRP_S_CRPALL2) == 100, "FSIP_CRP_S_CRPALL2 is 100 bytes");
+
+struct FSIP_CRP_S_PHRMV {
+  int32_t cbSize;  // 84
+  uint16_t wAccPH;
+  unsigned char reserved1[2];
+  int32_t bOVS;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved2[2];
+  char szScanner[32];
+  uint8_t byTransferDataType;
+  unsigned char reserved3[3];
+  unsigned char* pbySendData;
+  unsigned char reserved4[8];
+  int32_t nPHMode;
+};
+static_assert(sizeof(FSIP_CRP_S_PHRMV) == 84, "FSIP_CRP_S_PHRMV is 84 bytes");
+
+struct _FSIP_CRP_S_DUPCRPALL {
+  FSIP_CRP_S_CRPALL side[2];
+  uint32_t nReqSide;
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPCRPALL) == 180, "_FSIP_CRP_S_DUPCRPALL is 180 bytes");
+
+struct _FSIP_CRP_S_DUPCRPALL2 {
+  FSIP_CRP_S_CRPALL2 side[2];
+  uint32_t nReqSide;
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPCRPALL2) == 204, "_FSIP_CRP_S_DUPCRPALL2 is 204 bytes");
+
+struct _FSIP_CRP_S_DUPPHRMV {
+  FSIP_CRP_S_PHRMV side[2];
+  uint32_t nReqSide;
+};
+static_assert(sizeof(_FSIP_CRP_S_DUPPHRMV) == 172, "_FSIP_CRP_S_DUPPHRMV is 172 bytes");
+
+struct FSIP_S_POINT {
+  int64_t x;
+  int64_t y;
+};
+
+struct FSIP_CRP_S_CORNER_POINTS {
+  FSIP_S_POINT ptLT;
+  FSIP_S_POINT ptRT;
+  FSIP_S_POINT ptLB;
+  FSIP_S_POINT ptRB;
+};
+
+struct FSIP_S_SIZE {
+  int32_t x;
+  int32_t y;
+};
+
+struct FSIP_CRP_S_PAPER_LAYOUT {
+  double dSkew;  // degrees
+  FSIP_CRP_S_CORNER_POINTS cornerPts;
+  FSIP_S_SIZE sizeRectangle;
+};
+static_assert(sizeof(FSIP_CRP_S_PAPER_LAYOUT) == 80, "FSIP_CRP_S_PAPER_LAYOUT is 80 bytes");
+
+struct FSIP_CRP_S_DUAL_LAYOUT {
+  FSIP_CRP_S_PAPER_LAYOUT layoutHoleRemove;
+  FSIP_CRP_S_PAPER_LAYOUT layoutCrop;
+};
+static_assert(sizeof(FSIP_CRP_S_DUAL_LAYOUT) == 160, "FSIP_CRP_S_DUAL_LAYOUT is 160 bytes");
+
+struct FSIP_CRP_S_SPECIFIEDAREA_CRP {
+  FSIP_CRP_S_CRPALL head;  // cbSize .. pbySendData as in the crop record
+  FSIP_CRP_S_DUAL_LAYOUT layout;
+};
+static_assert(sizeof(FSIP_CRP_S_SPECIFIEDAREA_CRP) == 248, "FSIP_CRP_S_SPECIFIEDAREA_CRP is 248 bytes");
+
+struct FSIP_CRPWB_S_CRPALL {
+  int32_t cbSize;  // 98
+  uint32_t dwFuncFlag;
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUTIMGINFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;
+  uint8_t bySide;
+  int16_t sOVS;
+  unsigned char reserved2[2];
+  unsigned char* pbySendData;
+  unsigned char reserved3[16];
+};
+static_assert(sizeof(FSIP_CRPWB_S_CRPALL) == 98, "FSIP_CRPWB_S_CRPALL is 98 bytes");
+
+struct FSIP_CRPWB_S_SPECIFIEDAREA_CRP {
+  int32_t cbSize;
+  uint32_t dwFuncFlag;
+  uint16_t wAccCrp;
+  uint16_t wAccPH;
+  uint32_t dwHoleRemoveType;
+  int32_t bADF;
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved1[2];
+  char szScanner[32];
+  FSIP_NOTIFY_OUTIMGINFO NotifyOutImgInfo;
+  uint8_t byTransferDataType;
+  uint8_t bySide;
+  int16_t sOVS;
+  unsigned char* pbySendData;
+  unsigned char reserved2[8];
+  FSIP_CRP_S_DUAL_LAYOUT layout;
+};
+static_assert(sizeof(FSIP_CRPWB_S_SPECIFIEDAREA_CRP) == 248, "FSIP_CRPWB_S_SPECIFIEDAREA_CRP is 248 bytes");
+
+struct FSIP_CRP_S_AIQC {
+  int32_t cbSize;
+  unsigned char reserved1[8];
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved2[34];
+  uint8_t byTransferDataType;
+  unsigned char reserved3[3];
+  unsigned char* pbySendData;
+};
+static_assert(sizeof(FSIP_CRP_S_AIQC) == 64, "FSIP_CRP_S_AIQC is 64 bytes as the engine reads it");
+
+// Stage durations of the last crop, milliseconds.
+struct _PRFMDATA {
+  uint32_t dwConv2BW;
+  uint32_t dwGetWorkImg;
+  uint32_t dwGetEdges;
+  uint32_t dwGetSLs;
+  uint32_t dwSetVrtlSLs;
+  uint32_t dwCheckTabs;
+  uint32_t dwDetectPHs;
+  uint32_t dwClipOuterFrame;
+  uint32_t dwCoverPHs;
+  uint32_t dwCropImg;
+};
+static_assert(sizeof(_PRFMDATA) == 40, "_PRFMDATA is 40 bytes");
+
+#pragma pack(pop)
+
+enum : int32_t {
+  FSIP_CRP_C_FOLDED_OR_PARTIAL = 32770,  // paper-position analysis only
+};
+
+// ---- end of the main crop engine's records ------------------------------
+
 #endif
