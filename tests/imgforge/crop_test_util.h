@@ -54,6 +54,7 @@ struct Notify {
   int answer = 0;        // non-zero: refuse
   int widen = 0;         // pixels added to the width
   int shrinkBytes = 0;   // bytes taken off each row (a faulty callback)
+  bool dirty = false;    // hand over a buffer that is not zeroed
   FSIP_S_IMAGEINFO_EX asked{};
 };
 
@@ -66,6 +67,7 @@ inline int NotifyOutImgInfo(FSIP_S_IMAGEINFO_EX* out, void* user) {
   const int64_t size = static_cast<int64_t>(out->nBytesPerLine) * out->nHeight;
   if (size > out->nImageSize) out->nImageSize = static_cast<int32_t>(size);
   out->pImageData = static_cast<unsigned char*>(calloc(static_cast<size_t>(out->nImageSize) + 1, 1));
+  if (out->pImageData && n->dirty) memset(out->pImageData, 0x55, static_cast<size_t>(out->nImageSize));
   if (n->answer) return n->answer;
   return out->pImageData ? 0 : -1;
 }
