@@ -7,6 +7,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "FsipCrop.h"
 
 namespace fsipcrop {
@@ -54,6 +58,18 @@ bool VoteAndPick(int n, const PointList& a, const PointList& b, Peak* peaks, int
   for (size_t r = 0; r < rows; ++r) {
     const uint16_t* row = &acc[r * 900];
     for (int j = 0; j < 900; ++j) {
+#if defined(__SSE2__)
+      // Most cells are below the weakest peak kept: skip eight at a time.
+      if ((j & 7) == 0 && j + 8 <= 900) {
+        const int thr = used == kPeaks ? peaks[kPeaks - 1].votes : 0;
+        const __m128i cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+        const __m128i above = _mm_subs_epu16(cells, _mm_set1_epi16(static_cast<short>(thr)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, _mm_setzero_si128())) == 0xFFFF) {
+          j += 7;
+          continue;
+        }
+      }
+#endif
       const int v = row[j];
       if (v == 0 || (used == kPeaks && v <= peaks[kPeaks - 1].votes)) continue;
       int pos = 0;

@@ -84,6 +84,8 @@ void GetRowAve(const _P2IIMG* img, int row, int n, uint32_t* out) {
   SlideWindow(sums.data(), w, ch, h, n, out);
 }
 
+void SlideColumnSums(const uint32_t* sums, int count, int ch, uint32_t* out) { SlideWindow(sums, count, ch, 1, 3, out); }
+
 void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out) {
   const int h = n / 2, ch = Channels(img), ht = img->nHeight;
   auto& sums = Scratch(static_cast<size_t>(ht) * ch);
