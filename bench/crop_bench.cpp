@@ -53,12 +53,12 @@ FSIP_CRP_S_CRPALL Record() { return crop_test::CropRecord(gTone); }
 
 struct Result {
   int rc;
-  FSIP_CRP_S_DUAL_LAYOUT layout;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout;
 };
 
 Result RunCropAll(const Page& p) {
   auto rec = Record();
-  FSIP_S_IMAGEINFO_EX out{};
+  alignas(8) FSIP_S_IMAGEINFO_EX out{};
   Result r{};
   crop_test::Notify notify;
   r.rc = fsipcrop::CropAll(&p.info, &rec, &out, &r.layout, &notify, nullptr);
@@ -122,7 +122,7 @@ double CornerError(const dravn_pages::BackedPage& page, const P* pts, double shi
 }
 
 void StageCounters(benchmark::State& state) {
-  _PRFMDATA p{};
+  alignas(8) _PRFMDATA p{};
   fsipcrop::FsipCrp_GetPrfmData(&p);
   state.counters["workImg_ms"] = p.dwGetWorkImg;
   state.counters["tabs_ms"] = p.dwCheckTabs;
@@ -135,7 +135,7 @@ void BM_CropAll(benchmark::State& state) {
   Result r{};
   for (auto _ : state) r = RunCropAll(*p);
   StageCounters(state);
-  FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
+  alignas(8) FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
                          r.layout.layoutCrop.cornerPts.ptLB, r.layout.layoutCrop.cornerPts.ptRB};
   state.counters["skew_err_deg"] = std::fabs(r.layout.layoutCrop.dSkew + p->page.angleDeg);
   state.counters["corner_err_px"] = CornerError(p->page, pts, 0.5);
@@ -154,10 +154,10 @@ void BM_OpenCvReference(benchmark::State& state) {
 void BM_CropAll2(benchmark::State& state) {
   auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
   for (auto _ : state) {
-    FSIP_CRP_S_CRPALL2 rec{};
+    alignas(8) FSIP_CRP_S_CRPALL2 rec{};
     rec.crpAll = Record();
     rec.offsetValue = {20, 20, 20, 20};
-    FSIP_S_IMAGEINFO_EX out{};
+    alignas(8) FSIP_S_IMAGEINFO_EX out{};
     crop_test::Notify notify;
     benchmark::DoNotOptimize(fsipcrop::CropAll2(&p->info, &rec, &out, nullptr, &notify, nullptr));
     free(out.pImageData);
@@ -169,11 +169,11 @@ void BM_SpecifiedAreaCrop(benchmark::State& state) {
   auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
   const Result found = RunCropAll(*p);
   for (auto _ : state) {
-    FSIP_CRP_S_SPECIFIEDAREA_CRP rec{};
+    alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP rec{};
     rec.head = Record();
     rec.head.wBlackBkThreshold = 0;
     rec.layout = found.layout;
-    FSIP_S_IMAGEINFO_EX out{};
+    alignas(8) FSIP_S_IMAGEINFO_EX out{};
     crop_test::Notify notify;
     benchmark::DoNotOptimize(fsipcrop::SpecifiedAreaCrop(&p->info, &rec, &out, &notify));
     free(out.pImageData);
@@ -184,7 +184,7 @@ void BM_SpecifiedAreaCrop(benchmark::State& state) {
 void BM_AIQC(benchmark::State& state) {
   auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
   for (auto _ : state) {
-    FSIP_CRP_S_AIQC rec{};
+    alignas(8) FSIP_CRP_S_AIQC rec{};
     rec.cbSize = 64;
     rec.wBlackBkThreshold = 64;
     rec.byTransferDataType = 0x83;
@@ -223,7 +223,7 @@ void BM_SkewSweep(benchmark::State& state) {
       const Reference ref = RunOpenCv(*p);
       ours.push_back(std::fabs(r.layout.layoutCrop.dSkew + angle));
       theirs.push_back(std::fabs(ref.skew + angle));
-      FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
+      alignas(8) FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
                              r.layout.layoutCrop.cornerPts.ptLB, r.layout.layoutCrop.cornerPts.ptRB};
       oursCorner.push_back(CornerError(p->page, pts, 0.5));
       theirsCorner.push_back(CornerError(p->page, ref.corners, 0));

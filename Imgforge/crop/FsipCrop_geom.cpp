@@ -46,6 +46,13 @@ void Uninitialize() {
   gpSinCos = nullptr;
 }
 
+namespace {
+// A library unloaded before the control layer freed the table gives it back.
+struct TableOwner {
+  ~TableOwner() { Uninitialize(); }
+} gTableOwner;
+}  // namespace
+
 void SetHoughRslt(_STRTLINE* lines, double* aux1, double* aux2, double* aux3, int n, _HOUGHRSLT* out) {
   *out = {lines, aux1, aux2, aux3, n, 0};
 }

@@ -202,10 +202,15 @@ int CropPage(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_CRPALL* rec, const FSIP_C
   TuningGuard guard;
   SetCommonTuning();
   const bool flatbed = rec->bADF == 0;
-  if (flatbed)
-    LoadFbParam(nullptr, &rec->wFBCropSearchWidth, &rec->wFBCropIgnoreLength);
-  else
+  if (flatbed) {
+    // The record is packed: its fields are copied, not pointed at.
+    uint16_t width = rec->wFBCropSearchWidth, ignore = rec->wFBCropIgnoreLength;
+    LoadFbParam(nullptr, &width, &ignore);
+    rec->wFBCropSearchWidth = width;
+    rec->wFBCropIgnoreLength = ignore;
+  } else {
     gdblGrayZone = 1.0;
+  }
   if (!Initialize()) return FSIP_C_ERR_OUTOFMEMORY;
 
   Pages pg;

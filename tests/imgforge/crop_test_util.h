@@ -55,7 +55,7 @@ struct Notify {
   int widen = 0;         // pixels added to the width
   int shrinkBytes = 0;   // bytes taken off each row (a faulty callback)
   bool dirty = false;    // hand over a buffer that is not zeroed
-  FSIP_S_IMAGEINFO_EX asked{};
+  alignas(8) FSIP_S_IMAGEINFO_EX asked{};
 };
 
 inline int NotifyOutImgInfo(FSIP_S_IMAGEINFO_EX* out, void* user) {
@@ -76,7 +76,7 @@ inline int NotifyOutImgInfo(FSIP_S_IMAGEINFO_EX* out, void* user) {
 struct Input {
   dravn_pages::BackedPage page;
   std::vector<uint8_t> pixels;
-  FSIP_S_IMAGEINFO_EX info{};
+  alignas(8) FSIP_S_IMAGEINFO_EX info{};
 };
 
 inline Input MakeInput(const dravn_pages::BackedPageSpec& spec, bool mono = false) {
@@ -106,7 +106,7 @@ inline Input MakeInput(const dravn_pages::BackedPageSpec& spec, bool mono = fals
 }
 
 inline FSIP_CRP_S_CRPALL CropRecord(const std::vector<unsigned char>& tone, int adf = 1) {
-  FSIP_CRP_S_CRPALL r{};
+  alignas(8) FSIP_CRP_S_CRPALL r{};
   r.cbSize = 88;
   r.dwHoleRemoveType = 0xFFFFFF;
   r.bADF = adf;
@@ -121,7 +121,7 @@ inline FSIP_CRP_S_CRPALL CropRecord(const std::vector<unsigned char>& tone, int 
 
 // Frees the output buffer the callback gave.
 struct Output {
-  FSIP_S_IMAGEINFO_EX info{};
+  alignas(8) FSIP_S_IMAGEINFO_EX info{};
   ~Output() { free(info.pImageData); }
   // Mean of channel values over a rectangle of the output.
   double Mean(int x0, int y0, int x1, int y1) const {

@@ -55,7 +55,7 @@ TEST_F(CropEntries, CasesOfTheEntries) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     Input in = MakeInput(r.page);
-    auto rec = CropRecord(tone, r.adf);
+    alignas(8) auto rec = CropRecord(tone, r.adf);
     Notify notify;
     Output out;
     EXPECT_EQ(lib.cropAll(&in.info, &rec, &out.info, nullptr, &notify, nullptr), r.expect);
@@ -100,8 +100,8 @@ TEST_F(CropEntries, RecordsAndCallbackFaults) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    FSIP_S_IMAGEINFO_EX info = in.info;
-    auto rec = CropRecord(tone);
+    alignas(8) FSIP_S_IMAGEINFO_EX info = in.info;
+    alignas(8) auto rec = CropRecord(tone);
     Notify notify;
     Output out;
     r.setup(info, out.info, notify);
@@ -124,20 +124,20 @@ TEST_F(CropEntries, MarginsMoveEverySideByTheirLength) {
   Input in = MakeInput(spec);
   for (int margin : {0, 100, -100}) {
     SCOPED_TRACE(margin);
-    FSIP_CRP_S_CRPALL2 rec{};
+    alignas(8) FSIP_CRP_S_CRPALL2 rec{};
     rec.crpAll = CropRecord(tone);
     rec.offsetValue = {static_cast<int16_t>(margin), static_cast<int16_t>(margin), static_cast<int16_t>(margin),
                        static_cast<int16_t>(margin)};
     Notify notify;
     Output out;
-    FSIP_CRP_S_DUAL_LAYOUT layout{};
+    alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
     ASSERT_EQ(lib.cropAll2(&in.info, &rec, &out.info, &layout, &notify, nullptr), 0);
     // 100 tenths of a millimetre at 254 dpi are 100 pixels on each side.
     EXPECT_NEAR(out.info.nWidth, Px(spec.widthMm, 254) - 2 * margin, 3);
     EXPECT_NEAR(out.info.nHeight, Px(spec.heightMm, 254) - 2 * margin, 3);
     EXPECT_NEAR(layout.layoutCrop.dSkew, -3, 0.15);
   }
-  FSIP_CRP_S_CRPALL2 bad{};
+  alignas(8) FSIP_CRP_S_CRPALL2 bad{};
   bad.crpAll = CropRecord(tone);
   bad.offsetValue.offsetTop = 101;
   Notify notify;
@@ -159,12 +159,12 @@ TEST_F(CropEntries, TabsAreKeptWhenAskedFor) {
     BackedPageSpec spec = SmallPage(2);
     spec.tabs = {{2, 40, 30, r.depthMm}};
     Input in = MakeInput(spec);
-    auto rec = CropRecord(tone);
+    alignas(8) auto rec = CropRecord(tone);
     rec.dwFuncFlag = r.flags;
     Notify notify;
     Output out;
     int tab = -1;
-    FSIP_CRP_S_DUAL_LAYOUT layout{};
+    alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
     ASSERT_EQ(lib.cropAll(&in.info, &rec, &out.info, &layout, &notify, &tab), 0);
     EXPECT_EQ(tab, r.report);
     EXPECT_NEAR(out.info.nWidth, Px(spec.widthMm + r.extraMm, spec.dpi), 3);
@@ -177,7 +177,7 @@ TEST_F(CropEntries, OneBitInOneBitOut) {
   BackedPageSpec spec = SmallPage(-3, 200);
   spec.channels = 1;
   Input in = MakeInput(spec, true);
-  auto rec = CropRecord(tone);
+  alignas(8) auto rec = CropRecord(tone);
   Notify notify;
   Output out;
   ASSERT_EQ(lib.cropAll(&in.info, &rec, &out.info, nullptr, &notify, nullptr), 0);
@@ -193,7 +193,7 @@ TEST_F(CropEntries, SpecifiedAreaIsCutAndTurned) {
   const BackedPageSpec spec = SmallPage(3);
   Input in = MakeInput(spec);
   auto layoutOf = [&](double inset) {
-    FSIP_CRP_S_PAPER_LAYOUT l{};
+    alignas(8) FSIP_CRP_S_PAPER_LAYOUT l{};
     const double(*c)[2] = in.page.corners;
     const double a = spec.angleDeg * M_PI / 180, d = Px(inset, spec.dpi);
     // Corners moved inwards along the page's own axes.
@@ -212,7 +212,7 @@ TEST_F(CropEntries, SpecifiedAreaIsCutAndTurned) {
   };
   for (unsigned flags : {0u, 1u}) {
     SCOPED_TRACE(flags);
-    FSIP_CRP_S_SPECIFIEDAREA_CRP rec{};
+    alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP rec{};
     rec.head = CropRecord(tone);
     rec.head.wBlackBkThreshold = 0;  // 0..64 here
     rec.head.dwFuncFlag = flags;
@@ -228,7 +228,7 @@ TEST_F(CropEntries, SpecifiedAreaIsCutAndTurned) {
     EXPECT_GT(out.Mean(1, 0, 2, out.info.nHeight), 150);
     EXPECT_GT(out.Mean(0, 1, out.info.nWidth, 2), 150);
   }
-  FSIP_CRP_S_SPECIFIEDAREA_CRP bad{};
+  alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP bad{};
   bad.head = CropRecord(tone);
   bad.layout.layoutHoleRemove = layoutOf(0);
   bad.layout.layoutCrop = layoutOf(0);
@@ -254,7 +254,7 @@ TEST_F(CropEntries, PaperPositionAnalysis) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     Input in = MakeInput(r.page);
-    FSIP_CRP_S_AIQC rec{};
+    alignas(8) FSIP_CRP_S_AIQC rec{};
     rec.cbSize = 64;
     rec.wFBCropSearchWidth = 0xFFFF;
     rec.wFBCropIgnoreLength = 0xFFFF;

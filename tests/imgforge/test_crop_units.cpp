@@ -98,7 +98,7 @@ TEST(CropChecks, CropRecordBounds) {
       {"form 7", [](FSIP_CRP_S_CRPALL& r) { r.byTransferDataType = 7; }, -2},
   };
   for (const Row& r : rows) {
-    auto rec = GoodRecord();
+    alignas(8) auto rec = GoodRecord();
     r.edit(rec);
     EXPECT_EQ(checkInParam(&rec), r.expect) << r.name;
   }
@@ -123,7 +123,7 @@ TEST(CropChecks, ToneBlocks) {
 
 TEST(CropChecks, ImageRecords) {
   std::vector<uint8_t> px(100 * 30);
-  FSIP_S_IMAGEINFO_EX good{};
+  alignas(8) FSIP_S_IMAGEINFO_EX good{};
   good.cbSize = 76;
   good.pImageData = px.data();
   good.nPixelType = 1;
@@ -149,14 +149,14 @@ TEST(CropChecks, ImageRecords) {
       {"1 bit, 12 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 12; }, -2},
   };
   for (const Row& r : rows) {
-    auto rec = good;
+    alignas(8) auto rec = good;
     r.edit(rec);
     EXPECT_EQ(checkImageinfoEx(&rec), r.expect) << r.name;
   }
 }
 
 TEST(CropChecks, LayoutsOffsetsAndDuplexHalves) {
-  FSIP_CRP_S_PAPER_LAYOUT l{};
+  alignas(8) FSIP_CRP_S_PAPER_LAYOUT l{};
   l.cornerPts.ptLT = {10, 10};
   l.cornerPts.ptRT = {110, 12};
   l.cornerPts.ptLB = {8, 210};
@@ -182,7 +182,7 @@ TEST(CropChecks, LayoutsOffsetsAndDuplexHalves) {
   EXPECT_EQ(checkOffsetValue({-100, 100, 0, 0}), 0);
   EXPECT_EQ(checkOffsetValue({0, 0, 101, 0}), -2);
 
-  _FSIP_CRP_S_DUPCRPALL dup{};
+  alignas(8) _FSIP_CRP_S_DUPCRPALL dup{};
   dup.side[0] = dup.side[1] = GoodRecord();
   dup.nReqSide = 2;
   EXPECT_EQ(checkInParam(&dup), 0);
@@ -192,7 +192,7 @@ TEST(CropChecks, LayoutsOffsetsAndDuplexHalves) {
   dup.nReqSide = 3;
   EXPECT_EQ(checkInParam(&dup), -2);
 
-  FSIP_CRP_S_SPECIFIEDAREA_CRP area{};
+  alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP area{};
   area.head = GoodRecord();
   area.layout.layoutHoleRemove = area.layout.layoutCrop = l;
   area.head.wBlackBkThreshold = 0;
@@ -304,7 +304,7 @@ TEST(CropGeometry, MakeRectEnclosesNoisyQuadrilaterals) {
 
 TEST(CropGeometry, PaperLayoutOfAnUprightPage) {
   _STRTLINE l[4] = {{0, 0, 1, 10}, {0, -219, 0, 0}, {0, 0, 1, 109}, {0, -20, 0, 0}};
-  FSIP_CRP_S_PAPER_LAYOUT out{};
+  alignas(8) FSIP_CRP_S_PAPER_LAYOUT out{};
   ASSERT_TRUE(GetFsipPaperLayout(l, 0, &out));
   EXPECT_EQ(out.sizeRectangle.x, 99);
   EXPECT_EQ(out.sizeRectangle.y, 199);
@@ -324,7 +324,7 @@ TEST(CropGeometry, MarginsMoveSidesTowardsTheCentre) {
   EXPECT_DOUBLE_EQ(l[3].dB, -25);
   _P2IDOCPOS pos{0, {{0, 0}, {0, -100}, {50, -100}, {50, 0}}};
   _P2IDOCPOS before = pos;
-  FSIP_CRP_S_OFFSET_VALUE zero{};
+  alignas(8) FSIP_CRP_S_OFFSET_VALUE zero{};
   MoveDocPos(&pos, 300.0, &zero);
   SortXPts(before.ptCorner);
   for (int k = 0; k < 4; ++k) EXPECT_TRUE(pos.ptCorner[k].x == before.ptCorner[k].x && pos.ptCorner[k].y == before.ptCorner[k].y);
@@ -654,7 +654,7 @@ TEST(CropWorkImage, ClipAndCutAnUprightPage) {
   _STRTLINE l[4] = {{0, 0, 1, 10}, {0, -219, 0, 0}, {0, 0, 1, 109}, {0, -20, 0, 0}};
   gnLayoutW = gnLayoutH = -1;
   gbInv = 0;
-  auto rec = GoodRecord();
+  alignas(8) auto rec = GoodRecord();
   crop_test::Notify notify;
   crop_test::Output out;
   ASSERT_EQ(CropImg(&in, l, 0, 0, &rec, &out.info, &notify), 0);
@@ -694,10 +694,10 @@ TEST(CropEntriesState, TuningRestoredAndStageLinesWritten) {
   for (auto* in : {&good, &faint}) {
     for (int adf : {1, 0}) {
       gLog.clear();
-      auto rec = crop_test::CropRecord(gTone, adf);
+      alignas(8) auto rec = crop_test::CropRecord(gTone, adf);
       crop_test::Notify notify;
       crop_test::Output out;
-      FSIP_CRP_S_DUAL_LAYOUT layout{};
+      alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
       const int rc = CropAll(&in->info, &rec, &out.info, &layout, &notify, nullptr);
       EXPECT_EQ(rc, in == &faint && adf ? FSIP_C_ERR_UNEXPECTED_ERROR : 0);
       EXPECT_EQ(gnEdgeGrad, 4096);
