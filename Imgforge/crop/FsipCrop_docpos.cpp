@@ -1,5 +1,6 @@
 // The document search (edges, lines, virtual sides) and the margin moves.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "FsipCrop.h"
@@ -13,9 +14,16 @@ constexpr double kOneDegree = 0.017453292522222223;
 
 using Fit = int (*)(int, const PointList&, const PointList&, _STRTLINE*, double*);
 
+// Milliseconds since `start` into a stage field of the record, when given.
+void StageEnd(_PRFMDATA* prfm, uint32_t _PRFMDATA::*field, std::chrono::steady_clock::time_point start) {
+  if (prfm)
+    prfm->*field = static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
 int Search(const _P2IIMG* img, uint32_t* ave, int32_t* grad, int n, _STRTLINE* lines, double* skew, int* found,
            PointList* points, _PRFMDATA* prfm, Fit fit) {
-  if (prfm) prfm->dwGetEdges = 0;
+  auto start = std::chrono::steady_clock::now();
   gvecFrameL.clear();
   gvecFrameB.clear();
   gvecFrameR.clear();
@@ -24,6 +32,7 @@ int Search(const _P2IIMG* img, uint32_t* ave, int32_t* grad, int n, _STRTLINE* l
   int dl = 0, dr = 0, dt = 0, db = 0;
   GetEdgeH(img, ave, grad, ptsH, &dl, &dr);
   GetEdgeV(img, ave, grad, ptsV, &dt, &db);
+  StageEnd(prfm, &_PRFMDATA::dwGetEdges, start);
   if (gbFBFrameSearch) {
     const int h = static_cast<int>(gd1mm) / 2;
     gnFrameL = GetFrameL(h);
@@ -40,8 +49,9 @@ int Search(const _P2IIMG* img, uint32_t* ave, int32_t* grad, int n, _STRTLINE* l
     points->insert(points->end(), ptsH.begin(), ptsH.end());
     points->insert(points->end(), ptsV.begin(), ptsV.end());
   }
-  if (prfm) prfm->dwGetSLs = 0;
+  start = std::chrono::steady_clock::now();
   const int count = fit(n, ptsH, ptsV, lines, skew);
+  StageEnd(prfm, &_PRFMDATA::dwGetSLs, start);
   *found = count;
   int have = count;
   if (have < 2) {
@@ -53,8 +63,10 @@ int Search(const _P2IIMG* img, uint32_t* ave, int32_t* grad, int n, _STRTLINE* l
     have = 2;
   }
   if (have < 4) {
-    if (prfm) prfm->dwSetVrtlSLs = 0;
-    if (!SetVrtlSLs(img, lines, have, ave, grad, n)) return kNoDocument;
+    start = std::chrono::steady_clock::now();
+    const int placed = SetVrtlSLs(img, lines, have, ave, grad, n);
+    StageEnd(prfm, &_PRFMDATA::dwSetVrtlSLs, start);
+    if (!placed) return kNoDocument;
   }
   // Every pair of adjacent sides must cross inside reach: a set whose
   // corners cannot be formed is no document.

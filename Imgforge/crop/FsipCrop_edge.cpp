@@ -40,13 +40,13 @@ inline bool IsBacking(const uint32_t* prof, int k, bool colour) {
 // image is inverted) or falling.
 inline bool StrongPeak(const int32_t* g, int n, int i, bool rising) {
   int isMax;
-  if (!IsPeak(g, n, i, &isMax) || std::abs(g[i]) <= gnEdgeGrad) return false;
+  if (std::abs(g[i]) <= gnEdgeGrad || !IsPeak(g, n, i, &isMax)) return false;
   return (isMax != 0) == (rising != (gbInv != 0));
 }
 
 inline bool AnyStrongPeak(const int32_t* g, int n, int i) {
   int isMax;
-  return IsPeak(g, n, i, &isMax) && std::abs(g[i]) > gnEdgeGrad;
+  return std::abs(g[i]) > gnEdgeGrad && IsPeak(g, n, i, &isMax);
 }
 
 // Scan positions every 2 mm: trunc(k * 2 * dpi / 25.4) below limit - 1.
@@ -318,7 +318,7 @@ bool SolidChannel(const uint32_t* prof, const int32_t* g, int stride, int c, int
   int i = from;
   while (i < to) {
     int isMax;
-    if (!IsPeak(g, n, i, &isMax) || std::abs(g[i]) <= gnEdgeGrad) {
+    if (std::abs(g[i]) <= gnEdgeGrad || !IsPeak(g, n, i, &isMax)) {
       ++i;
       continue;
     }

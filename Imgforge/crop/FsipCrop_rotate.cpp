@@ -55,10 +55,29 @@ void InsideRange(int64_t a, int64_t d, int64_t limit, int64_t n, int64_t* lo, in
 }
 
 // One colour pixel from the 2 x 2 cell at p0 (row) and p1 (the row below).
+#if defined(__SSE2__)
+// Weight vectors by fraction: x weights for the two neighbours of a row
+// (three lanes each), y weights for the two rows (four lanes each).
+struct Weights {
+  __m128i x[256], y[256];
+  Weights() {
+    for (int f = 0; f < 256; ++f) {
+      const short g = static_cast<short>(255 - f), h = static_cast<short>(f);
+      x[f] = _mm_set_epi16(0, 0, h, h, h, g, g, g);
+      y[f] = _mm_set_epi16(h, h, h, h, g, g, g, g);
+    }
+  }
+};
+const Weights& WeightTable() {
+  static const Weights w;
+  return w;
+}
+#endif
+
 // `wide`: o[3] may be written too (the next pixel's first byte, which is
 // written again after this one).
 inline void Cell3(const uint8_t* p0, const uint8_t* p1, const uint8_t* end, uint32_t fx, uint32_t fy, uint8_t* o,
-                  bool wide) {
+                  bool wide, const void* table) {
 #if defined(__SSE2__)
   // Both neighbours of a row in one register, three 16-bit lanes each; the
   // same products and truncations as the scalar form below.
@@ -73,14 +92,13 @@ inline void Cell3(const uint8_t* p0, const uint8_t* p1, const uint8_t* end, uint
   const __m128i z = _mm_setzero_si128();
   const __m128i A = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(a)), z);
   const __m128i B = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(b)), z);
-  const short gx = static_cast<short>(255 - fx), hx = static_cast<short>(fx);
-  const __m128i wx = _mm_set_epi16(0, 0, hx, hx, hx, gx, gx, gx);
+  const Weights& w = *static_cast<const Weights*>(table);
+  const __m128i wx = w.x[fx];
   const __m128i ta = _mm_srli_epi16(_mm_mullo_epi16(A, wx), 8);
   const __m128i tb = _mm_srli_epi16(_mm_mullo_epi16(B, wx), 8);
   const __m128i top = _mm_add_epi16(ta, _mm_srli_si128(ta, 6));
   const __m128i bottom = _mm_add_epi16(tb, _mm_srli_si128(tb, 6));
-  const short gy = static_cast<short>(255 - fy), hy = static_cast<short>(fy);
-  const __m128i wy = _mm_set_epi16(hy, hy, hy, hy, gy, gy, gy, gy);
+  const __m128i wy = w.y[fy];
   const __m128i t = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(top, bottom), wy), 8);
   const __m128i r = _mm_add_epi16(t, _mm_srli_si128(t, 8));
   const uint32_t v = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
@@ -94,6 +112,7 @@ inline void Cell3(const uint8_t* p0, const uint8_t* p1, const uint8_t* end, uint
 #else
   (void)end;
   (void)wide;
+  (void)table;
   for (int c = 0; c < 3; ++c) {
     const uint32_t top = P(p0[c], 255 - fx) + P(p0[c + 3], fx);
     const uint32_t bottom = P(p1[c], 255 - fx) + P(p1[c + 3], fx);
@@ -118,6 +137,11 @@ bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, doubl
   const size_t sbpl = static_cast<size_t>(src->nBytesPerLine);
   const uint8_t* sp = src->pImageData;
   const uint8_t* end = sp + sbpl * static_cast<size_t>(src->nHeight);
+#if defined(__SSE2__)
+  const void* table = &WeightTable();
+#else
+  const void* table = nullptr;
+#endif
   for (int64_t k = 0; k < dst->nHeight; ++k) {
     uint8_t* out = dst->pImageData + static_cast<size_t>(k) * dst->nBytesPerLine;
     const int64_t u0 = U0 - k * S, v0 = V0 + k * C;
@@ -134,7 +158,7 @@ bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, doubl
       const uint8_t* p1 = p0 + sbpl;
       uint8_t* o = out + l * CH;
       if (CH == 3) {
-        Cell3(p0, p1, end, fx, fy, o, l < hi);
+        Cell3(p0, p1, end, fx, fy, o, l < hi, table);
         continue;
       }
       const uint32_t top = P(p0[0], 255 - fx) + P(p0[1], fx);
