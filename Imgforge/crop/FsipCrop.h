@@ -180,8 +180,9 @@ void FreeAveBuff(uint32_t* ave, int32_t* grad);
 void GetRowAve(const _P2IIMG* img, int row, int n, uint32_t* out);
 void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out);
 // The 3-wide profile from per-position sums of three mapped pixels (ch
-// values each): what GetClmAve makes of them.
-void SlideColumnSums(const uint32_t* sums, int count, int ch, uint32_t* out);
+// values each, `stride` values from one position to the next): what
+// GetClmAve makes of them.
+void SlideColumnSums(const uint32_t* sums, int count, int ch, size_t stride, uint32_t* out);
 void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out, _STRTLINE line);
 void GetGrad(const uint32_t* prof, int n, bool colour, int32_t* grad);
 // Reads g[i-2..i+2]; positions outside 0..n-1 read the nearest end.

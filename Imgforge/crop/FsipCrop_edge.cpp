@@ -275,27 +275,25 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
   const int ch = colour ? 3 : 1, h = img->nHeight;
   std::vector<int> cols;
   ForEachScanPosition(img->nXResolution, img->nWidth, [&](int x) { cols.push_back(x); });
-  // The column profiles of a batch of scan columns are summed in one walk
-  // down the rows: the same values as GetClmAve, read row by row.
-  constexpr size_t kBatch = 16;
+  // The sums of every scan column are gathered in one walk down the rows,
+  // row by row (the image is read in order), then each column's profile is
+  // made from them: the same values as GetClmAve.
   static std::vector<uint32_t> sums;
+  const size_t nc = cols.size(), stride = nc * ch;
+  sums.assign(stride * static_cast<size_t>(h), 0);
+  for (int r = 0; r < h; ++r) {
+    const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
+    uint32_t* s = &sums[static_cast<size_t>(r) * stride];
+    for (size_t i = 0; i < nc; ++i, s += ch) {
+      const uint8_t* p = row + static_cast<size_t>(cols[i] - 1) * ch;
+      for (int c = 0; c < ch; ++c)
+        s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
+    }
+  }
   int dt = 0, db = 0;
-  for (size_t b0 = 0; b0 < cols.size(); b0 += kBatch) {
-    const size_t nb = std::min(kBatch, cols.size() - b0);
-    sums.assign(nb * static_cast<size_t>(h) * ch, 0);
-    for (int r = 0; r < h; ++r) {
-      const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
-      for (size_t i = 0; i < nb; ++i) {
-        const uint8_t* p = row + static_cast<size_t>(cols[b0 + i] - 1) * ch;
-        uint32_t* s = &sums[(i * h + r) * ch];
-        for (int c = 0; c < ch; ++c)
-          s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
-      }
-    }
-    for (size_t i = 0; i < nb; ++i) {
-      SlideColumnSums(&sums[i * h * ch], h, ch, ave);
-      ScanLine(ave, grad, h, colour, false, cols[b0 + i], pts, gvecFrameT, gvecFrameB, dt, db);
-    }
+  for (size_t i = 0; i < nc; ++i) {
+    SlideColumnSums(&sums[i * ch], h, ch, stride, ave);
+    ScanLine(ave, grad, h, colour, false, cols[i], pts, gvecFrameT, gvecFrameB, dt, db);
   }
   *doubtT = dt ? 1 : 0;
   *doubtB = db ? 1 : 0;

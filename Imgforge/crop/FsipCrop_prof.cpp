@@ -36,15 +36,19 @@ inline uint32_t BoxMean(const _P2IIMG* img, int x, int y, int h, int n, int c) {
 
 // Slides a window of 2h+1 sums over `sums` (count positions, ch values
 // each) into out, then copies the ends.
-void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t* out) {
+void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t* out, size_t stride = 0) {
   if (count < 2 * h + 1) return;
+  if (stride == 0) stride = static_cast<size_t>(ch);
   const uint32_t div = static_cast<uint32_t>(n * n);
   for (int c = 0; c < ch; ++c) {
     uint32_t s = 0;
-    for (int k = 0; k <= 2 * h; ++k) s += sums[k * ch + c];
+    for (int k = 0; k <= 2 * h; ++k) s += sums[k * stride + c];
+    // The 3 x 3 box of the scans divides by a constant the compiler can
+    // turn into a multiplication.
+    auto mean = [div](uint32_t v) { return div == 9 ? v * 256u / 9u : v * 256u / div; };
     for (int x = h; x <= count - h - 1; ++x) {
-      out[x * ch + c] = s * 256u / div;
-      if (x + h + 1 < count) s += sums[(x + h + 1) * ch + c] - sums[(x - h) * ch + c];
+      out[x * ch + c] = mean(s);
+      if (x + h + 1 < count) s += sums[(x + h + 1) * stride + c] - sums[(x - h) * stride + c];
     }
     for (int x = 0; x < h; ++x) out[x * ch + c] = out[h * ch + c];
     for (int x = count - h; x < count; ++x) out[x * ch + c] = out[(count - h - 1) * ch + c];
@@ -84,7 +88,9 @@ void GetRowAve(const _P2IIMG* img, int row, int n, uint32_t* out) {
   SlideWindow(sums.data(), w, ch, h, n, out);
 }
 
-void SlideColumnSums(const uint32_t* sums, int count, int ch, uint32_t* out) { SlideWindow(sums, count, ch, 1, 3, out); }
+void SlideColumnSums(const uint32_t* sums, int count, int ch, size_t stride, uint32_t* out) {
+  SlideWindow(sums, count, ch, 1, 3, out, stride);
+}
 
 void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out) {
   const int h = n / 2, ch = Channels(img), ht = img->nHeight;
