@@ -71,6 +71,30 @@ TEST_F(CropEntries, CasesOfTheEntries) {
   }
 }
 
+TEST_F(CropEntries, InvertedPage) {
+  // Stored inverted: the backing shows bright, the paper dark.
+  BackedPageSpec spec = SmallPage(-4);
+  spec.paper = 255 - 232;
+  spec.backing = 255 - 18;
+  spec.text = false;
+  Input in = MakeInput(spec);
+  in.info.nPixelFlavor = 1;
+  alignas(8) auto rec = CropRecord(tone);
+  Notify notify;
+  Output out;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
+  ASSERT_EQ(lib.cropAll(&in.info, &rec, &out.info, &layout, &notify, nullptr), 0);
+  EXPECT_EQ(+notify.asked.nPixelFlavor, 1);
+  EXPECT_NEAR(layout.layoutCrop.dSkew, 4, 0.15);
+  EXPECT_NEAR(out.info.nWidth, Px(spec.widthMm, spec.dpi), 3);
+  EXPECT_NEAR(out.info.nHeight, Px(spec.heightMm, spec.dpi), 3);
+  // No strip of bright backing (nor of the resampler's white outside) along
+  // the sides: at most the edge pixel's share of it in the second line.
+  EXPECT_LT(out.Mean(1, 0, 2, out.info.nHeight), 100);
+  EXPECT_LT(out.Mean(2, 0, 3, out.info.nHeight), 40);
+  EXPECT_LT(out.Mean(0, out.info.nHeight - 3, out.info.nWidth, out.info.nHeight - 2), 40);
+}
+
 TEST_F(CropEntries, RecordsAndCallbackFaults) {
   Input in = MakeInput(SmallPage(3));
   struct Row {
