@@ -274,7 +274,10 @@ int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int*
   return 0;
 }
 
-int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy) {
+namespace {
+
+// The double form; `view` lets a box inside the input share its pixels.
+int ClipExact(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy, bool* owned) {
   _ACCPT exact[4];
   if (!GetXPt(lines[0], lines[1], &exact[0]) || !GetXPt(lines[0], lines[3], &exact[1]) ||
       !GetXPt(lines[2], lines[1], &exact[2]) || !GetXPt(lines[2], lines[3], &exact[3]))
@@ -285,12 +288,35 @@ int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, doub
   int conv[4];
   MakeConvList(sorted, rounded, conv);
   const Box b = BoxOf(sorted);
-  int rc = CopyBox(in, b, out);
-  if (rc) return rc;
+  if (owned && b.left >= 0 && b.top >= 0 && b.right < in->nWidth && b.bottom < in->nHeight) {
+    // Nothing to fill: the rows of the input, from the box's corner on.
+    *out = *in;
+    out->pImageData = in->pImageData + static_cast<size_t>(b.top) * in->nBytesPerLine +
+                      static_cast<size_t>(b.left) * (in->nBitsPerPixel / 8);
+    out->nWidth = static_cast<int32_t>(b.right - b.left + 1);
+    out->nHeight = static_cast<int32_t>(b.bottom - b.top + 1);
+    out->nImageSize = static_cast<int32_t>(static_cast<int64_t>(in->nBytesPerLine) * out->nHeight);
+    *owned = false;
+  } else {
+    int rc = CopyBox(in, b, out);
+    if (rc) return rc;
+    if (owned) *owned = true;
+  }
   auto at = [&](int k) { return exact[conv[k] < 4 ? conv[k] : k]; };
   *dx = sorted[1].x < sorted[0].x ? at(1).dX : at(0).dX;
   *dy = sorted[3].y < sorted[0].y ? at(3).dY : at(0).dY;
   return 0;
+}
+
+}  // namespace
+
+int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy) {
+  return ClipExact(in, lines, out, dx, dy, nullptr);
+}
+
+int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy,
+                       bool* owned) {
+  return ClipExact(in, lines, out, dx, dy, owned);
 }
 
 int CropImg(const _P2IIMG* in, const _STRTLINE* lines, double skew, int toMono, const FSIP_CRP_S_CRPALL* rec,

@@ -37,7 +37,9 @@ struct Group {
 // 127 votes in one cell), then keeps the 384 strongest cells.
 bool VoteAndPick(int n, const PointList& a, const PointList& b, Peak* peaks, int* count) {
   const size_t rows = static_cast<size_t>(2) * n;
-  std::unique_ptr<uint16_t[]> acc(new (std::nothrow) uint16_t[rows * 900]());
+  // calloc: the pages no point votes into are never touched.
+  std::unique_ptr<uint16_t[], decltype(&free)> acc(static_cast<uint16_t*>(calloc(rows * 900, sizeof(uint16_t))),
+                                                   &free);
   if (!acc) return false;
   double cs[900], sn[900];
   for (int j = 0; j < 900; ++j) {

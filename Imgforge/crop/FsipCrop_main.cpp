@@ -80,11 +80,17 @@ struct Pages {
   uint32_t* ave = nullptr;
   int32_t* grad = nullptr;
   _P2IIMG clipped{};
+  bool clippedOwned = false;
 
   ~Pages() {
     FreeBuffers();
+    FreeClipped();
     free(greyCopy);
-    free(clipped.pImageData);
+  }
+  void FreeClipped() {
+    if (clippedOwned) free(clipped.pImageData);
+    clipped.pImageData = nullptr;
+    clippedOwned = false;
   }
   void FreeBuffers() {
     FreeAveBuff(ave, grad);
@@ -174,24 +180,27 @@ int ClipAndCut(Pages& pg, _STRTLINE* cut, bool exactOffsets, double skew, const 
     Stage st(&gPrfmData.dwClipOuterFrame);
     if (exactOffsets) {
       double dx = 0, dy = 0;
-      rc = ClipOuterFrame(&pg.input, cut, &pg.clipped, &dx, &dy);
+      rc = ClipOuterFrameView(&pg.input, cut, &pg.clipped, &dx, &dy, &pg.clippedOwned);
       if (!rc) CrrctSLs(cut, dx, dy);
     } else {
       int dx = 0, dy = 0;
       rc = ClipOuterFrame(&pg.input, cut, &pg.clipped, &dx, &dy);
+      pg.clippedOwned = rc == 0;
       if (!rc) CrrctSLs(cut, dx, dy);
     }
   }
   if (rc) return rc;
-  free(pg.greyCopy);
-  pg.greyCopy = nullptr;
+  // The grey copy goes now unless the clip still reads from it.
+  if (pg.clippedOwned) {
+    free(pg.greyCopy);
+    pg.greyCopy = nullptr;
+  }
   {
     Stage st(&gPrfmData.dwCropImg);
     rc = CropImg(&pg.clipped, cut, skew, pg.mono ? 1 : 0, rec, out, user);
   }
   gnLayoutW = gnLayoutH = -1;
-  free(pg.clipped.pImageData);
-  pg.clipped.pImageData = nullptr;
+  pg.FreeClipped();
   WriteStageLines();
   return rc ? FSIP_C_ERR_UNEXPECTED_ERROR : 0;
 }

@@ -40,16 +40,22 @@ void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t
   if (count < 2 * h + 1) return;
   if (stride == 0) stride = static_cast<size_t>(ch);
   const uint32_t div = static_cast<uint32_t>(n * n);
-  for (int c = 0; c < ch; ++c) {
-    uint32_t s = 0;
-    for (int k = 0; k <= 2 * h; ++k) s += sums[k * stride + c];
-    // The 3 x 3 box of the scans divides by a constant the compiler can
-    // turn into a multiplication.
-    auto mean = [div](uint32_t v) { return div == 9 ? v * 256u / 9u : v * 256u / div; };
-    for (int x = h; x <= count - h - 1; ++x) {
-      out[x * ch + c] = mean(s);
-      if (x + h + 1 < count) s += sums[(x + h + 1) * stride + c] - sums[(x - h) * stride + c];
+  // The 3 x 3 box of the scans divides by a constant the compiler can turn
+  // into a multiplication.
+  auto mean = [div](uint32_t v) { return div == 9 ? v * 256u / 9u : v * 256u / div; };
+  // All channels of a position together: the sums may lie a row apart.
+  uint32_t s[3] = {0, 0, 0};
+  for (int k = 0; k <= 2 * h; ++k)
+    for (int c = 0; c < ch; ++c) s[c] += sums[k * stride + c];
+  for (int x = h; x <= count - h - 1; ++x) {
+    const uint32_t* add = sums + (x + h + 1) * stride;
+    const uint32_t* drop = sums + (x - h) * stride;
+    for (int c = 0; c < ch; ++c) {
+      out[x * ch + c] = mean(s[c]);
+      if (x + h + 1 < count) s[c] += add[c] - drop[c];
     }
+  }
+  for (int c = 0; c < ch; ++c) {
     for (int x = 0; x < h; ++x) out[x * ch + c] = out[h * ch + c];
     for (int x = count - h; x < count; ++x) out[x * ch + c] = out[(count - h - 1) * ch + c];
   }
