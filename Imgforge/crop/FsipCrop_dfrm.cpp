@@ -295,7 +295,8 @@ int ClipExact(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* d
                       static_cast<size_t>(b.left) * (in->nBitsPerPixel / 8);
     out->nWidth = static_cast<int32_t>(b.right - b.left + 1);
     out->nHeight = static_cast<int32_t>(b.bottom - b.top + 1);
-    out->nImageSize = static_cast<int32_t>(static_cast<int64_t>(in->nBytesPerLine) * out->nHeight);
+    out->nImageSize = static_cast<int32_t>(static_cast<int64_t>(in->nBytesPerLine) * (out->nHeight - 1) +
+                                           static_cast<int64_t>(out->nWidth) * (in->nBitsPerPixel / 8));
     *owned = false;
   } else {
     int rc = CopyBox(in, b, out);

@@ -136,7 +136,9 @@ bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, doubl
   const int64_t W = dst->nWidth;
   const size_t sbpl = static_cast<size_t>(src->nBytesPerLine);
   const uint8_t* sp = src->pImageData;
-  const uint8_t* end = sp + sbpl * static_cast<size_t>(src->nHeight);
+  // The end of the last row's pixels: a clip may share a larger image's
+  // rows, so the bytes after them need not exist.
+  const uint8_t* end = sp + sbpl * static_cast<size_t>(src->nHeight - 1) + static_cast<size_t>(src->nWidth) * CH;
 #if defined(__SSE2__)
   const void* table = &WeightTable();
 #else

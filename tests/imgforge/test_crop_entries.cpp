@@ -95,6 +95,36 @@ TEST_F(CropEntries, InvertedPage) {
   EXPECT_LT(out.Mean(0, out.info.nHeight - 3, out.info.nWidth, out.info.nHeight - 2), 40);
 }
 
+TEST_F(CropEntries, PageRunningOffTheImage) {
+  // Only the left and top sides are in the image; the crop reaches its last
+  // row and column, which it reads in place.
+  for (int channels : {3, 1}) {
+    SCOPED_TRACE(channels);
+    BackedPageSpec spec = SmallPage(0);
+    spec.channels = channels;
+    Input in = MakeInput(spec);
+    const int w = static_cast<int>(in.page.corners[1][0]) - 40, h = static_cast<int>(in.page.corners[2][1]) - 60;
+    const int px = channels;
+    std::vector<uint8_t> cut(static_cast<size_t>(w) * h * px);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(&cut[static_cast<size_t>(y) * w * px], &in.pixels[static_cast<size_t>(y) * in.info.nBytesPerLine],
+                  static_cast<size_t>(w) * px);
+    alignas(8) FSIP_S_IMAGEINFO_EX info = in.info;
+    info.pImageData = cut.data();
+    info.nWidth = w;
+    info.nHeight = h;
+    info.nBytesPerLine = w * px;
+    info.nImageSize = w * px * h;
+    alignas(8) auto rec = CropRecord(tone);
+    Notify notify;
+    Output out;
+    ASSERT_EQ(lib.cropAll(&info, &rec, &out.info, nullptr, &notify, nullptr), 0);
+    EXPECT_NEAR(out.info.nWidth, w - in.page.corners[0][0], 3);
+    EXPECT_NEAR(out.info.nHeight, h - in.page.corners[0][1], 3);
+    EXPECT_GT(out.Mean(2, 2, out.info.nWidth - 2, out.info.nHeight - 2), 150);
+  }
+}
+
 TEST_F(CropEntries, RecordsAndCallbackFaults) {
   Input in = MakeInput(SmallPage(3));
   struct Row {
