@@ -545,35 +545,38 @@ TEST(CropRotate, NeverAboveAndAtMostSixBelowAFloatReference) {
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> byte(0, 255);
   const int W = 64, H = 48;
-  std::vector<uint8_t> src(W * H * 3);
-  for (auto& v : src) v = static_cast<uint8_t>(byte(rng));
-  _P2IIMG s{src.data(), 24, 0, W, H, W * 3, W * H * 3, 300, 300, 0, 0, W - 1, H - 1};
-  for (double angle : {0.0, 3.0, -7.5, 10.0, 33.0}) {
-    const int DW = 40, DH = 30;
-    std::vector<uint8_t> dst(DW * DH * 3);
-    _P2IIMG d{dst.data(), 24, 0, DW, DH, DW * 3, DW * DH * 3, 300, 300, 0, 0, DW - 1, DH - 1};
-    const double sx = 12.3, sy = 5.7;
-    ASSERT_TRUE(p2iRotate12_Color(&s, &d, angle, sx, sy));
-    const double r = angle * 3.141592654 / 180;
-    int worst = 0;
-    for (int k = 0; k < DH; ++k)
-      for (int l = 0; l < DW; ++l) {
-        const double u = sx + l * std::cos(r) + k * std::sin(r), v = sy - l * std::sin(r) + k * std::cos(r);
-        const int x = static_cast<int>(std::floor(u)), y = static_cast<int>(std::floor(v));
-        if (u < 0 || v < 0 || x >= W - 1 || y >= H - 1) continue;
-        // The reference at the resampler's own 8-bit fractions.
-        const double fx = std::floor((u - x) * 256) / 255, fy = std::floor((v - y) * 256) / 255;
-        for (int c = 0; c < 3; ++c) {
-          auto at = [&](int xx, int yy) { return src[(yy * W + xx) * 3 + c]; };
-          const double top = at(x, y) * (1 - fx) + at(x + 1, y) * fx;
-          const double bottom = at(x, y + 1) * (1 - fx) + at(x + 1, y + 1) * fx;
-          const double ref = top * (1 - fy) + bottom * fy;
-          const int got = dst[(k * DW + l) * 3 + c];
-          EXPECT_LE(got, ref + 1e-9);
-          worst = std::max(worst, static_cast<int>(std::ceil(ref - got)));
+  for (int ch : {3, 1}) {
+    std::vector<uint8_t> src(W * H * ch);
+    for (auto& v : src) v = static_cast<uint8_t>(byte(rng));
+    _P2IIMG s{src.data(), 8 * ch, 0, W, H, W * ch, W * H * ch, 300, 300, 0, 0, W - 1, H - 1};
+    for (double angle : {0.0, 3.0, -7.5, 10.0, 33.0}) {
+      SCOPED_TRACE(angle);
+      const int DW = 41, DH = 30;  // not a multiple of four pixels
+      std::vector<uint8_t> dst(DW * DH * ch);
+      _P2IIMG d{dst.data(), 8 * ch, 0, DW, DH, DW * ch, DW * DH * ch, 300, 300, 0, 0, DW - 1, DH - 1};
+      const double sx = 12.3, sy = 5.7;
+      ASSERT_TRUE(ch == 3 ? p2iRotate12_Color(&s, &d, angle, sx, sy) : p2iRotate12_Gray(&s, &d, angle, sx, sy));
+      const double r = angle * 3.141592654 / 180;
+      int worst = 0;
+      for (int k = 0; k < DH; ++k)
+        for (int l = 0; l < DW; ++l) {
+          const double u = sx + l * std::cos(r) + k * std::sin(r), v = sy - l * std::sin(r) + k * std::cos(r);
+          const int x = static_cast<int>(std::floor(u)), y = static_cast<int>(std::floor(v));
+          if (u < 0 || v < 0 || x >= W - 1 || y >= H - 1) continue;
+          // The reference at the resampler's own 8-bit fractions.
+          const double fx = std::floor((u - x) * 256) / 255, fy = std::floor((v - y) * 256) / 255;
+          for (int c = 0; c < ch; ++c) {
+            auto at = [&](int xx, int yy) { return src[(yy * W + xx) * ch + c]; };
+            const double top = at(x, y) * (1 - fx) + at(x + 1, y) * fx;
+            const double bottom = at(x, y + 1) * (1 - fx) + at(x + 1, y + 1) * fx;
+            const double ref = top * (1 - fy) + bottom * fy;
+            const int got = dst[(k * DW + l) * ch + c];
+            EXPECT_LE(got, ref + 1e-9);
+            worst = std::max(worst, static_cast<int>(std::ceil(ref - got)));
+          }
         }
-      }
-    EXPECT_LE(worst, 6) << angle;
+      EXPECT_LE(worst, 6) << ch;
+    }
   }
 }
 
