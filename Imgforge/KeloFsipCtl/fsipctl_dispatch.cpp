@@ -131,6 +131,7 @@ int CRPExec(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam, FS
     return FSIP_C_ERR_NOTSUPPORT;
   }
   if (g_bLogProc) OutputLog(kSrcCrp, engine->startLine, (std::string("Start ") + engine->name + "()").c_str());
+  ConnectEngines();
   const int result = engine->run({inputs, inParam, outputs, outParam, userParam});
   if (g_bLogProc) OutputLog(kSrcCrp, engine->endLine, (std::string("End ") + engine->name + "()").c_str());
   return result;

@@ -40,7 +40,20 @@ struct _SINCOS;
 __attribute__((weak, visibility("hidden"))) _SINCOS* gpSinCos = nullptr;
 __attribute__((weak, visibility("hidden"))) _SINCOS* gpSinCos_1 = nullptr;
 
+// The main crop engine's depth-log sink and its own sine/cosine table, when
+// that engine is in the library.
+namespace fsipcrop {
+void SetDepthLogSink(void (*sink)(const char*)) __attribute__((weak, visibility("hidden")));
+void Uninitialize() __attribute__((weak, visibility("hidden")));
+}  // namespace fsipcrop
+
+void OutputDebugString(const char* text);
+
 namespace fsipctl {
+
+void ConnectEngines() {
+  if (fsipcrop::SetDepthLogSink) fsipcrop::SetDepthLogSink(::OutputDebugString);
+}
 
 namespace {
 
@@ -87,6 +100,7 @@ void FreeSinCosTables() {
     free(*table);
     *table = nullptr;
   }
+  if (fsipcrop::Uninitialize) fsipcrop::Uninitialize();
 }
 
 }  // namespace fsipctl

@@ -81,6 +81,8 @@ int RunGetDocBestDepth(FSIP_S_IMAGEINFO_EX* input, FSIP_DCM_S_INPARAM* inParam, 
 
 // Frees the crop engines' sine/cosine tables and clears their pointers.
 void FreeSinCosTables();
+// Points the engines that log to the depth log at it.
+void ConnectEngines();
 
 }  // namespace fsipctl
 

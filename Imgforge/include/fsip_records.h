@@ -133,6 +133,13 @@ enum : int32_t {
 
 #pragma pack(push, 1)
 
+struct FSIP_S_RECT {
+  int32_t nXOffset;
+  int32_t nYOffset;
+  int32_t nWidth;
+  int32_t nHeight;
+};
+
 // The control layer's image record.
 struct FSIP_S_IMAGEINFO_EX {
   int32_t cbSize;  // 76
@@ -146,12 +153,7 @@ struct FSIP_S_IMAGEINFO_EX {
   int32_t nImageSize;
   int32_t nXResolution;
   int32_t nYResolution;
-  struct {
-    int32_t nXOffset;
-    int32_t nYOffset;
-    int32_t nWidth;
-    int32_t nHeight;
-  } Rect;  // all zero: the whole image
+  FSIP_S_RECT Rect;  // all zero: the whole image
   int32_t nPixelFlavor;  // 1: tones inverted
   unsigned char reserved[8];
 };
@@ -275,18 +277,22 @@ struct FSIP_S_POINT {
   int64_t y;
 };
 
+struct FSIP_CRP_S_CORNER_POINTS {
+  FSIP_S_POINT ptLT;
+  FSIP_S_POINT ptRT;
+  FSIP_S_POINT ptLB;
+  FSIP_S_POINT ptRB;
+};
+
+struct FSIP_S_SIZE {
+  int32_t x;
+  int32_t y;
+};
+
 struct FSIP_CRP_S_PAPER_LAYOUT {
-  double dSkew;
-  struct {
-    FSIP_S_POINT ptLT;
-    FSIP_S_POINT ptRT;
-    FSIP_S_POINT ptLB;
-    FSIP_S_POINT ptRB;
-  } cornerPts;
-  struct {
-    int32_t x;
-    int32_t y;
-  } sizeRectangle;
+  double dSkew;  // degrees
+  FSIP_CRP_S_CORNER_POINTS cornerPts;
+  FSIP_S_SIZE sizeRectangle;
 };
 static_assert(sizeof(FSIP_CRP_S_PAPER_LAYOUT) == 80, "FSIP_CRP_S_PAPER_LAYOUT is 80 bytes");
 
@@ -474,4 +480,44 @@ static_assert(sizeof(FSIP_S_GAMMACALC) == 76, "FSIP_S_GAMMACALC is 76 bytes");
 
 #pragma pack(pop)
 
+// ---- Main crop engine: records of its own (the shared crop records are the
+// control layer's above) ----------------------------------------------------
+
+#pragma pack(push, 1)
+
+struct FSIP_CRP_S_AIQC {
+  int32_t cbSize;
+  unsigned char reserved1[8];
+  uint16_t wFBCropSearchWidth;
+  uint16_t wFBCropIgnoreLength;
+  uint16_t wBlackBkThreshold;
+  unsigned char reserved2[34];
+  uint8_t byTransferDataType;
+  unsigned char reserved3[3];
+  unsigned char* pbySendData;
+};
+static_assert(sizeof(FSIP_CRP_S_AIQC) == 64, "FSIP_CRP_S_AIQC is 64 bytes as the engine reads it");
+
+// Stage durations of the last crop, milliseconds.
+struct _PRFMDATA {
+  uint32_t dwConv2BW;
+  uint32_t dwGetWorkImg;
+  uint32_t dwGetEdges;
+  uint32_t dwGetSLs;
+  uint32_t dwSetVrtlSLs;
+  uint32_t dwCheckTabs;
+  uint32_t dwDetectPHs;
+  uint32_t dwClipOuterFrame;
+  uint32_t dwCoverPHs;
+  uint32_t dwCropImg;
+};
+static_assert(sizeof(_PRFMDATA) == 40, "_PRFMDATA is 40 bytes");
+
+#pragma pack(pop)
+
+enum : int32_t {
+  FSIP_CRP_C_FOLDED_OR_PARTIAL = 32770,  // paper-position analysis only
+};
+
+// ---- end of the main crop engine's records ------------------------------
 #endif

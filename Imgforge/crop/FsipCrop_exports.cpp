@@ -1,0 +1,24 @@
+// The main crop engine's C entries. Linked into libimgforge as an object
+// (not through the engine's archive, whose symbols --exclude-libs hides).
+#include "FsipCrop.h"
+#include "dravn_export.h"
+
+DRAVN_C_EXPORT int FsipCrp_CropAll(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_CRPALL* rec, FSIP_S_IMAGEINFO_EX* out,
+                                   FSIP_CRP_S_DUAL_LAYOUT* layout, void* user, int* tabResult) {
+  return fsipcrop::CropAll(in, rec, out, layout, user, tabResult);
+}
+
+DRAVN_C_EXPORT int FsipCrp_CropAll2(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_CRPALL2* rec, FSIP_S_IMAGEINFO_EX* out,
+                                    FSIP_CRP_S_DUAL_LAYOUT* layout, void* user, int* tabResult) {
+  return fsipcrop::CropAll2(in, rec, out, layout, user, tabResult);
+}
+
+DRAVN_C_EXPORT int FsipCrp_SpecifiedAreaCrop(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_SPECIFIEDAREA_CRP* rec,
+                                             FSIP_S_IMAGEINFO_EX* out, void* /*unused*/, void* user) {
+  return fsipcrop::SpecifiedAreaCrop(in, rec, out, user);
+}
+
+DRAVN_C_EXPORT int FsipCrp_AIQC(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRP_S_AIQC* rec, void* /*unused*/,
+                                void* /*unused*/) {
+  return fsipcrop::AIQC(in, rec);
+}

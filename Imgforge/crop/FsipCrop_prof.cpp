@@ -1,0 +1,247 @@
+// Box-averaged brightness profiles along rows, columns and lines, their
+// gradients, and the inverse tone table every profile reads through.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "FsipCrop.h"
+
+namespace fsipcrop {
+
+uint8_t gbyLUT4InvXf[256];
+
+namespace {
+
+// Column (or row) sums of one scan line; one request at a time uses it.
+std::vector<uint32_t>& Scratch(size_t n) {
+  static std::vector<uint32_t> buf;
+  if (buf.size() < n) buf.resize(n);
+  return buf;
+}
+
+inline int Channels(const _P2IIMG* img) { return img->nBitsPerPixel == 24 ? 3 : 1; }
+
+// Box mean of the mapped pixels around (x, y), times 256, channel c.
+inline uint32_t BoxMean(const _P2IIMG* img, int x, int y, int h, int n, int c) {
+  const int ch = Channels(img);
+  uint32_t sum = 0;
+  for (int r = y - h; r <= y + h; ++r) {
+    const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
+    for (int k = x - h; k <= x + h; ++k) sum += gbyLUT4InvXf[row[static_cast<size_t>(k) * ch + c]];
+  }
+  return sum * 256u / static_cast<uint32_t>(n * n);
+}
+
+// Slides a window of 2h+1 sums over `sums` (count positions, ch values
+// each) into out, then copies the ends.
+void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t* out, size_t stride = 0) {
+  if (count < 2 * h + 1) return;
+  if (stride == 0) stride = static_cast<size_t>(ch);
+  const uint32_t div = static_cast<uint32_t>(n * n);
+  // The 3 x 3 box of the scans divides by a constant the compiler can turn
+  // into a multiplication.
+  auto mean = [div](uint32_t v) { return div == 9 ? v * 256u / 9u : v * 256u / div; };
+  // All channels of a position together: the sums may lie a row apart.
+  uint32_t s[3] = {0, 0, 0};
+  for (int k = 0; k <= 2 * h; ++k)
+    for (int c = 0; c < ch; ++c) s[c] += sums[k * stride + c];
+  for (int x = h; x <= count - h - 1; ++x) {
+    const uint32_t* add = sums + (x + h + 1) * stride;
+    const uint32_t* drop = sums + (x - h) * stride;
+    for (int c = 0; c < ch; ++c) {
+      out[x * ch + c] = mean(s[c]);
+      if (x + h + 1 < count) s[c] += add[c] - drop[c];
+    }
+  }
+  for (int c = 0; c < ch; ++c) {
+    for (int x = 0; x < h; ++x) out[x * ch + c] = out[h * ch + c];
+    for (int x = count - h; x < count; ++x) out[x * ch + c] = out[(count - h - 1) * ch + c];
+  }
+}
+
+}  // namespace
+
+int AllcAveBuff(int n, bool colour, uint32_t** ave, int32_t** grad) {
+  size_t count = static_cast<size_t>(n > 0 ? n : 0) * (colour ? 3 : 1);
+  if (count == 0) count = 1;
+  *ave = static_cast<uint32_t*>(calloc(count, sizeof(uint32_t)));
+  *grad = nullptr;
+  if (!*ave) return 0;
+  *grad = static_cast<int32_t*>(calloc(count, sizeof(int32_t)));
+  if (!*grad) {
+    free(*ave);
+    *ave = nullptr;
+    return 0;
+  }
+  return 1;
+}
+
+void FreeAveBuff(uint32_t* ave, int32_t* grad) {
+  free(ave);
+  free(grad);
+}
+
+void GetRowAve(const _P2IIMG* img, int row, int n, uint32_t* out) {
+  const int h = n / 2, ch = Channels(img), w = img->nWidth;
+  auto& sums = Scratch(static_cast<size_t>(w) * ch);
+  std::fill(sums.begin(), sums.begin() + static_cast<size_t>(w) * ch, 0u);
+  for (int r = row - h; r <= row + h; ++r) {
+    const uint8_t* p = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
+    for (int k = 0; k < w * ch; ++k) sums[k] += gbyLUT4InvXf[p[k]];
+  }
+  SlideWindow(sums.data(), w, ch, h, n, out);
+}
+
+void SlideColumnSums(const uint32_t* sums, int count, int ch, size_t stride, uint32_t* out) {
+  SlideWindow(sums, count, ch, 1, 3, out, stride);
+}
+
+void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out) {
+  const int h = n / 2, ch = Channels(img), ht = img->nHeight;
+  auto& sums = Scratch(static_cast<size_t>(ht) * ch);
+  const uint8_t* base = img->pImageData + static_cast<size_t>(col - h) * ch;
+  for (int r = 0; r < ht; ++r) {
+    const uint8_t* p = base + static_cast<size_t>(r) * img->nBytesPerLine;
+    for (int c = 0; c < ch; ++c) {
+      uint32_t s = 0;
+      for (int k = 0; k <= 2 * h; ++k) s += gbyLUT4InvXf[p[k * ch + c]];
+      sums[static_cast<size_t>(r) * ch + c] = s;
+    }
+  }
+  SlideWindow(sums.data(), ht, ch, h, n, out);
+}
+
+void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out, _STRTLINE line) {
+  const int h = n / 2, w = img->nWidth, ht = img->nHeight, ch = Channels(img);
+  int x0, x1, y0, y1;
+  if (gbFBFrameSearch && gbExecTabProc) {
+    x0 = std::max(gnFrameL, h);
+    x1 = std::min(gnFrameR, w - 1 - h);
+    y0 = std::max(gnFrameT, h);
+    y1 = std::min(gnFrameB, ht - 1 - h);
+  } else {
+    int g = static_cast<int>(gdblGrayZone + 0.5);
+    int m = h < g ? g : h;
+    x0 = m;
+    x1 = w - 1 - m;
+    y0 = m;
+    y1 = ht - 1 - m;
+  }
+  const int from = std::min(*first, *last), to = std::max(*first, *last);
+  *first = *last = -1;
+  const bool steep = IsSteep(line);
+  bool written = false;
+  for (int j = from; j <= to; ++j) {
+    double v;
+    if (steep)
+      v = line.bVert ? std::trunc(line.dX + 0.5) : std::trunc((-j - line.dB) / line.dA + 0.5);
+    else
+      v = -std::trunc(line.dA * j + line.dB + 0.5);
+    const bool in = std::isfinite(v) && (steep ? (j >= y0 && j <= y1 && v >= x0 && v <= x1)
+                                               : (j >= x0 && j <= x1 && v >= y0 && v <= y1));
+    if (!in) {
+      if (written) {
+        *last = j - 1;
+        return;
+      }
+      continue;
+    }
+    const int x = steep ? static_cast<int>(v) : j, y = steep ? j : static_cast<int>(v);
+    for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = BoxMean(img, x, y, h, n, c);
+    if (!written) *first = j;
+    written = true;
+  }
+  if (written) *last = to;
+}
+
+void GetGrad(const uint32_t* p, int n, bool colour, int32_t* g) {
+  if (n <= 0) return;
+  if (!colour) {
+    g[0] = 0;
+    for (int k = 1; k < n - 1; ++k) g[k] = static_cast<int32_t>(p[k + 1]) - static_cast<int32_t>(p[k - 1]);
+    g[n - 1] = 0;
+    return;
+  }
+  for (int c = 0; c < 3; ++c) {
+    int32_t* plane = g + static_cast<size_t>(c) * n;
+    plane[0] = 0;
+    for (int k = 1; k < n - 1; ++k)
+      plane[k] = static_cast<int32_t>(p[3 * (k + 1) + c]) - static_cast<int32_t>(p[3 * (k - 1) + c]);
+    plane[n - 1] = 0;
+  }
+}
+
+int IsPeak(const int32_t* g, int n, int i, int* isMax) {
+  auto at = [g, n](int k) { return g[std::clamp(k, 0, n - 1)]; };
+  const int32_t v = at(i);
+  int32_t l = at(i - 1), r = at(i + 1);
+  if (l == v) l = at(i - 2);
+  if (r == v) r = at(i + 2);
+  const bool mx = v > l && v > r, mn = v < l && v < r;
+  *isMax = mx ? 1 : 0;
+  return mx || mn ? 1 : 0;
+}
+
+void MakeLUT4InvXf(const unsigned char* block) {
+  if (!block) {
+    for (int k = 0; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(gbInv ? 255 - k : k);
+    return;
+  }
+  std::memset(gbyLUT4InvXf, 0, sizeof gbyLUT4InvXf);
+  if (((block[4] << 8) | block[5]) != 256) return;
+  const unsigned char* t = block + 10;
+  auto smallestAtLeast = [t](int level) {
+    for (int j = 0; j < 256; ++j)
+      if (t[j] >= level) return j;
+    return 255;
+  };
+  if (!gbInv) {
+    gbyLUT4InvXf[0] = 0;
+    for (int k = 1; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(smallestAtLeast(k - 1));
+  } else {
+    for (int k = 0; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(255 - smallestAtLeast(255 - k));
+  }
+}
+
+void MakeLUT4InvXf(uint8_t type, const unsigned char* block) { MakeLUT4InvXf((type & 0x7F) == 3 ? block : nullptr); }
+
+int ApplyDefaultLUT(_P2IIMG* img, int* owned) {
+  uint8_t table[256];
+  for (int i = 0; i < 256; ++i) {
+    if (i < 20)
+      table[i] = 0;
+    else if (i >= 230)
+      table[i] = 255;
+    else
+      table[i] = static_cast<uint8_t>(
+          std::min(255.0, std::trunc(255 * std::pow((i - 20) * 1.2142857142857142 / 255, 0.625) + 0.5)));
+  }
+  auto* buf = static_cast<uint8_t*>(calloc(img->nImageSize > 0 ? img->nImageSize : 1, 1));
+  if (!buf) return -1;
+  for (int r = 0; r < img->nHeight; ++r) {
+    size_t off = static_cast<size_t>(r) * img->nBytesPerLine;
+    if (off + img->nBytesPerLine > static_cast<size_t>(img->nImageSize)) break;
+    for (int k = 0; k < img->nBytesPerLine; ++k) buf[off + k] = table[img->pImageData[off + k]];
+  }
+  if (*owned) free(img->pImageData);
+  img->pImageData = buf;
+  *owned = 1;
+  return 0;
+}
+
+int MakeLUTTbl(uint8_t** table, const char* /*name*/, uint8_t /*value*/) {
+  *table = static_cast<uint8_t*>(malloc(256));
+  if (!*table) return -1;
+  for (int i = 0; i < 256; ++i) (*table)[i] = static_cast<uint8_t>(i);
+  return 0;
+}
+
+int LUTCalibration(_P2IIMG* img, const uint8_t* table) {
+  if (!img->pImageData || !table) return 0;
+  for (int k = 0; k < img->nImageSize; ++k) img->pImageData[k] = table[img->pImageData[k]];
+  return 1;
+}
+
+}  // namespace fsipcrop

@@ -1,0 +1,269 @@
+// Main crop engine on rendered A4 pages (300 and 600 dpi, colour and grey,
+// 0 and 3 degrees): its four single-page entries with their stage figures,
+// and beside FsipCrp_CropAll an OpenCV reference of the same job on the same
+// page (Otsu, largest contour, minAreaRect, bilinear warpAffine). The skew
+// sweep reports both engines' skew and corner errors; the long page reports
+// the peak heap and the Hough accumulator.
+//   crop_bench [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <tuple>
+#include <vector>
+
+#include "FsipCrop.h"
+#include "bench_support.h"
+#include "crop_test_util.h"
+
+namespace {
+
+std::vector<unsigned char> gTone = crop_test::ToneBlock();
+
+struct Page : crop_test::Input {};
+
+std::shared_ptr<Page> MakePage(int dpi, bool colour, double angle, double heightMm = 297, double widthMm = 210) {
+  dravn_pages::BackedPageSpec s;
+  s.dpi = dpi;
+  s.channels = colour ? 3 : 1;
+  s.angleDeg = angle;
+  s.heightMm = heightMm;
+  s.widthMm = widthMm;
+  s.offsetXMm = 2;
+  s.seed = static_cast<uint32_t>(dpi * 100 + angle * 10 + colour);
+  auto p = std::make_shared<Page>();
+  static_cast<crop_test::Input&>(*p) = crop_test::MakeInput(s);
+  p->page.image.pixels.clear();  // the record points at the copy in `pixels`
+  p->page.image.pixels.shrink_to_fit();
+  return p;
+}
+
+std::shared_ptr<Page> Cached(int dpi, bool colour, double angle) {
+  static std::map<std::tuple<int, bool, double>, std::shared_ptr<Page>> cache;
+  auto& p = cache[{dpi, colour, angle}];
+  if (!p) p = MakePage(dpi, colour, angle);
+  return p;
+}
+
+FSIP_CRP_S_CRPALL Record() { return crop_test::CropRecord(gTone); }
+
+struct Result {
+  int rc;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout;
+};
+
+Result RunCropAll(const Page& p) {
+  auto rec = Record();
+  alignas(8) FSIP_S_IMAGEINFO_EX out{};
+  Result r{};
+  crop_test::Notify notify;
+  r.rc = fsipcrop::CropAll(&p.info, &rec, &out, &r.layout, &notify, nullptr);
+  free(out.pImageData);
+  return r;
+}
+
+// The OpenCV reference: skew (degrees, as the engine reports it) and corners.
+struct Reference {
+  double skew;
+  cv::Point2f corners[4];
+  cv::Mat out;
+};
+
+Reference RunOpenCv(const Page& p) {
+  const auto& img = p.info;
+  cv::Mat src(img.nHeight, img.nWidth, img.nDepth == 24 ? CV_8UC3 : CV_8UC1, img.pImageData);
+  cv::Mat grey, bin;
+  if (img.nDepth == 24)
+    cv::cvtColor(src, grey, cv::COLOR_RGB2GRAY);
+  else
+    grey = src;
+  cv::threshold(grey, bin, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(bin, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+  Reference r{};
+  if (contours.empty()) return r;
+  auto largest = std::max_element(contours.begin(), contours.end(), [](const auto& a, const auto& b) {
+    return cv::contourArea(a) < cv::contourArea(b);
+  });
+  cv::RotatedRect box = cv::minAreaRect(*largest);
+  float angle = box.angle;
+  cv::Size2f size = box.size;
+  if (angle > 45) {
+    angle -= 90;
+    std::swap(size.width, size.height);
+  }
+  cv::Mat m = cv::getRotationMatrix2D(box.center, angle, 1.0);
+  m.at<double>(0, 2) += size.width / 2 - box.center.x;
+  m.at<double>(1, 2) += size.height / 2 - box.center.y;
+  cv::warpAffine(src, r.out, m, cv::Size(cvRound(size.width), cvRound(size.height)), cv::INTER_LINEAR);
+  // OpenCV turns by `angle` clockwise in image rows; the engine reports the
+  // skew of a page turned counter-clockwise by t as -t.
+  r.skew = angle;
+  box.points(r.corners);
+  return r;
+}
+
+// Largest distance from a true corner to the nearest reported one.
+template <class P>
+double CornerError(const dravn_pages::BackedPage& page, const P* pts, double shift) {
+  double worst = 0;
+  for (const auto& c : page.corners) {
+    double best = 1e9;
+    for (int k = 0; k < 4; ++k)
+      best = std::min(best, std::hypot(static_cast<double>(pts[k].x) + shift - c[0],
+                                       static_cast<double>(pts[k].y) + shift - c[1]));
+    worst = std::max(worst, best);
+  }
+  return worst;
+}
+
+void StageCounters(benchmark::State& state) {
+  alignas(8) _PRFMDATA p{};
+  fsipcrop::FsipCrp_GetPrfmData(&p);
+  state.counters["workImg_ms"] = p.dwGetWorkImg;
+  state.counters["tabs_ms"] = p.dwCheckTabs;
+  state.counters["clip_ms"] = p.dwClipOuterFrame;
+  state.counters["cropImg_ms"] = p.dwCropImg;
+}
+
+void BM_CropAll(benchmark::State& state) {
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  Result r{};
+  for (auto _ : state) r = RunCropAll(*p);
+  StageCounters(state);
+  alignas(8) FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
+                         r.layout.layoutCrop.cornerPts.ptLB, r.layout.layoutCrop.cornerPts.ptRB};
+  state.counters["skew_err_deg"] = std::fabs(r.layout.layoutCrop.dSkew + p->page.angleDeg);
+  state.counters["corner_err_px"] = CornerError(p->page, pts, 0.5);
+  state.counters["rc"] = r.rc;
+}
+
+void BM_OpenCvReference(benchmark::State& state) {
+  cv::setNumThreads(1);
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  Reference r{};
+  for (auto _ : state) r = RunOpenCv(*p);
+  state.counters["skew_err_deg"] = std::fabs(r.skew + p->page.angleDeg);
+  state.counters["corner_err_px"] = CornerError(p->page, r.corners, 0);
+}
+
+void BM_CropAll2(benchmark::State& state) {
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  for (auto _ : state) {
+    alignas(8) FSIP_CRP_S_CRPALL2 rec{};
+    rec.crpAll = Record();
+    rec.offset = {20, 20, 20, 20};
+    alignas(8) FSIP_S_IMAGEINFO_EX out{};
+    crop_test::Notify notify;
+    benchmark::DoNotOptimize(fsipcrop::CropAll2(&p->info, &rec, &out, nullptr, &notify, nullptr));
+    free(out.pImageData);
+  }
+  StageCounters(state);
+}
+
+void BM_SpecifiedAreaCrop(benchmark::State& state) {
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  const Result found = RunCropAll(*p);
+  for (auto _ : state) {
+    alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP rec{};
+    rec.crpAll = Record();
+    rec.crpAll.wBlackBkThreshold = 0;
+    rec.layout = found.layout;
+    alignas(8) FSIP_S_IMAGEINFO_EX out{};
+    crop_test::Notify notify;
+    benchmark::DoNotOptimize(fsipcrop::SpecifiedAreaCrop(&p->info, &rec, &out, &notify));
+    free(out.pImageData);
+  }
+  StageCounters(state);
+}
+
+void BM_AIQC(benchmark::State& state) {
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  for (auto _ : state) {
+    alignas(8) FSIP_CRP_S_AIQC rec{};
+    rec.cbSize = 64;
+    rec.wBlackBkThreshold = 64;
+    rec.byTransferDataType = 0x83;
+    rec.pbySendData = gTone.data();
+    benchmark::DoNotOptimize(fsipcrop::AIQC(&p->info, &rec));
+  }
+}
+
+// dpi, colour, angle in tenths.
+void Pages(benchmark::internal::Benchmark* b) {
+  for (int dpi : {300, 600})
+    for (int colour : {1, 0})
+      for (int angle : {0, 30}) b->Args({dpi, colour, angle});
+  b->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_CropAll)->Apply(Pages);
+BENCHMARK(BM_OpenCvReference)->Apply(Pages);
+BENCHMARK(BM_CropAll2)->Apply(Pages);
+BENCHMARK(BM_SpecifiedAreaCrop)->Apply(Pages);
+BENCHMARK(BM_AIQC)->Apply(Pages);
+
+// Skew and corner errors of both over angles up to 10 degrees off the
+// 0.2-degree vote grid, A4 colour at 300 dpi.
+void BM_SkewSweep(benchmark::State& state) {
+  cv::setNumThreads(1);
+  std::vector<double> ours, theirs, oursCorner, theirsCorner;
+  for (auto _ : state) {
+    ours.clear();
+    theirs.clear();
+    oursCorner.clear();
+    theirsCorner.clear();
+    for (double angle = -10; angle <= 10.001; angle += 0.53) {
+      auto p = MakePage(300, true, angle);
+      const Result r = RunCropAll(*p);
+      const Reference ref = RunOpenCv(*p);
+      ours.push_back(std::fabs(r.layout.layoutCrop.dSkew + angle));
+      theirs.push_back(std::fabs(ref.skew + angle));
+      alignas(8) FSIP_S_POINT pts[4] = {r.layout.layoutCrop.cornerPts.ptLT, r.layout.layoutCrop.cornerPts.ptRT,
+                             r.layout.layoutCrop.cornerPts.ptLB, r.layout.layoutCrop.cornerPts.ptRB};
+      oursCorner.push_back(CornerError(p->page, pts, 0.5));
+      theirsCorner.push_back(CornerError(p->page, ref.corners, 0));
+    }
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  state.counters["pages"] = static_cast<double>(ours.size());
+  state.counters["skew_median"] = median(ours);
+  state.counters["skew_max"] = worst(ours);
+  state.counters["corner_max_px"] = worst(oursCorner);
+  state.counters["ocv_skew_median"] = median(theirs);
+  state.counters["ocv_skew_max"] = worst(theirs);
+  state.counters["ocv_corner_max_px"] = worst(theirsCorner);
+}
+BENCHMARK(BM_SkewSweep)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A 1 m x 216 mm page at 300 dpi: peak heap above the input while the crop
+// runs, and the Hough accumulator it needs (2n rows x 900 cells x 2 bytes).
+void BM_LongPage(benchmark::State& state) {
+  auto p = MakePage(300, true, 3, 1000, 216);
+  size_t peak = 0;
+  Result r{};
+  for (auto _ : state) {
+    PeakSampler sampler;
+    r = RunCropAll(*p);
+    peak = sampler.Stop();
+  }
+  const double n = std::sqrt(static_cast<double>(p->info.nWidth) * p->info.nWidth +
+                             static_cast<double>(p->info.nHeight) * p->info.nHeight);
+  state.counters["peak_heap_MB"] = peak / 1e6;
+  state.counters["accumulator_MB"] = 2 * std::round(n) * 1800 / 1e6;
+  state.counters["input_MB"] = p->info.nImageSize / 1e6;
+  state.counters["rc"] = r.rc;
+}
+BENCHMARK(BM_LongPage)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,54 @@
+// Renders a page turned on a dark backing, crops it through the staged
+// libimgforge as the control layer would, and writes both as PNM files.
+//   crop_page OUTDIR [ANGLE] [DPI]
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "crop_test_util.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s OUTDIR [ANGLE] [DPI]\n", argv[0]);
+    return 2;
+  }
+  dravn_pages::BackedPageSpec spec;
+  spec.angleDeg = argc > 2 ? atof(argv[2]) : 4.0;
+  spec.dpi = argc > 3 ? atoi(argv[3]) : 150;
+  spec.offsetXMm = 6;
+  spec.tabs = {{2, 60, 40, 6}};
+  crop_test::Library lib;
+  if (!lib.Ok()) {
+    fprintf(stderr, "%s: libimgforge: %s\n", argv[0], dlerror());
+    return 1;
+  }
+  crop_test::Input in = crop_test::MakeInput(spec);
+  auto tone = crop_test::ToneBlock();
+  alignas(8) auto rec = crop_test::CropRecord(tone);
+  rec.dwFuncFlag = 1;  // keep tabs
+  crop_test::Notify notify;
+  crop_test::Output out;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
+  int tab = 0;
+  const int rc = lib.cropAll(&in.info, &rec, &out.info, &layout, &notify, &tab);
+  const std::string dir = argv[1];
+  std::ofstream(dir + "/crop-input.pnm", std::ios::binary) << dravn_pages::EncodePnm(in.page.image);
+  if (rc != 0) {
+    fprintf(stderr, "FsipCrp_CropAll: %d\n", rc);
+    return 1;
+  }
+  dravn_pages::Image img;
+  img.width = out.info.nWidth;
+  img.height = out.info.nHeight;
+  img.channels = 3;
+  for (int y = 0; y < img.height; ++y)
+    img.pixels.insert(img.pixels.end(), out.info.pImageData + static_cast<size_t>(y) * out.info.nBytesPerLine,
+                      out.info.pImageData + static_cast<size_t>(y) * out.info.nBytesPerLine + img.width * 3);
+  std::ofstream(dir + "/crop-output.pnm", std::ios::binary) << dravn_pages::EncodePnm(img);
+  const double skew = layout.layoutCrop.dSkew;
+  printf("turned %.2f deg at %d dpi: found skew %.3f deg, tab %d, page %dx%d px (body %dx%d)\n", spec.angleDeg,
+         spec.dpi, skew, tab, img.width, img.height, static_cast<int>(layout.layoutHoleRemove.sizeRectangle.x),
+         static_cast<int>(layout.layoutHoleRemove.sizeRectangle.y));
+  return 0;
+}
