@@ -2,7 +2,10 @@
 #ifndef IMGFORGE_KTJ_INTERNAL_H
 #define IMGFORGE_KTJ_INTERNAL_H
 
+#include <vector>
+
 #include "ktj.h"
+#include "layout.h"
 
 namespace ktj {
 
@@ -18,6 +21,18 @@ inline bool PageOk(KTJBITMAP const* b) {
 }
 
 extern const NINSIKI_DIC ninsiki_dic[62];
+
+// Gives each line (continuation copies aside) its characters: those it holds
+// for the most part, dust removed unless keep or mode 1, stacked ones merged,
+// and with keep or mode 1 neighbours one pixel apart merged. 0 or -1.
+int linechar(KtjLine* lines, int n, std::vector<KtjChar>& chars, int keep, int mode);
+// The line records of a segmentation block: each line followed by its extra
+// slots as continuation copies, unless the slots come to 1025 or more.
+KtjLine* BlockLines(SEG_BLOCK const& sb, int& count);
+// Pixels x0..x0+tw-1 of rows y0..y0+th-1 of a 1-bit page (rows counted from
+// the top of a bottom-up page when its order flag is 1) as a new top-down
+// tile with rows of ((tw + 31) / 32) * 4 bytes. 0, or -1002.
+int ExtractTile1(_P2IIMG const& page, int x0, int y0, int tw, int th, _P2IIMG& tile);
 
 }  // namespace ktj
 

@@ -98,8 +98,9 @@ void reduce_near_h(std::vector<KtjChar>& v) {
   v.resize(out);
 }
 
-// Gives each line (continuation copies aside) its characters. 0 or -1.
-int linechar(KtjLine* lines, int n, std::vector<KtjChar>& chars, int keep, int mode) {
+}  // namespace
+
+int ktj::linechar(KtjLine* lines, int n, std::vector<KtjChar>& chars, int keep, int mode) {
   const bool merge = keep || mode == 1;
   for (int i = 0; i < n; ++i) {
     KtjLine& line = lines[i];
@@ -128,6 +129,8 @@ int linechar(KtjLine* lines, int n, std::vector<KtjChar>& chars, int keep, int m
   }
   return 0;
 }
+
+namespace {
 
 template <class R>
 void Grow(R& box, bool& first, int x0, int y0, int x1, int y1) {
@@ -194,6 +197,16 @@ KtjLine* CopyLines(SEG_BLOCK const& sb, bool withSlots, int& count) {
   }
   return lines;
 }
+
+}  // namespace
+
+KtjLine* ktj::BlockLines(SEG_BLOCK const& sb, int& count) {
+  long slots = 0;
+  for (int k = 0; k < sb.nline; ++k) slots += sb.lines[k].blank + 1;
+  return CopyLines(sb, slots < 1025, count);
+}
+
+namespace {
 
 // The lines of one table cell, from the first text block found in it.
 int CellLines(ABITMAP& a, int dpi, KtjCell& cell, int pageWidth) {
@@ -301,13 +314,11 @@ int PageInit(KtjPage& page, KTJBITMAP& bmp) {
   page.capacity = static_cast<uint16_t>(total);
   for (int i = 0; i < seg.nblock; ++i) {
     SEG_BLOCK const& sb = seg.blocks[i];
-    long slots = 0;
-    for (int k = 0; k < sb.nline; ++k) slots += sb.lines[k].blank + 1;
     KtjBlock& blk = page.blocks[page.nblock++];
     blk.id = sb.order, blk.kind = 0;
     blk.x0 = sb.left, blk.y0 = sb.top, blk.x1 = sb.right, blk.y1 = sb.bottom;
     int n = 0;
-    KtjLine* lines = CopyLines(sb, slots < 1025, n);
+    KtjLine* lines = ktj::BlockLines(sb, n);
     if (!lines) return -2;
     blk.lines = lines;
     blk.nline = blk.capacity = static_cast<uint16_t>(n);
@@ -332,10 +343,10 @@ int PageInit(KtjPage& page, KTJBITMAP& bmp) {
   for (int b = 0; b < page.nblock; ++b) {
     KtjBlock& blk = page.blocks[b];
     if (blk.kind == 0) {
-      if (linechar(static_cast<KtjLine*>(blk.lines), blk.nline, chars, ktjkasure_f, page.linemode) != 0) return -2;
+      if (ktj::linechar(static_cast<KtjLine*>(blk.lines), blk.nline, chars, ktjkasure_f, page.linemode) != 0) return -2;
     } else if (auto* t = static_cast<KtjTable*>(blk.lines)) {
       for (int c = 0; c < t->nrow * t->ncol; ++c)
-        if (linechar(t->cells[c].lines, t->cells[c].nline, chars, ktjkasure_f, page.linemode) != 0) return -2;
+        if (ktj::linechar(t->cells[c].lines, t->cells[c].nline, chars, ktjkasure_f, page.linemode) != 0) return -2;
     }
   }
   rwrt_rect(page);

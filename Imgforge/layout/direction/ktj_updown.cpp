@@ -46,7 +46,8 @@ long Spread(std::vector<int> const& v) {
   return s / (n - 1);
 }
 
-int LineVote(Pixels const& px, Box const& line, Limits const& lim) {
+int LineVote(Pixels const& px, Box const& line, Limits const& lim, int* method) {
+  if (method) *method = 0;
   Box e;
   if (!EffectiveBox(px, line, e)) return 0;
   const int h = e.y1 - e.y0 + 1, w = e.x1 - e.x0 + 1;
@@ -86,6 +87,7 @@ int LineVote(Pixels const& px, Box const& line, Limits const& lim) {
   if (cells < 5) return 0;
   int tall = 0;
   for (int k = 0; k < cells; ++k) tall += 0.8 * h < h - tops[k] - bottoms[k] + 2;
+  if (method) *method = tall < 0.8 * cells ? 1 : 2;
   if (tall < 0.8 * cells) return saikin_bunseki_1(tops, bottoms);
 
   const int floor = lim.variable && lim.dpi < 240 ? 6 : 12;
@@ -113,7 +115,7 @@ int Test(uint8_t* pixels, int bpl, int count, int const* boxes, Limits const& li
     for (int k = 0; k < count; ++k) {
       Box b{boxes[4 * k], boxes[4 * k + 1], boxes[4 * k + 2], boxes[4 * k + 3]};
       if (b.x0 < 0 || b.y0 < 0 || b.x1 < b.x0 || b.y1 < b.y0) continue;
-      const int v = LineVote(px, b, lim);
+      const int v = LineVote(px, b, lim, nullptr);
       up += v == 1;
       down += v == 2;
     }
@@ -145,6 +147,11 @@ int IsUpdown(ABITMAP* bmp, int* bpl, tagKTJBLOCK* lines, Limits const& lim) {
 }
 
 }  // namespace
+
+int jug_direct_bunseki(const uint8_t* pixels, int bpl, int x0, int y0, int x1, int y1, bool variable, int dpi,
+                       int* method) {
+  return LineVote(Pixels{pixels, bpl}, Box{x0, y0, x1, y1}, Limits{variable, dpi}, method);
+}
 
 int saikin_bunseki_1(std::vector<int> const& tops, std::vector<int> const& bottoms) {
   if (tops.size() < 2 || tops.size() != bottoms.size()) return 0;

@@ -9,6 +9,9 @@
 namespace ktj {
 
 // Verdicts: 0 undecided, 1 upright, 2 upside-down.
+// One line's vote; method: 0 not examined, 1 margins, 2 patterns.
+int jug_direct_bunseki(const uint8_t* pixels, int bpl, int x0, int y0, int x1, int y1, bool variable, int dpi,
+                       int* method);
 // The page vote over U upright and D upside-down lines.
 int jug_direct_jug(int upright, int upsideDown);
 // A line's vote from the top and bottom margins of its cells.

@@ -74,7 +74,6 @@ struct Tiles {
 int MakeTile(_P2IIMG const& page, int col, int row, int tw, int th, _P2IIMG& tile, bool& white) {
   white = false;
   const int x0 = col * tw, y0 = row * th;
-  const bool reversed = page.nColorOrder == 1;
   if (page.nBitsPerPixel == 8) {
     _P2IIMG region = page;
     region.nLeft = x0, region.nTop = y0, region.nRight = x0 + tw - 1, region.nBottom = y0 + th - 1;
@@ -99,10 +98,17 @@ int MakeTile(_P2IIMG const& page, int col, int row, int tw, int th, _P2IIMG& til
     tile.nColorOrder = 0;
     return 0;
   }
+  return ktj::ExtractTile1(page, x0, y0, tw, th, tile);
+}
+
+}  // namespace
+
+int ktj::ExtractTile1(_P2IIMG const& page, int x0, int y0, int tw, int th, _P2IIMG& tile) {
   const int bpl = (tw + 31) / 32 * 4;
   tile = _P2IIMG{};
-  tile.pImageData = static_cast<uint8_t*>(calloc(static_cast<size_t>(bpl) * th, 1));
+  tile.pImageData = static_cast<uint8_t*>(calloc(static_cast<size_t>(bpl) * th + 1, 1));
   if (!tile.pImageData) return P2I_ERR_MEMORY;
+  const bool reversed = page.nColorOrder == 1;
   for (int y = 0; y < th; ++y) {
     const int src = reversed ? page.nHeight - 1 - (y0 + y) : y0 + y;
     CopyBits(tile.pImageData + static_cast<size_t>(y) * bpl, page.pImageData + static_cast<size_t>(src) * page.nBytesPerLine,
@@ -114,8 +120,6 @@ int MakeTile(_P2IIMG const& page, int col, int row, int tw, int th, _P2IIMG& til
   tile.nRight = tw - 1, tile.nBottom = th - 1;
   return 0;
 }
-
-}  // namespace
 
 int P2ICMUKI_init(void) { return 0; }
 int P2ICMUKI_init_H(void) { return 0; }
