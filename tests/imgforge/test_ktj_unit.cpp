@@ -114,6 +114,8 @@ TEST(KtjVotes, CellVoteAndAllZeroMesh) {
   EXPECT_EQ(ktj::CellVote(0, 0), 0);
   const uint8_t zero[25] = {};
   EXPECT_EQ(ktj::jug_one_yama(zero, 0), 0);
+  EXPECT_EQ(ktj::clu_dis_ruijido(zero, ktj::ninsiki_dic[0].cells), 0);
+  EXPECT_EQ(ktj::clu_dis_ruijido(ktj::ninsiki_dic[0].cells, ktj::ninsiki_dic[0].cells), 10000);
   for (auto const& e : ktj::ninsiki_dic) EXPECT_EQ(ktj::Similarity(zero, 0, e.cells, e.norm), 0);
   // A dictionary row against itself votes its class; half-turned, class 1
   // rows vote upside-down.
@@ -325,6 +327,39 @@ TEST(KtjTiles, OneBitTilesAreCutBitExactlyWithinTheRow) {
         }
         free(tile.pImageData);
       }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KtjLineChars, BoxMergingWithALimit) {
+  struct {
+    bool yOnly;
+    int limit;
+    std::vector<KtjChar> in, want;
+  } const cases[] = {
+      // Overlapping both ways: merged while the longer side stays within 20 pixels.
+      {false, 2000, {Char(0, 0, 9, 9), Char(5, 5, 14, 14), Char(30, 0, 39, 9)}, {Char(0, 0, 14, 14), Char(30, 0, 39, 9)}},
+      {false, 1400, {Char(0, 0, 9, 9), Char(5, 5, 14, 14)}, {Char(0, 0, 9, 9), Char(5, 5, 14, 14)}},
+      // Overlapping in x only: kept apart, unless in y alone is enough.
+      {false, 5000, {Char(0, 0, 9, 9), Char(5, 20, 14, 29)}, {Char(0, 0, 9, 9), Char(5, 20, 14, 29)}},
+      {true, 5000, {Char(30, 2, 39, 7), Char(0, 0, 9, 9)}, {Char(0, 0, 39, 9)}},
+      // Chains: the grown box takes the next one too.
+      {false, 5000, {Char(10, 0, 19, 9), Char(0, 0, 11, 9), Char(18, 5, 25, 12)}, {Char(0, 0, 25, 12)}},
+  };
+  for (auto const& c : cases) {
+    std::vector<KtjChar> v = c.in;
+    const int n = c.yOnly ? ktj::reduce_box_y_with_max(v.data(), static_cast<int>(v.size()), c.limit)
+                          : ktj::reduce_box_with_max(v.data(), static_cast<int>(v.size()), c.limit);
+    ASSERT_EQ(n, static_cast<int>(c.want.size()));
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(v[i].x0, c.want[i].x0);
+      EXPECT_EQ(v[i].y0, c.want[i].y0);
+      EXPECT_EQ(v[i].x1, c.want[i].x1);
+      EXPECT_EQ(v[i].y1, c.want[i].y1);
     }
   }
 }

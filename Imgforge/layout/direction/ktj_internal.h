@@ -26,6 +26,11 @@ extern const NINSIKI_DIC ninsiki_dic[62];
 // for the most part, dust removed unless keep or mode 1, stacked ones merged,
 // and with keep or mode 1 neighbours one pixel apart merged. 0 or -1.
 int linechar(KtjLine* lines, int n, std::vector<KtjChar>& chars, int keep, int mode);
+// Boxes merged with the later ones they overlap (in both directions, or
+// with `yOnly` in y alone) while the merged box's longer side x 100 stays
+// within limit; sorted by left edge, then top. Returns the count left.
+int reduce_box_with_max(KtjChar* boxes, int n, int limit);
+int reduce_box_y_with_max(KtjChar* boxes, int n, int limit);
 // The line records of a segmentation block: each line followed by its extra
 // slots as continuation copies, unless the slots come to 1025 or more.
 KtjLine* BlockLines(SEG_BLOCK const& sb, int& count);

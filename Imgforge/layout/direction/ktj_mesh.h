@@ -83,6 +83,13 @@ inline int Similarity(const uint8_t* p, int n, const uint8_t* e, int ne) {
   return static_cast<int>(d * (d / n) / ne * 10000);
 }
 
+// The same, the two norms computed here.
+inline int clu_dis_ruijido(const uint8_t* p, const uint8_t* e) {
+  int n = 0, ne = 0;
+  for (int k = 0; k < 25; ++k) n += p[k] * p[k], ne += e[k] * e[k];
+  return Similarity(p, n, e, ne);
+}
+
 }  // namespace ktj
 
 #endif

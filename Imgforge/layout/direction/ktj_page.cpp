@@ -200,6 +200,47 @@ KtjLine* CopyLines(SEG_BLOCK const& sb, bool withSlots, int& count) {
 
 }  // namespace
 
+namespace {
+
+int sort_cmpb(const void* a, const void* b) {
+  auto const& p = *static_cast<KtjChar const*>(a);
+  auto const& q = *static_cast<KtjChar const*>(b);
+  return p.x0 != q.x0 ? p.x0 - q.x0 : p.y0 - q.y0;
+}
+
+int ReduceBoxes(KtjChar* b, int n, int limit, bool yOnly) {
+  if (!b || n <= 0) return 0;
+  qsort(b, n, sizeof *b, sort_cmpb);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int i = 0; i < n; ++i) {
+      if (b[i].flags & KTJ_CHAR_DELETED) continue;
+      for (int j = i + 1; j < n; ++j) {
+        if (b[j].flags & KTJ_CHAR_DELETED) continue;
+        if (!yOnly && b[j].x0 > b[i].x1) break;
+        const bool ox = b[j].x0 <= b[i].x1 && b[i].x0 <= b[j].x1, oy = b[j].y0 <= b[i].y1 && b[i].y0 <= b[j].y1;
+        if (!(yOnly ? oy : ox && oy)) continue;
+        KtjChar u = CharOf(std::min(b[i].x0, b[j].x0), std::min(b[i].y0, b[j].y0), std::max(b[i].x1, b[j].x1),
+                           std::max(b[i].y1, b[j].y1));
+        if (std::max(Width(u), Height(u)) * 100L > limit) continue;
+        u.flags = b[i].flags;
+        b[i] = u;
+        b[j].flags |= KTJ_CHAR_DELETED;
+        changed = true;
+      }
+    }
+  }
+  int out = 0;
+  for (int i = 0; i < n; ++i)
+    if (!(b[i].flags & KTJ_CHAR_DELETED)) b[out++] = b[i];
+  return out;
+}
+
+}  // namespace
+
+int ktj::reduce_box_with_max(KtjChar* boxes, int n, int limit) { return ReduceBoxes(boxes, n, limit, false); }
+int ktj::reduce_box_y_with_max(KtjChar* boxes, int n, int limit) { return ReduceBoxes(boxes, n, limit, true); }
+
 KtjLine* ktj::BlockLines(SEG_BLOCK const& sb, int& count) {
   long slots = 0;
   for (int k = 0; k < sb.nline; ++k) slots += sb.lines[k].blank + 1;
