@@ -104,6 +104,38 @@ TEST_P(SetupAtDpi, BlocksLinesCharactersAndATable) {
 
 INSTANTIATE_TEST_SUITE_P(Dpi, SetupAtDpi, ::testing::Values(200, 300, 400, 600));
 
+TEST_F(KtjTest, MergedCellsCoverTheirGridCells) {
+  const int dpi = 300, gh = layout_pages::GlyphHeight(dpi), u = gh / 7, thick = 3;
+  Page p = Page::Inches100(850, 500, dpi);
+  std::vector<int> xs{300, 800, 1300, 1800}, ys{300, 450, 600, 750};
+  layout_pages::DrawGrid(p, xs, ys, thick);
+  // Row 0, columns 1 and 2: one cell.
+  p.Fill({xs[2], ys[0] + thick, xs[2] + thick - 1, ys[1] - 1}, false);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      if (r || c < 2) text_pages::DrawLowerRow(p, xs[c] + 4 * u, ys[r] + 5 * u, 8, 60 + 3 * r + c, gh);
+  KTJBITMAP b = AsKtj(p);
+  PageSetup s(K, b);
+  ASSERT_EQ(s.rc, 0);
+  KtjTable const* t = nullptr;
+  for (int i = 0; i < s.page.nblock; ++i)
+    if (s.page.blocks[i].kind == 1) t = static_cast<KtjTable const*>(s.page.blocks[i].lines);
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(t->nrow, 3);
+  ASSERT_EQ(t->ncol, 3);
+  for (int k = 0; k < 9; ++k) {
+    KtjCell const& cell = t->cells[k];
+    if (k == 2) {
+      EXPECT_EQ(cell.own, 0);
+      EXPECT_EQ(cell.row, 0);
+      EXPECT_EQ(cell.col, 1);
+    } else {
+      EXPECT_EQ(cell.own, 1) << k;
+      EXPECT_EQ(cell.nline, 1) << k;
+    }
+  }
+}
+
 TEST_F(KtjTest, SegmentationByteTakesTheAreaAsOneBlock) {
   Page p = Page::Inches100(850, 500, 300);
   const int gh = layout_pages::GlyphHeight(300);
