@@ -159,6 +159,17 @@ TEST(KtjLineVote, MixedHeightsByMarginsCapitalsByPatterns) {
   }
 }
 
+TEST(KtjLineVote, DigitsByPatterns) {
+  for (bool turned : {false, true}) {
+    LineFixture f;
+    auto digits = text_pages::DrawDigitRow(f.p, 20, 20, 30, 3, 42);
+    if (turned) text_pages::HalfTurn(f.p, digits.box);
+    int method = -1;
+    EXPECT_EQ(f.Vote(digits, true, 300, &method), turned ? 2 : 1);
+    EXPECT_EQ(method, 2);
+  }
+}
+
 TEST(KtjLineVote, FourCellsAreUndecided) {
   LineFixture f;
   auto four = text_pages::DrawCapitalRow(f.p, 20, 20, 4, 5, 42);
