@@ -175,6 +175,25 @@ TEST_F(KtjTest, EmptyPagesAndNarrowRegions) {
   }
 }
 
+TEST_F(KtjTest, BadRegionsGiveACodeNotACrash) {
+  Page p = text_pages::DocumentPage(200, 5);
+  KTJBITMAP b = AsKtj(p);
+  const int w = p.width, h = p.height;
+  const KtjDirParam regions[] = {{50, 50, 10, 10, 1, {}},   {-100, -100, 40, 40, 1, {}}, {w, h, w + 50, h + 50, 1, {}},
+                                 {0, 0, 40000, 40000, 1, {}}, {10, 10, 10, 10, 1, {}},    {w - 1, 0, w - 1, h - 1, 1, {}},
+                                 {INT32_MAX, INT32_MIN, INT32_MIN, INT32_MAX, 1, {}}};
+  for (auto const& r : regions) {
+    KtjPage page{};
+    page.x0 = r.x0, page.y0 = r.y0, page.x1 = r.x1, page.y1 = r.y1;
+    const int rc = K.ktj_pginit(&page, &b);
+    EXPECT_TRUE(rc == 0 || rc == -2) << rc;
+    K.ktj_pgfree(&page);
+    KtjDirParam req = r;
+    const int v = K.katuji_chdir_e2(&req, &b, nullptr, &b);
+    EXPECT_TRUE(v == -2 || (v >= 0 && v <= 4) || v == 9) << v;
+  }
+}
+
 TEST_F(KtjTest, ResolutionsOf140DpiOrLessAreRefused) {
   Page p = Page::Inches100(300, 300, 141);
   text_pages::DrawText(p, 20, 20, 400, 300, 1, layout_pages::GlyphHeight(141), false);

@@ -128,7 +128,7 @@ enum class Test { fixed, variable, none };
 int Direction(KtjDirParam* req, KTJBITMAP* bmp, KTJBITMAP* page, Test test, tagKTJBLOCK* linesOut, int* writing) {
   if (!req || !ktj::ResolutionOk(bmp)) return -2;
   if (!ktj::PageOk(bmp) || bmp->bits != 1) return -2;
-  ARECT r{req->x0, req->y0, req->x1 - req->x0 + 1, req->y1 - req->y0 + 1};
+  ARECT r{req->x0, req->y0, ktj::Extent(req->x0, req->x1), ktj::Extent(req->y0, req->y1)};
   const int dir = jdge_linedir(bmp, &r);
   if (dir < 0) return -2;
   if (writing) *writing = dir;
@@ -145,7 +145,7 @@ int Direction(KtjDirParam* req, KTJBITMAP* bmp, KTJBITMAP* page, Test test, tagK
     work.xres = work.yres = bmp->xres;
     int rect[4] = {req->x0, req->y0, req->x1, req->y1};
     pv_rect_rot90(rect, bmp->width, bmp->height);
-    r = ARECT{rect[0], rect[1], rect[2] - rect[0] + 1, rect[3] - rect[1] + 1};
+    r = ARECT{rect[0], rect[1], ktj::Extent(rect[0], rect[2]), ktj::Extent(rect[1], rect[3])};
   }
   tagKTJBLOCK lines{};
   int rc = get_mojilines(&work, &r, 1, &lines);
@@ -235,8 +235,8 @@ int copystruct_abmp2ktjbmp(ABITMAP* in, KTJBITMAP* out) {
 void pv_rect_rot90(int* rect, int, int height) {
   if (!rect) return;
   const int x0 = rect[0], y0 = rect[1], x1 = rect[2], y1 = rect[3];
-  rect[0] = height - 1 - y1;
+  rect[0] = ktj::Clamp(static_cast<int64_t>(height) - 1 - y1);
   rect[1] = x0;
-  rect[2] = height - 1 - y0;
+  rect[2] = ktj::Clamp(static_cast<int64_t>(height) - 1 - y0);
   rect[3] = x1;
 }

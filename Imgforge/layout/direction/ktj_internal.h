@@ -20,6 +20,10 @@ inline bool PageOk(KTJBITMAP const* b) {
          b->bpl >= (b->width + 7) / 8;
 }
 
+// Sums over a caller's coordinates, kept within int.
+inline int32_t Clamp(int64_t v) { return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); }
+inline int32_t Extent(int32_t a, int32_t b) { return Clamp(static_cast<int64_t>(b) - a + 1); }
+
 extern const NINSIKI_DIC ninsiki_dic[62];
 
 // Gives each line (continuation copies aside) its characters: those it holds

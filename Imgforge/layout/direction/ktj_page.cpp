@@ -32,9 +32,9 @@ KtjChar CharOf(int x0, int y0, int x1, int y1) {
 
 // Region as x, y, width, height; a region one pixel wide is taken two wide.
 ARECT AreaOf(int x0, int y0, int x1, int y1, int pageWidth) {
-  ARECT r{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  ARECT r{x0, y0, ktj::Extent(x0, x1), ktj::Extent(y0, y1)};
   if (r.w <= 1) {
-    if (x0 >= pageWidth - 1) r.x = x0 + r.w - 2;
+    if (x0 >= pageWidth - 1) r.x = ktj::Clamp(static_cast<int64_t>(x0) + r.w - 2);
     r.w = 2;
   }
   return r;
@@ -272,7 +272,7 @@ int CellLines(ABITMAP& a, int dpi, KtjCell& cell, int pageWidth) {
 // A table block: the grid of the ruled table in its region, with the lines
 // of each cell. 0, or -2 (the set-up fails).
 int TableBlock(ABITMAP& a, int dpi, KtjBlock& blk, int pageWidth) {
-  ARECT area{blk.x0, blk.y0, blk.x1 - blk.x0 + 1, blk.y1 - blk.y0 + 1};
+  ARECT area{blk.x0, blk.y0, ktj::Extent(blk.x0, blk.x1), ktj::Extent(blk.y0, blk.y1)};
   ATABLE found{};
   const int rc = table_main(&a, &area, dpi, &found, &g_tablecpb);
   if (rc != 0) return rc == -1 || rc == -2 ? 0 : -2;  // no memory or no table: an empty table
