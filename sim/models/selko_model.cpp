@@ -22,6 +22,8 @@
 //   page_dpi=<n>      resolution the files were rendered at (default 300)
 //   quality=<n>       JPEG quality (default 85)
 //   piece=<n>         image bytes per read-image reply (default 65536)
+//   face_pad=<n>      filler bytes after each face's JPEG data, as firmware
+//                     that pads its pages sends them
 //   page_ms=<n>       time the mechanism takes to bring each face
 //   jam_at=<k>        sheet k jams: its first read answers device code 2
 //   double_at=<k>     sheet k is a double feed: with multifeed detection on
@@ -77,8 +79,8 @@ class SelkoModel : public SimDeviceModel {
  public:
   explicit SelkoModel(const SimDeviceSpec& spec) : SimDeviceModel(spec) {
     for (const char* key :
-         {"handshake", "status_code", "not_ready", "not_ready_cmd", "sheets", "page_dpi", "quality", "piece", "page_ms",
-          "jam_at", "double_at", "code_at", "code", "cover_open_at", "stop_at", "gone_at"})
+         {"handshake", "status_code", "not_ready", "not_ready_cmd", "sheets", "page_dpi", "quality", "piece",
+          "face_pad", "page_ms", "jam_at", "double_at", "code_at", "code", "cover_open_at", "stop_at", "gone_at"})
       ParamInt(key, 0);
     m_sheetsLeft = ParamInt("sheets", 0);
     m_notReady = ParamInt("not_ready", 0);
@@ -261,7 +263,8 @@ class SelkoModel : public SimDeviceModel {
       if (pageMs > 0) Wait(std::chrono::milliseconds(pageMs));
       const bool back = f == 1;
       int width = 0, height = 0;
-      const Bytes data = EncodeFace(back, &width, &height);
+      Bytes data = EncodeFace(back, &width, &height);
+      data.resize(data.size() + static_cast<size_t>(std::max(0L, ParamInt("face_pad", 0))), 0);
       for (size_t at = 0; at < data.size(); at += pieceSize) {
         const size_t n = std::min(pieceSize, data.size() - at);
         const bool end = at + n == data.size();
