@@ -387,6 +387,20 @@ bool CSelkoScanFunc::ScanScanner(bool first) {
                    both ? "One or more paper is in a hopper or not(duplex)"
                         : "One or more paper is in a hopper or not(simplex)");
           if (flags & selko::kNoFurtherPage) m_bTransferEnd = 1;
+          // A stop asked on the page's last piece still ends the batch: the
+          // page is whole and goes on, the stop is sent now and reported
+          // after it.
+          if (flags & selko::kStopRequested) {
+            FIT_COMMAND_STATUS stop{};
+            if (CommandRetry(selko::kControl, selko::kStopScan, nullptr, 0, &stop, nullptr, nullptr)) {
+              m_bTransferEnd = 1;
+              m_bDeviceStop = 1;
+              LogError(fn, "stop scan");
+            } else {
+              LogError(fn, "failed to stop scan");
+            }
+          }
+          m_dwLastErr = SELKO_ERR_NONE;
           return true;
         }
       }

@@ -236,6 +236,11 @@ void CSelkoScanFunc::DoScanThreadFunc() {
       *tail = node;
     }
     m_tListChanged.notify_all();
+    if (m_bDeviceStop) {
+      m_bDeviceStop = 0;
+      m_dwLastErr = SELKO_ERR_CANCELLED;
+      break;
+    }
     if (m_bIsCancel) {
       m_dwLastErr = SELKO_ERR_CANCELLED;
       LogError(fn, "cancel operation");
@@ -296,6 +301,13 @@ SANE_Status CSelkoScanFunc::ScanPapers() {
   const char* fn = "CSelkoScanFunc::ScanPapers";
   CLogScope scope(fn);
   ReleaseImageData();
+  if (m_bDeviceStop) {
+    m_bDeviceStop = 0;
+    m_bScanning = 0;
+    m_dwLastErr = SELKO_ERR_CANCELLED;
+    LogError(fn, "stop scan");
+    return SANE_STATUS_CANCELLED;
+  }
   if (!ScanPrepare()) {
     m_bScanning = 0;
     LogError(fn, "failed to ScanPrepare");
@@ -470,6 +482,7 @@ void CSelkoScanFunc::Cancel() {
   TerminateScanner();
   m_dwLastErr = SELKO_ERR_NONE;
   m_bFirstPage = 1;
+  m_bDeviceStop = 0;
   m_bScanning = 0;
   FreeServedPages();
   ReleaseImageData();

@@ -184,6 +184,9 @@ class CSelkoScanFunc {
   SelkoFaceBuffer m_stImageDataSimplex;
   uint16_t m_wPageCount[2] = {0, 0};
   std::atomic<uint32_t> m_bFirstPage{1};
+  // The scanner asked for a stop on the last piece of a whole page: the page
+  // is delivered, then the batch ends cancelled.
+  std::atomic<uint32_t> m_bDeviceStop{0};
 
   // The read side.
   unsigned char* m_pImageFront = nullptr;
