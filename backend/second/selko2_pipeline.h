@@ -66,8 +66,10 @@ class CSelko2PagePipeline {
   const char* m_cpScannerName = nullptr;
 
   // Decodes a face into its slot, rows cut to the smaller of the frame and
-  // the source, through the device adjustment; 0, 32 or 33.
-  int DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg);
+  // the source, through `table` (the device adjustment, or a table that
+  // follows it by a tone table); 0, 32 or 33.
+  int DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg,
+                 const unsigned char* table = DeviceAdjustLUT_Selko2);
 
  private:
   int ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);

@@ -59,6 +59,13 @@ int CSelkoScanFunc::P2iRotate(const _P2IIMG* pstIn, int iAngle, _P2IIMG* pstOut)
   return kelo_steps::P2iRotate(pstIn, iAngle, pstOut);
 }
 
+// The scan resolutions of the record differ from the requested ones.
+bool CSelkoScanFunc::ConvertsResolution() const {
+  const int scanX = static_cast<int>(Le32(m_tScanParameter.bytes + 20));
+  const int scanY = static_cast<int>(Le32(m_tScanParameter.bytes + 24));
+  return scanX > 0 && scanY > 0 && (scanX != g_PropInfo.SCAN_RES_X || scanY != g_PropInfo.SCAN_RES_Y);
+}
+
 uint32_t CSelkoScanFunc::DoImageProcess(unsigned char** ppFront, unsigned char** ppBack,
                                         KELO_IMAGEDATA_PARAMETERS* tpSrcInfo, KELO_IMAGEDATA_PARAMETERS* tpDstInfo,
                                         const JPEGINFO* tpJpegInfo) {
@@ -69,9 +76,21 @@ uint32_t CSelkoScanFunc::DoImageProcess(unsigned char** ppFront, unsigned char**
   }
   unsigned char** slots[2] = {ppFront, ppBack};
   const KELO_PROP_INFO& p = g_PropInfo;
+  if (!m_bLUTBuilt) {
+    kelo_steps::ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, kHighlight, kShadow, kGamma, m_byToneLUT,
+                                           "CSelkoScanFunc");
+    m_bLUTBuilt = 1;
+  }
+  // When no step between them looks at the page (crop, blank-page test) or
+  // changes it (resolution conversion), the device adjustment and the tone
+  // curve are one table and one pass over the page.
+  m_bToneApplied = !ConvertsResolution() && !p.BLANK_PAGE_SKIP && p.PAPER_SIZE != kAutomaticPaperSize;
+  unsigned char table[256];
+  for (int i = 0; i < 256; ++i)
+    table[i] = m_bToneApplied ? m_byToneLUT[DeviceAdjustLUT_Selko2[i]] : DeviceAdjustLUT_Selko2[i];
   for (int face = 0; face < 2; ++face) {
     if (!*slots[face]) continue;
-    const int rc = m_Steps.DecodeFace(face, slots[face], tpSrcInfo, tpJpegInfo[face]);
+    const int rc = m_Steps.DecodeFace(face, slots[face], tpSrcInfo, tpJpegInfo[face], table);
     if (rc == 33) return SELKO_ERR_MEMORY;
     if (rc != 0) {
       LogError("ReadDataFromJpeg() == NULL");
@@ -123,7 +142,7 @@ uint32_t CSelkoScanFunc::ProcessFace(int face, unsigned char*** slots, KELO_IMAG
 
   const int scanX = static_cast<int>(Le32(m_tScanParameter.bytes + 20));
   const int scanY = static_cast<int>(Le32(m_tScanParameter.bytes + 24));
-  if (scanX > 0 && scanY > 0 && (scanX != p.SCAN_RES_X || scanY != p.SCAN_RES_Y)) {
+  if (ConvertsResolution()) {
     if (p.PAPER_SIZE == kAutomaticPaperSize) {
       dst[face].iPixelsPerLine = Ceil(src[face].iPixelsPerLine, scanX, p.SCAN_RES_X);
       dst[face].iLines = Ceil(src[face].iLines, scanY, p.SCAN_RES_Y);
@@ -139,12 +158,7 @@ uint32_t CSelkoScanFunc::ProcessFace(int face, unsigned char*** slots, KELO_IMAG
   }
   KELO_IMAGEDATA_PARAMETERS& g = dst[face];
 
-  if (!m_bLUTBuilt) {
-    kelo_steps::ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, kHighlight, kShadow, kGamma, m_byToneLUT,
-                                           "CSelkoScanFunc");
-    m_bLUTBuilt = 1;
-  }
-  MapBytes(*page, PageSize(g), m_byToneLUT);
+  if (!m_bToneApplied) MapBytes(*page, PageSize(g), m_byToneLUT);
 
   if (p.ROTATION != 0) {
     _P2IIMG in{}, out{};

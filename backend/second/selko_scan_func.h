@@ -170,7 +170,7 @@ class CSelkoScanFunc {
   void FreeServedPages();
   void FreeQueuedSheets();
   void EndFailedBatch();
-  uint32_t DecodeFace(unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* g, const JPEGINFO& jpeg);
+  bool ConvertsResolution() const;
   uint32_t ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src,
                        KELO_IMAGEDATA_PARAMETERS* dst);
   void SetUsbTimeOut(int milliseconds);
@@ -199,6 +199,7 @@ class CSelkoScanFunc {
   // control-layer calls) and the identity table handed to the control layer.
   CSelko2PagePipeline m_Steps;
   uint32_t m_bLUTBuilt = 0;
+  bool m_bToneApplied = false;  // the tone table went with the decoding
 
   // The batch: scan thread and page list.
   pthread_t m_phandle{};
