@@ -271,4 +271,17 @@ TEST_F(SelkoDevice, BatchesEndWithTheirStatus) {
   }
 }
 
+// A page record without width is refused before the control layer is asked
+// (its bits per pixel would divide by zero), whatever the function.
+TEST(SelkoSteps, SelectFunctionRefusesAPageWithoutWidth) {
+  CSelkoScanFunc object;
+  unsigned char* page = static_cast<unsigned char*>(malloc(16));
+  unsigned char** slots[2] = {&page, nullptr};
+  KELO_IMAGEDATA_PARAMETERS info[2] = {{1, 1, 0, 4, 0, 8}, {1, 1, 0, 4, 0, 8}};
+  for (int function : {0x1000, 0x40}) EXPECT_EQ(object.DoSelectFunc(function, slots, 0, info), -2) << function;
+  EXPECT_EQ(object.DoSelectFunc(0x2, slots, 0, info), -2) << "an unknown function";
+  EXPECT_NE(page, nullptr);
+  free(page);
+}
+
 }  // namespace
