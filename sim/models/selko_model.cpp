@@ -315,15 +315,26 @@ class SelkoModel : public SimDeviceModel {
     const int width = static_cast<int>(windowWidth);
     const int height = static_cast<int>(std::clamp(pageLength - top, 16L, windowLength));
     dravn_pages::Image face{width, height, 3, Bytes(static_cast<size_t>(width) * height * 3, 0xFF)};
+    // The page column of each face column (-1 outside the page), once per face.
+    std::vector<long> column(static_cast<size_t>(width), -1);
+    for (int x = 0; x < width && !page.pixels.empty(); ++x) {
+      const long px = (x + xOff) * dpi / R;
+      if (px >= 0 && px < page.width) column[static_cast<size_t>(x)] = px;
+    }
     for (int y = 0; y < height && !page.pixels.empty(); ++y) {
       const long py = (y + top) * dpi / V;
       if (py < 0 || py >= page.height) continue;
-      for (int x = 0; x < width; ++x) {
-        const long px = (x + xOff) * dpi / R;
-        if (px < 0 || px >= page.width) continue;
-        const uint8_t* s = page.pixels.data() + (static_cast<size_t>(py) * page.width + px) * page.channels;
-        uint8_t* d = face.pixels.data() + (static_cast<size_t>(y) * width + x) * 3;
-        for (int c = 0; c < 3; ++c) d[c] = s[page.channels == 3 ? c : 0];
+      const uint8_t* row = page.pixels.data() + static_cast<size_t>(py) * page.width * page.channels;
+      uint8_t* d = face.pixels.data() + static_cast<size_t>(y) * width * 3;
+      for (int x = 0; x < width; ++x, d += 3) {
+        const long px = column[static_cast<size_t>(x)];
+        if (px < 0) continue;
+        const uint8_t* s = row + px * page.channels;
+        if (page.channels == 3) {
+          d[0] = s[0], d[1] = s[1], d[2] = s[2];
+        } else {
+          d[0] = d[1] = d[2] = s[0];
+        }
       }
     }
     *faceWidth = width;
