@@ -17,19 +17,6 @@ SANE_Status NoRead(const char* function, SANE_Byte* data, SANE_Int* length) {
 
 }  // namespace
 
-SANE_Status CSelkoScanFunc::InitDevice() {
-  CLogScope scope("CSelkoScanFunc::InitDevice");
-  return SANE_STATUS_GOOD;
-}
-SANE_Status CSelkoScanFunc::Start() { return NoScan("CSelkoScanFunc::Start"); }
-SANE_Status CSelkoScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int, SANE_Int* length) {
-  return NoRead("CSelkoScanFunc::ReadImgBuf", data, length);
-}
-void CSelkoScanFunc::Cancel() {
-  m_bIsCancel = 1;
-  m_bScanning = 0;
-}
-
 SANE_Status CBrennaScanFunc::InitDevice() {
   CLogScope scope("CBrennaScanFunc::InitDevice");
   return SANE_STATUS_GOOD;

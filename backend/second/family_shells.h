@@ -1,6 +1,6 @@
 // The device classes of the Selko and Brenna families as the entry points
-// reach them. Their command protocols are not built yet: a device of either
-// family opens, offers its options and refuses to scan.
+// reach them. The Brenna command protocol is not built yet: such a device
+// opens, offers its options and refuses to scan.
 #ifndef DRAVN_SECOND_FAMILY_SHELLS_H
 #define DRAVN_SECOND_FAMILY_SHELLS_H
 
@@ -9,18 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-class CSelkoScanFunc {
- public:
-  SANE_Status InitDevice();
-  SANE_Status Start();
-  void SetReadImgBufSize() {}
-  SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
-  void Cancel();
-
-  // Read by the signal handler.
-  std::atomic<uint32_t> m_bIsCancel{0};
-  std::atomic<uint32_t> m_bScanning{0};
-};
+#include "selko_scan_func.h"
 
 class CBrennaScanFunc {
  public:

@@ -13,17 +13,16 @@
 #include "image_libs.h"
 #include "jpeg_decode.h"
 #include "log.h"
-#include "sane_status_text.h"
 #include "option_rules.h"
 #include "option_table.h"
 #include "process_check.h"
 #include "prop_info.h"
+#include "sane_status_text.h"
 #include "second_backend.h"
 #include "second_signal.h"
 #include "selko2_option_link.h"
 #include "selko2_scan_func.h"
 #include "usb_manager.h"
-
 
 namespace {
 
@@ -58,10 +57,14 @@ void UnbindLibraries() {
 void EndSelko2Batch() {
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->HasScanThread()) g_pCSelko2ScanFunc->Cancel();
 }
+void EndSelkoBatch() {
+  if (dravn2device && dravn2device->HasScanThread()) dravn2device->Cancel();
+}
 
 // A device still open (no close came) is closed as close would.
 void ReleaseOpenDevice() {
   EndSelko2Batch();
+  EndSelkoBatch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
@@ -296,6 +299,7 @@ void Dravn2_close(SANE_Handle /*handle*/) {
     if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
   }
+  if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko) EndSelkoBatch();
   g_iDevCount = 0;
   if (kelo_usb_manager) kelo_usb_manager->Close();
 }
@@ -305,8 +309,8 @@ const SANE_Option_Descriptor* Dravn2_get_option_descriptor(SANE_Handle /*handle*
   return GetOptionDescriptor(option);
 }
 
-SANE_Status Dravn2_control_option(SANE_Handle /*handle*/, SANE_Int option, SANE_Action action,
-                                                    void* value, SANE_Int* info) {
+SANE_Status Dravn2_control_option(SANE_Handle /*handle*/, SANE_Int option, SANE_Action action, void* value,
+                                  SANE_Int* info) {
   const char* fn = "sane_dravn2_control_option";
   CLogScope scope(fn);
   switch (action) {
@@ -369,8 +373,7 @@ SANE_Status Dravn2_start(SANE_Handle /*handle*/) {
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status Dravn2_read(SANE_Handle /*handle*/, SANE_Byte* data, SANE_Int max_length,
-                                          SANE_Int* length) {
+SANE_Status Dravn2_read(SANE_Handle /*handle*/, SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
   const char* fn = "sane_dravn2_read";
   CLogScope scope(fn);
   if (length) *length = 0;
@@ -501,8 +504,7 @@ DRAVN_EXPORT SANE_Status sane_dravn2_start(SANE_Handle handle) {
   }
 }
 
-DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength,
-                                          SANE_Int* length) {
+DRAVN_EXPORT SANE_Status sane_dravn2_read(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
   try {
     return Dravn2_read(handle, data, maxLength, length);
   } catch (...) {

@@ -120,7 +120,7 @@ void CSelko2PagePipeline::ResetToneTables() {
 }
 
 int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src,
-                                    const JPEGINFO& jpeg) {
+                                    const JPEGINFO& jpeg, const unsigned char* table) {
   // The decoder hands out as many samples per pixel as the stream has
   // components: a grey face has one, and every later step reads three.
   const int components = JpegComponents(*slot, jpeg.uiDataSize);
@@ -166,7 +166,7 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
     memset(*slot + rows * faceBpl, 0xFF, (lines - rows) * faceBpl);
     free(decoded);
   }
-  MapBytes(*slot, PageBytes(g), DeviceAdjustLUT_Selko2);
+  MapBytes(*slot, PageBytes(g), table);
   return 0;
 }
 

@@ -61,9 +61,17 @@ class CSelko2PagePipeline {
   unsigned int m_bCustomLUT = 0;
   // Per sheet: 1 for a face whose automatic crop succeeded.
   int m_iCropFlag[2] = {0, 0};
+  // The model text the control layer is told; null: the Selko2 model of the
+  // device type.
+  const char* m_cpScannerName = nullptr;
+
+  // Decodes a face into its slot, rows cut to the smaller of the frame and
+  // the source, through `table` (the device adjustment, or a table that
+  // follows it by a tone table); 0, 32 or 33.
+  int DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg,
+                 const unsigned char* table = DeviceAdjustLUT_Selko2);
 
  private:
-  int DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg);
   int ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);
 };
 

@@ -79,7 +79,7 @@ int CSelko2PagePipeline::DoSelectFunc(int iFunction, unsigned char*** cpImageDat
 
   fsipctl_request request;
   memset(&request, 0, sizeof request);
-  strncpy(request.szScanner, ScannerName(), sizeof request.szScanner - 1);
+  strncpy(request.szScanner, m_cpScannerName ? m_cpScannerName : ScannerName(), sizeof request.szScanner - 1);
   if (iFunction == 0x1000) {
     request.dwFlags = FSIPCTL_FUNC_WHITE_BG_CROP;
     request.nSide = iScanFace + 1;

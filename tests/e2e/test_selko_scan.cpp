@@ -1,0 +1,550 @@
+// The real scanimage scanning a simulated Selko scanner through the main
+// backend, which forwards it to the second backend: batches whose pages are
+// compared with the synthetic pages fed, the command transcript, faults, an
+// interrupted scan and the front end's own conformance test. Each run has its
+// own IPC and mount namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sane/sane.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "model_catalog.h"
+#include "selko2_pipeline.h"
+#include "test_pages.h"
+#include "test_support.h"
+#include "tone_curve_tenths.h"
+
+extern char** environ;
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+namespace {
+
+const dravn::CatalogModel& kModel = dravn::kSelkoModels[0];
+
+std::string DeviceName() { return std::string("dravn:") + kModel.model + ":001:005"; }
+
+struct PaperSize {
+  const char* name;
+  double widthMm, heightMm;
+};
+constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148}, kCustom{"Custom", 120, 160};
+
+class SelkoScanE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = dravn_test::MakeTempDir("selko-scan-e2e");
+    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
+      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
+    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+  }
+  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+  // Sheets of synthetic pages in the hopper, rendered at `dpi`; the pages
+  // listed in `blank` are white.
+  void Feed(int sheets, const PaperSize& paper, int dpi, bool colour, const std::string& extra = "",
+            const std::vector<int>& blank = {}) {
+    for (int n = 1; n <= 2 * sheets; ++n) {
+      dravn_pages::PageSpec spec;
+      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
+      spec.number = n;
+      dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+      for (int b : blank)
+        if (b == n) std::fill(page.pixels.begin(), page.pixels.end(), 255);
+      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm", dravn_pages::EncodePnm(page));
+    }
+    char line[128];
+    snprintf(line, sizeof line, "device selko %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
+                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+  }
+
+  // A library directory whose libimgforge converts to grey and line art and
+  // judges blank pages (the pipeline tests' stand-in), laid over the
+  // package's.
+  std::string FullImgforge() {
+    std::string lib = m_dir + "/lib";
+    mkdir(lib.c_str(), 0755);
+    EXPECT_EQ(dravn_test::Run({"sh", "-c",
+                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
+                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
+                  .exitCode,
+              0);
+    return lib + ":" DRAVN_LIB_DIR;
+  }
+
+  std::vector<std::string> Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
+    binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
+    binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
+    binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
+    std::string script;
+    for (const auto& b : binds) {
+      size_t colon = b.find(':');
+      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
+    }
+    script += "exec scanimage \"$@\"";
+    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  std::map<std::string, std::string> Env() {
+    auto env = dravn_test::SimEnv(m_dir + "/scenario");
+    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+    env["DRAVN_DEBUG"] = "";
+    return env;
+  }
+  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
+    return dravn_test::Run(Argv(args, binds), Env(), 300);
+  }
+  std::vector<std::string> Batch(const std::vector<std::string>& options) {
+    std::vector<std::string> args = options;
+    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    return args;
+  }
+  int PagesWritten() {
+    int n = 0;
+    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
+    return n;
+  }
+  dravn_pages::Image Scanned(int n) {
+    dravn_pages::Image image;
+    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
+    return image;
+  }
+
+  // What the host sent, in order: "HS" for a handshake, the code and
+  // sub-code of each header ("2803"), "P:" and the hex of a parameter record.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out;
+    std::istringstream in(ReadFile(m_dir + "/transcript"));
+    for (std::string line; std::getline(in, line);) {
+      if (line.find(" bulk out ") == std::string::npos) continue;
+      const std::string hex = line.substr(line.rfind(' ') + 1);
+      if (line.find(" len=2 ") != std::string::npos && hex == "9717") out.push_back("HS");
+      if (line.find(" len=8 ") != std::string::npos && hex.size() == 16 && hex.compare(0, 2, "82") == 0)
+        out.push_back(hex.substr(2, 4));
+      if (line.find(" len=64 ") != std::string::npos) out.push_back("P:" + hex);
+    }
+    return out;
+  }
+  int Count(const std::string& what) {
+    int n = 0;
+    for (const auto& c : Sent()) n += c == what;
+    return n;
+  }
+  std::string Record() {
+    for (const auto& c : Sent())
+      if (c.compare(0, 2, "P:") == 0) return c.substr(2);
+    return "";
+  }
+
+  std::string m_dir;
+};
+
+// The page as the pipeline makes it of a fed page: the device adjustment,
+// the fixed tone curve (shadow 10, highlight 230, gamma 1.6), the mode.
+dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, int number, const std::string& mode) {
+  dravn_pages::PageSpec spec;
+  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colourPage;
+  spec.number = number;
+  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  unsigned char tone[256];
+  kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, tone, "test");
+  for (auto& v : page.pixels) v = tone[DeviceAdjustLUT_Selko2[v]];
+  if (mode == "Color") return page;
+  page = dravn_pages::ToGrey(page);
+  if (mode == "Lineart")
+    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
+  return page;
+}
+
+// A quarter or half turn of a page, as the rotation option asks for it.
+dravn_pages::Image Turned(const dravn_pages::Image& in, int degrees) {
+  if (degrees == 0) return in;
+  dravn_pages::Image out = in;
+  const bool swap = degrees != 180;
+  out.width = swap ? in.height : in.width;
+  out.height = swap ? in.width : in.height;
+  const int c = in.channels;
+  for (int y = 0; y < in.height; ++y)
+    for (int x = 0; x < in.width; ++x) {
+      int tx = x, ty = y;
+      if (degrees == 90) tx = in.height - 1 - y, ty = x;
+      if (degrees == 180) tx = in.width - 1 - x, ty = in.height - 1 - y;
+      if (degrees == 270) tx = y, ty = in.width - 1 - x;
+      for (int k = 0; k < c; ++k)
+        out.pixels[(static_cast<size_t>(ty) * out.width + tx) * c + k] =
+            in.pixels[(static_cast<size_t>(y) * in.width + x) * c + k];
+    }
+  return out;
+}
+
+struct BatchCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::string mode;
+  int dpi;
+  PaperSize paper;
+  int sheets;
+  int pageDpi;  // the pages' resolution: the scanner reads at 300 or 600
+  int rotation;
+  std::vector<int> numbers;  // page numbers in delivery order
+  double meanLimit;
+  double blockLimit;
+};
+
+TEST_F(SelkoScanE2E, BatchesArriveAsFed) {
+  const BatchCase cases[] = {
+      {"A4 front colour 300 dpi", {"--source", "Adf-front"}, "Color", 300, kA4, 2, 300, 0, {1, 3}, 3, 16},
+      {"A5 duplex colour 150 dpi", {"--source", "Adf-duplex"}, "Color", 150, kA5, 2, 300, 0, {1, 2, 3, 4}, 6, 24},
+      {"A5 back grey 300 dpi", {"--source", "Adf-back"}, "Gray", 300, kA5, 2, 300, 0, {2, 4}, 3, 16},
+      {"A5 front line art 300 dpi",
+       {"--source", "Adf-front", "--bw-mode", "Threshold"},
+       "Lineart",
+       300,
+       kA5,
+       1,
+       300,
+       0,
+       {1},
+       20,
+       60},
+      {"A6 duplex colour 600 dpi", {"--source", "Adf-duplex"}, "Color", 600, kA6, 1, 600, 0, {1, 2}, 3, 16},
+      {"A5 duplex without automatic feed, 200 dpi",
+       {"--source", "Adf-duplex", "--autofeed=no"},
+       "Color",
+       200,
+       kA5,
+       2,
+       300,
+       0,
+       {1, 2, 3, 4},
+       6,
+       24},
+      {"custom 120 x 160 mm front 300 dpi",
+       {"--source", "Adf-front", "--page-width", "120", "--page-height", "160"},
+       "Color",
+       300,
+       kCustom,
+       2,
+       300,
+       0,
+       {1, 3},
+       3,
+       16},
+      {"A6 front turned 90", {"--source", "Adf-front", "--rotation", "90"}, "Color", 300, kA6, 1, 300, 90, {1}, 3, 16},
+      {"A6 back turned 180", {"--source", "Adf-back", "--rotation", "180"}, "Color", 300, kA6, 1, 300, 180, {2}, 3, 16},
+      {"A6 grey turned 270 at 150 dpi",
+       {"--source", "Adf-front", "--rotation", "270"},
+       "Gray",
+       150,
+       kA6,
+       1,
+       300,
+       270,
+       {1},
+       6,
+       24},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(c.sheets, c.paper, c.pageDpi, true);
+    std::vector<std::string> binds;
+    std::vector<std::string> options = {"--mode",       c.mode,       "--resolution",  std::to_string(c.dpi),
+                                        "--paper-size", c.paper.name, "--page-auto=no"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    if (c.mode != "Color") binds.push_back(FullImgforge());
+    auto r = Scanimage(Batch(options), binds);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Batch terminated, " + std::to_string(c.numbers.size()) + " page"), std::string::npos)
+        << r.err;
+    ASSERT_EQ(PagesWritten(), static_cast<int>(c.numbers.size()));
+    for (size_t i = 0; i < c.numbers.size(); ++i) {
+      dravn_pages::Image got = Scanned(static_cast<int>(i) + 1);
+      dravn_pages::Image expected = Turned(Expected(c.paper, c.dpi, true, c.numbers[i], c.mode), c.rotation);
+      EXPECT_EQ(got.width, expected.width);
+      EXPECT_EQ(got.height, expected.height);
+      ASSERT_EQ(got.channels, expected.channels);
+      dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, std::max(8, c.dpi / 6));
+      EXPECT_LT(diff.meanAbs, c.meanLimit) << "page " << i + 1;
+      EXPECT_LT(diff.maxBlock, c.blockLimit) << "page " << i + 1;
+    }
+    // Each use of the scanner is opened by a handshake and ended.
+    EXPECT_EQ(Count("HS"), Count("141d")) << c.name;
+  }
+}
+
+TEST_F(SelkoScanE2E, BlankPagesAreSkipped) {
+  Feed(2, kA6, 300, true, "", {2, 3});
+  auto r = Scanimage(Batch({"--source", "Adf-duplex", "--paper-size", "A6", "--page-auto=no", "--blank-page-skip=yes"}),
+                     {FullImgforge()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(PagesWritten(), 2);
+  for (int i = 0; i < 2; ++i) {
+    dravn_pages::PageDiff diff =
+        dravn_pages::ComparePages(Scanned(i + 1), Expected(kA6, 200, true, i == 0 ? 1 : 4, "Color"), 33);
+    EXPECT_LT(diff.meanAbs, 6) << i;
+  }
+}
+
+// Bytes of the parameter record as hex, little-endian words.
+std::string Hex32(uint32_t v) {
+  char s[9];
+  snprintf(s, sizeof s, "%02x%02x%02x%02x", v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF, v >> 24);
+  return s;
+}
+
+TEST_F(SelkoScanE2E, ParameterRecordFollowsTheOptions) {
+  // A4 is 9922 device units wide and 14033 long, A5 6992 by 9922, A6 4961
+  // by 6992; the threshold is the option's default, 128.
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::string record;
+  } cases[] = {
+      {"A4 front 300 dpi, centred by 1275 - 1240",
+       {"--source", "Adf-front", "--resolution", "300", "--paper-size", "A4", "--page-auto=no"},
+       "000000000000004680000000" + Hex32(0x40000) + Hex32(0) + Hex32(300) + Hex32(300) + Hex32(35) + Hex32(0) +
+           Hex32(2480) + Hex32(3508)},
+      {"A5 duplex 400 dpi read at 600, centred by 2550 - 1748, one page per start",
+       {"--source", "Adf-duplex", "--resolution", "400", "--paper-size", "A5", "--page-auto=no", "--autofeed=no"},
+       "000101000000004680000000" + Hex32(0x40000) + Hex32(2) + Hex32(600) + Hex32(600) + Hex32(802) + Hex32(0) +
+           Hex32(3496) + Hex32(4961)},
+      {"automatic size at 200 dpi: the page plus its margin, held to the widest window",
+       {"--source", "Adf-back", "--resolution", "200", "--paper-size", "A4", "--page-auto=yes"},
+       "000100000100004680000000" + Hex32(0x40000) + Hex32(0) + Hex32(300) + Hex32(300) + Hex32(0) + Hex32(0) +
+           Hex32(2592) + Hex32(3508)},
+      {"multifeed detection with its threshold",
+       {"--source", "Adf-front", "--resolution", "300", "--paper-size", "A6", "--page-auto=no", "--multifeed-detection",
+        "Stop", "--mf-overlapping=yes"},
+       "000000010000004680000000" + Hex32(0x40000) + Hex32(0) + Hex32(300) + Hex32(300) + Hex32(1275 - 1240 / 2) +
+           Hex32(0) + Hex32(1240) + Hex32(1748)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(1, kA6, 300, true);
+    auto r = Scanimage(Batch(c.options));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Record(), c.record + std::string(40, '0'));
+  }
+}
+
+TEST_F(SelkoScanE2E, CommandsAroundEachBatch) {
+  // Automatic feed: the name query at open, the state at the first page,
+  // parameters and start once, then the pages.
+  Feed(2, kA6, 300, true);
+  auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<std::string> opening = {"HS", "2803", "141d", "HS", "2804", "141d", "HS", "2804", "2a0b"};
+  std::vector<std::string> sent = Sent();
+  ASSERT_GE(sent.size(), opening.size() + 2);
+  EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + opening.size()), opening);
+  EXPECT_EQ(sent[opening.size() + 1], "1407");
+  EXPECT_EQ(Count("1407"), 1);
+  EXPECT_EQ(Count("2a0b"), 1);
+  EXPECT_EQ(Count("1408"), 0) << "no stop once the scanner said no further page";
+  EXPECT_EQ(sent.back(), "141d");
+
+  // Without automatic feed: parameters and start for each page.
+  TearDown();
+  SetUp();
+  Feed(3, kA6, 300, true);
+  r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(PagesWritten(), 3);
+  EXPECT_EQ(Count("1407"), 3);
+  EXPECT_EQ(Count("2a0b"), 3);
+  EXPECT_EQ(Count("1408"), 0);
+}
+
+struct FaultCase {
+  const char* name;
+  int sheets;
+  const char* extra;
+  std::vector<std::string> options;
+  int pages;
+  int exitCode;  // scanimage ends with the SANE status
+  const char* message;
+  int stops;  // stop commands sent
+};
+
+TEST_F(SelkoScanE2E, FaultsEndTheBatch) {
+  const std::vector<std::string> none;
+  const FaultCase cases[] = {
+      {"empty hopper", 0, "", none, 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents", 0},
+      {"empty hopper without automatic feed",
+       0,
+       "",
+       {"--autofeed=no"},
+       0,
+       SANE_STATUS_NO_DOCS,
+       "Document feeder out of documents",
+       0},
+      {"cover open", 2, "set cover=open\n", none, 0, SANE_STATUS_COVER_OPEN, "Scanner cover is open", 0},
+      {"jam at sheet 2 of 3", 3, "set jam_at=2\n", none, 1, SANE_STATUS_JAMMED, "Document feeder jammed", 0},
+      {"device code 4 at sheet 3", 3, "set code_at=3\nset code=4\n", none, 2, SANE_STATUS_JAMMED,
+       "Document feeder jammed", 0},
+      {"double feed detected",
+       2,
+       "set double_at=2\n",
+       {"--multifeed-detection", "Stop", "--mf-overlapping=yes"},
+       1,
+       SANE_STATUS_JAMMED,
+       "Document feeder jammed",
+       0},
+      {"device code 5", 2, "set code_at=1\nset code=5\n", none, 0, SANE_STATUS_IO_ERROR, "Error during device I/O", 0},
+      {"cover opened at sheet 2", 2, "set cover_open_at=2\n", none, 1, SANE_STATUS_COVER_OPEN, "Scanner cover is open",
+       0},
+      {"stop asked by the scanner at sheet 2", 3, "set stop_at=2\n", none, 1, SANE_STATUS_CANCELLED,
+       "Operation was cancel", 1},
+      {"device gone in sheet 2", 3, "set gone_at=2\n", none, 1, SANE_STATUS_IO_ERROR, "Error during device I/O", 0},
+      {"device gone in sheet 1 without automatic feed",
+       2,
+       "set gone_at=1\n",
+       {"--autofeed=no"},
+       0,
+       SANE_STATUS_IO_ERROR,
+       "Error during device I/O",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(c.sheets, kA6, 300, true, c.extra);
+    std::vector<std::string> options = {"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    auto r = Scanimage(Batch(options));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(PagesWritten(), c.pages);
+    EXPECT_EQ(Count("1408"), c.stops);
+  }
+}
+
+TEST_F(SelkoScanE2E, OpenRefusals) {
+  struct Case {
+    const char* name;
+    const char* extra;
+    int exitCode;
+    const char* message;
+  } cases[] = {
+      {"a name not of the family", "set name=Selko99\n", SANE_STATUS_UNSUPPORTED, "not supported"},
+      {"a refused handshake", "set handshake=0x80\n", SANE_STATUS_IO_ERROR, "Error during device I/O"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(1, kA6, 300, true, c.extra);
+    auto r = Scanimage(Batch({"--source", "Adf-front"}));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Count("2a0b"), 0);
+  }
+  // Eleven handshakes, the last with the long time-out; no command.
+  EXPECT_EQ(Count("HS"), 11);
+  EXPECT_EQ(Sent().size(), 11u);
+}
+
+// Not ready is asked again a second later: two such answers cost two
+// seconds and the batch goes on.
+TEST_F(SelkoScanE2E, NotReadyIsAskedAgain) {
+  Feed(1, kA6, 300, true, "set not_ready=2\nset not_ready_cmd=0x2a0b\n");
+  const auto started = std::chrono::steady_clock::now();
+  auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(PagesWritten(), 1);
+  EXPECT_EQ(Count("2a0b"), 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+// Interrupted at a point of the batch: the pages in hand are kept, the
+// scanner is stopped once when pages were still pending, the connection is
+// ended.
+void Interrupt(SelkoScanE2E* test, const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               const std::string& dir, int waitForPage, int extraMs) {
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
+  }
+  for (const auto& [k, v] : env)
+    if (!v.empty()) envStrings.push_back(k + "=" + v);
+  std::vector<std::string> args = argv;
+  std::vector<char*> a, e;
+  for (auto& s : args) a.push_back(&s[0]);
+  a.push_back(nullptr);
+  for (auto& s : envStrings) e.push_back(&s[0]);
+  e.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid;
+  ASSERT_EQ(posix_spawnp(&pid, a[0], &actions, nullptr, a.data(), e.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const std::string page = dir + "/out/page" + std::to_string(waitForPage) + ".pnm";
+  while (waitForPage > 0 && access(page.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(extraMs));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  const std::string err = ReadFile(dir + "/stderr");
+  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
+  EXPECT_NE(err.find("Operation was cancel"), std::string::npos) << err;
+  (void)test;
+}
+
+TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
+  // Between pages: the first page is written, the second face is on its way.
+  Feed(3, kA6, 300, true, "set page_ms=700\n");
+  Interrupt(this, Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}), {}), Env(), m_dir, 1,
+            200);
+  EXPECT_GE(PagesWritten(), 1);
+  EXPECT_EQ(Count("1408"), 1) << "one stop";
+  EXPECT_EQ(Count("HS"), Count("141d"));
+
+  // Within the first page, without automatic feed: the page's pieces are
+  // still pending, so the scanner is stopped once.
+  TearDown();
+  SetUp();
+  Feed(2, kA6, 300, true, "set page_ms=1500\n");
+  Interrupt(this, Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}),
+            Env(), m_dir, 0, 500);
+  EXPECT_EQ(PagesWritten(), 0);
+  EXPECT_EQ(Count("1408"), 1);
+  EXPECT_EQ(Count("HS"), Count("141d"));
+}
+
+TEST_F(SelkoScanE2E, ScanimageConformanceTest) {
+  Feed(2, kA6, 300, true);
+  auto r = Scanimage({"--source", "Adf-duplex", "--paper-size", "A6", "-T"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PASS"), std::string::npos) << r.err;
+  EXPECT_EQ(Count("HS"), Count("141d"));
+}
+
+}  // namespace
