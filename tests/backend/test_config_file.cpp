@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +34,14 @@ std::string ConfDir(const std::string& text) {
   std::string dir = dravn_test::MakeTempDir("conf");
   dravn_test::WriteFile(dir + "/dravn.conf", text);
   return dir;
+}
+
+std::string WorldConfDir(const std::string& text) {
+  char name[] = "/tmp/dravn-conf-XXXXXX";
+  if (!mkdtemp(name)) throw std::runtime_error("mkdtemp");
+  chmod(name, 0755);
+  dravn_test::WriteFile(std::string(name) + "/dravn.conf", text);
+  return name;
 }
 
 class ConfigTest : public testing::Test {
@@ -138,11 +148,11 @@ TEST_F(ConfigTest, ConfigDirWithoutTheFileOrTooLongFallsThroughToWorkingDirector
 
 TEST_F(ConfigTest, FileThatCannotBeReadIsPassedOver) {
   if (getuid() != 0) GTEST_SKIP() << "needs root to take another user's rights";
-  // Root reads any file: look as an unprivileged user.
-  std::string dir = ConfDir("usb 0x2d4e 0x1201\n");
+  // Root reads any file: look as an unprivileged user. The folders lie in
+  // /tmp, since the build tree's parents may be closed to that user.
+  std::string dir = WorldConfDir("usb 0x2d4e 0x1201\n");
   chmod((dir + "/dravn.conf").c_str(), 0);
-  std::string pwd = ConfDir("usb 0x2d4e 0x1202\n");
-  chmod(pwd.c_str(), 0755);
+  std::string pwd = WorldConfDir("usb 0x2d4e 0x1202\n");
   setenv("DRAVN_CONFIG_DIR", dir.c_str(), 1);
   setenv("PWD", pwd.c_str(), 1);
   pid_t child = fork();
@@ -154,6 +164,7 @@ TEST_F(ConfigTest, FileThatCannotBeReadIsPassedOver) {
   }
   int status = 0;
   waitpid(child, &status, 0);
+  dravn_test::Run({"rm", "-rf", dir, pwd});
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
