@@ -3,6 +3,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -154,8 +155,16 @@ uint32_t KeloDevCtlCorvane::GetProperError() {
   const char* word = nullptr;
   result = CorvaneSenseCode(sense, nullptr, &word);
   Log(LOG_LEVEL_ERROR, kTag, word);
-  if (result == QV_ERR_CTL_STOP_QUICKLY && CheckProcess()) sleep(3);
+  if (result == QV_ERR_CTL_STOP_QUICKLY) StopQuicklyPause();
   return result;
+}
+
+// The process check reads /proc: what it leaves in errno must not colour
+// the status that the failure is reported with.
+void KeloDevCtlCorvane::StopQuicklyPause() {
+  const int saved = errno;
+  if (CheckProcess()) sleep(3);
+  errno = saved;
 }
 
 uint32_t KeloDevCtlCorvane::DoCheckReturnError(uint32_t code) {

@@ -11,7 +11,6 @@
 #include "kelo_devctl_corvane.h"
 #include "log.h"
 #include "main_globals.h"
-#include "process_check.h"
 
 namespace dravnmain {
 
@@ -345,7 +344,7 @@ uint32_t KeloDevCtlCorvane::ReadSheet(unsigned char** front, uint32_t* frontSize
             return fail(QV_ERR_CTL_DOUBLE_FEED);
           case 0x20:
             Log(LOG_LEVEL_ERROR, kTag, "QV_ERR_CTL_STOP_QUICKLY");
-            if (CheckProcess()) sleep(3);
+            StopQuicklyPause();
             return fail(QV_ERR_CTL_STOP_QUICKLY);
           case 0x13:
             if (!duplex) return fail(QV_ERR_CTL_DATA_NOT_ENOUGH);

@@ -177,6 +177,8 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   static void MakeWindowDescriptor(const QV_WINDOW_INFO& info, bool hardware, uint8_t autoColor, uint8_t mode,
                                    unsigned char* descriptor);
   uint32_t GetProperError();
+  // A stop at the device pauses a scan started by the scan-button launcher.
+  static void StopQuicklyPause();
   uint32_t SetFirstReadDate();
   uint32_t DoGetAutoColorDetectInfo();
   uint32_t UpdateImageDataInfo();

@@ -22,6 +22,7 @@
 //   page_dpi=<n>        resolution of the page files (default 300)
 //   back_lag=<n>        a duplex sheet's back is "not yet there" until the
 //                       front has sent n pieces (default 0)
+//   page_ms=<n>         time the mechanism takes to bring each sheet
 //   busy=<n>            the first n TEST UNIT READY and the first n
 //                       readiness tests of every sheet answer busy
 //   cover=open          the cover-open bit of the hardware status is set
@@ -86,7 +87,7 @@ class CorvaneModel : public CommandBlockModel {
   explicit CorvaneModel(const SimDeviceSpec& spec) : CommandBlockModel(spec), m_state(Param("state")) {
     m_sheetsLeft = ParamInt("sheets", 0);
     m_busyOpen = ParamInt("busy", 0);
-    for (const char* key : {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at"})
+    for (const char* key : {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms"})
       ParamInt(key, 0);
     m_lut.resize(256);
     for (int i = 0; i < 256; ++i) m_lut[i] = static_cast<uint8_t>(i);
@@ -244,6 +245,8 @@ class CorvaneModel : public CommandBlockModel {
       m_busyLeft = ParamInt("busy", 0);
     }
     m_faces.clear();
+    const long pageMs = ParamInt("page_ms", 0);
+    if (pageMs > 0) Wait(std::chrono::milliseconds(pageMs));
     for (uint8_t id : ids) {
       auto w = m_windows.find(id);
       if (w == m_windows.end()) return CheckCondition(kIllegalRequest, 0x2C, 0x02);
