@@ -76,8 +76,8 @@ std::string Scenario(const char* family, const dravn::CatalogModel& m, int sheet
   char line[160];
   snprintf(line, sizeof line, "device %s %04x:%04x bus=1 address=5\n", family, m.vendorId, m.productId);
   const std::string path = g_dir + "/" + family + ".scenario";
-  Write(path, std::string(line) + "set state=" + g_dir + "/" + family + ".state\nset sheets=" +
-                  std::to_string(sheets) + "\nset pages=" + g_dir + "/page%d.pnm\nset page_dpi=300\n" +
+  Write(path, std::string(line) + "set state=" + g_dir + "/" + family + ".state\nset sheets=" + std::to_string(sheets) +
+                  "\nset pages=" + g_dir + "/page%d.pnm\nset page_dpi=300\n" +
                   (std::string(family) == "selko2" ? "set nvram_month=1\nset nvram_day=1\n" : "") + extra);
   return path;
 }
@@ -146,16 +146,29 @@ int main() {
     spec.widthMm = 210, spec.heightMm = 297.0 * lengths, spec.dpi = 300, spec.colour = true;
     Write(g_dir + "/page1.pnm", dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
     const std::string mm = std::to_string(297 * lengths);
-    std::vector<std::string> a = {"-d", dDev, "--source", "ADF Front", "--mode", "Color", "--resolution", "200",
-                                  "--page-auto=no", "--paper-size", "Custom", "--page-width", "210", "--page-height",
-                                  mm, "-y", mm};
+    std::vector<std::string> a = {"-d",
+                                  dDev,
+                                  "--source",
+                                  "ADF Front",
+                                  "--mode",
+                                  "Color",
+                                  "--resolution",
+                                  "200",
+                                  "--page-auto=no",
+                                  "--paper-size",
+                                  "Custom",
+                                  "--page-width",
+                                  "210",
+                                  "--page-height",
+                                  mm,
+                                  "-y",
+                                  mm};
     const std::string out = g_dir + "/out";
     std::system(("rm -rf " + out + " && mkdir -p " + out).c_str());
     a.push_back("--batch=" + out + "/p%d.pnm");
     Run r = Scanimage(Scenario("corvane", docuvane, 1), a);
     if (lengths == 1) base = r.seconds;
-    printf("  %d x A4 length: %6.3f s (%.2f x one length)  exit %d\n", lengths, r.seconds, r.seconds / base,
-           r.status);
+    printf("  %d x A4 length: %6.3f s (%.2f x one length)  exit %d\n", lengths, r.seconds, r.seconds / base, r.status);
   }
   std::system(("rm -rf " + g_dir).c_str());
   return 0;

@@ -244,8 +244,7 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
     return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS");
   const uint8_t emphasis = p.IMAGE_EMPHASIS & static_cast<uint8_t>(~0x9F);
   if (emphasis != 0 && emphasis != 0x80) return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS1");
-  if (autoSize && p.PAGE_AUTO_PRIORITY > 1)
-    return fail(QV_ERR_CTL_PAGE_AUTO_PRIORITY, "QV_ERR_CTL_PAGE_AUTO_PRIORITY");
+  if (autoSize && p.PAGE_AUTO_PRIORITY > 1) return fail(QV_ERR_CTL_PAGE_AUTO_PRIORITY, "QV_ERR_CTL_PAGE_AUTO_PRIORITY");
   if (p.HOLE_PUNCH_REMOVE > 2) return fail(QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE, "QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE");
   if (p.BLANK_PAGE_SENSITIVITY < -2 || p.BLANK_PAGE_SENSITIVITY > 2)
     return fail(QV_ERR_CTL_BLANK_PAGE_SKIP_SENSITIVITY, "QV_ERR_CTL_BLANK_PAGE_SKIP_SENSITIVITY");
@@ -686,7 +685,8 @@ uint32_t KeloDevCtlCorvane::SetFirstReadDate() {
 
 uint32_t KeloDevCtlCorvane::DoCreateDevice() {
   uint32_t result = SetFirstReadDate();
-  if (result != VK_OK) Log(LOG_LEVEL_ERROR, "KeloDevCtlCorvane::DoCreateDevice", "(ulError = SetFirstReadDate()) != VK_OK");
+  if (result != VK_OK)
+    Log(LOG_LEVEL_ERROR, "KeloDevCtlCorvane::DoCreateDevice", "(ulError = SetFirstReadDate()) != VK_OK");
   return result;
 }
 

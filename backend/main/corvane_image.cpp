@@ -65,12 +65,10 @@ const DitherMatrix* DitherMatrices() {
   return matrices;
 }
 
-const int32_t kSdtcTavrin4[3][9] = {{36, 7, 4, 128, 28, 28, 2, 0, 0},
-                                    {36, 7, 4, 128, 16, 16, 2, 0, 0},
-                                    {36, 7, 4, 128, 10, 10, 2, 0, 0}};
-const int32_t kSdtcOlder[3][9] = {{36, 64, 6, 128, 21, 21, 1, 0, 0},
-                                  {36, 32, 7, 160, 16, 48, 1, 0, 0},
-                                  {36, 32, 7, 128, 21, 21, 1, 0, 0}};
+const int32_t kSdtcTavrin4[3][9] = {
+    {36, 7, 4, 128, 28, 28, 2, 0, 0}, {36, 7, 4, 128, 16, 16, 2, 0, 0}, {36, 7, 4, 128, 10, 10, 2, 0, 0}};
+const int32_t kSdtcOlder[3][9] = {
+    {36, 64, 6, 128, 21, 21, 1, 0, 0}, {36, 32, 7, 160, 16, 48, 1, 0, 0}, {36, 32, 7, 128, 21, 21, 1, 0, 0}};
 
 bool NewerQvType(int t) { return (t >= 8 && t <= 24) || t == 35; }
 
@@ -143,8 +141,8 @@ unsigned char KeloDevCtlCorvane::GetLUTData(unsigned char input, unsigned char w
   return static_cast<unsigned char>(value > 255 ? 255 : value);
 }
 
-void KeloDevCtlCorvane::ApplyLutContrastBrightness(int brightness, int contrast, int highlight, int shadow,
-                                                   int gamma, unsigned char* table) {
+void KeloDevCtlCorvane::ApplyLutContrastBrightness(int brightness, int contrast, int highlight, int shadow, int gamma,
+                                                   unsigned char* table) {
   if (!table) return;
   brightness = (brightness < -128 ? -128 : (brightness > 127 ? 127 : brightness)) + 128;
   contrast = (contrast < -128 ? -128 : (contrast > 127 ? 127 : contrast)) + 128;
@@ -342,13 +340,20 @@ int32_t KeloDevCtlCorvane::DoSelectFunc(uint32_t code, unsigned char** buffers[2
   }
   if (result != 0) {
     const char* word = "unknow error";
-    if (function & FUNC_CROP) word = "crop error";
-    else if (function & FUNC_DUPCROP) word = "dupcrop error";
-    else if (function == FUNC_WHITE_CROP) word = "bgcolor white crop error";
-    else if (function == FUNC_PHR) word = "phr error";
-    else if (function == FUNC_DUPPHR) word = "dupphr error";
-    else if (function == FUNC_DCM) word = "dcm error";
-    else if (function == FUNC_BPD) word = "bpd error";
+    if (function & FUNC_CROP)
+      word = "crop error";
+    else if (function & FUNC_DUPCROP)
+      word = "dupcrop error";
+    else if (function == FUNC_WHITE_CROP)
+      word = "bgcolor white crop error";
+    else if (function == FUNC_PHR)
+      word = "phr error";
+    else if (function == FUNC_DUPPHR)
+      word = "dupphr error";
+    else if (function == FUNC_DCM)
+      word = "dcm error";
+    else if (function == FUNC_BPD)
+      word = "bpd error";
     Log(LOG_LEVEL_ERROR, kTag, word);
     return result;
   }
@@ -422,14 +427,29 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
     if (p.IMAGE_EMPHASIS == 0) return 0;
     FSIP_S_IMAGEEMPHASIS emphasis = {sizeof(FSIP_S_IMAGEEMPHASIS), 0, 7, 0, 0, 1};
     switch (p.IMAGE_EMPHASIS) {
-      case 0x20: emphasis.nKind = 2; break;
-      case 0x40: emphasis.nKind = 2, emphasis.nEmphasisLevel = 1; break;
-      case 0x60: emphasis.nKind = 2, emphasis.nEmphasisLevel = 2; break;
-      case 0x80: emphasis.nKind = 4; break;
-      case 0xA0: emphasis.nKind = 4, emphasis.nDescreenLevel = 1; break;
-      case 0xC0: emphasis.nKind = 4, emphasis.nDescreenLevel = 2; break;
-      case 0xE0: emphasis.nKind = 4, emphasis.nDescreenLevel = 3; break;
-      default: break;
+      case 0x20:
+        emphasis.nKind = 2;
+        break;
+      case 0x40:
+        emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
+        break;
+      case 0x60:
+        emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
+        break;
+      case 0x80:
+        emphasis.nKind = 4;
+        break;
+      case 0xA0:
+        emphasis.nKind = 4, emphasis.nDescreenLevel = 1;
+        break;
+      case 0xC0:
+        emphasis.nKind = 4, emphasis.nDescreenLevel = 2;
+        break;
+      case 0xE0:
+        emphasis.nKind = 4, emphasis.nDescreenLevel = 3;
+        break;
+      default:
+        break;
     }
     FSIP_S_IMAGEFILTER filter;
     memset(&filter, 0, sizeof filter);
@@ -492,12 +512,23 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
       emphasis.nLevel = p.HALFTONE_TYPE == 1 ? 3 : 2;
     } else {
       switch (p.EDGE_PROCESSING) {
-        case 0: emphasis.nKind = 1; break;
-        case 0x20: emphasis.nKind = 2; break;
-        case 0x40: emphasis.nKind = 2, emphasis.nEmphasisLevel = 1; break;
-        case 0x60: emphasis.nKind = 2, emphasis.nEmphasisLevel = 2; break;
-        case 0xA0: emphasis.nKind = 4; break;
-        default: break;
+        case 0:
+          emphasis.nKind = 1;
+          break;
+        case 0x20:
+          emphasis.nKind = 2;
+          break;
+        case 0x40:
+          emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
+          break;
+        case 0x60:
+          emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
+          break;
+        case 0xA0:
+          emphasis.nKind = 4;
+          break;
+        default:
+          break;
       }
       if (p.SDTC_MODE) emphasis.nLevel = 1;
     }
@@ -616,8 +647,8 @@ uint32_t KeloDevCtlCorvane::FinishFace(unsigned char** buffer, QV_IMAGEDATA_PARA
       Log(LOG_LEVEL_ERROR, kTag, "DoImageProc Error");
       return QV_ERR_CTL_NOT_UNDERSTAND_EXCEPTION;
     }
-  } else if ((p.AUTO_COLOR_DETECT == 2 || (p.AUTO_COLOR_DETECT == 1 && (index == 0 ? m_AutoColorInfo.iFFail
-                                                                                   : m_AutoColorInfo.iBFail))) &&
+  } else if ((p.AUTO_COLOR_DETECT == 2 ||
+              (p.AUTO_COLOR_DETECT == 1 && (index == 0 ? m_AutoColorInfo.iFFail : m_AutoColorInfo.iBFail))) &&
              mode != 3) {
     if (DoImageProc(buffer, face, mode) != 0) {
       Log(LOG_LEVEL_ERROR, kTag, "DoImageProc Error");
@@ -650,9 +681,9 @@ uint32_t KeloDevCtlCorvane::ImageProcess(unsigned char** front, uint32_t* frontS
     uint32_t result = ProcessFaceData(buffers[i], *sizes[i], records[i], i);
     if (result != VK_OK) return result;
     *sizes[i] = static_cast<uint32_t>(FaceBytes(*records[i]));
-    const bool soft = p.AUTO_COLOR_DETECT == 2 ||
-                      (p.AUTO_COLOR_DETECT == 1 && (i == 0 ? m_AutoColorInfo.iFFail : m_AutoColorInfo.iBFail) &&
-                       !p.HARDWARE_PROC);
+    const bool soft =
+        p.AUTO_COLOR_DETECT == 2 ||
+        (p.AUTO_COLOR_DETECT == 1 && (i == 0 ? m_AutoColorInfo.iFFail : m_AutoColorInfo.iBFail) && !p.HARDWARE_PROC);
     if (soft) {
       Log(LOG_LEVEL_TRACE, kTag, "m_ColorDetect.bSoft == true");
       int32_t r = DoSelectFunc(FUNC_DCM, buffers, i);

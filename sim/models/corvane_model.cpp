@@ -87,7 +87,8 @@ class CorvaneModel : public CommandBlockModel {
   explicit CorvaneModel(const SimDeviceSpec& spec) : CommandBlockModel(spec), m_state(Param("state")) {
     m_sheetsLeft = ParamInt("sheets", 0);
     m_busyOpen = ParamInt("busy", 0);
-    for (const char* key : {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms"})
+    for (const char* key :
+         {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms"})
       ParamInt(key, 0);
     m_lut.resize(256);
     for (int i = 0; i < 256; ++i) m_lut[i] = static_cast<uint8_t>(i);
@@ -277,8 +278,10 @@ class CorvaneModel : public CommandBlockModel {
     if (cdb[2] == 0x80) {
       Bytes r(24, 0);
       const Face* f = nullptr;
-      if (m_faces.count(id)) f = &m_faces.at(id);
-      else if (m_lastFaces.count(id)) f = &m_lastFaces.at(id);
+      if (m_faces.count(id))
+        f = &m_faces.at(id);
+      else if (m_lastFaces.count(id))
+        f = &m_lastFaces.at(id);
       if (f) {
         PutBe32(r.data(), f->pixels);
         PutBe32(r.data() + 4, f->lines);
@@ -303,8 +306,10 @@ class CorvaneModel : public CommandBlockModel {
       return CheckCondition(kMediumError, 0, kNotYet);
     }
     if (m_sheetPieces >= 1) {
-      for (auto [key, ascq] : {std::pair{"jam_at", kJam}, {"cover_open_at", kCoverOpen},
-                               {"double_feed_at", kDoubleFeed}, {"stop_at", kStop}}) {
+      for (auto [key, ascq] : {std::pair{"jam_at", kJam},
+                               {"cover_open_at", kCoverOpen},
+                               {"double_feed_at", kDoubleFeed},
+                               {"stop_at", kStop}}) {
         if (!SheetFault(key)) continue;
         if (ascq == kDoubleFeed) m_doubleFeed = true;
         ReplyIn({}, length);
@@ -313,9 +318,9 @@ class CorvaneModel : public CommandBlockModel {
     }
     Face& face = f->second;
     const size_t n = std::min(length, face.data.size() - face.sent);
-    ReplyIn(Bytes(face.data.begin() + static_cast<long>(face.sent),
-                  face.data.begin() + static_cast<long>(face.sent + n)),
-            length);
+    ReplyIn(
+        Bytes(face.data.begin() + static_cast<long>(face.sent), face.data.begin() + static_cast<long>(face.sent + n)),
+        length);
     face.sent += n;
     ++face.pieces;
     ++m_sheetPieces;

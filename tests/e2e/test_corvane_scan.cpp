@@ -65,10 +65,9 @@ class CorvaneScanE2E : public ::testing::Test {
                 dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
     }
     char line[128];
-    snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=5\n", m_model->vendorId,
-             m_model->productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set state=" + m_dir + "/state\nset sheets=" +
-                                       std::to_string(sheets) + "\nset pages=" + m_dir +
+    snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=5\n", m_model->vendorId, m_model->productId);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set state=" + m_dir +
+                                       "/state\nset sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
                                        "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
   }
 
@@ -79,9 +78,9 @@ class CorvaneScanE2E : public ::testing::Test {
     std::string lib = m_dir + "/lib";
     mkdir(lib.c_str(), 0755);
     std::string script = std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && ";
-    script += library == Library::Standin ? std::string("cp -f ") + PIPELINE_IMGFORGE_STANDIN + " " + lib +
-                                                "/libimgforge.so"
-                                          : "rm -f " + lib + "/libimgforge.so*";
+    script += library == Library::Standin
+                  ? std::string("cp -f ") + PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"
+                  : "rm -f " + lib + "/libimgforge.so*";
     EXPECT_EQ(dravn_test::Run({"sh", "-c", script}).exitCode, 0);
     return lib + ":" DRAVN_LIB_DIR;
   }
@@ -173,20 +172,46 @@ TEST_F(CorvaneScanE2E, BatchesArriveAsFed) {
   const BatchCase cases[] = {
       {"feeder front, colour, 300 dpi", 0, "ADF Front", "Color", 300, kA4, 2, Library::Package, {}, {1, 3}, 0},
       {"feeder back, colour, 150 dpi", 1, "ADF Back", "Color", 150, kA5, 2, Library::Package, {}, {2, 4}, 0},
-      {"feeder duplex, colour, 200 dpi", 0, "ADF Duplex", "Color", 200, kA5, 2, Library::Package, {}, {1, 2, 3, 4},
-       0},
+      {"feeder duplex, colour, 200 dpi", 0, "ADF Duplex", "Color", 200, kA5, 2, Library::Package, {}, {1, 2, 3, 4}, 0},
       {"flatbed, colour, 600 dpi", 2, "Flatbed", "Color", 600, kA6, 1, Library::Package, {}, {1}, 0},
       {"duplex grey, the scanner converts", 0, "ADF Duplex", "Gray", 300, kA6, 1, Library::None, {}, {1, 2}, 0},
       {"duplex grey, the host converts", 0, "ADF Duplex", "Gray", 300, kA6, 1, Library::Standin, {}, {1, 2}, 0},
       {"line art, the scanner converts", 1, "ADF Front", "Lineart", 300, kA6, 1, Library::None, {}, {1}, 0},
       {"line art, the host converts", 1, "ADF Front", "Lineart", 300, kA6, 1, Library::Standin, {}, {1}, 0},
       {"colour without libimgforge", 2, "ADF Front", "Color", 200, kA6, 1, Library::None, {}, {1}, 0},
-      {"JPEG 444", 0, "ADF Duplex", "Color", 300, kA6, 1, Library::Package,
-       {"--jpeg=yes", "--jpeg-type", "444", "--jpeg-quality", "7"}, {1, 2}, 4},
-      {"JPEG 422", 0, "ADF Front", "Color", 300, kA6, 1, Library::Package,
-       {"--jpeg=yes", "--jpeg-type", "422", "--jpeg-quality", "7"}, {1}, 4},
-      {"JPEG 411, grey by the scanner", 0, "ADF Front", "Gray", 300, kA6, 1, Library::None,
-       {"--jpeg=yes", "--jpeg-type", "411", "--jpeg-quality", "7"}, {1}, 4},
+      {"JPEG 444",
+       0,
+       "ADF Duplex",
+       "Color",
+       300,
+       kA6,
+       1,
+       Library::Package,
+       {"--jpeg=yes", "--jpeg-type", "444", "--jpeg-quality", "7"},
+       {1, 2},
+       4},
+      {"JPEG 422",
+       0,
+       "ADF Front",
+       "Color",
+       300,
+       kA6,
+       1,
+       Library::Package,
+       {"--jpeg=yes", "--jpeg-type", "422", "--jpeg-quality", "7"},
+       {1},
+       4},
+      {"JPEG 411, grey by the scanner",
+       0,
+       "ADF Front",
+       "Gray",
+       300,
+       kA6,
+       1,
+       Library::None,
+       {"--jpeg=yes", "--jpeg-type", "411", "--jpeg-quality", "7"},
+       {1},
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -198,8 +223,7 @@ TEST_F(CorvaneScanE2E, BatchesArriveAsFed) {
     if (std::string(c.source) != "Flatbed") {
       options.insert(options.end(), {"--paper-size", c.paper.name});
       if (c.library != Library::None) options.push_back("--page-auto=no");
-    }
-    else
+    } else
       options.insert(options.end(), {"-x", std::to_string(c.paper.widthMm), "-y", std::to_string(c.paper.heightMm),
                                      "--batch-count=1"});
     options.insert(options.end(), c.extra.begin(), c.extra.end());
@@ -265,8 +289,8 @@ TEST_F(CorvaneScanE2E, FaultsEndTheBatch) {
     TearDown();
     SetUp();
     Feed(0, c.sheets, kA6, 150, c.extra);
-    auto r = Scanimage(Batch({"--source", "ADF Front", "--resolution", "150", "--mode", "Color", "--page-auto=no",
-                              "--paper-size", "A6"}));
+    auto r = Scanimage(Batch(
+        {"--source", "ADF Front", "--resolution", "150", "--mode", "Color", "--page-auto=no", "--paper-size", "A6"}));
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(PagesWritten(), c.pages) << r.err;
@@ -324,8 +348,7 @@ TEST_F(CorvaneScanE2E, InterruptedScan) {
 
 TEST_F(CorvaneScanE2E, ScanimageConformanceTest) {
   Feed(2, 2, kA6, 150);
-  auto r = Scanimage({"--source", "ADF Duplex", "--resolution", "150", "--page-auto=no", "--paper-size", "A6",
-                      "-T"});
+  auto r = Scanimage({"--source", "ADF Duplex", "--resolution", "150", "--page-auto=no", "--paper-size", "A6", "-T"});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("PASS"), std::string::npos) << r.err;
