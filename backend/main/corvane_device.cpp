@@ -242,7 +242,7 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
     return fail(QV_ERR_CTL_SLEEP_TIMER, "QV_ERR_CTL_SLEEP_TIMER");
   if ((p.EDGE_PROCESSING & 0x9F) != 0 && p.EDGE_PROCESSING != 0xA0)
     return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS");
-  const uint8_t emphasis = p.IMAGE_EMPHASIS & static_cast<uint8_t>(~0x9F);
+  const uint8_t emphasis = p.IMAGE_EMPHASIS & 0x9F;
   if (emphasis != 0 && emphasis != 0x80) return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS1");
   if (autoSize && p.PAGE_AUTO_PRIORITY > 1) return fail(QV_ERR_CTL_PAGE_AUTO_PRIORITY, "QV_ERR_CTL_PAGE_AUTO_PRIORITY");
   if (p.HOLE_PUNCH_REMOVE > 2) return fail(QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE, "QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE");

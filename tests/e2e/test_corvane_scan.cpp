@@ -105,6 +105,7 @@ class CorvaneScanE2E : public ::testing::Test {
     env["SANE_CONFIG_DIR"] = m_dir + "/sane";
     env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
     env["DRAVN_DEBUG"] = "";
+    env["IMGFORGE_STANDIN_RECORD"] = m_dir + "/requests";
     return env;
   }
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, Library library = Library::Package) {
@@ -246,6 +247,50 @@ TEST_F(CorvaneScanE2E, BatchesArriveAsFed) {
         EXPECT_EQ(diff.meanAbs, 0) << "page " << i + 1;
       }
     }
+  }
+}
+
+// What the page steps ask of libimgforge, as the stand-in records it.
+TEST_F(CorvaneScanE2E, LibraryRequestsAsRecorded) {
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string requests;
+  } cases[] = {
+      {"line art: dropout red, SDTC low, edge emphasis high",
+       {"--mode", "Lineart", "--threshold", "100", "--dropoutcolor", "Red", "--bw-sdtc=yes", "--bw-sdtc-variance",
+        "Low", "--edge-processing", "Emphasis high"},
+       "fsip_DropoutColorEx type=2 white=1 output=0\n"
+       "  binarization method=0x1003 threshold=100 dither=8x8\n"
+       "  sdtc 36,7,4,128,28,28,2\n"
+       "  device 20,2,2,200,40\n"
+       "  emphasis 2,1,2,0,1\n"},
+      {"halftone: diffusion",
+       {"--mode", "Halftone", "--ht-type", "Diffution"},
+       "fsip_DropoutColorEx type=1 white=1 output=0\n"  // the default dropout, white
+       "  binarization method=0x2 threshold=128 dither=8x8\n"
+       "  device 20,2,2,200,40\n"
+       "  emphasis 0,3,0,0,1\n"},
+      {"grey: dropout green",
+       {"--mode", "Gray", "--dropoutcolor", "Green"},
+       "fsip_DropoutColorEx type=3 white=1 output=1\n"},
+      {"colour: emphasis high",
+       {"--mode", "Color", "--image-emphasis", "Emphasis high"},
+       "fsip_ImageFilter option=1\n"
+       "  emphasis 2,7,2,0,1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(0, 1, kA6, 100);
+    std::vector<std::string> options = {"--source",     "ADF Front", "--resolution",  "100",
+                                        "--paper-size", "A6",        "--page-auto=no"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    auto r = Scanimage(Batch(options), Library::Standin);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(PagesWritten(), 1);
+    EXPECT_EQ(ReadFile(m_dir + "/requests"), c.requests);
   }
 }
 
