@@ -376,7 +376,7 @@ TEST(CorvaneDevice, ModePagesAndWindowsAsSent) {
     const char* source;
     int dpi;
     const char* paper;
-    bool prepick;
+    void (*set)(SANE_Handle);
     std::vector<std::string> pages;  // mode pages in order, with the 4-byte header
     std::string window;              // the SET WINDOW data
   } cases[] = {
@@ -384,7 +384,7 @@ TEST(CorvaneDevice, ModePagesAndWindowsAsSent) {
        "ADF Front",
        150,
        "A6",
-       false,
+       [](SANE_Handle) {},
        {"000000003206a00000000000", "000000003c06000000000000", "000000003806c00000000000", "000000003506008100000000",
         "000000003a06800000000000", "000000003306c00000000000", "000000003406000000000000"},
        // Header; window 0: 150 dpi both ways, at 0/0, 105 x 148 mm (4961 x
@@ -393,12 +393,49 @@ TEST(CorvaneDevice, ModePagesAndWindowsAsSent) {
        "0000009600960000000000000000000013610000"
        "1b51000000050800000000000000000000000000c1800105"
        "000000000000000000c00000"},
+      {"feeder duplex, A5, 300 dpi, JPEG 444, double feed stops on thickness, prepick off, sleep 15",
+       "ADF Duplex",
+       300,
+       "A5",
+       [](SANE_Handle h) {
+         SetWord(h, OPTION_JPEG, SANE_TRUE);
+         SetText(h, OPTION_JPEG_TYPE, "444");
+         SetText(h, OPTION_JPEG_QUALITY, "5");
+         SetText(h, OPTION_DF_ACTION, "Stop");
+         SetWord(h, OPTION_DF_THICKNESS, SANE_TRUE);
+         SetText(h, OPTION_PREPICK, "Off");
+         SetWord(h, OPTION_SLEEPTIMER, 15);
+       },
+       {"000000003206a00000000000", "000000003c06000000000000",
+        "0000000038069000"
+        "00000000",
+        "000000003506008100000000", "000000003a06800000000000",
+        "0000000033068000"
+        "00000000",
+        "0000000034060f0000000000"},
+       // The front of two windows: 300 dpi, 148 x 210 mm cut to whole JPEG
+       // blocks: 1752 pixels (7008 units, rounded up to 8 pixels) by 2480
+       // lines (9920 units); JPEG 0x81 at quality 5.
+       "0000000000000040"
+       "0000012c012c0000000000000000"
+       "00001b60"
+       "000026c0"
+       "000000"
+       "05"
+       "08"
+       "0000000000"
+       "81"
+       "05"
+       "000000000000"
+       "c1800105"
+       "000000000000000000c00000"},
   };
   for (const auto& c : cases) {
     const size_t before = Transcript().size();
     ASSERT_EQ(SetText(h, OPTION_SOURCE, c.source), SANE_STATUS_GOOD);
     ASSERT_EQ(SetText(h, OPTION_PAPER_SIZE, c.paper), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(h, OPTION_RESOLUTION, c.dpi), SANE_STATUS_GOOD);
+    c.set(h);
     ASSERT_EQ(SaneStart(h), SANE_STATUS_GOOD) << c.name;
     SaneCancel(h);
     std::vector<std::string> pages;
