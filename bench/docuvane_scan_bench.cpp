@@ -118,7 +118,10 @@ int main() {
   const std::string sDev = std::string("dravn:") + selko2.model + ":001:005";
   const std::vector<std::string> common = {"--mode", "Color", "--resolution", "300"};
   auto d = [&](const char* source, bool jpeg) {
-    std::vector<std::string> a = {"-d", dDev, "--source", source, "--paper-size", "A4", "--page-auto=no"};
+    // The feeder scans ahead in the backend's scan thread, as the Selko2
+    // road always does.
+    std::vector<std::string> a = {"-d",           dDev, "--source",       source,
+                                  "--paper-size", "A4", "--page-auto=no", "--autofeed=yes"};
     a.insert(a.end(), common.begin(), common.end());
     if (jpeg) a.insert(a.end(), {"--jpeg=yes", "--jpeg-type", "422", "--jpeg-quality", "5"});
     return a;
