@@ -112,7 +112,8 @@ const SenseRow kSenseTable[] = {
     {0xB, 0x80, 0x03, QV_ERR_CTL_IMAGE_FLAG_DATA_OVERFLOW, "QV_ERR_CTL_IMAGE_FLAG_DATA_OVERFLOW"},
 };
 
-bool HasList(const OPTION_INFO& info) { return g_tpOptListInfo && info.iPresent; }
+// Whether the open device's row offers that list; no row, no list.
+bool HasList(OPTION_INFO OPTION_LIST_INFO::*list) { return g_tpOptListInfo && (g_tpOptListInfo->*list).iPresent; }
 
 }  // namespace
 
@@ -203,7 +204,7 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
     Log(LOG_LEVEL_ERROR, kTag, message);
     return code;
   };
-  if (g_tpOptListInfo && HasList(g_tpOptListInfo->tSource) && p.SCAN_SOURCE > 3)
+  if (HasList(&OPTION_LIST_INFO::tSource) && p.SCAN_SOURCE > 3)
     return fail(QV_ERR_CTL_SCAN_FACE, "QV_ERR_CTL_SCAN_FACE");
   if (p.IMAGE_MODE > 3) return fail(QV_ERR_CTL_SCAN_MODO, "QV_ERR_CTL_SCAN_MODO");
   if (p.SCAN_RES_X < 50 || p.SCAN_RES_X > 600) return fail(QV_ERR_CTL_RES_X, "QV_ERR_CTL_RES_X");
@@ -233,12 +234,12 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
   if (p.JPEG_TYPE < 0x81 || p.JPEG_TYPE > 0x83) return fail(QV_ERR_CTL_JPEG_TYPE, "JPEG type not 0x81 to 0x83");
   if (p.JPEG_QUALITY < 1 || p.JPEG_QUALITY > 7) return fail(QV_ERR_CTL_JPEG_QUALITY, "QV_ERR_CTL_JPEG_QUALITY");
   if (p.DF_ACTION > 1) return fail(QV_ERR_CTL_DF, "QV_ERR_CTL_DF");
-  if (g_tpOptListInfo && HasList(g_tpOptListInfo->tBackground) && p.BG_COLOR > 1)
+  if (HasList(&OPTION_LIST_INFO::tBackground) && p.BG_COLOR > 1)
     return fail(QV_ERR_CTL_BG_COLOR, "QV_ERR_CTL_BG_COLOR");
   if (p.DROPOUT_COLOR > 5) return fail(QV_ERR_CTL_DROPOUT_COLOR, "QV_ERR_CTL_DROPOUT_COLOR");
-  if (g_tpOptListInfo && HasList(g_tpOptListInfo->tPrepick) && p.PREPICK > 1)
+  if (HasList(&OPTION_LIST_INFO::tPrepick) && p.PREPICK > 1)
     return fail(QV_ERR_CTL_PREPICK, "QV_ERR_CTL_PREPICK");
-  if (g_tpOptListInfo && HasList(g_tpOptListInfo->tSleepTimer) && p.SLEEP_TIMER > 60)
+  if (HasList(&OPTION_LIST_INFO::tSleepTimer) && p.SLEEP_TIMER > 60)
     return fail(QV_ERR_CTL_SLEEP_TIMER, "QV_ERR_CTL_SLEEP_TIMER");
   if ((p.EDGE_PROCESSING & 0x9F) != 0 && p.EDGE_PROCESSING != 0xA0)
     return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS");
@@ -310,7 +311,7 @@ uint32_t KeloDevCtlCorvane::DoScanModeSetting() {
   if ((result = send(doubleSide, "(ulError = ModeSelect(szModeDoubleSideForward)) != VK_OK")) != VK_OK) return result;
   const unsigned char baffard[8] = {0x3A, 0x06, static_cast<unsigned char>(p.AUTOFEED ? 0xC0 : 0x80)};
   if ((result = send(baffard, "(ulError = ModeSelect(szModeBaffardScan)) != VK_OK")) != VK_OK) return result;
-  if (HasList(g_tpOptListInfo->tBackground)) {
+  if (HasList(&OPTION_LIST_INFO::tBackground)) {
     const unsigned char bg[8] = {0x37, 0x06,
                                  static_cast<unsigned char>(p.BG_COLOR ? 0xB0 : (p.PAPER_SIZE == 10 ? 0x84 : 0x80))};
     if ((result = send(bg, "(ulError = ModeSelect(szModeBackGround)) != VK_OK")) != VK_OK) return result;
@@ -335,11 +336,11 @@ uint32_t KeloDevCtlCorvane::DoScanModeSetting() {
     }
     if ((result = send(dropout, "(ulError = ModeSelect(szModeDropOutColor)) != VK_OK")) != VK_OK) return result;
   }
-  if (HasList(g_tpOptListInfo->tPrepick)) {
+  if (HasList(&OPTION_LIST_INFO::tPrepick)) {
     const unsigned char prepick[8] = {0x33, 0x06, static_cast<unsigned char>(p.PREPICK == 1 ? 0x80 : 0xC0)};
     if ((result = send(prepick, "(ulError = ModeSelect(szModePrePick)) != VK_OK")) != VK_OK) return result;
   }
-  if (HasList(g_tpOptListInfo->tSleepTimer)) {
+  if (HasList(&OPTION_LIST_INFO::tSleepTimer)) {
     const unsigned char sleepMode[8] = {0x34, 0x06, p.SLEEP_TIMER};
     if ((result = send(sleepMode, "(ulError = ModeSelect(szModeSleepMode)) != VK_OK")) != VK_OK) return result;
   }
