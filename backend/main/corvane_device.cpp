@@ -237,8 +237,7 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
   if (HasList(&OPTION_LIST_INFO::tBackground) && p.BG_COLOR > 1)
     return fail(QV_ERR_CTL_BG_COLOR, "QV_ERR_CTL_BG_COLOR");
   if (p.DROPOUT_COLOR > 5) return fail(QV_ERR_CTL_DROPOUT_COLOR, "QV_ERR_CTL_DROPOUT_COLOR");
-  if (HasList(&OPTION_LIST_INFO::tPrepick) && p.PREPICK > 1)
-    return fail(QV_ERR_CTL_PREPICK, "QV_ERR_CTL_PREPICK");
+  if (HasList(&OPTION_LIST_INFO::tPrepick) && p.PREPICK > 1) return fail(QV_ERR_CTL_PREPICK, "QV_ERR_CTL_PREPICK");
   if (HasList(&OPTION_LIST_INFO::tSleepTimer) && p.SLEEP_TIMER > 60)
     return fail(QV_ERR_CTL_SLEEP_TIMER, "QV_ERR_CTL_SLEEP_TIMER");
   if ((p.EDGE_PROCESSING & 0x9F) != 0 && p.EDGE_PROCESSING != 0xA0)

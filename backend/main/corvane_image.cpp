@@ -228,15 +228,22 @@ uint32_t KeloDevCtlCorvane::ProcessFaceData(unsigned char** buffer, uint32_t siz
     *buffer = whole;
   }
   unsigned char* data = *buffer;
-  if (colour) {
-    const int pixels = face->iPixelsPerLine;
-    const int bpl = face->iBytesPerLine;
-    if (pixels > 0 && static_cast<int64_t>(pixels) * 3 <= bpl) {
-      for (int y = 0; y < face->iLines; ++y) {
-        unsigned char* row = data + static_cast<size_t>(y) * bpl;
-        for (int x = 0; x < pixels; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+  // B, G, R inverted becomes R, G, B in one pass over each row.
+  const int pixels = face->iPixelsPerLine;
+  const int bpl = face->iBytesPerLine;
+  if (colour && pixels > 0 && static_cast<int64_t>(pixels) * 3 <= bpl) {
+    for (int y = 0; y < face->iLines; ++y) {
+      unsigned char* row = data + static_cast<size_t>(y) * bpl;
+      for (int x = 0; x < pixels; ++x) {
+        unsigned char* p = row + 3 * x;
+        const unsigned char b = p[0];
+        p[0] = static_cast<unsigned char>(~p[2]);
+        p[1] = static_cast<unsigned char>(~p[1]);
+        p[2] = static_cast<unsigned char>(~b);
       }
+      for (int i = 3 * pixels; i < bpl; ++i) row[i] = static_cast<unsigned char>(~row[i]);
     }
+    return VK_OK;
   }
   for (int64_t i = 0; i < n; ++i) data[i] = static_cast<unsigned char>(~data[i]);
   return VK_OK;
