@@ -513,6 +513,37 @@ TEST(CorvaneDevice, CancelBetweenPagesThenANewBatch) {
   SaneExit();
 }
 
+// A scanner that answers with another product is refused, and the refused
+// open gives back its USB device, exclusive record and shared table.
+TEST(CorvaneDevice, RefusedOpenGivesEverythingBack) {
+  if (!InChild("set inquiry_product=DocuvaneRK50\n")) return;
+  ASSERT_EQ(SaneInit(nullptr, nullptr), SANE_STATUS_GOOD);
+  SANE_Handle h = nullptr;
+  EXPECT_EQ(SaneOpen(kName, &h), SANE_STATUS_UNSUPPORTED);
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
+  EXPECT_EQ(SaneOpen(kName, &h), SANE_STATUS_UNSUPPORTED) << "refused again, not busy";
+  SaneExit();
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
+}
+
+// After a failed batch the close gives everything back as well.
+TEST(CorvaneDevice, FailedBatchGivesEverythingBack) {
+  if (!InChild("set sheets=2\nset jam_at=1\n")) return;
+  ASSERT_EQ(SaneInit(nullptr, nullptr), SANE_STATUS_GOOD);
+  SANE_Handle h = nullptr;
+  ASSERT_EQ(SaneOpen(kName, &h), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(h, OPTION_SOURCE, "ADF Front"), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(h, OPTION_PAPER_SIZE, "A6"), SANE_STATUS_GOOD);
+  SANE_Status end;
+  EXPECT_TRUE(Batch(h, &end).empty());
+  EXPECT_EQ(end, SANE_STATUS_JAMMED);
+  SaneClose(h);
+  ASSERT_EQ(SaneOpen(kName, &h), SANE_STATUS_GOOD) << "not held by the failed batch";
+  SaneClose(h);
+  SaneExit();
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
+}
+
 // Every fault of the simulated scanner ends the batch with its status after
 // the pages that came before it, with nothing left held (the sanitizer build
 // runs these too).
