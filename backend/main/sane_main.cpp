@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "devctl_codes.h"
 #include "kelo_devctl.h"
+#include "kelo_devctl_corvane.h"
 #include "log.h"
 #include "main_globals.h"
 #include "main_options.h"
@@ -206,9 +208,10 @@ SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
 
 }  // namespace
 
-KeloDevCtl* CreateDevCtl(int) {
-  // The Corvane device classes come with their own change; until then no
-  // own device can be driven.
+KeloDevCtl* CreateDevCtl(int devType) {
+  // The Corvane class drives the types below 25 and type 35; the Corvane5
+  // types have no class yet.
+  if ((devType >= 0 && devType < 25) || devType == 35) return new (std::nothrow) KeloDevCtlCorvane();
   return nullptr;
 }
 

@@ -6,6 +6,7 @@
 namespace dravn_sim {
 
 int CommandBlockModel::BulkOut(const uint8_t* data, int length) {
+  if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
   if (m_dataOutOpen) {
     size_t left = m_dataOutExpected - m_dataOut.size();
     size_t take = std::min(static_cast<size_t>(length), left);
@@ -39,6 +40,7 @@ int CommandBlockModel::BulkOut(const uint8_t* data, int length) {
 }
 
 int CommandBlockModel::BulkIn(uint8_t* data, int length) {
+  if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
   // The host asks for the status while data it owes has not all come.
   if (m_dataOutOpen) FinishDataOut(false);
   if (m_in.empty()) return LIBUSB_ERROR_TIMEOUT;
@@ -63,6 +65,17 @@ void CommandBlockModel::CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
   m_sense[7] = 10;
   m_sense[12] = asc;
   m_sense[13] = ascq;
+}
+
+void CommandBlockModel::SetSenseBits(bool endOfMedium, bool incorrectLength, uint32_t information) {
+  m_sense[2] = static_cast<uint8_t>((m_sense[2] & 0x0F) | (endOfMedium ? 0x40 : 0) | (incorrectLength ? 0x20 : 0));
+  for (int i = 0; i < 4; ++i) m_sense[3 + i] = static_cast<uint8_t>(information >> (24 - 8 * i));
+}
+
+void CommandBlockModel::PendSense(uint8_t key, uint8_t asc, uint8_t ascq) {
+  const uint8_t status = m_status;
+  CheckCondition(key, asc, ascq);
+  m_status = status;
 }
 
 void CommandBlockModel::FinishDataOut(bool complete) {

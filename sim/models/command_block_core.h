@@ -52,6 +52,16 @@ class CommandBlockModel : public SimDeviceModel {
   void ReplyIn(Bytes reply, size_t length);
   void Good() { m_status = kGood; }
   void CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq = 0);
+  // Scanner families: a busy status; sense data with the end-of-medium and
+  // incorrect-length bits and the residue; sense kept for the next REQUEST
+  // SENSE without failing the command; and a device that leaves the bus,
+  // after which every transfer answers NO_DEVICE.
+  void Busy() { m_status = kBusy; }
+  void SetSenseBits(bool endOfMedium, bool incorrectLength, uint32_t information);
+  void PendSense(uint8_t key, uint8_t asc, uint8_t ascq);
+  void LeaveTheBus() { m_gone = true; }
+  bool Gone() const { return m_gone; }
+  static constexpr uint8_t kBusy = 0x08;
 
  private:
   void FinishDataOut(bool complete);
@@ -64,6 +74,7 @@ class CommandBlockModel : public SimDeviceModel {
   uint8_t m_status = kGood;
   uint8_t m_sense[18] = {};
   std::deque<Bytes> m_in;
+  bool m_gone = false;
 };
 
 }  // namespace dravn_sim

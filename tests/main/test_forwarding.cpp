@@ -157,7 +157,7 @@ TEST(Forwarding, ForwardingIsDecidedPerHandle) {
   const auto& m = dravn::kSelko2Models[0];
   const auto& own = dravn::kDocuvaneModels[0];
   char line[128];
-  snprintf(line, sizeof line, "device loopback %04x:%04x bus=1 address=6\n", own.vendorId, own.productId);
+  snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=6\n", own.vendorId, own.productId);
   const std::string ownName = std::string(own.model) + ":001:006";
   DriverRun run = Drive(backend, m,
                         {"init", "list", "open=" + Name(m), "keep", "open=nonsense:001:001", "open=" + ownName, "swap",
@@ -167,7 +167,7 @@ TEST(Forwarding, ForwardingIsDecidedPerHandle) {
   ASSERT_EQ(run.out[4].rfind("open 0 handle=", 0), 0u) << run.out[4];
   const std::string h = run.out[4].substr(strlen("open 0 handle="));
   EXPECT_EQ(run.out[6].substr(0, 7), "open 4 ");  // an unknown name is invalid
-  EXPECT_EQ(run.out[7].substr(0, 7), "open 1 ");  // no own device class yet
+  EXPECT_EQ(run.out[7].substr(0, 7), "open 0 ");  // the own scanner opens beside it
   EXPECT_EQ(run.out[9], "start 7");               // the stand-in's answer
   const std::vector<std::string> expectedLog = {"init version=set auth=null",
                                                 "get_devices list=set local=0",

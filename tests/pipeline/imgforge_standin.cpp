@@ -9,6 +9,10 @@
 //                        samples are below 128; automatic crop: not offered
 //   MergeImage           the two faces side by side or one above the other,
 //                        the back turned 180 degrees on request, white fill
+// With IMGFORGE_STANDIN_RECORD naming a file, each control, filter and
+// dropout request is appended to it as one line of its fields.
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +52,26 @@ void Place(const I3ipImageInfo& face, bool turn, I3ipImageInfo* out, int left, i
   }
 }
 
+// ---- request record ----
+void Record(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Record(const char* format, ...) {
+  const char* path = getenv("IMGFORGE_STANDIN_RECORD");
+  if (!path || !*path) return;
+  FILE* f = fopen(path, "a");
+  if (!f) return;
+  va_list args;
+  va_start(args, format);
+  vfprintf(f, format, args);
+  va_end(args);
+  fputc('\n', f);
+  fclose(f);
+}
+
+void RecordEmphasis(const char* what, const FSIP_S_IMAGEEMPHASIS* e) {
+  if (e) Record("%s %d,%d,%d,%d,%d", what, e->nKind, e->nLevel, e->nEmphasisLevel, e->nDescreenLevel, e->nLast);
+}
+// ---- end of the request record ----
+
 }  // namespace
 
 extern "C" {
@@ -57,10 +81,18 @@ int P2iJugWhitePaper(void*, int*, void*, void*) { return FSIP_C_ERR_NOTSUPPORT; 
 void fsip_FreeSinCos() {}
 
 int fsip_ImageFilter(FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEFILTER* filter, void*, const void*) {
+  if (filter) Record("fsip_ImageFilter option=%u", filter->dwOption);
+  if (filter) RecordEmphasis("  emphasis", filter->pEmphasis);
   return in && in->pImageData && filter ? FSIP_C_ERR_NOERROR : FSIP_C_ERR_PARAMETER;
 }
 
 int fsip_control(fsipctl_request* request, fsipctl_image* input, fsipctl_image* result, unsigned char* lut) {
+  if (request && input)
+    Record(
+        "fsip_control flags=%#x fill=%d adf=%d side=%d level=%d white=%d black=%d scanner=%.32s width=%d height=%d "
+        "depth=%d size=%d",
+        request->dwFlags, request->nHoleFill, request->bADF, request->nSide, request->nDetectLevel, request->nWLevel,
+        request->nBLevel, request->szScanner, input->nWidth, input->nHeight, input->nDepth, input->nImageSize);
   if (!request || !input || !result || !lut || !input->pImageData || input->nWidth <= 0 || input->nHeight <= 0)
     return FSIP_C_ERR_PARAMETER;
   if (request->dwFlags != FSIPCTL_FUNC_BLANK_PAGE) return FSIP_C_ERR_NOTSUPPORT;
@@ -72,6 +104,22 @@ int fsip_control(fsipctl_request* request, fsipctl_image* input, fsipctl_image* 
 }
 
 int fsip_DropoutColorEx(FSIP_S_IMAGEINFO* in, FSIP_S_DROPOUTCOLOREX* params, FSIP_S_IMAGEINFO* out, const void*) {
+  if (params) {
+    Record("fsip_DropoutColorEx type=%u white=%d output=%u", params->wDropoutType, params->sWhiteMode,
+           params->dwOutput);
+    if (const FSIP_S_BINARIZATIONEX* b = params->pBinarization) {
+      const unsigned char* dither = static_cast<const unsigned char*>(b->pDither);
+      Record("  binarization method=%#x threshold=%d dither=%dx%d", b->dwMethod, b->nThreshold, dither ? dither[0] : 0,
+             dither ? dither[1] : 0);
+      if (b->pSdtc)
+        Record("  sdtc %d,%d,%d,%d,%d,%d,%d", b->pSdtc->values[0], b->pSdtc->values[1], b->pSdtc->values[2],
+               b->pSdtc->values[3], b->pSdtc->values[4], b->pSdtc->values[5], b->pSdtc->values[6]);
+      if (b->pErrorDiffusion)
+        Record("  device %d,%d,%d,%d,%d", b->pErrorDiffusion->cbSize, b->pErrorDiffusion->nKernel,
+               b->pErrorDiffusion->nLevelMode, b->pErrorDiffusion->nHigh, b->pErrorDiffusion->nLow);
+      if (b->pPreFilter) RecordEmphasis("  emphasis", b->pPreFilter->pEmphasis);
+    }
+  }
   if (!in || !params || !out || !in->pImageData || in->nDepth != 24 || in->nWidth <= 0 || in->nHeight <= 0)
     return FSIP_C_ERR_PARAMETER;
   const bool grey = params->dwOutput == 1;

@@ -1,0 +1,224 @@
+// KeloDevCtlCorvane: the Corvane family (the Docuvane-line scanners and the
+// older qv series). It talks SCSI-style commands in 31-byte command blocks
+// and 13-byte status blocks over the bulk pipes, reads each sheet in 64 KiB
+// pieces per face, and turns the device's data into the SANE page.
+#ifndef DRAVN_MAIN_KELO_DEVCTL_CORVANE_H
+#define DRAVN_MAIN_KELO_DEVCTL_CORVANE_H
+
+#include <cstdint>
+
+#include "kelo_devctl.h"
+
+namespace dravnmain {
+
+constexpr uint8_t QV_FACE_FRONT = 0x00;
+constexpr uint8_t QV_FACE_BACK = 0x80;
+
+// 0xD004xxxx property failures of the device class.
+constexpr uint32_t QV_ERR_CTL_PAPER_SIZE = 0xD004001B;
+constexpr uint32_t QV_ERR_CTL_RES_X = 0xD004001C;
+constexpr uint32_t QV_ERR_CTL_RES_Y = 0xD004001D;
+constexpr uint32_t QV_ERR_CTL_SCAN_MODO = 0xD004001E;
+constexpr uint32_t QV_ERR_CTL_SCAN_FACE = 0xD0040025;
+constexpr uint32_t QV_ERR_CTL_BRIGHTNESS = 0xD0040026;
+constexpr uint32_t QV_ERR_CTL_CONTRAST = 0xD0040027;
+constexpr uint32_t QV_ERR_CTL_HT_TYPE = 0xD0040028;
+constexpr uint32_t QV_ERR_CTL_HT_PATTERN = 0xD0040029;
+constexpr uint32_t QV_ERR_CTL_DF = 0xD0040030;
+constexpr uint32_t QV_ERR_CTL_BG_COLOR = 0xD0040031;
+constexpr uint32_t QV_ERR_CTL_DROPOUT_COLOR = 0xD0040032;
+constexpr uint32_t QV_ERR_CTL_PREPICK = 0xD0040034;
+constexpr uint32_t QV_ERR_CTL_SLEEP_TIMER = 0xD0040035;
+constexpr uint32_t QV_ERR_CTL_EMPHASIS = 0xD0040036;
+constexpr uint32_t QV_ERR_CTL_JPEG_TYPE = 0xD0040038;
+constexpr uint32_t QV_ERR_CTL_JPEG_QUALITY = 0xD0040039;
+constexpr uint32_t QV_ERR_CTL_PAGE_AUTO_PRIORITY = 0xD004003A;
+constexpr uint32_t QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE = 0xD004003B;
+constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_SENSITIVITY = 0xD004003C;
+constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO = 0xD004003D;
+constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO = 0xD004003E;
+constexpr uint32_t QV_ERR_CTL_BW_SDTC_VARIANCE = 0xD004003F;
+
+struct QV_SENSE {
+  uint8_t ucEOM;
+  uint8_t ucILI;
+  uint32_t ulInformation;
+  uint8_t ucSenseKey;
+  uint8_t ucASC;
+  uint8_t ucASCQ;
+};
+
+struct QV_HARDWARE_INFO {
+  char szVendor[9];
+  char szProduct[17];
+  char szRevision[5];
+};
+
+struct QV_HARDWARE_STATUS {
+  uint8_t bFlagA;
+  uint8_t bCoverOpen;
+  uint8_t bFlagC;
+  uint8_t bFlagD;
+  uint8_t bFlagE;
+  uint8_t bDoubleFeed;
+  int32_t iErrorValue;
+};
+
+struct QV_DEVICE_IMAGEDATA_INFO {
+  uint32_t ulPixels;
+  uint32_t ulLines;
+  uint32_t ulAutoPixels;
+  uint32_t ulAutoLines;
+  uint32_t bFlag7;
+  uint32_t bFlag0;
+};
+
+struct QV_AUTO_COLOR_DETECT_INFO {
+  uint32_t bFImg;
+  uint32_t bBImg;
+  uint16_t usValue;
+  uint32_t bFlag1;
+  uint32_t bFlag2;
+  uint32_t bFlag3;
+  uint32_t bFlag4;
+  uint8_t ucFWinID;
+  uint8_t ucBWinID;
+};
+
+struct QV_WINDOW_INFO {
+  uint16_t usResX;
+  uint16_t usResY;
+  uint32_t ulLeft;
+  uint32_t ulTop;
+  uint32_t ulWidth;
+  uint32_t ulLength;
+  uint16_t usThreshold;
+  uint8_t ucComposition;  // 0 line art, 1 halftone, 2 grey, 5 colour
+  uint16_t usBitsPerPixel;
+  uint16_t usHalftoneType;
+  uint16_t usHalftonePattern;
+  uint8_t ucReverse;
+  uint8_t ucCompressionType;
+  uint8_t ucCompressionArg;
+  uint8_t ucEdgeProcessing;
+  uint8_t ucImageEmphasis;
+  uint32_t ulDocWidth;
+  uint32_t ulDocLength;
+  uint8_t ucSdtcMode;
+  uint8_t ucSdtcVariance;
+};
+
+// Product text of a device type's model-table row (16 characters, blank
+// padded), or null for a type without a row.
+const char* CorvaneModelText(int devType);
+// The table's sense rows; `listed` false for a combination it lacks.
+uint32_t CorvaneSenseCode(const QV_SENSE& sense, bool* listed, const char** word);
+
+class KeloDevCtlCorvane : public KeloDevCtl {
+ public:
+  KeloDevCtlCorvane();
+  ~KeloDevCtlCorvane() override;
+
+  SANE_Status ReadImgBuf(SANE_Byte* buffer, SANE_Int maxLength, SANE_Int* length) override;
+  void SetReadImgBufSize() override;
+  uint32_t DoCreateDevice() override;
+  uint32_t DoReleaseDevice() override;
+  uint32_t DoCheckDeviceCondition() override;
+  uint32_t DoCheckPropList() override;
+  uint32_t DoScanModeSetting() override;
+  uint32_t DoSetWindowInfo() override;
+  uint32_t DoCheckReturnError(uint32_t code) override;
+  uint32_t DoADFCheck() override;
+  uint32_t DoCheckPaperJam() override;
+  uint32_t DoSendLUTTable() override;
+  uint32_t DoTryLampOn() override;
+  uint32_t DoLoadPaper() override;
+  uint32_t DoStartScan() override;
+  uint32_t DoGetImageData(unsigned char** front, uint32_t* frontSize, unsigned char** back,
+                          uint32_t* backSize) override;
+  uint32_t DoClearDeviceDataBuf(bool flag) override;
+  uint32_t DoEjectPaper() override;
+  uint32_t DoCheckScanReady() override;
+  uint32_t DoGetCount(uint32_t* pages, uint32_t* pickRoller, uint32_t* padAssy, uint32_t* flatbed) override;
+  uint32_t DoClearCount(uint8_t counter) override;
+  uint32_t DoScanButtonSend(unsigned char* data, uint32_t length) override;
+  uint32_t DoScanButtonRecieve(unsigned char* data, uint32_t length) override;
+  uint32_t ImageProcess(unsigned char** front, uint32_t* frontSize, unsigned char** back, uint32_t* backSize) override;
+  virtual int32_t DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, uint8_t mode);
+
+  // The command set.
+  uint32_t RawWriteCommand(const unsigned char* cdb, uint32_t length);
+  uint32_t RawReadStatus(uint8_t* status);
+  uint32_t TestUnitReady();
+  uint32_t RequestSense(QV_SENSE* sense);
+  uint32_t GetHardwareInfo(QV_HARDWARE_INFO* info);
+  uint32_t ModeSelect(const unsigned char* page);
+  uint32_t SetWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back);
+  uint32_t SetAutoColorDetectWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back);
+  uint32_t Scan(uint8_t faces);
+  uint32_t AutoColorDetectScan(uint8_t faces);
+  uint32_t GetImageData(uint8_t face, unsigned char* buffer, uint32_t length, uint32_t* read);
+  uint32_t GetImageDataInfo(uint8_t face, QV_DEVICE_IMAGEDATA_INFO* info);
+  uint32_t GetAutoColorDetectInfo(QV_AUTO_COLOR_DETECT_INFO* info);
+  uint32_t SendGamma(uint8_t bits, const unsigned char* table);
+  uint32_t SendLUT(uint8_t bits, const unsigned char* table);
+  uint32_t PaperControl(bool load);
+  uint32_t GetHardwareStatus(QV_HARDWARE_STATUS* status);
+  uint32_t ScannerControl(bool flatbed);
+  uint32_t LampControl(bool on);
+  uint32_t CancelReadImageData();
+  uint32_t WaitForScanEnd();
+  uint32_t CheckImageDataIsReady(uint8_t face, uint32_t length);
+  uint32_t SetSelfTestDate(uint8_t year, uint8_t month, uint8_t day);
+  uint32_t GetSelfTestDate(uint8_t* year, uint8_t* month, uint8_t* day);
+  uint32_t SetAutoColor();
+
+  // Device class steps of its own.
+  static void MakeWindowDescriptor(const QV_WINDOW_INFO& info, bool hardware, uint8_t autoColor, uint8_t mode,
+                                   unsigned char* descriptor);
+  uint32_t GetProperError();
+  // A stop at the device pauses a scan started by the scan-button launcher.
+  static void StopQuicklyPause();
+  uint32_t SetFirstReadDate();
+  uint32_t DoGetAutoColorDetectInfo();
+  uint32_t UpdateImageDataInfo();
+  SANE_Status ReadPageBuf(unsigned char** page, int32_t* remaining, SANE_Byte* buffer, SANE_Int maxLength,
+                          SANE_Int* length);
+  int32_t DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face);
+
+  // Tone tables.
+  static void ApplyLutContrastBrightness(int brightness, int contrast, int highlight, int shadow, int gamma,
+                                         unsigned char* table);
+  static unsigned char GetLUTData(unsigned char input, unsigned char white, unsigned char black, int brightness,
+                                  int contrast, int shadow, int highlight, int gamma);
+
+  uint8_t LastStatus() const { return m_ucLastStatus; }
+  const QV_WINDOW_INFO& WindowInfo() const { return m_WindowInfo; }
+  SCAN_PROP_INFO& PropInfo() { return m_PropInfo; }
+
+ protected:
+  QV_WINDOW_INFO m_WindowInfo{};
+  uint8_t m_ucLastStatus = 0;
+  int32_t m_iFrontRemain = 0;
+  int32_t m_iBackRemain = 0;
+  int32_t m_iReadOffset = 0;
+
+ private:
+  int m_iNotGoodLevel = 1;  // log level of a not-good status
+  // One whole exchange: command, data phase, status.
+  enum class Phase { None, Out, In };
+  uint32_t Exchange(const char* tag, const unsigned char* cdb, uint32_t cdbLength, int timeout, Phase phase,
+                    unsigned char* data, uint32_t dataLength, bool judge = true);
+  uint32_t Diagnostic(const char* tag, const char* text, const unsigned char* params, uint32_t paramLength,
+                      const unsigned char* receiveCdb, unsigned char* reply, uint32_t replyLength);
+  uint32_t SendTable(const char* tag, uint8_t type, uint8_t bits, const unsigned char* table);
+  uint32_t ProcessFaceData(unsigned char** buffer, uint32_t size, QV_IMAGEDATA_PARAMETERS* face, int index);
+  uint32_t FinishFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index, bool* dropped);
+  uint32_t CropAndHoles(unsigned char** buffers[2]);
+  uint8_t FaceMode(int index) const;
+  uint32_t ReadSheet(unsigned char** front, uint32_t* frontSize, unsigned char** back, uint32_t* backSize);
+};
+
+}  // namespace dravnmain
+
+#endif

@@ -1,0 +1,402 @@
+// The real scanimage scanning simulated Docuvane-line scanners, which the
+// main backend drives itself: batches from the feeder and flatbed scans in
+// every mode, with the package's libimgforge, with the pipeline stand-in
+// (the host converts) and without one (the scanner converts); raw and JPEG
+// transfer; faults; an interrupted scan; the front end's conformance test.
+// Each run has its own IPC and mount namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sane/sane.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "kelo_devctl_corvane.h"
+#include "model_catalog.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+extern char** environ;
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+using dravnmain::KeloDevCtlCorvane;
+
+namespace {
+
+struct PaperSize {
+  const char* name;
+  double widthMm, heightMm;
+};
+constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148};
+
+// How the host's libimgforge is laid out for a run.
+enum class Library { Package, Standin, None };
+
+class CorvaneScanE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = dravn_test::MakeTempDir("corvane-scan-e2e");
+    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
+      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
+    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+  }
+  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+  // Sheets of synthetic pages (front 2k-1, back 2k) rendered at `dpi`, in a
+  // scanner of catalogue row `row`.
+  void Feed(int row, int sheets, const PaperSize& paper, int dpi, const std::string& extra = "") {
+    m_model = &dravn::kDocuvaneModels[row];
+    for (int n = 1; n <= 2 * std::max(1, sheets); ++n) {
+      dravn_pages::PageSpec spec;
+      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
+      spec.number = n;
+      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
+                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
+    }
+    char line[128];
+    snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=5\n", m_model->vendorId, m_model->productId);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set state=" + m_dir +
+                                       "/state\nset sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
+                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+  }
+
+  // The package's library directory with libimgforge replaced by the
+  // pipeline stand-in, or taken away.
+  std::string LibDir(Library library) {
+    if (library == Library::Package) return "";
+    std::string lib = m_dir + "/lib";
+    mkdir(lib.c_str(), 0755);
+    std::string script = std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && ";
+    script += library == Library::Standin
+                  ? std::string("cp -f ") + PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"
+                  : "rm -f " + lib + "/libimgforge.so*";
+    EXPECT_EQ(dravn_test::Run({"sh", "-c", script}).exitCode, 0);
+    return lib + ":" DRAVN_LIB_DIR;
+  }
+
+  std::vector<std::string> Argv(const std::vector<std::string>& args, const std::string& lib) {
+    std::vector<std::string> binds{m_dir + "/shm:" DRAVN_SHM_DIR, m_dir + "/log:" DRAVN_LOG_DIR,
+                                   m_dir + "/etc:" DRAVN_ETC_DIR};
+    if (!lib.empty()) binds.push_back(lib);
+    std::string script;
+    for (const auto& b : binds) {
+      size_t colon = b.find(':');
+      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
+    }
+    script += "exec scanimage \"$@\"";
+    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  std::string DeviceName() const { return std::string("dravn:") + m_model->model + ":001:005"; }
+  std::map<std::string, std::string> Env() {
+    auto env = dravn_test::SimEnv(m_dir + "/scenario");
+    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+    env["DRAVN_DEBUG"] = "";
+    env["IMGFORGE_STANDIN_RECORD"] = m_dir + "/requests";
+    return env;
+  }
+  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, Library library = Library::Package) {
+    return dravn_test::Run(Argv(args, LibDir(library)), Env(), 300);
+  }
+  std::vector<std::string> Batch(std::vector<std::string> options) {
+    options.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    return options;
+  }
+  int PagesWritten() {
+    int n = 0;
+    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
+    return n;
+  }
+  dravn_pages::Image Scanned(int n) {
+    dravn_pages::Image image;
+    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
+    return image;
+  }
+
+  std::string m_dir;
+  const dravn::CatalogModel* m_model = &dravn::kDocuvaneModels[0];
+};
+
+int Grey(const uint8_t* p) { return (299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000; }
+
+// The fed page through the tone table of its mode (brightness and contrast
+// 0), converted as the scanner and the stand-in both convert.
+dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const std::string& mode) {
+  dravn_pages::PageSpec spec;
+  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
+  spec.number = number;
+  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  unsigned char table[256];
+  if (mode == "Lineart")
+    KeloDevCtlCorvane::ApplyLutContrastBrightness(0, 0, 255, 0, 10, table);
+  else
+    KeloDevCtlCorvane::ApplyLutContrastBrightness(0, 0, 230, 10, 16, table);
+  for (auto& v : page.pixels) v = table[v];
+  if (mode == "Color") return page;
+  dravn_pages::Image grey{page.width, page.height, 1, {}};
+  grey.pixels.resize(static_cast<size_t>(page.width) * page.height);
+  for (size_t i = 0; i < grey.pixels.size(); ++i) {
+    const int g = Grey(&page.pixels[3 * i]);
+    grey.pixels[i] = static_cast<uint8_t>(mode == "Gray" ? g : (g < 128 ? 0 : 255));
+  }
+  return grey;
+}
+
+struct BatchCase {
+  const char* name;
+  int row;
+  const char* source;
+  const char* mode;
+  int dpi;
+  PaperSize paper;
+  int sheets;
+  Library library;
+  std::vector<std::string> extra;  // options
+  std::vector<int> numbers;        // page numbers in delivery order
+  double meanLimit;                // 0: exact
+};
+
+TEST_F(CorvaneScanE2E, BatchesArriveAsFed) {
+  const BatchCase cases[] = {
+      {"feeder front, colour, 300 dpi", 0, "ADF Front", "Color", 300, kA4, 2, Library::Package, {}, {1, 3}, 0},
+      {"feeder back, colour, 150 dpi", 1, "ADF Back", "Color", 150, kA5, 2, Library::Package, {}, {2, 4}, 0},
+      {"feeder duplex, colour, 200 dpi", 0, "ADF Duplex", "Color", 200, kA5, 2, Library::Package, {}, {1, 2, 3, 4}, 0},
+      {"flatbed, colour, 600 dpi", 2, "Flatbed", "Color", 600, kA6, 1, Library::Package, {}, {1}, 0},
+      {"duplex grey, the scanner converts", 0, "ADF Duplex", "Gray", 300, kA6, 1, Library::None, {}, {1, 2}, 0},
+      {"duplex grey, the host converts", 0, "ADF Duplex", "Gray", 300, kA6, 1, Library::Standin, {}, {1, 2}, 0},
+      {"line art, the scanner converts", 1, "ADF Front", "Lineart", 300, kA6, 1, Library::None, {}, {1}, 0},
+      {"line art, the host converts", 1, "ADF Front", "Lineart", 300, kA6, 1, Library::Standin, {}, {1}, 0},
+      {"colour without libimgforge", 2, "ADF Front", "Color", 200, kA6, 1, Library::None, {}, {1}, 0},
+      {"JPEG 444",
+       0,
+       "ADF Duplex",
+       "Color",
+       300,
+       kA6,
+       1,
+       Library::Package,
+       {"--jpeg=yes", "--jpeg-type", "444", "--jpeg-quality", "7"},
+       {1, 2},
+       4},
+      {"JPEG 422",
+       0,
+       "ADF Front",
+       "Color",
+       300,
+       kA6,
+       1,
+       Library::Package,
+       {"--jpeg=yes", "--jpeg-type", "422", "--jpeg-quality", "7"},
+       {1},
+       4},
+      {"JPEG 411, grey by the scanner",
+       0,
+       "ADF Front",
+       "Gray",
+       300,
+       kA6,
+       1,
+       Library::None,
+       {"--jpeg=yes", "--jpeg-type", "411", "--jpeg-quality", "7"},
+       {1},
+       4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(c.row, c.sheets, c.paper, c.dpi);
+    std::vector<std::string> options = {"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi)};
+    // The feeder cuts the paper size; the flatbed its area, once.
+    if (std::string(c.source) != "Flatbed") {
+      options.insert(options.end(), {"--paper-size", c.paper.name});
+      if (c.library != Library::None) options.push_back("--page-auto=no");
+    } else
+      options.insert(options.end(), {"-x", std::to_string(c.paper.widthMm), "-y", std::to_string(c.paper.heightMm),
+                                     "--batch-count=1"});
+    options.insert(options.end(), c.extra.begin(), c.extra.end());
+    auto r = Scanimage(Batch(options), c.library);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(PagesWritten(), static_cast<int>(c.numbers.size())) << r.err;
+    for (size_t i = 0; i < c.numbers.size(); ++i) {
+      dravn_pages::Image got = Scanned(static_cast<int>(i) + 1);
+      dravn_pages::Image expected = Expected(c.paper, c.dpi, c.numbers[i], c.mode);
+      ASSERT_EQ(got.channels, expected.channels);
+      const bool jpeg = c.meanLimit > 0;
+      // The page as the window cut it: JPEG keeps whole blocks.
+      EXPECT_LE(std::abs(got.width - expected.width), jpeg ? 32 : 0) << "page " << i + 1;
+      EXPECT_LE(std::abs(got.height - expected.height), jpeg ? 8 : 0) << "page " << i + 1;
+      dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, c.dpi / 6);
+      if (jpeg) {
+        EXPECT_LT(diff.meanAbs, c.meanLimit) << "page " << i + 1;
+        EXPECT_LT(diff.maxBlock, 12) << "page " << i + 1;
+      } else {
+        EXPECT_EQ(diff.meanAbs, 0) << "page " << i + 1;
+      }
+    }
+  }
+}
+
+// What the page steps ask of libimgforge, as the stand-in records it.
+TEST_F(CorvaneScanE2E, LibraryRequestsAsRecorded) {
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string requests;
+  } cases[] = {
+      {"line art: dropout red, SDTC low, edge emphasis high",
+       {"--mode", "Lineart", "--threshold", "100", "--dropoutcolor", "Red", "--bw-sdtc=yes", "--bw-sdtc-variance",
+        "Low", "--edge-processing", "Emphasis high"},
+       "fsip_DropoutColorEx type=2 white=1 output=0\n"
+       "  binarization method=0x1003 threshold=100 dither=8x8\n"
+       "  sdtc 36,7,4,128,28,28,2\n"
+       "  device 20,2,2,200,40\n"
+       "  emphasis 2,1,2,0,1\n"},
+      {"halftone: diffusion",
+       {"--mode", "Halftone", "--ht-type", "Diffution"},
+       "fsip_DropoutColorEx type=1 white=1 output=0\n"  // the default dropout, white
+       "  binarization method=0x2 threshold=128 dither=8x8\n"
+       "  device 20,2,2,200,40\n"
+       "  emphasis 0,3,0,0,1\n"},
+      {"grey: dropout green",
+       {"--mode", "Gray", "--dropoutcolor", "Green"},
+       "fsip_DropoutColorEx type=3 white=1 output=1\n"},
+      {"colour: emphasis high",
+       {"--mode", "Color", "--image-emphasis", "Emphasis high"},
+       "fsip_ImageFilter option=1\n"
+       "  emphasis 2,7,2,0,1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(0, 1, kA6, 100);
+    std::vector<std::string> options = {"--source",     "ADF Front", "--resolution",  "100",
+                                        "--paper-size", "A6",        "--page-auto=no"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    auto r = Scanimage(Batch(options), Library::Standin);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(PagesWritten(), 1);
+    EXPECT_EQ(ReadFile(m_dir + "/requests"), c.requests);
+  }
+}
+
+// A long custom page from the feeder comes whole.
+TEST_F(CorvaneScanE2E, LongCustomPage) {
+  const PaperSize kLong{"Custom", 210, 800};
+  Feed(0, 1, kLong, 150);
+  auto r = Scanimage(Batch({"--source", "ADF Front", "--mode", "Color", "--resolution", "150", "--page-auto=no",
+                            "--paper-size", "Custom", "--page-width", "210", "--page-height", "800", "-y", "800"}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(PagesWritten(), 1);
+  dravn_pages::Image got = Scanned(1), expected = Expected(kLong, 150, 1, "Color");
+  EXPECT_EQ(got.width, expected.width);
+  EXPECT_EQ(got.height, expected.height);
+  EXPECT_EQ(dravn_pages::ComparePages(got, expected, 25).meanAbs, 0);
+}
+
+struct FaultCase {
+  const char* name;
+  int sheets;
+  const char* extra;
+  int pages;
+  int exitCode;
+  const char* message;
+};
+
+TEST_F(CorvaneScanE2E, FaultsEndTheBatch) {
+  const FaultCase cases[] = {
+      {"no paper at start", 0, "", 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents"},
+      {"no paper after sheet 2", 2, "", 2, 0, "Document feeder out of documents"},
+      {"jam in sheet 2 of 3", 3, "set jam_at=2\n", 1, SANE_STATUS_JAMMED, "Document feeder jammed"},
+      {"cover opened in sheet 2", 3, "set cover_open_at=2\n", 1, SANE_STATUS_COVER_OPEN, "Scanner cover is open"},
+      {"double feed in sheet 1", 2, "set double_feed_at=1\n", 0, SANE_STATUS_JAMMED, "Document feeder jammed"},
+      {"stop at the device in sheet 2", 2, "set stop_at=2\n", 1, SANE_STATUS_CANCELLED, "Operation was cancel"},
+      {"busy at open and in each sheet", 2, "set busy=5\n", 2, 0, "Batch terminated, 2 pages"},
+      {"duplex back not yet there", 2, "set back_lag=3\n", 2, 0, "Batch terminated, 2 pages"},
+      {"device gone in sheet 2", 3, "set gone_at=2\n", 1, SANE_STATUS_IO_ERROR, "Error during device I/O"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(0, c.sheets, kA6, 150, c.extra);
+    auto r = Scanimage(Batch(
+        {"--source", "ADF Front", "--resolution", "150", "--mode", "Color", "--page-auto=no", "--paper-size", "A6"}));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(PagesWritten(), c.pages) << r.err;
+  }
+}
+
+TEST_F(CorvaneScanE2E, WrongIdentityIsUnsupported) {
+  for (const char* extra : {"set vendor=OTHERCO\n", "set inquiry_product=DocuvaneRK70\n"}) {
+    SCOPED_TRACE(extra);
+    TearDown();
+    SetUp();
+    Feed(0, 1, kA6, 150, extra);
+    auto r = Scanimage(Batch({"--source", "ADF Front"}));
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Operation not supported"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CorvaneScanE2E, InterruptedScan) {
+  Feed(0, 3, kA6, 150, "set page_ms=700\n");
+  std::vector<std::string> argv =
+      Argv(Batch({"--source", "ADF Front", "--resolution", "150", "--page-auto=no", "--paper-size", "A6"}), "");
+  std::vector<std::string> envStrings;
+  auto env = Env();
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
+  }
+  for (const auto& [k, v] : env)
+    if (!v.empty()) envStrings.push_back(k + "=" + v);
+  std::vector<char*> args, envp;
+  for (auto& a : argv) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  for (auto& e : envStrings) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid;
+  ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (access((m_dir + "/out/page1.pnm").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the second sheet
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  const std::string err = ReadFile(m_dir + "/stderr");
+  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
+  EXPECT_GE(PagesWritten(), 1);
+  EXPECT_LE(PagesWritten(), 2);
+}
+
+TEST_F(CorvaneScanE2E, ScanimageConformanceTest) {
+  Feed(2, 2, kA6, 150);
+  auto r = Scanimage({"--source", "ADF Duplex", "--resolution", "150", "--page-auto=no", "--paper-size", "A6", "-T"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PASS"), std::string::npos) << r.err;
+}
+
+}  // namespace
