@@ -27,7 +27,6 @@ std::vector<uint8_t> Ours(dravn_degraded::Page& page) {
   EXPECT_EQ(Gray2BinImage(page.grey.data(), out.data(), page.height, page.width, 0, -5, 5, 4, nullptr, 0, 1, 3, true,
                           false, results, 0),
             0);
-  if (getenv("FM_DEBUG")) fprintf(stderr, "T %d\n", results[10]);
   for (uint8_t& v : out) v = v ? 255 : 0;
   return out;
 }
