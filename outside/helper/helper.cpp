@@ -30,10 +30,11 @@ bool ValidPlane(const void* p, int step, int width) { return p && step >= width;
 // (needs rows y - 2 .. y + 2); 0 elsewhere. The kernel is symmetric, so the
 // rows two and one apart are summed first.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int width, int y, int16_t* out, int16_t* a, int16_t* b) {
+void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict out, int16_t* __restrict a,
+            int16_t* __restrict b) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
-  const uint8_t* r2 = r1 + step;
+  const uint8_t* __restrict r2 = r1 + step;
   const uint8_t* r3 = r2 + step;
   const uint8_t* r4 = r3 + step;
   for (int x = 0; x < width; ++x) {
@@ -42,37 +43,48 @@ void LogRow(const uint8_t* src, int step, int width, int y, int16_t* out, int16_
   }
   out[0] = out[1] = 0;
   out[width - 2] = out[width - 1] = 0;
-  // Every partial sum stays within the bound of edge_rule::kLog.
+  // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
+  // sums still add up to it exactly.
+  using S = uint16_t;
   for (int x = 2; x < width - 2; ++x) {
-    const int c = r2[x];
-    const int v = 4 * (a[x - 2] + a[x + 2]) + 7 * (a[x - 1] + a[x + 1]) + 8 * a[x] + 7 * (b[x - 2] + b[x + 2]) +
-                  2 * (b[x - 1] + b[x + 1]) - 15 * b[x] + 8 * (r2[x - 2] + r2[x + 2]) - 15 * (r2[x - 1] + r2[x + 1]) -
-                  52 * c;
+    const S v = S(S(4) * S(a[x - 2] + a[x + 2]) + S(7) * S(a[x - 1] + a[x + 1]) + S(8) * S(a[x]) +
+                  S(7) * S(b[x - 2] + b[x + 2]) + S(2) * S(b[x - 1] + b[x + 1]) - S(15) * S(b[x]) +
+                  S(8) * S(r2[x - 2] + r2[x + 2]) - S(15) * S(r2[x - 1] + r2[x + 1]) - S(52) * S(r2[x]));
     out[x] = int16_t(v);
   }
 }
 
-
 // The edge rule of edge_rule::EdgeStep over columns 3 .. width - 4 of one
 // row, written branch-free so that it runs on whole vectors: mask[x] is 1
-// where the pixel lies on the light side of a strong crossing.
+// where the pixel lies on the light side of a strong crossing; darkest[x]
+// is the smallest of its 8 neighbours.
 DRAVN_VECTOR_CLONES
-void EdgeRow(const uint8_t* g, int step, const int16_t* up, const int16_t* r, const int16_t* down, int width, int t1,
-             int t2, uint8_t* mask) {
+void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
+             const int16_t* __restrict down, int width, int16_t t1, int16_t t2, uint8_t* __restrict mask,
+             uint8_t* __restrict darkest) {
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
+  // Sums of three pixels and their differences fit 16 bits: whole vectors of
+  // 16-bit lanes.
+  using S = int16_t;
+  auto over = [t1, t2](S w8, S w6) { return (S(w8 < 0 ? -w8 : w8) > t1) | (S(w6 < 0 ? -w6 : w6) > t2); };
   for (int x = 3; x <= width - 4; ++x) {
     // Across a vertical crossing: column sums of the rows y - 1 .. y + 1.
-    const int vl = gm[x - 1] + g[x - 1] + gp[x - 1], vc = gm[x] + g[x] + gp[x], vr = gm[x + 1] + g[x + 1] + gp[x + 1];
-    const int wl = vl + g[x - 1], wc = vc + g[x], wr = vr + g[x + 1];
+    const S vl = S(gm[x - 1] + g[x - 1] + gp[x - 1]), vc = S(gm[x] + g[x] + gp[x]),
+            vr = S(gm[x + 1] + g[x + 1] + gp[x + 1]);
+    const S wl = S(vl + g[x - 1]), wc = S(vc + g[x]), wr = S(vr + g[x + 1]);
     // Across a horizontal crossing: row sums of the columns x - 1 .. x + 1.
-    const int hu = gm[x - 1] + gm[x] + gm[x + 1], hc = g[x - 1] + g[x] + g[x + 1], hd = gp[x - 1] + gp[x] + gp[x + 1];
-    const int ku = hu + gm[x], kc = hc + g[x], kd = hd + gp[x];
-    const int left = (r[x - 1] > 0) & ((std::abs(wc - wl) > t1) | (std::abs(vc - vl) > t2));
-    const int right = (r[x + 1] > 0) & ((std::abs(wc - wr) > t1) | (std::abs(vc - vr) > t2));
-    const int above = (up[x] > 0) & ((std::abs(kc - ku) > t1) | (std::abs(hc - hu) > t2));
-    const int below = (down[x] > 0) & ((std::abs(kc - kd) > t1) | (std::abs(hc - hd) > t2));
+    const S hu = S(gm[x - 1] + gm[x] + gm[x + 1]), hc = S(g[x - 1] + g[x] + g[x + 1]),
+            hd = S(gp[x - 1] + gp[x] + gp[x + 1]);
+    const S ku = S(hu + gm[x]), kc = S(hc + g[x]), kd = S(hd + gp[x]);
+    const int left = (r[x - 1] > 0) & over(S(wc - wl), S(vc - vl));
+    const int right = (r[x + 1] > 0) & over(S(wc - wr), S(vc - vr));
+    const int above = (up[x] > 0) & over(S(kc - ku), S(hc - hu));
+    const int below = (down[x] > 0) & over(S(kc - kd), S(hc - hd));
     mask[x] = uint8_t((r[x] < 0) & (left | right | above | below));
+    const uint8_t m1 = std::min(std::min(gm[x - 1], gm[x]), std::min(gm[x + 1], g[x - 1]));
+    const uint8_t m2 = std::min(std::min(g[x + 1], gp[x - 1]), std::min(gp[x], gp[x + 1]));
+    darkest[x] = std::min(m1, m2);
   }
 }
 
@@ -106,9 +118,9 @@ void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const u
 extern "C" {
 
 DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcStep, uint8_t* edge1, int edge1Step,
-                                                    uint8_t* edge2, int edge2Step, const I3HelperSize* size,
-                                                    uint8_t /*flag*/, int t1, int t2, int t3, int* hist1, int* hist2,
-                                                    int /*mode*/) {
+                                                   uint8_t* edge2, int edge2Step, const I3HelperSize* size,
+                                                   uint8_t /*flag*/, int t1, int t2, int t3, int* hist1, int* hist2,
+                                                   int /*mode*/) {
   if (!size || !hist1 || !hist2) return 0;
   const int w = size->width, h = size->height;
   if (w < 1 || h < 1 || !ValidPlane(src, srcStep, w) || !ValidPlane(edge1, edge1Step, w) ||
@@ -122,24 +134,29 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     int16_t* rows[3] = {ring.data(), ring.data() + w, ring.data() + 2 * w};
     LogRow(src, srcStep, w, 2, rows[0], a.data(), b.data());
     LogRow(src, srcStep, w, 3, rows[1], a.data(), b.data());
-    std::vector<uint8_t> mask(n);
+    std::vector<uint8_t> mask(n + 8), darkest(n);  // the mask is read in words of eight
+    // Steps reach at most 4 x 255: larger limits are never passed.
+    const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
     for (int y = 3; y <= h - 4; ++y) {
       LogRow(src, srcStep, w, y + 1, rows[2], a.data(), b.data());
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
-      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], w, t1, t2, mask.data());
+      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], w, lim1, lim2, mask.data(), darkest.data());
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
-      for (int x = 3; x <= w - 4; ++x) {
-        if (!mask[size_t(x)]) continue;
-        int m = 255;
-        for (int dy = -1; dy <= 1; ++dy)
-          for (int dx = -1; dx <= 1; ++dx)
-            if (dx || dy) m = std::min<int>(m, g[x + dx + std::ptrdiff_t(dy) * srcStep]);
-        const int v = g[x];
-        e1[x] = 1;
-        e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
-        ++hist1[std::min(m, v) / 4];
-        ++hist2[v / 4];
+      // Most of a page holds no edge: look at the mask eight bytes at a time.
+      for (int x0 = 0; x0 < w; x0 += 8) {
+        uint64_t word;
+        std::memcpy(&word, &mask[size_t(x0)], 8);
+        while (word) {
+          const int at = __builtin_ctzll(word) / 8;
+          word &= ~(uint64_t(0xFF) << (8 * at));
+          const int x = x0 + at;
+          const int m = darkest[size_t(x)], v = g[x];
+          e1[x] = 1;
+          e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
+          ++hist1[std::min(m, v) / 4];
+          ++hist2[v / 4];
+        }
       }
       // The ring is addressed through row pointers: rotate them.
       int16_t* first = rows[0];
