@@ -221,7 +221,7 @@ TEST_F(OurHelper, EdgesBelowTheMeasuredHeightStayClear) {
   const int w = 40, h = 40;
   std::vector<uint8_t> page = Page(w, h, 255), e1(size_t(w) * h), e2(size_t(w) * h);
   for (int y = 0; y < h; ++y)
-    for (int x = 8; x < 40; x += 10)
+    for (int x = 8; x < 36; x += 10)
       for (int k = 0; k < 4; ++k) page[size_t(y) * w + x + k] = 0;
   int hist1[64] = {}, hist2[64] = {};
   const I3HelperSize size{w, 20};
