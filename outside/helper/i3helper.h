@@ -15,9 +15,9 @@ typedef struct {
 } I3HelperSize;
 
 typedef uint8_t (*I3Helper_GetEdgeThreshold8u8u_t)(const uint8_t* src, int srcStep, uint8_t* edge1, int edge1Step,
-                                                    uint8_t* edge2, int edge2Step, const I3HelperSize* size,
-                                                    uint8_t flag, int t1, int t2, int t3, int* hist1, int* hist2,
-                                                    int mode);
+                                                   uint8_t* edge2, int edge2Step, const I3HelperSize* size,
+                                                   uint8_t flag, int t1, int t2, int t3, int* hist1, int* hist2,
+                                                   int mode);
 typedef int (*I3Helper_BinarizeTo8uCombined_t)(const uint8_t* src, int srcStep, const uint8_t* edge1,
                                                const uint8_t* edge2, uint8_t threshold, const I3HelperSize* size,
                                                int mode, uint8_t* dst, int dstStep);

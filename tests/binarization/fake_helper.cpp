@@ -7,7 +7,7 @@
 
 #include "i3helper.h"
 
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#define FAKE_EXPORT __attribute__((visibility("default")))
 
 struct FakeRecord {
   int init_calls, free_calls, edge_calls, binarize_calls;
@@ -15,6 +15,8 @@ struct FakeRecord {
   int bin_threshold, bin_width, bin_height, bin_mode, bin_dst_step;
   int edge_answer;  // what the edge call returns
 };
+
+extern "C" {
 
 FAKE_EXPORT FakeRecord fake_record = {};
 FAKE_EXPORT int fake_hist1[64] = {};
@@ -45,8 +47,8 @@ FAKE_EXPORT int i3Helper_GetEdgeThreshold16s8u() { return 0; }
 #endif
 #if FAKE_OMIT != 4
 FAKE_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t*, int srcStep, uint8_t*, int edge1Step, uint8_t*,
-                                                   int edge2Step, const I3HelperSize* size, uint8_t flag, int t1, int t2,
-                                                   int t3, int* hist1, int* hist2, int mode) {
+                                                  int edge2Step, const I3HelperSize* size, uint8_t flag, int t1, int t2,
+                                                  int t3, int* hist1, int* hist2, int mode) {
   FakeRecord& r = fake_record;
   ++r.edge_calls;
   r.src_step = srcStep;
@@ -82,3 +84,4 @@ FAKE_EXPORT int i3Helper_FreeIPP() {
   return 0;
 }
 #endif
+}

@@ -14,7 +14,9 @@ struct FakeRecord {
   int edge_answer;
 };
 
-inline std::string FakePath(const std::string& name) { return std::string(FAKE_DIR) + "/libfake_helper_" + name + ".so"; }
+inline std::string FakePath(const std::string& name) {
+  return std::string(FAKE_DIR) + "/libfake_helper_" + name + ".so";
+}
 
 class Fake {
  public:

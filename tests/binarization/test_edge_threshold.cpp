@@ -111,8 +111,8 @@ TEST_F(WithFake, PassesTheEdgeArgumentsAndTheTrimmedHeight) {
   for (ArgsCase c : {ArgsCase{0, 130, 104, false}, ArgsCase{3, 115, 92, true}, ArgsCase{30, 25, 20, true},
                      ArgsCase{-100, 500, 400, false}}) {
     int results[16] = {};
-    ASSERT_EQ(Gray2BinImage(page.data(), out.data(), h, w, c.offset, 0, 6, 4, nullptr, 0, 1, 3, true, c.sens, results, 0),
-              0);
+    ASSERT_EQ(
+        Gray2BinImage(page.data(), out.data(), h, w, c.offset, 0, 6, 4, nullptr, 0, 1, 3, true, c.sens, results, 0), 0);
     EXPECT_EQ(rec().t1, c.t1);
     EXPECT_EQ(rec().t2, c.t2);
     EXPECT_EQ(rec().t3, 6);

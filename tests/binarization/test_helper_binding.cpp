@@ -31,14 +31,12 @@ TEST_P(MissingName, ClosesTheLibraryWithTheUnitsCode) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EachName, MissingName,
-                         ::testing::Values(MissingCase{0, "i3Helper_SumFilter8u"},
-                                           MissingCase{1, "i3Helper_BinarizeTo8u"},
-                                           MissingCase{2, "i3Helper_BinarizeTo8uCombined"},
-                                           MissingCase{3, "i3Helper_GetEdgeThreshold16s8u"},
-                                           MissingCase{4, "i3Helper_GetEdgeThreshold8u8u"},
-                                           MissingCase{5, "i3Helper_SumFilter8u16s"},
-                                           MissingCase{6, "i3Helper_InitIPP"}, MissingCase{7, "i3Helper_FreeIPP"}));
+INSTANTIATE_TEST_SUITE_P(
+    EachName, MissingName,
+    ::testing::Values(MissingCase{0, "i3Helper_SumFilter8u"}, MissingCase{1, "i3Helper_BinarizeTo8u"},
+                      MissingCase{2, "i3Helper_BinarizeTo8uCombined"}, MissingCase{3, "i3Helper_GetEdgeThreshold16s8u"},
+                      MissingCase{4, "i3Helper_GetEdgeThreshold8u8u"}, MissingCase{5, "i3Helper_SumFilter8u16s"},
+                      MissingCase{6, "i3Helper_InitIPP"}, MissingCase{7, "i3Helper_FreeIPP"}));
 
 TEST(HelperBinding, FailedInitAnswers53AndLeavesTheLibraryOpen) {
   Fake fake("initfails");

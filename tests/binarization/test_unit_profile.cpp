@@ -126,9 +126,9 @@ TEST(ProfileUtilities, Strings) {
     int result;
   };
   const Case cases[] = {
-      {rmquotes, "\"ab\"", "ab", 1},     {rmquotes, "''", "", 1},          {rmquotes, "'ab\"", "'ab\"", 0},
-      {rmquotes, "\"", "\"", 0},         {rmbrackets, "[S]", "S", 1},      {rmbrackets, "[]", "", 1},
-      {rmbrackets, "[S", "[S", 0},       {strDelQuote, "'ab'", "ab", 0},   {strDelQuote, "\"\"", "\"\"", -1},
+      {rmquotes, "\"ab\"", "ab", 1},     {rmquotes, "''", "", 1},        {rmquotes, "'ab\"", "'ab\"", 0},
+      {rmquotes, "\"", "\"", 0},         {rmbrackets, "[S]", "S", 1},    {rmbrackets, "[]", "", 1},
+      {rmbrackets, "[S", "[S", 0},       {strDelQuote, "'ab'", "ab", 0}, {strDelQuote, "\"\"", "\"\"", -1},
       {strDelQuote, "'a\"", "'a\"", -1}, {strDelQuote, "'a'", "a", 0},
   };
   for (const Case& c : cases) {

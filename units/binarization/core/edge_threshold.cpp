@@ -105,8 +105,8 @@ int Gray2BinImage(uint8_t* src, uint8_t* dst, int height, int width, int offset,
   const int a = std::clamp(26 - offset, 5, 100);
   const I3HelperSize measure{width, measured};
   if (!g_i3Helper.GetEdgeThreshold8u8u || !g_i3Helper.BinarizeTo8uCombined ||
-      !g_i3Helper.GetEdgeThreshold8u8u(src, width, edge1, width, edge2, width, &measure, sensFlag ? 1 : 0, 5 * a,
-                                       4 * a, edgeParam, hist1, hist2, kHelperMode)) {
+      !g_i3Helper.GetEdgeThreshold8u8u(src, width, edge1, width, edge2, width, &measure, sensFlag ? 1 : 0, 5 * a, 4 * a,
+                                       edgeParam, hist1, hist2, kHelperMode)) {
     std::free(edge1);
     std::free(edge2);
     return -1;

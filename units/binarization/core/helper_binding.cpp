@@ -27,7 +27,8 @@ int LoadI3Helper(const char* path, int missingCode) {
     return kI3HelperLoadFailed;
   }
   // In the order the units have always looked them up.
-  if (!Find(b.handle, "i3Helper_SumFilter8u", b.SumFilter8u) || !Find(b.handle, "i3Helper_BinarizeTo8u", b.BinarizeTo8u) ||
+  if (!Find(b.handle, "i3Helper_SumFilter8u", b.SumFilter8u) ||
+      !Find(b.handle, "i3Helper_BinarizeTo8u", b.BinarizeTo8u) ||
       !Find(b.handle, "i3Helper_BinarizeTo8uCombined", b.BinarizeTo8uCombined) ||
       !Find(b.handle, "i3Helper_GetEdgeThreshold16s8u", b.GetEdgeThreshold16s8u) ||
       !Find(b.handle, "i3Helper_GetEdgeThreshold8u8u", b.GetEdgeThreshold8u8u) ||

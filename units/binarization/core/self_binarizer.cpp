@@ -76,8 +76,8 @@ int LogRows(const int16_t* src, int16_t* dst, int height, int width, int y0, int
   return rc == ippStsNoErr ? 0 : -1;
 }
 
-void EdgeRows(const uint8_t* grey, const int16_t* log, uint8_t* edge, uint8_t* strength, int height, int width,
-              int l1, int l2, int y0, int y1) {
+void EdgeRows(const uint8_t* grey, const int16_t* log, uint8_t* edge, uint8_t* strength, int height, int width, int l1,
+              int l2, int y0, int y1) {
   for (int y = y0; y < y1; ++y) {
     const size_t row = size_t(y) * width;
     std::memset(edge + row, 0, size_t(width));
@@ -93,8 +93,8 @@ void EdgeRows(const uint8_t* grey, const int16_t* log, uint8_t* edge, uint8_t* s
   }
 }
 
-void Ic4Rows(const uint8_t* grey, const uint8_t* edge, int16_t* level, int* hist1, int* hist2, int width,
-             int mixWeight, int y0, int y1) {
+void Ic4Rows(const uint8_t* grey, const uint8_t* edge, int16_t* level, int* hist1, int* hist2, int width, int mixWeight,
+             int y0, int y1) {
   for (int y = y0; y < y1; ++y)
     for (int x = 0; x < width; ++x) {
       const size_t at = size_t(y) * width + x;
@@ -269,10 +269,11 @@ int CreateSumFilter8UIppEx(const uint8_t* edge, uint8_t* count, int height, int 
   return rc;
 }
 
-int CreateSumFilterIppEx(const int16_t* level, int16_t* sum, const uint8_t* edge, uint8_t* count, int height,
-                         int width, int threshold, int n) {
+int CreateSumFilterIppEx(const int16_t* level, int16_t* sum, const uint8_t* edge, uint8_t* count, int height, int width,
+                         int threshold, int n) {
   if (n <= 1)
-    return CreateSumFilter16SIpp(level, sum, height, width, threshold) | CreateSumFilter8UIpp(edge, count, height, width);
+    return CreateSumFilter16SIpp(level, sum, height, width, threshold) |
+           CreateSumFilter8UIpp(edge, count, height, width);
   // The two sums side by side, half of the threads each.
   const int half = std::max(1, n / 2);
   int rc16 = 0;

@@ -32,8 +32,8 @@ int CreateSumFilter16SIpp(const int16_t* level, int16_t* sum, int height, int wi
 int CreateSumFilter8UIpp(const uint8_t* edge, uint8_t* count, int height, int width);
 int CreateSumFilter16SIppEx(const int16_t* level, int16_t* sum, int height, int width, int threshold, int n);
 int CreateSumFilter8UIppEx(const uint8_t* edge, uint8_t* count, int height, int width, int n);
-int CreateSumFilterIppEx(const int16_t* level, int16_t* sum, const uint8_t* edge, uint8_t* count, int height,
-                         int width, int threshold, int n);
+int CreateSumFilterIppEx(const int16_t* level, int16_t* sum, const uint8_t* edge, uint8_t* count, int height, int width,
+                         int threshold, int n);
 int CreateBinImg3Ipp(const uint8_t* grey, const uint8_t* count, const int16_t* sum, uint8_t* dst, int height,
                      int width);
 int CreateBinImg3IppEx(const uint8_t* grey, const uint8_t* count, const int16_t* sum, uint8_t* dst, int height,

@@ -27,9 +27,7 @@ void I3LogInitFrom(const char* profilePath, const char* logDir, const char* logN
   g_strLogName = logName;
 }
 
-void I3LogInit() {
-  I3LogInitFrom(DRAVN_ETC_DIR "/I3ipBinarization.ini", DRAVN_LOG_DIR "/", "I3ipBinarization.log");
-}
+void I3LogInit() { I3LogInitFrom(DRAVN_ETC_DIR "/I3ipBinarization.ini", DRAVN_LOG_DIR "/", "I3ipBinarization.log"); }
 
 int I3LogMode() { return g_iLogMode; }
 const char* I3LogDirectory() { return g_strLogDir.c_str(); }
