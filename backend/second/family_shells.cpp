@@ -29,16 +29,3 @@ void CSelkoScanFunc::Cancel() {
   m_bIsCancel = 1;
   m_bScanning = 0;
 }
-
-SANE_Status CBrennaScanFunc::InitDevice() {
-  CLogScope scope("CBrennaScanFunc::InitDevice");
-  return SANE_STATUS_GOOD;
-}
-SANE_Status CBrennaScanFunc::Start() { return NoScan("CBrennaScanFunc::Start"); }
-SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int, SANE_Int* length) {
-  return NoRead("CBrennaScanFunc::ReadImgBuf", data, length);
-}
-void CBrennaScanFunc::Cancel() {
-  m_bIsCancel = 1;
-  m_bScanning = 0;
-}

@@ -1,6 +1,6 @@
-// The device classes of the Selko and Brenna families as the entry points
-// reach them. Their command protocols are not built yet: a device of either
-// family opens, offers its options and refuses to scan.
+// The device class of the Selko family as the entry points reach it. Its
+// command protocol is not built yet: a device opens, offers its options and
+// refuses to scan. The Brenna class is in brenna_scan_func.h.
 #ifndef DRAVN_SECOND_FAMILY_SHELLS_H
 #define DRAVN_SECOND_FAMILY_SHELLS_H
 
@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+
+#include "brenna_scan_func.h"
 
 class CSelkoScanFunc {
  public:
@@ -18,18 +20,6 @@ class CSelkoScanFunc {
   void Cancel();
 
   // Read by the signal handler.
-  std::atomic<uint32_t> m_bIsCancel{0};
-  std::atomic<uint32_t> m_bScanning{0};
-};
-
-class CBrennaScanFunc {
- public:
-  SANE_Status InitDevice();
-  SANE_Status Start();
-  void SetReadImgBufSize() {}
-  SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
-  void Cancel();
-
   std::atomic<uint32_t> m_bIsCancel{0};
   std::atomic<uint32_t> m_bScanning{0};
 };
