@@ -169,7 +169,7 @@ class BrennaModel : public SimDeviceModel {
           return Check(2, 0x8002);
         }
         Bytes reply(5, 0);
-        reply[4] = PaperPresent() ? 1 : 0;
+        reply[4] = m_sheetsLeft > 0 ? 1 : 0;  // the feeder's sensor
         Reply(reply);
         return Status(0);
       }
@@ -244,7 +244,6 @@ class BrennaModel : public SimDeviceModel {
 
   bool Feeder() const { return m_window[44] != 0; }
   bool CoverOpen() const { return m_coverOpen || (m_coverAt > 0 && m_sheetNo + 1 >= m_coverAt); }
-  bool PaperPresent() const { return !Feeder() || m_sheetsLeft > 0; }
 
   void OnPageRead(uint32_t chunk) {
     if (chunk == 0 || chunk > (1u << 24)) return Status(0x01);
@@ -278,7 +277,7 @@ class BrennaModel : public SimDeviceModel {
     if (firstChunk && m_goneAfterFirst) m_goneAfterReply = true;
     if (f.sent >= f.data.size()) {
       f.ended = true;
-      Check(0, 0x8004, f.width, f.lines);
+      Check(3, 0x8004, f.width, f.lines);
     } else {
       Status(0);
     }

@@ -1,0 +1,241 @@
+// The real scanimage scanning a simulated Brenna scanner through the main
+// backend, which forwards it to the second backend: flatbed and feeder
+// batches whose pages are compared with the synthetic pages fed, the
+// command sequence the scanner sees, faults, and the front end's own
+// conformance test. Each run has its own IPC and mount namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sane/sane.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "model_catalog.h"
+#include "brenna_scan_func.h"
+#include "selko2_pipeline.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+extern char** environ;
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+namespace {
+
+const dravn::CatalogModel& kModel = dravn::kBrennaModels[0];
+
+std::string DeviceName() { return std::string("dravn:") + kModel.model + ":001:005"; }
+
+struct PaperSize {
+  const char* name;
+  double widthMm, heightMm;
+};
+constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210};
+
+class BrennaScanE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = dravn_test::MakeTempDir("brenna-scan-e2e");
+    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
+      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
+    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+  }
+  // The pages and scans are large: nothing is left behind.
+  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+  // Sheets of synthetic pages in the feeder, rendered at `dpi`.
+  void Feed(int sheets, const PaperSize& paper, int dpi, bool colour, const std::string& extra = "") {
+    for (int n = 1; n <= 2 * sheets; ++n) {
+      dravn_pages::PageSpec spec;
+      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
+      spec.number = n;
+      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
+                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
+    }
+    char line[128];
+    snprintf(line, sizeof line, "device brenna %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" +
+                                       m_dir + "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+  }
+
+  // A library directory whose libimgforge converts to grey and line art
+  // (the pipeline tests' stand-in: the package's has no such entries yet),
+  // laid over the package's.
+  std::string FullImgforge() {
+    std::string lib = m_dir + "/lib";
+    mkdir(lib.c_str(), 0755);
+    EXPECT_EQ(dravn_test::Run({"sh", "-c",
+                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
+                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
+                  .exitCode,
+              0);
+    return lib + ":" DRAVN_LIB_DIR;
+  }
+
+  std::vector<std::string> Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
+    binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
+    binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
+    binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
+    std::string script;
+    for (const auto& b : binds) {
+      size_t colon = b.find(':');
+      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
+    }
+    script += "exec scanimage \"$@\"";
+    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  std::map<std::string, std::string> Env() {
+    auto env = dravn_test::SimEnv(m_dir + "/scenario");
+    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+    env["DRAVN_DEBUG"] = "";
+    return env;
+  }
+  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
+    return dravn_test::Run(Argv(args, binds), Env(), 300);
+  }
+
+  std::vector<std::string> Batch(const std::vector<std::string>& options) {
+    std::vector<std::string> args = options;
+    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+    return args;
+  }
+  int PagesWritten() {
+    int n = 0;
+    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
+    return n;
+  }
+  dravn_pages::Image Scanned(int n) {
+    dravn_pages::Image image;
+    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
+    return image;
+  }
+
+  // Command blocks sent (by control transfer), as opcode and the unit or
+  // data-type bytes that tell them apart.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out;
+    std::istringstream in(ReadFile(m_dir + "/transcript"));
+    for (std::string line; std::getline(in, line);) {
+      if (line.find(" control out ") == std::string::npos || line.find(" len=12 ") == std::string::npos) continue;
+      if (line.find("-> 12") == std::string::npos) continue;
+      std::string hex = line.substr(line.rfind(' ') + 1);
+      if (hex.size() != 24) continue;
+      const std::string op = hex.substr(0, 2);
+      if (op == "e6" || op == "e7" || op == "E6" || op == "E7")
+        out.push_back(op + ":" + hex.substr(22, 2));
+      else if (op == "a8" || op == "aa" || op == "A8" || op == "AA")
+        out.push_back(op + ":" + hex.substr(6, 4));
+      else
+        out.push_back(op);
+    }
+    return out;
+  }
+  int Count(const std::string& command) {
+    int n = 0;
+    for (const auto& c : Sent()) n += c == command;
+    return n;
+  }
+  void NoColourShift() { WriteFile(m_dir + "/etc/fsip.conf", "ColorShiftCorrection 0\n"); }
+
+  std::string m_dir;
+};
+
+// The fed page as the pipeline should deliver it: the optional reference
+// fringe filter, the tone curve every Brenna page goes through, the mode.
+dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const char* mode, bool fringe) {
+  dravn_pages::PageSpec spec;
+  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
+  spec.number = number;
+  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  if (fringe) {
+    _P2IIMG p{};
+    p.pImageData = page.pixels.data();
+    p.nBitsPerPixel = 24;
+    p.nWidth = page.width, p.nHeight = page.height, p.nBytesPerLine = page.width * 3;
+    p.nImageSize = p.nBytesPerLine * p.nHeight;
+    _P2IIMG out{};
+    CBrennaScanFunc::Tavrin_EraseClrBdr(&p, &out);
+  }
+  unsigned char lut[256];
+  CSelko2PagePipeline::ApplyLutContrastBrightness(0, 0, 230, 10, 1600, lut);
+  for (auto& v : page.pixels) v = lut[v];
+  if (std::string(mode) == "Color") return page;
+  page = dravn_pages::ToGrey(page);
+  if (std::string(mode) == "Lineart")
+    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
+  return page;
+}
+
+struct BatchCase {
+  const char* name;
+  const char* source;
+  const char* mode;
+  int dpi;
+  PaperSize paper;
+  int sheets;
+  int pageDpi;
+  bool fringe;  // the colour-shift correction stays on
+  std::vector<std::string> extra;
+  std::vector<int> numbers;
+  double meanLimit;
+  double blockLimit;
+};
+
+TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
+  const BatchCase cases[] = {
+      {"A4 front colour 300 dpi", "Adf-front", "Color", 300, kA4, 2, 300, false, {}, {1, 3}, 4, 20},
+      // The scanner reads at 300 dpi; 150 dpi pages are its bicubic reduction.
+      {"A5 duplex colour 150 dpi", "Adf-duplex", "Color", 150, kA5, 2, 300, false, {}, {1, 2, 3, 4}, 16, 48},
+      {"A5 back colour 600 dpi", "Adf-back", "Color", 600, kA5, 1, 600, false, {}, {2}, 4, 20},
+      {"A5 front with the fringe filter", "Adf-front", "Color", 300, kA5, 1, 300, true, {}, {1}, 4, 20},
+      {"A5 front, automatic feed off", "Adf-front", "Color", 300, kA5, 2, 300, false, {"--autofeed=no"}, {1, 3}, 4,
+       20},
+      {"A5 front in grey, 200 dpi", "Adf-front", "Gray", 200, kA5, 1, 300, false, {}, {1}, 16, 48},
+      {"A5 front in line art", "Adf-front", "Lineart", 300, kA5, 1, 300, false, {"--bw-mode", "Threshold"}, {1}, 20,
+       60},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(c.sheets, c.paper, c.pageDpi, true);
+    if (!c.fringe) NoColourShift();
+    std::vector<std::string> binds;
+    std::vector<std::string> options = {"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi),
+                                        "--paper-size", c.paper.name};
+    options.push_back("--page-auto=no");
+    options.insert(options.end(), c.extra.begin(), c.extra.end());
+    if (std::string(c.mode) != "Color") binds.push_back(FullImgforge());
+    auto r = Scanimage(Batch(options), binds);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(PagesWritten(), static_cast<int>(c.numbers.size())) << r.err;
+    for (size_t i = 0; i < c.numbers.size(); ++i) {
+      dravn_pages::Image got = Scanned(static_cast<int>(i) + 1);
+      EXPECT_EQ(got.width, dravn_pages::PixelsOf(c.paper.widthMm, c.dpi));
+      EXPECT_EQ(got.height, dravn_pages::PixelsOf(c.paper.heightMm, c.dpi));
+      dravn_pages::Image expected = Expected(c.paper, c.dpi, c.numbers[i], c.mode, c.fringe);
+      ASSERT_EQ(got.channels, expected.channels);
+      dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, c.dpi / 6);
+      EXPECT_LT(diff.meanAbs, c.meanLimit) << "page " << i + 1;
+      EXPECT_LT(diff.maxBlock, c.blockLimit) << "page " << i + 1;
+    }
+    EXPECT_EQ(Sent().back(), "e7:02") << "the paper unit is released at the end";
+  }
+}
+
+}  // namespace
