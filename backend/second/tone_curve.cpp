@@ -81,15 +81,14 @@ void LogParameters(const char* function) {
 
 }  // namespace
 
-int CSelko2PagePipeline::GetLUTData(int iInput, int iWhiteLevel, int iBlackLevel, int iBrightness, int iContrast,
-                                    int iShadow, int iHighlight, int iGamma) {
-  const char kFunction[] = "CSelko2ScanFunc::GetLUTData";
+int KeloToneCurveValue(int iInput, int iWhiteLevel, int iBlackLevel, int iBrightness, int iContrast, int iShadow,
+                       int iHighlight, int iGamma, const char* cpTag, int iLogLevel) {
   if (iWhiteLevel < iBlackLevel) {
-    WriteLog(LOG_LEVEL_ERROR, kFunction, "byBlackLevel > byWhiteLevel");
+    WriteLog(iLogLevel, cpTag, "byBlackLevel > byWhiteLevel");
     return 0;
   }
   if (iWhiteLevel == iBlackLevel) {
-    WriteLog(LOG_LEVEL_ERROR, kFunction, "byBlackLevel == byWhiteLevel");
+    WriteLog(iLogLevel, cpTag, "byBlackLevel == byWhiteLevel");
     return 0;
   }
   const double pi = 3.141592654;
@@ -133,6 +132,12 @@ int CSelko2PagePipeline::GetLUTData(int iInput, int iWhiteLevel, int iBlackLevel
   if (iGamma != 1000 && iGamma > 0) x = std::pow(x, 1.0 / (std::min(iGamma, 9999) / 1000.0));
 
   return Clamp(static_cast<int>(0.5 + 255 * x), 0, 255);
+}
+
+int CSelko2PagePipeline::GetLUTData(int iInput, int iWhiteLevel, int iBlackLevel, int iBrightness, int iContrast,
+                                    int iShadow, int iHighlight, int iGamma) {
+  return KeloToneCurveValue(iInput, iWhiteLevel, iBlackLevel, iBrightness, iContrast, iShadow, iHighlight, iGamma,
+                            "CSelko2ScanFunc::GetLUTData", LOG_LEVEL_ERROR);
 }
 
 int CSelko2PagePipeline::GetGammaValue(tabGammaCurve tCurve, int iInput) {

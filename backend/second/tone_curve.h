@@ -26,6 +26,12 @@ struct KELO_TONE_TABLE_ENTRY {
 extern const KELO_TONE_TABLE_ENTRY brightness_tblSelko2[255];
 extern const KELO_TONE_TABLE_ENTRY contrast_tblSelko2[255];
 
+// The curve of every class: brightness and contrast as curve values (50
+// neutral), gamma in thousandths (1000 and below 1 skip the power step,
+// capped at 9999); the level checks are logged under cpTag at iLogLevel.
+int KeloToneCurveValue(int iInput, int iWhiteLevel, int iBlackLevel, int iBrightness, int iContrast, int iShadow,
+                       int iHighlight, int iGamma, const char* cpTag, int iLogLevel);
+
 // Parameters of the automatic measurement.
 struct Zu_ALut_ctl {
   double dWeight;
