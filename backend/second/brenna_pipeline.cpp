@@ -7,6 +7,9 @@
 #include <cstring>
 
 #include "brenna_scan_func.h"
+#include "edge_filler.h"
+#include "image_rotate24.h"
+#include "tone_curve_tenths.h"
 #include "image_libs.h"
 #include "log.h"
 #include "model_catalog.h"
@@ -220,11 +223,34 @@ int CBrennaScanFunc::ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_
   }
 
   if (!m_bToneReady) {
-    CSelko2PagePipeline::ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 230, 10, 1600, m_byLUT[0]);
+    kelo_steps::ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 230, 10, 16, m_byLUT[0], "CBrennaScanFunc");
     m_bToneReady = 1;
   }
   const size_t bytes = static_cast<size_t>(d.iBytesPerLine) * d.iLines;
   for (size_t i = 0; i < bytes; ++i) (*slot)[i] = m_byLUT[0][(*slot)[i]];
+
+  if (p.ROTATION != 0) {
+    _P2IIMG page = FaceRecord(*slot, d);
+    _P2IIMG turned{};
+    const int rc = kelo_steps::P2iRotate(&page, p.ROTATION, &turned);
+    if (rc == KELO_IP_OUTOFMEMORY) return Fail("P2iRotate memory lack", kErrMemory);
+    if (rc != 0) return Fail("failed to rotate the image", kErrOther);
+    free(*slot);
+    *slot = turned.pImageData;
+    d.iPixelsPerLine = turned.nWidth;
+    d.iLines = turned.nHeight;
+    d.iBytesPerLine = 3 * turned.nWidth;
+  }
+
+  const int top = static_cast<int>(p.EDGE_FILLER_TOP * p.SCAN_RES_Y / 1200);
+  const int bottom = static_cast<int>(p.EDGE_FILLER_BOTTOM * p.SCAN_RES_Y / 1200);
+  const int left = static_cast<int>(p.EDGE_FILLER_LEFT * p.SCAN_RES_X / 1200);
+  const int right = static_cast<int>(p.EDGE_FILLER_RIGHT * p.SCAN_RES_X / 1200);
+  if (top || bottom || left || right) {
+    const int rc = kelo_steps::FillEdges(slot, d, top, bottom, left, right, true, "CBrennaScanFunc::DoEdgeFiller");
+    if (rc == KELO_IP_PARAMETER) return Fail("DoEdgeFiller ERR_PARAMETER", kErrParam);
+    if (rc == KELO_IP_OUTOFMEMORY) return Fail("DoEdgeFiller ERR_2_MEMORY_LACK", kErrMemory);
+  }
 
   const int rc = m_Steps.DoImageProc(slot, &d, p.SCAN_MODE);
   if (rc == FSIP_C_ERR_PARAMETER) return Fail("DoImageProc FSIP_C_ERR_PARAMETER", kErrParam);

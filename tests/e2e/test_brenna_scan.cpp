@@ -23,6 +23,7 @@
 #include "model_catalog.h"
 #include "brenna_scan_func.h"
 #include "selko2_pipeline.h"
+#include "tone_curve_tenths.h"
 #include "test_pages.h"
 #include "test_support.h"
 
@@ -172,7 +173,7 @@ dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const c
     CBrennaScanFunc::Tavrin_EraseClrBdr(&p, &out);
   }
   unsigned char lut[256];
-  CSelko2PagePipeline::ApplyLutContrastBrightness(0, 0, 230, 10, 1600, lut);
+  kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, lut, "test");
   for (auto& v : page.pixels) v = lut[v];
   if (std::string(mode) == "Color") return page;
   page = dravn_pages::ToGrey(page);
