@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "brenna_scan_func.h"
 #include "log.h"
@@ -14,7 +15,6 @@ struct Tables {
   int Ru[256], Gu[256], Bu[256];
   int Rv[256], Gv[256], Bv[256];
   int Vr[256], Ug[256], Vg[256], Ub[256];
-  int W127[256], W22[256];  // the filter's two weights
   Tables() {
     for (int v = 0; v < 256; ++v) {
       Ry[v] = 77 * v, Gy[v] = 150 * v, By[v] = 29 * v;
@@ -23,8 +23,6 @@ struct Tables {
       Vr[v] = 360 * (v - 128);
       Ug[v] = 88 * (v - 128), Vg[v] = 184 * (v - 128);
       Ub[v] = 455 * (v - 128);
-      W127[v] = 127 * v / 128;
-      W22[v] = 22 * v / 128;
     }
   }
 };
@@ -67,40 +65,71 @@ void CBrennaScanFunc::ConvYUV2RGB(const _P2IIMG* in, _P2IIMG* out) {
 
 // Each window reads the pixels as they stand when it is visited: with `out`
 // over `in`'s own buffer the rows above and the pixels to the left are
-// already smoothed.
+// already smoothed. The window's weights (127 inside, 22 at the four
+// corners) are normalised by their sum, so that a flat chroma stays as it
+// is: grey and white pages keep their colour.
+namespace {
+
+constexpr int kWeightSum = 21 * 127 + 4 * 22;  // 2755
+
+inline unsigned char Smoothed(int all, int corners) {
+  return static_cast<unsigned char>((127 * all - 105 * corners + kWeightSum / 2) / kWeightSum);
+}
+
+}  // namespace
+
 void CBrennaScanFunc::YUVFilter(const _P2IIMG* in, _P2IIMG* out) {
-  const Tables& t = T();
   const int w = in->nWidth, h = in->nHeight;
   const size_t bpl = static_cast<size_t>(in->nBytesPerLine);
+  const size_t obpl = static_cast<size_t>(out->nBytesPerLine);
   const unsigned char* src = in->pImageData;
   unsigned char* dst = out->pImageData;
-  const size_t obpl = static_cast<size_t>(out->nBytesPerLine);
+  std::vector<int> col(static_cast<size_t>(w) * 2);  // U and V of the four other rows, per column
+  std::vector<int> cx(static_cast<size_t>(w) + 6);   // byte offset of column x, clamped, x = -2 .. w + 3
+  for (int x = -2; x < w + 4; ++x) cx[x + 2] = 3 * std::clamp(x, 0, w - 1);
+  const int* C = cx.data() + 2;
   for (int y = 0; y < h; ++y) {
     const unsigned char* rows[5];
     for (int k = 0; k < 5; ++k) rows[k] = src + static_cast<size_t>(std::clamp(y + k - 2, 0, h - 1)) * bpl;
     unsigned char* d = dst + static_cast<size_t>(y) * obpl;
-    for (int x = 0; x < w; ++x) {
-      int cols[5];
-      if (x >= 2 && x + 2 < w) {
-        for (int k = 0; k < 5; ++k) cols[k] = 3 * (x + k - 2);
-      } else {
-        for (int k = 0; k < 5; ++k) cols[k] = 3 * std::clamp(x + k - 2, 0, w - 1);
-      }
-      d[3 * x] = rows[2][3 * x];
-      for (int c = 1; c <= 2; ++c) {
-        int sum = 0;
-        for (int r = 0; r < 5; ++r) {
-          const unsigned char* row = rows[r] + c;
-          if (r == 0 || r == 4) {
-            sum += t.W22[row[cols[0]]] + t.W127[row[cols[1]]] + t.W127[row[cols[2]]] + t.W127[row[cols[3]]] +
-                   t.W22[row[cols[4]]];
-          } else {
-            sum += t.W127[row[cols[0]]] + t.W127[row[cols[1]]] + t.W127[row[cols[2]]] + t.W127[row[cols[3]]] +
-                   t.W127[row[cols[4]]];
-          }
+    // The current row is read as it is being written (src may be dst); at
+    // the top and bottom edges the clamped rows are the current one too.
+    const bool interior = y >= 2 && y + 2 < h;
+    if (interior) {
+      for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 2; ++c) {
+          const int o = 3 * x + 1 + c;
+          col[2 * x + c] = rows[0][o] + rows[1][o] + rows[3][o] + rows[4][o];
         }
-        d[3 * x + c] = static_cast<unsigned char>(std::min(255, (sum * 48) >> 10));
+    }
+    int upper[2] = {0, 0};
+    if (interior)
+      for (int c = 0; c < 2; ++c)
+        for (int k = -2; k <= 2; ++k) upper[c] += col[2 * (C[k] / 3) + c];
+    for (int x = 0; x < w; ++x) {
+      const unsigned char* row = rows[2];
+      const int y0 = row[3 * x];
+      for (int c = 0; c < 2; ++c) {
+        const int o = 1 + c;
+        int all, corners;
+        const unsigned char* cur = interior ? (src == dst ? d : row) : nullptr;
+        if (interior) {
+          all = upper[c] + cur[C[x - 2] + o] + cur[C[x - 1] + o] + cur[C[x] + o] + cur[C[x + 1] + o] +
+                cur[C[x + 2] + o];
+          corners = rows[0][C[x - 2] + o] + rows[0][C[x + 2] + o] + rows[4][C[x - 2] + o] + rows[4][C[x + 2] + o];
+        } else {
+          all = 0;
+          for (int k = 0; k < 5; ++k) {
+            const unsigned char* r = rows[k];
+            all += r[C[x - 2] + o] + r[C[x - 1] + o] + r[C[x] + o] + r[C[x + 1] + o] + r[C[x + 2] + o];
+          }
+          corners = rows[0][C[x - 2] + o] + rows[0][C[x + 2] + o] + rows[4][C[x - 2] + o] + rows[4][C[x + 2] + o];
+        }
+        d[3 * x + o] = Smoothed(all, corners);
       }
+      d[3 * x] = static_cast<unsigned char>(y0);
+      if (interior)
+        for (int c = 0; c < 2; ++c) upper[c] += col[2 * (C[x + 3] / 3) + c] - col[2 * (C[x - 2] / 3) + c];
     }
   }
 }

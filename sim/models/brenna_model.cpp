@@ -24,6 +24,7 @@
 //   cancel_at=<k>      the user pressed stop on the device at sheet k
 //   gone_at=<k>        the device leaves the bus after sheet k's first chunk
 //   inquiry_fail=<n>   the first n inquiries are refused
+//   inquiry_offsets=bad the inquiry names its texts at offsets past its end
 // clang-format off
 #include <cstddef>
 #include <cstdio>
@@ -205,8 +206,9 @@ class BrennaModel : public SimDeviceModel {
   void OnInquiry() {
     Bytes reply(128, 0);
     SetBe(reply.data() + 3, 2, 120);
-    SetBe(reply.data() + 10, 2, 64);
-    SetBe(reply.data() + 12, 2, 90);
+    const bool bad = Param("inquiry_offsets") == "bad";
+    SetBe(reply.data() + 10, 2, bad ? 0xFFF0 : 64);
+    SetBe(reply.data() + 12, 2, bad ? 118 : 90);
     const std::string product = "BrennaB700";
     memcpy(reply.data() + 64, product.data(), product.size());
     memcpy(reply.data() + 90, "1.02", 4);
