@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -237,6 +238,113 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
     }
     EXPECT_EQ(Sent().back(), "e7:02") << "the paper unit is released at the end";
   }
+}
+
+
+struct FaultCase {
+  const char* name;
+  int sheets;
+  const char* extra;
+  std::vector<std::string> options;
+  int pages;
+  int exitCode;
+  const char* message;
+};
+
+TEST_F(BrennaScanE2E, FaultsEndTheBatch) {
+  const std::vector<std::string> noAutofeed = {"--autofeed=no"};
+  const FaultCase cases[] = {
+      {"no paper at start", 0, "", {}, 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents"},
+      {"no paper after 2 sheets, autofeed off", 2, "", noAutofeed, 2, SANE_STATUS_GOOD, "Batch terminated, 2 pages"},
+      {"cover open at start", 2, "set cover=open\n", {}, 0, SANE_STATUS_COVER_OPEN, "Scanner cover is open"},
+      {"cover opened before sheet 2", 3, "set cover_open_at=2\n", {}, 1, SANE_STATUS_COVER_OPEN,
+       "Scanner cover is open"},
+      {"jam in sheet 2", 3, "set jam_at=2\n", {}, 1, SANE_STATUS_JAMMED, "Document feeder jammed"},
+      {"double feed in sheet 2", 3, "set jam_at=2\nset jam_code=0x8005\n", {}, 1, SANE_STATUS_JAMMED,
+       "Document feeder jammed"},
+      {"all-zero first chunk of sheet 1", 2, "set zero_at=1\n", {}, 0, SANE_STATUS_JAMMED, "Document feeder jammed"},
+      {"hardware fault in sheet 2", 3, "set sense_at=2\nset sense_code=0x4404\n", {}, 1, SANE_STATUS_IO_ERROR,
+       "Error during device I/O"},
+      {"stop pressed on the device at sheet 2", 3, "set cancel_at=2\n", {}, 1, SANE_STATUS_CANCELLED,
+       "Operation was cancel"},
+      {"device gone in sheet 2", 3, "set gone_at=2\n", {}, 1, SANE_STATUS_IO_ERROR, "Error during device I/O"},
+      // scanimage ends with its own code when the open fails.
+      {"inquiry failing thrice at open", 1, "set inquiry_fail=3\n", {}, 0, 1, "failed: Error during device I/O"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(c.sheets, kA5, 300, true, c.extra);
+    NoColourShift();
+    std::vector<std::string> options = {"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    auto r = Scanimage(Batch(options));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(PagesWritten(), c.pages) << r.err;
+  }
+}
+
+// The sequence the scanner sees: a batch's first page checks the paper,
+// reserves the paper unit, sends window, tables and reads calibration; the
+// later pages only resend the window; the paper unit goes back at the end.
+TEST_F(BrennaScanE2E, CommandSequence) {
+  Feed(2, kA5, 300, true);
+  NoColourShift();
+  auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> sent = Sent();
+  // Commands up to the first page read, after the inquiry of the open.
+  const std::vector<std::string> first = {"e8",      "e3",      "e6:02",   "e4",      "aa:0095", "aa:0096",
+                                          "aa:008b", "aa:0081", "aa:0081", "aa:0081", "e8",      "a8:0060",
+                                          "e6:00",   "a8:0000"};
+  auto at = std::find(sent.begin(), sent.end(), "e8");
+  ASSERT_NE(at, sent.end());
+  EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(first.size())), first);
+  // The second page: the paper check of the thread, the window, the page.
+  auto second = std::find(at, sent.end(), "e7:00");
+  ASSERT_NE(second, sent.end());
+  const std::vector<std::string> later = {"e7:00", "e8", "e4", "e6:00", "a8:0000"};
+  EXPECT_EQ(std::vector<std::string>(second, second + static_cast<long>(later.size())), later);
+  EXPECT_EQ(Count("e6:02"), 1);
+  EXPECT_EQ(sent.back(), "e7:02");
+  EXPECT_EQ(Count("e7:01"), 0);
+}
+
+// A stop pressed on the scanner releases unit 1 once, and the paper unit.
+TEST_F(BrennaScanE2E, DeviceStopReleasesUnitOne) {
+  Feed(3, kA5, 300, true, "set cancel_at=2\n");
+  NoColourShift();
+  auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}));
+  EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
+  EXPECT_EQ(Count("e7:01"), 1);
+  EXPECT_EQ(Sent().back(), "e7:02");
+}
+
+// The flatbed: one page per start, the paper unit reserved and released
+// around each; with automatic size on a scanner that supports it the page
+// goes to the black-background crop (the package's libimgforge crops it).
+TEST_F(BrennaScanE2E, FlatbedPages) {
+  Feed(1, kA5, 300, true, "set flatbed=" + m_dir + "/pages/page1.pnm\n");
+  auto r = Scanimage({"--source", "Flatbed", "--mode", "Color", "--resolution", "300", "-x", "148", "-y", "210",
+                      "--format=pnm", "-o", m_dir + "/out/page1.pnm"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  dravn_pages::Image got = Scanned(1);
+  EXPECT_EQ(got.width, dravn_pages::PixelsOf(148, 300));
+  EXPECT_EQ(got.height, dravn_pages::PixelsOf(210, 300));
+  dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, Expected(kA5, 300, 1, "Color", false), 50);
+  EXPECT_LT(diff.meanAbs, 4);
+  EXPECT_EQ(Count("e6:02"), 1);
+  EXPECT_EQ(Count("e7:02"), 1);
+  EXPECT_EQ(Count("aa:0095"), 0) << "no feeder settings for the glass";
+}
+
+TEST_F(BrennaScanE2E, ScanimageConformanceTest) {
+  Feed(4, kA5, 300, true);
+  NoColourShift();
+  auto r = Scanimage({"-T", "--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 }
 
 }  // namespace
