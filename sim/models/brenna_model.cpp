@@ -25,6 +25,8 @@
 //   gone_at=<k>        the device leaves the bus after sheet k's first chunk
 //   inquiry_fail=<n>   the first n inquiries are refused
 //   inquiry_offsets=bad the inquiry names its texts at offsets past its end
+//   sense_broken=1     every request-sense command is refused
+//   chunk_ms=<n>       time the mechanism takes to bring each chunk
 // clang-format off
 #include <cstddef>
 #include <cstdio>
@@ -32,6 +34,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -67,7 +70,7 @@ class BrennaModel : public SimDeviceModel {
  public:
   explicit BrennaModel(const SimDeviceSpec& spec) : SimDeviceModel(spec) {
     for (const char* key : {"sheets", "page_dpi", "autosize", "cover_open_at", "jam_at", "jam_code", "zero_at",
-                            "sense_at", "sense_code", "cancel_at", "gone_at", "inquiry_fail"})
+                            "sense_at", "sense_code", "cancel_at", "gone_at", "inquiry_fail", "sense_broken", "chunk_ms"})
       ParamInt(key, 0);
     m_sheetsLeft = ParamInt("sheets", 0);
     m_coverOpen = Param("cover") == "open";
@@ -79,6 +82,7 @@ class BrennaModel : public SimDeviceModel {
   int Control(const SimControlSetup& s, uint8_t* data, int length) override {
     if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
     if (s.requestType != 0x40 || s.request != 4 || length != 12) return LIBUSB_ERROR_PIPE;
+    if (data[0] == 0xE3 && ParamInt("sense_broken", 0) == 1) return LIBUSB_ERROR_PIPE;
     if (data[0] == 0xE2 && m_inquiryFailures > 0) {
       --m_inquiryFailures;
       return LIBUSB_ERROR_PIPE;
@@ -249,6 +253,8 @@ class BrennaModel : public SimDeviceModel {
 
   void OnPageRead(uint32_t chunk) {
     if (chunk == 0 || chunk > (1u << 24)) return Status(0x01);
+    const long chunkMs = ParamInt("chunk_ms", 0);
+    if (chunkMs > 0) Wait(std::chrono::milliseconds(chunkMs));
     if (m_faces.empty() || AllEnded()) {
       if (!StartSheet(chunk)) return;
     }

@@ -267,6 +267,8 @@ TEST_F(BrennaScanE2E, FaultsEndTheBatch) {
        "Error during device I/O"},
       {"stop pressed on the device at sheet 2", 3, "set cancel_at=2\n", {}, 1, SANE_STATUS_CANCELLED,
        "Operation was cancel"},
+      // A page end whose sense cannot be read is no page.
+      {"sense unreadable", 2, "set sense_broken=1\n", {}, 0, SANE_STATUS_IO_ERROR, "Error during device I/O"},
       {"device gone in sheet 2", 3, "set gone_at=2\n", {}, 1, SANE_STATUS_IO_ERROR, "Error during device I/O"},
       // scanimage ends with its own code when the open fails.
       {"inquiry failing thrice at open", 1, "set inquiry_fail=3\n", {}, 0, 1, "failed: Error during device I/O"},
@@ -427,6 +429,59 @@ TEST_F(BrennaScanE2E, DevicePagesAreDumped) {
     EXPECT_EQ(st.st_mode & 0022, 0u) << "not writable by others";
   }
   EXPECT_EQ(dumps, 2);
+}
+
+
+// Interrupted while a page is on its way, or between pages: the batch ends
+// cancelled, the scan thread is joined, the scanner is told to stop.
+TEST_F(BrennaScanE2E, InterruptedScan) {
+  for (const char* when : {"mid-page", "between pages"}) {
+    SCOPED_TRACE(when);
+    TearDown();
+    SetUp();
+    const bool midPage = std::string(when) == "mid-page";
+    Feed(3, kA5, 300, true, midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n");
+    NoColourShift();
+    std::vector<std::string> argv =
+        Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {});
+    std::vector<std::string> envStrings;
+    auto env = Env();
+    for (char** e = environ; *e; ++e) {
+      std::string kv = *e;
+      if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
+    }
+    for (const auto& [k, v] : env)
+      if (!v.empty()) envStrings.push_back(k + "=" + v);
+    std::vector<char*> args, envp;
+    for (auto& a : argv) args.push_back(&a[0]);
+    args.push_back(nullptr);
+    for (auto& e : envStrings) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid;
+    ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Mid-page: while the first page's chunks come. Between pages: once the
+    // first page is written.
+    const std::string mark = midPage ? m_dir + "/transcript" : m_dir + "/out/page1.pnm";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(midPage ? 400 : 20));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string err = ReadFile(m_dir + "/stderr");
+    EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
+    if (!midPage) {
+      EXPECT_GE(PagesWritten(), 1);
+    }
+    EXPECT_LE(PagesWritten(), 3);
+    EXPECT_EQ(Count("e6:02"), 1) << "one batch";
+  }
 }
 
 }  // namespace

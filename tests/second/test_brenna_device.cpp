@@ -343,4 +343,21 @@ TEST_F(BrennaDevice, HardwareCodeWritesTheErrorRecordOnce) {
   EXPECT_EQ(Count(sent, "aa:ffe0"), 1);
 }
 
+
+// A face whose geometry says it has no pixels is refused before its bits
+// per pixel are worked out from it.
+TEST(BrennaPipeline, SelectFuncRefusesAFaceWithoutWidth) {
+  CBrennaScanFunc object;
+  unsigned char pixel[3] = {};
+  unsigned char* slots[2] = {pixel, nullptr};
+  KELO_IMAGEDATA_PARAMETERS geometry[2] = {};
+  geometry[0].iLines = 10;
+  geometry[0].iBytesPerLine = 30;
+  for (int function : {0x1000, 0x0001, 0x0040})
+    EXPECT_EQ(object.DoSelectFunc(function, slots, 0, geometry), -2) << function;
+  EXPECT_EQ(slots[0], pixel);
+  geometry[0].iPixelsPerLine = 10;
+  EXPECT_EQ(object.DoSelectFunc(0x0002, slots, 0, geometry), -2) << "an unknown function bit";
+}
+
 }  // namespace
