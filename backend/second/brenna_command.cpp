@@ -607,7 +607,7 @@ int CBrennaScanFunc::ObjectPosition() {
     }
     if (ReleaseUnit(2)) {
       m_bPaperReleased = 1;
-      if (!g_PropInfo.AUTOFEED) m_dwLastErr = BRENNA_ERR_NO_PAPER;
+      if (!Prop().AUTOFEED) m_dwLastErr = BRENNA_ERR_NO_PAPER;
       LogError(fn, "No paper");
       return 0;
     }
@@ -620,7 +620,7 @@ int CBrennaScanFunc::ObjectPosition() {
 int CBrennaScanFunc::CancelRead() {
   const char* fn = "CBrennaScanFunc::CancelRead";
   CLogScope scope(fn);
-  if (m_bPaperReleased || g_PropInfo.AUTOFEED) return 1;
+  if (m_bPaperReleased || Prop().AUTOFEED) return 1;
   if (!ReleaseUnit(2)) {
     LogError(fn, "failed to ReleaseUnit(0x02)");
     return 0;

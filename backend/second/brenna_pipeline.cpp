@@ -25,7 +25,7 @@ int Fail(const char* text, int code) {
   return code;
 }
 
-_P2IIMG FaceRecord(unsigned char* pixels, const KELO_IMAGEDATA_PARAMETERS& g) {
+_P2IIMG FaceRecord(unsigned char* pixels, const KELO_IMAGEDATA_PARAMETERS& g, const KELO_PROP_INFO& p) {
   _P2IIMG page{};
   page.pImageData = pixels;
   page.nBitsPerPixel = 24;
@@ -33,8 +33,8 @@ _P2IIMG FaceRecord(unsigned char* pixels, const KELO_IMAGEDATA_PARAMETERS& g) {
   page.nHeight = g.iLines;
   page.nBytesPerLine = g.iBytesPerLine;
   page.nImageSize = g.iLines * g.iBytesPerLine;
-  page.nXResolution = g_PropInfo.SCAN_RES_X < 301 ? 300 : 600;
-  page.nYResolution = g_PropInfo.SCAN_RES_Y < 301 ? 300 : 600;
+  page.nXResolution = p.SCAN_RES_X < 301 ? 300 : 600;
+  page.nYResolution = p.SCAN_RES_Y < 301 ? 300 : 600;
   page.nRight = g.iPixelsPerLine - 1;
   page.nBottom = g.iLines - 1;
   return page;
@@ -71,7 +71,7 @@ int CBrennaScanFunc::DoSelectFunc(int function, unsigned char** slots, int face,
     request.nSide = 0;
   } else if (function == 0x0040) {
     request.dwFlags = FSIPCTL_FUNC_BLANK_PAGE;
-    request.nDetectLevel = g_PropInfo.BLANK_PAGE_SKIP_SENSITIVITY;
+    request.nDetectLevel = Prop().BLANK_PAGE_SKIP_SENSITIVITY;
   } else {
     WriteLog(LOG_LEVEL_ERROR, fn, "unsupported function");
     return FSIP_C_ERR_NOTSUPPORT;
@@ -82,7 +82,7 @@ int CBrennaScanFunc::DoSelectFunc(int function, unsigned char** slots, int face,
   }
   fsipctl_image input[2] = {}, result[2] = {};
   input[0].pImageData = slots[face];
-  input[0].nResolution = g_PropInfo.SCAN_RES_X <= 300 ? 300 : 600;
+  input[0].nResolution = Prop().SCAN_RES_X <= 300 ? 300 : 600;
   input[0].nWidth = g.iPixelsPerLine;
   input[0].nHeight = g.iLines;
   input[0].nDepth = g.iBytesPerLine * 8 / g.iPixelsPerLine;
@@ -115,7 +115,7 @@ int CBrennaScanFunc::DoSelectFunc(int function, unsigned char** slots, int face,
 int CBrennaScanFunc::DoImageProcess(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* src,
                                     KELO_IMAGEDATA_PARAMETERS* dst, const JPEGINFO* jpeg) {
   CLogScope scope(kFunction);
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   unsigned char* slots[2] = {*ppFront, *ppBack};
   auto done = [&](int code) {
     *ppFront = slots[0];
@@ -180,9 +180,9 @@ int CBrennaScanFunc::DoImageProcess(unsigned char** ppFront, unsigned char** ppB
 
 int CBrennaScanFunc::ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src,
                                  KELO_IMAGEDATA_PARAMETERS* dst) {
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   if (m_bColorShiftCorrection && p.SCAN_FACE != 0) {
-    _P2IIMG page = FaceRecord(*slot, src[face]);
+    _P2IIMG page = FaceRecord(*slot, src[face], p);
     _P2IIMG out{};
     if (Tavrin_EraseClrBdr(&page, &out) == 0) *slot = out.pImageData;
   }
@@ -230,7 +230,7 @@ int CBrennaScanFunc::ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_
   for (size_t i = 0; i < bytes; ++i) (*slot)[i] = m_byLUT[0][(*slot)[i]];
 
   if (p.ROTATION != 0) {
-    _P2IIMG page = FaceRecord(*slot, d);
+    _P2IIMG page = FaceRecord(*slot, d, p);
     _P2IIMG turned{};
     const int rc = kelo_steps::P2iRotate(&page, p.ROTATION, &turned);
     if (rc == KELO_IP_OUTOFMEMORY) return Fail("P2iRotate memory lack", kErrMemory);

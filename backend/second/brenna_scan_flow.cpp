@@ -139,7 +139,7 @@ void CBrennaScanFunc::InitScanParameter() {
 // --- scan parameters and window --------------------------------------------------
 
 int CBrennaScanFunc::ModeSelect() {
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   m_tScanParam.byAutoSize = p.PAPER_SIZE == kAutomaticPaperSize;
   m_tScanParam.byMultiFeed = p.DF_ACTION == 1 && p.MF_OVERLAPPING != 0;
   if (!p.AUTOFEED) {
@@ -153,7 +153,7 @@ int CBrennaScanFunc::ModeSelect() {
 }
 
 int CBrennaScanFunc::SetWindow() {
-  KELO_PROP_INFO& p = g_PropInfo;
+  KELO_PROP_INFO& p = Prop();
   AVS_SCAN_PARAMETER& s = m_tScanParam;
   switch (p.SCAN_FACE) {
     case 0: s.byBackOnly = s.byFeeder = s.byDuplex = 0; break;
@@ -243,7 +243,7 @@ int CBrennaScanFunc::GetSrcImageInfo(KELO_IMAGEDATA_PARAMETERS* info) {
     LogError("CBrennaScanFunc::GetSrcImageInfo", "pstSrcImageInfo == NULL");
     return 0;
   }
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   const int dx = p.SCAN_RES_X <= 300 ? 300 : 600, dy = p.SCAN_RES_Y <= 300 ? 300 : 600;
   KELO_IMAGEDATA_PARAMETERS face;
   face.iPixelsPerLine = Trunc(Trunc(p.BOTTOM_RIGHT_X - p.TOP_LEFT_X) * static_cast<double>(dx) / 1200 + 15) & ~15;
@@ -261,7 +261,7 @@ int CBrennaScanFunc::GetDstImageInfo(KELO_IMAGEDATA_PARAMETERS* info) {
     LogError("CBrennaScanFunc::GetDstImageInfo", "pstDstImageInfo == NULL");
     return 0;
   }
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   KELO_IMAGEDATA_PARAMETERS face;
   face.iPixelsPerLine = Trunc(Trunc(p.BOTTOM_RIGHT_X - p.TOP_LEFT_X) * static_cast<double>(p.SCAN_RES_X) / 1200);
   face.iLines = Trunc(Trunc(p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y) * static_cast<double>(p.SCAN_RES_Y) / 1200);
@@ -275,7 +275,7 @@ int CBrennaScanFunc::GetDstImageInfo(KELO_IMAGEDATA_PARAMETERS* info) {
 
 int CBrennaScanFunc::DoCheckPropList() {
   const char* fn = "CBrennaScanFunc::DoCheckPropList";
-  const KELO_PROP_INFO& p = g_PropInfo;
+  const KELO_PROP_INFO& p = Prop();
   auto fail = [&](const char* text) {
     LogError(fn, text);
     return 0;
@@ -373,7 +373,7 @@ int CBrennaScanFunc::ScanScanner(int first) {
   }
   if (!ReserveUnit(0)) return fail("failed to ReserveUnit(0x00)");
   const int read = m_byWindow[44] == 4 ? ReadImageDataDuplex() : ReadImageData();
-  const bool autofeed = g_PropInfo.AUTOFEED == 1;
+  const bool autofeed = Prop().AUTOFEED == 1;
   if (read) {
     // The page's own verdict (an all-zero page) survives the releases.
     const uint32_t verdict = m_dwLastErr;
@@ -698,7 +698,7 @@ void CBrennaScanFunc::DoScanThreadFunc() {
       LogError(fn, "pstImagedata == NULL");
       break;
     }
-    const int source = g_PropInfo.SCAN_FACE;
+    const int source = Prop().SCAN_FACE;
     struct Move {
       unsigned char** held;
       uint32_t* size;
@@ -783,7 +783,7 @@ SANE_Status CBrennaScanFunc::Start() {
     LogError(fn, "DoCheckPropList failed");
     return SANE_STATUS_INVAL;
   }
-  const int source = g_PropInfo.SCAN_FACE;
+  const int source = Prop().SCAN_FACE;
   auto served = [&]() -> bool {
     if (m_pImageFront) {
       if (source == 3) g_bIsReadDoubleBack = 0;
@@ -798,9 +798,11 @@ SANE_Status CBrennaScanFunc::Start() {
     return false;
   };
 
-  if (g_PropInfo.AUTOFEED == 1 || m_bThreadStarted) {
+  if (Prop().AUTOFEED == 1 || m_bThreadStarted) {
     if (m_bFirstPage && (!m_bThreadStarted || m_bThreadEnded)) {
       JoinScanThread();
+      m_tBatchProp = g_PropInfo;
+      m_pProp = &m_tBatchProp;
       m_bThreadEnded = 0;
       m_bStopped = 0;
       pthread_attr_t attr;
@@ -877,7 +879,7 @@ SANE_Status CBrennaScanFunc::Start() {
     }
     return SANE_STATUS_GOOD;
   }
-  if (g_PropInfo.AUTOFEED != 0) return SANE_STATUS_GOOD;
+  if (Prop().AUTOFEED != 0) return SANE_STATUS_GOOD;
 
   while (!served()) {
     if (!ScanSync() || m_dwLastErr != 0) {
@@ -973,7 +975,7 @@ SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
     LogError(fn, "m_bIsCancel == true");
     return SANE_STATUS_CANCELLED;
   }
-  const int source = g_PropInfo.SCAN_FACE;
+  const int source = Prop().SCAN_FACE;
   bool back;
   switch (source) {
     case 0:
@@ -1036,4 +1038,5 @@ void CBrennaScanFunc::Cancel() {
   m_bStopped = 0;
   FreeQueuedPages();
   m_bThreadEnded = 0;
+  m_pProp = &g_PropInfo;
 }

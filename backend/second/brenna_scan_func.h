@@ -167,6 +167,12 @@ class CBrennaScanFunc {
   std::atomic<uint32_t> m_bIsCancel{0};
   std::atomic<uint32_t> m_bScanning{0};
 
+  // The scan-property record this object works from: g_PropInfo, or during
+  // a batch with automatic feeding the copy the batch started with, which
+  // the scan thread reads (and the automatic size changes) while the entry
+  // points rebuild g_PropInfo.
+  KELO_PROP_INFO& Prop() { return *m_pProp; }
+
   // Visible to tests.
   uint32_t LastError() const { return m_dwLastErr; }
   void SetLastError(uint32_t code) { m_dwLastErr = code; }
@@ -231,6 +237,8 @@ class CBrennaScanFunc {
   std::atomic<int> m_bStopped{0};
 
   // The batch.
+  KELO_PROP_INFO m_tBatchProp{};
+  KELO_PROP_INFO* m_pProp = &g_PropInfo;
   pthread_t m_phandle{};
   bool m_bThreadStarted = false;
   std::atomic<uint32_t> m_bThreadEnded{0};

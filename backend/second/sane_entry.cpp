@@ -55,13 +55,14 @@ void UnbindLibraries() {
 }
 
 // A batch whose scan thread still runs is ended before its device goes.
-void EndSelko2Batch() {
+void EndRunningBatch() {
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->HasScanThread()) g_pCSelko2ScanFunc->Cancel();
+  if (dravnbrennadevice && dravnbrennadevice->HasScanThread()) dravnbrennadevice->Cancel();
 }
 
 // A device still open (no close came) is closed as close would.
 void ReleaseOpenDevice() {
-  EndSelko2Batch();
+  EndRunningBatch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
@@ -291,8 +292,9 @@ SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
 
 void Dravn2_close(SANE_Handle /*handle*/) {
   CLogScope scope("sane_dravn2_close");
+  if (FamilyOfProduct(iDeviceID) == SecondFamily::Brenna) EndRunningBatch();
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko2) {
-    EndSelko2Batch();
+    EndRunningBatch();
     if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
   }
