@@ -14,6 +14,7 @@
 //   page_dpi=<n>       resolution the files were rendered at (default 300)
 //   flatbed=<path>     the page on the glass (default: page 1 of pages=)
 //   autosize=1         the device reports automatic page-size support
+//   backing=black      the lid behind the glass is black (default white)
 //   cover=open         the cover is open from the start
 //   cover_open_at=<k>  the cover opens before sheet k is fed
 //   jam_at=<k>         sheet k jams after its first chunk (sense jam_code,
@@ -371,7 +372,8 @@ class BrennaModel : public SimDeviceModel {
     }
     const long lines = std::max(16L, Feeder() ? std::min(length, pageL - top) : length);
     dravn_pages::Image face{static_cast<int>(width), static_cast<int>(lines), 3, {}};
-    face.pixels.assign(static_cast<size_t>(width) * lines * 3, 0xFF);
+    const uint8_t backing = !Feeder() && Param("backing") == "black" ? 0 : 0xFF;
+    face.pixels.assign(static_cast<size_t>(width) * lines * 3, backing);
     if (!page.pixels.empty()) {
       for (long y = 0; y < lines; ++y) {
         const long py = (y + top) * dpi / V;

@@ -104,7 +104,7 @@ class BrennaScanE2E : public ::testing::Test {
     auto env = dravn_test::SimEnv(m_dir + "/scenario");
     env["SANE_CONFIG_DIR"] = m_dir + "/sane";
     env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
-    env["DRAVN_DEBUG"] = "";
+    env["DRAVN_DEBUG"] = getenv("BRENNA_TEST_DEBUG") ? getenv("BRENNA_TEST_DEBUG") : "";
     return env;
   }
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
@@ -481,6 +481,54 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
     }
     EXPECT_LE(PagesWritten(), 3);
     EXPECT_EQ(Count("e6:02"), 1) << "one batch";
+  }
+}
+
+
+// Automatic page size: the crop each source asks of libimgforge (the
+// stand-in's log), and the page it hands back. On the glass of a scanner
+// that supports it, the black-background crop cuts the page from the black
+// lid; from the feeder the white-background crop of each face.
+TEST_F(BrennaScanE2E, AutomaticPageSize) {
+  struct Case {
+    const char* name;
+    const char* source;
+    const char* extra;
+    const char* asked;
+    int pages;
+  } cases[] = {
+      {"flatbed, black lid", "Flatbed", "set autosize=1\nset backing=black\n", "0x2000 0\n", 1},
+      {"feeder front", "Adf-front", "", "0x4000 1\n", 1},
+      {"feeder back", "Adf-back", "", "0x4000 2\n", 1},
+      {"feeder duplex", "Adf-duplex", "", "0x4000 1\n0x4000 2\n", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Feed(1, kA5, 300, true, std::string(c.extra) + "set flatbed=" + m_dir + "/pages/page1.pnm\n");
+    NoColourShift();
+    auto env = Env();
+    std::vector<std::string> options = {"--source", c.source, "--resolution", "300", "--page-auto=yes"};
+    if (std::string(c.source) == "Flatbed") options.push_back("--batch-count=1");  // the glass never runs out
+    const std::string lib = FullImgforge();
+    std::vector<std::string> argv = Argv(Batch(options), {lib});
+    argv.insert(argv.begin(), {"env", "PIPELINE_STANDIN_CROP_LOG=" + m_dir + "/crops"});
+    auto r = dravn_test::Run(argv, env, 300);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(PagesWritten(), c.pages) << r.err;
+    EXPECT_EQ(ReadFile(m_dir + "/crops"), c.asked);
+    dravn_pages::Image got = Scanned(1);
+    if (std::string(c.source) == "Flatbed") {
+      EXPECT_NEAR(got.width, dravn_pages::PixelsOf(148, 300), 2);
+      EXPECT_NEAR(got.height, dravn_pages::PixelsOf(210, 300), 2);
+      dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, Expected(kA5, 300, 1, "Color", false), 50);
+      EXPECT_LT(diff.meanAbs, 5);
+    } else {
+      // The window grew by its margins (0.14 and 0.4 inch at 300 dpi).
+      EXPECT_GE(got.width, dravn_pages::PixelsOf(148, 300) + 42);
+      EXPECT_GE(got.height, dravn_pages::PixelsOf(210, 300));
+    }
   }
 }
 
