@@ -186,6 +186,7 @@ class CBrennaScanFunc {
     return m_pbyJPEGImage;
   }
   unsigned char* ToneTable() { return m_byLUT[0]; }
+  uint32_t HeldPageSize() const { return m_dwSimplexSize; }
   void SetUsbManager(KeloManagerUsb* usb) { m_pUsb = usb; }
 
  private:
