@@ -30,11 +30,11 @@
 #include <vector>
 
 #include "brenna_scan_func.h"
-#include "second_backend.h"
-#include "usb_manager.h"
 #include "model_catalog.h"
 #include "option_table.h"
+#include "second_backend.h"
 #include "test_pages.h"
+#include "usb_manager.h"
 
 extern "C" {
 SANE_Status sane_dravn2_init(SANE_Int*, SANE_Auth_Callback);
@@ -109,8 +109,8 @@ int RunBatch(bool brenna, std::vector<SANE_Byte>* buffer) {
   char line[128];
   snprintf(line, sizeof line, "device %s %04x:%04x bus=1 address=5\n", brenna ? "brenna" : "selko2", m.vendorId,
            m.productId);
-  std::ofstream(scenario) << line << "set state=" << g_dir << "/state\nset sheets=" << kSheets << "\nset pages="
-                          << g_dir << "/page%d.pnm\n";
+  std::ofstream(scenario) << line << "set state=" << g_dir << "/state\nset sheets=" << kSheets
+                          << "\nset pages=" << g_dir << "/page%d.pnm\n";
   setenv("DRAVN_SIM", scenario.c_str(), 1);
   SANE_Handle h = nullptr;
   if (sane_dravn2_init(nullptr, nullptr) != SANE_STATUS_GOOD) return -1;
@@ -235,8 +235,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_symlink(g_dir + "/page.pnm", g_dir + "/page" + std::to_string(n) + ".pnm");
   std::ofstream(g_dir + "/dravn.conf") << std::hex << "usb 0x" << dravn::kSelko2Models[0].vendorId << " 0x"
                                        << dravn::kSelko2Models[0].productId << "\nusb 0x"
-                                       << dravn::kBrennaModels[0].vendorId << " 0x"
-                                       << dravn::kBrennaModels[0].productId << "\n";
+                                       << dravn::kBrennaModels[0].vendorId << " 0x" << dravn::kBrennaModels[0].productId
+                                       << "\n";
   setenv("DRAVN_CONFIG_DIR", dir, 1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

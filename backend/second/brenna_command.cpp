@@ -444,7 +444,9 @@ int CBrennaScanFunc::Send(int dataType, int flag) {
     case 0x95:
     case 0x96: {
       type = static_cast<uint16_t>(dataType);
-      const unsigned char body[8] = {0x01, 0x0A, 0x00, 0x01, 0x00, static_cast<unsigned char>(flag ? 0x78 : 0),
+      const unsigned char body[8] = {0x01, 0x0A,
+                                     0x00, 0x01,
+                                     0x00, static_cast<unsigned char>(flag ? 0x78 : 0),
                                      0x00, static_cast<unsigned char>(flag ? 0x2A : 0)};
       memcpy(data + 2, body, sizeof body);
       length = 10;
@@ -527,22 +529,48 @@ int CBrennaScanFunc::RequestSense(unsigned char value) {
   const uint32_t old = m_dwLastErr;
   uint32_t code;
   switch (SenseCode()) {
-    case 0x0000: code = 0; break;
-    case 0x8002: code = 1; break;
-    case 0x8001: code = 2; break;
-    case 0x8003: code = 3; break;
-    case 0x8005: code = 4; break;
-    case 0x8004: code = 13; break;
+    case 0x0000:
+      code = 0;
+      break;
+    case 0x8002:
+      code = 1;
+      break;
+    case 0x8001:
+      code = 2;
+      break;
+    case 0x8003:
+      code = 3;
+      break;
+    case 0x8005:
+      code = 4;
+      break;
+    case 0x8004:
+      code = 13;
+      break;
     case 0x6001:
-    case 0x6002: code = m_byWindow[44] != 0 ? 14 : 16; break;
-    case 0x6003: code = 15; break;
-    case 0x1502: code = 17; break;
+    case 0x6002:
+      code = m_byWindow[44] != 0 ? 14 : 16;
+      break;
+    case 0x6003:
+      code = 15;
+      break;
+    case 0x1502:
+      code = 17;
+      break;
     case 0x4401:
-    case 0x4402: code = 18; break;
-    case 0x4403: code = 19; break;
+    case 0x4402:
+      code = 18;
+      break;
+    case 0x4403:
+      code = 19;
+      break;
     case 0x4404:
-    case 0x4405: code = 20; break;
-    default: code = 21; break;
+    case 0x4405:
+      code = 20;
+      break;
+    default:
+      code = 21;
+      break;
   }
   m_dwLastErr = code;
   if (code >= 14 && code != old) {
@@ -554,13 +582,26 @@ int CBrennaScanFunc::RequestSense(unsigned char value) {
     memcpy(m_byErrorRecord, scratch + 4, sizeof m_byErrorRecord);
     const char* letters = "E1";
     switch (code) {
-      case 15: letters = "E3"; break;
-      case 17: letters = "E0"; break;
-      case 18: letters = "E9"; break;
-      case 19: letters = "E7"; break;
-      case 20: letters = "C0"; break;
-      case 21: letters = "FD"; break;
-      default: break;
+      case 15:
+        letters = "E3";
+        break;
+      case 17:
+        letters = "E0";
+        break;
+      case 18:
+        letters = "E9";
+        break;
+      case 19:
+        letters = "E7";
+        break;
+      case 20:
+        letters = "C0";
+        break;
+      case 21:
+        letters = "FD";
+        break;
+      default:
+        break;
     }
     m_byErrorRecord[0] = static_cast<unsigned char>(letters[0]);
     m_byErrorRecord[1] = static_cast<unsigned char>(letters[1]);
@@ -630,9 +671,8 @@ int CBrennaScanFunc::CancelRead() {
 
 SANE_Status CBrennaScanFunc::ConvertToSaneErr(uint32_t code) {
   static const SANE_Status kTable[10] = {
-      SANE_STATUS_GOOD,      SANE_STATUS_COVER_OPEN, SANE_STATUS_JAMMED, SANE_STATUS_NO_DOCS,
-      SANE_STATUS_JAMMED,    SANE_STATUS_CANCELLED,  SANE_STATUS_INVAL,  SANE_STATUS_NO_MEM,
-      SANE_STATUS_IO_ERROR,  SANE_STATUS_JAMMED};
+      SANE_STATUS_GOOD,      SANE_STATUS_COVER_OPEN, SANE_STATUS_JAMMED, SANE_STATUS_NO_DOCS,  SANE_STATUS_JAMMED,
+      SANE_STATUS_CANCELLED, SANE_STATUS_INVAL,      SANE_STATUS_NO_MEM, SANE_STATUS_IO_ERROR, SANE_STATUS_JAMMED};
   char text[32];
   snprintf(text, sizeof text, "ErrCode %d", static_cast<int>(code));
   WriteLog(LOG_LEVEL_DEBUG, "CBrennaScanFunc::ConvertToSaneErr", text);

@@ -8,11 +8,11 @@
 
 #include "brenna_scan_func.h"
 #include "edge_filler.h"
-#include "image_rotate24.h"
-#include "tone_curve_tenths.h"
 #include "image_libs.h"
+#include "image_rotate24.h"
 #include "log.h"
 #include "model_catalog.h"
+#include "tone_curve_tenths.h"
 
 namespace {
 
@@ -91,7 +91,9 @@ int CBrennaScanFunc::DoSelectFunc(int function, unsigned char** slots, int face,
   const bool crop = function != 0x0040;
   if (rc != 0) {
     WriteLog(LOG_LEVEL_ERROR, fn,
-             function == 0x0001 ? "bgcolor black crop error" : crop ? "bgcolor white crop error" : "bpd error");
+             function == 0x0001 ? "bgcolor black crop error"
+             : crop             ? "bgcolor white crop error"
+                                : "bpd error");
     return rc;
   }
   if (crop) {
@@ -211,8 +213,8 @@ int CBrennaScanFunc::ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_
     *slot = page;
   } else {
     if (p.PAPER_SIZE == kAutomaticPaperSize) {
-      d.iPixelsPerLine = static_cast<int>(std::ceil(static_cast<double>(s.iPixelsPerLine) / m_tScanParam.dwXRes *
-                                                    p.SCAN_RES_X));
+      d.iPixelsPerLine =
+          static_cast<int>(std::ceil(static_cast<double>(s.iPixelsPerLine) / m_tScanParam.dwXRes * p.SCAN_RES_X));
       d.iLines = static_cast<int>(std::ceil(static_cast<double>(s.iLines) / m_tScanParam.dwYRes * p.SCAN_RES_Y));
       d.iBytesPerLine = 3 * d.iPixelsPerLine;
     }

@@ -1,6 +1,9 @@
 // The Brenna batch: the object, the scan parameters and window made from the
 // options, the per-page command sequence, the chunked page reads, the scan
 // thread with its page list, the read side and cancel.
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -11,11 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <ctime>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
+#include <new>
 
 #include "brenna_jfif.h"
 #include "brenna_scan_func.h"
@@ -156,11 +156,20 @@ int CBrennaScanFunc::SetWindow() {
   KELO_PROP_INFO& p = Prop();
   AVS_SCAN_PARAMETER& s = m_tScanParam;
   switch (p.SCAN_FACE) {
-    case 0: s.byBackOnly = s.byFeeder = s.byDuplex = 0; break;
-    case 1: s.byFeeder = 1, s.byBackOnly = s.byDuplex = 0; break;
-    case 2: s.byBackOnly = s.byFeeder = 1, s.byDuplex = 0; break;
-    case 3: s.byFeeder = s.byDuplex = 1, s.byBackOnly = 0; break;
-    default: break;
+    case 0:
+      s.byBackOnly = s.byFeeder = s.byDuplex = 0;
+      break;
+    case 1:
+      s.byFeeder = 1, s.byBackOnly = s.byDuplex = 0;
+      break;
+    case 2:
+      s.byBackOnly = s.byFeeder = 1, s.byDuplex = 0;
+      break;
+    case 3:
+      s.byFeeder = s.byDuplex = 1, s.byBackOnly = 0;
+      break;
+    default:
+      break;
   }
   const int xres = p.SCAN_RES_X < 301 ? 300 : 600;
   const int yres = p.SCAN_RES_Y > 300 ? 600 : 300;
@@ -415,8 +424,8 @@ int CBrennaScanFunc::AddJPEGHeader(const unsigned char* data, unsigned int lengt
     return 0;
   }
   const unsigned char* tables = BrennaJpegTable(m_tScanParam.byJpegTable) + 4;
-  SetJFIFHeader(0, static_cast<unsigned>(m_bySense[21] << 8 | m_bySense[22]), Be32(m_bySense + 23),
-                m_tScanParam.dwXRes, m_tScanParam.dwYRes, 0x11, tables, header);
+  SetJFIFHeader(0, static_cast<unsigned>(m_bySense[21] << 8 | m_bySense[22]), Be32(m_bySense + 23), m_tScanParam.dwXRes,
+                m_tScanParam.dwYRes, 0x11, tables, header);
   delete[] m_pbyJPEGImage;
   m_pbyJPEGImage = new (std::nothrow) unsigned char[static_cast<size_t>(length) + headerLength];
   if (!m_pbyJPEGImage) {
@@ -599,10 +608,10 @@ int CBrennaScanFunc::ReadImageDataDuplex() {
     if (f.state == 1) {
       // A face without a valid sense stops the read as the simplex one.
       if (!SenseIsValid() && m_dwLastErr != BRENNA_ERR_NO_MEMORY) break;
-      const int kept = side == 0 ? FinishFace(f.data, f.used, m_pbyFront, m_dwFrontSize, m_wFrontDims,
-                                              "Memory Lack(F)", "Device Error(F)")
-                                 : FinishFace(f.data, f.used, m_pbyBack, m_dwBackSize, m_wBackDims, "Memory Lack(B)",
-                                              "Device Error(B)");
+      const int kept =
+          side == 0
+              ? FinishFace(f.data, f.used, m_pbyFront, m_dwFrontSize, m_wFrontDims, "Memory Lack(F)", "Device Error(F)")
+              : FinishFace(f.data, f.used, m_pbyBack, m_dwBackSize, m_wBackDims, "Memory Lack(B)", "Device Error(B)");
       if (!kept) {
         rc = 0;
         break;
@@ -727,7 +736,7 @@ void CBrennaScanFunc::DoScanThreadFunc() {
       node->tSrcInfo[m.side] = src[m.side];
       node->tDstInfo[m.side] = dst[m.side];
       node->tJpegInfo[m.side] = {*m.size, m.dims[0], m.dims[1]};
-      delete[] *m.held;
+      delete[] * m.held;
       *m.held = nullptr;
       *m.size = 0;
     }
@@ -979,10 +988,17 @@ SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
   bool back;
   switch (source) {
     case 0:
-    case 1: back = false; break;
-    case 2: back = true; break;
-    case 3: back = g_bIsReadDoubleBack != 0; break;
-    default: return SANE_STATUS_GOOD;
+    case 1:
+      back = false;
+      break;
+    case 2:
+      back = true;
+      break;
+    case 3:
+      back = g_bIsReadDoubleBack != 0;
+      break;
+    default:
+      return SANE_STATUS_GOOD;
   }
   unsigned char*& image = back ? m_pImageBack : m_pImageFront;
   const SANE_Status status = ReadPageBuf(image, back ? &m_dwBackLeft : &m_dwFrontLeft, data, maxLength, length);

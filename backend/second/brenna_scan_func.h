@@ -18,8 +18,8 @@
 #include "image_params.h"
 #include "jpeg_decode.h"
 #include "keloimageprocess.h"
-#include "selko2_pipeline.h"
 #include "prop_info.h"
+#include "selko2_pipeline.h"
 
 class KeloManagerUsb;
 
@@ -66,27 +66,27 @@ extern const unsigned char byDefSetWindowData[96];
 
 // The scan parameters (80 bytes).
 struct AVS_SCAN_PARAMETER {
-  uint8_t byBackOnly;       // 0
-  uint8_t byFeeder;         // 1
-  uint8_t byDuplex;         // 2
-  uint8_t bySinglePage;     // 3
-  uint8_t byMultiFeed;      // 4
-  uint8_t byAutoSize;       // 5
-  uint8_t byReserved6[2];   // 6
-  uint8_t byJpegTable;      // 8
-  uint8_t byReserved9[7];   // 9
-  uint32_t dwChunkSize;     // 16
-  uint32_t dwPageCount;     // 20
-  uint32_t dwXRes;          // 24
-  uint32_t dwYRes;          // 28
-  uint32_t dwLeft;          // 32
-  uint32_t dwTop;           // 36
-  uint32_t dwWidth;         // 40
-  uint32_t dwLength;        // 44
-  uint8_t byReserved48[16]; // 48
-  uint32_t dwPageWidth;     // 64
-  uint32_t dwPageLength;    // 68
-  uint8_t byReserved72[8];  // 72
+  uint8_t byBackOnly;        // 0
+  uint8_t byFeeder;          // 1
+  uint8_t byDuplex;          // 2
+  uint8_t bySinglePage;      // 3
+  uint8_t byMultiFeed;       // 4
+  uint8_t byAutoSize;        // 5
+  uint8_t byReserved6[2];    // 6
+  uint8_t byJpegTable;       // 8
+  uint8_t byReserved9[7];    // 9
+  uint32_t dwChunkSize;      // 16
+  uint32_t dwPageCount;      // 20
+  uint32_t dwXRes;           // 24
+  uint32_t dwYRes;           // 28
+  uint32_t dwLeft;           // 32
+  uint32_t dwTop;            // 36
+  uint32_t dwWidth;          // 40
+  uint32_t dwLength;         // 44
+  uint8_t byReserved48[16];  // 48
+  uint32_t dwPageWidth;      // 64
+  uint32_t dwPageLength;     // 68
+  uint8_t byReserved72[8];   // 72
 };
 static_assert(sizeof(AVS_SCAN_PARAMETER) == 80, "the scan parameters are an 80-byte record");
 
@@ -158,9 +158,7 @@ class CBrennaScanFunc {
   static void ConvYUV2RGB(const _P2IIMG* in, _P2IIMG* out);
   static void YUVFilter(const _P2IIMG* in, _P2IIMG* out);
   static int _P2iEraseClrBdr(_P2IIMG* in, _P2IIMG* out, int unused);
-  static int P2iEraseClrBdr(_P2IIMG* in, _P2IIMG* out, int unused) {
-    return _P2iEraseClrBdr(in, out, unused);
-  }
+  static int P2iEraseClrBdr(_P2IIMG* in, _P2IIMG* out, int unused) { return _P2iEraseClrBdr(in, out, unused); }
   static int Tavrin_EraseClrBdr(_P2IIMG* page, _P2IIMG* out);
 
   // Read and written from the signal handler and the scan thread.

@@ -70,8 +70,9 @@ constexpr long kMaxPixels = 40000;
 class BrennaModel : public SimDeviceModel {
  public:
   explicit BrennaModel(const SimDeviceSpec& spec) : SimDeviceModel(spec) {
-    for (const char* key : {"sheets", "page_dpi", "autosize", "cover_open_at", "jam_at", "jam_code", "zero_at",
-                            "sense_at", "sense_code", "cancel_at", "gone_at", "inquiry_fail", "sense_broken", "chunk_ms"})
+    for (const char* key :
+         {"sheets", "page_dpi", "autosize", "cover_open_at", "jam_at", "jam_code", "zero_at", "sense_at", "sense_code",
+          "cancel_at", "gone_at", "inquiry_fail", "sense_broken", "chunk_ms"})
       ParamInt(key, 0);
     m_sheetsLeft = ParamInt("sheets", 0);
     m_coverOpen = Param("cover") == "open";
@@ -319,13 +320,12 @@ class BrennaModel : public SimDeviceModel {
     }
     ++m_sheetNo;
     const uint8_t side = m_window[44];
-    std::vector<int> sides = side == 4 ? std::vector<int>{kFront, kBack}
+    std::vector<int> sides = side == 4   ? std::vector<int>{kFront, kBack}
                              : side == 5 ? std::vector<int>{kBack}
                                          : std::vector<int>{kFront};
     for (int s : sides) m_faces.push_back(MakeFace(s, chunk));
     if (ParamInt("zero_at", 0) == m_sheetNo)
-      std::fill(m_faces[0].data.begin(), m_faces[0].data.begin() + std::min<size_t>(chunk, m_faces[0].data.size()),
-                0);
+      std::fill(m_faces[0].data.begin(), m_faces[0].data.begin() + std::min<size_t>(chunk, m_faces[0].data.size()), 0);
     if (ParamInt("jam_at", 0) == m_sheetNo) m_jamAfterFirst = true;
     if (ParamInt("gone_at", 0) == m_sheetNo) m_goneAfterFirst = true;
     if (ParamInt("sense_at", 0) == m_sheetNo) {

@@ -20,13 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "brenna_scan_func.h"
 #include "dravn_paths.h"
 #include "model_catalog.h"
-#include "brenna_scan_func.h"
 #include "selko2_pipeline.h"
-#include "tone_curve_tenths.h"
 #include "test_pages.h"
 #include "test_support.h"
+#include "tone_curve_tenths.h"
 
 extern char** environ;
 
@@ -68,8 +68,8 @@ class BrennaScanE2E : public ::testing::Test {
     }
     char line[128];
     snprintf(line, sizeof line, "device brenna %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" +
-                                       m_dir + "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
+                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
   }
 
   // A library directory whose libimgforge converts to grey and line art
@@ -205,10 +205,19 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
       {"A5 duplex colour 150 dpi", "Adf-duplex", "Color", 150, kA5, 2, 300, false, {}, {1, 2, 3, 4}, 16, 48},
       {"A5 back colour 600 dpi", "Adf-back", "Color", 600, kA5, 1, 600, false, {}, {2}, 4, 20},
       {"A5 front with the fringe filter", "Adf-front", "Color", 300, kA5, 1, 300, true, {}, {1}, 4, 20},
-      {"A5 front, automatic feed off", "Adf-front", "Color", 300, kA5, 2, 300, false, {"--autofeed=no"}, {1, 3}, 4,
-       20},
+      {"A5 front, automatic feed off", "Adf-front", "Color", 300, kA5, 2, 300, false, {"--autofeed=no"}, {1, 3}, 4, 20},
       {"A5 front in grey, 200 dpi", "Adf-front", "Gray", 200, kA5, 1, 300, false, {}, {1}, 16, 48},
-      {"A5 front in line art", "Adf-front", "Lineart", 300, kA5, 1, 300, false, {"--bw-mode", "Threshold"}, {1}, 20,
+      {"A5 front in line art",
+       "Adf-front",
+       "Lineart",
+       300,
+       kA5,
+       1,
+       300,
+       false,
+       {"--bw-mode", "Threshold"},
+       {1},
+       20,
        60},
   };
   for (const auto& c : cases) {
@@ -218,8 +227,8 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
     Feed(c.sheets, c.paper, c.pageDpi, true);
     if (!c.fringe) NoColourShift();
     std::vector<std::string> binds;
-    std::vector<std::string> options = {"--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi),
-                                        "--paper-size", c.paper.name};
+    std::vector<std::string> options = {
+        "--source", c.source, "--mode", c.mode, "--resolution", std::to_string(c.dpi), "--paper-size", c.paper.name};
     options.push_back("--page-auto=no");
     options.insert(options.end(), c.extra.begin(), c.extra.end());
     if (std::string(c.mode) != "Color") binds.push_back(FullImgforge());
@@ -240,7 +249,6 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
   }
 }
 
-
 struct FaultCase {
   const char* name;
   int sheets;
@@ -257,15 +265,35 @@ TEST_F(BrennaScanE2E, FaultsEndTheBatch) {
       {"no paper at start", 0, "", {}, 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents"},
       {"no paper after 2 sheets, autofeed off", 2, "", noAutofeed, 2, SANE_STATUS_GOOD, "Batch terminated, 2 pages"},
       {"cover open at start", 2, "set cover=open\n", {}, 0, SANE_STATUS_COVER_OPEN, "Scanner cover is open"},
-      {"cover opened before sheet 2", 3, "set cover_open_at=2\n", {}, 1, SANE_STATUS_COVER_OPEN,
+      {"cover opened before sheet 2",
+       3,
+       "set cover_open_at=2\n",
+       {},
+       1,
+       SANE_STATUS_COVER_OPEN,
        "Scanner cover is open"},
       {"jam in sheet 2", 3, "set jam_at=2\n", {}, 1, SANE_STATUS_JAMMED, "Document feeder jammed"},
-      {"double feed in sheet 2", 3, "set jam_at=2\nset jam_code=0x8005\n", {}, 1, SANE_STATUS_JAMMED,
+      {"double feed in sheet 2",
+       3,
+       "set jam_at=2\nset jam_code=0x8005\n",
+       {},
+       1,
+       SANE_STATUS_JAMMED,
        "Document feeder jammed"},
       {"all-zero first chunk of sheet 1", 2, "set zero_at=1\n", {}, 0, SANE_STATUS_JAMMED, "Document feeder jammed"},
-      {"hardware fault in sheet 2", 3, "set sense_at=2\nset sense_code=0x4404\n", {}, 1, SANE_STATUS_IO_ERROR,
+      {"hardware fault in sheet 2",
+       3,
+       "set sense_at=2\nset sense_code=0x4404\n",
+       {},
+       1,
+       SANE_STATUS_IO_ERROR,
        "Error during device I/O"},
-      {"stop pressed on the device at sheet 2", 3, "set cancel_at=2\n", {}, 1, SANE_STATUS_CANCELLED,
+      {"stop pressed on the device at sheet 2",
+       3,
+       "set cancel_at=2\n",
+       {},
+       1,
+       SANE_STATUS_CANCELLED,
        "Operation was cancel"},
       // A page end whose sense cannot be read is no page.
       {"sense unreadable", 2, "set sense_broken=1\n", {}, 0, SANE_STATUS_IO_ERROR, "Error during device I/O"},
@@ -298,9 +326,8 @@ TEST_F(BrennaScanE2E, CommandSequence) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::vector<std::string> sent = Sent();
   // Commands up to the first page read, after the inquiry of the open.
-  const std::vector<std::string> first = {"e8",      "e3",      "e6:02",   "e4",      "aa:0095", "aa:0096",
-                                          "aa:008b", "aa:0081", "aa:0081", "aa:0081", "e8",      "a8:0060",
-                                          "e6:00",   "a8:0000"};
+  const std::vector<std::string> first = {"e8",      "e3",      "e6:02",   "e4", "aa:0095", "aa:0096", "aa:008b",
+                                          "aa:0081", "aa:0081", "aa:0081", "e8", "a8:0060", "e6:00",   "a8:0000"};
   auto at = std::find(sent.begin(), sent.end(), "e8");
   ASSERT_NE(at, sent.end());
   EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(first.size())), first);
@@ -349,7 +376,6 @@ TEST_F(BrennaScanE2E, ScanimageConformanceTest) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 }
 
-
 // A page turned clockwise by quarter turns.
 dravn_pages::Image Turned(const dravn_pages::Image& in, int degrees) {
   dravn_pages::Image out = in;
@@ -357,7 +383,8 @@ dravn_pages::Image Turned(const dravn_pages::Image& in, int degrees) {
     dravn_pages::Image t{out.height, out.width, out.channels, std::vector<uint8_t>(out.pixels.size())};
     for (int y = 0; y < out.height; ++y)
       for (int x = 0; x < out.width; ++x)
-        for (int c = 0; c < out.channels; ++c) t.Row(x)[(out.height - 1 - y) * out.channels + c] = out.Row(y)[x * out.channels + c];
+        for (int c = 0; c < out.channels; ++c)
+          t.Row(x)[(out.height - 1 - y) * out.channels + c] = out.Row(y)[x * out.channels + c];
     out = t;
   }
   return out;
@@ -387,8 +414,8 @@ TEST_F(BrennaScanE2E, PipelineMatrix) {
     Feed(c.sheets, kA5, 300, true);
     for (int n : c.blankPages) unlink((m_dir + "/pages/page" + std::to_string(n) + ".pnm").c_str());
     NoColourShift();
-    std::vector<std::string> options = {"--source", "Adf-front", "--resolution", "300", "--paper-size", "A5",
-                                        "--page-auto=no"};
+    std::vector<std::string> options = {"--source",     "Adf-front", "--resolution",  "300",
+                                        "--paper-size", "A5",        "--page-auto=no"};
     options.insert(options.end(), c.options.begin(), c.options.end());
     std::vector<std::string> binds;
     if (c.standin) binds.push_back(FullImgforge());
@@ -431,7 +458,6 @@ TEST_F(BrennaScanE2E, DevicePagesAreDumped) {
   EXPECT_EQ(dumps, 2);
 }
 
-
 // Interrupted while a page is on its way, or between pages: the batch ends
 // cancelled, the scan thread is joined, the scanner is told to stop.
 TEST_F(BrennaScanE2E, InterruptedScan) {
@@ -442,8 +468,7 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
     const bool midPage = std::string(when) == "mid-page";
     Feed(3, kA5, 300, true, midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n");
     NoColourShift();
-    std::vector<std::string> argv =
-        Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {});
+    std::vector<std::string> argv = Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {});
     std::vector<std::string> envStrings;
     auto env = Env();
     for (char** e = environ; *e; ++e) {
@@ -483,7 +508,6 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
     EXPECT_EQ(Count("e6:02"), 1) << "one batch";
   }
 }
-
 
 // Automatic page size: the crop each source asks of libimgforge (the
 // stand-in's log), and the page it hands back. On the glass of a scanner

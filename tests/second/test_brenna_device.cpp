@@ -28,8 +28,8 @@ TEST(BrennaJfif, HeaderLengthsAndLayout) {
     SCOPED_TRACE(table);
     std::vector<unsigned char> h(607);
     ASSERT_EQ(SetJFIFHeader(0, 2480, 70000, 300, 600, 0x11, BrennaJpegTable(table) + 4, h.data()), 607);
-    const unsigned char head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 0, 1, 0x01, 0x2C,
-                                  0x02, 0x58, 0, 0, 0xFF, 0xC0, 0x00, 0x11, 0x08};
+    const unsigned char head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F',  'I',  'F',  0,    1,   0,
+                                  1,    0x01, 0x2C, 0x02, 0x58, 0,    0,   0xFF, 0xC0, 0x00, 0x11, 0x08};
     EXPECT_EQ(0, memcmp(h.data(), head, sizeof head));
     // Lines above 65535 keep their low 16 bits.
     EXPECT_EQ(h[25] << 8 | h[26], 70000 & 0xFFFF);
@@ -342,7 +342,6 @@ TEST_F(BrennaDevice, HardwareCodeWritesTheErrorRecordOnce) {
   EXPECT_EQ(Count(sent, "a8:ffe0"), 1);
   EXPECT_EQ(Count(sent, "aa:ffe0"), 1);
 }
-
 
 // A face whose geometry says it has no pixels is refused before its bits
 // per pixel are worked out from it.
