@@ -8,7 +8,8 @@
 #include <new>
 
 #include "dravn_export.h"
-#include "family_shells.h"
+#include "brenna_scan_func.h"
+#include "selko_scan_func.h"
 #include "frontend_flags.h"
 #include "image_libs.h"
 #include "jpeg_decode.h"
@@ -54,17 +55,15 @@ void UnbindLibraries() {
 }
 
 // A batch whose scan thread still runs is ended before its device goes.
-void EndSelko2Batch() {
+void EndRunningBatch() {
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->HasScanThread()) g_pCSelko2ScanFunc->Cancel();
-}
-void EndSelkoBatch() {
+  if (dravnbrennadevice && dravnbrennadevice->HasScanThread()) dravnbrennadevice->Cancel();
   if (dravn2device && dravn2device->HasScanThread()) dravn2device->Cancel();
 }
 
 // A device still open (no close came) is closed as close would.
 void ReleaseOpenDevice() {
-  EndSelko2Batch();
-  EndSelkoBatch();
+  EndRunningBatch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
@@ -294,12 +293,13 @@ SANE_Status Dravn2_open(SANE_String_Const devicename, SANE_Handle* handle) {
 
 void Dravn2_close(SANE_Handle /*handle*/) {
   CLogScope scope("sane_dravn2_close");
+  if (FamilyOfProduct(iDeviceID) == SecondFamily::Brenna) EndRunningBatch();
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko2) {
-    EndSelko2Batch();
+    EndRunningBatch();
     if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
     EndUsbLog();
   }
-  if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko) EndSelkoBatch();
+  if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko) EndRunningBatch();
   g_iDevCount = 0;
   if (kelo_usb_manager) kelo_usb_manager->Close();
 }

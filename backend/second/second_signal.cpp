@@ -6,7 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "family_shells.h"
+#include "brenna_scan_func.h"
+#include "selko_scan_func.h"
 #include "second_backend.h"
 #include "selko2_scan_func.h"
 #include "usb_manager.h"

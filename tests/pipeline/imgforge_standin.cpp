@@ -6,7 +6,12 @@
 //                        art: bit 1 (white) where that grey >= threshold
 //   fsip_ImageFilter     leaves the page as it is
 //   fsip_control         blank-page test: blank when fewer than 1 in 1000
-//                        samples are below 128; automatic crop: not offered
+//                        samples are below 128; automatic crop: not offered,
+//                        unless PIPELINE_STANDIN_CROP_LOG names a file: then
+//                        each crop request is written to it ("flags side")
+//                        and the crop with margins (0x2000) cuts the page to
+//                        the samples above 64, the white-background crop
+//                        hands the page back whole
 //   MergeImage           the two faces side by side or one above the other,
 //                        the back turned 180 degrees on request, white fill
 // With IMGFORGE_STANDIN_RECORD naming a file, each control, filter and
@@ -86,6 +91,46 @@ int fsip_ImageFilter(FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEFILTER* filter, void*, co
   return in && in->pImageData && filter ? FSIP_C_ERR_NOERROR : FSIP_C_ERR_PARAMETER;
 }
 
+// The crops a Brenna test asks for (see the top of the file).
+int Crop(const fsipctl_request* request, const fsipctl_image* input, fsipctl_image* result) {
+  const char* log = getenv("PIPELINE_STANDIN_CROP_LOG");
+  const int flags = request->dwFlags;
+  if (!log || (flags != 0x2000 && flags != FSIPCTL_FUNC_WHITE_BG_CROP) || input->nDepth != 24)
+    return FSIP_C_ERR_NOTSUPPORT;
+  if (FILE* f = fopen(log, "a")) {
+    fprintf(f, "%#x %d\n", flags, request->nSide);
+    fclose(f);
+  }
+  const int w = input->nWidth, h = input->nHeight, bpl = 3 * w;
+  int left = 0, top = 0, right = w - 1, bottom = h - 1;
+  if (flags == 0x2000) {
+    left = w, top = h, right = -1, bottom = -1;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const unsigned char* p = input->pImageData + static_cast<size_t>(y) * bpl + 3 * x;
+        if (p[0] > 64 || p[1] > 64 || p[2] > 64) {
+          if (x < left) left = x;
+          if (x > right) right = x;
+          if (y < top) top = y;
+          if (y > bottom) bottom = y;
+        }
+      }
+    if (right < left) return FSIP_C_ERR_UNEXPECTED_ERROR;
+  }
+  const int cw = right - left + 1, ch = bottom - top + 1;
+  unsigned char* pixels = static_cast<unsigned char*>(malloc(static_cast<size_t>(cw) * ch * 3));
+  if (!pixels) return FSIP_C_ERR_OUTOFMEMORY;
+  for (int y = 0; y < ch; ++y)
+    memcpy(pixels + static_cast<size_t>(y) * cw * 3, input->pImageData + static_cast<size_t>(y + top) * bpl + 3 * left,
+           static_cast<size_t>(cw) * 3);
+  *result = *input;
+  result->pImageData = pixels;
+  result->nWidth = cw;
+  result->nHeight = ch;
+  result->nImageSize = cw * ch * 3;
+  return FSIP_C_ERR_NOERROR;
+}
+
 int fsip_control(fsipctl_request* request, fsipctl_image* input, fsipctl_image* result, unsigned char* lut) {
   if (request && input)
     Record(
@@ -95,7 +140,7 @@ int fsip_control(fsipctl_request* request, fsipctl_image* input, fsipctl_image* 
         request->nBLevel, request->szScanner, input->nWidth, input->nHeight, input->nDepth, input->nImageSize);
   if (!request || !input || !result || !lut || !input->pImageData || input->nWidth <= 0 || input->nHeight <= 0)
     return FSIP_C_ERR_PARAMETER;
-  if (request->dwFlags != FSIPCTL_FUNC_BLANK_PAGE) return FSIP_C_ERR_NOTSUPPORT;
+  if (request->dwFlags != FSIPCTL_FUNC_BLANK_PAGE) return Crop(request, input, result);
   const size_t size = static_cast<size_t>(input->nImageSize);
   size_t dark = 0;
   for (size_t i = 0; i < size; ++i) dark += input->pImageData[i] < 128;

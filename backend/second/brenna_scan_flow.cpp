@@ -1,0 +1,1058 @@
+// The Brenna batch: the object, the scan parameters and window made from the
+// options, the per-page command sequence, the chunked page reads, the scan
+// thread with its page list, the read side and cancel.
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "brenna_jfif.h"
+#include "brenna_scan_func.h"
+#include "dravn_paths.h"
+#include "log.h"
+#include "second_backend.h"
+#include "selko2_scan_func.h"  // IMAGEDATA_NODE
+#include "usb_manager.h"
+
+namespace {
+
+void LogError(const char* function, const char* message) { WriteLog(LOG_LEVEL_ERROR, function, message); }
+
+void SetBe16(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 8);
+  p[1] = static_cast<unsigned char>(v);
+}
+void SetBe32(unsigned char* p, uint32_t v) {
+  SetBe16(p, v >> 16);
+  SetBe16(p + 2, v);
+}
+uint32_t Be32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3];
+}
+
+constexpr auto kListWait = std::chrono::milliseconds(100);
+constexpr useconds_t kSheetPause = 100;
+constexpr int kAutomaticPaperSize = 12;
+// Millimetres in the record's length unit.
+constexpr double Mm(double mm) { return mm * 65536.0 / 1387.0; }
+
+uint32_t FaceBytes(const KELO_IMAGEDATA_PARAMETERS& g) {
+  if (g.iBytesPerLine <= 0 || g.iLines <= 0) return 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(g.iBytesPerLine) * g.iLines, UINT32_MAX));
+}
+
+int Trunc(double v) { return static_cast<int>(v); }
+
+std::atomic<unsigned> g_uiDumpCount{0};
+
+}  // namespace
+
+// --- the object ----------------------------------------------------------------
+
+CBrennaScanFunc::CBrennaScanFunc() {
+  m_bFirstPage = 1;
+  m_bPaperReleased = 1;
+  InitScanParameter();
+  m_wTag = static_cast<uint16_t>(rand());
+  InitScanParameterBrenna();
+  const char* conf = DRAVN_ETC_DIR "/fsip.conf";
+  m_bSaveDevImg = DevimgGetPrivateProfileInt("SaveDevImg", 0, conf);
+  m_bColorShiftCorrection = DevimgGetPrivateProfileInt("ColorShiftCorrection", 1, conf);
+}
+
+CBrennaScanFunc::~CBrennaScanFunc() {
+  // No thread outlives the object, nor a page it held.
+  m_bIsCancel = 1;
+  JoinScanThread();
+  FreeQueuedPages();
+  FreeImages();
+  delete[] m_pbySimplex;
+  delete[] m_pbyFront;
+  delete[] m_pbyBack;
+  delete[] m_pbyJPEGImage;
+}
+
+int CBrennaScanFunc::DevimgGetPrivateProfileInt(const char* key, int fallback, const char* path) {
+  FILE* file = fopen(path, "r");
+  if (!file) return fallback;
+  char token[256];
+  int value = 0;
+  int result = fallback;
+  for (;;) {
+    const int n = fscanf(file, "%255s%d\n", token, &value);
+    if (n == EOF) break;
+    if (n == 2 && strcasecmp(token, key) == 0) {
+      result = value;
+      break;
+    }
+    if (n != 2) {
+      // Skip what is left of a line that is not a key and a number.
+      int c;
+      while ((c = fgetc(file)) != EOF && c != '\n') {
+      }
+      if (c == EOF) break;
+    }
+  }
+  fclose(file);
+  return result;
+}
+
+SANE_Status CBrennaScanFunc::InitDevice() {
+  const char* fn = "CBrennaScanFunc::InitDevice";
+  CLogScope scope(fn);
+  KeloManagerUsb* usb = m_pUsb ? m_pUsb : kelo_usb_manager;
+  if (usb) usb->SetUsbTimeOut(1000);
+  unsigned char scratch[60];
+  int rc = BRENNA_ERR_OTHER;
+  for (int i = 0; i < 3 && rc != 0; ++i) rc = Inquiry(1, scratch, sizeof scratch);
+  if (usb) usb->SetUsbTimeOut(KELO_USB_DEFAULT_TIMEOUT);
+  if (rc != 0) {
+    LogError(fn, "Inquiry failed");
+    return ConvertToSaneErr(static_cast<uint32_t>(rc));
+  }
+  return SANE_STATUS_GOOD;
+}
+
+void CBrennaScanFunc::InitScanParameter() {
+  memset(&m_tScanParam, 0, sizeof m_tScanParam);
+  m_tScanParam.byFeeder = 1;
+  m_tScanParam.byJpegTable = 100;
+  m_tScanParam.dwChunkSize = 0x40000;
+  m_tScanParam.dwXRes = m_tScanParam.dwYRes = 300;
+  m_tScanParam.dwWidth = 2550;
+  m_tScanParam.dwLength = 4200;
+  memcpy(m_byWindow, byDefSetWindowData, sizeof m_byWindow);
+  m_iReadOffset = 0;
+}
+
+// --- scan parameters and window --------------------------------------------------
+
+int CBrennaScanFunc::ModeSelect() {
+  const KELO_PROP_INFO& p = Prop();
+  m_tScanParam.byAutoSize = p.PAPER_SIZE == kAutomaticPaperSize;
+  m_tScanParam.byMultiFeed = p.DF_ACTION == 1 && p.MF_OVERLAPPING != 0;
+  if (!p.AUTOFEED) {
+    m_tScanParam.bySinglePage = 1;
+    m_tScanParam.dwPageCount = 1;
+  } else {
+    m_tScanParam.bySinglePage = 0;
+    m_tScanParam.dwPageCount = 0;
+  }
+  return 1;
+}
+
+int CBrennaScanFunc::SetWindow() {
+  KELO_PROP_INFO& p = Prop();
+  AVS_SCAN_PARAMETER& s = m_tScanParam;
+  switch (p.SCAN_FACE) {
+    case 0:
+      s.byBackOnly = s.byFeeder = s.byDuplex = 0;
+      break;
+    case 1:
+      s.byFeeder = 1, s.byBackOnly = s.byDuplex = 0;
+      break;
+    case 2:
+      s.byBackOnly = s.byFeeder = 1, s.byDuplex = 0;
+      break;
+    case 3:
+      s.byFeeder = s.byDuplex = 1, s.byBackOnly = 0;
+      break;
+    default:
+      break;
+  }
+  const int xres = p.SCAN_RES_X < 301 ? 300 : 600;
+  const int yres = p.SCAN_RES_Y > 300 ? 600 : 300;
+  s.dwXRes = static_cast<uint32_t>(xres);
+  s.dwYRes = static_cast<uint32_t>(yres);
+  s.byJpegTable = 5;
+
+  double left, top, areaWidth, areaHeight;
+  if (p.PAPER_SIZE == kAutomaticPaperSize) {
+    p.TOP_LEFT_X = p.TOP_LEFT_Y = 0;
+    if (s.byFeeder) {
+      p.BOTTOM_RIGHT_X = p.CUST_PAGE_WIDTH;
+      p.BOTTOM_RIGHT_Y = p.CUST_PAGE_LENGTH;
+      areaWidth = p.CUST_PAGE_WIDTH, areaHeight = p.CUST_PAGE_LENGTH;
+    } else {
+      areaWidth = p.BOTTOM_RIGHT_X, areaHeight = p.BOTTOM_RIGHT_Y;
+    }
+    left = top = 0;
+  } else {
+    left = p.TOP_LEFT_X, top = p.TOP_LEFT_Y;
+    areaWidth = p.BOTTOM_RIGHT_X - p.TOP_LEFT_X;
+    areaHeight = p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y;
+  }
+  int pageWidth = Trunc(Trunc(p.CUST_PAGE_WIDTH) * static_cast<double>(xres) / 1200 + 15) & ~15;
+  int pageLength = Trunc(yres * static_cast<double>(Trunc(p.CUST_PAGE_LENGTH)) / 1200 + 7) & ~7;
+  int width = Trunc(Trunc(areaWidth) * static_cast<double>(xres) / 1200 + 15) & ~15;
+  int length = Trunc(yres * static_cast<double>(Trunc(areaHeight)) / 1200 + 7) & ~7;
+  if (s.byAutoSize && s.byFeeder) {
+    const double marginX = 0.14 * xres, marginY = 0.4 * yres;
+    const int maxWidth = Trunc(xres * 10369.0 / 1200 + 15) & ~15;
+    const int maxLength = Trunc(yres * 150499.0 / 1200 + 7) & ~7;
+    width = std::min(maxWidth, Trunc(width + Trunc(marginX) + 15) & ~15);
+    length = std::min(maxLength, Trunc(length + Trunc(marginY) + 7) & ~7);
+    pageWidth = std::min(maxWidth, Trunc(pageWidth + Trunc(marginX) + 15) & ~15);
+    pageLength = std::min(maxLength, Trunc(pageLength + Trunc(marginY) + 7) & ~7);
+  }
+  s.dwPageWidth = static_cast<uint32_t>(std::max(0, pageWidth));
+  s.dwPageLength = static_cast<uint32_t>(std::max(0, pageLength));
+  s.dwWidth = static_cast<uint32_t>(std::max(0, width));
+  s.dwLength = static_cast<uint32_t>(std::max(0, length));
+  const int maxScanWidth = xres == 300 ? 2560 : 5104;
+  if (pageWidth <= maxScanWidth) {
+    const int centring = s.byFeeder ? Trunc(0.5 * maxScanWidth - (pageWidth >> 1)) : 0;
+    s.dwLeft = static_cast<uint32_t>(std::max(0, Trunc(xres * left / 1200 + centring)));
+  }
+  s.dwTop = static_cast<uint32_t>(std::max(0, Trunc(yres * top / 1200)));
+  return 1;
+}
+
+void CBrennaScanFunc::UpdateScanParameter() {
+  const AVS_SCAN_PARAMETER& s = m_tScanParam;
+  unsigned char* w = m_byWindow;
+  SetBe16(w + 5, s.dwXRes);
+  SetBe32(w + 7, s.dwLeft);
+  SetBe32(w + 11, s.dwTop);
+  SetBe32(w + 15, s.dwWidth);
+  SetBe32(w + 19, s.dwLength);
+  SetBe16(w + 23, s.dwXRes);
+  SetBe16(w + 25, s.dwYRes);
+  SetBe32(w + 27, s.dwWidth);
+  SetBe32(w + 31, s.dwLength);
+  SetBe32(w + 35, s.dwWidth * 3);
+  w[44] = !s.byFeeder ? 0 : s.byDuplex ? 4 : s.byBackOnly ? 5 : 1;
+  if (s.dwPageCount != 0) {
+    uint64_t count = s.dwPageCount;
+    if (s.byDuplex) count *= 2;
+    SetBe16(w + 57, count > 0xFFFF ? 0xFFFE : static_cast<uint32_t>(count));
+  }
+  if (s.byMultiFeed) w[62] = 0x18;
+  const int limit = static_cast<int>(7 + s.dwXRes * 17282.0 / 1200) & ~7;
+  unsigned char mode = (w[44] != 0 && static_cast<int64_t>(limit) < s.dwPageLength) ? 0x11 : 0x01;
+  if (s.bySinglePage) mode &= static_cast<unsigned char>(~0x01);
+  w[63] = mode;
+}
+
+// --- geometry ------------------------------------------------------------------------
+
+int CBrennaScanFunc::GetSrcImageInfo(KELO_IMAGEDATA_PARAMETERS* info) {
+  if (!info) {
+    LogError("CBrennaScanFunc::GetSrcImageInfo", "pstSrcImageInfo == NULL");
+    return 0;
+  }
+  const KELO_PROP_INFO& p = Prop();
+  const int dx = p.SCAN_RES_X <= 300 ? 300 : 600, dy = p.SCAN_RES_Y <= 300 ? 300 : 600;
+  KELO_IMAGEDATA_PARAMETERS face;
+  face.iPixelsPerLine = Trunc(Trunc(p.BOTTOM_RIGHT_X - p.TOP_LEFT_X) * static_cast<double>(dx) / 1200 + 15) & ~15;
+  face.iLines = Trunc(Trunc(p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y) * static_cast<double>(dy) / 1200 + 7) & ~7;
+  face.iBytesPerLine = 3 * face.iPixelsPerLine;
+  face.iFormat = p.SCAN_MODE == 2 ? 1 : 0;
+  face.iDepth = p.SCAN_MODE == 0 ? 1 : 8;
+  face.iLastFrame = 1;
+  info[0] = info[1] = face;
+  return 1;
+}
+
+int CBrennaScanFunc::GetDstImageInfo(KELO_IMAGEDATA_PARAMETERS* info) {
+  if (!info) {
+    LogError("CBrennaScanFunc::GetDstImageInfo", "pstDstImageInfo == NULL");
+    return 0;
+  }
+  const KELO_PROP_INFO& p = Prop();
+  KELO_IMAGEDATA_PARAMETERS face;
+  face.iPixelsPerLine = Trunc(Trunc(p.BOTTOM_RIGHT_X - p.TOP_LEFT_X) * static_cast<double>(p.SCAN_RES_X) / 1200);
+  face.iLines = Trunc(Trunc(p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y) * static_cast<double>(p.SCAN_RES_Y) / 1200);
+  face.iBytesPerLine = 3 * face.iPixelsPerLine;
+  face.iFormat = p.SCAN_MODE == 2 ? 1 : 0;
+  face.iDepth = p.SCAN_MODE == 0 ? 1 : 8;
+  face.iLastFrame = 1;
+  info[0] = info[1] = face;
+  return 1;
+}
+
+int CBrennaScanFunc::DoCheckPropList() {
+  const char* fn = "CBrennaScanFunc::DoCheckPropList";
+  const KELO_PROP_INFO& p = Prop();
+  auto fail = [&](const char* text) {
+    LogError(fn, text);
+    return 0;
+  };
+  const bool automatic = p.PAPER_SIZE == kAutomaticPaperSize;
+  if (p.SCAN_FACE > 3) return fail("invalid scan face");
+  if (p.SCAN_MODE > 2) return fail("invalid scan mode");
+  if (p.SCAN_RES_X < 50 || p.SCAN_RES_X > 600) return fail("invalid resolution(x)");
+  if (p.SCAN_RES_Y < 50 || p.SCAN_RES_Y > 600) return fail("invalid resolution(y)");
+  if (!automatic && (g_ImgDataInfo[0].iPixelsPerLine <= 0 || g_ImgDataInfo[0].iLines <= 0 ||
+                     g_ImgDataInfo[1].iPixelsPerLine <= 0 || g_ImgDataInfo[1].iLines <= 0))
+    return fail("invalid paper size");
+  if (!automatic && (p.BOTTOM_RIGHT_X - p.TOP_LEFT_X < Mm(26) || p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y < Mm(26)))
+    return fail("Scan min length < 26mm and scan min height < 26mm");
+  if (!automatic && p.SCAN_FACE != 0 && (p.CUST_PAGE_WIDTH < Mm(114) || p.CUST_PAGE_LENGTH < Mm(140)))
+    return fail("Scan paper length < 114mm or paper length < 140mm");
+  if (p.PAPER_SIZE == 0 && p.CUST_PAGE_WIDTH > Mm(216)) return fail("invalid paper width");
+  if (p.PAPER_SIZE == 0 && p.SCAN_RES_X <= 200 && p.CUST_PAGE_LENGTH > Mm(3175))
+    return fail("invalid paper length(50-200dpi)");
+  if (p.PAPER_SIZE == 0 && p.SCAN_RES_X > 200 && p.CUST_PAGE_LENGTH > Mm(863.6))
+    return fail("invalid paper length(>200dpi)");
+  if (automatic && p.SCAN_FACE == 0 && !(g_InquiryVPD[104] & 0x02))
+    return fail("invalid cropping value (white background flatbed model)");
+  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return fail("invalid brightness");
+  if (p.CONTRAST < -127 || p.CONTRAST > 127) return fail("invalid contrast");
+  if (p.BW_MODE == 0 || p.BW_MODE > 3) return fail("invalid binarization method");
+  if (p.EDGE_FILLER_TOP < 0 || p.EDGE_FILLER_BOTTOM < 0 || p.EDGE_FILLER_LEFT < 0 || p.EDGE_FILLER_RIGHT < 0)
+    return fail("invalid edge filler");
+  if (p.DF_ACTION > 1) return fail("invalid df-action");
+  if (p.BLANK_PAGE_SKIP_SENSITIVITY < -2 || p.BLANK_PAGE_SKIP_SENSITIVITY > 2)
+    return fail("invalid blank page skip sensitivity");
+  return 1;
+}
+
+int CBrennaScanFunc::DoSendLUTTable() {
+  for (int i = 0; i < 256; ++i) m_byLUT[0][i] = m_byLUT[1][i] = static_cast<unsigned char>(i);
+  return 1;
+}
+
+// --- one page ---------------------------------------------------------------------
+
+int CBrennaScanFunc::ScanScanner(int first) {
+  const char* fn = "CBrennaScanFunc::ScanScanner";
+  CLogScope scope(fn);
+  auto fail = [&](const char* text) {
+    LogError(fn, text);
+    return 0;
+  };
+  if (!ModeSelect()) return fail("failed to ModeSelect");
+  if (!SetWindow()) return fail("failed to SetWindow");
+  const AVS_SCAN_PARAMETER& s = m_tScanParam;
+  bool full = true;  // steps 3 to 5 of a batch's first page, or of a page without feeder
+  if (first) {
+    if (s.byFeeder && !ObjectPosition() && !ObjectPosition()) return fail("failed to ObjectPosition");
+    if (!m_bToneReady && !DoSendLUTTable()) return fail("failed to DoSendLUTTable");
+  } else {
+    if (!m_bToneReady && !DoSendLUTTable()) return fail("failed to DoSendLUTTable");
+    if (s.byFeeder) {
+      PutTag(m_byWindow);
+      if (!SetWindow(m_byWindow)) return fail("failed to SetWindow");
+      full = false;
+    }
+  }
+  if (full) {
+    m_bPaperReleased = 0;
+    UpdateScanParameter();
+    RequestSense(0);
+    if (m_dwLastErr > BRENNA_ERR_END_OF_PAGE) {
+      m_bPaperReleased = 1;
+      return fail("RequestSense HW error");
+    }
+    m_dwLastErr = 0;
+    if (!ReserveUnit(2)) {
+      m_bPaperReleased = 1;
+      return fail("failed to ReserveUnit(0x02)");
+    }
+    PutTag(m_byWindow);
+    if (!SetWindow(m_byWindow)) return fail("failed to SetWindow");
+  }
+  if (full && first) {
+    if (m_byWindow[44] != 0) {
+      if (!Send(0x95, s.byAutoSize)) return fail("failed to Send(0x95)");
+      if (m_byWindow[44] != 0 && !Send(0x96, s.byAutoSize)) return fail("failed to Send(0x96)");
+    }
+    PutTag(m_byJpegBlock);
+    memcpy(m_byJpegBlock + 2, BrennaJpegTable(s.byJpegTable) + 2, sizeof m_byJpegBlock - 2);
+    if (!Send(0x8B, 0)) return fail("failed to Send(0x8B)");
+    for (auto& gamma : m_byGammaBlock) PutTag(gamma);
+    if (!Send(0x81, 0)) return fail("failed to Send(0x81)");
+    if (m_byWindow[44] != 0 && !MediaCheck(0, nullptr)) return fail("failed to MediaCheck");
+    if (!ReadCalibration(nullptr)) return fail("failed to ReadCalibration");
+    if (m_byWindow[44] == 4 && !ReadDuplex(nullptr)) return fail("failed to ReadDuplex");
+  } else if (s.bySinglePage) {
+    if (!ReadCalibration(nullptr)) return fail("failed to ReadCalibration(Page Scan)");
+  }
+  if (!ReserveUnit(0)) return fail("failed to ReserveUnit(0x00)");
+  const int read = m_byWindow[44] == 4 ? ReadImageDataDuplex() : ReadImageData();
+  const bool autofeed = Prop().AUTOFEED == 1;
+  if (read) {
+    // The page's own verdict (an all-zero page) survives the releases.
+    const uint32_t verdict = m_dwLastErr;
+    if (!ReleaseUnit(0)) return fail("failed to ReleaseUnit(0x00)");
+    if (m_bIsCancel && autofeed) {
+      if (!ReleaseUnit(1)) return fail("failed to ReleaseUnit(0x01)");
+      if (!ReleaseUnit(2)) return fail("failed to ReleaseUnit(0x02)");
+    }
+    if (!s.byFeeder) {
+      if (!ReleaseUnit(2)) return fail("failed to ReleaseUnit(0x02)");
+      m_bPaperReleased = 1;
+    }
+    if (m_dwLastErr == 0) m_dwLastErr = verdict;
+    return 1;
+  }
+  const uint32_t verdict = m_dwLastErr;
+  if (verdict == BRENNA_ERR_CANCELLED) {
+    LogError(fn, "StopScan");
+    ReleaseUnit(1);
+    m_bStopped = 1;
+  } else if (verdict == BRENNA_ERR_JAM2) {
+    MediaCheck(0, nullptr);
+  }
+  if (autofeed) {
+    MediaCheck(0, nullptr);
+    ReleaseUnit(2);
+  }
+  // What ended the page is what the caller reports, not the clean-up.
+  m_dwLastErr = verdict;
+  return fail("failed to ReadImageData");
+}
+
+int CBrennaScanFunc::AddJPEGHeader(const unsigned char* data, unsigned int length) {
+  const char* fn = "CBrennaScanFunc::AddJPEGHeader";
+  const int headerLength = SetJFIFHeader(0, 0, 0, 0, 0, 0x11, nullptr, nullptr);
+  unsigned char* header = new (std::nothrow) unsigned char[headerLength];
+  if (!header) {
+    LogError(fn, "header = NULL");
+    return 0;
+  }
+  const unsigned char* tables = BrennaJpegTable(m_tScanParam.byJpegTable) + 4;
+  SetJFIFHeader(0, static_cast<unsigned>(m_bySense[21] << 8 | m_bySense[22]), Be32(m_bySense + 23), m_tScanParam.dwXRes,
+                m_tScanParam.dwYRes, 0x11, tables, header);
+  delete[] m_pbyJPEGImage;
+  m_pbyJPEGImage = new (std::nothrow) unsigned char[static_cast<size_t>(length) + headerLength];
+  if (!m_pbyJPEGImage) {
+    delete[] header;
+    m_dwJPEGImageSize = 0;
+    LogError(fn, "m_pbyJPEGImage = NULL");
+    return 0;
+  }
+  memcpy(m_pbyJPEGImage, header, headerLength);
+  if (length) memcpy(m_pbyJPEGImage + headerLength, data, length);
+  m_dwJPEGImageSize = length + headerLength;
+  delete[] header;
+  return 1;
+}
+
+int CBrennaScanFunc::WriteLogDeviceImage(const unsigned char* data) {
+  const char* fn = "CBrennaScanFunc::WriteLogDeviceImage";
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  struct tm local;
+  localtime_r(&now.tv_sec, &local);
+  char path[512];
+  snprintf(path, sizeof path, "%s/DevImg_%04d%02d%02d_%02d%02d%02d_%03d.jpg", DRAVN_LOG_DIR, local.tm_year + 1900,
+           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+           static_cast<int>(static_cast<uint16_t>(now.tv_usec)));
+  // A shared, world-writable place: never follow a link planted there.
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (!file) {
+    if (fd >= 0) close(fd);
+    LogError(fn, "fp = NULL");
+    return 0;
+  }
+  const bool ok = data && fwrite(data, 1, m_dwJPEGImageSize, file) == m_dwJPEGImageSize;
+  fclose(file);
+  ++g_uiDumpCount;
+  return ok ? 1 : 0;
+}
+
+// One chunk of one face into its growing buffer. `state`: 0 reading, 1 the
+// face ended (end-of-page sense or a verdict), -1 transport failure.
+int CBrennaScanFunc::ReadPageFace(unsigned char*& data, size_t& capacity, size_t& used, bool& first, int& state,
+                                  const char* fail) {
+  const uint32_t chunk = m_tScanParam.dwChunkSize;
+  if (capacity - used < chunk) {
+    // Geometric growth: a long page costs linear time, not one full copy
+    // per chunk.
+    const size_t grown = std::max(capacity * 2, used + chunk);
+    auto* bigger = static_cast<unsigned char*>(realloc(data, grown));
+    if (!bigger) {
+      m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+      LogError("CBrennaScanFunc::ReadImageData", "pInBufTemp == NULL");
+      state = 1;
+      return 0;
+    }
+    data = bigger;
+    capacity = grown;
+  }
+  if (!DoIo(m_byCmd[BRENNA_READ], data + used, chunk, 0)) {
+    LogError("CBrennaScanFunc::ReadImageData", fail);
+    state = -1;
+    return 0;
+  }
+  used += chunk;
+  if (first) {
+    first = false;
+    if (m_dwLastErr != 0 && m_dwLastErr != BRENNA_ERR_END_OF_PAGE) {
+      state = 1;
+      return 1;
+    }
+    bool zero = true;
+    for (uint32_t i = 0; i < 256 && i < chunk && zero; ++i) zero = data[i] == 0;
+    if (zero) {
+      m_dwLastErr = BRENNA_ERR_ZERO_PAGE;
+      state = 1;
+      return 1;
+    }
+  }
+  if (m_dwLastErr == BRENNA_ERR_END_OF_PAGE) {
+    m_dwLastErr = 0;
+    state = 1;
+  } else if (m_dwLastErr != 0) {
+    state = 1;
+  }
+  return 1;
+}
+
+// A face that ended: wrapped into a JFIF stream when the device said "end of
+// page"; 1 kept (or no sense, nothing kept), 0 failure.
+int CBrennaScanFunc::FinishFace(unsigned char* data, size_t used, unsigned char*& held, uint32_t& heldSize,
+                                uint16_t* dims, const char* memoryLack, const char* deviceError) {
+  const char* fn = "CBrennaScanFunc::ReadImageData";
+  if (m_dwLastErr == BRENNA_ERR_NO_MEMORY) return 0;
+  if (!SenseIsValid()) return 1;
+  if (SenseCode() != 0x8004 || m_dwLastErr != 0) {
+    LogError(fn, deviceError);
+    return 0;
+  }
+  if (!AddJPEGHeader(data, static_cast<unsigned>(used))) {
+    m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+    LogError(fn, memoryLack);
+    return 0;
+  }
+  if (m_bSaveDevImg) WriteLogDeviceImage(m_pbyJPEGImage);
+  delete[] held;
+  held = m_pbyJPEGImage;
+  heldSize = m_dwJPEGImageSize;
+  m_pbyJPEGImage = nullptr;
+  m_dwJPEGImageSize = 0;
+  dims[0] = static_cast<uint16_t>(m_bySense[21] << 8 | m_bySense[22]);
+  dims[1] = static_cast<uint16_t>(m_bySense[25] << 8 | m_bySense[26]);
+  return 1;
+}
+
+namespace {
+void SetChunkLength(unsigned char* block, uint32_t chunk) {
+  block[4] = 0x00;
+  block[7] = 0;
+  block[8] = chunk == 0x40000 ? 0x04 : 0x01;
+  block[9] = block[10] = 0;
+}
+}  // namespace
+
+int CBrennaScanFunc::ReadImageData() {
+  const char* fn = "CBrennaScanFunc::ReadImageData";
+  CLogScope scope(fn);
+  SetChunkLength(m_byCmd[BRENNA_READ], m_tScanParam.dwChunkSize);
+  if (m_tScanParam.dwChunkSize != 0x40000) m_tScanParam.dwChunkSize = 0x10000;
+  unsigned char* data = nullptr;
+  size_t capacity = 0, used = 0;
+  bool first = true;
+  int state = 0;
+  while (state == 0) {
+    if (m_bIsCancel) {
+      free(data);
+      m_dwLastErr = BRENNA_ERR_CANCELLED;
+      LogError(fn, "Operation was cancelled");
+      return 0;
+    }
+    ReadPageFace(data, capacity, used, first, state, "failed to read image");
+  }
+  if (state < 0) {
+    free(data);
+    return 0;
+  }
+  const int rc = FinishFace(data, used, m_pbySimplex, m_dwSimplexSize, m_wSimplexDims, "Memory Lack", "Device Error");
+  free(data);
+  return rc;
+}
+
+int CBrennaScanFunc::ReadImageDataDuplex() {
+  const char* fn = "CBrennaScanFunc::ReadImageDataDuplex";
+  CLogScope scope(fn);
+  SetChunkLength(m_byCmd[BRENNA_READ], m_tScanParam.dwChunkSize);
+  if (m_tScanParam.dwChunkSize != 0x40000) m_tScanParam.dwChunkSize = 0x10000;
+  struct Face {
+    unsigned char* data = nullptr;
+    size_t capacity = 0, used = 0;
+    bool first = true;
+    int state = 0;
+    bool finished = false;
+  } faces[2];
+  int rc = 1;
+  int side = 0;
+  while (faces[0].state == 0 || faces[1].state == 0) {
+    if (m_bIsCancel) {
+      m_dwLastErr = BRENNA_ERR_CANCELLED;
+      LogError(fn, "Operation was cancelled");
+      rc = 0;
+      break;
+    }
+    if (faces[side].state != 0) side ^= 1;
+    Face& f = faces[side];
+    ReadPageFace(f.data, f.capacity, f.used, f.first, f.state,
+                 side == 0 ? "failed to read image(front)" : "failed to read image(back)");
+    if (f.state < 0) {
+      rc = 0;
+      break;
+    }
+    if (f.state == 1) {
+      // A face without a valid sense stops the read as the simplex one.
+      if (!SenseIsValid() && m_dwLastErr != BRENNA_ERR_NO_MEMORY) break;
+      const int kept =
+          side == 0
+              ? FinishFace(f.data, f.used, m_pbyFront, m_dwFrontSize, m_wFrontDims, "Memory Lack(F)", "Device Error(F)")
+              : FinishFace(f.data, f.used, m_pbyBack, m_dwBackSize, m_wBackDims, "Memory Lack(B)", "Device Error(B)");
+      if (!kept) {
+        rc = 0;
+        break;
+      }
+    }
+    side ^= 1;
+  }
+  free(faces[0].data);
+  free(faces[1].data);
+  return rc;
+}
+
+int CBrennaScanFunc::ScanSync() {
+  if (ScanScanner(m_bFirstPage)) {
+    m_bFirstPage = 0;
+    return 1;
+  }
+  m_bFirstPage = 1;
+  if (m_dwLastErr == 0) {
+    m_dwLastErr = BRENNA_ERR_IO;
+    LogError("CBrennaScanFunc::ScanSync", "unknown error");
+  }
+  ReleaseImageData();
+  LogError("CBrennaScanFunc::ScanSync", "failed to ScanScanner");
+  return 0;
+}
+
+SANE_Status CBrennaScanFunc::ScanPapers() {
+  const int ok = ScanScanner(m_bFirstPage);
+  m_bFirstPage = 0;
+  if (!ok) ReleaseImageData();
+  return ConvertToSaneErr(m_dwLastErr);
+}
+
+void CBrennaScanFunc::ReleaseImageData() {
+  if (m_tScanParam.byDuplex) {
+    delete[] m_pbyFront;
+    delete[] m_pbyBack;
+    m_pbyFront = m_pbyBack = nullptr;
+    m_dwFrontSize = m_dwBackSize = 0;
+    m_wFrontDims[0] = m_wFrontDims[1] = m_wBackDims[0] = m_wBackDims[1] = 0;
+  } else {
+    delete[] m_pbySimplex;
+    m_pbySimplex = nullptr;
+    m_dwSimplexSize = 0;
+  }
+  delete[] m_pbyJPEGImage;
+  m_pbyJPEGImage = nullptr;
+  m_dwJPEGImageSize = 0;
+}
+
+// A held page copied into a buffer the pipeline can decode into; the held
+// page is freed.
+unsigned char* CBrennaScanFunc::CopyHeld(unsigned char*& held, uint32_t& heldSize,
+                                         const KELO_IMAGEDATA_PARAMETERS& src) {
+  const size_t size = std::max<size_t>(FaceBytes(src), heldSize);
+  auto* copy = static_cast<unsigned char*>(malloc(std::max<size_t>(size, 1)));
+  if (copy) {
+    memset(copy, 0xFF, size);
+    memcpy(copy, held, heldSize);
+  }
+  delete[] held;
+  held = nullptr;
+  heldSize = 0;
+  return copy;
+}
+
+// --- the scan thread -------------------------------------------------------------
+
+void* CBrennaScanFunc::ScanThreadEntry(void* object) {
+  static_cast<CBrennaScanFunc*>(object)->DoScanThreadFunc();
+  return nullptr;
+}
+
+void CBrennaScanFunc::DoScanThreadFunc() {
+  const char* fn = "CBrennaScanFunc::DoScanThreadFunc";
+  CLogScope scope(fn);
+  for (;;) {
+    ScanPapers();
+    if (m_dwLastErr != 0) {
+      LogError(fn, "Device Error");
+      break;
+    }
+    KELO_IMAGEDATA_PARAMETERS src[2] = {}, dst[2] = {};
+    if (!GetSrcImageInfo(src) || !GetDstImageInfo(dst)) {
+      m_dwLastErr = BRENNA_ERR_PARAM;
+      LogError(fn, "failed to get image info");
+      break;
+    }
+    auto* node = static_cast<IMAGEDATA_NODE*>(calloc(1, sizeof(IMAGEDATA_NODE)));
+    if (!node) {
+      m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+      LogError(fn, "pstImagedata == NULL");
+      break;
+    }
+    const int source = Prop().SCAN_FACE;
+    struct Move {
+      unsigned char** held;
+      uint32_t* size;
+      uint16_t* dims;
+      int side;
+    };
+    Move moves[2];
+    int count = 0;
+    if (source == 3) {
+      moves[count++] = {&m_pbyFront, &m_dwFrontSize, m_wFrontDims, 0};
+      moves[count++] = {&m_pbyBack, &m_dwBackSize, m_wBackDims, 1};
+    } else {
+      moves[count++] = {&m_pbySimplex, &m_dwSimplexSize, m_wSimplexDims, source == 2 ? 1 : 0};
+    }
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) {
+      const Move& m = moves[i];
+      if (!*m.held) continue;
+      auto* copy = static_cast<unsigned char*>(malloc(*m.size));
+      if (!copy) {
+        ok = false;
+        break;
+      }
+      memcpy(copy, *m.held, *m.size);
+      (m.side == 0 ? node->pFrontData : node->pBackData) = copy;
+      node->tSrcInfo[m.side] = src[m.side];
+      node->tDstInfo[m.side] = dst[m.side];
+      node->tJpegInfo[m.side] = {*m.size, m.dims[0], m.dims[1]};
+      delete[] * m.held;
+      *m.held = nullptr;
+      *m.size = 0;
+    }
+    if (!ok) {
+      free(node->pFrontData);
+      free(node->pBackData);
+      free(node);
+      m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+      LogError(fn, "pstImagedata->pFrontData == NULL");
+      break;
+    }
+    {
+      std::lock_guard<std::mutex> list(m_tListLock);
+      IMAGEDATA_NODE** tail = &m_pHead;
+      while (*tail) tail = &(*tail)->pNext;
+      *tail = node;
+    }
+    m_tListChanged.notify_all();
+    if (m_bIsCancel) {
+      LogError(fn, "cancel operation");
+      break;
+    }
+    usleep(kSheetPause);
+    if (!(m_dwLastErr == 0 && ObjectPosition())) break;
+  }
+  {
+    std::lock_guard<std::mutex> list(m_tListLock);
+    m_bThreadEnded = 1;
+  }
+  m_tListChanged.notify_all();
+}
+
+void CBrennaScanFunc::JoinScanThread() {
+  if (!m_bThreadStarted) return;
+  pthread_join(m_phandle, nullptr);
+  m_bThreadStarted = false;
+}
+
+// --- Start ---------------------------------------------------------------------
+
+SANE_Status CBrennaScanFunc::Start() {
+  const char* fn = "CBrennaScanFunc::Start";
+  CLogScope scope(fn);
+  if (m_bScanning && m_bIsCancel) {
+    LogError(fn, "m_bIsCancel == true");
+    return SANE_STATUS_CANCELLED;
+  }
+  m_bIsCancel = 0;
+  m_bScanning = 1;
+  if (!DoCheckPropList()) {
+    m_dwLastErr = BRENNA_ERR_PARAM;
+    if (!m_bThreadStarted) m_bScanning = 0;
+    LogError(fn, "DoCheckPropList failed");
+    return SANE_STATUS_INVAL;
+  }
+  const int source = Prop().SCAN_FACE;
+  auto served = [&]() -> bool {
+    if (m_pImageFront) {
+      if (source == 3) g_bIsReadDoubleBack = 0;
+      WriteLog(LOG_LEVEL_DEBUG, fn, "front page end");
+      return true;
+    }
+    if (m_pImageBack) {
+      if (source == 3) g_bIsReadDoubleBack = 1;
+      WriteLog(LOG_LEVEL_DEBUG, fn, "back page end");
+      return true;
+    }
+    return false;
+  };
+
+  if (Prop().AUTOFEED == 1 || m_bThreadStarted) {
+    if (m_bFirstPage && (!m_bThreadStarted || m_bThreadEnded)) {
+      JoinScanThread();
+      m_tBatchProp = g_PropInfo;
+      m_pProp = &m_tBatchProp;
+      m_bThreadEnded = 0;
+      m_bStopped = 0;
+      pthread_attr_t attr;
+      if (pthread_attr_init(&attr) != 0) {
+        LogError(fn, "pthread_attr_init() != 0");
+        return SANE_STATUS_INVAL;
+      }
+      const int created = pthread_create(&m_phandle, &attr, ScanThreadEntry, this);
+      pthread_attr_destroy(&attr);
+      if (created != 0) {
+        LogError(fn, "pthread_create() != 0");
+        return SANE_STATUS_INVAL;
+      }
+      m_bThreadStarted = true;
+    }
+    while (!served()) {
+      std::unique_lock<std::mutex> list(m_tListLock);
+      while (!m_pHead) {
+        if (m_bThreadEnded) {
+          list.unlock();
+          JoinScanThread();
+          // Sheets queued before a failure were delivered first; now the
+          // batch's end is reported.
+          uint32_t code = m_bStopped ? BRENNA_ERR_CANCELLED : static_cast<uint32_t>(m_dwLastErr);
+          if (code == 0) code = BRENNA_ERR_NO_PAPER;
+          m_bScanning = 0;
+          LogError(fn, "pthread_kill(m_phandle, 0) == ESRCH");
+          return ConvertToSaneErr(code);
+        }
+        if (m_bIsCancel) {
+          list.unlock();
+          LogError(fn, "m_bIsCancel == true");
+          return SANE_STATUS_CANCELLED;
+        }
+        m_tListChanged.wait_for(list, kListWait);
+      }
+      IMAGEDATA_NODE* node = m_pHead;
+      m_pHead = node->pNext;
+      list.unlock();
+      KELO_IMAGEDATA_PARAMETERS src[2] = {node->tSrcInfo[0], node->tSrcInfo[1]};
+      KELO_IMAGEDATA_PARAMETERS dst[2] = {node->tDstInfo[0], node->tDstInfo[1]};
+      const JPEGINFO jpeg[2] = {node->tJpegInfo[0], node->tJpegInfo[1]};
+      unsigned char* data[2] = {node->pFrontData, node->pBackData};
+      unsigned char* copies[2] = {nullptr, nullptr};
+      bool failed = false;
+      for (int side = 0; side < 2 && !failed; ++side) {
+        if (!data[side]) continue;
+        const size_t size = std::max<size_t>(FaceBytes(src[side]), jpeg[side].uiDataSize);
+        copies[side] = static_cast<unsigned char*>(malloc(std::max<size_t>(size, 1)));
+        if (!copies[side]) {
+          failed = true;
+          LogError(fn, side == 0 ? "m_pImageFront == NULL" : "m_pImageBack == NULL");
+          break;
+        }
+        memset(copies[side], 0xFF, size);
+        memcpy(copies[side], data[side], jpeg[side].uiDataSize);
+      }
+      free(node->pFrontData);
+      free(node->pBackData);
+      free(node);
+      if (failed) {
+        free(copies[0]);
+        free(copies[1]);
+        return SANE_STATUS_NO_MEM;
+      }
+      m_pImageFront = copies[0];
+      m_pImageBack = copies[1];
+      const int rc = DoImageProcess(&m_pImageFront, &m_pImageBack, src, dst, jpeg);
+      if (rc != 0) {
+        FreeImages();
+        LogError(fn, "failed to scan papers");
+        return ConvertToSaneErr(static_cast<uint32_t>(rc));
+      }
+    }
+    return SANE_STATUS_GOOD;
+  }
+  if (Prop().AUTOFEED != 0) return SANE_STATUS_GOOD;
+
+  while (!served()) {
+    if (!ScanSync() || m_dwLastErr != 0) {
+      m_bScanning = 0;
+      LogError(fn, "failed to ScanSync");
+      return ConvertToSaneErr(m_dwLastErr ? static_cast<uint32_t>(m_dwLastErr) : BRENNA_ERR_IO);
+    }
+    KELO_IMAGEDATA_PARAMETERS src[2] = {}, dst[2] = {};
+    if (!GetSrcImageInfo(src) || !GetDstImageInfo(dst)) {
+      m_dwLastErr = BRENNA_ERR_PARAM;
+      LogError(fn, "failed to get image info");
+      return SANE_STATUS_INVAL;
+    }
+    JPEGINFO jpeg[2] = {};
+    if (source == 3) {
+      jpeg[0] = {m_dwFrontSize, m_wFrontDims[0], m_wFrontDims[1]};
+      jpeg[1] = {m_dwBackSize, m_wBackDims[0], m_wBackDims[1]};
+      if (m_pbyFront && !(m_pImageFront = CopyHeld(m_pbyFront, m_dwFrontSize, src[0]))) {
+        m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+        LogError(fn, "m_pImageFront == NULL");
+        return SANE_STATUS_NO_MEM;
+      }
+      if (m_pbyBack && !(m_pImageBack = CopyHeld(m_pbyBack, m_dwBackSize, src[1]))) {
+        FreeImages();
+        m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+        LogError(fn, "m_pImageBack == NULL");
+        return SANE_STATUS_NO_MEM;
+      }
+    } else if (m_pbySimplex) {
+      const int side = source == 2 ? 1 : 0;
+      jpeg[side] = {m_dwSimplexSize, m_wSimplexDims[0], m_wSimplexDims[1]};
+      char text[64];
+      snprintf(text, sizeof text, "uiFrontImageSize=%u, dwJpegSize=%u", FaceBytes(src[side]), m_dwSimplexSize);
+      WriteLog(LOG_LEVEL_DEBUG, fn, text);
+      unsigned char* copy = CopyHeld(m_pbySimplex, m_dwSimplexSize, src[side]);
+      if (!copy) {
+        m_dwLastErr = BRENNA_ERR_NO_MEMORY;
+        LogError(fn, side == 0 ? "m_pImageFront == NULL" : "m_pImageBack == NULL");
+        return SANE_STATUS_NO_MEM;
+      }
+      (side == 0 ? m_pImageFront : m_pImageBack) = copy;
+    }
+    const int rc = DoImageProcess(&m_pImageFront, &m_pImageBack, src, dst, jpeg);
+    if (rc != 0) {
+      m_bScanning = 0;
+      FreeImages();
+      LogError(fn, "failed to DoImageProcess");
+      return ConvertToSaneErr(static_cast<uint32_t>(rc));
+    }
+  }
+  return SANE_STATUS_GOOD;
+}
+
+// --- the read side ------------------------------------------------------------------
+
+void CBrennaScanFunc::SetReadImgBufSize() {
+  m_iReadOffset = 0;
+  m_dwFrontLeft = m_pImageFront ? FaceBytes(g_ImgDataInfo[0]) : 0;
+  m_dwBackLeft = m_pImageBack ? FaceBytes(g_ImgDataInfo[1]) : 0;
+}
+
+SANE_Status CBrennaScanFunc::ReadPageBuf(unsigned char* image, uint32_t* left, SANE_Byte* buffer, SANE_Int max,
+                                         SANE_Int* length) {
+  if (!left || !buffer || !length) return SANE_STATUS_INVAL;
+  *length = 0;
+  if (*left == 0) {
+    WriteLog(LOG_LEVEL_DEBUG, "CBrennaScanFunc::ReadPageBuf", "end[SANE_STATUS_EOF]");
+    return SANE_STATUS_EOF;
+  }
+  if (!image || max < 0) return SANE_STATUS_INVAL;
+  const uint32_t n = std::min(static_cast<uint32_t>(max), *left);
+  memcpy(buffer, image + m_iReadOffset, n);
+  if (n < *left) {
+    m_iReadOffset += static_cast<int>(n);
+    *left -= n;
+  } else {
+    m_iReadOffset = 0;
+    *left = 0;
+  }
+  *length = static_cast<SANE_Int>(n);
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+  const char* fn = "CBrennaScanFunc::ReadImgBuf";
+  if (!data || !length) {
+    LogError(fn, "SANE_STATUS_INVAL");
+    return SANE_STATUS_INVAL;
+  }
+  *length = 0;
+  if (m_bIsCancel) {
+    FreeImages();
+    LogError(fn, "m_bIsCancel == true");
+    return SANE_STATUS_CANCELLED;
+  }
+  const int source = Prop().SCAN_FACE;
+  bool back;
+  switch (source) {
+    case 0:
+    case 1:
+      back = false;
+      break;
+    case 2:
+      back = true;
+      break;
+    case 3:
+      back = g_bIsReadDoubleBack != 0;
+      break;
+    default:
+      return SANE_STATUS_GOOD;
+  }
+  unsigned char*& image = back ? m_pImageBack : m_pImageFront;
+  const SANE_Status status = ReadPageBuf(image, back ? &m_dwBackLeft : &m_dwFrontLeft, data, maxLength, length);
+  if (status == SANE_STATUS_EOF) {
+    free(image);
+    image = nullptr;
+    if (source == 3) g_bIsReadDoubleBack = back ? 0 : 1;
+  }
+  return status;
+}
+
+// --- Cancel -------------------------------------------------------------------------
+
+void CBrennaScanFunc::FreeImages() {
+  free(m_pImageFront);
+  free(m_pImageBack);
+  m_pImageFront = m_pImageBack = nullptr;
+  m_dwFrontLeft = m_dwBackLeft = 0;
+}
+
+void CBrennaScanFunc::FreeQueuedPages() {
+  std::lock_guard<std::mutex> list(m_tListLock);
+  while (IMAGEDATA_NODE* node = m_pHead) {
+    m_pHead = node->pNext;
+    free(node->pFrontData);
+    free(node->pBackData);
+    free(node);
+  }
+}
+
+void CBrennaScanFunc::Cancel() {
+  const char* fn = "CBrennaScanFunc::Cancel";
+  CLogScope scope(fn);
+  m_bToneReady = 0;
+  g_bIsReadDoubleBack = 0;
+  m_bIsCancel = 1;
+  // The thread sees the flag before its next chunk; it is ended and joined
+  // before anything it uses is freed, and before the device is told.
+  JoinScanThread();
+  CancelRead();
+  FreeImages();
+  m_dwLastErr = 0;
+  m_bPaperReleased = 1;
+  m_bFirstPage = 1;
+  // Both forms of held pages go, whatever the last scan was.
+  m_tScanParam.byDuplex = 1;
+  ReleaseImageData();
+  m_tScanParam.byDuplex = 0;
+  ReleaseImageData();
+  InitScanParameter();
+  InitScanParameterBrenna();
+  m_bScanning = 0;
+  m_bStopped = 0;
+  FreeQueuedPages();
+  m_bThreadEnded = 0;
+  m_pProp = &g_PropInfo;
+}
