@@ -6,6 +6,7 @@
 
 #include "classifier_test.h"
 #include "text_detector.h"
+#include "unit_log.h"
 #include "vomb_cnn.h"
 
 using namespace classifier_test;
@@ -215,10 +216,21 @@ TEST(DetectorRefusal, BrokenFilesAsTable) {
     }
     TDRelease(d);
   }
-  std::string missing = std::string(DRAVN_TEST_TMP) + "/no-such-engine";
-  EXPECT_EQ(TDInit(missing.data()), nullptr);
   std::string longPath(300, 'a');
   EXPECT_EQ(TDInit(longPath.data()), nullptr);
+}
+
+TEST(DetectorRefusal, MissingFileIsLoggedThroughTheUnitLog) {
+  ScratchModel m("detector");
+  m.Write("unit.ini", "[COMMON]\nLogMode=1\n");
+  I3LogInitFrom(m.Path("unit.ini").c_str(), (m.Dir() + "/").c_str(), "unit.log");
+  std::string missing = m.Dir() + "/no-such-engine";
+  EXPECT_EQ(TDInit(missing.data()), nullptr);
+  I3LogInitFrom("/nonexistent.ini", "", "unit.log");  // the log off again for the other tests
+  const std::string log = m.Read("unit.log");
+  EXPECT_NE(log.find(", 0x01, Turnsense3::TDInit Can't find dictionary file(" + missing + "/model.dat)\n"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "classifier_log.h"
+#include "unit_log.h"
 
 namespace {
 
@@ -130,12 +130,12 @@ STRONGCLASSIFIER* TDInit(char* directory) {
   char path[260];
   const int n = std::snprintf(path, sizeof path, "%s/model.dat", directory);
   if (n < 0 || n >= static_cast<int>(sizeof path)) {
-    ClassifierLog(1, "%s Can't find dictionary file(%s)", "Turnsense3::TDInit", directory);
+    I3Log(I3LOG_ERROR, "%s Can't find dictionary file(%s)", "Turnsense3::TDInit", directory);
     return nullptr;
   }
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
   if (!file) {
-    ClassifierLog(1, "%s Can't find dictionary file(%s)", "Turnsense3::TDInit", path);
+    I3Log(I3LOG_ERROR, "%s Can't find dictionary file(%s)", "Turnsense3::TDInit", path);
     return nullptr;
   }
   struct stat st;
@@ -151,7 +151,7 @@ STRONGCLASSIFIER* TDInit(char* directory) {
     for (int i = 0; ok && i < d->stageCount; ++i) ok = LoadWeakClasf(d->stages[i], in, d->width, d->height);
   }
   if (!ok) {
-    ClassifierLog(1, "%s Broken dictionary file(%s)", "Turnsense3::TDInit", path);
+    I3Log(I3LOG_ERROR, "%s Broken dictionary file(%s)", "Turnsense3::TDInit", path);
     TDRelease(d);
     return nullptr;
   }
