@@ -24,7 +24,8 @@ void ExpectNear(const std::vector<float>& a, const std::vector<float>& b) {
 TEST(CnnKernels, ImageToColTimesWeightsIsDirectConvolution) {
   struct Case {
     int c, h, w, pl, pr, pt, pb, kh, kw, sh, sw, f;
-  } cases[] = {{2, 7, 9, 1, 1, 1, 1, 3, 3, 1, 1, 3}, {3, 8, 5, 0, 2, 1, 0, 2, 3, 2, 1, 2}, {1, 6, 6, 0, 0, 0, 0, 6, 6, 1, 1, 4}};
+  } cases[] = {
+      {2, 7, 9, 1, 1, 1, 1, 3, 3, 1, 1, 3}, {3, 8, 5, 0, 2, 1, 0, 2, 3, 2, 1, 2}, {1, 6, 6, 0, 0, 0, 0, 6, 6, 1, 1, 4}};
   for (const Case& k : cases) {
     const int oh = (k.h + k.pt + k.pb - k.kh) / k.sh + 1, ow = (k.w + k.pl + k.pr - k.kw) / k.sw + 1;
     const std::vector<float> in = Random(static_cast<size_t>(k.c) * k.h * k.w, 1);

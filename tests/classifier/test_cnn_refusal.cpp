@@ -49,22 +49,31 @@ TEST(CnnRefusal, BrokenModelsAsTable) {
          m.Write("model/model.txt", crlf);
        },
        55},
-      {"unknown type", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "type=rotate", "type=rotat"); }, 55},
-      {"missing input blob", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "p1;r1", "p1;r9"); }, 55},
-      {"inputs ending in ';'", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "p1;r1", "p1;r1;"); }, 55},
-      {"data channels 2", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "channels = 1", "channels = 2"); }, 55},
+      {"unknown type", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "type=rotate", "type=rotat"); }, 55},
+      {"missing input blob", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "p1;r1", "p1;r9"); },
+       55},
+      {"inputs ending in ';'", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "p1;r1", "p1;r1;"); }, 55},
+      {"data channels 2", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "channels = 1", "channels = 2"); }, 55},
       {"data channels 2, weights to match", "conv_net",
        [](const ScratchModel& m) {
          Replace(m, "model/model.txt", "channels = 1", "channels = 2");
          m.Write("model/weights/conv1_w.bin", FloatFile(std::vector<float>(4 * 2 * 9, 0.1f)));
        },
        55},
-      {"stride 0", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "windowStride=1", "windowStride=0"); }, 55},
-      {"no stride keys", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "windowStride=1", ""); }, 55},
-      {"negative padding", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "padding=1", "padding=-1"); }, 55},
+      {"stride 0", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "windowStride=1", "windowStride=0"); }, 55},
+      {"no stride keys", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "windowStride=1", ""); },
+       55},
+      {"negative padding", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "padding=1", "padding=-1"); }, 55},
       {"no height", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "height = 11", ""); }, 55},
-      {"no biases key", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "biases=conv1_b.bin", ""); }, 55},
-      {"missing weight file", "conv_net", [](const ScratchModel& m) { std::remove(m.Path("model/weights/fc_b.bin").c_str()); }, 55},
+      {"no biases key", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "biases=conv1_b.bin", ""); }, 55},
+      {"missing weight file", "conv_net",
+       [](const ScratchModel& m) { std::remove(m.Path("model/weights/fc_b.bin").c_str()); }, 55},
       {"short weight file", "conv_net",
        [](const ScratchModel& m) {
          std::string w = m.Read("model/weights/conv1_w.bin");
@@ -72,9 +81,12 @@ TEST(CnnRefusal, BrokenModelsAsTable) {
        },
        55},
       {"long weight file", "conv_net",
-       [](const ScratchModel& m) { m.Write("model/weights/bn_var.bin", m.Read("model/weights/bn_var.bin") + "abcd"); }, 55},
-      {"in-place convolution", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "outputs=c2", "outputs=bn"); }, 55},
-      {"second data layer", "conv_net", [](const ScratchModel& m) { Replace(m, "model/model.txt", "type=rotate", "type=data"); }, 55},
+       [](const ScratchModel& m) { m.Write("model/weights/bn_var.bin", m.Read("model/weights/bn_var.bin") + "abcd"); },
+       55},
+      {"in-place convolution", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "outputs=c2", "outputs=bn"); }, 55},
+      {"second data layer", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "type=rotate", "type=data"); }, 55},
       {"K 24", "fixed_bias",
        [fc24](const ScratchModel& m) {
          Replace(m, "model/model.txt", "filters=25", "filters=24");
@@ -83,10 +95,12 @@ TEST(CnnRefusal, BrokenModelsAsTable) {
        },
        55},
       {"all-zero weight file", "fixed_bias",
-       [](const ScratchModel& m) { m.Write("model/weights/fc_w.bin", FloatFile(std::vector<float>(25 * 128, 0.0f))); }, 0},
+       [](const ScratchModel& m) { m.Write("model/weights/fc_w.bin", FloatFile(std::vector<float>(25 * 128, 0.0f))); },
+       0},
       {"pooling window wholly in padding", "conv_net",
        [](const ScratchModel& m) {
-         Replace(m, "model/model.txt", "windowSize=3\nwindowStride=2\npadding=1", "windowSize=3\nwindowStride=2\npaddingStart=1\npaddingEnd=4");
+         Replace(m, "model/model.txt", "windowSize=3\nwindowStride=2\npadding=1",
+                 "windowSize=3\nwindowStride=2\npaddingStart=1\npaddingEnd=4");
        },
        55},
   };
@@ -122,8 +136,9 @@ TEST(CnnRefusal, RotationNetWithMoreOutputsThanTheScriptNet) {
 
 TEST(CnnRefusal, PoolingWindowInPaddingAloneAndUnbound) {
   ScratchModel m("fixed_bias");
-  const char* text = "[data]\ntype=data\noutputs=data\nchannels=1\nheight=4\nwidth=4\n[pool]\ntype=pool\npoolType=MAX\n"
-                     "inputs=data\noutputs=p\nwindowSize=2\nwindowStride=2\npaddingStart=0\npaddingEnd=%d\n";
+  const char* text =
+      "[data]\ntype=data\noutputs=data\nchannels=1\nheight=4\nwidth=4\n[pool]\ntype=pool\npoolType=MAX\n"
+      "inputs=data\noutputs=p\nwindowSize=2\nwindowStride=2\npaddingStart=0\npaddingEnd=%d\n";
   for (int end : {0, 1, 3}) {
     char buf[512];
     std::snprintf(buf, sizeof buf, text, end);

@@ -137,11 +137,16 @@ TEST(TextDetector, MapsAgainstDirectReferences) {
       const int a = std::abs(gx), b = std::abs(gy), diag = (gx > 0) == (gy > 0) ? 1 : 3;
       double* s = &share[y * w + x];
       const size_t plane = w * h;
-      if (gy == 0) s[0] += a;
-      else if (gx == 0) s[2 * plane] += b;
-      else if (a > b) s[0] += a - b, s[diag * plane] += 1.414 * b;
-      else if (a < b) s[2 * plane] += b - a, s[diag * plane] += 1.414 * a;
-      else s[diag * plane] += 1.414 * a;
+      if (gy == 0)
+        s[0] += a;
+      else if (gx == 0)
+        s[2 * plane] += b;
+      else if (a > b)
+        s[0] += a - b, s[diag * plane] += 1.414 * b;
+      else if (a < b)
+        s[2 * plane] += b - a, s[diag * plane] += 1.414 * a;
+      else
+        s[diag * plane] += 1.414 * a;
     }
   for (int c = 0; c < 4; ++c)
     for (int y = 0; y < h; ++y)

@@ -112,8 +112,8 @@ TEST(VombFront, MergeOfTwoFixedBiasModels) {
     EXPECT_EQ(direction, 0);
     EXPECT_NEAR(confidence, 2.0f, 1e-4f);  // "Latin180" of the rotation net counts for "Latin0"
     EXPECT_STREQ(CATEGORY[category], "Latin0");
-    VOMBCNN_script_orientation(script.get(), nullptr, page.pixels.data(), page.width, page.height, page.rect,
-                               category, direction, confidence, 2, windows);
+    VOMBCNN_script_orientation(script.get(), nullptr, page.pixels.data(), page.width, page.height, page.rect, category,
+                               direction, confidence, 2, windows);
     EXPECT_EQ(category, 10);
     EXPECT_NEAR(confidence, 1.0f, 1e-4f);
   }
@@ -127,8 +127,8 @@ TEST(VombFront, MergeOfTwoFixedBiasModels) {
   EXPECT_EQ(direction, 2);
   EXPECT_NEAR(confidence, 2.0f, 1e-4f);
   // The rotation net's "Latin0" counts for "Latin180": the two labels tie near 1 each.
-  VOMBCNN_script_orientation(script.get(), swapRotation.get(), page.pixels.data(), page.width, page.height,
-                             page.rect, category, direction, confidence, 0, 1);
+  VOMBCNN_script_orientation(script.get(), swapRotation.get(), page.pixels.data(), page.width, page.height, page.rect,
+                             category, direction, confidence, 0, 1);
   EXPECT_TRUE(category == 10 || category == 11);
   EXPECT_LT(confidence, 1.01f);
 }
@@ -146,7 +146,7 @@ TEST(VombFront, EqualScoresGiveTheLowerLabel) {
 }
 
 TEST(VombFront, ParseLabelTable) {
-  const int expected[][2] = {{0, 0},  {1, 2},  {2, 0},  {3, 3},  {4, 2},  {5, 1},  {6, 0},   {7, 2},  {10, 0},
+  const int expected[][2] = {{0, 0},  {1, 2},  {2, 0},  {3, 3},  {4, 2},   {5, 1},  {6, 0},  {7, 2},  {10, 0},
                              {11, 2}, {12, 0}, {21, 2}, {23, 2}, {24, -1}, {25, 0}, {26, 2}, {27, 0}, {-1, -1}};
   for (const auto& e : expected) {
     int category = -9, direction = -9;
@@ -216,8 +216,11 @@ TEST(VombFront, RefusedPatternsAndPaths) {
   struct Case {
     std::string directory;
     const char* pattern;
-  } cases[] = {{dir, "%s/model/%s.txt"}, {dir, "model.txt"}, {dir, "%s/model/nothing.txt"},
-               {longDir, "%s/model/model.txt"}, {dir, "%d/model.txt"}};
+  } cases[] = {{dir, "%s/model/%s.txt"},
+               {dir, "model.txt"},
+               {dir, "%s/model/nothing.txt"},
+               {longDir, "%s/model/model.txt"},
+               {dir, "%d/model.txt"}};
   for (const Case& c : cases) {
     try {
       VOMBCNN_Release(VOMBCNN_Init(c.directory.c_str(), c.pattern));

@@ -38,14 +38,14 @@ void Normalizer::Normalize(const Vomb::CMat<float>& source, float* destination, 
   ToPlanar(source, destination, channels, height, width, [](float v, int) { return v; });
 }
 
-void LinearNormalizer::Normalize(const Vomb::CMat<unsigned char>& source, float* destination, int channels,
-                                 int height, int width) {
+void LinearNormalizer::Normalize(const Vomb::CMat<unsigned char>& source, float* destination, int channels, int height,
+                                 int width) {
   ToPlanar(source, destination, channels, height, width,
            [this](unsigned char v, int) { return static_cast<float>(v) * m_scale + m_offset; });
 }
 
-void MeanSubNormalizer::Normalize(const Vomb::CMat<unsigned char>& source, float* destination, int channels,
-                                  int height, int width) {
+void MeanSubNormalizer::Normalize(const Vomb::CMat<unsigned char>& source, float* destination, int channels, int height,
+                                  int width) {
   const std::vector<double> mean = source.Mean();
   ToPlanar(source, destination, channels, height, width,
            [&mean](unsigned char v, int c) { return static_cast<float>(v - mean[c]); });

@@ -79,9 +79,8 @@ void ccs_matrix_free(ccs_matrix* m) {
 
 namespace cnn {
 
-void ImageToCol(const float* source, float* destination, int channels, int height, int width, int padLeft,
-                int padRight, int padTop, int padBottom, int windowHeight, int windowWidth, int strideHeight,
-                int strideWidth) {
+void ImageToCol(const float* source, float* destination, int channels, int height, int width, int padLeft, int padRight,
+                int padTop, int padBottom, int windowHeight, int windowWidth, int strideHeight, int strideWidth) {
   const int oh = (height + padTop + padBottom - windowHeight) / strideHeight + 1;
   const int ow = (width + padLeft + padRight - windowWidth) / strideWidth + 1;
   const long long columns = static_cast<long long>(oh) * ow;

@@ -34,9 +34,8 @@ extern SgemmFn gIPPShare_cblas_sgemm;
 
 namespace cnn {
 
-void ImageToCol(const float* source, float* destination, int channels, int height, int width, int padLeft,
-                int padRight, int padTop, int padBottom, int windowHeight, int windowWidth, int strideHeight,
-                int strideWidth);
+void ImageToCol(const float* source, float* destination, int channels, int height, int width, int padLeft, int padRight,
+                int padTop, int padBottom, int windowHeight, int windowWidth, int strideHeight, int strideWidth);
 void MaxPooling(const float* source, float* destination, int height, int width, int outHeight, int outWidth,
                 int padLeft, int padTop, int windowHeight, int windowWidth, int strideHeight, int strideWidth);
 void AveragePooling(const float* source, float* destination, int height, int width, int outHeight, int outWidth,

@@ -76,8 +76,8 @@ ConvLayer::ConvLayer(const ConvLayerParams& params, Net& net) : Layer(params, ne
   m_bias.Resize(1, 1, 1, m_params.filters);
   LoadParameters(m_params.weights, m_weights.data, static_cast<int>(m_weights.Count()));
   LoadParameters(m_params.biases, m_bias.data, m_params.filters);
-  m_sparse = crs_matrix_create(m_weights.data, m_params.filters,
-                               in.channels * m_params.windowHeight * m_params.windowWidth);
+  m_sparse =
+      crs_matrix_create(m_weights.data, m_params.filters, in.channels * m_params.windowHeight * m_params.windowWidth);
   Reshape();
 }
 
@@ -102,7 +102,8 @@ void ConvLayer::Forward() {
   const int depth = m_columns.height;
   for (int s = 0; s < in.num; ++s) {
     float* o = out.data + static_cast<long long>(s) * p.filters * plane;
-    for (int j = 0; j < p.filters; ++j) std::fill(o + static_cast<long long>(j) * plane, o + static_cast<long long>(j + 1) * plane, m_bias.data[j]);
+    for (int j = 0; j < p.filters; ++j)
+      std::fill(o + static_cast<long long>(j) * plane, o + static_cast<long long>(j + 1) * plane, m_bias.data[j]);
     ImageToCol(in.data + static_cast<long long>(s) * in.channels * in.height * in.width, m_columns.data, in.channels,
                in.height, in.width, p.left, p.right, p.top, p.bottom, p.windowHeight, p.windowWidth, p.heightStride,
                p.widthStride);
@@ -179,7 +180,8 @@ void FullConnLayer::Forward() {
   CnnMatrix& out = *m_outputs[0];
   const int o = m_params.filters;
   const int length = m_weights.width;
-  for (int s = 0; s < in.num; ++s) std::memcpy(out.data + static_cast<long long>(s) * o, m_bias.data, sizeof(float) * o);
+  for (int s = 0; s < in.num; ++s)
+    std::memcpy(out.data + static_cast<long long>(s) * o, m_bias.data, sizeof(float) * o);
   gIPPShare_cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, in.num, o, length, 1.0f, in.data, length,
                         m_weights.data, length, 1.0f, out.data, o);
 }
@@ -197,11 +199,16 @@ void NeuronLayer::Reshape() {
 
 void NeuronLayer::Forward() {
   const CnnMatrix& in = *m_inputs[0];
-  float* out = m_outputs[0]->data;
   const long long n = in.Count();
   if (m_neuronType == "RELU") {
-    for (long long i = 0; i < n; ++i) out[i] = std::max(in.data[i], 0.0f);
+    if (m_outputs[0] == &in) {
+      // In place: the plain form lets the compiler vectorise without alias checks.
+      for (float *p = in.data, *end = in.data + n; p != end; ++p) *p = *p > 0.0f ? *p : 0.0f;
+    } else {
+      for (long long i = 0; i < n; ++i) m_outputs[0]->data[i] = std::max(in.data[i], 0.0f);
+    }
   } else if (m_neuronType == "SIGMOID") {
+    float* out = m_outputs[0]->data;
     for (long long i = 0; i < n; ++i) out[i] = 1.0f / (1.0f + std::exp(-in.data[i]));
   }
 }
@@ -314,22 +321,16 @@ Layer* GetLayer(const OptionsParser& options, int position, Net& net) {
     params.SetParams(options, position);
     return make(params);
   };
-  if (type == "data")
-    return build(DataLayerParams{}, [&](const DataLayerParams& p) { return new DataLayer(p, net); });
-  if (type == "conv")
-    return build(ConvLayerParams{}, [&](const ConvLayerParams& p) { return new ConvLayer(p, net); });
-  if (type == "pool")
-    return build(PoolLayerParams{}, [&](const PoolLayerParams& p) { return new PoolLayer(p, net); });
+  if (type == "data") return build(DataLayerParams{}, [&](const DataLayerParams& p) { return new DataLayer(p, net); });
+  if (type == "conv") return build(ConvLayerParams{}, [&](const ConvLayerParams& p) { return new ConvLayer(p, net); });
+  if (type == "pool") return build(PoolLayerParams{}, [&](const PoolLayerParams& p) { return new PoolLayer(p, net); });
   if (type == "fc")
     return build(FullConnLayerParams{}, [&](const FullConnLayerParams& p) { return new FullConnLayer(p, net); });
   if (type == "neuron")
     return build(NeuronLayerParams{}, [&](const NeuronLayerParams& p) { return new NeuronLayer(p, net); });
-  if (type == "softmax")
-    return build(LayerParams{}, [&](const LayerParams& p) { return new SoftmaxLayer(p, net); });
-  if (type == "concat")
-    return build(LayerParams{}, [&](const LayerParams& p) { return new ConcatLayer(p, net); });
-  if (type == "rotate")
-    return build(LayerParams{}, [&](const LayerParams& p) { return new RotateLayer(p, net); });
+  if (type == "softmax") return build(LayerParams{}, [&](const LayerParams& p) { return new SoftmaxLayer(p, net); });
+  if (type == "concat") return build(LayerParams{}, [&](const LayerParams& p) { return new ConcatLayer(p, net); });
+  if (type == "rotate") return build(LayerParams{}, [&](const LayerParams& p) { return new RotateLayer(p, net); });
   if (type == "batch_norm")
     return build(BatchNormLayerParams{}, [&](const BatchNormLayerParams& p) { return new BatchNormLayer(p, net); });
   return nullptr;

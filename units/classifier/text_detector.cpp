@@ -71,8 +71,8 @@ bool LoadFeature(FEATURE& f, Reader& in, int W, int H) {
   f.array1 = new int[f.count];
   if (!in.Array(f.array0, f.count) || !in.Array(f.array1, f.count)) return false;
   // The rectangle must lie inside the window, and name one of the four maps.
-  return f.channel >= 0 && f.channel < kChannels && r.x >= 0 && r.y >= 0 && r.w >= 1 && r.h >= 1 &&
-         r.x <= W - r.w && r.y <= H - r.h;
+  return f.channel >= 0 && f.channel < kChannels && r.x >= 0 && r.y >= 0 && r.w >= 1 && r.h >= 1 && r.x <= W - r.w &&
+         r.y <= H - r.h;
 }
 
 // Every walk from the last entry must end at a leaf: no loop, no index outside the stage.
@@ -212,7 +212,8 @@ void GenGradMap(const unsigned char* grey, int width, int height, float** maps, 
   }
   for (int c = 0; c < kChannels; ++c) {
     float* m = maps[c];
-    for (int y = 0; y < height; ++y) m[static_cast<long long>(y) * width + width - 1] = m[static_cast<long long>(y) * width + width - 2];
+    for (int y = 0; y < height; ++y)
+      m[static_cast<long long>(y) * width + width - 1] = m[static_cast<long long>(y) * width + width - 2];
     std::memcpy(m + static_cast<long long>(height - 1) * width, m + static_cast<long long>(height - 2) * width,
                 sizeof(float) * width);
   }
@@ -280,7 +281,8 @@ WINDOWRESULT* TextDetection(STRONGCLASSIFIER* detector, unsigned char* grey, int
         for (int f = 0; f < stage.featureCount; ++f) {
           const FEATUREPOSITION& p = pos[st][f];
           const float* G = maps[stage.features[f].channel];
-          value[f] = (G[b + p.topLeft] + G[b + p.bottomRight] - G[b + p.topRight] - G[b + p.bottomLeft]) / p.area / sigma;
+          value[f] =
+              (G[b + p.topLeft] + G[b + p.bottomRight] - G[b + p.topRight] - G[b + p.bottomLeft]) / p.area / sigma;
         }
         int node = stage.treeCount - 1;
         for (;;) {

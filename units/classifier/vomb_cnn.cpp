@@ -123,9 +123,9 @@ int VOMBCNN_script_orientation(CnnEngine* engine, CnnEngine* rotation, unsigned 
   return Classify(engine, rotation, page, width, rect, category, direction, confidence, offset, windows, nullptr);
 }
 
-int VOMBCNN_script_orientation_squeezeimage(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width,
-                                            int, tagRECT rect, int& category, int& direction, float& confidence,
-                                            int offset, int windows, float squeeze) {
+int VOMBCNN_script_orientation_squeezeimage(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int,
+                                            tagRECT rect, int& category, int& direction, float& confidence, int offset,
+                                            int windows, float squeeze) {
   return Classify(engine, rotation, page, width, rect, category, direction, confidence, offset, windows, &squeeze);
 }
 

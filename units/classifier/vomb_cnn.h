@@ -30,11 +30,10 @@ void VOMBCNN_Release(CnnEngine* engine);
 int VOMBCNN_CheckRotation(const CnnEngine* engine, const CnnEngine* rotation);
 
 int VOMBCNN_script_orientation(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int height,
-                               tagRECT rect, int& category, int& direction, float& confidence, int offset,
-                               int windows);
+                               tagRECT rect, int& category, int& direction, float& confidence, int offset, int windows);
 int VOMBCNN_script_orientation_squeezeimage(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width,
-                                            int height, tagRECT rect, int& category, int& direction,
-                                            float& confidence, int offset, int windows, float squeeze);
+                                            int height, tagRECT rect, int& category, int& direction, float& confidence,
+                                            int offset, int windows, float squeeze);
 
 std::vector<Vomb::CMat<float>> NormalizeTest(const Vomb::CMat<unsigned char>& patch, Vomb::CSize<int> input,
                                              int windows, int offset);

@@ -28,7 +28,8 @@ class CMat {
   CMat() = default;
   CMat(int r, int c, int ch) { Init(r, c, ch); }
   // A view over memory the matrix does not own: it frees nothing.
-  CMat(int r, int c, int ch, int stepElems, T* foreign) : rows(r), cols(c), channels(ch), step(stepElems), data(foreign) {}
+  CMat(int r, int c, int ch, int stepElems, T* foreign)
+      : rows(r), cols(c), channels(ch), step(stepElems), data(foreign) {}
   CMat(const CMat& other) { *this = other; }
   // A rectangle of another matrix, sharing its allocation.
   CMat(const CMat& other, int x, int y, int width, int height) {
@@ -102,8 +103,7 @@ class CMat {
     if (destination.rows != rows || destination.cols != cols || destination.channels != channels)
       destination.Init(rows, cols, channels);
     for (int y = 0; y < rows; ++y)
-      for (int x = 0; x < cols * channels; ++x)
-        destination.Row(y)[x] = static_cast<float>(Row(y)[x] * scale + offset);
+      for (int x = 0; x < cols * channels; ++x) destination.Row(y)[x] = static_cast<float>(Row(y)[x] * scale + offset);
   }
 };
 

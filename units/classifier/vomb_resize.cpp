@@ -27,8 +27,7 @@ std::vector<Tap2> BilinearTaps(int dsize, int ssize) {
     const float f = static_cast<float>((d + 0.5) * scale - 0.5);
     const int i = static_cast<int>(std::floor(f));
     const float t = f - i;
-    taps[d] = {{Clamp(i, ssize), Clamp(i + 1, ssize)},
-               {RoundEven((1.0f - t) * kOne), RoundEven(t * kOne)}};
+    taps[d] = {{Clamp(i, ssize), Clamp(i + 1, ssize)}, {RoundEven((1.0f - t) * kOne), RoundEven(t * kOne)}};
   }
   return taps;
 }
