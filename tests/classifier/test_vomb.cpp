@@ -145,6 +145,28 @@ TEST(VombFront, EqualScoresGiveTheLowerLabel) {
   EXPECT_NEAR(confidence, 0.5f, 1e-4f);
 }
 
+TEST(VombFront, RectangleOutsideThePageIsNoText) {
+  Engine script = Load("fixed_bias", "%s/model/model.txt");
+  Page page;
+  const tagRECT outside[] = {{-1, 0, 10, 10}, {0, -3, 10, 10}, {50, 0, 60, 10},      {0, 20, 10, 30},
+                             {10, 0, 9, 10},  {0, 10, 10, 9},  {0, 0, 1LL << 40, 10}};
+  for (const tagRECT& r : outside) {
+    int category = 7, direction = 7;
+    float confidence = 7;
+    EXPECT_EQ(VOMBCNN_script_orientation(script.get(), nullptr, page.pixels.data(), page.width, page.height, r,
+                                         category, direction, confidence, 0, 1),
+              0);
+    EXPECT_EQ(category, -1);
+    EXPECT_EQ(direction, -1);
+    EXPECT_EQ(confidence, 0.0f);
+  }
+  int category, direction;
+  float confidence;
+  VOMBCNN_script_orientation(script.get(), nullptr, page.pixels.data(), page.width, page.height, tagRECT{0, 0, 59, 29},
+                             category, direction, confidence, 0, 1);
+  EXPECT_EQ(category, 10);  // the whole page is inside
+}
+
 TEST(VombFront, ParseLabelTable) {
   const int expected[][2] = {{0, 0},  {1, 2},  {2, 0},  {3, 3},  {4, 2},   {5, 1},  {6, 0},  {7, 2},  {10, 0},
                              {11, 2}, {12, 0}, {21, 2}, {23, 2}, {24, -1}, {25, 0}, {26, 2}, {27, 0}, {-1, -1}};

@@ -62,8 +62,15 @@ Windows Normalize(const Vomb::CMat<unsigned char>& patch, Vomb::CSize<int> input
   return out;
 }
 
-int Classify(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, tagRECT rect, int& category,
-             int& direction, float& confidence, int offset, int windows, const float* squeeze) {
+int Classify(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int height, tagRECT rect,
+             int& category, int& direction, float& confidence, int offset, int windows, const float* squeeze) {
+  // A rectangle that leaves the page would read beyond it: no text there.
+  if (!page || rect.left < 0 || rect.top < 0 || rect.left > rect.right || rect.top > rect.bottom ||
+      rect.right >= width || rect.bottom >= height) {
+    category = direction = -1;
+    confidence = 0.0f;
+    return 0;
+  }
   const int rows = static_cast<int>(rect.bottom - rect.top + 1);
   const int cols = static_cast<int>(rect.right - rect.left + 1);
   Vomb::CMat<unsigned char> view(rows, cols, 1, width,
@@ -117,16 +124,18 @@ int VOMBCNN_CheckRotation(const CnnEngine* engine, const CnnEngine* rotation) {
   return k >= kLabels && k <= engine->classifier->OutputCount() ? 0 : cnn::kLoadFailed;
 }
 
-int VOMBCNN_script_orientation(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int,
+int VOMBCNN_script_orientation(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int height,
                                tagRECT rect, int& category, int& direction, float& confidence, int offset,
                                int windows) {
-  return Classify(engine, rotation, page, width, rect, category, direction, confidence, offset, windows, nullptr);
+  return Classify(engine, rotation, page, width, height, rect, category, direction, confidence, offset, windows,
+                  nullptr);
 }
 
-int VOMBCNN_script_orientation_squeezeimage(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width, int,
-                                            tagRECT rect, int& category, int& direction, float& confidence, int offset,
-                                            int windows, float squeeze) {
-  return Classify(engine, rotation, page, width, rect, category, direction, confidence, offset, windows, &squeeze);
+int VOMBCNN_script_orientation_squeezeimage(CnnEngine* engine, CnnEngine* rotation, unsigned char* page, int width,
+                                            int height, tagRECT rect, int& category, int& direction, float& confidence,
+                                            int offset, int windows, float squeeze) {
+  return Classify(engine, rotation, page, width, height, rect, category, direction, confidence, offset, windows,
+                  &squeeze);
 }
 
 std::vector<Vomb::CMat<float>> NormalizeTest(const Vomb::CMat<unsigned char>& patch, Vomb::CSize<int> input,
