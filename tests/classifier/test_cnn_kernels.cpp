@@ -24,8 +24,9 @@ void ExpectNear(const std::vector<float>& a, const std::vector<float>& b) {
 TEST(CnnKernels, ImageToColTimesWeightsIsDirectConvolution) {
   struct Case {
     int c, h, w, pl, pr, pt, pb, kh, kw, sh, sw, f;
-  } cases[] = {
-      {2, 7, 9, 1, 1, 1, 1, 3, 3, 1, 1, 3}, {3, 8, 5, 0, 2, 1, 0, 2, 3, 2, 1, 2}, {1, 6, 6, 0, 0, 0, 0, 6, 6, 1, 1, 4}};
+  } cases[] = {{2, 7, 9, 1, 1, 1, 1, 3, 3, 1, 1, 3}, {3, 8, 5, 0, 2, 1, 0, 2, 3, 2, 1, 2},
+               {1, 6, 6, 0, 0, 0, 0, 6, 6, 1, 1, 4}, {2, 7, 10, 2, 1, 0, 1, 3, 4, 1, 3, 2},
+               {1, 3, 2, 2, 2, 1, 1, 3, 5, 1, 1, 1}, {1, 4, 9, 3, 3, 0, 0, 1, 2, 1, 4, 1}};
   for (const Case& k : cases) {
     const int oh = (k.h + k.pt + k.pb - k.kh) / k.sh + 1, ow = (k.w + k.pl + k.pr - k.kw) / k.sw + 1;
     const std::vector<float> in = Random(static_cast<size_t>(k.c) * k.h * k.w, 1);

@@ -89,6 +89,11 @@ void ImageToCol(const float* source, float* destination, int channels, int heigh
     for (int ky = 0; ky < windowHeight; ++ky) {
       for (int kx = 0; kx < windowWidth; ++kx) {
         float* row = destination + ((static_cast<long long>(ch) * windowHeight + ky) * windowWidth + kx) * columns;
+        // Output columns whose source column lies inside the image: [lo, hi).
+        const int first = padLeft - kx;  // ox * strideWidth >= first
+        const int lo = std::min(ow, std::max(0, first > 0 ? (first + strideWidth - 1) / strideWidth : 0));
+        const int last = width - 1 + padLeft - kx;  // ox * strideWidth <= last
+        const int hi = std::max(lo, std::min(ow, last >= 0 ? last / strideWidth + 1 : 0));
         for (int oy = 0; oy < oh; ++oy) {
           const int y = oy * strideHeight + ky - padTop;
           float* out = row + static_cast<long long>(oy) * ow;
@@ -96,11 +101,14 @@ void ImageToCol(const float* source, float* destination, int channels, int heigh
             std::fill(out, out + ow, 0.0f);
             continue;
           }
-          const float* in = plane + static_cast<long long>(y) * width;
-          for (int ox = 0; ox < ow; ++ox) {
-            const int x = ox * strideWidth + kx - padLeft;
-            out[ox] = (x < 0 || x >= width) ? 0.0f : in[x];
+          const float* in = plane + static_cast<long long>(y) * width + kx - padLeft;
+          std::fill(out, out + lo, 0.0f);
+          if (strideWidth == 1) {
+            std::copy(in + lo, in + hi, out + lo);
+          } else {
+            for (int ox = lo; ox < hi; ++ox) out[ox] = in[static_cast<long long>(ox) * strideWidth];
           }
+          std::fill(out + hi, out + ow, 0.0f);
         }
       }
     }
