@@ -83,6 +83,10 @@ TEST(CnnRefusal, BrokenModelsAsTable) {
       {"long weight file", "conv_net",
        [](const ScratchModel& m) { m.Write("model/weights/bn_var.bin", m.Read("model/weights/bn_var.bin") + "abcd"); },
        55},
+      {"huge window", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "width = 13", "width = 130000000"); }, 55},
+      {"a billion filters", "conv_net",
+       [](const ScratchModel& m) { Replace(m, "model/model.txt", "filters=6", "filters=1000000000"); }, 55},
       {"in-place convolution", "conv_net",
        [](const ScratchModel& m) { Replace(m, "model/model.txt", "outputs=c2", "outputs=bn"); }, 55},
       {"second data layer", "conv_net",
@@ -212,6 +216,7 @@ TEST(DetectorRefusal, BrokenFilesAsTable) {
       {"rectangle outside the window", [](DetectorFile& f) { f.rectX = 1; }, false},
       {"window height 17", [](DetectorFile& f) { f.H = 17; }, false},
       {"window width 1", [](DetectorFile& f) { f.W = 1, f.rectW = 1; }, false},
+      {"window width 2^20", [](DetectorFile& f) { f.W = 1 << 20; }, false},
   };
   for (const Case& c : cases) {
     ScratchModel m("detector");

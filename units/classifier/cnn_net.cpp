@@ -63,7 +63,10 @@ void Layer::RequireDistinctOutput() const {
 
 DataLayer::DataLayer(const DataLayerParams& params, Net& net)
     : Layer(params, net), m_channels(params.channels), m_height(params.height), m_width(params.width) {
-  Require(m_channels >= 1 && m_height >= 1 && m_width >= 1);
+  // Windows are small; a size beyond 16 M values is a broken model, and the
+  // layers' int sizes stay clear of overflow below it.
+  Require(m_channels >= 1 && m_height >= 1 && m_width >= 1 &&
+          static_cast<long long>(m_channels) * m_height * m_width <= (1 << 24));
   m_outputs[0]->Resize(1, m_channels, m_height, m_width);
 }
 
@@ -72,6 +75,9 @@ ConvLayer::ConvLayer(const ConvLayerParams& params, Net& net) : Layer(params, ne
   CheckWindow(m_params, m_params);
   RequireDistinctOutput();
   const CnnMatrix& in = *m_inputs[0];
+  CheckParameterFile(m_params.weights, static_cast<long long>(m_params.filters) * in.channels * m_params.windowHeight *
+                                           m_params.windowWidth);
+  CheckParameterFile(m_params.biases, m_params.filters);
   m_weights.Resize(m_params.filters, in.channels, m_params.windowHeight, m_params.windowWidth);
   m_bias.Resize(1, 1, 1, m_params.filters);
   LoadParameters(m_params.weights, m_weights.data, static_cast<int>(m_weights.Count()));
@@ -159,6 +165,8 @@ FullConnLayer::FullConnLayer(const FullConnLayerParams& params, Net& net) : Laye
   RequireDistinctOutput();
   const CnnMatrix& in = *m_inputs[0];
   const int length = in.channels * in.height * in.width;
+  CheckParameterFile(m_params.weights, static_cast<long long>(m_params.filters) * length);
+  CheckParameterFile(m_params.biases, m_params.filters);
   m_weights.Resize(1, 1, m_params.filters, length);
   m_bias.Resize(1, 1, 1, m_params.filters);
   LoadParameters(m_params.weights, m_weights.data, static_cast<int>(m_weights.Count()));

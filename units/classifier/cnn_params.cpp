@@ -1,5 +1,6 @@
 #include "cnn_params.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -30,6 +31,12 @@ std::vector<std::string> SplitNames(const std::string& value, char separator) {
     start = cut + 1;
   }
   return names;
+}
+
+void CheckParameterFile(const std::string& path, long long count) {
+  if (count < 0 || count > INT_MAX) throw kLoadFailed;
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in || in.tellg() != 4 + 4 * static_cast<std::streamoff>(count)) throw kLoadFailed;
 }
 
 void LoadParameters(const std::string& path, float* destination, int count) {

@@ -14,6 +14,9 @@ std::vector<std::string> SplitNames(const std::string& value, char separator);
 // Fills count values from a weight file: a 4-byte header, then exactly
 // count little-endian floats. A missing file or any other size throws kLoadFailed.
 void LoadParameters(const std::string& path, float* destination, int count);
+// The same test of presence and size alone, before a blob is allocated for
+// the file: a model cannot make the engine allocate more than its files hold.
+void CheckParameterFile(const std::string& path, long long count);
 
 struct LayerParams {
   std::string name, type;

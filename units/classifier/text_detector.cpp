@@ -14,8 +14,9 @@
 namespace {
 
 constexpr int kChannels = 4;
-constexpr int kMaxWindowHeight = 16;  // the unit scales each line to an 18-pixel strip
-constexpr int kMaxFeatures = 2;       // a stage keeps its feature values in two slots
+constexpr int kMaxWindowHeight = 16;      // the unit scales each line to an 18-pixel strip
+constexpr int kMaxFeatures = 2;           // a stage keeps its feature values in two slots
+constexpr int kMaxWindowWidth = 1 << 16;  // window sums stay within int
 
 // Reads the little-endian values of model.dat; every read is checked
 // against what is left of the file, so no count can ask for more than it holds.
@@ -145,7 +146,8 @@ STRONGCLASSIFIER* TDInit(char* directory) {
   bool ok = in.Int(d->width) && in.Int(d->height) && in.Int(d->header) && in.Count(d->stageCount, 4);
   // Windows of one column have no step to slide by; taller ones than the
   // strip leaves room for would read past its maps.
-  ok = ok && d->width >= 2 && d->height >= 1 && d->height <= kMaxWindowHeight && d->stageCount >= 1;
+  ok = ok && d->width >= 2 && d->width <= kMaxWindowWidth && d->height >= 1 && d->height <= kMaxWindowHeight &&
+       d->stageCount >= 1;
   if (ok) {
     d->stages = new WEAKCLASSIFIER[d->stageCount]();
     for (int i = 0; ok && i < d->stageCount; ++i) ok = LoadWeakClasf(d->stages[i], in, d->width, d->height);
