@@ -1,0 +1,139 @@
+#include "edge_threshold.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "helper_binding.h"
+
+namespace {
+
+constexpr int kHelperMode = 0x100000;
+constexpr int kWhiteRow = 248;
+
+bool IsWhiteRow(const uint8_t* row, int width) {
+  for (int x = 0; x < width; ++x)
+    if (row[x] < kWhiteRow) return false;
+  return true;
+}
+
+}  // namespace
+
+int GetAverage(const uint8_t* row, int n) {
+  long sum = 0;
+  for (int i = 0; i < n; ++i) sum += row[i];
+  return int(sum / n);
+}
+
+int GetActualHeight(const uint8_t* src, int width, int height) {
+  int white = 0;
+  while (white < height && IsWhiteRow(src + size_t(height - 1 - white) * width, width)) ++white;
+  if (white == height) return height;
+  const int r = height - white;
+  for (int i = 0; i < 8 && r - 1 - i >= 0; ++i)
+    if (GetAverage(src + size_t(r - 1 - i) * width, width) < kWhiteRow) return r - i;
+  return r;
+}
+
+void CreateSTreshold(const int* hist1, const int* hist2, int bins, int adjust, uint8_t* threshold, int weight) {
+  const int k = 16 - weight;
+  int t = 128, i1 = 0, i2 = 0;
+  double e = hist2[0] * 0.1;
+  if (bins >= 1) {
+    auto first_past = [bins](const int* h, int* at) {
+      long long total = 0, run = 0;
+      for (int i = 0; i < bins; ++i) total += h[i];
+      for (int i = 0; i < bins; ++i) {
+        run += h[i];
+        if (run > total * 0.4) return *at = i, true;
+      }
+      return false;
+    };
+    if (!first_past(hist1, &i1)) i1 = 0;
+    long long p;
+    if (first_past(hist2, &i2)) {
+      t = (k * i1 + weight * i2) / 4;
+      p = hist2[i2];
+    } else {
+      i2 = 0;
+      t = (k * i1) / 4;
+      p = hist2[0];
+    }
+    const long long v = hist1[i1];
+    if (i1 == 0 && i2 == 0) t = 128;
+    e = p * 0.1;
+    if (i1 < i2 && p != 0)
+      for (int u = i1; u < i2; ++u) {
+        const long long a = hist1[u], b = hist2[u];
+        if (a > (long long)(v * 0.1 + 1) && b > (long long)(e + 1) && (b * v) / p > a) {
+          t = (3 * t + 4 * u) / 4;
+          break;
+        }
+      }
+    if (i1 > 0)
+      for (int m = 0; m < i1; ++m)
+        if (hist1[m] > v * 0.1) {
+          i1 = m > 0 ? m - 1 : 0;
+          break;
+        }
+  }
+  for (int j = bins - 1; j > i2; --j)
+    if (hist2[j] > e) {
+      i2 = std::min(j + 1, bins - 1);
+      break;
+    }
+  if (adjust < 0)
+    t = t - ((4 * i2 - t) * adjust) / 50;
+  else if (adjust > 0)
+    t = 4 * i1 - ((t - 4 * i1) * (adjust - 50)) / 50;
+  *threshold = uint8_t(std::clamp(t, 0, 255));
+}
+
+int Gray2BinImage(uint8_t* src, uint8_t* dst, int height, int width, int offset, int adjust, int edgeParam, int weight,
+                  int* /*kernel*/, uint8_t /*flagA*/, int /*countB*/, int mode, bool bottomTrim, bool sensFlag,
+                  int* results, int kind) {
+  if (width <= 6 || height <= 6) return -1;
+  const int measured = bottomTrim ? GetActualHeight(src, width, height) : height;
+  const size_t plane = size_t(width) * height;
+  uint8_t* edge1 = static_cast<uint8_t*>(std::calloc(plane, 1));
+  uint8_t* edge2 = edge1 ? static_cast<uint8_t*>(std::calloc(plane, 1)) : nullptr;
+  if (!edge2) {
+    std::free(edge1);
+    return 34;
+  }
+  int hist1[64] = {}, hist2[64] = {};
+  const int a = std::clamp(26 - offset, 5, 100);
+  const I3HelperSize measure{width, measured};
+  if (!g_i3Helper.GetEdgeThreshold8u8u || !g_i3Helper.BinarizeTo8uCombined ||
+      !g_i3Helper.GetEdgeThreshold8u8u(src, width, edge1, width, edge2, width, &measure, sensFlag ? 1 : 0, 5 * a,
+                                       4 * a, edgeParam, hist1, hist2, kHelperMode)) {
+    std::free(edge1);
+    std::free(edge2);
+    return -1;
+  }
+  uint8_t t = 0;
+  CreateSTreshold(hist1, hist2, 64, adjust, &t, weight);
+  if (results) {
+    if (kind == 2) t = uint8_t(std::min(results[14], results[15] & 0xFF));
+    if (mode & 0xF0000000)
+      t = uint8_t(results[10] & 0xFF);
+    else
+      results[10] = t;
+  }
+  const I3HelperSize whole{width, height};
+  g_i3Helper.BinarizeTo8uCombined(src, width, edge1, edge2, t, &whole, kHelperMode, dst, width);
+  std::free(edge1);
+  std::free(edge2);
+  return 0;
+}
+
+void bin2pac(const uint8_t* bytes, uint8_t* packed, int height, int width) {
+  const int bpl = (width + 7) / 8;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* in = bytes + size_t(y) * width;
+    uint8_t* out = packed + size_t(y) * bpl;
+    std::memset(out, 0, size_t(bpl));
+    for (int x = 0; x < width; ++x)
+      if (in[x]) out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+  }
+}
