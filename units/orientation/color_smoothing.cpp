@@ -2,6 +2,7 @@
 #include "color_smoothing.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -97,51 +98,109 @@ void SmoothDirect(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t big
   }
 }
 
+// A pixel's channel order as six bits: R >= G, G >= R, G >= B, B >= G,
+// R >= B, B >= R.
+inline unsigned Signature(const uint8_t* p) {
+  return unsigned(p[0] >= p[1]) | unsigned(p[1] >= p[0]) << 1 | unsigned(p[1] >= p[2]) << 2 |
+         unsigned(p[2] >= p[1]) << 3 | unsigned(p[0] >= p[2]) << 4 | unsigned(p[2] >= p[0]) << 5;
+}
+
+// The signature bit of "channel high >= channel low".
+int SignatureBit(int high, int low) {
+  const int pair = high + low - 1;  // (0, 1) -> 0, (1, 2) -> 2, (0, 2) -> 1
+  const int base = pair == 0 ? 0 : pair == 2 ? 2 : 4;
+  return base + (high > low ? 1 : 0);
+}
+
 // The same decision through bit masks: bit k of a pixel's mask says that it
 // lies inside cluster k's ranges; a pixel and its eight neighbours all in
-// cluster k is the AND of nine masks.
+// cluster k is the AND of nine masks. kWords 64-bit words hold the bits.
+template <int kWords>
 void SmoothByMasks(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
                    I3ipImageInfo* dst) {
-  uint64_t lut[3][256] = {};
-  std::vector<OrderRule> rules;
+  struct Mask {
+    uint64_t w[kWords];
+  };
+  std::vector<Mask> lut(3 * 256, Mask{});
+  // Per cluster the colour it paints; per channel-order signature of a
+  // pixel (see Signature) the clusters whose order tests it passes.
+  std::vector<std::array<uint8_t, 4>> colours(clusters.size());
+  std::vector<Mask> orderOk(64, Mask{});
   for (size_t k = 0; k < clusters.size(); ++k) {
     for (int ch = 0; ch < 3; ++ch) {
       const CLUSTERINFO& r = clusters[k].clusterInfo[ch];
-      for (int v = std::max(r.min, 0); v <= std::min(r.max, 255); ++v) lut[ch][v] |= uint64_t(1) << k;
+      for (int v = std::max(r.min, 0); v <= std::min(r.max, 255); ++v)
+        lut[ch * 256 + v].w[k / 64] |= uint64_t(1) << (k % 64);
+      colours[k][ch] = whitening && k == biggest ? 255 : static_cast<uint8_t>(clusters[k].clusterInfo[ch].rpr);
     }
-    rules.push_back(OrderOf(clusters[k]));
+    const OrderRule rule = OrderOf(clusters[k]);
+    for (unsigned sig = 0; sig < 64; ++sig) {
+      bool ok = true;
+      for (int i = 0; i < rule.count; ++i) ok &= (sig >> SignatureBit(rule.high[i], rule.low[i])) & 1;
+      if (ok) orderOk[sig].w[k / 64] |= uint64_t(1) << (k % 64);
+    }
   }
+  const Mask* lutR = lut.data();
+  const Mask* lutG = lut.data() + 256;
+  const Mask* lutB = lut.data() + 512;
   const size_t w = src->Width, h = src->Height;
-  const uint64_t all = ~uint64_t(0);
-  std::vector<uint64_t> rowsBuffer(3 * w), column(w + 2, all);
-  uint64_t* rows[3] = {rowsBuffer.data(), rowsBuffer.data() + w, rowsBuffer.data() + 2 * w};  // y-1, y, y+1
-  auto masksOf = [&](size_t y, uint64_t* out) {
-    const uint8_t* row = src->Data + y * src->Bpl;
-    for (size_t x = 0; x < w; ++x, row += 3) out[x] = lut[0][row[0]] & lut[1][row[1]] & lut[2][row[2]];
+  Mask all;
+  for (uint64_t& word : all.w) word = ~uint64_t(0);
+  auto maskOf = [&](const uint8_t* p) {
+    Mask m;
+    for (int i = 0; i < kWords; ++i) m.w[i] = lutR[p[0]].w[i] & lutG[p[1]].w[i] & lutB[p[2]].w[i];
+    return m;
   };
-  masksOf(0, rows[1]);
+  auto both = [](const Mask& a, const Mask& b) {
+    Mask m;
+    for (int i = 0; i < kWords; ++i) m.w[i] = a.w[i] & b.w[i];
+    return m;
+  };
+  // Masks of the rows above and at y; the row below is made as the walk
+  // reaches it and kept for the next row. Rows beyond the page hold
+  // all-ones.
+  std::vector<Mask> buffers(3 * w), allRow(w, all);
+  Mask* above = buffers.data();
+  Mask* at = buffers.data() + w;
+  Mask* below = buffers.data() + 2 * w;
+  for (size_t x = 0; x < w; ++x) at[x] = maskOf(src->Data + 3 * x);
   for (size_t y = 0; y < h; ++y) {
-    if (y + 1 < h) masksOf(y + 1, rows[2]);
-    uint64_t* vertical = column.data() + 1;  // vertical[-1] and vertical[w] stay all-ones
-    for (size_t x = 0; x < w; ++x)
-      vertical[x] = rows[1][x] & (y > 0 ? rows[0][x] : all) & (y + 1 < h ? rows[2][x] : all);
-    const uint8_t* row = src->Data + y * src->Bpl;
+    const Mask* up = y > 0 ? above : allRow.data();
+    const bool last = y + 1 == h;
+    const uint8_t* nextRow = last ? nullptr : src->Data + (y + 1) * src->Bpl;
+    // The AND of column x's three masks.
+    auto column = [&](size_t x) {
+      if (!last) below[x] = maskOf(nextRow + 3 * x);
+      return both(both(up[x], at[x]), last ? all : below[x]);
+    };
+    const uint8_t* pixel = src->Data + y * src->Bpl;
     uint8_t* out = dst->Data + y * src->Bpl;
-    for (size_t x = 0; x < w; ++x) {
-      const uint8_t* pixel = row + 3 * x;
-      uint64_t candidates = vertical[x - 1] & vertical[x] & vertical[x + 1];
-      const CLUSTERINFORGB* decided = nullptr;
-      size_t k = 0;
-      for (; candidates; candidates &= candidates - 1) {
-        k = static_cast<size_t>(__builtin_ctzll(candidates));
-        if (Follows(pixel, rules[k])) {
-          decided = &clusters[k];
+    Mask left = all, middle = column(0);
+    for (size_t x = 0; x < w; ++x, pixel += 3, out += 3) {
+      const Mask right = x + 1 < w ? column(x + 1) : all;
+      const Mask candidates = both(both(left, middle), right);
+      left = middle, middle = right;
+      const Mask& ok = orderOk[Signature(pixel)];
+      const uint8_t* colour = pixel;
+      for (int i = 0; i < kWords; ++i) {
+        const uint64_t c = candidates.w[i] & ok.w[i];
+        if (c) {
+          colour = colours[static_cast<size_t>(i) * 64 + static_cast<size_t>(__builtin_ctzll(c))].data();
           break;
         }
       }
-      Paint(out + 3 * x, pixel, decided, whitening && decided && k == biggest);
+      // Four bytes at a time: the fourth is the next pixel's, written next
+      // (the row's last pixel is written alone).
+      if (x + 1 < w) {
+        uint32_t v;
+        memcpy(&v, colour, 4);
+        memcpy(out, &v, 4);
+      } else {
+        out[0] = colour[0], out[1] = colour[1], out[2] = colour[2];
+      }
     }
-    std::rotate(rows, rows + 1, rows + 3);
+    std::swap(above, at);
+    std::swap(at, below);
   }
 }
 
@@ -170,10 +229,15 @@ int CheckFlags5x5(const int8_t* flags, int flagWidth) {
 void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
                       I3ipImageInfo* dst, bool direct) {
   if (!whitening) LogClusters(clusters);
-  if (direct || clusters.size() > 64)
+  const size_t n = clusters.size();
+  if (direct || n > 256)
     SmoothDirect(src, clusters, biggest, whitening, dst);
+  else if (n <= 64)
+    SmoothByMasks<1>(src, clusters, biggest, whitening, dst);
+  else if (n <= 128)
+    SmoothByMasks<2>(src, clusters, biggest, whitening, dst);
   else
-    SmoothByMasks(src, clusters, biggest, whitening, dst);
+    SmoothByMasks<4>(src, clusters, biggest, whitening, dst);
 }
 
 namespace {
