@@ -22,10 +22,6 @@ struct HistogramStats {
   bool peaks[256];
 };
 
-const uint8_t* PixelAt(const I3ipImageInfo* image, const Position& at) {
-  return image->Data + static_cast<size_t>(at.y) * image->Bpl + 3 * static_cast<size_t>(at.x);
-}
-
 void Empty(Histogram& histogram) {
   for (Bucket& bucket : histogram) bucket.clear();
 }
@@ -121,7 +117,9 @@ class Analysis {
     for (int64_t y = static_cast<int64_t>(m_image->Height) - 1; y >= 0; y -= step) {
       const uint8_t* row = m_image->Data + static_cast<size_t>(y) * m_image->Bpl;
       for (uint32_t x = 0; x < m_image->Width; x += static_cast<uint32_t>(step)) {
-        m_blue[row[3 * static_cast<size_t>(x) + 2]].push_back(Position{static_cast<int32_t>(x), static_cast<int32_t>(y)});
+        const uint8_t* pixel = row + 3 * static_cast<size_t>(x);
+        m_blue[pixel[2]].push_back(
+            Position{static_cast<int32_t>(x), static_cast<int32_t>(y), {pixel[0], pixel[1], pixel[2]}});
         ++samples;
       }
     }
@@ -151,7 +149,7 @@ class Analysis {
     int64_t samples = 0;
     for (int n = std::max(range.min, 0); n <= std::min(range.max, 255); ++n)
       for (const Position& at : parent[n]) {
-        child[PixelAt(m_image, at)[channel]].push_back(at);
+        child[at.rgb[channel]].push_back(at);
         ++samples;
       }
     if (m_idtc) {

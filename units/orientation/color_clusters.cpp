@@ -217,14 +217,14 @@ void BorderClusters(const int* pDensity, CIVCT* clusters) {
   }
 }
 
-bool GetClusterInfoRGB(const I3ipImageInfo* image, const Histogram& histogram, const CLUSTERINFO& range,
+bool GetClusterInfoRGB(const I3ipImageInfo* /*image*/, const Histogram& histogram, const CLUSTERINFO& range,
                        CLUSTERINFORGB* out) {
   uint64_t sum[3] = {0, 0, 0};
   int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   int64_t elements = 0;
   for (int n = std::max(range.min, 0); n <= std::min(range.max, 255); ++n)
     for (const Position& at : histogram[n]) {
-      const uint8_t* pixel = image->Data + static_cast<size_t>(at.y) * image->Bpl + 3 * static_cast<size_t>(at.x);
+      const uint8_t* pixel = at.rgb;
       for (int ch = 0; ch < 3; ++ch) {
         sum[ch] += pixel[ch];
         low[ch] = std::min<int>(low[ch], pixel[ch]);

@@ -99,10 +99,18 @@ void SmoothDirect(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t big
 }
 
 // A pixel's channel order as six bits: R >= G, G >= R, G >= B, B >= G,
-// R >= B, B >= R.
+// R >= B, B >= R; two bits per pair from the pair's difference.
+struct OrderCodes {
+  uint8_t code[511] = {};  // difference + 255: 1 when >= 0, 2 when <= 0
+  constexpr OrderCodes() {
+    for (int d = -255; d <= 255; ++d) code[d + 255] = static_cast<uint8_t>((d >= 0 ? 1 : 0) | (d <= 0 ? 2 : 0));
+  }
+};
+constexpr OrderCodes kOrder;
+
 inline unsigned Signature(const uint8_t* p) {
-  return unsigned(p[0] >= p[1]) | unsigned(p[1] >= p[0]) << 1 | unsigned(p[1] >= p[2]) << 2 |
-         unsigned(p[2] >= p[1]) << 3 | unsigned(p[0] >= p[2]) << 4 | unsigned(p[2] >= p[0]) << 5;
+  const uint8_t* c = kOrder.code + 255;
+  return unsigned(c[p[0] - p[1]]) | unsigned(c[p[1] - p[2]]) << 2 | unsigned(c[p[0] - p[2]]) << 4;
 }
 
 // The signature bit of "channel high >= channel low".

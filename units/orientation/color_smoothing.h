@@ -38,8 +38,11 @@ typedef struct _CLUSTERINFORGB {
 typedef std::vector<CLUSTERINFO> CIVCT;
 typedef std::vector<CLUSTERINFORGB> CIRGBVCT;
 
+// A sampled pixel: where it is, and its value, kept so that the deeper
+// levels need not go back to the page.
 struct Position {
   int32_t x, y;
+  uint8_t rgb[3];
 };
 // 256 buckets of the sampled positions whose value in one channel is the
 // bucket's level.
