@@ -48,8 +48,8 @@ void Label(benchmark::State& state) {
 }
 
 void BM_i3ColorSmoothing(benchmark::State& state) {
-  dravn_pages::Image& page = Page(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                  static_cast<int>(state.range(2)));
+  dravn_pages::Image& page =
+      Page(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
   Smoothing smoothing = Entry();
   if (!smoothing) {
     state.SkipWithError("libturnsense3 not staged");
@@ -73,8 +73,8 @@ void BM_i3ColorSmoothing(benchmark::State& state) {
 template <int kFilter>
 void BM_OpenCV(benchmark::State& state) {
   cv::setNumThreads(1);
-  dravn_pages::Image& page = Page(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                  static_cast<int>(state.range(2)));
+  dravn_pages::Image& page =
+      Page(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
   const cv::Mat src(page.height, page.width, CV_8UC3, page.pixels.data());
   cv::Mat dst;
   for (auto _ : state) {

@@ -89,7 +89,7 @@ struct PipelineCase {
   int threshold = 128;
   Image (*render)(const dravn_pages::PageSpec&) = dravn_pages::RenderDocumentPage;  // the fed pages
   const char* paperSize = "Business-card";
-  const char* outStem = "page";  // of the files --batch writes
+  const char* outStem = "page";   // of the files --batch writes
   const char* cleanup = nullptr;  // --color-cleanup (at the read resolution)
 };
 
@@ -230,8 +230,7 @@ class Expectation {
     Image out = page;
     I3ipImageInfo smoothed = in;
     smoothed.Data = out.pixels.data();
-    const int rc =
-        colorsmooth::i3ColorSmoothing(&in, 0, std::string(m_case.cleanup) == "White", false, 0, &smoothed);
+    const int rc = colorsmooth::i3ColorSmoothing(&in, 0, std::string(m_case.cleanup) == "White", false, 0, &smoothed);
     return rc == 0 ? out : page;
   }
 
@@ -479,7 +478,7 @@ std::vector<PipelineCase> Cases() {
     c.render = dravn_pages::RenderTintedPage;
     c.cleanup = cleanup;
     c.name = std::string(cleanup) == "White" ? "colour cleanup White, tinted paper"
-                                              : "colour cleanup Automatic, tinted paper";
+                                             : "colour cleanup Automatic, tinted paper";
     add(c);
   }
   add({"grey JPEG faces", "Adf-duplex", "Color", 200, 1, L::Staged, "Normal", {}, 0, {}, {}, true, 0, {{1}, {2}}});
@@ -1061,7 +1060,8 @@ TEST_F(Selko2FiltersE2E, ColourCleanupFlattensTintedPaperAndKeepsTextAndBox) {
         const bool boxPixel = c[0] == 220 && c[1] == 160 && c[2] == 20;  // page 1's box
         if (inkPixel) inkSum += page->Row(y)[3 * x], ++ink;
         if (boxPixel)
-          for (int ch = 0; ch < 3; ++ch) boxDiff += std::abs(page->Row(y)[3 * x + ch] - plain.Row(y)[3 * x + ch]), ++box;
+          for (int ch = 0; ch < 3; ++ch)
+            boxDiff += std::abs(page->Row(y)[3 * x + ch] - plain.Row(y)[3 * x + ch]), ++box;
       }
     ASSERT_GT(ink, 1000);
     EXPECT_LT(inkSum / ink, 60);

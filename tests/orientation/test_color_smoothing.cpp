@@ -87,15 +87,13 @@ TEST(ColorSmoothingSteps, MarkPeaksOnPlateausFlatDataAndBothEnds) {
     std::vector<int> data;
     const char* marks;
   } cases[] = {
-      {{1, 3, 2, 5, 4}, ".^.^."},
-      {{5, 3, 3, 3, 7}, "^...^"},        // both ends
-      {{5, 5, 5, 2, 1}, "^^^.."},        // a flat top at the left end
-      {{1, 2, 6, 6, 6}, "..^^^"},        // and at the right end
-      {{1, 4, 4, 4, 2}, ".^^^."},        // every element of a flat top
-      {{1, 4, 4, 4, 9}, "....^"},        // a shelf is no top
-      {{7, 7, 7, 7, 7}, "....."},        // flat data
-      {{2, 2, 9, 2, 2}, "..^.."},
-      {{3, 3, 1, 3, 3}, "^^.^^"},
+      {{1, 3, 2, 5, 4}, ".^.^."}, {{5, 3, 3, 3, 7}, "^...^"},  // both ends
+      {{5, 5, 5, 2, 1}, "^^^.."},                              // a flat top at the left end
+      {{1, 2, 6, 6, 6}, "..^^^"},                              // and at the right end
+      {{1, 4, 4, 4, 2}, ".^^^."},                              // every element of a flat top
+      {{1, 4, 4, 4, 9}, "....^"},                              // a shelf is no top
+      {{7, 7, 7, 7, 7}, "....."},                              // flat data
+      {{2, 2, 9, 2, 2}, "..^.."}, {{3, 3, 1, 3, 3}, "^^.^^"},
   };
   for (const auto& c : cases) EXPECT_EQ(Marks(c.data), c.marks);
 }
@@ -104,7 +102,8 @@ TEST(ColorSmoothingSteps, MergePeaksKeepsTheUpperMiddleOfEachRun) {
   const struct {
     std::vector<int> run;
     int kept;
-  } cases[] = {{{10, 11}, 11}, {{10, 11, 12}, 11}, {{10, 11, 12, 13}, 12}, {{40}, 40}, {{254, 255}, 255}, {{0, 1, 2}, 1}};
+  } cases[] = {{{10, 11}, 11}, {{10, 11, 12}, 11}, {{10, 11, 12, 13}, 12},
+               {{40}, 40},     {{254, 255}, 255},  {{0, 1, 2}, 1}};
   for (const auto& c : cases) {
     bool peaks[256] = {};
     for (int n : c.run) peaks[n] = true;
@@ -124,7 +123,7 @@ TEST(ColorSmoothingSteps, ClusterLevelsStopWhereTheDensityRisesOrStaysFlat) {
   for (int n = 0; n < 256; ++n) d[n] = 5;
   const int shape[] = {9, 8, 12, 20, 30, 40, 50, 40, 30, 20, 10, 10, 10, 10, 10, 10, 3, 2};
   for (int i = 0; i < 18; ++i) d[94 + i] = shape[i];  // peak 100 (50); 104.. flat
-  EXPECT_EQ(GetClusterMinLevel(d, 100, 1), 96);   // d[94] 9 > d[95] 8: stop at 95, + border
+  EXPECT_EQ(GetClusterMinLevel(d, 100, 1), 96);       // d[94] 9 > d[95] 8: stop at 95, + border
   EXPECT_EQ(GetClusterMinLevel(d, 100, 0), 95);
   EXPECT_EQ(GetClusterMinLevel(d, 100, 7), 96);   // border clamped to 1
   EXPECT_EQ(GetClusterMinLevel(d, 100, -3), 95);  // and to 0
@@ -333,18 +332,16 @@ CLUSTERINFORGB Cluster(CLUSTERINFO r, CLUSTERINFO g, CLUSTERINFO b) {
 TEST(ColorSmoothingPages, StronglyColouredClusterRefusesTheWrongChannelOrderAndGreyAcceptsAny) {
   // {min, max, rpr} per channel. Blue: B over G over R, 80 and 20 apart.
   const CLUSTERINFORGB blue = Cluster({40, 130, 100}, {40, 130, 120}, {150, 250, 200});
-  const CLUSTERINFORGB grey = Cluster({40, 130, 90}, {40, 130, 94}, {40, 130, 86});  // within 8
+  const CLUSTERINFORGB grey = Cluster({40, 130, 90}, {40, 130, 94}, {40, 130, 86});     // within 8
   const CLUSTERINFORGB nearPair = Cluster({0, 255, 120}, {0, 255, 128}, {0, 255, 30});  // R, G 8 apart
   const struct {
     const CLUSTERINFORGB& cluster;
     uint8_t pixel[3];
     bool taken;
   } cases[] = {
-      {blue, {105, 115, 200}, true},
-      {blue, {115, 105, 200}, false},  // R above G
-      {blue, {105, 125, 120}, false},  // G above B
-      {grey, {115, 105, 100}, true},
-      {grey, {100, 105, 115}, true},
+      {blue, {105, 115, 200}, true},      {blue, {115, 105, 200}, false},  // R above G
+      {blue, {105, 125, 120}, false},                                      // G above B
+      {grey, {115, 105, 100}, true},      {grey, {100, 105, 115}, true},
       {nearPair, {130, 120, 20}, true},  // no rule between R and G
       {nearPair, {110, 120, 125}, false},
   };
@@ -433,7 +430,8 @@ TEST(ColorSmoothingPages, PaddedRowsAreSteppedByTheirStride) {
   Image padded = tight.image;
   const int stride = 3 * padded.width + 13;
   std::vector<uint8_t> bytes(static_cast<size_t>(stride) * padded.height, 0);  // black padding
-  for (int y = 0; y < padded.height; ++y) std::copy(tight.image.Row(y), tight.image.Row(y) + 3 * padded.width, &bytes[y * stride]);
+  for (int y = 0; y < padded.height; ++y)
+    std::copy(tight.image.Row(y), tight.image.Row(y) + 3 * padded.width, &bytes[y * stride]);
   I3ipImageInfo info = tight.info;
   info.Bpl = static_cast<uint32_t>(stride);
   info.DataSize = info.Bpl * info.Height;
@@ -445,7 +443,8 @@ TEST(ColorSmoothingPages, PaddedRowsAreSteppedByTheirStride) {
   ASSERT_EQ(i3ColorSmoothing(&tight.info, 0, false, false, 0, &outTight.info), 0);
   ASSERT_EQ(i3ColorSmoothing(&info, 0, false, false, 0, &outInfo), 0);
   for (int y = 0; y < padded.height; ++y) {
-    EXPECT_TRUE(std::equal(outTight.At(tight, 0, y), outTight.At(tight, 0, y) + 3 * padded.width, &outBytes[y * stride]))
+    EXPECT_TRUE(
+        std::equal(outTight.At(tight, 0, y), outTight.At(tight, 0, y) + 3 * padded.width, &outBytes[y * stride]))
         << y;
     EXPECT_TRUE(std::all_of(&outBytes[y * stride + 3 * padded.width], &outBytes[(y + 1) * stride],
                             [](uint8_t v) { return v == 0x5A; }));
@@ -486,10 +485,10 @@ TEST(ColorSmoothingPages, TintedDocumentGetsFlatPaperAndKeepsTextAndBox) {
     auto most = std::max_element(paperColours.begin(), paperColours.end(),
                                  [](const auto& a, const auto& b) { return a.second < b.second; });
     EXPECT_GT(most->second, inner * 0.999);
-    const std::vector<uint8_t> expected = white ? std::vector<uint8_t>{255, 255, 255}
-                                                : std::vector<uint8_t>{dravn_pages::kTintPaper[0],
-                                                                       dravn_pages::kTintPaper[1],
-                                                                       dravn_pages::kTintPaper[2]};
+    const std::vector<uint8_t> expected =
+        white
+            ? std::vector<uint8_t>{255, 255, 255}
+            : std::vector<uint8_t>{dravn_pages::kTintPaper[0], dravn_pages::kTintPaper[1], dravn_pages::kTintPaper[2]};
     for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(most->first[ch], expected[ch], 1);
     ASSERT_GT(inkCount, 1000);
     EXPECT_EQ(darkInk, inkCount);
@@ -619,8 +618,7 @@ TEST(ColorSmoothingMemory, PositionListsOutgrowingMemoryAnswer2) {
   Out out(page);
   EXPECT_EQ(WithLittleMemory(24u << 20, [&] { return i3ColorSmoothing(&page.info, 0, false, false, 0, &out.info); }),
             2);
-  EXPECT_EQ(WithLittleMemory(1u << 30, [&] { return i3ColorSmoothing(&page.info, 0, false, false, 0, &out.info); }),
-            0);
+  EXPECT_EQ(WithLittleMemory(1u << 30, [&] { return i3ColorSmoothing(&page.info, 0, false, false, 0, &out.info); }), 0);
 }
 
 TEST(ColorSmoothingLog, ClustersAreLoggedThroughTheUnitLog) {

@@ -160,9 +160,8 @@ TEST_F(Toneflat, NoMemoryAnswers34WithNoOutput) {
 }
 
 TEST_F(Toneflat, FrameEntriesDoNothingUnderTheirArgumentEncodedNames) {
-  for (const char* name :
-       {"_Z15I3ipLoadLibraryP12I3ipUnitInfo", "_Z17I3ipUnloadLibraryP12I3ipUnitInfo",
-        "_Z18I3ipIpunitShutdownP12I3ipUnitInfo"}) {
+  for (const char* name : {"_Z15I3ipLoadLibraryP12I3ipUnitInfo", "_Z17I3ipUnloadLibraryP12I3ipUnitInfo",
+                           "_Z18I3ipIpunitShutdownP12I3ipUnitInfo"}) {
     auto entry = reinterpret_cast<FrameEntry>(dlsym(m_lib, name));
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry(nullptr), 0);

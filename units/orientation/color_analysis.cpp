@@ -29,8 +29,8 @@ void Empty(Histogram& histogram) {
 void LogRanges(const char* step, int color, const CIVCT& clusters) {
   int number = 0;
   for (const CLUSTERINFO& c : clusters)
-    CS_LOG(LOG_TRACE, "ColorSmoothing [color=%d No%d] %s : (min=%d rpr=%d max=%d)", color, ++number, step, c.min,
-           c.rpr, c.max);
+    CS_LOG(LOG_TRACE, "ColorSmoothing [color=%d No%d] %s : (min=%d rpr=%d max=%d)", color, ++number, step, c.min, c.rpr,
+           c.max);
 }
 
 // Density, peaks and the clusters of one filled histogram (steps shared by
@@ -100,8 +100,8 @@ class Analysis {
         }
         CS_LOG(LOG_INFO, "ColorSmoothing Number of Sub Color#2 Clusters: %d", static_cast<int>(sub2.size()));
         for (const CLUSTERINFO& redCluster : sub2) {
-          CS_LOG(LOG_INFO, "ColorSmoothing Sub Color#2 Cluster: (min=%d rpr=%d max=%d)", redCluster.min,
-                 redCluster.rpr, redCluster.max);
+          CS_LOG(LOG_INFO, "ColorSmoothing Sub Color#2 Cluster: (min=%d rpr=%d max=%d)", redCluster.min, redCluster.rpr,
+                 redCluster.max);
           CLUSTERINFORGB rgb;
           if (GetClusterInfoRGB(m_image, m_red, redCluster, &rgb)) out->push_back(rgb);
         }
@@ -143,8 +143,7 @@ class Analysis {
 
   // Channel `level` (1 green, 2 red: byte 2 - level of the pixel) over the
   // parent cluster's own positions.
-  int AnalyzeSubColor(int level, const Histogram& parent, const CLUSTERINFO& range, Histogram& child,
-                      CIVCT* clusters) {
+  int AnalyzeSubColor(int level, const Histogram& parent, const CLUSTERINFO& range, Histogram& child, CIVCT* clusters) {
     const int channel = 2 - level;
     int64_t samples = 0;
     for (int n = std::max(range.min, 0); n <= std::min(range.max, 255); ++n)
@@ -154,8 +153,8 @@ class Analysis {
       }
     if (m_idtc) {
       CS_LOG(LOG_TRACE, "ColorSmoothing [sub%d] : (samples=%d)", level, static_cast<int>(samples));
-      CS_LOG(LOG_TRACE, "ColorSmoothing Sampling [sub%d] : (samples=%d peakslice=%d)", level,
-             static_cast<int>(samples), static_cast<int>(static_cast<double>(samples >> 8) * 0.75 + 0.5));
+      CS_LOG(LOG_TRACE, "ColorSmoothing Sampling [sub%d] : (samples=%d peakslice=%d)", level, static_cast<int>(samples),
+             static_cast<int>(static_cast<double>(samples >> 8) * 0.75 + 0.5));
     }
     int rc =
         ExtractClusters(child, samples, 0.75, m_idtc ? 0 : 1, m_smoother, level, m_idtc, channel, &m_stats, clusters);

@@ -58,8 +58,8 @@ bool Follows(const uint8_t* pixel, const OrderRule& rule) {
 void LogClusters(const CIRGBVCT& clusters) {
   int number = 0;
   for (const CLUSTERINFORGB& c : clusters) {
-    CS_LOG(LOG_TRACE, "ColorSmoothing Cluster[ ]: (No=%d elements=%d Ymin=%d Smin=%d Yrpr=%d Srpr=%d FLG=%d)",
-           ++number, c.elements, c.Ymin, c.Smin, c.Yrpr, c.Srpr, c.flag);
+    CS_LOG(LOG_TRACE, "ColorSmoothing Cluster[ ]: (No=%d elements=%d Ymin=%d Smin=%d Yrpr=%d Srpr=%d FLG=%d)", ++number,
+           c.elements, c.Ymin, c.Smin, c.Yrpr, c.Srpr, c.flag);
     const char names[3] = {'R', 'G', 'B'};
     for (int ch = 0; ch < 3; ++ch)
       CS_LOG(LOG_TRACE, "ColorSmoothing Cluster[%c]: (min=%d rpr=%d max=%d)", names[ch], c.clusterInfo[ch].min,
@@ -264,8 +264,8 @@ Separation AnalyzeClusterSeparate(CIRGBVCT* clusters, int BinSens) {
     YminMIN = std::min(YminMIN, c.Ymin);
     samples += c.elements;
   }
-  CS_LOG(LOG_TRACE, "ColorSmoothing Separation Clusters[samples=%d |Ymin min=%d |Yrpr min=%d max=%d]", samples,
-         YminMIN, YrprMIN, YrprMAX);
+  CS_LOG(LOG_TRACE, "ColorSmoothing Separation Clusters[samples=%d |Ymin min=%d |Yrpr min=%d max=%d]", samples, YminMIN,
+         YrprMIN, YrprMAX);
   double Sens = 0;
   if (BinSens > 50)
     Sens = 25;
