@@ -353,7 +353,7 @@ TEST(ColorSmoothingPages, StronglyColouredClusterRefusesTheWrongChannelOrderAndG
     Page page(std::move(im));
     for (bool direct : {false, true}) {
       Out out(page);
-      SmoothingProcess(&page.info, CIRGBVCT{c.cluster}, 0, false, &out.info, direct);
+      SmoothPixels(&page.info, CIRGBVCT{c.cluster}, 0, false, &out.info, direct);
       const uint8_t* got = out.At(page, 1, 1);
       for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(got[ch], c.taken ? c.cluster.clusterInfo[ch].rpr : c.pixel[ch]);
     }
@@ -511,8 +511,8 @@ TEST(ColorSmoothingPages, MaskWalkDecidesAsTheDirectWalk) {
       masked += clusters.size() <= 64;
       for (bool white : {false, true}) {
         Out masks(page), direct(page);
-        SmoothingProcess(&page.info, clusters, biggest, white, &masks.info, false);
-        SmoothingProcess(&page.info, clusters, biggest, white, &direct.info, true);
+        SmoothPixels(&page.info, clusters, biggest, white, &masks.info, false);
+        SmoothPixels(&page.info, clusters, biggest, white, &direct.info, true);
         EXPECT_TRUE(masks.pixels == direct.pixels);
       }
     }

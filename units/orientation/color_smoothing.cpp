@@ -234,9 +234,8 @@ int CheckFlags5x5(const int8_t* flags, int flagWidth) {
   return 0;
 }
 
-void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
-                      I3ipImageInfo* dst, bool direct) {
-  if (!whitening) LogClusters(clusters);
+void SmoothPixels(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
+                  I3ipImageInfo* dst, bool direct) {
   const size_t n = clusters.size();
   if (direct || n > 256)
     SmoothDirect(src, clusters, biggest, whitening, dst);
@@ -246,6 +245,15 @@ void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t
     SmoothByMasks<2>(src, clusters, biggest, whitening, dst);
   else
     SmoothByMasks<4>(src, clusters, biggest, whitening, dst);
+}
+
+void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, I3ipImageInfo* dst) {
+  LogClusters(clusters);
+  SmoothPixels(src, clusters, 0, false, dst);
+}
+
+void SmoothingProcess_White(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, I3ipImageInfo* dst) {
+  SmoothPixels(src, clusters, biggest, true, dst);
 }
 
 namespace {
@@ -372,7 +380,10 @@ int ColorSmoothing(I3ipImageInfo* src, int smoother, bool whitening, bool remove
     const int rc = ColorAnalysis(src, smoother, removeBackground, &clusters, &biggest);
     if (rc != I3IP_BCSMTH_SUCCESS) return rc;
     if (removeBackground) return DoRemoveBackground(src, &clusters, BinSens, dst);
-    SmoothingProcess(src, clusters, biggest, whitening, dst);
+    if (whitening)
+      SmoothingProcess_White(src, clusters, biggest, dst);
+    else
+      SmoothingProcess(src, clusters, dst);
     return I3IP_BCSMTH_SUCCESS;
   } catch (...) {  // the position lists outgrew memory
     return I3IP_BCSMTH_NO_MEMORY;

@@ -84,10 +84,14 @@ bool IsSimilarColor(const uint8_t* pixel, const CLUSTERINFORGB& cluster);
 bool CheckNeighborColor(const uint8_t* pixel, int x, int y, int iw, int ih, int bpl, const CLUSTERINFORGB& cluster);
 int CheckFlags5x5(const int8_t* flags, int flagWidth);
 
-// The per-pixel replacement; `direct` walks the clusters pixel by pixel as
-// stated instead of through the cluster masks (any number of clusters).
-void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
-                      I3ipImageInfo* dst, bool direct = false);
+// The per-pixel replacement: SmoothingProcess paints decided pixels in
+// their cluster's colour, SmoothingProcess_White paints those of the
+// biggest cluster white. SmoothPixels is both; `direct` walks the clusters
+// pixel by pixel as stated instead of through the cluster masks.
+void SmoothingProcess(const I3ipImageInfo* src, const CIRGBVCT& clusters, I3ipImageInfo* dst);
+void SmoothingProcess_White(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, I3ipImageInfo* dst);
+void SmoothPixels(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t biggest, bool whitening,
+                  I3ipImageInfo* dst, bool direct = false);
 // 0, or 34 when the flag map cannot be had.
 int DoRemoveBackground(const I3ipImageInfo* src, CIRGBVCT* clusters, int BinSens, I3ipImageInfo* dst);
 
