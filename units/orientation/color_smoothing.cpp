@@ -132,14 +132,16 @@ void SmoothByMasks(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t bi
   std::vector<Mask> lut(3 * 256, Mask{});
   // Per cluster the colour it paints; per channel-order signature of a
   // pixel (see Signature) the clusters whose order tests it passes.
-  std::vector<std::array<uint8_t, 4>> colours(clusters.size());
+  // Colours as the four bytes of a little-endian word, R first.
+  std::vector<uint32_t> colours(std::max<size_t>(clusters.size(), 64), 0);
   std::vector<Mask> orderOk(64, Mask{});
   for (size_t k = 0; k < clusters.size(); ++k) {
     for (int ch = 0; ch < 3; ++ch) {
       const CLUSTERINFO& r = clusters[k].clusterInfo[ch];
       for (int v = std::max(r.min, 0); v <= std::min(r.max, 255); ++v)
         lut[ch * 256 + v].w[k / 64] |= uint64_t(1) << (k % 64);
-      colours[k][ch] = whitening && k == biggest ? 255 : static_cast<uint8_t>(clusters[k].clusterInfo[ch].rpr);
+      const uint32_t level = whitening && k == biggest ? 255 : static_cast<uint32_t>(clusters[k].clusterInfo[ch].rpr);
+      colours[k] |= level << (8 * ch);
     }
     const OrderRule rule = OrderOf(clusters[k]);
     for (unsigned sig = 0; sig < 64; ++sig) {
@@ -183,30 +185,32 @@ void SmoothByMasks(const I3ipImageInfo* src, const CIRGBVCT& clusters, size_t bi
     };
     const uint8_t* pixel = src->Data + y * src->Bpl;
     uint8_t* out = dst->Data + y * src->Bpl;
-    Mask left = all, middle = column(0);
-    for (size_t x = 0; x < w; ++x, pixel += 3, out += 3) {
-      const Mask right = x + 1 < w ? column(x + 1) : all;
-      const Mask candidates = both(both(left, middle), right);
-      left = middle, middle = right;
-      const Mask& ok = orderOk[Signature(pixel)];
-      const uint8_t* colour = pixel;
+    // The pixel's new value as four bytes (the fourth is the next pixel's
+    // first, rewritten when that pixel is).
+    auto decide = [&](const uint8_t* p, const Mask& candidates, uint32_t value) {
+      const Mask& ok = orderOk[Signature(p)];
       for (int i = 0; i < kWords; ++i) {
         const uint64_t c = candidates.w[i] & ok.w[i];
-        if (c) {
-          colour = colours[static_cast<size_t>(i) * 64 + static_cast<size_t>(__builtin_ctzll(c))].data();
-          break;
-        }
+        if (kWords == 1) return c ? colours[static_cast<size_t>(__builtin_ctzll(c | (uint64_t(1) << 63)))] : value;
+        if (c) return colours[static_cast<size_t>(i) * 64 + static_cast<size_t>(__builtin_ctzll(c))];
       }
-      // Four bytes at a time: the fourth is the next pixel's, written next
-      // (the row's last pixel is written alone).
-      if (x + 1 < w) {
-        uint32_t v;
-        memcpy(&v, colour, 4);
-        memcpy(out, &v, 4);
-      } else {
-        out[0] = colour[0], out[1] = colour[1], out[2] = colour[2];
-      }
+      return value;
+    };
+    Mask left = all, middle = column(0);
+    size_t x = 0;
+    for (; x + 1 < w; ++x, pixel += 3, out += 3) {
+      const Mask right = column(x + 1);
+      const Mask candidates = both(both(left, middle), right);
+      left = middle, middle = right;
+      uint32_t value;
+      memcpy(&value, pixel, 4);
+      value = decide(pixel, candidates, value);
+      memcpy(out, &value, 4);
     }
+    uint32_t value = uint32_t(pixel[0]) | uint32_t(pixel[1]) << 8 | uint32_t(pixel[2]) << 16;
+    value = decide(pixel, both(left, middle), value);
+    out[0] = static_cast<uint8_t>(value), out[1] = static_cast<uint8_t>(value >> 8);
+    out[2] = static_cast<uint8_t>(value >> 16);
     std::swap(above, at);
     std::swap(at, below);
   }
