@@ -236,6 +236,18 @@ TEST(ColorSmoothingSteps, RepairMergeAndBorderRules) {
   EXPECT_EQ(Ranges(v), "30-40-80 82-85-90 ");
 }
 
+// A range over empty buckets has no colour: it is left out, not divided by
+// zero.
+TEST(ColorSmoothingSteps, EmptyClusterHasNoInformation) {
+  Histogram histogram;
+  histogram[40].push_back(Position{0, 0, {1, 2, 40}});
+  CLUSTERINFORGB out{};
+  EXPECT_FALSE(GetClusterInfoRGB(nullptr, histogram, CLUSTERINFO{10, 20, 15}, &out));
+  ASSERT_TRUE(GetClusterInfoRGB(nullptr, histogram, CLUSTERINFO{35, 45, 40}, &out));
+  EXPECT_EQ(out.elements, 1);
+  EXPECT_EQ(out.clusterInfo[2].rpr, 40);
+}
+
 // --- pages -------------------------------------------------------------------
 
 struct Page {
