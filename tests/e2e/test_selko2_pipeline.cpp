@@ -28,9 +28,11 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "color_smoothing.h"
 #include "dravn_paths.h"
 #include "fsip_records.h"
 #include "jpeg_decode.h"
@@ -40,6 +42,7 @@
 #include "selko2_pipeline.h"
 #include "test_pages.h"
 #include "test_support.h"
+#include "tinted_pages.h"
 
 using dravn_pages::Image;
 using dravn_test::ReadFile;
@@ -86,7 +89,8 @@ struct PipelineCase {
   int threshold = 128;
   Image (*render)(const dravn_pages::PageSpec&) = dravn_pages::RenderDocumentPage;  // the fed pages
   const char* paperSize = "Business-card";
-  const char* outStem = "page";  // of the files --batch writes
+  const char* outStem = "page";   // of the files --batch writes
+  const char* cleanup = nullptr;  // --color-cleanup (at the read resolution)
 };
 
 void PrintTo(const PipelineCase& c, std::ostream* out) { *out << c.name; }
@@ -165,17 +169,19 @@ class Expectation {
     dravn_pages::PageSpec spec;
     spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = m_case.dpi, spec.number = number;
     spec.colour = !m_case.greyJpeg;
-    Image page = dravn_pages::RenderDocumentPage(spec);
+    Image page = m_case.render(spec);
     if (std::find(m_case.blank.begin(), m_case.blank.end(), number) != m_case.blank.end())
       std::fill(page.pixels.begin(), page.pixels.end(), 255);
     page = Map(page, DeviceAdjustLUT_Selko2);
-    if (part != Part::Whole) {
+    // The smoothing works on the page as decoded, to the level.
+    if (m_case.cleanup) page = Cleaned(Measured(number, part));
+    if (part != Part::Whole && !m_case.cleanup) {
       const int upper = page.height / 2;
       page = part == Part::Upper ? Crop(page, 0, upper) : Crop(page, upper, page.height - upper);
     }
     const std::string mode = m_case.mode;
     unsigned char table[256];
-    if (!ToneTable(Measured(number, part), table)) return page;
+    if (!ToneTable(m_case.cleanup ? page : Measured(number, part), table)) return page;
     page = Map(page, table);
     if (mode == "Color") return Turn(page, m_case.turns);
     page = dravn_pages::ToGrey(page);
@@ -190,7 +196,7 @@ class Expectation {
     dravn_pages::PageSpec spec;
     spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = m_case.dpi <= 300 ? 300 : 600;
     spec.number = number, spec.colour = !m_case.greyJpeg;
-    Image page = dravn_pages::RenderDocumentPage(spec);
+    Image page = m_case.render(spec);
     if (std::find(m_case.blank.begin(), m_case.blank.end(), number) != m_case.blank.end())
       std::fill(page.pixels.begin(), page.pixels.end(), 255);
     if (!g_pLibjpeg) LoadLibjpeg8(DRAVN_LIB_DIR);
@@ -209,6 +215,23 @@ class Expectation {
     if (part == Part::Whole) return page;
     const int upper = page.height / 2;
     return part == Part::Upper ? Crop(page, 0, upper) : Crop(page, upper, page.height - upper);
+  }
+
+  // The page after libtoneflat's smoothing at cleanness 0.
+  Image Cleaned(Image page) const {
+    I3ipImageInfo in{};
+    in.Bpp = 24;
+    in.Dpi = static_cast<uint16_t>(m_case.dpi);
+    in.Width = static_cast<uint32_t>(page.width);
+    in.Height = static_cast<uint32_t>(page.height);
+    in.Bpl = static_cast<uint32_t>(page.BytesPerLine());
+    in.DataSize = in.Bpl * in.Height;
+    in.Data = page.pixels.data();
+    Image out = page;
+    I3ipImageInfo smoothed = in;
+    smoothed.Data = out.pixels.data();
+    const int rc = colorsmooth::i3ColorSmoothing(&in, 0, std::string(m_case.cleanup) == "White", false, 0, &smoothed);
+    return rc == 0 ? out : page;
   }
 
   // The table the pipeline applies to this page.
@@ -314,6 +337,7 @@ class Selko2PipelineE2E : public ::testing::TestWithParam<PipelineCase> {
       }
     }
     if (c.turns) args.insert(args.end(), {"--rotation", std::to_string(90 * c.turns)});
+    if (c.cleanup) args.insert(args.end(), {"--color-cleanup", c.cleanup});
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     args.push_back("--batch=" + m_dir + "/out/" + c.outStem + "%d.pnm");
     return Scanimage(c.libs, args);
@@ -385,7 +409,8 @@ TEST_P(Selko2PipelineE2E, PagesHaveTheAnnouncedGeometryAndTheirContent) {
     ASSERT_EQ(got.height, expected.height);
     ASSERT_EQ(got.channels, expected.channels);
     const dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, c.dpi / 6);
-    EXPECT_LT(diff.meanAbs, lineArt ? 20 : 6);
+    // Smoothed pages are made from the very page the backend decodes.
+    EXPECT_LT(diff.meanAbs, lineArt ? 20 : c.cleanup ? 0.5 : 6);
     EXPECT_LT(diff.maxBlock, lineArt ? 60 : 24);  // resampled edges through a steep tone curve
   }
 }
@@ -447,6 +472,15 @@ std::vector<PipelineCase> Cases() {
        false,
        0,
        kDuplex2});
+  // Colour cleanup through the staged libtoneflat, on tinted, noisy paper.
+  for (const char* cleanup : {"Automatic", "White"}) {
+    PipelineCase c{"", "Adf-front", "Color", 300, 1, L::Staged, "Automatic", {}, 0, {}, {}, false, 0, {{1}}};
+    c.render = dravn_pages::RenderTintedPage;
+    c.cleanup = cleanup;
+    c.name = std::string(cleanup) == "White" ? "colour cleanup White, tinted paper"
+                                             : "colour cleanup Automatic, tinted paper";
+    add(c);
+  }
   add({"grey JPEG faces", "Adf-duplex", "Color", 200, 1, L::Staged, "Normal", {}, 0, {}, {}, true, 0, {{1}, {2}}});
 
   // Rotation; automatic orientation waits for its unit.
@@ -952,6 +986,87 @@ TEST_F(Selko2FiltersE2E, LineArtMethodsGiveBilevelPages) {
       EXPECT_GT(share, 0.05) << kPatchLevels[k];
       previous = share;
     }
+  }
+}
+
+
+// --- colour cleanup through the staged libtoneflat -------------------------
+
+// Pixels of the clean page's paper at least `margin` pixels from anything
+// else (JPEG rings around the ink), one byte per pixel.
+std::vector<uint8_t> OpenPaper(const dravn_pages::PageSpec& spec, int margin) {
+  const std::vector<uint8_t> paper = dravn_pages::TintedPaperMask(spec);
+  const int w = dravn_pages::PixelsOf(spec.widthMm, spec.dpi), h = dravn_pages::PixelsOf(spec.heightMm, spec.dpi);
+  std::vector<uint8_t> open(paper.size(), 0);
+  for (int y = margin; y < h - margin; ++y)
+    for (int x = margin; x < w - margin; ++x) {
+      bool all = true;
+      for (int dy = -margin; dy <= margin && all; ++dy)
+        for (int dx = -margin; dx <= margin && all; ++dx) all = paper[(y + dy) * w + x + dx] != 0;
+      open[y * w + x] = all;
+    }
+  return open;
+}
+
+TEST_F(Selko2FiltersE2E, ColourCleanupFlattensTintedPaperAndKeepsTextAndBox) {
+  auto tinted = [](const std::vector<std::string>& extra) {
+    PipelineCase c = Front("Color", dravn_pages::RenderTintedPage, extra);
+    c.tone = "Automatic";
+    return c;
+  };
+  Feed(tinted({}));
+  const auto offered = Scanimage(Libs::Staged, {"--mode", "Color", "-A"});
+  ASSERT_EQ(offered.exitCode, 0) << offered.err;
+  EXPECT_NE(offered.out.find("--color-cleanup None|Automatic|White [None]"), std::string::npos) << offered.out;
+
+  Image plain, automatic, white;
+  ASSERT_TRUE(ScanOne(tinted({}), &plain));
+  ASSERT_TRUE(ScanOne(tinted({"--color-cleanup", "Automatic"}), &automatic));
+  ASSERT_TRUE(ScanOne(tinted({"--color-cleanup", "White"}), &white));
+  dravn_pages::PageSpec spec;
+  spec.widthMm = kWidthMm, spec.heightMm = kHeightMm, spec.dpi = 300, spec.number = 1;
+  const std::vector<uint8_t> paper = OpenPaper(spec, 3);
+  const Image clean = dravn_pages::RenderDocumentPage(spec);
+  for (const Image* page : {&plain, &automatic, &white}) ASSERT_EQ(page->width * page->height, (int)paper.size());
+
+  // The share of open paper in the commonest colour: noisy without cleanup,
+  // one flat colour with it, white with White.
+  auto flatShare = [&](const Image& page, std::vector<uint8_t>* colour) {
+    std::map<std::vector<uint8_t>, int> counts;
+    int total = 0;
+    for (size_t i = 0; i < paper.size(); ++i)
+      if (paper[i]) ++total, ++counts[std::vector<uint8_t>(&page.pixels[3 * i], &page.pixels[3 * i] + 3)];
+    auto most = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    *colour = most->first;
+    return static_cast<double>(most->second) / total;
+  };
+  std::vector<uint8_t> colour;
+  EXPECT_LT(flatShare(plain, &colour), 0.2);
+  EXPECT_GT(flatShare(automatic, &colour), 0.98);
+  EXPECT_NE(colour, (std::vector<uint8_t>{255, 255, 255}));  // the tint stays
+  EXPECT_GT(colour[0] - colour[2], 8);
+  EXPECT_GT(flatShare(white, &colour), 0.98);
+  EXPECT_EQ(colour, (std::vector<uint8_t>{255, 255, 255}));
+
+  // Text stays dark and the box keeps its colour.
+  const int w = plain.width;
+  for (const Image* page : {&automatic, &white}) {
+    double inkSum = 0, boxDiff = 0;
+    int ink = 0, box = 0;
+    for (int y = 2; y < plain.height - 2; ++y)
+      for (int x = 2; x < w - 2; ++x) {
+        const uint8_t* c = clean.Row(y) + 3 * x;
+        const bool inkPixel = c[0] < 40 && c[1] < 40 && c[2] < 40;
+        const bool boxPixel = c[0] == 220 && c[1] == 160 && c[2] == 20;  // page 1's box
+        if (inkPixel) inkSum += page->Row(y)[3 * x], ++ink;
+        if (boxPixel)
+          for (int ch = 0; ch < 3; ++ch)
+            boxDiff += std::abs(page->Row(y)[3 * x + ch] - plain.Row(y)[3 * x + ch]), ++box;
+      }
+    ASSERT_GT(ink, 1000);
+    EXPECT_LT(inkSum / ink, 60);
+    ASSERT_GT(box, 1000);
+    EXPECT_LT(boxDiff / box, 8);
   }
 }
 

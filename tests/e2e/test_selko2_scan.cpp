@@ -73,12 +73,14 @@ class Selko2ScanE2E : public ::testing::Test {
   // A library directory whose libimgforge converts to grey and line art
   // (the pipeline tests' stand-in: the package's has no such entries yet),
   // laid over the package's.
-  std::string FullImgforge() {
+  std::string FullImgforge() { return LaidOver(PIPELINE_IMGFORGE_STANDIN, "libimgforge.so"); }
+  // The package's libraries with `file` in place of `name`.
+  std::string LaidOver(const char* file, const char* name) {
     std::string lib = m_dir + "/lib";
     mkdir(lib.c_str(), 0755);
     EXPECT_EQ(dravn_test::Run({"sh", "-c",
-                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
-                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
+                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " + file + " " + lib +
+                                   "/" + name})
                   .exitCode,
               0);
     return lib + ":" DRAVN_LIB_DIR;
@@ -312,9 +314,11 @@ TEST_F(Selko2ScanE2E, InterruptedScan) {
 // shown inactive: scanimage refuses it with its own message before any scan
 // starts, instead of every scan failing at the step. Front/back merging is
 // offered because the staged libimgforge has MergeImage.
+// A libtoneflat whose flag says it is not ready, in place of the package's.
 TEST_F(Selko2ScanE2E, OptionsWhoseLibraryIsNotReadyAreInactive) {
   Feed(1, kA6, 300, true);
-  auto shown = Scanimage({"-A"});
+  const std::vector<std::string> notReady = {LaidOver(TONEFLAT_NOT_READY, "libtoneflat.so")};
+  auto shown = Scanimage({"-A"}, notReady);
   ASSERT_EQ(shown.exitCode, 0) << shown.err;
   const struct {
     const char* option;
@@ -330,7 +334,8 @@ TEST_F(Selko2ScanE2E, OptionsWhoseLibraryIsNotReadyAreInactive) {
   SetUp();
   Feed(1, kA6, 300, true);
   auto r = Scanimage(Batch({"--source", "Adf-front", "--paper-size", "A6", "--mode", "Color", "--color-cleanup",
-                            "Automatic"}));
+                            "Automatic"}),
+                     {LaidOver(TONEFLAT_NOT_READY, "libtoneflat.so")});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_NE(r.err.find("attempted to set inactive option color-cleanup"), std::string::npos) << r.err;
   EXPECT_EQ(Count("140600"), 0) << "no scan was started";
