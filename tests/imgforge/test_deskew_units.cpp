@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "I3ipDeskewCropping.h"
+#include "test_pages.h"
 
 using namespace i3ipdc;
 
@@ -268,6 +269,63 @@ TEST(DeskewTable, SinCosAtTheEndsAndTheMiddle) {
   EXPECT_EQ(SinCosTable(), t);  // kept while it exists
   FreeSinCosTable();
   EXPECT_EQ(SinCosTable(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The position step on the analysis image of a rendered page.
+struct Position {
+  int rc = -1;
+  int n = 0;
+  double angle = 0;
+  _LINE lines[4] = {};
+  double scale = 1;
+};
+
+Position FindPosition(const dravn_pages::BackedPageSpec& spec) {
+  dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
+  if (spec.channels == 1) page.image = dravn_pages::ToGrey(page.image);
+  I3ipImageInfo in{};
+  in.Bpp = static_cast<uint8_t>(page.image.channels * 8);
+  in.Dpi = static_cast<uint16_t>(spec.dpi);
+  in.Width = static_cast<uint32_t>(page.image.width);
+  in.Height = static_cast<uint32_t>(page.image.height);
+  in.Bpl = static_cast<uint32_t>(page.image.BytesPerLine());
+  in.DataSize = in.Bpl * in.Height;
+  in.Data = page.image.pixels.data();
+  Position p;
+  EXPECT_EQ(CreateSinCosTable(), 0);
+  I3ipImageInfo a{};
+  bool allocated = false;
+  EXPECT_EQ(GetAnalyticalImage(&in, 1, &a, &p.scale, &allocated), 0);
+  const int diag = GetDiagonalLength(&a);
+  std::vector<unsigned> profile(diag);
+  std::vector<int> gradient(diag);
+  p.rc = GetDocumentPosition(&a, profile.data(), gradient.data(), diag, p.lines, &p.angle, &p.n, nullptr);
+  FreeMem(a.Data);
+  FreeSinCosTable();
+  return p;
+}
+
+TEST(DeskewPosition, AngleOfTurnedPages) {
+  for (int dpi : {150, 300, 600})
+    for (double angle : {0.0, 0.5, -0.5, 3.0, -3.0, 7.0, -7.0, 10.0}) {
+      dravn_pages::BackedPageSpec spec;
+      spec.widthMm = 120;
+      spec.heightMm = 160;
+      spec.dpi = dpi;
+      spec.angleDeg = angle;
+      spec.channels = 1;
+      spec.offsetXMm = 3;
+      spec.offsetYMm = -2;
+      const Position p = FindPosition(spec);
+      ASSERT_EQ(p.rc, 0) << dpi << " " << angle;
+      EXPECT_EQ(p.n, 4);
+      // The deskew angle turns the page back.
+      EXPECT_NEAR(p.angle * 180 / M_PI, -angle, 0.15) << dpi << " dpi " << angle;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Image services of the deskew-and-crop engine: memory, the analysis image
 // (resampled, background subtracted, one 8-bit channel), the rotated and
 // upright output crops and the border fills.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -281,20 +282,25 @@ int Rotate12(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, 
   unsigned char product[256][256];
   for (int a = 0; a < 256; ++a)
     for (int f = 0; f < 256; ++f) product[a][f] = static_cast<unsigned char>((a * f) >> 8);
+  // Coordinates carry 30 fractional bits; the sampling uses the top 10 of
+  // them. Steps truncated to 10 bits would drift a pixel every 1024 pixels.
+  constexpr int kShift = 20;
+  constexpr double kOne = double(int64_t{1} << (10 + kShift));
   const double b = angleDegrees * M_PI / 180;
-  const int64_t c = static_cast<int64_t>(std::cos(b) * 1024), s = static_cast<int64_t>(std::sin(-b) * 1024);
-  int64_t x0 = static_cast<int64_t>(startX * 1024), y0 = static_cast<int64_t>(startY * 1024);
+  const int64_t c = std::llround(std::cos(b) * kOne), s = std::llround(std::sin(-b) * kOne);
+  int64_t x0 = static_cast<int64_t>(startX * kOne), y0 = static_cast<int64_t>(startY * kOne);
   const int64_t w1 = static_cast<int64_t>(src->Width) - 1, h1 = static_cast<int64_t>(src->Height) - 1;
   for (uint32_t row = 0; row < dst->Height; ++row) {
     unsigned char* d = dst->Data + static_cast<size_t>(row) * dst->Bpl;
     int64_t x = x0, y = y0;
     for (uint32_t col = 0; col < dst->Width; ++col, x += c, y += s, d += kChannels) {
-      if (x < 0 || y < 0 || (x >> 10) >= w1 || (y >> 10) >= h1) {
+      const int64_t xi = x >> (10 + kShift), yi = y >> (10 + kShift);
+      if (x < 0 || y < 0 || xi >= w1 || yi >= h1) {
         for (int k = 0; k < kChannels; ++k) d[k] = 0;
         continue;
       }
-      const int fx = static_cast<int>((x >> 2) & 255), fy = static_cast<int>((y >> 2) & 255);
-      const unsigned char* p0 = src->Data + static_cast<size_t>(y >> 10) * src->Bpl + (x >> 10) * kChannels;
+      const int fx = static_cast<int>((x >> (2 + kShift)) & 255), fy = static_cast<int>((y >> (2 + kShift)) & 255);
+      const unsigned char* p0 = src->Data + static_cast<size_t>(yi) * src->Bpl + xi * kChannels;
       const unsigned char* p1 = p0 + src->Bpl;
       for (int k = 0; k < kChannels; ++k) {
         const int top = product[p0[k]][255 - fx] + product[p0[k + kChannels]][fx];
@@ -363,6 +369,89 @@ void SetGroundColor(I3ipImageInfo* img, const unsigned char* colour) {
   }
   for (uint32_t y = 0; y < img->Height; ++y)
     for (uint32_t x = 0; x < img->Width; ++x) std::memcpy(img->Data + static_cast<size_t>(y) * img->Bpl + x * 3, colour, 3);
+}
+
+}  // namespace i3ipdc
+
+namespace i3ipdc {
+
+namespace {
+
+// Corners of four sorted sides, in image rows, turned by angle and sorted.
+void RotatedCorners(const _LINE* lines, double angle, tagPOINT* p) {
+  GetVertex(lines[0], lines[1], &p[0]);
+  GetVertex(lines[0], lines[3], &p[1]);
+  GetVertex(lines[2], lines[1], &p[2]);
+  GetVertex(lines[2], lines[3], &p[3]);
+  const double c = std::cos(angle), s = std::sin(angle);
+  for (int i = 0; i < 4; ++i) {
+    const double X = static_cast<double>(p[i].x), Y = static_cast<double>(p[i].y);
+    p[i].x = RoundHalfAway(X * c - Y * s);
+    p[i].y = -RoundHalfAway(X * s + Y * c);
+  }
+  SortPoints(p);
+}
+
+}  // namespace
+
+int CropDocument(const I3ipImageInfo* in, const _LINE* lines, double angle, I3ipImageInfo* out, double*, double*) {
+  tagPOINT p[4];
+  RotatedCorners(lines, angle, p);
+  const int64_t w = p[2].x - p[0].x, h = p[2].y - p[0].y;
+  if (w <= 0 || h <= 0) return kNoDocument;  // what the rotation would refuse
+  if (w * BytesPerPixel(in) * h > static_cast<int64_t>(UINT32_MAX)) return kNoMemory;
+  I3ipImageInfo o = *in;
+  o.Width = static_cast<uint32_t>(w);
+  o.Height = static_cast<uint32_t>(h);
+  o.Boundary = 1;
+  o.Bpl = in->Bpp == 24 ? o.Width * 3 : o.Width;
+  o.DataSize = o.Bpl * o.Height;
+  o.Data = static_cast<unsigned char*>(std::malloc(o.DataSize));
+  if (!o.Data) return kNoMemory;
+  const double c = std::cos(angle), s = std::sin(angle);
+  const double ulx = static_cast<double>(p[0].x), ulr = static_cast<double>(p[0].y);
+  const double xs = static_cast<double>(RoundHalfAway(ulx * c - ulr * s));
+  const double ys = static_cast<double>(RoundHalfAway(ulx * s + ulr * c));
+  const double deg = -(angle * 180 / M_PI);
+  const int ran = in->Bpp == 24 ? p2iRotate12_Color_New(in, &o, deg, xs, ys) : p2iRotate12_Gray_New(in, &o, deg, xs, ys);
+  if (!ran) {
+    std::free(o.Data);
+    out->Data = nullptr;
+    return kNoDocument;
+  }
+  *out = o;
+  return kOk;
+}
+
+int CropOuterFrame(const I3ipImageInfo* in, const _LINE* lines, I3ipImageInfo* out, double* leftOut, double* topOut) {
+  tagPOINT p[4];
+  GetVertex(lines[0], lines[1], &p[0]);
+  GetVertex(lines[0], lines[3], &p[1]);
+  GetVertex(lines[2], lines[1], &p[2]);
+  GetVertex(lines[2], lines[3], &p[3]);
+  for (tagPOINT& q : p) q.y = -q.y;
+  SortPoints(p);
+  const int64_t left = std::min(p[0].x, p[1].x), right = std::max(p[2].x, p[3].x);
+  const int64_t top = std::min(p[0].y, p[3].y), bottom = std::max(p[1].y, p[2].y);
+  I3ipImageInfo o = *in;
+  o.Width = static_cast<uint32_t>(right - left + 1);
+  o.Height = static_cast<uint32_t>(bottom - top + 1);
+  if (AllocImage(&o) != kOk) return kNoMemory;
+  const int64_t bpp = BytesPerPixel(in);
+  for (int64_t i = 0; i < static_cast<int64_t>(o.Height); ++i) {
+    const int64_t sr = top + i;
+    if (sr < 0 || sr >= static_cast<int64_t>(in->Height)) continue;
+    const unsigned char* src = in->Data + static_cast<size_t>(sr) * in->Bpl;
+    unsigned char* dst = o.Data + static_cast<size_t>(i) * o.Bpl;
+    const int64_t dstStart = left < 0 ? -left * bpp : 0, srcStart = left < 0 ? 0 : left * bpp;
+    const int64_t srcBytes = static_cast<int64_t>(in->Width) * bpp;
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(o.Bpl) - dstStart, srcBytes - srcStart);
+    if (n > 0) std::memcpy(dst + dstStart, src + srcStart, static_cast<size_t>(n));
+  }
+  *out = o;
+  *leftOut = static_cast<double>(left);
+  *topOut = static_cast<double>(-top);
+  return kOk;
 }
 
 }  // namespace i3ipdc
