@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "I3ipDeskewCropping.h"
@@ -326,6 +327,309 @@ TEST(DeskewPosition, AngleOfTurnedPages) {
       // The deskew angle turns the page back.
       EXPECT_NEAR(p.angle * 180 / M_PI, -angle, 0.15) << dpi << " dpi " << angle;
     }
+}
+
+}  // namespace
+
+namespace {
+
+_LINE Vert(double x) { return _LINE{true, x, 0, 0}; }
+_LINE Horz(double row) { return _LINE{false, 0, 0, -row}; }
+
+TEST(DeskewCrop, DocumentOfAnAxisBoxAtAngleZero) {
+  TestImage img(130, 90, 8);
+  for (size_t i = 0; i < img.px.size(); ++i) img.px[i] = static_cast<unsigned char>(50 + i % 150);
+  const _LINE lines[4] = {Vert(10), Horz(70), Vert(110), Horz(20)};
+  I3ipImageInfo out{};
+  ASSERT_EQ(CropDocument(&img.info, lines, 0, &out), 0);
+  EXPECT_EQ(out.Width, 100u);
+  EXPECT_EQ(out.Height, 50u);
+  EXPECT_EQ(out.Boundary, 1);
+  EXPECT_EQ(out.Bpl, 100u);
+  // Weights of 255 rather than 256 take a level or two off a copied pixel.
+  for (uint32_t y = 0; y < 50; ++y)
+    for (uint32_t x = 0; x < 100; ++x) ASSERT_NEAR(out.Data[y * 100 + x], *img.At(x + 10, y + 20), 2) << x << "," << y;
+  std::free(out.Data);
+}
+
+TEST(DeskewCrop, RotationIsBlackFromTheLastColumnAndRow) {
+  TestImage src(4, 4, 24);
+  std::memset(src.px.data(), 200, src.px.size());
+  TestImage dst(5, 5, 24);
+  ASSERT_EQ(p2iRotate12_Color_New(&src.info, &dst.info, 0, 0, 0), 1);
+  for (uint32_t y = 0; y < 5; ++y)
+    for (uint32_t x = 0; x < 5; ++x) EXPECT_EQ(dst.At(x, y)[1] == 0, x >= 3 || y >= 3) << x << "," << y;
+  I3ipImageInfo empty = dst.info;
+  empty.Width = 0;
+  EXPECT_EQ(p2iRotate12_Gray_New(&src.info, &empty, 0, 0, 0), 0);
+  EXPECT_EQ(p2iRotate12_Gray_New(nullptr, &dst.info, 0, 0, 0), 0);
+}
+
+TEST(DeskewCrop, LongRotatedSpansKeepTheirPlace) {
+  // A 3000-row turn must land its last row where the angle puts it, not
+  // drift by the truncation of a 10-bit step.
+  TestImage src(40, 3100, 8);
+  for (uint32_t y = 0; y < 3100; ++y) *src.At(35, y) = 255;
+  TestImage dst(40, 3000, 8);
+  const double a = 0.3;  // degrees
+  ASSERT_EQ(p2iRotate12_Gray_New(&src.info, &dst.info, a, 10, 0), 1);
+  // Output (col, row) samples x = 10 + col cos a + row sin a: the vertical
+  // line at x = 35 shows at col = (25 - row sin a) / cos a.
+  const uint32_t row = 2999;
+  uint32_t best = 0;
+  for (uint32_t x = 0; x < 40; ++x)
+    if (dst.At(x, row)[0] > dst.At(best, row)[0]) best = x;
+  const double r = a * M_PI / 180;
+  EXPECT_NEAR(best, (25 - row * std::sin(r)) / std::cos(r), 1.0);
+}
+
+TEST(DeskewCrop, OuterFrameLeftOfTheImageIsBlack) {
+  TestImage img(20, 10, 24);
+  std::memset(img.px.data(), 180, img.px.size());
+  const _LINE lines[4] = {Vert(-5), Horz(9), Vert(15), Horz(0)};
+  I3ipImageInfo out{};
+  double left = 0, top = 0;
+  ASSERT_EQ(CropOuterFrame(&img.info, lines, &out, &left, &top), 0);
+  EXPECT_EQ(out.Width, 21u);
+  EXPECT_EQ(out.Height, 10u);
+  EXPECT_EQ(left, -5);
+  EXPECT_EQ(top, 0);
+  for (uint32_t y = 0; y < out.Height; ++y)
+    for (uint32_t x = 0; x < out.Width; ++x) ASSERT_EQ(out.Data[y * out.Bpl + x * 3], x < 5 ? 0 : 180) << x << "," << y;
+  FreeMem(out.Data);
+}
+
+// One 8-bit row (5 rows tall for the 3 x 3 mean) of black backing with a
+// bright 3-pixel streak, then the page.
+TestImage StreakRow() {
+  TestImage img(200, 5, 8, 150);
+  for (uint32_t y = 0; y < 5; ++y) {
+    for (uint32_t x = 40; x < 43; ++x) *img.At(x, y) = 200;
+    for (uint32_t x = 100; x < 180; ++x) *img.At(x, y) = 220;
+  }
+  return img;
+}
+
+TEST(DeskewEdges, StreakSkippedInRowsTakenInColumns) {
+  TestImage img = StreakRow();
+  std::vector<unsigned> profile(200);
+  std::vector<int> gradient(200);
+  GetAverageRow(&img.info, 2, 3, profile.data());
+  GetGradient(profile.data(), 200, gradient.data());
+  const int minGap = static_cast<int>(150 * 10 / 25.4);
+  int first, last;
+  GetEdge(profile.data(), gradient.data(), 200, 1, 198, minGap, true, &first, &last);
+  // A sharp step gives two nearly equal gradients; the integer means make
+  // the one on the paper's first (last) pixel the larger.
+  EXPECT_EQ(first, 100);
+  EXPECT_EQ(last, 179);
+  GetEdge(profile.data(), gradient.data(), 200, 1, 198, minGap, false, &first, &last);
+  EXPECT_EQ(first, 40);
+}
+
+TEST(DeskewEdges, BrightBandBeforeAnyStepGivesNoPoint) {
+  TestImage img(100, 5, 8, 150);
+  std::memset(img.px.data(), 220, img.px.size());
+  std::vector<unsigned> profile(100);
+  std::vector<int> gradient(100);
+  GetAverageRow(&img.info, 2, 3, profile.data());
+  GetGradient(profile.data(), 100, gradient.data());
+  int first, last;
+  GetEdge(profile.data(), gradient.data(), 100, 1, 98, 59, true, &first, &last);
+  EXPECT_EQ(first, -1);
+  EXPECT_EQ(last, -1);
+}
+
+TEST(DeskewEdges, RowsEveryTwoMillimetres) {
+  TestImage img(300, 120, 8, 150);
+  for (uint32_t y = 0; y < 120; ++y)
+    for (uint32_t x = 50; x < 250; ++x) *img.At(x, y) = 220;
+  std::vector<unsigned> profile(400);
+  std::vector<int> gradient(400);
+  PointList left, right;
+  GetEdgeHorz(&img.info, profile.data(), gradient.data(), &left, &right);
+  ASSERT_GE(left.size(), 3u);
+  EXPECT_EQ(left[0].y, 11);
+  EXPECT_EQ(left[1].y, 23);
+  EXPECT_EQ(left[2].y, 35);
+  EXPECT_EQ(left.back().y, 118);  // the last below Height - 1
+  EXPECT_EQ(left[0].x, 50);
+  EXPECT_EQ(right[0].x, 249);
+}
+
+TEST(DeskewHough, EqualVotesKeepScanOrderAndCountersSaturate) {
+  const int diag = 10;
+  std::vector<uint16_t> acc(2 * diag * kHoughAngles, 0);
+  acc[(diag + 3) * kHoughAngles + 5] = 12;  // rho 3, 1.0 degree
+  acc[(diag - 2) * kHoughAngles + 7] = 12;  // rho -2: scanned first
+  acc[(diag + 3) * kHoughAngles + 1] = 12;  // same row, lower angle first
+  acc[(diag + 4) * kHoughAngles + 0] = 20;
+  std::vector<int32_t> arrays(3 * 4, 0);
+  _HOUGH_XFORM_DATA cells{4, arrays.data(), arrays.data() + 4, arrays.data() + 8};
+  KeepStrongestCells(acc.data(), diag, &cells);
+  EXPECT_EQ(cells.pnVote[0], 20);
+  EXPECT_EQ(cells.pnRho[1], -2);
+  EXPECT_EQ(cells.pnTheta[2], 2);
+  EXPECT_EQ(cells.pnTheta[3], 10);
+
+  // More than 255 points on one line: the counter goes on, and stops at
+  // its top instead of wrapping.
+  ASSERT_EQ(CreateSinCosTable(), 0);
+  PointList points(300, tagPOINT{5, 0});
+  std::vector<uint16_t> votes(2 * diag * kHoughAngles, 0);
+  Vote(points, diag, votes.data());
+  EXPECT_EQ(votes[(diag + 5) * kHoughAngles + 0], 300);
+  PointList many(66000, tagPOINT{0, 0});
+  Vote(many, diag, votes.data());
+  EXPECT_EQ(votes[diag * kHoughAngles + 450], 65535);
+  FreeSinCosTable();
+}
+
+TEST(DeskewHough, AxisLinesThroughTheOriginNeverSeed) {
+  const int32_t vote[4] = {50, 40, 30, 5}, theta[4] = {0, -900, -900, 0}, rho[4] = {100, 0, 200, 0};
+  _HOUGH_XFORM_DATA cells{4, const_cast<int32_t*>(vote), const_cast<int32_t*>(theta), const_cast<int32_t*>(rho)};
+  double r[8], t[8], v[8];
+  ASSERT_EQ(Make8Groups(&cells, true, 150 / 25.4, r, t, v), 2);
+  EXPECT_EQ(r[0], 100);
+  EXPECT_EQ(r[1], 200);  // the top row through the origin was passed over
+  EXPECT_EQ(t[1], -900);
+  EXPECT_TRUE(IsAlmostAxis(0, 905));
+  EXPECT_FALSE(IsAlmostAxis(1, 905));
+  EXPECT_FALSE(IsAlmostAxis(0, 450));
+}
+
+TEST(DeskewHough, OppositeOrientationsOfOneLineAverage) {
+  const int32_t vote[2] = {50, 48}, theta[2] = {-1796, 2}, rho[2] = {3, 2};
+  _HOUGH_XFORM_DATA cells{2, const_cast<int32_t*>(vote), const_cast<int32_t*>(theta), const_cast<int32_t*>(rho)};
+  double r[8], t[8], v[8];
+  ASSERT_EQ(Make8Groups(&cells, true, 6, r, t, v), 1);
+  EXPECT_DOUBLE_EQ(t[0], (-1796 + (2 - 1800)) / 2.0);
+}
+
+TEST(DeskewHough, MostConsistentOfFourMovesFirst) {
+  _LINE lines[4] = {Vert(1), Vert(2), Vert(3), Vert(4)};
+  const double theta[4] = {-20, -890, 0, -910};
+  ASSERT_EQ(ExamineLineOrder(lines, 4, theta, nullptr), 0);
+  EXPECT_EQ(lines[0].dX, 3);
+  EXPECT_EQ(lines[2].dX, 1);
+  EXPECT_EQ(lines[1].dX, 2);
+}
+
+TEST(DeskewHough, LinesFromRhoTheta) {
+  const double rho[4] = {100, 50, 30, 0}, theta[4] = {0, -900, 300, 1200};
+  _LINE l[4];
+  Get4LinesFromRhoTheta(rho, theta, 4, l);
+  EXPECT_TRUE(l[0].bVert);
+  EXPECT_EQ(l[0].dX, 100);
+  EXPECT_NEAR(l[1].dA, 0, 1e-12);
+  EXPECT_NEAR(l[1].dB, -50, 1e-9);  // row 50
+  // x cos t + Y sin t = rho.
+  const double t = 30 * M_PI / 180;
+  EXPECT_NEAR(l[2].dA, -std::cos(t) / std::sin(t), 1e-9);
+  EXPECT_NEAR(l[2].dB, 30 / std::sin(t), 1e-9);
+  EXPECT_NEAR(l[3].dA, std::tan(30 * M_PI / 180), 1e-9);
+  EXPECT_FALSE(IsBigSkew(_LINE{false, 0, std::tan(0.5 * M_PI / 180), 0}));
+  EXPECT_TRUE(IsBigSkew(_LINE{false, 0, std::tan(2 * M_PI / 180), 0}));
+  EXPECT_FALSE(IsBigSkew(_LINE{false, 0, std::tan(89.5 * M_PI / 180), 0}));
+  EXPECT_NEAR(GetDeskewAngle(_LINE{false, 0, std::tan(3 * M_PI / 180), 0}), -3 * M_PI / 180, 1e-12);
+  EXPECT_NEAR(GetDeskewAngle(_LINE{false, 0, std::tan(87 * M_PI / 180), 0}), 3 * M_PI / 180, 1e-12);
+}
+
+TEST(DeskewVirtual, LeftSideOnlyOfANarrowPageSuppliesTheLineAtFiftyMillimetres) {
+  TestImage img(700, 400, 8, 150);
+  const int page = static_cast<int>(60 * 150 / 25.4);
+  for (uint32_t y = 0; y < 400; ++y)
+    for (int x = 100; x < 100 + page; ++x) *img.At(x, y) = 210;
+  const int diag = GetDiagonalLength(&img.info);
+  std::vector<unsigned> profile(diag);
+  std::vector<int> gradient(diag);
+  _LINE lines[4] = {Vert(99)};
+  ASSERT_TRUE(SetFirstVirtualLine(&img.info, lines, 1, profile.data(), gradient.data(), diag));
+  EXPECT_TRUE(lines[1].bVert);
+  EXPECT_NEAR(lines[1].dX, 99 + 50 * 150 / 25.4, 1e-9);
+  // A probe wholly outside the image has no sample: plain backing.
+  EXPECT_TRUE(NoObjectOnTheLine(&img.info, profile.data(), gradient.data(), diag, Vert(-300), Horz(0), Horz(399),
+                                false));
+  EXPECT_FALSE(NoObjectOnTheLine(&img.info, profile.data(), gradient.data(), diag, Vert(200), Horz(0), Horz(399),
+                                 false));
+  // A 3-pixel streak on the backing leaves a probe solid.
+  for (uint32_t y = 0; y < 400; ++y)
+    for (int x = 30; x < 33; ++x) *img.At(x, y) = 100;
+  EXPECT_TRUE(NoObjectOnTheLine(&img.info, profile.data(), gradient.data(), diag, Horz(200), Vert(20), Vert(60), true));
+}
+
+TEST(DeskewGeometry, AxisRectangleInAnyOrderComesOutSorted) {
+  const _LINE l = Vert(10), b = Horz(70), r = Vert(110), t = Horz(20);
+  const _LINE orders[3][4] = {{t, r, l, b}, {b, l, t, r}, {r, t, b, l}};
+  for (const auto& o : orders) {
+    _LINE lines[4] = {o[0], o[1], o[2], o[3]};
+    MakeRect(lines, false);
+    EXPECT_TRUE(lines[0].bVert && lines[0].dX == 10);
+    EXPECT_TRUE(!lines[1].bVert && lines[1].dA == 0 && lines[1].dB == -70);
+    EXPECT_TRUE(lines[2].bVert && lines[2].dX == 110);
+    EXPECT_TRUE(!lines[3].bVert && lines[3].dA == 0 && lines[3].dB == -20);
+  }
+}
+
+// The signed side of a point against a line, positive inside the sorted
+// rectangle for each side.
+double Inside(const _LINE& l, int side, double x, double Y) {
+  if (l.bVert) return side == 0 ? x - l.dX : l.dX - x;
+  const double above = Y - (l.dA * x + l.dB);
+  if (side == 1) return above;
+  if (side == 3) return -above;
+  // Steep sloped left/right sides: inside is right of the left side.
+  const double xs = (Y - l.dB) / l.dA;
+  return side == 0 ? x - xs : xs - x;
+}
+
+TEST(DeskewGeometry, NoisyQuadrilateralsBecomeEnclosingRectangles) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> jitter(-4, 4), turn(-10, 10);
+  for (int trial = 0; trial < 200; ++trial) {
+    const double a = turn(rng) * M_PI / 180, c = std::cos(a), s = std::sin(a);
+    double X[4], Y[4];  // corners: upper-left, lower-left, lower-right, upper-right (y-up)
+    const double u[4] = {0, 0, 800, 800}, v[4] = {0, -1100, -1100, 0};
+    for (int k = 0; k < 4; ++k) {
+      X[k] = 500 + u[k] * c - v[k] * s + jitter(rng);
+      Y[k] = -300 + u[k] * s + v[k] * c + jitter(rng);
+    }
+    const auto through = [](double x1, double y1, double x2, double y2) {
+      if (std::fabs(x1 - x2) < 1e-9) return Vert(x1);
+      const double k = (y2 - y1) / (x2 - x1);
+      return _LINE{false, 0, k, y1 - k * x1};
+    };
+    _LINE lines[4] = {through(X[0], Y[0], X[3], Y[3]), through(X[0], Y[0], X[1], Y[1]),
+                      through(X[1], Y[1], X[2], Y[2]), through(X[2], Y[2], X[3], Y[3])};
+    MakeRect(lines, false);
+    // Perpendicular pairs, parallel opposite sides.
+    ASSERT_FALSE(lines[0].bVert || lines[1].bVert);
+    EXPECT_NEAR(lines[0].dA, lines[2].dA, 1e-9);
+    EXPECT_NEAR(lines[1].dA, lines[3].dA, 1e-9);
+    EXPECT_NEAR(lines[0].dA * lines[1].dA, -1, 1e-9);
+    for (int k = 0; k < 4; ++k)
+      for (int side = 0; side < 4; ++side) EXPECT_GE(Inside(lines[side], side, X[k], Y[k]), -1.0) << trial;
+  }
+}
+
+TEST(DeskewGeometry, PointsLinesAndScaling) {
+  tagPOINT p[4] = {{100, 12}, {98, 80}, {10, 10}, {8, 78}};
+  SortPoints(p);
+  const tagPOINT want[4] = {{10, 10}, {8, 78}, {98, 80}, {100, 12}};
+  for (int k = 0; k < 4; ++k) EXPECT_TRUE(IsSamePoint(p[k], want[k])) << k;
+  _LINE l[2] = {Vert(10), _LINE{false, 0, 0.5, 20}};
+  ScaleLines(l, 2, 0.5);
+  EXPECT_EQ(l[0].dX, 20);
+  EXPECT_EQ(l[1].dB, 40);
+  EXPECT_EQ(l[1].dA, 0.5);
+  _LINE diag45[4] = {{false, 0, 1, 0}, Horz(5), {false, 0, -1, 3}, Horz(50)};
+  SortLines(diag45);
+  for (int side : {0, 2}) EXPECT_TRUE(!diag45[side].bVert && diag45[side].dA == 0 && diag45[side].dB == 0);
+  tagPOINT v;
+  GetVertex(_LINE{false, 0, 1, 0}, _LINE{false, 0, -1, -3}, &v);
+  EXPECT_EQ(v.x, -2);  // -1.5 rounds away from zero
+  EXPECT_EQ(v.y, -2);
+  EXPECT_NEAR(GetDistance_New(tagPOINT{3, -4}, Horz(0)), 4, 1e-12);
 }
 
 }  // namespace

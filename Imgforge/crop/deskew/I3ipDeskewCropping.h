@@ -173,7 +173,10 @@ void GetEdgeVert(const I3ipImageInfo* img, unsigned* profile, int* gradient, Poi
 
 constexpr int kHoughAngles = 900;  // 0.2-degree steps over half a turn
 
+// Counters saturate at 65535.
 void Vote(const PointList& points, int diag, uint16_t* accumulator);
+// The out->nCount strongest cells of the accumulator (zero-filled arrays in).
+void KeepStrongestCells(const uint16_t* accumulator, int diag, _HOUGH_XFORM_DATA* out);
 int Make8Groups(const _HOUGH_XFORM_DATA* cells, bool unused, double dpmm, double* rho, double* theta, double* votes);
 void Get4LinesFromRhoTheta(const double* rho, const double* theta, int count, _LINE* lines);
 int ExamineLineOrder(_LINE* lines, int count, const double* theta, const double* votes);

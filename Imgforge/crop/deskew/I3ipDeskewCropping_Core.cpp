@@ -238,6 +238,29 @@ bool CheckDetectedLines(const I3ipImageInfo* img, const _LINE* lines, int n) {
   return true;
 }
 
+void KeepStrongestCells(const uint16_t* acc, int diag, _HOUGH_XFORM_DATA* out) {
+  // Sorted by votes, highest first; equal votes keep the scan order.
+  _HOUGH_XFORM_DATA& cells = *out;
+  const int kept = cells.nCount;
+  int minKept = 0;
+  for (int64_t r = 0; r < 2 * static_cast<int64_t>(diag); ++r) {
+    const uint16_t* row = acc + static_cast<size_t>(r) * kHoughAngles;
+    for (int j = 0; j < kHoughAngles; ++j) {
+      const int v = row[j];
+      if (v <= minKept) continue;
+      int pos = kept - 1;
+      while (pos > 0 && cells.pnVote[pos - 1] < v) --pos;
+      std::memmove(cells.pnVote + pos + 1, cells.pnVote + pos, (kept - 1 - pos) * sizeof(int32_t));
+      std::memmove(cells.pnTheta + pos + 1, cells.pnTheta + pos, (kept - 1 - pos) * sizeof(int32_t));
+      std::memmove(cells.pnRho + pos + 1, cells.pnRho + pos, (kept - 1 - pos) * sizeof(int32_t));
+      cells.pnVote[pos] = v;
+      cells.pnTheta[pos] = 2 * j;
+      cells.pnRho[pos] = static_cast<int32_t>(r - diag);
+      minKept = cells.pnVote[kept - 1];
+    }
+  }
+}
+
 int GetDocumentPosition(const I3ipImageInfo* img, unsigned* profile, int* gradient, int diag, _LINE* lines,
                         double* angle, int* n, EdgeList* edges) {
   PointList lists[4];
@@ -258,24 +281,7 @@ int GetDocumentPosition(const I3ipImageInfo* img, unsigned* profile, int* gradie
   }
   for (const PointList& l : lists) Vote(l, diag, acc);
   _HOUGH_XFORM_DATA cells{kCells, arrays, arrays + kCells, arrays + 2 * kCells};
-  // Sorted by votes, highest first; equal votes keep the scan order.
-  int minKept = 0;
-  for (int64_t r = 0; r < 2 * static_cast<int64_t>(diag); ++r) {
-    const uint16_t* row = acc + static_cast<size_t>(r) * kHoughAngles;
-    for (int j = 0; j < kHoughAngles; ++j) {
-      const int v = row[j];
-      if (v <= minKept) continue;
-      int pos = kCells - 1;
-      while (pos > 0 && cells.pnVote[pos - 1] < v) --pos;
-      std::memmove(cells.pnVote + pos + 1, cells.pnVote + pos, (kCells - 1 - pos) * sizeof(int32_t));
-      std::memmove(cells.pnTheta + pos + 1, cells.pnTheta + pos, (kCells - 1 - pos) * sizeof(int32_t));
-      std::memmove(cells.pnRho + pos + 1, cells.pnRho + pos, (kCells - 1 - pos) * sizeof(int32_t));
-      cells.pnVote[pos] = v;
-      cells.pnTheta[pos] = 2 * j;
-      cells.pnRho[pos] = static_cast<int32_t>(r - diag);
-      minKept = cells.pnVote[kCells - 1];
-    }
-  }
+  KeepStrongestCells(acc, diag, &cells);
   std::free(acc);
   for (int i = 0; i < kCells; ++i)
     if (cells.pnRho[i] < 0) {

@@ -52,9 +52,9 @@ int DeskewAndCropping(const I3ipImageInfo* in, I3ipImageInfo* out) {
   // rounded to whole pixels, which at half resolution would be two.
   if (std::fabs(scale - 1) >= 1e-10) ScaleLines(lines, 4, scale);
   MakeRect(lines, false);
-  // The edge search marks the last backing pixel before each side (the
-  // first of the two equal steps of a sharp edge): half an analysis pixel
-  // inward puts the side on the paper's boundary.
+  // The smoothed edge steps of an anti-aliased side and the enclosing
+  // rectangle leave each side outward of the paper by about half an
+  // analysis pixel: take it back, so that no strip of backing remains.
   const double half = -0.5 / scale, inward[4] = {half, half, half, half};
   MoveLinesBy(lines, inward);
   return CropDocument(in, lines, angle, out);
