@@ -148,3 +148,52 @@ INSTANTIATE_TEST_SUITE_P(Pages, DeskewPages,
                                            Case{150, -10, 1}));
 
 }  // namespace
+
+namespace {
+
+TEST(DeskewEntry, ResultsAndTheTableAfterEveryCall) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok()) << dlerror();
+  Image img;
+  img.width = 300;
+  img.height = 200;
+  img.channels = 1;
+  img.pixels.assign(300 * 200, 0);
+  I3ipImageInfo in = Record(img, 49), out{};
+  unsigned char marker = 0;
+  out.Data = &marker;
+  out.Width = 7;
+  EXPECT_EQ(lib.deskew(&in, &out), 52);
+  EXPECT_EQ(out.Data, &marker);
+  EXPECT_EQ(out.Width, 7u);
+  EXPECT_EQ(*lib.table, nullptr);
+  in.Dpi = 200;  // all black: no edge
+  EXPECT_EQ(lib.deskew(&in, &out), 54);
+  EXPECT_EQ(out.Data, &marker);
+  EXPECT_EQ(*lib.table, nullptr);
+}
+
+TEST(DeskewEntry, PageRunningOffTheBottomIsCutAtTheLastRows) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok()) << dlerror();
+  for (int dpi : {200, 300}) {
+    BackedPageSpec spec;
+    spec.widthMm = 120;
+    spec.heightMm = 160;
+    spec.dpi = dpi;
+    spec.channels = 3;
+    dravn_pages::BackedPage page = Render(spec);
+    // Keep the image down to the middle of the page.
+    const int keep = static_cast<int>((page.corners[0][1] + page.corners[2][1]) / 2);
+    page.image.height = keep;
+    page.image.pixels.resize(page.image.BytesPerLine() * keep);
+    I3ipImageInfo in = Record(page.image, dpi), out{};
+    ASSERT_EQ(lib.deskew(&in, &out), 0) << dpi;
+    EXPECT_EQ(*lib.table, nullptr);
+    EXPECT_LE(std::abs(static_cast<double>(out.Width) - page.widthPx), 2) << dpi;
+    EXPECT_NEAR(static_cast<double>(out.Height), keep - page.corners[0][1], 2) << dpi;
+    std::free(out.Data);
+  }
+}
+
+}  // namespace

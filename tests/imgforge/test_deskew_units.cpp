@@ -633,3 +633,49 @@ TEST(DeskewGeometry, PointsLinesAndScaling) {
 }
 
 }  // namespace
+
+namespace {
+
+// An analysis image holding only the left side of a page turned by angle:
+// the paper runs off the top, the bottom and the right.
+TestImage LeftSideOnly(double angleDeg) {
+  TestImage img(600, 900, 8, 150);
+  const double t = std::tan(angleDeg * M_PI / 180);
+  for (uint32_t y = 0; y < 900; ++y)
+    for (uint32_t x = 0; x < 600; ++x)
+      *img.At(x, y) = x > 150 + (450.0 - y) * t ? 200 : static_cast<unsigned char>((x * 7 + y * 13) % 9);
+  return img;
+}
+
+TEST(DeskewPosition, ASingleSideSuppliesTheOthersOnlyWhenNearlyUpright) {
+  ASSERT_EQ(CreateSinCosTable(), 0);
+  for (double angle : {2.0, 0.5}) {
+    TestImage img = LeftSideOnly(angle);
+    const int diag = GetDiagonalLength(&img.info);
+    std::vector<unsigned> profile(diag);
+    std::vector<int> gradient(diag);
+    _LINE lines[4] = {};
+    double skew = 0;
+    int n = 0;
+    const int rc = GetDocumentPosition(&img.info, profile.data(), gradient.data(), diag, lines, &skew, &n, nullptr);
+    if (angle == 2.0) {
+      EXPECT_EQ(rc, 54);
+      continue;
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(n, 1);
+    EXPECT_NEAR(std::fabs(skew * 180 / M_PI), angle, 0.15);
+    _LINE tabLines[4];
+    CheckTabs(&img.info, profile.data(), gradient.data(), diag, lines, n, tabLines);
+    for (int i = 1; i < 4; ++i) lines[i] = tabLines[i];
+    MakeRect(lines, false);
+    // The supplied sides went out to the image's ends.
+    tagPOINT corner;
+    GetVertex(lines[2], lines[3], &corner);
+    EXPECT_NEAR(static_cast<double>(corner.x), 598, 4);
+    EXPECT_NEAR(static_cast<double>(-corner.y), 1, 4);
+  }
+  FreeSinCosTable();
+}
+
+}  // namespace

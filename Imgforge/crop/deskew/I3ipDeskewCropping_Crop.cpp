@@ -51,11 +51,16 @@ int DeskewAndCropping(const I3ipImageInfo* in, I3ipImageInfo* out) {
   // Back to input pixels before the rectangle is made: its corners are
   // rounded to whole pixels, which at half resolution would be two.
   if (std::fabs(scale - 1) >= 1e-10) ScaleLines(lines, 4, scale);
+  _LINE found[4] = {lines[0], lines[1], lines[2], lines[3]};
   MakeRect(lines, false);
   // The smoothed edge steps of an anti-aliased side and the enclosing
-  // rectangle leave each side outward of the paper by about half an
+  // rectangle leave each found side outward of the paper by about half an
   // analysis pixel: take it back, so that no strip of backing remains.
-  const double half = -0.5 / scale, inward[4] = {half, half, half, half};
+  // Supplied sides already stand on the paper's outermost pixels.
+  int map[4];
+  MakeConvertList(found, lines, map);
+  double inward[4];
+  for (int j = 0; j < 4; ++j) inward[j] = map[j] < n ? -0.5 / scale : 0;
   MoveLinesBy(lines, inward);
   return CropDocument(in, lines, angle, out);
 }

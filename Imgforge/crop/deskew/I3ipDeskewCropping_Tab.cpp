@@ -269,6 +269,21 @@ void MoveSide(const I3ipImageInfo* img, unsigned* profile, int* gradient, int di
       inner = mid;
   }
   param = inner;
+  // An object up to the last sampled line means paper running off the
+  // image: the side goes to the image's end, not a margin short of it.
+  if (inner != outer) {
+    _LINE edge = *side;
+    (edge.bVert ? edge.dX : edge.dB) = outer;
+    int from = 0, to = diag - 1;
+    GetAverageAlongLine(img, edge, 3, &from, &to, profile);
+    if (from == -1) {
+      edge = *side;
+      (edge.bVert ? edge.dX : edge.dB) = inner + (outer > inner ? 1 : -1);
+      from = 0, to = diag - 1;
+      GetAverageAlongLine(img, edge, 3, &from, &to, profile);
+      if (from == -1) param = outer;
+    }
+  }
 }
 
 }  // namespace
