@@ -3,7 +3,8 @@
 // and beside FsipCrp_CropAll an OpenCV reference of the same job on the same
 // page (Otsu, largest contour, minAreaRect, bilinear warpAffine). The skew
 // sweep reports both engines' skew and corner errors; the long page reports
-// the peak heap and the Hough accumulator.
+// the peak heap and the Hough accumulator. The deskew-and-crop engine runs
+// on the same pages beside the same reference (its block at the end).
 //   crop_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "FsipCrop.h"
+#include "I3ipDeskewCropping.h"
 #include "bench_support.h"
 #include "crop_test_util.h"
 
@@ -263,6 +265,135 @@ void BM_LongPage(benchmark::State& state) {
   state.counters["rc"] = r.rc;
 }
 BENCHMARK(BM_LongPage)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// ---- deskew-and-crop engine ----------------------------------------------
+// DeskewAndCropping on the same pages beside the same OpenCV reference; the
+// skew and corner errors come from its position step on the analysis image.
+
+I3ipImageInfo DeskewRecord(const Page& p) {
+  I3ipImageInfo r{};
+  r.Size = 40;
+  r.Bpp = static_cast<uint8_t>(p.info.nDepth);
+  r.Dpi = static_cast<uint16_t>(p.info.nXResolution);
+  r.Width = static_cast<uint32_t>(p.info.nWidth);
+  r.Height = static_cast<uint32_t>(p.info.nHeight);
+  r.Bpl = static_cast<uint32_t>(p.info.nBytesPerLine);
+  r.DataSize = static_cast<uint32_t>(p.info.nImageSize);
+  r.Data = p.info.pImageData;
+  return r;
+}
+
+struct DeskewFound {
+  int rc;
+  double skewDeg;
+  i3ipdc::tagPOINT corners[4];  // image rows, input pixels
+};
+
+// The entry's own steps up to the rectangle, to see its skew and corners.
+DeskewFound DeskewPosition(const Page& p) {
+  using namespace i3ipdc;
+  const I3ipImageInfo in = DeskewRecord(p);
+  DeskewFound f{};
+  CreateSinCosTable();
+  I3ipImageInfo a{};
+  double scale = 1;
+  bool allocated = false;
+  GetAnalyticalImage(&in, 1, &a, &scale, &allocated);
+  const int diag = GetDiagonalLength(&a);
+  std::vector<unsigned> profile(diag);
+  std::vector<int> gradient(diag);
+  _LINE lines[4] = {};
+  double angle = 0;
+  int n = 0;
+  f.rc = GetDocumentPosition(&a, profile.data(), gradient.data(), diag, lines, &angle, &n, nullptr);
+  if (f.rc == 0) {
+    if (n != 4) {
+      _LINE tabLines[4];
+      CheckTabs(&a, profile.data(), gradient.data(), diag, lines, n, tabLines);
+      for (int i = n; i < 4; ++i) lines[i] = tabLines[i];
+    }
+    ScaleLines(lines, 4, scale);
+    MakeRect(lines, false);
+    GetVertex(lines[0], lines[3], &f.corners[0]);
+    GetVertex(lines[2], lines[3], &f.corners[1]);
+    GetVertex(lines[0], lines[1], &f.corners[2]);
+    GetVertex(lines[2], lines[1], &f.corners[3]);
+    for (auto& c : f.corners) c.y = -c.y;
+  }
+  f.skewDeg = angle * 180 / M_PI;
+  FreeMem(a.Data);
+  FreeSinCosTable();
+  return f;
+}
+
+void BM_DeskewAndCropping(benchmark::State& state) {
+  auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
+  const I3ipImageInfo in = DeskewRecord(*p);
+  int rc = -1;
+  for (auto _ : state) {
+    I3ipImageInfo out{};
+    rc = i3ipdc::DeskewAndCropping(&in, &out);
+    free(out.Data);
+  }
+  const DeskewFound f = DeskewPosition(*p);
+  state.counters["skew_err_deg"] = std::fabs(f.skewDeg + p->page.angleDeg);
+  state.counters["corner_err_px"] = CornerError(p->page, f.corners, 0.5);
+  state.counters["rc"] = rc;
+}
+BENCHMARK(BM_DeskewAndCropping)->Apply(Pages);
+
+void BM_DeskewSkewSweep(benchmark::State& state) {
+  cv::setNumThreads(1);
+  std::vector<double> ours, theirs, oursCorner, theirsCorner;
+  for (auto _ : state) {
+    for (double angle = -10; angle <= 10.001; angle += 0.53) {
+      auto p = MakePage(300, true, angle);
+      const DeskewFound f = DeskewPosition(*p);
+      const Reference ref = RunOpenCv(*p);
+      ours.push_back(std::fabs(f.skewDeg + angle));
+      theirs.push_back(std::fabs(ref.skew + angle));
+      oursCorner.push_back(CornerError(p->page, f.corners, 0.5));
+      theirsCorner.push_back(CornerError(p->page, ref.corners, 0));
+    }
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  state.counters["pages"] = static_cast<double>(ours.size());
+  state.counters["skew_median"] = median(ours);
+  state.counters["skew_max"] = worst(ours);
+  state.counters["corner_max_px"] = worst(oursCorner);
+  state.counters["ocv_skew_median"] = median(theirs);
+  state.counters["ocv_skew_max"] = worst(theirs);
+  state.counters["ocv_corner_max_px"] = worst(theirsCorner);
+}
+BENCHMARK(BM_DeskewSkewSweep)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A 1 m x 216 mm page: peak heap above the input, and the accumulator of
+// 16-bit counters on the analysis image (2 n rows x 900 cells x 2 bytes).
+void BM_DeskewLongPage(benchmark::State& state) {
+  const int dpi = static_cast<int>(state.range(0));
+  auto p = MakePage(dpi, true, 3, 1000, 216);
+  const I3ipImageInfo in = DeskewRecord(*p);
+  size_t peak = 0;
+  int rc = -1;
+  for (auto _ : state) {
+    PeakSampler sampler;
+    I3ipImageInfo out{};
+    rc = i3ipdc::DeskewAndCropping(&in, &out);
+    free(out.Data);
+    peak = sampler.Stop();
+  }
+  const double f = dpi >= 300 ? 0.5 : 1;
+  const double w = std::ceil(p->info.nWidth * f), h = std::ceil(p->info.nHeight * f);
+  state.counters["peak_heap_MB"] = peak / 1e6;
+  state.counters["accumulator_MB"] = 2 * std::round(std::sqrt(w * w + h * h)) * 1800 / 1e6;
+  state.counters["rc"] = rc;
+}
+BENCHMARK(BM_DeskewLongPage)->Arg(300)->Arg(299)->Iterations(2)->Unit(benchmark::kMillisecond);
+// ---- end of the deskew-and-crop engine ----
 
 }  // namespace
 
