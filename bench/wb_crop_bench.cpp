@@ -42,9 +42,7 @@ FSIP_CRPWB_S_CRPALL Record(int kind, const crop_test::Input& p) {
   strncpy(r.szScanner, kind == 4 ? "SelkoS150" : "Unlisted", sizeof r.szScanner - 1);
   r.NotifyOutImgInfo = crop_test::NotifyOutImgInfo;
   r.bySide = 1;
-  // The leading edge's distance at the sensor, as the page lies.
-  const double top = std::min(p.page.corners[0][1], p.page.corners[1][1]);
-  r.sOVS = static_cast<int16_t>(top * 254 / p.info.nYResolution);
+  r.sOVS = crop_test::LeadingEdgeOvs(p, kind == 4 ? -9.9 : 8.0);
   return r;
 }
 

@@ -84,15 +84,6 @@ struct Case {
   double xCorrMm;  // the row's front-face sensor column correction
 };
 
-// The leading edge's distance from the top at the device's sensor column,
-// in 0.1 mm: where the page really passes the sensor.
-int SensorOvs(const crop_test::Input& in, double xCorrMm, int dpi) {
-  const double sx = in.info.nWidth / 2.0 + xCorrMm * dpi / 25.4;
-  const double* lt = in.page.corners[0];
-  const double* rt = in.page.corners[1];
-  const double row = lt[1] + (rt[1] - lt[1]) * (sx - lt[0]) / (rt[0] - lt[0]);
-  return static_cast<int>(row * 254 / dpi);
-}
 
 class WBPages : public ::testing::TestWithParam<Case> {};
 
@@ -105,7 +96,7 @@ TEST_P(WBPages, CropAllGivesThePageUpright) {
   spec.heightMm = 200;
   auto in = crop_test::MakeInput(spec);
   const std::vector<uint8_t> before = in.pixels;
-  auto rec = Record(c.scanner, 1, SensorOvs(in, c.xCorrMm, c.dpi));
+  auto rec = Record(c.scanner, 1, crop_test::LeadingEdgeOvs(in, c.xCorrMm));
   crop_test::Notify n;
   crop_test::Output out;
   alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
