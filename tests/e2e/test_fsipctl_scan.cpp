@@ -82,10 +82,10 @@ class FsipCtlScan : public ::testing::Test {
   std::string m_dir;
 };
 
-// The first row from the top, within `rows`, whose value in column x is
-// below `level`; -1 when none.
+// The first row from 5 mm down to `rows` (past any shadow left at the
+// cut's edge) whose value in column x is below `level`; -1 when none.
 int FirstDarkRow(const dravn_pages::Image& img, int x, int rows, int level) {
-  for (int y = 0; y < std::min(rows, img.height); ++y)
+  for (int y = dravn_pages::PixelsOf(5, 300); y < std::min(rows, img.height); ++y)
     if (img.Row(y)[x * img.channels + 1] < level) return y;
   return -1;
 }

@@ -102,9 +102,9 @@ TEST_P(WBPages, CropAllGivesThePageUpright) {
   alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
   ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &out.info, &layout, &n, nullptr));
   EXPECT_EQ(before, in.pixels);
-  // Not yet the half millimetre the search is built for: the refined edge
-  // still lands on the outer side of the shadow (see README).
-  const double tol = 2.5 * c.dpi / 25.4;
+  // Two millimetres: the bottom side's backward peak pick may settle on the
+  // backing just past the shadow (see README).
+  const double tol = 2 + 2 * c.dpi / 25.4;
   EXPECT_NEAR(out.info.nWidth, in.page.widthPx, tol);
   EXPECT_NEAR(out.info.nHeight, in.page.heightPx, tol);
   EXPECT_NEAR(layout.layoutCrop.dSkew, -c.angle, 0.15);
@@ -146,6 +146,7 @@ TEST(WBEntries, SteepSkewAndSmallCutsAreRefused) {
   low.heightMm = 60;
   low.marginMm = 40;
   auto in2 = crop_test::MakeInput(low);
+  rec.sOVS = crop_test::LeadingEdgeOvs(in2, 8.0);
   crop_test::Notify n;
   crop_test::Output out;
   EXPECT_EQ(-5, Lib().cropAll(&in2.info, &rec, &out.info, nullptr, &n, nullptr));
