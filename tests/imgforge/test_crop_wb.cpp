@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "crop_test_util.h"
@@ -42,6 +43,11 @@ struct WB : crop_test::Library {
   DocPosFn* docPos = Get<DocPosFn>("P2iGetDocPos");
   CroppingFn* cropping = Get<CroppingFn>("P2iCropping");
   double* angleCheck = Get<double>("gdblWBCropAngleCheck");
+  // The engine's sine/cosine table lives until the control layer frees it,
+  // as the backend does at its exit.
+  ~WB() {
+    if (auto* freeTables = Get<void()>("fsip_FreeSinCos")) freeTables();
+  }
 };
 
 WB& Lib() {
@@ -85,6 +91,9 @@ struct Case {
 };
 
 
+// A stable name in test listings (the default prints the name's pointer).
+void PrintTo(const Case& c, std::ostream* os) { *os << c.scanner << " " << c.dpi << " dpi " << c.angle << " deg"; }
+
 class WBPages : public ::testing::TestWithParam<Case> {};
 
 // The whole entry: the cut-out is the page's size, the input untouched.
@@ -121,7 +130,11 @@ INSTANTIATE_TEST_SUITE_P(Kinds, WBPages,
                                            Case{"SelkoS150", 4, 200, 1, -3, -9.9},
                                            Case{"Selko2S420", 8, 200, 3, 7, -9.9},
                                            Case{"BrennaB700", 6, 200, 1, 10, -9.0},
-                                           Case{"ZemblZ350", 7, 200, 3, -0.5, -30}));
+                                           Case{"ZemblZ350", 7, 200, 3, -0.5, -30}),
+                         [](const ::testing::TestParamInfo<Case>& i) {
+                           return "kind" + std::to_string(i.param.kind) + "_" + std::to_string(i.param.dpi) + "dpi_" +
+                                  std::to_string(i.index);
+                         });
 
 TEST(WBEntries, SteepSkewAndSmallCutsAreRefused) {
   ASSERT_TRUE(Lib().cropAll && Lib().angleCheck);
