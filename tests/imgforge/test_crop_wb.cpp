@@ -208,7 +208,7 @@ TEST(WBEntries, SpecifiedAreaCropsLikeTheWholePage) {
 // Kind 2 searches upside down: its corners are the unturned image's.
 TEST(WBSearch, UpsideDownKindAnswersInTheCallersFrame) {
   ASSERT_TRUE(Lib().docPos);
-  auto spec = dravn_pages::WhiteBackedSpec(100, 3, 1);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
   spec.widthMm = 150;
   spec.heightMm = 200;
   auto in = crop_test::MakeInput(spec);
@@ -227,12 +227,38 @@ TEST(WBSearch, UpsideDownKindAnswersInTheCallersFrame) {
     double best = 1e9;
     for (const Point& p : pos.pt)
       best = std::min(best, std::hypot(p.x - corner[0], -p.y - corner[1]));
-    EXPECT_LT(best, 3.0);
+    EXPECT_LT(best, 2 + 0.5 * 200 / 25.4);  // half a millimetre of the 100-dpi search
   }
-  // An image only 10 mm wide is refused.
+  // An image only 10 mm wide (79 px at 200 dpi) is refused.
   _P2IIMG narrow = img;
-  narrow.nWidth = 39;
+  narrow.nWidth = 79;
   EXPECT_EQ(-8, Lib().docPos(&narrow, &info, nullptr, &pos));
+}
+
+// A bottom shadow that runs on 3 mm past the bottom-right corner: the
+// paper reaches that far, and the right side moves out to the shadow's end.
+TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
+  ASSERT_TRUE(Lib().docPos);
+  for (double runMm : {0.0, 3.0}) {
+    SCOPED_TRACE(runMm);
+    auto spec = dravn_pages::WhiteBackedSpec(300, 0, 1);
+    spec.widthMm = 150;
+    spec.heightMm = 200;
+    spec.bottomShadowRunMm = runMm;
+    auto in = crop_test::MakeInput(spec);
+    _P2IIMG img = P2i(in);
+    GdpInfo info{};
+    info.dTopSnsX = in.info.nWidth * 25.4 / 300 / 2 + 8.0;
+    info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+    info.nDevKind = 0;
+    DocPos pos{};
+    ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+    int64_t right = 0, left = INT64_MAX;
+    for (const Point& p : pos.pt) right = std::max(right, p.x), left = std::min(left, p.x);
+    const double mm = 300 / 25.4;
+    EXPECT_NEAR(right, in.page.corners[1][0] + runMm * mm, 1.0 * mm);
+    EXPECT_NEAR(left, in.page.corners[0][0], 1.0 * mm);
+  }
 }
 
 TEST(WBCutting, BoxesOfTheCutter) {

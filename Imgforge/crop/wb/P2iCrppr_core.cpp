@@ -204,6 +204,71 @@ void SensorTop(_STRTLINE* lines, const _P2IIMG* img, const _P2IGDPINFO* info, do
   }
 }
 
+// Whether column x of the source carries the bottom shadow's edge in a band
+// of b rows around the bottom side.
+bool ShadowAt(const _P2IIMG* img, const _STRTLINE& bottom, int x, int b, uint8_t* buf) {
+  const int r = -static_cast<int>(x * bottom.dA + bottom.dB);
+  int s = std::max(2, r - b / 2);
+  if (s + b >= img->nHeight - 2) s = img->nHeight - 3 - b;
+  if (s < 1) return false;
+  GetAveV(img, x, s, b, buf);
+  const uint8_t* p = img->nBitsPerPixel == 24 ? buf + b : buf;
+  for (int k = 1; k <= b - 2; ++k)
+    if (std::abs(p[k - 1] - p[k + 1]) >= 17) return true;
+  return false;
+}
+
+// The bottom shadow runs on past a bottom corner: the paper reaches that
+// far, and the side there moves out to where the shadow ends, at right
+// angles to the bottom.
+int ShadowSideCheck(const _P2IIMG* img, PointList& tb, double rx, double ry, _STRTLINE* lines, tagPOINT* c) {
+  if (ry != 1.0)
+    for (tagPOINT& p : tb) p = {static_cast<int64_t>(p.x * rx + 0.5), static_cast<int64_t>(p.y * ry + 0.5)};
+  tagPOINT rows[4];
+  for (int i = 0; i < 4; ++i) rows[i] = {c[i].x, -c[i].y};
+  SortXPoints(rows);
+  if (rows[1].y >= img->nHeight || rows[2].y >= img->nHeight) return 0;
+  const _STRTLINE bottom = lines[1];
+  int64_t xmin = INT64_MAX, xmax = INT64_MIN;
+  for (const tagPOINT& p : tb)
+    if (static_cast<int64_t>(GetDistance_1(p, bottom) + 0.5) <= 8 * gnDistTh) {
+      xmin = std::min(xmin, p.x);
+      xmax = std::max(xmax, p.x);
+    }
+  if (xmin == INT64_MAX) return 0;
+  const int m5 = static_cast<int>(img->nXResolution * 5 / 25.4), b = static_cast<int>(img->nYResolution * 5 / 25.4);
+  if (b < 3 || b + 6 >= img->nHeight) return 0;
+  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(b) * (img->nBitsPerPixel == 24 ? 3 : 1)));
+  if (!buf) return -2;
+  int left = static_cast<int>(xmin) + m5, leftCmp;
+  while (left >= 2 && ShadowAt(img, bottom, left, b, buf)) --left;
+  leftCmp = left;
+  if (left < 2) left = 2, leftCmp = 1;
+  int right = static_cast<int>(xmax) - m5, rightCmp;
+  while (right < img->nWidth - 2 && right >= 1 && ShadowAt(img, bottom, right, b, buf)) ++right;
+  rightCmp = right;
+  if (right >= img->nWidth - 2) right = img->nWidth - 3, rightCmp = img->nWidth - 2;
+  free(buf);
+  const int w = static_cast<int>(img->nXResolution * gdblShadowCheckEdgeRange / 25.4);
+  auto sideThrough = [&](int x) {
+    const tagPOINT p{x, static_cast<int64_t>(x * bottom.dA + bottom.dB)};
+    _STRTLINE l{};
+    GetOrthogonalLine(p, bottom, &l);
+    return l;
+  };
+  bool moved = false;
+  if (rows[1].x - leftCmp > w) {
+    lines[0] = sideThrough(left);
+    moved = true;
+  }
+  if (rightCmp - rows[2].x > w) {
+    lines[2] = sideThrough(right);
+    moved = true;
+  }
+  if (moved && !GetAllXPoints4(lines, c)) return -3;
+  return 0;
+}
+
 }  // namespace
 
 int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
@@ -379,6 +444,7 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
         return -9;
       }
   }
+  if ((rc = ShadowSideCheck(img, tb, rx, ry, lines, c)) != 0) return rc;
   pos->dSkew = skew;
   std::copy(c, c + 4, pos->ptCorner);
   return 0;
