@@ -46,6 +46,10 @@ namespace fsipcrop {
 void SetDepthLogSink(void (*sink)(const char*)) __attribute__((weak, visibility("hidden")));
 void Uninitialize() __attribute__((weak, visibility("hidden")));
 }  // namespace fsipcrop
+// The white-background engine's table.
+namespace p2iwb {
+void Uninitialize() __attribute__((weak, visibility("hidden")));
+}  // namespace p2iwb
 
 void OutputDebugString(const char* text);
 
@@ -101,6 +105,7 @@ void FreeSinCosTables() {
     *table = nullptr;
   }
   if (fsipcrop::Uninitialize) fsipcrop::Uninitialize();
+  if (p2iwb::Uninitialize) p2iwb::Uninitialize();
 }
 
 }  // namespace fsipctl

@@ -25,7 +25,10 @@
 //                     pattern with one %d: the front of sheet k is page
 //                     2k-1, its back page 2k. A missing file is a white page.
 //   page_dpi=<n>      resolution the files were rendered at (default 300);
-//                     the firmware samples them at the window's resolution
+//                     the firmware samples them at the window's resolution;
+//                     with automatic size a page is over-scanned on a white
+//                     backing, its edges shadowed
+//   page_shadow=0     the page files carry their own backing and shadow
 //   format=grey       faces go out as grey JPEG (image format 3) instead of
 //                     colour (format 1)
 //   quality=<n>       JPEG quality, 1-100 (default 85)
@@ -125,7 +128,7 @@ class Selko2Model : public SimDeviceModel {
     // Every numeric key is read once now, so that a value that is not a
     // number is reported when the scenario is loaded.
     for (const char* key : {"status_code", "page_dpi", "quality", "image_format", "block", "face_pad", "page_ms",
-                            "jam_at", "cover_open_at", "silent_at", "gone_at", "back_first"})
+                            "jam_at", "cover_open_at", "silent_at", "gone_at", "back_first", "page_shadow"})
       ParamInt(key, 0);
     CheckPages();
     LoadMemory();  // a new device's memory exists from power-on
@@ -501,9 +504,16 @@ class Selko2Model : public SimDeviceModel {
     const long pageL = page.pixels.empty() ? windowLength : page.height * V / dpi;
 
     long xOff = 0, yOff = 0, width, height;
+    // With automatic size the scanner over-scans the sheet on its white
+    // backing by half the overscan on every side; the page edge shows as a
+    // faint shadow there, which the host's white-background crop finds.
+    const bool overscan = automatic && !page.pixels.empty();
     if (automatic) {
-      width = std::min(pageW, windowWidth);
-      height = std::min(pageL, windowLength);
+      const long ovsX = overscan ? 936L * R / 1200 : 0, ovsY = overscan ? 936L * V / 1200 : 0;
+      width = std::min(pageW + ovsX, windowWidth);
+      height = std::min(pageL + ovsY, windowLength);
+      xOff = -ovsX / 2;
+      yOff = -ovsY / 2;
     } else {
       const long widest = R * 10201L / 1200, declared = Le32(w.data() + 36);
       xOff = static_cast<long>(Le32(w.data() + 20)) - (declared < widest ? widest / 2 - declared / 2 : 0);
@@ -516,6 +526,8 @@ class Selko2Model : public SimDeviceModel {
     face.height = static_cast<int>(std::max(16L, height));
     face.rgb.assign(static_cast<size_t>(face.width) * face.height * 3, 0xFF);
     if (page.pixels.empty()) return face;
+    // page_shadow=0: the page files carry their own backing and shadow.
+    if (overscan) DrawBacking(&face, -xOff, -yOff, pageW, pageL, ParamInt("page_shadow", 1) != 0);
     for (int y = 0; y < face.height; ++y) {
       const long py = (y + yOff) * dpi / V;
       if (py < 0 || py >= page.height) continue;
@@ -531,6 +543,24 @@ class Selko2Model : public SimDeviceModel {
       }
     }
     return face;
+  }
+
+  // The white backing around an over-scanned page at (x0, y0), w x h
+  // pixels: a few levels of noise and a shadow three pixels wide and about
+  // 70 levels deep along the page's edges.
+  static void DrawBacking(Face* face, long x0, long y0, long w, long h, bool shadow) {
+    for (int y = 0; y < face->height; ++y) {
+      uint8_t* row = face->rgb.data() + static_cast<size_t>(y) * face->width * 3;
+      for (int x = 0; x < face->width; ++x) {
+        const long dx = std::max(x0 - 1 - x, static_cast<long>(x) - (x0 + w));
+        const long dy = std::max(y0 - 1 - y, static_cast<long>(y) - (y0 + h));
+        const long d = std::max(dx, dy);  // pixels outside the page, from 0
+        const uint32_t hash = (static_cast<uint32_t>(x) * 0x9E3779B1u) ^ (static_cast<uint32_t>(y) * 0x85EBCA77u);
+        int v = 245 + static_cast<int>((hash >> 13) % 5) - 2;
+        if (shadow && d < 3) v -= 70;
+        std::memset(row + 3 * x, v, 3);
+      }
+    }
   }
 
   // A page file the test-page library reads; anything it refuses, or a page

@@ -1,8 +1,7 @@
 // libimgforge's control entry under the real scanimage and the simulated
 // Selko2 scanner: page-auto is offered, each face's white-background crop
-// goes through fsip_control (and, with no crop engine in the library yet,
-// comes back uncropped), and fsip.conf switches the control layer's log and
-// dumps from the next call on.
+// goes through fsip_control and comes back cropped to the page, and
+// fsip.conf switches the control layer's log and dumps from the next call on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +82,44 @@ class FsipCtlScan : public ::testing::Test {
   std::string m_dir;
 };
 
+// The first row from 5 mm down to `rows` (past any shadow left at the
+// cut's edge) whose value in column x is below `level`; -1 when none.
+int FirstDarkRow(const dravn_pages::Image& img, int x, int rows, int level) {
+  for (int y = dravn_pages::PixelsOf(5, 300); y < std::min(rows, img.height); ++y)
+    if (img.Row(y)[x * img.channels + 1] < level) return y;
+  return -1;
+}
+
+// A sheet fed turned on the white backing, its edge only a faint shadow:
+// the delivered face is the page alone, upright.
+TEST_F(FsipCtlScan, TurnedPageOnTheWhiteBackingComesBackCroppedAndUpright) {
+  for (int n = 1; n <= 2; ++n) {
+    auto spec = dravn_pages::WhiteBackedSpec(300, n == 1 ? 4 : -2.5, 3);
+    spec.widthMm = 90, spec.heightMm = 120, spec.marginMm = 6, spec.offsetXMm = n == 1 ? 3 : -2;
+    spec.seed = static_cast<uint32_t>(n);
+    WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
+              dravn_pages::EncodePnm(dravn_pages::RenderBackedPage(spec).image));
+  }
+  WriteFile(m_dir + "/scenario", ReadFile(m_dir + "/scenario") + "set page_shadow=0\n");
+  const auto r = ScanSheet("turned");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    dravn_pages::Image page;
+    ASSERT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/turned" + std::to_string(n) + ".pnm"), &page));
+    EXPECT_NEAR(page.width, dravn_pages::PixelsOf(90, 300), dravn_pages::PixelsOf(2.5, 300));
+    EXPECT_NEAR(page.height, dravn_pages::PixelsOf(120, 300), dravn_pages::PixelsOf(2.5, 300));
+    // Upright: the first text bar, 25 mm down, starts on the same row at
+    // 27 mm and at 45 mm from the left (a 2.5-degree turn puts 0.8 mm between).
+    const int a = FirstDarkRow(page, dravn_pages::PixelsOf(27, 300), dravn_pages::PixelsOf(40, 300), 170);
+    const int b = FirstDarkRow(page, dravn_pages::PixelsOf(45, 300), dravn_pages::PixelsOf(40, 300), 170);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    EXPECT_LE(std::abs(a - b), dravn_pages::PixelsOf(0.4, 300));
+    EXPECT_NEAR(a, dravn_pages::PixelsOf(25, 300), dravn_pages::PixelsOf(2.5, 300));
+  }
+}
+
 TEST_F(FsipCtlScan, PageAutoIsOfferedAndOn) {
   const auto r = Scanimage({"-A"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -90,14 +127,16 @@ TEST_F(FsipCtlScan, PageAutoIsOfferedAndOn) {
 }
 
 TEST_F(FsipCtlScan, ConfigurationSwitchesLogsAndDumpsFromTheNextScan) {
-  // Both keys 0, as installed: nothing is written; the faces come uncropped.
+  // Both keys 0, as installed: nothing is written; the faces come cropped
+  // out of the scanner's over-scan to the page.
   auto r = ScanSheet("quiet");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(ControlFiles().empty());
   for (int n = 1; n <= 2; ++n) {
     dravn_pages::Image page;
     ASSERT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/quiet" + std::to_string(n) + ".pnm"), &page));
-    EXPECT_GE(page.width, dravn_pages::PixelsOf(90, 300));
+    EXPECT_NEAR(page.width, dravn_pages::PixelsOf(90, 300), dravn_pages::PixelsOf(2, 300));
+    EXPECT_NEAR(page.height, dravn_pages::PixelsOf(55, 300), dravn_pages::PixelsOf(2, 300));
   }
 
   WriteFile(m_dir + "/etc/fsip.conf", "SaveBitmap 1\nProcLog 1\nDoCrop 1\n");
@@ -106,7 +145,7 @@ TEST_F(FsipCtlScan, ConfigurationSwitchesLogsAndDumpsFromTheNextScan) {
   const std::string log = fsipctl_test::Normalised(ReadFile(m_dir + "/log/FSIPCTL.log"));
 
   // Each face: the dispatcher's lines, the record dump of its crop, the
-  // missing engine, the missing output, the result.
+  // engine's lines, the output record, the result.
   std::string face;
   face += "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00261):\tEnter fsip_ImageProcess()\n";
   face += "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00521):\t\n---------- UserParam : U ----------\n\n";
@@ -119,9 +158,13 @@ TEST_F(FsipCtlScan, ConfigurationSwitchesLogsAndDumpsFromTheNextScan) {
     if (i % 16 == 15) table += "\n";
   }
   const std::string tail =
-      "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_Crp(00591):\tError CRPExec() NOTSUPPORT\n"
-      "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00673):\tFSIP CropWB NotResultImage\n"
-      "[T]\n---------FSIP_Result----------\nResult     FSIP_C_ERR_NOTSUPPORT\n------------------------------\n"
+      "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_Crp(00547):\tStart FsipCrpWB_CropAll()\n"
+      "[T]\t../Imgforge/KeloFsipCtl/FsipCtl_Crp(00558):\tEnd FsipCrpWB_CropAll()\n"
+      "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00670):\tFSIP CropWB SaveResultImage\n"
+      "[T]\n-------CRP OutImage------\n";
+  const std::string result =
+      "------------------------------\n--------CRP OutParam----------\nNULL\n------------------------------\n"
+      "[T]\n---------FSIP_Result----------\nResult     FSIP_C_ERR_NOERROR\n------------------------------\n"
       "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00355):\tEnd CRPExec()\n"
       "[T]\t../Imgforge/KeloFsipCtl/FSIPCTL(00394):\tExit fsip_ImageProcess()\n";
   size_t at = 0;
@@ -139,12 +182,14 @@ TEST_F(FsipCtlScan, ConfigurationSwitchesLogsAndDumpsFromTheNextScan) {
              kModel.model, side);
     const size_t p = log.find(std::string(param) + table + "------------------------------\n" + tail, at);
     ASSERT_NE(p, std::string::npos) << log.substr(at, 4000);
-    at = p + 1;
+    const size_t q = log.find(result, p);
+    ASSERT_NE(q, std::string::npos) << log.substr(p, 4000);
+    at = q + 1;
   }
 
-  // A dump of each input face that reads back as the face delivered (the
-  // tone table is neutral and nothing else changes the face), which is the
-  // fed page uncropped. Dump names carry a wrapping fraction of a second, so
+  // A dump of each input face and of each crop result; the result reads
+  // back as the face delivered (the tone table is neutral and nothing else
+  // changes the face). Dump names carry a wrapping fraction of a second, so
   // faces are matched by content, not by name order.
   std::vector<fsipctl_test::Bmp> dumps;
   for (const auto& name : ControlFiles()) {
@@ -153,7 +198,7 @@ TEST_F(FsipCtlScan, ConfigurationSwitchesLogsAndDumpsFromTheNextScan) {
     ASSERT_TRUE(fsipctl_test::ReadBmp(ReadFile(m_dir + "/log/" + name), &dumps.back())) << name;
     EXPECT_EQ(dumps.back().bitCount, 24);
   }
-  ASSERT_EQ(dumps.size(), 2u);
+  ASSERT_EQ(dumps.size(), 4u);
   for (int n = 1; n <= 2; ++n) {
     SCOPED_TRACE(n);
     dravn_pages::Image logged, quiet;

@@ -1,0 +1,514 @@
+// The two document-position searches of the white-background engine and
+// the odd-shaped document path they end in.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "P2iCrppr.h"
+
+namespace p2iwb {
+
+// ---- odd-shaped documents --------------------------------------------------------------
+
+void RmvBadEdge_RK(PointList& lr, PointList& tb, const _STRTLINE* in, int* removedLR, int* removedTB) {
+  _STRTLINE l[4];
+  std::copy(in, in + 4, l);
+  SortStraightLine(l);
+  *removedLR = *removedTB = 0;
+  auto dist = [](const tagPOINT& p, const _STRTLINE& s) { return static_cast<int>(GetDistance_1(p, s)); };
+  PointList keep;
+  for (const tagPOINT& p : lr) {
+    if (dist(p, l[0]) > gnDistTh && dist(p, l[2]) > gnDistTh) {
+      if (dist(p, l[1]) <= gnDistTh || dist(p, l[3]) <= gnDistTh) ++*removedLR;
+    } else {
+      keep.push_back(p);
+    }
+  }
+  lr.swap(keep);
+  keep.clear();
+  for (const tagPOINT& p : tb) {
+    if (dist(p, l[1]) > gnDistTh && dist(p, l[3]) > gnDistTh) {
+      if (dist(p, l[0]) <= gnDistTh || dist(p, l[2]) <= gnDistTh) ++*removedTB;
+    } else {
+      keep.push_back(p);
+    }
+  }
+  tb.swap(keep);
+}
+
+bool IsOddDoc(const _P2IIMG* work, const PointList& lrCopy, const PointList& lr, const PointList& tbCopy,
+              const PointList& tb, int countedLR, double topSnsY, int countedTB, int kind) {
+  const double L = kind == 5 ? 431.8 : 355.6;
+  if (work->nHeight * 25.4 / work->nYResolution > (2 * topSnsY + L) * 1.03) return true;
+  const double third = 0.3333333333333333;
+  if (!lrCopy.empty() &&
+      1.0 - static_cast<double>(lr.size() + static_cast<size_t>(countedLR)) / static_cast<double>(lrCopy.size()) > third)
+    return true;
+  if (!tbCopy.empty() &&
+      1.0 - static_cast<double>(tb.size() + static_cast<size_t>(countedTB)) / static_cast<double>(tbCopy.size()) > third)
+    return true;
+  return false;
+}
+
+void SetCircumscribedRect(const PointList& lr, const PointList& tb, _STRTLINE* lines, double s, int w, int kind,
+                          int opt) {
+  int64_t lo = 0, hi = INT64_MAX;
+  if (kind == 7) {
+    lo = 15;
+    hi = w < 15 ? w : w - 15;
+  } else if (kind == 8) {
+    lo = opt == 0 ? 15 : 0;
+    hi = opt == 0 ? w : w - 15;
+  }
+  const bool limited = kind == 7 || kind == 8;
+  int64_t xmin = INT_MAX, xmax = -1, ymin = INT_MAX, ymax = -1;
+  for (const PointList* l : {&lr, &tb})
+    for (const tagPOINT& p : *l) {
+      if (!limited || (p.x > lo && p.x < hi)) {
+        xmin = std::min(xmin, p.x);
+        xmax = std::max(xmax, p.x);
+      }
+      ymin = std::min(ymin, p.y);
+      ymax = std::max(ymax, p.y);
+    }
+  lines[0] = {0, 0, 1, static_cast<double>(xmin) * s};
+  lines[1] = {0, -s * static_cast<double>(ymax), 0, 0};
+  lines[2] = {0, 0, 1, static_cast<double>(xmax) * s};
+  lines[3] = {0, -s * static_cast<double>(ymin), 0, 0};
+}
+
+namespace {
+
+inline int64_t RoundAway(double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); }
+
+void Turn(double x, double y, double deg, int64_t* X, int64_t* Y) {
+  const double a = deg * 3.141592654 / 180, c = std::cos(a), s = std::sin(a);
+  *X = RoundAway(x * c - y * s);
+  *Y = RoundAway(x * s + y * c);
+}
+
+}  // namespace
+
+void RotateEdges(PointList& a, PointList& b, double deg) {
+  for (PointList* l : {&a, &b})
+    for (tagPOINT& p : *l) {
+      int64_t X, Y;
+      Turn(static_cast<double>(p.x), -static_cast<double>(p.y), deg, &X, &Y);
+      p = {X, -Y};
+    }
+}
+
+void RotatePoint(tagPOINT* p, double deg) {
+  int64_t X, Y;
+  Turn(static_cast<double>(p->x), static_cast<double>(p->y), deg, &X, &Y);
+  *p = {X, Y};
+}
+
+void CopyEdges(const PointList& src, PointList& dst) { dst.insert(dst.end(), src.begin(), src.end()); }
+
+void GetDskwAngle_RK(const _STRTLINE& l, double* angle) {
+  const double t = l.bVert ? 1.570796327 : std::atan(l.dA);
+  double a;
+  if (t > 0.7853981635)
+    a = 1.570796327 - t;
+  else if (t > -0.7853981635)
+    a = -t;
+  else
+    a = -1.570796327 - t;
+  *angle = a * 180 / 3.141592654;
+}
+
+void GetDocPosForOddDoc(const _P2IIMG* src, const _P2IIMG* work, PointList& lr, PointList& tb,
+                        const _STRTLINE* lines, int n, double /*skew*/, _P2IDOCPOS* pos, const _P2IGDPINFO* info) {
+  const double s = work ? static_cast<double>(src->nXResolution) / work->nXResolution : 1.0;
+  const int w = work ? work->nWidth : src->nWidth;
+  _STRTLINE r[4];
+  double angle = 0;
+  if (n != 0) {
+    GetDskwAngle_RK(lines[0], &angle);
+    RotateEdges(lr, tb, angle);
+  }
+  SetCircumscribedRect(lr, tb, r, s, w, static_cast<int>(info->nDevKind), static_cast<int>(info->nDevOpt));
+  tagPOINT c[4] = {};
+  GetXPoint(r[0], r[1], &c[0]);
+  GetXPoint(r[1], r[2], &c[1]);
+  GetXPoint(r[2], r[3], &c[2]);
+  GetXPoint(r[3], r[0], &c[3]);
+  if (n != 0)
+    for (tagPOINT& p : c) RotatePoint(&p, -angle);
+  pos->dSkew = angle;
+  std::copy(c, c + 4, pos->ptCorner);
+}
+
+// ---- the searches ------------------------------------------------------------------
+
+namespace {
+
+int LevelSelector(const _P2IGDPINFO* info) {
+  if (info->nDevKind == 7) return info->nDevOpt == 0 ? 1 : 2;
+  if (info->nDevKind == 6) return 3;
+  return 0;
+}
+
+bool TooSmall(const _P2IIMG* img) {
+  const int mx = static_cast<int>(img->nXResolution * 10 / 25.4 + 0.5);
+  const int my = static_cast<int>(img->nYResolution * 10 / 25.4 + 0.5);
+  return img->nWidth <= mx || img->nHeight <= my;
+}
+
+// What one search holds; released on every path.
+struct Work {
+  _P2IIMG img{};
+  uint8_t* ref = nullptr;
+  ~Work() {
+    free(img.pImageData);
+    free(ref);
+  }
+  int MakeRefs(int shadow) {
+    const size_t n = static_cast<size_t>(img.nWidth) * (img.nBitsPerPixel == 24 ? 3 : 1);
+    ref = static_cast<uint8_t*>(calloc(2 * n, 1));
+    if (!ref) return -2;
+    MakeStdData(&img, shadow, ref, ref + n);
+    return 0;
+  }
+  const uint8_t* Ref1() const { return ref; }
+  const uint8_t* Ref2() const {
+    return ref + static_cast<size_t>(img.nWidth) * (img.nBitsPerPixel == 24 ? 3 : 1);
+  }
+};
+
+// Squared lengths of the two sides at corner 0 of four fitted lines.
+int64_t ShorterSide2(const _STRTLINE* lines) {
+  tagPOINT c[4];
+  if (!GetAllXPoints4(lines, c)) return 0;
+  for (auto& p : c) p.y = -p.y;
+  SortXPoints(c);
+  auto d2 = [](const tagPOINT& a, const tagPOINT& b) { return (a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y); };
+  return std::min(d2(c[0], c[1]), d2(c[0], c[3]));
+}
+
+// The top side through the sensor point, parallel to the bottom, when the
+// sensor lies on the top side and the fitted top is unsure or too far off.
+void SensorTop(_STRTLINE* lines, const _P2IIMG* img, const _P2IGDPINFO* info, double tolMm) {
+  SortStraightLine(lines);
+  const double sx = img->nXResolution * info->dTopSnsX / 25.4;
+  if (!IsTopSnsEnb(lines, static_cast<uint32_t>(static_cast<int>(sx)))) return;
+  const double sy = info->dTopSnsY * img->nYResolution / 25.4;
+  const _STRTLINE& t = lines[3];
+  const double rowAt = t.bVert ? 0 : -(t.dA * sx + t.dB);
+  if (gbTopSLOK == 0 || std::fabs(rowAt - sy) > img->nYResolution * tolMm / 25.4) {
+    const _STRTLINE& b = lines[1];
+    lines[3] = {b.dA, -sy - sx * b.dA, b.bVert, b.dX};
+  }
+}
+
+// Whether column x of the source carries the bottom shadow's edge in a band
+// of b rows around the bottom side.
+bool ShadowAt(const _P2IIMG* img, const _STRTLINE& bottom, int x, int b, uint8_t* buf) {
+  const int r = -static_cast<int>(x * bottom.dA + bottom.dB);
+  int s = std::max(2, r - b / 2);
+  if (s + b >= img->nHeight - 2) s = img->nHeight - 3 - b;
+  if (s < 1) return false;
+  GetAveV(img, x, s, b, buf);
+  const uint8_t* p = img->nBitsPerPixel == 24 ? buf + b : buf;
+  for (int k = 1; k <= b - 2; ++k)
+    if (std::abs(p[k - 1] - p[k + 1]) >= 17) return true;
+  return false;
+}
+
+// The bottom shadow runs on past a bottom corner: the paper reaches that
+// far, and the side there moves out to where the shadow ends, at right
+// angles to the bottom.
+int ShadowSideCheck(const _P2IIMG* img, PointList& tb, double rx, double ry, _STRTLINE* lines, tagPOINT* c) {
+  if (ry != 1.0)
+    for (tagPOINT& p : tb) p = {static_cast<int64_t>(p.x * rx + 0.5), static_cast<int64_t>(p.y * ry + 0.5)};
+  tagPOINT rows[4];
+  for (int i = 0; i < 4; ++i) rows[i] = {c[i].x, -c[i].y};
+  SortXPoints(rows);
+  if (rows[1].y >= img->nHeight || rows[2].y >= img->nHeight) return 0;
+  const _STRTLINE bottom = lines[1];
+  int64_t xmin = INT64_MAX, xmax = INT64_MIN;
+  for (const tagPOINT& p : tb)
+    if (static_cast<int64_t>(GetDistance_1(p, bottom) + 0.5) <= 8 * gnDistTh) {
+      xmin = std::min(xmin, p.x);
+      xmax = std::max(xmax, p.x);
+    }
+  if (xmin == INT64_MAX) return 0;
+  const int m5 = static_cast<int>(img->nXResolution * 5 / 25.4), b = static_cast<int>(img->nYResolution * 5 / 25.4);
+  if (b < 3 || b + 6 >= img->nHeight) return 0;
+  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(b) * (img->nBitsPerPixel == 24 ? 3 : 1)));
+  if (!buf) return -2;
+  int left = static_cast<int>(xmin) + m5, leftCmp;
+  while (left >= 2 && ShadowAt(img, bottom, left, b, buf)) --left;
+  leftCmp = left;
+  if (left < 2) left = 2, leftCmp = 1;
+  int right = static_cast<int>(xmax) - m5, rightCmp;
+  while (right < img->nWidth - 2 && right >= 1 && ShadowAt(img, bottom, right, b, buf)) ++right;
+  rightCmp = right;
+  if (right >= img->nWidth - 2) right = img->nWidth - 3, rightCmp = img->nWidth - 2;
+  free(buf);
+  const int w = static_cast<int>(img->nXResolution * gdblShadowCheckEdgeRange / 25.4);
+  auto sideThrough = [&](int x) {
+    const tagPOINT p{x, static_cast<int64_t>(x * bottom.dA + bottom.dB)};
+    _STRTLINE l{};
+    GetOrthogonalLine(p, bottom, &l);
+    return l;
+  };
+  bool moved = false;
+  if (rows[1].x - leftCmp > w) {
+    lines[0] = sideThrough(left);
+    moved = true;
+  }
+  if (rightCmp - rows[2].x > w) {
+    lines[2] = sideThrough(right);
+    moved = true;
+  }
+  if (moved && !GetAllXPoints4(lines, c)) return -3;
+  return 0;
+}
+
+}  // namespace
+
+int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
+  if (TooSmall(img)) return -8;
+  Work w;
+  w.img.nBitsPerPixel = img->nBitsPerPixel;
+  w.img.nColorOrder = img->nColorOrder;
+  w.img.nXResolution = w.img.nYResolution = 100;
+  int rc = GetMiniImg(img, &w.img);
+  if (rc) return rc;
+  gstProcTime.slot[0] = 0;
+  if (info->bInvGamma) DoInvGamma(&w.img);
+  gstProcTime.slot[1] = 0;
+  if (w.MakeRefs(shadow)) return -2;
+  gnRhDiff = w.img.nXResolution >> 2;
+  gn1inch = w.img.nXResolution;
+  gnDistTh = static_cast<int>(2 * w.img.nXResolution / 25.4 + 0.5);
+  gstProcTime.slot[2] = 0;
+  const double rx = img->nXResolution / 100.0, ry = img->nYResolution / 100.0;
+  const double sx = img->nXResolution * info->dTopSnsX / 25.4, sy = img->nYResolution * info->dTopSnsY / 25.4;
+  const int size = std::max(w.img.nHeight, w.img.nWidth);
+  PointList lr, tb, lrCopy, tbCopy;
+  _STRTLINE lines[4] = {};
+  double skew = 0;
+  int n = 0;
+  auto odd = [&](PointList& a, PointList& b, int count) {
+    GetDocPosForOddDoc(img, &w.img, a, b, lines, count, skew, pos, info);
+    return 0;
+  };
+  for (int p = 1; p >= 0; --p) {
+    lr.clear();
+    tb.clear();
+    if ((rc = GetEdgeH(&w.img, w.Ref1(), w.Ref2(), p, lr, false)) != 0) return rc;
+    if ((rc = GetEdgeV(&w.img, w.Ref1(), w.Ref2(), p, tb, false)) != 0) return rc;
+    gstProcTime.slot[3] = 0;
+    if (lr.empty() && tb.empty()) return -3;
+    std::memset(lines, 0, sizeof lines);
+    n = GetStraightLine(size, lr, tb, 1.0, 0, lines, &skew, false);
+    if (n < 0) return n;
+    gstProcTime.slot[5] = 0;
+    if (p == 1) {
+      if (n >= 4 && ShorterSide2(lines) >= 300LL * 300) break;
+      continue;
+    }
+    if (n >= 4) break;
+    // Three sides: the missing one parallel to its partner through the
+    // farthest top/bottom point on the other half.
+    if (n == 0) return odd(lr, tb, 0);
+    int bottom = -1, side = -1, top = -1;
+    for (int i = 0; i < n; ++i) {
+      if (IsSitasen(lines[i], w.img.nHeight)) {
+        if (bottom < 0) bottom = i;
+      } else if (IsTatesen(lines[i])) {
+        if (side < 0) side = i;
+      } else if (top < 0) {
+        top = i;
+      }
+    }
+    if (bottom < 0 || side < 0 || top < 0) return odd(lr, tb, n);
+    const int half = w.img.nWidth / 2;
+    tagPOINT lm{half, -(w.img.nHeight / 2)}, rm = lm;
+    for (const tagPOINT& q : tb) {
+      const tagPOINT u{q.x, -q.y};
+      if (u.x < half && u.x < lm.x) lm = u;
+      if (u.x > half && u.x > rm.x) rm = u;
+    }
+    const _STRTLINE& s = lines[side];
+    const bool sideLeft = s.bVert ? s.dX < half : (-s.dB / s.dA) < half;
+    GetParallelLine(sideLeft ? rm : lm, s, &lines[n]);
+    n = 4;
+    break;
+  }
+  w.img.nWidth = w.img.nWidth;  // the reference rows are no longer needed
+  free(w.ref);
+  w.ref = nullptr;
+  CopyEdges(lr, lrCopy);
+  CopyEdges(tb, tbCopy);
+  int cLR = 0, cTB = 0;
+  RmvBadEdge_RK(lr, tb, lines, &cLR, &cTB);
+  if (IsOddDoc(&w.img, lrCopy, lr, tbCopy, tb, cLR, info->dTopSnsY, cTB, static_cast<int>(info->nDevKind))) {
+    RemoveNoiseEdge(&w.img, lrCopy, tbCopy, 10.0);
+    return odd(lrCopy, tbCopy, n);
+  }
+  SortStraightLine(lines);
+  if ((rc = GetEdgeH(&w.img, lr, lines[0], lines[2], true)) != 0) return rc;
+  if ((rc = GetEdgeV(&w.img, tb, lines[3], lines[1], false, LevelSelector(info))) != 0) return rc;
+  gstProcTime.slot[7] = 0;
+  std::memset(lines, 0, sizeof lines);
+  gbTopSLOK = 0;
+  gnDistTh = static_cast<int>(2 * img->nXResolution / 25.4 + 0.5);
+  n = GetStraightLine(size, lr, tb, rx, 1, lines, &skew, false);
+  // No side at all after refining: nothing to cut, and `pos` was never
+  // written, so it is not a success.
+  if (n == 0) return -3;
+  if (n < 0) return n;
+  const double t = lines[0].bVert ? 1.570796327 : std::atan(lines[0].dA);
+  const double ang = t > 0.7853981635 ? 1.570796327 - t : t <= -0.7853981635 ? -1.570796327 - t : -t;
+  skew = ang * 180 / 3.141592654;
+  gstProcTime.slot[8] = 0;
+  if (n >= 2 && !info->bNoSideRepair) {
+    int s1 = -1, s2 = -1, b = -1;
+    for (int i = 0; i < n; ++i) {
+      if (IsTatesen(lines[i])) {
+        if (s1 < 0)
+          s1 = i;
+        else if (s2 < 0)
+          s2 = i;
+      } else if (b < 0 && IsSitasen(lines[i], img->nHeight)) {
+        b = i;
+      }
+    }
+    if (b >= 0 && s1 >= 0 && s2 < 0 && n < 4) {
+      const _STRTLINE& B = lines[b];
+      const int64_t big = INT64_MAX / 4;
+      tagPOINT L{0, 0}, Rt{0, 0};
+      bool gotL = false, gotR = false;
+      double vl = -1e300, vr = 1e300;
+      int64_t xl = big, xr = -big;
+      for (const tagPOINT& q : tb) {
+        if (B.dA == 0) {
+          if (q.x < xl) xl = q.x, L = q, gotL = true;
+          if (q.x > xr) xr = q.x, Rt = q, gotR = true;
+        } else {
+          const double v = static_cast<double>(q.x) / B.dA + static_cast<double>(q.y);
+          if (v > vl) vl = v, L = q, gotL = true;
+          if (v < vr) vr = v, Rt = q, gotR = true;
+        }
+      }
+      if (B.dA > 0) std::swap(L, Rt);
+      const int half = w.img.nWidth / 2;
+      auto scaled = [&](const tagPOINT& q) {
+        return tagPOINT{static_cast<int64_t>(q.x * rx + 0.5), static_cast<int64_t>(0.5 - q.y * ry)};
+      };
+      const tagPOINT lp = gotL && L.x < half ? scaled(L) : tagPOINT{img->nWidth / 2 - 1, -(img->nHeight / 2)};
+      const tagPOINT rp = gotR && Rt.x > half ? scaled(Rt) : tagPOINT{img->nWidth / 2 + 1, -(img->nHeight / 2)};
+      const double dl = GetDistance_1({lp.x, -lp.y}, lines[s1]), dr = GetDistance_1({rp.x, -rp.y}, lines[s1]);
+      GetOrthogonalLine(dl >= dr ? lp : rp, B, &lines[n]);
+      ++n;
+    }
+  }
+  if (n == 2 || n == 1) {
+    RemoveNoiseEdge(&w.img, lrCopy, tbCopy, 10.0);
+    return odd(lrCopy, tbCopy, n);
+  }
+  if (n == 3) {
+    int topLine = -1, flat = -1;
+    for (int i = 0; i < 3; ++i) {
+      const _STRTLINE& l = lines[i];
+      if (std::fabs(l.dA) <= 1.0 && !l.bVert) {
+        flat = i;
+        if (topLine < 0 && -(l.dA * sx + l.dB) < (img->nHeight >> 1)) topLine = i;
+      }
+    }
+    if (topLine >= 0 || flat < 0) {
+      RemoveNoiseEdge(&w.img, lrCopy, tbCopy, 10.0);
+      return odd(lrCopy, tbCopy, 3);
+    }
+    lines[3] = lines[flat];
+    lines[3].dB = -sy - sx * lines[3].dA;
+    SortStraightLine(lines);
+  } else if (gbOVSJudge) {
+    SensorTop(lines, img, info, 2.0);
+  } else {
+    SortStraightLine(lines);
+  }
+  tagPOINT c[4];
+  if (!GetAllXPoints4(lines, c)) return -3;
+  if (info->bNoSideRepair) {
+    for (const tagPOINT& p : c)
+      if (p.x < 0 || p.x >= img->nWidth || -p.y < 0 || -p.y >= img->nHeight) {
+        pos->dSkew = skew;
+        std::copy(c, c + 4, pos->ptCorner);
+        return -9;
+      }
+  }
+  if ((rc = ShadowSideCheck(img, tb, rx, ry, lines, c)) != 0) return rc;
+  pos->dSkew = skew;
+  std::copy(c, c + 4, pos->ptCorner);
+  return 0;
+}
+
+int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
+  if (TooSmall(img)) return -8;
+  Work w;
+  int rc = img->nXResolution <= 300 ? DuplicateImage(img, &w.img) : GetHalfImage(img, &w.img);
+  if (rc) return rc;
+  if (info->bInvGamma) DoInvGamma(&w.img);
+  if (w.MakeRefs(shadow)) return -2;
+  const int wd = w.img.nXResolution;
+  gnRhDiff = wd >> 2;
+  gn1inch = wd;
+  gnDistTh = static_cast<int>(2 * wd / 25.4 + 0.5);
+  const int size = std::max(w.img.nHeight, w.img.nWidth);
+  PointList lr, tb, lrCopy, tbCopy;
+  _STRTLINE lines[4] = {};
+  double skew = 0;
+  int n = 0;
+  auto odd = [&](PointList& a, PointList& b, int count) {
+    GetDocPosForOddDoc(img, &w.img, a, b, lines, count, skew, pos, info);
+    return 0;
+  };
+  for (int p = 1; p >= 0; --p) {
+    lr.clear();
+    tb.clear();
+    if ((rc = GetEdgeH(&w.img, w.Ref1(), w.Ref2(), p, lr, true)) != 0) return rc;
+    if ((rc = GetEdgeV(&w.img, w.Ref1(), w.Ref2(), p, tb, true)) != 0) return rc;
+    if (lr.empty() && tb.empty()) return -3;
+    std::memset(lines, 0, sizeof lines);
+    n = GetStraightLine(size, lr, tb, 1.0, 0, lines, &skew, true);
+    if (n < 0) return n;
+    if (p == 1) {
+      if (n >= 4 && ShorterSide2(lines) >= 4LL * wd * wd) break;
+      continue;
+    }
+    if (n < 4) return odd(lr, tb, n);
+  }
+  CopyEdges(lr, lrCopy);
+  CopyEdges(tb, tbCopy);
+  int cLR = 0, cTB = 0;
+  RmvBadEdge_RK(lr, tb, lines, &cLR, &cTB);
+  if (IsOddDoc(&w.img, lrCopy, lr, tbCopy, tb, cLR, info->dTopSnsY, cTB, static_cast<int>(info->nDevKind)))
+    return odd(lrCopy, tbCopy, n);
+  SortStraightLine(lines);
+  if ((rc = GetEdgeH(&w.img, lr, lines[0], lines[2], true)) != 0) return rc;
+  if ((rc = GetEdgeV(&w.img, tb, lines[3], lines[1], true, LevelSelector(info))) != 0) return rc;
+  std::memset(lines, 0, sizeof lines);
+  gnRhDiff = img->nXResolution >> 2;
+  gn1inch = img->nXResolution;
+  gnDistTh = static_cast<int>(2 * img->nXResolution / 25.4 + 0.5);
+  n = GetStraightLine(size, lr, tb, static_cast<double>(img->nXResolution) / wd, 1, lines, &skew, true);
+  if (n < 0) return n;
+  if (n < 4) return odd(lrCopy, tbCopy, n);
+  GetDskwAngle_RK(lines[0], &skew);
+  if (gbOVSJudge == 1) SensorTop(lines, img, info, 5.0);
+  SortStraightLine(lines);
+  tagPOINT c[4];
+  if (!GetAllXPoints4(lines, c)) return -3;
+  pos->dSkew = skew;
+  std::copy(c, c + 4, pos->ptCorner);
+  return 0;
+}
+
+}  // namespace p2iwb

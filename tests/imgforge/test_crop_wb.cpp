@@ -1,0 +1,288 @@
+// The white-background crop engine, bound from the staged library: pages on
+// a white backing whose edges show only as a faint shadow.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <ostream>
+#include <string>
+
+#include "crop_test_util.h"
+
+namespace {
+
+struct GdpInfo {  // the engine's device description, 48 bytes
+  unsigned char reserved[8];
+  double dTopSnsX, dTopSnsY;
+  int32_t bInvGamma, bNoSideRepair;
+  int64_t nDevKind, nDevOpt;
+};
+struct Point {
+  int64_t x, y;
+};
+struct DocPos {
+  double dSkew;
+  Point pt[4];
+};
+struct CrpInfo {
+  double dSkew;
+  Point pt[4];
+  int32_t nMode;
+};
+static_assert(sizeof(GdpInfo) == 48 && sizeof(DocPos) == 72, "engine records");
+
+using WBCropAllFn = int(const FSIP_S_IMAGEINFO_EX*, FSIP_CRPWB_S_CRPALL*, FSIP_S_IMAGEINFO_EX*,
+                        FSIP_CRP_S_DUAL_LAYOUT*, void*, void*);
+using WBSpecFn = int(const FSIP_S_IMAGEINFO_EX*, FSIP_CRPWB_S_SPECIFIEDAREA_CRP*, FSIP_S_IMAGEINFO_EX*, void*, void*);
+using DocPosFn = int(_P2IIMG*, GdpInfo*, void*, DocPos*);
+using CroppingFn = int(_P2IIMG*, CrpInfo*, _P2IIMG*);
+
+struct WB : crop_test::Library {
+  WBCropAllFn* cropAll = Get<WBCropAllFn>("FsipCrpWB_CropAll");
+  WBSpecFn* specified = Get<WBSpecFn>("FsipCrpWB_SpecifiedAreaCrop");
+  DocPosFn* docPos = Get<DocPosFn>("P2iGetDocPos");
+  CroppingFn* cropping = Get<CroppingFn>("P2iCropping");
+  double* angleCheck = Get<double>("gdblWBCropAngleCheck");
+  // The engine's sine/cosine table lives until the control layer frees it,
+  // as the backend does at its exit.
+  ~WB() {
+    if (auto* freeTables = Get<void()>("fsip_FreeSinCos")) freeTables();
+  }
+};
+
+WB& Lib() {
+  static WB lib;
+  return lib;
+}
+
+FSIP_CRPWB_S_CRPALL Record(const char* scanner, int side, int ovs) {
+  alignas(8) FSIP_CRPWB_S_CRPALL r{};
+  r.cbSize = 98;
+  r.bADF = 1;
+  strncpy(r.szScanner, scanner, sizeof r.szScanner - 1);
+  r.NotifyOutImgInfo = crop_test::NotifyOutImgInfo;
+  r.bySide = static_cast<uint8_t>(side);
+  r.sOVS = static_cast<int16_t>(ovs);
+  return r;
+}
+
+_P2IIMG P2i(crop_test::Input& in) {
+  _P2IIMG p{};
+  p.pImageData = in.pixels.data();
+  p.nBitsPerPixel = in.info.nDepth;
+  p.nWidth = in.info.nWidth;
+  p.nHeight = in.info.nHeight;
+  p.nBytesPerLine = in.info.nBytesPerLine;
+  p.nImageSize = in.info.nImageSize;
+  p.nXResolution = in.info.nXResolution;
+  p.nYResolution = in.info.nYResolution;
+  p.nRight = p.nWidth - 1;
+  p.nBottom = p.nHeight - 1;
+  return p;
+}
+
+struct Case {
+  const char* scanner;  // names the device kind
+  int kind;
+  int dpi;
+  int channels;
+  double angle;
+  double xCorrMm;  // the row's front-face sensor column correction
+};
+
+
+// A stable name in test listings (the default prints the name's pointer).
+void PrintTo(const Case& c, std::ostream* os) { *os << c.scanner << " " << c.dpi << " dpi " << c.angle << " deg"; }
+
+class WBPages : public ::testing::TestWithParam<Case> {};
+
+// The whole entry: the cut-out is the page's size, the input untouched.
+TEST_P(WBPages, CropAllGivesThePageUpright) {
+  ASSERT_TRUE(Lib().cropAll);
+  const Case c = GetParam();
+  auto spec = dravn_pages::WhiteBackedSpec(c.dpi, c.angle, c.channels);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  auto in = crop_test::MakeInput(spec);
+  const std::vector<uint8_t> before = in.pixels;
+  auto rec = Record(c.scanner, 1, crop_test::LeadingEdgeOvs(in, c.xCorrMm));
+  crop_test::Notify n;
+  crop_test::Output out;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
+  ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &out.info, &layout, &n, nullptr));
+  EXPECT_EQ(before, in.pixels);
+  // Two millimetres: the bottom side's backward peak pick may settle on the
+  // backing just past the shadow (see README).
+  const double tol = 2 + 2 * c.dpi / 25.4;
+  EXPECT_NEAR(out.info.nWidth, in.page.widthPx, tol);
+  EXPECT_NEAR(out.info.nHeight, in.page.heightPx, tol);
+  EXPECT_NEAR(layout.layoutCrop.dSkew, -c.angle, 0.15);
+  // Paper inside, no backing shadow at the middle of each side.
+  const int w = out.info.nWidth;
+  EXPECT_LT(out.Mean(w / 2 - 5, 10, w / 2 + 5, 20), 242);
+  EXPECT_GT(out.Mean(w / 2 - 5, 10, w / 2 + 5, 20), 225);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WBPages,
+                         ::testing::Values(Case{"Unknown", 0, 200, 3, 0, 8.0}, Case{"Unknown", 0, 300, 1, 3, 8.0},
+                                           Case{"Unknown", 0, 150, 3, -7, 8.0},
+                                           Case{"Tavrin4T1000", 2, 200, 3, 0.5, -8.5},
+                                           Case{"SelkoS150", 4, 200, 1, -3, -9.9},
+                                           Case{"Selko2S420", 8, 200, 3, 7, -9.9},
+                                           Case{"BrennaB700", 6, 200, 1, 10, -9.0},
+                                           Case{"ZemblZ350", 7, 200, 3, -0.5, -30}),
+                         [](const ::testing::TestParamInfo<Case>& i) {
+                           return "kind" + std::to_string(i.param.kind) + "_" + std::to_string(i.param.dpi) + "dpi_" +
+                                  std::to_string(i.index);
+                         });
+
+TEST(WBEntries, SteepSkewAndSmallCutsAreRefused) {
+  ASSERT_TRUE(Lib().cropAll && Lib().angleCheck);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  auto in = crop_test::MakeInput(spec);
+  auto rec = Record("Unknown", 1, -1);
+  {
+    // With the angle check above 45 - 3 degrees the found skew is refused.
+    const double saved = *Lib().angleCheck;
+    *Lib().angleCheck = 42.5;
+    crop_test::Notify n;
+    crop_test::Output out;
+    EXPECT_EQ(-5, Lib().cropAll(&in.info, &rec, &out.info, nullptr, &n, nullptr));
+    EXPECT_EQ(0, n.calls);
+    *Lib().angleCheck = saved;
+  }
+  // A page lower than half the input: -5, no callback.
+  auto low = dravn_pages::WhiteBackedSpec(200, 0, 1);
+  low.widthMm = 150;
+  low.heightMm = 60;
+  low.marginMm = 40;
+  auto in2 = crop_test::MakeInput(low);
+  rec.sOVS = crop_test::LeadingEdgeOvs(in2, 8.0);
+  crop_test::Notify n;
+  crop_test::Output out;
+  EXPECT_EQ(-5, Lib().cropAll(&in2.info, &rec, &out.info, nullptr, &n, nullptr));
+  EXPECT_EQ(0, n.calls);
+}
+
+TEST(WBEntries, OneBitPageComesBackInOneBit) {
+  ASSERT_TRUE(Lib().cropAll);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 2, 1);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  spec.paper = 200;  // the 1-bit page keeps the paper dark enough to show
+  spec.shadowDepth = 160;
+  auto in = crop_test::MakeInput(spec, true);
+  auto rec = Record("Unknown", 1, -1);
+  crop_test::Notify n;
+  crop_test::Output out;
+  const int rc = Lib().cropAll(&in.info, &rec, &out.info, nullptr, &n, nullptr);
+  if (rc != 0) GTEST_SKIP() << "no page found on the 1-bit input: " << rc;
+  EXPECT_EQ(1, out.info.nDepth);
+  EXPECT_EQ(0, out.info.nPixelType);
+  EXPECT_EQ(0, out.info.nColorSeq);
+  EXPECT_EQ((out.info.nWidth + 7) / 8, out.info.nBytesPerLine);
+  EXPECT_EQ(out.info.nBytesPerLine * out.info.nHeight, out.info.nImageSize);
+}
+
+TEST(WBEntries, SpecifiedAreaCropsLikeTheWholePage) {
+  ASSERT_TRUE(Lib().cropAll && Lib().specified);
+  auto spec = dravn_pages::WhiteBackedSpec(200, -3, 3);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  auto in = crop_test::MakeInput(spec);
+  auto rec = Record("SelkoS150", 1, -1);
+  alignas(8) FSIP_CRPWB_S_SPECIFIEDAREA_CRP sp{};
+  std::memcpy(&sp, &rec, 74);
+  sp.cbSize = 248;
+  sp.pbySendData = nullptr;
+  crop_test::Notify n1, n2;
+  crop_test::Output a, b;
+  ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &a.info, nullptr, &n1, nullptr));
+  ASSERT_EQ(0, Lib().specified(&in.info, &sp, &b.info, nullptr, &n2));
+  ASSERT_EQ(a.info.nImageSize, b.info.nImageSize);
+  EXPECT_EQ(0, std::memcmp(a.info.pImageData, b.info.pImageData, static_cast<size_t>(a.info.nImageSize)));
+}
+
+// Kind 2 searches upside down: its corners are the unturned image's.
+TEST(WBSearch, UpsideDownKindAnswersInTheCallersFrame) {
+  ASSERT_TRUE(Lib().docPos);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  auto in = crop_test::MakeInput(spec);
+  const std::vector<uint8_t> before = in.pixels;
+  _P2IIMG img = P2i(in);
+  GdpInfo info{};
+  info.dTopSnsX = 100;
+  info.dTopSnsY = 16;
+  info.nDevKind = 2;
+  DocPos pos{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+  EXPECT_EQ(before, in.pixels);
+  EXPECT_NEAR(pos.dSkew, -3, 0.15);
+  // Every page corner is near one found corner (y-up frame).
+  for (const auto& corner : in.page.corners) {
+    double best = 1e9;
+    for (const Point& p : pos.pt)
+      best = std::min(best, std::hypot(p.x - corner[0], -p.y - corner[1]));
+    EXPECT_LT(best, 2 + 0.5 * 200 / 25.4);  // half a millimetre of the 100-dpi search
+  }
+  // An image only 10 mm wide (79 px at 200 dpi) is refused.
+  _P2IIMG narrow = img;
+  narrow.nWidth = 79;
+  EXPECT_EQ(-8, Lib().docPos(&narrow, &info, nullptr, &pos));
+}
+
+// A bottom shadow that runs on 3 mm past the bottom-right corner: the
+// paper reaches that far, and the right side moves out to the shadow's end.
+TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
+  ASSERT_TRUE(Lib().docPos);
+  for (double runMm : {0.0, 3.0}) {
+    SCOPED_TRACE(runMm);
+    auto spec = dravn_pages::WhiteBackedSpec(300, 0, 1);
+    spec.widthMm = 150;
+    spec.heightMm = 200;
+    spec.bottomShadowRunMm = runMm;
+    auto in = crop_test::MakeInput(spec);
+    _P2IIMG img = P2i(in);
+    GdpInfo info{};
+    info.dTopSnsX = in.info.nWidth * 25.4 / 300 / 2 + 8.0;
+    info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+    info.nDevKind = 0;
+    DocPos pos{};
+    ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+    int64_t right = 0, left = INT64_MAX;
+    for (const Point& p : pos.pt) right = std::max(right, p.x), left = std::min(left, p.x);
+    const double mm = 300 / 25.4;
+    EXPECT_NEAR(right, in.page.corners[1][0] + runMm * mm, 1.0 * mm);
+    EXPECT_NEAR(left, in.page.corners[0][0], 1.0 * mm);
+  }
+}
+
+TEST(WBCutting, BoxesOfTheCutter) {
+  ASSERT_TRUE(Lib().cropping);
+  std::vector<uint8_t> px(300 * 200, 128);
+  _P2IIMG in{px.data(), 8, 0, 300, 200, 300, 300 * 200, 100, 100, 0, 0, 299, 199};
+  struct {
+    int mode;
+    int w, h;
+  } rows[] = {{0 | 16, 187, 98}, {1 | 16, 191, 100}};
+  for (const auto& r : rows) {
+    CrpInfo c{0, {{10, 0}, {12, -99}, {200, -98}, {198, -1}}, r.mode};
+    _P2IIMG out{};
+    ASSERT_EQ(0, Lib().cropping(&in, &c, &out));
+    EXPECT_EQ(r.w, out.nWidth);
+    EXPECT_EQ(r.h, out.nHeight);
+    EXPECT_EQ(px.data(), out.pImageData);  // geometry only: nothing allocated
+  }
+  // minW (39 px at 100 dpi) is accepted, one less refused.
+  CrpInfo ok{0, {{0, 0}, {0, -99}, {38, -99}, {38, 0}}, 16};
+  CrpInfo small{0, {{0, 0}, {0, -99}, {37, -99}, {37, 0}}, 16};
+  _P2IIMG out{};
+  EXPECT_EQ(0, Lib().cropping(&in, &ok, &out));
+  EXPECT_EQ(-4, Lib().cropping(&in, &small, &out));
+}
+
+}  // namespace

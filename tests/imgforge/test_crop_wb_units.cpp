@@ -1,0 +1,199 @@
+// The white-background engine's routines against the values they must give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "P2iCrppr.h"
+
+namespace {
+
+using namespace p2iwb;
+
+_P2IIMG Grey(std::vector<uint8_t>& px, int w, int h, int dpi) {
+  return _P2IIMG{px.data(), 8, 0, w, h, w, w * h, dpi, dpi, 0, 0, w - 1, h - 1};
+}
+
+TEST(WBTables, InverseGammaAndWindowMean) {
+  std::vector<uint8_t> px = {0, 12, 128, 255};
+  _P2IIMG img{px.data(), 8, 0, 4, 1, 4, 4, 100, 100, 0, 0, 3, 0};
+  DoInvGamma(&img);
+  EXPECT_EQ((std::vector<uint8_t>{0, 1, 74, 255}), px);
+  std::vector<uint8_t> win(25, 100);
+  int mean = 0;
+  GetStDev_Mono(win.data() + 12, 5, nullptr, &mean, 0);
+  EXPECT_EQ(100, mean);  // (2500 * 41) >> 10
+}
+
+TEST(WBTables, TruncatingCrossingAgainstTheMainEngine) {
+  const _STRTLINE upright{0, 0, 1, 3}, flat{0, -0.7, 0, 0};
+  tagPOINT a{}, b{};
+  ASSERT_TRUE(GetXPoint(upright, flat, &a));
+  ASSERT_TRUE(fsipcrop::GetXPt(upright, flat, &b));
+  EXPECT_EQ(3, a.x);
+  EXPECT_EQ(0, a.y);
+  EXPECT_EQ(-1, b.y);
+}
+
+TEST(WBTables, Peaks) {
+  struct {
+    int g[3];
+    int rk;  // 0: IsPeak_1
+    int result, isMax;
+  } rows[] = {{{5, 5, 5}, 0, 0, 7}, {{3, 5, 5}, 0, 1, 1}, {{-1, 4, 2}, 1, 0, 0}, {{1, 4, 2}, 1, 1, 1},
+              {{-1, -4, -2}, 1, 1, 0}};
+  for (const auto& r : rows) {
+    int isMax = 7;
+    const int got = r.rk ? IsPeak_RK(r.g, 1, &isMax) : IsPeak_1(r.g, 1, &isMax);
+    EXPECT_EQ(r.result, got);
+    EXPECT_EQ(r.isMax, isMax);
+  }
+}
+
+TEST(WBTables, ProfileEdgeNeedsSevenLevelsAndAStep) {
+  // Level 100: a sample at 106 never qualifies, one at 107 with a central
+  // difference of 5 does.
+  std::vector<uint8_t> p6 = {100, 100, 100, 106, 106, 106, 106, 106};
+  std::vector<uint8_t> p7 = {100, 100, 102, 107, 107, 107, 107, 107};
+  std::vector<int> e;
+  GetEdge(p6.data(), 100, 8, e);
+  EXPECT_TRUE(e.empty());
+  GetEdge(p7.data(), 100, 8, e);
+  ASSERT_FALSE(e.empty());
+  EXPECT_EQ(3, e[0]);  // 107, and p[4] - p[2] = 5
+}
+
+TEST(WBTables, TooBrightSelectorThree) {
+  const uint8_t two[] = {200, 253, 254, 200, 253, 200};
+  const uint8_t three[] = {200, 253, 254, 255, 200, 200};
+  EXPECT_FALSE(TooBright(two, 6, false, 3));
+  EXPECT_TRUE(TooBright(three, 6, false, 3));
+  EXPECT_FALSE(TooBright(three, 6, false, 0));
+}
+
+TEST(WBImages, MiniImageSamplesWholeRatiosAndResamplesOthers) {
+  std::vector<uint8_t> px(30 * 30);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7);
+  _P2IIMG src = Grey(px, 30, 30, 300);
+  _P2IIMG dst{};
+  dst.nBitsPerPixel = 8;
+  ASSERT_EQ(0, GetMiniImg(&src, &dst));
+  EXPECT_EQ(10, dst.nWidth);
+  EXPECT_EQ(100, dst.nXResolution);  // 0 taken as 100
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(px[static_cast<size_t>(y * 3) * 30 + x * 3], dst.pImageData[y * 10 + x]);
+  free(dst.pImageData);
+  // 250 dpi: bilinear, against the fixed-point formula computed directly.
+  src.nXResolution = src.nYResolution = 250;
+  _P2IIMG r{};
+  r.nBitsPerPixel = 8;
+  ASSERT_EQ(0, GetMiniImg(&src, &r));
+  ASSERT_EQ(12, r.nWidth);
+  const int64_t sx = 30 * 65536 / 12 + 1, x0 = sx / 2 - 32768;
+  for (int j = 0; j < 12; ++j)
+    for (int i = 0; i < 12; ++i) {
+      const int64_t X = x0 + i * sx, Y = x0 + j * sx;
+      const int c0 = std::min<int>(29, std::max<int64_t>(0, X >> 16)), r0 = std::min<int>(29, std::max<int64_t>(0, Y >> 16));
+      const int c1 = std::min(29, c0 + 1), r1 = std::min(29, r0 + 1);
+      const int64_t fx = (X >> 8) & 255, fy = (Y >> 8) & 255;
+      auto P = [&](int rr, int cc) { return static_cast<int64_t>(px[static_cast<size_t>(rr) * 30 + cc]); };
+      const int64_t v = ((65536 - 256 * fx - 256 * fy + fx * fy) * P(r0, c0) + (256 * fx - fx * fy) * P(r0, c1) +
+                         (256 * fy - fx * fy) * P(r1, c0) + fx * fy * P(r1, c1)) >> 16;
+      EXPECT_EQ(v, r.pImageData[j * 12 + i]) << i << "," << j;
+    }
+  free(r.pImageData);
+}
+
+TEST(WBRecords, SizesAndFlipTwiceIsTheIdentity) {
+  EXPECT_EQ(48u, sizeof(_P2IGDPINFO));
+  EXPECT_EQ(72u, sizeof(_P2IDOCPOS));
+  std::vector<uint8_t> px(7 * 5);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i);
+  const auto before = px;
+  _P2IIMG img = Grey(px, 7, 5, 100);
+  ASSERT_EQ(0, flip_conv_img(&img));
+  EXPECT_EQ(before[0], px[4 * 7]);
+  ASSERT_EQ(0, flip_conv_img(&img));
+  EXPECT_EQ(before, px);
+  tagPOINT p{3, -1};
+  flip_conv_point(p, &img);
+  EXPECT_EQ(-3, p.y);  // -(-1) - 4
+  flip_conv_point(p, &img);
+  EXPECT_EQ(-1, p.y);
+}
+
+TEST(WBOdd, LengthLimitsAndThirdInDoubles) {
+  std::vector<uint8_t> px(4);
+  _P2IIMG k5{px.data(), 8, 0, 1, static_cast<int>(440 * 100 / 25.4), 1, 1, 100, 100, 0, 0, 0, 0};
+  _P2IIMG k2 = k5;
+  k2.nHeight = static_cast<int>(370 * 100 / 25.4);
+  PointList none;
+  EXPECT_FALSE(IsOddDoc(&k5, none, none, none, none, 0, 0, 0, 5));
+  EXPECT_TRUE(IsOddDoc(&k2, none, none, none, none, 0, 0, 0, 2));
+  _P2IIMG small = k5;
+  small.nHeight = 100;
+  PointList thirty(30), eighteen(18);
+  EXPECT_TRUE(IsOddDoc(&small, thirty, eighteen, none, none, 2, 0, 0, 0));   // 1 - 20/30
+  EXPECT_FALSE(IsOddDoc(&small, thirty, eighteen, none, none, 3, 0, 0, 0));  // 1 - 21/30
+}
+
+TEST(WBOdd, TurnedRectangleGivesItsSkew) {
+  // Edge points of a 200 x 100 rectangle turned 10 degrees counter-clockwise.
+  PointList lr, tb;
+  auto add = [](PointList& l, double x, double y) {
+    tagPOINT p{static_cast<int64_t>(x), -static_cast<int64_t>(y)};
+    RotatePoint(&p, 10);
+    l.push_back({p.x, -p.y});
+  };
+  for (int k = 0; k <= 10; ++k) {
+    add(tb, 300 + 20 * k, -300);
+    add(tb, 300 + 20 * k, -400);
+    add(lr, 300, -300 - 10 * k);
+    add(lr, 500, -300 - 10 * k);
+  }
+  const _STRTLINE lines[4] = {{std::tan(10 * 3.141592654 / 180), 0, 0, 0}, {}, {}, {}};
+  std::vector<uint8_t> px(4);
+  _P2IIMG img{px.data(), 8, 0, 1000, 1000, 1000, 1000000, 100, 100, 0, 0, 999, 999};
+  _P2IGDPINFO info{};
+  _P2IDOCPOS pos{};
+  GetDocPosForOddDoc(&img, &img, lr, tb, lines, 1, 0, &pos, &info);
+  EXPECT_NEAR(-10, pos.dSkew, 1e-9);
+}
+
+TEST(WBCutting, FailedRotationLeavesNoDanglingPointer) {
+  std::vector<uint8_t> px(300 * 200, 128);
+  _P2IIMG in = Grey(px, 300, 200, 100);
+  in.pImageData = nullptr;  // the rotation refuses a source without pixels
+  _P2ICRPINFO c{2.0, {{10, 0}, {12, -150}, {250, -150}, {248, 0}}, 1};
+  _P2IIMG out{};
+  EXPECT_EQ(-5, CropImg(&in, &c, &out));
+  EXPECT_EQ(nullptr, out.pImageData);
+}
+
+TEST(WBInterface, ScannerRows) {
+  const ScannerRow& other = ScannerRowOf("NoSuchScanner");
+  EXPECT_EQ(0, other.kind);
+  EXPECT_DOUBLE_EQ(8.0, other.xFront);
+  EXPECT_DOUBLE_EQ(6.3, other.yFront);
+  EXPECT_EQ(8, ScannerRowOf("Selko2S520").kind);
+  alignas(8) FSIP_CRPWB_S_CRPALL rec{};
+  std::strcpy(rec.szScanner, "NoSuchScanner");
+  rec.bySide = 1;
+  rec.sOVS = 120;
+  FSIP_S_IMAGEINFO_EX in{};
+  in.nWidth = 2000;
+  in.nXResolution = 200;
+  _P2IGDPINFO info{};
+  MakeDevInfo(&in, &rec, &info);
+  EXPECT_DOUBLE_EQ(12.0, info.dTopSnsY);
+  EXPECT_DOUBLE_EQ(2000 * 25.4 / 200 * 0.5 + 8.0, info.dTopSnsX);
+  rec.sOVS = -1;
+  MakeDevInfo(&in, &rec, &info);
+  EXPECT_DOUBLE_EQ(6.3, info.dTopSnsY);
+  EXPECT_EQ(0, info.nDevOpt);
+}
+
+}  // namespace
