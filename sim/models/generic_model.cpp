@@ -157,7 +157,6 @@ class GenericModel : public CommandBlockModel {
       case 0x1A:
       case 0x15:
       case 0xC5:
-      case 0xF2:
         return MaintenanceCommand(cdb);
       case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
         Receive(static_cast<size_t>(cdb[3] << 8 | cdb[4]));
@@ -341,8 +340,6 @@ class GenericModel : public CommandBlockModel {
         return {cdb[4]};
       case 0xC5:  // GET HARDWARE STATUS 4
         ReplyIn(Bytes(8, 0x04), cdb[8]);
-        return {};
-      case 0xF2:  // DEVICE RESTART
         return {};
       default: {  // SEND DIAGNOSTIC, self test
         int key = ParamInt("sense_key", 0);
