@@ -55,7 +55,10 @@ constexpr const char* kSelko2 = "Selko2S420:001:006";
 
 class Selko2Maintenance : public testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Start(""); }
+  // The device with its NVRAM as below, and `faults` after its lines.
+  void Start(const std::string& faults) {
+    devwatch_test::Unload(m_d);
     m_bench.Config("usb 0x2d4e 0x1301\n");
     // NVRAM: total 1234, counter 1500, bytes 25-28, serial A12345, date.
     std::string state(288 + 40, '\0');
@@ -71,7 +74,7 @@ class Selko2Maintenance : public testing::Test {
     state[18] = 24;  // year
     dravn_test::WriteFile(m_bench.Dir() + "/nvram", state);
     m_bench.Scenario("device selko2 2d4e:1301 bus=1 address=6\nset state=" + m_bench.Dir() +
-                     "/nvram\nset sleep_min=25\nset autooff_min=60\nset firmware=3,12\n");
+                     "/nvram\nset sleep_min=25\nset autooff_min=60\nset firmware=3,12\n" + faults);
     m_d = devwatch_test::Load();
     ASSERT_NE(m_d.handle, nullptr);
     Bind(m_d.handle, e.GetEEPROM, "dvwc_GetEEPROM");
@@ -145,6 +148,22 @@ TEST_F(Selko2Maintenance, FirmwareAndOtherTexts) {
   memset(reply, 0xEE, sizeof reply);
   ASSERT_EQ(e.ReceiveDiagnosticResult(kSelko2, reply, sizeof reply), 1);
   EXPECT_EQ(Bytes(reply, reply + 16), Bytes(16, 0));
+}
+
+TEST_F(Selko2Maintenance, FailedNvramReadStopsTheWrite) {
+  unsigned char image[512] = {};
+  image[64] = 0x82;
+  ASSERT_EQ(e.WriteEEPROM(kSelko2, image, sizeof image, 0), 1);
+  // The transfer that brings the NVRAM in, failed on a second run.
+  std::string t = m_bench.TakeTranscript();
+  size_t at = t.find("bulk in ep=0x81 len=288");
+  ASSERT_NE(at, std::string::npos) << t;
+  size_t hash = t.rfind('#', at);
+  std::string k = t.substr(hash + 1, t.find(' ', hash) - hash - 1);
+  Start("fault transfer " + k + " timeout\n");
+  EXPECT_EQ(e.WriteEEPROM(kSelko2, image, sizeof image, 0), 0);
+  EXPECT_EQ(m_d.GetErrorInfo(), 8u);
+  EXPECT_EQ(Count(m_bench.TakeTranscript(), Block(0x2A, 0x10)), 0u);
 }
 
 TEST_F(Selko2Maintenance, WriteLengthBeyondTheRequestIsRefused) {
