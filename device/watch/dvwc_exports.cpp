@@ -1,30 +1,12 @@
 // The list, open, exclusive-access and unlock entries of the C interface.
 // No exception crosses them: an entry that meets one answers failure.
-#include <new>
-
-#include "devwatch_app.h"
 #include "dravn_export.h"
-#include "dvwc.h"
+#include "dvwc_entry.h"
 
+using devwatch::Ctrl;
+using devwatch::Guard;
+using devwatch::SetError;
 using devwatch::theApp;
-
-namespace {
-
-devwatch::CMqExpScannerCtrl& Ctrl() { return theApp.m_Ctrl; }
-void SetError(uint32_t code) { theApp.m_dwErrorCode = code; }
-
-template <typename F>
-int Guard(F body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    SetError(DVWC_ERR_ARGUMENT);
-  } catch (...) {
-  }
-  return 0;
-}
-
-}  // namespace
 
 DRAVN_C_EXPORT int dvwc_ListupScanner(void) {
   return Guard([] { return Ctrl().GetDeviceList(); });

@@ -81,6 +81,11 @@ class CMqScannerCtrl : private Selko2Transport {
   void SetTimeOut(unsigned milliseconds) { m_dwTimeOut = milliseconds; }
   unsigned GetTimeOut() const { return m_dwTimeOut; }
   int SendControlMsg(unsigned char* buffer, unsigned length);
+  // One command block of the generic family with its data phase (in or
+  // out, none when `length` is 0): 1 when every transfer completed, the
+  // status byte left in *status.
+  int CommandBlock(const unsigned char* cdb, unsigned cdbLength, bool dataIn, void* data, unsigned length,
+                   unsigned char* status);
   int RequestSense(unsigned char* buffer, unsigned length);
 
   // Tools of the old liveness test: 1 both found, 0 only grep, -1 only ps,

@@ -24,6 +24,12 @@ bool CMqScannerCtrl::Exec(const unsigned char* cdb, unsigned cdbLength, Phase ph
   return RawReadStatus(status) == 1;
 }
 
+int CMqScannerCtrl::CommandBlock(const unsigned char* cdb, unsigned cdbLength, bool dataIn, void* data,
+                                 unsigned length, unsigned char* status) {
+  Phase phase = length == 0 ? Phase::None : dataIn ? Phase::In : Phase::Out;
+  return Exec(cdb, cdbLength, phase, data, length, status) ? 1 : 0;
+}
+
 int CMqScannerCtrl::TestUnitReady() {
   switch (CurrentRoute()) {
     case WatchRoute::Selko:

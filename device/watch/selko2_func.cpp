@@ -1,6 +1,11 @@
 #include "selko2_func.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <new>
+
+#include "maintenance_image.h"
 
 #include "stored_answers.h"
 
@@ -9,6 +14,14 @@ namespace {
 
 // Page 0xF0 goes out short of its stored length.
 constexpr unsigned kVpdServed = 139;
+constexpr uint32_t kNvramSize = 288;
+constexpr uint32_t kTimerSize = 16;
+constexpr uint32_t kFirmRecordSize = 72;
+constexpr uint16_t kSleepTimer = 2, kAutoOffTimer = 5, kAutoOffDisabled = 6;
+
+bool Is(const std::vector<unsigned char>& kept, const char* text) {
+  return !kept.empty() && memcmp(kept.data(), text, std::min<size_t>(kept.size(), 16)) == 0;
+}
 
 }  // namespace
 
@@ -64,8 +77,12 @@ int CSelko2ScanFunc::CommandExec(const unsigned char* cdb, unsigned char* buffer
   switch (cdb[0]) {
     case 0x12:
       return Inquiry(cdb, buffer, length) ? 1 : 0;
+    case 0x1D:
+      return SendDiagnostic(buffer, std::min<unsigned>(length, static_cast<unsigned>(cdb[3] << 8 | cdb[4])));
+    case 0x1C:
+      return ReceiveDiagnosticResult(buffer, std::min<unsigned>(length, static_cast<unsigned>(cdb[3] << 8 | cdb[4])));
     default:
-      return 0;  // the diagnostic pair is served by the maintenance requests
+      return 0;
   }
 }
 
@@ -79,6 +96,103 @@ bool CSelko2ScanFunc::Inquiry(const unsigned char* cdb, unsigned char* buffer, u
     return true;
   }
   return false;
+}
+
+bool CSelko2ScanFunc::Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length,
+                              bool dataIn) {
+  _FCL_CMD block;
+  CreateCommand(&block, opcode, sub, param, length);
+  _FCL_DEVICE_STATUS status{};
+  if (!Selko2SendCommand(m_transport, block, status.bytes, sizeof status.bytes) || status.StatusCode() != 0)
+    return false;
+  if (length == 0) return true;
+  return dataIn ? Selko2GetData(m_transport, data, length) : Selko2SendData(m_transport, data, length);
+}
+
+bool CSelko2ScanFunc::BuildImage() {
+  unsigned char nvram[kNvramSize];
+  if (!Command(0x28, 0x10, 0, nvram, kNvramSize, true)) return false;
+  MaintenanceFields f;
+  unsigned char timer[kTimerSize] = {};
+  // A timer that cannot be read counts as 0.
+  if (Command(0x28, 0x14, kSleepTimer, timer, kTimerSize, true)) f.sleepMinutes = GetLe32(timer + 4);
+  memset(timer, 0, sizeof timer);
+  if (Command(0x28, 0x14, kAutoOffTimer, timer, kTimerSize, true)) f.autoOffMinutes = GetLe32(timer + 12);
+  f.total = GetLe32(nvram);
+  f.counter60 = GetLe32(nvram + 68);
+  f.date[0] = nvram[18];
+  f.date[1] = nvram[16];
+  f.date[2] = nvram[17];
+  memcpy(f.serial, nvram + 29, 6);
+  memcpy(f.word284, nvram + 25, 4);
+  FillMaintenanceImage(f, m_image);
+  m_bImageValid = true;
+  return true;
+}
+
+bool CSelko2ScanFunc::ReadFirmVersion() {
+  unsigned char record[kFirmRecordSize];
+  if (!Command(0x28, 0x01, 1, record, kFirmRecordSize, true)) return false;
+  memset(m_firm, 0xFF, sizeof m_firm);
+  char text[16];
+  snprintf(text, sizeof text, "%02d%02d", record[26] % 100, record[24] % 100);
+  memcpy(m_firm, text, 4);
+  m_bFirmValid = true;
+  return true;
+}
+
+bool CSelko2ScanFunc::SetEEPROMData(const unsigned char* image, uint32_t length) {
+  unsigned char timer[kTimerSize] = {};
+  if (length > 64) {
+    PutLe32(timer + 4, SleepMinutesOf(image[64]));
+    if (!Command(0x2A, 0x14, kSleepTimer, timer, kTimerSize, false)) return false;
+  }
+  if (length > 280) {
+    memset(timer, 0, sizeof timer);
+    uint32_t minutes = AutoOffMinutesOf(image[280]);
+    PutLe32(timer + 12, minutes);
+    if (!Command(0x2A, 0x14, minutes ? kAutoOffTimer : kAutoOffDisabled, timer, kTimerSize, false)) return false;
+  }
+  // A write never goes out over an NVRAM that could not be read.
+  unsigned char nvram[kNvramSize];
+  if (!Command(0x28, 0x10, 0, nvram, kNvramSize, true)) return false;
+  if (length <= 41) return true;
+  if (length > 61 && image[60] == 0 && image[61] == 0) memset(nvram + 68, 0, 4);
+  return Command(0x2A, 0x10, 0, nvram, kNvramSize, false);
+}
+
+int CSelko2ScanFunc::SendDiagnostic(const unsigned char* request, unsigned length) {
+  if (length < 16) return 0;
+  if (memcmp(request, "DEBUG,E2T,WRT   ", 16) == 0 || memcmp(request, "DEBUG,E2T,WRT  W", 16) == 0) {
+    m_bImageValid = m_bFirmValid = false;
+    if (length < 20) return 0;
+    const uint32_t declared = static_cast<uint32_t>(request[16]) << 24 | request[17] << 16 | request[18] << 8 | request[19];
+    // The length the request claims must lie within what came.
+    if (declared > length - 20) return 0;
+    return SetEEPROMData(request + 20, declared) ? 1 : 0;
+  }
+  if (memcmp(request, "FIRST READ DATE ", 16) == 0) return 1;
+  try {
+    m_kept.assign(request, request + length);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  return 1;
+}
+
+int CSelko2ScanFunc::ReceiveDiagnosticResult(unsigned char* buffer, unsigned length) {
+  memset(buffer, 0, length);
+  std::vector<unsigned char> kept;
+  kept.swap(m_kept);  // consumed by this receive, whatever it answers
+  if (Is(kept, "DEBUG,E2T,RED   ") || Is(kept, "DEBUG,E2T,RED  W")) {
+    if (!m_bImageValid && !BuildImage()) return 0;
+    memcpy(buffer, m_image, std::min<size_t>(length, sizeof m_image));
+  } else if (Is(kept, "GET FIRMVERSION ")) {
+    if (length <= 3) return 0;
+    if (!m_bFirmValid && !ReadFirmVersion()) return 0;
+    memcpy(buffer, m_firm, std::min<size_t>(length, sizeof m_firm));
+  }
+  return 1;
 }
 
 }  // namespace devwatch

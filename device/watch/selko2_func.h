@@ -5,6 +5,7 @@
 #define DRAVN_DEVWATCH_SELKO2_FUNC_H
 
 #include <cstdint>
+#include <vector>
 
 #include "selko2_command.h"
 #include "selko2_exchange.h"
@@ -32,13 +33,30 @@ class CSelko2ScanFunc {
   void SetDeviceName(const char* name) { m_pszDeviceName = name; }
 
   bool IsLocked() const { return m_bLocked != 0; }
+
+  // The maintenance requests: the 16-character diagnostic texts answered
+  // from the NVRAM, the timers and the firmware record.
+  int SendDiagnostic(const unsigned char* request, unsigned length);
+  int ReceiveDiagnosticResult(unsigned char* buffer, unsigned length);
   bool LockNeeded() const { return m_bLockNeeded != 0; }
 
  private:
   bool Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length);
   bool Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize);
 
+  // One command with its data in or out (none when `length` is 0).
+  bool Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length, bool dataIn);
+  bool BuildImage();
+  bool ReadFirmVersion();
+  // Image bytes to the timers and the NVRAM; false at the first failure.
+  bool SetEEPROMData(const unsigned char* image, uint32_t length);
+
   Selko2Transport& m_transport;
+  std::vector<unsigned char> m_kept;  // the request a receive answers
+  unsigned char m_image[512] = {};
+  bool m_bImageValid = false;
+  unsigned char m_firm[32] = {};
+  bool m_bFirmValid = false;
   uint32_t& m_dwLastError;
   const char* m_pszDeviceName = nullptr;
   uint32_t m_bLockNeeded = 1;

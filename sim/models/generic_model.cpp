@@ -28,6 +28,17 @@
 //   first_date=<yy>,<mm>,<dd>  first-read date of a new device (0: unset);
 //                       kept beside the EEPROMs in the file <state>.date
 //   date_refuse=1       "FIRST READ DATE " is refused with a check condition
+//   sop=<file>, imff=<file>  data of the SOP settings and IMFF pattern blobs
+//                       (default: none); a put replaces it for this process
+//   put_refuse=1        a put answers 0x80 in its first reply byte
+//   lifetime_log=<file> the lifetime log (default: none)
+//   error_log=<code>,...  error log entries, 16 bytes each, code big-endian
+//                       in bytes 0-1
+//   long_timer=<code>   byte 2 of the long-timer mode page 0x34 (default 0)
+//   mode_select=refuse  MODE SELECT answers a check condition
+//   sense_key=<n>       the self test fails with this sense key
+//   "TPS THROUGH     " + 2 bytes wraps a request; kind 0x0010 is the LUT,
+//   answered "GOOD".
 //
 // Write records: "DEBUG,E2T,WRT  W" takes offset and length as big-endian
 // 16-bit values at bytes 16 and 18 and the data from 20; the other write
@@ -132,6 +143,7 @@ class GenericModel : public CommandBlockModel {
         Inquiry(cdb);
         return {};
       case 0x1D: {  // SEND DIAGNOSTIC
+        if (cdb[1] == 0x04) return MaintenanceCommand(cdb);
         size_t length = static_cast<size_t>(cdb[3] << 8 | cdb[4]);
         if (length == 0) return {};
         return {length};
@@ -142,6 +154,10 @@ class GenericModel : public CommandBlockModel {
         else
           ReplyIn(HardwareStatus(), cdb[8]);
         return {};
+      case 0x1A:
+      case 0x15:
+      case 0xC5:
+        return MaintenanceCommand(cdb);
       case 0x1C:  // RECEIVE DIAGNOSTIC RESULTS
         Receive(static_cast<size_t>(cdb[3] << 8 | cdb[4]));
         return {};
@@ -151,7 +167,8 @@ class GenericModel : public CommandBlockModel {
     }
   }
 
-  void OnDataOut(const uint8_t*, const Bytes& data, bool complete) override {
+  void OnDataOut(const uint8_t* cdb, const Bytes& data, bool complete) override {
+    if (cdb[0] == 0x15) return ModeSelect(data, complete);
     if (!complete) {
       CheckCondition(kAbortedCommand, kParameterListLength);
       return;
@@ -222,6 +239,7 @@ class GenericModel : public CommandBlockModel {
       return;
     }
     if (DispatchFirstDate(text, data)) return;
+    if (DispatchMaintenance(text, data)) return;
     if (text == "DEBUG,E2T,WRT  W") {
       if (data.size() < 20) return CheckCondition(kIllegalRequest, kParameterListLength);
       Write(static_cast<size_t>(data[16] << 8 | data[17]), static_cast<size_t>(data[18] << 8 | data[19]), data, 20);
@@ -309,6 +327,102 @@ class GenericModel : public CommandBlockModel {
     both.insert(both.end(), m_persistent.begin(), m_persistent.end());
     m_state.Save(both);
   }
+
+  // --- blobs, logs, long timer, self test ----------------------------------
+
+  DataOut MaintenanceCommand(const uint8_t* cdb) {
+    switch (cdb[0]) {
+      case 0x1A:  // MODE SENSE of the long-timer page
+        if (cdb[2] != 0x34) return CheckCondition(kIllegalRequest, kInvalidFieldInCdb), DataOut{};
+        ReplyIn(m_modePage, cdb[4]);
+        return {};
+      case 0x15:  // MODE SELECT
+        return {cdb[4]};
+      case 0xC5:  // GET HARDWARE STATUS 4
+        ReplyIn(Bytes(8, 0x04), cdb[8]);
+        return {};
+      default: {  // SEND DIAGNOSTIC, self test
+        int key = ParamInt("sense_key", 0);
+        if (key != 0) CheckCondition(static_cast<uint8_t>(key), 0x40);
+        return {};
+      }
+    }
+  }
+
+  void ModeSelect(const Bytes& data, bool complete) {
+    if (!complete || Param("mode_select") == "refuse") return CheckCondition(kIllegalRequest, kInvalidFieldInList);
+    m_modePage = data;
+  }
+
+  Bytes BlobOf(const char* key) {
+    Bytes& blob = m_blobs[key];
+    if (!m_blobLoaded[key] && !Param(key).empty()) blob = ReadWholeFile(Param(key), key);
+    m_blobLoaded[key] = true;
+    return blob;
+  }
+
+  bool DispatchBlob(const std::string& text, const Bytes& data, const char* key, const char* len, const char* get,
+                    const char* put) {
+    if (text == len) {
+      size_t n = BlobOf(key).size();
+      Answer({static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 0x00, 0x01});
+    } else if (text == get) {
+      Answer(BlobOf(key));
+    } else if (text == put) {
+      if (data.size() < kTextSize + 4) return CheckCondition(kIllegalRequest, kParameterListLength), true;
+      if (ParamInt("put_refuse", 0) == 1) return Answer({0x80, 0, 0, 0}), true;
+      size_t n = std::min<size_t>(static_cast<size_t>(data[16] << 8 | data[17]), data.size() - kTextSize - 4);
+      m_blobs[key].assign(data.begin() + kTextSize + 4, data.begin() + static_cast<long>(kTextSize + 4 + n));
+      m_blobLoaded[key] = true;
+      Answer({0, 0, 0, 0});
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  bool DispatchMaintenance(const std::string& text, const Bytes& data) {
+    if (text == "TPS THROUGH     ") {
+      if (data.size() < kTextSize + 2) return CheckCondition(kIllegalRequest, kParameterListLength), true;
+      if ((data[16] << 8 | data[17]) == 0x0010) return Answer({'G', 'O', 'O', 'D', 0, 0, 0, 0}), true;
+      Bytes inner(data.begin() + kTextSize + 2, data.end());
+      if (inner.size() < kTextSize) return CheckCondition(kIllegalRequest, kParameterListLength), true;
+      Dispatch(std::string(inner.begin(), inner.begin() + kTextSize), inner);
+      return true;
+    }
+    if (DispatchBlob(text, data, "sop", "GET SOP SET LEN ", "GET SOP SET DAT ", "PUT SOP SET DAT ")) return true;
+    if (DispatchBlob(text, data, "imff", "GET IMFF PTN LEN", "GET IMFF PTN DAT", "PUT IMFF PTN DAT")) return true;
+    if (text == "LIFE TIME LOG   " && data.size() > kTextSize) {
+      Bytes log = Param("lifetime_log").empty() ? Bytes() : ReadWholeFile(Param("lifetime_log"), "lifetime_log");
+      if (data[16] == 0x01)
+        Answer({static_cast<uint8_t>(log.size() >> 8), static_cast<uint8_t>(log.size())});
+      else
+        Answer(log);
+      return true;
+    }
+    if (text == "ERROR LOG       " && data.size() > kTextSize) {
+      Bytes entries;
+      std::istringstream in(Param("error_log"));
+      for (std::string code; std::getline(in, code, ',');) {
+        unsigned long c = strtoul(code.c_str(), nullptr, 0);
+        Bytes entry(16, 0);
+        entry[0] = static_cast<uint8_t>(c >> 8);
+        entry[1] = static_cast<uint8_t>(c);
+        entries.insert(entries.end(), entry.begin(), entry.end());
+      }
+      size_t count = entries.size() / 16;
+      if (data[16] == 0x02)
+        Answer({static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
+      else
+        Answer(entries);
+      return true;
+    }
+    return false;
+  }
+
+  Bytes m_modePage{0x00, 0x00, 0x00, 0x00, 0x34, 0x02, static_cast<uint8_t>(ParamInt("long_timer", 0)), 0x00};
+  std::map<std::string, Bytes> m_blobs;
+  std::map<std::string, bool> m_blobLoaded;
 
   SimStateFile m_state;
   Bytes m_working, m_persistent, m_default, m_flash, m_vpd, m_standard;

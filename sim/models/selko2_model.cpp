@@ -17,6 +17,9 @@
 //   owner_reply=<text> the lock-owner read answers this text (zero-padded to
 //                     40 bytes) instead of the owner the device keeps
 //   button=<path>     the scan button is held while this file exists
+//   sleep_min=<n>, autooff_min=<n>  the sleep and auto-off timers (minutes)
+//                     of a new device; timer writes change them
+//   firmware=<b24>,<b26>  bytes 24 and 26 of the firmware record
 //
 // Scanning:
 //   sheets=<n>        sheets in the feeder; the paper-present bit then says
@@ -157,7 +160,7 @@ class Selko2Model : public SimDeviceModel {
   }
 
  private:
-  enum class DataOut { None, Window, Nvram, Lock, Unlock };
+  enum class DataOut { None, Window, Nvram, Lock, Unlock, Timer };
   struct PendingOut {
     DataOut kind = DataOut::None;
     size_t expected = 0;
@@ -166,6 +169,7 @@ class Selko2Model : public SimDeviceModel {
 
   void OnCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
     if (OnButtonCommand(opcode, sub, param, length)) return;
+    if (OnMaintenanceCommand(opcode, sub, param, length)) return;
     switch (opcode << 8 | sub) {
       case 0x1202:
         return Reply(HardwareStatus());
@@ -234,11 +238,53 @@ class Selko2Model : public SimDeviceModel {
           SaveMemory(memory);
         }
         break;
+      case DataOut::Timer:
+        OnTimerWritten(done.bytes);
+        break;
       case DataOut::None:
         break;
     }
     return static_cast<int>(n);
   }
+
+  // --- timers and firmware record -----------------------------------------
+
+  bool OnMaintenanceCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
+    if (opcode == 0x28 && sub == 0x14 && length == 16 && (param == 2 || param == 5)) {
+      Bytes record(16, 0);
+      SetLe32(record.data() + 4, m_sleepMin);
+      SetLe32(record.data() + 12, m_autoOffMin);
+      Reply(Status(0));
+      Reply(record);
+      return true;
+    }
+    if (opcode == 0x2A && sub == 0x14 && (param == 2 || param == 5 || param == 6)) {
+      m_timerParam = param;
+      ExpectOut(DataOut::Timer, length, 16);
+      return true;
+    }
+    if (opcode == 0x28 && sub == 0x01 && length == 72) {
+      Bytes record(72, 0);
+      std::string fw = Param("firmware", "1,2");
+      size_t comma = fw.find(',');
+      record[24] = static_cast<uint8_t>(strtoul(fw.c_str(), nullptr, 0));
+      record[26] = static_cast<uint8_t>(comma == std::string::npos ? 0 : strtoul(fw.c_str() + comma + 1, nullptr, 0));
+      Reply(Status(0));
+      Reply(record);
+      return true;
+    }
+    return false;
+  }
+
+  void OnTimerWritten(const Bytes& record) {
+    if (m_timerParam == 2) m_sleepMin = Le32(record.data() + 4);
+    if (m_timerParam == 5) m_autoOffMin = Le32(record.data() + 12);
+    if (m_timerParam == 6) m_autoOffMin = 0;
+  }
+
+  uint32_t m_sleepMin = static_cast<uint32_t>(ParamInt("sleep_min", 15));
+  uint32_t m_autoOffMin = static_cast<uint32_t>(ParamInt("autooff_min", 240));
+  uint16_t m_timerParam = 0;
 
   // --- replies -------------------------------------------------------------
 

@@ -10,9 +10,11 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dravn_paths.h"
 #include "test_support.h"
@@ -108,6 +110,12 @@ class Bench {
   void Scenario(const std::string& text) const { dravn_test::WriteFile(m_dir + "/scenario", text); }
   std::string ReadTranscript() const { return dravn_test::ReadFile(Transcript()); }
   void ClearTranscript() const { dravn_test::WriteFile(Transcript(), ""); }
+  // The transcript so far, which then starts afresh.
+  std::string TakeTranscript() const {
+    std::string t = ReadTranscript();
+    ClearTranscript();
+    return t;
+  }
 
  private:
   std::string m_dir;
@@ -168,6 +176,41 @@ class RawTable {
   }
   char* m_base = nullptr;
 };
+
+// Transcript helpers: bytes in the transcript's lower-case hex, the count
+// of a text, and the data phases going out (all but command blocks) as
+// "len:hex" with the first 64 bytes.
+inline std::string Hex(const std::vector<unsigned char>& bytes) {
+  std::string out;
+  char two[3];
+  for (unsigned char b : bytes) {
+    snprintf(two, sizeof two, "%02x", b);
+    out += two;
+  }
+  return out;
+}
+inline std::string HexText(const std::string& text) { return Hex(std::vector<unsigned char>(text.begin(), text.end())); }
+
+inline size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+inline std::vector<std::string> DataOut(const std::string& transcript) {
+  static const std::string kLead = "bulk out ep=0x02 len=";
+  std::vector<std::string> out;
+  size_t at = 0;
+  while ((at = transcript.find(kLead, at)) != std::string::npos) {
+    size_t end = transcript.find('\n', at);
+    std::string line = transcript.substr(at, end - at);
+    at = end;
+    int len = atoi(line.c_str() + kLead.size());
+    if (len == 31) continue;
+    out.push_back(std::to_string(len) + ":" + line.substr(line.rfind(' ') + 1));
+  }
+  return out;
+}
 
 inline bool SegmentExists() { return shmget(kFirstKey, kSegmentSize, 0) >= 0; }
 inline bool SemaphoreExists() { return semget(kFirstKey, 1, 0) >= 0; }

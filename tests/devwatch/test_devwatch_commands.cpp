@@ -17,24 +17,10 @@ namespace {
 
 using devwatch::CMqExpScannerCtrl;
 using devwatch_test::Bench;
+using devwatch_test::Count;
+using devwatch_test::Hex;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-std::string Hex(const std::vector<unsigned char>& bytes) {
-  std::string out;
-  char two[3];
-  for (unsigned char b : bytes) {
-    snprintf(two, sizeof two, "%02x", b);
-    out += two;
-  }
-  return out;
-}
 
 // The transcript text of a command block carrying `cdb`.
 std::string Block(const std::vector<unsigned char>& cdb) {
