@@ -8,6 +8,7 @@
 #include <new>
 
 #include "FsipCrop.h"
+#include "FsipCrop_ph.h"
 
 namespace fsipcrop {
 
@@ -174,19 +175,24 @@ void WriteStageLines() {
 // Clips round the cutting set and cuts the page into the output; the stage
 // lines are written whichever way it ends.
 int ClipAndCut(Pages& pg, _STRTLINE* cut, bool exactOffsets, double skew, const FSIP_CRP_S_CRPALL* rec,
-               FSIP_S_IMAGEINFO_EX* out, void* user) {
+               FSIP_S_IMAGEINFO_EX* out, void* user, PHLidList* holes = nullptr) {
   int rc;
+  double offX = 0, offY = 0;
   {
     Stage st(&gPrfmData.dwClipOuterFrame);
     if (exactOffsets) {
       double dx = 0, dy = 0;
       rc = ClipOuterFrameView(&pg.input, cut, &pg.clipped, &dx, &dy, &pg.clippedOwned);
       if (!rc) CrrctSLs(cut, dx, dy);
+      offX = dx;
+      offY = dy;
     } else {
       int dx = 0, dy = 0;
       rc = ClipOuterFrame(&pg.input, cut, &pg.clipped, &dx, &dy);
       pg.clippedOwned = rc == 0;
       if (!rc) CrrctSLs(cut, dx, dy);
+      offX = dx;
+      offY = dy;
     }
   }
   if (rc) return rc;
@@ -194,6 +200,24 @@ int ClipAndCut(Pages& pg, _STRTLINE* cut, bool exactOffsets, double skew, const 
   if (pg.clippedOwned) {
     free(pg.greyCopy);
     pg.greyCopy = nullptr;
+  }
+  if (holes && !holes->empty()) {
+    Stage st(&gPrfmData.dwCoverPHs);
+    // Covering paints the clip: a clip that still shows the caller's pixels
+    // is copied first, so that the input stays as it came.
+    if (!pg.clippedOwned) {
+      const size_t size = static_cast<size_t>(pg.clipped.nBytesPerLine) * pg.clipped.nHeight;
+      auto* copy = static_cast<uint8_t*>(malloc(size ? size : 1));
+      if (!copy) return FSIP_C_ERR_OUTOFMEMORY;
+      for (int r = 0; r < pg.clipped.nHeight; ++r)
+        memcpy(copy + static_cast<size_t>(r) * pg.clipped.nBytesPerLine,
+               pg.clipped.pImageData + static_cast<size_t>(r) * pg.clipped.nBytesPerLine,
+               static_cast<size_t>(pg.clipped.nBytesPerLine));
+      pg.clipped.pImageData = copy;
+      pg.clippedOwned = true;
+    }
+    AdjustPHLid(holes, pg.scale, static_cast<int>(RoundHalfAway(offX)), static_cast<int>(RoundHalfAway(offY)));
+    CoverPHs(&pg.clipped, holes, rec->dwHoleRemoveType, 0, nullptr);
   }
   {
     Stage st(&gPrfmData.dwCropImg);
@@ -288,6 +312,12 @@ int CropPage(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_CRPALL* rec, const FSIP_C
   }
   SetSearchLevels(false);
   gbFBFrameSearch = 0;
+  PHLidList holes;
+  if (rec->dwFuncFlag & 2) {
+    Stage st(&gPrfmData.dwDetectPHs);
+    rc = DetectPHs(&pg.work, main, pg.ave, pg.grad, pg.diag, &holes, 0, true);
+    if (rc) return rc;
+  }
   pg.FreeBuffers();
 
   gd1mm = in->nXResolution / 25.4;
@@ -313,7 +343,7 @@ int CropPage(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_CRPALL* rec, const FSIP_C
     gnLayoutW = layout->layoutCrop.sizeRectangle.x;
     gnLayoutH = layout->layoutCrop.sizeRectangle.y;
   }
-  return ClipAndCut(pg, cut, true, skew, rec, out, user);
+  return ClipAndCut(pg, cut, true, skew, rec, out, user, &holes);
 }
 
 template <class F>
@@ -409,6 +439,117 @@ int AIQC(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRP_S_AIQC* rec) {
     if (rc == kNoDocument || found < 4) return static_cast<int>(FSIP_CRP_C_FOLDED_OR_PARTIAL);
     // The folded-page test belongs to the duplex and shadow steps; a plain
     // four-sided sheet answers 0 until it is there.
+    return 0;
+  });
+}
+
+// ---- punch-hole removal entries ----
+
+namespace {
+
+// The work image's borders as the four sides, y-up.
+void BorderSides(const _P2IIMG& img, _STRTLINE* s) {
+  s[0] = {0, 0, 1, 0};
+  s[1] = {0, -static_cast<double>(img.nHeight - 1), 0, 0};
+  s[2] = {0, 0, 1, static_cast<double>(img.nWidth - 1)};
+  s[3] = {0, 0, 0, 0};
+}
+
+// The paper's four sides on the work image, completed from the tab set
+// when fewer came from real edges; `found` tells how many were real.
+int FindSides(Pages& pg, int adf, _STRTLINE* sides, int* found) {
+  _STRTLINE tab[4] = {};
+  double skew = 0;
+  *found = 0;
+  const int rc = GetDocPos(&pg.work, adf, pg.ave, pg.grad, pg.diag, sides, &skew, found, nullptr, nullptr);
+  if (rc) return rc;
+  if (*found < 4) {
+    std::copy(sides, sides + 4, tab);
+    _CHKTABPRM prm;
+    SetChkTabPrm(pg.ave, pg.grad, pg.diag, sides, tab, &prm);
+    gbExecTabProc = 1;
+    CheckTabs(&pg.work, &prm);
+    gbExecTabProc = 0;
+    for (int i = *found; i < 4; ++i) sides[i] = tab[i];
+  }
+  return 0;
+}
+
+// Holes found on the work image painted into the page (its grey copy for
+// a 1-bit page, converted back afterwards).
+void CoverPage(Pages& pg, const FSIP_S_IMAGEINFO_EX* in, PHLidList* holes, double scale, uint32_t fill, int mode,
+               int* result) {
+  {
+    Stage st(&gPrfmData.dwCoverPHs);
+    AdjustPHLid(holes, scale, 0, 0);
+    CoverPHs(&pg.input, holes, fill, mode, result);
+  }
+  if (pg.mono) {
+    _P2IIMG bits;
+    FsipII2P2iII(in, &bits);
+    ConvGray2BW(&pg.input, &bits);
+  }
+}
+
+}  // namespace
+
+int PunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_PHRMV* rec, int* holeResult) {
+  gPrfmData = {};
+  gnLayoutW = gnLayoutH = -1;
+  if (checkParamHoleRemove(in, rec)) return FSIP_C_ERR_PARAMETER;
+  return Guarded([&]() -> int {
+    TuningGuard guard;
+    SetCommonTuning();
+    const bool flatbed = rec->bADF == 0;
+    if (flatbed) {
+      uint16_t width = rec->wFBCropSearchWidth, ignore = rec->wFBCropIgnoreLength;
+      LoadFbParam(nullptr, &width, &ignore);
+      rec->wFBCropSearchWidth = width;
+      rec->wFBCropIgnoreLength = ignore;
+    } else {
+      gdblGrayZone = 1.0;
+    }
+    if (rec->bOVS && !Initialize()) return static_cast<int>(FSIP_C_ERR_OUTOFMEMORY);
+    Pages pg;
+    int rc = PreparePages(in, pg, true);
+    if (rc) return rc;
+    gbInv = in->nPixelFlavor == 1;
+    MakeLUT4InvXf(rec->byTransferDataType, rec->pbySendData);
+    _STRTLINE sides[4];
+    if (rec->bOVS) {
+      const int fullHeight = pg.work.nHeight;
+      if (flatbed) {
+        const int cut = static_cast<int>(static_cast<double>(pg.work.nXResolution) * rec->wFBCropIgnoreLength / 254);
+        pg.work.nHeight = std::max(1, pg.work.nHeight - cut);
+        gdblGrayZone = static_cast<double>(pg.work.nXResolution) * rec->wFBCropSearchWidth / 254;
+      }
+      int found = 0;
+      rc = FindSides(pg, rec->bADF, sides, &found);
+      pg.work.nHeight = fullHeight;
+      if (rc) return rc;
+    } else {
+      BorderSides(pg.work, sides);
+    }
+    const int mode = rec->nPHMode | 0x100;
+    const bool keepAll = (rec->nPHMode & 0xF) == 1;
+    PHLidList holes;
+    {
+      Stage st(&gPrfmData.dwDetectPHs);
+      const double zone = gdblGrayZone;
+      if (flatbed && !keepAll) gdblGrayZone = 0;
+      rc = DetectPHs(&pg.work, sides, pg.ave, pg.grad, pg.diag, &holes, mode, rec->bADF != 0);
+      gdblGrayZone = zone;
+      if (rc) return rc;
+    }
+    LimitPHs(&pg.work, &holes, keepAll);
+    const double scale = pg.scale;
+    pg.FreeBuffers();
+    gd1mm = in->nXResolution / 25.4;
+    if (holes.empty()) {
+      if (holeResult) *holeResult = 2;
+      return 0;
+    }
+    CoverPage(pg, in, &holes, scale, rec->dwHoleRemoveType, mode, holeResult);
     return 0;
   });
 }

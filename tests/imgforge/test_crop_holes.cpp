@@ -1,0 +1,183 @@
+// Punch holes found and painted over, through the staged library: pages
+// with discs of known centre and size on a dark backing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "crop_test_util.h"
+
+using namespace crop_test;
+
+namespace {
+
+using PunchFn = int(FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_PHRMV*, void*, void*, void*, int*);
+
+FSIP_CRP_S_PHRMV HoleRecord(const std::vector<unsigned char>& tone, int ovs, uint32_t fill = 0xFFFFFF) {
+  alignas(8) FSIP_CRP_S_PHRMV r{};
+  r.cbSize = 84;
+  r.bOVS = ovs;
+  r.dwHoleRemoveType = fill;
+  r.bADF = 1;
+  r.wFBCropSearchWidth = 0xFFFF;
+  r.wFBCropIgnoreLength = 0xFFFF;
+  r.wBlackBkThreshold = 64;
+  r.byTransferDataType = 0x83;
+  r.pbySendData = const_cast<unsigned char*>(tone.data());
+  return r;
+}
+
+// Two or three 6-mm holes 11 mm inside the left side.
+dravn_pages::BackedPageSpec HoledPage(int dpi, int channels, double angle, int count, double pitch) {
+  dravn_pages::BackedPageSpec s;
+  s.dpi = dpi;
+  s.channels = channels;
+  s.angleDeg = angle;
+  s.text = false;
+  s.backing = 3;  // a sheet-fed hole must read below grey 10
+  const double mid = 297 / 2.0;
+  for (int k = 0; k < count; ++k) s.holes.push_back({11, mid + (k - (count - 1) / 2.0) * pitch, 6});
+  return s;
+}
+
+struct Case {
+  int dpi;
+  int channels;  // 0 one bit
+  double angle;
+  int count;
+  double pitch;
+};
+
+class HolePages : public ::testing::TestWithParam<Case> {};
+
+// Mean of channel values in a square of half-size r about (x, y).
+double MeanAt(const std::vector<uint8_t>& px, int width, int ch, double x, double y, int r) {
+  double s = 0;
+  int n = 0;
+  for (int yy = static_cast<int>(y) - r; yy <= static_cast<int>(y) + r; ++yy)
+    for (int xx = static_cast<int>(x) - r; xx <= static_cast<int>(x) + r; ++xx)
+      for (int c = 0; c < ch; ++c, ++n) s += px[(static_cast<size_t>(yy) * width + xx) * ch + c];
+  return s / n;
+}
+
+TEST_P(HolePages, HolesReadWhiteAndNothingElseChanges) {
+  const Case c = GetParam();
+  Library lib;
+  ASSERT_TRUE(lib.handle);
+  auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
+  ASSERT_TRUE(punch);
+  auto tone = ToneBlock();
+  Input in = MakeInput(HoledPage(c.dpi, c.channels == 0 ? 1 : c.channels, c.angle, c.count, c.pitch), c.channels == 0);
+  const std::vector<uint8_t> before = in.pixels;
+  auto rec = HoleRecord(tone, 1);
+  int result = -7;
+  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
+  EXPECT_EQ(1, result);
+  const double px = c.dpi / 25.4;
+  const auto& img = in.page.image;
+  if (c.channels == 0) {
+    // One bit: every hole centre now reads white (bit set).
+    const size_t bpl = (img.width + 7) / 8;
+    for (const auto& h : in.page.holeCentres) {
+      const int x = static_cast<int>(h[0]), y = static_cast<int>(h[1]);
+      EXPECT_TRUE(in.pixels[y * bpl + x / 8] & (0x80 >> (x & 7))) << x << "," << y;
+    }
+    return;
+  }
+  const int ch = c.channels;
+  for (const auto& h : in.page.holeCentres)
+    EXPECT_GT(MeanAt(in.pixels, img.width, ch, h[0], h[1], static_cast<int>(2.5 * px)), 250) << h[0] << "," << h[1];
+  // Every changed pixel lies within a hole's three-fold lid window.
+  const double reach = 3 * (3 + 0.5) * px;  // three lids of a 6-mm hole plus margin
+  size_t changed = 0;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x) {
+      const size_t i = (static_cast<size_t>(y) * img.width + x) * ch;
+      bool diff = false;
+      for (int k = 0; k < ch; ++k) diff = diff || before[i + k] != in.pixels[i + k];
+      if (!diff) continue;
+      ++changed;
+      bool near = false;
+      for (const auto& h : in.page.holeCentres) near = near || std::hypot(x - h[0], y - h[1]) <= reach;
+      ASSERT_TRUE(near) << "pixel " << x << "," << y << " changed far from any hole";
+    }
+  EXPECT_GT(changed, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, HolePages,
+                         ::testing::Values(Case{200, 3, 0, 2, 80}, Case{300, 3, 0, 2, 80}, Case{300, 1, 3, 2, 80},
+                                           Case{300, 3, -3, 3, 108}, Case{200, 1, 0, 3, 108},
+                                           Case{300, 0, 0, 2, 80}, Case{600, 1, 0, 2, 80}));
+
+TEST(HoleRemoval, PageWithoutHolesAnswersTwoAndStaysAsItWas) {
+  Library lib;
+  auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
+  ASSERT_TRUE(punch);
+  auto tone = ToneBlock();
+  Input in = MakeInput(HoledPage(200, 3, 0, 0, 0));
+  const std::vector<uint8_t> before = in.pixels;
+  auto rec = HoleRecord(tone, 1);
+  int result = -7;
+  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
+  EXPECT_EQ(2, result);
+  EXPECT_EQ(before, in.pixels);
+  // A missing result pointer is never written.
+  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST(HoleRemoval, WithoutOverscanTheImageBordersAreTheSides) {
+  Library lib;
+  auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
+  ASSERT_TRUE(punch);
+  auto tone = ToneBlock();
+  // A page that fills its image: no backing round it.
+  auto spec = HoledPage(200, 1, 0, 2, 80);
+  spec.marginMm = 0;
+  Input in = MakeInput(spec);
+  auto rec = HoleRecord(tone, 0);
+  int result = -7;
+  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
+  EXPECT_EQ(1, result);
+  for (const auto& h : in.page.holeCentres)
+    EXPECT_GT(MeanAt(in.pixels, in.page.image.width, 1, h[0], h[1], 4), 250);
+}
+
+TEST(HoleRemoval, PaperColourFillTakesTheTintAroundTheHole) {
+  Library lib;
+  auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
+  ASSERT_TRUE(punch);
+  auto tone = ToneBlock();
+  auto spec = HoledPage(300, 1, 0, 2, 80);
+  spec.paper = 200;
+  Input in = MakeInput(spec);
+  auto rec = HoleRecord(tone, 1, 0x80000000u);
+  int result = -7;
+  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
+  EXPECT_EQ(1, result);
+  for (const auto& h : in.page.holeCentres)
+    EXPECT_NEAR(MeanAt(in.pixels, in.page.image.width, 1, h[0], h[1], 5), 200, 16);
+}
+
+TEST(HoleRemoval, CropWithBitOneCoversTheHolesInTheOutput) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok());
+  auto tone = ToneBlock();
+  Input in = MakeInput(HoledPage(300, 3, 0, 2, 80));
+  auto rec = CropRecord(tone);
+  rec.dwFuncFlag = 2;
+  Notify n;
+  Output out;
+  ASSERT_EQ(0, lib.cropAll(&in.info, &rec, &out.info, nullptr, &n, nullptr));
+  out.info.pImageData = out.info.pImageData;
+  const double px = 300 / 25.4;
+  // The holes sit 11 mm from the cut page's left side.
+  const int x = static_cast<int>(11 * px), r = static_cast<int>(2.5 * px);
+  for (double yMm : {297 / 2.0 - 40, 297 / 2.0 + 40}) {
+    const int y = static_cast<int>(yMm * px);
+    EXPECT_GT(out.Mean(x - r, y - r, x + r, y + r), 250) << yMm;
+  }
+  // The input stays as it came.
+  Input again = MakeInput(HoledPage(300, 3, 0, 2, 80));
+  EXPECT_EQ(again.pixels, in.pixels);
+}
+
+}  // namespace
