@@ -176,14 +176,24 @@ namespace {
 
 constexpr double kHalfPiLit = 1.570796327;
 
-// The side lines in the order left, bottom, right, top.
+// The side lines in the order left, bottom, right, top: the two steep
+// lines by their column at the page's middle, the two flat ones by height.
 void OrderSides(const _STRTLINE* in, _STRTLINE* out) {
-  _STRTLINE copy[4];
-  std::copy(in, in + 4, copy);
-  MakeRect(copy);
-  int conv[4];
-  MakeConvList(copy, in, conv);
-  for (int i = 0; i < 4; ++i) out[i] = in[conv[i] < 4 ? conv[i] : i];
+  int steep[4], flat[4], ns = 0, nf = 0;
+  for (int i = 0; i < 4; ++i) (IsSteep(in[i]) ? steep[ns++] : flat[nf++]) = i;
+  if (ns != 2 || nf != 2) {
+    std::copy(in, in + 4, out);
+    return;
+  }
+  double midY = 0;
+  for (int k = 0; k < 2; ++k) midY += in[flat[k]].dB / 2;
+  auto col = [&](const _STRTLINE& l) { return l.bVert ? l.dX : (midY - l.dB) / l.dA; };
+  const bool firstLeft = col(in[steep[0]]) <= col(in[steep[1]]);
+  out[0] = in[steep[firstLeft ? 0 : 1]];
+  out[2] = in[steep[firstLeft ? 1 : 0]];
+  const bool firstLow = in[flat[0]].dB <= in[flat[1]].dB;
+  out[1] = in[flat[firstLow ? 0 : 1]];
+  out[3] = in[flat[firstLow ? 1 : 0]];
 }
 
 // The side's line moved d pixels towards the page inside.
