@@ -1,0 +1,129 @@
+// The punch-hole routines' own rules, on hand-made lids and images.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "FsipCrop_ph.h"
+
+using namespace fsipcrop;
+
+namespace {
+
+_PHLID Hole(int64_t x, int64_t y, double size) {
+  _PHLID l{};
+  l.ptCenter = {x, y};
+  l.dSizeAlong = l.dSizeAcross = size;
+  for (auto& c : l.ptCorner) c = {x, y};
+  return l;
+}
+
+TEST(HoleRecords, DistanceAndListCombination) {
+  EXPECT_EQ(5, GetDistance(tagPOINT{0, 0}, tagPOINT{3, 4}));
+  EXPECT_EQ(1, GetDistance(tagPOINT{0, 0}, tagPOINT{1, 1}));
+  PHLidList out{Hole(9, 9, 6)};
+  std::vector<PHLidList*> none;
+  CombinePHLidList(none, &out);
+  EXPECT_EQ(1u, out.size());
+  std::vector<PHLidList*> v{new PHLidList{Hole(1, 0, 6), Hole(2, 0, 6)}, new PHLidList{Hole(3, 0, 6)}};
+  CombinePHLidList(v, &out);
+  std::vector<int64_t> xs;
+  for (auto& h : out) xs.push_back(h.ptCenter.x);
+  EXPECT_EQ((std::vector<int64_t>{9, 1, 2, 3}), xs);
+}
+
+TEST(HolePatterns, FourHolesLeftOneOutEndAsThreeFourOneTwo) {
+  const double p = 300 / 25.4;
+  const int64_t pitch = static_cast<int64_t>(80 * p);
+  PHLidList four;
+  // Holes 1-4 in the order the rule sorts them (centre y ascending).
+  for (int k = 0; k < 4; ++k) four.push_back(Hole(100, -4000 + k * pitch, 7));
+  ExamPHPttn(&four, 0, 0, p, 0);
+  std::vector<int64_t> order;
+  for (auto& h : four) order.push_back((h.ptCenter.y + 4000) / pitch + 1);
+  EXPECT_EQ((std::vector<int64_t>{3, 4, 1, 2}), order);
+  PHLidList ok;
+  for (int k = 0; k < 4; ++k) ok.push_back(Hole(100, -(100 + k * pitch), 6));
+  ExamPHPttn(&ok, 0, 0, p, 0);
+  EXPECT_EQ(4u, ok.size());
+}
+
+TEST(HolePatterns, TwoHoleRuleByPitchAndKind) {
+  const double p = 200 / 25.4;
+  struct {
+    double gapMm, size;
+    int kind;
+    bool pass;
+  } cases[] = {{80, 6, 0, true}, {80, 6, 1, true}, {80, 3, 2, true}, {80, 3, 0, false}, {86, 6, 0, false}};
+  for (const auto& c : cases) {
+    PHLidList l{Hole(0, 0, c.size), Hole(0, -static_cast<int64_t>(c.gapMm * p), c.size)};
+    EXPECT_EQ(c.pass ? 1 : 0, Is2PHs(&l, p, c.kind)) << c.gapMm << " " << c.size << " " << c.kind;
+  }
+}
+
+TEST(HoleScreening, LimitEmptiesLongListsUnlessKeepAll) {
+  _P2IIMG work{};
+  work.nXResolution = 200;
+  work.nWidth = 1654;
+  work.nHeight = 2339;  // A4 at 200 dpi: 52 holes allowed
+  PHLidList l;
+  for (int k = 0; k < 52; ++k) l.push_back(Hole(k, 0, 6));
+  LimitPHs(&work, &l, false);
+  EXPECT_EQ(52u, l.size());
+  l.push_back(Hole(99, 0, 6));
+  LimitPHs(&work, &l, true);
+  EXPECT_EQ(53u, l.size());
+  LimitPHs(&work, &l, false);
+  EXPECT_TRUE(l.empty());
+}
+
+TEST(HoleMask, PaperColourBinAndRingOutsideTheImage) {
+  std::vector<uint8_t> px(40 * 40 * 3);
+  for (size_t i = 0; i < px.size(); i += 3) {
+    px[i] = 200;
+    px[i + 1] = 100;
+    px[i + 2] = 50;
+  }
+  _P2IIMG img{};
+  img.pImageData = px.data();
+  img.nBitsPerPixel = 24;
+  img.nWidth = img.nHeight = 40;
+  img.nBytesPerLine = 120;
+  _PHLID lid = Hole(20, -20, 6);
+  lid.ptCorner[0] = {26, -26};
+  std::vector<uint16_t> hist(4096);
+  RGBQUAD q{};
+  gbInv = 0;
+  GetPHLidClr_C3(&img, lid, hist.data(), &q);
+  EXPECT_EQ(0xC63, std::max_element(hist.begin(), hist.end()) - hist.begin());
+  EXPECT_EQ(200, q.rgbRed);
+  EXPECT_EQ(104, q.rgbGreen);
+  EXPECT_EQ(56, q.rgbBlue);
+  img.nBitsPerPixel = 8;
+  img.nBytesPerLine = 40;
+  _PHLID far = Hole(500, -500, 6);
+  far.ptCorner[0] = {506, -506};
+  uint16_t grey[16] = {};
+  uint8_t g = 0;
+  GetPHLidClr_C1(&img, far, grey, &g);
+  EXPECT_EQ(8, g);
+}
+
+TEST(HoleMask, OpeningIgnoresCornersAndCentre) {
+  std::vector<uint8_t> m(7 * 7, 1);
+  const int c = 3 * 7 + 3;
+  m[c] = 0;
+  m[c - 2 * 7 - 2] = m[c - 2 * 7 + 2] = m[c + 2 * 7 - 2] = m[c + 2 * 7 + 2] = 0;
+  EXPECT_TRUE(MapElode5x5(m.data(), c, 7));
+  m[c + 1] = 0;
+  EXPECT_FALSE(MapElode5x5(m.data(), c, 7));
+  // Extension with L = 1 on a dark first pixel: -1 with the reach flag.
+  uint8_t pix[4] = {0, 0, 255, 255}, mask[4] = {};
+  EXPECT_EQ(-1, ExtpandPHArea_C1(mask, pix, 1, 1, 0, 0, 1, 0, 0, true, false, 0, 0));
+  EXPECT_EQ(1, ExtpandPHArea_C1(mask, pix, 1, 1, 0, 0, 1, 0, 0, false, false, 0, 0));
+  uint8_t light[3] = {0, 200, 0}, clean[3] = {};
+  EXPECT_EQ(0, ExtpandPHArea_C1(clean, light, 1, 1, 0, 0, 2, 0, 0, false, false, 0, 0));
+  EXPECT_EQ(0, clean[1]);
+}
+
+}  // namespace
