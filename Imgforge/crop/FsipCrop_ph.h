@@ -88,6 +88,8 @@ void CoverPHs(_P2IIMG* img, const PHLidList* phs, uint32_t fill, int nPHMode, in
 void CoverPHs_C3(_P2IIMG* img, const PHLidList* phs, uint32_t fill, int* result);
 
 // ---- detection driver ----
+// Four page sides in the order left, bottom, right, top.
+void OrderPageSides(const _STRTLINE* in, _STRTLINE* out);
 int HidePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF);
 int DetectPHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs,
@@ -106,10 +108,27 @@ void CheckFreePHs(int side, const _P2IIMG* other, const PHLidList* otherPat, con
                   PHLidList* self);
 void GetBestPHs(const _P2IIMG* a, PHLidList* aPHs, const _P2IIMG* b, PHLidList* bPHs);
 
+// ---- duplex shadow lines, folded pages, poor crops ----
+int GetBestSLs(const _P2IIMG* imgA, _HOUGHRSLT* a, const _P2IIMG* imgB, _HOUGHRSLT* b);
+int GetLghtShdwGaps(const _STRTLINE* a, const _STRTLINE* b, int maxDx, int maxDy, int* gapX, int* gapY);
+int GetAdoptFlag4ShdwSLs(const _STRTLINE* own, const _STRTLINE* shadow, int* flags, double rhoGap);
+bool IsFoldedDoc(const _STRTLINE* lines, const PointList& points, int dpi);
+bool IsPtInDoc(tagPOINT pt, const _STRTLINE* lines, const int* order);
+double GetCnrAreaLL(_STRTLINE l1, _STRTLINE l2, tagPOINT p);
+double GetCnrAreaLR(_STRTLINE l1, _STRTLINE l2, tagPOINT p);
+int IsPoorCrop(const _P2IIMG* img, const _STRTLINE* lines);
+
 // ---- hole entries ----
 void LimitPHs(const _P2IIMG* work, PHLidList* phs, bool keepAll);
 int PunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_PHRMV* rec, int* holeResult);
 int DupPunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPPHRMV* rec);
+int DupCropAll(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL* rec, FSIP_S_IMAGEINFO_EX* out, void* user,
+               int* tabCount);
+int DupCropAll2(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL2* rec, FSIP_S_IMAGEINFO_EX* out, void* user,
+                int* tabCount);
+bool IsLongPage(const _STRTLINE* sides, int dpi, bool a3);
+bool IsA3Scanner(const char* name);
+int ModifyImageForAnalysisFsip(const _P2IIMG* face, _P2IIMG* result);
 
 }  // namespace fsipcrop
 

@@ -172,13 +172,9 @@ void ExamPHPttn(PHLidList* phs, int bSub, int bSortByX, double p, int nPHMode) {
 
 // ---- detection driver ----
 
-namespace {
-
-constexpr double kHalfPiLit = 1.570796327;
-
 // The side lines in the order left, bottom, right, top: the two steep
 // lines by their column at the page's middle, the two flat ones by height.
-void OrderSides(const _STRTLINE* in, _STRTLINE* out) {
+void OrderPageSides(const _STRTLINE* in, _STRTLINE* out) {
   int steep[4], flat[4], ns = 0, nf = 0;
   for (int i = 0; i < 4; ++i) (IsSteep(in[i]) ? steep[ns++] : flat[nf++]) = i;
   if (ns != 2 || nf != 2) {
@@ -195,6 +191,10 @@ void OrderSides(const _STRTLINE* in, _STRTLINE* out) {
   out[1] = in[flat[firstLow ? 0 : 1]];
   out[3] = in[flat[firstLow ? 1 : 0]];
 }
+
+namespace {
+
+constexpr double kHalfPiLit = 1.570796327;
 
 // The side's line moved d pixels towards the page inside.
 _STRTLINE SearchLine(const _STRTLINE* sides, int i, double d) {
@@ -302,7 +302,7 @@ bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 c
 int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF) {
   _STRTLINE sls[4];
-  OrderSides(slsIn, sls);
+  OrderPageSides(slsIn, sls);
   const bool colour = img->nBitsPerPixel == 24;
   const size_t cells = static_cast<size_t>(std::max(len, 0)) * (colour ? 3 : 1);
   std::vector<uint32_t> smooth;

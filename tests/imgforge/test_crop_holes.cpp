@@ -180,4 +180,25 @@ TEST(HoleRemoval, CropWithBitOneCoversTheHolesInTheOutput) {
   EXPECT_EQ(again.pixels, in.pixels);
 }
 
+TEST(FoldedPages, AFoldedCornerIsReportedAStraightSheetIsNot) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok());
+  auto tone = ToneBlock();
+  for (double fold : {0.0, 20.0}) {
+    dravn_pages::BackedPageSpec s;
+    s.dpi = 200;
+    s.angleDeg = 2;
+    s.foldMm = fold;
+    Input in = MakeInput(s);
+    alignas(8) FSIP_CRP_S_AIQC rec{};
+    rec.cbSize = sizeof rec;
+    rec.wFBCropSearchWidth = 0xFFFF;
+    rec.wFBCropIgnoreLength = 0xFFFF;
+    rec.wBlackBkThreshold = 64;
+    rec.byTransferDataType = 0x83;
+    rec.pbySendData = tone.data();
+    EXPECT_EQ(fold > 0 ? 32770 : 0, lib.aiqc(&in.info, &rec, nullptr, nullptr)) << fold;
+  }
+}
+
 }  // namespace

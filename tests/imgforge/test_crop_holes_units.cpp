@@ -1,6 +1,7 @@
 // The punch-hole routines' own rules, on hand-made lids and images.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -124,6 +125,79 @@ TEST(HoleMask, OpeningIgnoresCornersAndCentre) {
   uint8_t light[3] = {0, 200, 0}, clean[3] = {};
   EXPECT_EQ(0, ExtpandPHArea_C1(clean, light, 1, 1, 0, 0, 2, 0, 0, false, false, 0, 0));
   EXPECT_EQ(0, clean[1]);
+}
+
+// Four sides of an axis-parallel page, y up: left, bottom, right, top.
+void Page(double x0, double y0, double x1, double y1, _STRTLINE* l) {
+  l[0] = {0, 0, 1, x0};
+  l[1] = {0, -y1, 0, 0};
+  l[2] = {0, 0, 1, x1};
+  l[3] = {0, -y0, 0, 0};
+}
+
+_P2IIMG Blank(int w, int h, int dpi) {
+  _P2IIMG img{};
+  img.nWidth = w;
+  img.nHeight = h;
+  img.nXResolution = img.nYResolution = dpi;
+  img.nBitsPerPixel = 8;
+  img.nBytesPerLine = w;
+  return img;
+}
+
+TEST(ShadowLines, IdenticalFacesAdoptNothingAndABareFaceTakesTheOthersFour) {
+  gnDupCrpGapSliceX = gnDupCrpGapSliceY = gnDupCrpBigRhGap = 30;
+  gnDupCrpBigThGap = 10;
+  gnShdwAGapX = gnShdwAGapY = gnShdwBGapX = gnShdwBGapY = 0;
+  _P2IIMG img = Blank(1000, 1400, 100);
+  _STRTLINE a[4], b[4];
+  Page(100, 100, 900, 1300, a);  // symmetric: its mirror is itself
+  Page(100, 100, 900, 1300, b);
+  _HOUGHRSLT ha{a, nullptr, nullptr, nullptr, 4, 0}, hb{b, nullptr, nullptr, nullptr, 4, 0};
+  EXPECT_EQ(1, GetBestSLs(&img, &ha, &img, &hb));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(a[i].dX, b[i].dX);
+    EXPECT_EQ(a[i].dB, b[i].dB);
+  }
+  EXPECT_EQ(100, a[0].dX);
+  // The front lies 50 px left of centre: the bare back takes it mirrored.
+  Page(50, 100, 850, 1300, a);
+  _STRTLINE bare[4] = {};
+  _HOUGHRSLT hbare{bare, nullptr, nullptr, nullptr, 0, 0};
+  ha.nSL = 4;
+  EXPECT_EQ(1, GetBestSLs(&img, &ha, &img, &hbare));
+  EXPECT_EQ(4, hbare.nSL);
+  EXPECT_EQ(150, bare[0].dX);  // the mirrored right side is the back's left
+  EXPECT_EQ(950, bare[2].dX);
+}
+
+TEST(PoorCrops, SkewOfOneAndAHalfDegreesIsPoorOnePointFourGoesToTheMargins) {
+  gd1mm = 100 / 25.4;
+  _P2IIMG img = Blank(1000, 1400, 100);
+  auto skewed = [](double deg, _STRTLINE* l) {
+    const double t = deg * 3.141592653589793 / 180;
+    const double steep = 1 / std::tan(t), flat = std::tan(t);
+    l[0] = {steep, -steep * 2, 0, 0};
+    l[1] = {flat, -1398, 0, 0};
+    l[2] = {steep, -steep * 998, 0, 0};
+    l[3] = {flat, -2, 0, 0};
+  };
+  _STRTLINE l[4];
+  skewed(1.5, l);
+  EXPECT_EQ(1, IsPoorCrop(&img, l));
+  skewed(1.4, l);
+  EXPECT_EQ(0, IsPoorCrop(&img, l));
+  Page(100, 2, 998, 1398, l);  // 100 px = 25 mm inside on the left
+  EXPECT_EQ(1, IsPoorCrop(&img, l));
+}
+
+TEST(HoleRemovalLimits, LongPageLimitsByFamily) {
+  _STRTLINE l[4];
+  Page(0, 0, 1000, 2900, l);
+  EXPECT_TRUE(IsLongPage(l, 200, false));
+  EXPECT_FALSE(IsLongPage(l, 200, true));
+  Page(0, 0, 1000, 2884, l);
+  EXPECT_FALSE(IsLongPage(l, 200, false));
 }
 
 }  // namespace

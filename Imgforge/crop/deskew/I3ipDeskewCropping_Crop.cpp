@@ -1,0 +1,67 @@
+// DeskewAndCropping: the deskew-and-crop engine's exported entry. One page
+// in, the document straightened and cut out into a new block.
+#include <cmath>
+#include <cstdlib>
+
+#include "I3ipDeskewCropping.h"
+#include "dravn_export.h"
+
+namespace i3ipdc {
+
+int DeskewAndCropping(const I3ipImageInfo* in, I3ipImageInfo* out) {
+  struct Held {
+    I3ipImageInfo analysis{};
+    bool allocated = false;
+    unsigned char* profile = nullptr;
+    unsigned char* gradient = nullptr;
+    ~Held() {
+      FreeMem(profile);
+      FreeMem(gradient);
+      if (allocated) FreeMem(analysis.Data);
+      FreeSinCosTable();
+    }
+  } held;
+  if (CreateSinCosTable() != kOk) return kNoMemory;
+  double scale = 1;
+  int rc = GetAnalyticalImage(in, 1, &held.analysis, &scale, &held.allocated);
+  if (rc != kOk) return rc;
+  const I3ipImageInfo* img = held.allocated ? &held.analysis : in;
+  const int diag = GetDiagonalLength(img);
+  if (AllocMem(&held.profile, diag * static_cast<int>(sizeof(unsigned))) != kOk ||
+      AllocMem(&held.gradient, diag * static_cast<int>(sizeof(int))) != kOk)
+    return kNoMemory;
+  auto* profile = reinterpret_cast<unsigned*>(held.profile);
+  auto* gradient = reinterpret_cast<int*>(held.gradient);
+  _LINE lines[4] = {};
+  double angle = 0;
+  int n = 0;
+  rc = GetDocumentPosition(img, profile, gradient, diag, lines, &angle, &n, nullptr);
+  // Out of memory leaves the lines unset: nothing sound to crop by.
+  if (rc != kOk) return rc;
+  if (n != 4) {
+    _LINE tabLines[4];
+    CheckTabs(img, profile, gradient, diag, lines, n, tabLines);
+    for (int i = n; i < 4; ++i) lines[i] = tabLines[i];
+  }
+  FreeMem(held.profile);
+  FreeMem(held.gradient);
+  held.profile = held.gradient = nullptr;
+  if (held.allocated) FreeMem(held.analysis.Data);
+  held.allocated = false;
+  // Back to input pixels before the rectangle is made: its corners are
+  // rounded to whole pixels, which at half resolution would be two.
+  if (std::fabs(scale - 1) >= 1e-10) ScaleLines(lines, 4, scale);
+  MakeRect(lines, false);
+  // The smoothed edge steps of an anti-aliased side and the enclosing
+  // rectangle leave each side outward of the paper by about half an
+  // analysis pixel: take it back, so that no strip of backing remains.
+  const double half = -0.5 / scale, inward[4] = {half, half, half, half};
+  MoveLinesBy(lines, inward);
+  return CropDocument(in, lines, angle, out);
+}
+
+}  // namespace i3ipdc
+
+DRAVN_C_EXPORT int DeskewAndCropping(const I3ipImageInfo* in, I3ipImageInfo* out) {
+  return i3ipdc::DeskewAndCropping(in, out);
+}
