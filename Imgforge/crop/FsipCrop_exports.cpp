@@ -30,3 +30,19 @@ DRAVN_C_EXPORT int FsipCrp_PunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_P
                                            void* /*unused*/, void* /*user*/, int* holeResult) {
   return fsipcrop::PunchHoleRemove(in, rec, holeResult);
 }
+
+DRAVN_C_EXPORT int FsipCrp_DupPunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPPHRMV* rec, void* /*unused*/,
+                                              void* /*unused*/) {
+  return fsipcrop::DupPunchHoleRemove(in, rec);
+}
+
+DRAVN_C_EXPORT int FsipCrp_DupCropAll(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL* rec, FSIP_S_IMAGEINFO_EX* out,
+                                      FSIP_CRP_S_DUAL_LAYOUT* /*layout*/, void* user, int* tabCount) {
+  return fsipcrop::DupCropAll(in, rec, out, user, tabCount);
+}
+
+DRAVN_C_EXPORT int FsipCrp_DupCropAll2(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL2* rec, FSIP_S_IMAGEINFO_EX* out,
+                                       FSIP_CRP_S_DUAL_LAYOUT* /*layout*/, void* user, int* tabCount,
+                                       void* /*unused*/) {
+  return fsipcrop::DupCropAll2(in, rec, out, user, tabCount);
+}

@@ -9,6 +9,7 @@
 
 #include "FsipCrop.h"
 #include "FsipCrop_ph.h"
+#include "I3ipDeskewCropping.h"
 
 namespace fsipcrop {
 
@@ -558,8 +559,17 @@ int PunchHoleRemove(FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_PHRMV* rec, int* holeRes
 
 namespace {
 
-// The analysis image of the margins variant; see DupCropAll2.
-int PrepareAnalysisImage(Pages& pg);
+// The margins variant analyses the deskew-and-crop engine's image of the
+// face in place of the work image.
+int PrepareAnalysisImage(Pages& pg) {
+  _P2IIMG res{};
+  const int rc = ModifyImageForAnalysisFsip(&pg.work, &res);
+  if (rc) return rc;
+  if (pg.workOwned) free(pg.work.pImageData);
+  pg.work = res;
+  pg.workOwned = 1;
+  return 0;
+}
 
 int32_t gbLoadGaps = 0;
 
@@ -742,11 +752,56 @@ bool IsA3Scanner(const char* name) {
 int DupCropAll(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL* rec, FSIP_S_IMAGEINFO_EX* out, void* user,
                int* tabCount) {
   gPrfmData = {};
+  if (tabCount) *tabCount = 0;
   gnLayoutW = gnLayoutH = -1;
   if (checkParamDupCropAll(in, rec, out)) return FSIP_C_ERR_PARAMETER;
   return Guarded([&]() -> int {
     FSIP_CRP_S_CRPALL* half[2] = {&rec->crpAll[0], &rec->crpAll[1]};
     return DupCrop(in, half, nullptr, rec->nReqSide, out, user, tabCount, 0, false);
+  });
+}
+
+int ModifyImageForAnalysisFsip(const _P2IIMG* face, _P2IIMG* result) {
+  I3ipImageInfo in{};
+  in.Size = sizeof in;
+  in.DataType = 0;
+  in.Bpp = static_cast<uint8_t>(face->nBitsPerPixel);
+  in.Boundary = 1;
+  in.Dpi = static_cast<uint16_t>(face->nXResolution);
+  in.Width = static_cast<uint32_t>(face->nWidth);
+  in.Height = static_cast<uint32_t>(face->nHeight);
+  in.Bpl = static_cast<uint32_t>(face->nBytesPerLine);
+  in.DataSize = in.Bpl * in.Height;
+  in.Data = face->pImageData;
+  I3ipImageInfo out{};
+  const int rc = i3ipdc::ModifyImageForAnalysis(&in, true, &out);
+  if (rc == i3ipdc::kNoMemory) return FSIP_C_ERR_OUTOFMEMORY;
+  if (rc != i3ipdc::kOk) return FSIP_C_ERR_UNEXPECTED_ERROR;
+  *result = *face;
+  result->pImageData = out.Data;
+  result->nBitsPerPixel = out.Bpp;
+  result->nWidth = static_cast<int32_t>(out.Width);
+  result->nHeight = static_cast<int32_t>(out.Height);
+  result->nBytesPerLine = static_cast<int32_t>(out.Bpl);
+  result->nImageSize = static_cast<int32_t>(out.Bpl * out.Height);
+  result->nXResolution = result->nYResolution = out.Dpi;
+  result->nLeft = result->nTop = 0;
+  result->nRight = result->nWidth - 1;
+  result->nBottom = result->nHeight - 1;
+  return 0;
+}
+
+int DupCropAll2(FSIP_S_IMAGEINFO_EX* in, _FSIP_CRP_S_DUPCRPALL2* rec, FSIP_S_IMAGEINFO_EX* out, void* user,
+                int* tabCount) {
+  gPrfmData = {};
+  if (tabCount) *tabCount = 0;
+  gnLayoutW = gnLayoutH = -1;
+  if (checkParamDupCropAll2(in, rec, out)) return FSIP_C_ERR_PARAMETER;
+  return Guarded([&]() -> int {
+    FSIP_CRP_S_CRPALL* half[2] = {&rec->crpAll2[0].crpAll, &rec->crpAll2[1].crpAll};
+    const FSIP_CRP_S_OFFSET_VALUE* offsets[2] = {&rec->crpAll2[0].offset, &rec->crpAll2[1].offset};
+    const int mode = rec->crpAll2[0].nPHMode | 0x200;
+    return DupCrop(in, half, offsets, rec->nReqSide, out, user, tabCount, mode, true);
   });
 }
 

@@ -202,3 +202,149 @@ TEST(FoldedPages, AFoldedCornerIsReportedAStraightSheetIsNot) {
 }
 
 }  // namespace
+
+namespace {
+
+using DupCropFn = int(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPCRPALL*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*,
+                      void*, int*);
+using DupCrop2Fn = int(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPCRPALL2*, FSIP_S_IMAGEINFO_EX*, FSIP_CRP_S_DUAL_LAYOUT*,
+                       void*, int*, void*);
+using DupPunchFn = int(FSIP_S_IMAGEINFO_EX*, _FSIP_CRP_S_DUPPHRMV*, void*, void*);
+
+// A sheet's two faces: the back is the front mirrored left to right, its
+// holes with it.
+struct Sheet {
+  Input front, back;
+  FSIP_S_IMAGEINFO_EX pair[2];
+  explicit Sheet(const dravn_pages::BackedPageSpec& spec, bool blank = false)
+      : front(MakeInput(spec)), back(MakeInput(spec)) {
+    const auto& img = front.page.image;
+    const int ch = img.channels;
+    for (int y = 0; y < img.height; ++y)
+      for (int x = 0; x < img.width; ++x)
+        for (int c = 0; c < ch; ++c)
+          back.pixels[(static_cast<size_t>(y) * img.width + x) * ch + c] =
+              front.pixels[(static_cast<size_t>(y) * img.width + (img.width - 1 - x)) * ch + c];
+    if (blank) {
+      std::fill(front.pixels.begin(), front.pixels.end(), 3);
+      std::fill(back.pixels.begin(), back.pixels.end(), 3);
+    }
+    back.info.pImageData = back.pixels.data();
+    pair[0] = front.info;
+    pair[1] = back.info;
+  }
+};
+
+struct DupOut {
+  FSIP_S_IMAGEINFO_EX o[2]{};
+  ~DupOut() {
+    free(o[0].pImageData);
+    free(o[1].pImageData);
+  }
+};
+
+TEST(DuplexCrop, RequestedFacesComeOutWithTheirHolesCovered) {
+  Library lib;
+  auto* dup = lib.Get<DupCropFn>("FsipCrp_DupCropAll");
+  ASSERT_TRUE(dup);
+  auto tone = ToneBlock();
+  auto spec = HoledPage(200, 3, 2, 2, 80);
+  Sheet sheet(spec);
+  for (uint32_t req : {0u, 1u, 2u}) {
+    alignas(8) _FSIP_CRP_S_DUPCRPALL rec{};
+    rec.crpAll[0] = rec.crpAll[1] = CropRecord(tone);
+    rec.crpAll[0].dwFuncFlag = rec.crpAll[1].dwFuncFlag = 2;
+    rec.nReqSide = req;
+    Notify n;
+    DupOut out;
+    ASSERT_EQ(0, dup(sheet.pair, &rec, out.o, nullptr, &n, nullptr)) << req;
+    EXPECT_EQ(req == 2 ? 2 : 1, n.calls);
+    const double px = 200 / 25.4;
+    for (int s = 0; s < 2; ++s) {
+      const bool wanted = req == 2 || static_cast<int>(req) == s;
+      ASSERT_EQ(wanted, out.o[s].pImageData != nullptr) << req << " " << s;
+      if (!wanted) continue;
+      EXPECT_NEAR(210 * px, out.o[s].nWidth, 6);
+      EXPECT_NEAR(297 * px, out.o[s].nHeight, 6);
+      // Front holes 11 mm from the left side; on the back, from the right.
+      const int x = static_cast<int>(s == 0 ? 11 * px : out.o[s].nWidth - 11 * px);
+      const int y = static_cast<int>((297 / 2.0 - 40) * px), r = static_cast<int>(2 * px);
+      Output view;
+      view.info = out.o[s];
+      EXPECT_GT(view.Mean(x - r, y - r, x + r, y + r), 250) << req << " " << s;
+      view.info.pImageData = nullptr;
+    }
+  }
+}
+
+TEST(DuplexCrop, BothFacesBlankAnswerMinusFiveWithoutCallback) {
+  Library lib;
+  auto* dup = lib.Get<DupCropFn>("FsipCrp_DupCropAll");
+  ASSERT_TRUE(dup);
+  auto tone = ToneBlock();
+  Sheet sheet(HoledPage(200, 1, 0, 0, 0), true);
+  alignas(8) _FSIP_CRP_S_DUPCRPALL rec{};
+  rec.crpAll[0] = rec.crpAll[1] = CropRecord(tone);
+  rec.nReqSide = 2;
+  Notify n;
+  DupOut out;
+  EXPECT_EQ(-5, dup(sheet.pair, &rec, out.o, nullptr, &n, nullptr));
+  EXPECT_EQ(0, n.calls);
+}
+
+TEST(DuplexCrop, AFailingCallbackForARequestedFaceAnswersMinusOne) {
+  Library lib;
+  auto* dup = lib.Get<DupCropFn>("FsipCrp_DupCropAll");
+  ASSERT_TRUE(dup);
+  auto tone = ToneBlock();
+  Sheet sheet(HoledPage(200, 1, 0, 0, 0));
+  alignas(8) _FSIP_CRP_S_DUPCRPALL rec{};
+  rec.crpAll[0] = rec.crpAll[1] = CropRecord(tone);
+  rec.nReqSide = 2;
+  Notify n;
+  n.answer = -1;
+  DupOut out;
+  EXPECT_EQ(-1, dup(sheet.pair, &rec, out.o, nullptr, &n, nullptr));
+}
+
+TEST(DuplexCrop, MarginsVariantCutsBothFaces) {
+  Library lib;
+  auto* dup2 = lib.Get<DupCrop2Fn>("FsipCrp_DupCropAll2");
+  ASSERT_TRUE(dup2);
+  auto tone = ToneBlock();
+  Sheet sheet(HoledPage(200, 3, 0, 2, 80));
+  alignas(8) _FSIP_CRP_S_DUPCRPALL2 rec{};
+  rec.crpAll2[0].crpAll = rec.crpAll2[1].crpAll = CropRecord(tone);
+  rec.crpAll2[0].crpAll.cbSize = rec.crpAll2[1].crpAll.cbSize = 100;
+  rec.nReqSide = 2;
+  Notify n;
+  DupOut out;
+  int tabs = -3;
+  ASSERT_EQ(0, dup2(sheet.pair, &rec, out.o, nullptr, &n, &tabs, nullptr));
+  EXPECT_EQ(2, n.calls);
+  EXPECT_EQ(0, tabs);
+  const double px = 200 / 25.4;
+  for (int s = 0; s < 2; ++s) {
+    EXPECT_NEAR(210 * px, out.o[s].nWidth, 6);
+    EXPECT_NEAR(297 * px, out.o[s].nHeight, 6);
+  }
+}
+
+TEST(DuplexHoleRemoval, BothFacesLoseTheirHoles) {
+  Library lib;
+  auto* dup = lib.Get<DupPunchFn>("FsipCrp_DupPunchHoleRemove");
+  ASSERT_TRUE(dup);
+  auto tone = ToneBlock();
+  Sheet sheet(HoledPage(200, 1, 0, 2, 80));
+  alignas(8) _FSIP_CRP_S_DUPPHRMV rec{};
+  rec.phRmv[0] = rec.phRmv[1] = HoleRecord(tone, 1);
+  rec.nReqSide = 2;
+  ASSERT_EQ(0, dup(sheet.pair, &rec, nullptr, nullptr));
+  const auto& img = sheet.front.page.image;
+  for (const auto& h : sheet.front.page.holeCentres) {
+    EXPECT_GT(MeanAt(sheet.front.pixels, img.width, 1, h[0], h[1], 4), 250);
+    EXPECT_GT(MeanAt(sheet.back.pixels, img.width, 1, img.width - 1 - h[0], h[1], 4), 250);
+  }
+}
+
+}  // namespace
