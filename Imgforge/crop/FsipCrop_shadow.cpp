@@ -254,8 +254,11 @@ bool IsFoldedDoc(const _STRTLINE* given, const PointList& points, int dpi) {
 int IsPoorCrop(const _P2IIMG* img, const _STRTLINE* lines) {
   const _STRTLINE& l0 = lines[0];
   if (!l0.bVert && l0.dA != 0) {
+    // 1.5 degrees: 0.026179938783 rad rounds the angle up in its last
+    // digit, which would let a page turned by exactly 1.5 degrees pass.
+    constexpr double kLimit = 0.026179938783 - 1e-9;
     const double t = std::fabs(std::atan(l0.dA));
-    if (t >= 0.026179938783 && std::fabs(1.5707963267948966 - t) >= 0.026179938783) return 1;
+    if (t >= kLimit && std::fabs(1.5707963267948966 - t) >= kLimit) return 1;
   }
   _STRTLINE s[4];
   std::copy(lines, lines + 4, s);

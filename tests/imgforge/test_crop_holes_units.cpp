@@ -178,8 +178,10 @@ TEST(PoorCrops, SkewOfOneAndAHalfDegreesIsPoorOnePointFourGoesToTheMargins) {
     const double t = deg * 3.141592653589793 / 180;
     const double steep = 1 / std::tan(t), flat = std::tan(t);
     l[0] = {steep, -steep * 2, 0, 0};
-    l[1] = {flat, -1398, 0, 0};
-    l[2] = {steep, -steep * 998, 0, 0};
+    // Turned about the corners the margin test reads: every side within
+    // 2 px of the image border there.
+    l[1] = {flat, -1398 - flat * 998, 0, 0};
+    l[2] = {steep, -1401 - steep * 998, 0, 0};
     l[3] = {flat, -2, 0, 0};
   };
   _STRTLINE l[4];
