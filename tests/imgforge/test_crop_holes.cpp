@@ -348,3 +348,41 @@ TEST(DuplexHoleRemoval, BothFacesLoseTheirHoles) {
 }
 
 }  // namespace
+
+namespace {
+
+using ControlFn = int(fsipctl_request*, fsipctl_image*, fsipctl_image*, unsigned char*);
+
+// The backends' road: fsip_control with punch-hole removal alone (0x10)
+// and with the crop (0x11), on a page with two holes.
+TEST(HoleRemovalByControl, TheControlEntryRemovesHolesAloneAndWithTheCrop) {
+  Library lib;
+  auto* control = lib.Get<ControlFn>("fsip_control");
+  ASSERT_TRUE(control);
+  unsigned char lut[256];
+  for (int i = 0; i < 256; ++i) lut[i] = static_cast<unsigned char>(i);
+  for (int32_t flags : {0x10, 0x11}) {
+    Input in = MakeInput(HoledPage(200, 1, 0, 2, 80));
+    fsipctl_request req{};
+    req.dwFlags = flags;
+    req.nHoleFill = 1;
+    req.bADF = 1;
+    fsipctl_image img[2]{}, res[2]{};
+    img[0] = {in.pixels.data(), 200, in.info.nWidth, in.info.nHeight, 8, in.info.nImageSize, 0};
+    ASSERT_EQ(0, control(&req, img, res, lut)) << flags;
+    const double px = 200 / 25.4;
+    if (flags == 0x10) {
+      for (const auto& h : in.page.holeCentres)
+        EXPECT_GT(MeanAt(in.pixels, in.info.nWidth, 1, h[0], h[1], 4), 250);
+      continue;
+    }
+    ASSERT_TRUE(res[0].pImageData);
+    std::vector<uint8_t> out(res[0].pImageData, res[0].pImageData + res[0].nImageSize);
+    free(res[0].pImageData);
+    EXPECT_NEAR(210 * px, res[0].nWidth, 6);
+    for (double yMm : {297 / 2.0 - 40, 297 / 2.0 + 40})
+      EXPECT_GT(MeanAt(out, res[0].nImageSize / res[0].nHeight, 1, 11 * px, yMm * px, 4), 250) << yMm;
+  }
+}
+
+}  // namespace
