@@ -50,6 +50,9 @@ using CnddtList = std::list<_PHCNDDT>;
 using PHLidList = std::list<_PHLID>;
 
 // ---- records and candidate search ----
+// GetGrad's values at positions from..to only (kept inside 0..n-1): what the
+// hole search reads of a profile, without the cost of the whole length.
+void GetGradRange(const uint32_t* prof, int n, bool colour, int from, int to, int32_t* grad);
 void FindPHCnddts(_PHCLUE2 clue, CnddtList* out, int nPHMode, bool bADF);
 int IsStable_AC(int i, int j, const int32_t* r, const int32_t* g, const int32_t* b, int* flatStart, int* steepStart);
 int IsStable(_PHCLUE2 clue, int i, int j, int limit);

@@ -242,7 +242,7 @@ bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOI
   if (!l.bVert && IsSteep(l) != wantSteep) return false;
   GetAveOnSL(img, 3, &first, &last, clue->pdwAve, l);
   if (first < 0) return false;
-  GetGrad(clue->pdwAve, clue->nLen, clue->bColor != 0, clue->pnGrad);
+  GetGradRange(clue->pdwAve, clue->nLen, clue->bColor != 0, first - 2, last + 2, clue->pnGrad);
   clue->nStart = first;
   clue->nEnd = last;
   clue->stLine = line;

@@ -78,7 +78,9 @@ int StableRun(const _PHCLUE2& c, int i, int j, Plateau plateau) {
       for (int d = -2; d <= 2; ++d) s += c.pdwAve[static_cast<size_t>(std::clamp(k + d, 0, n - 1)) * ch + q];
       c.pdwSmooth[static_cast<size_t>(k) * ch + q] = s / 5;
     }
-  GetGrad(c.pdwSmooth, n, c.bColor != 0, c.pnSmoothGrad);
+  // Only i-1 .. j of the smoothed gradient is read, and only i-2 .. j+1 of
+  // the smoothed profile feeds it.
+  GetGradRange(c.pdwSmooth, n, c.bColor != 0, i - 1, j, c.pnSmoothGrad);
   int F = 0, S = 0;
   int ok;
   if (c.bColor)
@@ -95,6 +97,20 @@ int StableRun(const _PHCLUE2& c, int i, int j, Plateau plateau) {
 }
 
 }  // namespace
+
+void GetGradRange(const uint32_t* p, int n, bool colour, int from, int to, int32_t* g) {
+  if (n <= 0) return;
+  from = std::max(from, 0);
+  to = std::min(to, n - 1);
+  const int ch = colour ? 3 : 1;
+  for (int c = 0; c < ch; ++c) {
+    int32_t* plane = g + static_cast<size_t>(c) * n;
+    for (int k = from; k <= to; ++k)
+      plane[k] = (k == 0 || k == n - 1) ? 0
+                                        : static_cast<int32_t>(p[static_cast<size_t>(k + 1) * ch + c]) -
+                                              static_cast<int32_t>(p[static_cast<size_t>(k - 1) * ch + c]);
+  }
+}
 
 int GetDistance(tagPOINT a, tagPOINT b) {
   const int64_t dx = b.x - a.x, dy = b.y - a.y;
@@ -219,7 +235,7 @@ bool Edges(const _P2IIMG* img, _PHCLUE2& c, const Probe& p, int start, int* k1, 
   if (!p.byRow && std::fabs(line.dA) > 1) return false;
   GetAveOnSL(img, 3, &first, &last, c.pdwAve, line);
   if (first < 0 || start < first || start > last) return false;
-  GetGrad(c.pdwAve, n, c.bColor != 0, c.pnGrad);
+  GetGradRange(c.pdwAve, n, c.bColor != 0, first - 2, last + 2, c.pnGrad);
   const int planes = c.bColor ? 3 : 1;
   auto strong = [&](int k) {
     bool rising;
