@@ -1,6 +1,8 @@
 // Renders a page turned on a dark backing, crops it through the staged
 // libimgforge as the control layer would, and writes both as PNM files.
-//   crop_page OUTDIR [ANGLE] [DPI]
+// With HOLES (2 or 3) the page is punched 11 mm from its left side and the
+// crop covers the holes.
+//   crop_page OUTDIR [ANGLE] [DPI] [HOLES]
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,7 +12,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: %s OUTDIR [ANGLE] [DPI]\n", argv[0]);
+    fprintf(stderr, "usage: %s OUTDIR [ANGLE] [DPI] [HOLES]\n", argv[0]);
     return 2;
   }
   dravn_pages::BackedPageSpec spec;
@@ -18,6 +20,10 @@ int main(int argc, char** argv) {
   spec.dpi = argc > 3 ? atoi(argv[3]) : 150;
   spec.offsetXMm = 6;
   spec.tabs = {{2, 60, 40, 6}};
+  const int holes = argc > 4 ? atoi(argv[4]) : 0;
+  for (int k = 0; k < holes; ++k) spec.holes.push_back({11, 297 / 2.0 + (k - (holes - 1) / 2.0) * (holes == 2 ? 80 : 108), 6});
+  if (holes) spec.backing = 3;  // a hole reads as the backing: black
+  const std::string stem = holes ? "/holes-" : "/crop-";
   crop_test::Library lib;
   if (!lib.Ok()) {
     fprintf(stderr, "%s: libimgforge: %s\n", argv[0], dlerror());
@@ -26,14 +32,14 @@ int main(int argc, char** argv) {
   crop_test::Input in = crop_test::MakeInput(spec);
   auto tone = crop_test::ToneBlock();
   alignas(8) auto rec = crop_test::CropRecord(tone);
-  rec.dwFuncFlag = 1;  // keep tabs
+  rec.dwFuncFlag = holes ? 3 : 1;  // keep tabs; cover holes
   crop_test::Notify notify;
   crop_test::Output out;
   alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
   int tab = 0;
   const int rc = lib.cropAll(&in.info, &rec, &out.info, &layout, &notify, &tab);
   const std::string dir = argv[1];
-  std::ofstream(dir + "/crop-input.pnm", std::ios::binary) << dravn_pages::EncodePnm(in.page.image);
+  std::ofstream(dir + stem + "input.pnm", std::ios::binary) << dravn_pages::EncodePnm(in.page.image);
   if (rc != 0) {
     fprintf(stderr, "FsipCrp_CropAll: %d\n", rc);
     return 1;
@@ -45,7 +51,7 @@ int main(int argc, char** argv) {
   for (int y = 0; y < img.height; ++y)
     img.pixels.insert(img.pixels.end(), out.info.pImageData + static_cast<size_t>(y) * out.info.nBytesPerLine,
                       out.info.pImageData + static_cast<size_t>(y) * out.info.nBytesPerLine + img.width * 3);
-  std::ofstream(dir + "/crop-output.pnm", std::ios::binary) << dravn_pages::EncodePnm(img);
+  std::ofstream(dir + stem + "output.pnm", std::ios::binary) << dravn_pages::EncodePnm(img);
   const double skew = layout.layoutCrop.dSkew;
   printf("turned %.2f deg at %d dpi: found skew %.3f deg, tab %d, page %dx%d px (body %dx%d)\n", spec.angleDeg,
          spec.dpi, skew, tab, img.width, img.height, static_cast<int>(layout.layoutHoleRemove.sizeRectangle.x),
