@@ -386,7 +386,10 @@ int SpecifiedAreaCrop(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_SPECIFIEDAREA_CR
   return Guarded([&]() -> int {
     TuningGuard guard;
     Pages pg;
-    int rc = PreparePages(in, pg, false);
+    // The hole search samples profiles on the work image: its buffers need
+    // the work image's diagonal, not nothing.
+    const bool findHoles = (rec->crpAll.dwFuncFlag & 2) != 0;
+    int rc = PreparePages(in, pg, findHoles);
     if (rc) return rc;
     gbInv = in->nPixelFlavor == 1;
     MakeLUT4InvXf(rec->crpAll.byTransferDataType, rec->crpAll.pbySendData);
@@ -401,15 +404,22 @@ int SpecifiedAreaCrop(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRP_S_SPECIFIEDAREA_CR
     _STRTLINE holeSet[4], cropSet[4];
     sides(rec->layout.layoutHoleRemove, holeSet);
     sides(rec->layout.layoutCrop, cropSet);
-    // The hole search of the work image is the punch-hole engine's; the
-    // sides stay in input pixels here.
+    PHLidList holes;
+    if (findHoles) {
+      Stage st(&gPrfmData.dwDetectPHs);
+      _STRTLINE work[4];
+      std::copy(holeSet, holeSet + 4, work);
+      for (_STRTLINE& l : work) (l.bVert ? l.dX : l.dB) *= pg.scale;
+      rc = DetectPHs(&pg.work, work, pg.ave, pg.grad, pg.diag, &holes, 0, true);
+      if (rc) return rc;
+    }
     pg.FreeBuffers();
     gd1mm = in->nXResolution / 25.4;
     _STRTLINE* cut = (rec->crpAll.dwFuncFlag & 1) ? cropSet : holeSet;
     if (!MakeRect(cut)) return FSIP_C_ERR_UNEXPECTED_ERROR;
     MoveSLs4FHK(holeSet, in->nXResolution);
     const double skew = rec->layout.layoutCrop.dSkew * kPi / 180;
-    return ClipAndCut(pg, cut, false, skew, &rec->crpAll, out, user);
+    return ClipAndCut(pg, cut, false, skew, &rec->crpAll, out, user, &holes);
   });
 }
 

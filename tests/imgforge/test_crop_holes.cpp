@@ -157,27 +157,44 @@ TEST(HoleRemoval, PaperColourFillTakesTheTintAroundTheHole) {
     EXPECT_NEAR(MeanAt(in.pixels, in.page.image.width, 1, h[0], h[1], 5), 200, 16);
 }
 
-TEST(HoleRemoval, CropWithBitOneCoversTheHolesInTheOutput) {
-  Library lib;
-  ASSERT_TRUE(lib.Ok());
-  auto tone = ToneBlock();
-  Input in = MakeInput(HoledPage(300, 3, 0, 2, 80));
-  auto rec = CropRecord(tone);
-  rec.dwFuncFlag = 2;
-  Notify n;
-  Output out;
-  ASSERT_EQ(0, lib.cropAll(&in.info, &rec, &out.info, nullptr, &n, nullptr));
-  out.info.pImageData = out.info.pImageData;
-  const double px = 300 / 25.4;
-  // The holes sit 11 mm from the cut page's left side.
-  const int x = static_cast<int>(11 * px), r = static_cast<int>(2.5 * px);
+// The two holes of HoledPage, 11 mm from the cut page's left side, read white.
+void ExpectLeftHolesWhite(const Output& out, int dpi) {
+  const double px = dpi / 25.4;
+  const int x = static_cast<int>(11 * px), r = static_cast<int>(2 * px);
   for (double yMm : {297 / 2.0 - 40, 297 / 2.0 + 40}) {
     const int y = static_cast<int>(yMm * px);
     EXPECT_GT(out.Mean(x - r, y - r, x + r, y + r), 250) << yMm;
   }
+}
+
+// The crop with bit 1, then the cut-out of the area that crop found, with
+// bit 1 too.
+TEST(HoleRemoval, CropAndCutOutWithBitOneCoverTheHolesInTheOutput) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok());
+  auto tone = ToneBlock();
+  Input in = MakeInput(HoledPage(300, 3, 1, 2, 80));
+  auto rec = CropRecord(tone);
+  rec.dwFuncFlag = 2;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
+  {
+    Notify n;
+    Output out;
+    ASSERT_EQ(0, lib.cropAll(&in.info, &rec, &out.info, &layout, &n, nullptr));
+    ExpectLeftHolesWhite(out, 300);
+  }
   // The input stays as it came.
-  Input again = MakeInput(HoledPage(300, 3, 0, 2, 80));
+  Input again = MakeInput(HoledPage(300, 3, 1, 2, 80));
   EXPECT_EQ(again.pixels, in.pixels);
+  alignas(8) FSIP_CRP_S_SPECIFIEDAREA_CRP area{};
+  area.crpAll = CropRecord(tone);
+  area.crpAll.wBlackBkThreshold = 0;
+  area.crpAll.dwFuncFlag = 2;
+  area.layout = layout;
+  Notify n;
+  Output out;
+  ASSERT_EQ(0, lib.specified(&in.info, &area, &out.info, nullptr, &n));
+  ExpectLeftHolesWhite(out, 300);
 }
 
 TEST(FoldedPages, AFoldedCornerIsReportedAStraightSheetIsNot) {
@@ -384,5 +401,6 @@ TEST(HoleRemovalByControl, TheControlEntryRemovesHolesAloneAndWithTheCrop) {
       EXPECT_GT(MeanAt(out, res[0].nImageSize / res[0].nHeight, 1, 11 * px, yMm * px, 4), 250) << yMm;
   }
 }
+
 
 }  // namespace
