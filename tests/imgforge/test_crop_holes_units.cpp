@@ -202,4 +202,96 @@ TEST(HoleRemovalLimits, LongPageLimitsByFamily) {
   EXPECT_FALSE(IsLongPage(l, 200, false));
 }
 
+// A grey profile: paper (0xE000), a falling edge into a plateau of value
+// `plateau` from 40 to 69, a rising edge back to paper.
+struct Profile {
+  std::vector<uint32_t> ave, smooth;
+  std::vector<int32_t> grad, smoothGrad;
+  _PHCLUE2 clue{};
+  explicit Profile(uint32_t plateau) : ave(120, 0xE000), smooth(120), grad(120), smoothGrad(120) {
+    for (int k = 36; k < 74; ++k) ave[k] = plateau;
+    // Two-sample ramps so that the edges are single peaks.
+    ave[36] = ave[73] = (0xE000 + plateau) / 2;
+    GetGrad(ave.data(), 120, false, grad.data());
+    clue.pdwAve = ave.data();
+    clue.pnGrad = grad.data();
+    clue.nLen = 120;
+    clue.nStart = 2;
+    clue.nEnd = 117;
+    clue.nMinSize = 20;
+    clue.nMaxSize = 60;
+    clue.dScale = 1.0;
+    clue.pdwSmooth = smooth.data();
+    clue.pnSmoothGrad = smoothGrad.data();
+    clue.stLine = {0, 0, 1, 10};
+  }
+  size_t Found(int mode, bool adf) {
+    CnddtList c;
+    FindPHCnddts(clue, &c, mode, adf);
+    return c.size();
+  }
+};
+
+TEST(HoleCandidates, PlateauLimitsOfTheGreyNormalTable) {
+  gbInv = 0;
+  struct {
+    uint32_t plateau;
+    bool adf;
+    size_t found;
+  } cases[] = {{0x1900, false, 1}, {0x1901, false, 0}, {0x0A00, true, 1}, {0x0A01, true, 0}};
+  for (const auto& c : cases) EXPECT_EQ(c.found, Profile(c.plateau).Found(0, c.adf)) << std::hex << c.plateau;
+  // The lighter limits of bits 8-11 = 2 on a sheet-fed scan.
+  EXPECT_EQ(1u, Profile(0x1500).Found(0x200, true));
+  EXPECT_EQ(0u, Profile(0x1501).Found(0x200, true));
+}
+
+TEST(HoleCandidates, RunsOutsideTheSizeRangeAreRejected) {
+  gbInv = 0;
+  Profile p(0x0800);
+  p.clue.nMaxSize = 30;  // the run is 37 samples
+  EXPECT_EQ(0u, p.Found(0, true));
+  p.clue.nMaxSize = 37;
+  EXPECT_EQ(1u, p.Found(0, true));
+  p.clue.nMinSize = 38;
+  EXPECT_EQ(0u, p.Found(0, true));
+}
+
+TEST(DuplexHoles, AFrontHolePairsWithItsMirrorOnTheBack) {
+  gnShdwAGapX = gnShdwAGapY = gnShdwBGapX = gnShdwBGapY = 0;
+  _P2IIMG img = Blank(1000, 1400, 200);
+  for (int64_t backX : {899, 900, 100}) {
+    PHLidList front{Hole(100, -500, 6)}, back{Hole(backX, -500, 6)}, none;
+    CheckFreePHs(1, &img, &back, &none, &front);
+    EXPECT_EQ(backX == 100 ? 0u : 1u, front.size()) << backX;
+  }
+  // Sizes may differ by 1.5 mm, not more.
+  PHLidList front{Hole(100, -500, 6)}, back{Hole(900, -500, 7.5)}, none;
+  CheckFreePHs(1, &img, &back, &none, &front);
+  EXPECT_EQ(1u, front.size());
+  PHLidList front2{Hole(100, -500, 6)}, back2{Hole(900, -500, 7.6)};
+  CheckFreePHs(1, &img, &back2, &none, &front2);
+  EXPECT_EQ(0u, front2.size());
+}
+
+TEST(DuplexHoles, AFreeHoleFacingLightPaperIsDropped) {
+  gbInv = 0;
+  gnShdwAGapX = gnShdwAGapY = gnShdwBGapX = gnShdwBGapY = 0;
+  std::vector<uint8_t> light(200 * 200, 230), dark(200 * 200, 230);
+  for (int y = 90; y < 110; ++y)
+    for (int x = 170; x < 190; ++x) dark[y * 200 + x] = 5;  // the mirrored hole at x 170..189
+  _P2IIMG front = Blank(200, 200, 200), back = Blank(200, 200, 200);
+  _PHLID h = Hole(20, -100, 6);
+  h.ptCorner[0] = {10, -90};
+  h.ptCorner[1] = {10, -110};
+  h.ptCorner[2] = {30, -90};
+  h.ptCorner[3] = {30, -110};
+  for (auto* backPx : {&light, &dark}) {
+    front.pImageData = light.data();
+    back.pImageData = backPx->data();
+    PHLidList fp, ff{h}, bp, bf;
+    GetBestPHs(&front, &fp, &ff, &back, &bp, &bf);
+    EXPECT_EQ(backPx == &dark ? 1u : 0u, fp.size());
+  }
+}
+
 }  // namespace
