@@ -294,4 +294,54 @@ TEST(DuplexHoles, AFreeHoleFacingLightPaperIsDropped) {
   }
 }
 
+// The shape method on a 100 x 100 grey page: a dark shape under a lid
+// whose box is columns and rows 30..69.
+struct ShapeCase {
+  const char* name;
+  bool (*dark)(int x, int y);
+  int result;  // CoverPHs' word
+  bool painted;
+};
+
+TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
+  gbInv = 0;
+  const ShapeCase cases[] = {
+      {"20-px disc", [](int x, int y) { return (x - 50) * (x - 50) + (y - 50) * (y - 50) <= 100; }, 1, true},
+      {"6-px bar", [](int x, int y) { return x >= 47 && x < 53 && y >= 30 && y < 70; }, 2, false},
+      {"cross reaching all four sides",
+       [](int x, int y) { return (x >= 45 && x < 55 && y >= 20 && y < 80) || (y >= 45 && y < 55 && x >= 20 && x < 80); },
+       2, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> px(100 * 100);
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 100; ++x) px[y * 100 + x] = c.dark(x, y) ? 5 : 230;
+    _P2IIMG img = Blank(100, 100, 200);
+    img.pImageData = px.data();
+    _PHLID lid = Hole(50, -50, 5);
+    lid.stCntrLine = {0, 0, 1, 50};
+    lid.ptCorner[0] = {30, -69};
+    lid.ptCorner[1] = {30, -30};
+    lid.ptCorner[2] = {69, -69};
+    lid.ptCorner[3] = {69, -30};
+    PHLidList l{lid};
+    int result = -7;
+    CoverPHs(&img, &l, 0xFFFFFF, 0, &result);
+    EXPECT_EQ(c.result, result) << c.name;
+    EXPECT_EQ(c.painted ? 255 : 5, px[50 * 100 + 50]) << c.name;
+    if (c.painted)  // the shape and its two-pixel rim, nothing beyond
+      for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+          if ((x - 50) * (x - 50) + (y - 50) * (y - 50) > 14 * 14) EXPECT_EQ(230, px[y * 100 + x]) << x << "," << y;
+  }
+  // An empty list: 2, nothing painted.
+  std::vector<uint8_t> px(100 * 100, 5);
+  _P2IIMG img = Blank(100, 100, 200);
+  img.pImageData = px.data();
+  PHLidList none;
+  int result = -7;
+  CoverPHs(&img, &none, 0xFFFFFF, 0, &result);
+  EXPECT_EQ(2, result);
+}
+
 }  // namespace
