@@ -106,7 +106,14 @@ TEST_P(HolePages, HolesReadWhiteAndNothingElseChanges) {
 INSTANTIATE_TEST_SUITE_P(Pages, HolePages,
                          ::testing::Values(Case{200, 3, 0, 2, 80}, Case{300, 3, 0, 2, 80}, Case{300, 1, 3, 2, 80},
                                            Case{300, 3, -3, 3, 108}, Case{200, 1, 0, 3, 108},
-                                           Case{300, 0, 0, 2, 80}, Case{600, 1, 0, 2, 80}));
+                                           Case{300, 0, 0, 2, 80}, Case{600, 1, 0, 2, 80}),
+                         [](const ::testing::TestParamInfo<Case>& i) {
+                           const Case& c = i.param;
+                           const char* kind = c.channels == 0 ? "bw" : c.channels == 1 ? "grey" : "colour";
+                           return std::to_string(c.dpi) + "dpi_" + kind + "_" +
+                                  (c.angle < 0 ? "minus" : "plus") + std::to_string(static_cast<int>(std::fabs(c.angle))) +
+                                  "deg_" + std::to_string(c.count) + "holes";
+                         });
 
 TEST(HoleRemoval, PageWithoutHolesAnswersTwoAndStaysAsItWas) {
   Library lib;
