@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/mount.h>
+#include <sys/sem.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -75,14 +76,20 @@ std::vector<Entry> Table() {
   return out;
 }
 
+// Written under the table's semaphore, as every peer writes it: a write
+// between the daemon's look and its own write would be lost.
 void SetEntry(int k, const std::string& pid, const std::string& state) {
   int id = shmget(kFirstKey, 454, 0);
+  int sem = semget(kFirstKey, 1, 0);
+  sembuf take{0, -1, SEM_UNDO}, give{0, 1, SEM_UNDO};
+  if (sem >= 0) semop(sem, &take, 1);
   char* base = static_cast<char*>(shmat(id, nullptr, 0));
   char* r = base + 14 + 55 * k;
   memset(r + 30, 0, 25);
   memcpy(r + 30, pid.data(), pid.size());
   memcpy(r + 40, state.data(), state.size());
   shmdt(base);
+  if (sem >= 0) semop(sem, &give, 1);
 }
 
 int FindEntry(const std::string& name) {

@@ -2,7 +2,9 @@
 // libimgforge as the control layer would, and writes both as PNM files.
 // With "white", the page lies on a white backing, its edge only a faint
 // shadow, and the white-background crop cuts it out (files wb-crop-*).
-//   crop_page OUTDIR [ANGLE] [DPI] [white]
+// With HOLES (2 or 3) the page is punched 11 mm from its left side and the
+// crop covers the holes (files holes-*).
+//   crop_page OUTDIR [ANGLE] [DPI] [white | HOLES]
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,7 +14,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: %s OUTDIR [ANGLE] [DPI] [white]\n", argv[0]);
+    fprintf(stderr, "usage: %s OUTDIR [ANGLE] [DPI] [white | HOLES]\n", argv[0]);
     return 2;
   }
   dravn_pages::BackedPageSpec spec;
@@ -22,6 +24,9 @@ int main(int argc, char** argv) {
   if (white) spec = dravn_pages::WhiteBackedSpec(spec.dpi, spec.angleDeg, 3);
   spec.offsetXMm = 6;
   if (!white) spec.tabs = {{2, 60, 40, 6}};
+  const int holes = !white && argc > 4 ? atoi(argv[4]) : 0;
+  for (int k = 0; k < holes; ++k) spec.holes.push_back({11, 297 / 2.0 + (k - (holes - 1) / 2.0) * (holes == 2 ? 80 : 108), 6});
+  if (holes) spec.backing = 3;  // a hole reads as the backing: black
   crop_test::Library lib;
   if (!lib.Ok()) {
     fprintf(stderr, "%s: libimgforge: %s\n", argv[0], dlerror());
@@ -30,7 +35,7 @@ int main(int argc, char** argv) {
   crop_test::Input in = crop_test::MakeInput(spec);
   auto tone = crop_test::ToneBlock();
   alignas(8) auto rec = crop_test::CropRecord(tone);
-  rec.dwFuncFlag = 1;  // keep tabs
+  rec.dwFuncFlag = holes ? 3 : 1;  // keep tabs; cover holes
   crop_test::Notify notify;
   crop_test::Output out;
   alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
@@ -51,7 +56,7 @@ int main(int argc, char** argv) {
     rc = lib.cropAll(&in.info, &rec, &out.info, &layout, &notify, &tab);
   }
   const std::string dir = argv[1];
-  const std::string prefix = dir + (white ? "/wb-crop-" : "/crop-");
+  const std::string prefix = dir + (white ? "/wb-crop-" : holes ? "/holes-" : "/crop-");
   std::ofstream(prefix + "input.pnm", std::ios::binary) << dravn_pages::EncodePnm(in.page.image);
   if (rc != 0) {
     fprintf(stderr, white ? "FsipCrpWB_CropAll: %d\n" : "FsipCrp_CropAll: %d\n", rc);
