@@ -164,7 +164,9 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
     if (top8) sel |= int(0x80000000u);
     if (mode & 0x4000) sel |= 0x40000000;
     if (p || filtered) {
-      uint8_t* target = p ? work : src;
+      // Without a prefilter the page is mapped in place: the work buffer
+      // stays untouched (and costs nothing) unless post-processing runs.
+      uint8_t* target = filtered ? work : src;
       if (p && PreProImage(source, H2, W2, params, sel, target, results, 320) == 0)
         image = target;
       else if (filtered && p)
@@ -203,6 +205,11 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
         PostProImage(binarized, post, H2, W2, params, mode, results, uint8_t((mode >> 5) & 1), params[11]) == 0
             ? post
             : binarized;
+    if (margin == 0 && kind != 2) {  // packed straight from the work buffer
+      bin2pac(result, dst, height, width);
+      std::free(first), std::free(work);
+      return 0;
+    }
     owned.resize(n);
     if (margin > 0)
       CopyInterior(result, owned.data(), height, width, margin);
