@@ -12,6 +12,7 @@
 #include "filtfilt_goldens.h"
 #include "helper_binding.h"
 #include "i3ip_share.h"
+#include "morphology.h"
 #include "dravn_paths.h"
 #include "tone.h"
 
@@ -243,5 +244,94 @@ TEST_F(Engine, PostProcessingAloneNeedsRoomForItsImage) {
   EXPECT_EQ(TBinary2(src.data(), dst.data(), 10, 10, 3, m_params, int(0x90000003u), m_results, m_kernel), -1);
   EXPECT_EQ(dst[0], 0x55);
 }
+
+// Naive minimum (erode) or maximum over an (s-1) x (s-1) window anchored at
+// ((s-2)/2, (s-2)/2), inside the region inset by (s-1)/2; outside, src.
+std::vector<uint8_t> NaiveSquare(const std::vector<uint8_t>& src, int h, int w, int s, bool erode) {
+  std::vector<uint8_t> out = src;
+  const int k = (s - 1) / 2, m = s - 1, a = (s - 2) / 2;
+  for (int y = k; y < h - k; ++y)
+    for (int x = k; x < w - k; ++x) {
+      int v = erode ? 1 : 0;
+      for (int dy = 0; dy < m; ++dy)
+        for (int dx = 0; dx < m; ++dx) {
+          const int p = src[size_t(y - a + dy) * w + x - a + dx];
+          v = erode ? std::min(v, p) : std::max(v, p);
+        }
+      out[size_t(y) * w + x] = uint8_t(v);
+    }
+  return out;
+}
+
+std::vector<uint8_t> RandomPage(int h, int w, unsigned seed, int whitePercent) {
+  std::vector<uint8_t> page(size_t(h) * w);
+  for (auto& v : page) v = (rand_r(&seed) % 100) < whitePercent ? 1 : 0;
+  return page;
+}
+
+TEST_F(Engine, SquareMorphologyMatchesANaiveWindow) {
+  const int h = 37, w = 41;
+  const std::vector<uint8_t> page = RandomPage(h, w, 3, 70);
+  for (int s = 3; s <= 7; ++s)
+    for (bool erode : {true, false}) {
+      std::vector<uint8_t> out = page;
+      ASSERT_EQ((erode ? imageErodeFIpp : imageDilateFIpp)(page.data(), out.data(), h, w, s), 0);
+      EXPECT_EQ(out, NaiveSquare(page, h, w, s, erode)) << s << erode;
+    }
+}
+
+TEST(TextLineRules, OneAndTwoPixelWide) {
+  // A white pixel between black left and right neighbours only.
+  std::vector<uint8_t> page(9, 1), out(9);
+  page[3] = page[5] = 0;
+  imageTextLine2LErodeF(page.data(), out.data(), 3, 3, 2);
+  EXPECT_EQ(out[4], 0);
+  imageTextLine1LErodeF(page.data(), out.data(), 3, 3, 1);
+  EXPECT_EQ(out[4], 1);
+  // Three side neighbours black: both widths blacken; the colours exchanged, both whiten.
+  page[1] = 0;
+  imageTextLine1LErodeF(page.data(), out.data(), 3, 3, 1);
+  EXPECT_EQ(out[4], 0);
+  std::vector<uint8_t> inverse(9);
+  for (int i = 0; i < 9; ++i) inverse[size_t(i)] = page[size_t(i)] ? 0 : 1;
+  imageTextLine1LDilateF(inverse.data(), out.data(), 3, 3, 1);
+  EXPECT_EQ(out[4], 1);
+  // The outer rows and columns never change.
+  for (int i : {0, 1, 2, 3, 5, 6, 7, 8}) EXPECT_EQ(out[size_t(i)], inverse[size_t(i)]);
+}
+
+struct Choice {
+  const char* what;
+  int txt, connect, noise, mode;
+  int expected;            // PostProImage's answer
+  int erode, dilate;       // the naive operations that give dst (sizes, 0 none)
+};
+
+class PostChoice : public Engine, public ::testing::WithParamInterface<Choice> {};
+
+TEST_P(PostChoice, SelectsTheOperation) {
+  const Choice& c = GetParam();
+  const int h = 30, w = 34;
+  const std::vector<uint8_t> page = RandomPage(h, w, 9, 80);
+  std::vector<uint8_t> dst(page.size(), 9);
+  int params[32] = {};
+  params[5] = c.txt, params[6] = c.connect, params[7] = c.noise;
+  EXPECT_EQ(PostProImage(page.data(), dst.data(), h, w, params, c.mode, nullptr, 0, 1), c.expected) << c.what;
+  if (c.expected != 0) return;
+  std::vector<uint8_t> want = page;
+  if (c.erode) want = NaiveSquare(want, h, w, c.erode, true);
+  if (c.dilate) want = NaiveSquare(want, h, w, c.dilate, false);
+  EXPECT_EQ(dst, want) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PostChoice,
+    ::testing::Values(Choice{"nothing chosen", 0, 0, 0, 3, -1, 0, 0},
+                      Choice{"Txt 1 opens by 3", 1, 0, 0, 0x08, 0, 3, 3},
+                      Choice{"Txt 9 opens by 7", 9, 0, 0, 0x08, 0, 7, 7},
+                      Choice{"Txt without its mode bit", 5, 0, 0, 3, -1, 0, 0},
+                      Choice{"Connect -9 dilates by 6", 0, -9, 0, 0x10, 0, 0, 6},
+                      Choice{"Connect 4 erodes by 4", 0, 4, 0, 0x10, 0, 4, 0}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 }  // namespace

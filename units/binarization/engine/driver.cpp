@@ -8,6 +8,7 @@
 
 #include "edge_threshold.h"
 #include "i3ip_share.h"
+#include "morphology.h"
 #include "tone.h"
 #include "unit_log.h"
 #include "unit_profile.h"
@@ -96,12 +97,41 @@ int PostProImage(const uint8_t* src, uint8_t* dst, int height, int width, const 
   const int g = params[5] <= 0 ? 0 : std::min(params[5] + 2, 7);
   const int h = std::min(params[7], 30);
   const int r = ((mode & 0x10) ? params[6] : 0) + ((mode & 0x40) ? params[12] : 0);
+  const int m = std::clamp(r, -6, 6);
   const bool stain = h > 0, couplay = g > 0 && (mode & 0x08), line = (mode & 0x50) && r != 0;
   if (!stain && !couplay && !line) return -1;
-  (void)src, (void)dst, (void)height, (void)width;
-  // Stain removal and the morphological filters are not built yet: the
-  // caller keeps the unfiltered page.
-  return -1;
+  const size_t n = size_t(height) * width;
+  std::memcpy(dst, src, n);
+  uint8_t* work = static_cast<uint8_t*>(std::malloc(n));
+  if (!work) return -1;
+  // Stain removal (labelling of small specks) is not built: it always
+  // fails, and the order below falls back as it does for a failed step.
+  auto removeStain = [](const uint8_t*, uint8_t*) { return -1; };
+  int rc;
+  if (stain && couplay && line) {
+    const uint8_t* page = removeStain(src, dst) == 0 ? dst : src;
+    std::memcpy(work, page, n);
+    const bool ok = CouplayFilterIpp(page, work, height, width, g) == 0;
+    std::vector<uint8_t> in(ok ? work : page, (ok ? work : page) + n);
+    rc = LineFilterIpp(in.data(), dst, height, width, m);
+  } else if (stain && couplay) {
+    std::memcpy(work, src, n);
+    rc = removeStain(src, work) == 0 ? CouplayFilterIpp(work, dst, height, width, g) : -1;
+  } else if (stain && line) {
+    std::memcpy(work, src, n);
+    rc = LineFilterIpp(removeStain(src, work) == 0 ? work : src, dst, height, width, m);
+  } else if (couplay && line) {
+    std::memcpy(work, src, n);
+    rc = LineFilterIpp(CouplayFilterIpp(src, work, height, width, g) == 0 ? work : src, dst, height, width, m);
+  } else if (stain) {
+    rc = removeStain(src, dst);
+  } else if (couplay) {
+    rc = CouplayFilterIpp(src, dst, height, width, g);
+  } else {
+    rc = LineFilterIpp(src, dst, height, width, m);
+  }
+  std::free(work);
+  return rc;
 }
 
 int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int* params, int mode, int* results,
