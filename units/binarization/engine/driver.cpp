@@ -104,9 +104,9 @@ int PostProImage(const uint8_t* src, uint8_t* dst, int height, int width, const 
   std::memcpy(dst, src, n);
   uint8_t* work = static_cast<uint8_t*>(std::malloc(n));
   if (!work) return -1;
-  // Stain removal (labelling of small specks) is not built: it always
-  // fails, and the order below falls back as it does for a failed step.
-  auto removeStain = [](const uint8_t*, uint8_t*) { return -1; };
+  auto removeStain = [&](const uint8_t* from, uint8_t* to) {
+    return RemoveStainNew(from, to, height, width, h, _MARGINPTXYSIZE{0, 0, 0, 0});
+  };
   int rc;
   if (stain && couplay && line) {
     const uint8_t* page = removeStain(src, dst) == 0 ? dst : src;

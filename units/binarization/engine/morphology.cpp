@@ -1,8 +1,10 @@
 #include "morphology.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "abitmap.h"
 #include "i3ip_share.h"
 
 namespace {
@@ -102,4 +104,90 @@ int LineFilterIpp(const uint8_t* src, uint8_t* dst, int height, int width, int s
   if (size == 0) return -1;
   std::memcpy(dst, src, size_t(height) * width);
   return size > 0 ? imageErodeFIpp(src, dst, height, width, size) : imageDilateFIpp(src, dst, height, width, -size);
+}
+
+int RemoveObjectNew(const uint8_t* src, uint8_t* dst, int height, int width, _LabelArea box, int,
+                    _MARGINPTXYSIZE margins) {
+  const int bw = box.width, bh = box.height;
+  if (bw <= 0 || bh <= 0) return 0;
+  std::vector<int> label(size_t(bw) * bh, 0), parent(1, 0);
+  auto find = [&](int a) {
+    while (parent[size_t(a)] != a) a = parent[size_t(a)] = parent[size_t(parent[size_t(a)])];
+    return a;
+  };
+  for (int y = 0; y < bh; ++y)
+    for (int x = 0; x < bw; ++x) {
+      if (src[size_t(box.y + y) * width + box.x + x] != 0) continue;
+      int mine = 0;
+      for (auto [dy, dx] : {std::pair{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}}) {
+        const int ny = y + dy, nx = x + dx;
+        if (ny < 0 || nx < 0 || nx >= bw) continue;
+        const int other = label[size_t(ny) * bw + nx];
+        if (!other) continue;
+        if (!mine) {
+          mine = find(other);
+        } else {
+          const int a = find(mine), b = find(other);
+          if (a != b) parent[size_t(std::max(a, b))] = std::min(a, b);
+          mine = std::min(a, b);
+        }
+      }
+      if (!mine) {
+        mine = int(parent.size());
+        parent.push_back(mine);
+      }
+      label[size_t(y) * bw + x] = mine;
+    }
+  const size_t count = parent.size();
+  std::vector<int> x0(count, bw), y0(count, bh), x1(count, -1), y1(count, -1);
+  for (int y = 0; y < bh; ++y)
+    for (int x = 0; x < bw; ++x)
+      if (int& l = label[size_t(y) * bw + x]) {
+        l = find(l);
+        x0[size_t(l)] = std::min(x0[size_t(l)], x), x1[size_t(l)] = std::max(x1[size_t(l)], x);
+        y0[size_t(l)] = std::min(y0[size_t(l)], y), y1[size_t(l)] = std::max(y1[size_t(l)], y);
+      }
+  int best = 0;
+  long bestArea = 0;
+  for (size_t l = 1; l < count; ++l) {
+    if (x1[l] < 0) continue;
+    const long area = long(x1[l] - x0[l] + 1) * (y1[l] - y0[l] + 1);
+    if (area > bestArea) best = int(l), bestArea = area;
+  }
+  if (!best) return 0;
+  const int ox = box.x + x0[size_t(best)], oy = box.y + y0[size_t(best)];
+  if (ox < margins.left || ox > width - margins.right || oy < margins.top || oy > height - margins.bottom) return 0;
+  for (int y = 0; y < bh; ++y)
+    for (int x = 0; x < bw; ++x)
+      if (label[size_t(y) * bw + x] == best) dst[size_t(box.y + y) * width + box.x + x] = 1;
+  return 0;
+}
+
+int RemoveStainNew(const uint8_t* src, uint8_t* dst, int height, int width, int size, _MARGINPTXYSIZE margins) {
+  if (size == 0) return -1;
+  for (int y = std::max(margins.top, 0); y < height - std::max(margins.bottom, 0); ++y)
+    std::memcpy(dst + size_t(y) * width, src + size_t(y) * width, size_t(width));
+  const int bpl = (width + 7) / 8;
+  std::vector<uint8_t> bits(size_t(bpl) * height, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (src[size_t(y) * width + x] == 0) bits[size_t(y) * bpl + x / 8] |= uint8_t(0x80 >> (x % 8));
+  ABITMAP bitmap{bits.data(), uint64_t(bits.size()), 1, width, height, bpl};
+  LBL_DATA labels{};
+  if (lbl_main2(&bitmap, nullptr, &labels) != 0) {
+    lbl_free2(&labels);
+    return -1;
+  }
+  int rc = 0;
+  for (int64_t l = 1; l <= labels.maxlabel && rc == 0; ++l) {
+    const KRECT& r = labels.rects[l];
+    const _LabelArea box{r.xmin, r.ymin, r.xmax - r.xmin + 1, r.ymax - r.ymin + 1};
+    if (std::max(box.width, box.height) > size) continue;
+    if (box.x < margins.left || box.x > width - margins.right || box.y < margins.top ||
+        box.y > height - margins.bottom)
+      continue;
+    rc = RemoveObjectNew(src, dst, height, width, box, size, margins);
+  }
+  lbl_free2(&labels);
+  return rc;
 }

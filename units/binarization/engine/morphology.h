@@ -14,4 +14,16 @@ int imageTextLine2LDilateF(const uint8_t* src, uint8_t* dst, int height, int wid
 int CouplayFilterIpp(const uint8_t* src, uint8_t* dst, int height, int width, int size);
 int LineFilterIpp(const uint8_t* src, uint8_t* dst, int height, int width, int size);
 
+
+
+// Small black specks. Margins: {left, right, top, bottom}.
+struct _MARGINPTXYSIZE {
+  int left, right, top, bottom;
+};
+struct _LabelArea {
+  int x, y, width, height;
+};
+int RemoveObjectNew(const uint8_t* src, uint8_t* dst, int height, int width, _LabelArea box, int size,
+                    _MARGINPTXYSIZE margins);
+int RemoveStainNew(const uint8_t* src, uint8_t* dst, int height, int width, int size, _MARGINPTXYSIZE margins);
 #endif
