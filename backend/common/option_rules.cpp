@@ -396,9 +396,10 @@ void ReloadOptions() {
     g_OptList[option].cap = kCapS | SANE_CAP_INACTIVE;
 
   // "iDTC" line art is the binarization unit's: offered only while the unit
-  // is ready, or every such scan would fail.
+  // is ready, and only to the family whose pipeline hands pages to it (the
+  // others refuse the method), or every such scan would fail.
   if (hasDropout) {
-    const bool unitReady = IsBinarizationReady();
+    const bool unitReady = IsBinarizationReady() && GetDevFamily() == KELO_FAMILY_SELKO2;
     SetList(OPTION_BW_MODE, unitReady ? KELO_BW_MODE_LIST : KELO_BW_MODE_LIST + 1);
     if (!unitReady && c[OPTION_BW_MODE] == 0) {
       c[OPTION_BW_MODE] = 1;

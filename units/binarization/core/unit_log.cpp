@@ -14,8 +14,9 @@
 namespace {
 
 int g_iLogMode = 0;
-std::string g_strLogDir;
-std::string g_strLogName = "I3ipBinarization.log";
+// Built before the units' load-time constructors, which open the log.
+std::string g_strLogDir __attribute__((init_priority(101)));
+std::string g_strLogName __attribute__((init_priority(101))) = "I3ipBinarization.log";
 int g_iConsole = 0;
 char g_szLogBuffer[10240];
 

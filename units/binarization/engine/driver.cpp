@@ -1,0 +1,259 @@
+#include "driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "edge_threshold.h"
+#include "i3ip_share.h"
+#include "morphology.h"
+#include "tone.h"
+#include "unit_log.h"
+#include "unit_profile.h"
+
+namespace {
+
+int TopNibble(int mode) { return int((unsigned(mode) >> 28) & 0xF); }
+bool PostOnly(int mode) {
+  return (unsigned(mode) & 0xD0000000u) == 0x90000000u || TopNibble(mode) == 10;
+}
+
+// Spreads the page (width x height at the front of `buf`) into the padded
+// layout, replicating its edge pixels into the margin.
+void AddMargin(uint8_t* buf, int height, int width, int margin) {
+  const int W2 = width + 2 * margin;
+  for (int y = height - 1; y >= 0; --y)
+    std::memmove(buf + size_t(y + margin) * W2 + margin, buf + size_t(y) * width, size_t(width));
+  for (int y = margin; y < height + margin; ++y) {
+    uint8_t* row = buf + size_t(y) * W2;
+    std::memset(row, row[margin], size_t(margin));
+    std::memset(row + margin + width, row[margin + width - 1], size_t(margin));
+  }
+  for (int y = 0; y < margin; ++y) {
+    std::memcpy(buf + size_t(y) * W2, buf + size_t(margin) * W2, size_t(W2));
+    std::memcpy(buf + size_t(height + margin + y) * W2, buf + size_t(height + margin - 1) * W2, size_t(W2));
+  }
+}
+
+void CopyInterior(const uint8_t* padded, uint8_t* out, int height, int width, int margin) {
+  const int W2 = width + 2 * margin;
+  for (int y = 0; y < height; ++y)
+    std::memcpy(out + size_t(y) * width, padded + size_t(y + margin) * W2 + margin, size_t(width));
+}
+
+}  // namespace
+
+void CreateLogFilter(double sigma, int n, int* kernel) {
+  const int h = n / 2;
+  std::vector<double> g(size_t(n) * n), l(size_t(n) * n);
+  double sum = 0;
+  for (int y = -h; y <= h; ++y)
+    for (int x = -h; x <= h; ++x) sum += g[size_t((y + h) * n + x + h)] = std::exp(-(x * x + y * y) / (2 * sigma * sigma));
+  double mean = 0;
+  const double s2 = sigma * sigma;
+  for (int y = -h; y <= h; ++y)
+    for (int x = -h; x <= h; ++x) {
+      const size_t i = size_t((y + h) * n + x + h);
+      if (sum != 0) g[i] /= sum;
+      mean += l[i] = (x * x + y * y - 2 * s2) / (s2 * s2) * g[i];
+    }
+  mean /= double(n) * n;
+  for (double& v : l) v -= mean;
+  const double centre = l[size_t(h * n + h)];
+  for (size_t i = 0; i < l.size(); ++i) kernel[i] = int(l[i] * -128.5 / centre);
+}
+
+void GetFilterModulus(int s, int* kernel) { CreateLogFilter(1 + (s - 5) * 0.022222222222222223, 5, kernel); }
+
+void GetDeviceParam(int* mode, int* params, int* kernel) {
+  static const int kDefaults[kBinParams] = {0, 0, 25, 0, 0, 0, 0, 0, 5, 4, 1000, 1, 0, 10, 50, 50};
+  *mode = 7;
+  std::memcpy(params, kDefaults, sizeof kDefaults);
+  CreateLogFilter(params[10] / 1000.0, 5, kernel);
+}
+
+int FilterMedianIpp(const uint8_t* src, uint8_t* dst, int height, int width, int maskSize, int type) {
+  const int b = maskSize / 2;
+  if (width <= 2 * b || height <= 2 * b) return -1;
+  std::memcpy(dst, src, size_t(height) * width);
+  const IppiSize roi{width - 2 * b, height - 2 * b};
+  const uint8_t* s = src + size_t(b) * width + b;
+  uint8_t* d = dst + size_t(b) * width + b;
+  const I3ipShareBinding& p = g_i3ipShare;
+  int rc;
+  if (type == 1)
+    rc = p.FilterMedian_8u_C1R(s, width, d, width, roi, IppiSize{maskSize, maskSize}, IppiPoint{b, b});
+  else if (type == 2 || type == 3)
+    rc = p.FilterMedianWeightedCenter3x3_8u_C1R(s, width, d, width, roi, type == 2 ? 3 : 5);
+  else
+    rc = p.FilterMedianCross_8u_C1R(s, width, d, width, roi, maskSize == 3 ? ippMskSize3x3 : ippMskSize5x5);
+  return rc == 0 ? 0 : -1;
+}
+
+int PostProImage(const uint8_t* src, uint8_t* dst, int height, int width, const int* params, int mode, int*,
+                 uint8_t, int) {
+  const int g = params[5] <= 0 ? 0 : std::min(params[5] + 2, 7);
+  const int h = std::min(params[7], 30);
+  const int r = ((mode & 0x10) ? params[6] : 0) + ((mode & 0x40) ? params[12] : 0);
+  const int m = std::clamp(r, -6, 6);
+  const bool stain = h > 0, couplay = g > 0 && (mode & 0x08), line = (mode & 0x50) && r != 0;
+  if (!stain && !couplay && !line) return -1;
+  const size_t n = size_t(height) * width;
+  std::memcpy(dst, src, n);
+  uint8_t* work = static_cast<uint8_t*>(std::malloc(n));
+  if (!work) return -1;
+  auto removeStain = [&](const uint8_t* from, uint8_t* to) {
+    return RemoveStainNew(from, to, height, width, h, _MARGINPTXYSIZE{0, 0, 0, 0});
+  };
+  int rc;
+  if (stain && couplay && line) {
+    const uint8_t* page = removeStain(src, dst) == 0 ? dst : src;
+    std::memcpy(work, page, n);
+    const bool ok = CouplayFilterIpp(page, work, height, width, g) == 0;
+    std::vector<uint8_t> in(ok ? work : page, (ok ? work : page) + n);
+    rc = LineFilterIpp(in.data(), dst, height, width, m);
+  } else if (stain && couplay) {
+    std::memcpy(work, src, n);
+    rc = removeStain(src, work) == 0 ? CouplayFilterIpp(work, dst, height, width, g) : -1;
+  } else if (stain && line) {
+    std::memcpy(work, src, n);
+    rc = LineFilterIpp(removeStain(src, work) == 0 ? work : src, dst, height, width, m);
+  } else if (couplay && line) {
+    std::memcpy(work, src, n);
+    rc = LineFilterIpp(CouplayFilterIpp(src, work, height, width, g) == 0 ? work : src, dst, height, width, m);
+  } else if (stain) {
+    rc = removeStain(src, dst);
+  } else if (couplay) {
+    rc = CouplayFilterIpp(src, dst, height, width, g);
+  } else {
+    rc = LineFilterIpp(src, dst, height, width, m);
+  }
+  std::free(work);
+  return rc;
+}
+
+int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int* params, int mode, int* results,
+             int* kernel) {
+  I3Log(I3LOG_TRACE, "iDTC TBinary2 GaussFilter {-52:barance -53:Nobarance} F[3:3]=%d]", -52);
+  const int kind = params[18];
+  if (width < 9 || height < 9) {
+    if (width > 0 && height > 0) std::memset(dst, 0, size_t((width + 7) / 8) * height);
+    return -1;
+  }
+  // A page that is already black and white is not padded: only its
+  // post-processing, copy-mark step and packing run.
+  if (kind == 3) margin = 0;
+  const int H2 = height + 2 * margin, W2 = width + 2 * margin;
+  const size_t n2 = size_t(H2) * W2, n = size_t(height) * width;
+  std::vector<uint8_t> owned;
+  const uint8_t* page = nullptr;
+  if (kind == 3) {
+    for (size_t i = 0; i < n; ++i)
+      if (src[i] == 255) src[i] = 1;
+    owned.resize(n);
+    page = PostProImage(src, owned.data(), height, width, params, mode, results, 0, params[11]) == 0 ? owned.data()
+                                                                                                       : src;
+  } else {
+    if (margin > 0) AddMargin(src, height, width, margin);
+    // Post-processing alone leaves a padded byte image: only a caller that
+    // asked for the byte image of an unpadded page has room for it.
+    if (PostOnly(mode) && (kind != 1 || margin != 0)) return -1;
+    if (PostOnly(mode)) return PostProImage(src, dst, H2, W2, params, mode & 0x0FFFFFFF, results, (mode >> 5) & 1,
+                                            params[11]);
+    results[3] = 0;
+    uint8_t* first = static_cast<uint8_t*>(std::malloc(n2));
+    uint8_t* work = static_cast<uint8_t*>(std::malloc(n2));
+    if (!first || !work) {
+      std::free(first), std::free(work);
+      return -1;
+    }
+    const bool top8 = TopNibble(mode) == 8;
+    const bool noiseAnalysis = (mode & 0x2004) == 0x2004;
+    int p = mode & 3;
+    if ((mode & 4) || params[1] != 0) p |= 2;
+    int na[16] = {};
+    int prefilter;
+    if (noiseAnalysis || top8)
+      prefilter = top8 ? results[9] : 0;
+    else
+      prefilter = (mode >> 10) & 7;
+    if (noiseAnalysis && !top8) results[9] = prefilter;
+    const bool filtered =
+        prefilter >= 1 && prefilter <= 5 &&
+        FilterMedianIpp(src, first, H2, W2, prefilter <= 2 ? 3 : prefilter <= 4 ? 5 : 7,
+                        prefilter == 1 || prefilter == 3 ? 0 : 1) == 0;
+    I3Log(I3LOG_TRACE, "iDTC NoiseAnalyze param=[Prefilter=%d NAR0=%d NAR4=%d NAR5=%d PreMem=%d]", prefilter, na[0],
+          na[4], na[5], (filtered ? 1 : 0) | (p ? 2 : 0));
+    if (!top8) results[13] = na[0];
+    uint8_t* image = src;
+    if (filtered && p == 0) std::memcpy(src, first, n2);
+    const uint8_t* source = filtered && p ? first : src;
+    int sel = p;
+    if (top8) sel |= int(0x80000000u);
+    if (mode & 0x4000) sel |= 0x40000000;
+    if (p || filtered) {
+      // Without a prefilter the page is mapped in place: the work buffer
+      // stays untouched (and costs nothing) unless post-processing runs.
+      uint8_t* target = filtered ? work : src;
+      if (p && PreProImage(source, H2, W2, params, sel, target, results, 320) == 0)
+        image = target;
+      else if (filtered && p)
+        image = first;
+    } else {
+      PreProImage(src, H2, W2, params, sel, src, results, 320);
+    }
+    results[2] = 0;
+    I3Log(I3LOG_TRACE, "iDTC BackgroundAnalisys [Err=%d Ana:NotBK=%d Auto_Adjust=%d=>%d]", 0, results[12], 0,
+          results[2]);
+    const int s = params[3];
+    int offset = s >= 1 ? int((s - 1) * 0.5) - results[2] : s == 0 ? -results[2] : 2 * s - results[2];
+    if (noiseAnalysis) {
+      if (na[1] < 0 && na[2] == 0 && results[12] == 1) na[1] = 0;
+      if (results[2] == 0) offset += na[1];
+    }
+    const unsigned start = GetTimeCounter();
+    uint8_t* binarized = first == image ? work : first;
+    if (Gray2BinImage(image, binarized, H2, W2, offset, params[4], params[8], params[9], kernel,
+                      uint8_t((mode >> 5) & 1), params[11], mode, params[17] != 0, s > 0, results, kind) != 0) {
+      std::free(first), std::free(work);
+      return -1;
+    }
+    I3Log(I3LOG_INFO, "%s, Gray2BinImage took %u ms.", "I3ipBinarization.i3u.TBinary2", GetTimeCounter() - start);
+    if (noiseAnalysis && prefilter >= 3) params[6] += 2, mode |= 0x10;
+    if (kind == 1) {
+      uint8_t* out = margin > 0 ? dst : binarized;
+      if (margin > 0) CopyInterior(binarized, dst, height, width, margin);
+      for (size_t i = 0; i < n; ++i) out[i] = out[i] ? 255 : 0;
+      if (margin == 0) std::memcpy(dst, out, n);
+      std::free(first), std::free(work);
+      return 0;
+    }
+    uint8_t* post = binarized == first ? work : first;
+    const uint8_t* result =
+        PostProImage(binarized, post, H2, W2, params, mode, results, uint8_t((mode >> 5) & 1), params[11]) == 0
+            ? post
+            : binarized;
+    if (margin == 0 && kind != 2) {  // packed straight from the work buffer
+      bin2pac(result, dst, height, width);
+      std::free(first), std::free(work);
+      return 0;
+    }
+    owned.resize(n);
+    if (margin > 0)
+      CopyInterior(result, owned.data(), height, width, margin);
+    else
+      std::memcpy(owned.data(), result, n);
+    std::free(first), std::free(work);
+    page = owned.data();
+  }
+  if (kind == 2 || kind == 3) {
+    if (params[23] == 0) params[23] = 1;
+    const int rc = -1;  // no copy-mark template is carried: the page passes unchanged
+    I3Log(I3LOG_TRACE, "iDTC TBinary2 WaterMarkRemoval mode=%d CopyMark=%d[0:On 1:Off] orientation=%d rc=%2d(-1:passed)]",
+          params[20], params[31], params[23], rc);
+  }
+  bin2pac(page, dst, height, width);
+  return 0;
+}
