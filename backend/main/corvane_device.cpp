@@ -410,6 +410,39 @@ uint32_t KeloDevCtlCorvane::SendWindowBySource(const char* kTag, bool autoColor)
   return VK_OK;
 }
 
+// The window of a page of fixed size; JPEG cuts it to whole blocks.
+void KeloDevCtlCorvane::FillWindowFromPage() {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  QV_WINDOW_INFO& w = m_WindowInfo;
+  w.ulWidth = static_cast<uint32_t>(p.RIGHT - p.LEFT);
+  w.ulLength = static_cast<uint32_t>(p.BOTTOM - p.TOP);
+  w.ulDocWidth = static_cast<uint32_t>(p.CUST_PAGE_WIDTH);
+  w.ulDocLength = static_cast<uint32_t>(p.CUST_PAGE_LENGTH);
+  if (p.JPEG_TRANSFER) {
+    w.ulLength = CutToBlocks(w.ulLength, w.usResY, false);
+    w.ulDocLength = CutToBlocks(w.ulDocLength, w.usResY, false);
+    if (p.JPEG_TYPE == 0x81) {
+      w.ulWidth = CutToBlocks(w.ulWidth, w.usResX, true);
+      w.ulDocWidth = CutToBlocks(w.ulDocWidth, w.usResX, true);
+    }
+  }
+}
+
+// The window's halftone, polarity, compression, emphasis and SDTC settings.
+void KeloDevCtlCorvane::FillWindowSettings() {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  QV_WINDOW_INFO& w = m_WindowInfo;
+  w.usHalftoneType = p.HALFTONE_TYPE;
+  w.usHalftonePattern = p.HALFTONE_PATTERN;
+  w.ucReverse = p.RIF ? 1 : 0;
+  w.ucCompressionType = p.JPEG_TRANSFER ? p.JPEG_TYPE : 0;
+  w.ucCompressionArg = p.JPEG_TRANSFER ? p.JPEG_QUALITY : 0;
+  w.ucEdgeProcessing = p.EDGE_PROCESSING;
+  w.ucImageEmphasis = p.IMAGE_EMPHASIS;
+  w.ucSdtcMode = p.SDTC_MODE;
+  w.ucSdtcVariance = p.SDTC_VARIANCE;
+}
+
 uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
   static const char* const kTag = "KeloDevCtlCorvane::DoSetWindowInfo";
   Log(LOG_LEVEL_TRACE, kTag, "start");
@@ -436,18 +469,7 @@ uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
     w.ulLength = w.ulDocLength = static_cast<uint32_t>(bottom);
     p.BOTTOM = bottom;
   } else if (p.PAPER_SIZE >= 0 && p.PAPER_SIZE <= 11) {
-    w.ulWidth = static_cast<uint32_t>(p.RIGHT - p.LEFT);
-    w.ulLength = static_cast<uint32_t>(p.BOTTOM - p.TOP);
-    w.ulDocWidth = static_cast<uint32_t>(p.CUST_PAGE_WIDTH);
-    w.ulDocLength = static_cast<uint32_t>(p.CUST_PAGE_LENGTH);
-    if (p.JPEG_TRANSFER) {
-      w.ulLength = CutToBlocks(w.ulLength, w.usResY, false);
-      w.ulDocLength = CutToBlocks(w.ulDocLength, w.usResY, false);
-      if (p.JPEG_TYPE == 0x81) {
-        w.ulWidth = CutToBlocks(w.ulWidth, w.usResX, true);
-        w.ulDocWidth = CutToBlocks(w.ulDocWidth, w.usResX, true);
-      }
-    }
+    FillWindowFromPage();
   } else {
     return QV_ERR_CTL_ILLEGAL_PARAM;
   }
@@ -460,15 +482,7 @@ uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
     w.ucComposition = 5;
     w.usBitsPerPixel = 8;
   }
-  w.usHalftoneType = p.HALFTONE_TYPE;
-  w.usHalftonePattern = p.HALFTONE_PATTERN;
-  w.ucReverse = p.RIF ? 1 : 0;
-  w.ucCompressionType = p.JPEG_TRANSFER ? p.JPEG_TYPE : 0;
-  w.ucCompressionArg = p.JPEG_TRANSFER ? p.JPEG_QUALITY : 0;
-  w.ucEdgeProcessing = p.EDGE_PROCESSING;
-  w.ucImageEmphasis = p.IMAGE_EMPHASIS;
-  w.ucSdtcMode = p.SDTC_MODE;
-  w.ucSdtcVariance = p.SDTC_VARIANCE;
+  FillWindowSettings();
 
   const uint32_t result = SendWindowBySource(kTag, p.AUTO_COLOR_DETECT == 1);
   if (result != VK_OK) return result;

@@ -214,6 +214,8 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   uint32_t SendLaterModePages(const char* tag, const unsigned char* doubleFeed);
   uint32_t CheckToneAndFeedRules(const char* tag, const char* jpegWord);
   uint32_t SendToneTables(const char* tag);
+  void FillWindowFromPage();
+  void FillWindowSettings();
 
   // Page steps that the family classes share or replace.
   uint32_t ProcessFaceData(unsigned char** buffer, uint32_t size, QV_IMAGEDATA_PARAMETERS* face, int index);

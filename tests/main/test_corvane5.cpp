@@ -1,0 +1,217 @@
+// The Corvane5 device class: its property rules, product texts and the
+// host-side reduction on their own; then the class against the simulated
+// Corvane5 scanner (batch mode, power-off timer, identity), each such test
+// again in a child with the stand-in libusb, its own IPC namespace and a
+// transcript of every transfer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "devctl_codes.h"
+#include "kelo_devctl_corvane.h"
+#include "main_globals.h"
+#include "main_options.h"
+#include "model_catalog.h"
+#include "test_support.h"
+#include "usb_manager.h"
+
+using namespace dravnmain;
+
+namespace {
+
+constexpr double kMm = 65536.0 / 1387.0;
+
+TEST(Corvane5Models, FourteenSevenCharacterTexts) {
+  int rows = 0;
+  for (int t = 25; t <= 46; ++t) {
+    const char* text = Corvane5ModelText(t);
+    const bool inClass = (t >= 31 && t <= 34) || (t >= 36 && t <= 45);
+    ASSERT_EQ(text != nullptr, inClass) << t;
+    if (!text) continue;
+    ++rows;
+    EXPECT_EQ(strlen(text), 16u);
+    EXPECT_EQ(std::string(text).find_first_of(' '), 7u) << text;
+  }
+  EXPECT_EQ(rows, 14);
+  EXPECT_STREQ(Corvane5ModelText(31), "Tv5A100         ");
+  EXPECT_STREQ(Corvane5ModelText(45), "Tv5E550         ");
+}
+
+struct PropFixture {
+  explicit PropFixture(int type) {
+    g_iDevType = type;
+    dev = new KeloDevCtlCorvane5;
+    g_ImgDataInfo.tFront = g_ImgDataInfo.tBack = {1, 1, 100, 100, 300, 8};
+    SCAN_PROP_INFO& p = dev->PropInfo();
+    p = SCAN_PROP_INFO{};
+    p.SCAN_SOURCE = 1, p.IMAGE_MODE = 3, p.SCAN_RES_X = p.SCAN_RES_Y = 300, p.PAPER_SIZE = 1;
+    p.LEFT = p.TOP = 0, p.RIGHT = 9921, p.BOTTOM = 14031;
+    p.CUST_PAGE_WIDTH = 9921, p.CUST_PAGE_LENGTH = 14031;
+    p.JPEG_TYPE = 0x81, p.JPEG_QUALITY = 4, p.SDTC_VARIANCE = 0x60;
+  }
+  ~PropFixture() {
+    delete dev;
+    g_iDevType = -1;
+  }
+  KeloDevCtlCorvane5* dev;
+};
+
+void Custom(SCAN_PROP_INFO& p, int dpi, double mm) {
+  p.PAPER_SIZE = 0, p.SCAN_RES_X = static_cast<uint16_t>(dpi), p.CUST_PAGE_LENGTH = mm * kMm;
+}
+
+TEST(Corvane5Props, RulesOnBothSidesOfEachLimit) {
+  const struct {
+    const char* name;
+    void (*set)(SCAN_PROP_INFO&);
+    uint32_t code;
+  } cases[] = {
+      {"defaults pass", [](SCAN_PROP_INFO&) {}, 0},
+      {"mode 4", [](SCAN_PROP_INFO& p) { p.IMAGE_MODE = 4; }, QV_ERR_CTL_SCAN_MODO},
+      {"600 dpi", [](SCAN_PROP_INFO& p) { p.SCAN_RES_X = p.SCAN_RES_Y = 600; }, 0},
+      {"601 dpi", [](SCAN_PROP_INFO& p) { p.SCAN_RES_X = 601; }, QV_ERR_CTL_RES_X},
+      {"49 dpi vertically", [](SCAN_PROP_INFO& p) { p.SCAN_RES_Y = 49; }, QV_ERR_CTL_RES_Y},
+      {"26 mm wide", [](SCAN_PROP_INFO& p) { p.RIGHT = 26 * kMm; }, 0},
+      {"25.9 mm high", [](SCAN_PROP_INFO& p) { p.BOTTOM = 25.9 * kMm; }, QV_ERR_CTL_PAPER_SIZE},
+      {"custom 216 mm wide", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 0, p.CUST_PAGE_WIDTH = 216 * kMm; }, 0},
+      {"custom 216.01 mm wide", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 0, p.CUST_PAGE_WIDTH = 216.01 * kMm; },
+       QV_ERR_CTL_PAPER_SIZE},
+      {"5588 mm at 200 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 200, 5588); }, 0},
+      {"5589 mm at 200 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 200, 5589); }, QV_ERR_CTL_PAPER_SIZE},
+      {"5461 mm at 201 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 201, 5461); }, 0},
+      {"5462 mm at 300 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 300, 5462); }, QV_ERR_CTL_PAPER_SIZE},
+      {"4064 mm at 400 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 400, 4064); }, 0},
+      {"4065 mm at 400 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 400, 4065); }, QV_ERR_CTL_PAPER_SIZE},
+      {"2700 mm at 401 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 401, 2700); }, 0},
+      {"2701 mm at 600 dpi", [](SCAN_PROP_INFO& p) { Custom(p, 600, 2701); }, QV_ERR_CTL_PAPER_SIZE},
+      {"long custom on the flatbed", [](SCAN_PROP_INFO& p) { Custom(p, 600, 6000), p.SCAN_SOURCE = 0; }, 0},
+      {"brightness 127", [](SCAN_PROP_INFO& p) { p.BRIGHTNESS = 127; }, 0},
+      {"brightness 128", [](SCAN_PROP_INFO& p) { p.BRIGHTNESS = 128; }, QV_ERR_CTL_BRIGHTNESS},
+      {"JPEG type 0x80", [](SCAN_PROP_INFO& p) { p.JPEG_TYPE = 0x80; }, QV_ERR_CTL_JPEG_TYPE},
+      {"JPEG quality 7", [](SCAN_PROP_INFO& p) { p.JPEG_QUALITY = 7; }, 0},
+      {"edge processing 0xA0", [](SCAN_PROP_INFO& p) { p.EDGE_PROCESSING = 0xA0; }, 0},
+      {"edge processing 0x80", [](SCAN_PROP_INFO& p) { p.EDGE_PROCESSING = 0x80; }, QV_ERR_CTL_EMPHASIS},
+      {"image emphasis 0xE0", [](SCAN_PROP_INFO& p) { p.IMAGE_EMPHASIS = 0xE0; }, 0},
+      {"image emphasis 0x10", [](SCAN_PROP_INFO& p) { p.IMAGE_EMPHASIS = 0x10; }, QV_ERR_CTL_EMPHASIS},
+      {"hole punch 2", [](SCAN_PROP_INFO& p) { p.HOLE_PUNCH_REMOVE = 2; }, 0},
+      {"hole punch 3", [](SCAN_PROP_INFO& p) { p.HOLE_PUNCH_REMOVE = 3; }, QV_ERR_CTL_HOLE_PUNCH_REMOVE_MODE},
+      {"black dots 4", [](SCAN_PROP_INFO& p) { p.BLANK_PAGE_BLACK_RATIO = 4; },
+       QV_ERR_CTL_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO},
+      {"white dots 4", [](SCAN_PROP_INFO& p) { p.BLANK_PAGE_WHITE_RATIO = 4; },
+       QV_ERR_CTL_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO},
+      {"SDTC variance 0xC0", [](SCAN_PROP_INFO& p) { p.SDTC_VARIANCE = 0xC0; }, 0},
+      {"SDTC variance 0x61", [](SCAN_PROP_INFO& p) { p.SDTC_VARIANCE = 0x61; }, QV_ERR_CTL_BW_SDTC_VARIANCE},
+      {"margin -5 on page-auto", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 10, p.CROPPING_MARGIN = -5; }, 0},
+      {"margin 6 on page-auto", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 10, p.CROPPING_MARGIN = 6; },
+       QV_ERR_CTL_CROPPING_MARGIN},
+      {"margin 6 on a fixed size", [](SCAN_PROP_INFO& p) { p.CROPPING_MARGIN = 6; }, 0},
+      {"tab 2 on page-auto", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 10, p.IMAGE_INDEX_TAB = 2; },
+       QV_ERR_CTL_IMAGE_INDEX_TAB},
+      {"priority 2 on page-auto", [](SCAN_PROP_INFO& p) { p.PAPER_SIZE = 10, p.PAGE_AUTO_PRIORITY = 2; },
+       QV_ERR_CTL_PAGE_AUTO_PRIORITY},
+      {"paper protection 3", [](SCAN_PROP_INFO& p) { p.PAPER_PROTECTION = 3; }, QV_ERR_CTL_PAPER_PROTECTION_MODE},
+      {"device colour detection at 400 dpi",
+       [](SCAN_PROP_INFO& p) { p.HARDWARE_PROC = 1, p.AUTO_COLOR_DETECT = 1, p.SCAN_RES_X = 400; }, 0},
+      {"device colour detection at 401 dpi",
+       [](SCAN_PROP_INFO& p) { p.HARDWARE_PROC = 1, p.AUTO_COLOR_DETECT = 1, p.SCAN_RES_X = 401; },
+       QV_ERR_CTL_PAPER_SIZE},
+      {"host colour detection at 600 dpi", [](SCAN_PROP_INFO& p) { p.AUTO_COLOR_DETECT = 1, p.SCAN_RES_X = 600; }, 0},
+  };
+  for (const auto& c : cases) {
+    PropFixture f(31);
+    c.set(f.dev->PropInfo());
+    EXPECT_EQ(f.dev->DoCheckPropList(), c.code) << c.name;
+  }
+}
+
+// --- the host-side reduction ---------------------------------------------------
+
+TEST(Corvane5Reduction, GreyAndBitsEdgeCases) {
+  const unsigned char colour[] = {255, 255, 255, 255, 0, 0, 0, 0, 0, 10, 200, 30};
+  unsigned char grey[4] = {};
+  KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(grey, 4, 4, 1, 0, colour);
+  EXPECT_EQ(grey[0], 255);
+  EXPECT_EQ(grey[1], 76);
+  EXPECT_EQ(grey[2], 0);
+  EXPECT_EQ(grey[3], (77 * 10 + 150 * 200 + 29 * 30) >> 8);
+  const uint8_t kinds[][2] = {{2, 10}, {3, 200}, {4, 30}};
+  for (const auto& k : kinds) {
+    KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(grey, 4, 4, 1, k[0], colour);
+    EXPECT_EQ(grey[3], k[1]) << int(k[0]);
+  }
+  // Width 10: two bytes a line; 128 is black, 129 white; rows advance by
+  // the width on the grey side and by the line on the bit side.
+  const unsigned char g[20] = {128, 129, 0, 255, 128, 129, 0, 255, 0, 129,  // line 0
+                               255, 255, 255, 255, 255, 255, 255, 255, 255, 0};
+  unsigned char bits[6] = {};
+  KeloDevCtlCorvane5::GrayToBin(bits, 3, 10, 2, 128, g);
+  EXPECT_EQ(bits[0], 0xAA);
+  EXPECT_EQ(bits[1], 0x80);
+  EXPECT_EQ(bits[2], 0x00);
+  EXPECT_EQ(bits[3], 0x00);
+  EXPECT_EQ(bits[4], 0x40);
+  EXPECT_EQ(bits[5], 0x00);
+}
+
+TEST(Corvane5Reduction, AgreesWithAPlainReferenceOnATestPage) {
+  const unsigned w = 613, h = 97, bpl = (w + 7) / 8;
+  std::vector<unsigned char> rgb(3 * w * h);
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x)
+      for (unsigned c = 0; c < 3; ++c) rgb[3 * (y * w + x) + c] = static_cast<unsigned char>((x * (c + 3) + y * 7) % 256);
+  std::vector<unsigned char> grey(w * h), bits(bpl * h);
+  KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(grey.data(), w, w, h, 1, rgb.data());
+  KeloDevCtlCorvane5::GrayToBin(bits.data(), bpl, w, h, 100, grey.data());
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x) {
+      const unsigned char* p = &rgb[3 * (y * w + x)];
+      const int value = (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8;
+      ASSERT_EQ(grey[y * w + x], value) << x << "," << y;
+      ASSERT_EQ((bits[y * bpl + x / 8] >> (7 - x % 8)) & 1, value <= 100 ? 1 : 0) << x << "," << y;
+    }
+}
+
+// A colour face that the scanner marked binary arrives as 1-bit; a short
+// raw face is filled white first, never read past.
+TEST(Corvane5Reduction, MarkedFaceBecomesOneBit) {
+  g_iDevType = 36;
+  KeloDevCtlCorvane5 dev;
+  SCAN_PROP_INFO& p = dev.PropInfo();
+  p = SCAN_PROP_INFO{};
+  p.HARDWARE_PROC = 1, p.IMAGE_MODE = 3, p.SCAN_SOURCE = 3, p.AUTO_COLOR_DETECT = 1, p.THRESHOLD = 128;
+  AUTO_COLOR_DETECT_INFO& a = dev.AutoColorInfo();
+  a.ucFMode = a.ucBMode = 3;
+  const unsigned char markers[2] = {1, 0};  // front binary, back colour
+  memcpy(&a.usValue, markers, 2);
+  g_ImgDataInfo.tFront = g_ImgDataInfo.tBack = {1, 1, 10, 2, 30, 8};
+  // Device data is inverted B, G, R: 0 is white. The front's first pixel is
+  // black, and only its first line arrived.
+  unsigned char* front = static_cast<unsigned char*>(malloc(30));
+  memset(front, 0, 30);
+  front[0] = front[1] = front[2] = 0xFF;
+  unsigned char* back = static_cast<unsigned char*>(calloc(60, 1));
+  back[0] = 0xE1, back[1] = 0xEB, back[2] = 0xF5;  // (10, 20, 30) inverted, B first
+  uint32_t frontSize = 30, backSize = 60;
+  ASSERT_EQ(dev.ImageProcess(&front, &frontSize, &back, &backSize), VK_OK);
+  EXPECT_EQ(g_ImgDataInfo.tFront.iFormat, 0);
+  EXPECT_EQ(g_ImgDataInfo.tFront.iDepth, 1);
+  EXPECT_EQ(g_ImgDataInfo.tFront.iBytesPerLine, 2);
+  EXPECT_EQ(frontSize, 4u);
+  EXPECT_EQ(front[0], 0x80);
+  EXPECT_EQ(front[1] | front[2] | front[3], 0);
+  EXPECT_EQ(g_ImgDataInfo.tBack.iDepth, 8);
+  EXPECT_EQ(backSize, 60u);
+  EXPECT_EQ(back[0], 10);
+  EXPECT_EQ(back[1], 20);
+  EXPECT_EQ(back[2], 30);
+  free(front);
+  free(back);
+  g_iDevType = -1;
+}
+
+}  // namespace
