@@ -214,4 +214,176 @@ TEST(Corvane5Reduction, MarkedFaceBecomesOneBit) {
   g_iDevType = -1;
 }
 
+// --- against the simulated Corvane5 scanner --------------------------------------
+
+std::string g_dir;
+
+// The child part runs when DRAVN_MAIN_CHILD is set; the parent starts it with
+// a scenario of one scanner of `id`, a state file and a transcript.
+bool InChild(const std::string& id, const std::string& extra) {
+  if (getenv("DRAVN_MAIN_CHILD")) return true;
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  g_dir = dravn_test::MakeTempDir("corvane5");
+  dravn_test::WriteFile(g_dir + "/scenario",
+                        "device corvane 2d4e:" + id + " bus=1 address=7\nset state=" + g_dir + "/state\n" + extra);
+  // The shipped configuration lists no Corvane5 scanner.
+  dravn_test::WriteFile(g_dir + "/dravn.conf", "usb 0x2d4e 0x" + id + "\n");
+  auto env = dravn_test::SimEnv(g_dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = g_dir;
+  env["DRAVN_MAIN_CHILD"] = "1";
+  env["DRAVN_SIM_TRANSCRIPT"] = g_dir + "/transcript";
+  env["DRAVN_TEST_DIR"] = g_dir;
+  char self[4096] = {};
+  EXPECT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  auto r = dravn_test::Run(
+      {"unshare", "--ipc", self, std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name()}, env,
+      120);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  return false;
+}
+
+// Command blocks sent, as CDB hex, each with the data out that followed it.
+struct Sent {
+  std::string cdb, data;
+};
+std::vector<Sent> Transcript() {
+  std::vector<Sent> out;
+  std::istringstream in(dravn_test::ReadFile(std::string(getenv("DRAVN_TEST_DIR")) + "/transcript"));
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(" bulk out ") == std::string::npos) continue;
+    const std::string hex = line.substr(line.rfind(' ') + 1);
+    if (line.find(" len=31 ") != std::string::npos && hex.compare(0, 2, "43") == 0)
+      out.push_back({hex.substr(38, 12), ""});
+    else if (!out.empty())
+      out.back().data += hex;
+  }
+  return out;
+}
+
+bool Corvane5Row(int vendorId, int productId, KELO_DEVICE_ROW_TEXTS* row) {
+  for (const dravn::CatalogModel& m : dravn::kAllModels)
+    if (m.vendorId == vendorId && m.productId == productId && (m.tables & dravn::kCorvane5Table)) {
+      if (row) row->pszModel = m.model, row->pszType = "sheetfed scanner", row->pszVendor = dravn::kVendorText;
+      return true;
+    }
+  return false;
+}
+
+// The class on an opened scanner, as the backend's open leaves it.
+struct Opened {
+  Opened(int type, const char* name) {
+    g_iDevType = type;
+    kelo_usb_manager = new KeloManagerUsb(Corvane5Row, KELO_BACKEND_MAIN);
+    int count = 0;
+    EXPECT_TRUE(kelo_usb_manager->InitShareMemory());
+    EXPECT_EQ(kelo_usb_manager->GetDeviceList(&count), 0);
+    EXPECT_EQ(kelo_usb_manager->Open(name), 0) << name;
+    dev = new KeloDevCtlCorvane5;
+  }
+  ~Opened() {
+    delete dev;
+    kelo_usb_manager->Close();
+    delete kelo_usb_manager;
+    kelo_usb_manager = nullptr;
+    g_iDevType = -1;
+  }
+  KeloDevCtlCorvane5* dev;
+};
+
+TEST(Corvane5Device, IdentityByTypeGroup) {
+  if (!InChild("1711", "")) return;
+  {
+    Opened o(36, "Tv5E100:001:007");
+    EXPECT_EQ(o.dev->DoCheckDeviceCondition(), VK_OK);
+  }
+  for (int type : {35, 37, 31}) {
+    Opened o(type, "Tv5E100:001:007");
+    EXPECT_EQ(o.dev->DoCheckDeviceCondition(), QV_ERR_CTL_NOT_SUPPORT) << type;
+  }
+}
+
+TEST(Corvane5Device, ForeignVendorIsRefused) {
+  if (!InChild("1701", "set vendor=MORANTIX\n")) return;
+  Opened o(31, "Tv5A100:001:007");
+  EXPECT_EQ(o.dev->DoCheckDeviceCondition(), QV_ERR_CTL_NOT_SUPPORT);
+}
+
+TEST(Corvane5Device, BatchModeTakenOnceAndReleased) {
+  if (!InChild("1701", "")) return;
+  Opened o(31, "Tv5A100:001:007");
+  const size_t before = Transcript().size();
+  EXPECT_EQ(o.dev->DoBatch(true), VK_OK);
+  EXPECT_TRUE(o.dev->LocalOccupy());
+  EXPECT_EQ(o.dev->DoBatch(true), VK_OK);
+  EXPECT_EQ(o.dev->DoTryLampOn(), VK_OK);
+  EXPECT_EQ(o.dev->DoBatch(false), VK_OK);
+  EXPECT_FALSE(o.dev->LocalOccupy());
+  auto sent = Transcript();
+  ASSERT_EQ(sent.size(), before + 2);
+  EXPECT_EQ(sent[before].cdb, "151000000c00");
+  EXPECT_EQ(sent[before].data, "000000002c06000000000000");
+  EXPECT_EQ(sent[before + 1].data, "000000002c06010000000000");
+}
+
+TEST(Corvane5Device, RefusedBatchCountsAsReleased) {
+  if (!InChild("1701", "set refuse=batch\n")) return;
+  Opened o(31, "Tv5A100:001:007");
+  EXPECT_EQ(o.dev->DoBatch(true), QV_ERR_CTL_STATUS_NOT_GOOD);
+  EXPECT_FALSE(o.dev->LocalOccupy());
+  EXPECT_EQ(o.dev->DoTryLampOn(), QV_ERR_CTL_STATUS_NOT_GOOD);
+  EXPECT_EQ(o.dev->SetPowerOffTime(60), VK_OK);
+}
+
+TEST(Corvane5Device, PowerOffPairs) {
+  if (!InChild("1701", "set powoff=8:30\n")) return;
+  Opened o(31, "Tv5A100:001:007");
+  // Minutes, then the pair read before and the pair written.
+  const struct {
+    uint16_t minutes;
+    const char* read;
+    const char* written;
+  } cases[] = {
+      {60, "081e", "041e"},     {0xFFFF, "041e", "841e"}, {0, "841e", "041e"},    {20, "041e", "041e"},
+      {1890, "041e", "7e1e"},   {1905, "7e1e", "7e1e"},   {3, "7e1e", "7f06"},     {7, "7f06", "7f06"},
+      {0xFFFF, "7f06", "ff1e"}, {45, "ff1e", "031e"},
+  };
+  for (const auto& c : cases) {
+    uint8_t code = 0, second = 0;
+    ASSERT_EQ(o.dev->DoGetDevicePowerOffTime(&code, &second), VK_OK);
+    char pair[8];
+    snprintf(pair, sizeof pair, "%02x%02x", code, second);
+    EXPECT_EQ(pair, std::string(c.read)) << c.minutes;
+    const size_t before = Transcript().size();
+    ASSERT_EQ(o.dev->SetPowerOffTime(c.minutes), VK_OK) << c.minutes;
+    auto sent = Transcript();
+    ASSERT_EQ(sent.size(), before + 3) << c.minutes;
+    EXPECT_EQ(sent[before].cdb, "1d0000001000");
+    EXPECT_EQ(sent[before].data, "47455420504f574f46462054494d4520");  // "GET POWOFF TIME "
+    EXPECT_EQ(sent[before + 1].cdb, "1c0000000200");
+    EXPECT_EQ(sent[before + 2].cdb, "1d0000001200");
+    EXPECT_EQ(sent[before + 2].data, "53455420504f574f46462054494d4520" + std::string(c.written)) << c.minutes;
+  }
+  uint8_t code = 0, second = 0;
+  EXPECT_EQ(o.dev->DoGetDevicePowerOffTime(nullptr, &second), QV_ERR_CTL_ILLEGAL_PARAM);
+  EXPECT_EQ(o.dev->DoGetDevicePowerOffTime(&code, nullptr), QV_ERR_CTL_ILLEGAL_PARAM);
+}
+
+TEST(Corvane5Device, RefusedPowerOffEndsWithItsStatus) {
+  if (!InChild("1701", "set refuse=powoff\n")) return;
+  Opened o(31, "Tv5A100:001:007");
+  EXPECT_EQ(o.dev->SetPowerOffTime(60), QV_ERR_CTL_STATUS_NOT_GOOD);
+  EXPECT_EQ(o.dev->DoBatch(true), VK_OK);
+}
+
+TEST(Corvane5Device, StartSendsPlainScanOnly) {
+  if (!InChild("1701", "")) return;
+  Opened o(31, "Tv5A100:001:007");
+  SCAN_PROP_INFO& p = o.dev->PropInfo();
+  p = SCAN_PROP_INFO{};
+  p.SCAN_SOURCE = 5;
+  const size_t before = Transcript().size();
+  EXPECT_EQ(o.dev->DoStartScan(), VK_OK);
+  EXPECT_EQ(Transcript().size(), before);
+}
+
 }  // namespace
