@@ -81,8 +81,8 @@ void KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(unsigned char* grey, unsigned pixels, 
   size_t runs = lines, run = width;
   if (pixels == bytesPerLine) runs = 1, run = static_cast<size_t>(width) * lines;
   for (size_t y = 0; y < runs; ++y) {
-    const unsigned char* s = colour + y * sourceLine;
-    unsigned char* d = grey + y * bytesPerLine;
+    const unsigned char* __restrict s = colour + y * sourceLine;
+    unsigned char* __restrict d = grey + y * bytesPerLine;
     switch (kind) {
       case 2:
       case 3:
@@ -103,13 +103,15 @@ void KeloDevCtlCorvane5::GrayToBin(unsigned char* bits, unsigned bytesPerLine, u
   // Never write past the line, whatever the width says.
   const unsigned usable = width < bytesPerLine * 8u ? width : bytesPerLine * 8u;
   for (unsigned y = 0; y < lines; ++y) {
-    const unsigned char* g = grey + static_cast<size_t>(y) * width;
-    unsigned char* b = bits + static_cast<size_t>(y) * bytesPerLine;
+    const unsigned char* __restrict g = grey + static_cast<size_t>(y) * width;
+    unsigned char* __restrict b = bits + static_cast<size_t>(y) * bytesPerLine;
     unsigned x = 0;
     for (; x + 8 <= usable; x += 8) {
-      unsigned byte = 0;
-      for (unsigned k = 0; k < 8; ++k) byte |= (g[x + k] <= threshold ? 0x80u : 0u) >> k;
-      b[x / 8] |= static_cast<unsigned char>(byte);
+      const unsigned char* p = g + x;
+      b[x / 8] |= static_cast<unsigned char>((p[0] <= threshold) << 7 | (p[1] <= threshold) << 6 |
+                                             (p[2] <= threshold) << 5 | (p[3] <= threshold) << 4 |
+                                             (p[4] <= threshold) << 3 | (p[5] <= threshold) << 2 |
+                                             (p[6] <= threshold) << 1 | (p[7] <= threshold));
     }
     for (; x < usable; ++x)
       if (g[x] <= threshold) b[x / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
