@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "devctl_codes.h"
+#include "fsip_records.h"
+#include "image_libs.h"
 #include "kelo_devctl_corvane.h"
 #include "main_globals.h"
 #include "main_options.h"
@@ -212,6 +214,121 @@ TEST(Corvane5Reduction, MarkedFaceBecomesOneBit) {
   free(front);
   free(back);
   g_iDevType = -1;
+}
+
+// --- requests to libimgforge's control entry ------------------------------------
+
+// A recording fsip_control: keeps each request and answers with `g_verdict`
+// in the result word (blank-page test: 1 blank).
+std::vector<fsipctl_request> g_requests;
+std::vector<int> g_inputsSeen;
+int32_t g_verdict = 0;
+int RecordingControl(fsipctl_request* request, fsipctl_image* input, fsipctl_image* output, unsigned char*) {
+  g_requests.push_back(*request);
+  g_inputsSeen.push_back((input[0].pImageData ? 1 : 0) + ((request->dwFlags & 0x400C) && input[1].pImageData ? 1 : 0));
+  output[0].nResult = g_verdict;
+  return 0;
+}
+
+struct LibraryFixture {
+  explicit LibraryFixture(int type) {
+    g_iDevType = type;
+    saved = g_FSIPCTLFucntion;
+    g_FSIPCTLFucntion = RecordingControl;
+    g_requests.clear(), g_inputsSeen.clear(), g_verdict = 0;
+    dev = new KeloDevCtlCorvane5;
+    SCAN_PROP_INFO& p = dev->PropInfo();
+    p = SCAN_PROP_INFO{};
+    p.SCAN_SOURCE = 3, p.IMAGE_MODE = 3, p.SCAN_RES_X = p.SCAN_RES_Y = 300, p.HOLE_PUNCH_REMOVE = 1;
+    p.CROPPING_MARGIN = -3;
+    g_ImgDataInfo.tFront = g_ImgDataInfo.tBack = {1, 1, 8, 4, 24, 8};
+    front = static_cast<unsigned char*>(calloc(96, 1));
+    back = static_cast<unsigned char*>(calloc(96, 1));
+  }
+  ~LibraryFixture() {
+    free(front);
+    free(back);
+    delete dev;
+    g_FSIPCTLFucntion = saved;
+    g_iDevType = -1;
+  }
+  FSIPCTL_FUNCTION saved;
+  KeloDevCtlCorvane5* dev;
+  unsigned char *front, *back;
+};
+
+TEST(Corvane5Library, SelectFuncFlagsAndRequests) {
+  LibraryFixture f(38);
+  unsigned char** buffers[2] = {&f.front, &f.back};
+  const struct {
+    uint32_t flags;
+    int face;
+    int32_t result;
+    int32_t request;  // -1: no call
+    int32_t side, adf, margin, inputs;
+  } cases[] = {
+      {0x0001, 0, 0, 0x01, 0, 1, -3, 1},     {0x0003, 1, 0, 0x03, 0, 1, -3, 1},
+      {0x0013, 0, 0, 0x13, 0, 1, -3, 1},     {0x0006, 0, 0, 0x06, 0, 0, 0, 2},
+      {0x2000, 1, 0, 0x2000, 0, 1, -3, 1},   {0x2012, 0, 0, 0x2012, 0, 1, -3, 1},
+      {0x4000, 0, 0, 0x4000, 1, 0, 0, 2},    {0x1000, 1, 0, 0x1000, 2, 0, -3, 1},
+      {0x0008, 0, 0, 0x08, 0, 0, 0, 2},      {0x0040, 1, 0, 0x40, 0, 0, -3, 1},
+      {0x0080, 0, 0, -1, 0, 0, 0, 0},        {0x8000, 0, -2, -1, 0, 0, 0, 0},
+      {0x0002, 0, -2, -1, 0, 0, 0, 0},       {0x0001, 2, -2, -1, 0, 0, 0, 0},
+      {0x0021, 0, -4, -1, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    g_requests.clear(), g_inputsSeen.clear();
+    EXPECT_EQ(f.dev->DoSelectFunc(c.flags, buffers, c.face), c.result) << std::hex << c.flags;
+    if (c.request < 0) {
+      EXPECT_TRUE(g_requests.empty()) << std::hex << c.flags;
+      continue;
+    }
+    ASSERT_EQ(g_requests.size(), 1u) << std::hex << c.flags;
+    const fsipctl_request& r = g_requests[0];
+    EXPECT_EQ(r.dwFlags, c.request) << std::hex << c.flags;
+    EXPECT_EQ(r.nSide, c.side) << std::hex << c.flags;
+    EXPECT_EQ(r.bADF, c.adf) << std::hex << c.flags;
+    EXPECT_EQ(r.nMargin, c.margin) << std::hex << c.flags;
+    EXPECT_STREQ(r.szScanner, "Tv5E200") << std::hex << c.flags;
+    EXPECT_EQ(g_inputsSeen[0], c.inputs) << std::hex << c.flags;
+  }
+  // The Corvane class knows neither further crop.
+  g_iDevType = 22;
+  KeloDevCtlCorvane corvane;
+  corvane.PropInfo() = f.dev->PropInfo();
+  EXPECT_EQ(corvane.DoSelectFunc(0x2000, buffers, 0), -2);
+  EXPECT_EQ(corvane.DoSelectFunc(0x4000, buffers, 0), -2);
+}
+
+TEST(Corvane5Library, BlankFlatbedPageIsNoPaperAndBlankBackIsDropped) {
+  LibraryFixture f(31);
+  SCAN_PROP_INFO& p = f.dev->PropInfo();
+  p.HOLE_PUNCH_REMOVE = 0, p.BLANK_PAGE_SKIP = 1, p.SCAN_SOURCE = 0;
+  g_verdict = 1;
+  unsigned char* none = nullptr;
+  uint32_t frontSize = 96, noSize = 0;
+  EXPECT_EQ(f.dev->ImageProcess(&f.front, &frontSize, &none, &noSize), QV_ERR_CTL_NO_PAPER);
+  EXPECT_EQ(f.front, nullptr);
+
+  // Duplex: the back judged blank is dropped, the front kept.
+  p.SCAN_SOURCE = 3;
+  f.front = static_cast<unsigned char*>(calloc(96, 1));
+  g_ImgDataInfo.tFront = g_ImgDataInfo.tBack = {1, 1, 8, 4, 24, 8};
+  uint32_t backSize = 96;
+  frontSize = 96;
+  g_requests.clear();
+  // The front is not blank, the back is.
+  static int calls;
+  calls = 0;
+  g_FSIPCTLFucntion = [](fsipctl_request* r, fsipctl_image*, fsipctl_image* out, unsigned char*) {
+    out[0].nResult = r->dwFlags == 0x40 && calls++ == 1 ? 1 : 0;
+    return 0;
+  };
+  EXPECT_EQ(f.dev->ImageProcess(&f.front, &frontSize, &f.back, &backSize), VK_OK);
+  EXPECT_NE(f.front, nullptr);
+  EXPECT_EQ(frontSize, 96u);
+  EXPECT_EQ(f.back, nullptr);
+  EXPECT_EQ(backSize, 0u);
 }
 
 // --- against the simulated Corvane5 scanner --------------------------------------
