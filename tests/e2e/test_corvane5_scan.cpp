@@ -1,6 +1,7 @@
 // The real scanimage scanning simulated Corvane5 scanners through the test
 // copy of the main backend (whose device table names them): batches with
-// the scanner's colour detection, batch mode and the power-off timer as the
+// colour detection (the package library present: the host detects), batch
+// mode and the power-off timer as the
 // transcript shows them, identity checks and the conformance test. Each run
 // has its own IPC namespace.
 #include <gtest/gtest.h>
@@ -98,7 +99,7 @@ std::string Header(const std::string& pnm) {
   return words.size() == 3 ? words[0] + " " + words[1] + "x" + words[2] : "";
 }
 
-TEST_F(Corvane5ScanE2E, ScannerColourDetectionDeliversColourAndOneBitPages) {
+TEST_F(Corvane5ScanE2E, ColourDetectionDeliversColourAndOneBitPages) {
   for (const dravn::CatalogModel* model : {&dravn::kTavrin5Models[0], &dravn::kTavrin5EModels[3]}) {
     SCOPED_TRACE(model->model);
     unlink((m_dir + "/transcript").c_str());
