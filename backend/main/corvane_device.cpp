@@ -194,6 +194,30 @@ uint32_t KeloDevCtlCorvane::DoCheckDeviceCondition() {
   return VK_OK;
 }
 
+// Rules on tone, halftone, JPEG, double feed and the listed options, alike
+// in the family classes; the JPEG type's failure word differs.
+uint32_t KeloDevCtlCorvane::CheckToneAndFeedRules(const char* kTag, const char* jpegWord) {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  auto fail = [&](uint32_t code, const char* message) {
+    Log(LOG_LEVEL_ERROR, kTag, message);
+    return code;
+  };
+  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return fail(QV_ERR_CTL_BRIGHTNESS, "QV_ERR_CTL_BRIGHTNESS");
+  if (p.CONTRAST < -127 || p.CONTRAST > 127) return fail(QV_ERR_CTL_CONTRAST, "QV_ERR_CTL_CONTRAST");
+  if (p.HALFTONE_TYPE > 1) return fail(QV_ERR_CTL_HT_TYPE, "QV_ERR_CTL_HT_TYPE");
+  if (p.HALFTONE_PATTERN > 3) return fail(QV_ERR_CTL_HT_PATTERN, "QV_ERR_CTL_HT_PATTERN");
+  if (p.JPEG_TYPE < 0x81 || p.JPEG_TYPE > 0x83) return fail(QV_ERR_CTL_JPEG_TYPE, jpegWord);
+  if (p.JPEG_QUALITY < 1 || p.JPEG_QUALITY > 7) return fail(QV_ERR_CTL_JPEG_QUALITY, "QV_ERR_CTL_JPEG_QUALITY");
+  if (p.DF_ACTION > 1) return fail(QV_ERR_CTL_DF, "QV_ERR_CTL_DF");
+  if (HasList(&OPTION_LIST_INFO::tBackground) && p.BG_COLOR > 1)
+    return fail(QV_ERR_CTL_BG_COLOR, "QV_ERR_CTL_BG_COLOR");
+  if (p.DROPOUT_COLOR > 5) return fail(QV_ERR_CTL_DROPOUT_COLOR, "QV_ERR_CTL_DROPOUT_COLOR");
+  if (HasList(&OPTION_LIST_INFO::tPrepick) && p.PREPICK > 1) return fail(QV_ERR_CTL_PREPICK, "QV_ERR_CTL_PREPICK");
+  if (HasList(&OPTION_LIST_INFO::tSleepTimer) && p.SLEEP_TIMER > 60)
+    return fail(QV_ERR_CTL_SLEEP_TIMER, "QV_ERR_CTL_SLEEP_TIMER");
+  return VK_OK;
+}
+
 uint32_t KeloDevCtlCorvane::DoCheckPropList() {
   static const char* const kTag = "KeloDevCtlCorvane::DoCheckPropList";
   Log(LOG_LEVEL_TRACE, kTag, "start");
@@ -227,19 +251,7 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
       if (t == 35 && p.CUST_PAGE_LENGTH > 16821.064167267483) return fail(QV_ERR_CTL_PAPER_SIZE, high);
     }
   }
-  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return fail(QV_ERR_CTL_BRIGHTNESS, "QV_ERR_CTL_BRIGHTNESS");
-  if (p.CONTRAST < -127 || p.CONTRAST > 127) return fail(QV_ERR_CTL_CONTRAST, "QV_ERR_CTL_CONTRAST");
-  if (p.HALFTONE_TYPE > 1) return fail(QV_ERR_CTL_HT_TYPE, "QV_ERR_CTL_HT_TYPE");
-  if (p.HALFTONE_PATTERN > 3) return fail(QV_ERR_CTL_HT_PATTERN, "QV_ERR_CTL_HT_PATTERN");
-  if (p.JPEG_TYPE < 0x81 || p.JPEG_TYPE > 0x83) return fail(QV_ERR_CTL_JPEG_TYPE, "JPEG type not 0x81 to 0x83");
-  if (p.JPEG_QUALITY < 1 || p.JPEG_QUALITY > 7) return fail(QV_ERR_CTL_JPEG_QUALITY, "QV_ERR_CTL_JPEG_QUALITY");
-  if (p.DF_ACTION > 1) return fail(QV_ERR_CTL_DF, "QV_ERR_CTL_DF");
-  if (HasList(&OPTION_LIST_INFO::tBackground) && p.BG_COLOR > 1)
-    return fail(QV_ERR_CTL_BG_COLOR, "QV_ERR_CTL_BG_COLOR");
-  if (p.DROPOUT_COLOR > 5) return fail(QV_ERR_CTL_DROPOUT_COLOR, "QV_ERR_CTL_DROPOUT_COLOR");
-  if (HasList(&OPTION_LIST_INFO::tPrepick) && p.PREPICK > 1) return fail(QV_ERR_CTL_PREPICK, "QV_ERR_CTL_PREPICK");
-  if (HasList(&OPTION_LIST_INFO::tSleepTimer) && p.SLEEP_TIMER > 60)
-    return fail(QV_ERR_CTL_SLEEP_TIMER, "QV_ERR_CTL_SLEEP_TIMER");
+  if (const uint32_t common = CheckToneAndFeedRules(kTag, "JPEG type not 0x81 to 0x83")) return common;
   if ((p.EDGE_PROCESSING & 0x9F) != 0 && p.EDGE_PROCESSING != 0xA0)
     return fail(QV_ERR_CTL_EMPHASIS, "QV_ERR_CTL_EMPHASIS");
   const uint8_t emphasis = p.IMAGE_EMPHASIS & 0x9F;
@@ -263,6 +275,56 @@ uint32_t KeloDevCtlCorvane::DoCheckPropList() {
       return fail(QV_ERR_CTL_PAPER_SIZE, "device types 3, 7, 9, 11: at most 300 dpi with automatic size or colour");
   }
   Log(LOG_LEVEL_TRACE, kTag, "end");
+  return VK_OK;
+}
+
+// The double-feed page and the pages after it, alike in the family classes.
+uint32_t KeloDevCtlCorvane::SendLaterModePages(const char* kTag, const unsigned char* doubleFeed) {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  uint32_t result;
+  auto send = [&](const unsigned char* page, const char* message) {
+    uint32_t r = ModeSelect(page);
+    if (r != VK_OK) Log(LOG_LEVEL_ERROR, kTag, message);
+    return r;
+  };
+  if ((result = send(doubleFeed, "(ulError = ModeSelect(szModeDoubleFeed)) != VK_OK")) != VK_OK) return result;
+  const unsigned char doubleSide[8] = {0x35, 0x06, 0x00, 0x81};
+  if ((result = send(doubleSide, "(ulError = ModeSelect(szModeDoubleSideForward)) != VK_OK")) != VK_OK) return result;
+  const unsigned char baffard[8] = {0x3A, 0x06, static_cast<unsigned char>(p.AUTOFEED ? 0xC0 : 0x80)};
+  if ((result = send(baffard, "(ulError = ModeSelect(szModeBaffardScan)) != VK_OK")) != VK_OK) return result;
+  if (HasList(&OPTION_LIST_INFO::tBackground)) {
+    const unsigned char bg[8] = {0x37, 0x06,
+                                 static_cast<unsigned char>(p.BG_COLOR ? 0xB0 : (p.PAPER_SIZE == 10 ? 0x84 : 0x80))};
+    if ((result = send(bg, "(ulError = ModeSelect(szModeBackGround)) != VK_OK")) != VK_OK) return result;
+  }
+  if (p.HARDWARE_PROC && (p.IMAGE_MODE != 3 || p.AUTO_COLOR_DETECT == 1)) {
+    unsigned char dropout[10] = {0x39, 0x08};
+    switch (p.DROPOUT_COLOR) {
+      case 2:
+        dropout[2] = 0x99;
+        break;
+      case 3:
+        dropout[2] = 0x88;
+        break;
+      case 4:
+        dropout[2] = 0xBB;
+        break;
+      case 5:
+        dropout[2] = 0xDD;
+        break;
+      default:
+        break;
+    }
+    if ((result = send(dropout, "(ulError = ModeSelect(szModeDropOutColor)) != VK_OK")) != VK_OK) return result;
+  }
+  if (HasList(&OPTION_LIST_INFO::tPrepick)) {
+    const unsigned char prepick[8] = {0x33, 0x06, static_cast<unsigned char>(p.PREPICK == 1 ? 0x80 : 0xC0)};
+    if ((result = send(prepick, "(ulError = ModeSelect(szModePrePick)) != VK_OK")) != VK_OK) return result;
+  }
+  if (HasList(&OPTION_LIST_INFO::tSleepTimer)) {
+    const unsigned char sleepMode[8] = {0x34, 0x06, p.SLEEP_TIMER};
+    if ((result = send(sleepMode, "(ulError = ModeSelect(szModeSleepMode)) != VK_OK")) != VK_OK) return result;
+  }
   return VK_OK;
 }
 
@@ -305,59 +367,81 @@ uint32_t KeloDevCtlCorvane::DoScanModeSetting() {
   if (p.DF_THICKNESS) doubleFeed[2] |= 0x10;
   if (p.DF_LENGTH) doubleFeed[2] |= 0x08;
   if (t == 3 || (t >= 7 && t <= 21)) doubleFeed[3] = 0xC0;
-  if ((result = send(doubleFeed, "(ulError = ModeSelect(szModeDoubleFeed)) != VK_OK")) != VK_OK) return result;
-  const unsigned char doubleSide[8] = {0x35, 0x06, 0x00, 0x81};
-  if ((result = send(doubleSide, "(ulError = ModeSelect(szModeDoubleSideForward)) != VK_OK")) != VK_OK) return result;
-  const unsigned char baffard[8] = {0x3A, 0x06, static_cast<unsigned char>(p.AUTOFEED ? 0xC0 : 0x80)};
-  if ((result = send(baffard, "(ulError = ModeSelect(szModeBaffardScan)) != VK_OK")) != VK_OK) return result;
-  if (HasList(&OPTION_LIST_INFO::tBackground)) {
-    const unsigned char bg[8] = {0x37, 0x06,
-                                 static_cast<unsigned char>(p.BG_COLOR ? 0xB0 : (p.PAPER_SIZE == 10 ? 0x84 : 0x80))};
-    if ((result = send(bg, "(ulError = ModeSelect(szModeBackGround)) != VK_OK")) != VK_OK) return result;
-  }
-  if (p.HARDWARE_PROC && (p.IMAGE_MODE != 3 || p.AUTO_COLOR_DETECT == 1)) {
-    unsigned char dropout[10] = {0x39, 0x08};
-    switch (p.DROPOUT_COLOR) {
-      case 2:
-        dropout[2] = 0x99;
-        break;
-      case 3:
-        dropout[2] = 0x88;
-        break;
-      case 4:
-        dropout[2] = 0xBB;
-        break;
-      case 5:
-        dropout[2] = 0xDD;
-        break;
-      default:
-        break;
-    }
-    if ((result = send(dropout, "(ulError = ModeSelect(szModeDropOutColor)) != VK_OK")) != VK_OK) return result;
-  }
-  if (HasList(&OPTION_LIST_INFO::tPrepick)) {
-    const unsigned char prepick[8] = {0x33, 0x06, static_cast<unsigned char>(p.PREPICK == 1 ? 0x80 : 0xC0)};
-    if ((result = send(prepick, "(ulError = ModeSelect(szModePrePick)) != VK_OK")) != VK_OK) return result;
-  }
-  if (HasList(&OPTION_LIST_INFO::tSleepTimer)) {
-    const unsigned char sleepMode[8] = {0x34, 0x06, p.SLEEP_TIMER};
-    if ((result = send(sleepMode, "(ulError = ModeSelect(szModeSleepMode)) != VK_OK")) != VK_OK) return result;
-  }
+  if ((result = SendLaterModePages(kTag, doubleFeed)) != VK_OK) return result;
   Log(LOG_LEVEL_TRACE, kTag, "end");
   return VK_OK;
 }
 
-namespace {
-
-// A length cut to whole multiples of 8 lines (JPEG blocks): the smallest
-// number of units that covers them.
-uint32_t CutToBlocks(double value, int resolution, bool roundUp) {
+// The smallest number of units that covers the whole blocks.
+uint32_t KeloDevCtlCorvane::CutToBlocks(double value, int resolution, bool roundUp) {
   long long count = static_cast<long long>(value * resolution / 1200);
   count = roundUp ? (count + 7) / 8 * 8 : count / 8 * 8;
   return static_cast<uint32_t>((count * 1200 + resolution - 1) / resolution);
 }
 
-}  // namespace
+uint32_t KeloDevCtlCorvane::SendWindowBySource(const char* kTag, bool autoColor) {
+  QV_WINDOW_INFO& w = m_WindowInfo;
+  uint32_t result = VK_OK;
+  const char* message = nullptr;
+  switch (m_PropInfo.SCAN_SOURCE) {
+    case 0:
+    case 1:
+      result = autoColor ? SetAutoColorDetectWindow(&w, nullptr) : SetWindow(&w, nullptr);
+      message = autoColor ? "SetAutoColorDetectWindow( &m_WindowInfo , &NULL)) != VK_OK"
+                          : "SetWindow( &m_WindowInfo , &NULL)) != VK_OK";
+      break;
+    case 2:
+      result = autoColor ? SetAutoColorDetectWindow(nullptr, &w) : SetWindow(nullptr, &w);
+      message = autoColor ? "SetAutoColorDetectWindow( &NULL , &m_WindowInfo)) != VK_OK"
+                          : "SetWindow( &NULL , &m_WindowInfo)) != VK_OK";
+      break;
+    case 3:
+      result = autoColor ? SetAutoColorDetectWindow(&w, &w) : SetWindow(&w, &w);
+      message = autoColor ? "SetAutoColorDetectWindow( &m_WindowInfo , &m_WindowInfo)) != VK_OK"
+                          : "SetWindow( &m_WindowInfo , &m_WindowInfo)) != VK_OK";
+      break;
+    default:
+      break;
+  }
+  if (result != VK_OK) {
+    Log(LOG_LEVEL_ERROR, kTag, message);
+    return result;
+  }
+  return VK_OK;
+}
+
+// The window of a page of fixed size; JPEG cuts it to whole blocks.
+void KeloDevCtlCorvane::FillWindowFromPage() {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  QV_WINDOW_INFO& w = m_WindowInfo;
+  w.ulWidth = static_cast<uint32_t>(p.RIGHT - p.LEFT);
+  w.ulLength = static_cast<uint32_t>(p.BOTTOM - p.TOP);
+  w.ulDocWidth = static_cast<uint32_t>(p.CUST_PAGE_WIDTH);
+  w.ulDocLength = static_cast<uint32_t>(p.CUST_PAGE_LENGTH);
+  if (p.JPEG_TRANSFER) {
+    w.ulLength = CutToBlocks(w.ulLength, w.usResY, false);
+    w.ulDocLength = CutToBlocks(w.ulDocLength, w.usResY, false);
+    if (p.JPEG_TYPE == 0x81) {
+      w.ulWidth = CutToBlocks(w.ulWidth, w.usResX, true);
+      w.ulDocWidth = CutToBlocks(w.ulDocWidth, w.usResX, true);
+    }
+  }
+}
+
+// The window's halftone, polarity, compression, emphasis and SDTC settings.
+void KeloDevCtlCorvane::FillWindowSettings() {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  QV_WINDOW_INFO& w = m_WindowInfo;
+  w.usHalftoneType = p.HALFTONE_TYPE;
+  w.usHalftonePattern = p.HALFTONE_PATTERN;
+  w.ucReverse = p.RIF ? 1 : 0;
+  w.ucCompressionType = p.JPEG_TRANSFER ? p.JPEG_TYPE : 0;
+  w.ucCompressionArg = p.JPEG_TRANSFER ? p.JPEG_QUALITY : 0;
+  w.ucEdgeProcessing = p.EDGE_PROCESSING;
+  w.ucImageEmphasis = p.IMAGE_EMPHASIS;
+  w.ucSdtcMode = p.SDTC_MODE;
+  w.ucSdtcVariance = p.SDTC_VARIANCE;
+}
 
 uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
   static const char* const kTag = "KeloDevCtlCorvane::DoSetWindowInfo";
@@ -385,18 +469,7 @@ uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
     w.ulLength = w.ulDocLength = static_cast<uint32_t>(bottom);
     p.BOTTOM = bottom;
   } else if (p.PAPER_SIZE >= 0 && p.PAPER_SIZE <= 11) {
-    w.ulWidth = static_cast<uint32_t>(p.RIGHT - p.LEFT);
-    w.ulLength = static_cast<uint32_t>(p.BOTTOM - p.TOP);
-    w.ulDocWidth = static_cast<uint32_t>(p.CUST_PAGE_WIDTH);
-    w.ulDocLength = static_cast<uint32_t>(p.CUST_PAGE_LENGTH);
-    if (p.JPEG_TRANSFER) {
-      w.ulLength = CutToBlocks(w.ulLength, w.usResY, false);
-      w.ulDocLength = CutToBlocks(w.ulDocLength, w.usResY, false);
-      if (p.JPEG_TYPE == 0x81) {
-        w.ulWidth = CutToBlocks(w.ulWidth, w.usResX, true);
-        w.ulDocWidth = CutToBlocks(w.ulDocWidth, w.usResX, true);
-      }
-    }
+    FillWindowFromPage();
   } else {
     return QV_ERR_CTL_ILLEGAL_PARAM;
   }
@@ -409,43 +482,10 @@ uint32_t KeloDevCtlCorvane::DoSetWindowInfo() {
     w.ucComposition = 5;
     w.usBitsPerPixel = 8;
   }
-  w.usHalftoneType = p.HALFTONE_TYPE;
-  w.usHalftonePattern = p.HALFTONE_PATTERN;
-  w.ucReverse = p.RIF ? 1 : 0;
-  w.ucCompressionType = p.JPEG_TRANSFER ? p.JPEG_TYPE : 0;
-  w.ucCompressionArg = p.JPEG_TRANSFER ? p.JPEG_QUALITY : 0;
-  w.ucEdgeProcessing = p.EDGE_PROCESSING;
-  w.ucImageEmphasis = p.IMAGE_EMPHASIS;
-  w.ucSdtcMode = p.SDTC_MODE;
-  w.ucSdtcVariance = p.SDTC_VARIANCE;
+  FillWindowSettings();
 
-  const bool autoColor = p.AUTO_COLOR_DETECT == 1;
-  uint32_t result = VK_OK;
-  const char* message = nullptr;
-  switch (p.SCAN_SOURCE) {
-    case 0:
-    case 1:
-      result = autoColor ? SetAutoColorDetectWindow(&w, nullptr) : SetWindow(&w, nullptr);
-      message = autoColor ? "SetAutoColorDetectWindow( &m_WindowInfo , &NULL)) != VK_OK"
-                          : "SetWindow( &m_WindowInfo , &NULL)) != VK_OK";
-      break;
-    case 2:
-      result = autoColor ? SetAutoColorDetectWindow(nullptr, &w) : SetWindow(nullptr, &w);
-      message = autoColor ? "SetAutoColorDetectWindow( &NULL , &m_WindowInfo)) != VK_OK"
-                          : "SetWindow( &NULL , &m_WindowInfo)) != VK_OK";
-      break;
-    case 3:
-      result = autoColor ? SetAutoColorDetectWindow(&w, &w) : SetWindow(&w, &w);
-      message = autoColor ? "SetAutoColorDetectWindow( &m_WindowInfo , &m_WindowInfo)) != VK_OK"
-                          : "SetWindow( &m_WindowInfo , &m_WindowInfo)) != VK_OK";
-      break;
-    default:
-      break;
-  }
-  if (result != VK_OK) {
-    Log(LOG_LEVEL_ERROR, kTag, message);
-    return result;
-  }
+  const uint32_t result = SendWindowBySource(kTag, p.AUTO_COLOR_DETECT == 1);
+  if (result != VK_OK) return result;
   Log(LOG_LEVEL_TRACE, kTag, "end");
   return VK_OK;
 }

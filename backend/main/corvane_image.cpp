@@ -27,6 +27,8 @@ constexpr uint32_t FUNC_DCM = 0x20;
 constexpr uint32_t FUNC_BPD = 0x40;
 constexpr uint32_t FUNC_SRGB = 0x80;
 constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
+constexpr uint32_t FUNC_OTHER_CROP = 0x2000;
+constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
 
 // Eight 8x8 threshold matrices: four patterns on a white background, the
 // same four for a black one (thresholds mirrored).
@@ -71,6 +73,8 @@ const int32_t kSdtcOlder[3][9] = {
     {36, 64, 6, 128, 21, 21, 1, 0, 0}, {36, 32, 7, 160, 16, 48, 1, 0, 0}, {36, 32, 7, 128, 21, 21, 1, 0, 0}};
 
 bool NewerQvType(int t) { return (t >= 8 && t <= 24) || t == 35; }
+// The types whose pages the library treats as the newer qv series'.
+bool NewerQvProcessing(int t) { return NewerQvType(t) || Corvane5ModelText(t) != nullptr; }
 
 // Bytes of a face as its record describes it, or -1 when the record is not
 // a page.
@@ -151,6 +155,25 @@ void KeloDevCtlCorvane::ApplyLutContrastBrightness(int brightness, int contrast,
     table[i] = GetLUTData(static_cast<unsigned char>(i), 255, 0, b, c, shadow, highlight, gamma);
 }
 
+// The built table as LUT, and with the scanner's colour detection the
+// line-art curve as gamma table.
+uint32_t KeloDevCtlCorvane::SendToneTables(const char* kTag) {
+  const SCAN_PROP_INFO& p = m_PropInfo;
+  uint32_t result = SendLUT(8, m_szLUTTable);
+  if (result != VK_OK) {
+    Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendLUT(8, m_szLUTTable)) != VK_OK");
+    return result;
+  }
+  if (p.AUTO_COLOR_DETECT == 1) {
+    ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 255, 0, 10, m_szLUTTable);
+    if ((result = SendGamma(8, m_szLUTTable)) != VK_OK) {
+      Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendGamma(8, m_szLUTTable)) != VK_OK");
+      return result;
+    }
+  }
+  return VK_OK;
+}
+
 uint32_t KeloDevCtlCorvane::DoSendLUTTable() {
   static const char* const kTag = "KeloDevCtlCorvane::DoSendLUTTable";
   Log(LOG_LEVEL_TRACE, kTag, "start");
@@ -165,18 +188,8 @@ uint32_t KeloDevCtlCorvane::DoSendLUTTable() {
   } else {
     for (int i = 0; i < 256; ++i) m_szLUTTable[i] = static_cast<unsigned char>(i);
   }
-  uint32_t result = SendLUT(8, m_szLUTTable);
-  if (result != VK_OK) {
-    Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendLUT(8, m_szLUTTable)) != VK_OK");
-    return result;
-  }
-  if (p.AUTO_COLOR_DETECT == 1) {
-    ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 255, 0, 10, m_szLUTTable);
-    if ((result = SendGamma(8, m_szLUTTable)) != VK_OK) {
-      Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendGamma(8, m_szLUTTable)) != VK_OK");
-      return result;
-    }
-  }
+  const uint32_t result = SendToneTables(kTag);
+  if (result != VK_OK) return result;
   Log(LOG_LEVEL_TRACE, kTag, "end");
   return VK_OK;
 }
@@ -250,19 +263,24 @@ uint32_t KeloDevCtlCorvane::ProcessFaceData(unsigned char** buffer, uint32_t siz
 }
 
 int32_t KeloDevCtlCorvane::DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face) {
-  static const char* const kTag = "KeloDevCtlCorvane::DoSelectFunc";
+  const char* model = NewerQvType(m_iDevType) ? CorvaneModelText(m_iDevType) : nullptr;
+  return RunSelectFunc("KeloDevCtlCorvane::DoSelectFunc", 0xFFu | FUNC_WHITE_CROP, model, code, buffers, face);
+}
+
+int32_t KeloDevCtlCorvane::RunSelectFunc(const char* kTag, uint32_t accepted, const char* model, uint32_t code,
+                                         unsigned char** buffers[2], int face) {
   const SCAN_PROP_INFO& p = m_PropInfo;
   if (p.HARDWARE_PROC) return 0;
   if (!buffers) {
     Log(LOG_LEVEL_ERROR, kTag, "cpImageData == NULL");
     return FSIP_C_ERR_PARAMETER;
   }
-  if (code & ~(0xFFu | FUNC_WHITE_CROP)) {
+  if (code & ~accepted) {
     Log(LOG_LEVEL_ERROR, kTag, "FSIP_C_ERR_PARAMETER1");
     return FSIP_C_ERR_PARAMETER;
   }
   if (code == 2) return FSIP_C_ERR_PARAMETER;
-  const bool twoFaces = (code & (FUNC_DUPCROP | FUNC_DUPPHR)) != 0;
+  const bool twoFaces = (code & (FUNC_DUPCROP | FUNC_DUPPHR | FUNC_TWO_FACE_CROP)) != 0;
   if (twoFaces) {
     if (!buffers[0] || !buffers[1] || !*buffers[0] || !*buffers[1]) {
       Log(LOG_LEVEL_ERROR, kTag, "FSIP_C_ERR_PARAMETER2");
@@ -315,20 +333,29 @@ int32_t KeloDevCtlCorvane::DoSelectFunc(uint32_t code, unsigned char** buffers[2
     case 0x40:
     case 0x1000:
       break;
+    case 0x2000:
+    case 0x2002:
+    case 0x2010:
+    case 0x2012:
+    case 0x4000:
+      if (function & accepted) break;
+      Log(LOG_LEVEL_ERROR, kTag, "unsupported function");
+      return FSIP_C_ERR_NOTSUPPORT;
     default:
       Log(LOG_LEVEL_ERROR, kTag, "unsupported function");
       return FSIP_C_ERR_NOTSUPPORT;
   }
   request.dwFlags = static_cast<int32_t>(function);
   if (function & (FUNC_PHR | FUNC_DUPPHR)) request.nHoleFill = p.HOLE_PUNCH_REMOVE == 1 ? 1 : 2;
-  if (function & (FUNC_CROP | FUNC_PHR)) request.bADF = p.SCAN_SOURCE != 0 ? 1 : 0;
-  if (function == FUNC_WHITE_CROP) request.nSide = face + 1;
+  if (function & (FUNC_CROP | FUNC_PHR | FUNC_OTHER_CROP)) request.bADF = p.SCAN_SOURCE != 0 ? 1 : 0;
+  if (function == FUNC_WHITE_CROP || function == FUNC_TWO_FACE_CROP) request.nSide = face + 1;
+  // Only the classes that know the further crops hand over the margin.
+  if ((accepted & FUNC_OTHER_CROP) && !twoFaces) request.nMargin = p.CROPPING_MARGIN;
   if (function == FUNC_BPD) {
     request.nDetectLevel = p.BLANK_PAGE_SENSITIVITY;
     request.nWLevel = p.BLANK_PAGE_WHITE_RATIO;
     request.nBLevel = p.BLANK_PAGE_BLACK_RATIO;
   }
-  const char* model = NewerQvType(m_iDevType) ? CorvaneModelText(m_iDevType) : nullptr;
   if (model) {
     // The model text without its padding.
     size_t len = strnlen(model, 16);
@@ -347,9 +374,9 @@ int32_t KeloDevCtlCorvane::DoSelectFunc(uint32_t code, unsigned char** buffers[2
   }
   if (result != 0) {
     const char* word = "unknow error";
-    if (function & FUNC_CROP)
+    if (function & (FUNC_CROP | FUNC_OTHER_CROP))
       word = "crop error";
-    else if (function & FUNC_DUPCROP)
+    else if (function & (FUNC_DUPCROP | FUNC_TWO_FACE_CROP))
       word = "dupcrop error";
     else if (function == FUNC_WHITE_CROP)
       word = "bgcolor white crop error";
@@ -383,9 +410,9 @@ int32_t KeloDevCtlCorvane::DoSelectFunc(uint32_t code, unsigned char** buffers[2
       r.iBytesPerLine = (output[i].nWidth * input[i].nDepth + 7) / 8;
     }
   };
-  if ((function & FUNC_CROP) || function == FUNC_WHITE_CROP) {
+  if ((function & (FUNC_CROP | FUNC_OTHER_CROP)) || function == FUNC_WHITE_CROP) {
     adopt(face);
-  } else if (function & FUNC_DUPCROP) {
+  } else if (function & (FUNC_DUPCROP | FUNC_TWO_FACE_CROP)) {
     adopt(0);
     adopt(1);
   } else if (function == FUNC_PHR) {
@@ -488,7 +515,7 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
     failure = "fsip_DropoutColorEx(\u30b0\u30ec\u30fc\u5834\u5408) Error";
   } else {
     const int t = m_iDevType;
-    if (NewerQvType(t)) {
+    if (NewerQvProcessing(t)) {
       deviceParams = {20, 2, 2, 200, 40};
     } else if (t >= 0 && t <= 7) {
       deviceParams = {20, 1, 1, 255, 0};
@@ -509,7 +536,7 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
     binarization.pDither = const_cast<DitherMatrix*>(&DitherMatrices()[pattern]);
     if (mode == 0 && p.SDTC_MODE) {
       const int set = p.SDTC_VARIANCE == 1 ? 0 : (p.SDTC_VARIANCE == 96 ? 1 : 2);
-      const int32_t* values = NewerQvType(t) ? kSdtcTavrin4[set] : kSdtcOlder[set];
+      const int32_t* values = NewerQvProcessing(t) ? kSdtcTavrin4[set] : kSdtcOlder[set];
       memcpy(sdtc.values, values, sizeof sdtc.values);
       binarization.pSdtc = &sdtc;
     }
@@ -613,6 +640,8 @@ uint32_t KeloDevCtlCorvane::CropAndHoles(unsigned char** buffers[2]) {
   return VK_OK;
 }
 
+uint32_t KeloDevCtlCorvane::ReduceFace(unsigned char**, QV_IMAGEDATA_PARAMETERS*, int) { return VK_OK; }
+
 // Phase 3 for one face: colour management, blank page, tone and mode, RIF.
 uint32_t KeloDevCtlCorvane::FinishFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index,
                                        bool* dropped) {
@@ -706,6 +735,7 @@ uint32_t KeloDevCtlCorvane::ImageProcess(unsigned char** front, uint32_t* frontS
     bool dropped = false;
     result = FinishFace(buffers[i], records[i], i, &dropped);
     if (result != VK_OK) return result;
+    if (!dropped && (result = ReduceFace(buffers[i], records[i], i)) != VK_OK) return result;
     *sizes[i] = dropped ? 0 : static_cast<uint32_t>(FaceBytes(*records[i]));
   }
   Log(LOG_LEVEL_TRACE, kTag, "end");

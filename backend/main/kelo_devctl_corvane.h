@@ -38,6 +38,9 @@ constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_SENSITIVITY = 0xD004003C;
 constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO = 0xD004003D;
 constexpr uint32_t QV_ERR_CTL_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO = 0xD004003E;
 constexpr uint32_t QV_ERR_CTL_BW_SDTC_VARIANCE = 0xD004003F;
+constexpr uint32_t QV_ERR_CTL_CROPPING_MARGIN = 0xD0040041;
+constexpr uint32_t QV_ERR_CTL_PAPER_PROTECTION_MODE = 0xD0040042;
+constexpr uint32_t QV_ERR_CTL_IMAGE_INDEX_TAB = 0xD0040043;
 
 struct QV_SENSE {
   uint8_t ucEOM;
@@ -184,7 +187,7 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   uint32_t UpdateImageDataInfo();
   SANE_Status ReadPageBuf(unsigned char** page, int32_t* remaining, SANE_Byte* buffer, SANE_Int maxLength,
                           SANE_Int* length);
-  int32_t DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face);
+  virtual int32_t DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face);
 
   // Tone tables.
   static void ApplyLutContrastBrightness(int brightness, int contrast, int highlight, int shadow, int gamma,
@@ -203,6 +206,29 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   int32_t m_iBackRemain = 0;
   int32_t m_iReadOffset = 0;
 
+  // The window record sent for the faces of the source; autoColor picks the
+  // automatic-colour variant of the command.
+  uint32_t SendWindowBySource(const char* tag, bool autoColor);
+  // A length cut to whole multiples of 8 lines (JPEG blocks).
+  static uint32_t CutToBlocks(double value, int resolution, bool roundUp);
+  uint32_t SendLaterModePages(const char* tag, const unsigned char* doubleFeed);
+  uint32_t CheckToneAndFeedRules(const char* tag, const char* jpegWord);
+  uint32_t SendToneTables(const char* tag);
+  void FillWindowFromPage();
+  void FillWindowSettings();
+
+  // Page steps that the family classes share or replace.
+  uint32_t ProcessFaceData(unsigned char** buffer, uint32_t size, QV_IMAGEDATA_PARAMETERS* face, int index);
+  uint32_t FinishFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index, bool* dropped);
+  virtual uint32_t CropAndHoles(unsigned char** buffers[2]);
+  // The last step of a delivered face.
+  virtual uint32_t ReduceFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index);
+  uint8_t FaceMode(int index) const;
+  // DoSelectFunc of a class that accepts the flags in `accepted`; `model`
+  // is the product text handed to the library, or null.
+  int32_t RunSelectFunc(const char* tag, uint32_t accepted, const char* model, uint32_t code,
+                        unsigned char** buffers[2], int face);
+
  private:
   int m_iNotGoodLevel = 1;  // log level of a not-good status
   // One whole exchange: command, data phase, status.
@@ -212,12 +238,46 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   uint32_t Diagnostic(const char* tag, const char* text, const unsigned char* params, uint32_t paramLength,
                       const unsigned char* receiveCdb, unsigned char* reply, uint32_t replyLength);
   uint32_t SendTable(const char* tag, uint8_t type, uint8_t bits, const unsigned char* table);
-  uint32_t ProcessFaceData(unsigned char** buffer, uint32_t size, QV_IMAGEDATA_PARAMETERS* face, int index);
-  uint32_t FinishFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index, bool* dropped);
-  uint32_t CropAndHoles(unsigned char** buffers[2]);
-  uint8_t FaceMode(int index) const;
   uint32_t ReadSheet(unsigned char** front, uint32_t* frontSize, unsigned char** back, uint32_t* backSize);
 };
+
+// The Corvane5 family (device types 31-34 and 36-45): the Corvane protocol
+// with its own mode pages, window set-up, batch mode and power-off timer, and
+// a host-side reduction of pages the scanner judged binary.
+class KeloDevCtlCorvane5 : public KeloDevCtlCorvane {
+ public:
+  KeloDevCtlCorvane5();
+  ~KeloDevCtlCorvane5() override;
+
+  uint32_t DoCheckDeviceCondition() override;
+  uint32_t DoCheckPropList() override;
+  uint32_t DoScanModeSetting() override;
+  uint32_t DoSetWindowInfo() override;
+  uint32_t DoSendLUTTable() override;
+  uint32_t DoTryLampOn() override;
+  uint32_t DoStartScan() override;
+  uint32_t SetPowerOffTime(uint16_t minutes) override;
+  uint32_t DoBatch(bool batch) override;
+  int32_t DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face) override;
+  uint32_t CropAndHoles(unsigned char** buffers[2]) override;
+  uint32_t ReduceFace(unsigned char** buffer, QV_IMAGEDATA_PARAMETERS* face, int index) override;
+
+  uint32_t DoGetDevicePowerOffTime(uint8_t* code, uint8_t* second);
+  uint32_t DoSetDevicePowerOffTime(uint8_t code, uint8_t second);
+  uint32_t DoSetPowerOff(bool off, unsigned minutes);
+
+  static void ConvRGB2GrayN_Ex(unsigned char* grey, unsigned pixels, unsigned bytesPerLine, unsigned lines,
+                               uint8_t kind, const unsigned char* colour);
+  static void GrayToBin(unsigned char* bits, unsigned bytesPerLine, unsigned width, unsigned lines,
+                        uint8_t threshold, const unsigned char* grey);
+
+  bool LocalOccupy() const { return m_bLocalOccupy; }
+  AUTO_COLOR_DETECT_INFO& AutoColorInfo() { return m_AutoColorInfo; }
+};
+
+// Product text (16 characters, blank padded) of a Corvane5 device type, or
+// null for a type outside the class.
+const char* Corvane5ModelText(int devType);
 
 }  // namespace dravnmain
 

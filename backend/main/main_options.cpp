@@ -124,6 +124,30 @@ constexpr DEVICE_OPTION_CONTROL Row(const dravn::CatalogModel& m, int type, cons
   return {m.vendorId, m.productId, dravn::kVendorText, "scanner", m.model, type, block, profile};
 }
 
+#ifdef DRAVN_CORVANE5_TEST_ROWS
+// Only the test copy of the backend names the Corvane5 scanners: the first
+// group with a flatbed, the second an ADF with a background-colour choice.
+SANE_String_Const kTestBackgroundList[] = {"White", "Black", nullptr};
+constexpr OPTION_LIST_INFO kCorvane5AdfBlock = {
+    {1, KELO_SOURCE_LIST_ADF, 1}, {1, kTestBackgroundList, 0}, {1, KELO_PREPICK_LIST, 0}, {1, &kSleepTimerRange, 0}};
+const DEVICE_OPTION_CONTROL kCorvane5TestRows[14] = {
+    Row(dravn::kTavrin5Models[0], 31, kDocuvaneFlatbedBlock, nullptr),
+    Row(dravn::kTavrin5Models[1], 32, kDocuvaneFlatbedBlock, nullptr),
+    Row(dravn::kTavrin5Models[2], 33, kDocuvaneFlatbedBlock, nullptr),
+    Row(dravn::kTavrin5Models[3], 34, kDocuvaneFlatbedBlock, nullptr),
+    Row(dravn::kTavrin5EModels[0], 36, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[1], 37, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[2], 38, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[3], 39, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[4], 40, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[5], 41, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[6], 42, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[7], 43, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[8], 44, kCorvane5AdfBlock, nullptr),
+    Row(dravn::kTavrin5EModels[9], 45, kCorvane5AdfBlock, nullptr),
+};
+#endif
+
 bool IsCorvane5Type(int t) { return (t >= 31 && t <= 34) || (t >= 36 && t <= 45); }
 bool IsAdf(int source) { return source != 0; }
 
@@ -337,6 +361,10 @@ SANE_Status CheckSetValue(const SANE_Option_Descriptor* desc, void* value, SANE_
 const DEVICE_OPTION_CONTROL* GetDevCtlByDevInfo(int vendorId, int productId) {
   for (const DEVICE_OPTION_CONTROL& row : KELO_DEVICE_OPTION_CONTROL)
     if (row.iVendorId == vendorId && row.iProductId == productId) return &row;
+#ifdef DRAVN_CORVANE5_TEST_ROWS
+  for (const DEVICE_OPTION_CONTROL& row : kCorvane5TestRows)
+    if (row.iVendorId == vendorId && row.iProductId == productId) return &row;
+#endif
   return nullptr;
 }
 

@@ -209,9 +209,9 @@ SANE_Status OwnOpen(SANE_String_Const name, SANE_Handle* handle) {
 }  // namespace
 
 KeloDevCtl* CreateDevCtl(int devType) {
-  // The Corvane class drives the types below 25 and type 35; the Corvane5
-  // types have no class yet.
   if ((devType >= 0 && devType < 25) || devType == 35) return new (std::nothrow) KeloDevCtlCorvane();
+  if ((devType >= 31 && devType <= 34) || (devType >= 36 && devType <= 45))
+    return new (std::nothrow) KeloDevCtlCorvane5();
   return nullptr;
 }
 

@@ -30,6 +30,14 @@
 //   jam_at=<k>, cover_open_at=<k>, double_feed_at=<k>, stop_at=<k>
 //                       sheet k fails after its first piece with that sense
 //   gone_at=<k>         the device leaves the bus after sheet k's first piece
+// A Corvane5 scanner (a catalogue id of that class) also takes batch mode
+// (mode page 0x2C), keeps its power-off pair behind the "GET POWOFF TIME "
+// and "SET POWOFF TIME " diagnostics in the state file, detects colour on
+// its colour windows (each face marked binary when its page has no colour),
+// and sends a page-auto page at the page's own width:
+//   powoff=<code>:<second>  power-off pair of a new device (default 4:30)
+//   colour_verdict=colour|binary  overrides the detection of every face
+//   refuse=batch|powoff  that command answers a check condition
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +59,7 @@ namespace {
 
 constexpr size_t kEepromSize = 512;
 constexpr size_t kDateOffset = 0x20;  // year, month, day
+constexpr size_t kPowerOffOffset = 0x1F0;  // time code, second byte
 constexpr size_t kTextSize = 16;
 constexpr long kMaxPixels = 20000;
 // Sense keys and qualifiers of the family.
@@ -80,11 +89,18 @@ std::string DefaultProduct(const SimDeviceSpec& spec) {
   return spec.product;
 }
 
+bool IsCorvane5(const SimDeviceSpec& spec) {
+  for (const dravn::CatalogModel& m : dravn::kAllModels)
+    if (m.vendorId == spec.vendorId && m.productId == spec.productId) return (m.tables & dravn::kCorvane5Table) != 0;
+  return false;
+}
+
 int Grey(const uint8_t* rgb) { return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000; }
 
 class CorvaneModel : public CommandBlockModel {
  public:
-  explicit CorvaneModel(const SimDeviceSpec& spec) : CommandBlockModel(spec), m_state(Param("state")) {
+  explicit CorvaneModel(const SimDeviceSpec& spec)
+      : CommandBlockModel(spec), m_state(Param("state")), m_corvane5(IsCorvane5(spec)) {
     m_sheetsLeft = ParamInt("sheets", 0);
     m_busyOpen = ParamInt("busy", 0);
     for (const char* key :
@@ -147,6 +163,10 @@ class CorvaneModel : public CommandBlockModel {
     }
     switch (cdb[0]) {
       case 0x15:
+        if (data.size() >= 7 && data[4] == 0x2C) {
+          if (!m_corvane5 || Param("refuse") == "batch") return CheckCondition(kIllegalRequest, 0x26);
+          m_batch = data[6] == 0x00;
+        }
         if (data.size() >= 6) m_pages[data[4]] = Bytes(data.begin() + 4, data.end());
         break;
       case 0x24:
@@ -176,6 +196,7 @@ class CorvaneModel : public CommandBlockModel {
     size_t sent = 0;
     size_t pieces = 0;
     uint32_t pixels = 0, lines = 0;
+    bool colour = false;  // the page has colour
   };
 
   Bytes Inquiry() const {
@@ -294,6 +315,16 @@ class CorvaneModel : public CommandBlockModel {
       Bytes r(8, 0);
       r[0] = 0x88;
       r[5] = Param("auto_color") == "mono" ? 0x11 : 0x00;
+      if (m_corvane5) {
+        // The colour windows stay named; a face without colour is marked.
+        const std::string verdict = Param("colour_verdict");
+        for (auto [faceId, at] : {std::pair<uint8_t, int>{0x00, 2}, {0x80, 3}}) {
+          const Face* f = m_faces.count(faceId) ? &m_faces.at(faceId) : nullptr;
+          const bool colour = verdict.empty() ? (f && f->colour) : verdict == "colour";
+          r[at] = colour ? 0 : 1;
+        }
+        r[5] = 0x00;
+      }
       return ReplyIn(r, length);
     }
     auto f = m_faces.find(id);
@@ -376,6 +407,8 @@ class CorvaneModel : public CommandBlockModel {
     long lines = std::min(length * resY / 1200, 10 * kMaxPixels);
     const long x0 = left * resX / 1200, y0 = top * resY / 1200;
     if (!m_flatbed && !page.pixels.empty()) lines = std::min(lines, page.height * resY / dpi - y0);
+    // A Corvane5 page-auto window sends the page at its own width.
+    if (m_corvane5 && PageAuto() && !page.pixels.empty()) pixels = std::min(pixels, page.width * resX / dpi - x0);
     if (compression >= 0x81 && compression <= 0x83) {
       const long block = compression == 0x81 ? 8 : (compression == 0x82 ? 16 : 32);
       pixels = pixels / block * block;
@@ -396,6 +429,10 @@ class CorvaneModel : public CommandBlockModel {
         uint8_t* out = rgb.pixels.data() + (static_cast<size_t>(y) * pixels + x) * 3;
         for (int c = 0; c < 3; ++c) out[c] = p[page.channels == 3 ? c : 0];
       }
+    }
+    for (size_t i = 0; i + 2 < rgb.pixels.size() && !face.colour; i += 3) {
+      const uint8_t* c = &rgb.pixels[i];
+      face.colour = std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}) > 48;
     }
     for (uint8_t& v : rgb.pixels) v = m_lut[v];
     const bool grey = composition == 2;
@@ -426,6 +463,11 @@ class CorvaneModel : public CommandBlockModel {
     return face;
   }
 
+  bool PageAuto() const {
+    auto page = m_pages.find(0x3C);
+    return page != m_pages.end() && page->second.size() > 2 && page->second[2] != 0;
+  }
+
   // --- the EEPROM and the diagnostic interpreter --------------------------
 
   Bytes& Eeprom() {
@@ -440,6 +482,11 @@ class CorvaneModel : public CommandBlockModel {
         throw std::runtime_error("corvane: bad eeprom_byte item '" + item + "'");
       m_eeprom[off] = static_cast<uint8_t>(val);
     }
+    unsigned code = 4, second = 30;
+    if (sscanf(Param("powoff", "4:30").c_str(), "%u:%u", &code, &second) != 2 || code > 255 || second > 255)
+      throw std::runtime_error("corvane: powoff= takes <code>:<second>");
+    m_eeprom[kPowerOffOffset] = static_cast<uint8_t>(code);
+    m_eeprom[kPowerOffOffset + 1] = static_cast<uint8_t>(second);
     const std::string date = Param("first_date");
     if (!date.empty()) {
       unsigned y = 0, m = 0, d = 0;
@@ -463,6 +510,14 @@ class CorvaneModel : public CommandBlockModel {
         return CheckCondition(kIllegalRequest, 0x26);
       if (m_working.empty()) m_working = e;
       std::fill_n(m_working.begin() + m_diagParams[0], m_diagParams[1], 0);
+    } else if (m_corvane5 && (m_diagText == "GET POWOFF TIME " || m_diagText == "SET POWOFF TIME ")) {
+      if (Param("refuse") == "powoff") return CheckCondition(kIllegalRequest, 0x26);
+      if (m_diagText[0] == 'S') {
+        if (m_diagParams.size() != 2) return CheckCondition(kIllegalRequest, 0x26);
+        e[kPowerOffOffset] = m_diagParams[0];
+        e[kPowerOffOffset + 1] = m_diagParams[1];
+        m_state.Save(e);
+      }
     } else if (m_diagText == "DEBUG,E2P,WRT   ") {
       if (!m_working.empty()) {
         e = m_working;
@@ -481,6 +536,8 @@ class CorvaneModel : public CommandBlockModel {
     if (m_diagText == "GET FIRST DATE  ")
       return ReplyIn({0, e[kDateOffset], e[kDateOffset + 1], e[kDateOffset + 2]}, length);
     if (m_diagText == "GET PIXEL SIZE  ") return ReplyIn(Bytes(20, 0), length);
+    if (m_corvane5 && m_diagText == "GET POWOFF TIME ")
+      return ReplyIn({e[kPowerOffOffset], e[kPowerOffOffset + 1]}, length);
     if (m_diagText == "FIRST READ DATE " && m_diagParams.size() == 4) {
       // The date is written once in a device's life.
       const bool set = e[kDateOffset] || e[kDateOffset + 1] || e[kDateOffset + 2];
@@ -496,6 +553,8 @@ class CorvaneModel : public CommandBlockModel {
   }
 
   SimStateFile m_state;
+  const bool m_corvane5;
+  bool m_batch = false;  // held in batch mode
   Bytes m_eeprom, m_working;
   std::string m_diagText;
   Bytes m_diagParams;
