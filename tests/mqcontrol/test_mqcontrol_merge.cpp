@@ -54,7 +54,9 @@ TEST(FieldMerge, ClearSetSendsOnlyTheAlwaysBytes) {
     SCOPED_TRACE(c.layout->name);
     std::map<int, uint8_t> always = Always(*c.layout);
     EXPECT_EQ(always.size(), c.bytes);
-    if (c.keptBit6Of181) EXPECT_EQ(always[181], 0xBF);
+    if (c.keptBit6Of181) {
+      EXPECT_EQ(always[181], 0xBF);
+    }
     EXPECT_EQ(always.count(328), c.layout == &kTavrin3Layout || c.layout == &kRTOSLayout ? 0u : 1u);
   }
   EXPECT_EQ(Always(kPilvoLayout).count(203), 0u);
