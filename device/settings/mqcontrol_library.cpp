@@ -1,1 +1,75 @@
-// initlibrary and the setting functions are added by the device settings subsystem.
+// The exported functions of the settings library over its device context.
+#include <libintl.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+
+#include "dravn_export.h"
+#include "dravn_paths.h"
+#include "ft_device_group.h"
+#include "mqcontrol_context.h"
+
+namespace {
+
+void ReleaseContext() {
+  if (g_vpDevwatch) dlclose(g_vpDevwatch);
+  g_vpDevwatch = nullptr;
+  std::free(g_cpActiveScannerName);
+  g_cpActiveScannerName = nullptr;
+}
+
+}  // namespace
+
+DRAVN_C_EXPORT int initlibrary(const char* device, int restricted) {
+  if (!device) return 0;
+  // A second call replaces the context; the earlier handle and name copy go.
+  ReleaseContext();
+  g_cpActiveScanner = device;
+  g_cpActiveScannerName = strndup(device, std::strcspn(device, ":"));
+  g_bPwdProtect = restricted;
+  g_vpDevwatch = dlopen(DRAVN_LIB_DIR "/libdevwatch.so", RTLD_LAZY);
+  if (!g_vpDevwatch) return 0;
+  SopSettingInit();
+  std::setlocale(LC_ALL, "");
+  bindtextdomain("mqlaunch", DRAVN_LOCALE_DIR "/");
+  textdomain("mqlaunch");
+  return 1;
+}
+
+DRAVN_C_EXPORT void exitlibrary() { ReleaseContext(); }
+
+DRAVN_C_EXPORT void SetFirmVersion(const char* version) {
+  if (version) std::memcpy(g_Tavrin3FirmVer, version, sizeof g_Tavrin3FirmVer);
+}
+
+// Exported with the argument type in the linkage name.
+DRAVN_EXPORT int IsSupportFunction(SOPFunctionList index) {
+  return LookupSupportFunction(g_cpActiveScannerName, static_cast<int>(index));
+}
+
+DRAVN_EXPORT int GetDeviceDependentValue(DeviceDependentValue index) {
+  return LookupDeviceValue(g_cpActiveScannerName, static_cast<int>(index));
+}
+
+DRAVN_C_EXPORT int StartDeviceExclusive() { return 1; }
+DRAVN_C_EXPORT int EndDeviceExclusive() { return 1; }
+
+DRAVN_C_EXPORT int GetEEPROMData() {
+  using GetEeprom = int(const char*, unsigned char*, unsigned short);
+  GetEeprom* get = Dvwc<GetEeprom>("dvwc_GetEEPROM");
+  if (!get || !get(g_cpActiveScanner, g_byEEPData, kEepromImageSize)) return 0;
+  g_nReadEEPSize = kEepromImageSize;
+  return 1;
+}
+
+DRAVN_C_EXPORT int IsSaldex() { return FtDeviceGroup().IsSaldex(); }
+DRAVN_C_EXPORT int IsTavrin3() { return FtDeviceGroup().IsTavrin3(); }
+DRAVN_C_EXPORT int IsTavrin4() { return FtDeviceGroup().IsTavrin4(); }
+DRAVN_C_EXPORT int IsTavrin4LA() { return FtDeviceGroup().IsTavrin4LA(); }
+DRAVN_C_EXPORT int IsDunmoMe2() { return FtDeviceGroup().IsDunmoMe2(); }
+DRAVN_C_EXPORT int IsPilvo() { return FtDeviceGroup().IsPilvo(); }
+DRAVN_C_EXPORT int IsDocuvane() { return FtDeviceGroup().IsDocuvane(); }
+DRAVN_C_EXPORT int IsTavrin5() { return FtDeviceGroup().IsTavrin5(); }
+DRAVN_C_EXPORT int IsTavrin5E() { return FtDeviceGroup().IsTavrin5E(); }
+DRAVN_C_EXPORT int IsVantor() { return FtDeviceGroup().IsVantor(); }
