@@ -261,6 +261,54 @@ TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
   }
 }
 
+// Kinds the engine does not know search as kind 0 does.
+TEST(WBSearch, UnknownKindsSearchAsKindZero) {
+  ASSERT_TRUE(Lib().docPos);
+  auto spec = dravn_pages::WhiteBackedSpec(200, -3, 1);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  auto in = crop_test::MakeInput(spec);
+  _P2IIMG img = P2i(in);
+  GdpInfo info{};
+  info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
+  info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+  DocPos zero{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &zero));
+  for (int64_t kind : {9, 12, 1000}) {
+    SCOPED_TRACE(kind);
+    info.nDevKind = kind;
+    DocPos pos{};
+    ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+    EXPECT_EQ(0, std::memcmp(&zero, &pos, sizeof pos));
+  }
+}
+
+// A page whose corners run off the image: strict mode refuses it but hands
+// back what it found; otherwise the corners stand as found.
+TEST(WBSearch, StrictModeRefusesCornersOutsideTheImage) {
+  ASSERT_TRUE(Lib().docPos);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
+  spec.widthMm = 150;
+  spec.heightMm = 200;
+  spec.marginMm = -0.5;
+  auto in = crop_test::MakeInput(spec);
+  _P2IIMG img = P2i(in);
+  GdpInfo info{};
+  info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
+  info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+  DocPos pos{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+  bool outside = false;
+  for (const Point& p : pos.pt)
+    outside |= p.x < 0 || p.x >= in.info.nWidth || -p.y < 0 || -p.y >= in.info.nHeight;
+  ASSERT_TRUE(outside);
+  info.bNoSideRepair = 1;
+  DocPos strict{};
+  EXPECT_EQ(-9, Lib().docPos(&img, &info, nullptr, &strict));
+  EXPECT_NEAR(strict.dSkew, -3, 0.15);
+  for (const Point& p : strict.pt) EXPECT_TRUE(p.x != 0 || p.y != 0);
+}
+
 TEST(WBCutting, BoxesOfTheCutter) {
   ASSERT_TRUE(Lib().cropping);
   std::vector<uint8_t> px(300 * 200, 128);
