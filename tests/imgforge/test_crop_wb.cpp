@@ -125,7 +125,7 @@ TEST_P(WBPages, CropAllGivesThePageUpright) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WBPages,
                          ::testing::Values(Case{"Unknown", 0, 200, 3, 0, 8.0}, Case{"Unknown", 0, 300, 1, 3, 8.0},
-                                           Case{"Unknown", 0, 150, 3, -7, 8.0},
+                                           Case{"Unknown", 0, 150, 3, -7, 8.0}, Case{"Unknown", 0, 600, 1, -0.5, 8.0},
                                            Case{"Tavrin4T1000", 2, 200, 3, 0.5, -8.5},
                                            Case{"SelkoS150", 4, 200, 1, -3, -9.9},
                                            Case{"Selko2S420", 8, 200, 3, 7, -9.9},
@@ -261,17 +261,29 @@ TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
   }
 }
 
-// Kinds the engine does not know search as kind 0 does.
-TEST(WBSearch, UnknownKindsSearchAsKindZero) {
-  ASSERT_TRUE(Lib().docPos);
-  auto spec = dravn_pages::WhiteBackedSpec(200, -3, 1);
+// A 150 x 200 mm grey page at 200 dpi, and a kind-0 device whose sensor
+// stands at the image's middle column.
+crop_test::Input SearchPage(double angle, double marginMm) {
+  auto spec = dravn_pages::WhiteBackedSpec(200, angle, 1);
   spec.widthMm = 150;
   spec.heightMm = 200;
-  auto in = crop_test::MakeInput(spec);
-  _P2IIMG img = P2i(in);
+  spec.marginMm = marginMm;
+  return crop_test::MakeInput(spec);
+}
+
+GdpInfo KindZeroInfo(const crop_test::Input& in) {
   GdpInfo info{};
   info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
   info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+  return info;
+}
+
+// Kinds the engine does not know search as kind 0 does.
+TEST(WBSearch, UnknownKindsSearchAsKindZero) {
+  ASSERT_TRUE(Lib().docPos);
+  auto in = SearchPage(-3, 15);
+  _P2IIMG img = P2i(in);
+  GdpInfo info = KindZeroInfo(in);
   DocPos zero{};
   ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &zero));
   for (int64_t kind : {9, 12, 1000}) {
@@ -287,15 +299,9 @@ TEST(WBSearch, UnknownKindsSearchAsKindZero) {
 // back what it found; otherwise the corners stand as found.
 TEST(WBSearch, StrictModeRefusesCornersOutsideTheImage) {
   ASSERT_TRUE(Lib().docPos);
-  auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
-  spec.widthMm = 150;
-  spec.heightMm = 200;
-  spec.marginMm = -0.5;
-  auto in = crop_test::MakeInput(spec);
+  auto in = SearchPage(3, -0.5);
   _P2IIMG img = P2i(in);
-  GdpInfo info{};
-  info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
-  info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+  GdpInfo info = KindZeroInfo(in);
   DocPos pos{};
   ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
   bool outside = false;
