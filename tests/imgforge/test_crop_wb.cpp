@@ -263,10 +263,10 @@ TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
 
 // A 150 x 200 mm grey page at 200 dpi, and a kind-0 device whose sensor
 // stands at the image's middle column.
-crop_test::Input SearchPage(double angle, double marginMm) {
+crop_test::Input SearchPage(double angle, double marginMm, double widthMm = 150, double heightMm = 200) {
   auto spec = dravn_pages::WhiteBackedSpec(200, angle, 1);
-  spec.widthMm = 150;
-  spec.heightMm = 200;
+  spec.widthMm = widthMm;
+  spec.heightMm = heightMm;
   spec.marginMm = marginMm;
   return crop_test::MakeInput(spec);
 }
@@ -276,6 +276,22 @@ GdpInfo KindZeroInfo(const crop_test::Input& in) {
   info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
   info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
   return info;
+}
+
+// A cheque-sized page (a side under 3 inches) is found with the finer pass.
+TEST(WBSearch, ShortSidedPageIsFound) {
+  ASSERT_TRUE(Lib().docPos);
+  auto in = SearchPage(3, 15, 150, 60);
+  _P2IIMG img = P2i(in);
+  GdpInfo info = KindZeroInfo(in);
+  DocPos pos{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+  EXPECT_NEAR(pos.dSkew, -3, 0.15);
+  for (const auto& corner : in.page.corners) {
+    double best = 1e9;
+    for (const Point& p : pos.pt) best = std::min(best, std::hypot(p.x - corner[0], -p.y - corner[1]));
+    EXPECT_LT(best, 2 + 0.5 * 200 / 25.4);
+  }
 }
 
 // Kinds the engine does not know search as kind 0 does.
