@@ -125,7 +125,7 @@ TEST_P(WBPages, CropAllGivesThePageUpright) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WBPages,
                          ::testing::Values(Case{"Unknown", 0, 200, 3, 0, 8.0}, Case{"Unknown", 0, 300, 1, 3, 8.0},
-                                           Case{"Unknown", 0, 150, 3, -7, 8.0},
+                                           Case{"Unknown", 0, 150, 3, -7, 8.0}, Case{"Unknown", 0, 600, 1, -0.5, 8.0},
                                            Case{"Tavrin4T1000", 2, 200, 3, 0.5, -8.5},
                                            Case{"SelkoS150", 4, 200, 1, -3, -9.9},
                                            Case{"Selko2S420", 8, 200, 3, 7, -9.9},
@@ -259,6 +259,81 @@ TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {
     EXPECT_NEAR(right, in.page.corners[1][0] + runMm * mm, 1.0 * mm);
     EXPECT_NEAR(left, in.page.corners[0][0], 1.0 * mm);
   }
+}
+
+// A 150 x 200 mm grey page at 200 dpi, and a kind-0 device whose sensor
+// stands at the image's middle column.
+crop_test::Input SearchPage(double angle, double marginMm, double widthMm = 150, double heightMm = 200) {
+  auto spec = dravn_pages::WhiteBackedSpec(200, angle, 1);
+  spec.widthMm = widthMm;
+  spec.heightMm = heightMm;
+  spec.marginMm = marginMm;
+  return crop_test::MakeInput(spec);
+}
+
+GdpInfo KindZeroInfo(const crop_test::Input& in) {
+  GdpInfo info{};
+  info.dTopSnsX = in.info.nWidth * 25.4 / 200 / 2 + 8.0;
+  info.dTopSnsY = crop_test::LeadingEdgeOvs(in, 8.0) / 10.0;
+  return info;
+}
+
+// A cheque-sized page (a side under 3 inches) is found with the finer pass.
+TEST(WBSearch, ShortSidedPageIsFound) {
+  ASSERT_TRUE(Lib().docPos);
+  auto in = SearchPage(3, 15, 150, 60);
+  _P2IIMG img = P2i(in);
+  GdpInfo info = KindZeroInfo(in);
+  DocPos pos{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+  EXPECT_NEAR(pos.dSkew, -3, 0.15);
+  for (const auto& corner : in.page.corners) {
+    double best = 1e9;
+    for (const Point& p : pos.pt) best = std::min(best, std::hypot(p.x - corner[0], -p.y - corner[1]));
+    EXPECT_LT(best, 2 + 2 * 200 / 25.4);  // the bottom side's allowance, as in the page table
+  }
+}
+
+// Kinds the engine does not know search as kind 0 does.
+TEST(WBSearch, UnknownKindsSearchAsKindZero) {
+  ASSERT_TRUE(Lib().docPos);
+  auto in = SearchPage(-3, 15);
+  _P2IIMG img = P2i(in);
+  GdpInfo info = KindZeroInfo(in);
+  DocPos zero{};
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &zero));
+  for (int64_t kind : {9, 12, 1000}) {
+    SCOPED_TRACE(kind);
+    info.nDevKind = kind;
+    DocPos pos{};
+    ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+    EXPECT_EQ(0, std::memcmp(&zero, &pos, sizeof pos));
+  }
+}
+
+// A page whose corners run off the image: strict mode refuses it but hands
+// back what it found; otherwise the corners stand as found.
+TEST(WBSearch, StrictModeRefusesCornersOutsideTheImage) {
+  ASSERT_TRUE(Lib().docPos);
+  auto in = SearchPage(3, -0.5);
+  _P2IIMG img = P2i(in);
+  GdpInfo info = KindZeroInfo(in);
+  DocPos pos{};
+  // The backward edge level only ever drops to -16, with the first search of
+  // kind 4: do that first so the test does not hang on the order tests run in.
+  info.nDevKind = 4;
+  Lib().docPos(&img, &info, nullptr, &pos);
+  info.nDevKind = 0;
+  ASSERT_EQ(0, Lib().docPos(&img, &info, nullptr, &pos));
+  bool outside = false;
+  for (const Point& p : pos.pt)
+    outside |= p.x < 0 || p.x >= in.info.nWidth || -p.y < 0 || -p.y >= in.info.nHeight;
+  ASSERT_TRUE(outside);
+  info.bNoSideRepair = 1;
+  DocPos strict{};
+  EXPECT_EQ(-9, Lib().docPos(&img, &info, nullptr, &strict));
+  EXPECT_NEAR(strict.dSkew, -3, 0.15);
+  for (const Point& p : strict.pt) EXPECT_TRUE(p.x != 0 || p.y != 0);
 }
 
 TEST(WBCutting, BoxesOfTheCutter) {

@@ -53,6 +53,23 @@ TEST(WBTables, Peaks) {
   }
 }
 
+// Past the first strong brightening the bottom edge is the next positive
+// maximum of any channel; a positive minimum of another channel is not one.
+TEST(WBTables, BackwardPickTakesTheNextMaximumAfterTheBrightening) {
+  gcEdgeBckLevel = -16;  // only ever moves from -32 to -16: set it as a search would
+  gn1500um = 5;
+  std::vector<int> g = {0, 0, 0, -40, -30, -20, -10, -5, 6, 0, 0, 0,    // the brightening, then a maximum at 8
+                        0, 0, 20, 10, 8, 5, 6, 7, 8, 9, 10, 11,         // a positive minimum at 5
+                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  int pos = 0;
+  EXPECT_EQ(1, GetEdgeBck(g.data(), 12, true, 0, &pos, false));
+  EXPECT_EQ(8, pos);
+  // No maximum after it: 1.5 mm inside the brightening.
+  g[8] = -5;
+  EXPECT_EQ(1, GetEdgeBck(g.data(), 12, true, 0, &pos, false));
+  EXPECT_EQ(3 - 5, pos);
+}
+
 TEST(WBTables, ProfileEdgeNeedsSevenLevelsAndAStep) {
   // Level 100: a sample at 106 never qualifies, one at 107 with a central
   // difference of 5 does.

@@ -197,20 +197,12 @@ int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int p
 
 namespace {
 
+// `width` is what the peak test reports: nonzero for a maximum.
 struct Peak {
   int value;
   int pos;
   int width;
 };
-
-int PeakWidth(const int* g, int n, int k) {
-  const int v = g[k];
-  if (v == 0) return 0;
-  int a = k, b = k;
-  while (a > 0 && (g[a - 1] > 0) == (v > 0) && g[a - 1] != 0) --a;
-  while (b < n - 1 && (g[b + 1] > 0) == (v > 0) && g[b + 1] != 0) ++b;
-  return b - a + 1;
-}
 
 }  // namespace
 
@@ -254,7 +246,7 @@ int GetEdgeBck(const int* g, int n, bool colour, int early, int* pos, bool flag)
         *pos = k;
         return 1;
       }
-      peaks.push_back({gc[k], k, PeakWidth(gc, n, k)});
+      peaks.push_back({gc[k], k, isMax});
       const int a = std::abs(gc[k]);
       if (a >= bestAbs) {
         bestAbs = a;
