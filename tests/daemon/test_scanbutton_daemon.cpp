@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -162,12 +163,17 @@ class ScanButtonDaemon : public ::testing::Test {
     chmod((m_dir + "/bin/scanimage").c_str(), 0755);
   }
 
-  void Plug(const std::string& extra = "") {
-    WriteFile(m_dir + "/scenario", "device selko2 " + Hex4(kModel.vendorId) + ":" + Hex4(kModel.productId) +
-                                       " bus=1 address=5\nset state=" + m_dir + "/state\nset button=" + m_dir +
-                                       "/button\n" + extra);
+  // The daemon's simulator rereads the scenario at every listing: it is
+  // replaced whole, never seen half written.
+  void SetScenario(const std::string& text) {
+    WriteFile(m_dir + "/scenario.new", text);
+    rename((m_dir + "/scenario.new").c_str(), (m_dir + "/scenario").c_str());
   }
-  void Unplug() { WriteFile(m_dir + "/scenario", ""); }
+  void Plug(const std::string& extra = "") {
+    SetScenario("device selko2 " + Hex4(kModel.vendorId) + ":" + Hex4(kModel.productId) +
+                " bus=1 address=5\nset state=" + m_dir + "/state\nset button=" + m_dir + "/button\n" + extra);
+  }
+  void Unplug() { SetScenario(""); }
   void Press() { WriteFile(m_dir + "/button", ""); }
 
   std::vector<std::string> DaemonEnv() {
