@@ -100,10 +100,10 @@ int CMqScannerCtrl::GetMaintenanceParam(unsigned char* buffer, uint16_t address,
   const unsigned char request[4] = {static_cast<unsigned char>(address), static_cast<unsigned char>(address >> 8),
                                     static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8)};
   std::vector<unsigned char> reply;
-  if (!SelkoCommand(selko::kQuery, selko::kMaintenance, request, sizeof request, &reply)) return 2;
-  // A short reply leaves the rest zero rather than reading past it.
-  memset(buffer, 0, length);
-  memcpy(buffer, reply.data(), std::min<size_t>(reply.size(), length));
+  // A reply shorter than asked for is a failure, not a read past its end.
+  if (!SelkoCommand(selko::kQuery, selko::kMaintenance, request, sizeof request, &reply) || reply.size() < length)
+    return 2;
+  memcpy(buffer, reply.data(), length);
   return 0;
 }
 
