@@ -22,8 +22,6 @@ constexpr int kShortTimeOut = 1000, kLastTimeOut = 15000, kScanTimeOut = 120000;
 
 void LogError(const char* function, const char* message) { WriteLog(LOG_LEVEL_ERROR, function, message); }
 
-uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 }  // namespace
 
 bool selko::IsSupportedName(const unsigned char name[16]) {
@@ -37,66 +35,64 @@ bool selko::IsSupportedName(const unsigned char name[16]) {
 }
 
 void CSelkoScanFunc::SendCmd(unsigned char code, unsigned char sub, uint32_t length, _FIT_CMD_HEADER_* header) {
-  header->bytes[0] = selko::kMark;
-  header->bytes[1] = code;
-  header->bytes[2] = sub;
-  header->bytes[3] = 0;
-  for (int i = 0; i < 4; ++i) header->bytes[4 + i] = static_cast<unsigned char>(length >> (8 * i));
+  SelkoHeader(code, sub, length, header);
 }
 
 void CSelkoScanFunc::SetUsbTimeOut(int milliseconds) {
   if (kelo_usb_manager) kelo_usb_manager->SetUsbTimeOut(milliseconds);
 }
 
+namespace {
+
+// The backend's USB manager as the exchange's transport, logging each
+// transfer by its step.
+class ManagerTransport : public SelkoTransport {
+ public:
+  bool BulkOut(const unsigned char* data, uint32_t length, SelkoPhase phase) override {
+    if (!kelo_usb_manager || kelo_usb_manager->RawWriteData(const_cast<unsigned char*>(data), length) != 0)
+      return false;
+    WriteUsbLog(data, static_cast<int>(length), phase == SelkoPhase::Command ? USBLOG_COMMAND_OUT : USBLOG_DATA_OUT);
+    return true;
+  }
+  bool BulkIn(unsigned char* data, uint32_t length, SelkoPhase phase) override {
+    unsigned int count = 0;
+    if (!kelo_usb_manager || kelo_usb_manager->RawReadData(data, length, &count) != 0 || count != length)
+      return false;
+    WriteUsbLog(data, static_cast<int>(length), phase == SelkoPhase::Status ? USBLOG_STATUS_IN : USBLOG_DATA_IN);
+    return true;
+  }
+};
+
+}  // namespace
+
 bool CSelkoScanFunc::USBRW(const _FIT_CMD_HEADER_& header, const unsigned char* out, FIT_COMMAND_STATUS* status,
                            unsigned char** ppReply, uint32_t* pReplyLength) {
   const char* fn = "CSelkoScanFunc::USBRW";
   WriteLog(LOG_LEVEL_DETAIL, fn, "start");
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  if (ppReply) *ppReply = nullptr;
-  if (pReplyLength) *pReplyLength = 0;
-  auto fail = [&](uint32_t code, const char* message) {
-    m_dwLastErr = code;
-    LogError(fn, message);
-    return false;
-  };
-  if (!kelo_usb_manager || !status) return fail(SELKO_ERR_USB, "failed to send command header");
-  _FIT_CMD_HEADER_ h = header;
-  if (kelo_usb_manager->RawWriteData(h.bytes, sizeof h.bytes) != 0)
-    return fail(SELKO_ERR_USB, "failed to send command header");
-  WriteUsbLog(h.bytes, sizeof h.bytes, USBLOG_COMMAND_OUT);
-  const uint32_t outLength = Le32(header.bytes + 4);
-  if (outLength) {
-    if (!out || kelo_usb_manager->RawWriteData(const_cast<unsigned char*>(out), outLength) != 0)
-      return fail(SELKO_ERR_USB, "failed to read data(1st)");
-    WriteUsbLog(out, static_cast<int>(outLength), USBLOG_DATA_OUT);
+  ManagerTransport transport;
+  switch (SelkoUSBRW(transport, header, out, status, ppReply, pReplyLength)) {
+    case SelkoResult::Ok:
+      WriteLog(LOG_LEVEL_DETAIL, fn, "end");
+      return true;
+    case SelkoResult::Transfer:
+      m_dwLastErr = SELKO_ERR_USB;
+      LogError(fn, "failed to transfer the command, its status or its data");
+      return false;
+    case SelkoResult::WrongCommand:
+      m_dwLastErr = SELKO_ERR_USB;
+      LogError(fn, "command code error");
+      return false;
+    case SelkoResult::NotReady:
+      m_dwLastErr = SELKO_ERR_NOT_READY;
+      LogError(fn, "scanner isn't ready");
+      return false;
+    case SelkoResult::NoMemory:
+      break;
   }
-  unsigned int count = 0;
-  if (kelo_usb_manager->RawReadData(status->bytes, sizeof status->bytes, &count) != 0 || count != sizeof status->bytes)
-    return fail(SELKO_ERR_USB, "failed to get the command status");
-  WriteUsbLog(status->bytes, sizeof status->bytes, USBLOG_STATUS_IN);
-  if (status->bytes[0] != header.bytes[1]) return fail(SELKO_ERR_USB, "command code error");
-  if (status->bytes[3] != 0) return fail(SELKO_ERR_NOT_READY, "scanner isn't ready");
-  const uint32_t replyLength = Le32(status->bytes + 4);
-  if (replyLength) {
-    // A reply for a command that has no slot for it is read and dropped: it
-    // would otherwise stay in the pipe in front of the next status.
-    unsigned char* data = static_cast<unsigned char*>(malloc(replyLength));
-    if (!data) return fail(SELKO_ERR_MEMORY, "*pInBuf == NULL");
-    if (kelo_usb_manager->RawReadData(data, replyLength, &count) != 0 || count != replyLength) {
-      free(data);
-      return fail(SELKO_ERR_USB, "failed to read data(2st)");
-    }
-    WriteUsbLog(data, static_cast<int>(replyLength), USBLOG_DATA_IN);
-    if (ppReply) {
-      *ppReply = data;
-      if (pReplyLength) *pReplyLength = replyLength;
-    } else {
-      free(data);
-    }
-  }
-  WriteLog(LOG_LEVEL_DETAIL, fn, "end");
-  return true;
+  m_dwLastErr = SELKO_ERR_MEMORY;
+  LogError(fn, "*pInBuf == NULL");
+  return false;
 }
 
 bool CSelkoScanFunc::CheckCmdStatus(const FIT_COMMAND_STATUS& status) {
@@ -152,29 +148,16 @@ bool CSelkoScanFunc::ConnectScannerBulk() {
   const char* fn = "CSelkoScanFunc::ConnectScannerBulk";
   CLogScope scope(fn);
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  unsigned char hello[2] = {0x97, 0x17};
-  if (!kelo_usb_manager || kelo_usb_manager->RawWriteData(hello, sizeof hello) != 0) {
-    m_dwLastErr = SELKO_ERR_USB;
-    LogError(fn, "failed to send command of handshaking start");
-    return false;
+  ManagerTransport transport;
+  bool refused = false;
+  if (SelkoHandshake(transport, &refused)) {
+    m_bConnected = 1;
+    return true;
   }
-  WriteUsbLog(hello, sizeof hello, USBLOG_COMMAND_OUT);
-  unsigned char reply = 0;
-  unsigned int count = 0;
-  if (kelo_usb_manager->RawReadData(&reply, 1, &count) != 0 || count != 1) {
-    m_dwLastErr = SELKO_ERR_USB;
-    LogError(fn, "failed to get handshaking reply");
-    return false;
-  }
-  WriteUsbLog(&reply, 1, USBLOG_STATUS_IN);
-  if (reply != selko::kMark) {
-    m_bConnected = 0;
-    m_dwLastErr = SELKO_ERR_USB;
-    LogError(fn, "reject handshaking");
-    return false;
-  }
-  m_bConnected = 1;
-  return true;
+  m_dwLastErr = SELKO_ERR_USB;
+  if (refused) m_bConnected = 0;
+  LogError(fn, refused ? "reject handshaking" : "failed to handshake");
+  return false;
 }
 
 bool CSelkoScanFunc::ConnectScanner() {

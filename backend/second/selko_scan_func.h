@@ -18,16 +18,7 @@
 #include "prop_info.h"
 #include "selko2_pipeline.h"
 #include "selko2_scan_func.h"  // IMAGEDATA_NODE
-
-// The 8-byte header in front of every command.
-struct _FIT_CMD_HEADER_ {
-  unsigned char bytes[8];
-};
-
-// The 16-byte status read after every command and its data.
-struct FIT_COMMAND_STATUS {
-  unsigned char bytes[16];
-};
+#include "selko_exchange.h"
 
 // The 64-byte scan-parameter record, sent as it stands.
 struct FIT_SCAN_PARAMETER {
@@ -52,12 +43,7 @@ enum : uint32_t {
   SELKO_ERR_NOT_READY = 16,
 };
 
-// Command codes and sub-codes.
 namespace selko {
-constexpr unsigned char kMark = 0x82;
-constexpr unsigned char kQuery = 0x28, kControl = 0x14, kSet = 0x2A;
-constexpr unsigned char kName = 3, kStatus = 4, kReadImage = 6, kStartScan = 7, kStopScan = 8, kScanParameter = 11,
-                        kMaintenance = 18, kTerminate = 29;
 // Read-image page flags (status byte 1).
 constexpr unsigned char kPageEnd = 0x01, kStopRequested = 0x04, kNoFurtherPage = 0x08, kBackFace = 0x80;
 // The three names a scanner of the family answers (16 bytes, space padded).

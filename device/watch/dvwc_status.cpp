@@ -203,10 +203,7 @@ DRAVN_C_EXPORT int dvwc_InquiryVPD(const char* device, unsigned char* buffer, un
     const unsigned char len = static_cast<unsigned char>(std::min<unsigned>(length, 0xFF));
     const unsigned char cdb[6] = {0x12, 0x01, 0xF0, 0, len, 0};
     if (Matches(device, kSelko2, true)) return Ctrl().Selko2().CommandExec(cdb, buffer, len) ? 1 : 0;
-    if (Matches(device, kSelko, true)) {
-      CopyStoredVpd(WatchRoute::Selko, buffer, len);
-      return 1;
-    }
+    if (Matches(device, kSelko, true)) return Ctrl().SelkoInquiry(true, buffer, len);
     if (Matches(device, kBrenna, true)) return Ctrl().Brenna().CommandExec(cdb, buffer, len) ? 1 : 0;
     Ctrl().SetTimeOut(kCommandTimeOut);
     unsigned char status = 0xFF;

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "brenna_func.h"
 #include "exclusive_table.h"
 #include "selko2_exchange.h"
 #include "selko2_func.h"
+#include "selko_exchange.h"
 #include "watch_table.h"
 
 namespace devwatch {
@@ -44,8 +46,10 @@ struct MQ_DEVICE_ENTRY {
 // go; tests put a clock of their own in its place.
 using ExclusivePauseFn = void (*)(unsigned microseconds);
 void SetExclusivePause(ExclusivePauseFn pause);
+// The pause between the Selko connect and terminate tries, likewise.
+void SetSelkoPause(ExclusivePauseFn pause);
 
-class CMqScannerCtrl : private Selko2Transport {
+class CMqScannerCtrl : private Selko2Transport, private SelkoTransport {
  public:
   explicit CMqScannerCtrl(uint32_t& lastError);
   virtual ~CMqScannerCtrl();
@@ -109,6 +113,13 @@ class CMqScannerCtrl : private Selko2Transport {
   int GetHostAdapterStatus() const { return m_ucHostStatus; }
   int GetTargetStatus() const { return m_ucTargetStatus; }
 
+  // The Selko family's requests: the diagnostic texts answered from the
+  // maintenance parameters, and the stored inquiry answers (standard, or
+  // the vital product data), each inside one connection.
+  int SelkoSendDiagnostic(const unsigned char* buffer, unsigned length);
+  int SelkoReceiveDiagnosticResult(unsigned char* buffer, unsigned length);
+  int SelkoInquiry(bool vpd, unsigned char* buffer, unsigned length);
+
   CSelko2ScanFunc& Selko2() { return m_Selko2; }
   CBrennaScanFunc& Brenna() { return m_Brenna; }
 
@@ -129,6 +140,25 @@ class CMqScannerCtrl : private Selko2Transport {
   // The record of `key` for this process: 1 taken, 0 refused.
   int TakeRecord(const char* name, const char* key);
   bool WaitForRelease(int slot, bool takeWhenSilent, const char* ownPid);
+
+  // The Selko steps; the parameter and image steps answer 0 ok, 2 failure.
+  bool SelkoConnect();
+  bool SelkoTerminate();
+  bool SelkoCommand(unsigned char code, unsigned char sub, const unsigned char* out, uint32_t length,
+                    std::vector<unsigned char>* reply);
+  int GetMaintenanceParam(unsigned char* buffer, uint16_t address, uint16_t length);
+  int SetMaintenanceParam(const unsigned char* bytes, uint16_t address, uint16_t length);
+  int SelkoGetFirmVersion(unsigned char* buffer, unsigned length);
+  int SelkoGetEEPROMData(unsigned char* image, unsigned length);
+  int SelkoSetEEPROMData(const unsigned char* image, unsigned length);
+  // Connect, `step` up to ten times 1 s apart and once more with 15 s,
+  // terminate: 1 at the first success.
+  template <typename Step>
+  int SelkoWithRetries(Step step);
+
+  // SelkoTransport.
+  bool BulkOut(const unsigned char* data, uint32_t length, SelkoPhase phase) override;
+  bool BulkIn(unsigned char* data, uint32_t length, SelkoPhase phase) override;
 
   // Selko2Transport.
   bool BulkOut(const unsigned char* data, uint32_t length) override;

@@ -60,7 +60,10 @@ int CMqScannerCtrl::GenericInquiry(unsigned char page, unsigned char evpd, unsig
 bool CMqScannerCtrl::RouteToFamily(const unsigned char* cdb, unsigned char* buffer, unsigned length, int* result) {
   switch (CurrentRoute()) {
     case WatchRoute::Selko:
-      *result = 0;  // answered by the Selko maintenance back-end
+      *result = cdb[0] == 0x12   ? SelkoInquiry((cdb[1] & 1) != 0, buffer, length)
+                : cdb[0] == 0x1D ? SelkoSendDiagnostic(buffer, length)
+                : cdb[0] == 0x1C ? SelkoReceiveDiagnosticResult(buffer, length)
+                                 : 0;
       return true;
     case WatchRoute::Brenna:
       *result = m_Brenna.CommandExec(cdb, buffer, length);

@@ -35,6 +35,13 @@
 //   stop_at=<k>       the first piece of sheet k asks the host to stop
 //   gone_at=<k>       the device leaves the bus after the first piece of
 //                     sheet k: every later transfer answers NO_DEVICE
+//   param=<addr>:<hex>[,<addr>:<hex>...]
+//                     maintenance parameters the device starts with (the
+//                     others read as zeros); writes replace them
+//   firmware=<b21>,<b22>
+//                     the name reply grows to 32 bytes with these two
+//                     firmware bytes at 21 and 22
+//   connect_after=<n> the first n handshakes are refused
 //
 // A face as the firmware streams it: its frame header was written before
 // the page's length was known and holds the window's size; it sits where
@@ -44,6 +51,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -80,8 +88,10 @@ class SelkoModel : public SimDeviceModel {
   explicit SelkoModel(const SimDeviceSpec& spec) : SimDeviceModel(spec) {
     for (const char* key :
          {"handshake", "status_code", "not_ready", "not_ready_cmd", "sheets", "page_dpi", "quality", "piece",
-          "face_pad", "page_ms", "jam_at", "double_at", "code_at", "code", "cover_open_at", "stop_at", "gone_at"})
+          "face_pad", "page_ms", "jam_at", "double_at", "code_at", "code", "cover_open_at", "stop_at", "gone_at", "connect_after"})
       ParamInt(key, 0);
+    m_refusals = ParamInt("connect_after", 0);
+    LoadParams();
     m_sheetsLeft = ParamInt("sheets", 0);
     m_notReady = ParamInt("not_ready", 0);
     std::string name = Param("name");
@@ -105,7 +115,8 @@ class SelkoModel : public SimDeviceModel {
       return static_cast<int>(n);
     }
     if (length == 2 && data[0] == 0x97 && data[1] == 0x17) {
-      const uint8_t reply = static_cast<uint8_t>(ParamInt("handshake", kMark));
+      uint8_t reply = static_cast<uint8_t>(ParamInt("handshake", kMark));
+      if (m_refusals > 0) --m_refusals, reply = 0;
       m_connected = reply == kMark;
       m_in.clear();
       Reply({reply});
@@ -140,6 +151,19 @@ class SelkoModel : public SimDeviceModel {
 
   void Reply(Bytes bytes) { m_in.push_back(std::move(bytes)); }
 
+  void LoadParams() {
+    std::stringstream list(Param("param"));
+    std::string item;
+    while (std::getline(list, item, ',')) {
+      const size_t colon = item.find(':');
+      if (colon == std::string::npos) continue;
+      Bytes value;
+      for (size_t i = colon + 1; i + 1 < item.size(); i += 2)
+        value.push_back(static_cast<uint8_t>(strtoul(item.substr(i, 2).c_str(), nullptr, 16)));
+      m_maintenance[static_cast<uint16_t>(strtoul(item.substr(0, colon).c_str(), nullptr, 0))] = value;
+    }
+  }
+
   Bytes Status(uint8_t code, uint32_t length = 0) const {
     Bytes s(16, 0);
     s[0] = code;
@@ -160,8 +184,16 @@ class SelkoModel : public SimDeviceModel {
       return Reply(s);
     }
     switch (code << 8 | sub) {
-      case 0x2803:
-        return Answer(code, m_name);
+      case 0x2803: {
+        Bytes name = m_name;
+        const std::string firmware = Param("firmware");
+        int b21 = 0, b22 = 0;
+        if (sscanf(firmware.c_str(), "%i,%i", &b21, &b22) == 2) {
+          name.resize(32, 0);
+          name[21] = static_cast<uint8_t>(b21), name[22] = static_cast<uint8_t>(b22);
+        }
+        return Answer(code, name);
+      }
       case 0x2804: {
         Bytes state(8, 0);
         state[0] = static_cast<uint8_t>(ParamInt("status_code", Param("cover") == "open" ? 1
@@ -194,7 +226,7 @@ class SelkoModel : public SimDeviceModel {
       }
       case 0x2812: {
         if (out.size() != 4) break;
-        Bytes value = m_maintenance[out[0]];
+        Bytes value = m_maintenance[static_cast<uint16_t>(out[0] | out[1] << 8)];
         value.resize(out[2], 0);
         return Answer(code, value);
       }
@@ -202,7 +234,7 @@ class SelkoModel : public SimDeviceModel {
         if (out.size() < 4) break;
         const size_t n = out[2] | out[3] << 8;
         if (out.size() != n + 4) break;
-        m_maintenance[out[0]] = Bytes(out.begin() + 4, out.end());
+        m_maintenance[static_cast<uint16_t>(out[0] | out[1] << 8)] = Bytes(out.begin() + 4, out.end());
         return Answer(code);
       }
     }
@@ -377,7 +409,8 @@ class SelkoModel : public SimDeviceModel {
   bool m_connected = false;
   bool m_gone = false;
   long m_notReady = 0;
-  std::map<uint8_t, Bytes> m_maintenance;
+  std::map<uint16_t, Bytes> m_maintenance;
+  long m_refusals = 0;
   // The hopper and the transport.
   long m_sheetsLeft = 0;
   long m_sheetNo = 0;

@@ -58,7 +58,7 @@ const std::string kUnlock = Selko2Block(0x2A, 0x78, 2, 40);
 class Watch : public testing::Test {
  protected:
   void Start(const std::string& scenario, const std::string& device) {
-    m_bench.Config("usb 0x2d4e 0x1501\nusb 0x2d4e 0x1301\nusb 0x2d4e 0x1401\n");
+    m_bench.Config("usb 0x2d4e 0x1501\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1301\nusb 0x2d4e 0x1401\n");
     m_bench.Scenario(scenario);
     m_ctrl = std::make_unique<CMqExpScannerCtrl>(m_lastError);
     ASSERT_GE(m_ctrl->Find(device.c_str()), 0) << device;
@@ -380,6 +380,63 @@ TEST_F(GenericDiagnostics, VendorPageAtAnyLength) {
       EXPECT_EQ(page[length - 1], 0x00);  // past the page: zeros
     }
   }
+}
+
+// The Selko connect tries with the pause counted instead of slept.
+unsigned g_pauses = 0;
+void CountPause(unsigned) { ++g_pauses; }
+
+TEST_F(Watch, SelkoConnectTriesAgainASecondApart) {
+  devwatch::SetSelkoPause(CountPause);
+  struct {
+    int refusals;
+    int result;
+    unsigned pauses;
+    size_t handshakes;
+  } cases[] = {{0, 1, 0, 1}, {3, 1, 3, 4}, {10, 1, 10, 11}, {11, 0, 10, 11}};
+  for (const auto& c : cases) {
+    Start("device selko 2d4e:1201 bus=1 address=5\nset param=256:18070900\nset connect_after=" +
+              std::to_string(c.refusals) + "\n",
+          "SelkoS150:001:005");
+    g_pauses = 0;
+    const unsigned char text[16] = {'D', 'E', 'B', 'U', 'G', ',', 'E', '2', 'T', ',', 'R', 'E', 'D', ' ', ' ', ' '};
+    ASSERT_EQ(m_ctrl->SendDiagnostic(const_cast<unsigned char*>(text), 16), 1);
+    unsigned char image[512];
+    EXPECT_EQ(m_ctrl->ReceiveDiagnosticResult(image, sizeof image), c.result) << c.refusals;
+    EXPECT_EQ(g_pauses, c.pauses) << c.refusals;
+    const std::string t = Transcript();
+    EXPECT_EQ(Count(t, "len=2 actual=2 -> 0 9717"), c.handshakes) << c.refusals;
+    if (c.result) {
+      EXPECT_EQ(image[96], 0x18) << c.refusals;
+    }
+  }
+  devwatch::SetSelkoPause(nullptr);
+}
+
+TEST_F(Watch, SelkoNameReplyTooShortForAVersionFailsAfterItsTries) {
+  devwatch::SetSelkoPause(CountPause);
+  g_pauses = 0;
+  Start("device selko 2d4e:1201 bus=1 address=5\n", "SelkoS150:001:005");  // a 16-byte name reply
+  unsigned char text[16];
+  memcpy(text, "GET FIRMVERSION ", 16);
+  ASSERT_EQ(m_ctrl->SendDiagnostic(text, 16), 1);
+  unsigned char fw[8] = {};
+  EXPECT_EQ(m_ctrl->ReceiveDiagnosticResult(fw, sizeof fw), 0);
+  EXPECT_EQ(g_pauses, 10u);
+  EXPECT_EQ(Count(Transcript(), "len=8 actual=8 -> 0 8228030000000000"), 11u);
+  devwatch::SetSelkoPause(nullptr);
+}
+
+TEST_F(Watch, SelkoReceiveAfterAnotherTextLeavesTheBuffer) {
+  Start("device selko 2d4e:1201 bus=1 address=5\n", "SelkoS150:001:005");
+  unsigned char text[16];
+  memcpy(text, "GET STATUS      ", 16);
+  ASSERT_EQ(m_ctrl->SendDiagnostic(text, 16), 1);
+  unsigned char buffer[32];
+  memset(buffer, 0xA5, sizeof buffer);
+  EXPECT_EQ(m_ctrl->ReceiveDiagnosticResult(buffer, sizeof buffer), 1);
+  EXPECT_EQ(std::vector<unsigned char>(buffer, buffer + 32), std::vector<unsigned char>(32, 0xA5));
+  EXPECT_EQ(Transcript(), "");
 }
 
 }  // namespace

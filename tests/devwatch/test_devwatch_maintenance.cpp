@@ -96,20 +96,27 @@ std::string Block(unsigned opcode, unsigned sub) {
                                                                  static_cast<unsigned char>(sub)});
 }
 
-TEST_F(Selko2Maintenance, ImageFromNvramAndTimers) {
-  unsigned char image[512];
-  ASSERT_EQ(e.GetEEPROM(kSelko2, image, sizeof image), 1);
+// The fields both Selko families fill from the same data: totals making
+// 2 x 500 + 23 x 10 + the units, counter 1500, sleep 25 and auto-off 60
+// minutes, date 24-07-09, serial A12345, word 01 02 03 04.
+void ExpectImage(const unsigned char* image, unsigned char units) {
   EXPECT_EQ(image[38], 23);
   EXPECT_EQ(image[41], 0x0A);
   EXPECT_EQ(image[46], 2);
   EXPECT_EQ(image[47], 0);
-  EXPECT_EQ(image[294], 4);
+  EXPECT_EQ(image[294], units);
   EXPECT_EQ(image[60], 3);
   EXPECT_EQ(image[64], 0x85);
   EXPECT_EQ(image[280], 4);
   EXPECT_EQ(Bytes(image + 96, image + 99), (Bytes{24, 7, 9}));
   EXPECT_EQ(Bytes(image + 100, image + 103), (Bytes{0x0F, 0x72, 0x79}));
   EXPECT_EQ(Bytes(image + 284, image + 288), (Bytes{1, 2, 3, 4}));
+}
+
+TEST_F(Selko2Maintenance, ImageFromNvramAndTimers) {
+  unsigned char image[512];
+  ASSERT_EQ(e.GetEEPROM(kSelko2, image, sizeof image), 1);
+  ExpectImage(image, 4);
   // The second read comes from the cache.
   std::string t = m_bench.TakeTranscript();
   EXPECT_EQ(Count(t, Block(0x28, 0x10)), 1u) << t;
@@ -178,3 +185,105 @@ TEST_F(Selko2Maintenance, WriteLengthBeyondTheRequestIsRefused) {
 }
 
 }  // namespace
+
+// --- Selko ------------------------------------------------------------------
+
+constexpr const char* kSelko = "SelkoS150:001:005";
+// Totals 1234 and 5, sleep 25 and auto-off 60 minutes, parameter 168 (word,
+// serial A12345), first-read date 24-07-09, counter 1500.
+const std::string kSelkoParams =
+    "0:d2040000,4:05000000,60:19000000,64:3c000000,168:01020304413132333435000000000000,256:18070900,260:dc050000";
+
+class SelkoMaintenance : public testing::Test {
+ protected:
+  void SetUp() override { Start("set param=" + kSelkoParams + "\nset firmware=0x12,0x3a\n"); }
+  void Start(const std::string& lines) {
+    devwatch_test::Unload(m_d);
+    m_bench.Config("usb 0x2d4e 0x1201\n");
+    m_bench.Scenario("device selko 2d4e:1201 bus=1 address=5\n" + lines);
+    m_d = devwatch_test::Load();
+    ASSERT_NE(m_d.handle, nullptr);
+    Bind(m_d.handle, e.GetEEPROM, "dvwc_GetEEPROM");
+    Bind(m_d.handle, e.WriteEEPROM, "dvwc_WriteEEPROM");
+    Bind(m_d.handle, e.GetFirmVersion, "dvwc_GetFirmVersion");
+    Bind(m_d.handle, e.SendDiagnostic, "dvwc_SendDiagnostic");
+    Bind(m_d.handle, e.ReceiveDiagnosticResult, "dvwc_ReceiveDiagnosticResult");
+    Bind(m_d.handle, errorInfo, "dvwc_GetErrorInfo");
+    Bind(m_d.handle, inquiryVpd, "dvwc_InquiryVPD");
+    m_bench.ClearTranscript();
+  }
+  void TearDown() override { devwatch_test::Unload(m_d); }
+  Bench m_bench;
+  devwatch_test::Dvwc m_d;
+  Entries e;
+  int (*errorInfo)() = nullptr;
+  int (*inquiryVpd)(const char*, unsigned char*, unsigned short, int) = nullptr;
+};
+
+// The handshake and the terminate command as the transcript shows them.
+const std::string kHandshake = "len=2 actual=2 -> 0 9717";
+const std::string kTerminate = "len=8 actual=8 -> 0 82141d0000000000";
+
+TEST_F(SelkoMaintenance, ImageFromParametersInOneConnection) {
+  unsigned char image[512];
+  memset(image, 0xEE, sizeof image);
+  ASSERT_EQ(e.GetEEPROM(kSelko, image, sizeof image), 1);
+  ExpectImage(image, 9);
+  EXPECT_EQ(image[39], 0);
+  EXPECT_EQ(image[511], 0);
+  const std::string t = m_bench.TakeTranscript();
+  EXPECT_EQ(Count(t, kHandshake), 1u) << t;
+  EXPECT_EQ(Count(t, "len=8 actual=8 -> 0 8228120004000000"), 7u) << t;
+  EXPECT_EQ(Count(t, kTerminate), 1u) << t;
+}
+
+TEST_F(SelkoMaintenance, WriteReachesParametersAndKeepsTheCallersImage) {
+  unsigned char image[512];
+  ASSERT_EQ(e.GetEEPROM(kSelko, image, sizeof image), 1);
+  image[64] = 0x80 + 2;  // 10 minutes
+  image[280] = 0x80;     // off
+  image[60] = image[61] = 0;
+  ASSERT_EQ(e.WriteEEPROM(kSelko, image, sizeof image, 0), 1);
+  EXPECT_EQ(image[64], 0x82);
+  memset(image, 0xEE, sizeof image);
+  ASSERT_EQ(e.GetEEPROM(kSelko, image, sizeof image), 1);
+  EXPECT_EQ(image[64], 0x82);
+  EXPECT_EQ(image[280], 0x80);
+  EXPECT_EQ(image[60], 0);
+  EXPECT_EQ(image[46], 2);  // the totals stay
+}
+
+TEST_F(SelkoMaintenance, FirmwareVersion) {
+  unsigned char fw[8];
+  ASSERT_EQ(e.GetFirmVersion(kSelko, fw, sizeof fw), 1);
+  EXPECT_EQ(Bytes(fw, fw + 8), (Bytes{'1', '2', '3', 'a', 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST_F(SelkoMaintenance, FirstReadDateOnlyWhenUnset) {
+  auto request = [](unsigned char day) {
+    Bytes r(21, 0);
+    memcpy(r.data(), "FIRST READ DATE ", 16);
+    r[17] = 0x19, r[18] = 3, r[19] = day;
+    return r;
+  };
+  // Set: the request leaves it.
+  Bytes r = request(4);
+  ASSERT_EQ(e.SendDiagnostic(kSelko, r.data(), static_cast<unsigned short>(r.size())), 1);
+  unsigned char image[512];
+  ASSERT_EQ(e.GetEEPROM(kSelko, image, sizeof image), 1);
+  EXPECT_EQ(Bytes(image + 96, image + 99), (Bytes{0x18, 7, 9}));
+  // Unset (day 0): the request's date goes in.
+  Start("set param=" + kSelkoParams.substr(0, kSelkoParams.find("256:")) + "256:18070000,260:dc050000\n");
+  ASSERT_EQ(e.SendDiagnostic(kSelko, r.data(), static_cast<unsigned short>(r.size())), 1);
+  ASSERT_EQ(e.GetEEPROM(kSelko, image, sizeof image), 1);
+  EXPECT_EQ(Bytes(image + 96, image + 99), (Bytes{0x19, 3, 4}));
+}
+
+TEST_F(SelkoMaintenance, VpdInsideOneConnection) {
+  unsigned char vpd[139];
+  ASSERT_EQ(inquiryVpd(kSelko, vpd, sizeof vpd, 0), 1);
+  EXPECT_EQ(vpd[1], 0xF0);
+  const std::string t = m_bench.TakeTranscript();
+  EXPECT_EQ(Count(t, kHandshake), 1u) << t;
+  EXPECT_EQ(Count(t, kTerminate), 1u) << t;
+}
