@@ -581,6 +581,14 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
     return result;
   }
   if (!out.pImageData || out.nBytesPerLine <= 0 || out.nHeight < 0) return FSIP_C_ERR_UNEXPECTED_ERROR;
+  // The library pads its lines to four bytes; the face is read out as tight
+  // rows, the form the parameters announce, so the padding is squeezed out.
+  const int64_t tight = (static_cast<int64_t>(out.nWidth) * (out.nDepth > 0 ? out.nDepth : 1) + 7) / 8;
+  if (tight > 0 && tight < out.nBytesPerLine) {
+    for (int32_t y = 1; y < out.nHeight; ++y)
+      memmove(out.pImageData + y * tight, out.pImageData + static_cast<int64_t>(y) * out.nBytesPerLine, tight);
+    out.nBytesPerLine = static_cast<int32_t>(tight);
+  }
   if (out.pImageData != *buffer) free(*buffer);
   *buffer = out.pImageData;
   face->iPixelsPerLine = out.nWidth;
