@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <ftw.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,8 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "dravn_paths.h"
 
@@ -92,6 +96,38 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
   return result;
 }
 
+namespace {
+
+std::mutex g_tempMutex;
+std::vector<std::string>* g_tempDirs = nullptr;
+pid_t g_tempOwner = 0;
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+// Left behind, a suite's scratch folders grow the build tree by gigabytes a
+// day; they stay only when a test failed or DRAVN_KEEP_TEST_TMP is set.
+void RemoveTempDirs() {
+  if (getpid() != g_tempOwner || !g_tempDirs) return;  // a forked child must not clean up
+  if (getenv("DRAVN_KEEP_TEST_TMP")) return;
+  if (auto* unit = ::testing::UnitTest::GetInstance(); unit && unit->failed_test_count() > 0) return;
+  for (const auto& dir : *g_tempDirs) nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void RememberTempDir(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(g_tempMutex);
+  if (!g_tempDirs) {
+    g_tempDirs = new std::vector<std::string>;
+    g_tempOwner = getpid();
+    atexit(RemoveTempDirs);
+  }
+  if (getpid() == g_tempOwner) g_tempDirs->push_back(dir);
+}
+
+}  // namespace
+
 std::string MakeTempDir(const std::string& hint) {
   static std::atomic<int> counter{0};
   std::string base = DRAVN_TEST_TMP;
@@ -101,6 +137,7 @@ std::string MakeTempDir(const std::string& hint) {
   std::string cmd = name.str();
   Run({"rm", "-rf", cmd});
   if (mkdir(cmd.c_str(), 0755) != 0) throw std::runtime_error("mkdir " + cmd);
+  RememberTempDir(cmd);
   return cmd;
 }
 
