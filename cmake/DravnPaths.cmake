@@ -49,6 +49,8 @@ dravn_path(DRAVN_USR_BIN_DIR    "/usr/bin"               "system tools (ps, grep
 dravn_path(DRAVN_BIN_DIR        "/bin"                   "system tools")
 dravn_path(DRAVN_LOCALE_DIR     "/usr/share/locale"      "message catalogues")
 
+# consutool's launcher configuration (written by a sibling package).
+dravn_path(DRAVN_MQLAUNCH_CONF       "/opt/kelofs/sop/mqlaunch.conf"                      "launcher configuration")
 # Where the status tools look for the main backend, by machine architecture.
 dravn_path(DRAVN_SC_BACKEND_X86_64   "/usr/lib/x86_64-linux-gnu/sane/libsane-dravn.so"   "main backend on x86_64")
 dravn_path(DRAVN_SC_BACKEND_AARCH64  "/usr/lib/aarch64-linux-gnu/sane/libsane-dravn.so"  "main backend on aarch64")
