@@ -15,6 +15,25 @@ if(DRAVN_STAGE)
       file(CREATE_LINK /bin/${tool} ${DRAVN_BIN_DIR}/${tool} SYMBOLIC)
     endif()
   endforeach()
+  # The status tools choose the backend by architecture: this machine's path
+  # leads to the staged backend, and uname can be told what to answer.
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|aarch64)$")
+    string(TOUPPER ${CMAKE_SYSTEM_PROCESSOR} _arch)
+    # The folder, not the file: the main backend finds the second one beside it.
+    get_filename_component(_dir ${DRAVN_SC_BACKEND_${_arch}} DIRECTORY)
+    get_filename_component(_parent ${_dir} DIRECTORY)
+    file(MAKE_DIRECTORY ${_parent})
+    if(NOT IS_SYMLINK ${_dir})
+      file(REMOVE_RECURSE ${_dir})
+    endif()
+    file(CREATE_LINK ${DRAVN_SANE_BACKEND_DIR} ${_dir} SYMBOLIC)
+  endif()
+  find_program(DRAVN_REAL_UNAME uname PATHS /usr/bin /bin NO_DEFAULT_PATH)
+  if(DRAVN_REAL_UNAME)
+    configure_file(${PROJECT_SOURCE_DIR}/tools/staged_uname.in ${DRAVN_USR_BIN_DIR}/uname @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+  endif()
 endif()
 
 get_property(_deliverables GLOBAL PROPERTY DRAVN_DELIVERABLES)

@@ -49,6 +49,15 @@ dravn_path(DRAVN_USR_BIN_DIR    "/usr/bin"               "system tools (ps, grep
 dravn_path(DRAVN_BIN_DIR        "/bin"                   "system tools")
 dravn_path(DRAVN_LOCALE_DIR     "/usr/share/locale"      "message catalogues")
 
+# consutool's launcher configuration (written by a sibling package).
+dravn_path(DRAVN_MQLAUNCH_CONF       "/opt/kelofs/sop/mqlaunch.conf"                      "launcher configuration")
+# Where the status tools look for the main backend, by machine architecture.
+dravn_path(DRAVN_SC_BACKEND_X86_64   "/usr/lib/x86_64-linux-gnu/sane/libsane-dravn.so"   "main backend on x86_64")
+dravn_path(DRAVN_SC_BACKEND_AARCH64  "/usr/lib/aarch64-linux-gnu/sane/libsane-dravn.so"  "main backend on aarch64")
+dravn_path(DRAVN_SC_BACKEND_MIPS64   "/usr/lib/mips64el-linux-gnuabi64/sane/libsane-dravn.so" "main backend on mips64")
+dravn_path(DRAVN_SC_BACKEND_MIPS64_OLD "/usr/lib/mips64el-linux-gnu/sane/libsane-dravn.so" "main backend on older mips64")
+dravn_path(DRAVN_SC_BACKEND_OTHER    "/usr/lib/sane/libsane-dravn.so.1.1.24"              "main backend elsewhere")
+
 # Paths used by system programs and libraries outside our control (always real).
 set(DRAVN_SYSTEM_LIBJPEG "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/libjpeg.so.62")
 
