@@ -30,12 +30,7 @@ inline bool IsReadText(const std::vector<unsigned char>& kept) {
 // The image of a write text: *declared bytes from byte 20, the big-endian
 // 32-bit length at bytes 16-19. False when the request is shorter than
 // that: the length it claims must lie within what came.
-inline bool WriteImageLength(const unsigned char* request, unsigned length, uint32_t* declared) {
-  if (length < 20) return false;
-  *declared = static_cast<uint32_t>(request[16]) << 24 | static_cast<uint32_t>(request[17]) << 16 |
-              static_cast<uint32_t>(request[18]) << 8 | request[19];
-  return *declared <= length - 20;
-}
+bool WriteImageLength(const unsigned char* request, unsigned length, uint32_t* declared);
 
 // False when there is no memory for the copy.
 inline bool KeepRequest(std::vector<unsigned char>& kept, const unsigned char* request, unsigned length) {

@@ -272,6 +272,7 @@ TEST_F(BrennaMaintenance, LengthsBeyondWhatCameAreRefused) {
   Bytes request = Text("DEBUG,E2T,WRT  W", 120);
   request[18] = 0x10;
   EXPECT_EQ(SendText(request), 0);
+  EXPECT_EQ(m_d.GetErrorInfo(), 9u);
   EXPECT_TRUE(Sent().empty());
 }
 
