@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "brenna_exchange.h"
 #include "brenna_jfif.h"
 #include "brenna_scan_func.h"
 #include "log.h"
@@ -16,54 +17,7 @@ namespace {
 
 void LogError(const char* function, const char* message) { WriteLog(LOG_LEVEL_ERROR, function, message); }
 
-uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t Be24(const unsigned char* p) { return static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]); }
-void SetBe16(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 8);
-  p[1] = static_cast<unsigned char>(v);
-}
-void SetBe24(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 16);
-  SetBe16(p + 1, v);
-}
-
 constexpr unsigned char kOpcodes[BRENNA_BLOCKS] = {0xE2, 0xE3, 0xE4, 0xA8, 0xE6, 0xE7, 0xE8, 0xAA};
-
-unsigned char* MakeInquiry() {
-  static unsigned char inquiry[96] = {0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x10};
-  memcpy(inquiry + 8, "MORANTI ", 8);
-  memset(inquiry + 16, ' ', 16);
-  const char* model = dravn::kBrennaModels[0].model;
-  memcpy(inquiry + 16, model, std::min<size_t>(strlen(model), 16));
-  memcpy(inquiry + 32, "0000", 4);
-  inquiry[44] = 0x03;
-  return inquiry;
-}
-
-unsigned char* MakeInquiryVPD() {
-  static unsigned char vpd[144] = {0x06, 0xF0, 0x02, 0x00, 0x8B, 0x02, 0x58, 0x02, 0x58, 0x11,
-                                   0x02, 0x58, 0x02, 0x58, 0x00, 0x32, 0x00, 0x32, 0xFF, 0xFC};
-  SetBe24(vpd + 21, 0x1440);
-  SetBe24(vpd + 25, 0x22A4);
-  const unsigned char fixed28[] = {0x8F, 0x00, 0x00, 0x00, 0xD2, 0x6A, 0x08};
-  memcpy(vpd + 28, fixed28, sizeof fixed28);
-  const unsigned char fixed40[] = {0xEF, 0xBF, 0x00, 0x1C};
-  memcpy(vpd + 40, fixed40, sizeof fixed40);
-  vpd[49] = 0x06;
-  vpd[83] = 0xFF;
-  const unsigned char fixed86[] = {0x42, 0x04, 0xA8, 0x41, 0x08};
-  memcpy(vpd + 86, fixed86, sizeof fixed86);
-  vpd[98] = 0x02;
-  vpd[101] = 0xEA;
-  vpd[103] = 0x78;
-  vpd[105] = 0x80;
-  vpd[106] = 0xC0;
-  vpd[111] = 0x20;
-  vpd[112] = 0x08;
-  const unsigned char fixed114[] = {0x10, 0x90, 0x01, 0x00, 0x81, 0x00, 0x08};
-  memcpy(vpd + 114, fixed114, sizeof fixed114);
-  return vpd;
-}
 
 }  // namespace
 
@@ -72,8 +26,7 @@ unsigned char g_InquiryVPD[144];
 namespace {
 // The templates, filled before any object exists.
 [[maybe_unused]] const bool g_bTemplates = [] {
-  memcpy(g_Inquiry, MakeInquiry(), sizeof g_Inquiry);
-  memcpy(g_InquiryVPD, MakeInquiryVPD(), sizeof g_InquiryVPD);
+  BrennaInquiryTemplates(dravn::kBrennaModels[0].model, g_Inquiry, g_InquiryVPD);
   return true;
 }();
 }  // namespace
@@ -93,7 +46,7 @@ const unsigned char byDefSetWindowData[96] = {
     0x00, 0x05,                                            // 62-63
 };
 
-void CBrennaScanFunc::PutTag(unsigned char* p) const { SetBe16(p, m_wTag); }
+void CBrennaScanFunc::PutTag(unsigned char* p) const { BrennaSetBe16(p, m_wTag); }
 
 void CBrennaScanFunc::InitScanParameterBrenna() {
   for (int i = 0; i < BRENNA_BLOCKS; ++i) {
@@ -106,6 +59,37 @@ void CBrennaScanFunc::InitScanParameterBrenna() {
   memcpy(m_byGammaBlock[2], byDefSendGamma2, 520);
 }
 
+namespace {
+
+// The backend's USB manager as the exchange's transport.
+class ManagerTransport : public BrennaTransport {
+ public:
+  explicit ManagerTransport(KeloManagerUsb* usb) : m_usb(usb) {}
+  bool SendBlock(unsigned char* block) override { return m_usb->SendControlMsg(block, BRENNA_BLOCK_SIZE) == 0; }
+  bool BulkOut(const unsigned char* data, uint32_t length) override {
+    return m_usb->RawWriteData(const_cast<unsigned char*>(data), length) == 0;
+  }
+  bool BulkIn(unsigned char* data, uint32_t length, uint32_t* count) override {
+    unsigned int got = 0;
+    const bool ok = m_usb->RawReadData(data, length, &got) == 0;
+    *count = got;
+    return ok;
+  }
+
+ private:
+  KeloManagerUsb* m_usb;
+};
+
+// The class's own DoIo, with its sense handling and log, for the steps of
+// the exchange that run several commands.
+auto Io(CBrennaScanFunc* object) {
+  return [object](unsigned char* block, unsigned char* data, unsigned in, unsigned out) {
+    return object->DoIo(block, data, in, out) != 0;
+  };
+}
+
+}  // namespace
+
 int CBrennaScanFunc::DoIo(unsigned char* block, unsigned char* data, unsigned int inLength, unsigned int outLength) {
   const char* fn = "CBrennaScanFunc::DoIo";
   KeloManagerUsb* usb = m_pUsb ? m_pUsb : kelo_usb_manager;
@@ -114,67 +98,47 @@ int CBrennaScanFunc::DoIo(unsigned char* block, unsigned char* data, unsigned in
     LogError(fn, "kelo_usb_manager == NULL");
     return 0;
   }
-  // A command the device never took has no status to wait for.
-  if (usb->SendControlMsg(block, 12) != 0) {
-    m_dwLastErr = BRENNA_ERR_IO;
-    LogError(fn, "failed to send command block");
-    return 0;
-  }
-  if (outLength == 0) {
-    WriteLog(LOG_LEVEL_DETAIL, fn, "not write data.");
-  } else if (usb->RawWriteData(data, outLength) != 0) {
-    m_dwLastErr = BRENNA_ERR_IO;
-    LogError(fn, "failed to send command header");
-    return 0;
-  }
-  if (inLength != 0) {
-    unsigned int got = 0;
-    if (usb->RawReadData(data, inLength, &got) != 0) {
-      m_dwLastErr = BRENNA_ERR_IO;
-      LogError(fn, "Error 2");
-      return 0;
-    }
-    if (got != inLength) {
-      m_dwLastErr = BRENNA_ERR_IO;
-      LogError(fn, "Error 3");
-      return 0;
-    }
-    const uint16_t type = Be16(block + 3);
-    if (type != 0x0000 && type != 0x009A && type != 0x009B && (inLength < 2 || Be16(data) != m_wTag)) {
-      m_dwLastErr = BRENNA_ERR_IO;
-      LogError(fn, "Error 4");
-      return 0;
-    }
-  }
-  unsigned char status[3] = {};
-  unsigned int got = 0;
-  if (usb->RawReadData(status, sizeof status, &got) != 0) {
-    m_dwLastErr = BRENNA_ERR_IO;
-    LogError(fn, "Error 5");
-    return 0;
-  }
-  if (got < sizeof status) {
-    m_dwLastErr = BRENNA_ERR_IO;
-    LogError(fn, "Error 6");
-    return 0;
-  }
-  if (Be16(status) != m_wTag) {
-    m_dwLastErr = BRENNA_ERR_IO;
-    LogError(fn, "Error 7");
-    return 0;
-  }
-  if (status[2] == 0) return 1;
-  if (status[2] == 2) {
-    if (block[0] == 0xE3) return 1;
-    if (!RequestSense(0)) {
-      m_dwLastErr = BRENNA_ERR_IO;
-      LogError(fn, "Error 8");
-      return 0;
-    }
-    return 1;
+  if (outLength == 0) WriteLog(LOG_LEVEL_DETAIL, fn, "not write data.");
+  ManagerTransport transport(usb);
+  const char* failure = nullptr;
+  switch (BrennaDoIo(transport, block, data, inLength, outLength, m_wTag)) {
+    case BrennaResult::Ok:
+      return 1;
+    case BrennaResult::CheckCondition:
+      if (block[0] == 0xE3) return 1;
+      if (RequestSense(0)) return 1;
+      failure = "Error 8";
+      break;
+    case BrennaResult::Block:
+      failure = "failed to send command block";
+      break;
+    case BrennaResult::DataOut:
+      failure = "failed to send command header";
+      break;
+    case BrennaResult::DataIn:
+      failure = "Error 2";
+      break;
+    case BrennaResult::ShortDataIn:
+      failure = "Error 3";
+      break;
+    case BrennaResult::ReplyTag:
+      failure = "Error 4";
+      break;
+    case BrennaResult::StatusIn:
+      failure = "Error 5";
+      break;
+    case BrennaResult::ShortStatus:
+      failure = "Error 6";
+      break;
+    case BrennaResult::StatusTag:
+      failure = "Error 7";
+      break;
+    case BrennaResult::BadStatus:
+      failure = "Error 9";
+      break;
   }
   m_dwLastErr = BRENNA_ERR_IO;
-  LogError(fn, "Error 9");
+  LogError(fn, failure);
   return 0;
 }
 
@@ -193,47 +157,14 @@ int CBrennaScanFunc::Inquiry(int standard, unsigned char* buffer, unsigned int l
     if (g_InquiryVPD[104] & 0x02) g_PropInfo.FLATBED_PAGE_DETECTION = 1;
     return handOut();
   }
-  unsigned char* block = m_byCmd[BRENNA_INQUIRY];
-  unsigned char reply[256] = {};
-  block[4] = 0;
-  block[10] = 5;
-  if (!DoIo(block, reply, 5, 0)) {
-    LogError(fn, "failed to DoIo");
+  unsigned char reply[BRENNA_INQUIRY_MAX + 1];
+  unsigned int total = 0;
+  const BrennaStep step = BrennaReadInquiry(Io(this), m_byCmd[BRENNA_INQUIRY], reply, &total);
+  if (step != BrennaStep::Ok) {
+    LogError(fn, step == BrennaStep::TooLong ? "dwRealReadLen > 255" : "failed to DoIo");
     return BRENNA_ERR_OTHER;
   }
-  const unsigned int total = Be16(reply + 3);
-  if (total > 255) {
-    LogError(fn, "dwRealReadLen > 255");
-    return BRENNA_ERR_OTHER;
-  }
-  block[10] = static_cast<unsigned char>(total);
-  memset(reply, 0, sizeof reply);
-  if (total > 0 && !DoIo(block, reply, total, 0)) {
-    LogError(fn, "failed to DoIo");
-    return BRENNA_ERR_OTHER;
-  }
-  // Offsets come from the device: a field it places outside what it sent
-  // keeps the template.
-  if (total >= 12) {
-    const unsigned int at = Be16(reply + 10);
-    if (at < total) {
-      unsigned int n = 0;
-      while (n < 16 && at + n < total && reply[at + n] != 0) ++n;
-      memcpy(g_Inquiry + 16, reply + at, n);
-    }
-  }
-  if (total >= 14) {
-    const unsigned int at = Be16(reply + 12);
-    if (at + 4 <= total) memcpy(g_Inquiry + 32, reply + at, 4);
-  }
-  if (total >= 30) {
-    SetBe24(g_InquiryVPD + 21, 2 * Be24(reply + 27));
-    SetBe24(g_InquiryVPD + 25, 2 * Be24(reply + 24));
-  }
-  if (total >= 112 && reply[109] == 1 && reply[110] == 1 && reply[111] == 1) {
-    g_InquiryVPD[104] |= 0x02;
-    g_PropInfo.FLATBED_PAGE_DETECTION = 1;
-  }
+  if (BrennaCompleteInquiry(reply, total, g_Inquiry, g_InquiryVPD)) g_PropInfo.FLATBED_PAGE_DETECTION = 1;
   m_bInquiryCached = 1;
   return handOut();
 }
@@ -337,30 +268,20 @@ int CBrennaScanFunc::SetWindow(const unsigned char* window) {
 int CBrennaScanFunc::ReadData(unsigned char* buffer, uint16_t dataType, unsigned int length) {
   const char* fn = "CBrennaScanFunc::ReadData";
   CLogScope scope(fn);
-  unsigned char* block = m_byCmd[BRENNA_READ];
-  block[3] = static_cast<unsigned char>(dataType >> 8);
-  block[4] = static_cast<unsigned char>(dataType);
-  block[7] = 0;
-  block[8] = block[9] = 0;
-  if (dataType == 0x0069) {
-    unsigned char header[5] = {};
-    block[10] = 5;
-    if (!DoIo(block, header, 5, 0)) {
+  switch (BrennaReadData(Io(this), m_byCmd[BRENNA_READ], buffer, dataType, length)) {
+    case BrennaStep::Ok:
+      return 1;
+    case BrennaStep::First:
       LogError(fn, "failed to DoIo_1");
       return 0;
-    }
-    if (header[3] > length) {
+    case BrennaStep::TooLong:
       LogError(fn, "bySize is incorrect");
       return 0;
-    }
-    length = header[3];
+    case BrennaStep::Second:
+      break;
   }
-  block[10] = static_cast<unsigned char>(length);
-  if (!DoIo(block, buffer, length & 0xFF, 0)) {
-    LogError(fn, dataType == 0x0069 ? "failed to DoIo_2" : "failed to DoIo");
-    return 0;
-  }
-  return 1;
+  LogError(fn, dataType == BRENNA_READ_DATA_TYPE ? "failed to DoIo_2" : "failed to DoIo");
+  return 0;
 }
 
 int CBrennaScanFunc::ReadCalibration(unsigned char*) {
@@ -423,24 +344,20 @@ int CBrennaScanFunc::Send(int dataType, int flag) {
   const char* fn = "CBrennaScanFunc::Send";
   CLogScope scope(fn);
   unsigned char* block = m_byCmd[BRENNA_SEND];
+  BrennaSendBlock send;
+  if (BrennaSendData(dataType, flag, m_byErrorRecord, m_wTag, &send)) {
+    BrennaSendCommand(block, send);
+    if (!DoIo(block, send.data, 0, send.length)) {
+      LogError(fn, "failed to DoIo");
+      return 0;
+    }
+    return 1;
+  }
   unsigned char data[20] = {};
   unsigned int length = 0;
   uint16_t type = 0;
   PutTag(data);
   switch (dataType) {
-    case 3:
-    case 4:
-      type = static_cast<uint16_t>(0x0100 | dataType);
-      data[2] = 0x01, data[3] = 0x04;
-      length = 8;
-      break;
-    case 5:
-    case 6:
-      type = static_cast<uint16_t>(0x0100 | dataType);
-      data[2] = 0x01, data[3] = 0x02;
-      SetBe16(data + 4, static_cast<uint32_t>(flag));
-      length = 6;
-      break;
     case 0x95:
     case 0x96: {
       type = static_cast<uint16_t>(dataType);
@@ -470,12 +387,6 @@ int CBrennaScanFunc::Send(int dataType, int flag) {
         }
       return 1;
     }
-    case 0xE0:
-      type = 0xFFE0;
-      data[2] = 0x01, data[3] = 0x10;
-      memcpy(data + 4, m_byErrorRecord, sizeof m_byErrorRecord);
-      length = 20;
-      break;
     default:
       return 1;
   }
@@ -491,14 +402,10 @@ int CBrennaScanFunc::Send(int dataType, int flag) {
 
 int CBrennaScanFunc::SendFirstReadDate(const unsigned char* date, int) {
   unsigned char* block = m_byCmd[BRENNA_SEND];
-  unsigned char data[10] = {};
-  PutTag(data);
-  data[2] = 0x01, data[3] = 0x06;
-  data[5] = date[1];
-  data[7] = date[2];
-  SetBe16(data + 8, date[0] + 2000u);
-  block[3] = 0x01, block[4] = 0x02, block[10] = sizeof data;
-  if (!DoIo(block, data, 0, sizeof data)) {
+  BrennaSendBlock send;
+  BrennaFirstReadDateData(date, m_wTag, &send);
+  BrennaSendCommand(block, send);
+  if (!DoIo(block, send.data, 0, send.length)) {
     LogError("CBrennaScanFunc::SendFirstReadDate", "failed to DoIo");
     return 0;
   }
@@ -510,7 +417,7 @@ bool CBrennaScanFunc::SenseIsValid() const {
   return code == 0x70 || code == 0x7F;
 }
 
-uint16_t CBrennaScanFunc::SenseCode() const { return Be16(m_bySense + 7); }
+uint16_t CBrennaScanFunc::SenseCode() const { return BrennaBe16(m_bySense + 7); }
 
 int CBrennaScanFunc::RequestSense(unsigned char value) {
   const char* fn = "CBrennaScanFunc::RequestSense";
@@ -574,12 +481,12 @@ int CBrennaScanFunc::RequestSense(unsigned char value) {
   }
   m_dwLastErr = code;
   if (code >= 14 && code != old) {
-    unsigned char scratch[20] = {};
-    if (!ReadData(scratch, 0xFFE0, 16)) {
+    if (!BrennaReadErrorRecord(
+            [this](unsigned char* b, uint16_t type, unsigned length) { return ReadData(b, type, length) != 0; },
+            m_byErrorRecord)) {
       LogError(fn, "failed to ReadData");
       return 0;
     }
-    memcpy(m_byErrorRecord, scratch + 4, sizeof m_byErrorRecord);
     const char* letters = "E1";
     switch (code) {
       case 15:

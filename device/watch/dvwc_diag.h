@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "diag_request.h"
 #include "dvwc_entry.h"
 #include "model_groups.h"
 
@@ -40,6 +41,14 @@ int Diagnose(const char* device, int readyChecks, F exchange) {
 
 inline void Send(Bytes request) {
   if (request.size() > 0xFFFF) return SetError(DVWC_ERR_ARGUMENT);
+  // The families that answer a write text themselves take its image length
+  // from bytes 16-19: a length past what came is the caller's fault.
+  const MQ_DEVICE_ENTRY* entry = Ctrl().CurrentEntry();
+  uint32_t declared = 0;
+  if (entry && entry->eRoute != WatchRoute::Generic && request.size() >= kDiagTextSize &&
+      IsWriteText(request.data()) &&
+      !WriteImageLength(request.data(), static_cast<unsigned>(request.size()), &declared))
+    return SetError(DVWC_ERR_ARGUMENT);
   if (!Ctrl().SendDiagnostic(request.data(), static_cast<unsigned short>(request.size())))
     SetError(DVWC_ERR_COMMAND);
 }

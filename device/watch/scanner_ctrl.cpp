@@ -25,7 +25,7 @@ bool ListedClass(uint8_t cls) { return cls == 0x00 || cls == 0x06 || cls == 0xFF
 }  // namespace
 
 CMqScannerCtrl::CMqScannerCtrl(uint32_t& lastError)
-    : m_tDevices(new (std::nothrow) MQ_DEVICE_ENTRY[MQ_MAX_DEVICES]()), m_Selko2(*this, lastError) {
+    : m_tDevices(new (std::nothrow) MQ_DEVICE_ENTRY[MQ_MAX_DEVICES]()), m_Brenna(*this), m_Selko2(*this, lastError) {
   GetDeviceList();
 }
 
@@ -246,6 +246,15 @@ int CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length) {
   int r = libusb_bulk_transfer(e->ptHandle, static_cast<unsigned char>(e->dwInEndpoint), data, static_cast<int>(length),
                                &actual, m_dwTimeOut);
   return actual > 0 ? actual : (r != 0 ? r : LIBUSB_ERROR_IO);
+}
+
+bool CMqScannerCtrl::SendBlock(unsigned char* block) { return SendControlMsg(block, BRENNA_BLOCK_SIZE) == 1; }
+
+bool CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length, uint32_t* count) {
+  unsigned got = 0;
+  const bool ok = RawReadData(data, length, &got) == 1;
+  *count = got;
+  return ok;
 }
 
 // --- system tools ------------------------------------------------------------

@@ -49,7 +49,7 @@ void SetExclusivePause(ExclusivePauseFn pause);
 // The pause between the Selko connect and terminate tries, likewise.
 void SetSelkoPause(ExclusivePauseFn pause);
 
-class CMqScannerCtrl : private Selko2Transport, private SelkoTransport {
+class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private BrennaLink {
  public:
   explicit CMqScannerCtrl(uint32_t& lastError);
   virtual ~CMqScannerCtrl();
@@ -82,7 +82,7 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport {
   bool IsOpen() const;
   const MQ_DEVICE_ENTRY* CurrentEntry() const;
 
-  void SetTimeOut(unsigned milliseconds) { m_dwTimeOut = milliseconds; }
+  void SetTimeOut(unsigned milliseconds) override { m_dwTimeOut = milliseconds; }
   unsigned GetTimeOut() const { return m_dwTimeOut; }
   int SendControlMsg(unsigned char* buffer, unsigned length);
   // One command block of the generic family with its data phase (in or
@@ -160,9 +160,13 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport {
   bool BulkOut(const unsigned char* data, uint32_t length, SelkoPhase phase) override;
   bool BulkIn(unsigned char* data, uint32_t length, SelkoPhase phase) override;
 
-  // Selko2Transport.
+  // Selko2Transport, and BrennaLink's bulk OUT.
   bool BulkOut(const unsigned char* data, uint32_t length) override;
   int BulkIn(unsigned char* data, uint32_t length) override;
+
+  // BrennaLink.
+  bool SendBlock(unsigned char* block) override;
+  bool BulkIn(unsigned char* data, uint32_t length, uint32_t* count) override;
 
   int m_iHostAdapter = 0, m_iScsiId = 0, m_iLun = 0;
   unsigned char m_ucAspiStatus = 0, m_ucHostStatus = 0, m_ucTargetStatus = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "diag_request.h"
 #include "maintenance_image.h"
 
 #include "stored_answers.h"
@@ -18,10 +19,6 @@ constexpr uint32_t kNvramSize = 288;
 constexpr uint32_t kTimerSize = 16;
 constexpr uint32_t kFirmRecordSize = 72;
 constexpr uint16_t kSleepTimer = 2, kAutoOffTimer = 5, kAutoOffDisabled = 6;
-
-bool Is(const std::vector<unsigned char>& kept, const char* text) {
-  return !kept.empty() && memcmp(kept.data(), text, std::min<size_t>(kept.size(), 16)) == 0;
-}
 
 }  // namespace
 
@@ -163,31 +160,24 @@ bool CSelko2ScanFunc::SetEEPROMData(const unsigned char* image, uint32_t length)
 
 int CSelko2ScanFunc::SendDiagnostic(const unsigned char* request, unsigned length) {
   if (length < 16) return 0;
-  if (memcmp(request, "DEBUG,E2T,WRT   ", 16) == 0 || memcmp(request, "DEBUG,E2T,WRT  W", 16) == 0) {
+  if (IsWriteText(request)) {
     m_bImageValid = m_bFirmValid = false;
-    if (length < 20) return 0;
-    const uint32_t declared = static_cast<uint32_t>(request[16]) << 24 | request[17] << 16 | request[18] << 8 | request[19];
-    // The length the request claims must lie within what came.
-    if (declared > length - 20) return 0;
+    uint32_t declared = 0;
+    if (!WriteImageLength(request, length, &declared)) return 0;
     return SetEEPROMData(request + 20, declared) ? 1 : 0;
   }
-  if (memcmp(request, "FIRST READ DATE ", 16) == 0) return 1;
-  try {
-    m_kept.assign(request, request + length);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  return 1;
+  if (IsText(request, "FIRST READ DATE ")) return 1;
+  return KeepRequest(m_kept, request, length) ? 1 : 0;
 }
 
 int CSelko2ScanFunc::ReceiveDiagnosticResult(unsigned char* buffer, unsigned length) {
   memset(buffer, 0, length);
   std::vector<unsigned char> kept;
   kept.swap(m_kept);  // consumed by this receive, whatever it answers
-  if (Is(kept, "DEBUG,E2T,RED   ") || Is(kept, "DEBUG,E2T,RED  W")) {
+  if (IsReadText(kept)) {
     if (!m_bImageValid && !BuildImage()) return 0;
     memcpy(buffer, m_image, std::min<size_t>(length, sizeof m_image));
-  } else if (Is(kept, "GET FIRMVERSION ")) {
+  } else if (IsText(kept, "GET FIRMVERSION ")) {
     if (length <= 3) return 0;
     if (!m_bFirmValid && !ReadFirmVersion()) return 0;
     memcpy(buffer, m_firm, std::min<size_t>(length, sizeof m_firm));

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diag_request.h"
 #include "maintenance_image.h"
 #include "scanner_ctrl.h"
 #include "stored_answers.h"
@@ -29,7 +30,6 @@ void SetLe32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-bool Is(const unsigned char* text, const char* name) { return memcmp(text, name, 16) == 0; }
 
 // The parameters the image is built from.
 enum : uint16_t { kTotal1 = 0, kTotal2 = 4, kSleep = 60, kAutoOff = 64, kSerial = 168, kDate = 256, kCounter = 260 };
@@ -195,12 +195,9 @@ int CMqScannerCtrl::SelkoWithRetries(Step step) {
 
 int CMqScannerCtrl::SelkoSendDiagnostic(const unsigned char* buffer, unsigned length) {
   if (!buffer || length < 16) return 0;
-  if (Is(buffer, "DEBUG,E2T,WRT   ") || Is(buffer, "DEBUG,E2T,WRT  W")) {
-    if (length < 20) return 0;
-    const uint32_t declared =
-        static_cast<uint32_t>(buffer[16]) << 24 | buffer[17] << 16 | buffer[18] << 8 | buffer[19];
-    // The length the request claims must lie within what came.
-    if (declared > length - 20) return 0;
+  if (IsWriteText(buffer)) {
+    uint32_t declared = 0;
+    if (!WriteImageLength(buffer, length, &declared)) return 0;
     if (!SelkoConnect()) {
       SelkoTerminate();
       return 0;
@@ -211,7 +208,7 @@ int CMqScannerCtrl::SelkoSendDiagnostic(const unsigned char* buffer, unsigned le
     SelkoTerminate();
     return rc == 0 ? 1 : 0;
   }
-  if (Is(buffer, "FIRST READ DATE ")) {
+  if (IsText(buffer, "FIRST READ DATE ")) {
     if (length < 21) return 0;
     if (!SelkoConnect()) {
       SelkoTerminate();
@@ -231,11 +228,11 @@ int CMqScannerCtrl::SelkoReceiveDiagnosticResult(unsigned char* buffer, unsigned
   unsigned char kept[16];
   memcpy(kept, m_szSelkoDiagText, sizeof kept);
   memset(m_szSelkoDiagText, 0, sizeof m_szSelkoDiagText);  // consumed by this receive
-  if (Is(kept, "DEBUG,E2T,RED   ") || Is(kept, "DEBUG,E2T,RED  W")) {
+  if (IsText(kept, "DEBUG,E2T,RED   ") || IsText(kept, "DEBUG,E2T,RED  W")) {
     if (!buffer) return 0;
     return SelkoWithRetries([&] { return SelkoGetEEPROMData(buffer, length); });
   }
-  if (Is(kept, "GET FIRMVERSION ")) {
+  if (IsText(kept, "GET FIRMVERSION ")) {
     if (!buffer) return 0;
     return SelkoWithRetries([&] { return SelkoGetFirmVersion(buffer, length); });
   }

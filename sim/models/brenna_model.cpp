@@ -28,6 +28,22 @@
 //   inquiry_offsets=bad the inquiry names its texts at offsets past its end
 //   sense_broken=1     every request-sense command is refused
 //   chunk_ms=<n>       time the mechanism takes to bring each chunk
+//
+// Maintenance data, changed by the host's sends (memory in state=):
+//   state=<path>       read data and error record kept in this file, shared
+//                      by every process that simulates the device (default:
+//                      memory)
+//   readdata=<file>    the 255 bytes of data type 105 (shorter files padded
+//                      with zeros); on the wire bytes 0-1 carry the tag and
+//                      byte 3 the length. Sends 0x0103 and 0x0104 clear
+//                      bytes 4-7 and 77-80, 0x0105 and 0x0106 set bytes 74-75
+//                      and 126-127, the first-read date (0x0102) bytes 38-43
+//   record=<hex>       the 16-byte error record of data type 0xFFE0 (default
+//                      34 35 ... 43); a read answers the tag, 01 10 and the
+//                      record, cut to the length asked; send 0xFFE0 replaces it
+//   firmware=<file>    the inquiry reply the firmware sends, in place of the
+//                      one built from the keys above; bytes 3-4 get the
+//                      file's length, which may exceed the 255 a reply holds
 // clang-format off
 #include <cstddef>
 #include <cstdio>
@@ -41,11 +57,14 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "sim_model.h"
+#include "state_file.h"
 #include "test_pages.h"
 
 namespace {
@@ -79,6 +98,7 @@ class BrennaModel : public SimDeviceModel {
     m_inquiryFailures = ParamInt("inquiry_fail", 0);
     // Annex K tables at 100 % until the host sends its own.
     m_window.assign(96, 0);
+    LoadMaintenance();
   }
 
   int Control(const SimControlSetup& s, uint8_t* data, int length) override {
@@ -205,11 +225,20 @@ class BrennaModel : public SimDeviceModel {
       const uint32_t type = Be(m_cmd + 3, 2);
       if (type == 0x8B && m_out.size() == 132) m_tables.assign(m_out.begin() + 4, m_out.end());
       if (type == 0xFFE0) ++m_errorRecordsWritten;
+      OnMaintenanceSend(type);
     }
     Status(0);
   }
 
   void OnInquiry() {
+    if (!Param("firmware").empty()) {
+      Bytes reply = ReadFile(Param("firmware"), "firmware");
+      reply.resize(std::max<size_t>(reply.size(), 5), 0);
+      SetBe(reply.data() + 3, 2, static_cast<uint32_t>(reply.size()));
+      reply.resize(std::min<size_t>(reply.size(), m_cmd[10]));
+      Reply(reply);
+      return Status(0);
+    }
     Bytes reply(128, 0);
     SetBe(reply.data() + 3, 2, 120);
     const bool bad = Param("inquiry_offsets") == "bad";
@@ -236,9 +265,19 @@ class BrennaModel : public SimDeviceModel {
         Reply(Tagged(7));
         return Status(0);
       case 0xFFE0: {
-        Bytes record = Tagged(16);
-        for (size_t i = 4; i < record.size(); ++i) record[i] = static_cast<uint8_t>(0x30 + i);
+        Bytes record = Tagged(4);
+        record[2] = 0x01, record[3] = 0x10;
+        record.insert(record.end(), m_record.begin(), m_record.end());
+        record.resize(m_cmd[10]);
         Reply(record);
+        return Status(0);
+      }
+      case 0x0069: {
+        Bytes data = m_readData;
+        SetBe(data.data(), 2, m_tag);
+        data[3] = static_cast<uint8_t>(data.size());
+        data.resize(std::min<size_t>(data.size(), m_cmd[10]));
+        Reply(data);
         return Status(0);
       }
       case 0x0000:
@@ -246,6 +285,73 @@ class BrennaModel : public SimDeviceModel {
     }
     Reply(Tagged(m_cmd[10]));
     Status(0);
+  }
+
+  // --- maintenance data ------------------------------------------------------
+
+  static constexpr size_t kReadDataSize = 255, kRecordSize = 16;
+
+  static Bytes ReadFile(const std::string& path, const char* key) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error(std::string("brenna: cannot read ") + key + " file " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  void LoadMaintenance() {
+    Bytes stored = m_state.Load();
+    if (stored.size() == kRecordSize + kReadDataSize) {
+      m_record.assign(stored.begin(), stored.begin() + kRecordSize);
+      m_readData.assign(stored.begin() + kRecordSize, stored.end());
+      return;
+    }
+    m_readData = Param("readdata").empty() ? Bytes() : ReadFile(Param("readdata"), "readdata");
+    m_readData.resize(kReadDataSize, 0);
+    m_record.clear();
+    const std::string hex = Param("record");
+    for (size_t i = 0; i + 1 < hex.size() && m_record.size() < kRecordSize; i += 2)
+      m_record.push_back(static_cast<uint8_t>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    if (hex.empty())
+      for (size_t i = 0; i < kRecordSize; ++i) m_record.push_back(static_cast<uint8_t>(0x34 + i));
+    m_record.resize(kRecordSize, 0);
+  }
+
+  void SaveMaintenance() {
+    Bytes stored = m_record;
+    stored.insert(stored.end(), m_readData.begin(), m_readData.end());
+    m_state.Save(stored);
+  }
+
+  // The sends that change the maintenance data; the data starts with the
+  // tag and two bytes of its own.
+  void OnMaintenanceSend(uint32_t type) {
+    const Bytes& d = m_out;
+    auto put = [&](size_t at, size_t from, size_t n) {
+      if (d.size() >= from + n) std::copy(d.begin() + static_cast<long>(from), d.begin() + static_cast<long>(from + n),
+                                          m_readData.begin() + static_cast<long>(at));
+    };
+    switch (type) {
+      case 0x0103:
+        std::fill(m_readData.begin() + 4, m_readData.begin() + 8, 0);
+        break;
+      case 0x0104:
+        std::fill(m_readData.begin() + 77, m_readData.begin() + 81, 0);
+        break;
+      case 0x0105:
+        put(74, 4, 2);
+        break;
+      case 0x0106:
+        put(126, 4, 2);
+        break;
+      case 0x0102:
+        put(38, 4, 6);
+        break;
+      case 0xFFE0:
+        if (d.size() >= 4 + kRecordSize) m_record.assign(d.begin() + 4, d.begin() + 4 + kRecordSize);
+        break;
+      default:
+        return;
+    }
+    SaveMaintenance();
   }
 
   // --- pages ---------------------------------------------------------------
@@ -462,6 +568,9 @@ class BrennaModel : public SimDeviceModel {
     return {};
   }
 
+  dravn_sim::SimStateFile m_state{Param("state")};
+  Bytes m_readData;
+  Bytes m_record;
   uint8_t m_cmd[12] = {};
   uint16_t m_tag = 0;
   std::deque<Bytes> m_in;

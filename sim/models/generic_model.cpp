@@ -24,7 +24,9 @@
 //                       condition
 //   button=<path>       the device has a scan button, held while this file
 //                       exists (GET HARDWARE STATUS, data byte 4 bit 0);
-//                       without it GET HARDWARE STATUS is not known
+//                       without it or ink= GET HARDWARE STATUS is not known
+//   ink=<percent>       the imprinter's remaining ink (GET HARDWARE STATUS,
+//                       data byte 10)
 //   first_date=<yy>,<mm>,<dd>  first-read date of a new device (0: unset);
 //                       kept beside the EEPROMs in the file <state>.date
 //   date_refuse=1       "FIRST READ DATE " is refused with a check condition
@@ -149,7 +151,7 @@ class GenericModel : public CommandBlockModel {
         return {length};
       }
       case 0xC2:  // GET HARDWARE STATUS, of the models that have a button
-        if (Param("button").empty())
+        if (Param("button").empty() && Param("ink").empty())
           CheckCondition(kIllegalRequest, kInvalidOpcode);
         else
           ReplyIn(HardwareStatus(), cdb[8]);
@@ -278,6 +280,7 @@ class GenericModel : public CommandBlockModel {
     Bytes status(12, 0);
     const std::string button = Param("button");
     if (!button.empty() && access(button.c_str(), F_OK) == 0) status[4] |= 0x01;
+    status[10] = static_cast<uint8_t>(ParamInt("ink", 0));
     return status;
   }
 

@@ -76,6 +76,27 @@ inline Dvwc Load() {
   return d;
 }
 
+// The EEPROM and diagnostic entries the maintenance back-ends answer.
+struct MaintenanceEntries {
+  int (*GetEEPROM)(const char*, unsigned char*, unsigned short) = nullptr;
+  int (*WriteEEPROM)(const char*, const unsigned char*, unsigned short, unsigned short) = nullptr;
+  int (*GetFirmVersion)(const char*, unsigned char*, unsigned short) = nullptr;
+  int (*SendDiagnostic)(const char*, const unsigned char*, unsigned short) = nullptr;
+  int (*ReceiveDiagnosticResult)(const char*, unsigned char*, unsigned short) = nullptr;
+  int (*Inquiry)(const char*, unsigned char*) = nullptr;
+  int (*InquiryVPD)(const char*, unsigned char*, unsigned short, int) = nullptr;
+};
+
+inline void BindMaintenance(void* handle, MaintenanceEntries& e) {
+  Bind(handle, e.GetEEPROM, "dvwc_GetEEPROM");
+  Bind(handle, e.WriteEEPROM, "dvwc_WriteEEPROM");
+  Bind(handle, e.GetFirmVersion, "dvwc_GetFirmVersion");
+  Bind(handle, e.SendDiagnostic, "dvwc_SendDiagnostic");
+  Bind(handle, e.ReceiveDiagnosticResult, "dvwc_ReceiveDiagnosticResult");
+  Bind(handle, e.Inquiry, "dvwc_Inquiry");
+  Bind(handle, e.InquiryVPD, "dvwc_InquiryVPD");
+}
+
 // Unloading ends the library's use of libusb, so that the next load reads
 // the scenario afresh.
 inline void Unload(Dvwc& d) {

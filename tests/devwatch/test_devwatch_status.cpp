@@ -222,6 +222,16 @@ TEST_F(DvwcStatus, ModeSelectAndSelfTestOnAWillingDevice) {
   EXPECT_EQ(DVWC(DoSelfDiagnostic, DevFn)(kDev), 0);
 }
 
+// The imprinter's remaining ink, as the settings library reads it.
+TEST_F(DvwcStatus, InkInTheHardwareStatus) {
+  Load("set ink=42\n");
+  unsigned char status[12];
+  memset(status, 0xEE, sizeof status);
+  ASSERT_EQ(DVWC(GetStatus2, BufFn)(kDev, status, sizeof status), 1);
+  EXPECT_EQ(status[10], 42);
+  EXPECT_EQ(status[11], 0);
+}
+
 TEST_F(DvwcStatus, StatusInquiryAndFirmware) {
   Load("set button=/nonexistent\nset firmware=0123\n");
   unsigned char status[8];
