@@ -333,10 +333,13 @@ struct ModePageCase {
   Library library;
   std::vector<std::string> options;
   std::vector<std::string> pages;
+  const char* window;  // of the front, from its width on
 };
 
 // Mode pages byte for byte by type group and option set; only the plain
-// SET WINDOW and SCAN, whatever detects colour.
+// SET WINDOW and SCAN, whatever detects colour, with the window's size
+// (page-auto: the page-length limit, or 355.6 mm with colour detection) and
+// its composition (colour whenever the host converts or detects).
 TEST_F(Corvane5ScanE2E, ModePagesByTypeGroupAndOptions) {
   using dravn::kTavrin5EModels;
   using dravn::kTavrin5Models;
@@ -348,31 +351,37 @@ TEST_F(Corvane5ScanE2E, ModePagesByTypeGroupAndOptions) {
       {"first group, line art by the scanner", kTavrin5Models[0], Library::None,
        {"--source", "ADF Front", "--mode", "Lineart"},
        {"3206a00000000000", "3c06000000000000", "3806c08800800000", "3506008100000000", "3a06800000000000",
-        "39080000000000000000", "3306c00000000000", "3406000000000000"}},
+        "39080000000000000000", "3306c00000000000", "3406000000000000"},
+       "0000136100001b510080000001"},
       {"second group, grey by the scanner, dropout red, feeder settings", kTavrin5EModels[0], Library::None,
        {"--source", "ADF Duplex", "--mode", "Gray", "--dropoutcolor", "Red", "--df-action", "Stop", "--df-thickness=yes",
         "--paper-protection", "On", "--prepick", "Off", "--sleeptimer", "15"},
        {"3206a00000000000", "3c06000000000000", "380690c800000000", "3506008100000000", "3a06800000000000",
-        "3706800000000000", "39089900000000000000", "3306800000000000", "34060f0000000000"}},
+        "3706800000000000", "39089900000000000000", "3306800000000000", "34060f0000000000"},
+       "0000136100001b510000000208"},
       {"second group, colour detection and page-auto by the scanner, margin -3", kTavrin5EModels[3], Library::None,
        {"--source", "ADF Front", "--mode", "Color", "--auto-color-detection=yes", "--bgcolor", "Black",
         "--page-auto=yes", "--cropping-margin", "-3", "--image-index-tab", "Off"},
        {"3206fa0000000000", "3c06878080d81e00", "3806c08800000000", "3506008100000000", "3a06800000000000",
-        "3706b00000000000", "39080000000000000000", "3306c00000000000", "3406000000000000"}},
+        "3706b00000000000", "39080000000000000000", "3306c00000000000", "3406000000000000"},
+       "000027de000041a20000000508"},
       {"second group, page-auto by the scanner, margin 2, tab on", kTavrin5EModels[9], Library::None,
        {"--source", "ADF Back", "--mode", "Gray", "--bgcolor", "Black", "--page-auto=yes", "--cropping-margin", "2",
         "--image-index-tab", "On", "--paper-protection", "Hardware-Setting"},
        {"3206a00000000000", "3c06878080ec1400", "3806c00800000000", "3506008100000000", "3a06800000000000",
-        "3706b00000000000", "39080000000000000000", "3306c00000000000", "3406000000000000"}},
+        "3706b00000000000", "39080000000000000000", "3306c00000000000", "3406000000000000"},
+       "000027de00040d420000000208"},
       {"second group, page-auto by the host, accuracy first", kTavrin5EModels[1], Library::Package,
        {"--source", "ADF Front", "--mode", "Color", "--bgcolor", "Black", "--page-auto=yes", "--page-auto-priority",
         "Accuracy"},
        {"3206a00000000000", "3c06048000cc0000", "3806c08800000000", "3506008100000000", "3a06800000000000",
-        "3706b00000000000", "3306c00000000000", "3406000000000000"}},
+        "3706b00000000000", "3306c00000000000", "3406000000000000"},
+       "000027de00040d420000000508"},
       {"first group, flatbed colour by the host", kTavrin5Models[2], Library::Package,
        {"--source", "Flatbed", "--mode", "Color", "-x", "105", "-y", "148", "--batch-count=1"},
        {"3206a00000000000", "3c06000000000000", "3806c08800800000", "3506008100000000", "3a06800000000000",
-        "3306c00000000000", "3406000000000000"}},
+        "3306c00000000000", "3406000000000000"},
+       "0000136100001b510000000508"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -387,8 +396,12 @@ TEST_F(Corvane5ScanE2E, ModePagesByTypeGroupAndOptions) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const auto sent = Sent();
     EXPECT_EQ(ModePages(sent), c.pages);
-    for (const auto& [cdb, data] : sent)
+    for (const auto& [cdb, data] : sent) {
       if (cdb.compare(0, 2, "24") == 0 || cdb.compare(0, 2, "1b") == 0) EXPECT_EQ(cdb.substr(2, 2), "00") << cdb;
+      // Width and length in dots, brightness, threshold, contrast,
+      // composition, bits per pixel.
+      if (cdb.compare(0, 2, "24") == 0) EXPECT_EQ(data.substr(16 + 28, 26), c.window);
+    }
   }
 }
 
