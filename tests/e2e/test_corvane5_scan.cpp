@@ -593,11 +593,27 @@ TEST_F(Corvane5ScanE2E, WrongIdentityIsRefused) {
   EXPECT_NE(r.err.find("not supported"), std::string::npos) << r.err;
 }
 
+// Both type groups, the host and the scanner converting.
 TEST_F(Corvane5ScanE2E, ScanimageConformanceTest) {
-  Feed(dravn::kTavrin5EModels[1], 2, OddInColour);
-  auto r = Scanimage({"--source", "ADF Duplex", "--resolution", "150", "--page-auto=no", "--paper-size", "A6", "-T"});
-  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
+  const struct {
+    const dravn::CatalogModel& model;
+    Library library;
+    std::vector<std::string> options;
+  } cases[] = {
+      {dravn::kTavrin5EModels[1], Library::Package, {"--source", "ADF Duplex", "--page-auto=no"}},
+      {dravn::kTavrin5Models[3], Library::None, {"--source", "ADF Front", "--auto-color-detection=yes"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model.model);
+    Fresh();
+    Feed(c.model, 2, OddInColour);
+    std::vector<std::string> options = c.options;
+    options.insert(options.end(), {"--resolution", "150", "--mode", "Color", "--paper-size", "A6", "-T"});
+    auto r = Scanimage(options, c.library);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PASS"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
