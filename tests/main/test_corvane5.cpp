@@ -160,22 +160,31 @@ TEST(Corvane5Reduction, GreyAndBitsEdgeCases) {
   EXPECT_EQ(bits[5], 0x00);
 }
 
+// Every kind and a few thresholds, on lines long enough for the wide
+// loops and odd enough for their tails, in one run and line by line.
 TEST(Corvane5Reduction, AgreesWithAPlainReferenceOnATestPage) {
-  const unsigned w = 613, h = 97, bpl = (w + 7) / 8;
+  const unsigned w = 613, h = 37, bpl = (w + 7) / 8;
   std::vector<unsigned char> rgb(3 * w * h);
-  for (unsigned y = 0; y < h; ++y)
-    for (unsigned x = 0; x < w; ++x)
-      for (unsigned c = 0; c < 3; ++c) rgb[3 * (y * w + x) + c] = static_cast<unsigned char>((x * (c + 3) + y * 7) % 256);
-  std::vector<unsigned char> grey(w * h), bits(bpl * h);
-  KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(grey.data(), w, w, h, 1, rgb.data());
-  KeloDevCtlCorvane5::GrayToBin(bits.data(), bpl, w, h, 100, grey.data());
-  for (unsigned y = 0; y < h; ++y)
-    for (unsigned x = 0; x < w; ++x) {
-      const unsigned char* p = &rgb[3 * (y * w + x)];
-      const int value = (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8;
-      ASSERT_EQ(grey[y * w + x], value) << x << "," << y;
-      ASSERT_EQ((bits[y * bpl + x / 8] >> (7 - x % 8)) & 1, value <= 100 ? 1 : 0) << x << "," << y;
-    }
+  uint32_t seed = 7;
+  for (unsigned i = 0; i < rgb.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    rgb[i] = static_cast<unsigned char>(i % 5 == 0 ? (seed >> 16) : (i / 3 % w) * (i % 3 + 3) + i / (3 * w) * 7);
+  }
+  for (uint8_t kind : {1, 2, 3, 4, 9})
+    for (unsigned outLine : {w, w - 3})
+      for (uint8_t threshold : {0, 100, 254, 255}) {
+        SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " line " << outLine << " threshold " << int(threshold));
+        std::vector<unsigned char> grey(outLine * h, 0xA5), bits(bpl * h);
+        KeloDevCtlCorvane5::ConvRGB2GrayN_Ex(grey.data(), w, outLine, h, kind, rgb.data());
+        KeloDevCtlCorvane5::GrayToBin(bits.data(), bpl, outLine, h, threshold, grey.data());
+        for (unsigned y = 0; y < h; ++y)
+          for (unsigned x = 0; x < outLine; ++x) {
+            const unsigned char* p = &rgb[3 * (y * w + x)];
+            const int value = kind >= 2 && kind <= 4 ? p[kind - 2] : (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8;
+            ASSERT_EQ(grey[y * outLine + x], value) << x << "," << y;
+            ASSERT_EQ((bits[y * bpl + x / 8] >> (7 - x % 8)) & 1, value <= threshold ? 1 : 0) << x << "," << y;
+          }
+      }
 }
 
 // A colour face that the scanner marked binary arrives as 1-bit; a short
