@@ -397,10 +397,14 @@ TEST_F(Corvane5ScanE2E, ModePagesByTypeGroupAndOptions) {
     const auto sent = Sent();
     EXPECT_EQ(ModePages(sent), c.pages);
     for (const auto& [cdb, data] : sent) {
-      if (cdb.compare(0, 2, "24") == 0 || cdb.compare(0, 2, "1b") == 0) EXPECT_EQ(cdb.substr(2, 2), "00") << cdb;
+      if (cdb.compare(0, 2, "24") == 0 || cdb.compare(0, 2, "1b") == 0) {
+        EXPECT_EQ(cdb.substr(2, 2), "00") << cdb;
+      }
       // Width and length in dots, brightness, threshold, contrast,
       // composition, bits per pixel.
-      if (cdb.compare(0, 2, "24") == 0) EXPECT_EQ(data.substr(16 + 28, 26), c.window);
+      if (cdb.compare(0, 2, "24") == 0) {
+        EXPECT_EQ(data.substr(16 + 28, 26), c.window);
+      }
     }
   }
 }
