@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "engine_fixture.h"
 #include "filters.h"
 #include "filtfilt_goldens.h"
 #include "helper_binding.h"
@@ -188,16 +189,8 @@ TEST(PostProcessing, NothingSelected) {
   EXPECT_EQ(dst[0], 9);
 }
 
-class Engine : public ::testing::Test {
+class Engine : public BoundEngine {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(LoadI3HelperBinarization(), 0);
-    ASSERT_EQ(LoadI3ipShare(DRAVN_LIB_DIR "/libopencv.so"), 0);
-  }
-  static void TearDownTestSuite() {
-    FreeI3ipShare();
-    UnloadI3Helper();
-  }
   void SetUp() override { GetDeviceParam(&m_mode, m_params, m_kernel); m_mode = 3; }
   int m_mode, m_params[32], m_kernel[25], m_results[16] = {};
 };

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "analysis.h"
 #include "edge_threshold.h"
 #include "i3ip_share.h"
 #include "morphology.h"
@@ -35,6 +37,51 @@ void AddMargin(uint8_t* buf, int height, int width, int margin) {
     std::memcpy(buf + size_t(y) * W2, buf + size_t(margin) * W2, size_t(W2));
     std::memcpy(buf + size_t(height + margin + y) * W2, buf + size_t(height + margin - 1) * W2, size_t(W2));
   }
+}
+
+// Step 8 of the driver: the prefilter type from the noise analysis, from
+// result 9 (top nibble 8) or from mode bits 10-12.
+int ChoosePrefilter(const uint8_t* page, int height, int width, int mode, bool top8, int* results, int* na) {
+  if (top8) return results[9];
+  if ((mode & 0x2004) != 0x2004) return (mode >> 10) & 7;
+  // Without the analysis (no memory) the page is not prefiltered.
+  if (ImageNoiseFilterAnalyzeFunction(page, height, width, na) != 0) std::fill(na, na + 16, 0);
+  return results[9] = na[2];
+}
+
+// Median prefilter of types 1 to 5 into `out`; false when none ran.
+bool Prefilter(const uint8_t* page, uint8_t* out, int height, int width, int type) {
+  return type >= 1 && type <= 5 &&
+         FilterMedianIpp(page, out, height, width, type <= 2 ? 3 : type <= 4 ? 5 : 7, type == 1 || type == 3 ? 0 : 1) ==
+             0;
+}
+
+// Step 11: result 2 from the background analysis, cleared again on pages
+// that the noise analysis classed as plain.
+void BackgroundAdjust(const uint8_t* image, int height, int width, const int* params, int mode, bool top8,
+                      int* results, bool log) {
+  results[2] = 0;
+  int err = 0;
+  if ((mode & 4) && !top8) {
+    err = advancedprocess(image, height, width, 320, params, results, (mode >> 7) & 7);
+    if (err != 0) results[2] = 0;
+  }
+  const int before = results[2];
+  if ((mode & 0x2004) == 0x2004 && !top8 && (results[12] == 1 || (results[12] == 2 && results[13] == 1)))
+    results[2] = 0;
+  if (log)
+    I3Log(I3LOG_TRACE, "iDTC BackgroundAnalisys [Err=%d Ana:NotBK=%d Auto_Adjust=%d=>%d]", err, results[12], before,
+          results[2]);
+}
+
+// Step 12: the threshold offset, from the sensitivity's share `base`.
+int SensitivityOffset(int base, int mode, int* na, const int* results) {
+  int offset = base - results[2];
+  if ((mode & 0x2004) == 0x2004) {
+    if (na[1] < 0 && na[2] == 0 && results[12] == 1) na[1] = 0;
+    if (results[2] == 0) offset += na[1];
+  }
+  return offset;
 }
 
 void CopyInterior(const uint8_t* padded, uint8_t* out, int height, int width, int margin) {
@@ -174,16 +221,8 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
     int p = mode & 3;
     if ((mode & 4) || params[1] != 0) p |= 2;
     int na[16] = {};
-    int prefilter;
-    if (noiseAnalysis || top8)
-      prefilter = top8 ? results[9] : 0;
-    else
-      prefilter = (mode >> 10) & 7;
-    if (noiseAnalysis && !top8) results[9] = prefilter;
-    const bool filtered =
-        prefilter >= 1 && prefilter <= 5 &&
-        FilterMedianIpp(src, first, H2, W2, prefilter <= 2 ? 3 : prefilter <= 4 ? 5 : 7,
-                        prefilter == 1 || prefilter == 3 ? 0 : 1) == 0;
+    const int prefilter = ChoosePrefilter(src, H2, W2, mode, top8, results, na);
+    const bool filtered = Prefilter(src, first, H2, W2, prefilter);
     I3Log(I3LOG_TRACE, "iDTC NoiseAnalyze param=[Prefilter=%d NAR0=%d NAR4=%d NAR5=%d PreMem=%d]", prefilter, na[0],
           na[4], na[5], (filtered ? 1 : 0) | (p ? 2 : 0));
     if (!top8) results[13] = na[0];
@@ -204,15 +243,9 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
     } else {
       PreProImage(src, H2, W2, params, sel, src, results, 320);
     }
-    results[2] = 0;
-    I3Log(I3LOG_TRACE, "iDTC BackgroundAnalisys [Err=%d Ana:NotBK=%d Auto_Adjust=%d=>%d]", 0, results[12], 0,
-          results[2]);
     const int s = params[3];
-    int offset = s >= 1 ? int((s - 1) * 0.5) - results[2] : s == 0 ? -results[2] : 2 * s - results[2];
-    if (noiseAnalysis) {
-      if (na[1] < 0 && na[2] == 0 && results[12] == 1) na[1] = 0;
-      if (results[2] == 0) offset += na[1];
-    }
+    BackgroundAdjust(image, H2, W2, params, mode, top8, results, true);
+    const int offset = SensitivityOffset(s >= 1 ? int((s - 1) * 0.5) : s == 0 ? 0 : 2 * s, mode, na, results);
     const unsigned start = GetTimeCounter();
     uint8_t* binarized = first == image ? work : first;
     if (Gray2BinImage(image, binarized, H2, W2, offset, params[4], params[8], params[9], kernel,
@@ -256,4 +289,48 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
   }
   bin2pac(page, dst, height, width);
   return 0;
+}
+
+int TBinaryOrientation(uint8_t* src, uint8_t* dst, int height, int width, int, int* params, int mode, int* results,
+                       int* kernel) {
+  I3Log(I3LOG_TRACE, "iDTC TBinaryOrientation GaussFilter (Orientation) {-52:barance -53:Nobarance} F[3:3]=%d]", -52);
+  if (width < 9 || height < 9) {
+    if (width > 0 && height > 0) std::memset(dst, 0, size_t(width) * height);
+    return -1;
+  }
+  const size_t n = size_t(height) * width;
+  std::vector<uint8_t> work, filtered;
+  try {
+    work.resize(n);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  const bool top8 = TopNibble(mode) == 8;
+  int na[16] = {};
+  const int prefilter = ChoosePrefilter(src, height, width, mode, top8, results, na);
+  const uint8_t* source = src;
+  if (prefilter >= 1 && prefilter <= 5) {
+    try {
+      filtered.resize(n);
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+    if (Prefilter(src, filtered.data(), height, width, prefilter)) source = filtered.data();
+  }
+  if (!top8) results[13] = na[0];
+  int p = mode & 3;
+  if ((mode & 4) || params[1] != 0) p |= 2;
+  const int sel = p | (mode & int(0x80000000u)) | ((mode & 0x4000) ? 0x40000000 : 0);
+  // The caller's page is left as it came: the tone-mapped copy is ours.
+  const uint8_t* image = PreProImage(source, height, width, params, sel, work.data(), results, 320) == 0
+                             ? work.data()
+                             : source;
+  BackgroundAdjust(image, height, width, params, mode, top8, results, false);
+  const int s = params[3];
+  const int offset = SensitivityOffset(s >= 0 ? int(s * 0.5) : 2 * s, mode, na, results);
+  if (image != work.data()) std::memcpy(work.data(), image, n);
+  return Gray2BinImage(work.data(), dst, height, width, offset, params[4], params[8], params[9], kernel,
+                       uint8_t((mode >> 5) & 1), params[11], mode, false, false, results, 0) == 0
+             ? 0
+             : -1;
 }
