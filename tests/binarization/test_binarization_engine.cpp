@@ -231,6 +231,24 @@ TEST_F(Engine, OutputKindOneGivesBytes) {
   EXPECT_EQ(dst[size_t(15) * w + 35], 255);
 }
 
+TEST_F(Engine, OrientationVariantGivesTheByteImageAndKeepsThePage) {
+  const int w = 40, h = 30;
+  std::vector<uint8_t> page(size_t(w) * h, 230);
+  for (int y = 5; y < 25; ++y) std::memset(&page[size_t(y) * w + 8], 20, 12);
+  std::vector<uint8_t> src = page, bytes(page.size(), 7), grey = page, kind1(page.size());
+  int results[16] = {};
+  ASSERT_EQ(TBinaryOrientation(src.data(), bytes.data(), h, w, 0, m_params, m_mode, results, m_kernel), 0);
+  EXPECT_EQ(src, page) << "the caller's page is not used as work space";
+  // With sensitivity 0 both drivers use the same threshold offset.
+  m_params[18] = 1;
+  ASSERT_EQ(TBinary2(grey.data(), kind1.data(), h, w, 0, m_params, m_mode, m_results, m_kernel), 0);
+  for (size_t i = 0; i < page.size(); ++i) ASSERT_EQ(bytes[i], kind1[i] ? 1 : 0) << i;
+  EXPECT_EQ(bytes[size_t(15) * w + 12], 0);
+  std::vector<uint8_t> narrow(8 * 20, 200), out(8 * 20, 9);
+  EXPECT_EQ(TBinaryOrientation(narrow.data(), out.data(), 20, 8, 0, m_params, m_mode, results, m_kernel), -1);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 0), long(out.size()));
+}
+
 TEST_F(Engine, PostProcessingAloneNeedsRoomForItsImage) {
   std::vector<uint8_t> src(16 * 16, 1), dst(2 * 10, 0x55);
   m_params[7] = 5;
