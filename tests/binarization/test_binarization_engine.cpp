@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "copy_mark.h"
 #include "driver.h"
 #include "engine_fixture.h"
 #include "filters.h"
@@ -14,6 +15,7 @@
 #include "helper_binding.h"
 #include "i3ip_share.h"
 #include "morphology.h"
+#include "post_bands.h"
 #include "dravn_paths.h"
 #include "tone.h"
 
@@ -249,6 +251,35 @@ TEST_F(Engine, OrientationVariantGivesTheByteImageAndKeepsThePage) {
   EXPECT_EQ(std::count(out.begin(), out.end(), 0), long(out.size()));
 }
 
+TEST_F(Engine, OutputKindTwoRemovesTheCopyMark) {
+  const int w = 600, h = 400, bpl = (w + 7) / 8;
+  CopyMarkArea a{};
+  a.resolution = 200;
+  ASSERT_EQ(GetCopyMarkArea(&a, h, w, 1, 2), 0);
+  std::vector<uint8_t> grey(size_t(w) * h, 230);
+  const uint8_t* t = CopyMarkTemplate(0);
+  for (int y = 0; y < 76; ++y)
+    for (int x = 0; x < 160; ++x)
+      if (t[y * 160 + x]) grey[size_t(a.tlY + y) * w + a.tlX + x] = 20;
+  auto blackInMark = [&](int copyMarkSwitch) {
+    int params[32];
+    std::memcpy(params, m_params, sizeof params);
+    params[16] = 200, params[18] = 2, params[20] = 2, params[31] = copyMarkSwitch;
+    std::vector<uint8_t> src = grey, dst(size_t(bpl) * h);
+    int results[16] = {};
+    EXPECT_EQ(TBinary2(src.data(), dst.data(), h, w, 0, params, m_mode, results, m_kernel), 0);
+    EXPECT_EQ(params[23], 1) << "rotation 0 is taken as 1";
+    int black = 0;
+    for (int y = a.tlY; y <= a.brY; ++y)
+      for (int x = a.tlX; x <= a.brX; ++x) black += !(dst[size_t(y) * bpl + x / 8] & (0x80 >> (x % 8)));
+    return black;
+  };
+  const int kept = blackInMark(1), removed = blackInMark(0);
+  EXPECT_GT(kept, 2000) << "switched off: the mark stays";
+  // Only where the binarized strokes differ from the template by a pixel.
+  EXPECT_LT(removed, kept / 4) << "the printed mark is whitened";
+}
+
 TEST_F(Engine, PostProcessingAloneNeedsRoomForItsImage) {
   std::vector<uint8_t> src(16 * 16, 1), dst(2 * 10, 0x55);
   m_params[7] = 5;
@@ -332,6 +363,59 @@ TEST(Stains, LargerComponentOfABoxAndSpecksUpToTheSize) {
   ASSERT_EQ(RemoveStainNew(page.data(), dst.data(), h, w, 3, _MARGINPTXYSIZE{}), 0);
   EXPECT_EQ(std::count(dst.begin(), dst.end(), 0), 0);
   EXPECT_EQ(RemoveStainNew(page.data(), dst.data(), h, w, 0, _MARGINPTXYSIZE{}), -1);
+}
+
+TEST_F(Engine, BandsGiveWhatOneBandGives) {
+  const int h = 61, w = 47;
+  const std::vector<uint8_t> page = RandomPage(h, w, 21, 85);
+  auto plainAndBands = [&](auto plain, auto banded, const char* what, int size) {
+    std::vector<uint8_t> one = page;
+    ASSERT_EQ(plain(page.data(), one.data(), size), 0) << what << size;
+    for (int n = 1; n <= 4; ++n) {
+      std::vector<uint8_t> out(page.size(), 9);
+      ASSERT_EQ(banded(page.data(), out.data(), size, n), 0) << what << size;
+      EXPECT_EQ(out, one) << what << " size " << size << " bands " << n;
+    }
+  };
+  for (int size : {1, 3, 8, 30})
+    plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return RemoveStainNew(s, d, h, w, z, _MARGINPTXYSIZE{}); },
+                  [&](const uint8_t* s, uint8_t* d, int z, int n) {
+                    return RemoveStainNewEx(s, d, h, w, z, _MARGINPTXYSIZE{}, n);
+                  },
+                  "stain", size);
+  for (int size = 1; size <= 7; ++size)
+    plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return CouplayFilterIpp(s, d, h, w, z); },
+                  [&](const uint8_t* s, uint8_t* d, int z, int n) { return CouplayFilterIppEx(s, d, h, w, z, n); },
+                  "couplay", size);
+  for (int size = -6; size <= 6; ++size)
+    if (size)
+      plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return LineFilterIpp(s, d, h, w, z); },
+                    [&](const uint8_t* s, uint8_t* d, int z, int n) { return LineFilterIppEx(s, d, h, w, z, n); },
+                    "line", size);
+}
+
+TEST_F(Engine, PostProcessingOnBands) {
+  const int h = 64, w = 50;
+  const std::vector<uint8_t> page = RandomPage(h, w, 5, 80);
+  int params[32] = {};
+  params[5] = 3, params[6] = -2, params[7] = 6;  // all three operations, opening by 5
+  const int mode = 0x08 | 0x10;
+  std::vector<uint8_t> one(page.size()), bands(page.size());
+  ASSERT_EQ(PostProImage(page.data(), one.data(), h, w, params, mode, nullptr, 0, 1), 0);
+  for (int threads : {2, 3, 4}) {
+    ASSERT_EQ(PostProImage(page.data(), bands.data(), h, w, params, mode, nullptr, 0, threads), 0);
+    // The band form paints a white frame of half the opening's size.
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = size_t(y) * w + x;
+        const bool frame = y < 2 || y >= h - 2 || x < 2 || x >= w - 2;
+        ASSERT_EQ(bands[i], frame ? 1 : one[i]) << threads << " at " << x << "," << y;
+      }
+  }
+  // No band at all: nothing runs, and that is success.
+  std::vector<uint8_t> none(page.size(), 9);
+  EXPECT_EQ(PostProImage(page.data(), none.data(), h, w, params, mode, nullptr, 0, 0), 0);
+  EXPECT_EQ(none, page);
 }
 
 struct Choice {

@@ -7,10 +7,14 @@
 #include <new>
 #include <vector>
 
+#include <unistd.h>
+
 #include "analysis.h"
+#include "copy_mark.h"
 #include "edge_threshold.h"
 #include "i3ip_share.h"
 #include "morphology.h"
+#include "post_bands.h"
 #include "tone.h"
 #include "unit_log.h"
 #include "unit_profile.h"
@@ -140,7 +144,11 @@ int FilterMedianIpp(const uint8_t* src, uint8_t* dst, int height, int width, int
 }
 
 int PostProImage(const uint8_t* src, uint8_t* dst, int height, int width, const int* params, int mode, int*,
-                 uint8_t, int) {
+                 uint8_t allProcessors, int threads) {
+  const int online = int(sysconf(_SC_NPROCESSORS_ONLN));
+  if (online > 0 && (allProcessors || threads > online)) threads = online;
+  const int t = std::min(threads, 4);
+  const bool bands = threads != 1;
   const int g = params[5] <= 0 ? 0 : std::min(params[5] + 2, 7);
   const int h = std::min(params[7], 30);
   const int r = ((mode & 0x10) ? params[6] : 0) + ((mode & 0x40) ? params[12] : 0);
@@ -152,32 +160,46 @@ int PostProImage(const uint8_t* src, uint8_t* dst, int height, int width, const 
   uint8_t* work = static_cast<uint8_t*>(std::malloc(n));
   if (!work) return -1;
   auto removeStain = [&](const uint8_t* from, uint8_t* to) {
-    return RemoveStainNew(from, to, height, width, h, _MARGINPTXYSIZE{0, 0, 0, 0});
+    const _MARGINPTXYSIZE none{0, 0, 0, 0};
+    return bands ? RemoveStainNewEx(from, to, height, width, h, none, t) : RemoveStainNew(from, to, height, width, h, none);
+  };
+  auto couplayFilter = [&](const uint8_t* from, uint8_t* to) {
+    return bands ? CouplayFilterIppEx(from, to, height, width, g, t) : CouplayFilterIpp(from, to, height, width, g);
+  };
+  auto lineFilter = [&](const uint8_t* from, uint8_t* to) {
+    return bands ? LineFilterIppEx(from, to, height, width, m, t) : LineFilterIpp(from, to, height, width, m);
   };
   int rc;
   if (stain && couplay && line) {
-    const uint8_t* page = removeStain(src, dst) == 0 ? dst : src;
-    std::memcpy(work, page, n);
-    const bool ok = CouplayFilterIpp(page, work, height, width, g) == 0;
-    std::vector<uint8_t> in(ok ? work : page, (ok ? work : page) + n);
-    rc = LineFilterIpp(in.data(), dst, height, width, m);
+    const bool cleaned = removeStain(src, dst) == 0;
+    if (!cleaned && bands) {
+      rc = -1;
+    } else {
+      const uint8_t* page = cleaned ? dst : src;
+      std::memcpy(work, page, n);
+      const bool ok = couplayFilter(page, work) == 0;
+      std::vector<uint8_t> in(ok ? work : page, (ok ? work : page) + n);
+      rc = lineFilter(in.data(), dst);
+    }
   } else if (stain && couplay) {
     std::memcpy(work, src, n);
-    rc = removeStain(src, work) == 0 ? CouplayFilterIpp(work, dst, height, width, g) : -1;
+    rc = removeStain(src, work) == 0 ? couplayFilter(work, dst) : -1;
   } else if (stain && line) {
     std::memcpy(work, src, n);
-    rc = LineFilterIpp(removeStain(src, work) == 0 ? work : src, dst, height, width, m);
+    const bool cleaned = removeStain(src, work) == 0;
+    rc = !cleaned && bands ? -1 : lineFilter(cleaned ? work : src, dst);
   } else if (couplay && line) {
     std::memcpy(work, src, n);
-    rc = LineFilterIpp(CouplayFilterIpp(src, work, height, width, g) == 0 ? work : src, dst, height, width, m);
+    rc = lineFilter(couplayFilter(src, work) == 0 ? work : src, dst);
   } else if (stain) {
     rc = removeStain(src, dst);
   } else if (couplay) {
-    rc = CouplayFilterIpp(src, dst, height, width, g);
+    rc = couplayFilter(src, dst);
   } else {
-    rc = LineFilterIpp(src, dst, height, width, m);
+    rc = lineFilter(src, dst);
   }
   std::free(work);
+  if (rc == 0 && bands && t >= 1) Set4SideByteMemery2(dst, height, width, g / 2, 1);
   return rc;
 }
 
@@ -195,7 +217,7 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
   const int H2 = height + 2 * margin, W2 = width + 2 * margin;
   const size_t n2 = size_t(H2) * W2, n = size_t(height) * width;
   std::vector<uint8_t> owned;
-  const uint8_t* page = nullptr;
+  uint8_t* page = nullptr;
   if (kind == 3) {
     for (size_t i = 0; i < n; ++i)
       if (src[i] == 255) src[i] = 1;
@@ -283,7 +305,7 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
   }
   if (kind == 2 || kind == 3) {
     if (params[23] == 0) params[23] = 1;
-    const int rc = -1;  // no copy-mark template is carried: the page passes unchanged
+    const int rc = params[31] == 1 || params[20] == 999 ? -1 : MergeCopyMark(page, height, width, params);
     I3Log(I3LOG_TRACE, "iDTC TBinary2 WaterMarkRemoval mode=%d CopyMark=%d[0:On 1:Off] orientation=%d rc=%2d(-1:passed)]",
           params[20], params[31], params[23], rc);
   }
