@@ -9,7 +9,9 @@
 
 #include "copy_mark.h"
 #include "driver.h"
+#include "edge_threshold.h"
 #include "engine_fixture.h"
+#include "fake_helper_util.h"
 #include "filters.h"
 #include "filtfilt_goldens.h"
 #include "helper_binding.h"
@@ -280,6 +282,24 @@ TEST_F(Engine, OutputKindTwoRemovesTheCopyMark) {
   EXPECT_LT(removed, kept / 4) << "the printed mark is whitened";
 }
 
+TEST_F(Engine, OutputKindThreePacksABlackAndWhitePage) {
+  const int w = 21, h = 12, bpl = 3;
+  std::vector<uint8_t> bw(size_t(w) * h, 255);
+  bw[size_t(5) * w + 9] = 0;  // one black speck ...
+  for (int x = 2; x < 19; ++x) bw[size_t(9) * w + x] = 0;  // ... and a rule
+  std::vector<uint8_t> dst(size_t(bpl) * h, 0x55), want(dst.size());
+  m_params[18] = 3;
+  ASSERT_EQ(TBinary2(bw.data(), dst.data(), h, w, 3, m_params, m_mode, m_results, m_kernel), 0);
+  std::vector<uint8_t> ones(bw.size());
+  for (size_t i = 0; i < bw.size(); ++i) ones[i] = bw[i] ? 1 : 0;
+  bin2pac(ones.data(), want.data(), h, w);
+  EXPECT_EQ(dst, want) << "nothing selected: packed as it came, the margin ignored";
+  m_params[7] = 2;  // stains up to 2 pixels
+  ASSERT_EQ(TBinary2(bw.data(), dst.data(), h, w, 0, m_params, m_mode, m_results, m_kernel), 0);
+  EXPECT_TRUE(dst[size_t(5) * bpl + 1] & 0x40) << "the speck is gone";
+  EXPECT_FALSE(dst[size_t(9) * bpl + 1] & 0x40) << "the rule stays";
+}
+
 TEST_F(Engine, PostProcessingAloneNeedsRoomForItsImage) {
   std::vector<uint8_t> src(16 * 16, 1), dst(2 * 10, 0x55);
   m_params[7] = 5;
@@ -416,6 +436,39 @@ TEST_F(Engine, PostProcessingOnBands) {
   std::vector<uint8_t> none(page.size(), 9);
   EXPECT_EQ(PostProImage(page.data(), none.data(), h, w, params, mode, nullptr, 0, 0), 0);
   EXPECT_EQ(none, page);
+}
+
+// What the driver hands libhelper.so, seen through a recording fake.
+class EngineOnFakeHelper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_fake.open());
+    ASSERT_EQ(LoadI3Helper(m_fake.path(), kI3HelperEntryMissingBinarization), 0);
+    ASSERT_EQ(LoadI3ipShare(DRAVN_LIB_DIR "/libopencv.so"), 0);
+    m_fake.record() = FakeRecord{};
+    m_fake.record().edge_answer = 1;
+  }
+  void TearDown() override {
+    FreeI3ipShare();
+    UnloadI3Helper();
+  }
+  Fake m_fake{"-1"};
+};
+
+TEST_F(EngineOnFakeHelper, SensitivitySetsTheThresholdOffset) {
+  // offset: s >= 1 -> int((s - 1) / 2), 0 -> 0, s < 0 -> 2 s; a = 26 - offset; t1 = 5a, t2 = 4a.
+  for (auto [s, offset] : {std::pair{1, 0}, {5, 2}, {-3, -6}, {0, 0}, {2, 0}, {-60, -120}}) {
+    int mode, params[32], kernel[25], results[16] = {};
+    GetDeviceParam(&mode, params, kernel);
+    params[3] = s;
+    std::vector<uint8_t> src(size_t(30) * 20, 200), dst(size_t(4) * 20);
+    ASSERT_EQ(TBinary2(src.data(), dst.data(), 20, 30, 0, params, 3, results, kernel), 0);
+    const int a = std::clamp(26 - offset, 5, 100);
+    EXPECT_EQ(m_fake.record().t1, 5 * a) << "sensitivity " << s;
+    EXPECT_EQ(m_fake.record().t2, 4 * a) << "sensitivity " << s;
+    EXPECT_EQ(m_fake.record().flag, s > 0 ? 1 : 0);
+    EXPECT_EQ(m_fake.record().t3, 5) << "the edge parameter";
+  }
 }
 
 struct Choice {
