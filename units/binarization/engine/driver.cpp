@@ -14,6 +14,7 @@
 #include "edge_threshold.h"
 #include "i3ip_share.h"
 #include "morphology.h"
+#include "page_buffer.h"
 #include "post_bands.h"
 #include "tone.h"
 #include "unit_log.h"
@@ -232,12 +233,10 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
     if (PostOnly(mode)) return PostProImage(src, dst, H2, W2, params, mode & 0x0FFFFFFF, results, (mode >> 5) & 1,
                                             params[11]);
     results[3] = 0;
-    uint8_t* first = static_cast<uint8_t*>(std::malloc(n2));
-    uint8_t* work = static_cast<uint8_t*>(std::malloc(n2));
-    if (!first || !work) {
-      std::free(first), std::free(work);
-      return -1;
-    }
+    PageBuffer firstBuffer, workBuffer;
+    if (!firstBuffer.allocate(n2) || !workBuffer.allocate(n2)) return -1;
+    uint8_t* first = firstBuffer.data();
+    uint8_t* work = workBuffer.data();
     const bool top8 = TopNibble(mode) == 8;
     const bool noiseAnalysis = (mode & 0x2004) == 0x2004;
     int p = mode & 3;
@@ -272,7 +271,6 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
     uint8_t* binarized = first == image ? work : first;
     if (Gray2BinImage(image, binarized, H2, W2, offset, params[4], params[8], params[9], kernel,
                       uint8_t((mode >> 5) & 1), params[11], mode, params[17] != 0, s > 0, results, kind) != 0) {
-      std::free(first), std::free(work);
       return -1;
     }
     I3Log(I3LOG_INFO, "%s, Gray2BinImage took %u ms.", "I3ipBinarization.i3u.TBinary2", GetTimeCounter() - start);
@@ -282,7 +280,6 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
       if (margin > 0) CopyInterior(binarized, dst, height, width, margin);
       for (size_t i = 0; i < n; ++i) out[i] = out[i] ? 255 : 0;
       if (margin == 0) std::memcpy(dst, out, n);
-      std::free(first), std::free(work);
       return 0;
     }
     uint8_t* post = binarized == first ? work : first;
@@ -292,7 +289,6 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
             : binarized;
     if (margin == 0 && kind != 2) {  // packed straight from the work buffer
       bin2pac(result, dst, height, width);
-      std::free(first), std::free(work);
       return 0;
     }
     owned.resize(n);
@@ -300,7 +296,6 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
       CopyInterior(result, owned.data(), height, width, margin);
     else
       std::memcpy(owned.data(), result, n);
-    std::free(first), std::free(work);
     page = owned.data();
   }
   if (kind == 2 || kind == 3) {
