@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "case_name.h"
 #include "degraded_pages.h"
 #include "driver.h"
 #include "engine_fixture.h"
@@ -163,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         JudgeCase{"two isolated peaks", 14, 600, 40, 30, 3000, 1000000, 1, 0, 25},
         // Few edges on a large page, isolated points weak beside a text peak
         // of the same strength: cleared without a blend.
-        JudgeCase{"faint points under the text peak", 20, 200, 40, 20, 3000, 10000000, 256, 0, 0}));
+        JudgeCase{"faint points under the text peak", 20, 200, 40, 20, 3000, 10000000, 256, 0, 0}),
+    [](const auto& info) { return CaseName(info.param.what); });
 
 // --- the analyses inside the driver ------------------------------------------
 

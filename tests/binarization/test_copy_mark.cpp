@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "case_name.h"
 #include "copy_mark.h"
 #include "converters.h"
 
@@ -65,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         Place{"margins turned with the page", 254, 3, 0, 0, 0, 1, 0, 1000, 0, 2000, 0, 200, 100, 160, 76, 2, 1},
         Place{"margins leave no room", 254, 1, 2, 0, 0, 1, 110000, 110000, 0, 0, -1, 0, 0, 0, 0, 0, 0},
         Place{"negative margins switch them off", 254, 1, 2, 0, 0, 1, -2000, 0, 0, 0, 0, 50, 50, 160, 76, 0, 1},
-        Place{"offsets push the mark off the page", 200, 1, 2, 30000, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0, 0}));
+        Place{"offsets push the mark off the page", 200, 1, 2, 30000, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0, 0}),
+    [](const auto& info) { return CaseName(info.param.what); });
 
 TEST(CopyMark, MarkWiderThanThePage) {
   CopyMarkArea a{};
