@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "band_threads.h"
 #include "copy_mark.h"
 #include "driver.h"
 #include "edge_threshold.h"
@@ -412,6 +414,22 @@ TEST_F(Engine, BandsGiveWhatOneBandGives) {
       plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return LineFilterIpp(s, d, h, w, z); },
                     [&](const uint8_t* s, uint8_t* d, int z, int n) { return LineFilterIppEx(s, d, h, w, z, n); },
                     "line", size);
+}
+
+TEST(BandThreads, EveryBandRunsOnItsRowsAndAFailedBandFailsTheCall) {
+  for (int n = 1; n <= 6; ++n) {
+    std::vector<int> rows(103, 0);
+    std::atomic<int> calls{0};
+    const int rc = RunBands(n, 103, [&](int y0, int y1, int band) {
+      ++calls;
+      for (int y = y0; y < y1; ++y) ++rows[size_t(y)];
+      return band == 1 ? -1 : 0;
+    });
+    const int bands = std::min(n, 4);
+    EXPECT_EQ(calls, bands);
+    EXPECT_EQ(rc, bands > 1 ? -1 : 0) << n;
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), 1), 103) << "each row once, n " << n;
+  }
 }
 
 TEST_F(Engine, PostProcessingOnBands) {
