@@ -1,6 +1,8 @@
 // scripts/demo: degraded pages turned black and white through the staged
 // libhelper.so as the binarization unit calls it, beside Sauvola; the grey
-// page and both results as PGM files, and the F-measure of each.
+// page and both results as PGM files, and the F-measure of each. Then the
+// whole engine with its noise and background analyses and the removal of
+// specks up to 3 pixels, which the unit's defaults leave off ("-cleaned").
 //   binarization_demo OUT_DIR
 #include <cstdio>
 #include <fstream>
@@ -8,8 +10,11 @@
 #include <vector>
 
 #include "degraded_pages.h"
+#include "dravn_paths.h"
+#include "driver.h"
 #include "edge_threshold.h"
 #include "helper_binding.h"
+#include "i3ip_share.h"
 
 namespace {
 
@@ -27,8 +32,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string out = argv[1];
-  if (LoadI3HelperBinarization() != 0) {
-    std::fprintf(stderr, "libhelper.so cannot be bound\n");
+  if (LoadI3HelperBinarization() != 0 || LoadI3ipShare(DRAVN_LIB_DIR "/libopencv.so") != 0) {
+    std::fprintf(stderr, "libhelper.so or libopencv.so cannot be bound\n");
     return 1;
   }
   for (auto kind : dravn_degraded::kAllKinds) {
@@ -48,7 +53,18 @@ int main(int argc, char** argv) {
     WritePgm(out + "/" + name + "-sauvola.pgm", page.width, page.height, sauvola);
     std::printf("  %-16s threshold %3d  F %.4f  (Sauvola %.4f)\n", dravn_degraded::KindName(kind).c_str(), results[10],
                 dravn_degraded::FMeasure(bw, page.truth), dravn_degraded::FMeasure(sauvola, page.truth));
+
+    int mode, params[32], kernel[25], engine[16] = {};
+    GetDeviceParam(&mode, params, kernel);
+    params[7] = 3, params[17] = 1, params[18] = 1;  // specks up to 3 pixels; the 0/255 byte image
+    std::vector<uint8_t> grey = page.grey, cleaned(grey.size());
+    if (TBinary2(grey.data(), cleaned.data(), page.height, page.width, 0, params, 0x2004 | 7, engine, kernel) != 0)
+      return 1;
+    WritePgm(out + "/" + name + "-cleaned.pgm", page.width, page.height, cleaned);
+    std::printf("  %-16s analysed: prefilter %d, background adjustment %2d  F %.4f\n", "", engine[9], engine[2],
+                dravn_degraded::FMeasure(cleaned, page.truth));
   }
+  FreeI3ipShare();
   UnloadI3Helper();
   return 0;
 }

@@ -3,16 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "band_threads.h"
+#include "copy_mark.h"
 #include "driver.h"
+#include "edge_threshold.h"
+#include "engine_fixture.h"
+#include "fake_helper_util.h"
 #include "filters.h"
 #include "filtfilt_goldens.h"
 #include "helper_binding.h"
 #include "i3ip_share.h"
 #include "morphology.h"
+#include "post_bands.h"
 #include "dravn_paths.h"
 #include "tone.h"
 
@@ -188,16 +195,8 @@ TEST(PostProcessing, NothingSelected) {
   EXPECT_EQ(dst[0], 9);
 }
 
-class Engine : public ::testing::Test {
+class Engine : public BoundEngine {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(LoadI3HelperBinarization(), 0);
-    ASSERT_EQ(LoadI3ipShare(DRAVN_LIB_DIR "/libopencv.so"), 0);
-  }
-  static void TearDownTestSuite() {
-    FreeI3ipShare();
-    UnloadI3Helper();
-  }
   void SetUp() override { GetDeviceParam(&m_mode, m_params, m_kernel); m_mode = 3; }
   int m_mode, m_params[32], m_kernel[25], m_results[16] = {};
 };
@@ -236,6 +235,71 @@ TEST_F(Engine, OutputKindOneGivesBytes) {
   for (uint8_t v : dst) EXPECT_TRUE(v == 0 || v == 255);
   EXPECT_EQ(dst[size_t(15) * w + 5], 0);
   EXPECT_EQ(dst[size_t(15) * w + 35], 255);
+}
+
+TEST_F(Engine, OrientationVariantGivesTheByteImageAndKeepsThePage) {
+  const int w = 40, h = 30;
+  std::vector<uint8_t> page(size_t(w) * h, 230);
+  for (int y = 5; y < 25; ++y) std::memset(&page[size_t(y) * w + 8], 20, 12);
+  std::vector<uint8_t> src = page, bytes(page.size(), 7), grey = page, kind1(page.size());
+  int results[16] = {};
+  ASSERT_EQ(TBinaryOrientation(src.data(), bytes.data(), h, w, 0, m_params, m_mode, results, m_kernel), 0);
+  EXPECT_EQ(src, page) << "the caller's page is not used as work space";
+  // With sensitivity 0 both drivers use the same threshold offset.
+  m_params[18] = 1;
+  ASSERT_EQ(TBinary2(grey.data(), kind1.data(), h, w, 0, m_params, m_mode, m_results, m_kernel), 0);
+  for (size_t i = 0; i < page.size(); ++i) ASSERT_EQ(bytes[i], kind1[i] ? 1 : 0) << i;
+  EXPECT_EQ(bytes[size_t(15) * w + 12], 0);
+  std::vector<uint8_t> narrow(8 * 20, 200), out(8 * 20, 9);
+  EXPECT_EQ(TBinaryOrientation(narrow.data(), out.data(), 20, 8, 0, m_params, m_mode, results, m_kernel), -1);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 0), long(out.size()));
+}
+
+TEST_F(Engine, OutputKindTwoRemovesTheCopyMark) {
+  const int w = 600, h = 400, bpl = (w + 7) / 8;
+  CopyMarkArea a{};
+  a.resolution = 200;
+  ASSERT_EQ(GetCopyMarkArea(&a, h, w, 1, 2), 0);
+  std::vector<uint8_t> grey(size_t(w) * h, 230);
+  const uint8_t* t = CopyMarkTemplate(0);
+  for (int y = 0; y < 76; ++y)
+    for (int x = 0; x < 160; ++x)
+      if (t[y * 160 + x]) grey[size_t(a.tlY + y) * w + a.tlX + x] = 20;
+  auto blackInMark = [&](int copyMarkSwitch) {
+    int params[32];
+    std::memcpy(params, m_params, sizeof params);
+    params[16] = 200, params[18] = 2, params[20] = 2, params[31] = copyMarkSwitch;
+    std::vector<uint8_t> src = grey, dst(size_t(bpl) * h);
+    int results[16] = {};
+    EXPECT_EQ(TBinary2(src.data(), dst.data(), h, w, 0, params, m_mode, results, m_kernel), 0);
+    EXPECT_EQ(params[23], 1) << "rotation 0 is taken as 1";
+    int black = 0;
+    for (int y = a.tlY; y <= a.brY; ++y)
+      for (int x = a.tlX; x <= a.brX; ++x) black += !(dst[size_t(y) * bpl + x / 8] & (0x80 >> (x % 8)));
+    return black;
+  };
+  const int kept = blackInMark(1), removed = blackInMark(0);
+  EXPECT_GT(kept, 2000) << "switched off: the mark stays";
+  // Only where the binarized strokes differ from the template by a pixel.
+  EXPECT_LT(removed, kept / 4) << "the printed mark is whitened";
+}
+
+TEST_F(Engine, OutputKindThreePacksABlackAndWhitePage) {
+  const int w = 21, h = 12, bpl = 3;
+  std::vector<uint8_t> bw(size_t(w) * h, 255);
+  bw[size_t(5) * w + 9] = 0;  // one black speck ...
+  for (int x = 2; x < 19; ++x) bw[size_t(9) * w + x] = 0;  // ... and a rule
+  std::vector<uint8_t> dst(size_t(bpl) * h, 0x55), want(dst.size());
+  m_params[18] = 3;
+  ASSERT_EQ(TBinary2(bw.data(), dst.data(), h, w, 3, m_params, m_mode, m_results, m_kernel), 0);
+  std::vector<uint8_t> ones(bw.size());
+  for (size_t i = 0; i < bw.size(); ++i) ones[i] = bw[i] ? 1 : 0;
+  bin2pac(ones.data(), want.data(), h, w);
+  EXPECT_EQ(dst, want) << "nothing selected: packed as it came, the margin ignored";
+  m_params[7] = 2;  // stains up to 2 pixels
+  ASSERT_EQ(TBinary2(bw.data(), dst.data(), h, w, 0, m_params, m_mode, m_results, m_kernel), 0);
+  EXPECT_TRUE(dst[size_t(5) * bpl + 1] & 0x40) << "the speck is gone";
+  EXPECT_FALSE(dst[size_t(9) * bpl + 1] & 0x40) << "the rule stays";
 }
 
 TEST_F(Engine, PostProcessingAloneNeedsRoomForItsImage) {
@@ -321,6 +385,108 @@ TEST(Stains, LargerComponentOfABoxAndSpecksUpToTheSize) {
   ASSERT_EQ(RemoveStainNew(page.data(), dst.data(), h, w, 3, _MARGINPTXYSIZE{}), 0);
   EXPECT_EQ(std::count(dst.begin(), dst.end(), 0), 0);
   EXPECT_EQ(RemoveStainNew(page.data(), dst.data(), h, w, 0, _MARGINPTXYSIZE{}), -1);
+}
+
+TEST_F(Engine, BandsGiveWhatOneBandGives) {
+  const int h = 61, w = 47;
+  const std::vector<uint8_t> page = RandomPage(h, w, 21, 85);
+  auto plainAndBands = [&](auto plain, auto banded, const char* what, int size) {
+    std::vector<uint8_t> one = page;
+    ASSERT_EQ(plain(page.data(), one.data(), size), 0) << what << size;
+    for (int n = 1; n <= 4; ++n) {
+      std::vector<uint8_t> out(page.size(), 9);
+      ASSERT_EQ(banded(page.data(), out.data(), size, n), 0) << what << size;
+      EXPECT_EQ(out, one) << what << " size " << size << " bands " << n;
+    }
+  };
+  for (int size : {1, 3, 8, 30})
+    plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return RemoveStainNew(s, d, h, w, z, _MARGINPTXYSIZE{}); },
+                  [&](const uint8_t* s, uint8_t* d, int z, int n) {
+                    return RemoveStainNewEx(s, d, h, w, z, _MARGINPTXYSIZE{}, n);
+                  },
+                  "stain", size);
+  for (int size = 1; size <= 7; ++size)
+    plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return CouplayFilterIpp(s, d, h, w, z); },
+                  [&](const uint8_t* s, uint8_t* d, int z, int n) { return CouplayFilterIppEx(s, d, h, w, z, n); },
+                  "couplay", size);
+  for (int size = -6; size <= 6; ++size)
+    if (size)
+      plainAndBands([&](const uint8_t* s, uint8_t* d, int z) { return LineFilterIpp(s, d, h, w, z); },
+                    [&](const uint8_t* s, uint8_t* d, int z, int n) { return LineFilterIppEx(s, d, h, w, z, n); },
+                    "line", size);
+}
+
+TEST(BandThreads, EveryBandRunsOnItsRowsAndAFailedBandFailsTheCall) {
+  for (int n = 1; n <= 6; ++n) {
+    std::vector<int> rows(103, 0);
+    std::atomic<int> calls{0};
+    const int rc = RunBands(n, 103, [&](int y0, int y1, int band) {
+      ++calls;
+      for (int y = y0; y < y1; ++y) ++rows[size_t(y)];
+      return band == 1 ? -1 : 0;
+    });
+    const int bands = std::min(n, 4);
+    EXPECT_EQ(calls, bands);
+    EXPECT_EQ(rc, bands > 1 ? -1 : 0) << n;
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), 1), 103) << "each row once, n " << n;
+  }
+}
+
+TEST_F(Engine, PostProcessingOnBands) {
+  const int h = 64, w = 50;
+  const std::vector<uint8_t> page = RandomPage(h, w, 5, 80);
+  int params[32] = {};
+  params[5] = 3, params[6] = -2, params[7] = 6;  // all three operations, opening by 5
+  const int mode = 0x08 | 0x10;
+  std::vector<uint8_t> one(page.size()), bands(page.size());
+  ASSERT_EQ(PostProImage(page.data(), one.data(), h, w, params, mode, nullptr, 0, 1), 0);
+  for (int threads : {2, 3, 4}) {
+    ASSERT_EQ(PostProImage(page.data(), bands.data(), h, w, params, mode, nullptr, 0, threads), 0);
+    // The band form paints a white frame of half the opening's size.
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = size_t(y) * w + x;
+        const bool frame = y < 2 || y >= h - 2 || x < 2 || x >= w - 2;
+        ASSERT_EQ(bands[i], frame ? 1 : one[i]) << threads << " at " << x << "," << y;
+      }
+  }
+  // No band at all: nothing runs, and that is success.
+  std::vector<uint8_t> none(page.size(), 9);
+  EXPECT_EQ(PostProImage(page.data(), none.data(), h, w, params, mode, nullptr, 0, 0), 0);
+  EXPECT_EQ(none, page);
+}
+
+// What the driver hands libhelper.so, seen through a recording fake.
+class EngineOnFakeHelper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_fake.open());
+    ASSERT_EQ(LoadI3Helper(m_fake.path(), kI3HelperEntryMissingBinarization), 0);
+    ASSERT_EQ(LoadI3ipShare(DRAVN_LIB_DIR "/libopencv.so"), 0);
+    m_fake.record() = FakeRecord{};
+    m_fake.record().edge_answer = 1;
+  }
+  void TearDown() override {
+    FreeI3ipShare();
+    UnloadI3Helper();
+  }
+  Fake m_fake{"-1"};
+};
+
+TEST_F(EngineOnFakeHelper, SensitivitySetsTheThresholdOffset) {
+  // offset: s >= 1 -> int((s - 1) / 2), 0 -> 0, s < 0 -> 2 s; a = 26 - offset; t1 = 5a, t2 = 4a.
+  for (auto [s, offset] : {std::pair{1, 0}, {5, 2}, {-3, -6}, {0, 0}, {2, 0}, {-60, -120}}) {
+    int mode, params[32], kernel[25], results[16] = {};
+    GetDeviceParam(&mode, params, kernel);
+    params[3] = s;
+    std::vector<uint8_t> src(size_t(30) * 20, 200), dst(size_t(4) * 20);
+    ASSERT_EQ(TBinary2(src.data(), dst.data(), 20, 30, 0, params, 3, results, kernel), 0);
+    const int a = std::clamp(26 - offset, 5, 100);
+    EXPECT_EQ(m_fake.record().t1, 5 * a) << "sensitivity " << s;
+    EXPECT_EQ(m_fake.record().t2, 4 * a) << "sensitivity " << s;
+    EXPECT_EQ(m_fake.record().flag, s > 0 ? 1 : 0);
+    EXPECT_EQ(m_fake.record().t3, 5) << "the edge parameter";
+  }
 }
 
 struct Choice {

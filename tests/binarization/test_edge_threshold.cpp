@@ -80,6 +80,20 @@ TEST(Pack, MostSignificantBitFirstWithClearTail) {
   EXPECT_EQ(packed, (std::vector<uint8_t>{0xFF, 0x80, 0xAA, 0x00}));
 }
 
+TEST(Pack, AnyNonZeroByteAtAnyWidthAgainstAPixelByPixelPacking) {
+  unsigned seed = 11;
+  for (int w = 1; w <= 70; ++w) {
+    const int h = 3, bpl = (w + 7) / 8;
+    std::vector<uint8_t> bytes(size_t(w) * h), want(size_t(bpl) * h, 0), packed(want.size(), 0xA5);
+    for (uint8_t& b : bytes) b = rand_r(&seed) % 3 ? uint8_t(rand_r(&seed) % 256) : 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (bytes[size_t(y) * w + x]) want[size_t(y) * bpl + x / 8] |= uint8_t(0x80 >> (x % 8));
+    bin2pac(bytes.data(), packed.data(), h, w);
+    ASSERT_EQ(packed, want) << "width " << w;
+  }
+}
+
 // ---- Gray2BinImage with the recording fake ----
 
 class WithFake : public ::testing::Test {

@@ -9,6 +9,10 @@ enum { kBinParams = 32, kBinResults = 16, kBinKernel = 25 };
 
 int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int* params, int mode, int* results,
              int* kernel);
+// The orientation pipeline's variant: the 0/1 byte image of width x height
+// into dst; src is left unchanged.
+int TBinaryOrientation(uint8_t* src, uint8_t* dst, int height, int width, int margin, int* params, int mode,
+                       int* results, int* kernel);
 void GetDeviceParam(int* mode, int* params, int* kernel);
 void CreateLogFilter(double sigma, int n, int* kernel);
 void GetFilterModulus(int s, int* kernel);

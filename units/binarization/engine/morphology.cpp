@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "abitmap.h"
+#include "edge_threshold.h"
 #include "i3ip_share.h"
 
 namespace {
@@ -168,10 +169,16 @@ int RemoveStainNew(const uint8_t* src, uint8_t* dst, int height, int width, int 
   for (int y = std::max(margins.top, 0); y < height - std::max(margins.bottom, 0); ++y)
     std::memcpy(dst + size_t(y) * width, src + size_t(y) * width, size_t(width));
   const int bpl = (width + 7) / 8;
-  std::vector<uint8_t> bits(size_t(bpl) * height, 0);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      if (src[size_t(y) * width + x] == 0) bits[size_t(y) * bpl + x / 8] |= uint8_t(0x80 >> (x % 8));
+  // Black pixels as set bits: the white ones packed, then every bit turned
+  // (the unused low bits of each row's last byte stay clear).
+  std::vector<uint8_t> bits(size_t(bpl) * height);
+  bin2pac(src, bits.data(), height, width);
+  const uint8_t tail = width % 8 ? uint8_t(0xFF << (8 - width % 8)) : 0xFF;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = bits.data() + size_t(y) * bpl;
+    for (int b = 0; b < bpl; ++b) row[b] = uint8_t(~row[b]);
+    row[bpl - 1] &= tail;
+  }
   ABITMAP bitmap{bits.data(), uint64_t(bits.size()), 1, width, height, bpl};
   LBL_DATA labels{};
   if (lbl_main2(&bitmap, nullptr, &labels) != 0) {
