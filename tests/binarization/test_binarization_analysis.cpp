@@ -150,7 +150,9 @@ TEST_P(Judge, Rows) {
   EXPECT_EQ(v.judge & c.mustLack, 0) << c.what << " judge " << v.judge;
   EXPECT_GE(v.adjust, 0);
   EXPECT_LE(v.adjust, 25);
-  if (c.adjust >= 0) EXPECT_EQ(v.adjust, c.adjust) << c.what;
+  if (c.adjust >= 0) {
+    EXPECT_EQ(v.adjust, c.adjust) << c.what;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

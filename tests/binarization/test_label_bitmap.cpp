@@ -66,7 +66,9 @@ TEST(LabelBitmap, BoxesOfLblMain2AndEveryPixelsLabel) {
           for (int dx = -1; dx <= 1; ++dx) {
             const int nx = x + dx, ny = y + dy;
             if (nx < region.left || nx > region.right || ny < region.top || ny > region.bottom) continue;
-            if (p.Black(nx, ny)) EXPECT_EQ(LabelAt(labels, nx - region.left, ny - region.top), l);
+            if (p.Black(nx, ny)) {
+              EXPECT_EQ(LabelAt(labels, nx - region.left, ny - region.top), l);
+            }
           }
       }
     lbl_free2(&want);
