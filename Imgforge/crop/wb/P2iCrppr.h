@@ -150,10 +150,12 @@ void RotateEdges(PointList& a, PointList& b, double deg);
 void RotatePoint(tagPOINT* p, double deg);
 void CopyEdges(const PointList& src, PointList& dst);
 void GetDskwAngle_RK(const _STRTLINE& l, double* angle);
+double WorkScale(const _P2IIMG* src, const _P2IIMG* work);
 void GetDocPosForOddDoc(const _P2IIMG* src, const _P2IIMG* work, PointList& lr, PointList& tb,
                         const _STRTLINE* lines, int n, double skew, _P2IDOCPOS* pos, const _P2IGDPINFO* info);
 
 // ---- searches, switch and cutter ---------------------------------------------------------------
+bool CornersInside(const tagPOINT* corners, const _P2IIMG* img);  // y-up corners, the strict mode's test
 int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos);
 int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos);
 int GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, _P2IDOCPOS* pos);
@@ -166,6 +168,7 @@ struct ScannerRow {
   int kind;
 };
 const ScannerRow& ScannerRowOf(const char* name);
+bool SkewAccepted(double skew);  // 45 degrees less the skew's size reaches gdblWBCropAngleCheck
 void MakeDevInfo(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_CRPALL* rec, _P2IGDPINFO* info);
 int CropAllWB(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRPWB_S_CRPALL* rec, FSIP_S_IMAGEINFO_EX* out,
               FSIP_CRP_S_DUAL_LAYOUT* layout, void* user);
