@@ -28,6 +28,35 @@ TEST(WBTables, InverseGammaAndWindowMean) {
   EXPECT_EQ(100, mean);  // (2500 * 41) >> 10
 }
 
+// The line profiles slide their 5 x 5 sums along the line: each mean is the
+// window routine's, in grey and in every colour channel.
+TEST(WBTables, LineProfilesAreTheWindowMeans) {
+  const int w = 23, h = 19;
+  std::vector<uint8_t> grey(static_cast<size_t>(w) * h), rgb(static_cast<size_t>(w) * h * 3);
+  uint32_t x = 7;
+  for (auto* v : {&grey, &rgb})
+    for (auto& b : *v) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+  _P2IIMG g = Grey(grey, w, h, 100);
+  _P2IIMG c{rgb.data(), 24, 0, w, h, 3 * w, 3 * w * h, 100, 100, 0, 0, w - 1, h - 1};
+  std::vector<uint8_t> dev(64), row(64), col(3 * 64);
+  GetStDevH(&g, 9, 0, dev.data(), row.data());
+  for (int k = 2; k <= w - 3; ++k) {
+    int m = 0;
+    GetStDev_Mono(&grey[static_cast<size_t>(9) * w + k], w, nullptr, &m, 0);
+    EXPECT_EQ(m, row[static_cast<size_t>(k)]) << k;
+  }
+  StDevColumnRGB(&c, 5, col.data());
+  for (int ch = 0; ch < 3; ++ch) {
+    GetStDevV(&c, 5, ch, dev.data(), row.data());
+    for (int k = 0; k < h; ++k) EXPECT_EQ(row[static_cast<size_t>(k)], col[static_cast<size_t>(ch * h + k)]) << ch << "," << k;
+    for (int k = 2; k <= h - 3; ++k) {
+      int m = 0;
+      GetStDev_RGB(&rgb[(static_cast<size_t>(k) * w + 5) * 3 + ch], 3 * w, nullptr, &m, 0);
+      EXPECT_EQ(m, row[static_cast<size_t>(k)]) << ch << "," << k;
+    }
+  }
+}
+
 TEST(WBTables, TruncatingCrossingAgainstTheMainEngine) {
   const _STRTLINE upright{0, 0, 1, 3}, flat{0, -0.7, 0, 0};
   tagPOINT a{}, b{};

@@ -82,6 +82,9 @@ void GetStDev_Mono(const uint8_t* centre, int stride, int* dev, int* mean, int f
 void GetStDev_RGB(const uint8_t* centre, int stride, int* dev, int* mean, int flag);
 void GetStDevH(const _P2IIMG* img, int row, int ch, uint8_t* dev, uint8_t* mean);
 void GetStDevV(const _P2IIMG* img, int col, int ch, uint8_t* dev, uint8_t* mean);
+// GetStDevV's means of all three channels of a colour column in one walk
+// down it, channel c at mean + c x height.
+void StDevColumnRGB(const _P2IIMG* img, int col, uint8_t* mean);
 void MakeStdData(const _P2IIMG* img, int bottom, uint8_t* dev, uint8_t* mean);
 int GetAve_Mono(const uint8_t* centre, int stride);
 int GetAve_RGB(const uint8_t* centre, int stride);

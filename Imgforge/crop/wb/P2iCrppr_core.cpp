@@ -180,8 +180,9 @@ bool TooSmall(const _P2IIMG* img) {
 struct Work {
   _P2IIMG img{};
   uint8_t* ref = nullptr;
+  bool borrowed = false;  // img is the caller's page itself
   ~Work() {
-    free(img.pImageData);
+    if (!borrowed) free(img.pImageData);
     free(ref);
   }
   int MakeRefs(int shadow) {
@@ -468,7 +469,16 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
 int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
   if (TooSmall(img)) return -8;
   Work w;
-  int rc = img->nXResolution <= 300 ? DuplicateImage(img, &w.img) : GetHalfImage(img, &w.img);
+  int rc = 0;
+  if (img->nXResolution > 300) {
+    rc = GetHalfImage(img, &w.img);
+  } else if (info->bInvGamma) {
+    rc = DuplicateImage(img, &w.img);
+  } else {
+    // Nothing below writes to the full-size copy: the page itself serves.
+    w.img = *img;
+    w.borrowed = true;
+  }
   if (rc) return rc;
   if (info->bInvGamma) DoInvGamma(&w.img);
   if (w.MakeRefs(shadow)) return -2;
