@@ -107,14 +107,16 @@ inline Input MakeInput(const dravn_pages::BackedPageSpec& spec, bool mono = fals
 
 // Where a white-backing page's leading edge passes a device's top-edge
 // sensor (half the width plus the row's correction, in mm), as the over-scan
-// value of a white-background crop record: 0.1 mm from the top.
-inline int16_t LeadingEdgeOvs(const Input& in, double xCorrMm) {
+// value of a white-background crop record: 0.1 mm from the top. A device
+// whose image the engine searches upside down leads with the bottom edge,
+// measured from the bottom row.
+inline int16_t LeadingEdgeOvs(const Input& in, double xCorrMm, bool fromBottom = false) {
   const int dpi = in.info.nXResolution;
   const double sx = in.info.nWidth / 2.0 + xCorrMm * dpi / 25.4;
-  const double* lt = in.page.corners[0];
-  const double* rt = in.page.corners[1];
-  const double row = lt[1] + (rt[1] - lt[1]) * (sx - lt[0]) / (rt[0] - lt[0]);
-  return static_cast<int16_t>(row * 254 / in.info.nYResolution);
+  const double* a = in.page.corners[fromBottom ? 2 : 0];
+  const double* b = in.page.corners[fromBottom ? 3 : 1];
+  const double row = a[1] + (b[1] - a[1]) * (sx - a[0]) / (b[0] - a[0]);
+  return static_cast<int16_t>((fromBottom ? in.info.nHeight - row : row) * 254 / in.info.nYResolution);
 }
 
 inline FSIP_CRP_S_CRPALL CropRecord(const std::vector<unsigned char>& tone, int adf = 1) {

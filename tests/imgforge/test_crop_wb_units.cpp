@@ -28,6 +28,35 @@ TEST(WBTables, InverseGammaAndWindowMean) {
   EXPECT_EQ(100, mean);  // (2500 * 41) >> 10
 }
 
+// The line profiles slide their 5 x 5 sums along the line: each mean is the
+// window routine's, in grey and in every colour channel.
+TEST(WBTables, LineProfilesAreTheWindowMeans) {
+  const int w = 23, h = 19;
+  std::vector<uint8_t> grey(static_cast<size_t>(w) * h), rgb(static_cast<size_t>(w) * h * 3);
+  uint32_t x = 7;
+  for (auto* v : {&grey, &rgb})
+    for (auto& b : *v) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+  _P2IIMG g = Grey(grey, w, h, 100);
+  _P2IIMG c{rgb.data(), 24, 0, w, h, 3 * w, 3 * w * h, 100, 100, 0, 0, w - 1, h - 1};
+  std::vector<uint8_t> dev(64), row(64), col(3 * 64);
+  GetStDevH(&g, 9, 0, dev.data(), row.data());
+  for (int k = 2; k <= w - 3; ++k) {
+    int m = 0;
+    GetStDev_Mono(&grey[static_cast<size_t>(9) * w + k], w, nullptr, &m, 0);
+    EXPECT_EQ(m, row[static_cast<size_t>(k)]) << k;
+  }
+  StDevColumnRGB(&c, 5, col.data());
+  for (int ch = 0; ch < 3; ++ch) {
+    GetStDevV(&c, 5, ch, dev.data(), row.data());
+    for (int k = 0; k < h; ++k) EXPECT_EQ(row[static_cast<size_t>(k)], col[static_cast<size_t>(ch * h + k)]) << ch << "," << k;
+    for (int k = 2; k <= h - 3; ++k) {
+      int m = 0;
+      GetStDev_RGB(&rgb[(static_cast<size_t>(k) * w + 5) * 3 + ch], 3 * w, nullptr, &m, 0);
+      EXPECT_EQ(m, row[static_cast<size_t>(k)]) << ch << "," << k;
+    }
+  }
+}
+
 TEST(WBTables, TruncatingCrossingAgainstTheMainEngine) {
   const _STRTLINE upright{0, 0, 1, 3}, flat{0, -0.7, 0, 0};
   tagPOINT a{}, b{};
@@ -188,6 +217,93 @@ TEST(WBCutting, FailedRotationLeavesNoDanglingPointer) {
   _P2IIMG out{};
   EXPECT_EQ(-5, CropImg(&in, &c, &out));
   EXPECT_EQ(nullptr, out.pImageData);
+}
+
+// A dark streak down the whole backing below the reference rows is an edge
+// on every row without the streak test; with it, its first row finds no
+// edge beside it towards the paper and no later row takes it.
+TEST(WBEdges, FullHeightStreakIsRefused) {
+  const int w = 200, h = 300;
+  std::vector<uint8_t> px(static_cast<size_t>(w) * h, 208);
+  for (int y = 5; y < h; ++y) px[static_cast<size_t>(y) * w + 30] = px[static_cast<size_t>(y) * w + 31] = 120;
+  _P2IIMG img = Grey(px, w, h, 100);
+  std::vector<uint8_t> ref(2 * w);
+  MakeStdData(&img, 0, ref.data(), ref.data() + w);
+  auto nearStreak = [](const PointList& l) {
+    return std::count_if(l.begin(), l.end(), [](const tagPOINT& p) { return p.x >= 25 && p.x <= 36; });
+  };
+  const int32_t saved = gbTatesujiJudge;
+  for (int judge : {0, 1}) {
+    gbTatesujiJudge = judge;
+    PointList lr;
+    ASSERT_EQ(0, GetEdgeH(&img, ref.data(), ref.data() + w, 0, lr, false));
+    if (judge) {
+      EXPECT_EQ(0, nearStreak(lr));
+    } else {
+      EXPECT_EQ(74, nearStreak(lr));  // both of its flanks on each of the 37 rows
+    }
+  }
+  gbTatesujiJudge = saved;
+}
+
+// Points along the sides of a 400 x 300 rectangle; `gap` adds a second
+// bottom side that far below the first.
+void RectanglePoints(PointList& lr, PointList& tb, int gap) {
+  for (int k = 0; k <= 30; ++k) {
+    lr.push_back({100, 100 + 10 * k});
+    lr.push_back({500, 100 + 10 * k});
+    tb.push_back({100 + 13 * k, 100});
+    tb.push_back({100 + 13 * k, 400});
+    if (gap) tb.push_back({100 + 13 * k, 400 + gap});
+  }
+}
+
+// Two bottom sides nearer each other than gnRhDiff give one line, between
+// them: the fit still finds the page's four sides.
+TEST(WBLines, NearParallelsMergeIntoOne) {
+  gnRhDiff = 25;
+  gn1inch = 100;
+  struct {
+    int gap;
+    double bottom;
+  } rows[] = {{0, 400}, {10, 405}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.gap);
+    PointList lr, tb;
+    RectanglePoints(lr, tb, r.gap);
+    _STRTLINE lines[4] = {};
+    double skew = 0;
+    ASSERT_EQ(4, GetStraightLine(600, lr, tb, 1.0, 1, lines, &skew, false));
+    SortStraightLine(lines);
+    EXPECT_NEAR(-lines[1].dB, r.bottom, 1);
+    EXPECT_NEAR(-lines[3].dB, 100, 1);
+    EXPECT_EQ(100, lines[0].dX);
+    EXPECT_EQ(500, lines[2].dX);
+  }
+  if (gpSinCos_1) Uninitialize();
+}
+
+// The crop layer refuses a skew that comes within a degree of 45.
+TEST(WBInterface, SkewWithinADegreeOfFortyFiveIsRefused) {
+  struct {
+    double skew;
+    bool ok;
+  } rows[] = {{44.5, false}, {-44.5, false}, {44.0, true}, {-44.0, true}, {0, true}, {10, true}};
+  for (const auto& r : rows) EXPECT_EQ(r.ok, SkewAccepted(r.skew)) << r.skew;
+}
+
+// Strict mode's test: a corner on the last column or row is inside, one
+// pixel past it is not, nor one pixel before the first.
+TEST(WBInterface, StrictModeCornerOnePixelOutside) {
+  std::vector<uint8_t> px(4);
+  _P2IIMG img{px.data(), 8, 0, 300, 200, 300, 60000, 100, 100, 0, 0, 299, 199};
+  const tagPOINT inside[4] = {{0, 0}, {0, -199}, {299, -199}, {299, 0}};
+  EXPECT_TRUE(CornersInside(inside, &img));
+  const tagPOINT out[][4] = {{{-1, 0}, {0, -199}, {299, -199}, {299, 0}},
+                             {{0, 0}, {0, -200}, {299, -199}, {299, 0}},
+                             {{0, 0}, {0, -199}, {300, -199}, {299, 0}},
+                             {{0, 1}, {0, -199}, {299, -199}, {299, 0}}};
+  for (const auto& c : out) EXPECT_FALSE(CornersInside(c, &img));
 }
 
 TEST(WBInterface, ScannerRows) {

@@ -82,6 +82,9 @@ void GetStDev_Mono(const uint8_t* centre, int stride, int* dev, int* mean, int f
 void GetStDev_RGB(const uint8_t* centre, int stride, int* dev, int* mean, int flag);
 void GetStDevH(const _P2IIMG* img, int row, int ch, uint8_t* dev, uint8_t* mean);
 void GetStDevV(const _P2IIMG* img, int col, int ch, uint8_t* dev, uint8_t* mean);
+// GetStDevV's means of all three channels of a colour column in one walk
+// down it, channel c at mean + c x height.
+void StDevColumnRGB(const _P2IIMG* img, int col, uint8_t* mean);
 void MakeStdData(const _P2IIMG* img, int bottom, uint8_t* dev, uint8_t* mean);
 int GetAve_Mono(const uint8_t* centre, int stride);
 int GetAve_RGB(const uint8_t* centre, int stride);
@@ -150,10 +153,12 @@ void RotateEdges(PointList& a, PointList& b, double deg);
 void RotatePoint(tagPOINT* p, double deg);
 void CopyEdges(const PointList& src, PointList& dst);
 void GetDskwAngle_RK(const _STRTLINE& l, double* angle);
+double WorkScale(const _P2IIMG* src, const _P2IIMG* work);
 void GetDocPosForOddDoc(const _P2IIMG* src, const _P2IIMG* work, PointList& lr, PointList& tb,
                         const _STRTLINE* lines, int n, double skew, _P2IDOCPOS* pos, const _P2IGDPINFO* info);
 
 // ---- searches, switch and cutter ---------------------------------------------------------------
+bool CornersInside(const tagPOINT* corners, const _P2IIMG* img);  // y-up corners, the strict mode's test
 int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos);
 int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos);
 int GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, _P2IDOCPOS* pos);
@@ -166,6 +171,7 @@ struct ScannerRow {
   int kind;
 };
 const ScannerRow& ScannerRowOf(const char* name);
+bool SkewAccepted(double skew);  // 45 degrees less the skew's size reaches gdblWBCropAngleCheck
 void MakeDevInfo(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_CRPALL* rec, _P2IGDPINFO* info);
 int CropAllWB(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRPWB_S_CRPALL* rec, FSIP_S_IMAGEINFO_EX* out,
               FSIP_CRP_S_DUAL_LAYOUT* layout, void* user);

@@ -120,9 +120,21 @@ void GetDskwAngle_RK(const _STRTLINE& l, double* angle) {
   *angle = a * 180 / 3.141592654;
 }
 
+// Source pixels per pixel of a working copy. A half-size copy keeps every
+// second pixel, so its factor is 2 even where halving an odd resolution
+// rounded the copy's down (301 to 150 dpi would otherwise push a page's far
+// side out by a third of a percent of its distance from the origin).
+double WorkScale(const _P2IIMG* src, const _P2IIMG* work) {
+  if (!work) return 1.0;
+  if (work->nXResolution == src->nXResolution >> 1 && work->nWidth == (src->nWidth + 1) / 2 &&
+      work->nHeight == (src->nHeight + 1) / 2)
+    return 2.0;
+  return static_cast<double>(src->nXResolution) / work->nXResolution;
+}
+
 void GetDocPosForOddDoc(const _P2IIMG* src, const _P2IIMG* work, PointList& lr, PointList& tb,
                         const _STRTLINE* lines, int n, double /*skew*/, _P2IDOCPOS* pos, const _P2IGDPINFO* info) {
-  const double s = work ? static_cast<double>(src->nXResolution) / work->nXResolution : 1.0;
+  const double s = WorkScale(src, work);
   const int w = work ? work->nWidth : src->nWidth;
   _STRTLINE r[4];
   double angle = 0;
@@ -144,6 +156,12 @@ void GetDocPosForOddDoc(const _P2IIMG* src, const _P2IIMG* work, PointList& lr, 
 
 // ---- the searches ------------------------------------------------------------------
 
+bool CornersInside(const tagPOINT* c, const _P2IIMG* img) {
+  for (int i = 0; i < 4; ++i)
+    if (c[i].x < 0 || c[i].x >= img->nWidth || -c[i].y < 0 || -c[i].y >= img->nHeight) return false;
+  return true;
+}
+
 namespace {
 
 int LevelSelector(const _P2IGDPINFO* info) {
@@ -162,8 +180,9 @@ bool TooSmall(const _P2IIMG* img) {
 struct Work {
   _P2IIMG img{};
   uint8_t* ref = nullptr;
+  bool borrowed = false;  // img is the caller's page itself
   ~Work() {
-    free(img.pImageData);
+    if (!borrowed) free(img.pImageData);
     free(ref);
   }
   int MakeRefs(int shadow) {
@@ -436,13 +455,10 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
   }
   tagPOINT c[4];
   if (!GetAllXPoints4(lines, c)) return -3;
-  if (info->bNoSideRepair) {
-    for (const tagPOINT& p : c)
-      if (p.x < 0 || p.x >= img->nWidth || -p.y < 0 || -p.y >= img->nHeight) {
-        pos->dSkew = skew;
-        std::copy(c, c + 4, pos->ptCorner);
-        return -9;
-      }
+  if (info->bNoSideRepair && !CornersInside(c, img)) {
+    pos->dSkew = skew;
+    std::copy(c, c + 4, pos->ptCorner);
+    return -9;
   }
   if ((rc = ShadowSideCheck(img, tb, rx, ry, lines, c)) != 0) return rc;
   pos->dSkew = skew;
@@ -453,7 +469,16 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
 int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
   if (TooSmall(img)) return -8;
   Work w;
-  int rc = img->nXResolution <= 300 ? DuplicateImage(img, &w.img) : GetHalfImage(img, &w.img);
+  int rc = 0;
+  if (img->nXResolution > 300) {
+    rc = GetHalfImage(img, &w.img);
+  } else if (info->bInvGamma) {
+    rc = DuplicateImage(img, &w.img);
+  } else {
+    // Nothing below writes to the full-size copy: the page itself serves.
+    w.img = *img;
+    w.borrowed = true;
+  }
   if (rc) return rc;
   if (info->bInvGamma) DoInvGamma(&w.img);
   if (w.MakeRefs(shadow)) return -2;
@@ -498,7 +523,7 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   gnRhDiff = img->nXResolution >> 2;
   gn1inch = img->nXResolution;
   gnDistTh = static_cast<int>(2 * img->nXResolution / 25.4 + 0.5);
-  n = GetStraightLine(size, lr, tb, static_cast<double>(img->nXResolution) / wd, 1, lines, &skew, true);
+  n = GetStraightLine(size, lr, tb, WorkScale(img, &w.img), 1, lines, &skew, true);
   if (n < 0) return n;
   if (n < 4) return odd(lrCopy, tbCopy, n);
   GetDskwAngle_RK(lines[0], &skew);

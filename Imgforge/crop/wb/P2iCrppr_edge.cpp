@@ -93,13 +93,17 @@ int GetEdgeV(const _P2IIMG* img, const uint8_t* /*ref1*/, const uint8_t* ref2, i
     if (x >= w - 2) break;
     if (x <= 1) continue;
     found.clear();
+    if (colour)
+      StDevColumnRGB(img, x, buf + h);
+    else
+      GetStDevV(img, x, 0, buf, buf + h);
     for (int c = 0; c < (colour ? 3 : 1); ++c) {
-      GetStDevV(img, x, c, buf, buf + h);
+      const uint8_t* profile = buf + static_cast<size_t>(c + 1) * h;
       const uint8_t level = ref2[static_cast<size_t>(c) * w + x];
       if (flag)
-        GetEdgeRK(buf + h, level, 0, 0, h, found);
+        GetEdgeRK(profile, level, 0, 0, h, found);
       else
-        GetEdge(buf + h, level, h, found);
+        GetEdge(profile, level, h, found);
     }
     AppendFound(found, colour, true, x, out);
   }
@@ -485,31 +489,41 @@ int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scal
   const int R = static_cast<int>(s * 1.4142135623730951);
   if (R <= 0) return 0;
   const size_t rows = static_cast<size_t>(2) * R;
+  if (rows * 1800 > UINT32_MAX) return -2;
   uint8_t* acc = static_cast<uint8_t*>(calloc(rows * 1800, 1));
   if (!acc) return -2;
   const int d = fine ? 2 : 10;
+  // Only the cells that got a vote are looked at again: a page's few
+  // hundred points touch a small part of an accumulator of tens of
+  // megabytes, whose untouched pages are never even mapped in.
+  std::vector<uint32_t> touched;
+  size_t hist[256] = {};
   for (const PointList* list : {&lr, &tb})
     for (const tagPOINT& p : *list) {
       const double x = static_cast<double>(p.x), y = -static_cast<double>(p.y);
       for (int j = 0; j < 1800; j += d) {
         const int64_t rho = RoundAway(x * gpSinCos_1[j].dCos + y * gpSinCos_1[j].dSin) + R;
         if (rho < 0 || rho >= static_cast<int64_t>(rows)) continue;
-        uint8_t& v = acc[static_cast<size_t>(rho) * 1800 + static_cast<size_t>(j)];
-        if (v < 255) ++v;
+        const size_t at = static_cast<size_t>(rho) * 1800 + static_cast<size_t>(j);
+        uint8_t& v = acc[at];
+        if (v == 0) touched.push_back(static_cast<uint32_t>(at));
+        if (v < 255) {
+          if (v) --hist[v];
+          ++hist[++v];
+        }
       }
     }
-  // The 384 strongest cells, earlier-scanned first among equals.
-  size_t hist[256] = {};
-  for (size_t i = 0; i < rows * 1800; ++i) ++hist[acc[i]];
+  // The 384 strongest cells, earlier-scanned (row by row) first among equals.
   int floorVotes = 255;
   size_t have = 0;
   while (floorVotes > 1 && have + hist[floorVotes] < 384) have += hist[floorVotes--];
+  std::vector<uint32_t> strong;
+  for (uint32_t at : touched)
+    if (acc[at] >= floorVotes) strong.push_back(at);
+  std::sort(strong.begin(), strong.end());
   std::vector<Cell> cells;
-  for (size_t r = 0; r < rows; ++r)
-    for (int j = 0; j < 1800; j += d) {
-      const int v = acc[r * 1800 + static_cast<size_t>(j)];
-      if (v >= floorVotes && v > 0) cells.push_back({v, j, static_cast<int>(r) - R});
-    }
+  cells.reserve(strong.size());
+  for (uint32_t at : strong) cells.push_back({acc[at], static_cast<int>(at % 1800), static_cast<int>(at / 1800) - R});
   free(acc);
   std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) { return a.votes > b.votes; });
   if (cells.size() > 384) cells.resize(384);

@@ -39,11 +39,17 @@ int Flipped(_P2IIMG* img, const _P2IGDPINFO* info, _P2IDOCPOS* pos,
 
 }  // namespace
 
+// The kinds that do not lower the backward edge level search with its
+// first value: left at -16 by an earlier request of another kind, it would
+// make one page's crop depend on what the process cropped before it.
+constexpr int8_t kOwnBckLevel = -32;
+
 int GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, _P2IDOCPOS* pos) {
   const int64_t kind = info->nDevKind;
   const bool opt0 = info->nDevOpt == 0;
   switch (kind) {
     case 1:
+      gcEdgeBckLevel = kOwnBckLevel;
       gbTatesujiJudge = 1;
       gbOVSJudge = 1;
       gbTopShadow = opt0 ? 1 : 0;
@@ -71,6 +77,7 @@ int GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, _P2IDOCPOS* pos) {
       }
       return gbTopShadow ? Flipped(img, info, pos, _GetDocPos_RK) : _GetDocPos_RK(img, info, 0, pos);
     default:
+      gcEdgeBckLevel = kOwnBckLevel;
       gbTopShadow = 0;
       gbTatesujiJudge = 0;
       gbOVSJudge = 1;
@@ -329,6 +336,8 @@ int CutOut(const Work& w, bool mono, _P2ICRPINFO req, FSIP_CRPWB_S_CRPALL* rec, 
 
 }  // namespace
 
+bool SkewAccepted(double skew) { return 45 - std::fabs(skew) >= gdblWBCropAngleCheck; }
+
 const ScannerRow& ScannerRowOf(const char* name) {
   for (const Row& r : kRows)
     for (size_t i = 0; i < r.count; ++i)
@@ -360,7 +369,7 @@ int CropAllWB(const FSIP_S_IMAGEINFO_EX* in, FSIP_CRPWB_S_CRPALL* rec, FSIP_S_IM
   if (P2iGetCroppedImg(&w.img, &info, &pos)) return -2;
   const int rc = P2iGetDocPos(&w.img, &info, nullptr, &pos);
   if (rc == -1 || (rc == -2 && !gpSinCos_1)) return -1;  // the control layer's "no memory"
-  if (rc != 0 || 45 - std::fabs(pos.dSkew) < gdblWBCropAngleCheck) return -5;
+  if (rc != 0 || !SkewAccepted(pos.dSkew)) return -5;
   if (layout) {
     std::memset(layout, 0, sizeof *layout);
     tagPOINT c[4];

@@ -70,20 +70,29 @@ inline const uint8_t* At(const _P2IIMG* img, int x, int y, int ch) {
   return img->pImageData + static_cast<size_t>(y) * img->nBytesPerLine + static_cast<size_t>(x) * Px(img) + ch;
 }
 
-// The 5x5 mean of one channel along a row (or down a column), ends copied.
+// The 5x5 mean of one channel along a row (or down a column), ends copied:
+// the windows' sums slide along the line from five-pixel cross sums, the
+// same integers as GetStDev_Mono and GetStDev_RGB add up window by window.
 void StDevLine(const _P2IIMG* img, int fixed, int ch, bool alongRow, uint8_t* dev, uint8_t* mean) {
   const int n = alongRow ? img->nWidth : img->nHeight;
   if (n <= 4) return;
-  const int stride = img->nBytesPerLine;
+  const ptrdiff_t along = alongRow ? Px(img) : img->nBytesPerLine;
+  const ptrdiff_t across = alongRow ? img->nBytesPerLine : Px(img);
+  const uint8_t* p = alongRow ? At(img, 0, fixed, ch) : At(img, fixed, 0, ch);
+  auto cross = [&](int i) {
+    const uint8_t* c = p + i * along;
+    return c[-2 * across] + c[-across] + c[0] + c[across] + c[2 * across];
+  };
+  int cs[5];
+  int sum = 0;
+  for (int i = 0; i < 4; ++i) sum += cs[i] = cross(i);
   for (int k = 2; k <= n - 3; ++k) {
-    const uint8_t* c = alongRow ? At(img, k, fixed, ch) : At(img, fixed, k, ch);
-    int m = 0;
-    if (Colour(img))
-      GetStDev_RGB(c, stride, nullptr, &m, 0);
-    else
-      GetStDev_Mono(c, stride, nullptr, &m, 0);
-    mean[k] = static_cast<uint8_t>(std::min(255, m));
+    const int in = cross(k + 2);
+    sum += in;
+    cs[(k + 2) % 5] = in;
+    mean[k] = static_cast<uint8_t>(std::min(255, (sum * 41) >> 10));
     dev[k] = 0;
+    sum -= cs[(k - 2) % 5];
   }
   mean[0] = mean[1] = mean[2];
   mean[n - 2] = mean[n - 1] = mean[n - 3];
@@ -91,6 +100,33 @@ void StDevLine(const _P2IIMG* img, int fixed, int ch, bool alongRow, uint8_t* de
 }
 
 }  // namespace
+
+void StDevColumnRGB(const _P2IIMG* img, int col, uint8_t* mean) {
+  const int n = img->nHeight;
+  if (n <= 4) return;
+  const ptrdiff_t along = img->nBytesPerLine;
+  const uint8_t* p = At(img, col, 0, 0);
+  int cs[3][5], sum[3] = {};
+  auto cross = [&](int i, int c) {
+    const uint8_t* q = p + i * along + c;
+    return q[-6] + q[-3] + q[0] + q[3] + q[6];
+  };
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 4; ++i) sum[c] += cs[c][i] = cross(i, c);
+  for (int k = 2; k <= n - 3; ++k)
+    for (int c = 0; c < 3; ++c) {
+      const int in = cross(k + 2, c);
+      sum[c] += in;
+      cs[c][(k + 2) % 5] = in;
+      mean[c * n + k] = static_cast<uint8_t>(std::min(255, (sum[c] * 41) >> 10));
+      sum[c] -= cs[c][(k - 2) % 5];
+    }
+  for (int c = 0; c < 3; ++c) {
+    uint8_t* m = mean + c * n;
+    m[0] = m[1] = m[2];
+    m[n - 2] = m[n - 1] = m[n - 3];
+  }
+}
 
 void GetStDevH(const _P2IIMG* img, int row, int ch, uint8_t* dev, uint8_t* mean) {
   StDevLine(img, row, ch, true, dev, mean);
