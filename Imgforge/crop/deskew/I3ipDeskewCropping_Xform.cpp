@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "I3ipDeskewCropping.h"
 
@@ -276,48 +279,162 @@ int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, do
 
 namespace {
 
+// Coordinates carry 30 fractional bits; the sampling uses the top 10 of
+// them. Steps truncated to 10 bits would drift a pixel every 1024 pixels.
+constexpr int kFrac = 30;
+
+// product[f][a] = (a x f) >> 8, laid out by weight so that the four rows
+// one pixel uses stay in the first-level cache.
+struct ProductTable {
+  unsigned char t[256][256];
+  ProductTable() {
+    for (int f = 0; f < 256; ++f)
+      for (int a = 0; a < 256; ++a) t[f][a] = static_cast<unsigned char>((a * f) >> 8);
+  }
+};
+
+// Floor and ceiling of a / b for b > 0.
+inline int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [*first, *end) to the columns col with lo <= v0 + col x dv < hi.
+void KeepWithin(int64_t v0, int64_t dv, int64_t lo, int64_t hi, int64_t* first, int64_t* end) {
+  int64_t a = 0, b = 0;
+  if (dv == 0) {
+    if (v0 >= lo && v0 < hi) return;
+  } else if (dv > 0) {
+    a = CeilDiv(lo - v0, dv);
+    b = CeilDiv(hi - v0, dv);
+  } else {
+    a = FloorDiv(v0 - hi, -dv) + 1;
+    b = FloorDiv(v0 - lo, -dv) + 1;
+  }
+  *first = std::max(*first, a);
+  *end = std::min(*end, b);
+}
+
+// One output pixel with the bounds test: black where a neighbour would lie
+// outside the source.
+template <int kChannels>
+inline void SampleChecked(const I3ipImageInfo* src, const ProductTable& p, int64_t x, int64_t y, unsigned char* d) {
+  const int64_t xi = x >> kFrac, yi = y >> kFrac;
+  if (x < 0 || y < 0 || xi >= static_cast<int64_t>(src->Width) - 1 || yi >= static_cast<int64_t>(src->Height) - 1) {
+    for (int k = 0; k < kChannels; ++k) d[k] = 0;
+    return;
+  }
+  const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+  const unsigned char* p0 = src->Data + static_cast<size_t>(yi) * src->Bpl + xi * kChannels;
+  const unsigned char* p1 = p0 + src->Bpl;
+  const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx], *wy0 = p.t[255 - fy], *wy1 = p.t[fy];
+  for (int k = 0; k < kChannels; ++k) {
+    const int top = wx0[p0[k]] + wx1[p0[k + kChannels]];
+    const int bottom = wx0[p1[k]] + wx1[p1[k + kChannels]];
+    d[k] = static_cast<unsigned char>(wy0[top] + wy1[bottom]);
+  }
+}
+
+// n grey pixels whose neighbours all lie inside the source.
+void InnerGrey(const I3ipImageInfo* src, const ProductTable& p, int64_t x, int64_t y, int64_t c, int64_t s, int64_t n,
+               unsigned char* d) {
+  const unsigned char* data = src->Data;
+  const size_t bpl = src->Bpl;
+  for (int64_t i = 0; i < n; ++i, x += c, y += s) {
+    const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+    const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
+    const unsigned char* p1 = p0 + bpl;
+    const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx];
+    const int top = wx0[p0[0]] + wx1[p0[1]], bottom = wx0[p1[0]] + wx1[p1[1]];
+    d[i] = static_cast<unsigned char>(p.t[255 - fy][top] + p.t[fy][bottom]);
+  }
+}
+
+#if defined(__SSE2__)
+// Colour weights as 16-bit lanes: wx[f] = 255 - f for the left pixel's three
+// channels, f for the right one's; wy[f] = 255 - f for the upper row, f for
+// the lower. Every product stays below 65536, so 16-bit lanes give the
+// table's (a x f) >> 8 exactly.
+struct ColourWeights {
+  __m128i wx[256], wy[256];
+  ColourWeights() {
+    for (int f = 0; f < 256; ++f) {
+      const short g = static_cast<short>(255 - f), h = static_cast<short>(f);
+      wx[f] = _mm_setr_epi16(g, g, g, h, h, h, 0, 0);
+      wy[f] = _mm_setr_epi16(g, g, g, g, h, h, h, h);
+    }
+  }
+};
+
+// n colour pixels whose neighbours lie inside the source and whose 8-byte
+// reads of two neighbours stay within the row.
+void InnerColour(const I3ipImageInfo* src, const ColourWeights& w, int64_t x, int64_t y, int64_t c, int64_t s,
+                 int64_t n, unsigned char* d) {
+  const unsigned char* data = src->Data;
+  const size_t bpl = src->Bpl;
+  const __m128i zero = _mm_setzero_si128();
+  for (int64_t i = 0; i < n; ++i, x += c, y += s, d += 3) {
+    const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+    const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac) * 3;
+    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)), zero);
+    __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + bpl)), zero);
+    a = _mm_srli_epi16(_mm_mullo_epi16(a, w.wx[fx]), 8);
+    b = _mm_srli_epi16(_mm_mullo_epi16(b, w.wx[fx]), 8);
+    a = _mm_add_epi16(a, _mm_srli_si128(a, 6));  // lanes 0..2: upper row
+    b = _mm_add_epi16(b, _mm_srli_si128(b, 6));  // lanes 0..2: lower row
+    __m128i v = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(a, b), w.wy[fy]), 8);
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    const uint32_t px = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    // Four bytes a pixel, the fourth overwritten by the next; the last one
+    // of the span must not write past it.
+    std::memcpy(d, &px, i + 1 < n ? 4 : 3);
+  }
+}
+#endif
+
 template <int kChannels>
 int Rotate12(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, double startX, double startY) {
   if (!src || !dst || !src->Data || !dst->Data || !src->Width || !src->Height || !dst->Width || !dst->Height) return 0;
-  // Coordinates carry 30 fractional bits; the sampling uses the top 10 of
-  // them. Steps truncated to 10 bits would drift a pixel every 1024 pixels.
-  constexpr int kShift = 20;
-  // product[f][a] = (a x f) >> 8, laid out by weight so that the four rows
-  // one pixel uses stay in the first-level cache.
-  unsigned char product[256][256];
-  for (int f = 0; f < 256; ++f)
-    for (int a = 0; a < 256; ++a) product[f][a] = static_cast<unsigned char>((a * f) >> 8);
-  constexpr double kOne = double(int64_t{1} << (10 + kShift));
+  const ProductTable product;  // built per call, as the rest of the engine's state
+  constexpr double kOne = double(int64_t{1} << kFrac);
   const double b = angleDegrees * M_PI / 180;
   const int64_t c = std::llround(std::cos(b) * kOne), s = std::llround(std::sin(-b) * kOne);
   int64_t x0 = static_cast<int64_t>(startX * kOne), y0 = static_cast<int64_t>(startY * kOne);
   const int64_t w1 = static_cast<int64_t>(src->Width) - 1, h1 = static_cast<int64_t>(src->Height) - 1;
-  for (uint32_t row = 0; row < dst->Height; ++row) {
+  const int64_t width = dst->Width;
+#if defined(__SSE2__)
+  const ColourWeights weights;
+  // A colour pixel reads 8 bytes from its left neighbour: one more column
+  // than it uses must exist in the row.
+  const int64_t innerW = kChannels == 3 ? w1 - 1 : w1;
+#else
+  const int64_t innerW = w1;
+#endif
+  for (uint32_t row = 0; row < dst->Height; ++row, x0 -= s, y0 += c) {
     unsigned char* d = dst->Data + static_cast<size_t>(row) * dst->Bpl;
-    int64_t x = x0, y = y0;
-    for (uint32_t col = 0; col < dst->Width; ++col, x += c, y += s, d += kChannels) {
-      const int64_t xi = x >> (10 + kShift), yi = y >> (10 + kShift);
-      if (x < 0 || y < 0 || xi >= w1 || yi >= h1) {
-        for (int k = 0; k < kChannels; ++k) d[k] = 0;
-        continue;
-      }
-      const int fx = static_cast<int>((x >> (2 + kShift)) & 255), fy = static_cast<int>((y >> (2 + kShift)) & 255);
-      const unsigned char* p0 = src->Data + static_cast<size_t>(yi) * src->Bpl + xi * kChannels;
-      const unsigned char* p1 = p0 + src->Bpl;
-      const unsigned char *wx0 = product[255 - fx], *wx1 = product[fx], *wy0 = product[255 - fy], *wy1 = product[fy];
-      for (int k = 0; k < kChannels; ++k) {
-        const int top = wx0[p0[k]] + wx1[p0[k + kChannels]];
-        const int bottom = wx0[p1[k]] + wx1[p1[k + kChannels]];
-        d[k] = static_cast<unsigned char>(wy0[top] + wy1[bottom]);
-      }
+    // Within [first, end) every neighbour lies inside: no bounds test.
+    int64_t first = 0, end = width;
+    KeepWithin(x0, c, 0, innerW * (int64_t{1} << kFrac), &first, &end);
+    KeepWithin(y0, s, 0, h1 * (int64_t{1} << kFrac), &first, &end);
+    if (end <= first) first = end = width;
+    for (int64_t col = 0; col < first; ++col)
+      SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
+    if (kChannels == 1) {
+      InnerGrey(src, product, x0 + first * c, y0 + first * s, c, s, end - first, d + first);
+    } else {
+#if defined(__SSE2__)
+      InnerColour(src, weights, x0 + first * c, y0 + first * s, c, s, end - first, d + first * 3);
+#else
+      for (int64_t col = first; col < end; ++col)
+        SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
+#endif
     }
-    x0 -= s;
-    y0 += c;
+    for (int64_t col = end; col < width; ++col)
+      SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
   }
   return 1;
 }
 
 }  // namespace
+
 
 int p2iRotate12_Color_New(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, double startX,
                           double startY) {
