@@ -61,6 +61,15 @@ TEST(DeskewAnalysis, BackgroundOfSixteenRowsIsSubtractedAndTheLargestChannelKept
       for (int c = 0; c < 3; ++c) want = std::max(want, std::max(0, img.At(x, y)[c] - bg[c]));
       ASSERT_EQ(out.At(x, y), want) << x << "," << y;
     }
+  // Grey rows keep their padding.
+  TestImage grey(7, 24, 8, 200, 2);
+  for (uint32_t y = 0; y < 24; ++y)
+    for (uint32_t x = 0; x < 7; ++x) *grey.At(x, y) = y < 16 ? 90 : static_cast<unsigned char>((x * 37 + y * 11) % 256);
+  Owned g;
+  ASSERT_EQ(ModifyImageForAnalysis(&grey.info, true, &g.info), 0);
+  EXPECT_EQ(g.info.Bpl, 9u);
+  for (uint32_t y = 0; y < 24; ++y)
+    for (uint32_t x = 0; x < 7; ++x) ASSERT_EQ(g.info.Data[y * 9 + x], std::max(0, *grey.At(x, y) - 90)) << x << "," << y;
 }
 
 TEST(DeskewAnalysis, BackgroundIsTheTruncatedMeanPerColumnAndChannel) {

@@ -166,11 +166,28 @@ int ModifyImageForAnalysis(const I3ipImageInfo* in, bool subtractBackground, I3i
     }
     // Fewer than 16 rows: the row stays zero and nothing is subtracted.
     GetBackgroundData(in, background);
-    const size_t bytes = static_cast<size_t>(in->Width) * BytesPerPixel(in);
-    for (uint32_t y = 0; y < in->Height; ++y) {
-      const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
-      unsigned char* d = w.Data + static_cast<size_t>(y) * in->Bpl;
-      for (size_t i = 0; i < bytes; ++i) d[i] = s[i] > background[i] ? static_cast<unsigned char>(s[i] - background[i]) : 0;
+    if (in->Bpp == 24) {
+      // Subtraction and the largest channel in one pass: rows land at
+      // Width bytes apart, as GetMaxImage would put them.
+      for (uint32_t y = 0; y < in->Height; ++y) {
+        const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
+        unsigned char* d = w.Data + static_cast<size_t>(y) * in->Width;
+        for (uint32_t x = 0; x < in->Width; ++x, s += 3) {
+          const unsigned char* b = background + 3 * x;
+          const int r = s[0] - b[0], g = s[1] - b[1], bl = s[2] - b[2];
+          d[x] = static_cast<unsigned char>(std::max(std::max(r, g), std::max(bl, 0)));
+        }
+      }
+      w.Bpp = 8;
+      w.Bpl = in->Width;
+      w.DataSize = in->Height * in->Width;
+    } else {
+      const size_t bytes = in->Width;
+      for (uint32_t y = 0; y < in->Height; ++y) {
+        const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
+        unsigned char* d = w.Data + static_cast<size_t>(y) * in->Bpl;
+        for (size_t i = 0; i < bytes; ++i) d[i] = static_cast<unsigned char>(std::max(s[i] - background[i], 0));
+      }
     }
     FreeMem(background);
   } else if (OverScanImage(in, &w) != kOk) {
@@ -261,7 +278,10 @@ int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, do
     for (uint32_t y = 0; y < r.Height; ++y) {
       const unsigned char* s = srcRow(2 * y);
       unsigned char* d = dstRow(y);
-      for (uint32_t x = 0; x < r.Width; ++x) std::memcpy(d + x * bpp, s + 2 * x * bpp, bpp);
+      if (bpp == 3)
+        for (uint32_t x = 0; x < r.Width; ++x, d += 3, s += 6) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+      else
+        for (uint32_t x = 0; x < r.Width; ++x) d[x] = s[2 * x];
     }
   }
   if (raw) {
@@ -333,19 +353,71 @@ inline void SampleChecked(const I3ipImageInfo* src, const ProductTable& p, int64
   }
 }
 
+// One grey pixel whose neighbours lie inside the source.
+inline unsigned char GreyInner(const unsigned char* data, size_t bpl, const ProductTable& p, int64_t x, int64_t y) {
+  const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+  const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
+  const unsigned char* p1 = p0 + bpl;
+  const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx];
+  const int top = wx0[p0[0]] + wx1[p0[1]], bottom = wx0[p1[0]] + wx1[p1[1]];
+  return static_cast<unsigned char>(p.t[255 - fy][top] + p.t[fy][bottom]);
+}
+
+#if defined(__SSE2__)
+// Grey weights as 16-bit lanes: wx[f] = {255 - f, f, 255 - f, f} for the
+// two neighbours of the upper and the lower row, wy[f] = {255 - f, f}.
+struct GreyWeights {
+  uint64_t wx[256];
+  uint32_t wy[256];
+  GreyWeights() {
+    for (uint64_t f = 0; f < 256; ++f) {
+      wx[f] = (255 - f) | f << 16 | (255 - f) << 32 | f << 48;
+      wy[f] = static_cast<uint32_t>((255 - f) | f << 16);
+    }
+  }
+};
+#endif
+
 // n grey pixels whose neighbours all lie inside the source.
 void InnerGrey(const I3ipImageInfo* src, const ProductTable& p, int64_t x, int64_t y, int64_t c, int64_t s, int64_t n,
                unsigned char* d) {
   const unsigned char* data = src->Data;
   const size_t bpl = src->Bpl;
-  for (int64_t i = 0; i < n; ++i, x += c, y += s) {
-    const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
-    const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
-    const unsigned char* p1 = p0 + bpl;
-    const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx];
-    const int top = wx0[p0[0]] + wx1[p0[1]], bottom = wx0[p1[0]] + wx1[p1[1]];
-    d[i] = static_cast<unsigned char>(p.t[255 - fy][top] + p.t[fy][bottom]);
+  int64_t i = 0;
+#if defined(__SSE2__)
+  // Four pixels at a time; every product stays below 65536, so 16-bit lanes
+  // give the table's (a x f) >> 8 exactly.
+  const GreyWeights w;
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+  for (; i + 4 <= n; i += 4, d += 4) {
+    uint32_t q[4];
+    uint64_t wx[4];
+    uint32_t wy[4];
+    for (int k = 0; k < 4; ++k, x += c, y += s) {
+      const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
+      uint16_t upper, lower;
+      std::memcpy(&upper, p0, 2);
+      std::memcpy(&lower, p0 + bpl, 2);
+      q[k] = upper | static_cast<uint32_t>(lower) << 16;
+      wx[k] = w.wx[(x >> (kFrac - 8)) & 255];
+      wy[k] = w.wy[(y >> (kFrac - 8)) & 255];
+    }
+    const __m128i v = _mm_setr_epi32(static_cast<int>(q[0]), static_cast<int>(q[1]), static_cast<int>(q[2]),
+                                     static_cast<int>(q[3]));
+    const __m128i wl = _mm_set_epi64x(static_cast<int64_t>(wx[1]), static_cast<int64_t>(wx[0]));
+    const __m128i wh = _mm_set_epi64x(static_cast<int64_t>(wx[3]), static_cast<int64_t>(wx[2]));
+    // {top, bottom} of each pixel, then the blend of the two rows.
+    const __m128i lo = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), wl), 8), ones);
+    const __m128i hi = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), wh), 8), ones);
+    const __m128i wv = _mm_setr_epi32(static_cast<int>(wy[0]), static_cast<int>(wy[1]), static_cast<int>(wy[2]),
+                                      static_cast<int>(wy[3]));
+    __m128i r = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_packs_epi32(lo, hi), wv), 8), ones);
+    r = _mm_packs_epi32(r, r);
+    const uint32_t px = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+    std::memcpy(d, &px, 4);
   }
+#endif
+  for (; i < n; ++i, x += c, y += s) *d++ = GreyInner(data, bpl, p, x, y);
 }
 
 #if defined(__SSE2__)
