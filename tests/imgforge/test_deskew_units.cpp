@@ -746,4 +746,35 @@ TEST(DeskewPosition, ASingleSideSuppliesTheOthersOnlyWhenNearlyUpright) {
   FreeSinCosTable();
 }
 
+TEST(DeskewPosition, LeftAndRightSidesOnlyGetTheirTopAndBottomAtTheImageEnds) {
+  // The paper runs off the top and the bottom: the two missing sides are
+  // probed across the rows between the found ones, then moved out.
+  ASSERT_EQ(CreateSinCosTable(), 0);
+  TestImage img(600, 900, 8, 150);
+  for (uint32_t y = 0; y < 900; ++y)
+    for (uint32_t x = 0; x < 600; ++x)
+      *img.At(x, y) = x > 150 && x < 450 ? 200 : static_cast<unsigned char>((x * 7 + y * 13) % 9);
+  const int diag = GetDiagonalLength(&img.info);
+  std::vector<unsigned> profile(diag);
+  std::vector<int> gradient(diag);
+  _LINE lines[4] = {};
+  double skew = 0;
+  int n = 0;
+  ASSERT_EQ(GetDocumentPosition(&img.info, profile.data(), gradient.data(), diag, lines, &skew, &n, nullptr), 0);
+  EXPECT_EQ(n, 2);
+  EXPECT_NEAR(skew, 0, 1e-12);
+  _LINE tabLines[4];
+  CheckTabs(&img.info, profile.data(), gradient.data(), diag, lines, n, tabLines);
+  for (int i = 2; i < 4; ++i) lines[i] = tabLines[i];
+  MakeRect(lines, false);
+  tagPOINT upperLeft, lowerRight;
+  GetVertex(lines[0], lines[3], &upperLeft);
+  GetVertex(lines[2], lines[1], &lowerRight);
+  EXPECT_NEAR(static_cast<double>(upperLeft.x), 150, 2);
+  EXPECT_NEAR(static_cast<double>(-upperLeft.y), 0, 2);
+  EXPECT_NEAR(static_cast<double>(lowerRight.x), 450, 2);
+  EXPECT_NEAR(static_cast<double>(-lowerRight.y), 899, 2);
+  FreeSinCosTable();
+}
+
 }  // namespace
