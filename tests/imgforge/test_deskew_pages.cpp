@@ -56,6 +56,16 @@ Image ToImage(const I3ipImageInfo& r) {
   return img;
 }
 
+// A grey image of one level.
+Image Plain(int width, int height, uint8_t level) {
+  Image img;
+  img.width = width;
+  img.height = height;
+  img.channels = 1;
+  img.pixels.assign(static_cast<size_t>(width) * height, level);
+  return img;
+}
+
 // The page body upright, cut at its own corners.
 Image Upright(BackedPageSpec spec) {
   spec.angleDeg = 0;
@@ -159,11 +169,7 @@ namespace {
 TEST(DeskewEntry, ResultsAndTheTableAfterEveryCall) {
   Library lib;
   ASSERT_TRUE(lib.Ok()) << dlerror();
-  Image img;
-  img.width = 300;
-  img.height = 200;
-  img.channels = 1;
-  img.pixels.assign(300 * 200, 0);
+  Image img = Plain(300, 200, 0);
   I3ipImageInfo in = Record(img, 49), out{};
   unsigned char marker = 0;
   out.Data = &marker;
@@ -222,11 +228,7 @@ TEST(DeskewEntry, OutOfMemoryInThePositionStepEndsTheCall) {
   // bytes a cell, 1800 cells per pixel of the diagonal, over 200 MB) is
   // larger than any free block the process may hold, and the analysis image
   // fits under the limit set below while it does not.
-  Image img;
-  img.width = 60000;
-  img.height = 100;
-  img.channels = 1;
-  img.pixels.assign(static_cast<size_t>(img.width) * img.height, 20);
+  Image img = Plain(60000, 100, 20);
   for (int y = 30; y < 70; ++y) std::memset(img.Row(y) + 1000, 220, 49000);
   I3ipImageInfo in = Record(img, 200);
   const size_t analysis = in.DataSize, accumulator = static_cast<size_t>(img.width) * 3600;
