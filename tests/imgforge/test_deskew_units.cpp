@@ -175,6 +175,31 @@ TEST(DeskewAnalysis, WorkingResolutions) {
   }
 }
 
+TEST(DeskewAnalysis, HalvedAnalysisIsTheSubtractionOfTheHalvedImage) {
+  // Odd sizes, padded rows, 15 and 16 halved rows (subtraction off and on).
+  std::mt19937 rng(5);
+  for (int bpp : {8, 24})
+    for (uint32_t h : {29u, 32u, 41u}) {
+      TestImage img(37, h, bpp, 300, 3);
+      for (auto& v : img.px) v = static_cast<unsigned char>(rng() % 200);
+      Owned halved, want, got;
+      double scale = 0;
+      bool allocated = false;
+      ASSERT_EQ(GetAnalyticalImage(&img.info, 4, &halved.info, &scale, &allocated), 0);
+      ASSERT_EQ(ModifyImageForAnalysis(&halved.info, true, &want.info), 0);
+      ASSERT_EQ(GetAnalyticalImage(&img.info, 1, &got.info, &scale, &allocated), 0);
+      EXPECT_TRUE(allocated);
+      EXPECT_EQ(scale, 0.5);
+      EXPECT_EQ(got.info.Width, 19u);
+      EXPECT_EQ(got.info.Height, (h + 1) / 2);
+      EXPECT_EQ(got.info.Bpp, 8);
+      EXPECT_EQ(got.info.Dpi, 150);
+      EXPECT_EQ(got.info.Bpl, want.info.Bpl);
+      EXPECT_EQ(got.info.DataSize, want.info.DataSize);
+      ASSERT_EQ(std::memcmp(got.info.Data, want.info.Data, want.info.DataSize), 0) << bpp << " bits, " << h << " rows";
+    }
+}
+
 TEST(DeskewAnalysis, HalvingKeepsTheTopLeftPixelAndDoublingRepeats) {
   TestImage img(5, 4, 8, 300);
   for (size_t i = 0; i < img.px.size(); ++i) img.px[i] = static_cast<unsigned char>(i * 7);
