@@ -425,18 +425,20 @@ struct GreyWeights {
     }
   }
 };
+#else
+struct GreyWeights {};
 #endif
 
 // n grey pixels whose neighbours all lie inside the source.
-void InnerGrey(const I3ipImageInfo* src, const ProductTable& p, int64_t x, int64_t y, int64_t c, int64_t s, int64_t n,
-               unsigned char* d) {
+void InnerGrey(const I3ipImageInfo* src, const ProductTable& p, const GreyWeights& w, int64_t x, int64_t y, int64_t c,
+               int64_t s, int64_t n, unsigned char* d) {
+  static_cast<void>(w);  // unused without SSE2
   const unsigned char* data = src->Data;
   const size_t bpl = src->Bpl;
   int64_t i = 0;
 #if defined(__SSE2__)
   // Four pixels at a time; every product stays below 65536, so 16-bit lanes
   // give the table's (a x f) >> 8 exactly.
-  const GreyWeights w;
   const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
   for (; i + 4 <= n; i += 4, d += 4) {
     uint32_t q[4];
@@ -521,6 +523,7 @@ int Rotate12(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, 
   int64_t x0 = static_cast<int64_t>(startX * kOne), y0 = static_cast<int64_t>(startY * kOne);
   const int64_t w1 = static_cast<int64_t>(src->Width) - 1, h1 = static_cast<int64_t>(src->Height) - 1;
   const int64_t width = dst->Width;
+  const GreyWeights greyWeights;
 #if defined(__SSE2__)
   const ColourWeights weights;
   // A colour pixel reads 8 bytes from its left neighbour: one more column
@@ -539,7 +542,7 @@ int Rotate12(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, 
     for (int64_t col = 0; col < first; ++col)
       SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
     if (kChannels == 1) {
-      InnerGrey(src, product, x0 + first * c, y0 + first * s, c, s, end - first, d + first);
+      InnerGrey(src, product, greyWeights, x0 + first * c, y0 + first * s, c, s, end - first, d + first);
     } else {
 #if defined(__SSE2__)
       InnerColour(src, weights, x0 + first * c, y0 + first * s, c, s, end - first, d + first * 3);
