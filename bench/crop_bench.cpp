@@ -272,6 +272,20 @@ DeskewFound DeskewPosition(const Page& p) {
   return f;
 }
 
+// Larger of the width and height errors of a cut-out page.
+double SizeError(const dravn_pages::BackedPage& page, double width, double height) {
+  return std::max(std::fabs(width - page.widthPx), std::fabs(height - page.heightPx));
+}
+
+// The entry's output size error on a page.
+double DeskewSizeError(const Page& p) {
+  const I3ipImageInfo in = DeskewRecord(p);
+  I3ipImageInfo out{};
+  if (i3ipdc::DeskewAndCropping(&in, &out) != 0) return 1e9;
+  free(out.Data);
+  return SizeError(p.page, out.Width, out.Height);
+}
+
 void BM_DeskewAndCropping(benchmark::State& state) {
   auto p = Cached(static_cast<int>(state.range(0)), state.range(1), state.range(2) / 10.0);
   const I3ipImageInfo in = DeskewRecord(*p);
@@ -284,13 +298,14 @@ void BM_DeskewAndCropping(benchmark::State& state) {
   const DeskewFound f = DeskewPosition(*p);
   state.counters["skew_err_deg"] = std::fabs(f.skewDeg + p->page.angleDeg);
   state.counters["corner_err_px"] = CornerError(p->page, f.corners, 0.5);
+  state.counters["size_err_px"] = DeskewSizeError(*p);
   state.counters["rc"] = rc;
 }
 BENCHMARK(BM_DeskewAndCropping)->Apply(Pages);
 
 void BM_DeskewSkewSweep(benchmark::State& state) {
   cv::setNumThreads(1);
-  std::vector<double> ours, theirs, oursCorner, theirsCorner;
+  std::vector<double> ours, theirs, oursCorner, theirsCorner, oursSize, theirsSize;
   for (auto _ : state) {
     for (double angle = -10; angle <= 10.001; angle += 0.53) {
       auto p = MakePage(300, true, angle);
@@ -300,6 +315,8 @@ void BM_DeskewSkewSweep(benchmark::State& state) {
       theirs.push_back(std::fabs(ref.skew + angle));
       oursCorner.push_back(CornerError(p->page, f.corners, 0.5));
       theirsCorner.push_back(CornerError(p->page, ref.corners, 0));
+      oursSize.push_back(DeskewSizeError(*p));
+      theirsSize.push_back(SizeError(p->page, ref.out.cols, ref.out.rows));
     }
   }
   auto median = [](std::vector<double> v) {
@@ -314,6 +331,8 @@ void BM_DeskewSkewSweep(benchmark::State& state) {
   state.counters["ocv_skew_median"] = median(theirs);
   state.counters["ocv_skew_max"] = worst(theirs);
   state.counters["ocv_corner_max_px"] = worst(theirsCorner);
+  state.counters["size_max_px"] = worst(oursSize);
+  state.counters["ocv_size_max_px"] = worst(theirsSize);
 }
 BENCHMARK(BM_DeskewSkewSweep)->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -2,10 +2,14 @@
 // libimgforge, judged on rendered pages whose angle and corners are known.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,16 @@ Image ToImage(const I3ipImageInfo& r) {
   img.channels = r.Bpp == 24 ? 3 : 1;
   img.pixels.resize(img.BytesPerLine() * img.height);
   for (int y = 0; y < img.height; ++y) std::memcpy(img.Row(y), r.Data + static_cast<size_t>(y) * r.Bpl, img.BytesPerLine());
+  return img;
+}
+
+// A grey image of one level.
+Image Plain(int width, int height, uint8_t level) {
+  Image img;
+  img.width = width;
+  img.height = height;
+  img.channels = 1;
+  img.pixels.assign(static_cast<size_t>(width) * height, level);
   return img;
 }
 
@@ -155,11 +169,7 @@ namespace {
 TEST(DeskewEntry, ResultsAndTheTableAfterEveryCall) {
   Library lib;
   ASSERT_TRUE(lib.Ok()) << dlerror();
-  Image img;
-  img.width = 300;
-  img.height = 200;
-  img.channels = 1;
-  img.pixels.assign(300 * 200, 0);
+  Image img = Plain(300, 200, 0);
   I3ipImageInfo in = Record(img, 49), out{};
   unsigned char marker = 0;
   out.Data = &marker;
@@ -195,6 +205,50 @@ TEST(DeskewEntry, PageRunningOffTheBottomIsCutAtTheLastRows) {
     EXPECT_NEAR(static_cast<double>(out.Height), keep - page.corners[0][1], 2) << dpi;
     std::free(out.Data);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Address space in use by this process, in bytes.
+size_t AddressSpace() {
+  size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST(DeskewEntry, OutOfMemoryInThePositionStepEndsTheCall) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer reserves the address space that the limit would cap";
+#else
+  Library lib;
+  ASSERT_TRUE(lib.Ok()) << dlerror();
+  // A strip of paper on a 60000-pixel-wide image: its vote accumulator (two
+  // bytes a cell, 1800 cells per pixel of the diagonal, over 200 MB) is
+  // larger than any free block the process may hold, and the analysis image
+  // fits under the limit set below while it does not.
+  Image img = Plain(60000, 100, 20);
+  for (int y = 30; y < 70; ++y) std::memset(img.Row(y) + 1000, 220, 49000);
+  I3ipImageInfo in = Record(img, 200);
+  const size_t analysis = in.DataSize, accumulator = static_cast<size_t>(img.width) * 3600;
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    const rlim_t cap = AddressSpace() + analysis + accumulator / 2;
+    const rlimit limit{cap, cap};
+    setrlimit(RLIMIT_AS, &limit);
+    unsigned char marker = 0;
+    I3ipImageInfo out{};
+    out.Data = &marker;
+    const int rc = lib.deskew(&in, &out);
+    _exit(rc == 34 && out.Data == &marker && *lib.table == nullptr ? 0 : rc == 34 ? 1 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: 34 but the output or the table was left set; 2: not 34";
+#endif
 }
 
 }  // namespace

@@ -24,12 +24,17 @@ bool IsEqual(double a, double b) { return std::fabs(a - b) < 1e-10; }
 
 void Vote(const PointList& points, int diag, uint16_t* accumulator) {
   const _SINCOS_DC* t = SinCosTable();
-  for (const tagPOINT& p : points) {
-    const double x = static_cast<double>(p.x), y = static_cast<double>(p.y);
-    for (int j = 0; j < kHoughAngles; ++j) {
-      const int64_t rho = RoundHalfAway(x * t[2 * j].dCos - y * t[2 * j].dSin);
-      const int64_t row = diag + rho;
-      if (row < 0 || row >= 2 * static_cast<int64_t>(diag)) continue;
+  std::vector<double> xs(points.size()), ys(points.size());
+  for (size_t i = 0; i < points.size(); ++i) xs[i] = static_cast<double>(points[i].x), ys[i] = static_cast<double>(points[i].y);
+  const int64_t rows = 2 * static_cast<int64_t>(diag);
+  // Angle by angle: neighbouring points of a side fall into neighbouring
+  // rows of one column, which stay in the cache.
+  for (int j = 0; j < kHoughAngles; ++j) {
+    const double c = t[2 * j].dCos, s = t[2 * j].dSin;
+    for (size_t i = 0; i < xs.size(); ++i) {
+      const double v = xs[i] * c - ys[i] * s;
+      const int64_t row = diag + static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5);  // half away from zero
+      if (row < 0 || row >= rows) continue;
       uint16_t& cell = accumulator[static_cast<size_t>(row) * kHoughAngles + j];
       // A long side may gather more votes than the counter holds: saturate.
       if (cell != UINT16_MAX) ++cell;
@@ -246,6 +251,16 @@ void KeepStrongestCells(const uint16_t* acc, int diag, _HOUGH_XFORM_DATA* out) {
   for (int64_t r = 0; r < 2 * static_cast<int64_t>(diag); ++r) {
     const uint16_t* row = acc + static_cast<size_t>(r) * kHoughAngles;
     for (int j = 0; j < kHoughAngles; ++j) {
+      // Most cells hold fewer votes than the weakest kept one: pass over
+      // them sixteen at a time.
+      if (j % 16 == 0 && j + 16 <= kHoughAngles) {
+        int most = 0;
+        for (int k = 0; k < 16; ++k) most = std::max(most, static_cast<int>(row[j + k]));
+        if (most <= minKept) {
+          j += 15;
+          continue;
+        }
+      }
       const int v = row[j];
       if (v <= minKept) continue;
       int pos = kept - 1;

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "I3ipDeskewCropping.h"
 
@@ -163,11 +166,28 @@ int ModifyImageForAnalysis(const I3ipImageInfo* in, bool subtractBackground, I3i
     }
     // Fewer than 16 rows: the row stays zero and nothing is subtracted.
     GetBackgroundData(in, background);
-    const size_t bytes = static_cast<size_t>(in->Width) * BytesPerPixel(in);
-    for (uint32_t y = 0; y < in->Height; ++y) {
-      const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
-      unsigned char* d = w.Data + static_cast<size_t>(y) * in->Bpl;
-      for (size_t i = 0; i < bytes; ++i) d[i] = s[i] > background[i] ? static_cast<unsigned char>(s[i] - background[i]) : 0;
+    if (in->Bpp == 24) {
+      // Subtraction and the largest channel in one pass: rows land at
+      // Width bytes apart, as GetMaxImage would put them.
+      for (uint32_t y = 0; y < in->Height; ++y) {
+        const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
+        unsigned char* d = w.Data + static_cast<size_t>(y) * in->Width;
+        for (uint32_t x = 0; x < in->Width; ++x, s += 3) {
+          const unsigned char* b = background + 3 * x;
+          const int r = s[0] - b[0], g = s[1] - b[1], bl = s[2] - b[2];
+          d[x] = static_cast<unsigned char>(std::max(std::max(r, g), std::max(bl, 0)));
+        }
+      }
+      w.Bpp = 8;
+      w.Bpl = in->Width;
+      w.DataSize = in->Height * in->Width;
+    } else {
+      const size_t bytes = in->Width;
+      for (uint32_t y = 0; y < in->Height; ++y) {
+        const unsigned char* s = in->Data + static_cast<size_t>(y) * in->Bpl;
+        unsigned char* d = w.Data + static_cast<size_t>(y) * in->Bpl;
+        for (size_t i = 0; i < bytes; ++i) d[i] = static_cast<unsigned char>(std::max(s[i] - background[i], 0));
+      }
     }
     FreeMem(background);
   } else if (OverScanImage(in, &w) != kOk) {
@@ -196,6 +216,50 @@ void InterpolateThreeLines(unsigned char* upper, const unsigned char* lower, int
     for (int j = 0; j < bytes; ++j) d[j] = static_cast<unsigned char>((k * lower[j] + (4 - k) * upper[j]) / 4);
   }
 }
+
+namespace {
+
+// Halving, background subtraction and the largest channel in one pass: the
+// pixels that resampling first and ModifyImageForAnalysis after would give,
+// without the half-size copy between them. r: the halved record.
+int HalveForAnalysis(const I3ipImageInfo* in, I3ipImageInfo r, I3ipImageInfo* out) {
+  const int bpp = BytesPerPixel(in);
+  const uint32_t w = r.Width, h = r.Height;
+  unsigned char* background = nullptr;
+  if (AllocMem(&background, static_cast<int>(w) * bpp) != kOk) return kNoMemory;
+  if (AllocMem(&r.Data, static_cast<int>(w * h)) != kOk) {
+    FreeMem(background);
+    return kNoMemory;
+  }
+  // The halved image's first 16 rows are the input's even rows 0 to 30.
+  if (h >= 16)
+    for (uint32_t x = 0; x < w; ++x)
+      for (int c = 0; c < bpp; ++c) {
+        unsigned sum = 0;
+        for (int k = 0; k < 16; ++k) sum += in->Data[static_cast<size_t>(2 * k) * in->Bpl + 2 * x * bpp + c];
+        background[x * bpp + c] = static_cast<unsigned char>(sum >> 4);
+      }
+  for (uint32_t y = 0; y < h; ++y) {
+    const unsigned char* s = in->Data + static_cast<size_t>(2 * y) * in->Bpl;
+    unsigned char* d = r.Data + static_cast<size_t>(y) * w;
+    if (bpp == 3) {
+      for (uint32_t x = 0; x < w; ++x, s += 6) {
+        const unsigned char* b = background + 3 * x;
+        d[x] = static_cast<unsigned char>(std::max(std::max(s[0] - b[0], s[1] - b[1]), std::max(s[2] - b[2], 0)));
+      }
+    } else {
+      for (uint32_t x = 0; x < w; ++x) d[x] = static_cast<unsigned char>(std::max(s[2 * x] - background[x], 0));
+    }
+  }
+  FreeMem(background);
+  r.Bpp = 8;
+  r.Bpl = w;
+  r.DataSize = w * h;
+  *out = r;
+  return kOk;
+}
+
+}  // namespace
 
 int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, double* scale, bool* allocated) {
   const int dpi = in->Dpi;
@@ -232,6 +296,11 @@ int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, do
   r.Bpl = (r.Width * in->Bpp + 7) / 8;
   r.DataSize = r.Bpl * r.Height;
   r.Data = nullptr;
+  if (*scale == 0.5 && subtract && !raw && (in->Bpp == 8 || in->Bpp == 24)) {
+    const int rc = HalveForAnalysis(in, r, out);
+    if (rc == kOk) *allocated = true;
+    return rc;
+  }
   if (AllocMem(&r.Data, static_cast<int>(r.DataSize)) != kOk) return kNoMemory;
   const int bpp = BytesPerPixel(in);
   const auto srcRow = [&](uint32_t y) { return in->Data + static_cast<size_t>(y) * in->Bpl; };
@@ -258,7 +327,10 @@ int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, do
     for (uint32_t y = 0; y < r.Height; ++y) {
       const unsigned char* s = srcRow(2 * y);
       unsigned char* d = dstRow(y);
-      for (uint32_t x = 0; x < r.Width; ++x) std::memcpy(d + x * bpp, s + 2 * x * bpp, bpp);
+      if (bpp == 3)
+        for (uint32_t x = 0; x < r.Width; ++x, d += 3, s += 6) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+      else
+        for (uint32_t x = 0; x < r.Width; ++x) d[x] = s[2 * x];
     }
   }
   if (raw) {
@@ -276,48 +348,217 @@ int GetAnalyticalImage(const I3ipImageInfo* in, int mode, I3ipImageInfo* out, do
 
 namespace {
 
+// Coordinates carry 30 fractional bits; the sampling uses the top 10 of
+// them. Steps truncated to 10 bits would drift a pixel every 1024 pixels.
+constexpr int kFrac = 30;
+
+// product[f][a] = (a x f) >> 8, laid out by weight so that the four rows
+// one pixel uses stay in the first-level cache.
+struct ProductTable {
+  unsigned char t[256][256];
+  ProductTable() {
+    for (int f = 0; f < 256; ++f)
+      for (int a = 0; a < 256; ++a) t[f][a] = static_cast<unsigned char>((a * f) >> 8);
+  }
+};
+
+// Floor and ceiling of a / b for b > 0.
+inline int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [*first, *end) to the columns col with lo <= v0 + col x dv < hi.
+void KeepWithin(int64_t v0, int64_t dv, int64_t lo, int64_t hi, int64_t* first, int64_t* end) {
+  int64_t a = 0, b = 0;
+  if (dv == 0) {
+    if (v0 >= lo && v0 < hi) return;
+  } else if (dv > 0) {
+    a = CeilDiv(lo - v0, dv);
+    b = CeilDiv(hi - v0, dv);
+  } else {
+    a = FloorDiv(v0 - hi, -dv) + 1;
+    b = FloorDiv(v0 - lo, -dv) + 1;
+  }
+  *first = std::max(*first, a);
+  *end = std::min(*end, b);
+}
+
+// One output pixel with the bounds test: black where a neighbour would lie
+// outside the source.
+template <int kChannels>
+inline void SampleChecked(const I3ipImageInfo* src, const ProductTable& p, int64_t x, int64_t y, unsigned char* d) {
+  const int64_t xi = x >> kFrac, yi = y >> kFrac;
+  if (x < 0 || y < 0 || xi >= static_cast<int64_t>(src->Width) - 1 || yi >= static_cast<int64_t>(src->Height) - 1) {
+    for (int k = 0; k < kChannels; ++k) d[k] = 0;
+    return;
+  }
+  const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+  const unsigned char* p0 = src->Data + static_cast<size_t>(yi) * src->Bpl + xi * kChannels;
+  const unsigned char* p1 = p0 + src->Bpl;
+  const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx], *wy0 = p.t[255 - fy], *wy1 = p.t[fy];
+  for (int k = 0; k < kChannels; ++k) {
+    const int top = wx0[p0[k]] + wx1[p0[k + kChannels]];
+    const int bottom = wx0[p1[k]] + wx1[p1[k + kChannels]];
+    d[k] = static_cast<unsigned char>(wy0[top] + wy1[bottom]);
+  }
+}
+
+// One grey pixel whose neighbours lie inside the source.
+inline unsigned char GreyInner(const unsigned char* data, size_t bpl, const ProductTable& p, int64_t x, int64_t y) {
+  const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+  const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
+  const unsigned char* p1 = p0 + bpl;
+  const unsigned char *wx0 = p.t[255 - fx], *wx1 = p.t[fx];
+  const int top = wx0[p0[0]] + wx1[p0[1]], bottom = wx0[p1[0]] + wx1[p1[1]];
+  return static_cast<unsigned char>(p.t[255 - fy][top] + p.t[fy][bottom]);
+}
+
+#if defined(__SSE2__)
+// Grey weights as 16-bit lanes: wx[f] = {255 - f, f, 255 - f, f} for the
+// two neighbours of the upper and the lower row, wy[f] = {255 - f, f}.
+struct GreyWeights {
+  uint64_t wx[256];
+  uint32_t wy[256];
+  GreyWeights() {
+    for (uint64_t f = 0; f < 256; ++f) {
+      wx[f] = (255 - f) | f << 16 | (255 - f) << 32 | f << 48;
+      wy[f] = static_cast<uint32_t>((255 - f) | f << 16);
+    }
+  }
+};
+#else
+struct GreyWeights {};
+#endif
+
+// n grey pixels whose neighbours all lie inside the source.
+void InnerGrey(const I3ipImageInfo* src, const ProductTable& p, const GreyWeights& w, int64_t x, int64_t y, int64_t c,
+               int64_t s, int64_t n, unsigned char* d) {
+  static_cast<void>(w);  // unused without SSE2
+  const unsigned char* data = src->Data;
+  const size_t bpl = src->Bpl;
+  int64_t i = 0;
+#if defined(__SSE2__)
+  // Four pixels at a time; every product stays below 65536, so 16-bit lanes
+  // give the table's (a x f) >> 8 exactly.
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+  for (; i + 4 <= n; i += 4, d += 4) {
+    uint32_t q[4];
+    uint64_t wx[4];
+    uint32_t wy[4];
+    for (int k = 0; k < 4; ++k, x += c, y += s) {
+      const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac);
+      uint16_t upper, lower;
+      std::memcpy(&upper, p0, 2);
+      std::memcpy(&lower, p0 + bpl, 2);
+      q[k] = upper | static_cast<uint32_t>(lower) << 16;
+      wx[k] = w.wx[(x >> (kFrac - 8)) & 255];
+      wy[k] = w.wy[(y >> (kFrac - 8)) & 255];
+    }
+    const __m128i v = _mm_setr_epi32(static_cast<int>(q[0]), static_cast<int>(q[1]), static_cast<int>(q[2]),
+                                     static_cast<int>(q[3]));
+    const __m128i wl = _mm_set_epi64x(static_cast<int64_t>(wx[1]), static_cast<int64_t>(wx[0]));
+    const __m128i wh = _mm_set_epi64x(static_cast<int64_t>(wx[3]), static_cast<int64_t>(wx[2]));
+    // {top, bottom} of each pixel, then the blend of the two rows.
+    const __m128i lo = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), wl), 8), ones);
+    const __m128i hi = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), wh), 8), ones);
+    const __m128i wv = _mm_setr_epi32(static_cast<int>(wy[0]), static_cast<int>(wy[1]), static_cast<int>(wy[2]),
+                                      static_cast<int>(wy[3]));
+    __m128i r = _mm_madd_epi16(_mm_srli_epi16(_mm_mullo_epi16(_mm_packs_epi32(lo, hi), wv), 8), ones);
+    r = _mm_packs_epi32(r, r);
+    const uint32_t px = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+    std::memcpy(d, &px, 4);
+  }
+#endif
+  for (; i < n; ++i, x += c, y += s) *d++ = GreyInner(data, bpl, p, x, y);
+}
+
+#if defined(__SSE2__)
+// Colour weights as 16-bit lanes: wx[f] = 255 - f for the left pixel's three
+// channels, f for the right one's; wy[f] = 255 - f for the upper row, f for
+// the lower. Every product stays below 65536, so 16-bit lanes give the
+// table's (a x f) >> 8 exactly.
+struct ColourWeights {
+  __m128i wx[256], wy[256];
+  ColourWeights() {
+    for (int f = 0; f < 256; ++f) {
+      const short g = static_cast<short>(255 - f), h = static_cast<short>(f);
+      wx[f] = _mm_setr_epi16(g, g, g, h, h, h, 0, 0);
+      wy[f] = _mm_setr_epi16(g, g, g, g, h, h, h, h);
+    }
+  }
+};
+
+// n colour pixels whose neighbours lie inside the source and whose 8-byte
+// reads of two neighbours stay within the row.
+void InnerColour(const I3ipImageInfo* src, const ColourWeights& w, int64_t x, int64_t y, int64_t c, int64_t s,
+                 int64_t n, unsigned char* d) {
+  const unsigned char* data = src->Data;
+  const size_t bpl = src->Bpl;
+  const __m128i zero = _mm_setzero_si128();
+  for (int64_t i = 0; i < n; ++i, x += c, y += s, d += 3) {
+    const int fx = static_cast<int>((x >> (kFrac - 8)) & 255), fy = static_cast<int>((y >> (kFrac - 8)) & 255);
+    const unsigned char* p0 = data + static_cast<size_t>(y >> kFrac) * bpl + static_cast<size_t>(x >> kFrac) * 3;
+    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)), zero);
+    __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + bpl)), zero);
+    a = _mm_srli_epi16(_mm_mullo_epi16(a, w.wx[fx]), 8);
+    b = _mm_srli_epi16(_mm_mullo_epi16(b, w.wx[fx]), 8);
+    a = _mm_add_epi16(a, _mm_srli_si128(a, 6));  // lanes 0..2: upper row
+    b = _mm_add_epi16(b, _mm_srli_si128(b, 6));  // lanes 0..2: lower row
+    __m128i v = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi64(a, b), w.wy[fy]), 8);
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    const uint32_t px = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    // Four bytes a pixel, the fourth overwritten by the next; the last one
+    // of the span must not write past it.
+    std::memcpy(d, &px, i + 1 < n ? 4 : 3);
+  }
+}
+#endif
+
 template <int kChannels>
 int Rotate12(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, double startX, double startY) {
   if (!src || !dst || !src->Data || !dst->Data || !src->Width || !src->Height || !dst->Width || !dst->Height) return 0;
-  // Coordinates carry 30 fractional bits; the sampling uses the top 10 of
-  // them. Steps truncated to 10 bits would drift a pixel every 1024 pixels.
-  constexpr int kShift = 20;
-  // product[f][a] = (a x f) >> 8, laid out by weight so that the four rows
-  // one pixel uses stay in the first-level cache.
-  unsigned char product[256][256];
-  for (int f = 0; f < 256; ++f)
-    for (int a = 0; a < 256; ++a) product[f][a] = static_cast<unsigned char>((a * f) >> 8);
-  constexpr double kOne = double(int64_t{1} << (10 + kShift));
+  const ProductTable product;  // built per call, as the rest of the engine's state
+  constexpr double kOne = double(int64_t{1} << kFrac);
   const double b = angleDegrees * M_PI / 180;
   const int64_t c = std::llround(std::cos(b) * kOne), s = std::llround(std::sin(-b) * kOne);
   int64_t x0 = static_cast<int64_t>(startX * kOne), y0 = static_cast<int64_t>(startY * kOne);
   const int64_t w1 = static_cast<int64_t>(src->Width) - 1, h1 = static_cast<int64_t>(src->Height) - 1;
-  for (uint32_t row = 0; row < dst->Height; ++row) {
+  const int64_t width = dst->Width;
+  const GreyWeights greyWeights;
+#if defined(__SSE2__)
+  const ColourWeights weights;
+  // A colour pixel reads 8 bytes from its left neighbour: one more column
+  // than it uses must exist in the row.
+  const int64_t innerW = kChannels == 3 ? w1 - 1 : w1;
+#else
+  const int64_t innerW = w1;
+#endif
+  for (uint32_t row = 0; row < dst->Height; ++row, x0 -= s, y0 += c) {
     unsigned char* d = dst->Data + static_cast<size_t>(row) * dst->Bpl;
-    int64_t x = x0, y = y0;
-    for (uint32_t col = 0; col < dst->Width; ++col, x += c, y += s, d += kChannels) {
-      const int64_t xi = x >> (10 + kShift), yi = y >> (10 + kShift);
-      if (x < 0 || y < 0 || xi >= w1 || yi >= h1) {
-        for (int k = 0; k < kChannels; ++k) d[k] = 0;
-        continue;
-      }
-      const int fx = static_cast<int>((x >> (2 + kShift)) & 255), fy = static_cast<int>((y >> (2 + kShift)) & 255);
-      const unsigned char* p0 = src->Data + static_cast<size_t>(yi) * src->Bpl + xi * kChannels;
-      const unsigned char* p1 = p0 + src->Bpl;
-      const unsigned char *wx0 = product[255 - fx], *wx1 = product[fx], *wy0 = product[255 - fy], *wy1 = product[fy];
-      for (int k = 0; k < kChannels; ++k) {
-        const int top = wx0[p0[k]] + wx1[p0[k + kChannels]];
-        const int bottom = wx0[p1[k]] + wx1[p1[k + kChannels]];
-        d[k] = static_cast<unsigned char>(wy0[top] + wy1[bottom]);
-      }
+    // Within [first, end) every neighbour lies inside: no bounds test.
+    int64_t first = 0, end = width;
+    KeepWithin(x0, c, 0, innerW * (int64_t{1} << kFrac), &first, &end);
+    KeepWithin(y0, s, 0, h1 * (int64_t{1} << kFrac), &first, &end);
+    if (end <= first) first = end = width;
+    for (int64_t col = 0; col < first; ++col)
+      SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
+    if (kChannels == 1) {
+      InnerGrey(src, product, greyWeights, x0 + first * c, y0 + first * s, c, s, end - first, d + first);
+    } else {
+#if defined(__SSE2__)
+      InnerColour(src, weights, x0 + first * c, y0 + first * s, c, s, end - first, d + first * 3);
+#else
+      for (int64_t col = first; col < end; ++col)
+        SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
+#endif
     }
-    x0 -= s;
-    y0 += c;
+    for (int64_t col = end; col < width; ++col)
+      SampleChecked<kChannels>(src, product, x0 + col * c, y0 + col * s, d + col * kChannels);
   }
   return 1;
 }
 
 }  // namespace
+
 
 int p2iRotate12_Color_New(const I3ipImageInfo* src, I3ipImageInfo* dst, double angleDegrees, double startX,
                           double startY) {
