@@ -95,6 +95,16 @@ void CoverPHs_C3(_P2IIMG* img, const PHLidList* phs, uint32_t fill, int* result)
 void OrderPageSides(const _STRTLINE* in, _STRTLINE* out);
 int HidePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF);
+// Per side, the depth of the first search line that showed candidates, -1
+// for none. Up to that line a search's outcome does not depend on whether
+// it wants a pattern, so a second search of the same face along the same
+// sides, with the same option word, can start there and skip quiet sides.
+struct PHSideStarts {
+  int depth[4];
+};
+int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
+                int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
+                PHSideStarts* met);
 int DetectPHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs,
               int nPHMode, bool bADF);
 int DetectFreePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs);

@@ -301,6 +301,13 @@ bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 c
 
 int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF) {
+  return HidePHsFrom(img, slsIn, ave, grad, len, bCover, bPattern, phs, fill, nPHMode, bADF, nullptr, nullptr);
+}
+
+int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
+                int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
+                PHSideStarts* met) {
+  if (met) std::fill(met->depth, met->depth + 4, -1);
   _STRTLINE sls[4];
   OrderPageSides(slsIn, sls);
   const bool colour = img->nBitsPerPixel == 24;
@@ -330,13 +337,14 @@ int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* 
   CnddtList cands;
   for (int i = 0; i < 4; ++i) {
     clue.dScale = ScaleOf(sls[i]);
-    const int start = (i & 1) ? 40 * step : static_cast<int>(20 * gd1mm + 0.5);
+    const int start = from ? from->depth[i] : (i & 1) ? 40 * step : static_cast<int>(20 * gd1mm + 0.5);
     for (int d = start; d >= 1; d -= step) {
       const _STRTLINE line = SearchLine(sls, i, d);
       tagPOINT a, b;
       if (!Ends(sls, i, line, &a, &b) || !Sample(img, i, line, a, b, &clue)) continue;
       cands.clear();
       FindPHCnddts(clue, &cands, nPHMode, bADF);
+      if (met && met->depth[i] < 0 && !cands.empty()) met->depth[i] = d;
       PHLidList found;
       if (!cands.empty()) ScrnPHCnddts(img, clue, i & 1, bPattern, &cands, &found, nPHMode);
       if (found.size() >= (bPattern ? 2u : 1u) &&

@@ -15,9 +15,10 @@ constexpr int32_t kFlat = 0x500;
 
 // A strong edge at k of one gradient plane; *rising tells its direction.
 bool StrongEdge(const int32_t* g, int n, int k, bool* rising) {
-  if (k < 0 || k >= n) return false;
+  // The magnitude first: it rules out nearly every sample at once.
+  if (k < 0 || k >= n || std::abs(g[k]) <= kStrongEdge) return false;
   int isMax = 0;
-  if (!IsPeak(g, n, k, &isMax) || std::abs(g[k]) <= kStrongEdge) return false;
+  if (!IsPeak(g, n, k, &isMax)) return false;
   *rising = isMax != 0;
   return true;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FsipCrop_ph.h"
+#include "crop_test_util.h"
 
 using namespace fsipcrop;
 
@@ -346,6 +347,55 @@ TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
   int result = -7;
   CoverPHs(&img, &none, 0xFFFFFF, 0, &result);
   EXPECT_EQ(2, result);
+}
+
+// The duplex search starts a face's pattern search where its free search
+// first met candidates: the holes found must be those of a full search.
+TEST(HoleSearch, APatternSearchStartedWhereTheFreeSearchMetCandidatesFindsTheSameHoles) {
+  ASSERT_EQ(1, Initialize());
+  struct {
+    int channels;
+    std::vector<dravn_pages::BackedPageSpec::Hole> holes;
+  } cases[] = {{3, {{11, 108.5, 6}, {11, 188.5, 6}}},
+               {1, {{11, 108.5, 6}, {11, 188.5, 6}, {65, 11, 6}, {145, 11, 6}}},
+               {1, {}}};
+  for (const auto& c : cases) {
+    dravn_pages::BackedPageSpec spec;
+    spec.dpi = 200;
+    spec.channels = c.channels;
+    spec.backing = 3;
+    spec.holes = c.holes;
+    auto page = dravn_pages::RenderBackedPage(spec);
+    _P2IIMG img = Blank(page.image.width, page.image.height, 200);
+    img.pImageData = page.image.pixels.data();
+    img.nBitsPerPixel = 8 * c.channels;
+    img.nBytesPerLine = page.image.width * c.channels;
+    gbInv = 0;
+    gdblGrayZone = 1.0;
+    gbLowReso = 0;
+    gd1mm = 200 / 25.4;
+    MakeLUT4InvXf(nullptr);
+    // The paper's sides, y up.
+    _STRTLINE sides[4];
+    Page(page.corners[0][0], page.corners[0][1], page.corners[3][0], page.corners[3][1], sides);
+    const int len = GetDiagonalLength(&img);
+    uint32_t* ave;
+    int32_t* grad;
+    ASSERT_EQ(1, AllcAveBuff(len, c.channels == 3, &ave, &grad));
+    PHLidList full, free, fromMet;
+    ASSERT_EQ(0, DetectPHs(&img, sides, ave, grad, len, &full, 0, true));
+    PHSideStarts met;
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 0, &free, 0, 0, true, nullptr, &met));
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 1, &fromMet, 0, 0, true, &met, nullptr));
+    FreeAveBuff(ave, grad);
+    EXPECT_EQ(c.holes.size(), full.size()) << c.channels;
+    ASSERT_EQ(full.size(), fromMet.size());
+    for (auto a = full.begin(), b = fromMet.begin(); a != full.end(); ++a, ++b) {
+      EXPECT_EQ(0, std::memcmp(&*a, &*b, sizeof(_PHLID)));
+    }
+    // A side without holes has no candidates at all: nothing is searched twice.
+    EXPECT_EQ(-1, met.depth[2]);
+  }
 }
 
 }  // namespace
