@@ -177,29 +177,6 @@ TEST_F(Corvane5ScanE2E, ScanimageConformanceTest) {
 
 // ---- punch holes ----------------------------------------------------------
 
-// A punched A4 sheet on the black background: tinted paper with text, two
-// 6-mm holes at 80-mm pitch 11 mm from its left side, a little backing round
-// it. The back is the front mirrored, holes and all.
-dravn_pages::BackedPageSpec PunchedSheet(int dpi) {
-  dravn_pages::BackedPageSpec s;
-  s.dpi = dpi;
-  s.marginMm = 2.5;  // backing round it, all within the widest window (216 mm)
-  s.backing = 3;
-  s.paper = 214;
-  s.paperTint[0] = 14;
-  s.paperTint[2] = -40;
-  for (double y : {297 / 2.0 - 40, 297 / 2.0 + 40}) s.holes.push_back({11, y, 6});
-  return s;
-}
-
-dravn_pages::Image Mirrored(const dravn_pages::Image& in) {
-  dravn_pages::Image out = in;
-  for (int y = 0; y < in.height; ++y)
-    for (int x = 0; x < in.width; ++x)
-      std::copy_n(in.Row(y) + (in.width - 1 - x) * 3, 3, out.Row(y) + x * 3);
-  return out;
-}
-
 // Mean of each channel over the pixels whose distance from (x, y) lies in
 // [r0, r1].
 std::array<double, 3> MeanIn(const dravn_pages::Image& img, double x, double y, double r0, double r1) {
@@ -224,7 +201,7 @@ std::array<double, 3> MeanIn(const dravn_pages::Image& img, double x, double y, 
 TEST_F(Corvane5ScanE2E, PunchHolesTakeThePaperColourAndNothingElseChanges) {
   const int dpi = 200;
   const double px = dpi / 25.4;
-  const auto spec = PunchedSheet(dpi);
+  const auto spec = dravn_pages::PunchedSheetSpec(dpi);
   const auto page = dravn_pages::RenderBackedPage(spec);
   const struct {
     const char* name;
@@ -242,7 +219,7 @@ TEST_F(Corvane5ScanE2E, PunchHolesTakeThePaperColourAndNothingElseChanges) {
     for (const char* removal : {"Background color", "Do not remove"}) {
       TearDown();
       SetUp();
-      FeedPages(dravn::kTavrin5EModels[0], {page.image, Mirrored(page.image)}, dpi);
+      FeedPages(dravn::kTavrin5EModels[0], {page.image, dravn_pages::Mirrored(page.image)}, dpi);
       auto r = Scanimage(Batch({"--source", c.source, "--mode", "Color", "--resolution", std::to_string(dpi),
                                 "--page-auto=yes", "--bgcolor", "Black", "--page-auto-priority", c.priority,
                                 "--hole-punch-removal", removal}));
