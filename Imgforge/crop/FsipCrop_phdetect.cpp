@@ -249,10 +249,6 @@ bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOI
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Two measurements closer than this (centre to centre, pixels) are one hole.
 constexpr int kSameHole = 24;
 
