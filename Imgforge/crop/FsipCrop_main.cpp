@@ -635,8 +635,11 @@ void FindFaceHoles(Face* f, bool paired, const bool* wanted, int mode, bool adf)
     gbLowReso = x.pg.work.nXResolution < 100;
     gd1mm = x.pg.work.nXResolution / 25.4;
     if (paired) {
-      DetectFreePHs(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, &x.free, mode, adf);
-      DetectPHs(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, &x.holes, mode, adf);
+      // The pattern search walks the free search's lines: it starts where
+      // that one first met candidates.
+      PHSideStarts met;
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 0, &x.free, 0, mode, adf, nullptr, &met);
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 1, &x.holes, 0, mode, adf, &met, nullptr);
     } else {
       DetectPHs(&x.pg.work, x.own, x.pg.ave, x.pg.grad, x.pg.diag, &x.holes, mode, adf);
     }

@@ -65,6 +65,10 @@ void ScrnPHCnddts(const _P2IIMG* img, _PHCLUE2 clue, int bSampleByX, int bPatter
                   PHLidList* out, int nPHMode);
 int GetPHLid_C1(const _P2IIMG* img, tagPOINT pt, _PHCLUE2 clue, _PHCNDDT cand, _PHLID* lid, int nPHMode);
 int GetPHLid_C3(const _P2IIMG* img, tagPOINT pt, _PHCLUE2 clue, _PHCNDDT cand, _PHLID* lid, int nPHMode);
+// The size rules of a hole kind (extents in millimetres).
+bool IsPHSizeOk(double across, double along, int kind);
+// The screening of one search line's lids: sizes that stand out go.
+void ScreenPHLids(PHLidList* lids, int bPattern);
 int IsOppSideWhite(const _P2IIMG* img, _PHLID lid);
 bool PtInSkewRect(const _STRTLINE* lines, tagPOINT pt);
 
@@ -95,6 +99,16 @@ void CoverPHs_C3(_P2IIMG* img, const PHLidList* phs, uint32_t fill, int* result)
 void OrderPageSides(const _STRTLINE* in, _STRTLINE* out);
 int HidePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF);
+// Per side, the depth of the first search line that showed candidates, -1
+// for none. Up to that line a search's outcome does not depend on whether
+// it wants a pattern, so a second search of the same face along the same
+// sides, with the same option word, can start there and skip quiet sides.
+struct PHSideStarts {
+  int depth[4];
+};
+int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
+                int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
+                PHSideStarts* met);
 int DetectPHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs,
               int nPHMode, bool bADF);
 int DetectFreePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs);
@@ -103,6 +117,12 @@ int DetectFreePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32
 bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 clue, int bPattern, int* depth,
                   PHLidList* phs, int nPHMode, bool bADF);
 int GetPHSize(_PHLID lid);
+// A group walk's lists as one: of two holes closer than 24 pixels the one
+// with the larger corner box stays (the first on a tie).
+void MergePHGroup(const std::vector<PHLidList>& lists, PHLidList* merged);
+// The four sides' lists (left, bottom, right, top) as one: a hole closer
+// than 24 pixels to one already taken is the same hole.
+void MergeSidePHs(const PHLidList* perSide, PHLidList* phs);
 
 // ---- duplex choice ----
 void GetBestPHs(const _P2IIMG* front, PHLidList* frontPat, PHLidList* frontFree, const _P2IIMG* back,

@@ -249,7 +249,41 @@ bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOI
   return true;
 }
 
+// Two measurements closer than this (centre to centre, pixels) are one hole.
+constexpr int kSameHole = 24;
+
+bool SameHole(const _PHLID& a, const _PHLID& b) { return GetDistance(a.ptCenter, b.ptCenter) <= kSameHole; }
+
 }  // namespace
+
+void MergePHGroup(const std::vector<PHLidList>& lists, PHLidList* merged) {
+  auto box = [](const _PHLID& l) {
+    int64_t x0 = l.ptCorner[0].x, x1 = x0, y0 = l.ptCorner[0].y, y1 = y0;
+    for (const tagPOINT& p : l.ptCorner) {
+      x0 = std::min(x0, p.x);
+      x1 = std::max(x1, p.x);
+      y0 = std::min(y0, p.y);
+      y1 = std::max(y1, p.y);
+    }
+    return (x1 - x0) * (y1 - y0);
+  };
+  merged->clear();
+  for (const PHLidList& l : lists)
+    for (const _PHLID& h : l) {
+      auto m = std::find_if(merged->begin(), merged->end(), [&](const _PHLID& x) { return SameHole(x, h); });
+      if (m == merged->end())
+        merged->push_back(h);
+      else if (box(*m) < box(h))
+        *m = h;
+    }
+}
+
+void MergeSidePHs(const PHLidList* perSide, PHLidList* phs) {
+  phs->clear();
+  for (int i = 0; i < 4; ++i)
+    for (const _PHLID& h : perSide[i])
+      if (std::none_of(phs->begin(), phs->end(), [&](const _PHLID& x) { return SameHole(x, h); })) phs->push_back(h);
+}
 
 bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 clue, int bPattern, int* depth,
                   PHLidList* phs, int nPHMode, bool bADF) {
@@ -274,25 +308,7 @@ bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 c
   }
   if (lists.size() == 1) return false;
   PHLidList merged;
-  auto box = [](const _PHLID& l) {
-    int64_t x0 = l.ptCorner[0].x, x1 = x0, y0 = l.ptCorner[0].y, y1 = y0;
-    for (const tagPOINT& p : l.ptCorner) {
-      x0 = std::min(x0, p.x);
-      x1 = std::max(x1, p.x);
-      y0 = std::min(y0, p.y);
-      y1 = std::max(y1, p.y);
-    }
-    return (x1 - x0) * (y1 - y0);
-  };
-  for (const PHLidList& l : lists)
-    for (const _PHLID& h : l) {
-      auto m = std::find_if(merged.begin(), merged.end(),
-                            [&](const _PHLID& x) { return GetDistance(x.ptCenter, h.ptCenter) <= 24; });
-      if (m == merged.end())
-        merged.push_back(h);
-      else if (box(*m) < box(h))
-        *m = h;
-    }
+  MergePHGroup(lists, &merged);
   if (bPattern) ExamPHPttn(&merged, 0, side & 1, gd1mm, nPHMode);
   *depth = d;
   *phs = merged;
@@ -301,6 +317,13 @@ bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 c
 
 int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
             int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF) {
+  return HidePHsFrom(img, slsIn, ave, grad, len, bCover, bPattern, phs, fill, nPHMode, bADF, nullptr, nullptr);
+}
+
+int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
+                int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
+                PHSideStarts* met) {
+  if (met) std::fill(met->depth, met->depth + 4, -1);
   _STRTLINE sls[4];
   OrderPageSides(slsIn, sls);
   const bool colour = img->nBitsPerPixel == 24;
@@ -330,13 +353,14 @@ int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* 
   CnddtList cands;
   for (int i = 0; i < 4; ++i) {
     clue.dScale = ScaleOf(sls[i]);
-    const int start = (i & 1) ? 40 * step : static_cast<int>(20 * gd1mm + 0.5);
+    const int start = from ? from->depth[i] : (i & 1) ? 40 * step : static_cast<int>(20 * gd1mm + 0.5);
     for (int d = start; d >= 1; d -= step) {
       const _STRTLINE line = SearchLine(sls, i, d);
       tagPOINT a, b;
       if (!Ends(sls, i, line, &a, &b) || !Sample(img, i, line, a, b, &clue)) continue;
       cands.clear();
       FindPHCnddts(clue, &cands, nPHMode, bADF);
+      if (met && met->depth[i] < 0 && !cands.empty()) met->depth[i] = d;
       PHLidList found;
       if (!cands.empty()) ScrnPHCnddts(img, clue, i & 1, bPattern, &cands, &found, nPHMode);
       if (found.size() >= (bPattern ? 2u : 1u) &&
@@ -344,12 +368,7 @@ int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* 
         perSide[i].insert(perSide[i].end(), found.begin(), found.end());
     }
   }
-  phs->clear();
-  for (const PHLidList& l : perSide)
-    for (const _PHLID& h : l)
-      if (std::none_of(phs->begin(), phs->end(),
-                       [&](const _PHLID& x) { return GetDistance(x.ptCenter, h.ptCenter) <= 24; }))
-        phs->push_back(h);
+  MergeSidePHs(perSide, phs);
   if (bCover && !phs->empty()) {
     int res = 0;
     CoverPHs(const_cast<_P2IIMG*>(img), phs, fill, nPHMode, &res);

@@ -15,9 +15,10 @@ constexpr int32_t kFlat = 0x500;
 
 // A strong edge at k of one gradient plane; *rising tells its direction.
 bool StrongEdge(const int32_t* g, int n, int k, bool* rising) {
-  if (k < 0 || k >= n) return false;
+  // The magnitude first: it rules out nearly every sample at once.
+  if (k < 0 || k >= n || std::abs(g[k]) <= kStrongEdge) return false;
   int isMax = 0;
-  if (!IsPeak(g, n, k, &isMax) || std::abs(g[k]) <= kStrongEdge) return false;
+  if (!IsPeak(g, n, k, &isMax)) return false;
   *rising = isMax != 0;
   return true;
 }
@@ -286,7 +287,9 @@ _STRTLINE Perpendicular(const _STRTLINE& s, tagPOINT p) {
   return {a, static_cast<double>(p.y) - a * static_cast<double>(p.x), 0, 0};
 }
 
-bool SizeOk(double across, double along, int kind) {
+}  // namespace
+
+bool IsPHSizeOk(double across, double along, int kind) {
   auto aspect = [&] {
     const double big = std::max(across, along);
     double small = std::min(across, along);
@@ -304,6 +307,8 @@ bool SizeOk(double across, double along, int kind) {
       return across >= 2.0 && along <= 12.0 && aspect();
   }
 }
+
+namespace {
 
 int MeasureLid(const _P2IIMG* img, tagPOINT pt, _PHCLUE2 c, _PHLID* lid, int nPHMode) {
   *lid = {};
@@ -338,7 +343,7 @@ int MeasureLid(const _P2IIMG* img, tagPOINT pt, _PHCLUE2 c, _PHLID* lid, int nPH
   if (s.bVert) lid->ptCenter.x = mid.x;
   tagPOINT b1, b2;
   MovedEnds(pl, m1, m2, &b1, &b2);
-  if (!SizeOk(lid->dSizeAcross, lid->dSizeAlong, nPHMode & 0xF)) return 0;
+  if (!IsPHSizeOk(lid->dSizeAcross, lid->dSizeAlong, nPHMode & 0xF)) return 0;
   // The lid: parallels to the side through the across ends, perpendiculars
   // through the along ends, named by where they lie.
   const bool steep = IsSteep(s);
@@ -392,6 +397,10 @@ void ScrnPHCnddts(const _P2IIMG* img, _PHCLUE2 c, int bSampleByX, int bPattern, 
     const int ok = c.bColor ? GetPHLid_C3(img, pt, c, cd, &lid, nPHMode) : GetPHLid_C1(img, pt, c, cd, &lid, nPHMode);
     if (ok) out->push_back(lid);
   }
+  ScreenPHLids(out, bPattern);
+}
+
+void ScreenPHLids(PHLidList* out, int bPattern) {
   // Lids whose size stands out from the line's others go; the sizes sit in
   // a table as long as the list, however many lids one line yields.
   for (int pass = 0; pass < 2; ++pass) {

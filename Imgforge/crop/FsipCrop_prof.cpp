@@ -113,6 +113,74 @@ void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out) {
   SlideWindow(sums.data(), ht, ch, h, n, out);
 }
 
+namespace {
+
+// Mapped-pixel sums of the short runs that make up a profile sample's box:
+// for a steep line the run of row `pos` across columns v-h..v+h, for a flat
+// one the run of column `pos` across rows v-h..v+h. Neighbouring samples on
+// the same cross coordinate share all but one run, so a sample costs one
+// new run instead of a whole box.
+struct BoxRuns {
+  static constexpr int kMax = 31;
+  static constexpr int kAhead = 8;
+  const _P2IIMG* img;
+  bool steep;
+  int h, n, ch;
+  uint32_t runs[kMax][3];
+  int first = 0;  // ring slot of the box's first run
+  int pos = 0;    // along position of the box centre
+  int v = 0;      // its cross coordinate
+  bool ready = false;
+
+  void Run(int along, int cross, uint32_t* s) const {
+    const size_t bpl = static_cast<size_t>(img->nBytesPerLine);
+    if (n == 3) {
+      // Every caller's box: three pixels, spelt out.
+      const uint8_t* p = steep ? img->pImageData + static_cast<size_t>(along) * bpl + static_cast<size_t>(cross - 1) * ch
+                               : img->pImageData + static_cast<size_t>(cross - 1) * bpl + static_cast<size_t>(along) * ch;
+      const size_t step = steep ? static_cast<size_t>(ch) : bpl;
+      const uint8_t* L = gbyLUT4InvXf;
+      for (int c = 0; c < ch; ++c) s[c] = L[p[c]] + L[p[step + c]] + L[p[2 * step + c]];
+      return;
+    }
+    s[0] = s[1] = s[2] = 0;
+    if (steep) {
+      const uint8_t* p = img->pImageData + static_cast<size_t>(along) * bpl + static_cast<size_t>(cross - h) * ch;
+      for (int k = 0; k < n * ch; k += ch)
+        for (int c = 0; c < ch; ++c) s[c] += gbyLUT4InvXf[p[k + c]];
+    } else {
+      const uint8_t* p = img->pImageData + static_cast<size_t>(cross - h) * bpl + static_cast<size_t>(along) * ch;
+      for (int r = 0; r < n; ++r, p += bpl)
+        for (int c = 0; c < ch; ++c) s[c] += gbyLUT4InvXf[p[c]];
+    }
+  }
+  // The box sums about (along j, cross x) into sum[0..ch).
+  void Box(int j, int x, uint32_t* sum) {
+    if (ready && x == v && j == pos + 1) {
+      // A steep line steps a row, and a page, at every sample: ask for the
+      // row a few samples ahead so that its pixels are there in time.
+      if (steep && j + h + kAhead < img->nHeight)
+        __builtin_prefetch(img->pImageData + static_cast<size_t>(j + h + kAhead) * img->nBytesPerLine +
+                           static_cast<size_t>(x - h) * ch);
+      Run(j + h, x, runs[first]);  // the run leaving the box makes room
+      first = (first + 1) % n;
+    } else {
+      for (int k = 0; k < n; ++k) Run(j - h + k, x, runs[k]);
+      first = 0;
+      ready = true;
+    }
+    pos = j;
+    v = x;
+    for (int c = 0; c < ch; ++c) {
+      uint32_t t = 0;
+      for (int k = 0; k < n; ++k) t += runs[k][c];
+      sum[c] = t;
+    }
+  }
+};
+
+}  // namespace
+
 void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out, _STRTLINE line) {
   const int h = n / 2, w = img->nWidth, ht = img->nHeight, ch = Channels(img);
   int x0, x1, y0, y1;
@@ -132,6 +200,9 @@ void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out,
   const int from = std::min(*first, *last), to = std::max(*first, *last);
   *first = *last = -1;
   const bool steep = IsSteep(line);
+  const bool runs = 2 * h + 1 == n && n <= BoxRuns::kMax;
+  BoxRuns box{img, steep, h, n, ch, {}};
+  const uint32_t div = static_cast<uint32_t>(n * n);
   bool written = false;
   for (int j = from; j <= to; ++j) {
     double v;
@@ -149,7 +220,14 @@ void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out,
       continue;
     }
     const int x = steep ? static_cast<int>(v) : j, y = steep ? j : static_cast<int>(v);
-    for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = BoxMean(img, x, y, h, n, c);
+    if (runs) {
+      uint32_t s[3];
+      box.Box(j, static_cast<int>(v), s);
+      // The 3 x 3 box of every caller divides by a constant, a multiplication.
+      for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = div == 9 ? s[c] * 256u / 9u : s[c] * 256u / div;
+    } else {
+      for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = BoxMean(img, x, y, h, n, c);
+    }
     if (!written) *first = j;
     written = true;
   }

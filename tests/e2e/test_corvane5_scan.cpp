@@ -4,7 +4,8 @@
 // or without it (the scanner does, and detects colour itself): batches
 // checked against the rendered pages, mode pages, batch mode and the
 // power-off timer as the transcript shows them, faults, the property rules a
-// front end meets, identity and the conformance test. Each run has its own
+// front end meets, punch holes removed on the black background, identity
+// and the conformance test. Each run has its own
 // IPC namespace (and mount namespace when the library is taken away).
 #include <gtest/gtest.h>
 #include <sane/sane.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -73,6 +75,24 @@ class Corvane5ScanE2E : public ::testing::Test {
     spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
     spec.number = number;
     return spec;
+  }
+
+  // One sheet whose faces are the given images at `dpi`.
+  void FeedPages(const dravn::CatalogModel& model, const std::vector<dravn_pages::Image>& faces, int dpi) {
+    m_model = &model;
+    char line[160];
+    snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=5\n", model.vendorId, model.productId);
+    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=1\nset pages=" + m_dir +
+                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n");
+    snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", model.vendorId, model.productId);
+    WriteFile(m_dir + "/conf/dravn.conf", line);
+    for (size_t n = 0; n < faces.size(); ++n)
+      WriteFile(m_dir + "/pages/page" + std::to_string(n + 1) + ".pnm", dravn_pages::EncodePnm(faces[n]));
+  }
+  int PagesWritten() {
+    int n = 0;
+    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
+    return n;
   }
 
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, Library library = Library::Package) {
@@ -617,6 +637,109 @@ TEST_F(Corvane5ScanE2E, ScanimageConformanceTest) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("PASS"), std::string::npos) << r.err;
+  }
+}
+
+// ---- punch holes ----------------------------------------------------------
+
+// Mean of each channel over the pixels whose distance from (x, y) lies in
+// [r0, r1].
+std::array<double, 3> MeanIn(const dravn_pages::Image& img, double x, double y, double r0, double r1) {
+  std::array<double, 3> s{};
+  long n = 0;
+  for (int yy = static_cast<int>(y - r1); yy <= static_cast<int>(y + r1); ++yy)
+    for (int xx = static_cast<int>(x - r1); xx <= static_cast<int>(x + r1); ++xx) {
+      const double d = std::hypot(xx - x, yy - y);
+      if (d < r0 || d > r1 || xx < 0 || yy < 0 || xx >= img.width || yy >= img.height) continue;
+      for (int c = 0; c < 3; ++c) s[c] += img.Row(yy)[xx * 3 + c];
+      ++n;
+    }
+  for (double& v : s) v /= std::max(n, 1L);
+  return s;
+}
+
+// With the automatic paper size on the black background, hole-punch-removal
+// has the backend ask libimgforge to remove the holes: alone (priority
+// Speed: the page keeps the window's size) or with the crop (Accuracy), on
+// one face or both. Each page is scanned with and without the removal: the
+// holes take the paper's colour and nothing else on the page changes.
+TEST_F(Corvane5ScanE2E, PunchHolesTakeThePaperColourAndNothingElseChanges) {
+  const int dpi = 200;
+  const double px = dpi / 25.4;
+  const auto spec = dravn_pages::PunchedSheetSpec(dpi);
+  const auto page = dravn_pages::RenderBackedPage(spec);
+  const struct {
+    const char* name;
+    const char* source;
+    const char* priority;
+    bool cropped;
+  } cases[] = {{"removal alone, one face", "ADF Front", "Speed", false},
+               {"removal alone, both faces", "ADF Duplex", "Speed", false},
+               {"with the crop, one face", "ADF Front", "Accuracy", true},
+               {"with the crop, both faces", "ADF Duplex", "Accuracy", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool duplex = std::string(c.source) == "ADF Duplex";
+    std::vector<dravn_pages::Image> runs[2];
+    for (const char* removal : {"Background color", "Do not remove"}) {
+      TearDown();
+      SetUp();
+      FeedPages(dravn::kTavrin5EModels[0], {page.image, dravn_pages::Mirrored(page.image)}, dpi);
+      auto r = Scanimage(Batch({"--source", c.source, "--mode", "Color", "--resolution", std::to_string(dpi),
+                                "--page-auto=yes", "--bgcolor", "Black", "--page-auto-priority", c.priority,
+                                "--hole-punch-removal", removal}));
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      ASSERT_EQ(PagesWritten(), duplex ? 2 : 1) << r.err;
+      for (int n = 1; n <= PagesWritten(); ++n) {
+        dravn_pages::Image img;
+        ASSERT_TRUE(dravn_pages::DecodePnm(Page(n), &img)) << n;
+        runs[removal[0] == 'D'].push_back(img);
+      }
+    }
+    for (size_t f = 0; f < runs[0].size(); ++f) {
+      SCOPED_TRACE(f == 0 ? "front" : "back");
+      const dravn_pages::Image &got = runs[0][f], &plain = runs[1][f];
+      ASSERT_EQ(got.channels, 3);
+      ASSERT_EQ(got.width, plain.width);
+      ASSERT_EQ(got.height, plain.height);
+      if (c.cropped) {
+        EXPECT_NEAR(got.width, 210 * px, 6);
+        EXPECT_NEAR(got.height, 297 * px, 6);
+      } else {
+        ASSERT_EQ(got.width, page.image.width);  // the whole sheet with its backing
+      }
+      // Where the holes are in this output.
+      std::vector<std::array<double, 2>> holes;
+      for (const auto& h : spec.holes) {
+        double x = c.cropped ? h.xMm * px : page.holeCentres[&h - &spec.holes[0]][0];
+        const double y = c.cropped ? h.yMm * px : page.holeCentres[&h - &spec.holes[0]][1];
+        if (f == 1) x = (c.cropped ? got.width : page.image.width) - 1 - x;
+        holes.push_back({x, y});
+      }
+      for (const auto& h : holes) {
+        // The hole read as backing before; now it is the paper round it.
+        const auto before = MeanIn(plain, h[0], h[1], 0, 2 * px);
+        const auto paper = MeanIn(plain, h[0], h[1], 4.5 * px, 6 * px);
+        const auto after = MeanIn(got, h[0], h[1], 0, 3 * px);
+        for (int ch = 0; ch < 3; ++ch) {
+          EXPECT_LT(before[ch], 40) << h[0] << "," << h[1];
+          EXPECT_NEAR(after[ch], paper[ch], 16) << "channel " << ch << " at " << h[0] << "," << h[1];
+        }
+        EXPECT_GT(paper[0] - paper[2], 30);  // tinted: the fill is no plain white
+      }
+      // Every changed pixel lies in a hole's three-fold lid window.
+      size_t changed = 0;
+      const double reach = 3 * (3 + 0.5) * px;
+      for (int y = 0; y < got.height; ++y)
+        for (int x = 0; x < got.width; ++x) {
+          if (std::equal(got.Row(y) + x * 3, got.Row(y) + x * 3 + 3, plain.Row(y) + x * 3)) continue;
+          ++changed;
+          bool near = false;
+          for (const auto& h : holes) near = near || std::hypot(x - h[0], y - h[1]) <= reach;
+          ASSERT_TRUE(near) << "pixel " << x << "," << y << " changed far from the holes";
+        }
+      EXPECT_GT(changed, static_cast<size_t>(2 * M_PI * 9 * px * px));  // both holes, about 28 mm² each
+    }
   }
 }
 

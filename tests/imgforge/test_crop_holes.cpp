@@ -2,6 +2,7 @@
 // with discs of known centre and size on a dark backing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "crop_test_util.h"
@@ -59,6 +60,27 @@ double MeanAt(const std::vector<uint8_t>& px, int width, int ch, double x, doubl
   return s / n;
 }
 
+// How many pixels the removal changed; fails where one lies outside every
+// hole's three-fold lid window (three lids of a 6-mm hole plus margin).
+size_t ChangedNearHolesOnly(const std::vector<uint8_t>& before, const Input& in, int ch, double px) {
+  const auto& img = in.page.image;
+  const double reach = 3 * (3 + 0.5) * px;
+  size_t changed = 0;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x) {
+      const size_t i = (static_cast<size_t>(y) * img.width + x) * ch;
+      if (std::equal(before.begin() + i, before.begin() + i + ch, in.pixels.begin() + i)) continue;
+      ++changed;
+      bool near = false;
+      for (const auto& h : in.page.holeCentres) near = near || std::hypot(x - h[0], y - h[1]) <= reach;
+      if (!near) {
+        ADD_FAILURE() << "pixel " << x << "," << y << " changed far from any hole";
+        return changed;
+      }
+    }
+  return changed;
+}
+
 TEST_P(HolePages, HolesReadWhiteAndNothingElseChanges) {
   const Case c = GetParam();
   Library lib;
@@ -86,21 +108,7 @@ TEST_P(HolePages, HolesReadWhiteAndNothingElseChanges) {
   const int ch = c.channels;
   for (const auto& h : in.page.holeCentres)
     EXPECT_GT(MeanAt(in.pixels, img.width, ch, h[0], h[1], static_cast<int>(2.5 * px)), 250) << h[0] << "," << h[1];
-  // Every changed pixel lies within a hole's three-fold lid window.
-  const double reach = 3 * (3 + 0.5) * px;  // three lids of a 6-mm hole plus margin
-  size_t changed = 0;
-  for (int y = 0; y < img.height; ++y)
-    for (int x = 0; x < img.width; ++x) {
-      const size_t i = (static_cast<size_t>(y) * img.width + x) * ch;
-      bool diff = false;
-      for (int k = 0; k < ch; ++k) diff = diff || before[i + k] != in.pixels[i + k];
-      if (!diff) continue;
-      ++changed;
-      bool near = false;
-      for (const auto& h : in.page.holeCentres) near = near || std::hypot(x - h[0], y - h[1]) <= reach;
-      ASSERT_TRUE(near) << "pixel " << x << "," << y << " changed far from any hole";
-    }
-  EXPECT_GT(changed, 0u);
+  EXPECT_GT(ChangedNearHolesOnly(before, in, ch, px), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, HolePages,
@@ -148,20 +156,64 @@ TEST(HoleRemoval, WithoutOverscanTheImageBordersAreTheSides) {
     EXPECT_GT(MeanAt(in.pixels, in.page.image.width, 1, h[0], h[1], 4), 250);
 }
 
+// With 0x80000000 the holes take the paper's colour round them, within one
+// 16-level bin: grey paper, and tinted stock in colour.
 TEST(HoleRemoval, PaperColourFillTakesTheTintAroundTheHole) {
   Library lib;
   auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
   ASSERT_TRUE(punch);
   auto tone = ToneBlock();
-  auto spec = HoledPage(300, 1, 0, 2, 80);
-  spec.paper = 200;
-  Input in = MakeInput(spec);
-  auto rec = HoleRecord(tone, 1, 0x80000000u);
-  int result = -7;
-  ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
-  EXPECT_EQ(1, result);
-  for (const auto& h : in.page.holeCentres)
-    EXPECT_NEAR(MeanAt(in.pixels, in.page.image.width, 1, h[0], h[1], 5), 200, 16);
+  const struct {
+    int channels;
+    int paper;
+    int tint[3];
+  } cases[] = {{1, 200, {0, 0, 0}}, {3, 214, {14, 0, -40}}, {3, 190, {-20, 10, 30}}};
+  for (const auto& c : cases) {
+    auto spec = HoledPage(300, c.channels, 0, 2, 80);
+    spec.paper = static_cast<uint8_t>(c.paper);
+    std::copy(c.tint, c.tint + 3, spec.paperTint);
+    Input in = MakeInput(spec);
+    auto rec = HoleRecord(tone, 1, 0x80000000u);
+    int result = -7;
+    ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result));
+    EXPECT_EQ(1, result);
+    const int w = in.page.image.width;
+    for (const auto& h : in.page.holeCentres)
+      for (int ch = 0; ch < c.channels; ++ch) {
+        // The hole's middle, one channel at a time.
+        double sum = 0;
+        int n = 0;
+        for (int y = static_cast<int>(h[1]) - 5; y <= static_cast<int>(h[1]) + 5; ++y)
+          for (int x = static_cast<int>(h[0]) - 5; x <= static_cast<int>(h[0]) + 5; ++x, ++n)
+            sum += in.pixels[(static_cast<size_t>(y) * w + x) * c.channels + ch];
+        EXPECT_NEAR(sum / n, c.paper + c.tint[ch], 16) << c.paper << " channel " << ch;
+      }
+  }
+}
+
+// A page stored inverted (0 is white): the holes are found all the same and
+// painted with the stored white; nothing far from them changes, and the
+// result word stays 0.
+TEST(HoleRemoval, AnInvertedPageLosesItsHolesToStoredWhite) {
+  Library lib;
+  auto* punch = lib.Get<PunchFn>("FsipCrp_PunchHoleRemove");
+  ASSERT_TRUE(punch);
+  auto tone = ToneBlock();
+  for (int channels : {1, 3}) {
+    Input in = MakeInput(HoledPage(300, channels, 0, 2, 80));
+    for (auto& v : in.pixels) v = static_cast<uint8_t>(255 - v);
+    in.info.nPixelFlavor = 1;
+    const std::vector<uint8_t> before = in.pixels;
+    auto rec = HoleRecord(tone, 1);
+    int result = -7;
+    ASSERT_EQ(0, punch(&in.info, &rec, nullptr, nullptr, nullptr, &result)) << channels;
+    EXPECT_EQ(0, result) << channels;
+    const double px = 300 / 25.4;
+    const int w = in.page.image.width;
+    for (const auto& h : in.page.holeCentres)
+      EXPECT_LT(MeanAt(in.pixels, w, channels, h[0], h[1], static_cast<int>(2.5 * px)), 5) << channels;
+    EXPECT_GT(ChangedNearHolesOnly(before, in, channels, px), 0u);
+  }
 }
 
 // The two holes of HoledPage, 11 mm from the cut page's left side, read white.
@@ -298,6 +350,52 @@ TEST(DuplexCrop, RequestedFacesComeOutWithTheirHolesCovered) {
       EXPECT_GT(view.Mean(x - r, y - r, x + r, y + r), 250) << req << " " << s;
       view.info.pImageData = nullptr;
     }
+  }
+}
+
+// A blank back whose paper edge barely shows against the backing: its own
+// search finds no side, and it is cut with the front's outline mirrored,
+// to within 2 pixels, turned page and all.
+TEST(DuplexCrop, AFaintBackTakesTheFrontsOutline) {
+  Library lib;
+  auto* dup = lib.Get<DupCropFn>("FsipCrp_DupCropAll");
+  ASSERT_TRUE(dup);
+  auto tone = ToneBlock();
+  for (double angle : {0.0, 2.0}) {
+    auto spec = HoledPage(200, 3, angle, 0, 0);
+    spec.text = true;
+    spec.offsetXMm = 4;
+    Sheet sheet(spec);
+    // The back: the same sheet mirrored, no text, on a backing 5 levels
+    // below the paper.
+    auto faint = spec;
+    faint.text = false;
+    faint.backing = static_cast<uint8_t>(spec.paper - 5);
+    faint.backingNoise = 2;
+    const auto back = dravn_pages::RenderBackedPage(faint).image;
+    for (int y = 0; y < back.height; ++y)
+      for (int x = 0; x < back.width; ++x)
+        std::copy_n(back.Row(y) + (back.width - 1 - x) * 3, 3,
+                    sheet.back.pixels.data() + (static_cast<size_t>(y) * back.width + x) * 3);
+    alignas(8) _FSIP_CRP_S_DUPCRPALL rec{};
+    rec.crpAll[0] = rec.crpAll[1] = CropRecord(tone);
+    rec.nReqSide = 2;
+    Notify n;
+    DupOut out;
+    ASSERT_EQ(0, dup(sheet.pair, &rec, out.o, nullptr, &n, nullptr)) << angle;
+    const double px = 200 / 25.4;
+    EXPECT_NEAR(210 * px, out.o[0].nWidth, 6) << angle;
+    EXPECT_NEAR(297 * px, out.o[0].nHeight, 6) << angle;
+    EXPECT_NEAR(out.o[0].nWidth, out.o[1].nWidth, 2) << angle;
+    EXPECT_NEAR(out.o[0].nHeight, out.o[1].nHeight, 2) << angle;
+    // Cut where the page is: the back's output is its faint paper all over,
+    // no backing-dark border.
+    Output view;
+    view.info = out.o[1];
+    const int w = view.info.nWidth, h = view.info.nHeight;
+    EXPECT_GT(view.Mean(0, 0, 3, h), spec.paper - 12) << angle;
+    EXPECT_GT(view.Mean(w - 3, 0, w, h), spec.paper - 12) << angle;
+    view.info.pImageData = nullptr;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FsipCrop_ph.h"
+#include "crop_test_util.h"
 
 using namespace fsipcrop;
 
@@ -193,6 +194,29 @@ TEST(PoorCrops, SkewOfOneAndAHalfDegreesIsPoorOnePointFourGoesToTheMargins) {
   EXPECT_EQ(1, IsPoorCrop(&img, l));
 }
 
+// A page 10 px/mm (254 dpi) with edge points on its left side, one run of
+// them 2 mm inside it: the run's strip area decides the fold, more than
+// 80 mm² and not exactly 80.
+TEST(FoldedPages, ARunOfExactly80SquareMillimetresIsNoFoldALittleMoreIs) {
+  gd1mm = 10;
+  _STRTLINE l[4];
+  Page(100, 100, 900, 1100, l);
+  const struct {
+    int inward;     // points 10 rows apart, 20 px inside: 200 px² a step
+    int lastDepth;  // the run's last point, px inside
+    bool folded;
+  } cases[] = {{41, 20, false}, {41, 21, true}, {40, 20, false}, {42, 20, true}, {1, 20, false}};
+  for (const auto& c : cases) {
+    PointList pts;
+    for (int row = 100; row <= 1100; row += 10) {
+      const int k = (row - 300) / 10;
+      const bool in = row >= 300 && k < c.inward;
+      pts.push_back({in ? 100 + (k == c.inward - 1 ? c.lastDepth : 20) : 100, row});
+    }
+    EXPECT_EQ(c.folded, IsFoldedDoc(l, pts, 254)) << c.inward << " points, last " << c.lastDepth;
+  }
+}
+
 TEST(HoleRemovalLimits, LongPageLimitsByFamily) {
   _STRTLINE l[4];
   Page(0, 0, 1000, 2900, l);
@@ -243,6 +267,18 @@ TEST(HoleCandidates, PlateauLimitsOfTheGreyNormalTable) {
   // The lighter limits of bits 8-11 = 2 on a sheet-fed scan.
   EXPECT_EQ(1u, Profile(0x1500).Found(0x200, true));
   EXPECT_EQ(0u, Profile(0x1501).Found(0x200, true));
+}
+
+// One run whose dark part steps from one flat level to another: two
+// plateaus, refused, while the same run on one level is a candidate.
+TEST(HoleCandidates, TwoPlateausInOneRunAreRefused) {
+  gbInv = 0;
+  Profile one(0x0400), two(0x0400);
+  for (int k = 55; k < 73; ++k) two.ave[k] = 0x1400;
+  two.ave[54] = 0x0C00;  // a ramp weaker than a strong edge
+  GetGrad(two.ave.data(), 120, false, two.grad.data());
+  EXPECT_EQ(1u, one.Found(0, false));
+  EXPECT_EQ(0u, two.Found(0, false));
 }
 
 TEST(HoleCandidates, RunsOutsideTheSizeRangeAreRejected) {
@@ -346,6 +382,146 @@ TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
   int result = -7;
   CoverPHs(&img, &none, 0xFFFFFF, 0, &result);
   EXPECT_EQ(2, result);
+}
+
+// Holes met twice, on two sides or on the lines of one group walk, are
+// kept once when their centres are 24 pixels apart or less.
+TEST(HoleMerges, CentresUpTo24PixelsApartAreOneHole) {
+  const struct {
+    int64_t dx, dy;
+    size_t holes;
+  } cases[] = {{24, 0, 1}, {25, 0, 2}, {0, -24, 1}, {0, -25, 2}, {15, 19, 1}, {15, 20, 2}};
+  for (const auto& c : cases) {
+    PHLidList sides[4];
+    sides[0] = {Hole(100, -500, 6)};
+    sides[3] = {Hole(100 + c.dx, -500 + c.dy, 6)};
+    PHLidList out;
+    MergeSidePHs(sides, &out);
+    ASSERT_EQ(c.holes, out.size()) << c.dx << "," << c.dy;
+    EXPECT_EQ(100, out.front().ptCenter.x);  // the left side's comes first
+    PHLidList group;
+    MergePHGroup({{Hole(100, -500, 6)}, {Hole(100 + c.dx, -500 + c.dy, 6)}}, &group);
+    EXPECT_EQ(c.holes, group.size()) << c.dx << "," << c.dy;
+  }
+}
+
+TEST(HoleMerges, WithinAGroupTheLargerLidWinsAndTheFirstOnATie) {
+  auto lid = [](int64_t x, int64_t half) {
+    _PHLID l = Hole(x, -500, 6);
+    l.ptCorner[0] = {x - half, -500 - half};
+    l.ptCorner[1] = {x - half, -500 + half};
+    l.ptCorner[2] = {x + half, -500 - half};
+    l.ptCorner[3] = {x + half, -500 + half};
+    return l;
+  };
+  PHLidList out;
+  MergePHGroup({{lid(100, 30)}, {lid(110, 33)}, {lid(105, 33)}}, &out);
+  ASSERT_EQ(1u, out.size());
+  EXPECT_EQ(110, out.front().ptCenter.x);
+}
+
+// The screening of one line's lids at 300 dpi: a size more than 11 mm (the
+// integer part of 11.8 px/mm) from the line's mean goes, along then across.
+TEST(HoleScreening, SizesFarFromTheLinesMeanGo) {
+  gd1mm = 300 / 25.4;
+  const struct {
+    std::vector<double> along, across;
+    int pattern;
+    std::vector<double> kept;  // along sizes
+  } cases[] = {
+      {{6, 6, 20}, {6, 6, 6}, 1, {6, 6, 20}},           // mean 10: all within 11
+      {{6, 6, 6, 30}, {6, 6, 6, 6}, 1, {6, 6, 6}},      // mean 12: 30 is 18 away
+      {{6, 6, 6, 6}, {6, 6, 6, 30}, 1, {6, 6, 6}},      // the across pass
+      {{20}, {20}, 1, {20}},                            // one lid, pattern: unscreened
+      {{20}, {20}, 0, {20}},                            // one lid, free: its own mean
+  };
+  for (const auto& c : cases) {
+    PHLidList l;
+    for (size_t k = 0; k < c.along.size(); ++k) {
+      _PHLID h = Hole(static_cast<int64_t>(k) * 100, 0, 0);
+      h.dSizeAlong = c.along[k];
+      h.dSizeAcross = c.across[k];
+      l.push_back(h);
+    }
+    ScreenPHLids(&l, c.pattern);
+    std::vector<double> kept;
+    for (const auto& h : l) kept.push_back(h.dSizeAlong);
+    EXPECT_EQ(c.kept, kept) << c.along.size() << " lids";
+  }
+  // More lids on one line than any fixed table held: still screened.
+  PHLidList many;
+  for (int k = 0; k < 400; ++k) many.push_back(Hole(k, 0, 6));
+  many.push_back(Hole(401, 0, 30));
+  ScreenPHLids(&many, 1);
+  EXPECT_EQ(400u, many.size());
+  EXPECT_EQ(6, many.back().dSizeAlong);
+}
+
+TEST(HoleSizes, BoundsOfEachKindAreInclusive) {
+  const struct {
+    double across, along;
+    int kind;
+    bool ok;
+  } cases[] = {
+      {3.2, 3.2, 0, true},    {3.19, 3.2, 0, false}, {3.2, 3.19, 0, false}, {12.5, 12.5, 0, true},
+      {12.51, 12.5, 0, false}, {12.5, 12.51, 0, false},
+      {4, 8.8, 0, true},      {4, 9.2, 0, false},    {9.2, 4, 0, false},    // aspect 2.2 and 2.3
+      {2.5, 2.5, 2, true},    {2.49, 2.5, 2, false}, {14, 14, 2, true},     {14.01, 14, 2, false},
+      {2.0, 10, 1, true},     {1.99, 10, 1, false},  {12, 12.01, 1, false}, // kind 1: no aspect rule
+      {3, 2, 1, true},        {3.1, 2, 1, false},                           // across/along 1.5 and 1.55
+      {2.0, 10, 3, false},    {4, 8.8, 3, true},     {2.0, 4.4, 3, true},   {1.99, 4, 3, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.ok, IsPHSizeOk(c.across, c.along, c.kind)) << c.across << " x " << c.along << " kind " << c.kind;
+}
+
+// The duplex search starts a face's pattern search where its free search
+// first met candidates: the holes found must be those of a full search.
+TEST(HoleSearch, APatternSearchStartedWhereTheFreeSearchMetCandidatesFindsTheSameHoles) {
+  ASSERT_EQ(1, Initialize());
+  struct {
+    int channels;
+    std::vector<dravn_pages::BackedPageSpec::Hole> holes;
+  } cases[] = {{3, {{11, 108.5, 6}, {11, 188.5, 6}}},
+               {1, {{11, 108.5, 6}, {11, 188.5, 6}, {65, 11, 6}, {145, 11, 6}}},
+               {1, {}}};
+  for (const auto& c : cases) {
+    dravn_pages::BackedPageSpec spec;
+    spec.dpi = 200;
+    spec.channels = c.channels;
+    spec.backing = 3;
+    spec.holes = c.holes;
+    auto page = dravn_pages::RenderBackedPage(spec);
+    _P2IIMG img = Blank(page.image.width, page.image.height, 200);
+    img.pImageData = page.image.pixels.data();
+    img.nBitsPerPixel = 8 * c.channels;
+    img.nBytesPerLine = page.image.width * c.channels;
+    gbInv = 0;
+    gdblGrayZone = 1.0;
+    gbLowReso = 0;
+    gd1mm = 200 / 25.4;
+    MakeLUT4InvXf(nullptr);
+    // The paper's sides, y up.
+    _STRTLINE sides[4];
+    Page(page.corners[0][0], page.corners[0][1], page.corners[3][0], page.corners[3][1], sides);
+    const int len = GetDiagonalLength(&img);
+    uint32_t* ave;
+    int32_t* grad;
+    ASSERT_EQ(1, AllcAveBuff(len, c.channels == 3, &ave, &grad));
+    PHLidList full, free, fromMet;
+    ASSERT_EQ(0, DetectPHs(&img, sides, ave, grad, len, &full, 0, true));
+    PHSideStarts met;
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 0, &free, 0, 0, true, nullptr, &met));
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 1, &fromMet, 0, 0, true, &met, nullptr));
+    FreeAveBuff(ave, grad);
+    EXPECT_EQ(c.holes.size(), full.size()) << c.channels;
+    ASSERT_EQ(full.size(), fromMet.size());
+    for (auto a = full.begin(), b = fromMet.begin(); a != full.end(); ++a, ++b) {
+      EXPECT_EQ(0, std::memcmp(&*a, &*b, sizeof(_PHLID)));
+    }
+    // A side without holes has no candidates at all: nothing is searched twice.
+    EXPECT_EQ(-1, met.depth[2]);
+  }
 }
 
 }  // namespace

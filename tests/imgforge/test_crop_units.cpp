@@ -385,6 +385,42 @@ TEST_F(Crop, ProfilesGradientsAndPeaks) {
   EXPECT_EQ(out[3], 7u);
 }
 
+// The profile along a line is the plain box mean of the mapped pixels at
+// every sample, whatever the line's lean, the depth and the box size: the
+// sampler shares box rows between samples and must not change a value.
+TEST_F(Crop, ProfileAlongALineIsTheBoxMeanAtEverySample) {
+  std::mt19937 rnd(7);
+  for (int k = 0; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(255 - k / 2);
+  const _STRTLINE lines[] = {{0, 0, 1, 40.3}, {7.5, -300, 0, 0}, {-3.2, 250, 0, 0},
+                             {0, -61.6, 0, 0}, {0.21, -90, 0, 0}, {-0.97, -20, 0, 0}};
+  for (int ch : {1, 3})
+    for (int n : {3, 5}) {
+      const int w = 97, h = 83, half = n / 2;
+      std::vector<uint8_t> px(static_cast<size_t>(w) * h * ch);
+      for (auto& v : px) v = static_cast<uint8_t>(rnd());
+      _P2IIMG img{px.data(), 8 * ch, 0, w, h, w * ch, w * h * ch, 300, 300, 0, 0, w - 1, h - 1};
+      for (const _STRTLINE& l : lines) {
+        const bool steep = IsSteep(l);
+        int first = 0, last = (steep ? h : w) - 1;
+        std::vector<uint32_t> out(static_cast<size_t>(std::max(w, h)) * ch, 0);
+        GetAveOnSL(&img, n, &first, &last, out.data(), l);
+        ASSERT_GE(first, 0) << l.dA << " " << l.dB;
+        for (int j = first; j <= last; ++j) {
+          const int v = static_cast<int>(steep ? std::trunc(l.bVert ? l.dX + 0.5 : (-j - l.dB) / l.dA + 0.5)
+                                               : -std::trunc(l.dA * j + l.dB + 0.5));
+          const int x = steep ? v : j, y = steep ? j : v;
+          for (int c = 0; c < ch; ++c) {
+            uint32_t sum = 0;
+            for (int r = y - half; r <= y + half; ++r)
+              for (int q = x - half; q <= x + half; ++q) sum += gbyLUT4InvXf[px[(static_cast<size_t>(r) * w + q) * ch + c]];
+            ASSERT_EQ(sum * 256u / static_cast<uint32_t>(n * n), out[static_cast<size_t>(j) * ch + c])
+                << "ch " << ch << " n " << n << " line " << l.dA << "," << l.dB << " j " << j;
+          }
+        }
+      }
+    }
+}
+
 // ---- edges on one scan line ----------------------------------------------------
 
 TEST_F(Crop, EdgesOfOneProfile) {
