@@ -89,12 +89,6 @@ class Corvane5ScanE2E : public ::testing::Test {
     for (size_t n = 0; n < faces.size(); ++n)
       WriteFile(m_dir + "/pages/page" + std::to_string(n + 1) + ".pnm", dravn_pages::EncodePnm(faces[n]));
   }
-  int PagesWritten() {
-    int n = 0;
-    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
-    return n;
-  }
-
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, Library library = Library::Package) {
     auto env = dravn_test::SimEnv(m_dir + "/scenario");
     env["LD_LIBRARY_PATH"] = std::string(DRAVN_SIM_LIB_DIR) + ":" CORVANE5_TEST_BACKEND_DIR ":" + DRAVN_SANE_BACKEND_DIR;
