@@ -208,7 +208,7 @@ FAKE_EXPORT int fake_SetIMFFPatternData(const char* d, const unsigned char* b, u
 }
 
 // The engine's pauses end at once and are counted: no test waits.
-extern "C" int usleep(useconds_t us) {
+extern "C" __attribute__((visibility("default"))) int usleep(useconds_t us) {
   engine_test::g_pauses.push_back(static_cast<unsigned>(us));
   return 0;
 }

@@ -63,6 +63,16 @@ class EngineSim : public testing::Test {
     return both.size() == 1024 ? Bytes(both.begin() + 512, both.end()) : Bytes();
   }
   std::string Ink() const { return dravn_test::ReadFile(m_bench.Dir() + "/eep.ink"); }
+  // The counter as the device answers "GET IMP-LIFE" (-1: no answer).
+  long InkAnswer() const {
+    auto* send = Dvwc<int(const char*, const unsigned char*, unsigned short)>("dvwc_SendDiagnostic");
+    auto* receive = Dvwc<int(const char*, unsigned char*, unsigned short)>("dvwc_ReceiveDiagnosticResult");
+    unsigned char answer[4] = {};
+    if (!send || !receive || !send(g_cpActiveScanner, reinterpret_cast<const unsigned char*>("GET IMP-LIFE 2  "), 16) ||
+        !receive(g_cpActiveScanner, answer, 4))
+      return -1;
+    return static_cast<long>(answer[0]) << 24 | answer[1] << 16 | answer[2] << 8 | answer[3];
+  }
 
   devwatch_test::Bench m_bench;
 };
@@ -185,6 +195,7 @@ TEST_F(EngineSim, InkLifeResetOnTheModelsThatTakeIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
     Plug(c.model, c.pid, "set ink_life=4321\n");
+    EXPECT_EQ(InkAnswer(), 4321);
     ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
     g_CDevSetCtrl.m_nInkLifeReset = 1;
     g_CDevSetCtrl.SetSettingChanged();
@@ -196,10 +207,12 @@ TEST_F(EngineSim, InkLifeResetOnTheModelsThatTakeIt) {
       ASSERT_GE(out.size(), 2u);
       EXPECT_EQ(std::vector<std::string>(out.end() - 2, out.end()), ink);
       EXPECT_EQ(Ink(), std::string(4, '\0'));
+      EXPECT_EQ(InkAnswer(), 0);
       EXPECT_EQ(g_CDevSetCtrl.m_nInkLifeReset, 0);
     } else {
       EXPECT_EQ(std::find(out.begin(), out.end(), ink[0]), out.end());
       EXPECT_EQ(g_CDevSetCtrl.m_nInkLifeReset, 1);
+      EXPECT_EQ(InkAnswer(), 4321);
     }
   }
 }
