@@ -158,8 +158,7 @@ int WriteImage(const WritePath& path) {
     case Path::Other:
       // The image goes out whole: only bytes read from this device may.
       if (path.writeLength <= 0 || path.writeLength > kEepromImageSize || g_nReadEEPSize < path.writeLength) return -1;
-      if (!write || !write(g_cpActiveScanner, g_byEEPData, static_cast<unsigned short>(path.writeLength), 0))
-        return -1;
+      if (!write || !write(g_cpActiveScanner, g_byEEPData, static_cast<unsigned short>(path.writeLength), 0)) return -1;
       return 0;
     default:
       break;
@@ -197,7 +196,6 @@ int CommitAndVerify(int readSize) {
   // The persistent EEPROM never took the commit.
   return -1;
 }
-
 
 }  // namespace
 
@@ -268,7 +266,6 @@ int CDevSetCtrl::writeDevSetting(int) {
   return 0;
 }
 
-
 bool CDevSetCtrl::InkResetModel() const {
   FtDeviceGroup group;
   if (group.IsTavrin5() || group.IsGorlan() || group.IsTavrin5E()) return true;
@@ -299,9 +296,7 @@ int CDevSetCtrl::DeviceRestart(const char*) {
   return restart ? restart(g_cpActiveScanner) : 1;
 }
 
-int CDevSetCtrl::IsEndorserOption() const {
-  return m_byVpd[92] >= 32 || (IsVantorOrPilvo() && m_byVpd[93] >= 32);
-}
+int CDevSetCtrl::IsEndorserOption() const { return m_byVpd[92] >= 32 || (IsVantorOrPilvo() && m_byVpd[93] >= 32); }
 
 int CDevSetCtrl::IsExistFlatbet() const { return (m_byVpd[32] >> 6) & 1; }
 

@@ -44,8 +44,8 @@ class CDevSetCtrl {
   int IsTavrin4() const;
   int IsTavrin3() const;
 
-  int m_nInkLifeReset;          // clear the ink-life counter after the next write
-  int m_nCounterSetup;          // consumed by a write on the Vantor and Pilvo models
+  int m_nInkLifeReset;  // clear the ink-life counter after the next write
+  int m_nCounterSetup;  // consumed by a write on the Vantor and Pilvo models
   int m_nReserved1;
   int m_nEndorserCounterReset;  // bit value 2
   int m_nReserved2;

@@ -19,12 +19,12 @@ struct FakeDevice {
   Bytes persistent = Bytes(512, 0);
   Bytes factory = Bytes(512, 0);
   Bytes vpd = Bytes(100, 0);
-  Bytes settings;  // settings blob data (without its 4-byte record)
-  Bytes pattern;   // pattern blob data
+  Bytes settings;      // settings blob data (without its 4-byte record)
+  Bytes pattern;       // pattern blob data
   int mismatches = 0;  // persistent reads answering byte 328 changed
   bool failRead = false, failWrite = false, failLock = false, failInk = false;
-  int putAnswer = 0;                // answer of both Set...Data entries
-  std::vector<Bytes> puts;          // blobs the Set...Data entries got
+  int putAnswer = 0;        // answer of both Set...Data entries
+  std::vector<Bytes> puts;  // blobs the Set...Data entries got
   std::vector<std::string> inkTexts;
 };
 extern FakeDevice g_fake;

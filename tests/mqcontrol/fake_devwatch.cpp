@@ -4,8 +4,8 @@
 // the engine does when a name cannot be found.
 #include <cstdint>
 
-#define FAKE_ENTRY(name, params, args)          \
-  extern "C" int fake_##name params;            \
+#define FAKE_ENTRY(name, params, args) \
+  extern "C" int fake_##name params;   \
   extern "C" __attribute__((visibility("default"))) int dvwc_##name params { return fake_##name args; }
 
 FAKE_ENTRY(GetEEPROM, (const char* d, unsigned char* b, unsigned short n), (d, b, n))
@@ -21,9 +21,11 @@ FAKE_ENTRY(GetDefaultEEPROM, (const char* d, unsigned char* b, unsigned short n)
 FAKE_ENTRY(ClearRemainInk, (const char* d, const unsigned char* b, unsigned short n), (d, b, n))
 FAKE_ENTRY(DeviceRestart, (const char* d), (d))
 FAKE_ENTRY(GetSOPSettingsLength, (const char* d, uint32_t* r), (d, r))
-FAKE_ENTRY(GetSOPSettingsData, (const char* d, unsigned char* b, const unsigned char* r, unsigned short n), (d, b, r, n))
+FAKE_ENTRY(GetSOPSettingsData, (const char* d, unsigned char* b, const unsigned char* r, unsigned short n),
+           (d, b, r, n))
 FAKE_ENTRY(SetSOPSettingsData, (const char* d, const unsigned char* b, unsigned short n), (d, b, n))
 FAKE_ENTRY(GetIMFFPatternLength, (const char* d, uint32_t* r), (d, r))
-FAKE_ENTRY(GetIMFFPatternData, (const char* d, unsigned char* b, const unsigned char* r, unsigned short n), (d, b, r, n))
+FAKE_ENTRY(GetIMFFPatternData, (const char* d, unsigned char* b, const unsigned char* r, unsigned short n),
+           (d, b, r, n))
 FAKE_ENTRY(SetIMFFPatternData, (const char* d, const unsigned char* b, unsigned short n), (d, b, n))
 #endif

@@ -72,8 +72,10 @@ TEST_F(Engine, MergePathsOfTheFakedModels) {
     SCOPED_TRACE(c.model);
     UseFake(c.model);
     Patterns();
-    if (c.flagBit) c.set[c.flagByte] |= c.flagBit;
-    else g_Tavrin3modFlags[24 + 2] = 0x80;  // a 32-bit flag, set in its third byte only
+    if (c.flagBit)
+      c.set[c.flagByte] |= c.flagBit;
+    else
+      g_Tavrin3modFlags[24 + 2] = 0x80;  // a 32-bit flag, set in its third byte only
     g_CDevSetCtrl.SetSettingChanged();
     g_CDevSetCtrl.m_nInkLifeReset = 1;
     ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
@@ -90,7 +92,7 @@ TEST_F(Engine, MergePathsOfTheFakedModels) {
       uint8_t none[64] = {};
       Bytes table = DevicePattern();
       Bytes source = SourcePattern();
-      const MergeLayout& layout = c.set == g_PilvomodFlags     ? kPilvoLayout
+      const MergeLayout& layout = c.set == g_PilvomodFlags      ? kPilvoLayout
                                   : c.set == g_DunmoMe2modFlags ? kDunmoMe2Layout
                                   : c.set == g_Tavrin3modFlags  ? kTavrin3Layout
                                                                 : kVantorLayout;
@@ -296,7 +298,7 @@ TEST_F(Engine, DefaultLoads) {
   EXPECT_EQ(g_fake.working[181], 0x00);
   EXPECT_EQ(g_CDevSetCtrl.IsSettingChanged(), 1);
   const std::vector<uint8_t> marks{0x07, 3, 3, 3, 3, 3, 3, 1, 1, 4, 0x1F, 7, 1, 1, 0x3F, 1,
-                                   3,    1, 3, 3, 1, 3, 0, 0, 0, 0, 0,    0, 0, 0, 1, 1};
+                                   3,    1, 3, 3, 1, 3, 0, 0, 0, 0, 0,    0, 0, 0, 1,    1};
   EXPECT_EQ(std::vector<uint8_t>(g_DunmoMe2modFlags, g_DunmoMe2modFlags + 32), marks);
 
   UseFake(mqcontrol_models::kDunmoMe2Cga[0]);
@@ -399,9 +401,9 @@ TEST_F(Engine, AlarmAndInquiryAnswers) {
     int bit;
     uint8_t* set;  // where the field is marked; nullptr: nowhere
   } cases[] = {
-      {"Tavrin3T1000", 2, -1, 0, nullptr}, {"Vantor410", -1, -1, 0, nullptr}, {"Vantor410", 1, 0, 1, g_VantorAmodFlags},
-      {"Tavrin3T1000", 0, 0, 0, g_VantorBmodFlags}, {"Pilvo700", 2, 0, 1, g_PilvomodFlags},
-      {"pilvo700", -5, 0, 1, g_PilvomodFlags},
+      {"Tavrin3T1000", 2, -1, 0, nullptr},       {"Vantor410", -1, -1, 0, nullptr},
+      {"Vantor410", 1, 0, 1, g_VantorAmodFlags}, {"Tavrin3T1000", 0, 0, 0, g_VantorBmodFlags},
+      {"Pilvo700", 2, 0, 1, g_PilvomodFlags},    {"pilvo700", -5, 0, 1, g_PilvomodFlags},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.model) + " " + std::to_string(c.value));
@@ -427,8 +429,10 @@ TEST_F(Engine, AlarmAndInquiryAnswers) {
     const char* model;
     uint8_t b32, b92, b93;
     int flatbed, endorser;
-  } vpds[] = {{"Tavrin3T1000", 0x40, 32, 0, 1, 1},  {"Tavrin3T1000", 0xBF, 31, 200, 0, 0},
-              {"Vantor520", 0, 31, 32, 0, 1},       {"pilvo700", 0, 0, 40, 0, 1},
+  } vpds[] = {{"Tavrin3T1000", 0x40, 32, 0, 1, 1},
+              {"Tavrin3T1000", 0xBF, 31, 200, 0, 0},
+              {"Vantor520", 0, 31, 32, 0, 1},
+              {"pilvo700", 0, 0, 40, 0, 1},
               {"vantor630", 0, 0, 40, 0, 0}};
   for (const Vpd& v : vpds) {
     SCOPED_TRACE(v.model);

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <libintl.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -137,9 +136,9 @@ class MqcontrolEngineExports : public MqcontrolExports {
     m_bench.Config("usb 0x2d4e 0x1601\nusb 0x2d4e 0x1b05\n");
     const std::string set = "set eeprom=" + m_bench.Dir() + "/start\nset state=" + m_bench.Dir();
     MqcontrolExports::SetUp();
-    m_bench.Scenario("device generic 2d4e:1601 bus=1 address=2\n" + set + "/t3\nset commit_mismatch=2\nset sop=" +
-                     m_bench.Dir() + "/sop\nset imff=" + m_bench.Dir() + "/imff\n" +
-                     "device generic 2d4e:1b05 bus=1 address=3\n" + set + "/vk5\n");
+    m_bench.Scenario("device generic 2d4e:1601 bus=1 address=2\n" + set +
+                     "/t3\nset commit_mismatch=2\nset sop=" + m_bench.Dir() + "/sop\nset imff=" + m_bench.Dir() +
+                     "/imff\n" + "device generic 2d4e:1b05 bus=1 address=3\n" + set + "/vk5\n");
     Bind(Image, "g_byEEPData");
     Bind(ReadSize, "g_nReadEEPSize");
     Bind(Edit, "g_bDevSetEdit");

@@ -93,14 +93,20 @@ TEST_F(Files, RestoreSearchesForTheLastLettersWithinTheFile) {
     int result;
     std::vector<std::string> calls;
   } cases[] = {
-      {"no letters: the settings blob alone", Cat({settings, Bytes(60, 0)}), 0,
+      {"no letters: the settings blob alone",
+       Cat({settings, Bytes(60, 0)}),
+       0,
        {"SetSOPSettingsData 14", "GetEEPROM 512"}},
       // The letters again inside the pattern data: the last gives len2
       // (0x0030 + 4), the blob still starts after the first.
-      {"letters twice", Cat({settings, kMark, Blob(Cat({Counting(46, 1), {0x12, 0x34}, kMark, {0x00, 0x30}}))}),
-       0x1234, {"SetSOPSettingsData 14", "SetIMFFPatternData 52", "GetEEPROM 512"}},
+      {"letters twice",
+       Cat({settings, kMark, Blob(Cat({Counting(46, 1), {0x12, 0x34}, kMark, {0x00, 0x30}}))}),
+       0x1234,
+       {"SetSOPSettingsData 14", "SetIMFFPatternData 52", "GetEEPROM 512"}},
       // Letters with fewer than six bytes left are not examined.
-      {"letters at the end", Cat({settings, Bytes(60, 0), kMark, {0x00}}), 0,
+      {"letters at the end",
+       Cat({settings, Bytes(60, 0), kMark, {0x00}}),
+       0,
        {"SetSOPSettingsData 14", "GetEEPROM 512"}},
   };
   for (const Case& c : cases) {
