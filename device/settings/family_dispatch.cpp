@@ -126,11 +126,16 @@ int CDevSetCtrl::GetDropoutColor() {
   Layout l = Route(kOrderA);
   if (l != Layout::Default) return MAPPED(l, GetDropoutColor());
   switch (Bits(211, 0x07)) {
-    case 1: return 2;
-    case 2: return 0;
-    case 4: return 1;
-    case 7: return IsDropoutColorType() == 1 ? 4 : 3;
-    default: return 0;
+    case 1:
+      return 2;
+    case 2:
+      return 0;
+    case 4:
+      return 1;
+    case 7:
+      return IsDropoutColorType() == 1 ? 4 : 3;
+    default:
+      return 0;
   }
 }
 int CDevSetCtrl::SetDropoutColor(int colour) {

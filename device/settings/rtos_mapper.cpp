@@ -129,9 +129,12 @@ int RTOSMapper::SetPickRetry(int n) { return Accept(SetRetryNibble(270, n, 11), 
 
 int RTOSMapper::GetPowerSWControl() {
   switch (Bits(220, 0xC0)) {
-    case 0x80: return 1;
-    case 0xC0: return 2;
-    default: return 0;
+    case 0x80:
+      return 1;
+    case 0xC0:
+      return 2;
+    default:
+      return 0;
   }
 }
 int RTOSMapper::SetPowerSWControl(int value) {

@@ -60,7 +60,6 @@ int MapValue(const int (&map)[N], int code) {
   return (code >= 0 && code < N) ? map[code] : map[0];
 }
 
-
 // Field codecs that several layouts share at different places. Each Set
 // answers whether it accepted the value; a refused value changes nothing.
 
@@ -195,10 +194,14 @@ inline bool SetDropoutPair(int codeByte, int colour, bool withCode3) {
 }
 inline int DropoutOfNibble(int nibble, int codeFor7) {
   switch (nibble) {
-    case 1: return 2;
-    case 4: return 1;
-    case 7: return codeFor7;
-    default: return 0;
+    case 1:
+      return 2;
+    case 4:
+      return 1;
+    case 7:
+      return codeFor7;
+    default:
+      return 0;
   }
 }
 

@@ -36,9 +36,7 @@ const PowerSwitchGroup kPowerSwitchGroups[] = {
 
 // The firmware text's first five bytes (four characters and the end) as
 // unsigned characters, against the threshold's.
-bool FirmwareAtLeast(const char* threshold) {
-  return std::memcmp(g_Tavrin3FirmVer, threshold, 5) >= 0;
-}
+bool FirmwareAtLeast(const char* threshold) { return std::memcmp(g_Tavrin3FirmVer, threshold, 5) >= 0; }
 
 int PowerSwitchFullCode() {
   const char* name = g_cpActiveScannerName;
@@ -146,9 +144,12 @@ int Tavrin3Mapper::SetPPDetectionLevel(int level) { return Accept(SetCheckLength
 
 int Tavrin3Mapper::GetPowerSWControl() {
   switch (Bits(220, 0xC0)) {
-    case 0x80: return 1;
-    case 0xC0: return PowerSwitchFullCode();
-    default: return 0;
+    case 0x80:
+      return 1;
+    case 0xC0:
+      return PowerSwitchFullCode();
+    default:
+      return 0;
   }
 }
 int Tavrin3Mapper::SetPowerSWControl(int value) {

@@ -23,12 +23,18 @@ enum SetId { VA, VB, P, D2, T3, R, kSetCount };
 
 inline uint8_t* SetOf(SetId id) {
   switch (id) {
-    case VA: return g_VantorAmodFlags;
-    case VB: return g_VantorBmodFlags;
-    case P: return g_PilvomodFlags;
-    case D2: return g_DunmoMe2modFlags;
-    case T3: return g_Tavrin3modFlags;
-    default: return g_RTOSmodFlags;
+    case VA:
+      return g_VantorAmodFlags;
+    case VB:
+      return g_VantorBmodFlags;
+    case P:
+      return g_PilvomodFlags;
+    case D2:
+      return g_DunmoMe2modFlags;
+    case T3:
+      return g_Tavrin3modFlags;
+    default:
+      return g_RTOSmodFlags;
   }
 }
 inline size_t SizeOf(SetId id) {
@@ -100,7 +106,8 @@ inline void Check(const Case& c) {
     std::vector<uint8_t> want(SizeOf(SetId(s)), 0);
     for (const MarkBits& m : c.marks)
       if (m.set == s) want[m.byte] |= static_cast<uint8_t>(m.bits);
-    for (size_t k = 0; k < want.size(); ++k) EXPECT_EQ(SetOf(SetId(s))[k], want[k]) << NameOf(SetId(s)) << " byte " << k;
+    for (size_t k = 0; k < want.size(); ++k)
+      EXPECT_EQ(SetOf(SetId(s))[k], want[k]) << NameOf(SetId(s)) << " byte " << k;
   }
   EXPECT_EQ(g_CDevSetCtrl.IsSettingChanged(), c.flag);
   if (c.merge) {

@@ -4,6 +4,8 @@
 
 #include "settings_test_util.h"
 
+// Tables are laid out by hand, one case a row.
+// clang-format off
 namespace {
 
 using namespace settings_test;
@@ -148,3 +150,4 @@ TEST(DirectAccessors, CounterResetRequestAndFrameRead) {
 }
 
 }  // namespace
+// clang-format on

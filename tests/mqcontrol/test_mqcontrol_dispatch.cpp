@@ -5,6 +5,8 @@
 
 #include "settings_test_util.h"
 
+// Tables are laid out by hand, one case a row.
+// clang-format off
 namespace {
 
 using namespace settings_test;
@@ -378,3 +380,4 @@ TEST(FamilyDispatch, DefaultLayoutEncodings) {
 }
 
 }  // namespace
+// clang-format on

@@ -10,6 +10,8 @@
 #include "settings_test_util.h"
 #include "tavrin3_mapper.h"
 
+// Tables are laid out by hand, one case a row.
+// clang-format off
 namespace {
 
 using namespace settings_test;
@@ -365,3 +367,4 @@ TEST(RTOSMapper, UsbMaxSpeedMarkerAndPreviousValue) {
 }
 
 }  // namespace
+// clang-format on

@@ -72,7 +72,8 @@ class SettingExports : public testing::Test {
     char conf[64];
     std::snprintf(conf, sizeof conf, "usb 0x2d4e 0x%04x\n", productId);
     m_bench.Config(conf);
-    m_bench.Scenario(std::string(line) + "set eeprom=" + fixture + "\nset state=" + m_bench.Dir() + "/state\n");
+    m_bench.Scenario(std::string(line) + "set eeprom=" + fixture + "\nset state=" + m_bench.Dir() + "/state" +
+                     std::to_string(productId) + "\n");
     Load();
     m_device = device;
     ASSERT_EQ(Fn<int (*)(const char*, int)>("initlibrary")(m_device.c_str(), 0), 1);
@@ -135,11 +136,11 @@ TEST_F(SettingExports, BeforeInitlibrary) {
                           "GetTatesujiDetection", "GetTatesujiLevel", "GetMaintenanceTerm", "GetPickSpeed"})
     EXPECT_GE(Call0(get), 0) << get;
   for (const char* get : {"GetSensorAreaStart", "GetSensorAreaEnd", "GetSensorMode"}) EXPECT_GE(Call1(get, 7), 0);
-  for (const char* set : {"SetADDR_PR_Counter", "SetADDR_BR_Counter", "SetAutoCropBoundary", "SetDoubleFeedChkLengh",
-                          "SetMFignore", "SetMFmemory", "SetPaperProtection", "SetPrePickMode", "SetPickRetry",
-                          "SetPowerSWControl", "SetPPDetectionLevel", "SetCleaningTerms", "SetCleaningMessage",
-                          "SetPickSpeedMode2", "SetTatesujiDetection", "SetTatesujiLevel", "SetMaintenanceTerm",
-                          "SetMaintenanceValue", "SetManualTimeoutDunmo"})
+  for (const char* set :
+       {"SetADDR_PR_Counter", "SetADDR_BR_Counter", "SetAutoCropBoundary", "SetDoubleFeedChkLengh", "SetMFignore",
+        "SetMFmemory", "SetPaperProtection", "SetPrePickMode", "SetPickRetry", "SetPowerSWControl",
+        "SetPPDetectionLevel", "SetCleaningTerms", "SetCleaningMessage", "SetPickSpeedMode2", "SetTatesujiDetection",
+        "SetTatesujiLevel", "SetMaintenanceTerm", "SetMaintenanceValue", "SetManualTimeoutDunmo"})
     EXPECT_NE(Call1(set, 1), -99) << set;
   for (const char* set : {"SetMFinital", "SetSensorAreaStart", "SetSensorAreaEnd", "SetSensorMode"})
     EXPECT_NE(Call2(set, 1, 1), -99) << set;
@@ -167,7 +168,14 @@ TEST_F(SettingExports, Tavrin3LayoutOverTheDeviceImage) {
 
 TEST_F(SettingExports, RTOSLayoutOverTheDeviceImage) {
   OpenDevice(0x1701, "Tv5A100:001:002",
-             {{469, 0x03}, {470, 0x0D}, {471, 0x40}, {474, 0x75}, {475, 0x30}, {271, 0x18}, {338, 0x80}, {340, 192},
+             {{469, 0x03},
+              {470, 0x0D},
+              {471, 0x40},
+              {474, 0x75},
+              {475, 0x30},
+              {271, 0x18},
+              {338, 0x80},
+              {340, 192},
               {341, 0x80}});
   EXPECT_EQ(Call0("GetADDR_PR_Counter"), 20);
   EXPECT_EQ(Call0("GetCleaningTerms"), 30);
