@@ -65,7 +65,7 @@ int CDevSetCtrl::SetEndorserInitial(int value) {
     c = GetEndorserDigit() == 1 ? 16777215 : 99999;
   if (value != EndorserValue()) {
     PutBE32(198, static_cast<uint32_t>(c));
-    m_bChanged = 1;
+    SetSettingChanged();
   }
   return 0;
 }
@@ -127,7 +127,7 @@ int CDevSetCtrl::SetThinPaperMode2(int value) {
 
 int CDevSetCtrl::GetColorDetectionSliceVal() { return Byte(194) ? Byte(194) : 5; }
 int CDevSetCtrl::SetColorDetectionSliceVal(int value) {
-  if (Update(194, value)) m_bChanged = 1;
+  if (Update(194, value)) SetSettingChanged();
   return 0;
 }
 int CDevSetCtrl::GetADDR_SP_Counter() { return Byte(200) ? Byte(200) : 60; }
@@ -209,7 +209,7 @@ int CDevSetCtrl::SetMFMemory(int value) {
 int CDevSetCtrl::GetMultiFeedStop() { return Bit(203, 0x20); }
 int CDevSetCtrl::SetMultiFeedStop(int value) {
   if (!SetFlag01(203, 0x20, value)) return 0;
-  m_bChanged = 1;
+  SetSettingChanged();
   return 1;
 }
 
@@ -306,7 +306,7 @@ int CDevSetCtrl::SetPanelButtonAvailable(int button, int available) {
   uint8_t bit = button == 0 ? 0x01 : 0x20;
   PutBit(177, bit, available == 0);
   Mark(g_PilvomodFlags, 32, bit);
-  m_bChanged = 1;
+  SetSettingChanged();
   return 1;
 }
 
@@ -325,7 +325,7 @@ void CDevSetCtrl::GetAutoCropFrame(int* a, int* b, int* c, int* d) { GetFrame(18
 int CDevSetCtrl::SetAutoCropFrame(int a, int b, int c, int d) {
   bool changed = Update(184, a | b * 16);
   changed = Update(185, c | d * 16) || changed;
-  if (changed) m_bChanged = 1;
+  if (changed) SetSettingChanged();
   return 0;
 }
 

@@ -182,16 +182,16 @@ int CDevSetCtrl::SetDelFrameADF(int a, int b, int c, int d) {
   Layout l = Route(kOrderA);
   if (l != Layout::Default) {
     int r = MAPPED(l, SetDelFrameADF(a, b, c, d));
-    m_bChanged = 1;
+    SetSettingChanged();
     return r;
   }
   if (Update(216, SignedNibbleCode(b) * 16 | a)) {
     MarkVantorPilvo(10, 0x03);
-    m_bChanged = 1;
+    SetSettingChanged();
   }
   if (Update(217, c | d * 16)) {
     MarkVantorPilvo(11, 0x03);
-    m_bChanged = 1;
+    SetSettingChanged();
   }
   return 0;
 }
@@ -207,12 +207,12 @@ int CDevSetCtrl::SetDelFrameFB(int a, int b, int c, int d) {
   Layout l = Route(kOrderB);
   if (l != Layout::Default) {
     int r = MAPPED(l, SetDelFrameFB(a, b, c, d));
-    m_bChanged = 1;
+    SetSettingChanged();
     return r;
   }
   bool changed = Update(214, a | b * 16);
   changed = Update(215, c | d * 16) || changed;
-  if (changed) m_bChanged = 1;
+  if (changed) SetSettingChanged();
   return 0;
 }
 
@@ -300,7 +300,7 @@ int CDevSetCtrl::SetSensorAreaStart(int type, int pos) {
   Layout l = Route(kOrderC);
   if (l != Layout::Default) return MAPPED(l, SetSensorAreaStart(type, pos)), Accepted();
   if (type < 0 || type > 2) return -1;
-  if (Update(186 + type, pos / 2)) m_bChanged = 1;
+  if (Update(186 + type, pos / 2)) SetSettingChanged();
   return 0;
 }
 int CDevSetCtrl::GetSensorAreaEnd(int type) {
@@ -313,7 +313,7 @@ int CDevSetCtrl::SetSensorAreaEnd(int type, int pos) {
   Layout l = Route(kOrderC);
   if (l != Layout::Default) return MAPPED(l, SetSensorAreaEnd(type, pos)), Accepted();
   if (type < 0 || type > 2) return -1;
-  if (Update(189 + type, pos / 2 - Byte(186 + type))) m_bChanged = 1;
+  if (Update(189 + type, pos / 2 - Byte(186 + type))) SetSettingChanged();
   return 0;
 }
 
@@ -382,7 +382,7 @@ int CDevSetCtrl::SetMFinital(int value, int second) {
     if (!SetFlag01(203, 0x40, value)) return 0;
     Mark(g_PilvomodFlags, 12, 0x08);
   }
-  if (second == 0) m_bChanged = 1;
+  if (second == 0) SetSettingChanged();
   return 0;
 }
 
@@ -542,7 +542,7 @@ int CDevSetCtrl::SetMFAuto(int on) {
     SetFlag01(299, 0x20, on);
     Mark(g_RTOSmodFlags, 14, 0x04);
   }
-  m_bChanged = 1;
+  SetSettingChanged();
   return 1;
 }
 
@@ -599,7 +599,7 @@ int CDevSetCtrl::GetFeedMode() {
 }
 int CDevSetCtrl::SetFeedMode(int mode) {
   int r = FtDeviceGroup().IsRTOS() ? RTOSMapper().SetFeedMode(mode) : Tavrin3Mapper().SetFeedMode(mode);
-  m_bChanged = 1;
+  SetSettingChanged();
   return r;
 }
 
