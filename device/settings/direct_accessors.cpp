@@ -323,8 +323,8 @@ int CDevSetCtrl::SetImageQualityMode(int value) {
 
 void CDevSetCtrl::GetAutoCropFrame(int* a, int* b, int* c, int* d) { GetFrame(184, 185, false, a, b, c, d); }
 int CDevSetCtrl::SetAutoCropFrame(int a, int b, int c, int d) {
-  bool changed = Update(184, a | b * 16);
-  changed = Update(185, c | d * 16) || changed;
+  bool changed = Update(184, NibblePair(a, b));
+  changed = Update(185, NibblePair(c, d)) || changed;
   if (changed) SetSettingChanged();
   return 0;
 }

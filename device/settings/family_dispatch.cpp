@@ -76,7 +76,7 @@ bool IsVantorB() { return IsVantorModel(1); }
 
 int PickRetryOfNibble(int n, int limit, bool pilvo) {
   int m = n ? (n < 12 ? n : 12) : (pilvo ? 3 : 12);
-  return (limit < n ? limit : m) - 1;
+  return MinusOne(limit < n ? limit : m);
 }
 
 // Over/under-crop byte 161 of the Pilvo model, values 1..11.
@@ -185,11 +185,11 @@ int CDevSetCtrl::SetDelFrameADF(int a, int b, int c, int d) {
     SetSettingChanged();
     return r;
   }
-  if (Update(216, SignedNibbleCode(b) * 16 | a)) {
+  if (Update(216, NibblePair(a, SignedNibbleCode(b)))) {
     MarkVantorPilvo(10, 0x03);
     SetSettingChanged();
   }
-  if (Update(217, c | d * 16)) {
+  if (Update(217, NibblePair(c, d))) {
     MarkVantorPilvo(11, 0x03);
     SetSettingChanged();
   }
@@ -210,8 +210,8 @@ int CDevSetCtrl::SetDelFrameFB(int a, int b, int c, int d) {
     SetSettingChanged();
     return r;
   }
-  bool changed = Update(214, a | b * 16);
-  changed = Update(215, c | d * 16) || changed;
+  bool changed = Update(214, NibblePair(a, b));
+  changed = Update(215, NibblePair(c, d)) || changed;
   if (changed) SetSettingChanged();
   return 0;
 }
@@ -394,7 +394,7 @@ int CDevSetCtrl::GetPickRetry(int limit) {
 int CDevSetCtrl::SetPickRetry(int count) {
   Layout l = Route(kOrderF);
   if (l != Layout::Default) return MAPPED(l, SetPickRetry(count)), Accepted();
-  PutBits(197, 0x0F, count + 1);
+  PutBits(197, 0x0F, PlusOne(count));
   return Accepted();
 }
 
@@ -434,12 +434,12 @@ int CDevSetCtrl::GetManualTimeout(int limit) {
   if (l != Layout::Default) return MAPPED(l, GetManualTimeout(limit));
   int e = Bits(207, 0x1F);
   int m = e ? (e < 26 ? e : 26) : 2;
-  return (limit < e ? limit : m) - 1;
+  return MinusOne(limit < e ? limit : m);
 }
 int CDevSetCtrl::SetManualTimeout(int t) {
   Layout l = Route(kOrderE);
   if (l != Layout::Default) return MAPPED(l, SetManualTimeout(t)), Accepted();
-  PutBits(207, 0x1F, t + 1);
+  PutBits(207, 0x1F, PlusOne(t));
   MarkVantorPilvo(6, 0x01);
   return Accepted();
 }

@@ -111,7 +111,7 @@ int RTOSMapper::GetManualTimeout(int limit) { return GetTimeout(295, limit); }
 int RTOSMapper::SetManualTimeout(int t) { return Accept(SetTimeout(295, t), 18, 0x01); }
 int RTOSMapper::GetManualFeedTimeSetting(int limit) {
   int e = Bits(295, 0x1F);
-  return e < limit ? e : limit - 1;
+  return e < limit ? e : MinusOne(limit);
 }
 int RTOSMapper::SetManualFeedTimeSetting(int t) { return Accept(SetTimeout(295, t), 18, 0x01); }
 int RTOSMapper::GetManualFeedSetting() { return Bit(295, 0x20); }

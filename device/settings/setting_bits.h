@@ -60,6 +60,12 @@ int MapValue(const int (&map)[N], int code) {
   return (code >= 0 && code < N) ? map[code] : map[0];
 }
 
+// Several values reach the image unchecked; arithmetic on them is done
+// modulo 2^32, so that no caller value can overflow.
+inline int Wrap(unsigned v) { return static_cast<int>(v); }
+inline int PlusOne(int v) { return Wrap(static_cast<unsigned>(v) + 1u); }
+inline int MinusOne(int v) { return Wrap(static_cast<unsigned>(v) - 1u); }
+
 // Field codecs that several layouts share at different places. Each Set
 // answers whether it accepted the value; a refused value changes nothing.
 
@@ -107,7 +113,10 @@ inline bool SetIgnoreCode(int offset, int value) {
 
 // A high nibble in sign and magnitude: 8 + k is -k.
 inline int SignedNibble(int nibble) { return nibble >= 8 ? -(nibble - 8) : nibble; }
-inline int SignedNibbleCode(int value) { return value < 0 ? ((-value) & 7) | 8 : value; }
+inline int SignedNibbleCode(int value) {
+  return value < 0 ? Wrap(((0u - static_cast<unsigned>(value)) & 7u) | 8u) : value;
+}
+inline int NibblePair(int low, int high) { return Wrap(static_cast<unsigned>(low) | static_cast<unsigned>(high) << 4); }
 inline void Store(int* out, int value) {
   if (out) *out = value;
 }
@@ -124,8 +133,8 @@ inline bool SetFrame(int abByte, int cdByte, bool signedB, int a, int b, int c, 
   auto nibble = [](int v) { return v >= 0 && v <= 15; };
   bool bOk = signedB ? (b >= -7 && b <= 7) : nibble(b);
   if (!nibble(a) || !bOk || !nibble(c) || !nibble(d)) return false;
-  SetByte(abByte, (signedB ? SignedNibbleCode(b) : b) << 4 | a);
-  SetByte(cdByte, d << 4 | c);
+  SetByte(abByte, NibblePair(a, signedB ? SignedNibbleCode(b) : b));
+  SetByte(cdByte, NibblePair(c, d));
   return true;
 }
 
@@ -161,7 +170,7 @@ inline bool SetRetryNibble(int offset, int n, int most) {
 }
 inline int RetryCount(int d, int limit, int most) {
   if (limit > most) limit = most;
-  return (d < limit ? d : limit) - 1;
+  return MinusOne(d < limit ? d : limit);
 }
 
 // Power switch control in bits 0xC0: 0 clears, 1 makes 0x80, 2 makes 0xC0.

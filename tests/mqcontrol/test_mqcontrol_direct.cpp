@@ -2,6 +2,8 @@
 // encodings, what they refuse, the marks they make and the changed flag.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "settings_test_util.h"
 
 // Tables are laid out by hand, one case a row.
@@ -124,6 +126,8 @@ TEST(DirectAccessors, Table) {
       {kModel, "image quality 1", CALL(SetImageQualityMode(1)), {{352, 0x10}}, 0, {{352, 0x11}}, {}, 1},
       {kModel, "image quality 2 refused", CALL(SetImageQualityMode(2)), {}, -1, {}, {}, 0},
       {kModel, "crop frame", CALL(SetAutoCropFrame(3, 2, 0, 0)), {}, 0, {{184, 0x23}}, {}, 1},
+      {kModel, "crop frame at the ends of int", CALL(SetAutoCropFrame(INT_MIN, INT_MIN, -1, -1)), {}, 0,
+       {{185, 0xFF}}, {}, 1},
       {kModel, "crop frame again", CALL(SetAutoCropFrame(3, 2, 0, 0)), {{184, 0x23}}, 0, {}, {}, 0},
       {kModel, "failure IPC", CALL(GetFailureTimesIPC()), {{361, 200}}, 200, {}, {}, 0},
       {kModel, "failure background", CALL(GetFailureTimesBackgroundChageover()), {{363, 9}}, 9, {}, {}, 0},

@@ -3,6 +3,8 @@
 // their own, and the default layout's encodings and result conventions.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "settings_test_util.h"
 
 // Tables are laid out by hand, one case a row.
@@ -374,6 +376,25 @@ TEST(FamilyDispatch, DefaultLayoutEncodings) {
       {kTavrin3, "frame FB mapper refusal passed", CALL(SetDelFrameFB(16, 0, 0, 0)), {}, 0, {}, {}, 1},
       {kTavrin3, "frame FB mapper accepts", CALL(SetDelFrameFB(1, 0, 0, 0)), {}, 1, {{27, 0x01}},
        {{T3, 0, 0x03}, {T3, 1, 0x03}}, 1},
+      // Unchecked values at the ends of the int range: the stored bits are
+      // those of the value modulo 2^32, and nothing overflows.
+      {kNone, "frame ADF b INT_MIN", CALL(SetDelFrameADF(0, INT_MIN, 0, 0)), {}, 0, {{216, 0x80}},
+       {{VA, 10, 0x03}, {VB, 10, 0x03}, {P, 10, 0x03}}, 1},
+      {kVantorA, "frame ADF INT_MAX", CALL(SetDelFrameADF(INT_MAX, INT_MAX, INT_MAX, INT_MAX)), {}, 0,
+       {{216, 0xFF}, {217, 0xFF}},
+       {{VA, 10, 0x03}, {VB, 10, 0x03}, {P, 10, 0x03}, {VA, 11, 0x03}, {VB, 11, 0x03}, {P, 11, 0x03}}, 1},
+      {kVantorA, "frame FB INT_MAX", CALL(SetDelFrameFB(INT_MAX, INT_MAX, INT_MAX, INT_MAX)), {}, 0,
+       {{214, 0xFF}, {215, 0xFF}}, {}, 1},
+      {kNone, "pick retry INT_MAX", CALL(SetPickRetry(INT_MAX)), {{197, 0xF5}}, 0, {{197, 0xF0}}, {}, 1},
+      {kNone, "pick retry, limit INT_MIN", CALL(GetPickRetry(INT_MIN)), {{197, 0x07}}, INT_MAX, {}, {}, 0},
+      {kVantorA, "timeout INT_MAX", CALL(SetManualTimeout(INT_MAX)), {{207, 0xFF}}, 0, {{207, 0xE0}},
+       {{VA, 6, 0x01}, {VB, 6, 0x01}, {P, 6, 0x01}}, 1},
+      {kVantorA, "timeout, limit INT_MIN", CALL(GetManualTimeout(INT_MIN)), {{207, 3}}, INT_MAX, {}, {}, 0},
+      {kTavrin3, "Tavrin3 pick retry, limit INT_MIN", CALL(GetPickRetry(INT_MIN)), {}, INT_MAX, {}, {}, 0},
+      {kDunmoMe2, "DunmoMe2 pick retry, limit INT_MIN", CALL(GetPickRetry(INT_MIN)), {}, INT_MAX, {}, {}, 0},
+      {kTavrin5, "RTOS pick retry, limit INT_MIN", CALL(GetPickRetry(INT_MIN)), {}, INT_MAX, {}, {}, 0},
+      {kTavrin5, "RTOS feed time, limit INT_MIN", CALL(GetManualFeedTimeSetting(INT_MIN)), {{295, 3}}, INT_MAX, {}, {},
+       0},
       {kNone, "sensor mode type 2", CALL(SetSensorMode(2, 1)), {}, 0, {{192, 0x10}}, {}, 1},
       {kNone, "sensor mode type 3 refused", CALL(SetSensorMode(3, 1)), {}, -1, {}, {}, 0},
       {kNone, "sensor mode 2 refused", CALL(SetSensorMode(1, 2)), {}, -1, {}, {}, 0},

@@ -3,6 +3,7 @@
 // exactly what changed, and never touches the changed flag.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "dunmome2_mapper.h"
@@ -231,6 +232,7 @@ TEST(RTOSMapper, Table) {
       // 300,000 x 10,000 does not fit 32 signed bits; it is stored modulo 2^32.
       {kTavrin5, "SP counter beyond int", RCALL(SetADDR_SP_Counter(300000)), {}, 1,
        {{452, 0xB2}, {453, 0xD0}, {454, 0x5E}, {455, 0x00}}, {{R, 6, 0x0F}}, 0, m},
+      {kTavrin5, "SP counter INT_MIN", RCALL(SetADDR_SP_Counter(INT_MIN)), {}, 1, {}, {{R, 6, 0x0F}}, 0},
       {kTavrin5, "SP counter reads", RCALL(GetADDR_SP_Counter()), {{453, 0x01}, {454, 0x86}, {455, 0xA0}}, 10, {}, {}, 0},
       {kTavrin5, "timeout 12", RCALL(SetManualTimeout(12)), {{295, 0xE0}}, 1, {{295, 0xEC}}, {{R, 18, 0x01}}, 0, m},
       {kTavrin5, "feed time below limit", RCALL(GetManualFeedTimeSetting(5)), {{295, 3}}, 3, {}, {}, 0},
