@@ -61,6 +61,8 @@ int ReadSize() {
   return size > 0 && size <= kEepromImageSize ? size : -1;
 }
 
+bool IsFurtherTavrinModel() { return Is(kTavrinPathFull) || Is(kTavrinPathShort); }
+
 enum class Path { Vantor, Pilvo, DunmoMe2, Tavrin, Short, Image255, Image512, RTOS, Other };
 
 struct WritePath {
@@ -94,7 +96,16 @@ void Merge(Path path, const uint8_t* image, uint8_t* table) {
     case Path::DunmoMe2:
       return MergeFields(kDunmoMe2Layout, g_DunmoMe2modFlags, image, table);
     case Path::Tavrin:
-      return MergeFields(kTavrin3Layout, g_Tavrin3modFlags, image, table);
+      MergeFields(kTavrin3Layout, g_Tavrin3modFlags, image, table);
+      // The further models keep their settings in the default layout, whose
+      // setters mark the Pilvo set: carry the fields marked there as well.
+      if (IsFurtherTavrinModel()) {
+        MergeLayout marked = kPilvoLayout;
+        marked.wordCount = 0;
+        marked.alwaysCount = 0;
+        MergeFields(marked, g_PilvomodFlags, image, table);
+      }
+      return;
     case Path::RTOS:
       return MergeFields(kRTOSLayout, g_RTOSmodFlags, image, table);
     default:
@@ -116,6 +127,7 @@ void ClearModified(Path path) {
       return;
     case Path::Tavrin:
       std::memset(g_Tavrin3modFlags, 0, sizeof g_Tavrin3modFlags);
+      if (IsFurtherTavrinModel()) std::memset(g_PilvomodFlags, 0, sizeof g_PilvomodFlags);
       return;
     case Path::RTOS:
       std::memset(g_RTOSmodFlags, 0, sizeof g_RTOSmodFlags);
@@ -203,7 +215,7 @@ CDevSetCtrl::CDevSetCtrl()
     : m_nInkLifeReset(0),
       m_nCounterSetup(0),
       m_nReserved1(0),
-      m_nEndorserCounterReset(0),
+      m_nEndorserReset(0),
       m_nReserved2(0),
       m_nChanged(0),
       m_nInquiryHead(0),
@@ -215,7 +227,7 @@ CDevSetCtrl::CDevSetCtrl()
 CDevSetCtrl::~CDevSetCtrl() = default;
 
 int CDevSetCtrl::readDevSetting() {
-  m_nEndorserCounterReset = 0;
+  m_nEndorserReset = 0;
   m_nReserved2 = 0;
   m_nChanged = 0;
   m_nInquiryHead = 0;

@@ -47,7 +47,7 @@ class CDevSetCtrl {
   int m_nInkLifeReset;  // clear the ink-life counter after the next write
   int m_nCounterSetup;  // consumed by a write on the Vantor and Pilvo models
   int m_nReserved1;
-  int m_nEndorserCounterReset;  // bit value 2
+  int m_nEndorserReset;  // bit value 2
   int m_nReserved2;
   int m_nChanged;
   int m_nInquiryHead;
@@ -55,6 +55,12 @@ class CDevSetCtrl {
   uint8_t m_byVpd[100];
   int m_nUsbSpeedChanged;
   int m_nUsbSpeedPrevious;
+
+  // The USB-speed state that the RTOS layout's accessors keep.
+  int& UsbSpeedChangeMarker() { return m_nUsbSpeedChanged; }
+  int& UsbSpeedPrevious() { return m_nUsbSpeedPrevious; }
+
+#include "dev_set_accessors.inc"
 
  private:
   int ResetInkLife();

@@ -363,7 +363,7 @@ TEST_F(Engine, ReadKeepsEditedLeadingBytesAfterAShorterRead) {
   std::memset(g_byEEPData, 0xEE, 512);
   g_nReadEEPSize = 127;
   g_CDevSetCtrl.SetSettingChanged();
-  g_CDevSetCtrl.m_nEndorserCounterReset = 2;
+  g_CDevSetCtrl.m_nEndorserReset = 2;
   ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
   EXPECT_EQ(g_fake.calls, (std::vector<std::string>{"GetEEPROM 512", "Inquiry2", "InquiryVPD 100,0"}));
   Bytes expected = DevicePattern();
@@ -371,7 +371,7 @@ TEST_F(Engine, ReadKeepsEditedLeadingBytesAfterAShorterRead) {
   EXPECT_EQ(Image(), expected);
   EXPECT_EQ(g_nReadEEPSize, 512);
   EXPECT_EQ(g_CDevSetCtrl.IsSettingChanged(), 0);
-  EXPECT_EQ(g_CDevSetCtrl.m_nEndorserCounterReset, 0);
+  EXPECT_EQ(g_CDevSetCtrl.m_nEndorserReset, 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(g_CDevSetCtrl.m_byInquiry) + 8, 7), "MORANTI");
 
   // Read whole already: only the inquiries.
@@ -444,6 +444,27 @@ TEST_F(Engine, AlarmAndInquiryAnswers) {
     EXPECT_EQ(g_CDevSetCtrl.IsExistFlatbet(), v.flatbed);
     EXPECT_EQ(g_CDevSetCtrl.IsEndorserOption(), v.endorser);
     EXPECT_EQ(g_CDevSetCtrl.DevInfoBackUp(), 1);
+  }
+}
+
+// Setters of the family layouts, then the write: the device's table changes
+// in the bytes the setters changed and nowhere else, for the families no
+// simulated scanner plays.
+TEST_F(Engine, SettersReachTheDeviceThroughTheMerge) {
+  for (const char* model : {"DunmoMe2M30", "dunmoMe2M40", "Vantor410", "Vantor520", "Pilvo700"}) {
+    SCOPED_TRACE(model);
+    UseFake(model);
+    g_fake.working = g_fake.persistent = DevicePattern();
+    ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
+    const Bytes before = Image();
+    EXPECT_EQ(g_CDevSetCtrl.SetDoubleFeedMode(3), 0);
+    EXPECT_EQ(g_CDevSetCtrl.SetADDR_PR_Counter(40), 0);
+    EXPECT_EQ(g_CDevSetCtrl.SetADDR_BR_Counter(41), 0);
+    EXPECT_EQ(g_CDevSetCtrl.SetPickRetry(2), 0);
+    const Bytes edited = Image();
+    ASSERT_NE(edited, before);
+    ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
+    for (int k = 0; k < 512; ++k) EXPECT_EQ(g_fake.persistent[k], edited[k]) << "byte " << k;
   }
 }
 

@@ -1,0 +1,246 @@
+// The per-setting exports of the staged libmqcontrol, bound by name as a
+// settings front end binds them: before any device context, and over the
+// image read from a simulated scanner of each layout.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "devwatch_test_util.h"
+#include "dravn_paths.h"
+
+namespace {
+
+constexpr const char* kMqcontrol = DRAVN_LIB_DIR "/libmqcontrol.so";
+
+using Get0 = int (*)();
+using Get1 = int (*)(int);
+using Set2 = int (*)(int, int);
+using Frame = void (*)(int*, int*, int*, int*);
+using SetFrame = int (*)(int, int, int, int);
+
+class SettingExports : public testing::Test {
+ protected:
+  void SetUp() override {
+    static void* sim = dlopen(DRAVN_SIM_LIB_DIR "/libusb-1.0.so.0", RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(sim, nullptr) << dlerror();
+  }
+  void TearDown() override {
+    if (m_lib) {
+      if (auto* exit = Fn<void (*)()>("exitlibrary")) exit();
+      dlclose(m_lib);
+    }
+  }
+  void Load() {
+    m_lib = dlopen(kMqcontrol, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(m_lib, nullptr) << dlerror();
+  }
+  template <typename F>
+  F Fn(const char* name) {
+    F fn = reinterpret_cast<F>(dlsym(m_lib, name));
+    EXPECT_NE(fn, nullptr) << name;
+    return fn;
+  }
+  int Call0(const char* name) {
+    auto fn = Fn<Get0>(name);
+    return fn ? fn() : -99;
+  }
+  int Call1(const char* name, int a) {
+    auto fn = Fn<Get1>(name);
+    return fn ? fn(a) : -99;
+  }
+  int Call2(const char* name, int a, int b) {
+    auto fn = Fn<Set2>(name);
+    return fn ? fn(a, b) : -99;
+  }
+  std::vector<int> ReadFrame(const char* name) {
+    std::vector<int> v(4, -99);
+    if (auto fn = Fn<Frame>(name)) fn(&v[0], &v[1], &v[2], &v[3]);
+    return v;
+  }
+  // A generic simulated scanner of the model's product id, whose EEPROM
+  // starts as the given bytes; libmqcontrol reads it into its image.
+  void OpenDevice(int productId, const char* device, const std::vector<std::pair<int, int>>& bytes) {
+    std::string image(512, '\0');
+    for (const auto& b : bytes) image[b.first] = static_cast<char>(b.second);
+    std::string fixture = m_bench.Dir() + "/eeprom.bin";
+    dravn_test::WriteFile(fixture, image);
+    char line[160];
+    std::snprintf(line, sizeof line, "device generic 2d4e:%04x bus=1 address=2\n", productId);
+    char conf[64];
+    std::snprintf(conf, sizeof conf, "usb 0x2d4e 0x%04x\n", productId);
+    m_bench.Config(conf);
+    m_bench.Scenario(std::string(line) + "set eeprom=" + fixture + "\nset state=" + m_bench.Dir() + "/state" +
+                     std::to_string(productId) + "\n");
+    Load();
+    m_device = device;
+    ASSERT_EQ(Fn<int (*)(const char*, int)>("initlibrary")(m_device.c_str(), 0), 1);
+    ASSERT_EQ(Call0("GetEEPROMData"), 1);
+  }
+  // The device's persistent EEPROM, read past the library.
+  std::vector<unsigned char> Persistent() {
+    std::vector<unsigned char> out(512, 0);
+    void* devwatch = dlopen(devwatch_test::kLibrary, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(devwatch, nullptr);
+    if (!devwatch) return out;
+    using Read = int (*)(const char*, unsigned char*, unsigned short);
+    auto read = reinterpret_cast<Read>(dlsym(devwatch, "dvwc_GetEEPROM_Element"));
+    EXPECT_TRUE(read && read(m_device.c_str(), out.data(), 512));
+    dlclose(devwatch);
+    return out;
+  }
+
+  devwatch_test::Bench m_bench;
+  void* m_lib = nullptr;
+  std::string m_device;
+};
+
+// Before initlibrary there is no model and a zero image: every export
+// answers as the default layout does for an empty context, and none
+// crashes.
+TEST_F(SettingExports, BeforeInitlibrary) {
+  m_bench.Scenario("");
+  Load();
+  EXPECT_EQ(Call0("GetADDR_PR_Counter"), 60);
+  EXPECT_EQ(Call0("GetADDR_BR_Counter"), 60);
+  EXPECT_EQ(Call0("GetCleaningTerms"), 10);
+  EXPECT_EQ(Call1("GetPickRetry", 20), 11);
+  EXPECT_EQ(Call1("GetManualTimeoutDunmo", 5), 0);
+  EXPECT_EQ(Call0("GetKouchiMode"), 1);
+  EXPECT_EQ(Call0("GetMaintenanceValue"), 12);
+  EXPECT_EQ(Call0("IsDropoutColorType"), 0);
+  EXPECT_EQ(Call0("GetDropoutColor"), 0);
+  EXPECT_EQ(Call1("SetDropoutColor", 5), -1);
+  EXPECT_EQ(Call1("SetDoubleFeedMode", 4), -1);
+  EXPECT_EQ(Call1("SetKouchiMode", 1), 0);
+  EXPECT_EQ(Call1("SetMFAuto", 1), 1);
+  EXPECT_EQ(Call2("SetPPDetectionLevelEx", 1, 1), 0);
+  EXPECT_EQ(Call1("GetPPDetectionLevelEx", 1), 0);
+  EXPECT_EQ(Call1("SetFeedMode", 1), 1);
+  EXPECT_EQ(Call0("GetFeedMode"), 1);
+  EXPECT_EQ(Call1("SetPickSpeed", 3), -1);
+  EXPECT_EQ(Call1("SetImageQualityMode", 1), 0);
+  EXPECT_EQ(Call0("GetImageQualityMode"), 1);
+  EXPECT_EQ(Fn<SetFrame>("SetDelFrameADF")(1, -2, 3, 4), 0);
+  EXPECT_EQ(ReadFrame("GetDelFrameADF"), (std::vector<int>{1, -2, 3, 4}));
+  EXPECT_EQ(Fn<SetFrame>("SetDelFrameFB")(1, 2, 3, 4), 0);
+  EXPECT_EQ(ReadFrame("GetDelFrameFB"), (std::vector<int>{1, 2, 3, 4}));
+  // Null out-parameters are skipped.
+  Fn<Frame>("GetDelFrameADF")(nullptr, nullptr, nullptr, nullptr);
+  // Every remaining export once, with a value each layer refuses or takes.
+  for (const char* get : {"GetAutoCropBoundary", "GetDoubleFeedMode", "GetDoubleFeedChkLengh", "GetMFinital",
+                          "GetMFignore", "GetMFmemory", "GetMFAuto", "GetPaperProtection", "GetPrePickMode",
+                          "GetPowerSWControl", "GetPPDetectionLevel", "GetCleaningMessage", "GetPickSpeedMode2",
+                          "GetTatesujiDetection", "GetTatesujiLevel", "GetMaintenanceTerm", "GetPickSpeed"})
+    EXPECT_GE(Call0(get), 0) << get;
+  for (const char* get : {"GetSensorAreaStart", "GetSensorAreaEnd", "GetSensorMode"}) EXPECT_GE(Call1(get, 7), 0);
+  for (const char* set :
+       {"SetADDR_PR_Counter", "SetADDR_BR_Counter", "SetAutoCropBoundary", "SetDoubleFeedChkLengh", "SetMFignore",
+        "SetMFmemory", "SetPaperProtection", "SetPrePickMode", "SetPickRetry", "SetPowerSWControl",
+        "SetPPDetectionLevel", "SetCleaningTerms", "SetCleaningMessage", "SetPickSpeedMode2", "SetTatesujiDetection",
+        "SetTatesujiLevel", "SetMaintenanceTerm", "SetMaintenanceValue", "SetManualTimeoutDunmo"})
+    EXPECT_NE(Call1(set, 1), -99) << set;
+  for (const char* set : {"SetMFinital", "SetSensorAreaStart", "SetSensorAreaEnd", "SetSensorMode"})
+    EXPECT_NE(Call2(set, 1, 1), -99) << set;
+}
+
+// The image read from a device of each layout, seen and changed through
+// the exports.
+TEST_F(SettingExports, Tavrin3LayoutOverTheDeviceImage) {
+  OpenDevice(0x1601, "Tavrin3T1000:001:002",
+             {{29, 0x10}, {41, 33}, {322, 0x44}, {323, 0x04}, {329, 0x05}, {337, 0x02}, {43, 0xB2}, {50, 0x43}});
+  EXPECT_EQ(Call0("GetDoubleFeedMode"), 2);
+  EXPECT_EQ(Call0("GetADDR_PR_Counter"), 33);
+  EXPECT_EQ(Call0("GetDropoutColor"), 1);
+  EXPECT_EQ(Call1("GetPickRetry", 20), 4);
+  EXPECT_EQ(Call0("GetPaperProtection"), 1);
+  EXPECT_EQ(ReadFrame("GetDelFrameADF"), (std::vector<int>{2, -3, 3, 4}));
+  EXPECT_EQ(Call1("SetDropoutColor", 3), 0);  // refused by the layout; the dispatcher answers 0
+  EXPECT_EQ(Call0("GetDropoutColor"), 1);
+  EXPECT_EQ(Fn<SetFrame>("SetDelFrameADF")(0, -8, 0, 0), 0);
+  EXPECT_EQ(Fn<SetFrame>("SetDelFrameADF")(5, 7, 0, 1), 1);
+  EXPECT_EQ(ReadFrame("GetDelFrameADF"), (std::vector<int>{5, 7, 0, 1}));
+  EXPECT_EQ(Call1("SetPickRetry", 9), 0);
+  EXPECT_EQ(Call1("GetPickRetry", 20), 9);
+}
+
+TEST_F(SettingExports, RTOSLayoutOverTheDeviceImage) {
+  OpenDevice(0x1701, "Tv5A100:001:002",
+             {{469, 0x03},
+              {470, 0x0D},
+              {471, 0x40},
+              {474, 0x75},
+              {475, 0x30},
+              {271, 0x18},
+              {338, 0x80},
+              {340, 192},
+              {341, 0x80}});
+  EXPECT_EQ(Call0("GetADDR_PR_Counter"), 20);
+  EXPECT_EQ(Call0("GetCleaningTerms"), 30);
+  EXPECT_EQ(Call0("GetDoubleFeedMode"), 3);
+  EXPECT_EQ(Call0("GetKouchiMode"), 0);
+  EXPECT_EQ(Call0("GetTatesujiLevel"), 192);
+  EXPECT_EQ(Call0("GetFeedMode"), 1);
+  EXPECT_EQ(Call1("SetCleaningTerms", 200), 0);
+  EXPECT_EQ(Call0("GetCleaningTerms"), 200);
+  EXPECT_EQ(Call1("SetKouchiMode", 1), 0);
+  EXPECT_EQ(Call0("GetKouchiMode"), 1);
+  EXPECT_EQ(Call2("SetPPDetectionLevelEx", 2, 1), 0);
+  EXPECT_EQ(Call1("GetPPDetectionLevelEx", 1), 2);
+}
+
+TEST_F(SettingExports, DefaultLayoutOverTheDeviceImage) {
+  OpenDevice(0x1501, "DunmoD1200:001:002",
+             {{208, 0x08}, {211, 0x04}, {183, 15}, {197, 0x04}, {198, 40}, {216, 0xA1}, {217, 0x43}});
+  EXPECT_EQ(Call0("GetDoubleFeedMode"), 1);
+  EXPECT_EQ(Call0("GetDropoutColor"), 1);
+  EXPECT_EQ(Call0("GetCleaningTerms"), 15);
+  EXPECT_EQ(Call1("GetPickRetry", 20), 3);
+  EXPECT_EQ(Call0("GetADDR_PR_Counter"), 40);
+  EXPECT_EQ(ReadFrame("GetDelFrameADF"), (std::vector<int>{1, -2, 3, 4}));
+  EXPECT_EQ(Call1("SetDropoutColor", 2), 0);
+  EXPECT_EQ(Call0("GetDropoutColor"), 2);
+  EXPECT_EQ(Call1("SetCleaningTerms", 256), 0);
+  EXPECT_EQ(Call0("GetCleaningTerms"), 15);
+}
+
+// A setter, a second setter, then the write: the device's persistent
+// EEPROM changes in those settings' bits and nowhere else.
+TEST_F(SettingExports, SettersReachTheDeviceThroughTheWrite) {
+  struct Row {
+    int productId;
+    const char* device;
+    int protection;                            // a paper-protection value the layout takes
+    std::vector<std::pair<int, int>> changed;  // offset, bits
+    bool doubleFeed;  // whether the model's write carries the double-feed byte
+  } rows[] = {
+      {0x1601, "Tavrin3T1000:001:002", 1, {{29, 0x18}, {337, 0x02}}, true},
+      {0x1701, "Tv5A100:001:002", 2, {{271, 0x18}, {289, 0x02}, {334, 0x02}}, true},
+      // A further model of the Tavrin merge path in the default layout.
+      {0x1501, "DunmoD1200:001:002", 1, {{353, 0x08}}, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.device);
+    if (m_lib) {
+      TearDown();
+      m_lib = nullptr;
+    }
+    OpenDevice(r.productId, r.device, {{100, 0x5A}, {230, 0x11}});
+    auto write = reinterpret_cast<int (*)()>(dlsym(m_lib, "SetEEPROMData"));
+    ASSERT_NE(write, nullptr);
+    std::vector<unsigned char> before = Persistent();
+    if (r.doubleFeed) {
+      EXPECT_EQ(Call1("SetDoubleFeedMode", 3), 0);
+    }
+    EXPECT_EQ(Call1("SetPaperProtection", r.protection), 0);
+    EXPECT_EQ(write(), 0);
+    std::vector<unsigned char> after = Persistent();
+    std::vector<unsigned char> expected = before;
+    for (const auto& c : r.changed) expected[c.first] |= static_cast<unsigned char>(c.second);
+    for (int k = 0; k < 512; ++k) EXPECT_EQ(after[k], expected[k]) << "byte " << k;
+  }
+}
+
+}  // namespace
