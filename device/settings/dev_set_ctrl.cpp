@@ -211,6 +211,8 @@ int CommitAndVerify(int readSize) {
 
 }  // namespace
 
+bool WritesThroughTavrinMerge() { return ChoosePath(g_nReadEEPSize).path == Path::Tavrin; }
+
 CDevSetCtrl::CDevSetCtrl()
     : m_nInkLifeReset(0),
       m_nCounterSetup(0),

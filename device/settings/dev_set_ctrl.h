@@ -69,6 +69,10 @@ class CDevSetCtrl {
 
 extern CDevSetCtrl g_CDevSetCtrl;
 
+// Whether the active model's write keeps only the fields marked in the
+// Tavrin3 set.
+bool WritesThroughTavrinMerge();
+
 // The model names the engine itself configures, besides the family lists.
 namespace mqcontrol_models {
 extern const char* const kDunmoMe2Cga[2];   // the CGA variants of DunmoMe2 models A and C
