@@ -14,6 +14,7 @@
 #include "field_merge.h"
 #include "model_catalog.h"
 #include "mqcontrol_context.h"
+#include "quorra_info.h"
 
 namespace {
 
@@ -465,6 +466,23 @@ TEST_F(Engine, SettersReachTheDeviceThroughTheMerge) {
     ASSERT_NE(edited, before);
     ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
     for (int k = 0; k < 512; ++k) EXPECT_EQ(g_fake.persistent[k], edited[k]) << "byte " << k;
+  }
+}
+
+// A brake reset on a model written through the Tavrin merge marks the
+// counter, so the write clears it on the device too.
+TEST_F(Engine, BrakeResetOnTheTavrinMergePathReachesTheDevice) {
+  for (const char* model : {"DocuvaneRK50", "Tavrin3T1000"}) {
+    SCOPED_TRACE(model);
+    UseFake(model);
+    g_fake.working = g_fake.persistent = DevicePattern();
+    ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
+    CQuorraInfo().OnConsumptionReset1(model);
+    g_bDevSetEdit = 1;
+    ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
+    Bytes expected = DevicePattern();
+    expected[124] = expected[125] = 0;
+    EXPECT_EQ(g_fake.persistent, expected);
   }
 }
 

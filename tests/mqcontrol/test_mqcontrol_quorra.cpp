@@ -175,4 +175,78 @@ TEST_F(Quorra, EachCallAsksTheDeviceAfresh) {
   EXPECT_EQ(opens(first), opens(second));
 }
 
+// Each reset clears its counter in the image; for the simulated families
+// the write then clears it on the device and changes nothing else.
+TEST_F(Quorra, ResetsReachTheDevice) {
+  struct Row {
+    int pid;
+    const char* device;
+    const char* reset;
+    Image counters;  // the device's EEPROM before
+    Image after;     // the bytes that change, and their new values
+  } rows[] = {
+      {0x1601, "Tavrin3T1000:001:002", "OnResetBrake", {{124, 0x34}, {125, 0x12}, {60, 5}}, {{124, 0}, {125, 0}}},
+      {0x1601, "Tavrin3T1000:001:002", "OnResetPick", {{124, 0x34}, {60, 5}, {61, 6}}, {{60, 0}, {61, 0}}},
+      // RTOS: the top four bits of 400 and 404 hold other settings.
+      {0x1701, "Tv5A100:001:002", "OnResetBrake", {{400, 0xA3}, {401, 1}, {403, 2}, {404, 0x57}},
+       {{400, 0xA0}, {401, 0}, {403, 0}}},
+      {0x1701, "Tv5A100:001:002", "OnResetPick", {{400, 0xA3}, {404, 0x57}, {405, 9}, {407, 1}},
+       {{404, 0x50}, {405, 0}, {407, 0}}},
+      {0x1701, "Tv5A100:001:002", "OnResetAfterCleaning", {{424, 0x9F}, {425, 1}, {427, 3}},
+       {{424, 0x80}, {425, 0}, {427, 0}}},
+  };
+  int row = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.device) + " " + r.reset);
+    if (m_lib) {
+      TearDown();
+      m_lib = nullptr;
+    }
+    Image eeprom = r.counters;
+    eeprom.push_back({100, 0x5A});
+    // A new device each row, not the one the last row left.
+    OpenDevice(r.pid, r.device, eeprom, "set state=" + m_bench.Dir() + "/row" + std::to_string(row++) + "\n");
+    std::vector<unsigned char> expected = Persistent();
+    for (const auto& a : r.after) expected[a.first] = static_cast<unsigned char>(a.second);
+    int* edited = Reset(r.reset);
+    ASSERT_NE(edited, nullptr);
+    EXPECT_EQ(*edited, 1);
+    for (const auto& a : r.after) EXPECT_EQ(Cache()[a.first], a.second) << a.first;
+    ASSERT_EQ(Call0("SetEEPROMData"), 0);
+    std::vector<unsigned char> after = Persistent();
+    for (int k = 0; k < 512; ++k) EXPECT_EQ(after[k], expected[k]) << "byte " << k;
+  }
+}
+
+// The families no simulated scanner plays: the image bytes of each reset.
+TEST_F(Quorra, ResetsOfTheCachedImage) {
+  struct Row {
+    const char* device;
+    const char* reset;
+    Image counters;
+    Image after;
+  } rows[] = {
+      {"DunmoMe2M30:001:002", "OnResetBrake", {{62, 1}, {63, 2}}, {{62, 0}, {63, 0}}},
+      {"DunmoMe2M30:001:002", "OnResetPick", {{60, 1}, {61, 2}}, {{60, 0}, {61, 0}}},
+      {"DunmoMe2M30:001:002", "OnResetAfterCleaning", {{48, 0x34}, {49, 0x92}}, {{48, 0}, {49, 0x80}}},
+      {"Vantor410:001:002", "OnResetAfterCleaning", {{48, 0x34}, {49, 0x12}}, {{48, 0}, {49, 0}}},
+      {"ZemblZ350:001:002", "OnResetBrake", {{0, 1}, {3, 2}, {4, 7}}, {{0, 0}, {3, 0}, {4, 7}}},
+      {"VelmorakVK5000:001:002", "OnResetBrake", {{400, 1}, {407, 2}, {408, 3}}, {{400, 0}, {407, 0}, {408, 3}}},
+      {"VelmorakVK1000:001:002", "OnResetBrake", {{61, 1}, {124, 2}, {125, 3}}, {{61, 0}, {124, 0}, {125, 0}}},
+      {"VelmorakVK1000:001:002", "OnResetPick", {{48, 1}, {49, 2}, {60, 3}}, {{48, 0}, {49, 0}, {60, 0}}},
+      {"SelkoS150:001:002", "OnResetBrake", {{60, 1}, {61, 2}}, {{60, 0}, {61, 0}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.device) + " " + r.reset);
+    if (m_lib) {
+      TearDown();
+      m_lib = nullptr;
+    }
+    OpenUnlisted(r.device);
+    PutImage(r.counters);
+    EXPECT_EQ(*Reset(r.reset), 1);
+    for (const auto& a : r.after) EXPECT_EQ(Cache()[a.first], a.second) << a.first;
+  }
+}
+
 }  // namespace
