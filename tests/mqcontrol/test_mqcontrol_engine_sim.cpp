@@ -14,6 +14,7 @@
 #include "engine_fake.h"
 #include "field_merge.h"
 #include "mqcontrol_context.h"
+#include "quorra_info.h"
 
 namespace {
 
@@ -230,6 +231,191 @@ TEST_F(EngineSim, InquiryAnswersFromTheVendorPage) {
   EXPECT_EQ(g_CDevSetCtrl.IsExistFlatbet(), 1);
   EXPECT_EQ(g_CDevSetCtrl.IsEndorserOption(), 1);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(g_CDevSetCtrl.m_byInquiry) + 16, 7), "Tv5A300");
+}
+
+}  // namespace
+
+namespace {
+
+// The consumables dialog over a simulated scanner whose cached image holds
+// the given bytes, with the model's power-saving setting as given.
+class Timers : public EngineSim {
+ protected:
+  kelo_quorra_info Dialog(const std::string& model, unsigned pid, int powerSaving,
+                          const std::vector<std::pair<int, int>>& image, const std::string& extra = "") {
+    Plug(model, pid, extra);
+    std::memset(g_byEEPData, 0, 512);
+    for (const auto& b : image) g_byEEPData[b.first] = static_cast<uint8_t>(b.second);
+    g_nReadEEPSize = 512;
+    g_cIniInfo = {0, powerSaving, 0, 0, 1, 0, 0};
+    g_bPwdProtect = 0;
+    g_nLongTimerMinutes = 0;
+    m_bench.ClearTranscript();
+    CQuorraInfo info;
+    return info.Record();
+  }
+};
+
+TEST_F(Timers, LongTimerFromTheDeviceWithMixedPositions) {
+  struct Row {
+    const char* model;
+    unsigned pid;
+    int code;
+    int minutes, position, max, supported;
+  } rows[] = {
+      {"Tv5A100", 0x1701, 0x85, 25, 17, 59, 1},
+      {"Tv5A100", 0x1701, 0x0A, 10, 10, 59, 1},
+      {"Tv5A100", 0x1701, 0x3D, 15, 15, 59, 1},  // 61 plain minutes: out of range
+      {"Tv5A100", 0x1701, 0x84, 20, 16, 59, 1},
+      {"Tv5A100", 0x1701, 0x0F, 15, 15, 59, 1},
+      {"Tv5A100", 0x1701, 0x00, 15, 15, 59, 1},
+      {"Tv5A100", 0x1701, 0xB0, 0, 12, 59, 0},       // 48 steps pass the wide limit of 47
+      {"Tavrin3T1000", 0x1601, 0x8C, 0, 12, 23, 0},  // 12 steps pass the limit of 11
+      {"Tavrin3T1000", 0x1601, 0x8B, 55, 23, 23, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.model) + " " + std::to_string(r.code));
+    kelo_quorra_info q = Dialog(r.model, r.pid, 1, {}, "set long_timer=" + std::to_string(r.code) + "\n");
+    EXPECT_EQ(g_nLongTimerMinutes, r.minutes);
+    EXPECT_EQ(q.powerSavingSupported, r.supported);
+    EXPECT_EQ(q.powerSavingMin, 3);
+    EXPECT_EQ(q.powerSavingMax, r.max);
+    EXPECT_EQ(q.powerSavingCurrent, r.position);
+  }
+}
+
+TEST_F(Timers, LongTimerFromTheImage) {
+  struct Row {
+    const char* model;
+    unsigned pid;
+    std::vector<std::pair<int, int>> image;
+    int minutes, supported;
+  } rows[] = {
+      {"Tavrin4LA110", 0x1621, {{64, 0x85}}, 25, 1},  // D1
+      {"Tavrin4LA110", 0x1621, {{64, 0x80}}, 5, 1},
+      {"Tavrin4LA110", 0x1621, {{64, 0x0A}}, 15, 1},
+      {"Tavrin4LA110", 0x1621, {{64, 0xB0}}, 0, 0},
+      {"Tv5A100", 0x1701, {{298, 0x86}}, 30, 1},     // D1 at 298
+      {"Tavrin3T1000", 0x1601, {{64, 0x8A}}, 50, 1},  // D3
+      {"Tavrin3T1000", 0x1601, {{64, 0xB0}}, 0, 0},
+      {"Tavrin3T1000", 0x1601, {{64, 0x82}}, 15, 1},
+      {"ZemblZ350", 0x1D01, {{70, 0}, {71, 22}}, 20, 1},
+      {"ZemblZ350", 0x1D01, {{70, 0}, {71, 9}}, 15, 1},
+      {"ZemblZ350", 0x1D01, {{70, 0}, {71, 59}}, 55, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    kelo_quorra_info q = Dialog(r.model, r.pid, 0, r.image);
+    EXPECT_EQ(g_nLongTimerMinutes, r.minutes);
+    EXPECT_EQ(q.powerSavingSupported, r.supported);
+    EXPECT_EQ(q.powerSavingMin, 3);
+    EXPECT_EQ(q.powerSavingMax, 11);
+    EXPECT_EQ(q.powerSavingCurrent, r.minutes / 5);
+  }
+}
+
+TEST_F(Timers, PowerOffInkAndRestrictedMode) {
+  // A page 0xF0 long enough for the firmware-lot byte 118.
+  std::string vpd(144, '\0');
+  vpd[0] = 0x06;
+  vpd[1] = static_cast<char>(0xF0);
+  vpd[3] = static_cast<char>(vpd.size() - 4);
+  dravn_test::WriteFile(m_bench.Dir() + "/vpd", vpd);
+  const std::string longPage = "set vpd=" + m_bench.Dir() + "/vpd\n";
+  // The firmware lot from VPD byte 118, the code from image byte 280.
+  kelo_quorra_info q = Dialog("Tavrin4LA110", 0x1621, 0, {{280, 0x08}}, longPage + "set vpd_byte=118:128,92:32\n");
+  EXPECT_EQ(q.powerOffSupported, 1);
+  EXPECT_EQ(q.powerOffCode, 8);
+  EXPECT_EQ(q.powerOffActive, 1);
+  EXPECT_EQ(q.powerOffChoice, 1);
+  EXPECT_EQ(q.imprinter, 1);
+  q = Dialog("Tavrin4LA110", 0x1621, 0, {{280, 0xA0}}, longPage + "set vpd_byte=118:128\n");
+  EXPECT_EQ(q.powerOffActive, 0);
+  EXPECT_EQ(q.powerOffChoice, 3);
+  q = Dialog("Tavrin4LA110", 0x1621, 0, {{280, 0x08}}, longPage);
+  EXPECT_EQ(q.powerOffSupported, 0);
+  EXPECT_EQ(q.firmLotKnown, 1);
+
+  // Remaining ink, capped at 100.
+  q = Dialog("Tv5A100", 0x1701, 0, {}, "set vpd_byte=92:32\nset ink=150\n");
+  EXPECT_EQ(q.imprinter, 1);
+  EXPECT_EQ(q.remainingInk, 100);
+  q = Dialog("Tv5A100", 0x1701, 0, {}, "set vpd_byte=92:32\nset ink=42\n");
+  EXPECT_EQ(q.remainingInk, 42);
+
+  // Restricted mode clears the sections and power saving.
+  Plug("Tv5A100", 0x1701);
+  g_nReadEEPSize = 512;
+  g_bPwdProtect = 1;
+  CQuorraInfo restricted;
+  g_bPwdProtect = 0;
+  EXPECT_EQ(restricted.Record().powerSavingSection, 0);
+  EXPECT_EQ(restricted.Record().thirdSection, 0);
+  EXPECT_EQ(restricted.Record().powerSavingSupported, 0);
+}
+
+TEST_F(Timers, FirmwareLotIsAskedOnce) {
+  Dialog("Tavrin4LA110", 0x1621, 0, {});
+  CQuorraInfo info;
+  m_bench.ClearTranscript();
+  const int first = info.IsFirmLot6Supported();
+  EXPECT_EQ(info.IsFirmLot6Supported(), first);
+  EXPECT_TRUE(m_bench.ReadTranscript().empty());
+}
+
+TEST_F(Timers, ModeSelectCodes) {
+  struct Row {
+    const char* model;
+    unsigned pid;
+    int powerSaving;
+    uint16_t minutes;
+    int sent;
+    uint16_t back;
+  } rows[] = {
+      {"Tv5A100", 0x1701, 0, 3, 0x81, 0x81},      // a 5-minute floor family
+      {"Tavrin3T1000", 0x1601, 0, 3, 0x83, 0x83},
+      {"Tavrin3T1000", 0x1601, 0, 20, 0x84, 0x84},
+      {"Tavrin3T1000", 0x1601, 1, 10, 10, 10},
+      {"Tavrin3T1000", 0x1601, 1, 25, 0x85, 0x85},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.model) + " " + std::to_string(r.minutes));
+    Plug(r.model, r.pid);
+    g_cIniInfo = {0, r.powerSaving, 0, 0, 1, 0, 0};
+    uint16_t minutes = r.minutes;
+    CQuorraInfo info;
+    ASSERT_EQ(info.ModeSelect_LongTimer(g_cpActiveScanner, &minutes), 1);
+    EXPECT_EQ(minutes, r.back);
+    uint16_t code = 0;
+    ASSERT_EQ(info.ModeSense_LongTimer(g_cpActiveScanner, &code), 1);
+    EXPECT_EQ(code, r.sent);
+  }
+}
+
+TEST_F(Timers, PowerSavingBytesOfTheImage) {
+  struct Row {
+    const char* model;
+    unsigned pid;
+    int powerSaving;
+    uint16_t minutes;
+    int offset, value;
+  } rows[] = {
+      {"Tavrin3T1000", 0x1601, 0, 30, 64, 0x86},
+      {"Tv5A100", 0x1701, 0, 30, 298, 0x86},
+      {"DunmoD1200", 0x1501, 0, 25, 328, 0x85},
+      {"Tavrin3T1000", 0x1601, 1, 10, 64, 10},
+      {"Tv5A100", 0x1701, 1, 20, 64, 0x84},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    Plug(r.model, r.pid);
+    g_nReadEEPSize = 512;
+    g_cIniInfo = {0, r.powerSaving, 0, 0, 1, 0, 0};
+    std::memset(g_byEEPData, 0, 512);
+    CQuorraInfo info;
+    EXPECT_EQ(info.SetPowerSavingEEPROM(r.minutes), 1);
+    EXPECT_EQ(g_byEEPData[r.offset], r.value);
+  }
 }
 
 }  // namespace
