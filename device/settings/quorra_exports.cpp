@@ -4,6 +4,7 @@
 
 #include "dravn_export.h"
 #include "mqcontrol_context.h"
+#include "offset_data.h"
 #include "quorra_info.h"
 
 namespace {
@@ -94,4 +95,12 @@ DRAVN_C_EXPORT int SetPowerSavingEEPROM(uint16_t minutes) {
         return done;
       },
       0);
+}
+
+DRAVN_C_EXPORT void GetOffSetData(kelo_offset_data* data) {
+  if (data) Guarded([&] { return GetOffSetDataOf(data), 0; }, 0);
+}
+
+DRAVN_C_EXPORT int SetOffSetData(const kelo_offset_data* data) {
+  return data ? Guarded([&] { return SetOffSetDataOf(data); }, 0) : 0;
 }

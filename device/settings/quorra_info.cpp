@@ -59,16 +59,17 @@ CQuorraInfo::CQuorraInfo() : m_info() {
 }
 
 int CQuorraInfo::InquiryVPD(const char* device, unsigned char* buffer, unsigned short length) {
+  // A missing entry is a failure: the buffer was never filled.
   auto* fn = Dvwc<DvwcInquiryVpd>("dvwc_InquiryVPD");
-  return fn ? fn(device, buffer, length, 0) : 1;
+  return fn ? fn(device, buffer, length, 0) : 0;
 }
 int CQuorraInfo::GetEEPROM(const char* device, unsigned char* buffer, unsigned short length) {
   auto* fn = Dvwc<DvwcGetEeprom>("dvwc_GetEEPROM");
-  return fn ? fn(device, buffer, length) : 1;
+  return fn ? fn(device, buffer, length) : 0;
 }
 int CQuorraInfo::WriteEEPROM(const char* device, const unsigned char* buffer, uint16_t offset, uint16_t length) {
   auto* fn = Dvwc<DvwcWriteEeprom>("dvwc_WriteEEPROM");
-  return fn ? fn(device, buffer, length, offset) : 1;
+  return fn ? fn(device, buffer, length, offset) : 0;
 }
 int CQuorraInfo::LockEEPROM(const char* device) {
   auto* fn = Dvwc<DvwcLockEeprom>("dvwc_LockEEPROM");

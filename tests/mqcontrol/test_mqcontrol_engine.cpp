@@ -14,6 +14,7 @@
 #include "field_merge.h"
 #include "model_catalog.h"
 #include "mqcontrol_context.h"
+#include "offset_data.h"
 #include "quorra_info.h"
 
 namespace {
@@ -484,6 +485,27 @@ TEST_F(Engine, BrakeResetOnTheTavrinMergePathReachesTheDevice) {
     expected[124] = expected[125] = 0;
     EXPECT_EQ(g_fake.persistent, expected);
   }
+}
+
+// Missing libdevwatch entries are failures, never a success with nothing
+// done: the offsets write, and the image read of the consumables dialog.
+TEST_F(Engine, MissingEntriesFailOffsetsAndDialog) {
+  UseFake("Tavrin3T1000", Variant::NoWrite);
+  kelo_offset_data d = {};
+  d.adfFrontMain = 2;
+  EXPECT_EQ(SetOffSetDataOf(&d), 0);
+  EXPECT_EQ(g_fake.calls, std::vector<std::string>{});
+
+  UseFake("Tavrin3T1000");
+  g_fake.working = g_fake.persistent = DevicePattern();
+  EXPECT_EQ(SetOffSetDataOf(&d), 1);
+  ASSERT_EQ(g_fake.calls.size(), 2u);
+  EXPECT_EQ(g_fake.calls[0], "WriteEEPROM 5@53");
+  EXPECT_EQ(g_fake.calls[1], "LockEEPROM");
+
+  g_fake.failRead = true;
+  CQuorraInfo dialog;
+  EXPECT_EQ(dialog.Record().imageReadStatus, 0);
 }
 
 }  // namespace
