@@ -508,4 +508,41 @@ TEST_F(Engine, MissingEntriesFailOffsetsAndDialog) {
   EXPECT_EQ(dialog.Record().imageReadStatus, 0);
 }
 
+// Settings that a model keeps at its place in the default layout, on a
+// write path that merges another family's set: the edit reaches the device.
+TEST_F(Engine, DefaultLayoutEditsReachTheDeviceOnEveryMergePath) {
+  struct Row {
+    const char* model;
+    const char* what;
+    void (*edit)();
+  } rows[] = {
+      {"Saldex800", "pre-pick", [] { EXPECT_EQ(g_CDevSetCtrl.SetPrePickMode(2), 0); }},
+      {"Saldex800", "manual time-out", [] { EXPECT_EQ(g_CDevSetCtrl.SetManualTimeout(9), 0); }},
+      {"Saldex800", "scan button", [] { EXPECT_EQ(g_CDevSetCtrl.SetScanBtn(0), 0); }},
+      {"DocuvaneRK50", "multifeed ignore", [] { EXPECT_EQ(g_CDevSetCtrl.SetMFignore(2), 0); }},
+      {"DocuvaneRK50", "manual time-out", [] { EXPECT_EQ(g_CDevSetCtrl.SetManualTimeout(9), 0); }},
+      {"Tv5A100", "paper-protection level", [] { EXPECT_EQ(g_CDevSetCtrl.SetPPDetectionLevel(2), 0); }},
+      {"Pilvo700", "pause", [] { g_CDevSetCtrl.SetPause(1); }},
+      {"Pilvo700", "multifeed stop", [] { EXPECT_EQ(g_CDevSetCtrl.SetMultiFeedStop(1), 1); }},
+      {"Pilvo700", "image quality", [] { EXPECT_EQ(g_CDevSetCtrl.SetImageQualityMode(1), 0); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.model) + " " + r.what);
+    UseFake(r.model);
+    // Every bit clear on the device, so that any setting changes the image.
+    g_fake.working = g_fake.persistent = Bytes(512, 0);
+    ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
+    const Bytes before = Image();
+    r.edit();
+    const Bytes edited = Image();
+    EXPECT_NE(edited, before);
+    g_CDevSetCtrl.SetSettingChanged();
+    ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
+    for (size_t k = 0; k < g_fake.persistent.size(); ++k)
+      if (edited[k] != before[k]) {
+        EXPECT_EQ(g_fake.persistent[k], edited[k]) << "byte " << k;
+      }
+  }
+}
+
 }  // namespace
