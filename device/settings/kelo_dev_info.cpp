@@ -77,6 +77,8 @@ const char* const kLegacyModel = "QuillQ300";
 const char* const kKbMemoryModels[] = {"ZemblZ350", "QuillQ10", "QuillQ20"};
 const char* const kIpc4Models[] = {"Tavrin4LA110", "Tavrin4LA120", "Tavrin4LA130", "Tavrin4LA140", "Tavrin4LA150"};
 const char* const kOptionPair[] = {"Tv5E100", "Tv5E150"};
+// The model whose flatbed flag is fixed, known by the start of its product text.
+const char kFixedFlatbedProduct[] = "DocuvaneRK90";
 // The firmware-text list, with the answer's length and whether text 3 is filled.
 struct FirmwareModel {
   const char* model;
@@ -413,7 +415,9 @@ void KeloDevInfo::InitDeviceInformation(const char* model) {
       r.vpd32Bit02 = vpd[32] & 0x02;
       r.vpd32Bit10 = vpd[32] & 0x10;
       r.vpd32Bit20 = vpd[32] & 0x20;
-      r.vpd32Bit40 = vpd[32] & 0x40;
+      r.vpd32Bit40 = std::strncmp(r.product, kFixedFlatbedProduct, sizeof kFixedFlatbedProduct - 1) == 0
+                         ? 1
+                         : vpd[32] & 0x40;
       r.vpd32Bit80 = vpd[32] & 0x80;
     }
 

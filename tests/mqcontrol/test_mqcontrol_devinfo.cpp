@@ -200,4 +200,18 @@ TEST_F(DevInfo, FailedReadLeavesTheRecordZero) {
   EXPECT_EQ(std::memcmp(&d, zero.data(), sizeof d), 0);
 }
 
+// A model of the firmware-text list: the firmware answer fills texts 1 to 3,
+// the revision stays empty, and the date is not known.
+TEST_F(DevInfo, FirmwareTextModel) {
+  OpenDevice(0x1501, "DunmoD1200:001:002", {{96, 23}, {97, 4}, {98, 1}}, "set firmware=0B07\n");
+  kelo_dev_info d;
+  ASSERT_EQ(Fn<int (*)(kelo_dev_info*)>("OnInitDialog")(&d), 1);
+  EXPECT_STREQ(d.firmware1, "0B07");
+  EXPECT_STREQ(d.firmware2, "0B07");
+  EXPECT_STREQ(d.firmware3, "0B07");
+  EXPECT_STREQ(d.revision, "");
+  EXPECT_STREQ(d.initialUse, "UNKNOWN");
+  EXPECT_STREQ(d.serial, "");
+}
+
 }  // namespace

@@ -545,4 +545,24 @@ TEST_F(Engine, DefaultLayoutEditsReachTheDeviceOnEveryMergePath) {
   }
 }
 
+// The consumables dialog reads an image not yet cached at its group's size.
+TEST_F(Engine, DialogReadSizes) {
+  struct Row {
+    const char* model;
+    int size;
+  } rows[] = {{"Tavrin3T1000", 512}, {"Tv5A100", 512}, {"VelmorakVK1000", 255}, {"ZemblZ350", 255},
+              {"DunmoD1200", 127},   {"QuillQ10", 96}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    UseFake(r.model);
+    CQuorraInfo dialog;
+    std::vector<std::string> reads;
+    for (const std::string& c : g_fake.calls)
+      if (c.rfind("GetEEPROM ", 0) == 0) reads.push_back(c);
+    EXPECT_EQ(reads, std::vector<std::string>{"GetEEPROM " + std::to_string(r.size)});
+    EXPECT_EQ(g_nReadEEPSize, r.size);
+    EXPECT_EQ(dialog.Record().imageReadStatus, 1);
+  }
+}
+
 }  // namespace
