@@ -2,6 +2,7 @@
 // then OnInitDialog of the staged libmqcontrol against simulated scanners.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -174,6 +175,16 @@ TEST_F(DevInfo, DumpAndAMissingDirectory) {
   EXPECT_EQ(static_cast<unsigned char>(dump[260 + 96]), 23);
   EXPECT_EQ(dump.substr(1284 + 8, 7), "MORANTI");
   EXPECT_EQ(static_cast<unsigned char>(dump[1540 + 1]), 0xF0);
+  std::remove(file.c_str());
+
+  // A link planted at the dump's name is not followed.
+  const std::string target = m_bench.Dir() + "/target";
+  dravn_test::WriteFile(target, "kept");
+  ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
+  Reopen();
+  Open(kSerialImage, "");
+  EXPECT_EQ(m_result, 1);
+  EXPECT_EQ(dravn_test::ReadFile(target), "kept");
   std::remove(file.c_str());
 
   const std::string moved = dir + ".away";

@@ -565,4 +565,32 @@ TEST_F(Engine, DialogReadSizes) {
   }
 }
 
+// Power-saving limits and decodings of groups no simulated scanner plays.
+TEST_F(Engine, PowerSavingOfFurtherGroups) {
+  struct Row {
+    const char* model;
+    int ignoreEnergyStar;
+    int byte64;
+    int minutes, min, max;
+  } rows[] = {
+      {"QuillQ540", 0, 0x8C, 55, 3, 11},  // D2: past 11 steps is 55 minutes
+      {"QuillQ540", 0, 0x02, 15, 3, 11},
+      {"SelkoS150", 0, 0x86, 30, 1, 23},
+      {"SelkoS150", 1, 0x86, 30, 1, 47},
+      {"Tavrin4LA110", 1, 0x86, 30, 3, 11},  // the setting is for the Selko and Brenna models only
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    UseFake(r.model);
+    g_nReadEEPSize = 512;
+    g_byEEPData[64] = static_cast<uint8_t>(r.byte64);
+    g_cIniInfo = {0, 0, 0, 0, 1, 0, r.ignoreEnergyStar};
+    CQuorraInfo dialog;
+    EXPECT_EQ(g_nLongTimerMinutes, r.minutes);
+    EXPECT_EQ(dialog.Record().powerSavingMin, r.min);
+    EXPECT_EQ(dialog.Record().powerSavingMax, r.max);
+    EXPECT_EQ(dialog.Record().powerSavingCurrent, r.minutes / 5);
+  }
+}
+
 }  // namespace
