@@ -491,13 +491,13 @@ class DeviceThread : public ::testing::Test {
     g_gate.allowed = n;
     g_gate.cv.notify_all();
   }
-  // Lets the current nap end and waits until the thread naps again: one
-  // cycle, or one round of a repeat, has run.
+  // Lets the nap seen last end and waits for the next one: one cycle, or
+  // one round of a repeat, has run.
   void Cycle() {
     std::unique_lock<std::mutex> lock(g_gate.m);
-    int next = g_gate.naps + 1;
-    g_gate.allowed = g_gate.naps;
+    g_gate.allowed = m_seen;
     g_gate.cv.notify_all();
+    int next = ++m_seen;
     g_gate.cv.wait(lock, [&] { return g_gate.naps >= next; });
   }
   SHM_DEVICE_ENTRY* Entry() {
@@ -527,6 +527,7 @@ class DeviceThread : public ::testing::Test {
   }
 
   bool m_skip = false;
+  int m_seen = 0;
   std::string m_dir, m_pidFile, m_name;
   std::thread m_thread;
 };
