@@ -251,7 +251,6 @@ void* GetDeviceHandle(void*) {
     int result = 1;
     for (;;) {  // repeats from step 1 holding the mutex
       result = 1;
-      g_iDeviceNum = 0;
       if (PidFileGone()) {
         pthread_mutex_unlock(&g_mutex);
         Nap();
@@ -263,6 +262,13 @@ void* GetDeviceHandle(void*) {
         Nap();
         return nullptr;
       }
+      // The scanner this thread reserved is the monitor's to watch until the
+      // monitor closes it. The lock can come back here first on a busy
+      // machine; a cycle now would take a real press for a held one, answer
+      // a request with the scanner still claimed, or hold the lock through an
+      // unplug with the scanner claimed and reserved.
+      if (g_taActiveDevList[0].ptHandle) break;
+      g_iDeviceNum = 0;
       RewriteMagic();
       int count = 0;
       char key[SHM_DEVICE_NAME_SIZE];

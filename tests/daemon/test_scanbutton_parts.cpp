@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common_layer_util.h"
@@ -414,6 +417,211 @@ TEST(ScanButtonHeld, WaitsOutAHeldButtonForAtMostFifteenSeconds) {
   FreeDeviceList();
   unsetenv("DRAVN_SIM");
   unsetenv("DRAVN_CONFIG_DIR");
+}
+
+// --- the device thread, cycle by cycle ----------------------------------------
+
+// Every nap of the daemon's thread stops until the test lets it go: the test
+// looks at the table and the device at the end of each cycle, and no time
+// passes.
+struct NapGate {
+  std::mutex m;
+  std::condition_variable cv;
+  int naps = 0;     // naps begun
+  int allowed = 0;  // naps that may end
+};
+NapGate g_gate;
+void GatedSleep(unsigned long) {
+  std::unique_lock<std::mutex> lock(g_gate.m);
+  int mine = ++g_gate.naps;
+  g_gate.cv.notify_all();
+  g_gate.cv.wait(lock, [&] { return g_gate.allowed >= mine; });
+}
+
+class DeviceThread : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!common_layer_test::RunIsolated({"--ipc"})) {
+      m_skip = true;
+      return;
+    }
+    m_dir = dravn_test::MakeTempDir("scanbutton-cycles");
+    g_tSeams.sleepUs = GatedSleep;
+    g_tSeams.monotonicUs = FakeNow;
+    g_tSeams.localTime = FixedTime;
+    m_pidFile = m_dir + "/dravnscanbutton.pid";
+    g_pszPidFile = m_pidFile.c_str();
+    snprintf(g_szCurrentPid, sizeof g_szCurrentPid, "%d", static_cast<int>(getpid()));
+    WriteFile(m_pidFile, g_szCurrentPid);
+    setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
+    setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
+    setenv("DRAVN_SIM_TRANSCRIPT", (m_dir + "/transcript").c_str(), 1);
+    WriteFile(m_dir + "/scenario", "");
+    ASSERT_TRUE(g_tShareMemory.InitShareMemory());
+    ASSERT_EQ(pthread_mutex_init(&g_mutex, nullptr), 0);
+  }
+  void TearDown() override {
+    if (m_skip) return;
+    if (m_thread.joinable()) {
+      unlink(m_pidFile.c_str());
+      Let(1 << 30);
+      m_thread.join();
+    }
+    FreeDeviceList();
+    g_tShareMemory.ReleaseShareMemory();
+    for (const char* v : {"DRAVN_SIM", "DRAVN_SIM_TRANSCRIPT", "DRAVN_CONFIG_DIR"}) unsetenv(v);
+  }
+
+  void Configure(const dravn::CatalogModel& m) {
+    WriteFile(m_dir + "/dravn.conf", "usb 0x" + Hex4(m.vendorId) + " 0x" + Hex4(m.productId) + "\n");
+    m_name = std::string(m.model) + ":001:005";
+  }
+  void Plug(const std::string& family, const dravn::CatalogModel& m, const std::string& extra = "") {
+    WriteFile(m_dir + "/scenario.new", "device " + family + " " + Hex4(m.vendorId) + ":" + Hex4(m.productId) +
+                                           " bus=1 address=5\nset state=" + m_dir + "/state\nset button=" + m_dir +
+                                           "/button\n" + extra);
+    rename((m_dir + "/scenario.new").c_str(), (m_dir + "/scenario").c_str());
+  }
+  void StartDeviceThread() {
+    m_thread = std::thread([] { GetDeviceHandle(nullptr); });
+  }
+  // Lets naps up to `n` end.
+  void Let(int n) {
+    std::lock_guard<std::mutex> lock(g_gate.m);
+    g_gate.allowed = n;
+    g_gate.cv.notify_all();
+  }
+  // Lets the nap seen last end and waits for the next one: one cycle, or
+  // one round of a repeat, has run.
+  void Cycle() {
+    std::unique_lock<std::mutex> lock(g_gate.m);
+    g_gate.allowed = m_seen;
+    g_gate.cv.notify_all();
+    int next = ++m_seen;
+    g_gate.cv.wait(lock, [&] { return g_gate.naps >= next; });
+  }
+  SHM_DEVICE_ENTRY* Entry() {
+    for (int i = 0; i < SHM_DEVICE_ENTRY_COUNT; ++i)
+      if (m_name == g_tShareMemory.GetEntry()[i].szDevName) return &g_tShareMemory.GetEntry()[i];
+    return nullptr;
+  }
+  std::string State() { return Entry() ? Entry()->szState : "no entry"; }
+  std::string Owner() { return Entry() ? std::string(Entry()->szPid, strnlen(Entry()->szPid, 10)) : ""; }
+  void SetEntry(const std::string& pid, const std::string& state) {
+    ASSERT_TRUE(g_tShareMemory.p());
+    SHM_DEVICE_ENTRY* e = Entry();
+    if (e) {
+      memset(e->szPid, 0, sizeof e->szPid + sizeof e->szState);
+      memcpy(e->szPid, pid.data(), pid.size());
+      memcpy(e->szState, state.data(), state.size());
+    }
+    g_tShareMemory.v();
+    ASSERT_NE(e, nullptr);
+  }
+  bool Open() { return g_taActiveDevList[0].ptHandle != nullptr; }
+  int Count(const std::string& what) {
+    std::string t = ReadFile(m_dir + "/transcript");
+    int n = 0;
+    for (size_t at = t.find(what); at != std::string::npos; at = t.find(what, at + 1)) ++n;
+    return n;
+  }
+
+  bool m_skip = false;
+  int m_seen = 0;
+  std::string m_dir, m_pidFile, m_name;
+  std::thread m_thread;
+};
+
+TEST_F(DeviceThread, TakesAPluggedScannerAndLeavesItToTheMonitorWhileItIsOpen) {
+  if (m_skip) return;
+  Configure(dravn::kSelko2Models[0]);
+  StartDeviceThread();
+  Cycle();
+  Cycle();
+  EXPECT_EQ(State(), "no entry") << "no scanner, no entry";
+  EXPECT_EQ(Count(" open "), 0);
+
+  Plug("selko2", dravn::kSelko2Models[0]);
+  Cycle();
+  ASSERT_EQ(State(), "SBReserved");
+  EXPECT_EQ(Owner(), g_szCurrentPid);
+  ASSERT_TRUE(Open());
+  std::string claimed = ReadFile(m_dir + "/transcript");
+
+  // The lock comes back to this thread before the monitor has had it: a
+  // press, a request and an unplug now are the monitor's to see.
+  WriteFile(m_dir + "/button", "");
+  common_layer_test::Peer requester([] { return 0; }, true);
+  SetEntry(requester.PidText(), "Request");
+  Cycle();
+  EXPECT_EQ(State(), "Request") << "not answered with the scanner still claimed";
+  EXPECT_EQ(ReadFile(m_dir + "/transcript"), claimed) << "the press is not waited out as a held one";
+  std::string plugged = ReadFile(m_dir + "/scenario");
+  WriteFile(m_dir + "/scenario", "");
+  for (int k = 0; k < 2; ++k) {
+    Cycle();
+    EXPECT_EQ(pthread_mutex_trylock(&g_mutex), 0) << "the lock is not held through the unplug";
+    pthread_mutex_unlock(&g_mutex);
+  }
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(ReadFile(m_dir + "/transcript"), claimed) << "no cycle of its own on the watched scanner";
+  WriteFile(m_dir + "/scenario", plugged);
+  unlink((m_dir + "/button").c_str());
+
+  // The monitor closes it and gives the lock up: the next cycle answers.
+  pthread_mutex_lock(&g_mutex);
+  DoReleaseDevice(0);
+  pthread_mutex_unlock(&g_mutex);
+  Cycle();
+  EXPECT_EQ(State(), "SBRelease");
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(Count(" close"), Count(" open "));
+}
+
+TEST_F(DeviceThread, ARunningOwnerIsLeftAloneUntilItEnds) {
+  if (m_skip) return;
+  Configure(dravn::kSelko2Models[0]);
+  Plug("selko2", dravn::kSelko2Models[0]);
+  StartDeviceThread();
+  Cycle();
+  ASSERT_EQ(State(), "SBReserved");
+  pthread_mutex_lock(&g_mutex);
+  DoReleaseDevice(0);
+  pthread_mutex_unlock(&g_mutex);
+  int opens = Count(" open ");
+
+  common_layer_test::Peer owner([] { return 0; }, true);
+  SetEntry(owner.PidText(), "Reserved");
+  for (int k = 0; k < 3; ++k) {
+    Cycle();
+    EXPECT_EQ(State(), "Reserved");
+    EXPECT_EQ(Owner(), owner.PidText());
+    EXPECT_EQ(Count(" open "), opens) << "not opened while its owner runs";
+  }
+  owner.Finish();
+  Cycle();
+  EXPECT_EQ(State(), "SBReserved") << "taken over once the owner has ended";
+  EXPECT_EQ(Owner(), g_szCurrentPid);
+  EXPECT_TRUE(Open());
+}
+
+TEST_F(DeviceThread, ARefusedFirstReadDateKeepsNoReservation) {
+  if (m_skip) return;
+  Configure(dravn::kDocuvaneModels[0]);
+  Plug("generic", dravn::kDocuvaneModels[0], "set date_refuse=1\n");
+  StartDeviceThread();
+  for (int k = 1; k <= 3; ++k) {
+    Cycle();
+    EXPECT_NE(State(), "SBReserved") << "round " << k;
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(Count(" open "), k) << "tried again each round";
+    EXPECT_EQ(Count(" close"), k) << "closed after each refusal";
+  }
+  Plug("generic", dravn::kDocuvaneModels[0]);
+  Cycle();
+  EXPECT_EQ(State(), "SBReserved");
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(ReadFile(m_dir + "/state.date"), std::string("\x1a\x0c\x0a", 3)) << "the fixed clock's date";
 }
 
 std::string g_syslog;
