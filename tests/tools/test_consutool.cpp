@@ -572,8 +572,8 @@ TEST(ConsutoolOutput, Info) {
             " ADF:\t\t\t\t-0.7%\n"
             " Flatbed:\t\t\t0.5%\n");
 
-  // A Selko2 device shows its first-use date; no flatbed, no timers, no
-  // offsets; a current value above the maximum shows the maximum.
+  // A Selko2 device shows its first-use date; no flatbed and no offsets; a
+  // power-saving value above its maximum shows the maximum.
   FakeLibraries s;
   s.names = {"Selko2S420:003:004"};
   s.quorra.szRollerLabel = "Roller Set:";
