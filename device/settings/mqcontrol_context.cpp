@@ -12,9 +12,6 @@ char* g_cpActiveScannerName = nullptr;
 int g_bPwdProtect = 0;
 void* g_vpDevwatch = nullptr;
 CIniInfo g_cIniInfo = {0, 0, 0, 0, 1, 0, 0};
-unsigned char g_byEEPData[kEepromImageSize];
-int g_nReadEEPSize = 0;
-int g_bDevSetEdit = 0;
 char g_Tavrin3FirmVer[16];
 
 namespace {

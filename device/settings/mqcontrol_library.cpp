@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dev_set_ctrl.h"
 #include "dravn_export.h"
 #include "dravn_paths.h"
 #include "ft_device_group.h"
@@ -17,6 +18,8 @@ void ReleaseContext() {
   g_vpDevwatch = nullptr;
   std::free(g_cpActiveScannerName);
   g_cpActiveScannerName = nullptr;
+  // The image holds nothing read from the next device yet.
+  g_nReadEEPSize = 0;
 }
 
 }  // namespace
@@ -63,12 +66,12 @@ DRAVN_C_EXPORT int GetEEPROMData() {
   return 1;
 }
 
-DRAVN_C_EXPORT int IsSaldex() { return FtDeviceGroup().IsSaldex(); }
-DRAVN_C_EXPORT int IsTavrin3() { return FtDeviceGroup().IsTavrin3(); }
-DRAVN_C_EXPORT int IsTavrin4() { return FtDeviceGroup().IsTavrin4(); }
-DRAVN_C_EXPORT int IsTavrin4LA() { return FtDeviceGroup().IsTavrin4LA(); }
-DRAVN_C_EXPORT int IsDunmoMe2() { return FtDeviceGroup().IsDunmoMe2(); }
-DRAVN_C_EXPORT int IsPilvo() { return FtDeviceGroup().IsPilvo(); }
+DRAVN_C_EXPORT int IsSaldex() { return g_CDevSetCtrl.IsSaldex(); }
+DRAVN_C_EXPORT int IsTavrin3() { return g_CDevSetCtrl.IsTavrin3(); }
+DRAVN_C_EXPORT int IsTavrin4() { return g_CDevSetCtrl.IsTavrin4(); }
+DRAVN_C_EXPORT int IsTavrin4LA() { return g_CDevSetCtrl.IsTavrin4LA(); }
+DRAVN_C_EXPORT int IsDunmoMe2() { return g_CDevSetCtrl.IsDunmoMe2(); }
+DRAVN_C_EXPORT int IsPilvo() { return g_CDevSetCtrl.IsPilvo(); }
 DRAVN_C_EXPORT int IsDocuvane() { return FtDeviceGroup().IsDocuvane(); }
 DRAVN_C_EXPORT int IsTavrin5() { return FtDeviceGroup().IsTavrin5(); }
 DRAVN_C_EXPORT int IsTavrin5E() { return FtDeviceGroup().IsTavrin5E(); }

@@ -41,6 +41,12 @@
 //   sense_key=<n>       the self test fails with this sense key
 //   "TPS THROUGH     " + 2 bytes wraps a request; kind 0x0010 is the LUT,
 //   answered "GOOD".
+//   commit_mismatch=<m> the first m reads of the persistent EEPROM answer
+//                       its byte 328 inverted, as a commit not yet settled
+//   ink_life=<n>        the imprinter's ink-life counter of a new device,
+//                       kept in the file <state>.ink; "CLEAR INK-LIFE " +
+//                       "1", "2" or " " zeroes it, "GET IMP-LIFE " + "1  ",
+//                       "2  " or "   " answers it in 4 bytes, big-endian
 //   Faults, counted per device from 1 for the life of the process:
 //   check_at=<k>        command block k ends with a check condition (aborted
 //                       command) and its data out takes no effect
@@ -254,6 +260,7 @@ class GenericModel : public CommandBlockModel {
       return;
     }
     if (DispatchFirstDate(text, data)) return;
+    if (DispatchInkLife(text)) return;
     if (DispatchMaintenance(text, data)) return;
     if (text == "DEBUG,E2T,WRT  W") {
       if (data.size() < 20) return CheckCondition(kIllegalRequest, kParameterListLength);
@@ -267,7 +274,7 @@ class GenericModel : public CommandBlockModel {
     } else if (text == "DEBUG,E2T,RED  W" || text == "DEBUG,E2T,RED   " || text == "DEBUG,H3T,RED   ") {
       Answer(m_working);
     } else if (text == "DEBUG,E2P,RED  W" || text == "DEBUG,E2P,RED   ") {
-      Answer(m_persistent);
+      Answer(PersistentAnswer());
     } else if (text == "TEST LENGTH     ") {
       Answer({static_cast<uint8_t>(m_flash.size() >> 8), static_cast<uint8_t>(m_flash.size())});
     } else if (text == "TESTMODE        " || text == "TESTMODE       Z") {
@@ -327,6 +334,40 @@ class GenericModel : public CommandBlockModel {
   }
 
   SimStateFile m_dateState{Param("state").empty() ? "" : Param("state") + ".date"};
+
+  // --- commit check and ink life -------------------------------------------
+
+  Bytes PersistentAnswer() {
+    Bytes answer = m_persistent;
+    if (m_unsettledReads > 0) {
+      --m_unsettledReads;
+      answer[328] = static_cast<uint8_t>(~answer[328]);
+    }
+    return answer;
+  }
+
+  uint32_t InkLife() {
+    Bytes stored = m_inkState.Load();
+    if (stored.size() != 4) return static_cast<uint32_t>(ParamInt("ink_life", 0));
+    return static_cast<uint32_t>(stored[0] << 24 | stored[1] << 16 | stored[2] << 8 | stored[3]);
+  }
+
+  bool DispatchInkLife(const std::string& text) {
+    if (text == "CLEAR INK-LIFE 1" || text == "CLEAR INK-LIFE 2" || text == "CLEAR INK-LIFE  ") {
+      m_inkState.Save({0, 0, 0, 0});
+      return true;
+    }
+    if (text == "GET IMP-LIFE 1  " || text == "GET IMP-LIFE 2  " || text == "GET IMP-LIFE    ") {
+      uint32_t n = InkLife();
+      Answer({static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+              static_cast<uint8_t>(n)});
+      return true;
+    }
+    return false;
+  }
+
+  int m_unsettledReads = ParamInt("commit_mismatch", 0);
+  SimStateFile m_inkState{Param("state").empty() ? "" : Param("state") + ".ink"};
 
   void Write(size_t offset, size_t length, const Bytes& data, size_t from) {
     if (data.size() < from + length || offset + length > kEepromSize) {

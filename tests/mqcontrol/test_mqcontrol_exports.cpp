@@ -3,12 +3,22 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <libintl.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "devwatch_test_util.h"
 #include "dravn_paths.h"
+
+// The library's pauses end at once and are counted (usleep of this
+// program, which the library binds to): no test waits.
+std::vector<unsigned> g_pauses;
+extern "C" __attribute__((visibility("default"))) int usleep(useconds_t us) {
+  g_pauses.push_back(static_cast<unsigned>(us));
+  return 0;
+}
 
 namespace {
 
@@ -101,6 +111,143 @@ TEST_F(MqcontrolExports, TablesAndFamilyTestsOfTheActiveModel) {
   SetFirm("0123456789ABCDEF");
   Exit();
   EXPECT_EQ(Family("IsTavrin3"), 0);
+}
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Pattern(bool inverse) {
+  Bytes b(512);
+  for (size_t k = 0; k < b.size(); ++k) b[k] = static_cast<unsigned char>((k * 37 + 11) ^ (inverse ? 0xFF : 0));
+  return b;
+}
+
+// Two generic scanners: a Tavrin3 model whose commit settles after two
+// checks, and a Velmorak E model, both starting with the inverse pattern.
+class MqcontrolEngineExports : public MqcontrolExports {
+ protected:
+  void SetUp() override {
+    const Bytes start = Pattern(true);
+    dravn_test::WriteFile(m_bench.Dir() + "/start", std::string(start.begin(), start.end()));
+    dravn_test::WriteFile(m_bench.Dir() + "/sop", std::string(40, 'S'));
+    std::string imff(60, 'P');
+    imff[46] = 0x12;
+    imff[47] = 0x34;
+    dravn_test::WriteFile(m_bench.Dir() + "/imff", imff);
+    m_bench.Config("usb 0x2d4e 0x1601\nusb 0x2d4e 0x1b05\n");
+    const std::string set = "set eeprom=" + m_bench.Dir() + "/start\nset state=" + m_bench.Dir();
+    MqcontrolExports::SetUp();
+    m_bench.Scenario("device generic 2d4e:1601 bus=1 address=2\n" + set +
+                     "/t3\nset commit_mismatch=2\nset sop=" + m_bench.Dir() + "/sop\nset imff=" + m_bench.Dir() +
+                     "/imff\n" + "device generic 2d4e:1b05 bus=1 address=3\n" + set + "/vk5\n");
+    Bind(Image, "g_byEEPData");
+    Bind(ReadSize, "g_nReadEEPSize");
+    Bind(Edit, "g_bDevSetEdit");
+    Bind(GetData, "GetEEPROMData");
+    Bind(SetData, "SetEEPROMData");
+    Bind(Save, "SaveEEPROMData");
+    Bind(Save2, "SaveEEPROMData2");
+    Bind(Restore, "RestoreEEPROMData");
+    Bind(Restore2, "RestoreEEPROMData2");
+    g_pauses.clear();
+  }
+  std::vector<std::string> Out() { return devwatch_test::DataOut(m_bench.TakeTranscript()); }
+  Bytes File(const std::string& name) {
+    std::string s = dravn_test::ReadFile(m_bench.Dir() + "/" + name);
+    return Bytes(s.begin(), s.end());
+  }
+
+  unsigned char* Image = nullptr;
+  int* ReadSize = nullptr;
+  int* Edit = nullptr;
+  int (*GetData)() = nullptr;
+  int (*SetData)() = nullptr;
+  int (*Save)(const char*) = nullptr;
+  int (*Save2)(const char*) = nullptr;
+  int (*Restore)(const char*) = nullptr;
+  int (*Restore2)(const char*) = nullptr;
+};
+
+TEST_F(MqcontrolEngineExports, SetEEPROMDataWritesCommitsAndVerifies) {
+  static const char device[] = "Tavrin3T1000:001:002";
+  ASSERT_EQ(Init(device, 0), 1);
+  m_bench.ClearTranscript();
+  EXPECT_EQ(SetData(), 1);
+  EXPECT_TRUE(Out().empty());
+
+  ASSERT_EQ(GetData(), 1);
+  EXPECT_EQ(*ReadSize, 512);
+  const Bytes source = Pattern(false);
+  std::memcpy(Image, source.data(), 512);
+  *Edit = 1;
+  m_bench.ClearTranscript();
+  EXPECT_EQ(SetData(), 0);
+  EXPECT_EQ(*Edit, 0);
+  // Two unsettled commit checks, each followed by a two-second pause.
+  EXPECT_EQ(g_pauses, (std::vector<unsigned>{2000000, 2000000}));
+  EXPECT_EQ(devwatch_test::Count(m_bench.ReadTranscript(), devwatch_test::HexText("DEBUG,E2P,RED  W")), 3u);
+  // Nothing was marked edited: only the bytes the Tavrin merge always
+  // takes from the image reached the device.
+  const std::string both = dravn_test::ReadFile(m_bench.Dir() + "/t3");
+  ASSERT_EQ(both.size(), 1024u);
+  const Bytes start = Pattern(true);
+  std::vector<int> changed;
+  for (int k = 0; k < 512; ++k)
+    if (static_cast<unsigned char>(both[512 + k]) != start[k]) changed.push_back(k);
+  EXPECT_EQ(changed, (std::vector<int>{64, 230, 248, 280, 335}));
+
+  // Another device: nothing of the image was read from it, so its whole
+  // image write is refused before any transfer.
+  static const char other[] = "VelmorakVK5000:001:003";
+  ASSERT_EQ(Init(other, 0), 1);
+  EXPECT_EQ(*ReadSize, 0);
+  *Edit = 1;
+  m_bench.ClearTranscript();
+  EXPECT_EQ(SetData(), -1);
+  EXPECT_TRUE(Out().empty());
+  EXPECT_EQ(*Edit, 1);
+}
+
+TEST_F(MqcontrolEngineExports, SettingsFilesRoundTrip) {
+  static const char device[] = "Tavrin3T1000:001:002";
+  ASSERT_EQ(Init(device, 0), 1);
+  const std::string one = m_bench.Dir() + "/one.bin", two = m_bench.Dir() + "/two.bin";
+  ASSERT_EQ(Save(one.c_str()), 0);
+  const Bytes settings = File("one.bin");
+  Bytes expected{0, 40, 0, 1};
+  expected.insert(expected.end(), 40, 'S');
+  EXPECT_EQ(settings, expected);
+  ASSERT_EQ(Save2(two.c_str()), 0x1234);
+  Bytes pattern{0, 60, 0, 1};
+  const Bytes imff = File("imff");
+  pattern.insert(pattern.end(), imff.begin(), imff.end());
+  expected.insert(expected.end(), {'I', 'M', 'F', 'F'});
+  expected.insert(expected.end(), pattern.begin(), pattern.end());
+  expected.insert(expected.end(), 4, 0);
+  EXPECT_EQ(File("two.bin"), expected);
+
+  m_bench.ClearTranscript();
+  EXPECT_EQ(Restore2(two.c_str()), 0x1234);
+  std::vector<std::string> out = Out();
+  const std::string putSettings = "60:" + devwatch_test::HexText("PUT SOP SET DAT ") + "00280001";
+  const std::string putPattern = "80:" + devwatch_test::HexText("PUT IMFF PTN DAT") + "003c0001";
+  auto has = [&out](const std::string& head) {
+    for (const std::string& o : out)
+      if (o.rfind(head, 0) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(putSettings));
+  EXPECT_TRUE(has(putPattern));
+  // The device holds what was restored: saving again gives the same file.
+  ASSERT_EQ(Save2(two.c_str()), 0x1234);
+  EXPECT_EQ(File("two.bin"), expected);
+
+  m_bench.ClearTranscript();
+  EXPECT_EQ(Restore2(one.c_str()), 0);
+  out = Out();
+  EXPECT_TRUE(has(putSettings));
+  EXPECT_FALSE(has(putPattern));
+  EXPECT_EQ(Restore(one.c_str()), 0);
+  EXPECT_EQ(*ReadSize, 512);
 }
 
 }  // namespace
