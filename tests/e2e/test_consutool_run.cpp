@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -124,5 +125,131 @@ TEST(ConsutoolRun, WithoutOpeningTheDevice) {
   }
   Libraries(false, "");
 }
+
+// ---- the fault matrix ----
+// The change flows run through the staged settings library (its one export
+// not built yet lent by a forwarder) over simulated generic scanners whose
+// two EEPROMs live in a state file: working then persistent, 512 bytes each.
+constexpr size_t kEeprom = 512;
+using Bytes = std::vector<unsigned char>;
+
+struct Flow {
+  const char* label;
+  unsigned productId;
+  std::vector<std::string> args;
+};
+
+// A device image with every counter, timer and offset byte the flows touch
+// set to something other than what they write.
+Bytes Seeded() {
+  Bytes image(kEeprom, 0);
+  for (size_t i = 0; i < kEeprom; ++i) image[i] = static_cast<unsigned char>((i * 7 + 3) & 0x7F);
+  image[64] = 0x83;  // 15 minutes
+  return image;
+}
+
+struct MatrixRun {
+  RunResult result;
+  Bytes persistent;
+  std::string transcript;
+};
+
+MatrixRun RunFlow(const Flow& flow, const std::string& fault) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-matrix");
+  Bytes image = Seeded();
+  Bytes both = image;
+  both.insert(both.end(), image.begin(), image.end());
+  dravn_test::WriteFile(dir + "/state", std::string(both.begin(), both.end()));
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "usb 0x2d4e 0x%04x\n", flow.productId);
+  dravn_test::WriteFile(dir + "/dravn.conf", ids);
+  char device[64];
+  std::snprintf(device, sizeof device, "device generic 2d4e:%04x bus=1 address=2\n", flow.productId);
+  dravn_test::WriteFile(dir + "/scenario", device + ("set state=" + dir + "/state\n") + fault);
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
+  std::vector<std::string> argv{"unshare", "--ipc", CONSUTOOL_TESTLIBS};
+  argv.insert(argv.end(), flow.args.begin(), flow.args.end());
+  MatrixRun run;
+  run.result = dravn_test::Run(argv, env, 60);
+  const std::string state = dravn_test::ReadFile(dir + "/state");
+  if (state.size() == 2 * kEeprom) run.persistent.assign(state.begin() + kEeprom, state.end());
+  run.transcript = dravn_test::ReadFile(dir + "/transcript");
+  return run;
+}
+
+int CountLines(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
+// A clean run counts its transfers N and command blocks C; then one fault at
+// each transfer k (fail, stall, short, time-out, gone) and at each command
+// (check condition) and status block (bad status). A run ends 0 only with
+// the intended image; otherwise every byte holds its old or its intended
+// value, and no interface stays claimed.
+TEST(ConsutoolRun, FaultMatrix) {
+  Libraries(true, MQCONTROL_FORWARD);
+  const Flow flows[] = {
+      {"power saving (Tavrin3 merge)", 0x1621, {"--sleeptimer", "30"}},
+      {"brake roller clear", 0x1621, {"--brake-roller-clear"}},
+      {"pick roller clear", 0x1601, {"--pick-roller-clear"}},
+      {"offsets and magnification", 0x1621,
+       {"--adf-front-offset-main=3", "--adf-back-offset-sub", "-2", "--adf-magnification-adjustment", "-1.2"}},
+      {"after cleaning and power saving (RTOS merge)", 0x1701,
+       {"--after-cleaning-clear", "--sleeptimer", "45"}},
+  };
+  const char* const kTransferFaults[] = {"fail", "stall", "short 7", "timeout", "gone"};
+  for (const auto& flow : flows) {
+    const MatrixRun clean = RunFlow(flow, "");
+    ASSERT_EQ(clean.result.exitCode, 0) << flow.label << clean.result.out << clean.result.err;
+    ASSERT_EQ(clean.result.out.find("Set successfully"), clean.result.out.size() - 17) << flow.label;
+    const Bytes old = Seeded();
+    const Bytes intended = clean.persistent;
+    ASSERT_EQ(intended.size(), kEeprom) << flow.label;
+    ASSERT_NE(intended, old) << flow.label << ": the flow must change the device";
+    const int transfers = CountLines(clean.transcript, " #");
+    const int commands = CountLines(clean.transcript, "bulk out ep=0x02 len=31 ");
+    ASSERT_GT(transfers, 0) << flow.label;
+    std::vector<std::string> faults;
+    for (int k = 1; k <= transfers; ++k)
+      for (const char* kind : kTransferFaults) faults.push_back("fault transfer " + std::to_string(k) + " " + kind + "\n");
+    for (int k = 1; k <= commands; ++k) {
+      faults.push_back("set check_at=" + std::to_string(k) + "\n");
+      faults.push_back("set bad_status_at=" + std::to_string(k) + "\n");
+    }
+    int failed = 0;
+    for (const auto& fault : faults) {
+      const MatrixRun run = RunFlow(flow, fault);
+      const std::string where = std::string(flow.label) + " / " + fault;
+      ASSERT_EQ(run.persistent.size(), kEeprom) << where;
+      if (run.result.exitCode == 0) {
+        const auto diff = std::mismatch(run.persistent.begin(), run.persistent.end(), intended.begin());
+        if (diff.first != run.persistent.end())
+          ADD_FAILURE() << where << "a run that reports success left byte " << (diff.first - run.persistent.begin())
+                        << " at " << int(*diff.first) << ", not " << int(*diff.second);
+      } else {
+        ++failed;
+        // A read that fails before the option is weighed can make the
+        // option look unsupported (3); no other status and no signal.
+        EXPECT_TRUE(run.result.exitCode == 3 || run.result.exitCode == 6 || run.result.exitCode == 7)
+            << where << run.result.exitCode << run.result.out;
+        for (size_t i = 0; i < kEeprom; ++i) {
+          if (run.persistent[i] != old[i] && run.persistent[i] != intended[i]) {
+            ADD_FAILURE() << where << "byte " << i << " holds " << int(run.persistent[i]) << ", neither "
+                          << int(old[i]) << " nor " << int(intended[i]);
+            break;
+          }
+        }
+      }
+      EXPECT_EQ(CountLines(run.transcript, " claim "), CountLines(run.transcript, " release ")) << where;
+    }
+    EXPECT_GT(failed, 0) << flow.label;
+  }
+  Libraries(false, "");
+}
+// ---- end of the fault matrix ----
 
 }  // namespace
