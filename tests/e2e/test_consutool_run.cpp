@@ -250,6 +250,50 @@ TEST(ConsutoolRun, FaultMatrix) {
   }
   Libraries(false, "");
 }
+
+// A signal at a held transfer, with a second run in the same IPC namespace:
+// SIGTERM neither stops the run nor skips its clean-up; after SIGKILL the
+// next run takes the dead run's entry over and gets the device.
+TEST(ConsutoolRun, SignalsAtAHeldTransfer) {
+  Libraries(true, MQCONTROL_FORWARD);
+  const Flow flow{"brake roller clear", 0x1621, {"--brake-roller-clear"}};
+  const MatrixRun clean = RunFlow(flow, "");
+  ASSERT_EQ(clean.result.exitCode, 0) << clean.result.out << clean.result.err;
+  const int commands = CountLines(clean.transcript, "bulk out ep=0x02 len=31 ");
+  for (const char* signal : {"TERM", "KILL"}) {
+    const std::string dir = dravn_test::MakeTempDir("consutool-signal");
+    const Bytes image = Seeded();
+    std::string both(image.begin(), image.end());
+    dravn_test::WriteFile(dir + "/state", both + both);
+    dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1621\n");
+    const std::string device = "device generic 2d4e:1621 bus=1 address=2\nset state=" + dir + "/state\n";
+    // Held at the last command but one: the change is under way.
+    dravn_test::WriteFile(dir + "/scenario", device + "set hold_at=" + std::to_string(commands - 1) + "\n");
+    const std::string script =
+        "\"$1\" --brake-roller-clear > \"$2/first\" & p=$!\n"
+        "i=0; while [ ! -e \"$2/state.hold\" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n"
+        "kill -" + std::string(signal) + " $p\n"
+        "printf '%s' \"$3\" > \"$2/scenario\"; rm -f \"$2/state.hold\"\n"
+        "wait $p; echo \"first $?\"\n"
+        "\"$1\" --info > /dev/null; echo \"second $?\"\n";
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    auto r = dravn_test::Run({"unshare", "--ipc", "sh", "-c", script, "sh", CONSUTOOL_TESTLIBS, dir, device}, env, 60);
+    const std::string state = dravn_test::ReadFile(dir + "/state");
+    ASSERT_EQ(state.size(), 2 * kEeprom) << signal;
+    const Bytes persistent(state.begin() + kEeprom, state.end());
+    if (std::string(signal) == "TERM") {
+      EXPECT_EQ(r.out, "first 0\nsecond 0\n") << r.err;
+      EXPECT_EQ(dravn_test::ReadFile(dir + "/first"), "consutool: Set successfully\n");
+      EXPECT_EQ(persistent, clean.persistent);
+    } else {
+      EXPECT_EQ(r.out, "first 137\nsecond 0\n") << r.err;
+      for (size_t i = 0; i < kEeprom; ++i)
+        EXPECT_TRUE(persistent[i] == image[i] || persistent[i] == clean.persistent[i]) << "byte " << i;
+    }
+  }
+  Libraries(false, "");
+}
 // ---- end of the fault matrix ----
 
 }  // namespace
