@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,48 @@ TEST(ConsutoolRun, SignalsAtAHeldTransfer) {
         EXPECT_TRUE(persistent[i] == image[i] || persistent[i] == clean.persistent[i]) << "byte " << i;
     }
   }
+  Libraries(false, "");
+}
+
+// Under a decimal-comma locale with a translated "mqlaunch" catalogue in the
+// staged locale folder, the clear options still find their counters and
+// numbers print with points.
+TEST(ConsutoolRun, TranslatedCatalogueAndDecimalComma) {
+  const std::string locales = dravn_test::MakeTempDir("consutool-locales");
+  const std::string make = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make de_DE here";
+  const std::string messages = std::string(DRAVN_LOCALE_DIR) + "/de/LC_MESSAGES";
+  ASSERT_EQ(std::system(("mkdir -p " + messages).c_str()), 0);
+  const std::string catalogue = messages + "/mqlaunch.mo";
+  dravn_test::WriteMessageCatalogue(catalogue, {{"Brake Roller:", "Bremsrolle:"}, {"Pick Roller:", "Einzugsrolle:"}});
+  Libraries(true, MQCONTROL_FORWARD);
+  const std::string dir = dravn_test::MakeTempDir("consutool-locale");
+  const Bytes image = Seeded();
+  const std::string both(image.begin(), image.end());
+  dravn_test::WriteFile(dir + "/state", both + both);
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1621\n");
+  dravn_test::WriteFile(dir + "/scenario", "device generic 2d4e:1621 bus=1 address=2\nset state=" + dir + "/state\n");
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  env["LOCPATH"] = locales;
+  env["LC_ALL"] = "de_DE.UTF-8";
+  env["LANGUAGE"] = "de";
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"unshare", "--ipc", CONSUTOOL_TESTLIBS});
+    return dravn_test::Run(args, env, 60);
+  };
+  auto r = run({"--brake-roller-clear", "--pick-roller-clear", "--adf-magnification-adjustment", "3.15"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "consutool: rounded value of --adf-magnification-adjustment from 3.2 to 3.1\n"
+            "consutool: Set successfully\n");
+  r = run({"--info"});
+  EXPECT_NE(r.out.find(" Bremsrolle:\t\t\t0 Sheets\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Einzugsrolle:\t\t\t0 Sheets\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" ADF:\t\t\t\t3.1%\n"), std::string::npos) << r.out;
+  r = run({"--help"});
+  EXPECT_NE(r.out.find("--brake-roller-clear\n"), std::string::npos) << r.out;
+  unlink(catalogue.c_str());
   Libraries(false, "");
 }
 // ---- end of the fault matrix ----

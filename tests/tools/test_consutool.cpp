@@ -655,24 +655,6 @@ TEST(ConsutoolOutput, ListVersionHelp) {
   EXPECT_EQ(r.out.find("Options specific"), std::string::npos);
 }
 
-// Writes a GNU message catalogue of the given pairs.
-void WriteCatalogue(const std::string& path, std::vector<std::pair<std::string, std::string>> pairs) {
-  std::sort(pairs.begin(), pairs.end());
-  const uint32_t n = static_cast<uint32_t>(pairs.size());
-  std::string head(28, '\0'), tables, strings;
-  uint32_t offset = 28 + 16 * n;
-  std::vector<uint32_t> orig, trans;
-  for (const auto& p : pairs) orig.push_back(offset), strings += p.first + '\0', offset += p.first.size() + 1;
-  for (const auto& p : pairs) trans.push_back(offset), strings += p.second + '\0', offset += p.second.size() + 1;
-  auto put = [](std::string& s, uint32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); };
-  std::string body;
-  for (uint32_t i = 0; i < n; ++i) put(body, static_cast<uint32_t>(pairs[i].first.size())), put(body, orig[i]);
-  for (uint32_t i = 0; i < n; ++i) put(body, static_cast<uint32_t>(pairs[i].second.size())), put(body, trans[i]);
-  std::string file;
-  for (uint32_t v : {0x950412deu, 0u, n, 28u, 28u + 8 * n, 0u, 28u + 16 * n}) put(file, v);
-  dravn_test::WriteFile(path, file + body + strings);
-}
-
 // Under a translated catalogue and a decimal-comma locale, the clear options
 // still find their slots and the values print with points.
 TEST(ConsutoolLocale, TranslatedLabelsAndDecimalComma) {
@@ -688,7 +670,7 @@ TEST(ConsutoolLocale, TranslatedLabelsAndDecimalComma) {
   setenv("LANGUAGE", "de", 1);
   const std::string messages = dir + "/de/LC_MESSAGES";
   ASSERT_EQ(std::system(("mkdir -p " + messages).c_str()), 0);
-  WriteCatalogue(messages + "/mqlaunch.mo", {{"Brake Roller:", "Bremsrolle:"}, {"Pick Roller:", "Einzugsrolle:"}});
+  dravn_test::WriteMessageCatalogue(messages + "/mqlaunch.mo", {{"Brake Roller:", "Bremsrolle:"}, {"Pick Roller:", "Einzugsrolle:"}});
   bindtextdomain("mqlaunch", dir.c_str());
   ASSERT_STREQ(dgettext("mqlaunch", "Brake Roller:"), "Bremsrolle:");
 
