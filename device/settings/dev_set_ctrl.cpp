@@ -61,7 +61,15 @@ int ReadSize() {
   return size > 0 && size <= kEepromImageSize ? size : -1;
 }
 
-bool IsFurtherTavrinModel() { return Is(kTavrinPathFull) || Is(kTavrinPathShort); }
+// Settings that a Tavrin-path or RTOS model keeps at its place in the
+// default layout are marked in the Pilvo set: carry the fields marked there
+// too, or the edit would be dropped while the write reports success.
+void MergeDefaultLayoutEdits(const uint8_t* image, uint8_t* table) {
+  MergeLayout marked = kPilvoLayout;
+  marked.wordCount = 0;
+  marked.alwaysCount = 0;
+  MergeFields(marked, g_PilvomodFlags, image, table);
+}
 
 enum class Path { Vantor, Pilvo, DunmoMe2, Tavrin, Short, Image255, Image512, RTOS, Other };
 
@@ -97,17 +105,10 @@ void Merge(Path path, const uint8_t* image, uint8_t* table) {
       return MergeFields(kDunmoMe2Layout, g_DunmoMe2modFlags, image, table);
     case Path::Tavrin:
       MergeFields(kTavrin3Layout, g_Tavrin3modFlags, image, table);
-      // The further models keep their settings in the default layout, whose
-      // setters mark the Pilvo set: carry the fields marked there as well.
-      if (IsFurtherTavrinModel()) {
-        MergeLayout marked = kPilvoLayout;
-        marked.wordCount = 0;
-        marked.alwaysCount = 0;
-        MergeFields(marked, g_PilvomodFlags, image, table);
-      }
-      return;
+      return MergeDefaultLayoutEdits(image, table);
     case Path::RTOS:
-      return MergeFields(kRTOSLayout, g_RTOSmodFlags, image, table);
+      MergeFields(kRTOSLayout, g_RTOSmodFlags, image, table);
+      return MergeDefaultLayoutEdits(image, table);
     default:
       return;
   }
@@ -127,10 +128,11 @@ void ClearModified(Path path) {
       return;
     case Path::Tavrin:
       std::memset(g_Tavrin3modFlags, 0, sizeof g_Tavrin3modFlags);
-      if (IsFurtherTavrinModel()) std::memset(g_PilvomodFlags, 0, sizeof g_PilvomodFlags);
+      std::memset(g_PilvomodFlags, 0, sizeof g_PilvomodFlags);
       return;
     case Path::RTOS:
       std::memset(g_RTOSmodFlags, 0, sizeof g_RTOSmodFlags);
+      std::memset(g_PilvomodFlags, 0, sizeof g_PilvomodFlags);
       return;
     default:
       return;

@@ -196,7 +196,7 @@ int CDevSetCtrl::SetPickSolenoid(int value) {
 int CDevSetCtrl::GetPause() { return Bit(180, 0x02); }
 int CDevSetCtrl::SetPause(int value) {
   SetFlag01(180, 0x02, value);
-  MarkVantor(0, 0x02);
+  MarkVantorPilvo(0, 0x02);
   return Accepted();
 }
 
@@ -209,6 +209,7 @@ int CDevSetCtrl::SetMFMemory(int value) {
 int CDevSetCtrl::GetMultiFeedStop() { return Bit(203, 0x20); }
 int CDevSetCtrl::SetMultiFeedStop(int value) {
   if (!SetFlag01(203, 0x20, value)) return 0;
+  Mark(g_PilvomodFlags, 12, 0x04);
   SetSettingChanged();
   return 1;
 }
@@ -312,12 +313,15 @@ int CDevSetCtrl::SetPanelButtonAvailable(int button, int available) {
 
 int CDevSetCtrl::GetImageQualityMode() { return Bit(352, 0x01); }
 int CDevSetCtrl::SetImageQualityMode(int value) {
-  if (value == 1)
+  if (value == 1) {
     PutBit(352, 0x01, true);
-  else if (value == 0)
+    Mark(g_PilvomodFlags, 13, 0x01);
+  } else if (value == 0) {
     SetByte(352, 0);
-  else
+    Mark(g_PilvomodFlags, 13, 0x07);
+  } else {
     return -1;
+  }
   return Accepted();
 }
 

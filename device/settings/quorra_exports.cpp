@@ -4,6 +4,7 @@
 
 #include "dravn_export.h"
 #include "mqcontrol_context.h"
+#include "kelo_dev_info.h"
 #include "offset_data.h"
 #include "quorra_info.h"
 
@@ -103,4 +104,9 @@ DRAVN_C_EXPORT void GetOffSetData(kelo_offset_data* data) {
 
 DRAVN_C_EXPORT int SetOffSetData(const kelo_offset_data* data) {
   return data ? Guarded([&] { return SetOffSetDataOf(data); }, 0) : 0;
+}
+
+DRAVN_C_EXPORT int OnInitDialog(kelo_dev_info* record) {
+  if (!record) return 0;
+  return Guarded([&] { return KeloDevInfo(record).OnInitDialog(); }, 0);
 }

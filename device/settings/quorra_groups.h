@@ -25,7 +25,8 @@ inline constexpr const char* kLegacyNames[kLegacyGroups][4] = {
     {"QuillQ610", "QuillQ620"},
     {"QuillQ710", "QuillQ720"},
     {"QuillQ810"},
-    {"QuillQ910"},
+    // One of L6's models: only a power-saving model reads its timer.
+    {"QuillQ540"},
 };
 
 inline const char* Name(const char* model) { return model ? model : ""; }

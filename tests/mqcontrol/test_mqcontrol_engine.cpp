@@ -508,4 +508,89 @@ TEST_F(Engine, MissingEntriesFailOffsetsAndDialog) {
   EXPECT_EQ(dialog.Record().imageReadStatus, 0);
 }
 
+// Settings that a model keeps at its place in the default layout, on a
+// write path that merges another family's set: the edit reaches the device.
+TEST_F(Engine, DefaultLayoutEditsReachTheDeviceOnEveryMergePath) {
+  struct Row {
+    const char* model;
+    const char* what;
+    void (*edit)();
+  } rows[] = {
+      {"Saldex800", "pre-pick", [] { EXPECT_EQ(g_CDevSetCtrl.SetPrePickMode(2), 0); }},
+      {"Saldex800", "manual time-out", [] { EXPECT_EQ(g_CDevSetCtrl.SetManualTimeout(9), 0); }},
+      {"Saldex800", "scan button", [] { EXPECT_EQ(g_CDevSetCtrl.SetScanBtn(0), 0); }},
+      {"DocuvaneRK50", "multifeed ignore", [] { EXPECT_EQ(g_CDevSetCtrl.SetMFignore(2), 0); }},
+      {"DocuvaneRK50", "manual time-out", [] { EXPECT_EQ(g_CDevSetCtrl.SetManualTimeout(9), 0); }},
+      {"Tv5A100", "paper-protection level", [] { EXPECT_EQ(g_CDevSetCtrl.SetPPDetectionLevel(2), 0); }},
+      {"Pilvo700", "pause", [] { g_CDevSetCtrl.SetPause(1); }},
+      {"Pilvo700", "multifeed stop", [] { EXPECT_EQ(g_CDevSetCtrl.SetMultiFeedStop(1), 1); }},
+      {"Pilvo700", "image quality", [] { EXPECT_EQ(g_CDevSetCtrl.SetImageQualityMode(1), 0); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.model) + " " + r.what);
+    UseFake(r.model);
+    // Every bit clear on the device, so that any setting changes the image.
+    g_fake.working = g_fake.persistent = Bytes(512, 0);
+    ASSERT_EQ(g_CDevSetCtrl.readDevSetting(), 0);
+    const Bytes before = Image();
+    r.edit();
+    const Bytes edited = Image();
+    EXPECT_NE(edited, before);
+    g_CDevSetCtrl.SetSettingChanged();
+    ASSERT_EQ(g_CDevSetCtrl.writeDevSetting(0), 0);
+    for (size_t k = 0; k < g_fake.persistent.size(); ++k)
+      if (edited[k] != before[k]) {
+        EXPECT_EQ(g_fake.persistent[k], edited[k]) << "byte " << k;
+      }
+  }
+}
+
+// The consumables dialog reads an image not yet cached at its group's size.
+TEST_F(Engine, DialogReadSizes) {
+  struct Row {
+    const char* model;
+    int size;
+  } rows[] = {{"Tavrin3T1000", 512}, {"Tv5A100", 512}, {"VelmorakVK1000", 255}, {"ZemblZ350", 255},
+              {"DunmoD1200", 127},   {"QuillQ10", 96}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    UseFake(r.model);
+    CQuorraInfo dialog;
+    std::vector<std::string> reads;
+    for (const std::string& c : g_fake.calls)
+      if (c.rfind("GetEEPROM ", 0) == 0) reads.push_back(c);
+    EXPECT_EQ(reads, std::vector<std::string>{"GetEEPROM " + std::to_string(r.size)});
+    EXPECT_EQ(g_nReadEEPSize, r.size);
+    EXPECT_EQ(dialog.Record().imageReadStatus, 1);
+  }
+}
+
+// Power-saving limits and decodings of groups no simulated scanner plays.
+TEST_F(Engine, PowerSavingOfFurtherGroups) {
+  struct Row {
+    const char* model;
+    int ignoreEnergyStar;
+    int byte64;
+    int minutes, min, max;
+  } rows[] = {
+      {"QuillQ540", 0, 0x8C, 55, 3, 11},  // D2: past 11 steps is 55 minutes
+      {"QuillQ540", 0, 0x02, 15, 3, 11},
+      {"SelkoS150", 0, 0x86, 30, 1, 23},
+      {"SelkoS150", 1, 0x86, 30, 1, 47},
+      {"Tavrin4LA110", 1, 0x86, 30, 3, 11},  // the setting is for the Selko and Brenna models only
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.model);
+    UseFake(r.model);
+    g_nReadEEPSize = 512;
+    g_byEEPData[64] = static_cast<uint8_t>(r.byte64);
+    g_cIniInfo = {0, 0, 0, 0, 1, 0, r.ignoreEnergyStar};
+    CQuorraInfo dialog;
+    EXPECT_EQ(g_nLongTimerMinutes, r.minutes);
+    EXPECT_EQ(dialog.Record().powerSavingMin, r.min);
+    EXPECT_EQ(dialog.Record().powerSavingMax, r.max);
+    EXPECT_EQ(dialog.Record().powerSavingCurrent, r.minutes / 5);
+  }
+}
+
 }  // namespace

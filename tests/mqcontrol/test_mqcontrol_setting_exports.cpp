@@ -162,4 +162,32 @@ TEST_F(SettingExports, SettersReachTheDeviceThroughTheWrite) {
   }
 }
 
+// Every name of the library's C interface is there for a caller's dlsym.
+TEST_F(SettingExports, EveryExportIsFound) {
+  m_bench.Scenario("");
+  Load();
+  for (const char* name : {
+      "initlibrary", "exitlibrary", "SetFirmVersion", "GetQuorraInfo", "OnInitDialog", "GetEEPROMData",
+      "SetEEPROMData", "SetPowerOffTime", "ModeSelect_LongTimer", "SetPowerSavingEEPROM", "OnResetAfterCleaning",
+      "OnResetBrake", "OnResetPick", "GetOffSetData", "SetOffSetData", "OnResetRemaink", "GetADDR_PR_Counter",
+      "SetADDR_PR_Counter", "GetADDR_BR_Counter", "SetADDR_BR_Counter", "GetAutoCropBoundary", "SetAutoCropBoundary",
+      "GetDelFrameADF", "SetDelFrameADF", "GetDelFrameFB", "SetDelFrameFB", "GetDoubleFeedMode", "SetDoubleFeedMode",
+      "GetDoubleFeedChkLengh", "SetDoubleFeedChkLengh", "GetDropoutColor", "SetDropoutColor", "IsDropoutColorType",
+      "GetFeedMode", "SetFeedMode", "GetManualTimeoutDunmo", "SetManualTimeoutDunmo", "GetMFinital", "SetMFinital",
+      "GetMFignore", "SetMFignore", "GetMFmemory", "SetMFmemory", "GetMFAuto", "SetMFAuto", "GetPaperProtection",
+      "SetPaperProtection", "GetPrePickMode", "SetPrePickMode", "GetPickRetry", "SetPickRetry", "GetPowerSWControl",
+      "SetPowerSWControl", "GetPPDetectionLevel", "SetPPDetectionLevel", "GetPPDetectionLevelEx",
+      "SetPPDetectionLevelEx", "GetSensorAreaStart", "SetSensorAreaStart", "GetSensorAreaEnd", "SetSensorAreaEnd",
+      "GetSensorMode", "SetSensorMode", "GetCleaningTerms", "SetCleaningTerms", "GetCleaningMessage",
+      "SetCleaningMessage", "GetPickSpeedMode2", "SetPickSpeedMode2", "GetTatesujiDetection", "SetTatesujiDetection",
+      "GetTatesujiLevel", "SetTatesujiLevel", "GetMaintenanceTerm", "SetMaintenanceTerm", "GetMaintenanceValue",
+      "SetMaintenanceValue", "GetKouchiMode", "SetKouchiMode", "GetPickSpeed", "SetPickSpeed", "GetImageQualityMode",
+      "SetImageQualityMode", "SaveEEPROMData", "SaveEEPROMData2", "RestoreEEPROMData", "RestoreEEPROMData2",
+      "IsSaldex", "IsTavrin3", "IsTavrin4", "IsTavrin4LA", "IsDunmoMe2", "IsPilvo", "IsDocuvane", "IsTavrin5",
+      "IsTavrin5E", "IsVantor"
+       }) {
+    EXPECT_NE(dlsym(m_lib, name), nullptr) << name;
+  }
+}
+
 }  // namespace
