@@ -204,11 +204,14 @@ uint32_t MemberBit(int value) {
   return 0;
 }
 
+// The Selko2 scanners name themselves by the first characters of their model
+// text, padded with blanks.
 bool IsSelko2Product(const char* product) {
   std::string text(product);
   while (!text.empty() && text.back() == ' ') text.pop_back();
+  if (text.empty()) return false;
   for (const auto& m : dravn::kSelko2Models)
-    if (text == m.model || (m.deviceName && text == m.deviceName)) return true;
+    if (std::strncmp(m.model, text.c_str(), text.size()) == 0) return true;
   return false;
 }
 
