@@ -307,6 +307,32 @@ TEST(ConsutoolRun, InformationPerFamily) {
   }
 }
 
+// Devices the staged consutool must leave alone: a Selko2 scanner locked by
+// another host (6, not 7) and a Tavrin4 scanner in boot mode.
+TEST(ConsutoolRun, DevicesRefused) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-refused");
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1611\n");
+  struct Case {
+    const char* label;
+    std::string scenario;
+    int status;
+  } cases[] = {
+      {"Selko2 locked elsewhere", "device selko2 2d4e:1301 bus=3 address=7\nset lock_owner=OTHERHOST\n", 6},
+      {"boot-mode firmware", "device generic 2d4e:1611 bus=3 address=7\nset firmware=0099\n", 6},
+      {"firmware at the threshold", "device generic 2d4e:1611 bus=3 address=7\nset firmware=0100\n", 0},
+  };
+  for (const auto& c : cases) {
+    dravn_test::WriteFile(dir + "/scenario", c.scenario);
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    auto r = dravn_test::Run({"unshare", "--ipc", kConsutool, "--info"}, env, 60);
+    EXPECT_EQ(r.exitCode, c.status) << c.label << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, kNotConnected) << c.label;
+    }
+  }
+}
+
 // A signal at a held transfer, with a second run in the same IPC namespace:
 // SIGTERM neither stops the run nor skips its clean-up; after SIGKILL the
 // next run takes the dead run's entry over and gets the device.
