@@ -28,12 +28,16 @@ if(DRAVN_STAGE)
     endif()
     file(CREATE_LINK ${DRAVN_SANE_BACKEND_DIR} ${_dir} SYMBOLIC)
   endif()
-  find_program(DRAVN_REAL_UNAME uname PATHS /usr/bin /bin NO_DEFAULT_PATH)
-  if(DRAVN_REAL_UNAME)
-    configure_file(${PROJECT_SOURCE_DIR}/tools/staged_uname.in ${DRAVN_USR_BIN_DIR}/uname @ONLY
-                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                    WORLD_READ WORLD_EXECUTE)
-  endif()
+  # System tools that tests steer: uname (DRAVN_FAKE_MACHINE) and id (DRAVN_FAKE_UID).
+  foreach(tool uname id)
+    string(TOUPPER ${tool} _tool)
+    find_program(DRAVN_REAL_${_tool} ${tool} PATHS /usr/bin /bin NO_DEFAULT_PATH)
+    if(DRAVN_REAL_${_tool})
+      configure_file(${PROJECT_SOURCE_DIR}/tools/staged_${tool}.in ${DRAVN_USR_BIN_DIR}/${tool} @ONLY
+                     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                      WORLD_READ WORLD_EXECUTE)
+    endif()
+  endforeach()
 endif()
 
 get_property(_deliverables GLOBAL PROPERTY DRAVN_DELIVERABLES)

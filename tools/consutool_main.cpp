@@ -1,6 +1,3 @@
-#include <cstdio>
+#include "consutool.h"
 
-int main() {
-  std::fputs("consutool: consumable counters are not supported in this build\n", stderr);
-  return 1;
-}
+int main(int argc, char** argv) { return ConsutoolMain(argc, argv); }

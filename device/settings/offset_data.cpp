@@ -152,6 +152,9 @@ int SetOffSetDataOf(const kelo_offset_data* d) {
   int done = write(g_cpActiveScanner, g_byEEPData + 53, 5, 53);
   if (done && std::strcmp(Active(), dravn::kSaldex3Models[0].model) == 0)
     done = write(g_cpActiveScanner, g_byEEPData + 359, 1, 359);
-  if (auto* lock = Dvwc<DvwcLockEeprom>("dvwc_LockEEPROM")) lock(g_cpActiveScanner);
+  // A write the device did not commit is lost at its next power cycle: a
+  // refused commit is a failed write.
+  if (auto* lock = Dvwc<DvwcLockEeprom>("dvwc_LockEEPROM"))
+    if (lock(g_cpActiveScanner) != 1) done = 0;
   return done ? 1 : 0;
 }

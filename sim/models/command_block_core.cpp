@@ -88,6 +88,7 @@ void CommandBlockModel::QueueStatus() {
   Bytes status(kStatusSize, 0);
   status[0] = 'S';
   status[9] = m_status;
+  BeforeStatus(status);
   m_in.push_back(std::move(status));
 }
 

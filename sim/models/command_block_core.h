@@ -62,6 +62,8 @@ class CommandBlockModel : public SimDeviceModel {
   void LeaveTheBus() { m_gone = true; }
   bool Gone() const { return m_gone; }
   static constexpr uint8_t kBusy = 0x08;
+  // Every status block, just before it is queued: a model may spoil it.
+  virtual void BeforeStatus(Bytes& /*status*/) {}
 
  private:
   void FinishDataOut(bool complete);

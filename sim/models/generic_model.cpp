@@ -47,6 +47,13 @@
 //                       kept in the file <state>.ink; "CLEAR INK-LIFE " +
 //                       "1", "2" or " " zeroes it, "GET IMP-LIFE " + "1  ",
 //                       "2  " or "   " answers it in 4 bytes, big-endian
+//   Faults, counted per device from 1 for the life of the process:
+//   check_at=<k>        command block k ends with a check condition (aborted
+//                       command) and its data out takes no effect
+//   bad_status_at=<k>   status block k starts with 'X' instead of 'S'
+//   hold_at=<k>         command block k waits while the file <state>.hold
+//                       exists: it makes the file, and a test removes it to
+//                       let the command go on (at most 60 seconds)
 //
 // Write records: "DEBUG,E2T,WRT  W" takes offset and length as big-endian
 // 16-bit values at bytes 16 and 18 and the data from 20; the other write
@@ -56,6 +63,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -144,6 +153,9 @@ class GenericModel : public CommandBlockModel {
 
  protected:
   DataOut OnCommand(const uint8_t* cdb) override {
+    ++m_commands;
+    if (m_commands == ParamInt("hold_at", 0)) Hold();
+    m_checkThis = m_commands == ParamInt("check_at", 0);
     switch (cdb[0]) {
       case 0x00:  // TEST UNIT READY
         return {};
@@ -176,6 +188,7 @@ class GenericModel : public CommandBlockModel {
   }
 
   void OnDataOut(const uint8_t* cdb, const Bytes& data, bool complete) override {
+    if (m_checkThis) return;
     if (cdb[0] == 0x15) return ModeSelect(data, complete);
     if (!complete) {
       CheckCondition(kAbortedCommand, kParameterListLength);
@@ -463,6 +476,27 @@ class GenericModel : public CommandBlockModel {
     }
     return false;
   }
+
+  // ---- faults under test ----
+  void BeforeStatus(Bytes& status) override {
+    if (m_checkThis) {
+      m_checkThis = false;
+      CheckCondition(kAbortedCommand, 0x00);
+      status[9] = kCheckCondition;
+    }
+    if (++m_statusBlocks == ParamInt("bad_status_at", 0)) status[0] = 'X';
+  }
+
+  void Hold() {
+    if (Param("state").empty()) return Report("hold_at needs state=");
+    const std::string path = Param("state") + ".hold";
+    if (FILE* f = std::fopen(path.c_str(), "w")) std::fclose(f);
+    for (int i = 0; i < 6000 && access(path.c_str(), F_OK) == 0; ++i) Wait(std::chrono::milliseconds(10));
+  }
+
+  long m_commands = 0, m_statusBlocks = 0;
+  bool m_checkThis = false;
+  // ---- end of the faults under test ----
 
   Bytes m_modePage{0x00, 0x00, 0x00, 0x00, 0x34, 0x02, static_cast<uint8_t>(ParamInt("long_timer", 0)), 0x00};
   std::map<std::string, Bytes> m_blobs;

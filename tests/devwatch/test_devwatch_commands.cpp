@@ -2,16 +2,20 @@
 // the stand-in libusb linked in: command and status blocks byte for byte,
 // transfer faults, routing by family, and the Selko2 in-scanner lock.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devwatch_test_util.h"
 #include "scanner_ctrl.h"
+#include "test_support.h"
 
 namespace {
 
@@ -148,7 +152,28 @@ const FaultCase kFaults[] = {
     {"DataTimeOut", "device generic 2d4e:1501 bus=1 address=2\nfault transfer 2 timeout 10\n", 1},
     {"CommandStall", "device generic 2d4e:1501 bus=1 address=2\nfault transfer 1 stall\n", 0},
     {"GoneDevice", "device generic 2d4e:1501 bus=1 address=2\nfault transfer 1 gone\n", 1},
+    {"CheckCondition", "device generic 2d4e:1501 bus=1 address=2\nset check_at=1\n", 0},
+    {"BadStatusBlock", "device generic 2d4e:1501 bus=1 address=2\nset bad_status_at=1\n", 0},
 };
+
+// A held command waits for the test and then completes.
+TEST_F(Watch, HeldCommandGoesOnWhenReleased) {
+  const std::string state = dravn_test::MakeTempDir("generic-hold") + "/state";
+  Start("device generic 2d4e:1501 bus=1 address=2\nset state=" + state + "\nset hold_at=2\n", "DunmoD1200:001:002");
+  EXPECT_EQ(m_ctrl->TestUnitReady(), 1);
+  std::atomic<int> result{-1};
+  std::thread command([&] { result = m_ctrl->TestUnitReady(); });
+  bool held = false;
+  for (int i = 0; i < 3000 && !held; ++i) {
+    held = access((state + ".hold").c_str(), F_OK) == 0;
+    if (!held) usleep(10000);
+  }
+  EXPECT_TRUE(held);
+  EXPECT_EQ(result, -1);
+  unlink((state + ".hold").c_str());
+  command.join();
+  EXPECT_EQ(result, 1);
+}
 
 INSTANTIATE_TEST_SUITE_P(Faults, WatchFault, testing::ValuesIn(kFaults),
                          [](const testing::TestParamInfo<FaultCase>& info) { return info.param.label; });

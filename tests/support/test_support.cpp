@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -214,6 +215,23 @@ std::string StderrCapture::Stop() {
     m_saved = -1;
   }
   return ReadFile(m_path);
+}
+
+void WriteMessageCatalogue(const std::string& path, std::vector<std::pair<std::string, std::string>> pairs) {
+  std::sort(pairs.begin(), pairs.end());
+  const uint32_t n = static_cast<uint32_t>(pairs.size());
+  std::string strings;
+  uint32_t offset = 28 + 16 * n;
+  std::vector<uint32_t> orig, trans;
+  for (const auto& p : pairs) orig.push_back(offset), strings += p.first + '\0', offset += p.first.size() + 1;
+  for (const auto& p : pairs) trans.push_back(offset), strings += p.second + '\0', offset += p.second.size() + 1;
+  auto put = [](std::string& s, uint32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); };
+  std::string body;
+  for (uint32_t i = 0; i < n; ++i) put(body, static_cast<uint32_t>(pairs[i].first.size())), put(body, orig[i]);
+  for (uint32_t i = 0; i < n; ++i) put(body, static_cast<uint32_t>(pairs[i].second.size())), put(body, trans[i]);
+  std::string file;
+  for (uint32_t v : {0x950412deu, 0u, n, 28u, 28u + 8 * n, 0u, 28u + 16 * n}) put(file, v);
+  WriteFile(path, file + body + strings);
 }
 
 }  // namespace dravn_test

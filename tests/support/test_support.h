@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dravn_test {
@@ -24,6 +25,8 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
 std::string MakeTempDir(const std::string& hint);
 
 std::string ReadFile(const std::string& path);
+// A GNU message catalogue (.mo) of the given untranslated and translated texts.
+void WriteMessageCatalogue(const std::string& path, std::vector<std::pair<std::string, std::string>> pairs);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListDir(const std::string& dir);
 

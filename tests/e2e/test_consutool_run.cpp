@@ -1,0 +1,423 @@
+// consutool run as a user runs it: the staged device watch library over the
+// simulated scanners, beside stand-ins of the settings library that end the
+// process when called, so a run that must not open the device proves it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dravn_paths.h"
+#include "model_catalog.h"
+#include "test_support.h"
+
+namespace {
+
+using dravn_test::RunResult;
+
+const std::string kLibs = CONSUTOOL_LIB_DIR;
+const std::string kStagedMqcontrol = DRAVN_LIB_DIR "/libmqcontrol.so";
+const std::string kConsutool = DRAVN_USR_BIN_DIR "/consutool";
+const std::string kNotConnected =
+    "consutool: The scanner is not connected, or may be in use by another application\n";
+
+// Fills the tool's library folder: the staged device watch library and the
+// given settings library (empty: none).
+void Libraries(bool devwatch, const std::string& mqcontrol) {
+  mkdir(kLibs.c_str(), 0755);
+  unlink((kLibs + "/libdevwatch.so").c_str());
+  unlink((kLibs + "/libmqcontrol.so").c_str());
+  if (devwatch) {
+    ASSERT_EQ(symlink(DRAVN_LIB_DIR "/libdevwatch.so", (kLibs + "/libdevwatch.so").c_str()), 0);
+  }
+  if (!mqcontrol.empty()) {
+    ASSERT_EQ(symlink(mqcontrol.c_str(), (kLibs + "/libmqcontrol.so").c_str()), 0);
+  }
+}
+
+RunResult Consutool(const std::vector<std::string>& args, const std::string& scenario) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-run");
+  dravn_test::WriteFile(dir + "/scenario", scenario);
+  std::vector<std::string> argv{"unshare", "--ipc", CONSUTOOL_TESTLIBS};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return dravn_test::Run(argv, dravn_test::SimEnv(dir + "/scenario"), 60);
+}
+
+std::string Device(const char* family, const dravn::CatalogModel& m, int bus, int address) {
+  char line[128];
+  std::snprintf(line, sizeof line, "device %s %04x:%04x bus=%d address=%d\n", family, m.vendorId, m.productId, bus,
+                address);
+  return line;
+}
+
+std::string Name(const dravn::CatalogModel& m, int bus, int address) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%s:%03d:%03d", m.model, bus, address);
+  return name;
+}
+
+// A missing library, or a library missing one name, ends the run before it
+// looks for a device.
+TEST(ConsutoolRun, MissingLibraryOrName) {
+  const std::string scenario = Device("selko2", dravn::kSelko2Models[0], 3, 4);
+  struct Case {
+    const char* label;
+    bool devwatch;
+    std::string mqcontrol;
+  } cases[] = {
+      {"no device watch library", false, MQCONTROL_UNTOUCHABLE},
+      {"no settings library", true, ""},
+      {"a name missing", true, MQCONTROL_WITHOUT_NAME},
+  };
+  for (const auto& c : cases) {
+    Libraries(c.devwatch, c.mqcontrol);
+    auto r = Consutool({"--info"}, scenario);
+    EXPECT_EQ(r.exitCode, 10) << c.label << r.err;
+    EXPECT_EQ(r.out, "consutool: The specified file was not found\n") << c.label;
+    EXPECT_EQ(r.err.find("untouchable"), std::string::npos) << c.label;
+  }
+}
+
+// What needs no device: the list and version per family, a name not
+// listed, no scanner at all, options and words the tool refuses.
+TEST(ConsutoolRun, WithoutOpeningTheDevice) {
+  Libraries(true, MQCONTROL_UNTOUCHABLE);
+  const auto& selko2 = dravn::kSelko2Models[0];
+  const auto& selko = dravn::kSelkoModels[0];
+  const auto& brenna = dravn::kBrennaModels[0];
+  const std::string scenario =
+      Device("selko2", selko2, 3, 4) + Device("selko", selko, 3, 5) + Device("brenna", brenna, 4, 2);
+  auto r = Consutool({"-L"}, scenario);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // In the device watch library's order.
+  EXPECT_EQ(r.out, "List of available devices:\n    " + Name(brenna, 4, 2) + "\n    " + Name(selko, 3, 5) + "\n    " +
+                       Name(selko2, 3, 4) + "\n");
+
+  r = Consutool({"-V", "--sleeptimer", "10"}, scenario);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "Consumable tool for RK Series scanner\nVersion 3.0.0\nCopyright 2022\n");
+
+  struct Case {
+    const char* label;
+    std::vector<std::string> args;
+    std::string scenario;
+    int status;
+    std::string out;
+    std::string errPart;
+  } cases[] = {
+      {"unlisted name", {"-d", "Nobody:001:002", "--sleeptimer", "10"}, scenario, 6, kNotConnected, ""},
+      {"name of a listed model, other address", {"--device-name=" + Name(selko2, 3, 9), "--info"}, scenario, 6,
+       kNotConnected, ""},
+      {"no scanner", {"--info"}, "# nothing attached\n", 6, kNotConnected, ""},
+      {"unknown option", {"--bogus"}, scenario, 3, "", "unrecognized option '--bogus'"},
+      {"value missing", {"-d"}, scenario, 3, "", "requires an argument"},
+      {"stray words", {"left", "over"}, scenario, 9, "consutool: argument without option: `over';try consutool --help\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    r = Consutool(c.args, c.scenario);
+    EXPECT_EQ(r.exitCode, c.status) << c.label << r.err;
+    EXPECT_EQ(r.out, c.out) << c.label;
+    EXPECT_EQ(r.err.find("untouchable"), std::string::npos) << c.label << r.err;
+    if (!c.errPart.empty()) {
+      EXPECT_NE(r.err.find(c.errPart), std::string::npos) << c.label << r.err;
+    }
+  }
+  Libraries(false, "");
+}
+
+// ---- the fault matrix ----
+// The change flows run through the staged settings library over simulated
+// generic scanners whose two EEPROMs live in a state file: working then
+// persistent, 512 bytes each.
+constexpr size_t kEeprom = 512;
+using Bytes = std::vector<unsigned char>;
+
+struct Flow {
+  const char* label;
+  unsigned productId;
+  std::vector<std::string> args;
+};
+
+// A device image with every counter, timer and offset byte the flows touch
+// set to something other than what they write.
+Bytes Seeded() {
+  Bytes image(kEeprom, 0);
+  for (size_t i = 0; i < kEeprom; ++i) image[i] = static_cast<unsigned char>((i * 7 + 3) & 0x7F);
+  image[64] = 0x83;  // 15 minutes
+  return image;
+}
+
+struct MatrixRun {
+  RunResult result;
+  Bytes persistent;
+  std::string transcript;
+};
+
+MatrixRun RunFlow(const Flow& flow, const std::string& fault) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-matrix");
+  Bytes image = Seeded();
+  Bytes both = image;
+  both.insert(both.end(), image.begin(), image.end());
+  dravn_test::WriteFile(dir + "/state", std::string(both.begin(), both.end()));
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "usb 0x2d4e 0x%04x\n", flow.productId);
+  dravn_test::WriteFile(dir + "/dravn.conf", ids);
+  char device[64];
+  std::snprintf(device, sizeof device, "device generic 2d4e:%04x bus=1 address=2\n", flow.productId);
+  dravn_test::WriteFile(dir + "/scenario", device + ("set state=" + dir + "/state\n") + fault);
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
+  std::vector<std::string> argv{"unshare", "--ipc", CONSUTOOL_TESTLIBS};
+  argv.insert(argv.end(), flow.args.begin(), flow.args.end());
+  MatrixRun run;
+  run.result = dravn_test::Run(argv, env, 60);
+  const std::string state = dravn_test::ReadFile(dir + "/state");
+  if (state.size() == 2 * kEeprom) run.persistent.assign(state.begin() + kEeprom, state.end());
+  run.transcript = dravn_test::ReadFile(dir + "/transcript");
+  return run;
+}
+
+int CountLines(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
+// A clean run counts its transfers N and command blocks C; then one fault at
+// each transfer k (fail, stall, short, time-out, gone) and at each command
+// (check condition) and status block (bad status). A run ends 0 only with
+// the intended image; otherwise every byte holds its old or its intended
+// value, and no interface stays claimed.
+TEST(ConsutoolRun, FaultMatrix) {
+  Libraries(true, kStagedMqcontrol);
+  const Flow flows[] = {
+      {"power saving (Tavrin3 merge)", 0x1621, {"--sleeptimer", "30"}},
+      {"brake roller clear", 0x1621, {"--brake-roller-clear"}},
+      {"pick roller clear", 0x1601, {"--pick-roller-clear"}},
+      {"offsets and magnification", 0x1621,
+       {"--adf-front-offset-main=3", "--adf-back-offset-sub", "-2", "--adf-magnification-adjustment", "-1.2"}},
+      {"after cleaning and power saving (RTOS merge)", 0x1701,
+       {"--after-cleaning-clear", "--sleeptimer", "45"}},
+  };
+  const char* const kTransferFaults[] = {"fail", "stall", "short 7", "timeout", "gone"};
+  for (const auto& flow : flows) {
+    const MatrixRun clean = RunFlow(flow, "");
+    ASSERT_EQ(clean.result.exitCode, 0) << flow.label << clean.result.out << clean.result.err;
+    ASSERT_EQ(clean.result.out.find("Set successfully"), clean.result.out.size() - 17) << flow.label;
+    const Bytes old = Seeded();
+    const Bytes intended = clean.persistent;
+    ASSERT_EQ(intended.size(), kEeprom) << flow.label;
+    ASSERT_NE(intended, old) << flow.label << ": the flow must change the device";
+    const int transfers = CountLines(clean.transcript, " #");
+    const int commands = CountLines(clean.transcript, "bulk out ep=0x02 len=31 ");
+    ASSERT_GT(transfers, 0) << flow.label;
+    std::vector<std::string> faults;
+    for (int k = 1; k <= transfers; ++k)
+      for (const char* kind : kTransferFaults) faults.push_back("fault transfer " + std::to_string(k) + " " + kind + "\n");
+    for (int k = 1; k <= commands; ++k) {
+      faults.push_back("set check_at=" + std::to_string(k) + "\n");
+      faults.push_back("set bad_status_at=" + std::to_string(k) + "\n");
+    }
+    int failed = 0;
+    for (const auto& fault : faults) {
+      const MatrixRun run = RunFlow(flow, fault);
+      const std::string where = std::string(flow.label) + " / " + fault;
+      ASSERT_EQ(run.persistent.size(), kEeprom) << where;
+      if (run.result.exitCode == 0) {
+        const auto diff = std::mismatch(run.persistent.begin(), run.persistent.end(), intended.begin());
+        if (diff.first != run.persistent.end())
+          ADD_FAILURE() << where << "a run that reports success left byte " << (diff.first - run.persistent.begin())
+                        << " at " << int(*diff.first) << ", not " << int(*diff.second);
+      } else {
+        ++failed;
+        // A read that fails before the option is weighed can make the
+        // option look unsupported (3); no other status and no signal.
+        EXPECT_TRUE(run.result.exitCode == 3 || run.result.exitCode == 6 || run.result.exitCode == 7)
+            << where << run.result.exitCode << run.result.out;
+        for (size_t i = 0; i < kEeprom; ++i) {
+          if (run.persistent[i] != old[i] && run.persistent[i] != intended[i]) {
+            ADD_FAILURE() << where << "byte " << i << " holds " << int(run.persistent[i]) << ", neither "
+                          << int(old[i]) << " nor " << int(intended[i]);
+            break;
+          }
+        }
+      }
+      EXPECT_EQ(CountLines(run.transcript, " claim "), CountLines(run.transcript, " release ")) << where;
+    }
+    EXPECT_GT(failed, 0) << flow.label;
+  }
+  Libraries(false, "");
+}
+
+// The staged consutool's device information per family.
+TEST(ConsutoolRun, InformationPerFamily) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-info");
+  dravn_test::WriteFile(dir + "/dravn.conf",
+                        "usb 0x2d4e 0x1621\nusb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\n");
+  struct Case {
+    const char* label;
+    std::string scenario;
+    std::string out;
+  } cases[] = {
+      {"Selko2",
+       "device selko2 2d4e:1301 bus=3 address=7\nset nvram_year=23\nset nvram_month=4\nset nvram_day=1\n",
+       "Device Info:\n Product Identification:\tSelko2S4        \n Product Revision:\t\t0201\n"
+       " Initial Use:\t\t\t23/04/01\n Serial Number:\t\t\tNot Defined\nDevice Setting:\n"
+       " Total Count (ADF):\t\t0 Sheets\n Roller Set:\t\t\t0 Sheets\n Power saving:\t\t\t15 Minutes\n"
+       " Power off:\t\t\t4 Hours\n"},
+      {"Selko", "device selko 2d4e:1201 bus=3 address=7\n",
+       "Device Info:\n Product Identification:\tSelkoS1         \n Product Revision:\t\t\n"
+       " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
+       " Roller Set:\t\t\t0 Sheets\n Power saving:\t\t\t15 Minutes\n Power off:\t\t\t4 Hours\n"},
+      {"Brenna", "device brenna 2d4e:1401 bus=3 address=7\n",
+       "Device Info:\n Product Identification:\tBrennaB700      \n Product Revision:\t\t1.02\n"
+       " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
+       " Total Count (FB):\t\t0 Sheets\n Pad:\t\t\t\t0 Sheets\n Pick Roller:\t\t\t0 Sheets\n"
+       " Power saving:\t\t\t15 Minutes\n Power off:\t\t\t4 Hours\n"},
+      {"Tavrin4LA (generic)",
+       "device generic 2d4e:1621 bus=3 address=7\nset eeprom_byte=53:0x2B,56:0x9F,124:3,60:2,64:0x86\n",
+       "Device Info:\n Product Identification:\tTavrin4LA110    \n Product Revision:\t\t0100\n"
+       " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
+       " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
+       "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
+       " ADF(back):\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+       " Flatbed:\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+       "Vertical magnification adjustment:\n ADF:\t\t\t\t-3.1%\n Flatbed:\t\t\t0.0%\n"},
+  };
+  for (const auto& c : cases) {
+    dravn_test::WriteFile(dir + "/scenario", c.scenario);
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    // Without arguments and with --info alike; a Selko scanner once, since
+    // one of its reads waits out a ten-second time-out of the library.
+    const bool selko = std::string(c.label) == "Selko";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--info"}, std::vector<std::string>{}}) {
+      if (selko && args.empty()) continue;
+      std::vector<std::string> argv{"unshare", "--ipc", kConsutool};
+      argv.insert(argv.end(), args.begin(), args.end());
+      auto r = dravn_test::Run(argv, env, 60);
+      EXPECT_EQ(r.exitCode, 0) << c.label << r.err;
+      EXPECT_EQ(r.out, c.out) << c.label;
+    }
+  }
+}
+
+// Devices the staged consutool must leave alone: a Selko2 scanner locked by
+// another host (6, not 7) and a Tavrin4 scanner in boot mode.
+TEST(ConsutoolRun, DevicesRefused) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-refused");
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1611\n");
+  struct Case {
+    const char* label;
+    std::string scenario;
+    int status;
+  } cases[] = {
+      {"Selko2 locked elsewhere", "device selko2 2d4e:1301 bus=3 address=7\nset lock_owner=OTHERHOST\n", 6},
+      {"boot-mode firmware", "device generic 2d4e:1611 bus=3 address=7\nset firmware=0099\n", 6},
+      {"firmware at the threshold", "device generic 2d4e:1611 bus=3 address=7\nset firmware=0100\n", 0},
+  };
+  for (const auto& c : cases) {
+    dravn_test::WriteFile(dir + "/scenario", c.scenario);
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    auto r = dravn_test::Run({"unshare", "--ipc", kConsutool, "--info"}, env, 60);
+    EXPECT_EQ(r.exitCode, c.status) << c.label << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, kNotConnected) << c.label;
+    }
+  }
+}
+
+// A signal at a held transfer, with a second run in the same IPC namespace:
+// SIGTERM neither stops the run nor skips its clean-up; after SIGKILL the
+// next run takes the dead run's entry over and gets the device.
+TEST(ConsutoolRun, SignalsAtAHeldTransfer) {
+  Libraries(true, kStagedMqcontrol);
+  const Flow flow{"brake roller clear", 0x1621, {"--brake-roller-clear"}};
+  const MatrixRun clean = RunFlow(flow, "");
+  ASSERT_EQ(clean.result.exitCode, 0) << clean.result.out << clean.result.err;
+  const int commands = CountLines(clean.transcript, "bulk out ep=0x02 len=31 ");
+  for (const char* signal : {"TERM", "KILL"}) {
+    const std::string dir = dravn_test::MakeTempDir("consutool-signal");
+    const Bytes image = Seeded();
+    std::string both(image.begin(), image.end());
+    dravn_test::WriteFile(dir + "/state", both + both);
+    dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1621\n");
+    const std::string device = "device generic 2d4e:1621 bus=1 address=2\nset state=" + dir + "/state\n";
+    // Held at the last command but one: the change is under way.
+    dravn_test::WriteFile(dir + "/scenario", device + "set hold_at=" + std::to_string(commands - 1) + "\n");
+    const std::string script =
+        "\"$1\" --brake-roller-clear > \"$2/first\" & p=$!\n"
+        "i=0; while [ ! -e \"$2/state.hold\" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n"
+        "kill -" + std::string(signal) + " $p\n"
+        "printf '%s' \"$3\" > \"$2/scenario\"; rm -f \"$2/state.hold\"\n"
+        "wait $p; echo \"first $?\"\n"
+        "\"$1\" --info > /dev/null; echo \"second $?\"\n";
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    auto r = dravn_test::Run({"unshare", "--ipc", "sh", "-c", script, "sh", CONSUTOOL_TESTLIBS, dir, device}, env, 60);
+    const std::string state = dravn_test::ReadFile(dir + "/state");
+    ASSERT_EQ(state.size(), 2 * kEeprom) << signal;
+    const Bytes persistent(state.begin() + kEeprom, state.end());
+    if (std::string(signal) == "TERM") {
+      EXPECT_EQ(r.out, "first 0\nsecond 0\n") << r.err;
+      EXPECT_EQ(dravn_test::ReadFile(dir + "/first"), "consutool: Set successfully\n");
+      EXPECT_EQ(persistent, clean.persistent);
+    } else {
+      EXPECT_EQ(r.out, "first 137\nsecond 0\n") << r.err;
+      for (size_t i = 0; i < kEeprom; ++i)
+        EXPECT_TRUE(persistent[i] == image[i] || persistent[i] == clean.persistent[i]) << "byte " << i;
+    }
+  }
+  Libraries(false, "");
+}
+
+// Under a decimal-comma locale with a translated "mqlaunch" catalogue in the
+// staged locale folder, the clear options still find their counters and
+// numbers print with points.
+TEST(ConsutoolRun, TranslatedCatalogueAndDecimalComma) {
+  const std::string locales = dravn_test::MakeTempDir("consutool-locales");
+  const std::string make = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make de_DE here";
+  const std::string messages = std::string(DRAVN_LOCALE_DIR) + "/de/LC_MESSAGES";
+  ASSERT_EQ(std::system(("mkdir -p " + messages).c_str()), 0);
+  const std::string catalogue = messages + "/mqlaunch.mo";
+  dravn_test::WriteMessageCatalogue(catalogue, {{"Brake Roller:", "Bremsrolle:"}, {"Pick Roller:", "Einzugsrolle:"}});
+  Libraries(true, kStagedMqcontrol);
+  const std::string dir = dravn_test::MakeTempDir("consutool-locale");
+  const Bytes image = Seeded();
+  const std::string both(image.begin(), image.end());
+  dravn_test::WriteFile(dir + "/state", both + both);
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1621\n");
+  dravn_test::WriteFile(dir + "/scenario", "device generic 2d4e:1621 bus=1 address=2\nset state=" + dir + "/state\n");
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  env["LOCPATH"] = locales;
+  env["LC_ALL"] = "de_DE.UTF-8";
+  env["LANGUAGE"] = "de";
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"unshare", "--ipc", CONSUTOOL_TESTLIBS});
+    return dravn_test::Run(args, env, 60);
+  };
+  auto r = run({"--brake-roller-clear", "--pick-roller-clear", "--adf-magnification-adjustment", "3.15"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "consutool: rounded value of --adf-magnification-adjustment from 3.2 to 3.1\n"
+            "consutool: Set successfully\n");
+  r = run({"--info"});
+  EXPECT_NE(r.out.find(" Bremsrolle:\t\t\t0 Sheets\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Einzugsrolle:\t\t\t0 Sheets\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" ADF:\t\t\t\t3.1%\n"), std::string::npos) << r.out;
+  r = run({"--help"});
+  EXPECT_NE(r.out.find("--brake-roller-clear\n"), std::string::npos) << r.out;
+  unlink(catalogue.c_str());
+  Libraries(false, "");
+}
+// ---- end of the fault matrix ----
+
+}  // namespace
