@@ -637,10 +637,14 @@ void FindFaceHoles(Face* f, bool paired, const bool* wanted, int mode, bool adf)
     gd1mm = x.pg.work.nXResolution / 25.4;
     if (paired) {
       // The pattern search walks the free search's lines: it starts where
-      // that one first met candidates.
+      // that one first met candidates and reads back the profiles it took.
       PHSideStarts met;
-      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 0, &x.free, 0, mode, adf, nullptr, &met);
-      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 1, &x.holes, 0, mode, adf, &met, nullptr);
+      PHLineCache lines;
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 0, &x.free, 0, mode, adf, nullptr, &met,
+                  &lines);
+      lines.record = false;
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 1, &x.holes, 0, mode, adf, &met, nullptr,
+                  &lines);
     } else {
       DetectPHs(&x.pg.work, x.own, x.pg.ave, x.pg.grad, x.pg.diag, &x.holes, mode, adf);
     }
