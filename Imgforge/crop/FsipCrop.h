@@ -206,11 +206,13 @@ void ConvBW2Gray(const _P2IIMG* src, _P2IIMG* dst);
 void ConvGray2BW(const _P2IIMG* src, _P2IIMG* dst);
 int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy);
 int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy);
-// The double form that copies nothing when the page's box lies inside the
+// The forms that copy nothing when the page's box lies inside the
 // input: `out` then shares the input's pixels and rows (*owned false);
 // otherwise it is the allocated clip (*owned true, the caller frees it).
 int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy,
                        bool* owned);
+// The same for whole-pixel offsets.
+int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy, bool* owned);
 int CropImg(const _P2IIMG* in, const _STRTLINE* lines, double skew, int toMono, const FSIP_CRP_S_CRPALL* rec,
             FSIP_S_IMAGEINFO_EX* out, void* user);
 int CarriageWhiteCheck(_P2IIMG* img);

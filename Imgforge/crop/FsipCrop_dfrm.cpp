@@ -261,20 +261,39 @@ void ConvGray2BW(const _P2IIMG* src, _P2IIMG* dst) {
   }
 }
 
-int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy) {
+namespace {
+
+// The box as a clip: with `owned`, a box inside the input shares its
+// pixels and rows (nothing to fill); otherwise an allocated copy.
+int ViewOrCopyBox(const _P2IIMG* in, const Box& b, _P2IIMG* out, bool* owned) {
+  if (owned && b.left >= 0 && b.top >= 0 && b.right < in->nWidth && b.bottom < in->nHeight) {
+    *out = *in;
+    out->pImageData = in->pImageData + static_cast<size_t>(b.top) * in->nBytesPerLine +
+                      static_cast<size_t>(b.left) * (in->nBitsPerPixel / 8);
+    out->nWidth = static_cast<int32_t>(b.right - b.left + 1);
+    out->nHeight = static_cast<int32_t>(b.bottom - b.top + 1);
+    out->nImageSize = static_cast<int32_t>(static_cast<int64_t>(in->nBytesPerLine) * (out->nHeight - 1) +
+                                           static_cast<int64_t>(out->nWidth) * (in->nBitsPerPixel / 8));
+    *owned = false;
+    return 0;
+  }
+  const int rc = CopyBox(in, b, out);
+  if (!rc && owned) *owned = true;
+  return rc;
+}
+
+int ClipWhole(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy, bool* owned) {
   tagPOINT c[4];
   if (!Corners(lines, c)) return FSIP_C_ERR_UNEXPECTED_ERROR;
   for (auto& p : c) p.y = -p.y;
   SortXPts(c);
   const Box b = BoxOf(c);
-  int rc = CopyBox(in, b, out);
+  const int rc = ViewOrCopyBox(in, b, out, owned);
   if (rc) return rc;
   *dx = static_cast<int>(b.left);
   *dy = static_cast<int>(-b.top);
   return 0;
 }
-
-namespace {
 
 // The double form; `view` lets a box inside the input share its pixels.
 int ClipExact(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy, bool* owned) {
@@ -288,21 +307,8 @@ int ClipExact(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* d
   int conv[4];
   MakeConvList(sorted, rounded, conv);
   const Box b = BoxOf(sorted);
-  if (owned && b.left >= 0 && b.top >= 0 && b.right < in->nWidth && b.bottom < in->nHeight) {
-    // Nothing to fill: the rows of the input, from the box's corner on.
-    *out = *in;
-    out->pImageData = in->pImageData + static_cast<size_t>(b.top) * in->nBytesPerLine +
-                      static_cast<size_t>(b.left) * (in->nBitsPerPixel / 8);
-    out->nWidth = static_cast<int32_t>(b.right - b.left + 1);
-    out->nHeight = static_cast<int32_t>(b.bottom - b.top + 1);
-    out->nImageSize = static_cast<int32_t>(static_cast<int64_t>(in->nBytesPerLine) * (out->nHeight - 1) +
-                                           static_cast<int64_t>(out->nWidth) * (in->nBitsPerPixel / 8));
-    *owned = false;
-  } else {
-    int rc = CopyBox(in, b, out);
-    if (rc) return rc;
-    if (owned) *owned = true;
-  }
+  const int rc = ViewOrCopyBox(in, b, out, owned);
+  if (rc) return rc;
   auto at = [&](int k) { return exact[conv[k] < 4 ? conv[k] : k]; };
   *dx = sorted[1].x < sorted[0].x ? at(1).dX : at(0).dX;
   *dy = sorted[3].y < sorted[0].y ? at(3).dY : at(0).dY;
@@ -310,6 +316,14 @@ int ClipExact(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* d
 }
 
 }  // namespace
+
+int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy) {
+  return ClipWhole(in, lines, out, dx, dy, nullptr);
+}
+
+int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy, bool* owned) {
+  return ClipWhole(in, lines, out, dx, dy, owned);
+}
 
 int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy) {
   return ClipExact(in, lines, out, dx, dy, nullptr);

@@ -190,8 +190,7 @@ int ClipAndCut(Pages& pg, _STRTLINE* cut, bool exactOffsets, double skew, const 
       offY = dy;
     } else {
       int dx = 0, dy = 0;
-      rc = ClipOuterFrame(&pg.input, cut, &pg.clipped, &dx, &dy);
-      pg.clippedOwned = rc == 0;
+      rc = ClipOuterFrameView(&pg.input, cut, &pg.clipped, &dx, &dy, &pg.clippedOwned);
       if (!rc) CrrctSLs(cut, dx, dy);
       offX = dx;
       offY = dy;
@@ -207,15 +206,17 @@ int ClipAndCut(Pages& pg, _STRTLINE* cut, bool exactOffsets, double skew, const 
     Stage st(&gPrfmData.dwCoverPHs);
     // Covering paints the clip: a clip that still shows the caller's pixels
     // is copied first, so that the input stays as it came.
+    // Only the clip's own bytes of each shared row are copied.
     if (!pg.clippedOwned) {
-      const size_t size = static_cast<size_t>(pg.clipped.nBytesPerLine) * pg.clipped.nHeight;
+      const size_t row = static_cast<size_t>(pg.clipped.nWidth) * (pg.clipped.nBitsPerPixel / 8);
+      const size_t size = row * pg.clipped.nHeight;
       auto* copy = static_cast<uint8_t*>(malloc(size ? size : 1));
       if (!copy) return FSIP_C_ERR_OUTOFMEMORY;
       for (int r = 0; r < pg.clipped.nHeight; ++r)
-        memcpy(copy + static_cast<size_t>(r) * pg.clipped.nBytesPerLine,
-               pg.clipped.pImageData + static_cast<size_t>(r) * pg.clipped.nBytesPerLine,
-               static_cast<size_t>(pg.clipped.nBytesPerLine));
+        memcpy(copy + r * row, pg.clipped.pImageData + static_cast<size_t>(r) * pg.clipped.nBytesPerLine, row);
       pg.clipped.pImageData = copy;
+      pg.clipped.nBytesPerLine = static_cast<int32_t>(row);
+      pg.clipped.nImageSize = static_cast<int32_t>(size);
       pg.clippedOwned = true;
     }
     AdjustPHLid(holes, pg.scale, static_cast<int>(RoundHalfAway(offX)), static_cast<int>(RoundHalfAway(offY)));
@@ -636,10 +637,14 @@ void FindFaceHoles(Face* f, bool paired, const bool* wanted, int mode, bool adf)
     gd1mm = x.pg.work.nXResolution / 25.4;
     if (paired) {
       // The pattern search walks the free search's lines: it starts where
-      // that one first met candidates.
+      // that one first met candidates and reads back the profiles it took.
       PHSideStarts met;
-      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 0, &x.free, 0, mode, adf, nullptr, &met);
-      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 1, &x.holes, 0, mode, adf, &met, nullptr);
+      PHLineCache lines;
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 0, &x.free, 0, mode, adf, nullptr, &met,
+                  &lines);
+      lines.record = false;
+      HidePHsFrom(&x.pg.work, x.rect, x.pg.ave, x.pg.grad, x.pg.diag, 0, 1, &x.holes, 0, mode, adf, &met, nullptr,
+                  &lines);
     } else {
       DetectPHs(&x.pg.work, x.own, x.pg.ave, x.pg.grad, x.pg.diag, &x.holes, mode, adf);
     }

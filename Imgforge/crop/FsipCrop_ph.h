@@ -106,16 +106,29 @@ int HidePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* gr
 struct PHSideStarts {
   int depth[4];
 };
+// The profiles along search lines of one face, kept by a first search so
+// that a second one along the same lines reads them back instead of
+// walking the image again. Valid only while the face, its sides and the
+// tone table stay as they were.
+struct PHLineCache {
+  struct Entry {
+    _STRTLINE line;
+    int from, to, first, last;
+    std::vector<uint32_t> ave;
+  };
+  std::vector<Entry> entries;
+  bool record = true;  // false: read back only
+};
 int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, int bCover,
                 int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
-                PHSideStarts* met);
+                PHSideStarts* met, PHLineCache* cache = nullptr);
 int DetectPHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs,
               int nPHMode, bool bADF);
 int DetectFreePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs);
 int DetectFreePHs(const _P2IIMG* img, const _STRTLINE* sls, uint32_t* ave, int32_t* grad, int len, PHLidList* phs,
                   int nPHMode, bool bADF);
 bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 clue, int bPattern, int* depth,
-                  PHLidList* phs, int nPHMode, bool bADF);
+                  PHLidList* phs, int nPHMode, bool bADF, PHLineCache* cache = nullptr);
 int GetPHSize(_PHLID lid);
 // A group walk's lists as one: of two holes closer than 24 pixels the one
 // with the larger corner box stays (the first on a tie).

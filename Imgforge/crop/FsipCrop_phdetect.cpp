@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -230,7 +231,32 @@ bool Ends(const _STRTLINE* sides, int i, const _STRTLINE& line, tagPOINT* a, tag
 
 // Samples the search line between its ends into the clue; false when the
 // range holds nothing.
-bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOINT b, _PHCLUE2* clue) {
+// GetAveOnSL through the cache: the same line and range write the same
+// samples, so a kept copy stands in for the walk.
+void AveOnLine(const _P2IIMG* img, int* first, int* last, uint32_t* ave, int ch, const _STRTLINE& l,
+               PHLineCache* cache) {
+  if (!cache) {
+    GetAveOnSL(img, 3, first, last, ave, l);
+    return;
+  }
+  const int from = *first, to = *last;
+  for (const PHLineCache::Entry& e : cache->entries)
+    if (e.from == from && e.to == to && std::memcmp(&e.line, &l, sizeof l) == 0) {
+      *first = e.first;
+      *last = e.last;
+      if (e.first >= 0) std::copy(e.ave.begin(), e.ave.end(), ave + static_cast<size_t>(e.first) * ch);
+      return;
+    }
+  GetAveOnSL(img, 3, first, last, ave, l);
+  if (!cache->record) return;
+  PHLineCache::Entry e{l, from, to, *first, *last, {}};
+  if (*first >= 0)
+    e.ave.assign(ave + static_cast<size_t>(*first) * ch, ave + static_cast<size_t>(*last + 1) * ch);
+  cache->entries.push_back(std::move(e));
+}
+
+bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOINT b, _PHCLUE2* clue,
+            PHLineCache* cache) {
   const int64_t p = (i & 1) ? a.x : -a.y, q = (i & 1) ? b.x : -b.y;
   int first = static_cast<int>(std::max<int64_t>(std::min(p, q), 0));
   int last = static_cast<int>(std::min<int64_t>(std::max(p, q), clue->nLen - 1));
@@ -240,7 +266,7 @@ bool Sample(const _P2IIMG* img, int i, const _STRTLINE& line, tagPOINT a, tagPOI
   _STRTLINE l = line;
   const bool wantSteep = !(i & 1);
   if (!l.bVert && IsSteep(l) != wantSteep) return false;
-  GetAveOnSL(img, 3, &first, &last, clue->pdwAve, l);
+  AveOnLine(img, &first, &last, clue->pdwAve, clue->bColor ? 3 : 1, l, cache);
   if (first < 0) return false;
   GetGradRange(clue->pdwAve, clue->nLen, clue->bColor != 0, first - 2, last + 2, clue->pnGrad);
   clue->nStart = first;
@@ -286,7 +312,7 @@ void MergeSidePHs(const PHLidList* perSide, PHLidList* phs) {
 }
 
 bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 clue, int bPattern, int* depth,
-                  PHLidList* phs, int nPHMode, bool bADF) {
+                  PHLidList* phs, int nPHMode, bool bADF, PHLineCache* cache) {
   std::vector<PHLidList> lists{*phs};
   int d = *depth - 1;
   CnddtList cands;
@@ -297,7 +323,7 @@ bool TestCrrPHGrp(const _P2IIMG* img, const _STRTLINE* sls, int side, _PHCLUE2 c
     if ((side == 0 && (a.x < 0 || b.x < 0)) || (side == 2 && (a.x >= img->nWidth || b.x >= img->nWidth)) ||
         (side == 1 && (a.y <= -img->nHeight || b.y <= -img->nHeight)) || (side == 3 && (a.y > 0 || b.y > 0)))
       break;
-    if (!Sample(img, side, line, a, b, &clue)) break;
+    if (!Sample(img, side, line, a, b, &clue, cache)) break;
     cands.clear();
     FindPHCnddts(clue, &cands, nPHMode, bADF);
     if (cands.empty()) break;
@@ -322,7 +348,7 @@ int HidePHs(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* 
 
 int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32_t* grad, int len, int bCover,
                 int bPattern, PHLidList* phs, uint32_t fill, int nPHMode, bool bADF, const PHSideStarts* from,
-                PHSideStarts* met) {
+                PHSideStarts* met, PHLineCache* cache) {
   if (met) std::fill(met->depth, met->depth + 4, -1);
   _STRTLINE sls[4];
   OrderPageSides(slsIn, sls);
@@ -357,14 +383,14 @@ int HidePHsFrom(const _P2IIMG* img, const _STRTLINE* slsIn, uint32_t* ave, int32
     for (int d = start; d >= 1; d -= step) {
       const _STRTLINE line = SearchLine(sls, i, d);
       tagPOINT a, b;
-      if (!Ends(sls, i, line, &a, &b) || !Sample(img, i, line, a, b, &clue)) continue;
+      if (!Ends(sls, i, line, &a, &b) || !Sample(img, i, line, a, b, &clue, cache)) continue;
       cands.clear();
       FindPHCnddts(clue, &cands, nPHMode, bADF);
       if (met && met->depth[i] < 0 && !cands.empty()) met->depth[i] = d;
       PHLidList found;
       if (!cands.empty()) ScrnPHCnddts(img, clue, i & 1, bPattern, &cands, &found, nPHMode);
       if (found.size() >= (bPattern ? 2u : 1u) &&
-          TestCrrPHGrp(img, sls, i, clue, bPattern, &d, &found, nPHMode, bADF) && !found.empty())
+          TestCrrPHGrp(img, sls, i, clue, bPattern, &d, &found, nPHMode, bADF, cache) && !found.empty())
         perSide[i].insert(perSide[i].end(), found.begin(), found.end());
     }
   }

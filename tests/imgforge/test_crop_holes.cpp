@@ -509,3 +509,62 @@ TEST(HoleRemovalByControl, TheControlEntryRemovesHolesAloneAndWithTheCrop) {
 
 
 }  // namespace
+
+// The exact bytes of both faces, with and without holes, at 0 and 2
+// degrees, in colour and grey: the speed work on the shared stages must
+// change no pixel. The caller's faces stay as they came.
+TEST(DuplexCrop, OutputsPinnedAndInputsUntouched) {
+  Library lib;
+  auto* dup = lib.Get<DupCropFn>("FsipCrp_DupCropAll");
+  auto* dup2 = lib.Get<DupCrop2Fn>("FsipCrp_DupCropAll2");
+  ASSERT_TRUE(dup && dup2);
+  auto tone = ToneBlock();
+  auto fnv = [](const FSIP_S_IMAGEINFO_EX& o) {
+    uint64_t h = 1469598103934665603ull;
+    const size_t row = static_cast<size_t>(o.nWidth) * (o.nDepth / 8);
+    for (int y = 0; y < o.nHeight; ++y)
+      for (size_t i = 0; i < row; ++i) h = (h ^ o.pImageData[static_cast<size_t>(y) * o.nBytesPerLine + i]) * 1099511628211ull;
+    return h;
+  };
+  struct Row {
+    int channels;
+    double angle;
+    uint32_t flags;
+    bool margins;
+    uint64_t front, back;
+  };
+  const Row rows[] = {
+      {3, 2, 2, false, 0x3b6482377e626910ull, 0x3934abb81d370625ull},
+      {3, 0, 0, false, 0xb464ed72e9d5f98ull, 0x7425b742a08a957full},
+      {1, -1.5, 2, false, 0xe698bb1aa99f223ull, 0xcd841ebec83ef70ull},
+      {3, 2, 2, true, 0x3b6482377e626910ull, 0x3934abb81d370625ull},
+      {1, 0, 0, true, 0xb3a39cae03d0a2e2ull, 0xb356716c97b1ecefull},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.channels << " " << r.angle << " " << r.flags << " " << r.margins);
+    auto spec = HoledPage(200, r.channels, r.angle, 2, 80);
+    spec.text = true;
+    Sheet sheet(spec);
+    const auto front = sheet.front.pixels, back = sheet.back.pixels;
+    Notify n;
+    DupOut out;
+    if (r.margins) {
+      alignas(8) _FSIP_CRP_S_DUPCRPALL2 rec{};
+      rec.crpAll2[0].crpAll = rec.crpAll2[1].crpAll = CropRecord(tone);
+      rec.crpAll2[0].crpAll.cbSize = rec.crpAll2[1].crpAll.cbSize = 100;
+      rec.crpAll2[0].crpAll.dwFuncFlag = rec.crpAll2[1].crpAll.dwFuncFlag = r.flags;
+      rec.nReqSide = 2;
+      ASSERT_EQ(0, dup2(sheet.pair, &rec, out.o, nullptr, &n, nullptr, nullptr));
+    } else {
+      alignas(8) _FSIP_CRP_S_DUPCRPALL rec{};
+      rec.crpAll[0] = rec.crpAll[1] = CropRecord(tone);
+      rec.crpAll[0].dwFuncFlag = rec.crpAll[1].dwFuncFlag = r.flags;
+      rec.nReqSide = 2;
+      ASSERT_EQ(0, dup(sheet.pair, &rec, out.o, nullptr, &n, nullptr));
+    }
+    EXPECT_EQ(r.front, fnv(out.o[0]));
+    EXPECT_EQ(r.back, fnv(out.o[1]));
+    EXPECT_TRUE(front == sheet.front.pixels);
+    EXPECT_TRUE(back == sheet.back.pixels);
+  }
+}

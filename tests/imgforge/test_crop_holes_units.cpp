@@ -513,12 +513,25 @@ TEST(HoleSearch, APatternSearchStartedWhereTheFreeSearchMetCandidatesFindsTheSam
     PHSideStarts met;
     ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 0, &free, 0, 0, true, nullptr, &met));
     ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 1, &fromMet, 0, 0, true, &met, nullptr));
+    // The same pair of searches with the free one's profiles kept and read
+    // back by the second: the same holes, byte for byte.
+    PHLidList freeKept, fromKept, freePlain;
+    PHLineCache kept;
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 0, &freeKept, 0, 0, true, nullptr, &met, &kept));
+    EXPECT_FALSE(kept.entries.empty());
+    kept.record = false;
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 1, &fromKept, 0, 0, true, &met, nullptr, &kept));
+    ASSERT_EQ(0, HidePHsFrom(&img, sides, ave, grad, len, 0, 0, &freePlain, 0, 0, true, nullptr, nullptr));
     FreeAveBuff(ave, grad);
     EXPECT_EQ(c.holes.size(), full.size()) << c.channels;
-    ASSERT_EQ(full.size(), fromMet.size());
-    for (auto a = full.begin(), b = fromMet.begin(); a != full.end(); ++a, ++b) {
-      EXPECT_EQ(0, std::memcmp(&*a, &*b, sizeof(_PHLID)));
-    }
+    auto same = [](const PHLidList& x, const PHLidList& y) {
+      ASSERT_EQ(x.size(), y.size());
+      for (auto a = x.begin(), b = y.begin(); a != x.end(); ++a, ++b) EXPECT_EQ(0, std::memcmp(&*a, &*b, sizeof(_PHLID)));
+    };
+    same(full, fromMet);
+    same(full, fromKept);
+    same(freePlain, freeKept);
+    same(freePlain, free);
     // A side without holes has no candidates at all: nothing is searched twice.
     EXPECT_EQ(-1, met.depth[2]);
   }
