@@ -162,6 +162,54 @@ INSTANTIATE_TEST_SUITE_P(Pages, DeskewPages,
                                   (c.channels == 3 ? "colour" : "grey");
                          });
 
+// The cut's size and its strips of backing over the resolutions, turns on
+// and off the vote grid, and sub-pixel shifts of the page: the sides are
+// found to whole analysis pixels (two input pixels at 300 dpi and above),
+// and neither that nor the crop's whole-pixel corners may grow a strip.
+TEST(DeskewPageSize, WithinTwoPixelsAndNoStripWiderThanOne) {
+  Library lib;
+  ASSERT_TRUE(lib.Ok()) << dlerror();
+  struct Row {
+    int dpi;
+    double angle;
+  };
+  const Row rows[] = {{150, -3}, {150, 10}, {200, 0},  {200, 7},   {300, 0},    {300, -7},  {300, 10},
+                      {400, 0},  {400, 0.4}, {600, 0}, {600, -7}, {300, 0.5}, {400, -1.3}, {200, -0.5}};
+  for (const Row& r : rows)
+    for (int k = 0; k < 4; ++k) {
+      BackedPageSpec spec;
+      spec.widthMm = 120;
+      spec.heightMm = 160;
+      spec.dpi = r.dpi;
+      spec.angleDeg = r.angle;
+      spec.channels = k % 2 ? 3 : 1;
+      // Quarter-pixel steps at 300 dpi and about that at the others.
+      spec.offsetXMm = 1 + 0.021 * k;
+      spec.offsetYMm = -1 + 0.029 * k;
+      dravn_pages::BackedPage page = dravn_pages::RenderBackedPage(spec);
+      I3ipImageInfo in = Record(page.image, r.dpi), out{};
+      ASSERT_EQ(lib.deskew(&in, &out), 0);
+      const Image got = ToImage(out);
+      std::free(out.Data);
+      const std::string at = std::to_string(r.dpi) + " dpi, " + std::to_string(r.angle) + " deg, shift " + std::to_string(k);
+      // Off the grid the side is fitted up to 0.1 degree off, and the
+      // enclosing rectangle grows by the other side's length times that.
+      const bool onGrid = std::fabs(std::remainder(r.angle, 0.2)) < 1e-9;
+      const double wedgeW = onGrid ? 0 : page.heightPx * std::tan(0.1 * M_PI / 180);
+      const double wedgeH = onGrid ? 0 : page.widthPx * std::tan(0.1 * M_PI / 180);
+      // Against the nearest whole size; halved for analysis, a side is
+      // found to two input pixels, and each may be one off.
+      const double tol = r.dpi >= 300 ? 3 : 2;
+      EXPECT_LE(std::fabs(got.width - std::lround(page.widthPx)), tol + wedgeW) << at;
+      EXPECT_LE(std::fabs(got.height - std::lround(page.heightPx)), tol + wedgeH) << at;
+      for (int side = 0; side < 4; ++side) {
+        const int along = side % 2 == 0 ? got.height : got.width;
+        const int allowed = onGrid ? 1 : 1 + static_cast<int>(std::ceil(along * std::tan(0.1 * M_PI / 180)));
+        EXPECT_LE(DarkStrip(got, side), allowed) << at << ", side " << side;
+      }
+    }
+}
+
 }  // namespace
 
 namespace {

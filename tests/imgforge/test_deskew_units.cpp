@@ -390,6 +390,36 @@ TEST(DeskewCrop, DocumentOfAnAxisBoxAtAngleZero) {
   std::free(out.Data);
 }
 
+// Sides between pixel centres: the cut keeps exactly the pixels whose
+// centres lie within [left, right) and [top, bottom), at any fraction.
+TEST(DeskewCrop, CutKeepsThePixelsWhoseCentresLieOnThePaper) {
+  TestImage img(130, 90, 8);
+  for (uint32_t y = 0; y < 90; ++y)
+    for (uint32_t x = 0; x < 130; ++x) *img.At(x, y) = static_cast<unsigned char>(x + y);
+  struct Row {
+    double left, top, right, bottom;
+    uint32_t x0, y0, width, height;
+  } rows[] = {
+      {10, 20, 110, 70, 10, 20, 100, 50},           {10.3, 20.3, 109.6, 69.6, 11, 21, 99, 49},
+      {9.7, 19.5, 110.4, 70.5, 10, 20, 101, 51},    {10.5, 20.49, 110.49, 70.51, 11, 21, 100, 50},
+      {9.99999999, 20, 110.00000001, 70, 10, 20, 100, 50},
+  };
+  for (const Row& r : rows) {
+    const _LINE lines[4] = {Vert(r.left), Horz(r.bottom), Vert(r.right), Horz(r.top)};
+    I3ipImageInfo out{};
+    ASSERT_EQ(CropDocument(&img.info, lines, 0, &out), 0) << r.left;
+    EXPECT_EQ(out.Width, r.width) << r.left;
+    EXPECT_EQ(out.Height, r.height) << r.top;
+    if (out.Width == r.width && out.Height == r.height) {
+      for (uint32_t y = 0; y < r.height; y += 7) {
+        for (uint32_t x = 0; x < r.width; x += 5)
+          ASSERT_NEAR(out.Data[y * out.Bpl + x], *img.At(x + r.x0, y + r.y0), 2) << r.left << ": " << x << "," << y;
+      }
+    }
+    std::free(out.Data);
+  }
+}
+
 TEST(DeskewCrop, RotationIsBlackFromTheLastColumnAndRow) {
   TestImage src(4, 4, 24);
   std::memset(src.px.data(), 200, src.px.size());

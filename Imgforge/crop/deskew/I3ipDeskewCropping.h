@@ -123,6 +123,8 @@ int CropOuterFrame(const I3ipImageInfo* in, const _LINE* lines, I3ipImageInfo* o
 int64_t RoundHalfAway(double v);
 double LineAngle(const _LINE& l);  // atan(dA); pi/2 when vertical
 void GetVertex(const _LINE& a, const _LINE& b, tagPOINT* p);
+// The crossing unrounded (y-up Y), for the crop's corners.
+void CrossingOf(const _LINE& a, const _LINE& b, double* x, double* y);
 void GetVertex(const _LINE& a, const _LINE& b, _EDGE* p);
 double GetDistance_New(tagPOINT pt, const _LINE& line);
 double GetDistance_New(_EDGE pt, const _LINE& line);

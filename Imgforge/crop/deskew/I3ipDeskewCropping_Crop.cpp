@@ -53,15 +53,19 @@ int DeskewAndCropping(const I3ipImageInfo* in, I3ipImageInfo* out) {
   if (std::fabs(scale - 1) >= 1e-10) ScaleLines(lines, 4, scale);
   _LINE found[4] = {lines[0], lines[1], lines[2], lines[3]};
   MakeRect(lines, false);
-  // The smoothed edge steps of an anti-aliased side and the enclosing
-  // rectangle leave each found side outward of the paper by about half an
-  // analysis pixel: take it back, so that no strip of backing remains.
-  // Supplied sides already stand on the paper's outermost pixels.
-  int map[4];
-  MakeConvertList(found, lines, map);
-  double inward[4];
-  for (int j = 0; j < 4; ++j) inward[j] = map[j] < n ? -0.5 / scale : 0;
-  MoveLinesBy(lines, inward);
+  if (scale < 1) {
+    // The halved image keeps every other pixel, so half of its steps into
+    // the page are sharp; the edge scan places a sharp step on the outer of
+    // its two equal gradients, half an analysis pixel outward of where the
+    // paper's edge lies on average. Found sides are thus a quarter of an
+    // analysis pixel outward on average: take that back. Supplied sides
+    // stand on the paper's outermost pixels already.
+    int map[4];
+    MakeConvertList(found, lines, map);
+    double inward[4];
+    for (int j = 0; j < 4; ++j) inward[j] = map[j] < n ? -0.25 / scale : 0;
+    MoveLinesBy(lines, inward);
+  }
   return CropDocument(in, lines, angle, out);
 }
 

@@ -22,7 +22,7 @@ double LineAngle(const _LINE& l) {
   return std::atan(l.dA);
 }
 
-void GetVertex(const _LINE& a, const _LINE& b, tagPOINT* p) {
+void CrossingOf(const _LINE& a, const _LINE& b, double* xOut, double* yOut) {
   double x, y;
   if (a.bVert) {
     x = a.dX;
@@ -37,6 +37,13 @@ void GetVertex(const _LINE& a, const _LINE& b, tagPOINT* p) {
     x = (b.dB - a.dB) / (a.dA - b.dA);
     y = b.dA * x + b.dB;
   }
+  *xOut = x;
+  *yOut = y;
+}
+
+void GetVertex(const _LINE& a, const _LINE& b, tagPOINT* p) {
+  double x, y;
+  CrossingOf(a, b, &x, &y);
   p->x = RoundHalfAway(x);
   p->y = RoundHalfAway(y);
 }

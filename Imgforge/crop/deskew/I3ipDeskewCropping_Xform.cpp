@@ -621,17 +621,24 @@ namespace i3ipdc {
 
 namespace {
 
-// Corners of four sorted sides, in image rows, turned by angle and sorted.
+// Whole-pixel corners of four sorted sides, in image rows, turned by angle
+// and sorted. Sides lie in pixel-centre coordinates, and the cut keeps the
+// pixels whose centres lie within [corner, far corner): so a corner becomes
+// the first whole pixel at or beyond it (rounding to the nearest one would
+// keep a pixel less than half on the paper at the left and top, and drop
+// one more than half on it at the right and bottom). The crossings are
+// turned unrounded, or each corner would move up to half a pixel more.
 void RotatedCorners(const _LINE* lines, double angle, tagPOINT* p) {
-  GetVertex(lines[0], lines[1], &p[0]);
-  GetVertex(lines[0], lines[3], &p[1]);
-  GetVertex(lines[2], lines[1], &p[2]);
-  GetVertex(lines[2], lines[3], &p[3]);
+  const int pair[4][2] = {{0, 1}, {0, 3}, {2, 1}, {2, 3}};
   const double c = std::cos(angle), s = std::sin(angle);
+  // Slack for the last bits of the turn, so that a side on a pixel centre
+  // keeps that pixel.
+  const auto firstAtOrBeyond = [](double v) { return static_cast<int64_t>(std::ceil(v - 1e-7)); };
   for (int i = 0; i < 4; ++i) {
-    const double X = static_cast<double>(p[i].x), Y = static_cast<double>(p[i].y);
-    p[i].x = RoundHalfAway(X * c - Y * s);
-    p[i].y = -RoundHalfAway(X * s + Y * c);
+    double X, Y;
+    CrossingOf(lines[pair[i][0]], lines[pair[i][1]], &X, &Y);
+    p[i].x = firstAtOrBeyond(X * c - Y * s);
+    p[i].y = firstAtOrBeyond(-(X * s + Y * c));
   }
   SortPoints(p);
 }
@@ -654,8 +661,11 @@ int CropDocument(const I3ipImageInfo* in, const _LINE* lines, double angle, I3ip
   if (!o.Data) return kNoMemory;
   const double c = std::cos(angle), s = std::sin(angle);
   const double ulx = static_cast<double>(p[0].x), ulr = static_cast<double>(p[0].y);
-  const double xs = static_cast<double>(RoundHalfAway(ulx * c - ulr * s));
-  const double ys = static_cast<double>(RoundHalfAway(ulx * s + ulr * c));
+  // The first output pixel is the turned frame's whole pixel at the corner;
+  // its source position is kept unrounded, or the cut would sit up to half a
+  // pixel off the turned frame's pixel centres along each source axis.
+  const double xs = ulx * c - ulr * s;
+  const double ys = ulx * s + ulr * c;
   const double deg = -(angle * 180 / M_PI);
   const int ran = in->Bpp == 24 ? p2iRotate12_Color_New(in, &o, deg, xs, ys) : p2iRotate12_Gray_New(in, &o, deg, xs, ys);
   if (!ran) {
