@@ -136,6 +136,9 @@ class Selko2Model : public SimDeviceModel {
       ParamInt(key, 0);
     CheckPages();
     LoadMemory();  // a new device's memory exists from power-on
+    uint32_t sleepMin, autoOffMin;
+    LoadTimers(&sleepMin, &autoOffMin);
+    SaveTimers(sleepMin, autoOffMin);
   }
 
   int BulkOut(const uint8_t* data, int length) override {
@@ -286,6 +289,10 @@ class Selko2Model : public SimDeviceModel {
     if (m_timerParam == 2) sleepMin = Le32(record.data() + 4);
     if (m_timerParam == 5) autoOffMin = Le32(record.data() + 12);
     if (m_timerParam == 6) autoOffMin = 0;
+    SaveTimers(sleepMin, autoOffMin);
+  }
+
+  void SaveTimers(uint32_t sleepMin, uint32_t autoOffMin) {
     Bytes stored(8);
     SetLe32(stored.data(), sleepMin);
     SetLe32(stored.data() + 4, autoOffMin);
