@@ -30,7 +30,9 @@ FamilyRow RowOf(Family family) {
     case Family::Selko:
     case Family::Selko2:
     case Family::Brenna:
-      return {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {-1, -1, -1, -1, -1, 512, -1, -1, -1}};
+      // Their maintenance images carry the auto-off code at 280, in the
+      // power-off code's own units (hours x 4, bit 7 inactive).
+      return {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {-1, -1, 280, -1, -1, 512, -1, -1, -1}};
     case Family::Vantor:
     case Family::Pilvo:
       return {{1, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1, 0}, {-1, -1, 86, 438, 121, 512, 42, 10, 202}};

@@ -38,6 +38,10 @@ int CSelko2ScanFunc::LockScanner() {
   if (!Exchange(selko2::kGetHardwareStatusExt, ext.bytes, sizeof ext.bytes)) return SELKO2_LOCK_FAILED;
   if (ext.dwLockStatus() == 1) return SELKO2_LOCKED_ELSEWHERE;
   _FCL_DEVICE_STATUS status{};
+  // Once the lock command may have reached the scanner it may hold our lock
+  // even when the exchange then fails: the unlock must still be sent, or the
+  // scanner stays locked for every other host.
+  m_bLocked = 1;
   if (!Exchange(selko2::kLockScanner, status.bytes, sizeof status.bytes) ||
       !Selko2SendData(m_transport, m_szUUID, sizeof m_szUUID))
     return SELKO2_LOCK_FAILED;
@@ -45,7 +49,6 @@ int CSelko2ScanFunc::LockScanner() {
   if (!Exchange(selko2::kReadLockOwner, status.bytes, sizeof status.bytes) ||
       !Selko2GetData(m_transport, owner, sizeof owner))
     return SELKO2_LOCK_FAILED;
-  m_bLocked = 1;
   return SELKO2_LOCKED;
 }
 

@@ -18,7 +18,8 @@
 //                     40 bytes) instead of the owner the device keeps
 //   button=<path>     the scan button is held while this file exists
 //   sleep_min=<n>, autooff_min=<n>  the sleep and auto-off timers (minutes)
-//                     of a new device; timer writes change them
+//                     of a new device; timer writes change them, kept beside
+//                     state= in "<path>-timers"
 //   firmware=<b24>,<b26>  bytes 24 and 26 of the firmware record
 //
 // Scanning:
@@ -135,6 +136,9 @@ class Selko2Model : public SimDeviceModel {
       ParamInt(key, 0);
     CheckPages();
     LoadMemory();  // a new device's memory exists from power-on
+    uint32_t sleepMin, autoOffMin;
+    LoadTimers(&sleepMin, &autoOffMin);
+    SaveTimers(sleepMin, autoOffMin);
   }
 
   int BulkOut(const uint8_t* data, int length) override {
@@ -252,8 +256,10 @@ class Selko2Model : public SimDeviceModel {
   bool OnMaintenanceCommand(uint8_t opcode, uint8_t sub, uint16_t param, uint32_t length) {
     if (opcode == 0x28 && sub == 0x14 && length == 16 && (param == 2 || param == 5)) {
       Bytes record(16, 0);
-      SetLe32(record.data() + 4, m_sleepMin);
-      SetLe32(record.data() + 12, m_autoOffMin);
+      uint32_t sleepMin, autoOffMin;
+      LoadTimers(&sleepMin, &autoOffMin);
+      SetLe32(record.data() + 4, sleepMin);
+      SetLe32(record.data() + 12, autoOffMin);
       Reply(Status(0));
       Reply(record);
       return true;
@@ -276,14 +282,31 @@ class Selko2Model : public SimDeviceModel {
     return false;
   }
 
+  // The timers live in the device's persistent memory, as the NVRAM does.
   void OnTimerWritten(const Bytes& record) {
-    if (m_timerParam == 2) m_sleepMin = Le32(record.data() + 4);
-    if (m_timerParam == 5) m_autoOffMin = Le32(record.data() + 12);
-    if (m_timerParam == 6) m_autoOffMin = 0;
+    uint32_t sleepMin, autoOffMin;
+    LoadTimers(&sleepMin, &autoOffMin);
+    if (m_timerParam == 2) sleepMin = Le32(record.data() + 4);
+    if (m_timerParam == 5) autoOffMin = Le32(record.data() + 12);
+    if (m_timerParam == 6) autoOffMin = 0;
+    SaveTimers(sleepMin, autoOffMin);
   }
 
-  uint32_t m_sleepMin = static_cast<uint32_t>(ParamInt("sleep_min", 15));
-  uint32_t m_autoOffMin = static_cast<uint32_t>(ParamInt("autooff_min", 240));
+  void SaveTimers(uint32_t sleepMin, uint32_t autoOffMin) {
+    Bytes stored(8);
+    SetLe32(stored.data(), sleepMin);
+    SetLe32(stored.data() + 4, autoOffMin);
+    m_timers.Save(stored);
+  }
+
+  void LoadTimers(uint32_t* sleepMin, uint32_t* autoOffMin) const {
+    const Bytes stored = m_timers.Load();
+    const bool kept = stored.size() == 8;
+    *sleepMin = kept ? Le32(stored.data()) : static_cast<uint32_t>(ParamInt("sleep_min", 15));
+    *autoOffMin = kept ? Le32(stored.data() + 4) : static_cast<uint32_t>(ParamInt("autooff_min", 240));
+  }
+
+  dravn_sim::SimStateFile m_timers{Param("state").empty() ? std::string() : Param("state") + "-timers"};
   uint16_t m_timerParam = 0;
 
   // --- replies -------------------------------------------------------------

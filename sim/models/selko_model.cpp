@@ -38,6 +38,9 @@
 //   param=<addr>:<hex>[,<addr>:<hex>...]
 //                     maintenance parameters the device starts with (the
 //                     others read as zeros); writes replace them
+//   state=<path>      maintenance parameters kept in this file, shared by
+//                     every process that simulates the device (default: in
+//                     memory); param= seeds a new file
 //   firmware=<b21>,<b22>
 //                     the name reply grows to 32 bytes with these two
 //                     firmware bytes at 21 and 22
@@ -62,6 +65,7 @@
 
 #include "model_catalog.h"
 #include "sim_model.h"
+#include "state_file.h"
 #include "test_pages.h"
 
 namespace {
@@ -85,7 +89,7 @@ void SetLe32(uint8_t* p, uint32_t v) {
 
 class SelkoModel : public SimDeviceModel {
  public:
-  explicit SelkoModel(const SimDeviceSpec& spec) : SimDeviceModel(spec) {
+  explicit SelkoModel(const SimDeviceSpec& spec) : SimDeviceModel(spec), m_state(Param("state")) {
     for (const char* key :
          {"handshake", "status_code", "not_ready", "not_ready_cmd", "sheets", "page_dpi", "quality", "piece",
           "face_pad", "page_ms", "jam_at", "double_at", "code_at", "code", "cover_open_at", "stop_at", "gone_at", "connect_after"})
@@ -151,7 +155,20 @@ class SelkoModel : public SimDeviceModel {
 
   void Reply(Bytes bytes) { m_in.push_back(std::move(bytes)); }
 
+  // The parameters a device kept from an earlier process win over param=.
   void LoadParams() {
+    const Bytes stored = m_state.Load();
+    if (!stored.empty()) {
+      for (size_t at = 0; at + 4 <= stored.size();) {
+        const uint16_t address = static_cast<uint16_t>(stored[at] | stored[at + 1] << 8);
+        const size_t n = stored[at + 2] | stored[at + 3] << 8;
+        at += 4;
+        if (at + n > stored.size()) break;
+        m_maintenance[address] = Bytes(stored.begin() + at, stored.begin() + at + n);
+        at += n;
+      }
+      return;
+    }
     std::stringstream list(Param("param"));
     std::string item;
     while (std::getline(list, item, ',')) {
@@ -162,6 +179,19 @@ class SelkoModel : public SimDeviceModel {
         value.push_back(static_cast<uint8_t>(strtoul(item.substr(i, 2).c_str(), nullptr, 16)));
       m_maintenance[static_cast<uint16_t>(strtoul(item.substr(0, colon).c_str(), nullptr, 0))] = value;
     }
+    SaveParams();
+  }
+
+  // Records of 16-bit address, 16-bit length and the bytes.
+  void SaveParams() {
+    Bytes stored;
+    for (const auto& [address, value] : m_maintenance) {
+      const size_t n = value.size();
+      stored.insert(stored.end(), {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                                   static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)});
+      stored.insert(stored.end(), value.begin(), value.end());
+    }
+    m_state.Save(stored);
   }
 
   Bytes Status(uint8_t code, uint32_t length = 0) const {
@@ -235,6 +265,7 @@ class SelkoModel : public SimDeviceModel {
         const size_t n = out[2] | out[3] << 8;
         if (out.size() != n + 4) break;
         m_maintenance[static_cast<uint16_t>(out[0] | out[1] << 8)] = Bytes(out.begin() + 4, out.end());
+        SaveParams();
         return Answer(code);
       }
     }
@@ -409,6 +440,7 @@ class SelkoModel : public SimDeviceModel {
   bool m_connected = false;
   bool m_gone = false;
   long m_notReady = 0;
+  dravn_sim::SimStateFile m_state;
   std::map<uint16_t, Bytes> m_maintenance;
   long m_refusals = 0;
   // The hopper and the transport.
