@@ -99,12 +99,16 @@ bool CSelko2ScanFunc::Inquiry(const unsigned char* cdb, unsigned char* buffer, u
 }
 
 bool CSelko2ScanFunc::Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length,
-                              bool dataIn) {
+                              bool dataIn, bool* refused) {
+  if (refused) *refused = false;
   _FCL_CMD block;
   CreateCommand(&block, opcode, sub, param, length);
   _FCL_DEVICE_STATUS status{};
-  if (!Selko2SendCommand(m_transport, block, status.bytes, sizeof status.bytes) || status.StatusCode() != 0)
+  if (!Selko2SendCommand(m_transport, block, status.bytes, sizeof status.bytes)) return false;
+  if (status.StatusCode() != 0) {
+    if (refused) *refused = true;
     return false;
+  }
   if (length == 0) return true;
   return dataIn ? Selko2GetData(m_transport, data, length) : Selko2SendData(m_transport, data, length);
 }
@@ -114,10 +118,20 @@ bool CSelko2ScanFunc::BuildImage() {
   if (!Command(0x28, 0x10, 0, nvram, kNvramSize, true)) return false;
   MaintenanceFields f;
   unsigned char timer[kTimerSize] = {};
-  // A timer that cannot be read counts as 0.
-  if (Command(0x28, 0x14, kSleepTimer, timer, kTimerSize, true)) f.sleepMinutes = GetLe32(timer + 4);
+  // A timer the scanner refuses counts as 0. One whose transfer broke ends
+  // the build: its reply may still sit in the pipe, and every later status
+  // and data read would take the bytes of the one before, until an NVRAM
+  // read back shifted went out as a write.
+  bool refused = false;
+  if (Command(0x28, 0x14, kSleepTimer, timer, kTimerSize, true, &refused))
+    f.sleepMinutes = GetLe32(timer + 4);
+  else if (!refused)
+    return false;
   memset(timer, 0, sizeof timer);
-  if (Command(0x28, 0x14, kAutoOffTimer, timer, kTimerSize, true)) f.autoOffMinutes = GetLe32(timer + 12);
+  if (Command(0x28, 0x14, kAutoOffTimer, timer, kTimerSize, true, &refused))
+    f.autoOffMinutes = GetLe32(timer + 12);
+  else if (!refused)
+    return false;
   f.total = GetLe32(nvram);
   f.counter60 = GetLe32(nvram + 68);
   f.date[0] = nvram[18];

@@ -45,7 +45,10 @@ class CSelko2ScanFunc {
   bool Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize);
 
   // One command with its data in or out (none when `length` is 0).
-  bool Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length, bool dataIn);
+  // *refused (when given) tells a status that came whole but answered an
+  // error from a transfer that broke and may have left a reply in the pipe.
+  bool Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length, bool dataIn,
+               bool* refused = nullptr);
   bool BuildImage();
   bool ReadFirmVersion();
   // Image bytes to the timers and the NVRAM; false at the first failure.

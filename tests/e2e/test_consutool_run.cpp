@@ -311,6 +311,25 @@ TEST(ConsutoolRun, Selko2LockGivenBackWhenItsReadBackFails) {
   }
 }
 
+// A timer read that times out leaves its reply in the pipe, where every
+// later read would take the bytes of the one before: the change fails
+// before anything is written, never reports success over shifted memory.
+TEST(ConsutoolRun, Selko2TimerReadTimeOutChangesNothing) {
+  const FamilyFlow flow{"Selko2", "device selko2 2d4e:1301 bus=3 address=7\n", {}, 1, {}, true};
+  const std::vector<std::string> args{"--sleeptimer", "30", "--power-off", "1-hour"};
+  const MatrixRun before = RunFamilyFlow(flow, {"--info"}, "");
+  ASSERT_EQ(before.result.exitCode, 0) << before.result.err;
+  const MatrixRun clean = RunFamilyFlow(flow, args, "");
+  ASSERT_EQ(clean.result.exitCode, 0) << clean.result.err;
+  ASSERT_NE(clean.persistent, before.persistent);
+  // Transfers 14 and 17 are the sleep and auto-off timer data of the read.
+  for (int k : {14, 17}) {
+    const MatrixRun run = RunFamilyFlow(flow, args, "fault transfer " + std::to_string(k) + " timeout\n");
+    EXPECT_NE(run.result.exitCode, 0) << k << run.result.out;
+    EXPECT_EQ(run.persistent, before.persistent) << k;
+  }
+}
+
 // Not run by default: it still finds Selko2 runs that fail with the lock
 // held or NVRAM bytes changed, and a Selko run whose faults cost retries.
 TEST(ConsutoolRun, DISABLED_FaultMatrixPerFamily) {
