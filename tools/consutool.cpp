@@ -19,6 +19,7 @@
 #include "dravn_paths.h"
 #include "function_arbitration.h"
 #include "model_catalog.h"
+#include "system_tools.h"
 
 ConsuBindings g_Consu = {};
 kelo_command_info g_CommandInfo = {};
@@ -333,16 +334,9 @@ kelo_offset_group* GetOffsetInfo(kelo_command_info* command, uint32_t source) {
 }
 
 int CheckRootPermission() {
-  std::string id;
-  for (const char* dir : {DRAVN_USR_BIN_DIR, DRAVN_BIN_DIR}) {
-    std::string path = std::string(dir) + "/id";
-    if (access(path.c_str(), X_OK) == 0) {
-      id = path;
-      break;
-    }
-  }
-  if (id.empty()) return 0;
-  FILE* pipe = popen((id + " -u").c_str(), "r");
+  char id[256];
+  if (!FindSystemTool("id", id)) return 0;
+  FILE* pipe = popen((std::string(id) + " -u").c_str(), "r");
   if (!pipe) return 0;
   char line[64] = {};
   const bool read = std::fgets(line, sizeof line, pipe) != nullptr;

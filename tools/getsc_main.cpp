@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dravn_paths.h"
+#include "system_tools.h"
 
 namespace {
 
@@ -114,14 +115,6 @@ std::string BackendPath(const std::string& machine) {
   return DRAVN_SC_BACKEND_OTHER;
 }
 
-std::string FindUname() {
-  for (const char* dir : {DRAVN_USR_BIN_DIR, DRAVN_BIN_DIR}) {
-    std::string path = std::string(dir) + "/uname";
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
-}
-
 // From init to the printed value on a loaded backend; the caller closes
 // and unloads.
 int Query(Backend& b, SANE_Handle& device) {
@@ -181,8 +174,8 @@ int Query(Backend& b, SANE_Handle& device) {
 }  // namespace
 
 int main() {
-  std::string uname = FindUname();
-  if (uname.empty()) {
+  char uname[256];
+  if (!FindSystemTool("uname", uname)) {
     Message("system command '%s' is not found", "uname");
     return 9;
   }
