@@ -69,6 +69,21 @@ bool SimDevice::Gone() const {
 
 int SimDevice::Present() const { return Gone() ? LIBUSB_ERROR_NO_DEVICE : 0; }
 
+int SimDevice::Reset() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  int result = 0;
+  if (m_gone) {
+    result = LIBUSB_ERROR_NO_DEVICE;
+  } else {
+    Guarded(m_spec, [&] {
+      m_model->Reset();
+      return 0;
+    });
+  }
+  Log("reset -> " + ResultText(result));
+  return result;
+}
+
 int SimDevice::Configuration() const {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_configuration;

@@ -44,6 +44,7 @@ class SimDevice {
   int SetAltSetting(const void* handle, int interfaceNumber, int alternate);
   // Checks that a device call may go on (not gone).
   int Present() const;
+  int Reset();
   // LIBUSB_ERROR_* or 0, with t.actual the bytes moved.
   int Transfer(SimTransfer& t);
 

@@ -45,6 +45,10 @@ class SimDeviceModel {
   virtual void Close() {}
   virtual int Claim() { return 0; }
   virtual void Release() {}
+  // libusb_reset_device: a port reset ends whatever exchange was under way
+  // (replies not yet read, data a command still waits for); what the device
+  // keeps in memory stays.
+  virtual void Reset() {}
 
   virtual int BulkOut(const uint8_t* data, int length) = 0;  // endpoint 0x02
   virtual int BulkIn(uint8_t* data, int length) = 0;         // endpoint 0x81

@@ -308,7 +308,7 @@ int libusb_clear_halt(libusb_device_handle* dev_handle, unsigned char endpoint) 
 }
 
 int libusb_reset_device(libusb_device_handle* dev_handle) {
-  return dev_handle ? Sim(dev_handle)->Present() : LIBUSB_ERROR_INVALID_PARAM;
+  return dev_handle ? Sim(dev_handle)->Reset() : LIBUSB_ERROR_INVALID_PARAM;
 }
 
 // No kernel driver ever holds a simulated scanner.

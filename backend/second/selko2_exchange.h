@@ -17,6 +17,9 @@ class Selko2Transport {
   // One bulk IN transfer of at most `length` bytes: the count, or a
   // negative LIBUSB_ERROR_* code.
   virtual int BulkIn(unsigned char* data, uint32_t length) = 0;
+  // Ends whatever exchange the device was in (a port reset), so that the
+  // next command is taken as one; false when that cannot be done.
+  virtual bool ResetPipe() { return false; }
 };
 
 // The block out, then its status record (32 bytes, or 108 for the extended

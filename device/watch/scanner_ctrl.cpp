@@ -248,6 +248,11 @@ int CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length) {
   return actual > 0 ? actual : (r != 0 ? r : LIBUSB_ERROR_IO);
 }
 
+bool CMqScannerCtrl::ResetPipe() {
+  const MQ_DEVICE_ENTRY* e = CurrentEntry();
+  return e && e->ptHandle && libusb_reset_device(e->ptHandle) == 0;
+}
+
 bool CMqScannerCtrl::SendBlock(unsigned char* block) { return SendControlMsg(block, BRENNA_BLOCK_SIZE) == 1; }
 
 bool CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length, uint32_t* count) {

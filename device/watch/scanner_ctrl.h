@@ -157,12 +157,14 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int SelkoWithRetries(Step step);
 
   // SelkoTransport.
+  bool SelkoPipeReady();
   bool BulkOut(const unsigned char* data, uint32_t length, SelkoPhase phase) override;
   bool BulkIn(unsigned char* data, uint32_t length, SelkoPhase phase) override;
 
   // Selko2Transport, and BrennaLink's bulk OUT.
   bool BulkOut(const unsigned char* data, uint32_t length) override;
   int BulkIn(unsigned char* data, uint32_t length) override;
+  bool ResetPipe() override;
 
   // BrennaLink.
   bool SendBlock(unsigned char* block) override;
@@ -171,6 +173,7 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int m_iHostAdapter = 0, m_iScsiId = 0, m_iLun = 0;
   unsigned char m_ucAspiStatus = 0, m_ucHostStatus = 0, m_ucTargetStatus = 0;
   int m_iSelkoConnected = 0;
+  bool m_bSelkoPipeBroken = false;
   unsigned char m_ucSelkoStatus = 2;
   unsigned char m_szSelkoDiagText[16] = {};
   int m_iCurIndex = 0;

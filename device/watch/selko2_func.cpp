@@ -27,10 +27,21 @@ CSelko2ScanFunc::CSelko2ScanFunc(Selko2Transport& transport, uint32_t& lastError
   BuildSelko2LockOwner(m_szUUID);
 }
 
+bool CSelko2ScanFunc::PipeReady() {
+  if (m_bPipeBroken && m_transport.ResetPipe()) m_bPipeBroken = false;
+  return !m_bPipeBroken;
+}
+
+bool CSelko2ScanFunc::Step(bool ok) {
+  if (!ok) m_bPipeBroken = true;
+  return ok;
+}
+
 bool CSelko2ScanFunc::Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize) {
+  if (!PipeReady()) return false;
   _FCL_CMD block;
   CreateCommand(&block, command);
-  return Selko2SendCommand(m_transport, block, status, statusSize);
+  return Step(Selko2SendCommand(m_transport, block, status, statusSize));
 }
 
 int CSelko2ScanFunc::LockScanner() {
@@ -43,11 +54,11 @@ int CSelko2ScanFunc::LockScanner() {
   // scanner stays locked for every other host.
   m_bLocked = 1;
   if (!Exchange(selko2::kLockScanner, status.bytes, sizeof status.bytes) ||
-      !Selko2SendData(m_transport, m_szUUID, sizeof m_szUUID))
+      !Step(Selko2SendData(m_transport, m_szUUID, sizeof m_szUUID)))
     return SELKO2_LOCK_FAILED;
   unsigned char owner[FCL_LOCK_OWNER_SIZE] = {};
   if (!Exchange(selko2::kReadLockOwner, status.bytes, sizeof status.bytes) ||
-      !Selko2GetData(m_transport, owner, sizeof owner))
+      !Step(Selko2GetData(m_transport, owner, sizeof owner)))
     return SELKO2_LOCK_FAILED;
   return SELKO2_LOCKED;
 }
@@ -55,12 +66,17 @@ int CSelko2ScanFunc::LockScanner() {
 int CSelko2ScanFunc::UnLockScanner() {
   m_bLockNeeded = 1;
   if (!m_bLocked) return 1;
-  _FCL_DEVICE_STATUS status{};
-  if (!Exchange(selko2::kUnlockScanner, status.bytes, sizeof status.bytes) ||
-      !Selko2SendData(m_transport, m_szUUID, sizeof m_szUUID))
-    return 0;
-  m_bLocked = 0;
-  return 1;
+  // A lock left behind shuts every other host out, so an unlock that broke
+  // off is sent once more over a reset pipe.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    _FCL_DEVICE_STATUS status{};
+    if (Exchange(selko2::kUnlockScanner, status.bytes, sizeof status.bytes) &&
+        Step(Selko2SendData(m_transport, m_szUUID, sizeof m_szUUID))) {
+      m_bLocked = 0;
+      return 1;
+    }
+  }
+  return 0;
 }
 
 int CSelko2ScanFunc::CommandExec(const unsigned char* cdb, unsigned char* buffer, unsigned length) {
@@ -101,16 +117,17 @@ bool CSelko2ScanFunc::Inquiry(const unsigned char* cdb, unsigned char* buffer, u
 bool CSelko2ScanFunc::Command(uint8_t opcode, uint8_t sub, uint16_t param, unsigned char* data, uint32_t length,
                               bool dataIn, bool* refused) {
   if (refused) *refused = false;
+  if (!PipeReady()) return false;
   _FCL_CMD block;
   CreateCommand(&block, opcode, sub, param, length);
   _FCL_DEVICE_STATUS status{};
-  if (!Selko2SendCommand(m_transport, block, status.bytes, sizeof status.bytes)) return false;
+  if (!Step(Selko2SendCommand(m_transport, block, status.bytes, sizeof status.bytes))) return false;
   if (status.StatusCode() != 0) {
     if (refused) *refused = true;
     return false;
   }
   if (length == 0) return true;
-  return dataIn ? Selko2GetData(m_transport, data, length) : Selko2SendData(m_transport, data, length);
+  return Step(dataIn ? Selko2GetData(m_transport, data, length) : Selko2SendData(m_transport, data, length));
 }
 
 bool CSelko2ScanFunc::BuildImage() {

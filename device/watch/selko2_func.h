@@ -43,6 +43,12 @@ class CSelko2ScanFunc {
  private:
   bool Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length);
   bool Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize);
+  // Resets the pipe when an earlier exchange broke off; false when the pipe
+  // stays unusable.
+  bool PipeReady();
+  // Notes a step that broke off, whose reply or awaited data may still sit in
+  // the pipe; `ok` passes through.
+  bool Step(bool ok);
 
   // One command with its data in or out (none when `length` is 0).
   // *refused (when given) tells a status that came whole but answered an
@@ -65,6 +71,9 @@ class CSelko2ScanFunc {
   uint32_t m_bLockNeeded = 1;
   uint32_t m_bLocked = 0;
   unsigned char m_szUUID[FCL_LOCK_OWNER_SIZE] = {};
+  // An exchange broke off: the scanner may still hold a reply, or wait for
+  // data, and would take the next command block as that data.
+  bool m_bPipeBroken = false;
 };
 
 }  // namespace devwatch

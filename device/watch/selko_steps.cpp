@@ -38,13 +38,25 @@ enum : uint16_t { kTotal1 = 0, kTotal2 = 4, kSleep = 60, kAutoOff = 64, kSerial 
 
 void SetSelkoPause(ExclusivePauseFn pause) { g_pfnSelkoPause = pause ? pause : SleepPause; }
 
+// A transfer that broke off ends its exchange, but the scanner may still
+// hold its reply or wait for the rest of its data, and would take the next
+// header as that data: the next exchange starts over a reset pipe.
+bool CMqScannerCtrl::SelkoPipeReady() {
+  if (m_bSelkoPipeBroken && ResetPipe()) m_bSelkoPipeBroken = false;
+  return !m_bSelkoPipeBroken;
+}
+
 bool CMqScannerCtrl::BulkOut(const unsigned char* data, uint32_t length, SelkoPhase) {
-  return RawWriteData(data, length) == 1;
+  const bool ok = SelkoPipeReady() && RawWriteData(data, length) == 1;
+  m_bSelkoPipeBroken = !ok;
+  return ok;
 }
 
 bool CMqScannerCtrl::BulkIn(unsigned char* data, uint32_t length, SelkoPhase) {
   unsigned count = 0;
-  return RawReadData(data, length, &count) == 1 && count == length;
+  const bool ok = SelkoPipeReady() && RawReadData(data, length, &count) == 1 && count == length;
+  m_bSelkoPipeBroken = !ok;
+  return ok;
 }
 
 bool CMqScannerCtrl::SelkoConnect() {

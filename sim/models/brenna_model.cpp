@@ -313,6 +313,7 @@ class BrennaModel : public SimDeviceModel {
     if (hex.empty())
       for (size_t i = 0; i < kRecordSize; ++i) m_record.push_back(static_cast<uint8_t>(0x34 + i));
     m_record.resize(kRecordSize, 0);
+    SaveMaintenance();  // a new device's memory exists from power-on
   }
 
   void SaveMaintenance() {

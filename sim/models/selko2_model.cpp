@@ -150,6 +150,12 @@ class Selko2Model : public SimDeviceModel {
     return length;
   }
 
+  // A port reset ends the exchange under way; a scan under way stops.
+  void Reset() override {
+    StopTransport();
+    m_dataOut = PendingOut{};
+  }
+
   // The next reply, or what is left of it: a transfer never runs into the
   // following reply, as a short packet ends it on the wire.
   int BulkIn(uint8_t* data, int length) override {

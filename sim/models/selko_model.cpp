@@ -135,6 +135,13 @@ class SelkoModel : public SimDeviceModel {
     return length;
   }
 
+  // A port reset ends the exchange under way; the connection stays.
+  void Reset() override {
+    m_in.clear();
+    m_out.clear();
+    m_expectOut = 0;
+  }
+
   int BulkIn(uint8_t* data, int length) override {
     if (m_gone) return LIBUSB_ERROR_NO_DEVICE;
     if (m_in.empty()) return LIBUSB_ERROR_TIMEOUT;

@@ -264,25 +264,32 @@ TEST(ConsutoolRun, FaultMatrix) {
 // The same matrix over the Selko, Selko2 and Brenna scanners, whose
 // persistent memory lives in their own state files (the Selko2 timers in a
 // second one). The old memory is what an information run leaves, the
-// intended one what a clean change run leaves. Selko reads are retried a
-// second apart after a fault, so its faults are sparse: every 25th transfer,
-// fail and short only. The Selko2 lock record (state bytes 288-327) must be
-// free after every run but one whose scanner left the bus, which nobody can
-// unlock.
+// intended one what a clean change run leaves. Selko requests are retried a
+// second apart after a fault, so its faults are sparse: every 12th transfer,
+// fail and short in turn. The Selko2 lock record (state bytes 288-327) must
+// be free after every run but one whose scanner left the bus, which nobody
+// can unlock.
 struct FamilyFlow {
   const char* label;
   std::string device;
   std::vector<std::string> args;
   int stride;
-  std::vector<const char*> kinds;
+  std::vector<const char*> kinds;  // each at every k, or in turn with `inTurn`
   bool lock;
+  bool inTurn = false;
+  // Files laid into the run's folder first, the folder standing for @DIR@
+  // in `device`: a memory whose counters the clear options change.
+  std::vector<std::pair<std::string, Bytes>> seeds = {};
 };
 constexpr size_t kLockFrom = 288, kLockTo = 328;
 
 MatrixRun RunFamilyFlow(const FamilyFlow& flow, const std::vector<std::string>& args, const std::string& fault) {
   const std::string dir = dravn_test::MakeTempDir("consutool-family");
   dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\n");
-  dravn_test::WriteFile(dir + "/scenario", flow.device + "set state=" + dir + "/state\n" + fault);
+  for (const auto& [name, bytes] : flow.seeds) dravn_test::WriteFile(dir + "/" + name, std::string(bytes.begin(), bytes.end()));
+  std::string device = flow.device;
+  for (size_t at; (at = device.find("@DIR@")) != std::string::npos;) device.replace(at, 5, dir);
+  dravn_test::WriteFile(dir + "/scenario", device + "set state=" + dir + "/state\n" + fault);
   auto env = dravn_test::SimEnv(dir + "/scenario");
   env["DRAVN_CONFIG_DIR"] = dir;
   env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
@@ -330,52 +337,92 @@ TEST(ConsutoolRun, Selko2TimerReadTimeOutChangesNothing) {
   }
 }
 
-// Not run by default: it still finds Selko2 runs that fail with the lock
-// held or NVRAM bytes changed, and a Selko run whose faults cost retries.
-TEST(ConsutoolRun, DISABLED_FaultMatrixPerFamily) {
-  const FamilyFlow flows[] = {
-      {"Selko2", "device selko2 2d4e:1301 bus=3 address=7\n", {"--sleeptimer", "30", "--power-off", "1-hour"}, 1,
-       {"fail", "stall", "short 7", "timeout", "gone"}, true},
-      {"Selko",
-       "device selko 2d4e:1201 bus=3 address=7\nset firmware=0x01,0x20\n"
-       "set param=0:10000000,4:20000000,60:0f000000,64:f0000000,168:00000000000000000000000000000000,"
-       "256:00000000,260:00000000\n",
-       {"--sleeptimer", "30", "--power-off", "1-hour"}, 25, {"fail", "short 7"}, false},
-      {"Brenna", "device brenna 2d4e:1401 bus=3 address=7\n", {"--sleeptimer", "30", "--power-off", "1-hour"}, 1,
-       {"fail", "stall", "short 7", "timeout", "gone"}, false},
-  };
-  for (const auto& flow : flows) {
-    const MatrixRun before = RunFamilyFlow(flow, {"--info"}, "");
-    ASSERT_EQ(before.result.exitCode, 0) << flow.label << before.result.err;
-    const MatrixRun clean = RunFamilyFlow(flow, flow.args, "");
-    ASSERT_EQ(clean.result.exitCode, 0) << flow.label << clean.result.out << clean.result.err;
-    ASSERT_EQ(clean.result.out, "consutool: Set successfully\n") << flow.label;
-    const Bytes& old = before.persistent;
-    const Bytes& intended = clean.persistent;
-    ASSERT_EQ(intended.size(), old.size()) << flow.label;
-    ASSERT_NE(intended, old) << flow.label << ": the flow must change the device";
-    const int transfers = CountLines(clean.transcript, " #");
-    ASSERT_GT(transfers, 0) << flow.label;
-    int failed = 0;
-    for (int k = 1; k <= transfers; k += flow.stride) {
-      for (const char* kind : flow.kinds) {
-        const std::string fault = "fault transfer " + std::to_string(k) + " " + kind + "\n";
-        const MatrixRun run = RunFamilyFlow(flow, flow.args, fault);
-        const std::string where = std::string(flow.label) + " / " + fault;
-        ASSERT_EQ(run.persistent.size(), old.size()) << where;
-        if (run.result.exitCode == 0) {
-          EXPECT_EQ(run.persistent, intended) << where << "a run that reports success left other memory";
-        } else {
-          ++failed;
-          const bool skipLock = flow.lock && std::string(kind) == "gone";
-          ExpectFailedRunKeeps(where, run, old, intended, skipLock ? kLockFrom : 0, skipLock ? kLockTo : 0);
-        }
-        EXPECT_EQ(CountLines(run.transcript, " claim "), CountLines(run.transcript, " release ")) << where;
-      }
-    }
-    EXPECT_GT(failed, 0) << flow.label;
-  }
+// Memories with every counter the clear options reset set: the Selko2
+// NVRAM (with its lock record) and the Brenna read data.
+Bytes Selko2Memory() {
+  Bytes state(kLockTo, 0);
+  state[68] = 5;
+  return state;
 }
+Bytes BrennaReadData() {
+  Bytes data(255, 0);
+  data[4] = 3, data[77] = 4;
+  return data;
+}
+
+class FaultMatrixPerFamily : public testing::TestWithParam<FamilyFlow> {};
+
+TEST_P(FaultMatrixPerFamily, EveryRunEndsInTheOldOrTheIntendedMemory) {
+  const FamilyFlow& flow = GetParam();
+  const MatrixRun before = RunFamilyFlow(flow, {"--info"}, "");
+  ASSERT_EQ(before.result.exitCode, 0) << flow.label << before.result.err;
+  const MatrixRun clean = RunFamilyFlow(flow, flow.args, "");
+  ASSERT_EQ(clean.result.exitCode, 0) << flow.label << clean.result.out << clean.result.err;
+  ASSERT_EQ(clean.result.out, "consutool: Set successfully\n") << flow.label;
+  const Bytes& old = before.persistent;
+  const Bytes& intended = clean.persistent;
+  ASSERT_EQ(intended.size(), old.size()) << flow.label;
+  ASSERT_NE(intended, old) << flow.label << ": the flow must change the device";
+  const int transfers = CountLines(clean.transcript, " #");
+  ASSERT_GT(transfers, 0) << flow.label;
+  int failed = 0;
+  for (int k = 1; k <= transfers; k += flow.stride) {
+    for (size_t i = 0; i < flow.kinds.size(); ++i) {
+      if (flow.inTurn && i != static_cast<size_t>(k / flow.stride) % flow.kinds.size()) continue;
+      const char* kind = flow.kinds[i];
+      const std::string fault = "fault transfer " + std::to_string(k) + " " + kind + "\n";
+      const MatrixRun run = RunFamilyFlow(flow, flow.args, fault);
+      const std::string where = std::string(flow.label) + " / " + fault;
+      ASSERT_EQ(run.persistent.size(), old.size()) << where;
+      const bool skipLock = flow.lock && std::string(kind) == "gone";
+      if (run.result.exitCode == 0) {
+        Bytes left = run.persistent, want = intended;
+        if (skipLock) {
+          std::fill(left.begin() + kLockFrom, left.begin() + kLockTo, 0);
+          std::fill(want.begin() + kLockFrom, want.begin() + kLockTo, 0);
+        }
+        EXPECT_EQ(left, want) << where << "a run that reports success left other memory";
+      } else {
+        ++failed;
+        ExpectFailedRunKeeps(where, run, old, intended, skipLock ? kLockFrom : 0, skipLock ? kLockTo : 0);
+      }
+      EXPECT_EQ(CountLines(run.transcript, " claim "), CountLines(run.transcript, " release ")) << where;
+    }
+  }
+  EXPECT_GT(failed, 0) << flow.label;
+}
+
+const char* const kEveryKind[] = {"fail", "stall", "short 7", "timeout", "gone"};
+
+INSTANTIATE_TEST_SUITE_P(
+    ConsutoolRun, FaultMatrixPerFamily,
+    testing::Values(
+        FamilyFlow{"Selko2",
+                   "device selko2 2d4e:1301 bus=3 address=7\n",
+                   {"--roller-set-clear", "--sleeptimer", "30", "--power-off", "1-hour"},
+                   1,
+                   {std::begin(kEveryKind), std::end(kEveryKind)},
+                   true,
+                   false,
+                   {{"state", Selko2Memory()}}},
+        FamilyFlow{"Selko",
+                   "device selko 2d4e:1201 bus=3 address=7\nset firmware=0x01,0x20\n"
+                   "set param=0:10000000,4:20000000,60:0f000000,64:f0000000,"
+                   "168:00000000000000000000000000000000,256:00000000,260:05000000\n",
+                   {"--roller-set-clear", "--sleeptimer", "30", "--power-off", "1-hour"},
+                   12,
+                   {"fail", "short 7"},
+                   false,
+                   true},
+        FamilyFlow{"Brenna",
+                   "device brenna 2d4e:1401 bus=3 address=7\nset readdata=@DIR@/readdata\n",
+                   {"--pad-clear", "--pick-roller-clear", "--sleeptimer", "30", "--power-off", "1-hour"},
+                   1,
+                   {std::begin(kEveryKind), std::end(kEveryKind)},
+                   false,
+                   false,
+                   {{"readdata", BrennaReadData()}}}),
+    [](const testing::TestParamInfo<FamilyFlow>& info) { return std::string(info.param.label); });
 
 // The staged consutool's device information per family.
 TEST(ConsutoolRun, InformationPerFamily) {

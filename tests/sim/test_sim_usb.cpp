@@ -710,3 +710,28 @@ TEST_F(SimUsb, SeveralInterfacesEachWithItsClassAndEachClaimable) {
 }
 
 }  // namespace
+
+// A port reset ends the exchange under way: a reply left unread and data a
+// command still waits for are dropped, so the next command is taken as one.
+TEST_F(SimUsb, ResetDropsTheExchangeUnderWay) {
+  // 16-byte Selko2 blocks: signature 0x230, opcode, 0, sub-code, 0, parameter,
+  // 0, 0, data length.
+  auto block = [](int opcode, int sub, int length) {
+    std::string b = {'\x30', '\x02', 0, 0, static_cast<char>(opcode), 0, static_cast<char>(sub), 0, 0, 0, 0, 0,
+                     static_cast<char>(length & 0xFF), static_cast<char>(length >> 8), 0, 0};
+    return b;
+  };
+  Start("device selko2 2d4e:1301\n");
+  libusb_device_handle* h = OpenFirst();
+  ASSERT_NE(h, nullptr);
+  // An NVRAM read whose status and data are never read.
+  EXPECT_EQ(BulkOut(h, block(0x28, 0x10, 288)), "0/16");
+  EXPECT_EQ(libusb_reset_device(h), 0);
+  EXPECT_EQ(BulkIn(h, 32).substr(0, 21), "LIBUSB_ERROR_TIMEOUT/");
+  // An NVRAM write whose data never came: the next block is a command.
+  EXPECT_EQ(BulkOut(h, block(0x2A, 0x10, 288)), "0/16");
+  EXPECT_EQ(BulkIn(h, 32).substr(0, 5), "0/32/");
+  EXPECT_EQ(libusb_reset_device(h), 0);
+  EXPECT_EQ(BulkOut(h, block(0x12, 0x02, 0)), "0/16");
+  EXPECT_EQ(BulkIn(h, 32).substr(0, 5), "0/32/");
+}
