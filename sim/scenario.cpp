@@ -252,6 +252,10 @@ class Parser {
         if (args == 1 && !ParseNumber(w[4], 0, 0x7FFFFFFF, &bytes)) return "bad byte count " + Quote(w[4]);
         f.kind = kind == "short" ? SimFaultKind::Short : SimFaultKind::Timeout;
         f.bytes = static_cast<int>(bytes);
+      } else if (kind == "hold") {
+        if (args != 1) return "fault hold needs one file";
+        f.kind = SimFaultKind::Hold;
+        f.path = w[4];
       } else {
         return "unknown transfer fault " + Quote(kind);
       }

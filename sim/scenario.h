@@ -18,6 +18,7 @@ enum class SimFaultKind {
   Stall,       // transfer k: LIBUSB_ERROR_PIPE, nothing moves
   Timeout,     // transfer k: LIBUSB_ERROR_TIMEOUT after `bytes` bytes moved
   Gone,        // from transfer k on: LIBUSB_ERROR_NO_DEVICE, device unlisted
+  Hold,        // transfer k waits while the file `path` exists, then goes on
 };
 
 struct SimFault {
@@ -26,6 +27,7 @@ struct SimFault {
   int bytes = 0;      // Short and Timeout
   int sysErrno = 0;   // OpenErrno and ClaimErrno
   int times = -1;     // OpenErrno and ClaimErrno: how many calls fail; -1 every one
+  std::string path;   // Hold
   int line = 0;       // scenario line, for messages
 };
 

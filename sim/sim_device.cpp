@@ -44,6 +44,15 @@ int Guarded(const SimDeviceSpec& spec, Call call) {
   return LIBUSB_ERROR_OTHER;
 }
 
+// A held transfer: the file tells a test that the program has come this far,
+// and the test removes it (or kills the program) to go on.
+void HoldWhileFileExists(const std::string& path) {
+  if (FILE* f = fopen(path.c_str(), "w")) fclose(f);
+  struct stat st;
+  for (int i = 0; i < 6000 && stat(path.c_str(), &st) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 bool IsIn(const SimTransfer& t) {
   return (t.kind == SimTransferKind::Control ? t.setup.requestType : t.endpoint) & LIBUSB_ENDPOINT_IN;
 }
@@ -205,11 +214,19 @@ int SimDevice::SetAltSetting(const void* handle, int interfaceNumber, int altern
 
 int SimDevice::Transfer(SimTransfer& t) {
   if (m_latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(m_latencyMs));
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::unique_lock<std::mutex> lock(m_lock);
   long k = ++m_transfers;
   t.actual = 0;
   int result;
   const SimFault* f = m_gone ? nullptr : TransferFault(k);
+  if (f && f->kind == SimFaultKind::Hold) {
+    // Not under the device lock: another thread of the program may go on.
+    const std::string path = f->path;
+    lock.unlock();
+    HoldWhileFileExists(path);
+    lock.lock();
+    f = nullptr;
+  }
   if (m_gone) {
     result = LIBUSB_ERROR_NO_DEVICE;
   } else if (!f) {

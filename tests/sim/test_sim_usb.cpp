@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -333,6 +334,35 @@ TEST_F(SimUsb, EachTransferFaultStrikesAtItsTransfer) {
   }
 }
 
+// A held transfer waits while its file is there, without the device lock
+// (another transfer of the program goes on meanwhile), then moves its data.
+TEST_F(SimUsb, AHeldTransferWaitsUntilItsFileIsGone) {
+  const std::string hold = dravn_test::MakeTempDir("sim-hold") + "/held";
+  Start("device loopback 1234:5678\nfault transfer 2 hold " + hold + "\n");
+  libusb_device_handle* h = OpenFirst();
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(BulkOut(h, "ABCDEFGH"), "0/8");
+  std::atomic<bool> done{false};
+  std::string got;
+  std::thread reader([&] {
+    got = BulkIn(h, 8);
+    done = true;
+  });
+  struct stat st;
+  bool held = false;
+  for (int i = 0; i < 3000 && !(held = stat(hold.c_str(), &st) == 0); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  unsigned char buf[4];
+  const int other = libusb_control_transfer(h, kVendorIn, 0x01, 0, 0, buf, sizeof buf, 1000);
+  const bool doneWhileHeld = done;
+  unlink(hold.c_str());
+  reader.join();
+  EXPECT_TRUE(held);
+  EXPECT_EQ(other, 4);
+  EXPECT_FALSE(doneWhileHeld);
+  EXPECT_EQ(got, "0/8/ABCDEFGH");
+}
+
 TEST_F(SimUsb, ControlAndInterruptTransfersCountButStringReadsDoNot) {
   Start("device loopback 1234:5678\nfault transfer 2 stall\nfault transfer 4 short 4\nfault transfer 5 fail\n");
   libusb_device_handle* h = OpenFirst();
@@ -609,6 +639,8 @@ TEST_F(SimUsb, BadScenarioLinesAreReportedAndSkipped) {
       {"fault transfer 3 explode", true},
       {"fault transfer 3 short", true},
       {"fault transfer 3 short -1", true},
+      {"fault transfer 3 hold", true},
+      {"fault transfer 3 hold /tmp/a /tmp/b", true},
       {"fault open ENOTANERRNO", true},
       {"fault open EBUSY times=0", true},
       {"fault transfer 2 stall", false},

@@ -1,0 +1,220 @@
+// The staged consutool among other processes: its help per family, a run
+// killed while it holds a scanner that scanimage then wants, and owner
+// texts that other programs left in the exclusive-access table.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common_layer_util.h"
+#include "dravn_paths.h"
+#include "exclusive_table.h"
+#include "test_support.h"
+
+namespace {
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+const std::string kConsutool = DRAVN_USR_BIN_DIR "/consutool";
+
+// A scenario and a dravn.conf naming the given ids, in a folder of their own.
+std::map<std::string, std::string> Bench(const std::string& dir, const std::string& ids, const std::string& scenario) {
+  WriteFile(dir + "/dravn.conf", ids);
+  WriteFile(dir + "/scenario", scenario);
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  env["DRAVN_DEBUG"] = "";
+  return env;
+}
+
+// ---- help per family ----
+const char kUsage[] =
+    "Usage: consutool [OPTION]...\n\n"
+    "-d, --device-name DEVICE      use a given scanner device\n"
+    "-L, --list-devices            show available scanner devices\n"
+    "-h, --help                    display this help message and exit\n"
+    "-V, --version                 print version information\n\n";
+const char kInfo[] = "--info\n  show the current scanner's information\n";
+const char kAfterCleaning[] = "--after-cleaning-clear\n  clear the after cleaning counter\n";
+const char kBrake[] = "--brake-roller-clear\n  clear the brake roller counter\n";
+const char kRollerSet[] = "--roller-set-clear\n  clear the roller set counter\n";
+const char kPad[] = "--pad-clear\n  clear the pad counter\n";
+const char kPick[] = "--pick-roller-clear\n  clear the pick roller counter\n";
+const char kPowerOff[] =
+    "--power-off inactive | 1-hour | 2-hours | 4-hours | 8-hours\n"
+    "  time in hours until the power turn off automatically\n";
+// Every offset and magnification of a model with a flatbed and no end of page.
+const char kOffsetsWithFlatbed[] =
+    "--adf-front-offset-main -4..4(in steps of 1)\n  set main offset of adf front\n"
+    "--adf-front-offset-sub -4..4(in steps of 1)\n  set sub offset of adf front\n"
+    "--adf-back-offset-main -4..4(in steps of 1)\n  set main offset of adf back\n"
+    "--adf-back-offset-sub -4..4(in steps of 1)\n  set sub offset of adf back\n"
+    "--flatbed-offset-main -4..4(in steps of 1)\n  set main offset of flatbed\n"
+    "--flatbed-offset-sub -4..4(in steps of 1)\n  set sub offset of flatbed\n"
+    "--adf-magnification-adjustment -3.1..3.1(in steps of 0.1)\n  set magnification adjustment of adf\n"
+    "--flatbed-magnification-adjustment -3.1..3.1(in steps of 0.1)\n  set magnification adjustment of flatbed\n";
+
+std::string SleepTimer(const char* range) {
+  return std::string("--sleeptimer ") + range +
+         "(in steps of 5)\n  time in minutes until the internal power supply switches to sleep mode\n";
+}
+
+// Each family's options as the settings library describes the model: the
+// Selko families keep one roller-set counter, Brenna a pad and a pick
+// roller, the generic models brake and pick rollers, offsets and the
+// shorter timer range; only the RTOS merge counts sheets since cleaning.
+// Both generic models are of the routines with a flatbed.
+TEST(ConsutoolProcess, HelpPerFamily) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-help");
+  const std::string ids =
+      "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\nusb 0x2d4e 0x1621\nusb 0x2d4e 0x1716\n";
+  const std::string selkoOptions = std::string(kInfo) + kRollerSet + SleepTimer("5..115") + kPowerOff;
+  const struct {
+    const char* label;
+    std::string scenario;
+    const char* name;
+    std::string options;
+  } cases[] = {
+      {"Selko2", "device selko2 2d4e:1301 bus=3 address=7\n", "Selko2S420:003:007", selkoOptions},
+      // With its firmware bytes the name reply needs no retries.
+      {"Selko", "device selko 2d4e:1201 bus=3 address=7\nset firmware=0x01,0x20\n", "SelkoS150:003:007",
+       selkoOptions},
+      {"Brenna", "device brenna 2d4e:1401 bus=3 address=7\n", "BrennaB700:003:007",
+       std::string(kInfo) + kPad + kPick + SleepTimer("5..115") + kPowerOff},
+      {"Tavrin4LA (Tavrin3 merge)", "device generic 2d4e:1621 bus=3 address=7\n", "Tavrin4LA110:003:007",
+       std::string(kInfo) + kBrake + kPick + SleepTimer("15..55") + kOffsetsWithFlatbed},
+      {"Tavrin5E (RTOS merge)", "device generic 2d4e:1716 bus=3 address=7\n", "Tv5E350:003:007",
+       std::string(kInfo) + kAfterCleaning + kBrake + kPick + SleepTimer("15..55") + kOffsetsWithFlatbed},
+  };
+  for (const auto& c : cases) {
+    const auto env = Bench(dir, ids, c.scenario);
+    const auto r = dravn_test::Run({"unshare", "--ipc", kConsutool, "-h"}, env, 60);
+    EXPECT_EQ(r.exitCode, 0) << c.label << r.err;
+    EXPECT_EQ(r.out, std::string(kUsage) + "Options specific to device '" + c.name + "'\n" + c.options +
+                         "\nList of available devices:\n    " + c.name + "\n")
+        << c.label;
+  }
+}
+
+// ---- a run killed at a held transfer ----
+int FirstTransferOut(const std::string& transcript) {
+  const size_t at = transcript.find(" bulk out ");
+  if (at == std::string::npos) return -1;
+  const size_t hash = transcript.rfind('#', at);
+  return hash == std::string::npos ? -1 : std::atoi(transcript.c_str() + hash + 1);
+}
+
+// A timer change of a Brenna scanner held at its first write. While the
+// run lives, its table record keeps scanimage away (busy); once it is
+// killed, scanimage lists the scanner and scans a page from it in the same
+// IPC namespace: the dead run's record is taken over.
+TEST(ConsutoolProcess, ScanimageGetsTheScannerOfAKilledRun) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-killed");
+  const std::string ids = "usb 0x2d4e 0x1401\n";
+  const std::string device = "device brenna 2d4e:1401 bus=3 address=7\nset state=" + dir + "/state\nset sheets=1\n";
+  auto env = Bench(dir, ids, device);
+  env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
+  auto clean = dravn_test::Run({"unshare", "--ipc", kConsutool, "--sleeptimer", "30"}, env, 60);
+  ASSERT_EQ(clean.exitCode, 0) << clean.out << clean.err;
+  const int write = FirstTransferOut(ReadFile(dir + "/transcript"));
+  ASSERT_GT(write, 0);
+  unlink((dir + "/state").c_str());
+  env.erase("DRAVN_SIM_TRANSCRIPT");
+
+  WriteFile(dir + "/scenario", device + "fault transfer " + std::to_string(write) + " hold " + dir + "/held\n");
+  mkdir((dir + "/sane").c_str(), 0755);
+  WriteFile(dir + "/sane/dll.conf", "dravn\n");
+  env["SANE_CONFIG_DIR"] = dir + "/sane";
+  const std::string script =
+      "\"$1\" --sleeptimer 30 > \"$2/first\" & p=$!\n"
+      "i=0; while [ ! -e \"$2/held\" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n"
+      "scanimage -d \"$4\" -A > /dev/null; echo \"held $?\"\n"
+      "kill -KILL $p\n"
+      "printf '%s' \"$3\" > \"$2/scenario\"; rm -f \"$2/held\"\n"
+      "wait $p; echo \"first $?\"\n"
+      "scanimage -L > \"$2/list\"; echo \"list $?\"\n"
+      "scanimage -d \"$4\" --source Adf-front --paper-size A5 --page-auto=no --format=pnm -o \"$2/page.pnm\"\n"
+      "echo \"scan $?\"\n";
+  const std::string name = "dravn:BrennaB700:003:007";
+  auto r = dravn_test::Run({"unshare", "--ipc", "sh", "-c", script, "sh", kConsutool, dir, device, name}, env, 120);
+  EXPECT_EQ(r.out, "held 1\nfirst 137\nlist 0\nscan 0\n") << r.err;
+  EXPECT_NE(r.err.find("Device busy"), std::string::npos) << r.err;
+  EXPECT_NE(ReadFile(dir + "/list").find("device `" + name + "'"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir + "/page.pnm").compare(0, 3, "P6\n"), 0);
+}
+
+// ---- owner texts in the table ----
+std::string Field(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+// Owner texts that a hostile or broken program may leave in the record of
+// the scanner consutool wants, planted in a record that the table code made
+// for it. None reaches a shell: the file each would make there never
+// appears. Only a text of digits alone that names a running process holds
+// the scanner; any other owner is dead, so consutool takes the record,
+// reads the scanner and gives the record back.
+TEST(ConsutoolProcess, HostileOwnerTextsRunNothing) {
+  if (!common_layer_test::RunIsolated({"--ipc"})) return;
+  const std::string dir = dravn_test::MakeTempDir("consutool-owners");
+  const auto env = Bench(dir, "usb 0x2d4e 0x1621\n", "device generic 2d4e:1621 bus=3 address=7\n");
+  const std::string device = "Tavrin4LA110:003:007";
+  const std::string running = std::to_string(getpid());
+  const struct {
+    const char* label;
+    std::string owner;
+    const char* state;
+    int status;
+  } cases[] = {
+      {"a command after a number", "1;touch X", "Reserved", 0},
+      {"a command substitution filling the field", "$(touch X)", "Reserved", 0},
+      // Nobody answers the dead owner's request: taken after the wait for
+      // the scan-button daemon.
+      {"back quotes in a request", "`touch X`", "Request", 0},
+      {"a running pid with more after it", running + ";X", "Reserved", 0},
+      {"-1, every process to kill()", "-1", "Reserved", 0},
+      {"0, the own process group to kill()", "0", "Reserved", 0},
+      {"a running pid plus 2^32", std::to_string((1ULL << 32) + getpid()), "Reserved", 0},
+      {"a running pid zero-padded to the field's end", std::string(SHM_PID_SIZE - running.size(), '0') + running,
+       "Reserved", 6},
+  };
+  for (const auto& c : cases) {
+    ASSERT_LE(c.owner.size(), static_cast<size_t>(SHM_PID_SIZE)) << c.label;
+    CExclusiveTable table(KELO_BACKEND_MAIN);
+    ASSERT_TRUE(table.InitShareMemory()) << c.label;
+    ASSERT_EQ(table.CreateControlFile(device.c_str()), 0) << c.label;
+    SHM_DEVICE_ENTRY& e = table.GetEntry()[table.GetEntryIndex()];
+    std::memset(e.szPid, 0, SHM_PID_SIZE);
+    std::memcpy(e.szPid, c.owner.data(), c.owner.size());
+    std::memset(e.szState, 0, SHM_STATE_SIZE);
+    std::memcpy(e.szState, c.state, std::strlen(c.state));
+
+    unlink((dir + "/X").c_str());
+    const auto r = dravn_test::Run({"sh", "-c", "cd \"$0\" && exec \"$@\"", dir, kConsutool, "--info"}, env, 60);
+    EXPECT_EQ(r.exitCode, c.status) << c.label << r.out << r.err;
+    EXPECT_NE(access((dir + "/X").c_str(), F_OK), 0) << c.label;
+    int records = 0;
+    for (int i = 0; i < SHM_DEVICE_ENTRY_COUNT; ++i)
+      if (ShmFieldEquals(table.GetEntry()[i].szDevName, SHM_DEVICE_NAME_SIZE, device.c_str())) ++records;
+    EXPECT_EQ(records, 1) << c.label;
+    if (c.status == 0) {
+      EXPECT_EQ(r.out.compare(0, 13, "Device Info:\n"), 0) << c.label << r.out;
+      EXPECT_EQ(Field(e.szPid, SHM_PID_SIZE), "") << c.label;
+      EXPECT_EQ(Field(e.szState, SHM_STATE_SIZE), "Release") << c.label;
+    } else {
+      EXPECT_EQ(r.out, "consutool: The scanner is not connected, or may be in use by another application\n")
+          << c.label;
+      EXPECT_EQ(Field(e.szPid, SHM_PID_SIZE), c.owner) << c.label;
+      EXPECT_EQ(Field(e.szState, SHM_STATE_SIZE), c.state) << c.label;
+    }
+    // The next case starts from a table of nobody's.
+    std::memset(&e, 0, sizeof e);
+    table.ReleaseShareMemory();
+  }
+}
+
+}  // namespace
