@@ -54,8 +54,10 @@ TEST(DvwcUnlock, UnlocksTheSelko2Scanner) {
 }
 
 TEST(DvwcUnlock, FailedUnlockLeavesCodeThirteen) {
-  // Transfers 1-8 take the lock; 9 is the unlock block.
-  if (!InOwnProcess("device selko2 2d4e:1301 bus=1 address=3\nfault transfer 9 fail\n")) return;
+  // Transfers 1-8 take the lock; 9 is the unlock block, 10 the same block
+  // sent once more over a reset pipe.
+  if (!InOwnProcess("device selko2 2d4e:1301 bus=1 address=3\nfault transfer 9 fail\nfault transfer 10 fail\n"))
+    return;
   Lock();
   EXPECT_EQ(dvwc_UnlockScanner(kSelko2), 1);  // TEST UNIT READY went well
   EXPECT_EQ(dvwc_GetErrorInfo(), 13u);
