@@ -18,7 +18,14 @@ const char* const kMainReadOnly[] = {"QuillQ530", "QuillQ540", "QuillQ610", "Qui
 const char* const kEndOfPageModel = "DunmoD1600";
 const char* const kPositionPairModel = "DunmoD1200";
 const char* const kNoFlatbedRk[] = {"DocuvaneRK50", "DocuvaneRK70"};
-const char* const kNoFlatbedQv[] = {"Tavrin3T2000", "QuillQ10", "QuillQ20", "QuillQ30", "QuillQ40"};
+// Feeder-only models: those the function profiles configure without a
+// flatbed (every written form), and the older qv-series ones.
+const char* const kNoFlatbedQv[] = {
+    "Vantor410",    "vantor410",    "Vantor520",    "Pilvo700",     "pilvo700",     "Tavrin4T3000", "Tavrin4T4000",
+    "Tavrin4LA160", "Tavrin4LA170", "Tavrin4LA180", "Tavrin4LA190", "Tavrin4LA200", "Tavrin3T2000", "Tavrin3T4000",
+    "Tavrin3T6000", "dunmoMe2M40",  "DunmoMe2M50",  "dunmoMe2M50",  "Saldex800",    "Tv5A100",      "Tv5A200",
+    "Tv5A300",      "Tv5A400",      "Feyra2F90",    "ZemblZ350",    "Tv5E100",      "Tv5E150",      "Tv5E200",
+    "Tv5E250",      "Tv5E300",      "QuillQ10",     "QuillQ20",     "QuillQ30",     "QuillQ40"};
 const char* const kModelFlagQv[] = {"QuillQ300", "QuillQ810", "QuillQ910"};
 
 const char* Active() { return g_cpActiveScannerName ? g_cpActiveScannerName : ""; }

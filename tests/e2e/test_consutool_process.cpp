@@ -60,6 +60,14 @@ const char kOffsetsWithFlatbed[] =
     "--adf-magnification-adjustment -3.1..3.1(in steps of 0.1)\n  set magnification adjustment of adf\n"
     "--flatbed-magnification-adjustment -3.1..3.1(in steps of 0.1)\n  set magnification adjustment of flatbed\n";
 
+// A feeder-only model's: the ADF ones alone.
+const char kOffsetsWithoutFlatbed[] =
+    "--adf-front-offset-main -4..4(in steps of 1)\n  set main offset of adf front\n"
+    "--adf-front-offset-sub -4..4(in steps of 1)\n  set sub offset of adf front\n"
+    "--adf-back-offset-main -4..4(in steps of 1)\n  set main offset of adf back\n"
+    "--adf-back-offset-sub -4..4(in steps of 1)\n  set sub offset of adf back\n"
+    "--adf-magnification-adjustment -3.1..3.1(in steps of 0.1)\n  set magnification adjustment of adf\n";
+
 std::string SleepTimer(const char* range) {
   return std::string("--sleeptimer ") + range +
          "(in steps of 5)\n  time in minutes until the internal power supply switches to sleep mode\n";
@@ -69,11 +77,12 @@ std::string SleepTimer(const char* range) {
 // Selko families keep one roller-set counter, Brenna a pad and a pick
 // roller, the generic models brake and pick rollers, offsets and the
 // shorter timer range; only the RTOS merge counts sheets since cleaning.
-// Both generic models are of the routines with a flatbed.
+// A feeder-only model is offered no flatbed option.
 TEST(ConsutoolProcess, HelpPerFamily) {
   const std::string dir = dravn_test::MakeTempDir("consutool-help");
   const std::string ids =
-      "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\nusb 0x2d4e 0x1621\nusb 0x2d4e 0x1716\n";
+      "usb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\nusb 0x2d4e 0x1621\nusb 0x2d4e 0x1716\n"
+      "usb 0x2d4e 0x1626\n";
   const std::string selkoOptions = std::string(kInfo) + kRollerSet + SleepTimer("5..115") + kPowerOff;
   const struct {
     const char* label;
@@ -91,6 +100,8 @@ TEST(ConsutoolProcess, HelpPerFamily) {
        std::string(kInfo) + kBrake + kPick + SleepTimer("15..55") + kOffsetsWithFlatbed},
       {"Tavrin5E (RTOS merge)", "device generic 2d4e:1716 bus=3 address=7\n", "Tv5E350:003:007",
        std::string(kInfo) + kAfterCleaning + kBrake + kPick + SleepTimer("15..55") + kOffsetsWithFlatbed},
+      {"Tavrin4LA without a flatbed", "device generic 2d4e:1626 bus=3 address=7\n", "Tavrin4LA160:003:007",
+       std::string(kInfo) + kBrake + kPick + SleepTimer("15..55") + kOffsetsWithoutFlatbed},
   };
   for (const auto& c : cases) {
     const auto env = Bench(dir, ids, c.scenario);

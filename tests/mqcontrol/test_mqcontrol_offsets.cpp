@@ -90,14 +90,14 @@ TEST_F(Offsets, RecordPerLayout) {
        {0, 0, 1, 1}},
       // Older layout, 5- and 6-bit magnitudes.
       {"ZemblZ350:001:002", {{220, 0x12}, {222, 0x30}, {218, 0xBF}, {219, 0x21}}, {0, 3, 2, 1, 0, 0, 99, 99, 1, -31},
-       {1, 0, 0, 1}},
+       {0, 0, 0, 1}},
       {"QuillQ10:001:002", {{218, 0xBF}}, {0, 0, 0, 0, 0, 0, 99, 99, 0, -63}, {0, 0, 0, 1}},
       // Position pairs: differences of big-endian words, / 12 toward zero.
       {"DunmoD1200:001:002",
        {{16, 0x01}, {17, 0x00}, {76, 0x00}, {77, 0xE8}, {18, 0x00}, {19, 0x00}, {78, 0x00}, {79, 0x19}, {22, 0x00}, {23, 0x30}},
        {-2, 2, -4, 0, 99, 99, 99, 99, 99, 99}, {1, 0, 0, 1}},
-      // Offsets supported, but no layout: zeros.
-      {"Pilvo700:001:002", {{53, 0x33}}, {0, 0, 0, 0, 0, 0, 99, 99, 0, 0}, {1, 0, 0, 1}},
+      // Offsets supported, but no layout: zeros. A feeder-only model.
+      {"Pilvo700:001:002", {{53, 0x33}}, {0, 0, 0, 0, 0, 0, 99, 99, 0, 0}, {0, 0, 0, 1}},
       {"SelkoS150:001:002", {{53, 0x33}}, {0, 0, 0, 0, 0, 0, 99, 99, 0, 0}, {1, 0, 0, 0}},
   };
   for (const Row& r : rows) {
