@@ -523,6 +523,82 @@ TEST(ConsutoolRun, TimersPersistPerFamily) {
   }
 }
 
+// The line `n` lines below the first line that is `header`, or "".
+std::string LineBelow(const std::string& text, const std::string& header, int n) {
+  size_t at = text.find("\n" + header + "\n");
+  if (at == std::string::npos) return "";
+  at += header.size() + 2;
+  for (int i = 1; i < n && at != std::string::npos; ++i) at = text.find('\n', at) + 1;
+  const size_t end = text.find('\n', at);
+  return end == std::string::npos ? "" : text.substr(at, end - at);
+}
+
+// Each change option of the staged consutool, alone, over a generic scanner
+// whose every byte differs from what the options write: it prints "Set
+// successfully", the persistent memory changes, and a later --info shows
+// the new value. --info beside a change changes nothing.
+TEST(ConsutoolRun, EveryChangeOptionReachesTheDevice) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-options");
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1621\nusb 0x2d4e 0x1716\n");
+  const struct {
+    unsigned productId;
+    std::vector<std::string> args;
+    const char* header;  // the line shown is this one, or the n-th below it
+    int below;
+    const char* shown;
+  } cases[] = {
+      {0x1621, {"--sleeptimer", "40"}, " Power saving:\t\t\t40 Minutes", 0, nullptr},
+      {0x1621, {"--brake-roller-clear"}, " Brake Roller:\t\t\t0 Sheets", 0, nullptr},
+      {0x1621, {"--pick-roller-clear"}, " Pick Roller:\t\t\t0 Sheets", 0, nullptr},
+      {0x1716, {"--after-cleaning-clear"}, " After cleaning:\t\t0 Sheets", 0, nullptr},
+      {0x1621, {"--adf-front-offset-main=2"}, " ADF(front):\t", 1, "  Main:\t\t\t\t2*0.5mm"},
+      {0x1621, {"--adf-front-offset-sub", "-1"}, " ADF(front):\t", 2, "  Sub:\t\t\t\t-1*0.5mm"},
+      {0x1621, {"--adf-back-offset-main", "3"}, " ADF(back):\t", 1, "  Main:\t\t\t\t3*0.5mm"},
+      {0x1621, {"--adf-back-offset-sub=-4"}, " ADF(back):\t", 2, "  Sub:\t\t\t\t-4*0.5mm"},
+      {0x1621, {"--flatbed-offset-main", "1"}, " Flatbed:\t", 1, "  Main:\t\t\t\t1*0.5mm"},
+      {0x1621, {"--flatbed-offset-sub", "-2"}, " Flatbed:\t", 2, "  Sub:\t\t\t\t-2*0.5mm"},
+      {0x1716, {"--adf-magnification-adjustment", "1.5"}, "Vertical magnification adjustment:", 1,
+       " ADF:\t\t\t\t1.5%"},
+      {0x1716, {"--flatbed-magnification-adjustment=-0.7"}, "Vertical magnification adjustment:", 2,
+       " Flatbed:\t\t\t-0.7%"},
+  };
+  const Bytes image = Seeded();
+  const std::string both = std::string(image.begin(), image.end()) + std::string(image.begin(), image.end());
+  for (const auto& c : cases) {
+    const std::string where = c.args[0];
+    char device[64];
+    std::snprintf(device, sizeof device, "device generic 2d4e:%04x bus=3 address=7\n", c.productId);
+    dravn_test::WriteFile(dir + "/state", both);
+    dravn_test::WriteFile(dir + "/scenario", device + ("set state=" + dir + "/state\n"));
+    auto env = dravn_test::SimEnv(dir + "/scenario");
+    env["DRAVN_CONFIG_DIR"] = dir;
+    auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), {"unshare", "--ipc", kConsutool});
+      return dravn_test::Run(args, env, 60);
+    };
+    std::vector<std::string> withInfo = c.args;
+    withInfo.push_back("--info");
+    const auto looked = run(withInfo);
+    EXPECT_EQ(looked.exitCode, 0) << where << looked.err;
+    EXPECT_EQ(looked.out.rfind("Device Info:\n", 0), 0u) << where << looked.out;
+    EXPECT_EQ(dravn_test::ReadFile(dir + "/state"), both) << where << ": --info changed the device";
+
+    const auto set = run(c.args);
+    EXPECT_EQ(set.exitCode, 0) << where << set.out << set.err;
+    EXPECT_EQ(set.out, "consutool: Set successfully\n") << where;
+    const std::string state = dravn_test::ReadFile(dir + "/state");
+    ASSERT_EQ(state.size(), 2 * kEeprom) << where;
+    EXPECT_NE(state.substr(kEeprom), both.substr(kEeprom)) << where << ": the persistent memory did not change";
+    const auto info = run({"--info"});
+    EXPECT_EQ(info.exitCode, 0) << where << info.err;
+    if (c.shown) {
+      EXPECT_EQ(LineBelow(info.out, c.header, c.below), c.shown) << where << "\n" << info.out;
+    } else {
+      EXPECT_NE(info.out.find(std::string("\n") + c.header + "\n"), std::string::npos) << where << "\n" << info.out;
+    }
+  }
+}
+
 // Devices the staged consutool must leave alone: a Selko2 scanner locked by
 // another host (6, not 7) and a Tavrin4 scanner in boot mode.
 TEST(ConsutoolRun, DevicesRefused) {
