@@ -341,7 +341,7 @@ TEST(ConsutoolRun, Selko2TimerReadTimeOutChangesNothing) {
 // NVRAM (with its lock record) and the Brenna read data.
 Bytes Selko2Memory() {
   Bytes state(kLockTo, 0);
-  state[68] = 5;
+  state[68] = 0x88, state[69] = 0x13;  // 5000 sheets on the roller counter
   return state;
 }
 Bytes BrennaReadData() {
