@@ -3,128 +3,51 @@
 // batches whose pages are compared with the synthetic pages fed, the
 // command sequence the scanner sees, faults, and the front end's own
 // conformance test. Each run has its own IPC and mount namespaces.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sane/sane.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "brenna_scan_func.h"
-#include "dravn_paths.h"
 #include "model_catalog.h"
+#include "scan_e2e_support.h"
 #include "selko2_pipeline.h"
 #include "test_pages.h"
 #include "test_support.h"
 #include "tone_curve_tenths.h"
-
-extern char** environ;
 
 using dravn_test::ReadFile;
 using dravn_test::WriteFile;
 
 namespace {
 
-const dravn::CatalogModel& kModel = dravn::kBrennaModels[0];
+using dravn_scan_e2e::PaperSize;
 
-std::string DeviceName() { return std::string("dravn:") + kModel.model + ":001:005"; }
-
-struct PaperSize {
-  const char* name;
-  double widthMm, heightMm;
-};
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210};
 
-class BrennaScanE2E : public ::testing::Test {
+class BrennaScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
-  void SetUp() override {
-    m_dir = dravn_test::MakeTempDir("brenna-scan-e2e");
-    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
-    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
-      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
-    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
-  }
-  // The pages and scans are large: nothing is left behind.
-  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+  BrennaScanE2E() : ScanimageE2E({"brenna", &dravn::kBrennaModels[0]}) {}
 
   // Sheets of synthetic pages in the feeder, rendered at `dpi`.
   void Feed(int sheets, const PaperSize& paper, int dpi, bool colour, const std::string& extra = "") {
-    for (int n = 1; n <= 2 * sheets; ++n) {
-      dravn_pages::PageSpec spec;
-      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
-      spec.number = n;
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
-                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
-    }
-    char line[128];
-    snprintf(line, sizeof line, "device brenna %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
-                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+    WritePages(sheets, paper, dpi, colour);
+    WriteScenario(FeedSettings(sheets, dpi) + extra);
   }
 
-  // A library directory whose libimgforge converts to grey and line art
-  // (the pipeline tests' stand-in: the package's has no such entries yet),
-  // laid over the package's.
-  std::string FullImgforge() {
-    std::string lib = m_dir + "/lib";
-    mkdir(lib.c_str(), 0755);
-    EXPECT_EQ(dravn_test::Run({"sh", "-c",
-                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
-                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
-                  .exitCode,
-              0);
-    return lib + ":" DRAVN_LIB_DIR;
-  }
-
-  std::vector<std::string> Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
-    binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
-    binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
-    binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
-    std::string script;
-    for (const auto& b : binds) {
-      size_t colon = b.find(':');
-      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
-    }
-    script += "exec scanimage \"$@\"";
-    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-  std::map<std::string, std::string> Env() {
-    auto env = dravn_test::SimEnv(m_dir + "/scenario");
-    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
-    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+  // BRENNA_TEST_DEBUG, when set, is the backend's debug level.
+  std::map<std::string, std::string> Env() override {
+    auto env = ScanimageE2E::Env();
     env["DRAVN_DEBUG"] = getenv("BRENNA_TEST_DEBUG") ? getenv("BRENNA_TEST_DEBUG") : "";
     return env;
-  }
-  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
-    return dravn_test::Run(Argv(args, binds), Env(), 300);
-  }
-
-  std::vector<std::string> Batch(const std::vector<std::string>& options) {
-    std::vector<std::string> args = options;
-    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
-    return args;
-  }
-  int PagesWritten() {
-    int n = 0;
-    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
-    return n;
-  }
-  dravn_pages::Image Scanned(int n) {
-    dravn_pages::Image image;
-    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
-    return image;
   }
 
   // Command blocks sent (by control transfer), as opcode and the unit or
@@ -153,17 +76,12 @@ class BrennaScanE2E : public ::testing::Test {
     return n;
   }
   void NoColourShift() { WriteFile(m_dir + "/etc/fsip.conf", "ColorShiftCorrection 0\n"); }
-
-  std::string m_dir;
 };
 
 // The fed page as the pipeline should deliver it: the optional reference
 // fringe filter, the tone curve every Brenna page goes through, the mode.
 dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const char* mode, bool fringe) {
-  dravn_pages::PageSpec spec;
-  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
-  spec.number = number;
-  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, true, number);
   if (fringe) {
     _P2IIMG p{};
     p.pImageData = page.pixels.data();
@@ -176,11 +94,7 @@ dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const c
   unsigned char lut[256];
   kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, lut, "test");
   for (auto& v : page.pixels) v = lut[v];
-  if (std::string(mode) == "Color") return page;
-  page = dravn_pages::ToGrey(page);
-  if (std::string(mode) == "Lineart")
-    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
-  return page;
+  return dravn_scan_e2e::InMode(std::move(page), mode);
 }
 
 struct BatchCase {
@@ -468,39 +382,14 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
     const bool midPage = std::string(when) == "mid-page";
     Feed(3, kA5, 300, true, midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n");
     NoColourShift();
-    std::vector<std::string> argv = Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {});
-    std::vector<std::string> envStrings;
-    auto env = Env();
-    for (char** e = environ; *e; ++e) {
-      std::string kv = *e;
-      if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
-    }
-    for (const auto& [k, v] : env)
-      if (!v.empty()) envStrings.push_back(k + "=" + v);
-    std::vector<char*> args, envp;
-    for (auto& a : argv) args.push_back(&a[0]);
-    args.push_back(nullptr);
-    for (auto& e : envStrings) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid;
-    ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
     // Mid-page: while the first page's chunks come. Between pages: once the
     // first page is written.
     const std::string mark = midPage ? m_dir + "/transcript" : m_dir + "/out/page1.pnm";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(midPage ? 400 : 20));
-    kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    const std::string err = ReadFile(m_dir + "/stderr");
-    EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
+    dravn_test::RunResult r;
+    ASSERT_NO_FATAL_FAILURE(
+        Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {}), mark,
+                    midPage ? 400 : 20, &r));
+    EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
     if (!midPage) {
       EXPECT_GE(PagesWritten(), 1);
     }

@@ -4,29 +4,21 @@
 // (the host converts) and without one (the scanner converts); raw and JPEG
 // transfer; faults; an interrupted scan; the front end's conformance test.
 // Each run has its own IPC and mount namespaces.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sane/sane.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "dravn_paths.h"
 #include "kelo_devctl_corvane.h"
 #include "model_catalog.h"
+#include "scan_e2e_support.h"
 #include "test_pages.h"
 #include "test_support.h"
-
-extern char** environ;
 
 using dravn_test::ReadFile;
 using dravn_test::WriteFile;
@@ -34,101 +26,50 @@ using dravnmain::KeloDevCtlCorvane;
 
 namespace {
 
-struct PaperSize {
-  const char* name;
-  double widthMm, heightMm;
-};
+using dravn_scan_e2e::PaperSize;
+
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148};
 
 // How the host's libimgforge is laid out for a run.
 enum class Library { Package, Standin, None };
 
-class CorvaneScanE2E : public ::testing::Test {
+class CorvaneScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
-  void SetUp() override {
-    m_dir = dravn_test::MakeTempDir("corvane-scan-e2e");
-    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
-    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
-      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
-    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
-  }
-  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+  CorvaneScanE2E() : ScanimageE2E({"corvane", &dravn::kDocuvaneModels[0]}) {}
 
   // Sheets of synthetic pages (front 2k-1, back 2k) rendered at `dpi`, in a
   // scanner of catalogue row `row`.
   void Feed(int row, int sheets, const PaperSize& paper, int dpi, const std::string& extra = "") {
-    m_model = &dravn::kDocuvaneModels[row];
-    for (int n = 1; n <= 2 * std::max(1, sheets); ++n) {
-      dravn_pages::PageSpec spec;
-      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
-      spec.number = n;
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
-                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
-    }
-    char line[128];
-    snprintf(line, sizeof line, "device corvane %04x:%04x bus=1 address=5\n", m_model->vendorId, m_model->productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set state=" + m_dir +
-                                       "/state\nset sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
-                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+    m_scanner.model = &dravn::kDocuvaneModels[row];
+    WritePages(std::max(1, sheets), paper, dpi, true);
+    WriteScenario("set state=" + m_dir + "/state\n" + FeedSettings(sheets, dpi) + extra);
   }
 
   // The package's library directory with libimgforge replaced by the
   // pipeline stand-in, or taken away.
   std::string LibDir(Library library) {
     if (library == Library::Package) return "";
+    if (library == Library::Standin) return FullImgforge();
     std::string lib = m_dir + "/lib";
     mkdir(lib.c_str(), 0755);
-    std::string script = std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && ";
-    script += library == Library::Standin
-                  ? std::string("cp -f ") + PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"
-                  : "rm -f " + lib + "/libimgforge.so*";
-    EXPECT_EQ(dravn_test::Run({"sh", "-c", script}).exitCode, 0);
+    EXPECT_EQ(
+        dravn_test::Run(
+            {"sh", "-c", std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && rm -f " + lib + "/libimgforge.so*"})
+            .exitCode,
+        0);
     return lib + ":" DRAVN_LIB_DIR;
   }
 
-  std::vector<std::string> Argv(const std::vector<std::string>& args, const std::string& lib) {
-    std::vector<std::string> binds{m_dir + "/shm:" DRAVN_SHM_DIR, m_dir + "/log:" DRAVN_LOG_DIR,
-                                   m_dir + "/etc:" DRAVN_ETC_DIR};
-    if (!lib.empty()) binds.push_back(lib);
-    std::string script;
-    for (const auto& b : binds) {
-      size_t colon = b.find(':');
-      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
-    }
-    script += "exec scanimage \"$@\"";
-    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-  std::string DeviceName() const { return std::string("dravn:") + m_model->model + ":001:005"; }
-  std::map<std::string, std::string> Env() {
-    auto env = dravn_test::SimEnv(m_dir + "/scenario");
-    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
-    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
-    env["DRAVN_DEBUG"] = "";
+  // The stand-in records what the page steps ask of it.
+  std::map<std::string, std::string> Env() override {
+    auto env = ScanimageE2E::Env();
     env["IMGFORGE_STANDIN_RECORD"] = m_dir + "/requests";
     return env;
   }
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, Library library = Library::Package) {
-    return dravn_test::Run(Argv(args, LibDir(library)), Env(), 300);
+    const std::string lib = LibDir(library);
+    return ScanimageE2E::Scanimage(args, lib.empty() ? std::vector<std::string>{} : std::vector<std::string>{lib});
   }
-  std::vector<std::string> Batch(std::vector<std::string> options) {
-    options.push_back("--batch=" + m_dir + "/out/page%d.pnm");
-    return options;
-  }
-  int PagesWritten() {
-    int n = 0;
-    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
-    return n;
-  }
-  dravn_pages::Image Scanned(int n) {
-    dravn_pages::Image image;
-    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
-    return image;
-  }
-
-  std::string m_dir;
-  const dravn::CatalogModel* m_model = &dravn::kDocuvaneModels[0];
 };
 
 int Grey(const uint8_t* p) { return (299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000; }
@@ -136,10 +77,7 @@ int Grey(const uint8_t* p) { return (299 * p[0] + 587 * p[1] + 114 * p[2] + 500)
 // The fed page through the tone table of its mode (brightness and contrast
 // 0), converted as the scanner and the stand-in both convert.
 dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const std::string& mode) {
-  dravn_pages::PageSpec spec;
-  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = true;
-  spec.number = number;
-  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, true, number);
   unsigned char table[256];
   if (mode == "Lineart")
     KeloDevCtlCorvane::ApplyLutContrastBrightness(0, 0, 255, 0, 10, table);
@@ -384,37 +322,12 @@ TEST_F(CorvaneScanE2E, WrongIdentityIsUnsupported) {
 
 TEST_F(CorvaneScanE2E, InterruptedScan) {
   Feed(0, 3, kA6, 150, "set page_ms=700\n");
-  std::vector<std::string> argv =
-      Argv(Batch({"--source", "ADF Front", "--resolution", "150", "--page-auto=no", "--paper-size", "A6"}), "");
-  std::vector<std::string> envStrings;
-  auto env = Env();
-  for (char** e = environ; *e; ++e) {
-    std::string kv = *e;
-    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
-  }
-  for (const auto& [k, v] : env)
-    if (!v.empty()) envStrings.push_back(k + "=" + v);
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(&a[0]);
-  args.push_back(nullptr);
-  for (auto& e : envStrings) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid;
-  ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (access((m_dir + "/out/page1.pnm").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the second sheet
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  const std::string err = ReadFile(m_dir + "/stderr");
-  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
+  // Into the second sheet once the first page is written.
+  dravn_test::RunResult r;
+  ASSERT_NO_FATAL_FAILURE(Interrupted(
+      Argv(Batch({"--source", "ADF Front", "--resolution", "150", "--page-auto=no", "--paper-size", "A6"}), {}),
+      m_dir + "/out/page1.pnm", 200, &r));
+  EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_LE(PagesWritten(), 2);
 }

@@ -3,128 +3,38 @@
 // feeding whose pages are compared with the synthetic pages fed, faults,
 // an interrupted scan, and the front end's own conformance test. Each run
 // has its own IPC and mount namespaces.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sane/sane.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <map>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "dravn_paths.h"
 #include "model_catalog.h"
+#include "scan_e2e_support.h"
 #include "selko2_pipeline.h"
 #include "test_pages.h"
 #include "test_support.h"
-
-extern char** environ;
 
 using dravn_test::ReadFile;
 using dravn_test::WriteFile;
 
 namespace {
 
-const dravn::CatalogModel& kModel = dravn::kSelko2Models[0];
+using dravn_scan_e2e::PaperSize;
 
-std::string DeviceName() { return std::string("dravn:") + kModel.model + ":001:005"; }
-
-struct PaperSize {
-  const char* name;
-  double widthMm, heightMm;
-};
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148};
 
-class Selko2ScanE2E : public ::testing::Test {
+class Selko2ScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
-  void SetUp() override {
-    m_dir = dravn_test::MakeTempDir("selko2-scan-e2e");
-    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
-    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
-      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
-    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
-  }
-  // The pages and scans are large: nothing is left behind.
-  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+  Selko2ScanE2E() : ScanimageE2E({"selko2", &dravn::kSelko2Models[0]}) {}
 
   // Sheets of synthetic pages in the feeder, rendered at `dpi`.
   void Feed(int sheets, const PaperSize& paper, int dpi, bool colour, const std::string& extra = "") {
-    for (int n = 1; n <= 2 * sheets; ++n) {
-      dravn_pages::PageSpec spec;
-      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
-      spec.number = n;
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm",
-                dravn_pages::EncodePnm(dravn_pages::RenderDocumentPage(spec)));
-    }
-    char line[128];
-    snprintf(line, sizeof line, "device selko2 %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set state=" + m_dir + "/state\nset nvram_month=1\n" +
-                                       "set nvram_day=1\nset sheets=" + std::to_string(sheets) + "\nset pages=" +
-                                       m_dir + "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
-  }
-
-  // A library directory whose libimgforge converts to grey and line art
-  // (the pipeline tests' stand-in: the package's has no such entries yet),
-  // laid over the package's.
-  std::string FullImgforge() { return LaidOver(PIPELINE_IMGFORGE_STANDIN, "libimgforge.so"); }
-  // The package's libraries with `file` in place of `name`.
-  std::string LaidOver(const char* file, const char* name) {
-    std::string lib = m_dir + "/lib";
-    mkdir(lib.c_str(), 0755);
-    EXPECT_EQ(dravn_test::Run({"sh", "-c",
-                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " + file + " " + lib +
-                                   "/" + name})
-                  .exitCode,
-              0);
-    return lib + ":" DRAVN_LIB_DIR;
-  }
-
-  std::vector<std::string> Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
-    binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
-    binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
-    binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
-    std::string script;
-    for (const auto& b : binds) {
-      size_t colon = b.find(':');
-      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
-    }
-    script += "exec scanimage \"$@\"";
-    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-  std::map<std::string, std::string> Env() {
-    auto env = dravn_test::SimEnv(m_dir + "/scenario");
-    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
-    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
-    env["DRAVN_DEBUG"] = "";
-    return env;
-  }
-  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
-    return dravn_test::Run(Argv(args, binds), Env(), 300);
-  }
-
-  std::vector<std::string> Batch(const std::vector<std::string>& options) {
-    std::vector<std::string> args = options;
-    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
-    return args;
-  }
-  int PagesWritten() {
-    int n = 0;
-    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
-    return n;
-  }
-  dravn_pages::Image Scanned(int n) {
-    dravn_pages::Image image;
-    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
-    return image;
+    WritePages(sheets, paper, dpi, colour);
+    WriteScenario("set state=" + m_dir + "/state\nset nvram_month=1\nset nvram_day=1\n" + FeedSettings(sheets, dpi) +
+                  extra);
   }
 
   // Selko2 commands sent, as opcode, sub-code and parameter.
@@ -146,21 +56,12 @@ class Selko2ScanE2E : public ::testing::Test {
     return n;
   }
   std::string Owner() { return ReadFile(m_dir + "/state").substr(288); }
-
-  std::string m_dir;
 };
 
 dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, int number, const char* mode) {
-  dravn_pages::PageSpec spec;
-  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colourPage;
-  spec.number = number;
-  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, colourPage, number);
   for (auto& v : page.pixels) v = DeviceAdjustLUT_Selko2[v];
-  if (std::string(mode) == "Color") return page;
-  page = dravn_pages::ToGrey(page);
-  if (std::string(mode) == "Lineart")
-    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
-  return page;
+  return dravn_scan_e2e::InMode(std::move(page), mode);
 }
 
 struct BatchCase {
@@ -273,38 +174,12 @@ TEST_F(Selko2ScanE2E, FaultsEndTheBatch) {
 // the scanner once, the page in hand is kept, the scanner is given back.
 TEST_F(Selko2ScanE2E, InterruptedScan) {
   Feed(3, kA6, 300, true, "set page_ms=700\n");
-  std::vector<std::string> argv = Argv(Batch({"--source", "Adf-front", "--paper-size", "A6"}), {});
-  std::vector<std::string> envStrings;
-  auto env = Env();
-  for (char** e = environ; *e; ++e) {
-    std::string kv = *e;
-    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
-  }
-  for (const auto& [k, v] : env)
-    if (!v.empty()) envStrings.push_back(k + "=" + v);
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(&a[0]);
-  args.push_back(nullptr);
-  for (auto& e : envStrings) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid;
-  ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (access((m_dir + "/out/page1.pnm").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the second sheet's wait
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  const std::string err = ReadFile(m_dir + "/stderr");
-  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
-  EXPECT_NE(err.find("Operation was cancel"), std::string::npos) << err;
+  // Into the second sheet's wait once the first page is written.
+  dravn_test::RunResult r;
+  ASSERT_NO_FATAL_FAILURE(
+      Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6"}), {}), m_dir + "/out/page1.pnm", 200, &r));
+  EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
+  EXPECT_NE(r.err.find("Operation was cancel"), std::string::npos) << r.err;
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_EQ(Count("140600"), 1) << "one Stop Scan";
   EXPECT_EQ(Owner(), std::string(40, '\0'));

@@ -3,128 +3,52 @@
 // compared with the synthetic pages fed, the command transcript, faults, an
 // interrupted scan and the front end's own conformance test. Each run has its
 // own IPC and mount namespaces.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sane/sane.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <map>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "dravn_paths.h"
 #include "model_catalog.h"
+#include "scan_e2e_support.h"
 #include "selko2_pipeline.h"
 #include "test_pages.h"
 #include "test_support.h"
 #include "tone_curve_tenths.h"
-
-extern char** environ;
 
 using dravn_test::ReadFile;
 using dravn_test::WriteFile;
 
 namespace {
 
-const dravn::CatalogModel& kModel = dravn::kSelkoModels[0];
+using dravn_scan_e2e::PaperSize;
 
-std::string DeviceName() { return std::string("dravn:") + kModel.model + ":001:005"; }
-
-struct PaperSize {
-  const char* name;
-  double widthMm, heightMm;
-};
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148}, kCustom{"Custom", 120, 160};
 
-class SelkoScanE2E : public ::testing::Test {
+class SelkoScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
-  void SetUp() override {
-    m_dir = dravn_test::MakeTempDir("selko-scan-e2e");
-    for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
-    for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
-      WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
-    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
-  }
-  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+  SelkoScanE2E() : ScanimageE2E({"selko", &dravn::kSelkoModels[0]}) {}
 
   // Sheets of synthetic pages in the hopper, rendered at `dpi`; the pages
   // listed in `blank` are white.
   void Feed(int sheets, const PaperSize& paper, int dpi, bool colour, const std::string& extra = "",
             const std::vector<int>& blank = {}) {
-    for (int n = 1; n <= 2 * sheets; ++n) {
-      dravn_pages::PageSpec spec;
-      spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
-      spec.number = n;
-      dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
-      for (int b : blank)
-        if (b == n) std::fill(page.pixels.begin(), page.pixels.end(), 255);
-      WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm", dravn_pages::EncodePnm(page));
-    }
-    char line[128];
-    snprintf(line, sizeof line, "device selko %04x:%04x bus=1 address=5\n", kModel.vendorId, kModel.productId);
-    WriteFile(m_dir + "/scenario", std::string(line) + "set sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
-                                       "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n" + extra);
+    WritePages(sheets, paper, dpi, colour, blank);
+    WriteScenario(FeedSettings(sheets, dpi) + extra);
   }
 
-  // A library directory whose libimgforge converts to grey and line art and
-  // judges blank pages (the pipeline tests' stand-in), laid over the
-  // package's.
-  std::string FullImgforge() {
-    std::string lib = m_dir + "/lib";
-    mkdir(lib.c_str(), 0755);
-    EXPECT_EQ(dravn_test::Run({"sh", "-c",
-                               std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " +
-                                   PIPELINE_IMGFORGE_STANDIN + " " + lib + "/libimgforge.so"})
-                  .exitCode,
-              0);
-    return lib + ":" DRAVN_LIB_DIR;
-  }
-
-  std::vector<std::string> Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
-    binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
-    binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
-    binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
-    std::string script;
-    for (const auto& b : binds) {
-      size_t colon = b.find(':');
-      script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
-    }
-    script += "exec scanimage \"$@\"";
-    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-  std::map<std::string, std::string> Env() {
-    auto env = dravn_test::SimEnv(m_dir + "/scenario");
-    env["SANE_CONFIG_DIR"] = m_dir + "/sane";
-    env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
-    env["DRAVN_DEBUG"] = "";
-    return env;
-  }
-  dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {}) {
-    return dravn_test::Run(Argv(args, binds), Env(), 300);
-  }
-  std::vector<std::string> Batch(const std::vector<std::string>& options) {
-    std::vector<std::string> args = options;
-    args.push_back("--batch=" + m_dir + "/out/page%d.pnm");
-    return args;
-  }
-  int PagesWritten() {
-    int n = 0;
-    while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
-    return n;
-  }
-  dravn_pages::Image Scanned(int n) {
-    dravn_pages::Image image;
-    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
-    return image;
+  // Interrupted once page `waitForPage` is written (at once for 0) and
+  // `extraMs` more have passed.
+  void Interrupt(const std::vector<std::string>& argv, int waitForPage, int extraMs) {
+    dravn_test::RunResult r;
+    const std::string page = waitForPage > 0 ? m_dir + "/out/page" + std::to_string(waitForPage) + ".pnm" : "";
+    ASSERT_NO_FATAL_FAILURE(Interrupted(argv, page, extraMs, &r));
+    EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
+    EXPECT_NE(r.err.find("Operation was cancel"), std::string::npos) << r.err;
   }
 
   // What the host sent, in order: "HS" for a handshake, the code and
@@ -152,25 +76,16 @@ class SelkoScanE2E : public ::testing::Test {
       if (c.compare(0, 2, "P:") == 0) return c.substr(2);
     return "";
   }
-
-  std::string m_dir;
 };
 
 // The page as the pipeline makes it of a fed page: the device adjustment,
 // the fixed tone curve (shadow 10, highlight 230, gamma 1.6), the mode.
 dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, int number, const std::string& mode) {
-  dravn_pages::PageSpec spec;
-  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colourPage;
-  spec.number = number;
-  dravn_pages::Image page = dravn_pages::RenderDocumentPage(spec);
+  dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, colourPage, number);
   unsigned char tone[256];
   kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, tone, "test");
   for (auto& v : page.pixels) v = tone[DeviceAdjustLUT_Selko2[v]];
-  if (mode == "Color") return page;
-  page = dravn_pages::ToGrey(page);
-  if (mode == "Lineart")
-    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
-  return page;
+  return dravn_scan_e2e::InMode(std::move(page), mode);
 }
 
 // A quarter or half turn of a page, as the rotation option asks for it.
@@ -481,47 +396,10 @@ TEST_F(SelkoScanE2E, NotReadyIsAskedAgain) {
 // Interrupted at a point of the batch: the pages in hand are kept, the
 // scanner is stopped once when pages were still pending, the connection is
 // ended.
-void Interrupt(SelkoScanE2E* test, const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               const std::string& dir, int waitForPage, int extraMs) {
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) {
-    std::string kv = *e;
-    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
-  }
-  for (const auto& [k, v] : env)
-    if (!v.empty()) envStrings.push_back(k + "=" + v);
-  std::vector<std::string> args = argv;
-  std::vector<char*> a, e;
-  for (auto& s : args) a.push_back(&s[0]);
-  a.push_back(nullptr);
-  for (auto& s : envStrings) e.push_back(&s[0]);
-  e.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid;
-  ASSERT_EQ(posix_spawnp(&pid, a[0], &actions, nullptr, a.data(), e.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  const std::string page = dir + "/out/page" + std::to_string(waitForPage) + ".pnm";
-  while (waitForPage > 0 && access(page.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::milliseconds(extraMs));
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  const std::string err = ReadFile(dir + "/stderr");
-  EXPECT_EQ(WEXITSTATUS(status), SANE_STATUS_CANCELLED) << err;
-  EXPECT_NE(err.find("Operation was cancel"), std::string::npos) << err;
-  (void)test;
-}
-
 TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
   // Between pages: the first page is written, the second face is on its way.
   Feed(3, kA6, 300, true, "set page_ms=700\n");
-  Interrupt(this, Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}), {}), Env(), m_dir, 1,
-            200);
+  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}), {}), 1, 200);
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_EQ(Count("1408"), 1) << "one stop";
   EXPECT_EQ(Count("HS"), Count("141d"));
@@ -531,8 +409,8 @@ TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
   TearDown();
   SetUp();
   Feed(2, kA6, 300, true, "set page_ms=1500\n");
-  Interrupt(this, Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}),
-            Env(), m_dir, 0, 500);
+  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}), 0,
+            500);
   EXPECT_EQ(PagesWritten(), 0);
   EXPECT_EQ(Count("1408"), 1);
   EXPECT_EQ(Count("HS"), Count("141d"));

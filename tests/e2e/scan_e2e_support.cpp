@@ -1,0 +1,164 @@
+#include "scan_e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "dravn_paths.h"
+
+extern char** environ;
+
+namespace dravn_scan_e2e {
+
+using dravn_test::ReadFile;
+using dravn_test::WriteFile;
+
+dravn_pages::Image Rendered(const PaperSize& paper, int dpi, bool colour, int number) {
+  dravn_pages::PageSpec spec;
+  spec.widthMm = paper.widthMm, spec.heightMm = paper.heightMm, spec.dpi = dpi, spec.colour = colour;
+  spec.number = number;
+  return dravn_pages::RenderDocumentPage(spec);
+}
+
+dravn_pages::Image InMode(dravn_pages::Image page, const std::string& mode) {
+  if (mode == "Color") return page;
+  page = dravn_pages::ToGrey(page);
+  if (mode == "Lineart")
+    for (auto& v : page.pixels) v = v < 128 ? 0 : 255;
+  return page;
+}
+
+void ScanimageE2E::SetUp() {
+  m_dir = dravn_test::MakeTempDir(std::string(m_scanner.family) + "-scan-e2e");
+  for (const char* sub : {"shm", "log", "etc", "sane", "pages", "out"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+  for (const auto& name : dravn_test::ListDir(DRAVN_ETC_DIR))
+    WriteFile(m_dir + "/etc/" + name, ReadFile(std::string(DRAVN_ETC_DIR) + "/" + name));
+  WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+}
+
+void ScanimageE2E::TearDown() { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+void ScanimageE2E::WritePages(int sheets, const PaperSize& paper, int dpi, bool colour, const std::vector<int>& blank) {
+  for (int n = 1; n <= 2 * sheets; ++n) {
+    dravn_pages::Image page = Rendered(paper, dpi, colour, n);
+    if (std::find(blank.begin(), blank.end(), n) != blank.end()) std::fill(page.pixels.begin(), page.pixels.end(), 255);
+    WriteFile(m_dir + "/pages/page" + std::to_string(n) + ".pnm", dravn_pages::EncodePnm(page));
+  }
+}
+
+std::string ScanimageE2E::FeedSettings(int sheets, int dpi) const {
+  return "set sheets=" + std::to_string(sheets) + "\nset pages=" + m_dir +
+         "/pages/page%d.pnm\nset page_dpi=" + std::to_string(dpi) + "\n";
+}
+
+void ScanimageE2E::WriteScenario(const std::string& settings) {
+  char line[128];
+  snprintf(line, sizeof line, "device %s %04x:%04x bus=1 address=5\n", m_scanner.family, m_scanner.model->vendorId,
+           m_scanner.model->productId);
+  WriteFile(m_dir + "/scenario", line + settings);
+}
+
+std::string ScanimageE2E::LaidOver(const char* file, const char* name) {
+  std::string lib = m_dir + "/lib";
+  mkdir(lib.c_str(), 0755);
+  EXPECT_EQ(dravn_test::Run(
+                {"sh", "-c",
+                 std::string("cp -a ") + DRAVN_LIB_DIR + "/. " + lib + " && cp -f " + file + " " + lib + "/" + name})
+                .exitCode,
+            0);
+  return lib + ":" DRAVN_LIB_DIR;
+}
+
+std::string ScanimageE2E::DeviceName() const { return std::string("dravn:") + m_scanner.model->model + ":001:005"; }
+
+std::vector<std::string> ScanimageE2E::Argv(const std::vector<std::string>& args, std::vector<std::string> binds) {
+  binds.push_back(m_dir + "/shm:" DRAVN_SHM_DIR);
+  binds.push_back(m_dir + "/log:" DRAVN_LOG_DIR);
+  binds.push_back(m_dir + "/etc:" DRAVN_ETC_DIR);
+  std::string script;
+  for (const auto& b : binds) {
+    size_t colon = b.find(':');
+    script += "mount --bind '" + b.substr(0, colon) + "' '" + b.substr(colon + 1) + "' && ";
+  }
+  script += "exec scanimage \"$@\"";
+  std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh", "-d", DeviceName()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+std::map<std::string, std::string> ScanimageE2E::Env() {
+  auto env = dravn_test::SimEnv(m_dir + "/scenario");
+  env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+  env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+  env["DRAVN_DEBUG"] = "";
+  return env;
+}
+
+dravn_test::RunResult ScanimageE2E::Scanimage(const std::vector<std::string>& args,
+                                              const std::vector<std::string>& binds) {
+  return dravn_test::Run(Argv(args, binds), Env(), 300);
+}
+
+void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const std::string& mark, int settleMs,
+                               dravn_test::RunResult* result) {
+  // dravn_test::Run waits for its program; this one must be signalled while
+  // it scans, so it is spawned here with the same environment rules.
+  std::vector<std::string> envStrings;
+  auto env = Env();
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
+  }
+  for (const auto& [k, v] : env)
+    if (!v.empty()) envStrings.push_back(k + "=" + v);
+  std::vector<std::string> argStrings = argv;
+  std::vector<char*> args, envp;
+  for (auto& a : argStrings) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  for (auto& e : envStrings) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, (m_dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid;
+  ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!mark.empty() && access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  result->exitCode = WEXITSTATUS(status);
+  result->err = ReadFile(m_dir + "/stderr");
+}
+
+std::vector<std::string> ScanimageE2E::Batch(std::vector<std::string> options) const {
+  options.push_back("--batch=" + m_dir + "/out/page%d.pnm");
+  return options;
+}
+
+int ScanimageE2E::PagesWritten() const {
+  int n = 0;
+  while (access((m_dir + "/out/page" + std::to_string(n + 1) + ".pnm").c_str(), F_OK) == 0) ++n;
+  return n;
+}
+
+dravn_pages::Image ScanimageE2E::Scanned(int n) const {
+  dravn_pages::Image image;
+  EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/out/page" + std::to_string(n) + ".pnm"), &image)) << n;
+  return image;
+}
+
+}  // namespace dravn_scan_e2e
