@@ -136,9 +136,8 @@ bool CSelko2ScanFunc::BuildImage() {
   MaintenanceFields f;
   unsigned char timer[kTimerSize] = {};
   // A timer the scanner refuses counts as 0. One whose transfer broke ends
-  // the build: its reply may still sit in the pipe, and every later status
-  // and data read would take the bytes of the one before, until an NVRAM
-  // read back shifted went out as a write.
+  // the build: its value is unknown, and a 0 taken for it would go back to
+  // the scanner with the next write.
   bool refused = false;
   if (Command(0x28, 0x14, kSleepTimer, timer, kTimerSize, true, &refused))
     f.sleepMinutes = GetLe32(timer + 4);
