@@ -52,20 +52,26 @@ bool Alive(const std::string& pid) { return !pid.empty() && kill(std::stoi(pid),
 
 // A stand-in scan-button daemon: answers a running process's request for
 // record 0 with "SBRelease", as the daemon does once it has let go of the
-// scanner.
+// scanner. It answers only after Go(), which the requester's first pause
+// gives, so that the request is always seen waiting, however the two
+// processes are scheduled.
 class StandInDaemon {
  public:
   StandInDaemon() {
-    int fds[2];
-    if (pipe(fds) != 0) abort();
+    int stop[2], go[2];
+    if (pipe(stop) != 0 || pipe(go) != 0) abort();
     m_pid = fork();
     if (m_pid == 0) {
-      close(fds[1]);
-      fcntl(fds[0], F_SETFL, O_NONBLOCK);
+      close(stop[1]);
+      close(go[1]);
+      fcntl(stop[0], F_SETFL, O_NONBLOCK);
+      fcntl(go[0], F_SETFL, O_NONBLOCK);
       RawTable raw;
+      bool going = false;
       char c;
-      while (read(fds[0], &c, 1) < 0) {
-        if (devwatch_test::TableLock(-1)) {
+      while (read(stop[0], &c, 1) < 0) {
+        going = going || read(go[0], &c, 1) == 1;
+        if (going && devwatch_test::TableLock(-1)) {
           if (raw.State(0) == "Request" && Alive(raw.Pid(0))) raw.SetState(0, "SBRelease");
           devwatch_test::TableLock(1);
         }
@@ -73,19 +79,28 @@ class StandInDaemon {
       }
       _exit(0);
     }
-    close(fds[0]);
-    m_stop = fds[1];
+    close(stop[0]);
+    close(go[0]);
+    m_stop = stop[1];
+    s_go = go[1];
   }
   ~StandInDaemon() {
     close(m_stop);
+    close(s_go);
+    s_go = -1;
     waitpid(m_pid, nullptr, 0);
   }
   std::string PidText() const { return std::to_string(m_pid); }
+  static void Go() {
+    if (s_go >= 0 && write(s_go, "g", 1) != 1) abort();
+  }
 
  private:
   pid_t m_pid = -1;
   int m_stop = -1;
+  static int s_go;
 };
+int StandInDaemon::s_go = -1;
 
 std::string OwnPid() { return std::to_string(getpid()); }
 
@@ -153,6 +168,11 @@ TEST_P(CreateControlFile, TakesWaitsOrRefusesByTheRecordsState) {
   if (c.state) raw.Set(0, kDevice, pidOf(c.owner), c.state);
   std::unique_ptr<StandInDaemon> daemon(c.daemon ? new StandInDaemon : nullptr);
   ClockSeam clock(c.daemon);
+  if (daemon) {
+    g_pfnOnPause = [](int n) {
+      if (n == 1) StandInDaemon::Go();
+    };
+  }
   uint32_t lastError = 0;
   devwatch::CMqExpScannerCtrl ctrl(lastError);
 
