@@ -86,10 +86,10 @@ TEST(OlderMorphology, ErosionGrowsBlackAndDilationWhite) {
 // A U whose arms meet below, joined by a diagonal pixel; a lone pixel; and
 // one more below: numbered from 2, the joined arms the smaller number.
 const char* const kShapes[] = {
-    "X.X..",
-    "X.X.X",
-    "XXX..",
-    "...X.",
+    "X.X..",  //
+    "X.X.X",  //
+    "XXX..",  //
+    "...X.",  //
     "X....",
 };
 const uint32_t kShapeLabels[] = {
@@ -138,7 +138,7 @@ TEST(OlderStains, SpecksUpToTheSizeGoWithinTheMargins) {
     int size;
     bool one, two, three, line;  // still black afterwards
   } cases[] = {
-      {0, true, true, true, true},   {1, false, true, true, true}, {2, false, false, true, true},
+      {0, true, true, true, true},    {1, false, true, true, true},    {2, false, false, true, true},
       {3, false, false, false, true}, {5, false, false, false, false},
   };
   for (const auto& c : cases) {
@@ -225,14 +225,17 @@ TEST(OlderFilters, BandsGiveWhatThePlainOperationGives) {
     EXPECT_EQ(none, Page(page.size(), 9));
   };
   for (int size : {1, 2, 4, 9}) {
-    check("stain", size, [&](uint8_t* d) { return RemoveStain(page.data(), d, h, w, size, _MARGINPTXYSIZE{}); },
-          [&](uint8_t* d, int n) { return RemoveStainEx(page.data(), d, h, w, size, _MARGINPTXYSIZE{}, n); });
-    check("couplay", size, [&](uint8_t* d) { return CouplayFilter(page.data(), d, h, w, size); },
-          [&](uint8_t* d, int n) { return CouplayFilterEx(page.data(), d, h, w, size, n); });
+    check(
+        "stain", size, [&](uint8_t* d) { return RemoveStain(page.data(), d, h, w, size, _MARGINPTXYSIZE{}); },
+        [&](uint8_t* d, int n) { return RemoveStainEx(page.data(), d, h, w, size, _MARGINPTXYSIZE{}, n); });
+    check(
+        "couplay", size, [&](uint8_t* d) { return CouplayFilter(page.data(), d, h, w, size); },
+        [&](uint8_t* d, int n) { return CouplayFilterEx(page.data(), d, h, w, size, n); });
   }
   for (int size : {-5, -2, 1, 3, 6})
-    check("line", size, [&](uint8_t* d) { return LineFilter(page.data(), d, h, w, size); },
-          [&](uint8_t* d, int n) { return LineFilterEx(page.data(), d, h, w, size, n); });
+    check(
+        "line", size, [&](uint8_t* d) { return LineFilter(page.data(), d, h, w, size); },
+        [&](uint8_t* d, int n) { return LineFilterEx(page.data(), d, h, w, size, n); });
 }
 
 TEST(OlderFilters, FrameOfTheWindowSize) {
@@ -449,11 +452,11 @@ TEST(ToneExtras, ShiftedHistogramsStayInsideTheirBins) {
     int k, bins, result;
     std::vector<int> at;  // bins of the four values
   } cases[] = {
-      {86, 74, 0, {10, 10, 11, 73}},   // 256 / 128: shift 2
-      {86, 73, -1, {}},                // 255 would land past the last bin
+      {86, 74, 0, {10, 10, 11, 73}},     // 256 / 128: shift 2
+      {86, 73, -1, {}},                  // 255 would land past the last bin
       {150, 138, 0, {10, 11, 12, 137}},  // 256 / 256: shift 1
-      {23, 11, 0, {10, 10, 10, 10}},   // 256 / 2: everything shifted out
-      {22, 300, -1, {}},               // no divisor
+      {23, 11, 0, {10, 10, 10, 10}},     // 256 / 2: everything shifted out
+      {22, 300, -1, {}},                 // no divisor
       {10, 300, -1, {}},
   };
   for (const auto& c : cases) {

@@ -504,16 +504,11 @@ TEST(Liveness, ProcessesByIdAndByName) {
     const char* printed;
   };
   const Case cases[] = {
-      {std::to_string(getpid()), 1, ""},
-      {"1", 1, ""},  // one digit is an id too
-      {std::to_string(child), 0, ""},
-      {ownName, 1, ""},
-      {"X" + ownName.substr(1), 0, ""},
-      {ownName.substr(0, ownName.size() - 1), 0, ""},  // a name is no prefix
-      {"no such program", 0, ""},
-      {"x; touch " + marker, 0, ""},
-      {"$(touch " + marker + ")", 0, ""},
-      {"", 0, "ps command error\n"},
+      {std::to_string(getpid()), 1, ""},  {"1", 1, ""},  // one digit is an id too
+      {std::to_string(child), 0, ""},     {ownName, 1, ""},
+      {"X" + ownName.substr(1), 0, ""},   {ownName.substr(0, ownName.size() - 1), 0, ""},  // a name is no prefix
+      {"no such program", 0, ""},         {"x; touch " + marker, 0, ""},
+      {"$(touch " + marker + ")", 0, ""}, {"", 0, "ps command error\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -43,9 +43,8 @@ class CorvaneSrgbE2E : public dravn_scan_e2e::ScanimageE2E {
     return env;
   }
   dravn_test::RunResult Scan(const std::vector<std::string>& extra, const char* library) {
-    std::vector<std::string> options = {"--source", "ADF Duplex", "--mode",       "Color",
-                                        "--resolution", std::to_string(kDpi), "--paper-size", "A6",
-                                        "--page-auto=no"};
+    std::vector<std::string> options = {"--source",           "ADF Duplex",   "--mode", "Color",         "--resolution",
+                                        std::to_string(kDpi), "--paper-size", "A6",     "--page-auto=no"};
     options.insert(options.end(), extra.begin(), extra.end());
     return Scanimage(Batch(options), {LaidOver(library, "libimgforge.so")});
   }

@@ -18,8 +18,8 @@ void ippiResizeFunction(const uint8_t* src, int height, int width, uint8_t* dst,
 // valley, a fall of more than 1% followed by no fall; pos joins the peaks (in order)
 // when none lies within 2 bins of it and max is positive. Both lists hold
 // at most count entries.
-void GetHistPeackFunction(const double* hist, int count, double max, int pos, int* peaks, int* peakCount,
-                          int* valleys, int* valleyCount);
+void GetHistPeackFunction(const double* hist, int count, double max, int pos, int* peaks, int* peakCount, int* valleys,
+                          int* valleyCount);
 // The page (reduced as the noise analysis reduces it) binarized by the
 // self-contained binarizer at level 26 - sensitivity (params: mixing weight
 // and weight, or 5 and 4 when null): *stain the commonest size of its black

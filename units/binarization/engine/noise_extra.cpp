@@ -37,8 +37,8 @@ int SmoothedPeak(const double* raw, bool last) {
 
 }  // namespace
 
-void GetHistPeackFunction(const double* hist, int count, double max, int pos, int* peaks, int* peakCount,
-                          int* valleys, int* valleyCount) {
+void GetHistPeackFunction(const double* hist, int count, double max, int pos, int* peaks, int* peakCount, int* valleys,
+                          int* valleyCount) {
   int np = 0, nv = 0;
   for (int i = 27; i + 1 < count; ++i) {
     const double step = hist[i] - hist[i - 1], next = hist[i + 1] - hist[i], before = hist[i - 1] - hist[i - 2];

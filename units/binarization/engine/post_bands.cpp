@@ -112,10 +112,11 @@ int CouplayFilterEx(const uint8_t* src, uint8_t* dst, int height, int width, int
 
 int LineFilterEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, int n) {
   std::vector<Span> spans;
-  return Banded(src, dst, height, width, n, std::abs(size) + 2, spans, [&](const uint8_t* s, uint8_t* d, int h, int, int) {
-    const PostBandJob job{s, d, h, width, size, {}};
-    return LineFilterThr(&job);
-  });
+  return Banded(src, dst, height, width, n, std::abs(size) + 2, spans,
+                [&](const uint8_t* s, uint8_t* d, int h, int, int) {
+                  const PostBandJob job{s, d, h, width, size, {}};
+                  return LineFilterThr(&job);
+                });
 }
 
 void Set4SideByteMemery2(uint8_t* data, int height, int width, int n, int value) {
