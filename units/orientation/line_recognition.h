@@ -25,10 +25,10 @@ int orient_identify_cnn(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* scr
 // The re-recognition scorer: three squeezed patches (centre, left, right) of
 // the line's text band with the first pair. With validate 1 a band of at
 // most 17 rows answers category 24 and direction -1.
-int BaselineScore_cnn_3patch_complex(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* unused1,
-                                     CnnEngine* unused2, uint8_t* grey, int width, int height, TEXTLINE line,
-                                     int orientation, int factor, char* text1, char* text2, int lineNumber,
-                                     LineAnswer answers[3], int& effective, int validate);
+int BaselineScore_cnn_3patch_complex(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* unused1, CnnEngine* unused2,
+                                     uint8_t* grey, int width, int height, TEXTLINE line, int orientation, int factor,
+                                     char* text1, char* text2, int lineNumber, LineAnswer answers[3], int& effective,
+                                     int validate);
 
 // Squeeze factor of a two-level crop (ink 0) whose characters are tall and
 // narrow; 1 otherwise. Whitens the crop's frame.
@@ -46,12 +46,11 @@ struct LineScorers {
 };
 extern const LineScorers kLineScorers;
 
-int orient_identify_cnn_with(const LineScorers& scorers, CnnEngine* script1, CnnEngine* rotation1,
-                             CnnEngine* script2, CnnEngine* rotation2, uint8_t* grey, int width, int height,
-                             TEXTLINE* lines, TEXT_IMAGE* crops, int lineCount, int factor, char* text1,
-                             char* text2, float& confidence, int& direction, long& startTime, int maxLines,
-                             int& effectiveLines, int& tie, float slots[5], int& fewLines,
-                             int categoryCounters[25]);
+int orient_identify_cnn_with(const LineScorers& scorers, CnnEngine* script1, CnnEngine* rotation1, CnnEngine* script2,
+                             CnnEngine* rotation2, uint8_t* grey, int width, int height, TEXTLINE* lines,
+                             TEXT_IMAGE* crops, int lineCount, int factor, char* text1, char* text2, float& confidence,
+                             int& direction, long& startTime, int maxLines, int& effectiveLines, int& tie,
+                             float slots[5], int& fewLines, int categoryCounters[25]);
 
 }  // namespace turnsense
 

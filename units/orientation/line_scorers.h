@@ -27,8 +27,8 @@ int GetBaseLine(const uint8_t* grey, int width, int height, const tagRECT& in, t
 // orientation 1 so that a vertical line reads left to right. 0, or 65535
 // (crop null) when out of memory; 0xfffc (crop null) for a rectangle that is
 // empty or leaves the page.
-int ImgCrop(uint8_t*& crop, int& cropWidth, int& cropHeight, const uint8_t* grey, int width, int height,
-            tagRECT rect, int orientation);
+int ImgCrop(uint8_t*& crop, int& cropWidth, int& cropHeight, const uint8_t* grey, int width, int height, tagRECT rect,
+            int orientation);
 // As ImgCrop, resized bilinearly to targetHeight rows. The scale factor, or
 // 65535.0 (crop null) when out of memory or the rectangle is unusable.
 float ResizeImgCrop(uint8_t*& crop, int& cropWidth, int& cropHeight, const uint8_t* grey, int width, int height,
@@ -50,9 +50,9 @@ int BinNoiseNumber(uint8_t* binary, int width, int height);
 
 // One patch. `wide` (the vote's doubling switch) is 1 when the accepted
 // characters cover at least a third of the crop.
-int BaselineScore_cnn(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* script2, CnnEngine* rotation2,
-                      uint8_t* grey, int width, int height, TEXTLINE line, int factor, char* text1, char* text2,
-                      int unused, float& confidence, int& category, int& direction, int& answered, int& wide);
+int BaselineScore_cnn(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* script2, CnnEngine* rotation2, uint8_t* grey,
+                      int width, int height, TEXTLINE line, int factor, char* text1, char* text2, int unused,
+                      float& confidence, int& category, int& direction, int& answered, int& wide);
 int BaselineScore_cnn_novalidate(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* script2, CnnEngine* rotation2,
                                  uint8_t* grey, int width, int height, TEXTLINE line, int factor, char* text1,
                                  char* text2, int unused, float& confidence, int& category, int& direction,
@@ -74,9 +74,9 @@ int BaselineScore_cnn_combine_complex_novalidate(CnnEngine* script1, CnnEngine* 
                                                  LineAnswer answers[6], int& answered);
 // The two-level crop is inverted first, for light text on dark paper.
 int BaselineScore_cnn_combine_complex_reverse(CnnEngine* script1, CnnEngine* rotation1, CnnEngine* script2,
-                                              CnnEngine* rotation2, uint8_t* grey, int width, int height,
-                                              TEXTLINE line, int factor, char* text1, char* text2, int unused,
-                                              LineAnswer answers[6], int& answered);
+                                              CnnEngine* rotation2, uint8_t* grey, int width, int height, TEXTLINE line,
+                                              int factor, char* text1, char* text2, int unused, LineAnswer answers[6],
+                                              int& answered);
 
 }  // namespace turnsense
 
