@@ -348,3 +348,66 @@ TEST(DeviceParam, ProfileKeysDefaultsAndDeviceAddends) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fixed-bias engines from the classifier fixtures: `script` and `rotation`
+// name model texts of fixed_bias/model.
+struct FixtureEngine {
+  OcrEngine engine;
+  FixtureEngine(const char* script, const char* rotation) {
+    const std::string models = std::string(DRAVN_SOURCE_DIR) + "/tests/fixtures/cnn_models";
+    std::string detector = models + "/detector";
+    engine.detector1 = TDInit(detector.data());
+    engine.detector2 = TDInit(detector.data());
+    const std::string bias = models + "/fixed_bias";
+    const std::string s = std::string("%s/model/") + script, r = std::string("%s/model/") + rotation;
+    engine.script1 = VOMBCNN_Init(bias.c_str(), s.c_str());
+    engine.rotation1 = VOMBCNN_Init(bias.c_str(), r.c_str());
+    engine.script2 = VOMBCNN_Init(bias.c_str(), s.c_str());
+    engine.rotation2 = VOMBCNN_Init(bias.c_str(), r.c_str());
+  }
+  ~FixtureEngine() {
+    TDRelease(engine.detector1);
+    TDRelease(engine.detector2);
+    for (CnnEngine* e : {engine.script1, engine.rotation1, engine.script2, engine.rotation2}) VOMBCNN_Release(e);
+  }
+};
+
+// With engines that read every text patch as upside down, a page's verdict
+// shows which pass found its lines and how a vertical line's answer turns.
+struct VerdictCase {
+  const char* what;
+  Grey page;
+  int dpi;
+  int direction;
+  int pass0, pass1;
+};
+
+TEST(OrientDriver, VerdictsOfTheFixedBiasEngines) {
+  using namespace dravn_text_pages;
+  FixtureEngine vote180("swap_model.txt", "swap_rotate_model.txt");
+  const TextPage letter = LetterPage(150, 16);
+  const std::vector<VerdictCase> cases = {
+      {"letter", letter.page, 300, 2, 2, -1},
+      {"letter standing", Turn(letter, 1).page, 300, 3, 3, -1},
+      {"white on black", Invert(letter).page, 300, 2, -1, 2},
+      {"textured letter", Textured(letter.page), 300, 2, 2, -1},
+      {"letter at 600 dpi", LetterPage(300, 30).page, 600, 2, 2, -1},
+      {"vertical CJ columns", VerticalCjkPage(150, 8).page, 300, 3, 3, -1},
+      {"photo", PhotoPage(150).page, 300, -1, -1, -1},
+  };
+  for (const VerdictCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Grey page = c.page;
+    AD_OUTPUT out{};
+    const int rc = auto_orientation_Pavix_v2(&vote180.engine, page.pixels.data(), nullptr, page.width, page.height,
+                                             page.width, c.dpi, out, nullptr, nullptr, 0);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out.direction, c.direction);
+    EXPECT_EQ(out.pass_direction[0], c.pass0);
+    EXPECT_EQ(out.pass_direction[1], c.pass1);
+  }
+}
+
+}  // namespace
