@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -21,7 +22,28 @@
 
 namespace turnsense {
 
+DriverStages g_driverStages;
+
 namespace {
+
+// Hands the thread's processor time since the last lap to a stage (a busy
+// machine does not inflate it).
+class Laps {
+ public:
+  void To(double& stage) {
+    const double now = Now();
+    stage += now - m_last;
+    m_last = now;
+  }
+
+ private:
+  static double Now() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+  }
+  double m_last = Now();
+};
 
 constexpr const char* kTag = "Turnsense3::auto_orientation_Pavix_v2";
 constexpr int kMaxLines = 8;
@@ -343,6 +365,7 @@ struct Page {
 // category counters. Throws the stage codes.
 void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT& out, PassResult& result,
              int* counters) {
+  Laps laps;
   const int w = page.dw, h = page.dh;
   const size_t n = size_t(w) * h;
   std::vector<uint8_t> clean(raw, raw + n);
@@ -405,11 +428,14 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
                           verified[0].data(), int(verified[0].size()), verified[1].data(), int(verified[1].size()),
                           out.hint, picked[0].data(), &pickedCount[0], picked[1].data(), &pickedCount[1]);
 
+  laps.To(g_driverStages.lines);
+
   CropsOwner crops[2];
   int survivors[2] = {0, 0};
   for (int o = 0; o < 2; ++o) {
     TextureAnalysis(page.engine->detector1, page.work, page.width, page.height, picked[o].data(), pickedCount[o],
                     page.f, page.text1, page.text2, o);
+    laps.To(g_driverStages.texture);
     crops[o].crops.assign(size_t(pickedCount[o]), TEXT_IMAGE{});
     for (int i = 0; i < pickedCount[o]; ++i) {
       TEXTLINE& line = *picked[o][size_t(i)];
@@ -431,6 +457,7 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
       if (crop.validity != 0.0f && is_multi_line_v2(cleanRows.data(), w, h, line.box)) crop.validity = 0.0f;
       survivors[o] += crop.validity != 0.0f;
     }
+    laps.To(g_driverStages.crops);
   }
 
   // Gather: the hinted orientation first.
@@ -464,6 +491,7 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   }
   RankLines(scores.data(), order.data(), survivors[firstGroup], count);
   const int handed = LinesHandedOn(pass, scores.data(), count);
+  laps.To(g_driverStages.crops);
   if (handed == 0) return;
 
   std::vector<TEXTLINE> lines(static_cast<size_t>(handed));
@@ -480,6 +508,7 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
                                      ranked.data(), handed, page.f, const_cast<char*>(page.text1),
                                      const_cast<char*>(page.text2), confidence, result.direction, start, kMaxLines,
                                      result.effective, result.tie, result.slots, result.few, counters);
+  laps.To(g_driverStages.recognition);
   if (rr != 0) throw rr;
 }
 
@@ -496,6 +525,7 @@ int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int wi
   int result = 0;
   std::unique_ptr<uint8_t[]> decimated, binary;
   try {
+    Laps laps;
     std::vector<uint8_t> work(size_t(width) * height);
     bool textured = false;
     int f = 1;
@@ -503,13 +533,16 @@ int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int wi
     if (texture_background_detection(grey, work.data(), width, height, dpi, stride, textured, f, d, b) != 0)
       throw kNoMemory;
     decimated.reset(d), binary.reset(b);
+    laps.To(g_driverStages.background);
     const Page page{work.data(), width, height, f, width / f, height / f, engine, text1, text2, extra};
     const size_t n = size_t(page.dw) * page.dh;
     for (int p = 0; p < 2; ++p) {
       if (p == 1) {
+        Laps inverting;
         for (size_t i = 0; i < n; ++i) decimated[i] = uint8_t(255 - decimated[i]);
         for (uint8_t& v : work) v = uint8_t(255 - v);
         const int rc = AdaptiveSauvola_parallel(page.dw, page.dh, decimated.get(), binary.get(), 15, 0.1, 64);
+        inverting.To(g_driverStages.background);
         if (rc != 0) throw rc;
       }
       RunPass(p, page, decimated.get(), binary.get(), out, passes[p], counters);

@@ -50,6 +50,17 @@ struct PassResult {
   float slots[5] = {0, 0, 0, 0, 0};
 };
 
+// Processor seconds spent in each stage of the driver since they were last zeroed:
+// what the benchmark reports per page.
+struct DriverStages {
+  double background = 0;  // decimation, Sauvola, the texture test
+  double lines = 0;       // labelling, noise, text lines, verification, selection
+  double texture = 0;     // the text detector on each selected line
+  double crops = 0;       // line crops, multi-line checks, scores and ranking
+  double recognition = 0; // scorers and the vote
+};
+extern DriverStages g_driverStages;
+
 int get_decimate_rate_size(int dpi, int width, int height);
 void img_decimate_integer_fast_padding(const uint8_t* src, uint8_t* copy, int width, int height, int stride,
                                        uint8_t* dst, int dw, int dh);
