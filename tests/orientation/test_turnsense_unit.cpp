@@ -4,6 +4,9 @@
 // page copy and grey conversion.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -90,9 +93,7 @@ TEST(TurnsenseLoad, EveryPieceBesideTheLibraryIsNeeded) {
       {"weight file missing", [&](UnitFolder& u) { fs::remove(u.Path(e2 + "/model/weights/fc_w.bin")); }, 0},
       {"weight file cut short", [&](UnitFolder& u) { u.Write(e1 + "/model/weights/fc_w.bin", std::string(40, '\1')); }, 0},
       {"model text garbage", [&](UnitFolder& u) { u.Write(e1 + "/model/model.txt", "[data\ntype=\x01\n"); }, 0},
-      // A layer too large for any memory: the allocation fails inside the
-      // build and must not leave the constructor.
-      {"model asking for too much",
+      {"model beyond the engine's limits",
        [&](UnitFolder& u) {
          u.Write(e2 + "/model/model.txt",
                  "votes=3\n[data]\ntype=data\noutputs=data\nchannels=1\nheight=2000000\nwidth=2000000\n"
@@ -123,6 +124,49 @@ TEST(TurnsenseLoad, EveryPieceBesideTheLibraryIsNeeded) {
 
 // Engine paths that do not fit their buffers are refused, not cut to name
 // another folder.
+// A weight file: a count the engine skips, then the values.
+std::string Weights(int n, float value) {
+  std::string bytes(4 + 4 * size_t(n), '\0');
+  for (int i = 0; i < n; ++i) std::memcpy(&bytes[4 + 4 * size_t(i)], &value, 4);
+  return bytes;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DRAVN_NO_ADDRESS_LIMIT 1
+#endif
+
+// A network whose blobs need more memory than the process may have: the
+// allocation fails while the constructor builds the engine, and the host
+// goes on with the unit not ready.
+TEST(TurnsenseLoad, NoMemoryForTheEngineLeavesItNotReady) {
+#ifdef DRAVN_NO_ADDRESS_LIMIT
+  GTEST_SKIP() << "the sanitizer's shadow memory needs the whole address space";
+#else
+  UnitFolder unit;
+  const std::string model = "dic_DL/engine2_2/model/";
+  unit.Write(model + "weights/c_w.bin", Weights(25, 0.1f));
+  unit.Write(model + "weights/c_b.bin", Weights(25, 0.0f));
+  // 25 planes of 4000 x 4000 floats: 1.6 GB for one blob.
+  unit.Write(model + "model.txt",
+             "votes=3\n[data]\ntype=data\noutputs=data\nchannels=1\nheight=4000\nwidth=4000\n"
+             "[conv]\ntype=conv\ninputs=data\noutputs=c\nfilters=25\nwindowSize=1\nwindowStride=1\n"
+             "weights=c_w.bin\nbiases=c_b.bin\n[prob]\ntype=softmax\ninputs=c\noutputs=prob\n");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{pages * size_t(sysconf(_SC_PAGESIZE)) + (size_t(768) << 20), RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    _exit(unit.Load() + 10);  // 10 not ready, 11 ready, 9 not loaded
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the host ended with signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 10);
+#endif
+}
+
 TEST(TurnsenseLoad, ALibraryFolderTooLongForTheEnginePathsIsNotReady) {
   // A folder of 240 characters: "/libopencv.so", "/libhelper.so" and
   // "/dic_DL/engine2" after it fit 255, "/dic_DL/engine2_2" does not.
