@@ -334,3 +334,16 @@ TEST_F(Scorers, ACropOffThePageIsRefusedWithItsCode) {
   EXPECT_EQ(wide, 7);
   EXPECT_TRUE(recording::calls.empty());
 }
+
+TEST_F(Scorers, ThreePatchesKeepTheWholeLineWhenItsBandComesOutEmpty) {
+  // A blank line one row thick: its three rows are equally light, so both
+  // band edges move past each other.
+  LinePage page(kPlain, false, false);
+  page.line.box = {20, 50, 339, 50};
+  LineAnswer three[3];
+  int effective = 0;
+  ASSERT_EQ(ThreePatch(page, three, effective, 0), 0);
+  ASSERT_EQ(recording::calls.size(), 3u);
+  for (const recording::Call& c : recording::calls) EXPECT_EQ(Kind(c, page.Crop(49, 51)), "G");
+  EXPECT_EQ(effective, 1);
+}
