@@ -4,12 +4,14 @@
 // libhelper.so and libopencv.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
 #include "../binarization/engine_fixture.h"
+#include "failing_new.h"
 #include "line_patches.h"
 #include "line_recognition.h"
 #include "line_scorers.h"
@@ -346,4 +348,58 @@ TEST_F(Scorers, ThreePatchesKeepTheWholeLineWhenItsBandComesOutEmpty) {
   ASSERT_EQ(recording::calls.size(), 3u);
   for (const recording::Call& c : recording::calls) EXPECT_EQ(Kind(c, page.Crop(49, 51)), "G");
   EXPECT_EQ(effective, 1);
+}
+
+TEST_F(Scorers, EveryFailedAllocationEndsInNoMemoryAndFreesWhatWasTaken) {
+  const LinePage page(kTextured, true, true, 4, 20);
+  uint8_t* px = const_cast<uint8_t*>(page.px.data());
+  const std::vector<std::pair<const char*, std::function<int()>>> scorers = {
+      {"single",
+       [&] {
+         LineAnswer a{};
+         int answered = 0, wide = 0;
+         return Single(page, true, a, answered, wide);
+       }},
+      {"two engines",
+       [&] {
+         LineAnswer two[2];
+         int answered = 0;
+         return BaselineScore_cnn_combine_v1(Engine(0), Engine(1), Engine(2), Engine(3), px, page.w, page.h, page.line,
+                                             1, nullptr, nullptr, 0, two, answered);
+       }},
+      {"complex",
+       [&] {
+         LineAnswer six[6];
+         int answered = 0;
+         return Six(BaselineScore_cnn_combine_complex, page, six, answered);
+       }},
+      {"three patches",
+       [&] {
+         LineAnswer three[3];
+         int effective = 0;
+         return ThreePatch(page, three, effective, 1);
+       }},
+  };
+  for (const auto& s : scorers) {
+    SCOPED_TRACE(s.first);
+    int failures = 0, absorbed = 0;
+    for (long n = 0;; ++n) {
+      recording::Reset();
+      failing_new::FailAt(n);
+      const int rc = s.second();
+      if (!failing_new::Disarm()) {
+        EXPECT_EQ(rc, 0);
+        break;
+      }
+      ++failures;
+      // The binarization engine answers its own failures by leaving its image as it was.
+      if (rc == 0) {
+        ++absorbed;
+        continue;
+      }
+      EXPECT_EQ(rc, kNoMemory) << "allocation " << n;
+    }
+    EXPECT_GT(failures, 5);
+    EXPECT_LT(absorbed, failures);
+  }
 }
