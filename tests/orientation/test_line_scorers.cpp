@@ -403,3 +403,60 @@ TEST_F(Scorers, EveryFailedAllocationEndsInNoMemoryAndFreesWhatWasTaken) {
     EXPECT_LT(absorbed, failures);
   }
 }
+
+namespace {
+
+struct PageVote {
+  int rc, direction, effective, tie, few;
+  float slots[5];
+  int counters[25];
+};
+
+// Four copies of the page's line through the vote with the shipped scorers.
+// failAt: the allocation inside the vote to fail (-1: none).
+PageVote VoteOnPage(const LinePage& page, long failAt = -1) {
+  std::vector<TEXTLINE> lines(4, page.line);
+  std::vector<TEXT_IMAGE> crops(4);
+  for (TEXT_IMAGE& c : crops) c = TEXT_IMAGE{}, c.validity = 1.0f;
+  PageVote v{};
+  float confidence = 0;
+  long start = 0;
+  if (failAt >= 0) failing_new::FailAt(failAt);
+  v.rc = orient_identify_cnn(Engine(0), Engine(1), Engine(2), Engine(3), const_cast<uint8_t*>(page.px.data()), page.w,
+                             page.h, lines.data(), crops.data(), 4, 1, nullptr, nullptr, confidence, v.direction, start,
+                             8, v.effective, v.tie, v.slots, v.few, v.counters);
+  return v;
+}
+
+}  // namespace
+
+TEST_F(Scorers, APageOfUpsideDownLinesVotesHalfATurnAndAVerticalOneThreeQuarters) {
+  recording::answer = [](const recording::Call&, size_t) { return recording::Answer{11, 2, 0.9f}; };
+  for (bool vertical : {false, true}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    const PageVote v = VoteOnPage(LinePage(kPlain, vertical));
+    EXPECT_EQ(v.rc, 0);
+    const int want = vertical ? 3 : 2;
+    EXPECT_EQ(v.direction, want);
+    EXPECT_EQ(v.effective, 4);
+    EXPECT_NEAR(v.slots[want], 0.9f, 1e-6);
+    EXPECT_EQ(v.counters[11], 4);
+  }
+}
+
+TEST_F(Scorers, TheVoteAnswersNoMemoryWhenAScorerRunsOut) {
+  const LinePage page(kPlain);
+  int failures = 0;
+  for (long n = 0;; ++n) {
+    recording::Reset();
+    recording::calls.reserve(64);
+    const PageVote v = VoteOnPage(page, n);
+    if (!failing_new::Disarm()) {
+      EXPECT_EQ(v.rc, 0);
+      break;
+    }
+    failures += v.rc == kNoMemory;
+    EXPECT_TRUE(v.rc == 0 || v.rc == kNoMemory) << v.rc;
+  }
+  EXPECT_GT(failures, 20);
+}
