@@ -4,12 +4,14 @@
 // libhelper.so and libopencv.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
 #include "../binarization/engine_fixture.h"
+#include "failing_new.h"
 #include "line_patches.h"
 #include "line_recognition.h"
 #include "line_scorers.h"
@@ -333,4 +335,128 @@ TEST_F(Scorers, ACropOffThePageIsRefusedWithItsCode) {
   EXPECT_EQ(a.direction, 2);
   EXPECT_EQ(wide, 7);
   EXPECT_TRUE(recording::calls.empty());
+}
+
+TEST_F(Scorers, ThreePatchesKeepTheWholeLineWhenItsBandComesOutEmpty) {
+  // A blank line one row thick: its three rows are equally light, so both
+  // band edges move past each other.
+  LinePage page(kPlain, false, false);
+  page.line.box = {20, 50, 339, 50};
+  LineAnswer three[3];
+  int effective = 0;
+  ASSERT_EQ(ThreePatch(page, three, effective, 0), 0);
+  ASSERT_EQ(recording::calls.size(), 3u);
+  for (const recording::Call& c : recording::calls) EXPECT_EQ(Kind(c, page.Crop(49, 51)), "G");
+  EXPECT_EQ(effective, 1);
+}
+
+TEST_F(Scorers, EveryFailedAllocationEndsInNoMemoryAndFreesWhatWasTaken) {
+  const LinePage page(kTextured, true, true, 4, 20);
+  uint8_t* px = const_cast<uint8_t*>(page.px.data());
+  const std::vector<std::pair<const char*, std::function<int()>>> scorers = {
+      {"single",
+       [&] {
+         LineAnswer a{};
+         int answered = 0, wide = 0;
+         return Single(page, true, a, answered, wide);
+       }},
+      {"two engines",
+       [&] {
+         LineAnswer two[2];
+         int answered = 0;
+         return BaselineScore_cnn_combine_v1(Engine(0), Engine(1), Engine(2), Engine(3), px, page.w, page.h, page.line,
+                                             1, nullptr, nullptr, 0, two, answered);
+       }},
+      {"complex",
+       [&] {
+         LineAnswer six[6];
+         int answered = 0;
+         return Six(BaselineScore_cnn_combine_complex, page, six, answered);
+       }},
+      {"three patches",
+       [&] {
+         LineAnswer three[3];
+         int effective = 0;
+         return ThreePatch(page, three, effective, 1);
+       }},
+  };
+  for (const auto& s : scorers) {
+    SCOPED_TRACE(s.first);
+    int failures = 0, absorbed = 0;
+    for (long n = 0;; ++n) {
+      recording::Reset();
+      failing_new::FailAt(n);
+      const int rc = s.second();
+      if (!failing_new::Disarm()) {
+        EXPECT_EQ(rc, 0);
+        break;
+      }
+      ++failures;
+      // The binarization engine answers its own failures by leaving its image as it was.
+      if (rc == 0) {
+        ++absorbed;
+        continue;
+      }
+      EXPECT_EQ(rc, kNoMemory) << "allocation " << n;
+    }
+    EXPECT_GT(failures, 5);
+    EXPECT_LT(absorbed, failures);
+  }
+}
+
+namespace {
+
+struct PageVote {
+  int rc, direction, effective, tie, few;
+  float slots[5];
+  int counters[25];
+};
+
+// Four copies of the page's line through the vote with the shipped scorers.
+// failAt: the allocation inside the vote to fail (-1: none).
+PageVote VoteOnPage(const LinePage& page, long failAt = -1) {
+  std::vector<TEXTLINE> lines(4, page.line);
+  std::vector<TEXT_IMAGE> crops(4);
+  for (TEXT_IMAGE& c : crops) c = TEXT_IMAGE{}, c.validity = 1.0f;
+  PageVote v{};
+  float confidence = 0;
+  long start = 0;
+  if (failAt >= 0) failing_new::FailAt(failAt);
+  v.rc = orient_identify_cnn(Engine(0), Engine(1), Engine(2), Engine(3), const_cast<uint8_t*>(page.px.data()), page.w,
+                             page.h, lines.data(), crops.data(), 4, 1, nullptr, nullptr, confidence, v.direction, start,
+                             8, v.effective, v.tie, v.slots, v.few, v.counters);
+  return v;
+}
+
+}  // namespace
+
+TEST_F(Scorers, APageOfUpsideDownLinesVotesHalfATurnAndAVerticalOneThreeQuarters) {
+  recording::answer = [](const recording::Call&, size_t) { return recording::Answer{11, 2, 0.9f}; };
+  for (bool vertical : {false, true}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    const PageVote v = VoteOnPage(LinePage(kPlain, vertical));
+    EXPECT_EQ(v.rc, 0);
+    const int want = vertical ? 3 : 2;
+    EXPECT_EQ(v.direction, want);
+    EXPECT_EQ(v.effective, 4);
+    EXPECT_NEAR(v.slots[want], 0.9f, 1e-6);
+    EXPECT_EQ(v.counters[11], 4);
+  }
+}
+
+TEST_F(Scorers, TheVoteAnswersNoMemoryWhenAScorerRunsOut) {
+  const LinePage page(kPlain);
+  int failures = 0;
+  for (long n = 0;; ++n) {
+    recording::Reset();
+    recording::calls.reserve(64);
+    const PageVote v = VoteOnPage(page, n);
+    if (!failing_new::Disarm()) {
+      EXPECT_EQ(v.rc, 0);
+      break;
+    }
+    failures += v.rc == kNoMemory;
+    EXPECT_TRUE(v.rc == 0 || v.rc == kNoMemory) << v.rc;
+  }
+  EXPECT_GT(failures, 20);
 }

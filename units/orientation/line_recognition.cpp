@@ -107,12 +107,12 @@ struct Pass {
     const int64_t s = factor;
     if (a.direction == -1)
       I3Log(I3LOG_TRACE, "%s %d          ,%d   ,%d   ,%d   ,%d   ,%s   ,%s   ,-   ,%lf   ", kTag, number,
-            int(l.box.left * s), int(l.box.top * s), int(l.width * s), int(l.height * s), scorer, name,
-            double(a.confidence));
+            int(l.box.left * s), int(l.box.top * s), int((l.box.right - l.box.left + 1) * s),
+            int((l.box.bottom - l.box.top + 1) * s), scorer, name, double(a.confidence));
     else
       I3Log(I3LOG_TRACE, "%s %d          ,%d   ,%d   ,%d   ,%d   ,%s   ,%s   ,%d   ,%lf   ", kTag, number,
-            int(l.box.left * s), int(l.box.top * s), int(l.width * s), int(l.height * s), scorer, name,
-            a.direction * 90, double(a.confidence));
+            int(l.box.left * s), int(l.box.top * s), int((l.box.right - l.box.left + 1) * s),
+            int((l.box.bottom - l.box.top + 1) * s), scorer, name, a.direction * 90, double(a.confidence));
   }
 
   // One stage over the examined lines; 0 or a scorer's code.
@@ -186,10 +186,10 @@ struct Pass {
           break;
       }
       if (rc) {
-        if (text1)
-          I3Log(I3LOG_ERROR, "%s invalid input of texture direction", kTag);
+        if (rc == kNoMemory)
+          I3Log(I3LOG_ERROR, "%s bad memory allocation", kTag);
         else
-          I3Log(I3LOG_ERROR, "invalid input of texture direction");
+          I3Log(I3LOG_ERROR, "%s invalid input of texture direction", kTag);
         return rc;
       }
       effective += answered;
