@@ -294,6 +294,31 @@ TEST_F(TurnsenseEntry, CardsUpTo101MillimetresAreCleanedLargerPagesGoGreyDirectl
   }
 }
 
+// With the unit's log switched on in its profile, the log shows which pages
+// went through the card cleaning: 1190 pixels at 300 dpi (100.8 mm) do,
+// 1200 (101.6 mm) go grey directly.
+TEST(TurnsenseLog, CleaningOfCardsAndTheDirectGreyOfLargerPages) {
+  const std::string dir = dravn_test::MakeTempDir("turnsense-log");
+  fs::create_directories(dir + "/etc");
+  fs::create_directories(dir + "/log");
+  dravn_test::WriteFile(dir + "/etc/I3ipTurnsense3.ini", "[COMMON]\nLogMode=1\n");
+  const auto r = dravn_test::Run({"unshare", "--mount", "sh", "-c",
+                                  "mount --bind '" + dir + "/etc' '" DRAVN_ETC_DIR "' && mount --bind '" + dir +
+                                      "/log' '" DRAVN_LOG_DIR "' && exec '" PROBE "' 1190x1190@300 1200x1200@300"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // Banded paper without text: no verdict, read as upright.
+  EXPECT_EQ(r.out, "1190x1190@300 rc=0 out=0,-1\n1200x1200@300 rc=0 out=0,-1\n");
+  const std::string log = dravn_test::ReadFile(dir + "/log/I3ipTurnsense3.log");
+  const std::string start = "Turnsense3::I3ipIpunitProcess_Turnsense start";
+  const size_t first = log.find(start), second = log.find(start, first + 1);
+  ASSERT_NE(second, std::string::npos) << log;
+  const std::string cleaning = "Turnsense3::CleanUp mode=0 level=5 Binsens=0 bTD1=0";
+  EXPECT_NE(log.substr(first, second - first).find(cleaning), std::string::npos) << log;
+  EXPECT_EQ(log.find(cleaning, second), std::string::npos) << log;
+  EXPECT_NE(log.find("Turnsense3::LoadOcrEngine start"), std::string::npos) << log;
+  fs::remove_all(dir);
+}
+
 // Text pages of every kind the entry takes: grey and colour, padded rows,
 // a small colour card that the smoothing turns grey, a textured page that
 // the driver smooths. The caller's pixels never change and the answer is a
