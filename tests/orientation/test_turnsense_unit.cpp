@@ -124,13 +124,6 @@ TEST(TurnsenseLoad, EveryPieceBesideTheLibraryIsNeeded) {
 
 // Engine paths that do not fit their buffers are refused, not cut to name
 // another folder.
-// A weight file: a count the engine skips, then the values.
-std::string Weights(int n, float value) {
-  std::string bytes(4 + 4 * size_t(n), '\0');
-  for (int i = 0; i < n; ++i) std::memcpy(&bytes[4 + 4 * size_t(i)], &value, 4);
-  return bytes;
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 #define DRAVN_NO_ADDRESS_LIMIT 1
 #endif
@@ -142,6 +135,12 @@ TEST(TurnsenseLoad, NoMemoryForTheEngineLeavesItNotReady) {
 #ifdef DRAVN_NO_ADDRESS_LIMIT
   GTEST_SKIP() << "the sanitizer's shadow memory needs the whole address space";
 #else
+  // A weight file: a count the engine skips, then the values.
+  auto Weights = [](int n, float value) {
+    std::string bytes(4 + 4 * size_t(n), '\0');
+    for (int i = 0; i < n; ++i) std::memcpy(&bytes[4 + 4 * size_t(i)], &value, 4);
+    return bytes;
+  };
   UnitFolder unit;
   const std::string model = "dic_DL/engine2_2/model/";
   unit.Write(model + "weights/c_w.bin", Weights(25, 0.1f));
