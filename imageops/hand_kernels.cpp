@@ -84,22 +84,25 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiFilterMedianWeightedCenter3x3_8u_C1R(const
   return ippStsNoErr;
 }
 
-DRAVN_C_EXPORT IppStatus IPPShare_ippiFilterMedianColor_8u_C3R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep,
-                                                               IppiSize roi, IppiMaskSize mask) {
-  if (BadMedianCall(src, dst, dstStep, roi, 3)) return ippStsBadArgErr;
-  if (mask != ippMskSize3x3) return ippStsBadArgErr;
+namespace {
+
+// The colour of the window closest, by summed channel distance, to all the
+// others; the first such cell in raster order wins a tie.
+template <int Reach>
+void VectorMedian(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi) {
+  constexpr int kSide = 2 * Reach + 1, kCells = kSide * kSide;
   for (int y = 0; y < roi.height; ++y) {
     const Ipp8u* s = src + std::ptrdiff_t(y) * srcStep;
     Ipp8u* d = dst + std::ptrdiff_t(y) * dstStep;
     for (int x = 0; x < roi.width; ++x) {
-      const Ipp8u* cell[9];
+      const Ipp8u* cell[kCells];
       int n = 0;
-      for (int i = -1; i <= 1; ++i)
-        for (int j = -1; j <= 1; ++j) cell[n++] = s + std::ptrdiff_t(i) * srcStep + 3 * (std::ptrdiff_t(x) + j);
+      for (int i = -Reach; i <= Reach; ++i)
+        for (int j = -Reach; j <= Reach; ++j) cell[n++] = s + std::ptrdiff_t(i) * srcStep + 3 * (std::ptrdiff_t(x) + j);
       int best = 0, bestSum = INT32_MAX;
-      for (int a = 0; a < 9; ++a) {
+      for (int a = 0; a < kCells; ++a) {
         int sum = 0;
-        for (int b = 0; b < 9; ++b)
+        for (int b = 0; b < kCells; ++b)
           sum +=
               std::abs(cell[a][0] - cell[b][0]) + std::abs(cell[a][1] - cell[b][1]) + std::abs(cell[a][2] - cell[b][2]);
         if (sum < bestSum) {
@@ -110,6 +113,20 @@ DRAVN_C_EXPORT IppStatus IPPShare_ippiFilterMedianColor_8u_C3R(const Ipp8u* src,
       std::copy(cell[best], cell[best] + 3, d + 3 * x);
     }
   }
+}
+
+}  // namespace
+
+DRAVN_C_EXPORT IppStatus IPPShare_ippiFilterMedianColor_8u_C3R(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep,
+                                                               IppiSize roi, IppiMaskSize mask) {
+  if (BadMedianCall(src, dst, dstStep, roi, 3)) return ippStsBadArgErr;
+  // The background removal of the colour smoothing asks for the 5 x 5 window.
+  if (mask == ippMskSize3x3)
+    VectorMedian<1>(src, srcStep, dst, dstStep, roi);
+  else if (mask == ippMskSize5x5)
+    VectorMedian<2>(src, srcStep, dst, dstStep, roi);
+  else
+    return ippStsBadArgErr;
   return ippStsNoErr;
 }
 

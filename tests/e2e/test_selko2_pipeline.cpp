@@ -519,11 +519,11 @@ std::vector<PipelineCase> Cases() {
   }
   add({"grey JPEG faces", "Adf-duplex", "Color", 200, 1, L::Staged, "Normal", {}, 0, {}, {}, true, 0, {{1}, {2}}});
 
-  // Rotation; automatic orientation waits for its unit.
+  // Rotation; automatic orientation with the staged engines, which read every page upright.
   add({"rotation 90", "Adf-duplex", "Color", 150, 1, L::Staged, "Normal", {}, 1, {}, {}, false, 0, {{1}, {2}}});
   add({"rotation 180", "Adf-front", "Color", 150, 1, L::Staged, "Normal", {}, 2, {}, {}, false, 0, {{1}}});
   add({"rotation 270", "Adf-front", "Color", 150, 1, L::Staged, "Automatic", {}, 3, {}, {}, false, 0, {{1}}});
-  add({"automatic orientation without its unit",
+  add({"automatic orientation on the staged engines",
        "Adf-front",
        "Color",
        150,

@@ -230,23 +230,29 @@ TEST(Primitives, CrossWeightedAndColourMedians) {
         }
       s.ExpectFencesIntact();
     }
-    Scene s = MaskScene(roi, 3, 3, 1, 1, 3);
-    ASSERT_EQ(OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s.In(), s.src.step(), s.dst.Row(0), s.dst.step(), roi,
-                                                          ippMskSize3x3),
-              0);
-    for (int y = 0; y < roi.height; ++y)
-      for (int x = 0; x < roi.width; ++x) {
-        int best = 0, bestSum = 1 << 30;
-        for (int a = 0; a < 9; ++a) {
-          int sum = 0;
-          for (int b = 0; b < 9; ++b)
-            for (int c = 0; c < 3; ++c)
-              sum += std::abs(s.S(x + a % 3 - 1, y + a / 3 - 1, c) - s.S(x + b % 3 - 1, y + b / 3 - 1, c));
-          if (sum < bestSum) bestSum = sum, best = a;
+    // Both windows: the 3 x 3 of the orientation unit's card cleaning and
+    // the 5 x 5 of the colour smoothing's background removal.
+    for (int mask : {33, 55}) {
+      const int r = mask == 33 ? 1 : 2, side = 2 * r + 1;
+      Scene s = MaskScene(roi, side, side, r, r, 3);
+      ASSERT_EQ(OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s.In(), s.src.step(), s.dst.Row(0), s.dst.step(), roi,
+                                                            IppiMaskSize(mask)),
+                0);
+      for (int y = 0; y < roi.height; ++y)
+        for (int x = 0; x < roi.width; ++x) {
+          int best = 0, bestSum = 1 << 30;
+          for (int a = 0; a < side * side; ++a) {
+            int sum = 0;
+            for (int b = 0; b < side * side; ++b)
+              for (int c = 0; c < 3; ++c)
+                sum += std::abs(s.S(x + a % side - r, y + a / side - r, c) - s.S(x + b % side - r, y + b / side - r, c));
+            if (sum < bestSum) bestSum = sum, best = a;
+          }
+          for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(s.dst.Get<uint8_t>(x, y, c), s.S(x + best % side - r, y + best / side - r, c));
         }
-        for (int c = 0; c < 3; ++c) ASSERT_EQ(s.dst.Get<uint8_t>(x, y, c), s.S(x + best % 3 - 1, y + best / 3 - 1, c));
-      }
-    s.ExpectFencesIntact();
+      s.ExpectFencesIntact();
+    }
   }
 }
 
@@ -465,9 +471,9 @@ TEST(Primitives, ArgumentFaultsBeforeAnyWrite) {
        [&] {
          return OPCV(IPPShare_ippiFilterMedian_8u_C3R)(nullptr, ss, d, ds, {4, 4}, {3, 3}, {1, 1});
        }},
-      {"colour median 55",
+      {"colour median 44",
        [&] {
-         return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, ds, {4, 4}, ippMskSize5x5);
+         return OPCV(IPPShare_ippiFilterMedianColor_8u_C3R)(s, ss, d, ds, {4, 4}, IppiMaskSize(44));
        }},
       {"colour median step",
        [&] {

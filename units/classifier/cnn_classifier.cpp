@@ -84,8 +84,12 @@ void Classifier::SetBatchNumber(int n) {
   m_net->Reshape();
 }
 
+ClassifyTally g_classifyTally;
+
 const std::vector<Ranking>& Classifier::Classify(const std::vector<Vomb::CMat<float>>& samples) {
   Lock lock;
+  timespec start{}, end{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
   SetBatchNumber(static_cast<int>(samples.size()));
   const long long size = static_cast<long long>(m_channels) * m_height * m_width;
   Normalizer base;
@@ -94,6 +98,10 @@ const std::vector<Ranking>& Classifier::Classify(const std::vector<Vomb::CMat<fl
     normalizer.Normalize(samples[i], DataBlob()->data + static_cast<long long>(i) * size, m_channels, m_height,
                          m_width);
   ClassifyPrefilled();
+  ++g_classifyTally.batches;
+  g_classifyTally.windows += long(samples.size());
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+  g_classifyTally.seconds += double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
   return m_results;
 }
 

@@ -50,6 +50,15 @@ class CharNormalizer : public Normalizer {
 
 using Ranking = std::vector<std::pair<int, float>>;
 
+// Batches classified, their windows and the processor time they took, over every
+// classifier of the process: what the benchmarks report per page.
+struct ClassifyTally {
+  long batches = 0;
+  long windows = 0;
+  double seconds = 0;
+};
+extern ClassifyTally g_classifyTally;
+
 class Classifier {
  public:
   Classifier(const std::string& modelPath, const std::string& weightDir);

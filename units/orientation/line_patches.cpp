@@ -7,14 +7,9 @@
 #include "labelling.h"
 
 namespace turnsense {
-namespace {
 
-struct Component {
-  int x0, y0, width, height;
-};
-
-std::vector<Component> Components(uint8_t* crop, int w, int h) {
-  std::vector<Component> out;
+std::vector<CropComponent> CropComponents(uint8_t* crop, int w, int h) {
+  std::vector<CropComponent> out;
   if (w <= 0 || h <= 0) return out;
   const size_t n = size_t(w) * h;
   std::unique_ptr<int32_t[]> positions(new int32_t[n]);
@@ -26,15 +21,19 @@ std::vector<Component> Components(uint8_t* crop, int w, int h) {
   BoundObjects2(listed, positions.get(), w, labels.get(), k, boxes.get());
   for (int i = 1; i <= k; ++i) {
     const rect& b = boxes[size_t(i)];
-    out.push_back(Component{b.left, b.top, b.right - b.left + 1, b.bottom - b.top + 1});
+    out.push_back(CropComponent{b.left, b.top, b.right - b.left + 1, b.bottom - b.top + 1});
   }
   return out;
 }
 
+namespace {
+
+using Component = CropComponent;
+
 void PatchPos(uint8_t* crop, int w, int h, int& start, int mode, int target) {
   const int pw = (81 * h) / 21;
   std::vector<Component> kept;
-  for (const Component& c : Components(crop, w, h))
+  for (const Component& c : CropComponents(crop, w, h))
     if (c.width >= h / 6 && c.height >= h / 3) kept.push_back(c);
   start = target;
   if (mode == 0) {
@@ -71,7 +70,7 @@ void GetPatchPos_right(uint8_t* crop, int width, int height, int& start, int mod
 bool CheckTextvalidate(uint8_t* crop, int width, int height, int& flag) {
   const int w = width, h = height;
   int64_t S = 0;
-  for (const Component& c : Components(crop, w, h))
+  for (const Component& c : CropComponents(crop, w, h))
     if (c.width < (3 * c.height) / 2 && c.height >= (2 * h) / 7) S += c.width;
   if (S >= w / 3) flag = 1;
   return (w > 10 * h && h != 13) || (S >= w / 5 && w >= 3 * h && h > 13);

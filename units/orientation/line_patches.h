@@ -4,8 +4,16 @@
 #define DRAVN_ORIENTATION_LINE_PATCHES_H
 
 #include <cstdint>
+#include <vector>
 
 namespace turnsense {
+
+// An ink component of a crop: left column, top row, width and height.
+struct CropComponent {
+  int x0, y0, width, height;
+};
+// The crop's ink (0) components in label order; whitens the crop's frame.
+std::vector<CropComponent> CropComponents(uint8_t* crop, int width, int height);
 
 // The crop (ink 0) gets a white one-pixel frame from the labelling.
 void GetPatchPos(uint8_t* crop, int width, int height, int& start, int mode = 0);
