@@ -438,3 +438,87 @@ TEST(OrientDriver, SmoothingIsTheTruncatedMeanOfNinePixels) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text-area mode's area: each axis shrunk above 600 pixels, widened at
+// 89 or less, then moved into the page.
+struct AreaCase {
+  const char* what;
+  turnsense::tagRECT box;  // decimated
+  int f, width, height;
+  I3ipRect area;
+};
+
+TEST(OrientDriver, TextAreaIsTheBestLineGivenAWorkableSizeInsideThePage) {
+  const std::vector<AreaCase> cases = {
+      {"short side widened, long side kept", {50, 40, 150, 80}, 2, 2480, 3508, {74, 166, 100, 300}},
+      {"long line shrunk about its middle", {10, 100, 410, 120}, 2, 2480, 3508, {174, 266, 121, 719}},
+      {"widened past the top left, moved in", {0, 10, 20, 30}, 1, 2480, 3508, {0, 92, 0, 92}},
+      {"widened past the bottom right, moved back", {2460, 3490, 2479, 3507}, 1, 2480, 3508, {3417, 3508, 2389, 2480}},
+      {"page too small for the widened box", {0, 0, 10, 10}, 1, 50, 50, {0, 0, 0, 0}},
+  };
+  for (const AreaCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const I3ipRect a = TextArea(c.box, c.f, c.width, c.height);
+    EXPECT_EQ(a.top, c.area.top);
+    EXPECT_EQ(a.bottom, c.area.bottom);
+    EXPECT_EQ(a.left, c.area.left);
+    EXPECT_EQ(a.right, c.area.right);
+  }
+}
+
+TEST(OrientDriver, TextAreaScoreFavoursSoundShapesNearTheTop) {
+  // A 100 x 20 crop, factor 2: int(0.2 x 2000 x 2) x 0.3 = 240; at the top
+  // the texture score counts whole, at the bottom not at all.
+  EXPECT_FLOAT_EQ(TextAreaScore(10.0f, 100, 20, 2, 2, 0, 1000), 250.0f);
+  EXPECT_FLOAT_EQ(TextAreaScore(10.0f, 100, 20, 2, 2, 500, 1000), 240.0f);
+  EXPECT_FLOAT_EQ(TextAreaScore(10.0f, 100, 20, 2, 1, 250, 1000), 245.0f);
+  EXPECT_FLOAT_EQ(TextAreaScore(10.0f, 0, 20, 2, 1, 250, 1000), 10.0f);
+}
+
+TEST(OrientDriver, NoiseLevelsStopWhenALevelDropsFewComponents) {
+  // s = 300 x (72 / 10 / 72) / 1 = 30 pixels: a 600 x 900 page holds 600
+  // components of that size.
+  EXPECT_DOUBLE_EQ(NoiseDropLimit(600, 900, 300, 72, 1), 600.0);
+  EXPECT_DOUBLE_EQ(NoiseDropLimit(600, 900, 300, 0, 1), 0.0);
+}
+
+TEST(OrientDriver, TextAreaModeEndsAtTheRankingWithTheBestLinesArea) {
+  using namespace dravn_text_pages;
+  FixtureEngine vote180("swap_model.txt", "swap_rotate_model.txt");
+  TextPage letter = LetterPage(150, 16);
+  AD_OUTPUT out{};
+  I3ipRect area{-1, -1, -1, -1};
+  const int rc = auto_orientation_Pavix_v2(&vote180.engine, letter.page.pixels.data(), nullptr, letter.page.width,
+                                           letter.page.height, letter.page.width, 300, out, nullptr, nullptr, 0, true,
+                                           &area);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(out.direction, -1);
+  EXPECT_EQ(out.pass_direction[0], -1);
+  EXPECT_EQ(out.pass_lines[1], 0);  // no inverted pass
+  ASSERT_GT(area.right, area.left);
+  ASSERT_GT(area.bottom, area.top);
+  // The area is centred on one of the drawn lines.
+  const int cx = (area.left + area.right) / 2, cy = (area.top + area.bottom) / 2;
+  bool onALine = false;
+  for (const DrawnLine& l : letter.lines)
+    onALine = onALine || (cx >= l.box.left && cx <= l.box.right && cy >= l.box.top - 3 && cy <= l.box.bottom + 3);
+  EXPECT_TRUE(onALine) << area.left << "," << area.top << "," << area.right << "," << area.bottom;
+}
+
+TEST(OrientDriver, RisingNoiseLevelsLeaveALetterReadable) {
+  using namespace dravn_text_pages;
+  FixtureEngine vote180("swap_model.txt", "swap_rotate_model.txt");
+  TextPage letter = LetterPage(150, 16);
+  const int level = 72;
+  g_ccth = &level;
+  AD_OUTPUT out{};
+  const int rc = auto_orientation_Pavix_v2(&vote180.engine, letter.page.pixels.data(), nullptr, letter.page.width,
+                                           letter.page.height, letter.page.width, 300, out, nullptr, nullptr, 0);
+  g_ccth = nullptr;
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(out.direction, 2);
+}
+
+}  // namespace

@@ -23,6 +23,7 @@
 namespace turnsense {
 
 DriverStages g_driverStages;
+const int* g_ccth = nullptr;
 
 namespace {
 
@@ -334,6 +335,47 @@ int UnitQuarterTurn(int direction, int confidence) {
   return confidence <= 99999 && direction >= 0 && direction <= 3 ? direction : 0;
 }
 
+float TextAreaScore(float score, int crop_width, int crop_height, int crop_factor, int f, int box_top,
+                    int page_height) {
+  if (crop_width == 0 || crop_height == 0) return score;
+  const double w = crop_width, h = crop_height;
+  const double shape = double(int(std::min(w / h, h / w) * w * h * crop_factor));
+  const double place = 1.0 - std::sqrt(double(f) * box_top / page_height);
+  return float(shape * 0.3 + place * double(score));
+}
+
+namespace {
+
+// One axis of the text area: a very long side is shrunk and a very short one
+// widened about its middle, then the span is moved inside [0, limit).
+void FitSpan(int& lo, int& hi, int limit) {
+  const int length = hi - lo;
+  if (length > 600) {
+    const int cut = (length - 600) / 2 + 1;
+    lo += cut, hi -= cut;
+  } else if (length <= 89) {
+    const int grow = (90 - length) / 2 + 1;
+    lo -= grow, hi += grow;
+  }
+  if (lo < 0) hi -= lo, lo = 0;
+  if (hi > limit) lo -= hi - limit, hi = limit;
+}
+
+}  // namespace
+
+I3ipRect TextArea(const tagRECT& box, int f, int width, int height) {
+  int left = int(box.left) * f, right = int(box.right) * f, top = int(box.top) * f, bottom = int(box.bottom) * f;
+  FitSpan(left, right, width);
+  FitSpan(top, bottom, height);
+  if (left < 0 || top < 0 || right < 0 || bottom < 0) return I3ipRect{0, 0, 0, 0};
+  return I3ipRect{top, bottom, left, right};
+}
+
+double NoiseDropLimit(int dw, int dh, int dpi, int ccth, int f) {
+  const double s = dpi * (ccth / 10.0 / 72.0) / f;
+  return s > 0 ? double(dw) * dh / (s * s) : 0.0;
+}
+
 int calc_mode_language(int* counts, bool merge) {
   if (merge) {
     static const int kFold[][2] = {{1, 0},   {3, 2},   {4, 2},   {5, 2},   {8, 2},   {9, 2},   {11, 10}, {13, 12},
@@ -366,6 +408,9 @@ struct Page {
   const char* text1;
   const char* text2;
   int extra;
+  int dpi;
+  bool textArea;
+  I3ipRect* area;
 };
 
 // One pass over the decimated grey and binary; fills `result` and the
@@ -391,6 +436,25 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   CC_IMG cc{pixelCounts.data(), boxes.data(), map.data(), status.data(), labels, w, h};
 
   if (noise_cc_removal_v1(clean.data(), w, h, cc, 0) != 0) throw kNoiseFailed;
+  const int ccth = g_ccth ? *g_ccth : 0;
+  if (ccth != 0) {
+    // Rising size levels, for as long as a level still drops more components
+    // than a page of this size holds noise; a level past the page's size
+    // can drop nothing more.
+    const double limit = NoiseDropLimit(w, h, page.dpi, ccth, page.f);
+    auto dropped = [&] {
+      int n = 0;
+      for (int k = 1; k <= labels; ++k) n += status[size_t(k)] < 0;
+      return n;
+    };
+    int before = dropped();
+    for (int level = 1; level <= std::max(w, h); ++level) {
+      if (noise_cc_removal_v1(clean.data(), w, h, cc, level) != 0) throw kNoiseFailed;
+      const int now = dropped();
+      if (now - before <= limit) break;
+      before = now;
+    }
+  }
   std::vector<CC> ccs(static_cast<size_t>(labels));
   for (int k = 1; k <= labels; ++k) {
     const rect& b = boxes[size_t(k)];
@@ -494,9 +558,22 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
     float size = 0;
     likelyhood_size(crop.binary, crop.width, crop.height, crop.factor, &size);
     scores[size_t(i)] = size * std::min(line.text_windows, 9.0f) * line.text_score * line.detector_value;
+    if (page.textArea)
+      scores[size_t(i)] = TextAreaScore(scores[size_t(i)], crop.width, crop.height, crop.factor, page.f,
+                                        int(line.box.top), page.height);
     order[size_t(i)] = i;
   }
   RankLines(scores.data(), order.data(), survivors[firstGroup], count);
+  if (page.textArea) {
+    const I3ipRect area = count == 0 || scores[0] <= 0
+                              ? I3ipRect{0, 0, 0, 0}
+                              : TextArea(list[size_t(order[0])].box, page.f, page.width, page.height);
+    I3Log(I3LOG_INFO, "Extracted text area for PM (l,t,r,b): %d, %d, %d, %d.", area.left, area.top, area.right,
+          area.bottom);
+    if (page.area) *page.area = area;
+    laps.To(g_driverStages.crops);
+    return;
+  }
   const int handed = LinesHandedOn(pass, scores.data(), count);
   laps.To(g_driverStages.crops);
   if (handed == 0) return;
@@ -526,7 +603,8 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
 using namespace turnsense;
 
 int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int width, int height, int stride, int dpi,
-                              AD_OUTPUT& out, const char* text1, const char* text2, int extra) {
+                              AD_OUTPUT& out, const char* text1, const char* text2, int extra, bool text_area,
+                              I3ipRect* area) {
   PassResult passes[2];
   int counters[25] = {};
   int result = 0;
@@ -541,7 +619,8 @@ int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int wi
       throw kNoMemory;
     decimated.reset(d), binary.reset(b);
     laps.To(g_driverStages.background);
-    const Page page{work.data(), width, height, f, width / f, height / f, engine, text1, text2, extra};
+    const Page page{work.data(), width, height, f,     width / f, height / f, engine,
+                    text1,       text2, extra,  dpi, text_area, area};
     const size_t n = size_t(page.dw) * page.dh;
     for (int p = 0; p < 2; ++p) {
       if (p == 1) {
@@ -553,7 +632,7 @@ int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int wi
         if (rc != 0) throw rc;
       }
       RunPass(p, page, decimated.get(), binary.get(), out, passes[p], counters);
-      if (p == 0 && PassSettles(passes[0])) break;
+      if (p == 0 && (text_area || PassSettles(passes[0]))) break;
     }
   } catch (const std::bad_alloc&) {
     I3Log(I3LOG_ERROR, "%s bad memory allocation", kTag);

@@ -11,8 +11,6 @@
 #include "textline_types.h"
 #include "vomb_cnn.h"
 
-// Read by the noise removal before line building; the unit zeroes it.
-extern "C" int gccth;
 
 // The unit's process-wide engine: two text detectors, then the script and
 // rotation classifiers of each engine directory.
@@ -39,6 +37,11 @@ struct AD_OUTPUT {
   int32_t language;
 };
 
+// The text area the driver's text-area mode finds, in page pixels.
+struct I3ipRect {
+  int32_t top, bottom, left, right;
+};
+
 namespace turnsense {
 
 // What one pass of the recognition leaves.
@@ -60,6 +63,9 @@ struct DriverStages {
   double recognition = 0; // scorers and the vote
 };
 extern DriverStages g_driverStages;
+// The noise removal's size threshold the driver reads (the unit points it at
+// its exported `gccth`, which it zeroes before each page); none reads 0.
+extern const int* g_ccth;
 
 int get_decimate_rate_size(int dpi, int width, int height);
 void img_decimate_integer_fast_padding(const uint8_t* src, uint8_t* copy, int width, int height, int stride,
@@ -92,11 +98,24 @@ int calc_mode_language(int* counts, bool merge);
 // The unit's answer: the verdict when it is a quarter turn the driver is
 // sure enough of, else 0.
 int UnitQuarterTurn(int direction, int confidence);
+// Text-area mode: a gathered line's score after its texture product, raised
+// for lines of a sound shape near the top of the page.
+float TextAreaScore(float score, int crop_width, int crop_height, int crop_factor, int f, int box_top,
+                    int page_height);
+// Text-area mode: the first ranked line's decimated box as a page area of a
+// workable size inside the page; all zeros when it cannot be had.
+I3ipRect TextArea(const tagRECT& box, int f, int width, int height);
+// The noise levels that a non-zero `gccth` asks for: how many components a
+// level may still drop before the next level is tried.
+double NoiseDropLimit(int dw, int dh, int dpi, int ccth, int f);
 
 }  // namespace turnsense
 
+// With `text_area` the first pass ends at the ranking and writes the best
+// line's area into `area` instead of recognising the lines.
 int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t* aux, int width, int height, int stride,
-                              int dpi, AD_OUTPUT& out, const char* text1, const char* text2, int extra);
+                              int dpi, AD_OUTPUT& out, const char* text1, const char* text2, int extra,
+                              bool text_area = false, I3ipRect* area = nullptr);
 int auto_page_direction_detection_Pavix3(OcrEngine* engine, OcrEngine* second, uint8_t* grey, uint8_t* aux, int width,
                                          int height, int stride, int dpi, float threshold, int* first, int* direction,
                                          int* confidence, float* fourth, long& start, char* text1, char* text2,

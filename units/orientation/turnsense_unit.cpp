@@ -192,6 +192,7 @@ int InitializeUnguarded() {
 // Nothing may leave a load-time constructor: the host would end inside
 // dlopen. A failure undoes what was bound and leaves the unit not ready.
 __attribute__((constructor)) int InitializeTurnsense() {
+  turnsense::g_ccth = &gccth;
   if (gInitialized) return kOk;
   int rc;
   try {
