@@ -234,8 +234,10 @@ bool ShadowAt(const _P2IIMG* img, const _STRTLINE& bottom, int x, int b, uint8_t
   // taken (GetAveV's middle third), the walks along a shadow cost a third.
   const bool colour = img->nBitsPerPixel == 24;
   const int bpl = img->nBytesPerLine;
-  const uint8_t* c = img->pImageData + static_cast<size_t>(s) * bpl + static_cast<size_t>(x) * (colour ? 3 : 1) + (colour ? 1 : 0);
-  for (int k = 0; k < b; ++k, c += bpl) buf[k] = static_cast<uint8_t>(colour ? GetAve_RGB(c, bpl) : GetAve_Mono(c, bpl));
+  const size_t at = colour ? static_cast<size_t>(x) * 3 + 1 : static_cast<size_t>(x);
+  const uint8_t* c = img->pImageData + static_cast<size_t>(s) * bpl + at;
+  for (int k = 0; k < b; ++k, c += bpl)
+    buf[k] = static_cast<uint8_t>(colour ? GetAve_RGB(c, bpl) : GetAve_Mono(c, bpl));
   for (int k = 1; k <= b - 2; ++k)
     if (std::abs(buf[k - 1] - buf[k + 1]) >= 17) return true;
   return false;
@@ -328,9 +330,7 @@ int ShadowSidesCheck(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
     const int dir = s == 0 ? -1 : 1;
     const _STRTLINE side = lines[s];
     // How far out a point lies from the side, along the rows.
-    auto out = [&](const tagPOINT& p) {
-      return dir * (side.bVert ? p.x - side.dX : p.x - (p.y - side.dB) / side.dA);
-    };
+    auto out = [&](const tagPOINT& p) { return dir * (side.bVert ? p.x - side.dX : p.x - (p.y - side.dB) / side.dA); };
     tagPOINT best{};
     double bestOut = 0;
     bool run = false, border = false;
