@@ -259,12 +259,14 @@ TEST(DeskewEntry, PageRunningOffTheBottomIsCutAtTheLastRows) {
 
 namespace {
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Address space in use by this process, in bytes.
 size_t AddressSpace() {
   size_t pages = 0;
   std::ifstream("/proc/self/statm") >> pages;
   return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(DeskewEntry, OutOfMemoryInThePositionStepEndsTheCall) {
 #if defined(__SANITIZE_ADDRESS__)
