@@ -456,17 +456,29 @@ uint16_t CSelko2ScanFunc::LockScanner() {
   const char* fn = "CSelko2ScanFunc::LockScanner";
   CLogScope scope(fn);
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS_EXT statusExt{};
-  CreateCommand(&command, selko2::kGetHardwareStatusExt);
-  if (!SendCommandExt(&command, &statusExt)) {
-    LogError(fn, "SendCommandExt(&sFCLCommand, &sFCLDeviceStatusExt) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (statusExt.dwLockStatus() == 1) {
-    LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
-    return RET_ALREADY_LOCKED;
+  BuildSelko2LockOwner(m_szUUID);
+  // A stale lock given back is looked at once more: another process may
+  // have taken the scanner in between.
+  for (int look = 0;; ++look) {
+    _FCL_CMD command;
+    _FCL_DEVICE_STATUS_EXT statusExt{};
+    CreateCommand(&command, selko2::kGetHardwareStatusExt);
+    if (!SendCommandExt(&command, &statusExt)) {
+      LogError(fn, "SendCommandExt(&sFCLCommand, &sFCLDeviceStatusExt) == FALSE");
+      m_dwLastErr = SELKO2_ERR_COMMAND;
+      return RET_NOT_CONNECT;
+    }
+    if (statusExt.dwLockStatus() != 1) break;
+    const HeldLock held = look == 0 ? ClaimHeldLock(fn) : HeldLock::Kept;
+    if (held == HeldLock::Ours) {
+      m_bLocked = 1;
+      return RET_LOCKED;
+    }
+    if (held == HeldLock::Failed) return RET_NOT_CONNECT;
+    if (held == HeldLock::Kept) {
+      LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
+      return RET_ALREADY_LOCKED;
+    }
   }
   Selko2DataPhase lock;
   lock.out = m_szUUID;
@@ -481,6 +493,34 @@ uint16_t CSelko2ScanFunc::LockScanner() {
   if (!Transact(fn, selko2::kReadLockOwner, nullptr, owner)) return RET_NOT_CONNECT;
   m_bLocked = 1;
   return RET_LOCKED;
+}
+
+// A held lock whose owner is this process, or a process of this host that
+// has ended (killed in a batch, or its unlock met a silent scanner), is not
+// another owner's: the first is kept, the second given back with the dead
+// owner's record, which is the one the scanner compares.
+CSelko2ScanFunc::HeldLock CSelko2ScanFunc::ClaimHeldLock(const char* fn) {
+  unsigned char held[FCL_LOCK_OWNER_SIZE] = {};
+  Selko2DataPhase owner;
+  owner.in = held;
+  owner.length = sizeof held;
+  owner.failure = "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE";
+  if (!Transact(fn, selko2::kReadLockOwner, nullptr, owner)) return HeldLock::Failed;
+  switch (WhoHoldsSelko2Lock(held)) {
+    case Selko2LockHolder::Self:
+      return memcmp(held, m_szUUID, sizeof held) == 0 ? HeldLock::Ours : HeldLock::Kept;
+    case Selko2LockHolder::Other:
+      return HeldLock::Kept;
+    case Selko2LockHolder::Gone:
+      break;
+  }
+  Selko2DataPhase unlock;
+  unlock.out = held;
+  unlock.length = sizeof held;
+  unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return HeldLock::Failed;
+  WriteLog(LOG_LEVEL_ERROR, fn, "lock of an ended process of this host given back");
+  return HeldLock::Released;
 }
 
 bool CSelko2ScanFunc::UnLockScanner() {

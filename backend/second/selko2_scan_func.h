@@ -154,6 +154,8 @@ class CSelko2ScanFunc {
   // The in-scanner lock.
   uint16_t LockScanner();
   bool UnLockScanner();
+  enum class HeldLock { Ours, Released, Kept, Failed };
+  HeldLock ClaimHeldLock(const char* fn);
 
   // NVRAM and the first-read date.
   bool GetNVRAM(unsigned char* block);

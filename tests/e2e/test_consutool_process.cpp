@@ -1,19 +1,26 @@
 // The staged consutool among other processes: its help per family, a run
-// killed while it holds a scanner that scanimage then wants, and owner
-// texts that other programs left in the exclusive-access table.
+// killed while it holds a scanner that scanimage then wants, owner texts
+// that other programs left in the exclusive-access table, and the Selko2
+// in-scanner lock that consutool, the device watch library and scanimage
+// each take and give back.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "common_layer_util.h"
+#include "devwatch_test_util.h"
 #include "dravn_paths.h"
 #include "exclusive_table.h"
+#include "selko2_command.h"
 #include "test_support.h"
 
 namespace {
@@ -226,6 +233,194 @@ TEST(ConsutoolProcess, HostileOwnerTextsRunNothing) {
     std::memset(&e, 0, sizeof e);
     table.ReleaseShareMemory();
   }
+}
+
+// ---- the Selko2 in-scanner lock ----
+// A Selko2 scanner with a state file (NVRAM and the lock owner the scanner
+// keeps), a sheet in its feeder, and the folders a scanimage run binds over
+// the package's shared-memory and log folders.
+class Selko2Lock : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = dravn_test::MakeTempDir("selko2-lock");
+    for (const char* sub : {"shm", "log", "sane"}) mkdir((m_dir + "/" + sub).c_str(), 0777);
+    WriteFile(m_dir + "/sane/dll.conf", "dravn\n");
+    m_env = Bench(m_dir, "usb 0x2d4e 0x1301\n", Scenario(""));
+    m_env["SANE_CONFIG_DIR"] = m_dir + "/sane";
+  }
+  void TearDown() override { dravn_test::Run({"rm", "-rf", m_dir}); }
+
+  std::string Scenario(const std::string& extra) const {
+    return "device selko2 2d4e:1301 bus=3 address=7\nset state=" + m_dir + "/state\nset sheets=2\n" + extra;
+  }
+  // A scanner as it comes from power-on, with `extra` set lines.
+  void PowerOn(const std::string& extra) {
+    unlink((m_dir + "/state").c_str());
+    unlink((m_dir + "/state-timers").c_str());
+    WriteFile(m_dir + "/scenario", Scenario(extra));
+  }
+  // Keeps the scanner's memory, as a scenario that changes only faults does.
+  void Faults(const std::string& extra) { WriteFile(m_dir + "/scenario", Scenario(extra)); }
+
+  // The 40-byte owner record the scanner holds (zero: unlocked).
+  std::string Owner() const { return ReadFile(m_dir + "/state").substr(288); }
+
+  // A shell script with the run folder's shm and log over the package's,
+  // in its own IPC and mount namespaces; args are "$@".
+  dravn_test::RunResult Shell(const std::string& body, const std::vector<std::string>& args = {}) const {
+    const std::string script = "mount --bind '" + m_dir + "/shm' '" DRAVN_SHM_DIR "' && mount --bind '" + m_dir +
+                               "/log' '" DRAVN_LOG_DIR "' && " + body;
+    std::vector<std::string> argv{"unshare", "--ipc", "--mount", "sh", "-c", script, "sh"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return dravn_test::Run(argv, m_env, 120);
+  }
+  // One page from the feeder into out.pnm.
+  dravn_test::RunResult ScanOnePage() const {
+    unlink((m_dir + "/out.pnm").c_str());
+    return Shell(Scanimage("--batch-count=1 --batch='" + m_dir + "/out%d.pnm'"));
+  }
+  // A scanimage command line of the feeder at 150 dpi, its messages on
+  // standard output.
+  std::string Scanimage(const std::string& batch) const {
+    return "scanimage -d dravn:" + kDevice + " --source Adf-front --resolution 150 " + batch + " 2>&1";
+  }
+  dravn_test::RunResult Consutool(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{kConsutool, "-d", kDevice};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Shell("exec \"$@\"", argv);
+  }
+
+  const std::string kDevice = "Selko2S420:003:007";
+  std::string m_dir;
+  std::map<std::string, std::string> m_env;
+};
+
+const std::string kUnlocked(FCL_LOCK_OWNER_SIZE, '\0');
+
+std::string OwnerText(const unsigned char* owner) { return std::string(reinterpret_cast<const char*>(owner), 36); }
+
+// The owner record of a process of this host that has ended.
+std::string OwnerOfAnEndedProcess() {
+  int fds[2];
+  if (pipe(fds) != 0) return "";
+  const pid_t child = fork();
+  if (child == 0) {
+    unsigned char owner[FCL_LOCK_OWNER_SIZE];
+    BuildSelko2LockOwner(owner);
+    _exit(write(fds[1], owner, 36) == 36 ? 0 : 1);
+  }
+  close(fds[1]);
+  char text[37] = {};
+  const bool read36 = read(fds[0], text, 36) == 36;
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return read36 ? std::string(text, 36) : "";
+}
+
+// Every device watch call that takes the lock gives it back before it
+// returns, on its good and its failing paths; afterwards scanimage scans.
+TEST_F(Selko2Lock, EveryDeviceWatchCallGivesTheLockBack) {
+  setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
+  setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
+  auto d = devwatch_test::Load();
+  ASSERT_NE(d.handle, nullptr);
+  devwatch_test::MaintenanceEntries e;
+  devwatch_test::BindMaintenance(d.handle, e);
+  const char* name = kDevice.c_str();
+  unsigned char buf[512] = {};
+  const struct {
+    const char* label;
+    std::function<int()> call;
+    int answer;
+  } cases[] = {
+      {"settings image", [&] { return e.GetEEPROM(name, buf, 512); }, 1},
+      {"firmware version", [&] { return e.GetFirmVersion(name, buf, 16); }, 1},
+      {"inquiry", [&] { return e.Inquiry(name, buf); }, 1},
+      {"vital product data", [&] { return e.InquiryVPD(name, buf, 100, 0); }, 1},
+      {"a kept request", [&] { return e.SendDiagnostic(name, reinterpret_cast<const unsigned char*>("GET FIRMVERSION "), 16); }, 1},
+      {"its answer", [&] { return e.ReceiveDiagnosticResult(name, buf, 16); }, 1},
+      {"settings write", [&] { return e.WriteEEPROM(name, buf, 64, 0); }, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.call(), c.answer) << c.label;
+    EXPECT_EQ(Owner(), kUnlocked) << c.label;
+  }
+  // A read that breaks off after the lock was taken (the NVRAM read's data,
+  // transfer 10) still gives it back.
+  devwatch_test::Unload(d);
+  Faults("fault transfer 10 fail\n");
+  d = devwatch_test::Load();
+  devwatch_test::BindMaintenance(d.handle, e);
+  EXPECT_EQ(e.GetEEPROM(name, buf, 512), 0);
+  EXPECT_EQ(Owner(), kUnlocked);
+  devwatch_test::Unload(d);
+
+  Faults("");
+  const auto r = ScanOnePage();
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+}
+
+// A lock whose owner is a process of this host that has ended is given
+// back by the next scanimage and consutool, which then work and leave the
+// scanner unlocked; a live process's lock, another host's and the owner
+// text no process can be told from stay, and both say busy.
+TEST_F(Selko2Lock, OnlyALockOfAnEndedProcessOfThisHostIsTakenOver) {
+  unsigned char own[FCL_LOCK_OWNER_SIZE];
+  BuildSelko2LockOwner(own);
+  std::string otherHost = OwnerText(own);
+  otherHost[19] = otherHost[19] == '0' ? '1' : '0';
+  const std::string ended = OwnerOfAnEndedProcess();
+  ASSERT_EQ(ended.size(), 36u);
+  const struct {
+    const char* label;
+    std::string owner;
+    bool takenOver;
+  } cases[] = {
+      {"an ended process of this host", ended, true},
+      {"a live process of this host", OwnerText(own), false},
+      {"another host", otherHost, false},
+      {"a text of no process", "5d8e2c71-a3f4-4b09-9e6c-2f17d04a8b35", false},
+  };
+  for (const auto& c : cases) {
+    PowerOn("set lock_owner=" + c.owner + "\n");
+    auto scan = ScanOnePage();
+    if (c.takenOver) {
+      EXPECT_EQ(scan.exitCode, 0) << c.label << scan.out;
+      EXPECT_EQ(Owner(), kUnlocked) << c.label;
+    } else {
+      EXPECT_NE(scan.out.find("Device busy"), std::string::npos) << c.label << scan.out;
+      EXPECT_EQ(Owner().substr(0, 36), c.owner) << c.label;
+    }
+    PowerOn("set lock_owner=" + c.owner + "\n");
+    auto info = Consutool({"--info"});
+    EXPECT_EQ(info.exitCode, c.takenOver ? 0 : 6) << c.label << info.out;
+    EXPECT_EQ(Owner(), c.takenOver ? kUnlocked : c.owner + std::string(4, '\0')) << c.label;
+  }
+}
+
+// A scan that ends on a silent scanner cannot give its lock back, and a
+// scanimage killed in a batch gives nothing back: the next run on this
+// host scans all the same.
+TEST_F(Selko2Lock, NextScanWorksAfterASilentScannerOrAKilledScanimage) {
+  Faults("set silent_at=2\n");
+  auto r = Shell(Scanimage("--batch='" + m_dir + "/p%d.pnm'"));
+  EXPECT_EQ(r.exitCode, 9) << r.out;  // an I/O error
+  EXPECT_NE(Owner(), kUnlocked) << "the silent scanner kept the lock";
+  Faults("");
+  r = ScanOnePage();
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(Owner(), kUnlocked);
+
+  PowerOn("set page_ms=400\n");
+  r = Shell(Scanimage("--batch='" + m_dir + "/k%d.pnm' >/dev/null") + " & p=$!\n" +
+            "i=0; while [ ! -e '" + m_dir + "/k1.pnm' ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n" +
+            "kill -KILL $p; wait $p; echo \"killed $?\"");
+  EXPECT_EQ(r.out, "killed 137\n") << r.err;
+  EXPECT_NE(Owner(), kUnlocked) << "the killed run held the lock";
+  r = ScanOnePage();
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(Owner(), kUnlocked);
 }
 
 }  // namespace
