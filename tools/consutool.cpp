@@ -700,7 +700,14 @@ bool ChangePowerSaving() {
   uint16_t code = static_cast<uint16_t>(c.powerSavingMinutes);
   if (!g_Consu.ModeSelect_LongTimer(g_cpActiveScanner, &code)) return false;
   if (!g_Consu.SetPowerSavingEEPROM(static_cast<uint16_t>(c.powerSavingMinutes))) return false;
-  return g_Consu.SetEEPROMData() != -1;
+  if (g_Consu.SetEEPROMData() == -1) return false;
+  // A family whose layout keeps the time elsewhere than it is read from
+  // takes the write and shows the old time: the change did not reach the
+  // scanner, whatever the write answered.
+  if (!g_Consu.GetEEPROMData()) return false;
+  kelo_quorra_info now = {};
+  g_Consu.GetQuorraInfo(&now);
+  return now.bPowerSavingSupported && now.nPowerSavingCur * 5 == c.powerSavingMinutes;
 }
 
 bool ChangePowerOff() {

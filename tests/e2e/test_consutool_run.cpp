@@ -603,6 +603,24 @@ TEST(ConsutoolRun, EveryChangeOptionReachesTheDevice) {
   }
 }
 
+// A Dunmo model takes its power-saving time into a byte of its settings
+// image that the write does not carry and that is not where the time is
+// read from: the scanner still shows its old time, so the change is
+// reported as failed, never as set.
+TEST(ConsutoolRun, PowerSavingTheScannerDoesNotShowBackFails) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-unshown");
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1501\n");
+  dravn_test::WriteFile(dir + "/scenario", "device generic 2d4e:1501 bus=3 address=8\nset state=" + dir + "/state\n");
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  auto set = dravn_test::Run({"unshare", "--ipc", kConsutool, "--sleeptimer", "45"}, env, 60);
+  EXPECT_EQ(set.exitCode, 6) << set.out << set.err;
+  EXPECT_EQ(set.out, kNotConnected);
+  auto info = dravn_test::Run({"unshare", "--ipc", kConsutool, "--info"}, env, 60);
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("\n Power saving:\t\t\t15 Minutes\n"), std::string::npos) << info.out;
+}
+
 // Devices the staged consutool must leave alone: a Selko2 scanner locked by
 // another host (6, not 7) and a Tavrin4 scanner in boot mode.
 TEST(ConsutoolRun, DevicesRefused) {

@@ -94,6 +94,7 @@ ConsuBindings FakeBindings() {
   };
   b.SetPowerSavingEEPROM = [](uint16_t minutes) {
     g_fake->savingMinutes.push_back(minutes);
+    g_fake->quorra.nPowerSavingCur = minutes / 5;  // what the device shows from now on
     return Record("SetPowerSavingEEPROM"), 1;
   };
   b.OnResetAfterCleaning = [] { return Record("OnResetAfterCleaning"), &g_edit; };
