@@ -519,13 +519,21 @@ void PrintVersion() {
   std::fflush(stdout);
 }
 
-int PrintHelp() {
+namespace {
+
+void PrintUsage() {
   std::printf("Usage: consutool [OPTION]...\n\n");
   std::printf("-d, --device-name DEVICE      use a given scanner device\n");
   std::printf("-L, --list-devices            show available scanner devices\n");
   std::printf("-h, --help                    display this help message and exit\n");
   std::printf("-V, --version                 print version information\n\n");
   std::fflush(stdout);
+}
+
+}  // namespace
+
+int PrintHelp() {
+  PrintUsage();
   if (OpenWithName(g_CommandInfo.device) != kExitOk) return g_iErrCode;
   const kelo_quorra_info& q = g_QuorraInfo;
   std::printf("Options specific to device '%s'\n", g_CommandInfo.device);
@@ -793,6 +801,32 @@ void Cleanup() {
 
 namespace {
 
+// No scanner is attached: the help, the version and the (empty) device list
+// need none, whatever the order of the options; every other request is
+// refused as for a scanner that is not there.
+int WithoutScanner(int argc, char** argv) {
+  int first = 0;
+  opterr = 0;
+  optind = 0;
+  for (int v; (v = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1;) {
+    if (v == '?' || v == ':') return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+    if (!first && IsInformationOption(v)) first = v;
+  }
+  switch (first) {
+    case 'h':
+      PrintUsage();
+      PrintDeviceList();
+      return kExitOk;
+    case 'V':
+      PrintVersion();
+      return kExitOk;
+    case 'L':
+      PrintDeviceList();
+      return kExitOk;
+  }
+  return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+}
+
 // Steps 2 to 7 of a run; the clean-up is the caller's.
 int Run(int argc, char** argv, const ConsuBindings* preset) {
   if (preset) {
@@ -804,7 +838,7 @@ int Run(int argc, char** argv, const ConsuBindings* preset) {
   }
   const ConsuBindings& b = g_Consu;
   const int count = b.dvwc_GetDeviceTotalNum();
-  if (count <= 0) return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+  if (count <= 0) return WithoutScanner(argc, argv);
 
   // The device first: every other option may need it.
   const char* given = nullptr;

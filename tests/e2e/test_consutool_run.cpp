@@ -112,6 +112,19 @@ TEST(ConsutoolRun, WithoutOpeningTheDevice) {
       {"name of a listed model, other address", {"--device-name=" + Name(selko2, 3, 9), "--info"}, scenario, 6,
        kNotConnected, ""},
       {"no scanner", {"--info"}, "# nothing attached\n", 6, kNotConnected, ""},
+      // What needs no scanner is answered without one.
+      {"help, no scanner", {"-h"}, "# nothing attached\n", 0,
+       "Usage: consutool [OPTION]...\n\n"
+       "-d, --device-name DEVICE      use a given scanner device\n"
+       "-L, --list-devices            show available scanner devices\n"
+       "-h, --help                    display this help message and exit\n"
+       "-V, --version                 print version information\n\n"
+       "List of available devices:\n",
+       ""},
+      {"version, no scanner", {"--sleeptimer", "10", "--version"}, "# nothing attached\n", 0,
+       "Consumable tool for RK Series scanner\nVersion 3.0.0\nCopyright 2022\n", ""},
+      {"list, no scanner", {"-L"}, "# nothing attached\n", 0, "List of available devices:\n", ""},
+      {"a change, no scanner", {"--sleeptimer", "10"}, "# nothing attached\n", 6, kNotConnected, ""},
       {"unknown option", {"--bogus"}, scenario, 3, "", "unrecognized option '--bogus'"},
       {"value missing", {"-d"}, scenario, 3, "", "requires an argument"},
       {"stray words", {"left", "over"}, scenario, 9, "consutool: argument without option: `over';try consutool --help\n",
