@@ -610,8 +610,9 @@ void CSelko2ScanFunc::SetDeviceShmPath(const char* deviceName) {
 }
 
 // The file lives in a world-writable directory under a name anyone can
-// guess: never follow a planted link, never block on a planted fifo, and only
-// ever write a regular file.
+// guess: never follow a planted link, never block on a planted fifo, only
+// ever write a regular file of this user's with no second name, and keep it
+// from other users.
 bool CSelko2ScanFunc::WriteSCErrorInfo() {
   const char* fn = "CSelko2ScanFunc::WriteSCErrorInfo";
   CLogScope scope(fn);
@@ -624,7 +625,8 @@ bool CSelko2ScanFunc::WriteSCErrorInfo() {
 
   int fd = open(m_szDeviceShmPath, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0 || fchmod(fd, 0777) != 0) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+      fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0) {
     if (fd >= 0) close(fd);
     LogError(fn, "(fpTempFile = fopen(m_szDeviceShmPath, wb+)) == NULL");
     m_dwLastErr = SELKO2_ERR_STATUS_FILE;
@@ -639,7 +641,17 @@ bool CSelko2ScanFunc::WriteSCErrorInfo() {
     m_dwLastErr = SELKO2_ERR_STATUS_FILE;
     return false;
   }
+  m_bStatusFileClean = value == 0;
   return true;
+}
+
+// A file that records no error tells a later reader nothing that its absence
+// does not (the value then reads 0): the last user removes it, so that the
+// shared folder keeps no file per device name. A recorded error stays for
+// the next reader of the scanner-error option.
+void CSelko2ScanFunc::RemoveCleanStatusFile() {
+  if (m_bStatusFileClean) unlink(m_szDeviceShmPath);
+  m_bStatusFileClean = false;
 }
 
 bool CSelko2ScanFunc::ReadSCErrorInfo(uint32_t* value, uint32_t* lastErr) {

@@ -235,11 +235,11 @@ TEST(ConsutoolProcess, HostileOwnerTextsRunNothing) {
   }
 }
 
-// ---- the Selko2 in-scanner lock ----
+// ---- the Selko2 in-scanner lock and status file across runs ----
 // A Selko2 scanner with a state file (NVRAM and the lock owner the scanner
 // keeps), a sheet in its feeder, and the folders a scanimage run binds over
 // the package's shared-memory and log folders.
-class Selko2Lock : public testing::Test {
+class Selko2AcrossRuns : public testing::Test {
  protected:
   void SetUp() override {
     m_dir = dravn_test::MakeTempDir("selko2-lock");
@@ -320,7 +320,7 @@ std::string OwnerOfAnEndedProcess() {
 
 // Every device watch call that takes the lock gives it back before it
 // returns, on its good and its failing paths; afterwards scanimage scans.
-TEST_F(Selko2Lock, EveryDeviceWatchCallGivesTheLockBack) {
+TEST_F(Selko2AcrossRuns, EveryDeviceWatchCallGivesTheLockBack) {
   setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
   setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
   auto d = devwatch_test::Load();
@@ -365,7 +365,7 @@ TEST_F(Selko2Lock, EveryDeviceWatchCallGivesTheLockBack) {
 // back by the next scanimage and consutool, which then work and leave the
 // scanner unlocked; a live process's lock, another host's and the owner
 // text no process can be told from stay, and both say busy.
-TEST_F(Selko2Lock, OnlyALockOfAnEndedProcessOfThisHostIsTakenOver) {
+TEST_F(Selko2AcrossRuns, OnlyALockOfAnEndedProcessOfThisHostIsTakenOver) {
   unsigned char own[FCL_LOCK_OWNER_SIZE];
   BuildSelko2LockOwner(own);
   std::string otherHost = OwnerText(own);
@@ -402,7 +402,7 @@ TEST_F(Selko2Lock, OnlyALockOfAnEndedProcessOfThisHostIsTakenOver) {
 // A scan that ends on a silent scanner cannot give its lock back, and a
 // scanimage killed in a batch gives nothing back: the next run on this
 // host scans all the same.
-TEST_F(Selko2Lock, NextScanWorksAfterASilentScannerOrAKilledScanimage) {
+TEST_F(Selko2AcrossRuns, NextScanWorksAfterASilentScannerOrAKilledScanimage) {
   Faults("set silent_at=2\n");
   auto r = Shell(Scanimage("--batch='" + m_dir + "/p%d.pnm'"));
   EXPECT_EQ(r.exitCode, 9) << r.out;  // an I/O error
@@ -421,6 +421,28 @@ TEST_F(Selko2Lock, NextScanWorksAfterASilentScannerOrAKilledScanimage) {
   r = ScanOnePage();
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(Owner(), kUnlocked);
+}
+
+// The status file in the shared-memory folder is the user's alone. A run
+// whose last record is no error removes it at close (no file reads as no
+// error); an error stays recorded for the scanner-error option of a later
+// run.
+TEST_F(Selko2AcrossRuns, StatusFileIsTheUsersAndStaysOnlyForAnError) {
+  const std::string file = m_dir + "/shm/" + kDevice + "-" + std::to_string(getuid()) + "-shm";
+  auto r = ScanOnePage();
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(dravn_test::ListDir(m_dir + "/shm"), std::vector<std::string>{});
+
+  PowerOn("set jam_at=1\n");
+  r = ScanOnePage();
+  EXPECT_EQ(r.exitCode, 6) << r.out;  // jammed
+  struct stat st {};
+  ASSERT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadFile(file), std::string("\x31\x01\x80\x03", 4));
+  r = Shell("exec \"$@\" 2>&1", {DRAVN_USR_BIN_DIR "/dravngetscerror"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "0x03800131\n");
 }
 
 }  // namespace

@@ -231,13 +231,25 @@ TEST_F(Selko2StatusFile, EveryCodeTranslates) {
   }
 }
 
-TEST_F(Selko2StatusFile, FileIsWorldReadableAndWritable) {
+// The file is its user's alone, also one that another program left open to
+// everybody; a file with a second name elsewhere is not written.
+TEST_F(Selko2StatusFile, FileIsTheUsersAlone) {
+  dravn_test::WriteFile(m_path, "");
+  ASSERT_EQ(chmod(m_path.c_str(), 0666), 0);
   m_object.setDwLastErr(8206);
   ASSERT_TRUE(m_object.WriteSCErrorInfo());
   struct stat st;
   ASSERT_EQ(lstat(m_path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  const std::string other = dravn_test::MakeTempDir("second-name") + "/other";
+  dravn_test::WriteFile(other, "keep me");
+  unlink(m_path.c_str());
+  ASSERT_EQ(link(other.c_str(), m_path.c_str()), 0);
+  EXPECT_FALSE(m_object.WriteSCErrorInfo());
+  EXPECT_EQ(m_object.getDwLastErr(), 34u);
+  EXPECT_EQ(dravn_test::ReadFile(other), "keep me");
 }
 
 TEST_F(Selko2StatusFile, RewriteTruncatesLongerFile) {
