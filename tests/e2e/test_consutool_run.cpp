@@ -445,7 +445,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConsutoolRun, InformationPerFamily) {
   const std::string dir = dravn_test::MakeTempDir("consutool-info");
   dravn_test::WriteFile(dir + "/dravn.conf",
-                        "usb 0x2d4e 0x1621\nusb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\n");
+                        "usb 0x2d4e 0x1621\nusb 0x2d4e 0x1301\nusb 0x2d4e 0x1201\nusb 0x2d4e 0x1401\nusb 0x2d4e 0x1103\n");
   struct Case {
     const char* label;
     std::string scenario;
@@ -469,6 +469,15 @@ TEST(ConsutoolRun, InformationPerFamily) {
       {"Tavrin4LA (generic)",
        "device generic 2d4e:1621 bus=3 address=7\nset eeprom_byte=53:0x2B,56:0x9F,124:3,60:2,64:0x86\n",
        "Device Info:\n Product Identification:\tTavrin4LA110    \n Product Revision:\t\t0100\n"
+       " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
+       " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
+       "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
+       " ADF(back):\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+       " Flatbed:\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+       "Vertical magnification adjustment:\n ADF:\t\t\t\t-3.1%\n Flatbed:\t\t\t0.0%\n"},
+      // The Docuvane line answers only group W's read text.
+      {"Docuvane", "device corvane 2d4e:1103 bus=3 address=7\nset eeprom_byte=53:0x2B,56:0x9F,124:3,60:2,64:0x86\n",
+       "Device Info:\n Product Identification:\tDocuvaneRK90    \n Product Revision:\t\t\n"
        " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
        " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
        "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
@@ -613,6 +622,34 @@ TEST(ConsutoolRun, EveryChangeOptionReachesTheDevice) {
     } else {
       EXPECT_NE(info.out.find(std::string("\n") + c.header + "\n"), std::string::npos) << where << "\n" << info.out;
     }
+  }
+}
+
+// A Docuvane scanner's changes go out in its 384-byte table with group W's
+// 16-bit fields, are committed, and a later run reads them back.
+TEST(ConsutoolRun, DocuvaneChangesReachTheScanner) {
+  const std::string dir = dravn_test::MakeTempDir("consutool-docuvane");
+  dravn_test::WriteFile(dir + "/dravn.conf", "usb 0x2d4e 0x1103\n");
+  dravn_test::WriteFile(dir + "/scenario", "device corvane 2d4e:1103 bus=3 address=10\nset state=" + dir + "/state\n");
+  auto env = dravn_test::SimEnv(dir + "/scenario");
+  env["DRAVN_CONFIG_DIR"] = dir;
+  const struct {
+    std::vector<std::string> args;
+    const char* shown;
+  } steps[] = {
+      {{"--sleeptimer", "45"}, " Power saving:\t\t\t45 Minutes\n"},
+      {{"--adf-back-offset-main", "-2"}, " ADF(back):\t\n  Main:\t\t\t\t-2*0.5mm\n"},
+      {{"--flatbed-magnification-adjustment", "0.4"}, " Flatbed:\t\t\t0.4%\n"},
+  };
+  for (const auto& step : steps) {
+    std::vector<std::string> argv{"unshare", "--ipc", kConsutool, "-d", "DocuvaneRK90:003:010"};
+    argv.insert(argv.end(), step.args.begin(), step.args.end());
+    auto set = dravn_test::Run(argv, env, 60);
+    EXPECT_EQ(set.exitCode, 0) << step.args[0] << set.out << set.err;
+    EXPECT_EQ(set.out, "consutool: Set successfully\n") << step.args[0];
+    auto info = dravn_test::Run({"unshare", "--ipc", kConsutool, "--info"}, env, 60);
+    EXPECT_EQ(info.exitCode, 0) << step.args[0] << info.err;
+    EXPECT_NE(info.out.find(step.shown), std::string::npos) << step.args[0] << "\n" << info.out;
   }
 }
 
