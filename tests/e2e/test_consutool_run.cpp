@@ -441,6 +441,15 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"readdata", BrennaReadData()}}}),
     [](const testing::TestParamInfo<FamilyFlow>& info) { return std::string(info.param.label); });
 
+// What the Tavrin layout's models show of the bytes
+// 53:0x2B,56:0x9F,124:3,60:2,64:0x86.
+const std::string kTavrinLayoutShown =
+    " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
+    "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
+    " ADF(back):\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+    " Flatbed:\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
+    "Vertical magnification adjustment:\n ADF:\t\t\t\t-3.1%\n Flatbed:\t\t\t0.0%\n";
+
 // The staged consutool's device information per family.
 TEST(ConsutoolRun, InformationPerFamily) {
   const std::string dir = dravn_test::MakeTempDir("consutool-info");
@@ -470,20 +479,12 @@ TEST(ConsutoolRun, InformationPerFamily) {
        "device generic 2d4e:1621 bus=3 address=7\nset eeprom_byte=53:0x2B,56:0x9F,124:3,60:2,64:0x86\n",
        "Device Info:\n Product Identification:\tTavrin4LA110    \n Product Revision:\t\t0100\n"
        " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
-       " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
-       "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
-       " ADF(back):\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
-       " Flatbed:\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
-       "Vertical magnification adjustment:\n ADF:\t\t\t\t-3.1%\n Flatbed:\t\t\t0.0%\n"},
+       + kTavrinLayoutShown},
       // The Docuvane line answers only group W's read text.
       {"Docuvane", "device corvane 2d4e:1103 bus=3 address=7\nset eeprom_byte=53:0x2B,56:0x9F,124:3,60:2,64:0x86\n",
        "Device Info:\n Product Identification:\tDocuvaneRK90    \n Product Revision:\t\t\n"
        " Serial Number:\t\t\tNot Defined\nDevice Setting:\n Total Count (ADF):\t\t0 Sheets\n"
-       " Brake Roller:\t\t\t1500 Sheets\n Pick Roller:\t\t\t1000 Sheets\n Power saving:\t\t\t30 Minutes\n"
-       "Offset Setting:\n ADF(front):\t\n  Main:\t\t\t\t-3*0.5mm\n  Sub:\t\t\t\t2*0.5mm\n"
-       " ADF(back):\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
-       " Flatbed:\t\n  Main:\t\t\t\t0*0.5mm\n  Sub:\t\t\t\t0*0.5mm\n"
-       "Vertical magnification adjustment:\n ADF:\t\t\t\t-3.1%\n Flatbed:\t\t\t0.0%\n"},
+       + kTavrinLayoutShown},
   };
   for (const auto& c : cases) {
     dravn_test::WriteFile(dir + "/scenario", c.scenario);
