@@ -152,6 +152,25 @@ bool ClearSupported(uint32_t bit) {
 }
 
 bool PowerSavingSupported() { return g_QuorraInfo.bPowerSavingSupported != 0; }
+
+template <size_t N>
+bool ModelIn(const char* model, const dravn::CatalogModel (&family)[N]) {
+  for (const auto& m : family)
+    if (model && (std::strcmp(model, m.model) == 0 || (m.altModel && std::strcmp(model, m.altModel) == 0)))
+      return true;
+  return false;
+}
+
+// The settings layout of these families takes a power-saving change into a
+// byte that the write does not carry or that the time is not read from
+// (Dunmo, DunmoMe2 and Vantor store it at byte 328 and read it from byte
+// 64; Zembl stores it nowhere and reads it from bytes 70-71): their time is
+// shown, but the option is not offered.
+bool PowerSavingSettable() {
+  const char* model = g_cpActiveScannerName;
+  return PowerSavingSupported() && !ModelIn(model, dravn::kDunmoModels) && !ModelIn(model, dravn::kDunmoMe2Models) &&
+         !ModelIn(model, dravn::kVantorModels) && !ModelIn(model, dravn::kZemblModels);
+}
 bool PowerOffSupported() { return g_QuorraInfo.bPowerOffSupported != 0; }
 bool OffsetsSupported() { return g_OffSetData.bOffsetSupported != 0; }
 bool OffsetFlatbed() { return g_OffSetData.bFlatbed != 0; }
@@ -217,11 +236,7 @@ bool IsSelko2Product(const char* product) {
 }
 
 // The one qv-series group whose firmware can be caught in boot mode.
-bool HasBootModeTest(const char* model) {
-  for (const auto& m : dravn::kTavrin4Models)
-    if (std::strcmp(model, m.model) == 0 || (m.altModel && std::strcmp(model, m.altModel) == 0)) return true;
-  return false;
-}
+bool HasBootModeTest(const char* model) { return ModelIn(model, dravn::kTavrin4Models); }
 
 void IgnoreSignal(int) {}
 
@@ -547,7 +562,7 @@ int PrintHelp() {
   else if (ClearSupported(kClearPad))
     std::printf("--pad-clear\n  clear the pad counter\n");
   if (ClearSupported(kClearPick)) std::printf("--pick-roller-clear\n  clear the pick roller counter\n");
-  if (PowerSavingSupported())
+  if (PowerSavingSettable())
     std::printf(
         "--sleeptimer %d..%d(in steps of 5)\n  time in minutes until the internal power supply switches to sleep "
         "mode\n",
@@ -606,7 +621,7 @@ int TakeSetting(int value, const char* argument) {
     return kExitOk;
   }
   if (value == kOptSleep) {
-    if (!PowerSavingSupported()) return unrecognized();
+    if (!PowerSavingSettable()) return unrecognized();
     c.request |= kReqPowerSaving;
     int minutes = 0;
     if (!ConvertStringToInt(argument, &minutes)) return invalid();
