@@ -534,7 +534,11 @@ bool CSelko2ScanFunc::UnLockScanner() {
   unlock.out = m_szUUID;
   unlock.length = sizeof m_szUUID;
   unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
-  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return false;
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) {
+    LogError(fn, "the scanner did not take the unlock: its lock stays until a later run on this host takes it over, "
+                 "or the scanner is switched off and on");
+    return false;
+  }
   m_bLocked = 0;
   return true;
 }
