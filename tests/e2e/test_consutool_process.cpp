@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "dravn_paths.h"
 #include "exclusive_table.h"
 #include "selko2_command.h"
+#include "selko2_owner.h"
 #include "test_support.h"
 
 namespace {
@@ -299,25 +299,6 @@ const std::string kUnlocked(FCL_LOCK_OWNER_SIZE, '\0');
 
 std::string OwnerText(const unsigned char* owner) { return std::string(reinterpret_cast<const char*>(owner), 36); }
 
-// The owner record of a process of this host that has ended.
-std::string OwnerOfAnEndedProcess() {
-  int fds[2];
-  if (pipe(fds) != 0) return "";
-  const pid_t child = fork();
-  if (child == 0) {
-    unsigned char owner[FCL_LOCK_OWNER_SIZE];
-    BuildSelko2LockOwner(owner);
-    _exit(write(fds[1], owner, 36) == 36 ? 0 : 1);
-  }
-  close(fds[1]);
-  char text[37] = {};
-  const bool read36 = read(fds[0], text, 36) == 36;
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return read36 ? std::string(text, 36) : "";
-}
-
 // Every device watch call that takes the lock gives it back before it
 // returns, on its good and its failing paths; afterwards scanimage scans.
 TEST_F(Selko2AcrossRuns, EveryDeviceWatchCallGivesTheLockBack) {
@@ -370,7 +351,7 @@ TEST_F(Selko2AcrossRuns, OnlyALockOfAnEndedProcessOfThisHostIsTakenOver) {
   BuildSelko2LockOwner(own);
   std::string otherHost = OwnerText(own);
   otherHost[19] = otherHost[19] == '0' ? '1' : '0';
-  const std::string ended = OwnerOfAnEndedProcess();
+  const std::string ended = dravn_test::OwnerOfAnEndedProcess();
   ASSERT_EQ(ended.size(), 36u);
   const struct {
     const char* label;
