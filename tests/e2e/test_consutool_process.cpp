@@ -404,6 +404,35 @@ TEST_F(Selko2AcrossRuns, NextScanWorksAfterASilentScannerOrAKilledScanimage) {
   EXPECT_EQ(Owner(), kUnlocked);
 }
 
+// consutool killed in the middle of a Selko2 change, while its call holds
+// the scanner's lock (held at the sleep-timer write): the next consutool
+// on this host takes the lock over and gives it back, and scanimage scans.
+TEST_F(Selko2AcrossRuns, NextRunsWorkAfterAKilledConsutool) {
+  m_env["DRAVN_SIM_TRANSCRIPT"] = m_dir + "/transcript";
+  auto clean = Consutool({"--sleeptimer", "30"});
+  ASSERT_EQ(clean.exitCode, 0) << clean.out;
+  const std::string transcript = ReadFile(m_dir + "/transcript");
+  const size_t write = transcript.find(" 300200002a0014000200000010000000");
+  ASSERT_NE(write, std::string::npos) << transcript;
+  const size_t hash = transcript.rfind('#', write);
+  const std::string k = transcript.substr(hash + 1, transcript.find(' ', hash) - hash - 1);
+  m_env.erase("DRAVN_SIM_TRANSCRIPT");
+
+  PowerOn("fault transfer " + k + " hold " + m_dir + "/held\n");
+  auto r = Shell("\"$@\" >/dev/null & p=$!\n"
+                 "i=0; while [ ! -e '" + m_dir + "/held' ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n"
+                 "kill -KILL $p; wait $p; echo \"killed $?\"",
+                 {kConsutool, "-d", kDevice, "--sleeptimer", "45"});
+  EXPECT_EQ(r.out, "killed 137\n") << r.err;
+  EXPECT_NE(Owner(), kUnlocked) << "the killed run held the lock";
+  Faults("");
+  auto info = Consutool({"--info"});
+  EXPECT_EQ(info.exitCode, 0) << info.out;
+  EXPECT_EQ(Owner(), kUnlocked);
+  auto scan = ScanOnePage();
+  EXPECT_EQ(scan.exitCode, 0) << scan.out;
+}
+
 // The status file in the shared-memory folder is the user's alone. A run
 // whose last record is no error removes it at close (no file reads as no
 // error); an error stays recorded for the scanner-error option of a later
