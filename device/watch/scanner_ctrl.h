@@ -109,6 +109,7 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int CreateControlFile(const char* name);
   int DeleteControlFile(const char* name);
   bool KeyRefused() const { return m_bKeyRefused; }
+  bool HoldsExclusive() const { return m_iSlot >= 0; }
 
   // Adapter fields of an older interface; kept, never used.
   void SetHostAdapterNo(int n) { m_iHostAdapter = n; }

@@ -342,6 +342,28 @@ TEST_F(Selko2AcrossRuns, EveryDeviceWatchCallGivesTheLockBack) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
 }
 
+// A caller that holds the scanner's exclusive-access record (consutool's
+// run) keeps the lock across its calls; ending the record gives it back.
+TEST_F(Selko2AcrossRuns, AnExclusiveRunKeepsTheLockUntilItEnds) {
+  if (!common_layer_test::RunIsolated({"--ipc"})) return;
+  setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
+  setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
+  auto d = devwatch_test::Load();
+  ASSERT_NE(d.handle, nullptr);
+  devwatch_test::MaintenanceEntries e;
+  devwatch_test::BindMaintenance(d.handle, e);
+  unsigned char buf[512] = {};
+  ASSERT_EQ(d.StartExcusive(kDevice.c_str()), 1);
+  EXPECT_EQ(e.GetEEPROM(kDevice.c_str(), buf, 512), 1);
+  EXPECT_EQ(e.GetFirmVersion(kDevice.c_str(), buf, 16), 1);
+  unsigned char own[FCL_LOCK_OWNER_SIZE];
+  BuildSelko2LockOwner(own);
+  EXPECT_EQ(Owner(), std::string(reinterpret_cast<char*>(own), sizeof own));
+  EXPECT_EQ(d.EndExcusive(kDevice.c_str()), 1);
+  EXPECT_EQ(Owner(), kUnlocked);
+  devwatch_test::Unload(d);
+}
+
 // A lock whose owner is a process of this host that has ended is given
 // back by the next scanimage and consutool, which then work and leave the
 // scanner unlocked; a live process's lock, another host's and the owner
