@@ -279,6 +279,14 @@ class Selko2AcrossRuns : public testing::Test {
     unlink((m_dir + "/out.pnm").c_str());
     return Shell(Scanimage("--batch-count=1 --batch='" + m_dir + "/out%d.pnm'"));
   }
+  // The staged device watch library over this scanner, in this process.
+  devwatch_test::Dvwc DeviceWatch(devwatch_test::MaintenanceEntries* e) const {
+    setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
+    setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
+    auto d = devwatch_test::Load();
+    if (d.handle) devwatch_test::BindMaintenance(d.handle, *e);
+    return d;
+  }
   // A scanimage command line of the feeder at 150 dpi, its messages on
   // standard output.
   std::string Scanimage(const std::string& batch) const {
@@ -302,12 +310,9 @@ std::string OwnerText(const unsigned char* owner) { return std::string(reinterpr
 // Every device watch call that takes the lock gives it back before it
 // returns, on its good and its failing paths; afterwards scanimage scans.
 TEST_F(Selko2AcrossRuns, EveryDeviceWatchCallGivesTheLockBack) {
-  setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
-  setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
-  auto d = devwatch_test::Load();
-  ASSERT_NE(d.handle, nullptr);
   devwatch_test::MaintenanceEntries e;
-  devwatch_test::BindMaintenance(d.handle, e);
+  auto d = DeviceWatch(&e);
+  ASSERT_NE(d.handle, nullptr);
   const char* name = kDevice.c_str();
   unsigned char buf[512] = {};
   const struct {
@@ -346,12 +351,9 @@ TEST_F(Selko2AcrossRuns, EveryDeviceWatchCallGivesTheLockBack) {
 // run) keeps the lock across its calls; ending the record gives it back.
 TEST_F(Selko2AcrossRuns, AnExclusiveRunKeepsTheLockUntilItEnds) {
   if (!common_layer_test::RunIsolated({"--ipc"})) return;
-  setenv("DRAVN_SIM", (m_dir + "/scenario").c_str(), 1);
-  setenv("DRAVN_CONFIG_DIR", m_dir.c_str(), 1);
-  auto d = devwatch_test::Load();
-  ASSERT_NE(d.handle, nullptr);
   devwatch_test::MaintenanceEntries e;
-  devwatch_test::BindMaintenance(d.handle, e);
+  auto d = DeviceWatch(&e);
+  ASSERT_NE(d.handle, nullptr);
   unsigned char buf[512] = {};
   ASSERT_EQ(d.StartExcusive(kDevice.c_str()), 1);
   EXPECT_EQ(e.GetEEPROM(kDevice.c_str(), buf, 512), 1);
