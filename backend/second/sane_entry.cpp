@@ -66,6 +66,7 @@ void ReleaseOpenDevice() {
   EndRunningBatch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
+    g_pCSelko2ScanFunc->RemoveCleanStatusFile();
     EndUsbLog();
   }
   kelo_usb_manager->Close();
