@@ -459,11 +459,13 @@ void EndScanButton() {
 }
 
 int ScanButtonMain() {
-  if (!InitSystemToolPath()) return 0;
+  // A service that cannot run says so in its exit status, or its manager
+  // takes the missing tool for a clean stop.
+  if (!InitSystemToolPath()) return EXIT_FAILURE;
   snprintf(g_szCurrentPid, sizeof g_szCurrentPid, "%d", static_cast<int>(getpid()));
   if (!g_tShareMemory.InitShareMemory()) {
     g_tShareMemory.ReleaseShareMemory();
-    return 0;
+    return EXIT_FAILURE;
   }
   InitSubProcessEnviron();
   StartButtonMonitor();

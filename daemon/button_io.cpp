@@ -139,8 +139,17 @@ int GetScanButtonStatusByCommand(int index) {
   RecordTransport t(index);
   _FCL_DEVICE_STATUS_EXT ext{};
   if (!Selko2Exchange(t, selko2::kGetHardwareStatusExt, ext.bytes, sizeof ext.bytes)) return -1;
-  // Another host holds the scanner's lock: its button is not ours to read.
-  if (ext.dwLockStatus() == kLockedElsewhere) return 0;
+  // Another host or a live process holds the scanner's lock: its button is
+  // not ours to read. A lock that an ended run of this host left holds no
+  // one: the scan a press starts takes it over.
+  if (ext.dwLockStatus() == kLockedElsewhere) {
+    unsigned char owner[FCL_LOCK_OWNER_SIZE] = {};
+    _FCL_DEVICE_STATUS status{};
+    if (!Selko2Exchange(t, selko2::kReadLockOwner, status.bytes, sizeof status.bytes) ||
+        !Selko2GetData(t, owner, sizeof owner))
+      return -1;
+    if (WhoHoldsSelko2Lock(owner) != Selko2LockHolder::Gone) return 0;
+  }
   auto record = std::make_unique<unsigned char[]>(kButtonRecordSize);
   _FCL_DEVICE_STATUS status{};
   if (!Selko2Exchange(t, kReadButton, status.bytes, sizeof status.bytes) ||

@@ -152,6 +152,25 @@ bool ClearSupported(uint32_t bit) {
 }
 
 bool PowerSavingSupported() { return g_QuorraInfo.bPowerSavingSupported != 0; }
+
+template <size_t N>
+bool ModelIn(const char* model, const dravn::CatalogModel (&family)[N]) {
+  for (const auto& m : family)
+    if (model && (std::strcmp(model, m.model) == 0 || (m.altModel && std::strcmp(model, m.altModel) == 0)))
+      return true;
+  return false;
+}
+
+// The settings layout of these families takes a power-saving change into a
+// byte that the write does not carry or that the time is not read from
+// (Dunmo, DunmoMe2 and Vantor store it at byte 328 and read it from byte
+// 64; Zembl stores it nowhere and reads it from bytes 70-71): their time is
+// shown, but the option is not offered.
+bool PowerSavingSettable() {
+  const char* model = g_cpActiveScannerName;
+  return PowerSavingSupported() && !ModelIn(model, dravn::kDunmoModels) && !ModelIn(model, dravn::kDunmoMe2Models) &&
+         !ModelIn(model, dravn::kVantorModels) && !ModelIn(model, dravn::kZemblModels);
+}
 bool PowerOffSupported() { return g_QuorraInfo.bPowerOffSupported != 0; }
 bool OffsetsSupported() { return g_OffSetData.bOffsetSupported != 0; }
 bool OffsetFlatbed() { return g_OffSetData.bFlatbed != 0; }
@@ -217,11 +236,7 @@ bool IsSelko2Product(const char* product) {
 }
 
 // The one qv-series group whose firmware can be caught in boot mode.
-bool HasBootModeTest(const char* model) {
-  for (const auto& m : dravn::kTavrin4Models)
-    if (std::strcmp(model, m.model) == 0 || (m.altModel && std::strcmp(model, m.altModel) == 0)) return true;
-  return false;
-}
+bool HasBootModeTest(const char* model) { return ModelIn(model, dravn::kTavrin4Models); }
 
 void IgnoreSignal(int) {}
 
@@ -519,13 +534,21 @@ void PrintVersion() {
   std::fflush(stdout);
 }
 
-int PrintHelp() {
+namespace {
+
+void PrintUsage() {
   std::printf("Usage: consutool [OPTION]...\n\n");
   std::printf("-d, --device-name DEVICE      use a given scanner device\n");
   std::printf("-L, --list-devices            show available scanner devices\n");
   std::printf("-h, --help                    display this help message and exit\n");
   std::printf("-V, --version                 print version information\n\n");
   std::fflush(stdout);
+}
+
+}  // namespace
+
+int PrintHelp() {
+  PrintUsage();
   if (OpenWithName(g_CommandInfo.device) != kExitOk) return g_iErrCode;
   const kelo_quorra_info& q = g_QuorraInfo;
   std::printf("Options specific to device '%s'\n", g_CommandInfo.device);
@@ -539,7 +562,7 @@ int PrintHelp() {
   else if (ClearSupported(kClearPad))
     std::printf("--pad-clear\n  clear the pad counter\n");
   if (ClearSupported(kClearPick)) std::printf("--pick-roller-clear\n  clear the pick roller counter\n");
-  if (PowerSavingSupported())
+  if (PowerSavingSettable())
     std::printf(
         "--sleeptimer %d..%d(in steps of 5)\n  time in minutes until the internal power supply switches to sleep "
         "mode\n",
@@ -598,7 +621,7 @@ int TakeSetting(int value, const char* argument) {
     return kExitOk;
   }
   if (value == kOptSleep) {
-    if (!PowerSavingSupported()) return unrecognized();
+    if (!PowerSavingSettable()) return unrecognized();
     c.request |= kReqPowerSaving;
     int minutes = 0;
     if (!ConvertStringToInt(argument, &minutes)) return invalid();
@@ -700,7 +723,14 @@ bool ChangePowerSaving() {
   uint16_t code = static_cast<uint16_t>(c.powerSavingMinutes);
   if (!g_Consu.ModeSelect_LongTimer(g_cpActiveScanner, &code)) return false;
   if (!g_Consu.SetPowerSavingEEPROM(static_cast<uint16_t>(c.powerSavingMinutes))) return false;
-  return g_Consu.SetEEPROMData() != -1;
+  if (g_Consu.SetEEPROMData() == -1) return false;
+  // A family whose layout keeps the time elsewhere than it is read from
+  // takes the write and shows the old time: the change did not reach the
+  // scanner, whatever the write answered.
+  if (!g_Consu.GetEEPROMData()) return false;
+  kelo_quorra_info now = {};
+  g_Consu.GetQuorraInfo(&now);
+  return now.bPowerSavingSupported && now.nPowerSavingCur * 5 == c.powerSavingMinutes;
 }
 
 bool ChangePowerOff() {
@@ -786,6 +816,32 @@ void Cleanup() {
 
 namespace {
 
+// No scanner is attached: the help, the version and the (empty) device list
+// need none, whatever the order of the options; every other request is
+// refused as for a scanner that is not there.
+int WithoutScanner(int argc, char** argv) {
+  int first = 0;
+  opterr = 0;
+  optind = 0;
+  for (int v; (v = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1;) {
+    if (v == '?' || v == ':') return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+    if (!first && IsInformationOption(v)) first = v;
+  }
+  switch (first) {
+    case 'h':
+      PrintUsage();
+      PrintDeviceList();
+      return kExitOk;
+    case 'V':
+      PrintVersion();
+      return kExitOk;
+    case 'L':
+      PrintDeviceList();
+      return kExitOk;
+  }
+  return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+}
+
 // Steps 2 to 7 of a run; the clean-up is the caller's.
 int Run(int argc, char** argv, const ConsuBindings* preset) {
   if (preset) {
@@ -797,7 +853,7 @@ int Run(int argc, char** argv, const ConsuBindings* preset) {
   }
   const ConsuBindings& b = g_Consu;
   const int count = b.dvwc_GetDeviceTotalNum();
-  if (count <= 0) return Fail(kExitNotConnected, kNotConnected), g_iErrCode;
+  if (count <= 0) return WithoutScanner(argc, argv);
 
   // The device first: every other option may need it.
   const char* given = nullptr;

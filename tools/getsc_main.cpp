@@ -171,9 +171,28 @@ int Query(Backend& b, SANE_Handle& device) {
   return 0;
 }
 
+// The tool takes no arguments: a request for help gets the usage, anything
+// else the usage and an invalid-argument status, and neither touches a
+// scanner.
+int Usage(FILE* out) {
+  std::fprintf(out, "Usage: %s\nPrints the %s of the first scanner the backend finds.\n", kProgram,
+#ifdef DRAVN_GETSC_ERROR
+               "last error code"
+#else
+               "status"
+#endif
+  );
+  return out == stdout ? 0 : ExitStatus(SANE_STATUS_INVAL);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) return Usage(stdout);
+    Message("unrecognized argument '%s'", argv[1]);
+    return Usage(stderr);
+  }
   char uname[256];
   if (!FindSystemTool("uname", uname)) {
     Message("system command '%s' is not found", "uname");

@@ -66,6 +66,7 @@ void ReleaseOpenDevice() {
   EndRunningBatch();
   if (g_pCSelko2ScanFunc && g_pCSelko2ScanFunc->IsLocked()) {
     g_pCSelko2ScanFunc->UnLockScanner();
+    g_pCSelko2ScanFunc->RemoveCleanStatusFile();
     EndUsbLog();
   }
   kelo_usb_manager->Close();
@@ -296,7 +297,10 @@ void Dravn2_close(SANE_Handle /*handle*/) {
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Brenna) EndRunningBatch();
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko2) {
     EndRunningBatch();
-    if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
+    if (g_pCSelko2ScanFunc) {
+      g_pCSelko2ScanFunc->UnLockScanner();
+      g_pCSelko2ScanFunc->RemoveCleanStatusFile();
+    }
     EndUsbLog();
   }
   if (FamilyOfProduct(iDeviceID) == SecondFamily::Selko) EndRunningBatch();

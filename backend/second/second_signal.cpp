@@ -31,7 +31,10 @@ pthread_t g_tReleaseThread;
 bool g_bReleaseThread = false;
 
 void ReleaseAndExit() {
-  if (g_pCSelko2ScanFunc) g_pCSelko2ScanFunc->UnLockScanner();
+  if (g_pCSelko2ScanFunc) {
+    g_pCSelko2ScanFunc->UnLockScanner();
+    g_pCSelko2ScanFunc->RemoveCleanStatusFile();
+  }
   if (kelo_usb_manager) kelo_usb_manager->EndExcusive(nullptr);
   _exit(g_bCancelledBySignal ? SANE_STATUS_CANCELLED : 0);
 }

@@ -115,10 +115,19 @@ constexpr size_t NVRAM_BODM = 16;  // month of the first read, 0 unset
 constexpr size_t NVRAM_BODD = 17;  // day of the first read, 0 unset
 constexpr size_t NVRAM_BODY = 18;  // year modulo 100
 
-// The in-scanner lock owner shared by every process that locks a Selko2
-// device: a GUID text padded with zero bytes to 40. Built at run time so the
-// text is not one searchable constant in the binary.
+// The in-scanner lock owner of this process: a GUID text padded with zero
+// bytes to 40, whose last groups carry a tag of this host and the process
+// id, so that a later run can tell a lock left by a process of this host
+// that has ended from one that another host or a live process holds.
 void BuildSelko2LockOwner(unsigned char owner[FCL_LOCK_OWNER_SIZE]);
+
+// Who holds a lock whose owner record the scanner answered.
+enum class Selko2LockHolder {
+  Self,   // this process (an unlock of its own that did not get through)
+  Gone,   // a process of this host that no longer runs
+  Other,  // a live process, another host, or an owner text not of ours
+};
+Selko2LockHolder WhoHoldsSelko2Lock(const unsigned char held[FCL_LOCK_OWNER_SIZE]);
 
 // The 4-byte status-file record: error-code byte, then the sense qualifier,
 // code and key of the last error.

@@ -456,17 +456,29 @@ uint16_t CSelko2ScanFunc::LockScanner() {
   const char* fn = "CSelko2ScanFunc::LockScanner";
   CLogScope scope(fn);
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS_EXT statusExt{};
-  CreateCommand(&command, selko2::kGetHardwareStatusExt);
-  if (!SendCommandExt(&command, &statusExt)) {
-    LogError(fn, "SendCommandExt(&sFCLCommand, &sFCLDeviceStatusExt) == FALSE");
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    return RET_NOT_CONNECT;
-  }
-  if (statusExt.dwLockStatus() == 1) {
-    LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
-    return RET_ALREADY_LOCKED;
+  BuildSelko2LockOwner(m_szUUID);
+  // A stale lock given back is looked at once more: another process may
+  // have taken the scanner in between.
+  for (int look = 0;; ++look) {
+    _FCL_CMD command;
+    _FCL_DEVICE_STATUS_EXT statusExt{};
+    CreateCommand(&command, selko2::kGetHardwareStatusExt);
+    if (!SendCommandExt(&command, &statusExt)) {
+      LogError(fn, "SendCommandExt(&sFCLCommand, &sFCLDeviceStatusExt) == FALSE");
+      m_dwLastErr = SELKO2_ERR_COMMAND;
+      return RET_NOT_CONNECT;
+    }
+    if (statusExt.dwLockStatus() != 1) break;
+    const HeldLock held = look == 0 ? ClaimHeldLock(fn) : HeldLock::Kept;
+    if (held == HeldLock::Ours) {
+      m_bLocked = 1;
+      return RET_LOCKED;
+    }
+    if (held == HeldLock::Failed) return RET_NOT_CONNECT;
+    if (held == HeldLock::Kept) {
+      LogError(fn, "sFCLDeviceStatusExt.dwLockStatus == 1");
+      return RET_ALREADY_LOCKED;
+    }
   }
   Selko2DataPhase lock;
   lock.out = m_szUUID;
@@ -483,6 +495,34 @@ uint16_t CSelko2ScanFunc::LockScanner() {
   return RET_LOCKED;
 }
 
+// A held lock whose owner is this process, or a process of this host that
+// has ended (killed in a batch, or its unlock met a silent scanner), is not
+// another owner's: the first is kept, the second given back with the dead
+// owner's record, which is the one the scanner compares.
+CSelko2ScanFunc::HeldLock CSelko2ScanFunc::ClaimHeldLock(const char* fn) {
+  unsigned char held[FCL_LOCK_OWNER_SIZE] = {};
+  Selko2DataPhase owner;
+  owner.in = held;
+  owner.length = sizeof held;
+  owner.failure = "GetData((LPBYTE)UUID_FromFW, sizeof(UUID_FromFW)) == FALSE";
+  if (!Transact(fn, selko2::kReadLockOwner, nullptr, owner)) return HeldLock::Failed;
+  switch (WhoHoldsSelko2Lock(held)) {
+    case Selko2LockHolder::Self:
+      return memcmp(held, m_szUUID, sizeof held) == 0 ? HeldLock::Ours : HeldLock::Kept;
+    case Selko2LockHolder::Other:
+      return HeldLock::Kept;
+    case Selko2LockHolder::Gone:
+      break;
+  }
+  Selko2DataPhase unlock;
+  unlock.out = held;
+  unlock.length = sizeof held;
+  unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return HeldLock::Failed;
+  WriteLog(LOG_LEVEL_ERROR, fn, "lock of an ended process of this host given back");
+  return HeldLock::Released;
+}
+
 bool CSelko2ScanFunc::UnLockScanner() {
   const char* fn = "CSelko2ScanFunc::UnLockScanner";
   CLogScope scope(fn);
@@ -494,7 +534,11 @@ bool CSelko2ScanFunc::UnLockScanner() {
   unlock.out = m_szUUID;
   unlock.length = sizeof m_szUUID;
   unlock.failure = "SendData((LPBYTE)m_szUUID, sizeof(m_szUUID)) == FALSE";
-  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) return false;
+  if (!Transact(fn, selko2::kUnlockScanner, nullptr, unlock)) {
+    LogError(fn, "the scanner did not take the unlock: its lock stays until a later run on this host takes it over, "
+                 "or the scanner is switched off and on");
+    return false;
+  }
   m_bLocked = 0;
   return true;
 }
@@ -570,8 +614,9 @@ void CSelko2ScanFunc::SetDeviceShmPath(const char* deviceName) {
 }
 
 // The file lives in a world-writable directory under a name anyone can
-// guess: never follow a planted link, never block on a planted fifo, and only
-// ever write a regular file.
+// guess: never follow a planted link, never block on a planted fifo, only
+// ever write a regular file of this user's with no second name, and keep it
+// from other users.
 bool CSelko2ScanFunc::WriteSCErrorInfo() {
   const char* fn = "CSelko2ScanFunc::WriteSCErrorInfo";
   CLogScope scope(fn);
@@ -584,7 +629,8 @@ bool CSelko2ScanFunc::WriteSCErrorInfo() {
 
   int fd = open(m_szDeviceShmPath, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0 || fchmod(fd, 0777) != 0) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+      fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0) {
     if (fd >= 0) close(fd);
     LogError(fn, "(fpTempFile = fopen(m_szDeviceShmPath, wb+)) == NULL");
     m_dwLastErr = SELKO2_ERR_STATUS_FILE;
@@ -599,7 +645,17 @@ bool CSelko2ScanFunc::WriteSCErrorInfo() {
     m_dwLastErr = SELKO2_ERR_STATUS_FILE;
     return false;
   }
+  m_bStatusFileClean = value == 0;
   return true;
+}
+
+// A file that records no error tells a later reader nothing that its absence
+// does not (the value then reads 0): the last user removes it, so that the
+// shared folder keeps no file per device name. A recorded error stays for
+// the next reader of the scanner-error option.
+void CSelko2ScanFunc::RemoveCleanStatusFile() {
+  if (m_bStatusFileClean) unlink(m_szDeviceShmPath);
+  m_bStatusFileClean = false;
 }
 
 bool CSelko2ScanFunc::ReadSCErrorInfo(uint32_t* value, uint32_t* lastErr) {

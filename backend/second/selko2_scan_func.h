@@ -154,6 +154,8 @@ class CSelko2ScanFunc {
   // The in-scanner lock.
   uint16_t LockScanner();
   bool UnLockScanner();
+  enum class HeldLock { Ours, Released, Kept, Failed };
+  HeldLock ClaimHeldLock(const char* fn);
 
   // NVRAM and the first-read date.
   bool GetNVRAM(unsigned char* block);
@@ -164,6 +166,8 @@ class CSelko2ScanFunc {
   void SetDeviceShmPath(const char* deviceName);
   const char* GetDeviceShmPath() const { return m_szDeviceShmPath; }
   bool WriteSCErrorInfo();
+  // At close: removes the status file this object last wrote with no error.
+  void RemoveCleanStatusFile();
   bool ReadSCErrorInfo(uint32_t* value, uint32_t* lastErr);
 
   // Translations of a last-error code.
@@ -207,6 +211,7 @@ class CSelko2ScanFunc {
                               uint32_t jpegHeight);
 
   char m_szDeviceShmPath[256] = {};
+  bool m_bStatusFileClean = false;  // this object's last write recorded no error
   std::atomic<uint32_t> m_dwLastErr{0};
   std::atomic<uint32_t> m_bTransferEnd{1};
   std::atomic<uint32_t> m_bFirstPage{1};

@@ -33,12 +33,18 @@ class CDevwatchApp {
 extern CDevwatchApp theApp;
 
 // Opens the current device for the length of one call, unless it was open
-// already (dvwc_Open), and closes it again on every path.
+// already (dvwc_Open), and closes it again on every path, giving back the
+// Selko2 in-scanner lock that the call took, unless the process holds the
+// scanner's exclusive-access record: then the lock lasts as long as that
+// (EndExcusive gives it back), as a maintenance run of many calls wants.
 class DeviceSession {
  public:
-  explicit DeviceSession(CMqScannerCtrl& ctrl) : m_ctrl(ctrl), m_bWasOpen(ctrl.IsOpen()) {}
+  explicit DeviceSession(CMqScannerCtrl& ctrl)
+      : m_ctrl(ctrl), m_bWasOpen(ctrl.IsOpen()), m_bWasLocked(ctrl.Selko2().IsLocked()) {}
   ~DeviceSession() {
-    if (!m_bWasOpen) m_ctrl.DoDeviceClose();
+    if (m_bWasOpen) return;
+    if (!m_bWasLocked && !m_ctrl.HoldsExclusive()) m_ctrl.GiveBackSelko2Lock();
+    m_ctrl.DoDeviceClose();
   }
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
@@ -47,6 +53,7 @@ class DeviceSession {
  private:
   CMqScannerCtrl& m_ctrl;
   bool m_bWasOpen;
+  bool m_bWasLocked;
 };
 
 }  // namespace devwatch

@@ -20,7 +20,7 @@ DRAVN_C_EXPORT char* dvwc_GetCurrentDeviceName(void) { return const_cast<char*>(
 
 DRAVN_C_EXPORT int dvwc_OpenFirstDevice(void) {
   return Guard([] {
-    Ctrl().DoDeviceClose();
+    Ctrl().CloseDevice();
     return Ctrl().OpenFirstDevice();
   });
 }
@@ -29,7 +29,7 @@ DRAVN_C_EXPORT int dvwc_Open(const char* device) {
   return Guard([device] {
     SetError(DVWC_ERR_NONE);
     if (!device) return SetError(DVWC_ERR_ARGUMENT), 0;
-    Ctrl().DoDeviceClose();  // one open device at a time: the earlier one is let go
+    Ctrl().CloseDevice();  // one open device at a time: the earlier one is let go
     if (Ctrl().Find(device) < 0) return SetError(DVWC_ERR_NOT_LISTED), 0;
     if (Ctrl().DoDeviceOpen() != 0) return SetError(DVWC_ERR_OPEN), 0;
     return 1;
@@ -37,7 +37,7 @@ DRAVN_C_EXPORT int dvwc_Open(const char* device) {
 }
 
 DRAVN_C_EXPORT int dvwc_Close(void) {
-  Ctrl().DoDeviceClose();
+  Guard([] { return Ctrl().CloseDevice(), 1; });
   return 1;
 }
 

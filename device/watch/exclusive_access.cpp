@@ -52,6 +52,15 @@ int CMqScannerCtrl::StartExcusive(const char* name) {
 
 int CMqScannerCtrl::EndExcusive(const char* name) {
   if (!name) name = GetCurrentDeviceName();
+  // The in-scanner lock that the calls of the exclusive run kept ends with
+  // the run.
+  if (m_Selko2.IsLocked()) {
+    const bool wasOpen = IsOpen();
+    if (wasOpen || DoDeviceOpen() == 0) {
+      GiveBackSelko2Lock();
+      if (!wasOpen) DoDeviceClose();
+    }
+  }
   return DeleteControlFile(name);
 }
 

@@ -24,8 +24,9 @@ constexpr Prefix kGroupA[] = {{"Oldvan", 6}, {"Marlo21", 7}, {"Marlo31", 7}};
   {"Tv5A100", 7}, {"Tv5A200", 7}, {"Tv5A300", 7}, {"Tv5A400", 7}, {"Tv5E100", 7}, {"Tv5E150", 7}, {"Tv5E200", 7}, \
       {"Tv5E250", 7}, {"Tv5E300", 7}, {"Tv5E350", 7}, {"Tv5E400", 7}, {"Tv5E450", 7}, {"Tv5E500", 7},             \
       {"Tv5E550", 7}, {"Sx3K700", 7}
-// Three older RK-series models that no device table lists.
-#define DRAVN_OLDER_RK {"RK10", 4}, {"RK20", 4}, {"RK300", 5}
+// The older RK-series models: the Docuvane line, whose scanners answer the
+// group's texts (their own backend reads the settings with "DEBUG,E2T,RED  W").
+#define DRAVN_OLDER_RK {"DocuvaneRK50", 12}, {"DocuvaneRK70", 12}, {"DocuvaneRK90", 12}
 
 constexpr Prefix kGroupW[] = {DRAVN_OLDER_QV,
                               DRAVN_NEWER_QV,

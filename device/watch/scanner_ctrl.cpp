@@ -181,6 +181,15 @@ int CMqScannerCtrl::DoDeviceOpen() {
   return errno == EBUSY || r == LIBUSB_ERROR_BUSY ? -3 : r;
 }
 
+void CMqScannerCtrl::GiveBackSelko2Lock() {
+  if (m_Selko2.IsLocked() && IsOpen() && CurrentRoute() == WatchRoute::Selko2) m_Selko2.UnLockScanner();
+}
+
+void CMqScannerCtrl::CloseDevice() {
+  GiveBackSelko2Lock();
+  DoDeviceClose();
+}
+
 void CMqScannerCtrl::DoDeviceClose() {
   for (int i = 0; i < m_iDevCount; ++i) {
     MQ_DEVICE_ENTRY& e = m_tDevices[i];

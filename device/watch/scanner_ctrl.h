@@ -79,6 +79,11 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int OpenFirstDevice();
   int DoDeviceOpen();
   void DoDeviceClose();
+  // The Selko2 in-scanner lock lives no longer than the open that took it:
+  // a lock left behind shuts every other program out of the scanner.
+  void GiveBackSelko2Lock();
+  // GiveBackSelko2Lock, then DoDeviceClose.
+  void CloseDevice();
   bool IsOpen() const;
   const MQ_DEVICE_ENTRY* CurrentEntry() const;
 
@@ -107,6 +112,7 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int CreateControlFile(const char* name);
   int DeleteControlFile(const char* name);
   bool KeyRefused() const { return m_bKeyRefused; }
+  bool HoldsExclusive() const { return m_iSlot >= 0; }
 
   // Adapter fields of an older interface; kept, never used.
   void SetHostAdapterNo(int n) { m_iHostAdapter = n; }

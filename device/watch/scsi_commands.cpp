@@ -89,7 +89,7 @@ int CMqScannerCtrl::Inquiry(int kind, unsigned char* buffer, unsigned length) {
   if (kind == 0)
     CopyStoredVpd(WatchRoute::Generic, buffer, length);
   else
-    CopyStoredStandard(GetCurrentDeviceName(), 7, buffer, length);
+    CopyStoredStandard(GetCurrentDeviceName(), buffer, length);
   return 1;
 }
 

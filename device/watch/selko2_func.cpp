@@ -45,9 +45,17 @@ bool CSelko2ScanFunc::Exchange(const Selko2Command& command, unsigned char* stat
 }
 
 int CSelko2ScanFunc::LockScanner() {
-  _FCL_DEVICE_STATUS_EXT ext{};
-  if (!Exchange(selko2::kGetHardwareStatusExt, ext.bytes, sizeof ext.bytes)) return SELKO2_LOCK_FAILED;
-  if (ext.dwLockStatus() == 1) return SELKO2_LOCKED_ELSEWHERE;
+  BuildSelko2LockOwner(m_szUUID);
+  // A stale lock given back is looked at once more: another process may
+  // have taken the scanner in between.
+  for (int look = 0;; ++look) {
+    _FCL_DEVICE_STATUS_EXT ext{};
+    if (!Exchange(selko2::kGetHardwareStatusExt, ext.bytes, sizeof ext.bytes)) return SELKO2_LOCK_FAILED;
+    if (ext.dwLockStatus() != 1) break;
+    if (look > 0) return SELKO2_LOCKED_ELSEWHERE;
+    const int held = ClaimHeldLock();
+    if (held != SELKO2_RELEASED) return held;
+  }
   _FCL_DEVICE_STATUS status{};
   // Once the lock command may have reached the scanner it may hold our lock
   // even when the exchange then fails: the unlock must still be sent, or the
@@ -61,6 +69,32 @@ int CSelko2ScanFunc::LockScanner() {
       !Step(Selko2GetData(m_transport, owner, sizeof owner)))
     return SELKO2_LOCK_FAILED;
   return SELKO2_LOCKED;
+}
+
+// A held lock whose owner is this process (an unlock that did not get
+// through), or a process of this host that has ended, is not another
+// owner's: the first is kept, the second given back with the dead owner's
+// record, which is the one the scanner compares.
+int CSelko2ScanFunc::ClaimHeldLock() {
+  unsigned char held[FCL_LOCK_OWNER_SIZE] = {};
+  _FCL_DEVICE_STATUS status{};
+  if (!Exchange(selko2::kReadLockOwner, status.bytes, sizeof status.bytes) ||
+      !Step(Selko2GetData(m_transport, held, sizeof held)))
+    return SELKO2_LOCK_FAILED;
+  switch (WhoHoldsSelko2Lock(held)) {
+    case Selko2LockHolder::Self:
+      if (memcmp(held, m_szUUID, sizeof held) != 0) return SELKO2_LOCKED_ELSEWHERE;
+      m_bLocked = 1;
+      return SELKO2_LOCKED;
+    case Selko2LockHolder::Other:
+      return SELKO2_LOCKED_ELSEWHERE;
+    case Selko2LockHolder::Gone:
+      break;
+  }
+  if (!Exchange(selko2::kUnlockScanner, status.bytes, sizeof status.bytes) ||
+      !Step(Selko2SendData(m_transport, held, sizeof held)))
+    return SELKO2_LOCK_FAILED;
+  return SELKO2_RELEASED;
 }
 
 int CSelko2ScanFunc::UnLockScanner() {
@@ -104,7 +138,7 @@ int CSelko2ScanFunc::CommandExec(const unsigned char* cdb, unsigned char* buffer
 
 bool CSelko2ScanFunc::Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length) {
   if (cdb[1] == 0x00) {
-    CopyStoredStandard(m_pszDeviceName, 8, buffer, length);
+    CopyStoredStandard(m_pszDeviceName, buffer, length);
     return true;
   }
   if (cdb[1] == 0x01 && cdb[2] == 0xF0) {

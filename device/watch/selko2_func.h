@@ -13,7 +13,7 @@
 namespace devwatch {
 
 // LockScanner answers.
-enum : int { SELKO2_LOCKED = 0, SELKO2_LOCKED_ELSEWHERE = 1, SELKO2_LOCK_FAILED = 2 };
+enum : int { SELKO2_LOCKED = 0, SELKO2_LOCKED_ELSEWHERE = 1, SELKO2_LOCK_FAILED = 2, SELKO2_RELEASED = 3 };
 
 // Values of the library's last-error cell.
 enum : uint32_t { DVWC_LAST_LOCK_FAILED = 13, DVWC_LAST_LOCKED_ELSEWHERE = 14 };
@@ -41,6 +41,9 @@ class CSelko2ScanFunc {
   bool LockNeeded() const { return m_bLockNeeded != 0; }
 
  private:
+  // A held lock: SELKO2_LOCKED when it is this process's own,
+  // SELKO2_RELEASED when an ended process's lock was given back.
+  int ClaimHeldLock();
   bool Inquiry(const unsigned char* cdb, unsigned char* buffer, unsigned length);
   bool Exchange(const Selko2Command& command, unsigned char* status, size_t statusSize);
   // Resets the pipe when an earlier exchange broke off; false when the pipe

@@ -260,7 +260,7 @@ int CMqScannerCtrl::SelkoInquiry(bool vpd, unsigned char* buffer, unsigned lengt
   if (vpd)
     CopyStoredVpd(WatchRoute::Selko, buffer, std::min<unsigned>(length, kVpdMax));
   else
-    CopyStoredStandard(GetCurrentDeviceName(), 7, buffer, std::min<unsigned>(length, kStandardSize));
+    CopyStoredStandard(GetCurrentDeviceName(), buffer, std::min<unsigned>(length, kStandardSize));
   SelkoTerminate();
   return 1;
 }

@@ -6,6 +6,8 @@
 namespace devwatch {
 namespace {
 
+constexpr size_t kProductAt = 16, kProductChars = 16;
+
 const unsigned char kStandard[STORED_STANDARD_SIZE] = {
     0x06, 0x00, 0x02, 0x02, 0x5B, 0x00, 0x00, 0x00, 'M', 'O', 'R', 'A', 'N', 'T', 'I', ' ', ' ', ' ',
     ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', '0', '1', '0', '0'};
@@ -15,10 +17,12 @@ const unsigned char kSelko2Vpd[STORED_VPD_SIZE] = {0x06, 0xF0, 0x00, 0x8C, 0x13,
 
 }  // namespace
 
-void CopyStoredStandard(const char* name, size_t nameChars, unsigned char* out, unsigned length) {
+void CopyStoredStandard(const char* deviceName, unsigned char* out, unsigned length) {
   unsigned char answer[STORED_STANDARD_SIZE];
   memcpy(answer, kStandard, sizeof answer);
-  if (name) memcpy(answer + 16, name, strnlen(name, nameChars));
+  // The whole model text, as far as the 16-character product field takes
+  // it: a shorter cut would name another model, or none.
+  if (deviceName) memcpy(answer + kProductAt, deviceName, std::min(strcspn(deviceName, ":"), kProductChars));
   memcpy(out, answer, std::min(length, STORED_STANDARD_SIZE));
 }
 

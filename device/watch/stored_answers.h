@@ -13,9 +13,9 @@ namespace devwatch {
 constexpr unsigned STORED_STANDARD_SIZE = 96;
 constexpr unsigned STORED_VPD_SIZE = 144;
 
-// Copies at most `length` bytes of the standard answer, with the first
-// `nameChars` characters of `name` (when not null) from byte 16.
-void CopyStoredStandard(const char* name, size_t nameChars, unsigned char* out, unsigned length);
+// Copies at most `length` bytes of the standard answer, whose product field
+// (bytes 16-31) carries the model text of `deviceName` (when not null).
+void CopyStoredStandard(const char* deviceName, unsigned char* out, unsigned length);
 // Copies at most `length` bytes of the family object's page 0xF0.
 void CopyStoredVpd(WatchRoute family, unsigned char* out, unsigned length);
 

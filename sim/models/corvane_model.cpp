@@ -7,7 +7,10 @@
 // Reads are exact: a piece is always the length asked for, and a face's last
 // piece is padded and answered with a check condition whose sense carries
 // end of medium, incorrect length and the residue. Diagnostic sub-commands
-// reach a 512-byte EEPROM (counters, first-read date) kept in a state file.
+// reach a 512-byte EEPROM (counters, first-read date) kept in a state file:
+// the backend's short counter write and the maintenance tools' write with
+// 16-bit offset and length both go to a working copy that "DEBUG,E2P,WRT   "
+// commits.
 //
 // Parameters ("set key=value"):
 //   state=<path>        EEPROM kept in this file (default: memory)
@@ -132,8 +135,9 @@ class CorvaneModel : public CommandBlockModel {
         return {};
       case 0x15:
       case 0x1B:
-      case 0x1D:
         return {cdb[4]};
+      case 0x1D:
+        return {Be(cdb + 3, 2)};  // the parameter list length is 16-bit
       case 0x24:
       case 0x2A:
         return {Be(cdb + 6, 3)};
@@ -515,6 +519,14 @@ class CorvaneModel : public CommandBlockModel {
         return CheckCondition(kIllegalRequest, 0x26);
       if (m_working.empty()) m_working = e;
       std::fill_n(m_working.begin() + m_diagParams[0], m_diagParams[1], 0);
+    } else if (m_diagText == "DEBUG,E2T,WRT  W") {
+      // The maintenance tools' record: 16-bit offset and length, then the
+      // bytes; the commit below makes them the EEPROM's.
+      const size_t at = m_diagParams.size() >= 4 ? (m_diagParams[0] << 8 | m_diagParams[1]) : kEepromSize;
+      const size_t n = m_diagParams.size() >= 4 ? (m_diagParams[2] << 8 | m_diagParams[3]) : 0;
+      if (m_diagParams.size() != 4 + n || at + n > kEepromSize) return CheckCondition(kIllegalRequest, 0x26);
+      if (m_working.empty()) m_working = e;
+      std::copy(m_diagParams.begin() + 4, m_diagParams.end(), m_working.begin() + static_cast<long>(at));
     } else if (m_corvane5 && (m_diagText == "GET POWOFF TIME " || m_diagText == "SET POWOFF TIME ")) {
       if (Param("refuse") == "powoff") return CheckCondition(kIllegalRequest, 0x26);
       if (m_diagText[0] == 'S') {
@@ -529,7 +541,7 @@ class CorvaneModel : public CommandBlockModel {
         m_working.clear();
         m_state.Save(e);
       }
-    } else if (m_diagText != "DEBUG,E2T,RED  W" && m_diagText != "FIRST READ DATE " &&
+    } else if (m_diagText != "DEBUG,E2T,RED  W" && m_diagText != "DEBUG,E2P,RED  W" && m_diagText != "FIRST READ DATE " &&
                m_diagText != "GET FIRST DATE  " && m_diagText != "GET PIXEL SIZE  ") {
       CheckCondition(kIllegalRequest, 0x26);
     }
@@ -537,7 +549,7 @@ class CorvaneModel : public CommandBlockModel {
 
   void OnReceiveDiagnostic(size_t length) {
     Bytes& e = Eeprom();
-    if (m_diagText == "DEBUG,E2T,RED  W") return ReplyIn(e, length);
+    if (m_diagText == "DEBUG,E2T,RED  W" || m_diagText == "DEBUG,E2P,RED  W") return ReplyIn(e, length);
     if (m_diagText == "GET FIRST DATE  ")
       return ReplyIn({0, e[kDateOffset], e[kDateOffset + 1], e[kDateOffset + 2]}, length);
     if (m_diagText == "GET PIXEL SIZE  ") return ReplyIn(Bytes(20, 0), length);

@@ -281,7 +281,7 @@ TEST_F(ScanButtonDaemon, EachMissingToolIsNamed) {
     std::string saved = path + ".saved";
     rename(path.c_str(), saved.c_str());
     auto r = RunOnce();
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 1) << tool << ": a daemon that cannot run fails";
     EXPECT_EQ(r.out, std::string("system command '") + tool + "' is not found\n");
     EXPECT_NE(access(PidFile().c_str(), F_OK), 0);
     rename(saved.c_str(), path.c_str());

@@ -21,6 +21,7 @@
 #include "common_layer_util.h"
 #include "model_catalog.h"
 #include "scan_manager.h"
+#include "selko2_owner.h"
 #include "test_support.h"
 
 using dravn_test::ListDir;
@@ -126,6 +127,14 @@ TEST_F(DeviceFixture, ButtonPerFamily) {
     DoReleaseDevice(0);
     EXPECT_EQ(CheckButtonStatus(0), -1) << "no handle";
   }
+  // A lock that an ended run of this host left hides no press: the scan it
+  // starts takes the lock over.
+  const std::string ended = dravn_test::OwnerOfAnEndedProcess();
+  ASSERT_EQ(ended.size(), 36u);
+  Press();
+  ASSERT_TRUE(Plug("selko2", dravn::kSelko2Models[0], "set lock_owner=" + ended + "\n"));
+  EXPECT_EQ(CheckButtonStatus(0), 1);
+  DoReleaseDevice(0);
 }
 
 TEST_F(DeviceFixture, FirstReadDate) {

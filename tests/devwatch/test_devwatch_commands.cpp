@@ -200,7 +200,7 @@ TEST_F(Watch, Selko2InquiryTakesTheLockFirstAndOnlyOnce) {
   Start("device selko2 2d4e:1301 bus=1 address=3\n", "Selko2S420:001:003");
   unsigned char buf[96] = {};
   EXPECT_EQ(m_ctrl->Inquiry(buf, 96), 1);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 16, 8), "Selko2S4");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 16, 16), "Selko2S420      ");
   EXPECT_TRUE(m_ctrl->Selko2().IsLocked());
   std::string t = Transcript();
   EXPECT_TRUE(Has(t, "#1 " + kLockProbe)) << t;
@@ -298,7 +298,7 @@ TEST_F(Watch, StoredAnswersCarryTheDeviceString) {
   Start("device generic 2d4e:1501 bus=1 address=2\n", "DunmoD1200:001:002");
   unsigned char standard[96] = {}, vpd[144] = {};
   EXPECT_EQ(m_ctrl->Inquiry(1, standard, 96), 1);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(standard) + 8, 16), "MORANTI DunmoD1 ");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(standard) + 8, 24), "MORANTI DunmoD1200      ");
   EXPECT_EQ(m_ctrl->Inquiry(0, vpd, 144), 1);
   EXPECT_EQ(vpd[1], 0xF0);
   EXPECT_EQ(Transcript(), "");

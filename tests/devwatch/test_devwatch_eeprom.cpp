@@ -39,7 +39,7 @@ struct Eeprom {
 const std::string kTestUnitReady = "len=31 actual=31 -> 0 43" + std::string(60, '0') + "\n";
 
 constexpr const char* kW = "DunmoD1200:001:002";       // group W, flash F6
-constexpr const char* kOther = "DocuvaneRK50:001:003";  // no group
+constexpr const char* kRK = "DocuvaneRK50:001:003";   // the older RK series: group W, flash F6
 constexpr const char* kN = "Tavrin4LA190:001:004";      // no readable EEPROM
 constexpr const char* kF7 = "Tv5A100:001:005";          // group W, flash F7
 
@@ -93,10 +93,13 @@ TEST_F(DvwcEeprom, WriteRecordsFollowTheModelGroup) {
     std::string out;  // the one data phase (its first 64 bytes), "" for none
   } cases[] = {
       {kW, 0x40, 100, 1, 0, "120:" + HexText("DEBUG,E2T,WRT  W") + "00400064" + Hex(Bytes(data.begin(), data.begin() + 44))},
-      {kOther, 0x40, 100, 1, 0, "118:" + HexText("DEBUG,E2T,WRT   ") + "4064" + Hex(Bytes(data.begin(), data.begin() + 46))},
-      // One byte each cannot carry these: refused, not cut.
-      {kOther, 359, 100, 0, 9, ""},
-      {kOther, 0, 384, 0, 9, ""},
+      // A model of neither group A nor W (group N's) writes one byte each...
+      {kN, 0x40, 100, 1, 0, "118:" + HexText("DEBUG,E2T,WRT   ") + "4064" + Hex(Bytes(data.begin(), data.begin() + 46))},
+      // ...which cannot carry these: refused, not cut.
+      {kN, 359, 100, 0, 9, ""},
+      {kN, 0, 384, 0, 9, ""},
+      // The Docuvane line's 384-byte table goes out whole.
+      {kRK, 0, 384, 1, 0, "404:" + HexText("DEBUG,E2T,WRT  W") + "00000180" + Hex(Bytes(data.begin(), data.begin() + 44))},
       {kW, 359, 100, 1, 0, "120:" + HexText("DEBUG,E2T,WRT  W") + "01670064" + Hex(Bytes(data.begin(), data.begin() + 44))},
       {kW, 0, 0, 0, 9, ""},
   };
@@ -133,7 +136,8 @@ TEST_F(DvwcEeprom, GroupARecordCarriesOneByteFields) {
   EXPECT_EQ(devwatch::EepromGroupOf("Selko2S420:001:002"), devwatch::EepromGroup::W);
   EXPECT_EQ(devwatch::EepromGroupOf("SelkoS150:001:002"), devwatch::EepromGroup::W);
   EXPECT_EQ(devwatch::EepromGroupOf("BrennaB700:001:002"), devwatch::EepromGroup::W);
-  EXPECT_EQ(devwatch::EepromGroupOf("DocuvaneRK50:001:002"), devwatch::EepromGroup::Other);
+  EXPECT_EQ(devwatch::EepromGroupOf("DocuvaneRK50:001:002"), devwatch::EepromGroup::W);
+  EXPECT_EQ(devwatch::EepromGroupOf("Tavrin4LA190:001:002"), devwatch::EepromGroup::Other);
   // Case counts.
   EXPECT_EQ(devwatch::EepromGroupOf("dunmoD1200:001:002"), devwatch::EepromGroup::Other);
 }
@@ -165,14 +169,16 @@ TEST_F(DvwcEeprom, WritesShowInTheWorkingImageAndReachTheStoredOneWhenLocked) {
   ASSERT_EQ(e.GetEEPROM_Element(kW, image, sizeof image), 1);
   EXPECT_EQ(Bytes(image + 10, image + 13), data);
 
-  // Other models read with the plain texts and lock without a command.
+  // The Docuvane line, of the older RK series, takes group W's texts (its
+  // scanners answer no other read); group N locks without a command.
   Take();
-  ASSERT_EQ(e.GetEEPROM(kOther, image, sizeof image), 1);
-  ASSERT_EQ(e.GetEEPROM_Element(kOther, image, sizeof image), 1);
-  ASSERT_EQ(e.LockEEPROM(kOther), 1);
+  ASSERT_EQ(e.GetEEPROM(kRK, image, sizeof image), 1);
+  ASSERT_EQ(e.GetEEPROM_Element(kRK, image, sizeof image), 1);
+  ASSERT_EQ(e.LockEEPROM(kRK), 1);
   ASSERT_EQ(e.LockEEPROM(kN), 1);
   t = Take();
-  EXPECT_EQ(DataOut(t), (std::vector<std::string>{"16:" + HexText("DEBUG,E2T,RED   "), "16:" + HexText("DEBUG,E2P,RED   ")}));
+  EXPECT_EQ(DataOut(t), (std::vector<std::string>{"16:" + HexText("DEBUG,E2T,RED  W"), "16:" + HexText("DEBUG,E2P,RED  W"),
+                                                  "16:" + HexText("DEBUG,E2P,WRT   ")}));
   // Every call closed the device it opened.
   EXPECT_EQ(Count(t, " open -> 0"), Count(t, " close\n"));
 }
@@ -212,8 +218,10 @@ TEST_F(DvwcEeprom, FlashByGroup) {
   EXPECT_EQ(DataOut(Take()), std::vector<std::string>{"17:" + HexText("TESTMODE       Z") + "1b"});
   ASSERT_EQ(e.GetFLASHROM(kF7, flash, sizeof flash), 1);
   EXPECT_EQ(DataOut(Take()), std::vector<std::string>{"17:" + HexText("TESTMODE        ") + "15"});
+  ASSERT_EQ(e.GetFLASHROM(kRK, flash, sizeof flash), 1);
+  EXPECT_EQ(DataOut(Take()), std::vector<std::string>{"17:" + HexText("TESTMODE       Z") + "1b"});
   memset(flash, 0x5A, sizeof flash);
-  ASSERT_EQ(e.GetFLASHROM(kOther, flash, sizeof flash), 1);
+  ASSERT_EQ(e.GetFLASHROM(kN, flash, sizeof flash), 1);
   EXPECT_EQ(flash[0], 0x5A);
   std::string t = Take();
   EXPECT_TRUE(DataOut(t).empty());

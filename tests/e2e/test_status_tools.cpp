@@ -22,13 +22,25 @@ const std::string kErrorTool = std::string(DRAVN_USR_BIN_DIR) + "/dravngetscerro
 constexpr char kSelko2[] = "device selko2 2d4e:1301 bus=3 address=4\n";
 
 // `machine`: what the staged uname answers (null: the system's own word).
-RunResult RunTool(const std::string& tool, const std::string& scenario, const char* machine = nullptr) {
+// A run of a tool, with the transfers it made.
+struct ToolRun : RunResult {
+  std::string transcript;
+};
+
+ToolRun RunTool(const std::string& tool, const std::string& scenario, const char* machine = nullptr,
+                const std::vector<std::string>& args = {}) {
   std::string dir = MakeTempDir("getsc");
   WriteFile(dir + "/scenario", scenario);
   auto env = dravn_test::SimEnv(dir + "/scenario");
   if (machine) env["DRAVN_FAKE_MACHINE"] = machine;
+  env["DRAVN_SIM_TRANSCRIPT"] = dir + "/transcript";
   // Each run has its own exclusive table, as a user's session would.
-  return dravn_test::Run({"unshare", "--ipc", tool}, env, 60);
+  std::vector<std::string> argv{"unshare", "--ipc", tool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ToolRun r;
+  static_cast<RunResult&>(r) = dravn_test::Run(argv, env, 60);
+  r.transcript = dravn_test::ReadFile(dir + "/transcript");
+  return r;
 }
 
 std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
@@ -122,6 +134,26 @@ TEST(StatusTools, NoScannerIsReported) {
   EXPECT_EQ(r.err, "dravngetscstatus: no SANE devices found\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.exitCode, 4);
+}
+
+// The tools take no arguments: help gets the usage, any other word the
+// usage and an invalid argument; no scanner is opened either way.
+TEST(StatusTools, ArgumentsGetTheUsage) {
+  for (const auto& [tool, name] : {std::pair{kStatusTool, "dravngetscstatus"}, {kErrorTool, "dravngetscerror"}}) {
+    for (const char* help : {"-h", "--help"}) {
+      auto r = RunTool(tool, kSelko2, nullptr, {help});
+      EXPECT_EQ(r.exitCode, 0) << name << help << r.err;
+      EXPECT_EQ(r.out.rfind(std::string("Usage: ") + name + "\n", 0), 0u) << name << help << r.out;
+      EXPECT_EQ(r.err, "") << name << help;
+      EXPECT_EQ(r.transcript.find("open"), std::string::npos) << name << help;
+    }
+    auto r = RunTool(tool, kSelko2, nullptr, {"--status"});
+    EXPECT_EQ(r.exitCode, 4) << name << r.err;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err.rfind(std::string(name) + ": unrecognized argument '--status'\nUsage: " + name + "\n", 0), 0u)
+        << name << r.err;
+    EXPECT_EQ(r.transcript.find("open"), std::string::npos) << name;
+  }
 }
 
 // The machine word chooses the backend path. Each case lays into the staged

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -80,7 +81,50 @@ TEST(Selko2Command, LockOwnerIsAGuidPaddedWithZeros) {
   for (size_t i = 36; i < sizeof owner; ++i) EXPECT_EQ(owner[i], 0) << i;
   unsigned char again[FCL_LOCK_OWNER_SIZE];
   BuildSelko2LockOwner(again);
-  EXPECT_EQ(memcmp(owner, again, sizeof owner), 0) << "every process must present the same owner";
+  EXPECT_EQ(memcmp(owner, again, sizeof owner), 0) << "a process presents one owner";
+}
+
+// Who holds a lock, from the owner record the scanner answers: only a
+// record of this package, this host and a pid that names no process is an
+// ended process's; a record naming this process is its own; anything else,
+// however it is broken, belongs to someone else.
+TEST(Selko2Command, LockHolderFromTheOwnerRecord) {
+  unsigned char own[FCL_LOCK_OWNER_SIZE];
+  BuildSelko2LockOwner(own);
+  const std::string text(reinterpret_cast<char*>(own), 36);
+  const std::string head = text.substr(0, 28);  // package, host tag
+  const std::string gone = head + "7ffffffe";   // no pid this high runs
+  auto withPid = [&](const std::string& pid) { return head + pid; };
+  const struct {
+    const char* label;
+    std::string record;  // zero-padded to 40 bytes
+    Selko2LockHolder holder;
+    std::string tail = {};
+  } cases[] = {
+      {"this process", text, Selko2LockHolder::Self},
+      {"an ended process", gone, Selko2LockHolder::Gone},
+      {"the parent, alive", withPid([] {
+         char pid[9];
+         snprintf(pid, sizeof pid, "%08x", static_cast<unsigned>(getppid()));
+         return std::string(pid);
+       }()),
+       Selko2LockHolder::Other},
+      {"another host", text.substr(0, 19) + (text[19] == '0' ? "1" : "0") + text.substr(20), Selko2LockHolder::Other},
+      {"the package's old shared text", "5d8e2c71-a3f4-4b09-9e6c-2f17d04a8b35", Selko2LockHolder::Other},
+      {"pid 0", withPid("00000000"), Selko2LockHolder::Other},
+      {"a pid past the pid range (every process to kill())", withPid("ffffffff"), Selko2LockHolder::Other},
+      {"capital hex digits", withPid("7FFFFFFE"), Selko2LockHolder::Other},
+      {"a sign in the pid", withPid("-0000001"), Selko2LockHolder::Other},
+      {"bytes after the text", gone, Selko2LockHolder::Other, "x"},
+      {"a short text", gone.substr(0, 35), Selko2LockHolder::Other},
+      {"nothing", "", Selko2LockHolder::Other},
+  };
+  for (const auto& c : cases) {
+    unsigned char record[FCL_LOCK_OWNER_SIZE] = {};
+    memcpy(record, c.record.data(), c.record.size());
+    memcpy(record + 36, c.tail.data(), c.tail.size());
+    EXPECT_EQ(WhoHoldsSelko2Lock(record), c.holder) << c.label;
+  }
 }
 
 // Every model of the catalogue reaches the class of its family.
@@ -187,13 +231,25 @@ TEST_F(Selko2StatusFile, EveryCodeTranslates) {
   }
 }
 
-TEST_F(Selko2StatusFile, FileIsWorldReadableAndWritable) {
+// The file is its user's alone, also one that another program left open to
+// everybody; a file with a second name elsewhere is not written.
+TEST_F(Selko2StatusFile, FileIsTheUsersAlone) {
+  dravn_test::WriteFile(m_path, "");
+  ASSERT_EQ(chmod(m_path.c_str(), 0666), 0);
   m_object.setDwLastErr(8206);
   ASSERT_TRUE(m_object.WriteSCErrorInfo());
   struct stat st;
   ASSERT_EQ(lstat(m_path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  const std::string other = dravn_test::MakeTempDir("second-name") + "/other";
+  dravn_test::WriteFile(other, "keep me");
+  unlink(m_path.c_str());
+  ASSERT_EQ(link(other.c_str(), m_path.c_str()), 0);
+  EXPECT_FALSE(m_object.WriteSCErrorInfo());
+  EXPECT_EQ(m_object.getDwLastErr(), 34u);
+  EXPECT_EQ(dravn_test::ReadFile(other), "keep me");
 }
 
 TEST_F(Selko2StatusFile, RewriteTruncatesLongerFile) {

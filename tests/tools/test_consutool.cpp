@@ -38,6 +38,7 @@ struct FakeLibraries {
   std::deque<int> setEEPROMResults;  // empty: success (0)
   int powerOffResult = 1;
   int modeSelectResult = 1;
+  bool savingShown = true;  // the device shows a power-saving change back
   const char* version = nullptr;  // null: the default text comes back
   std::vector<std::string> calls;
   std::vector<kelo_offset_data> offsetWrites;
@@ -94,6 +95,7 @@ ConsuBindings FakeBindings() {
   };
   b.SetPowerSavingEEPROM = [](uint16_t minutes) {
     g_fake->savingMinutes.push_back(minutes);
+    if (g_fake->savingShown) g_fake->quorra.nPowerSavingCur = minutes / 5;  // what the device shows from now on
     return Record("SetPowerSavingEEPROM"), 1;
   };
   b.OnResetAfterCleaning = [] { return Record("OnResetAfterCleaning"), &g_edit; };
@@ -518,6 +520,17 @@ TEST(ConsutoolChanges, OrderAndSkips) {
   EXPECT_EQ(RunConsutool(set, {"--roller-set-clear"}).status, 0);
   EXPECT_TRUE(Called(set, "OnResetBrake"));
   EXPECT_EQ(RunConsutool(set, {"--brake-roller-clear"}).status, 3);
+}
+
+// A power-saving change that the device does not show back when read
+// afresh did not reach it, whatever the write answered.
+TEST(ConsutoolChanges, PowerSavingNotShownBackFails) {
+  FakeLibraries f = StandardDevice();
+  f.savingShown = false;
+  auto r = RunConsutool(f, {"--sleeptimer", "30"});
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, "consutool: The scanner is not connected, or may be in use by another application\n");
+  ExpectCleanedUp(f, "not shown back");
 }
 
 // A refused offset write puts the offsets read at the open back on the device.
