@@ -288,6 +288,90 @@ int ShadowSideCheck(const _P2IIMG* img, PointList& tb, double rx, double ry, _ST
   return 0;
 }
 
+// Where the shadow along a top or bottom side ends, walking from column
+// `from` outward (dir -1 left, +1 right) while each column carries its edge.
+struct ShadowEnd {
+  tagPOINT at;  // y-up, on the side
+  bool border;  // the shadow runs on to the image's border
+};
+
+ShadowEnd WalkShadow(const _P2IIMG* img, const _STRTLINE& h, int64_t from, int dir, int b, uint8_t* buf) {
+  const int last = img->nWidth - 3;
+  int x = static_cast<int>(std::clamp<int64_t>(from, 2, last));
+  while (x >= 2 && x <= last && ShadowAt(img, h, x, b, buf)) x += dir;
+  const bool border = x < 2 || x > last;
+  if (border) x = dir < 0 ? 0 : img->nWidth - 1;
+  return {{x, static_cast<int64_t>(x * h.dA + h.dB)}, border};
+}
+
+// The top or bottom shadow runs on past a corner: the paper reaches that
+// far, and an inner edge was taken for the side there (a box, a photo, a
+// rule or a text column on a sheet whose side lies outside the image).
+// That side moves out, parallel to itself (a long straight edge, steadier
+// than a top or bottom side found on a faint shadow), to the farthest point
+// the paper is known to reach: the shadow's end, or the image's border on
+// both the top and the bottom when the shadow runs on to it. It never moves
+// into the paper. Lines in SortStraightLine's order; the corners are
+// recomputed only when a side moves. 1: a side moved.
+int ShadowSidesCheck(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
+  if (IsTatesen(lines[1]) || IsTatesen(lines[3]) || !IsTatesen(lines[0]) || !IsTatesen(lines[2])) return 0;
+  const int m5 = static_cast<int>(img->nXResolution * 5 / 25.4), b = static_cast<int>(img->nYResolution * 5 / 25.4);
+  if (b < 3 || b + 6 >= img->nHeight || img->nWidth < 8) return 0;
+  const int w = static_cast<int>(img->nXResolution * gdblShadowCheckEdgeRange / 25.4);
+  std::vector<uint8_t> buf(static_cast<size_t>(b) * (img->nBitsPerPixel == 24 ? 3 : 1));
+  bool moved = false;
+  for (int s : {0, 2}) {
+    const int dir = s == 0 ? -1 : 1;
+    const _STRTLINE side = lines[s];
+    // How far out a point lies from the side, along the rows.
+    auto out = [&](const tagPOINT& p) {
+      return dir * (side.bVert ? p.x - side.dX : p.x - (p.y - side.dB) / side.dA);
+    };
+    tagPOINT best{};
+    double bestOut = 0;
+    bool run = false, border = false;
+    for (int k : {1, 3}) {
+      tagPOINT corner{};
+      if (!GetXPoint(side, lines[k], &corner)) break;
+      if (-corner.y < 0 || -corner.y >= img->nHeight) continue;  // that shadow is not in the image
+      const ShadowEnd e = WalkShadow(img, lines[k], corner.x - dir * m5, dir, b, buf.data());
+      if (dir * (e.at.x - corner.x) <= w) continue;
+      run = true;
+      border |= e.border;
+      if (out(e.at) > bestOut) best = e.at, bestOut = out(e.at);
+    }
+    if (!run) continue;
+    if (border)
+      for (int k : {1, 3}) {
+        const int64_t x = dir < 0 ? 0 : img->nWidth - 1;
+        const tagPOINT p{x, static_cast<int64_t>(x * lines[k].dA + lines[k].dB)};
+        if (out(p) > bestOut) best = p, bestOut = out(p);
+      }
+    if (bestOut <= 0) continue;
+    GetParallelLine(best, side, &lines[s]);
+    moved = true;
+  }
+  if (!moved) return 0;
+  return GetAllXPoints4(lines, c) ? 1 : -3;
+}
+
+// The same check on an odd-shaped document's circumscribed rectangle: its
+// sides are the extremes of the edge points, and where no edge of a side
+// was found at all they stop short of paper that runs on to the border.
+void OddShadowSides(const _P2IIMG* img, _P2IDOCPOS* pos) {
+  const tagPOINT* c = pos->ptCorner;  // left-bottom, bottom-right, right-top, top-left
+  const int64_t lim = 4 * static_cast<int64_t>(std::max(img->nWidth, img->nHeight));
+  for (int i = 0; i < 4; ++i)
+    if (std::llabs(c[i].x) > lim || std::llabs(c[i].y) > lim) return;
+  _STRTLINE lines[4];
+  GetSLfm2Pnt(c[3], c[0], &lines[0]);
+  GetSLfm2Pnt(c[0], c[1], &lines[1]);
+  GetSLfm2Pnt(c[1], c[2], &lines[2]);
+  GetSLfm2Pnt(c[2], c[3], &lines[3]);
+  tagPOINT moved[4];
+  if (ShadowSidesCheck(img, lines, moved) == 1) std::copy(moved, moved + 4, pos->ptCorner);
+}
+
 }  // namespace
 
 int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
@@ -493,6 +577,7 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   int n = 0;
   auto odd = [&](PointList& a, PointList& b, int count) {
     GetDocPosForOddDoc(img, &w.img, a, b, lines, count, skew, pos, info);
+    OddShadowSides(img, pos);
     return 0;
   };
   for (int p = 1; p >= 0; --p) {
@@ -531,6 +616,7 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   SortStraightLine(lines);
   tagPOINT c[4];
   if (!GetAllXPoints4(lines, c)) return -3;
+  if ((rc = ShadowSidesCheck(img, lines, c)) < 0) return rc;
   pos->dSkew = skew;
   std::copy(c, c + 4, pos->ptCorner);
   return 0;

@@ -1,0 +1,237 @@
+// The white-background crop on faces as a Selko2 scanner delivers them with
+// automatic size (white sheet on its white backing, JPEG-coded), printed to
+// the margins. A sheet wider than the window loses a side past the image's
+// border: the crop keeps its paper to that border, not to the strongest
+// inner edge (a box, a photo, a table rule, a text column).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "P2iCrppr.h"
+#include "crop_test_util.h"
+
+namespace {
+
+using Content = dravn_pages::BackedPageSpec::Content;
+
+struct Paper {
+  const char* name;
+  double w, h;
+};
+const Paper kA4{"A4", 210, 297}, kLetter{"Letter", 215.9, 279.4}, kLegal{"Legal", 215.9, 355.6}, kA5{"A5", 148, 210};
+
+// Where the feeder put the sheet: centred, or against one side of the
+// window with its over-scan, the other side past the border.
+enum class Place { Centred, Left, Right };
+
+struct Face {
+  int dpi;
+  Paper paper;
+  Content content;
+  double angle;
+  Place place;
+  int side;  // 1 front, 2 back: the back is searched upside down
+};
+
+const char* Name(Content c) {
+  static const char* const names[] = {"bars", "text", "justified", "box", "photo", "table"};
+  return names[static_cast<int>(c)];
+}
+
+// The face and, for the test, where the page lies in it.
+crop_test::Input Render(const Face& f) {
+  auto spec = dravn_pages::Selko2FaceSpec(f.dpi, f.paper.w, f.paper.h, f.content, f.angle, f.side == 2);
+  spec.seed = static_cast<uint32_t>(f.dpi + static_cast<int>(f.content) * 7 + f.side);
+  const double a = f.angle * M_PI / 180;
+  const double bw = f.paper.w * std::cos(a) + f.paper.h * std::fabs(std::sin(a));
+  const double toSide = spec.marginMm + bw / 2 - spec.windowWidthMm / 2;
+  spec.offsetXMm = f.place == Place::Left ? toSide : f.place == Place::Right ? -toSide : 0;
+  crop_test::Input in = crop_test::MakeInput(spec);
+  dravn_pages::Image coded;
+  EXPECT_TRUE(dravn_pages::DecodeJpeg(dravn_pages::EncodeJpeg(in.page.image, false, 85), &coded));
+  in.pixels = coded.pixels;
+  in.info.pImageData = in.pixels.data();
+  return in;
+}
+
+struct Cut {
+  int rc = -1;
+  double skew = 0;
+  p2iwb::tagPOINT corners[4] = {};  // y-up
+};
+
+Cut CropFace(const Face& f, crop_test::Input& in) {
+  alignas(8) FSIP_CRPWB_S_CRPALL rec{};
+  rec.cbSize = 98;
+  rec.bADF = 1;
+  std::strcpy(rec.szScanner, "Selko2S420");
+  rec.NotifyOutImgInfo = crop_test::NotifyOutImgInfo;
+  rec.bySide = static_cast<uint8_t>(f.side);
+  rec.sOVS = -1;
+  crop_test::Notify n;
+  crop_test::Output out;
+  alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
+  Cut cut;
+  cut.rc = p2iwb::CropAllWB(&in.info, &rec, &out.info, &layout, &n);
+  const auto& c = layout.layoutCrop.cornerPts;
+  cut.corners[0] = {c.ptLT.x, c.ptLT.y};
+  cut.corners[1] = {c.ptLB.x, c.ptLB.y};
+  cut.corners[2] = {c.ptRB.x, c.ptRB.y};
+  cut.corners[3] = {c.ptRT.x, c.ptRT.y};
+  cut.skew = layout.layoutCrop.dSkew;
+  return cut;
+}
+
+// The paper inside the image: the page's corners clipped to the image's
+// edges (pixel edges, x right and y down).
+std::vector<std::array<double, 2>> VisiblePaper(const crop_test::Input& in) {
+  const auto& c = in.page.corners;  // left-top, right-top, left-bottom, right-bottom
+  std::vector<std::array<double, 2>> poly = {
+      {c[0][0], c[0][1]}, {c[1][0], c[1][1]}, {c[3][0], c[3][1]}, {c[2][0], c[2][1]}};
+  const double W = in.info.nWidth, H = in.info.nHeight;
+  // One half-plane at a time: a x + b y <= e.
+  const double planes[4][3] = {{-1, 0, 0}, {1, 0, W}, {0, -1, 0}, {0, 1, H}};
+  for (const auto& pl : planes) {
+    std::vector<std::array<double, 2>> out;
+    for (size_t i = 0; i < poly.size(); ++i) {
+      const auto& p = poly[i];
+      const auto& q = poly[(i + 1) % poly.size()];
+      const double dp = pl[0] * p[0] + pl[1] * p[1] - pl[2], dq = pl[0] * q[0] + pl[1] * q[1] - pl[2];
+      if (dp <= 0) out.push_back(p);
+      if ((dp < 0) != (dq < 0) && dp != dq) {
+        const double t = dp / (dp - dq);
+        out.push_back({p[0] + t * (q[0] - p[0]), p[1] + t * (q[1] - p[1])});
+      }
+    }
+    poly = out;
+  }
+  return poly;
+}
+
+// Two pixels of the full-size search, the pixel a turned corner loses to
+// truncation and the half pixel a boundary leaves.
+constexpr double kTol = 4;
+
+void PrintTo(const Face& f, std::ostream* os) {
+  *os << f.paper.name << " " << Name(f.content) << " " << f.dpi << " dpi " << f.angle << " deg side " << f.side;
+}
+
+class Selko2Faces : public ::testing::TestWithParam<Face> {};
+
+// The paper inside the image is kept whole: every corner of it, the points
+// where the page runs past the border included, lies inside the cut-out.
+// The cut-out holds no more backing than its angle's error makes it.
+TEST_P(Selko2Faces, CropKeepsThePaperToTheBorder) {
+  const Face f = GetParam();
+  crop_test::Input in = Render(f);
+  const Cut cut = CropFace(f, in);
+  ASSERT_EQ(0, cut.rc);
+  // The cut-out's corners (pixel centres, y down), in order round it.
+  std::array<double, 2> q[4];
+  double mx = 0, my = 0;
+  for (int k = 0; k < 4; ++k) {
+    q[k][0] = cut.corners[k].x + 0.5, q[k][1] = -cut.corners[k].y + 0.5;
+    mx += q[k][0] / 4, my += q[k][1] / 4;
+  }
+  std::sort(q, q + 4, [&](const std::array<double, 2>& a, const std::array<double, 2>& b) {
+    return std::atan2(a[1] - my, a[0] - mx) < std::atan2(b[1] - my, b[0] - mx);
+  });
+  // The edge facing the lamp is found after its bright rim; where the JPEG
+  // coding has blurred the rim away, the search takes it 1.5 mm inside.
+  const double lampTol = f.dpi * 1.5 / 25.4;
+  const double slack = kTol + std::fabs(cut.skew + f.angle) * M_PI / 180 * (in.page.widthPx + in.page.heightPx);
+  const auto paper = VisiblePaper(in);
+  for (int k = 0; k < 4; ++k) {
+    const auto& a = q[k];
+    const auto& b = q[(k + 1) % 4];
+    // Which side this is, by where its middle lies.
+    const double dx = (a[0] + b[0]) / 2 - mx, dy = (a[1] + b[1]) / 2 - my;
+    const std::string name = std::fabs(dx) > std::fabs(dy) ? (dx < 0 ? "left" : "right") : (dy < 0 ? "top" : "bottom");
+    const bool lamp = name == (f.side == 2 ? "top" : "bottom");
+    const double len = std::hypot(b[0] - a[0], b[1] - a[1]);
+    double closest = 1e9;
+    for (const auto& p : paper) {
+      // Positive inside: the corners run clockwise as seen with y down.
+      const double inside = ((b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0])) / len;
+      EXPECT_GE(inside, -(lamp ? lampTol : kTol)) << name << " side cuts off paper at " << p[0] << "," << p[1];
+      closest = std::min(closest, inside);
+    }
+    EXPECT_LE(closest, slack) << name << " side lies off the paper";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PastTheBorder, Selko2Faces,
+                         ::testing::Values(Face{200, kA4, Content::Box, 0, Place::Left, 1},
+                                           Face{200, kA4, Content::Photo, 2.5, Place::Left, 2},
+                                           Face{200, kLetter, Content::Table, -2.5, Place::Left, 1},
+                                           Face{200, kLegal, Content::Justified, 0, Place::Right, 2},
+                                           Face{200, kA4, Content::MarginText, 0, Place::Left, 1},
+                                           Face{300, kA4, Content::Table, 0, Place::Left, 2},
+                                           Face{300, kLetter, Content::Box, 2.5, Place::Right, 1},
+                                           Face{300, kLegal, Content::Photo, -2.5, Place::Left, 1},
+                                           Face{300, kLetter, Content::Justified, -2.5, Place::Left, 2},
+                                           Face{300, kA4, Content::MarginText, 2.5, Place::Right, 2},
+                                           // No straight side found at all: the odd-shaped sheet's
+                                           // rectangle, one with no angle.
+                                           Face{200, kLegal, Content::Photo, -2.5, Place::Left, 2},
+                                           Face{200, kLetter, Content::MarginText, -2.5, Place::Left, 2},
+                                           Face{200, kLegal, Content::MarginText, 2.5, Place::Left, 2}),
+                         [](const ::testing::TestParamInfo<Face>& i) {
+                           const Face& f = i.param;
+                           std::string a = std::to_string(static_cast<int>(f.angle * 10));
+                           if (a[0] == '-') a[0] = 'm';
+                           return std::string(f.paper.name) + "_" + Name(f.content) + "_" + std::to_string(f.dpi) +
+                                  "dpi_" + a +
+                                  (f.place == Place::Left    ? "_left"
+                                   : f.place == Place::Right ? "_right"
+                                                             : "_centred") +
+                                  "_side" + std::to_string(f.side);
+                         });
+
+// A sheet that fits the window with its shadow, centred as the feeder's
+// guides centre it: the check finds every shadow ending at its corner and
+// the corners are those the search found before it (to the pixel).
+TEST(Selko2FacesInWindow, SheetsKeepTheirCorners) {
+  const Paper kCard{"card", 85.6, 54};
+  struct {
+    Face face;
+    double skew;
+    int64_t corners[4][2];  // y-up, in the order the crop layer gives
+  } rows[] = {
+      {{200, kA4, Content::Box, 0, Place::Centred, 1}, 0, {{37, -2412}, {37, -78}, {1690, -78}, {1690, -2412}}},
+      {{300, kA4, Content::Photo, 1, Place::Centred, 2},
+       -1.0000000117515608,
+       {{85, -3668}, {24, -168}, {2504, -124}, {2565, -3625}}},
+      {{200, kLetter, Content::Justified, 0, Place::Centred, 2},
+       0,
+       {{14, -2277}, {14, -77}, {1713, -77}, {1713, -2277}}},
+      {{300, kLegal, Content::Table, 0, Place::Centred, 1}, 0, {{21, -4303}, {21, -117}, {2570, -117}, {2570, -4303}}},
+      {{200, kA5, Content::MarginText, -2.5, Place::Centred, 1},
+       2.4000000117515632,
+       {{245, -1725}, {317, -78}, {1481, -127}, {1409, -1776}}},
+      {{300, kA5, Content::Photo, 2.5, Place::Centred, 2},
+       -2.4800000117515606,
+       {{476, -2671}, {369, -199}, {2115, -122}, {2221, -2596}}},
+      {{300, kCard, Content::MarginText, 0, Place::Centred, 1},
+       1.1751560816057219e-08,
+       {{790, -740}, {790, -117}, {1801, -117}, {1801, -740}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(::testing::PrintToString(r.face));
+    crop_test::Input in = Render(r.face);
+    const Cut cut = CropFace(r.face, in);
+    ASSERT_EQ(0, cut.rc);
+    EXPECT_DOUBLE_EQ(r.skew, cut.skew);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(r.corners[k][0], cut.corners[k].x) << k;
+      EXPECT_EQ(r.corners[k][1], cut.corners[k].y) << k;
+    }
+  }
+}
+
+}  // namespace
