@@ -117,9 +117,11 @@ dravn_pages::Image InWindow(const dravn_pages::Image& page, const Feeder& feeder
 }
 
 // Off until the white-background crop keeps the paper on these faces: the
-// sides facing the lamp come out about a millimetre short on the Selko2
-// and Docuvane-line faces, the Selko and Brenna cuts keep the shadow, and a
-// side with no edge in the window is cut at an inner edge.
+// Selko2 cut loses about a millimetre along the edge facing the lamp, the
+// Docuvane-line cut half a millimetre at the top and sides, the Selko and
+// Brenna cuts keep the shadow and some backing, a Brenna side with no edge
+// in its window is cut at an inner edge, and a Selko2 Legal face with a box
+// running past the window's end is left uncropped.
 TEST_P(PageMatrixE2E, DISABLED_EveryFaceKeepsAllOfItsPaper) {
   const MatrixCase& c = GetParam();
   // The pages are rendered at the scanner's reading resolution.
