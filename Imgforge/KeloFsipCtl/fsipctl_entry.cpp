@@ -84,7 +84,7 @@ enum class Kind { Crop, Holes, Colour, Blank };
 
 }  // namespace
 
-int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* info) {
+DRAVN_C_EXPORT int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* info) {
   if (!image || !info || !image->pImageData) return FSIP_C_ERR_PARAMETER;
   int32_t pixelType, colorSeq;
   switch (image->nDepth) {

@@ -22,8 +22,9 @@ void OutputDebugString(const char* text);
 // An 8-bit judge page as a BMP in the log directory; 1 when written.
 int P2iBmp(const _P2IIMG* image);
 
-// One fsipctl_image as the control layer's image record; 0 or -2.
-int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* info);
+// One fsipctl_image as the control layer's image record; 0 or -2. Exported
+// beside fsip_control.
+extern "C" int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* info);
 // The output allocator of every crop record; the user parameter selects the
 // row rule (1, 2, 3; anything else: tight rows).
 int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam);

@@ -34,12 +34,14 @@ int CConv::CalcBytePerLine(int width, int bits, int boundary) {
   return static_cast<int>((bytes + 3) & ~3L);
 }
 
-int CConv::CompScanner(const char* name, const char* const* list) {
+int CompScanner(const char* name, const char* const* list) {
   if (!name || !list) return 0;
   for (; *list; ++list)
     if (strncmp(name, *list, strlen(*list)) == 0) return 1;
   return 0;
 }
+
+int CConv::CompScanner(const char* name, const char* const* list) { return ::CompScanner(name, list); }
 
 int CConv::GetScannerType(const char* name) const {
   if (CompScanner(name, pszStrTOLLET2)) return 2;

@@ -81,6 +81,9 @@ class CConv {
   unsigned char* GreyBuffer(unsigned char* out, int bits) const;
 };
 
+// 1 when some entry of the null-ended list is a prefix of name, else 0.
+int CompScanner(const char* name, const char* const* list);
+
 int LookupCustDropTblRGB(const unsigned char* table, int r, int g, int b);
 int LookupCustDropTblYUV(const unsigned char* table, int y, int cb, int cr);
 

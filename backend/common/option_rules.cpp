@@ -291,9 +291,14 @@ SANE_Status Set(int option, void* value, SANE_Int* info, bool allowInactive) {
     case OPTION_BW_SDTC_VARIANCE:
       status = SetByMap(option, text, KELO_BW_SDTC_VARIANCE, 3);
       break;
-    case OPTION_DF_ACTION:
+    case OPTION_DF_ACTION: {
+      const int before = c[option];
       status = SetByMap(option, text, KELO_DF_ACTION, 2);
+      // Overlap detection is the one way these scanners find a multifeed:
+      // choosing to stop turns it on, or the scanner would never detect one.
+      if (before == 0 && c[option] == 1) c[OPTION_MF_OVERLAPPING] = 1;
       break;
+    }
     case OPTION_DROP_OUT:
       status = SetByMap(option, text, KELO_DROPOUT_COLOR, 5);
       break;
@@ -317,7 +322,8 @@ SANE_Status Set(int option, void* value, SANE_Int* info, bool allowInactive) {
       c[option] = v;
       break;
     case OPTION_FRONT_BACK_MERGING:
-      SetFrontBackMerging(v);
+      // Only a family that merges lets the page height follow the merge.
+      if (GetDevFamily() == KELO_FAMILY_SELKO2) SetFrontBackMerging(v);
       break;
     case OPTION_BACK_SIDE_LOCATION:
     case OPTION_BACK_SIDE_ROTATION:
@@ -523,13 +529,23 @@ void ReloadOptions() {
     for (int option : {OPTION_BW_IDTC_SENSITIVITY, OPTION_BW_IDTC_BACKGROUND_THRESHOLD, OPTION_BW_SDTC_VARIANCE})
       Inactivate(option);
 
-  if (c[OPTION_TONE_ADJUSTMENT] != 5)
+  const bool selko2 = GetDevFamily() == KELO_FAMILY_SELKO2;
+  // Only the Selko2 pipeline has tone presets; the other families build
+  // their fixed curve from brightness and contrast at every scan.
+  if (selko2 && c[OPTION_TONE_ADJUSTMENT] != 5)
     for (int option = OPTION_BRIGHTNESS; option <= OPTION_GAMMA; ++option) Inactivate(option);
 
-  if (GetDevFamily() != KELO_FAMILY_SELKO2) {
-    for (int option :
-         {OPTION_SHADOW, OPTION_HIGHLIGHT, OPTION_GAMMA, OPTION_CROPPING, OPTION_GET_SC_STATUS, OPTION_GET_SC_ERROR})
+  if (!selko2) {
+    for (int option : {OPTION_TONE_ADJUSTMENT, OPTION_SHADOW, OPTION_HIGHLIGHT, OPTION_GAMMA, OPTION_CROPPING,
+                       OPTION_GET_SC_STATUS, OPTION_GET_SC_ERROR})
       Inactivate(option);
+    // Their pipelines have no colour cleanup, split or merge step: the
+    // options stay off rather than promise a page they cannot make.
+    for (int option : {OPTION_COLOR_CLEANUP, OPTION_FRONT_BACK_MERGING, OPTION_SPLIT_IMAGE}) {
+      Inactivate(option);
+      c[option] = 0;
+    }
+    p.COLOR_CLEANUP = p.FRONT_BACK_MERGING = p.SPLIT_IMAGE = 0;
   } else {
     if (c[OPTION_CROPPING] != 0) Inactivate(OPTION_PAGE_AUTO);
     if (c[OPTION_CROPPING] == 3)

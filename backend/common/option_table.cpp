@@ -342,6 +342,9 @@ SANE_Status FillOptions() {
   List(OPTION_TONE_ADJUSTMENT, "tone-adjustment", "Tone adjustment", S, KELO_TONE_ADJUSTMENT_LIST, 0);
   Ranged(OPTION_BRIGHTNESS, "brightness", "Brightness", SANE_TYPE_INT, SANE_UNIT_NONE, S, &kToneRange, 0);
   Ranged(OPTION_CONTRAST, "contrast", "Contrast", SANE_TYPE_INT, SANE_UNIT_NONE, S, &kToneRange, 0);
+  // Only the Selko2 family offers the tone presets that the hint names.
+  if (GetDevFamily() != KELO_FAMILY_SELKO2)
+    for (int option : {OPTION_BRIGHTNESS, OPTION_CONTRAST}) g_OptList[option].desc = tszOptionDescs[option][0];
   Ranged(OPTION_SHADOW, "shadow", "Shadow", SANE_TYPE_INT, SANE_UNIT_NONE, S, &kShadowRange, 10);
   Ranged(OPTION_HIGHLIGHT, "highlight", "Highlight", SANE_TYPE_INT, SANE_UNIT_NONE, S, &kHighlightRange, 230);
   Ranged(OPTION_GAMMA, "gamma", "Gamma", SANE_TYPE_FIXED, SANE_UNIT_NONE, S, &kGammaRange, 0x19999);

@@ -83,6 +83,29 @@ int64_t FaceBytes(const QV_IMAGEDATA_PARAMETERS& face) {
   return static_cast<int64_t>(face.iBytesPerLine) * face.iLines;
 }
 
+// The colour-profile step runs only where libimgforge offers it and the
+// device row names a profile; otherwise the page goes on as it is. A
+// failure the caller does not treat as its own leaves the page as well.
+int32_t ConvertToSrgb(const char* tag, const fsipctl_image& face, int32_t bytesPerLine) {
+  if (!g_SRGBFunction || !g_tpDevCtlInfo || !g_tpDevCtlInfo->szColorProfile) {
+    Log(LOG_LEVEL_TRACE, tag, "Can not do sRGB");
+    return 0;
+  }
+  _P2IIMG image;
+  memset(&image, 0, sizeof image);
+  image.pImageData = face.pImageData;
+  image.nBitsPerPixel = face.nDepth;
+  image.nWidth = face.nWidth;
+  image.nHeight = face.nHeight;
+  image.nBytesPerLine = bytesPerLine;
+  image.nImageSize = face.nImageSize;
+  const int result = g_SRGBFunction(&image);
+  Log(LOG_LEVEL_TRACE, tag, "Do sRGB");
+  if (result == 0) return 0;
+  Log(LOG_LEVEL_ERROR, tag, "unknow error");
+  return result == FSIP_C_ERR_OUTOFMEMORY || result == FSIP_C_ERR_PARAMETER ? result : FSIP_C_ERR_UNEXPECTED_ERROR;
+}
+
 }  // namespace
 
 // --- tone tables -----------------------------------------------------------
@@ -311,11 +334,7 @@ int32_t KeloDevCtlCorvane::RunSelectFunc(const char* kTag, uint32_t accepted, co
     input[i].nImageSize = r.iLines * r.iBytesPerLine;
   }
   const uint32_t function = code & ~FUNC_SRGB;
-  if (code == FUNC_SRGB) {
-    // No library of this system converts to sRGB; the step leaves the page.
-    Log(LOG_LEVEL_TRACE, kTag, "Can not do sRGB");
-    return 0;
-  }
+  if (code == FUNC_SRGB) return ConvertToSrgb(kTag, input[face], records[face]->iBytesPerLine);
   fsipctl_request request;
   memset(&request, 0, sizeof request);
   switch (function) {

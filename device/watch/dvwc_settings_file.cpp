@@ -2,6 +2,7 @@
 // tools, read and rewritten with libxml2.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlmemory.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,9 +25,15 @@ struct DocFree {
 };
 using Doc = std::unique_ptr<xmlDoc, DocFree>;
 
-// The parser's state is let go when an entry is done with the file.
+// The parser's state is let go when an entry is done with the file; after
+// a write the allocator's memory report follows (it says something only
+// where libxml2 was built to keep one).
 struct ParserCleanup {
-  ~ParserCleanup() { xmlCleanupParser(); }
+  bool dumpMemory = false;
+  ~ParserCleanup() {
+    xmlCleanupParser();
+    if (dumpMemory) xmlMemoryDump();
+  }
 };
 
 Doc Parse(const char* path) {
@@ -118,6 +125,7 @@ DRAVN_C_EXPORT int dvwc_SetXMLSettings(const char* model, const char* key, short
     ParserCleanup cleanup;
     Doc doc = Parse(path);
     if (!doc || !xmlDocGetRootElement(doc.get())) return 0;
+    cleanup.dumpMemory = true;
     xmlNode* setting = FindSetting(doc.get(), model, key);
     bool set = setting && (value == 0 || value == 1);
     if (set) xmlNodeSetContent(setting, reinterpret_cast<const xmlChar*>(value == 1 ? "1" : "0"));

@@ -97,6 +97,9 @@ class CMqScannerCtrl : private Selko2Transport, private SelkoTransport, private 
   int InitSystemToolPath();
   const char* GetPsPath() const { return m_szPsPath; }
   const char* GetGrepPath() const { return m_szGrepPath; }
+  // Whether a process runs, named by its id or its program name: 1 or 0;
+  // prints "ps command error" when the process table cannot be asked.
+  int IsActive(const char* name);
 
   // The exclusive-access table.
   int StartExcusive(const char* name);
@@ -218,6 +221,13 @@ class CMqExpScannerCtrl : public CMqScannerCtrl {
     return CMqScannerCtrl::ReceiveDiagnosticResult(buffer, length);
   }
 
+  // Kept for callers of an older interface; nothing in the library reads them.
+  void SetSpotMode(int mode) { m_iSpotMode = mode; }
+  int GetSpotMode() const { return m_iSpotMode; }
+  void SetLegacyMode(int mode) { m_iLegacyMode = mode; }
+  int GetLegacyMode() const { return m_iLegacyMode; }
+
+ private:
   int m_iSpotMode = 0;
   int m_iLegacyMode = 1;
 };

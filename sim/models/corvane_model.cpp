@@ -29,7 +29,9 @@
 //   page_ms=<n>         time the mechanism takes to bring each sheet
 //   busy=<n>            the first n TEST UNIT READY and the first n
 //                       readiness tests of every sheet answer busy
-//   cover=open          the cover-open bit of the hardware status is set
+//   cover=open          the feeder's cover is open: the hardware status
+//                       shows it, and the feeder's sense and paper load
+//                       answer cover open (the flatbed still scans)
 //   auto_color=mono     the colour detection names the line-art windows
 //   jam_at=<k>, cover_open_at=<k>, double_feed_at=<k>, stop_at=<k>
 //                       sheet k fails after its first piece with that sense
@@ -215,12 +217,18 @@ class CorvaneModel : public CommandBlockModel {
     return r;
   }
 
+  // The feeder's cover: a device whose cover is open feeds nothing.
+  bool CoverOpen() const { return Param("cover") == "open" || m_coverOpen; }
+
   Bytes HardwareStatus() {
     Bytes s(12, 0);
-    if (Param("cover") == "open" || m_coverOpen) s[3] |= 0x20;
+    if (CoverOpen()) s[3] |= 0x20;
     if (m_doubleFeed) s[6] |= 0x01;
     // The feeder's state waits in the sense data for the host to ask.
-    if (!m_flatbed && m_sheetsLeft <= 0 && !m_loaded) PendSense(kMediumError, 0, kNoPaper);
+    if (!m_flatbed && CoverOpen())
+      PendSense(kMediumError, 0, kCoverOpen);
+    else if (!m_flatbed && m_sheetsLeft <= 0 && !m_loaded)
+      PendSense(kMediumError, 0, kNoPaper);
     return s;
   }
 
@@ -255,6 +263,7 @@ class CorvaneModel : public CommandBlockModel {
       return;
     }
     if (m_loaded) return;
+    if (CoverOpen()) return CheckCondition(kMediumError, 0, kCoverOpen);
     if (m_sheetsLeft <= 0) return CheckCondition(kMediumError, 0, kNoPaper);
     --m_sheetsLeft;
     ++m_sheetNo;
@@ -425,11 +434,6 @@ class CorvaneModel : public CommandBlockModel {
     }
     // A Corvane5 page-auto window sends the page at its own width.
     if (m_corvane5 && PageAuto() && havePage) pixels = std::min(pixels, page.width * resX / dpi - x0);
-    if (compression >= 0x81 && compression <= 0x83) {
-      const long block = compression == 0x81 ? 8 : (compression == 0x82 ? 16 : 32);
-      pixels = pixels / block * block;
-      lines = lines / 8 * 8;
-    }
     Face face;
     face.pixels = static_cast<uint32_t>(std::max(0L, pixels));
     face.lines = static_cast<uint32_t>(std::max(0L, lines));
@@ -453,6 +457,7 @@ class CorvaneModel : public CommandBlockModel {
     }
     for (uint8_t& v : rgb.pixels) v = m_lut[v];
     const bool grey = composition == 2;
+    // JPEG codes the face at the size scanned, whole blocks or not.
     if (compression >= 0x81 && compression <= 0x83 && (composition == 5 || grey)) {
       const int quality = std::min(95, 40 + 8 * std::max<int>(1, w[33]));
       face.data = dravn_pages::EncodeJpeg(rgb, grey, quality);

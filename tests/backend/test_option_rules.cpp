@@ -687,3 +687,49 @@ TEST_F(OptionRulesTest, IdtcIsOfferedOnlyWithAReadyBinarizationUnit) {
     EXPECT_EQ(g_PropInfo.BW_MODE, ready ? 0 : 1);
   }
 }
+
+// Tone presets, colour cleanup, split and merge are steps of the Selko2
+// pipeline alone: the other families keep them off, even when a defaults
+// file asks, and their fixed curve takes brightness and contrast as they are.
+TEST_F(OptionRulesTest, FamiliesWithoutTheStepsKeepTheirOptionsOff) {
+  for (int devType : {kSelko, kBrenna}) {
+    SCOPED_TRACE(devType);
+    ResetState();
+    ASSERT_EQ(Open(devType), SANE_STATUS_GOOD);
+    for (int option : {OPTION_TONE_ADJUSTMENT, OPTION_SHADOW, OPTION_HIGHLIGHT, OPTION_GAMMA, OPTION_COLOR_CLEANUP,
+                       OPTION_COLOR_CLEANUP_CLEANNESS, OPTION_FRONT_BACK_MERGING, OPTION_BACK_SIDE_LOCATION,
+                       OPTION_SPLIT_IMAGE})
+      EXPECT_FALSE(Active(option)) << option;
+    for (int option : {OPTION_BRIGHTNESS, OPTION_CONTRAST}) EXPECT_TRUE(Active(option)) << option;
+
+    const SANE_Word heightMax = GetOptionDescriptor(OPTION_PAGE_HEIGHT)->constraint.range->max;
+    const SANE_Word resolutionMax = GetOptionDescriptor(OPTION_RESOLUTION)->constraint.range->max;
+    SANE_Word on = 1;
+    for (int option : {OPTION_FRONT_BACK_MERGING, OPTION_SPLIT_IMAGE}) {
+      EXPECT_EQ(SetDefaultControlOption(option, &on, nullptr), SANE_STATUS_GOOD);
+      EXPECT_EQ(Word(option), 0) << option;
+    }
+    char white[] = "White";
+    EXPECT_EQ(SetDefaultControlOption(OPTION_COLOR_CLEANUP, white, nullptr), SANE_STATUS_GOOD);
+    EXPECT_EQ(g_PropInfo.FRONT_BACK_MERGING | g_PropInfo.SPLIT_IMAGE | g_PropInfo.COLOR_CLEANUP, 0);
+    EXPECT_EQ(GetOptionDescriptor(OPTION_PAGE_HEIGHT)->constraint.range->max, heightMax);
+    EXPECT_EQ(GetOptionDescriptor(OPTION_RESOLUTION)->constraint.range->max, resolutionMax);
+    EXPECT_TRUE(Active(OPTION_SOURCE));
+
+    EXPECT_EQ(SetWord(OPTION_BRIGHTNESS, 40), SANE_STATUS_GOOD);
+    EXPECT_EQ(g_PropInfo.BRIGHTNESS, 40);
+  }
+}
+
+// Overlap detection is the scanners' one way to find a multifeed: Stop
+// switches it on, and a later choice to switch it off holds.
+TEST_F(OptionRulesTest, StopSwitchesOverlapDetectionOn) {
+  ASSERT_EQ(Open(kSelko), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(OPTION_DF_ACTION, "Stop"), SANE_STATUS_GOOD);
+  EXPECT_TRUE(Active(OPTION_MF_OVERLAPPING));
+  EXPECT_EQ(g_PropInfo.DF_ACTION, 1);
+  EXPECT_EQ(g_PropInfo.MF_OVERLAPPING, 1);
+  ASSERT_EQ(SetWord(OPTION_MF_OVERLAPPING, 0), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(OPTION_DF_ACTION, "Stop"), SANE_STATUS_GOOD);
+  EXPECT_EQ(g_PropInfo.MF_OVERLAPPING, 0);
+}

@@ -2,6 +2,8 @@
 // the stand-in libusb linked in: command and status blocks byte for byte,
 // transfer faults, routing by family, and the Selko2 in-scanner lock.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -476,6 +478,63 @@ TEST_F(Watch, SelkoReceiveAfterAnotherTextLeavesTheBuffer) {
   EXPECT_EQ(m_ctrl->ReceiveDiagnosticResult(buffer, sizeof buffer), 1);
   EXPECT_EQ(std::vector<unsigned char>(buffer, buffer + 32), std::vector<unsigned char>(32, 0xA5));
   EXPECT_EQ(Transcript(), "");
+}
+
+// The liveness test answers from the process table: ids through kill,
+// program names from the command names, and the caller's text reaches no
+// shell.
+TEST(Liveness, ProcessesByIdAndByName) {
+  Bench bench;
+  bench.Config("");
+  bench.Scenario("");
+  uint32_t lastError = 0;
+  CMqExpScannerCtrl ctrl(lastError);
+
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);  // reaped: its id names no process now
+  const std::string self = dravn_test::ReadFile("/proc/self/comm");
+  const std::string ownName = self.substr(0, self.find('\n'));
+  const std::string marker = bench.Dir() + "/ran";
+
+  struct Case {
+    std::string name;
+    int answer;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {std::to_string(getpid()), 1, ""},  {"1", 1, ""},  // one digit is an id too
+      {std::to_string(child), 0, ""},     {ownName, 1, ""},
+      {"X" + ownName.substr(1), 0, ""},   {ownName.substr(0, ownName.size() - 1), 0, ""},  // a name is no prefix
+      {"no such program", 0, ""},         {"x; touch " + marker, 0, ""},
+      {"$(touch " + marker + ")", 0, ""}, {"", 0, "ps command error\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ctrl.IsActive(c.name.c_str()), c.answer);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+  }
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ctrl.IsActive(nullptr), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ps command error\n");
+  struct stat st;
+  EXPECT_NE(stat(marker.c_str(), &st), 0) << "a shell ran the name";
+}
+
+TEST(ExpController, SpotAndLegacyModesStartAtZeroAndOneAndKeepWhatIsSet) {
+  Bench bench;
+  bench.Config("");
+  bench.Scenario("");
+  uint32_t lastError = 0;
+  CMqExpScannerCtrl ctrl(lastError);
+  EXPECT_EQ(ctrl.GetSpotMode(), 0);
+  EXPECT_EQ(ctrl.GetLegacyMode(), 1);
+  ctrl.SetSpotMode(7);
+  ctrl.SetLegacyMode(0);
+  EXPECT_EQ(ctrl.GetSpotMode(), 7);
+  EXPECT_EQ(ctrl.GetLegacyMode(), 0);
 }
 
 }  // namespace

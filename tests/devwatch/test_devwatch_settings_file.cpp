@@ -6,8 +6,17 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "devwatch_test_util.h"
+
+// Stands in for libxml2's memory report, which the library binds through
+// this program's exports: what the settings file held when it ran.
+std::vector<std::string> g_memoryDumps;
+const std::string* g_dumpWatched = nullptr;
+extern "C" __attribute__((visibility("default"))) void xmlMemoryDump(void) {
+  g_memoryDumps.push_back(g_dumpWatched ? dravn_test::ReadFile(*g_dumpWatched) : "");
+}
 
 namespace {
 
@@ -137,6 +146,26 @@ TEST_F(DvwcSettingsFile, AFailedSaveLeavesTheFileWhole) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(dravn_test::ReadFile(path), kFile);
   chmod(dir.c_str(), 0755);
+}
+
+// The memory report comes once per write that had a document, after the
+// file was rewritten and the parser let go; reads and refused writes make none.
+TEST_F(DvwcSettingsFile, AWriteEndsWithTheMemoryReport) {
+  g_dumpWatched = &m_path;
+  g_memoryDumps.clear();
+  EXPECT_EQ(Get("DunmoD1200", "TotalCounter", -5, m_path.c_str()), 7);
+  EXPECT_STREQ(Get2("Version", "none", m_path.c_str()), "2.4.0");
+  EXPECT_TRUE(g_memoryDumps.empty());
+  EXPECT_EQ(Set("DunmoD1200", "TotalCounter", 0, m_path.c_str()), 1);
+  ASSERT_EQ(g_memoryDumps.size(), 1u);
+  EXPECT_NE(g_memoryDumps[0].find("<TotalCounter>0</TotalCounter>"), std::string::npos) << g_memoryDumps[0];
+  EXPECT_EQ(Set("DunmoD1200", "TotalCounter", 2, m_path.c_str()), 0);  // nothing set, still rewritten
+  EXPECT_EQ(g_memoryDumps.size(), 2u);
+  EXPECT_EQ(Set("DunmoD1200", nullptr, 1, m_path.c_str()), 0);
+  dravn_test::WriteFile(m_path, "not xml");
+  EXPECT_EQ(Set("DunmoD1200", "TotalCounter", 1, m_path.c_str()), 0);
+  EXPECT_EQ(g_memoryDumps.size(), 2u);
+  g_dumpWatched = nullptr;
 }
 
 }  // namespace

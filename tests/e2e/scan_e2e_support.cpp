@@ -144,6 +144,23 @@ void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const std::
   result->err = ReadFile(m_dir + "/stderr");
 }
 
+void ScanimageE2E::ExpectSelko2OnlyStepsRefused() {
+  const std::vector<std::string> settings[] = {
+      {"--tone-adjustment", "Soft"},    {"--tone-adjustment", "Bright"}, {"--tone-adjustment", "Custom"},
+      {"--color-cleanup", "Automatic"}, {"--color-cleanup", "White"},    {"--front-back-merging=yes"},
+      {"--split-image=yes"},
+  };
+  for (const auto& setting : settings) {
+    SCOPED_TRACE(setting[0] + (setting.size() > 1 ? " " + setting[1] : ""));
+    std::vector<std::string> args = {"--source", "Adf-duplex", "--mode", "Color"};
+    args.insert(args.end(), setting.begin(), setting.end());
+    args.push_back("-n");
+    auto r = Scanimage(args);
+    EXPECT_NE(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("attempted to set inactive option"), std::string::npos) << r.err;
+  }
+}
+
 std::vector<std::string> ScanimageE2E::Batch(std::vector<std::string> options) const {
   options.push_back("--batch=" + m_dir + "/out/page%d.pnm");
   return options;

@@ -71,6 +71,10 @@ class ScanimageE2E : public ::testing::Test {
   void Interrupted(const std::vector<std::string>& argv, const std::string& mark, int settleMs,
                    dravn_test::RunResult* result);
 
+  // scanimage refuses each setting of an option whose step only the Selko2
+  // pipeline has, before anything is scanned.
+  void ExpectSelko2OnlyStepsRefused();
+
   std::vector<std::string> Batch(std::vector<std::string> options) const;
   int PagesWritten() const;
   dravn_pages::Image Scanned(int n) const;

@@ -79,8 +79,10 @@ class BrennaScanE2E : public dravn_scan_e2e::ScanimageE2E {
 };
 
 // The fed page as the pipeline should deliver it: the optional reference
-// fringe filter, the tone curve every Brenna page goes through, the mode.
-dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const char* mode, bool fringe) {
+// fringe filter, the tone curve every Brenna page goes through (with the
+// brightness and contrast chosen), the mode.
+dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const char* mode, bool fringe,
+                            int brightness = 0, int contrast = 0) {
   dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, true, number);
   if (fringe) {
     _P2IIMG p{};
@@ -92,7 +94,7 @@ dravn_pages::Image Expected(const PaperSize& paper, int dpi, int number, const c
     CBrennaScanFunc::Tavrin_EraseClrBdr(&p, &out);
   }
   unsigned char lut[256];
-  kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, lut, "test");
+  kelo_steps::ApplyLutContrastBrightness(brightness, contrast, 230, 10, 16, lut, "test");
   for (auto& v : page.pixels) v = lut[v];
   return dravn_scan_e2e::InMode(std::move(page), mode);
 }
@@ -110,6 +112,7 @@ struct BatchCase {
   std::vector<int> numbers;
   double meanLimit;
   double blockLimit;
+  int brightness = 0, contrast = 0;  // as the options set them
 };
 
 TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
@@ -133,6 +136,21 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
        {1},
        20,
        60},
+      // The family's tone curve takes them without a tone preset.
+      {"A5 front, darker and with less contrast",
+       "Adf-front",
+       "Color",
+       300,
+       kA5,
+       1,
+       300,
+       false,
+       {"--brightness", "-50", "--contrast", "-20"},
+       {1},
+       4,
+       20,
+       -50,
+       -20},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -153,7 +171,8 @@ TEST_F(BrennaScanE2E, BatchesArriveAsFed) {
       dravn_pages::Image got = Scanned(static_cast<int>(i) + 1);
       EXPECT_EQ(got.width, dravn_pages::PixelsOf(c.paper.widthMm, c.dpi));
       EXPECT_EQ(got.height, dravn_pages::PixelsOf(c.paper.heightMm, c.dpi));
-      dravn_pages::Image expected = Expected(c.paper, c.dpi, c.numbers[i], c.mode, c.fringe);
+      dravn_pages::Image expected =
+          Expected(c.paper, c.dpi, c.numbers[i], c.mode, c.fringe, c.brightness, c.contrast);
       ASSERT_EQ(got.channels, expected.channels);
       dravn_pages::PageDiff diff = dravn_pages::ComparePages(got, expected, c.dpi / 6);
       EXPECT_LT(diff.meanAbs, c.meanLimit) << "page " << i + 1;
@@ -228,6 +247,13 @@ TEST_F(BrennaScanE2E, FaultsEndTheBatch) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(PagesWritten(), c.pages) << r.err;
   }
+}
+
+// Tone presets, colour cleanup, split and merge are steps of another
+// family's pipeline: they are not offered here.
+TEST_F(BrennaScanE2E, OptionsWithoutAStepAreRefused) {
+  Feed(1, kA5, 300, true);
+  ExpectSelko2OnlyStepsRefused();
 }
 
 // The sequence the scanner sees: a batch's first page checks the paper,

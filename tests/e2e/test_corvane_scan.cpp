@@ -189,6 +189,61 @@ TEST_F(CorvaneScanE2E, BatchesArriveAsFed) {
   }
 }
 
+// A JPEG page is the window the scanner scanned, coded whole: the 444
+// window is widened to whole 8-pixel blocks, every window is cut to whole
+// rows of 8 lines, and 422 and 411 keep the width asked for. The page has
+// the size the parameters announce, and the fed page to its last column.
+TEST_F(CorvaneScanE2E, JpegPagesAreTheScannedWindow) {
+  const struct {
+    const char* type;
+    int dpi;
+    int width, height;
+  } cases[] = {{"444", 100, 832, 1168}, {"422", 100, 826, 1168}, {"411", 200, 1653, 2336}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    TearDown();
+    SetUp();
+    Feed(0, 1, kA4, c.dpi);
+    auto r = Scanimage(Batch({"--source", "ADF Front", "--mode", "Color", "--resolution", std::to_string(c.dpi),
+                              "--paper-size", "A4", "--page-auto=no", "--jpeg=yes", "--jpeg-type", c.type,
+                              "--jpeg-quality", "7"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(PagesWritten(), 1);
+    const std::string header =
+        "P6\n# SANE data follows\n" + std::to_string(c.width) + " " + std::to_string(c.height) + "\n255\n";
+    const std::string file = ReadFile(m_dir + "/out/page1.pnm");
+    ASSERT_EQ(file.compare(0, header.size(), header), 0) << file.substr(0, 40);
+    EXPECT_EQ(file.size(), header.size() + 3u * c.width * c.height);
+    dravn_pages::PageDiff diff = dravn_pages::ComparePages(Scanned(1), Expected(kA4, c.dpi, 1, "Color"), c.dpi / 6);
+    EXPECT_LT(diff.meanAbs, 4);
+    // The simulated scanner subsamples colour: a saturated box at 100 dpi
+    // costs its blocks more than at 300.
+    EXPECT_LT(diff.maxBlock, 20);
+  }
+}
+
+// The feeder scans as far as the sheet goes: a Legal sheet comes whole with
+// Legal chosen, an A4 sheet ends with the sheet.
+TEST_F(CorvaneScanE2E, LegalPaperComesAsLongAsTheSheet) {
+  const PaperSize kLegal{"Legal", 216, 355.6};
+  for (const PaperSize sheet : {kLegal, kA4}) {
+    SCOPED_TRACE(sheet.name);
+    TearDown();
+    SetUp();
+    Feed(0, 1, sheet, 100);
+    auto r = Scanimage(Batch({"--source", "ADF Front", "--mode", "Color", "--resolution", "100", "--paper-size",
+                              "Legal", "--page-auto=no"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(PagesWritten(), 1);
+    dravn_pages::Image got = Scanned(1);
+    EXPECT_EQ(got.width, dravn_pages::PixelsOf(kLegal.widthMm, 100));
+    EXPECT_EQ(got.height, dravn_pages::PixelsOf(sheet.heightMm, 100));
+    if (sheet.heightMm == kLegal.heightMm) {
+      EXPECT_EQ(dravn_pages::ComparePages(got, Expected(kLegal, 100, 1, "Color"), 16).meanAbs, 0);
+    }
+  }
+}
+
 // What the page steps ask of libimgforge, as the stand-in records it.
 TEST_F(CorvaneScanE2E, LibraryRequestsAsRecorded) {
   const struct {
@@ -204,6 +259,12 @@ TEST_F(CorvaneScanE2E, LibraryRequestsAsRecorded) {
        "  sdtc 36,7,4,128,28,28,2\n"
        "  device 20,2,2,200,40\n"
        "  emphasis 2,1,2,0,1\n"},
+      {"line art: smoothing before the threshold",
+       {"--mode", "Lineart", "--edge-processing", "Smoothing"},
+       "fsip_DropoutColorEx type=1 white=1 output=0\n"
+       "  binarization method=0x1000 threshold=128 dither=8x8\n"
+       "  device 20,2,2,200,40\n"
+       "  emphasis 4,0,0,0,1\n"},
       {"halftone: diffusion",
        {"--mode", "Halftone", "--ht-type", "Diffution"},
        "fsip_DropoutColorEx type=1 white=1 output=0\n"  // the default dropout, white
@@ -286,6 +347,7 @@ struct FaultCase {
 TEST_F(CorvaneScanE2E, FaultsEndTheBatch) {
   const FaultCase cases[] = {
       {"no paper at start", 0, "", 0, SANE_STATUS_NO_DOCS, "Document feeder out of documents"},
+      {"cover open at start", 2, "set cover=open\n", 0, SANE_STATUS_COVER_OPEN, "Scanner cover is open"},
       {"no paper after sheet 2", 2, "", 2, 0, "Document feeder out of documents"},
       {"jam in sheet 2 of 3", 3, "set jam_at=2\n", 1, SANE_STATUS_JAMMED, "Document feeder jammed"},
       {"cover opened in sheet 2", 3, "set cover_open_at=2\n", 1, SANE_STATUS_COVER_OPEN, "Scanner cover is open"},

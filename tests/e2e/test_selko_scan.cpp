@@ -79,11 +79,13 @@ class SelkoScanE2E : public dravn_scan_e2e::ScanimageE2E {
 };
 
 // The page as the pipeline makes it of a fed page: the device adjustment,
-// the fixed tone curve (shadow 10, highlight 230, gamma 1.6), the mode.
-dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, int number, const std::string& mode) {
+// the fixed tone curve (shadow 10, highlight 230, gamma 1.6) with the
+// brightness and contrast chosen, the mode.
+dravn_pages::Image Expected(const PaperSize& paper, int dpi, bool colourPage, int number, const std::string& mode,
+                            int brightness = 0, int contrast = 0) {
   dravn_pages::Image page = dravn_scan_e2e::Rendered(paper, dpi, colourPage, number);
   unsigned char tone[256];
-  kelo_steps::ApplyLutContrastBrightness(0, 0, 230, 10, 16, tone, "test");
+  kelo_steps::ApplyLutContrastBrightness(brightness, contrast, 230, 10, 16, tone, "test");
   for (auto& v : page.pixels) v = tone[DeviceAdjustLUT_Selko2[v]];
   return dravn_scan_e2e::InMode(std::move(page), mode);
 }
@@ -121,6 +123,7 @@ struct BatchCase {
   std::vector<int> numbers;  // page numbers in delivery order
   double meanLimit;
   double blockLimit;
+  int brightness = 0, contrast = 0;  // as the options set them
 };
 
 TEST_F(SelkoScanE2E, BatchesArriveAsFed) {
@@ -175,6 +178,20 @@ TEST_F(SelkoScanE2E, BatchesArriveAsFed) {
        {1},
        6,
        24},
+      // The family's tone curve takes them without a tone preset.
+      {"A6 colour, brighter and with more contrast",
+       {"--source", "Adf-front", "--brightness", "40", "--contrast", "30"},
+       "Color",
+       300,
+       kA6,
+       1,
+       300,
+       0,
+       {1},
+       3,
+       16,
+       40,
+       30},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -193,7 +210,8 @@ TEST_F(SelkoScanE2E, BatchesArriveAsFed) {
     ASSERT_EQ(PagesWritten(), static_cast<int>(c.numbers.size()));
     for (size_t i = 0; i < c.numbers.size(); ++i) {
       dravn_pages::Image got = Scanned(static_cast<int>(i) + 1);
-      dravn_pages::Image expected = Turned(Expected(c.paper, c.dpi, true, c.numbers[i], c.mode), c.rotation);
+      dravn_pages::Image expected =
+          Turned(Expected(c.paper, c.dpi, true, c.numbers[i], c.mode, c.brightness, c.contrast), c.rotation);
       EXPECT_EQ(got.width, expected.width);
       EXPECT_EQ(got.height, expected.height);
       ASSERT_EQ(got.channels, expected.channels);
@@ -326,6 +344,14 @@ TEST_F(SelkoScanE2E, FaultsEndTheBatch) {
        SANE_STATUS_JAMMED,
        "Document feeder jammed",
        0},
+      {"double feed detected on Stop alone",
+       2,
+       "set double_at=2\n",
+       {"--multifeed-detection", "Stop"},
+       1,
+       SANE_STATUS_JAMMED,
+       "Document feeder jammed",
+       0},
       {"device code 5", 2, "set code_at=1\nset code=5\n", none, 0, SANE_STATUS_IO_ERROR, "Error during device I/O", 0},
       {"cover opened at sheet 2", 2, "set cover_open_at=2\n", none, 1, SANE_STATUS_COVER_OPEN, "Scanner cover is open",
        0},
@@ -354,6 +380,13 @@ TEST_F(SelkoScanE2E, FaultsEndTheBatch) {
     EXPECT_EQ(PagesWritten(), c.pages);
     EXPECT_EQ(Count("1408"), c.stops);
   }
+}
+
+// Tone presets, colour cleanup, split and merge are steps of another
+// family's pipeline: they are not offered here.
+TEST_F(SelkoScanE2E, OptionsWithoutAStepAreRefused) {
+  Feed(1, kA6, 300, true);
+  ExpectSelko2OnlyStepsRefused();
 }
 
 TEST_F(SelkoScanE2E, OpenRefusals) {

@@ -451,6 +451,40 @@ TEST_F(ControlEntry, ImagesBecomeImageRecordsByDepth) {
   }
 }
 
+// The converter is an entry of its own: it fills the whole record (reserved
+// bytes and region cleared) and refuses what it cannot describe.
+TEST_F(ControlEntry, ImageConverterIsExportedAndFillsTheWholeRecord) {
+  using InitFn = int (*)(const fsipctl_image*, FSIP_S_IMAGEINFO_EX*);
+  void* lib = dlopen(DRAVN_LIB_DIR "/libimgforge.so", RTLD_LAZY | RTLD_NOLOAD);
+  ASSERT_NE(lib, nullptr);
+  auto init = reinterpret_cast<InitFn>(dlsym(lib, "InitImageinfo"));
+  dlclose(lib);
+  ASSERT_NE(init, nullptr);
+  Pages p(24, 5, 2);
+  p.images[0].nResolution = 150;
+  FSIP_S_IMAGEINFO_EX info;
+  memset(&info, 0xEE, sizeof info);
+  ASSERT_EQ(init(&p.images[0], &info), 0);
+  FSIP_S_IMAGEINFO_EX expected;
+  memset(&expected, 0, sizeof expected);
+  expected.cbSize = 76, expected.pImageData = p.pixels[0].data();
+  expected.nPixelType = 2, expected.nDepth = 24, expected.nColorSeq = 1;
+  expected.nWidth = 5, expected.nHeight = 2, expected.nBytesPerLine = 15, expected.nImageSize = 30;
+  expected.nXResolution = expected.nYResolution = 150;
+  EXPECT_EQ(memcmp(&expected, &info, sizeof info), 0);
+
+  memset(&info, 0xEE, sizeof info);
+  const FSIP_S_IMAGEINFO_EX untouched = info;
+  EXPECT_EQ(init(nullptr, &info), -2);
+  EXPECT_EQ(init(&p.images[0], nullptr), -2);
+  p.images[0].pImageData = nullptr;
+  EXPECT_EQ(init(&p.images[0], &info), -2);
+  p.images[0].pImageData = p.pixels[0].data();
+  p.images[0].nDepth = 16;
+  EXPECT_EQ(init(&p.images[0], &info), -2);
+  EXPECT_EQ(memcmp(&untouched, &info, sizeof info), 0);
+}
+
 TEST_F(ControlEntry, OutputAllocatorRowRules) {
   Pages p;
   fsipctl_request q = Request(0x0001);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devctl_codes.h"
+#include "fsip_records.h"
 #include "kelo_devctl_corvane.h"
 #include "main_globals.h"
 #include "main_options.h"
@@ -237,6 +238,75 @@ TEST(CorvanePage, ShortDataIsFilledWhiteAndZeroWidthRefused) {
   p.HARDWARE_PROC = 1;
   EXPECT_EQ(dev.DoSelectFunc(0x40, buffers, 0), 0);
   free(front);
+  g_iDevType = -1;
+}
+
+// A library's sRGB entry: what it was handed, and its answer.
+struct SrgbCall {
+  int calls = 0;
+  _P2IIMG image{};
+  int answer = 0;
+};
+SrgbCall g_srgb;
+int FakeSrgb(void* record, ...) {
+  ++g_srgb.calls;
+  memcpy(&g_srgb.image, record, sizeof g_srgb.image);
+  return g_srgb.answer;
+}
+
+TEST(CorvanePage, SrgbStepCallsTheLibraryAndMapsItsAnswers) {
+  g_iDevType = 22;
+  KeloDevCtlCorvane dev;
+  dev.PropInfo() = SCAN_PROP_INFO{};
+  dev.PropInfo().SCAN_RES_X = 300;
+  g_ImgDataInfo.tFront = {1, 1, 8, 3, 24, 8};  // colour, 8 x 3 pixels
+  std::vector<unsigned char> page(72, 0x33);
+  unsigned char* front = page.data();
+  unsigned char* back = nullptr;
+  unsigned char** buffers[2] = {&front, &back};
+  const DEVICE_OPTION_CONTROL* const withProfile = &KELO_DEVICE_OPTION_CONTROL[0];
+  const DEVICE_OPTION_CONTROL* const withoutProfile = &KELO_DEVICE_OPTION_CONTROL[3];
+  ASSERT_NE(withProfile->szColorProfile, nullptr);
+  ASSERT_EQ(withoutProfile->szColorProfile, nullptr);
+
+  const struct {
+    const char* name;
+    P2I_FUNCTION entry;
+    const DEVICE_OPTION_CONTROL* row;
+    int answer;
+    int result;
+    bool called;
+  } cases[] = {
+      {"converted", FakeSrgb, withProfile, 0, 0, true},
+      {"out of memory", FakeSrgb, withProfile, -1, -1, true},
+      {"parameter", FakeSrgb, withProfile, -2, -2, true},
+      {"its own -5", FakeSrgb, withProfile, -5, -5, true},
+      {"another failure", FakeSrgb, withProfile, -3, -5, true},
+      {"a positive answer", FakeSrgb, withProfile, 4, -5, true},
+      {"no entry", nullptr, withProfile, -1, 0, false},
+      {"no profile in the row", FakeSrgb, withoutProfile, -1, 0, false},
+      {"no row open", FakeSrgb, nullptr, -1, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_srgb = SrgbCall{};
+    g_srgb.answer = c.answer;
+    g_SRGBFunction = c.entry;
+    g_tpDevCtlInfo = c.row;
+    EXPECT_EQ(dev.DoSelectFunc(0x80, buffers, 0), c.result);
+    EXPECT_EQ(g_srgb.calls, c.called ? 1 : 0);
+    EXPECT_EQ(front, page.data());  // converted in place
+    if (!c.called) continue;
+    EXPECT_EQ(g_srgb.image.pImageData, page.data());
+    EXPECT_EQ(g_srgb.image.nBitsPerPixel, 24);
+    EXPECT_EQ(g_srgb.image.nColorOrder, 0);
+    EXPECT_EQ(g_srgb.image.nWidth, 8);
+    EXPECT_EQ(g_srgb.image.nHeight, 3);
+    EXPECT_EQ(g_srgb.image.nBytesPerLine, 24);
+    EXPECT_EQ(g_srgb.image.nImageSize, 72);
+  }
+  g_SRGBFunction = nullptr;
+  g_tpDevCtlInfo = nullptr;
   g_iDevType = -1;
 }
 

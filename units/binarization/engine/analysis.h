@@ -13,6 +13,21 @@ int ImageNoiseFilterAnalyzeFunction(const uint8_t* page, int height, int width, 
 void ippiResizeFunction(const uint8_t* src, int height, int width, uint8_t* dst, int dstHeight, int dstWidth,
                         double factor);
 
+// Peaks and valleys of a smoothed histogram from bin 27 on: a rise of more
+// than 2% of max (or a step of that size before it) followed by no rise; a
+// valley, a fall of more than 1% followed by no fall; pos joins the peaks (in order)
+// when none lies within 2 bins of it and max is positive. Both lists hold
+// at most count entries.
+void GetHistPeackFunction(const double* hist, int count, double max, int pos, int* peaks, int* peakCount, int* valleys,
+                          int* valleyCount);
+// The page (reduced as the noise analysis reduces it) binarized by the
+// self-contained binarizer at level 26 - sensitivity (params: mixing weight
+// and weight, or 5 and 4 when null): *stain the commonest size of its black
+// pieces, *noise of its edge strengths (the last and the first peak of each
+// smoothed histogram). 0, or -1 when memory is short or the binarizer fails.
+int intelligenceStainNoiseAnalyzeFunction(const uint8_t* page, int height, int width, int sensitivity,
+                                          const int* params, int* stain, int* noise);
+
 // Background analysis: results[2] := the background adjustment 0..25.
 // 0, or -1 when memory is short or the page has too few edges.
 int advancedprocess(const uint8_t* page, int height, int width, int target, const int* params, int* results,

@@ -84,15 +84,20 @@ int GaussJordan(int n, double* A, int m, const double* B, double* X) {
   return 0;
 }
 
+int SegmentOf(const int* xs, int points, int x) {
+  int lo = 0, hi = points - 1;
+  while (hi - lo > 1) {
+    const int mid = (lo + hi) / 2;
+    (xs[mid] <= x ? lo : hi) = mid;
+  }
+  return lo;
+}
+
 void LinearFunction(const int* xs, const double* ys, int points, int from, int to, uint8_t* outX, uint8_t* outY) {
   if (points < 2) return;
   int k = 0;
   for (int x = from; x <= to; ++x, ++k) {
-    int lo = 0, hi = points - 1;
-    while (hi - lo > 1) {
-      const int mid = (lo + hi) / 2;
-      (xs[mid] <= x ? lo : hi) = mid;
-    }
+    const int lo = SegmentOf(xs, points, x);
     const int dx = xs[lo + 1] - xs[lo];
     const double y = dx != 0 ? (ys[lo + 1] - ys[lo]) * (x - xs[lo]) / dx + ys[lo] : ys[lo];
     outX[k] = uint8_t(x);

@@ -38,23 +38,16 @@ int Banded(const uint8_t* src, uint8_t* dst, int height, int width, int n, int r
   });
 }
 
-}  // namespace
-
-int RemoveStainNewEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, _MARGINPTXYSIZE margins,
-                     int n) {
+// Stain removal in bands over either form of the step: stain(span, span
+// copy, span rows, rows above own, rows below own).
+template <typename Stain>
+int StainBands(const uint8_t* src, uint8_t* dst, int height, int width, int size, int n, Stain stain) {
   if (size == 0) return n <= 0 ? 0 : -1;
   // A speck that starts in a band's own rows lies within `size` rows below
   // them; one that starts above them is the band above's.
   const int reach = std::min(std::max(size, 1), height);
   std::vector<Span> spans;
-  const int rc = Banded(src, dst, height, width, n, reach, spans, [&](const uint8_t* s, uint8_t* d, int h, int above,
-                                                                      int below) {
-    _MARGINPTXYSIZE m = margins;
-    m.top = std::max(m.top, above);
-    // Specks that start below the band's own rows are the next band's.
-    m.bottom = std::max(m.bottom, below > 0 ? below + 1 : 0);
-    return RemoveStainNew(s, d, h, width, size, m);
-  });
+  const int rc = Banded(src, dst, height, width, n, reach, spans, stain);
   if (rc != 0) return rc;
   // A speck whitened by one band may reach into the next band's rows: its
   // pixels there are whitened now, after every band has written.
@@ -69,6 +62,30 @@ int RemoveStainNewEx(const uint8_t* src, uint8_t* dst, int height, int width, in
   return 0;
 }
 
+}  // namespace
+
+int RemoveStainNewEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, _MARGINPTXYSIZE margins,
+                     int n) {
+  return StainBands(src, dst, height, width, size, n, [&](const uint8_t* s, uint8_t* d, int h, int above, int below) {
+    _MARGINPTXYSIZE m = margins;
+    m.top = std::max(m.top, above);
+    // Specks that start below the band's own rows are the next band's.
+    m.bottom = std::max(m.bottom, below > 0 ? below + 1 : 0);
+    return RemoveStainNew(s, d, h, width, size, m);
+  });
+}
+
+int RemoveStainEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, _MARGINPTXYSIZE margins, int n) {
+  // The older form's margins bound the rows it cleans: the band's own.
+  return StainBands(src, dst, height, width, size, n, [&](const uint8_t* s, uint8_t* d, int h, int above, int below) {
+    _MARGINPTXYSIZE m = margins;
+    m.top = std::max(m.top, above);
+    m.bottom = std::max(m.bottom, below);
+    const PostBandJob job{s, d, h, width, size, m};
+    return RemoveStainThr(&job);
+  });
+}
+
 int CouplayFilterIppEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, int n) {
   std::vector<Span> spans;
   // An opening reads the erosion's window around every pixel of the dilation's.
@@ -80,6 +97,26 @@ int LineFilterIppEx(const uint8_t* src, uint8_t* dst, int height, int width, int
   std::vector<Span> spans;
   return Banded(src, dst, height, width, n, std::abs(size) + 2, spans,
                 [&](const uint8_t* s, uint8_t* d, int h, int, int) { return LineFilterIpp(s, d, h, width, size); });
+}
+
+// The older filters' bands reach as far as their window does twice (the
+// opening) or once, so that each band's own rows come out as on the whole page.
+int CouplayFilterEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, int n) {
+  std::vector<Span> spans;
+  return Banded(src, dst, height, width, n, 2 * std::abs(size) + 2, spans,
+                [&](const uint8_t* s, uint8_t* d, int h, int, int) {
+                  const PostBandJob job{s, d, h, width, size, {}};
+                  return CouplayFilterThr(&job);
+                });
+}
+
+int LineFilterEx(const uint8_t* src, uint8_t* dst, int height, int width, int size, int n) {
+  std::vector<Span> spans;
+  return Banded(src, dst, height, width, n, std::abs(size) + 2, spans,
+                [&](const uint8_t* s, uint8_t* d, int h, int, int) {
+                  const PostBandJob job{s, d, h, width, size, {}};
+                  return LineFilterThr(&job);
+                });
 }
 
 void Set4SideByteMemery2(uint8_t* data, int height, int width, int n, int value) {

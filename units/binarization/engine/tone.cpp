@@ -85,9 +85,9 @@ void Turns(const double* S, int from, int to, double lim, std::vector<int>* peak
   }
 }
 
-}  // namespace
-
-int AnalyHist(const uint32_t* hist, int n, int* results, int flag) {
+// Steps 1 to 6 of the analysis: contrast centre, contrast and gamma into
+// results; h receives the 64-bin form. -1 when the histogram is too thin.
+int AnalyLevels(const uint32_t* hist, int n, int* results, long long (&h)[64]) {
   long long total = 0;
   for (int i = 0; i < std::max(n, 0); ++i) total += hist[i];
   if (n < 64 || total < 2500) {
@@ -114,7 +114,8 @@ int AnalyHist(const uint32_t* hist, int n, int* results, int flag) {
     }
   if (gmin < 0) gmin = 0, gmax = n - 1;
   // Step 3: 64 bins and their smoothed slope.
-  long long h[64] = {}, d[64] = {};
+  long long d[64] = {};
+  std::fill(h, h + 64, 0LL);
   for (int i = 0; i < n; ++i) h[std::min(i / q, 63)] += hist[i];
   double absSum = 0;
   for (int k = 1; k < 64; ++k) {
@@ -209,6 +210,14 @@ int AnalyHist(const uint32_t* hist, int n, int* results, int flag) {
   const int g2 = std::max(0, int((gmax - median - 5) * 0.42857142857142855));
   const int g3 = std::max(0, int((gmax - fullest - 5) * 0.42857142857142855));
   results[4] = std::min(25, g1 + g2 + g3);
+  return 0;
+}
+
+}  // namespace
+
+int AnalyHist(const uint32_t* hist, int n, int* results, int flag) {
+  long long h[64];
+  if (AnalyLevels(hist, n, results, h) != 0) return -1;
   // Step 7: page class from the smoothed 64-bin curve.
   static const double kB[3] = {0.131106439916626, 0.262212879833252, 0.131106439916626};
   static const double kA[3] = {1, -0.747789178258503, 0.272214937925007};
@@ -315,6 +324,11 @@ int AnalyHist(const uint32_t* hist, int n, int* results, int flag) {
   else if (results[9] >= 1 && results[4] >= 16 && D20 <= 24 && flag == 0)
     results[1] = 0;
   return 0;
+}
+
+int AnalyHist2(const uint32_t* hist, int n, int* results) {
+  long long h[64];
+  return AnalyLevels(hist, n, results, h);
 }
 
 int PreProImage(const uint8_t* src, int height, int width, const int* params, int selection, uint8_t* dst,
