@@ -482,8 +482,9 @@ class BrennaModel : public SimDeviceModel {
     if (Feeder() && m_autoSize && page) {
       // Automatic size: the sheet over-scanned on the white backing, its
       // edge a faint shadow, centred by the guides across the window; the
-      // device reads 0.4 inch more than the sheet, half before it.
-      layout = SheetFace::Centred(width, length, pageW, pageL, V / 5, Skew());
+      // sheet enters 6.5 mm below the face's top, and the face runs on as
+      // far past its end, as long as the window lets it.
+      layout = SheetFace::Centred(width, length, pageW, pageL, V * 65 / 254, Skew());
     } else {
       // The feeder centres the page in its widest window; the host's left
       // offset carries that centring.

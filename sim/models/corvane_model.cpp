@@ -419,12 +419,13 @@ class CorvaneModel : public CommandBlockModel {
     long lines = std::min(length * resY / 1200, 10 * kMaxPixels);
     const long x0 = left * resX / 1200, y0 = top * resY / 1200;
     // Page-auto left to the host: the whole window's width, the sheet
-    // centred in it on the white backing, its edge a faint shadow, and the
-    // device reading on a little past the trailing edge.
+    // centred in it on the white backing, its edge a faint shadow, entering
+    // 16 mm below the face's top, and the device reading on as far past its
+    // trailing edge.
     const bool overscan = !m_flatbed && havePage && PageAutoByHost();
     const long pageW = havePage ? m_sheet.PageWidth(dpi, resX) : 0;
     const long pageL = havePage ? m_sheet.PageLength(dpi, resY) : 0;
-    const long marginY = 209 * resY / 1200;
+    const long marginY = resY * 160 / 254;
     if (overscan) {
       long boxW, boxL;
       dravn_sim::SheetFace::Bounds(pageW, pageL, Skew(), &boxW, &boxL);

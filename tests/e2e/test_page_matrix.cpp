@@ -57,12 +57,12 @@ constexpr double kInch = 25.4;
 // Selko2: 10368/1200 inch wide; A4 and 936/1200 inch long, the sheet
 // entering after half of that. Selko: 10369/1200 inch wide; A4 and the
 // 468/1200 inch it reads past its window. Brenna: A4's width and 0.14 inch
-// in whole 16 pixels (2528 at 300 dpi); A4 and 0.4 inch long, half of it
-// before the sheet. The Docuvane line: 10624/1200 inch wide, and longer
-// than any of these sheets.
+// in whole 16 pixels (2528 at 300 dpi); A4 and 0.4 inch in whole 8 lines
+// (3632 at 300 dpi) long, the sheet entering after 6.5 mm. The Docuvane
+// line: 10624/1200 inch wide, and longer than any of these sheets.
 const Feeder kSelko2{{"selko2", &dravn::kSelko2Models[0]}, 10368 * kInch / 1200, 297 + 468 * kInch / 1200};
 const Feeder kSelko{{"selko", &dravn::kSelkoModels[0]}, 10369 * kInch / 1200, 297 + 468 * kInch / 1200};
-const Feeder kBrenna{{"brenna", &dravn::kBrennaModels[0]}, 2528 * kInch / 300, 297 + 0.2 * kInch};
+const Feeder kBrenna{{"brenna", &dravn::kBrennaModels[0]}, 2528 * kInch / 300, 3632 * kInch / 300 - 6.5};
 const Feeder kDocuvane{{"corvane", &dravn::kDocuvaneModels[0]}, 10624 * kInch / 1200, 1000};
 
 // Every size, content, resolution and family at least once; all sizes at
