@@ -230,10 +230,16 @@ bool ShadowAt(const _P2IIMG* img, const _STRTLINE& bottom, int x, int b, uint8_t
   int s = std::max(2, r - b / 2);
   if (s + b >= img->nHeight - 2) s = img->nHeight - 3 - b;
   if (s < 1) return false;
-  GetAveV(img, x, s, b, buf);
-  const uint8_t* p = img->nBitsPerPixel == 24 ? buf + b : buf;
+  // A colour image is judged on its middle channel: only that profile is
+  // taken (GetAveV's middle third), the walks along a shadow cost a third.
+  const bool colour = img->nBitsPerPixel == 24;
+  const int bpl = img->nBytesPerLine;
+  const size_t at = colour ? static_cast<size_t>(x) * 3 + 1 : static_cast<size_t>(x);
+  const uint8_t* c = img->pImageData + static_cast<size_t>(s) * bpl + at;
+  for (int k = 0; k < b; ++k, c += bpl)
+    buf[k] = static_cast<uint8_t>(colour ? GetAve_RGB(c, bpl) : GetAve_Mono(c, bpl));
   for (int k = 1; k <= b - 2; ++k)
-    if (std::abs(p[k - 1] - p[k + 1]) >= 17) return true;
+    if (std::abs(buf[k - 1] - buf[k + 1]) >= 17) return true;
   return false;
 }
 
@@ -324,9 +330,7 @@ int ShadowSidesCheck(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
     const int dir = s == 0 ? -1 : 1;
     const _STRTLINE side = lines[s];
     // How far out a point lies from the side, along the rows.
-    auto out = [&](const tagPOINT& p) {
-      return dir * (side.bVert ? p.x - side.dX : p.x - (p.y - side.dB) / side.dA);
-    };
+    auto out = [&](const tagPOINT& p) { return dir * (side.bVert ? p.x - side.dX : p.x - (p.y - side.dB) / side.dA); };
     tagPOINT best{};
     double bestOut = 0;
     bool run = false, border = false;
