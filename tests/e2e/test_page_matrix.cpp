@@ -3,7 +3,9 @@
 // half-page photo, a ruled table), on A4, Letter, Legal, A5 and a card, fed
 // upright and turned, through a simulated scanner of each family that
 // over-scans its sheets on a white backing. Every face must keep all of its
-// paper: the paper's size within 2 px, and no ink of the fed page lost.
+// paper: the paper's size within 2 px, and no ink of the fed page lost. And
+// the faces as the feeders deliver them, before any crop: the whole sheet
+// centred on the backing, its shadow round it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "margin_pages.h"
@@ -191,6 +194,109 @@ TEST_P(PageMatrixE2E, DISABLED_EveryFaceKeepsAllOfItsPaper) {
     EXPECT_TRUE(whole) << line;
   }
 }
+
+// The faces themselves, uncropped (the pipeline stand-in offers no crop):
+// each family's feeder shows the whole sheet centred across its window on
+// the white backing, the shadow round the paper on every side, the sheet
+// entering as far below the face's top as the family over-scans.
+struct RawCase {
+  Feeder feeder;
+  PaperSize paper;
+  double topMm;  // backing above the sheet
+};
+
+class RawFaceE2E : public dravn_scan_e2e::ScanimageE2E, public ::testing::WithParamInterface<RawCase> {
+ protected:
+  RawFaceE2E() : ScanimageE2E(GetParam().feeder.scanner) {}
+};
+
+// The shadow round the paper along one line of grey samples: the first and
+// last samples more than 15 levels below the backing's level, which the
+// first sample shows; -1 when there are none.
+std::pair<int, int> Shadows(const std::vector<int>& line) {
+  int first = -1, last = -1;
+  for (int i = 0; i < static_cast<int>(line.size()); ++i) {
+    if (line[static_cast<size_t>(i)] >= line.front() - 15) continue;
+    if (first < 0) first = i;
+    last = i;
+  }
+  return {first, last};
+}
+
+int Grey(const dravn_pages::Image& image, int x, int y) {
+  const uint8_t* p = image.Row(y) + x * image.channels;
+  return image.channels == 3 ? (299 * p[0] + 587 * p[1] + 114 * p[2]) / 1000 : p[0];
+}
+
+TEST_P(RawFaceE2E, TheWholeSheetLiesCentredOnTheBacking) {
+  const RawCase& c = GetParam();
+  const int dpi = 300;
+  // A page with margins of 15 mm and more: nothing but the shadow is dark
+  // near its edges.
+  dravn_test::WriteFile(m_dir + "/pages/page1.pnm",
+                        dravn_pages::EncodePnm(dravn_scan_e2e::Rendered(c.paper, dpi, true, 1)));
+  std::string settings = FeedSettings(1, dpi);
+  const std::string family = c.feeder.scanner.family;
+  std::vector<std::string> options = {"--resolution", "300"};
+  if (family == "selko2") {
+    settings += "set state=" + m_dir + "/state\nset nvram_month=1\nset nvram_day=1\n";
+    options.insert(options.end(), {"--source", "Adf-front"});
+  } else if (family == "corvane") {
+    settings += "set state=" + m_dir + "/state\n";
+    options.insert(options.end(), {"--source", "ADF Front", "--page-auto=yes", "--mode", "Color"});
+  } else {
+    if (family == "brenna") settings += "set autosize=1\n";
+    options.insert(options.end(), {"--source", "Adf-front", "--page-auto=yes"});
+  }
+  WriteScenario(settings);
+  auto r = Scanimage(Batch(options), {FullImgforge()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(PagesWritten(), 1) << r.err;
+  const dravn_pages::Image face = Scanned(1);
+  const int sheetW = dravn_pages::PixelsOf(c.paper.widthMm, dpi), sheetL = dravn_pages::PixelsOf(c.paper.heightMm, dpi);
+  EXPECT_EQ(face.width, std::min(dravn_pages::PixelsOf(c.feeder.windowWidthMm, dpi), face.width));
+
+  // Across the middle of the sheet: a shadow on either side, as far from
+  // either border, the paper between them whole.
+  std::vector<int> row(static_cast<size_t>(face.width));
+  const int top = static_cast<int>(c.topMm * dpi / 25.4);
+  for (int x = 0; x < face.width; ++x) row[static_cast<size_t>(x)] = Grey(face, x, top + sheetL / 2);
+  // The backing a centred sheet leaves and 8 mm more on either side: the
+  // page's own ink lies further in.
+  const int ink = dpi * 8 / 25;
+  const int zone = std::max(0, (face.width - sheetW) / 2) + ink;
+  const auto left = Shadows({row.begin(), row.begin() + zone});
+  const auto right = Shadows({row.end() - zone, row.end()});
+  ASSERT_GE(left.first, 0) << "no shadow on the left";
+  ASSERT_GE(right.first, 0) << "no shadow on the right";
+  const int leftGap = left.first, rightGap = zone - 1 - right.second;
+  EXPECT_NEAR(leftGap, rightGap, 2) << "the sheet is not centred";
+  const int paperW = (face.width - zone + right.first) - left.second - 1;
+  EXPECT_NEAR(paperW, sheetW, 2);
+
+  // Down the middle: the top shadow where the family's over-scan puts it,
+  // and the paper between the two shadows as long as the sheet.
+  std::vector<int> column(static_cast<size_t>(face.height));
+  for (int y = 0; y < face.height; ++y) column[static_cast<size_t>(y)] = Grey(face, face.width / 2, y);
+  const int tallZone = top + ink;
+  const auto above = Shadows({column.begin(), column.begin() + tallZone});
+  const auto below = Shadows({column.end() - tallZone, column.end()});
+  ASSERT_GE(above.first, 0) << "no shadow above the sheet";
+  ASSERT_GE(below.first, 0) << "no shadow below the sheet";
+  EXPECT_NEAR(above.second + 1, top, 2);
+  EXPECT_NEAR((face.height - tallZone + below.first) - above.second - 1, sheetL, 2);
+}
+
+void PrintTo(const RawCase& c, std::ostream* os) { *os << c.feeder.scanner.family << " " << c.paper.name; }
+
+INSTANTIATE_TEST_SUITE_P(Families, RawFaceE2E,
+                         ::testing::Values(RawCase{kSelko2, kLetter, 468 * kInch / 1200},
+                                           RawCase{kSelko2, kA5, 468 * kInch / 1200},
+                                           RawCase{kSelko, kA4, 468 * kInch / 1200}, RawCase{kBrenna, kA4, 6.5},
+                                           RawCase{kDocuvane, kLetter, 16}),
+                         [](const ::testing::TestParamInfo<RawCase>& i) {
+                           return std::string(i.param.feeder.scanner.family) + "_" + i.param.paper.name;
+                         });
 
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
 
