@@ -11,7 +11,11 @@
 //   sheets=<n>         sheets in the feeder (default 0)
 //   pages=<pattern>    binary PNM pages, one %d: sheet k's front is page
 //                      2k-1, its back 2k; a missing file is a white page
-//   page_dpi=<n>       resolution the files were rendered at (default 300)
+//   page_dpi=<n>       resolution the files were rendered at (default 300);
+//                      with automatic size a sheet is over-scanned on the
+//                      white backing, its edges shadowed
+//   skew=<degrees>     with automatic size the sheets go in turned by this
+//                      angle (counter-clockwise as seen, decimals allowed)
 //   flatbed=<path>     the page on the glass (default: page 1 of pages=)
 //   autosize=1         the device reports automatic page-size support
 //   backing=black      the lid behind the glass is black (default white)
@@ -63,6 +67,7 @@
 #include <string>
 #include <vector>
 
+#include "sheet_face.h"
 #include "sim_model.h"
 #include "state_file.h"
 #include "test_pages.h"
@@ -73,6 +78,7 @@ using dravn_sim::SimControlSetup;
 using dravn_sim::SimDeviceModel;
 using dravn_sim::SimDeviceSpec;
 using Bytes = std::vector<uint8_t>;
+using dravn_sim::SheetFace;
 
 uint32_t Be(const uint8_t* p, int n) {
   uint32_t v = 0;
@@ -224,6 +230,8 @@ class BrennaModel : public SimDeviceModel {
     } else if (m_cmd[0] == 0xAA) {
       const uint32_t type = Be(m_cmd + 3, 2);
       if (type == 0x8B && m_out.size() == 132) m_tables.assign(m_out.begin() + 4, m_out.end());
+      // The automatic-size switch: 0x78 in byte 7 turns it on.
+      if (type == 0x95 && m_out.size() >= 8) m_autoSize = m_out[7] != 0;
       if (type == 0xFFE0) ++m_errorRecordsWritten;
       OnMaintenanceSend(type);
     }
@@ -457,7 +465,7 @@ class BrennaModel : public SimDeviceModel {
     const long length = std::clamp<long>(Be(w + 31, 4), 16, kMaxPixels);
     const long left = Be(w + 7, 4), top = Be(w + 11, 4);
 
-    dravn_pages::Image page;
+    bool page = false;
     std::string path;
     if (!Feeder() && !Param("flatbed").empty()) {
       path = Param("flatbed");
@@ -466,36 +474,35 @@ class BrennaModel : public SimDeviceModel {
       snprintf(name, sizeof name, Param("pages").c_str(), static_cast<int>(2 * m_sheetNo - (side == kFront)));
       path = name;
     }
-    if (!path.empty()) ReadPnm(path, &page);
+    if (!path.empty()) page = m_sheet.Load(path);
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
-    const long pageW = page.pixels.empty() ? width : page.width * R / dpi;
-    const long pageL = page.pixels.empty() ? length : page.height * V / dpi;
-    // The feeder centres the page in its widest window; the host's left
-    // offset carries that centring.
-    long xOff = left;
-    if (Feeder()) {
-      const long widest = R > 300 ? 5104 : 2560;
-      xOff = left - (widest / 2 - (((pageW + 15) & ~15L) >> 1));
-    }
-    const long lines = std::max(16L, Feeder() ? std::min(length, pageL - top) : length);
-    dravn_pages::Image face{static_cast<int>(width), static_cast<int>(lines), 3, {}};
-    const uint8_t backing = !Feeder() && Param("backing") == "black" ? 0 : 0xFF;
-    face.pixels.assign(static_cast<size_t>(width) * lines * 3, backing);
-    if (!page.pixels.empty()) {
-      for (long y = 0; y < lines; ++y) {
-        const long py = (y + top) * dpi / V;
-        if (py < 0 || py >= page.height) continue;
-        for (long x = 0; x < width; ++x) {
-          const long px = (x + xOff) * dpi / R;
-          if (px < 0 || px >= page.width) continue;
-          const uint8_t* p = page.pixels.data() + (static_cast<size_t>(py) * page.width + px) * page.channels;
-          uint8_t* o = face.pixels.data() + (static_cast<size_t>(y) * width + x) * 3;
-          o[0] = p[0];
-          o[1] = p[page.channels == 3 ? 1 : 0];
-          o[2] = p[page.channels == 3 ? 2 : 0];
-        }
+    const long pageW = page ? m_sheet.PageWidth(dpi, R) : width;
+    const long pageL = page ? m_sheet.PageLength(dpi, V) : length;
+    SheetFace::Layout layout;
+    if (Feeder() && m_autoSize && page) {
+      // Automatic size: the sheet over-scanned on the white backing, its
+      // edge a faint shadow, centred by the guides across the window; the
+      // sheet enters 6.5 mm below the face's top, and the face runs on as
+      // far past its end, as long as the window lets it.
+      layout = SheetFace::Centred(width, length, pageW, pageL, V * 65 / 254, Skew());
+    } else {
+      // The feeder centres the page in its widest window; the host's left
+      // offset carries that centring.
+      layout.left = -left;
+      if (Feeder()) {
+        const long widest = R > 300 ? 5104 : 2560;
+        layout.left = -(left - (widest / 2 - (((pageW + 15) & ~15L) >> 1)));
       }
+      layout.top = -top;
+      layout.width = width;
+      layout.height = std::max(16L, Feeder() ? std::min(length, pageL - top) : length);
     }
+    layout.dpi = dpi, layout.resX = R, layout.resY = V;
+    const uint8_t backing = !Feeder() && Param("backing") == "black" ? 0 : 0xFF;
+    const dravn_pages::Image& face = Feeder() && m_autoSize && page
+                                         ? m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, side != kFront})
+                                         : m_sheet.Draw(layout, backing);
+    const long lines = face.height;
     Face f;
     f.width = static_cast<uint32_t>(width);
     f.lines = static_cast<uint32_t>(lines);
@@ -504,16 +511,7 @@ class BrennaModel : public SimDeviceModel {
     return f;
   }
 
-  static bool ReadPnm(const std::string& path, dravn_pages::Image* page) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in || !dravn_pages::DecodePnm(bytes.str(), page) || page->width > kMaxPixels || page->height > kMaxPixels) {
-      *page = {};
-      return false;
-    }
-    return true;
-  }
+  double Skew() const { return strtod(Param("skew", "0").c_str(), nullptr); }
 
   struct JumpingError {
     jpeg_error_mgr pub;
@@ -588,6 +586,8 @@ class BrennaModel : public SimDeviceModel {
   bool m_coverOpen = false;
   long m_inquiryFailures = 0;
   std::vector<Face> m_faces;
+  SheetFace m_sheet;  // the page buffer and face, kept from face to face
+  bool m_autoSize = false;
   int m_turn = 0;
   bool m_fault = false;
   uint8_t m_faultKey = 0;

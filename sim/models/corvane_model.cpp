@@ -22,7 +22,11 @@
 //   sheets=<n>          sheets in the feeder (default 0)
 //   pages=<pattern>     PNM pages, one %d: sheet k's front is page 2k-1, its
 //                       back 2k; the flatbed scans page 1. No file: white.
-//   page_dpi=<n>        resolution of the page files (default 300)
+//   page_dpi=<n>        resolution of the page files (default 300); with
+//                       page-auto left to the host a sheet is over-scanned
+//                       on the white backing, centred, its edges shadowed
+//   skew=<degrees>      such sheets go in turned by this angle (counter-
+//                       clockwise as seen, decimals allowed)
 //   back_lag=<n>        a duplex sheet's back is "not yet there" until the
 //                       front has sent n pieces (default 0)
 //   page_ms=<n>         time the mechanism takes to bring each sheet
@@ -56,6 +60,7 @@
 
 #include "command_block_core.h"
 #include "model_catalog.h"
+#include "sheet_face.h"
 #include "state_file.h"
 #include "test_pages.h"
 
@@ -405,39 +410,52 @@ class CorvaneModel : public CommandBlockModel {
     const uint8_t composition = w[25], threshold = w[23] ? w[23] : 128, compression = w[32];
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
 
-    dravn_pages::Image page;
+    bool havePage = false;
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
       const int number = m_flatbed ? 1 : static_cast<int>(2 * m_sheetNo - (side == 1 ? 1 : 0));
       snprintf(path, sizeof path, pattern.c_str(), number);
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      if (!in || !dravn_pages::DecodePnm(bytes.str(), &page)) page = {};
+      havePage = m_sheet.Load(path);
     }
+    const dravn_pages::Image& page = m_sheet.Page();
     long pixels = std::min(width * resX / 1200, kMaxPixels);
     long lines = std::min(length * resY / 1200, 10 * kMaxPixels);
     const long x0 = left * resX / 1200, y0 = top * resY / 1200;
-    if (!m_flatbed && !page.pixels.empty()) lines = std::min(lines, page.height * resY / dpi - y0);
+    // Page-auto left to the host: the whole window's width, the sheet
+    // centred in it on the white backing, its edge a faint shadow, entering
+    // 16 mm below the face's top, and the device reading on as far past its
+    // trailing edge.
+    const bool overscan = !m_flatbed && havePage && PageAutoByHost();
+    const long pageW = havePage ? m_sheet.PageWidth(dpi, resX) : 0;
+    const long pageL = havePage ? m_sheet.PageLength(dpi, resY) : 0;
+    const long marginY = resY * 160 / 254;
+    if (overscan) {
+      long boxW, boxL;
+      dravn_sim::SheetFace::Bounds(pageW, pageL, Skew(), &boxW, &boxL);
+      lines = std::min(lines, boxL + 2 * marginY);
+    } else if (!m_flatbed && havePage) {
+      lines = std::min(lines, page.height * resY / dpi - y0);
+    }
     // A Corvane5 page-auto window sends the page at its own width.
-    if (m_corvane5 && PageAuto() && !page.pixels.empty()) pixels = std::min(pixels, page.width * resX / dpi - x0);
+    if (m_corvane5 && PageAuto() && havePage) pixels = std::min(pixels, page.width * resX / dpi - x0);
     Face face;
     face.pixels = static_cast<uint32_t>(std::max(0L, pixels));
     face.lines = static_cast<uint32_t>(std::max(0L, lines));
-    dravn_pages::Image rgb{static_cast<int>(face.pixels), static_cast<int>(face.lines), 3, {}};
-    rgb.pixels.assign(static_cast<size_t>(face.pixels) * face.lines * 3, 0xFF);
-    for (long y = 0; y < lines && !page.pixels.empty(); ++y) {
-      const long py = (y + y0) * dpi / resY;
-      if (py < 0 || py >= page.height) continue;
-      for (long x = 0; x < pixels; ++x) {
-        const long px = (x + x0) * dpi / resX;
-        if (px < 0 || px >= page.width) continue;
-        const uint8_t* p = page.pixels.data() + (static_cast<size_t>(py) * page.width + px) * page.channels;
-        uint8_t* out = rgb.pixels.data() + (static_cast<size_t>(y) * pixels + x) * 3;
-        for (int c = 0; c < 3; ++c) out[c] = p[page.channels == 3 ? c : 0];
-      }
+    dravn_sim::SheetFace::Layout layout;
+    layout.width = face.pixels, layout.height = face.lines;
+    layout.dpi = dpi, layout.resX = resX, layout.resY = resY;
+    if (overscan) {
+      long boxW, boxL;
+      dravn_sim::SheetFace::Bounds(pageW, pageL, Skew(), &boxW, &boxL);
+      layout.left = dravn_sim::SheetFace::CentredLeft(layout.width, boxW);
+      layout.top = marginY;
+      m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, side == 2});
+    } else {
+      layout.left = -x0, layout.top = -y0;
+      m_sheet.Draw(layout, 0xFF);
     }
+    dravn_pages::Image& rgb = m_sheet.Face();
     for (size_t i = 0; i + 2 < rgb.pixels.size() && !face.colour; i += 3) {
       const uint8_t* c = &rgb.pixels[i];
       face.colour = std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}) > 48;
@@ -471,6 +489,15 @@ class CorvaneModel : public CommandBlockModel {
     }
     return face;
   }
+
+  // The page length page with automatic size but the device's own cut off
+  // (byte 2 clear): the host crops.
+  bool PageAutoByHost() const {
+    auto page = m_pages.find(0x3C);
+    return page != m_pages.end() && page->second.size() > 3 && page->second[2] == 0 && (page->second[3] & 0x80);
+  }
+
+  double Skew() const { return strtod(Param("skew", "0").c_str(), nullptr); }
 
   bool PageAuto() const {
     auto page = m_pages.find(0x3C);
@@ -578,6 +605,7 @@ class CorvaneModel : public CommandBlockModel {
   std::map<uint8_t, Bytes> m_windows, m_pages;
   Bytes m_lut, m_gamma;
   std::map<uint8_t, Face> m_faces, m_lastFaces;
+  dravn_sim::SheetFace m_sheet;  // the page buffer and face, kept from face to face
   bool m_flatbed = false;
   bool m_loaded = false;
   bool m_coverOpen = false;

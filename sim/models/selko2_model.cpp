@@ -33,6 +33,8 @@
 //                     with automatic size a page is over-scanned on a white
 //                     backing, its edges shadowed
 //   page_shadow=0     the page files carry their own backing and shadow
+//   skew=<degrees>    with automatic size the sheets go in turned by this
+//                     angle (counter-clockwise as seen, decimals allowed)
 //   format=grey       faces go out as grey JPEG (image format 3) instead of
 //                     colour (format 1)
 //   quality=<n>       JPEG quality, 1-100 (default 85)
@@ -75,14 +77,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "sheet_face.h"
 #include "sim_model.h"
 #include "state_file.h"
 #include "test_pages.h"
@@ -92,6 +93,7 @@ namespace {
 using dravn_sim::SimDeviceModel;
 using dravn_sim::SimDeviceSpec;
 using Bytes = std::vector<uint8_t>;
+using dravn_sim::SheetFace;
 
 constexpr uint32_t kSignature = 0x230;
 constexpr size_t kNvramSize = 288;
@@ -450,7 +452,7 @@ class Selko2Model : public SimDeviceModel {
     }
 
     const bool grey = Param("format") == "grey";
-    Face face = ScanFace(side);
+    const dravn_pages::Image& face = ScanFace(side);
     Bytes data = EncodeFace(face, grey);
     if (data.empty()) {  // the encoder is missing: a firmware fault
       Block b;
@@ -544,117 +546,66 @@ class Selko2Model : public SimDeviceModel {
     Report("pages=" + pattern + ": no page file found; white pages fed");
   }
 
-  struct Face {
-    int width = 0;
-    int height = 0;
-    Bytes rgb;
-  };
-
   Bytes WindowBytes() const {
     Bytes w = m_window;
     w.resize(kWindowSize, 0);
     return w;
   }
 
-  // The window the host set, sampled from the sheet's page: the feeder
-  // centres a page narrower than its widest window, and the host's left
-  // offset carries that centring.
-  Face ScanFace(uint8_t side) {
+  // The window the host set, sampled from the sheet's page. With automatic
+  // size the firmware over-scans the sheet on its white backing, where the
+  // page edge shows as a faint shadow that the host's white-background crop
+  // finds; the guides centre the sheet across the window. Otherwise the
+  // feeder centres a page narrower than its widest window and the host's
+  // left offset carries that centring.
+  const dravn_pages::Image& ScanFace(uint8_t side) {
     const Bytes w = WindowBytes();
-    const int R = std::max(1, static_cast<int>(Le16(w.data() + 16)));
-    const int V = std::max(1, static_cast<int>(Le16(w.data() + 18)));
+    const long R = std::max(1, static_cast<int>(Le16(w.data() + 16)));
+    const long V = std::max(1, static_cast<int>(Le16(w.data() + 18)));
     const long windowWidth = std::min<long>(Le32(w.data() + 28), kMaxPixels);
     const long windowLength = std::min<long>(Le32(w.data() + 32), kMaxPixels);
     const bool automatic = w[67] & 0x08;
 
-    dravn_pages::Image page;
+    bool page = false;
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
       snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(2 * m_sheetNo - (side == kFront ? 1 : 0)));
-      ReadPnm(path, &page);
+      page = m_sheet.Load(path);
     }
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
-    const long pageW = page.pixels.empty() ? windowWidth : page.width * R / dpi;
-    const long pageL = page.pixels.empty() ? windowLength : page.height * V / dpi;
+    const long pageW = page ? m_sheet.PageWidth(dpi, R) : windowWidth;
+    const long pageL = page ? m_sheet.PageLength(dpi, V) : windowLength;
 
-    long xOff = 0, yOff = 0, width, height;
-    // With automatic size the scanner over-scans the sheet on its white
-    // backing by half the overscan on every side; the page edge shows as a
-    // faint shadow there, which the host's white-background crop finds.
-    const bool overscan = automatic && !page.pixels.empty();
-    if (automatic) {
-      const long ovsX = overscan ? 936L * R / 1200 : 0, ovsY = overscan ? 936L * V / 1200 : 0;
-      width = std::min(pageW + ovsX, windowWidth);
-      height = std::min(pageL + ovsY, windowLength);
-      xOff = -ovsX / 2;
-      yOff = -ovsY / 2;
+    SheetFace::Layout layout;
+    if (automatic && page) {
+      const long ovsX = 936L * R / 1200, ovsY = 936L * V / 1200;
+      long boxW, boxL;
+      SheetFace::Bounds(pageW, pageL, Skew(), &boxW, &boxL);
+      layout = SheetFace::Centred(std::min(boxW + ovsX, windowWidth), windowLength, pageW, pageL, ovsY / 2, Skew());
+    } else if (automatic) {
+      layout.width = windowWidth, layout.height = windowLength;
     } else {
       const long widest = R * 10201L / 1200, declared = Le32(w.data() + 36);
-      xOff = static_cast<long>(Le32(w.data() + 20)) - (declared < widest ? widest / 2 - declared / 2 : 0);
-      yOff = Le32(w.data() + 24);
-      width = windowWidth;
-      height = std::min(windowLength, pageL - yOff);  // the sheet ends before the window
+      layout.left = -(static_cast<long>(Le32(w.data() + 20)) - (declared < widest ? widest / 2 - declared / 2 : 0));
+      layout.top = -static_cast<long>(Le32(w.data() + 24));
+      layout.width = windowWidth;
+      layout.height = std::min(windowLength, pageL + layout.top);  // the sheet ends before the window
     }
-    Face face;
-    face.width = static_cast<int>(std::max(16L, width));
-    face.height = static_cast<int>(std::max(16L, height));
-    face.rgb.assign(static_cast<size_t>(face.width) * face.height * 3, 0xFF);
-    if (page.pixels.empty()) return face;
+    layout.width = std::max(16L, layout.width);
+    layout.height = std::max(16L, layout.height);
+    layout.dpi = dpi, layout.resX = R, layout.resY = V;
     // page_shadow=0: the page files carry their own backing and shadow.
-    if (overscan) DrawBacking(&face, -xOff, -yOff, pageW, pageL, ParamInt("page_shadow", 1) != 0);
-    for (int y = 0; y < face.height; ++y) {
-      const long py = (y + yOff) * dpi / V;
-      if (py < 0 || py >= page.height) continue;
-      uint8_t* out = face.rgb.data() + static_cast<size_t>(y) * face.width * 3;
-      const uint8_t* row = page.pixels.data() + static_cast<size_t>(py) * page.width * page.channels;
-      for (int x = 0; x < face.width; ++x) {
-        const long px = (x + xOff) * dpi / R;
-        if (px < 0 || px >= page.width) continue;
-        const uint8_t* p = row + px * page.channels;
-        out[3 * x] = p[0];
-        out[3 * x + 1] = p[page.channels == 3 ? 1 : 0];
-        out[3 * x + 2] = p[page.channels == 3 ? 2 : 0];
-      }
-    }
-    return face;
+    if (automatic && page)
+      return m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), ParamInt("page_shadow", 1) != 0, side != kFront});
+    return m_sheet.Draw(layout, 0xFF);
   }
 
-  // The white backing around an over-scanned page at (x0, y0), w x h
-  // pixels: a few levels of noise and a shadow three pixels wide and about
-  // 70 levels deep along the page's edges.
-  static void DrawBacking(Face* face, long x0, long y0, long w, long h, bool shadow) {
-    for (int y = 0; y < face->height; ++y) {
-      uint8_t* row = face->rgb.data() + static_cast<size_t>(y) * face->width * 3;
-      for (int x = 0; x < face->width; ++x) {
-        const long dx = std::max(x0 - 1 - x, static_cast<long>(x) - (x0 + w));
-        const long dy = std::max(y0 - 1 - y, static_cast<long>(y) - (y0 + h));
-        const long d = std::max(dx, dy);  // pixels outside the page, from 0
-        const uint32_t hash = (static_cast<uint32_t>(x) * 0x9E3779B1u) ^ (static_cast<uint32_t>(y) * 0x85EBCA77u);
-        int v = 245 + static_cast<int>((hash >> 13) % 5) - 2;
-        if (shadow && d < 3) v -= 70;
-        std::memset(row + 3 * x, v, 3);
-      }
-    }
-  }
-
-  // A page file the test-page library reads; anything it refuses, or a page
-  // larger than a scanner could feed, reads as no page.
-  static bool ReadPnm(const std::string& path, dravn_pages::Image* page) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in || !dravn_pages::DecodePnm(bytes.str(), page) || page->width > kMaxPixels || page->height > kMaxPixels) {
-      *page = {};
-      return false;
-    }
-    return true;
-  }
+  double Skew() const { return strtod(Param("skew", "0").c_str(), nullptr); }
 
   // Baseline JPEG as the firmware streams it (see the top of the file).
-  Bytes EncodeFace(const Face& face, bool grey) {
-    Bytes data = dravn_pages::EncodeJpeg(dravn_pages::Image{face.width, face.height, 3, face.rgb}, grey,
-                                         static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
+  Bytes EncodeFace(const dravn_pages::Image& face, bool grey) {
+    Bytes data = dravn_pages::EncodeJpeg(face, grey, static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
     const Bytes w = WindowBytes();
     for (size_t pos = 2; pos + 4 <= data.size();) {
       if (data[pos] != 0xFF) break;
@@ -673,7 +624,6 @@ class Selko2Model : public SimDeviceModel {
     }
     return data;
   }
-
 
   // --- the scan button ------------------------------------------------------
 
@@ -737,6 +687,7 @@ class Selko2Model : public SimDeviceModel {
   }
 
   dravn_sim::SimStateFile m_state;
+  SheetFace m_sheet;  // the page buffer and face, kept from face to face
   std::deque<Bytes> m_in;
   PendingOut m_dataOut;
   Bytes m_window;

@@ -19,7 +19,11 @@
 //   pages=<pattern>   binary PNM files of the pages, one %d: the front of
 //                     sheet k is page 2k-1, its back page 2k; a missing file
 //                     is a white page
-//   page_dpi=<n>      resolution the files were rendered at (default 300)
+//   page_dpi=<n>      resolution the files were rendered at (default 300);
+//                     with automatic size a page is over-scanned on a white
+//                     backing, its edges shadowed
+//   skew=<degrees>    with automatic size the sheets go in turned by this
+//                     angle (counter-clockwise as seen, decimals allowed)
 //   quality=<n>       JPEG quality (default 85)
 //   piece=<n>         image bytes per read-image reply (default 65536)
 //   face_pad=<n>      filler bytes after each face's JPEG data, as firmware
@@ -56,7 +60,6 @@
 #include <cstring>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -64,6 +67,7 @@
 #include <vector>
 
 #include "model_catalog.h"
+#include "sheet_face.h"
 #include "sim_model.h"
 #include "state_file.h"
 #include "test_pages.h"
@@ -73,6 +77,7 @@ namespace {
 using dravn_sim::SimDeviceModel;
 using dravn_sim::SimDeviceSpec;
 using Bytes = std::vector<uint8_t>;
+using dravn_sim::SheetFace;
 
 constexpr uint8_t kMark = 0x82;
 constexpr size_t kRecordSize = 64;
@@ -357,61 +362,52 @@ class SelkoModel : public SimDeviceModel {
     return true;
   }
 
-  // The window of the record, sampled from the sheet's page. The feeder
-  // centres a page narrower than its widest window; the host's left offset
-  // carries that centring.
+  // The window of the record, sampled from the sheet's page. With
+  // automatic size the device over-scans the sheet on its white backing,
+  // where the page edge shows as a faint shadow, the guides centring the
+  // sheet across the window. Otherwise the feeder centres a page narrower
+  // than its widest window and the host's left offset carries that centring.
   Bytes EncodeFace(bool back, int* faceWidth, int* faceHeight) {
     const long R = std::max<long>(1, Le32(m_record.data() + 20)), V = std::max<long>(1, Le32(m_record.data() + 24));
     const long left = Le32(m_record.data() + 28), top = Le32(m_record.data() + 32);
     const long windowWidth = std::clamp<long>(Le32(m_record.data() + 36), 16, kMaxPixels);
     const long windowLength = std::clamp<long>(Le32(m_record.data() + 40), 16, kMaxPixels);
     const long widest = R == 300 ? 2550 : 5100;
+    const bool automatic = m_record[4] != 0;
 
-    dravn_pages::Image page;
+    bool page = false;
     const std::string pattern = Param("pages");
     if (!pattern.empty()) {
       char path[4096];
       snprintf(path, sizeof path, pattern.c_str(), static_cast<int>(2 * m_sheetNo - (back ? 0 : 1)));
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      if (!in || !dravn_pages::DecodePnm(bytes.str(), &page) || page.width > kMaxPixels || page.height > kMaxPixels)
-        page = {};
+      page = m_sheet.Load(path);
     }
     const long dpi = std::max(1L, ParamInt("page_dpi", 300));
-    const long pageWidth = page.pixels.empty() ? windowWidth : page.width * R / dpi;
-    const long pageLength = page.pixels.empty() ? windowLength : page.height * V / dpi;
-    const long xOff = left - (pageWidth < widest ? widest / 2 - pageWidth / 2 : 0);
-    const int width = static_cast<int>(windowWidth);
-    const int height = static_cast<int>(std::clamp(pageLength - top, 16L, windowLength));
-    dravn_pages::Image face{width, height, 3, Bytes(static_cast<size_t>(width) * height * 3, 0xFF)};
-    // The page column of each face column (-1 outside the page), once per face.
-    std::vector<long> column(static_cast<size_t>(width), -1);
-    for (int x = 0; x < width && !page.pixels.empty(); ++x) {
-      const long px = (x + xOff) * dpi / R;
-      if (px >= 0 && px < page.width) column[static_cast<size_t>(x)] = px;
+    const long pageWidth = page ? m_sheet.PageWidth(dpi, R) : windowWidth;
+    const long pageLength = page ? m_sheet.PageLength(dpi, V) : windowLength;
+    SheetFace::Layout layout;
+    if (automatic && page) {
+      // The firmware reads 936/1200 inch more than the sheet, half of it
+      // before the leading edge, beyond the window's length if need be.
+      const long margin = 468 * V / 1200;
+      layout = SheetFace::Centred(windowWidth, windowLength + 2 * margin, pageWidth, pageLength, margin, Skew());
+    } else {
+      layout.left = -(left - (pageWidth < widest ? widest / 2 - pageWidth / 2 : 0));
+      layout.top = -top;
+      layout.width = windowWidth;
+      layout.height = std::clamp(pageLength - top, 16L, windowLength);
     }
-    for (int y = 0; y < height && !page.pixels.empty(); ++y) {
-      const long py = (y + top) * dpi / V;
-      if (py < 0 || py >= page.height) continue;
-      const uint8_t* row = page.pixels.data() + static_cast<size_t>(py) * page.width * page.channels;
-      uint8_t* d = face.pixels.data() + static_cast<size_t>(y) * width * 3;
-      for (int x = 0; x < width; ++x, d += 3) {
-        const long px = column[static_cast<size_t>(x)];
-        if (px < 0) continue;
-        const uint8_t* s = row + px * page.channels;
-        if (page.channels == 3) {
-          d[0] = s[0], d[1] = s[1], d[2] = s[2];
-        } else {
-          d[0] = d[1] = d[2] = s[0];
-        }
-      }
-    }
-    *faceWidth = width;
-    *faceHeight = height;
+    layout.dpi = dpi, layout.resX = R, layout.resY = V;
+    const dravn_pages::Image& face = automatic && page
+                                         ? m_sheet.DrawOnBacking(layout, {pageWidth, pageLength, Skew(), true, back})
+                                         : m_sheet.Draw(layout, 0xFF);
+    *faceWidth = face.width;
+    *faceHeight = face.height;
     Bytes jpeg = dravn_pages::EncodeJpeg(face, false, static_cast<int>(std::clamp(ParamInt("quality", 85), 1L, 100L)));
     return PlaceFrameHeader(jpeg, static_cast<uint32_t>(windowWidth), static_cast<uint32_t>(windowLength));
   }
+
+  double Skew() const { return strtod(Param("skew", "0").c_str(), nullptr); }
 
   // Moves the frame header to where the host writes the page size (a
   // comment segment in front of it) and writes the window's size into it.
@@ -448,6 +444,7 @@ class SelkoModel : public SimDeviceModel {
   bool m_gone = false;
   long m_notReady = 0;
   dravn_sim::SimStateFile m_state;
+  dravn_sim::SheetFace m_sheet;  // the page buffer and face, kept from face to face
   std::map<uint16_t, Bytes> m_maintenance;
   long m_refusals = 0;
   // The hopper and the transport.
