@@ -1,0 +1,55 @@
+// The reply targets' simulated scanner: one "replay" device of sim/ (a
+// family's model whose IN transfers the input changes), made afresh for
+// every run, with the process's status files and logs kept to itself.
+#ifndef DRAVN_FUZZ_REPLAY_DEVICE_H
+#define DRAVN_FUZZ_REPLAY_DEVICE_H
+
+#include <libusb.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "dravn_paths.h"
+#include "fuzz_support.h"
+#include "model_catalog.h"
+
+namespace fuzz {
+
+// Status files and logs go to folders of this process, in a mount and IPC
+// namespace of its own where the system lets it have one; DRAVN_SIM names
+// the scenario that ReplayDevice writes.
+inline void PrivateFolders() {
+  // The program itself needs libusb, so that the stand-in (first on its
+  // run path) is the one every library of the process binds.
+  (void)libusb_get_version();
+  setenv("DRAVN_SIM", (Dir() + "/scenario").c_str(), 1);
+  if (unshare(CLONE_NEWNS | CLONE_NEWIPC) != 0) return;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+  const std::string shm = Dir() + "/shm", log = Dir() + "/log";
+  mkdir(shm.c_str(), 0777);
+  mkdir(log.c_str(), 0777);
+  mount(shm.c_str(), DRAVN_SHM_DIR, nullptr, MS_BIND, nullptr);
+  mount(log.c_str(), DRAVN_LOG_DIR, nullptr, MS_BIND, nullptr);
+}
+
+// A scanner `model` at bus 1 address 5, answered by `family`'s model with the
+// changes `replies` holds; `extra` are more "set" lines. A new scenario text
+// every run makes a new device: nothing of the last run stays in it. The
+// device's name as the backends give it.
+inline std::string ReplayDevice(const dravn::CatalogModel& model, const char* family, const uint8_t* replies,
+                                size_t size, const std::string& extra = "") {
+  static unsigned long run = 0;
+  const std::string path = WriteFile("replies", replies, size);
+  char head[256];
+  std::snprintf(head, sizeof head, "# run %lu\ndevice replay %04x:%04x bus=1 address=5\nset family=%s\n", ++run,
+                model.vendorId, model.productId, family);
+  WriteFile("scenario", head + ("set replies=" + path + "\n") + extra);
+  return std::string(model.model) + ":001:005";
+}
+
+}  // namespace fuzz
+
+#endif
