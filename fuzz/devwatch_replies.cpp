@@ -24,6 +24,14 @@ const Row kRows[] = {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrivateFolders();
+  std::string conf;
+  for (const Row& r : kRows) {
+    char line[64];
+    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", r.model.vendorId, r.model.productId);
+    conf += line;
+  }
+  fuzz::WriteFile("dravn.conf", conf);
+  setenv("DRAVN_CONFIG_DIR", fuzz::Dir().c_str(), 1);
   return 0;
 }
 

@@ -1,7 +1,9 @@
 // libimgforge's control entry, fsip_control: a request (operation flags,
 // hole fill, levels, margin, scanner name) and one or two page records
 // whose geometry comes from the input, their pixels from the rest of it.
-// Each buffer is exactly nImageSize bytes, as the record says.
+// Each buffer holds the rows the geometry names (the entry does not read
+// nImageSize), and not a byte more.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -48,10 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.nResolution = in.Pick(2) ? 100 + 50 * static_cast<int32_t>(in.Pick(11)) : in.Take<uint16_t>();
     page.nWidth = in.Take<uint8_t>() * 2;
     page.nHeight = in.Take<uint8_t>() * 2;
+    // The entry takes the size from the geometry; nImageSize is not read.
     const int32_t bytesPerLine = (page.nDepth * page.nWidth + 7) / 8;
     const uint16_t sizeField = in.Take<uint16_t>();
     page.nImageSize = (sizeField & 1) ? sizeField >> 1 : bytesPerLine * page.nHeight;
-    pixels[i].resize(page.nImageSize > 0 ? static_cast<size_t>(page.nImageSize) : 1);
+    pixels[i].resize(std::max<size_t>(static_cast<size_t>(bytesPerLine) * page.nHeight, 1));
     page.pImageData = pixels[i].data();
   }
   unsigned char lut[256];

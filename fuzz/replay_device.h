@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "dravn_paths.h"
@@ -18,21 +19,24 @@
 
 namespace fuzz {
 
-// Status files and logs go to folders of this process, in a mount and IPC
-// namespace of its own where the system lets it have one; DRAVN_SIM names
-// the scenario that ReplayDevice writes.
-inline void PrivateFolders() {
+// Each of `dirs` (the system's own folders, staged) is replaced by a folder
+// of this process, in a mount and IPC namespace of its own; false where the
+// system does not let it have one. DRAVN_SIM names the scenario that
+// ReplayDevice writes.
+inline bool PrivateFolders(std::initializer_list<const char*> dirs = {DRAVN_SHM_DIR, DRAVN_LOG_DIR}) {
   // The program itself needs libusb, so that the stand-in (first on its
   // run path) is the one every library of the process binds.
   (void)libusb_get_version();
   setenv("DRAVN_SIM", (Dir() + "/scenario").c_str(), 1);
-  if (unshare(CLONE_NEWNS | CLONE_NEWIPC) != 0) return;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
-  const std::string shm = Dir() + "/shm", log = Dir() + "/log";
-  mkdir(shm.c_str(), 0777);
-  mkdir(log.c_str(), 0777);
-  mount(shm.c_str(), DRAVN_SHM_DIR, nullptr, MS_BIND, nullptr);
-  mount(log.c_str(), DRAVN_LOG_DIR, nullptr, MS_BIND, nullptr);
+  if (unshare(CLONE_NEWNS | CLONE_NEWIPC) != 0) return false;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+  int n = 0;
+  for (const char* dir : dirs) {
+    const std::string mine = Dir() + "/private" + std::to_string(n++);
+    mkdir(mine.c_str(), 0777);
+    if (mount(mine.c_str(), dir, nullptr, MS_BIND, nullptr) != 0) return false;
+  }
+  return true;
 }
 
 // A scanner `model` at bus 1 address 5, answered by `family`'s model with the
