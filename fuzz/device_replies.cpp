@@ -107,14 +107,9 @@ void SetText(SANE_Handle h, const char* name, std::initializer_list<const char*>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrivateFolders();
-  std::string conf;
-  for (const auto& m : kModels) {
-    char line[64];
-    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", m.vendorId, m.productId);
-    conf += line;
-  }
-  fuzz::WriteFile("dravn.conf", conf);
-  setenv("DRAVN_CONFIG_DIR", fuzz::Dir().c_str(), 1);
+  std::vector<std::pair<unsigned, unsigned>> ids;
+  for (const auto& m : kModels) ids.emplace_back(m.vendorId, m.productId);
+  fuzz::ListInConfig(ids);
   return 0;
 }
 

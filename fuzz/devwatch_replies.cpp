@@ -11,11 +11,7 @@
 
 namespace {
 
-struct Row {
-  const dravn::CatalogModel& model;
-  const char* family;
-};
-const Row kRows[] = {
+const fuzz::ReplayRow kRows[] = {
     {dravn::kDunmoModels[0], "generic"}, {dravn::kTavrin3Models[0], "generic"}, {dravn::kDocuvaneModels[0], "corvane"},
     {dravn::kSelko2Models[0], "selko2"}, {dravn::kSelkoModels[0], "selko"},      {dravn::kBrennaModels[0], "brenna"},
 };
@@ -24,20 +20,13 @@ const Row kRows[] = {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrivateFolders();
-  std::string conf;
-  for (const Row& r : kRows) {
-    char line[64];
-    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", r.model.vendorId, r.model.productId);
-    conf += line;
-  }
-  fuzz::WriteFile("dravn.conf", conf);
-  setenv("DRAVN_CONFIG_DIR", fuzz::Dir().c_str(), 1);
+  fuzz::ListInConfig(kRows);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const Row& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
+  const fuzz::ReplayRow& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
   const unsigned calls = in.Take<uint16_t>();  // which entries run, one bit each
   const unsigned short length = in.Take<uint16_t>() % 1024 + 1;
   const std::string name = fuzz::ReplayDevice(row.model, row.family, in.Rest(), in.RestSize());

@@ -15,11 +15,7 @@
 
 namespace {
 
-struct Row {
-  const dravn::CatalogModel& model;
-  const char* family;
-};
-const Row kRows[] = {
+const fuzz::ReplayRow kRows[] = {
     {dravn::kDunmoModels[0], "generic"}, {dravn::kTavrin3Models[0], "generic"}, {dravn::kTavrin4Models[0], "generic"},
     {dravn::kDocuvaneModels[0], "corvane"}, {dravn::kSelko2Models[0], "selko2"}, {dravn::kBrennaModels[0], "brenna"},
 };
@@ -42,14 +38,7 @@ struct Api {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrivateFolders();
-  std::string conf;
-  for (const Row& r : kRows) {
-    char line[64];
-    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", r.model.vendorId, r.model.productId);
-    conf += line;
-  }
-  fuzz::WriteFile("dravn.conf", conf);
-  setenv("DRAVN_CONFIG_DIR", fuzz::Dir().c_str(), 1);
+  fuzz::ListInConfig(kRows);
   void* lib = fuzz::LoadUnit("libmqcontrol.so");
   g_api.init = fuzz::Bind<int (*)(const char*, int)>(lib, "initlibrary");
   g_api.exit = fuzz::Bind<void (*)()>(lib, "exitlibrary");
@@ -74,7 +63,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const Row& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
+  const fuzz::ReplayRow& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
   const size_t fileSize = std::min<size_t>(in.Take<uint16_t>(), in.RestSize());
   const std::string file = fuzz::WriteFile("settings.bin", in.Rest(), fileSize);
   fuzz::Input replies(in.Rest() + fileSize, in.RestSize() - fileSize);

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dravn_paths.h"
 #include "fuzz_support.h"
@@ -52,6 +54,32 @@ inline std::string ReplayDevice(const dravn::CatalogModel& model, const char* fa
                 model.vendorId, model.productId, family);
   WriteFile("scenario", head + ("set replies=" + path + "\n") + extra);
   return std::string(model.model) + ":001:005";
+}
+
+// A scanner of a catalogue row, answered by a family's simulated model.
+struct ReplayRow {
+  const dravn::CatalogModel& model;
+  const char* family;
+};
+
+// A dravn.conf listing these (vendor, product) ids, found through
+// DRAVN_CONFIG_DIR as every deliverable finds it.
+inline void ListInConfig(const std::vector<std::pair<unsigned, unsigned>>& ids) {
+  std::string conf;
+  for (const auto& [vendor, product] : ids) {
+    char line[64];
+    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", vendor, product);
+    conf += line;
+  }
+  WriteFile("dravn.conf", conf);
+  setenv("DRAVN_CONFIG_DIR", Dir().c_str(), 1);
+}
+
+template <size_t N>
+void ListInConfig(const ReplayRow (&rows)[N]) {
+  std::vector<std::pair<unsigned, unsigned>> ids;
+  for (const ReplayRow& r : rows) ids.emplace_back(r.model.vendorId, r.model.productId);
+  ListInConfig(ids);
 }
 
 }  // namespace fuzz

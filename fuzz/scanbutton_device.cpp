@@ -8,11 +8,7 @@
 
 namespace {
 
-struct Row {
-  const dravn::CatalogModel& model;
-  const char* family;
-};
-const Row kRows[] = {
+const fuzz::ReplayRow kRows[] = {
     {dravn::kSelko2Models[0], "selko2"}, {dravn::kDocuvaneModels[0], "corvane"}, {dravn::kSelkoModels[0], "selko"},
     {dravn::kBrennaModels[0], "brenna"},
 };
@@ -21,21 +17,16 @@ const Row kRows[] = {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrivateFolders();
-  std::string conf;
-  for (const auto& r : g_tDeviceTable) {
-    char line[64];
-    std::snprintf(line, sizeof line, "usb 0x%04x 0x%04x\n", static_cast<unsigned>(r.dwVendorId),
-                  static_cast<unsigned>(r.dwProductId));
-    conf += line;
-  }
-  fuzz::WriteFile("dravn.conf", conf);
-  setenv("DRAVN_CONFIG_DIR", fuzz::Dir().c_str(), 1);
+  // Every id of the daemon's table, as its installed dravn.conf lists them.
+  std::vector<std::pair<unsigned, unsigned>> ids;
+  for (const auto& r : g_tDeviceTable) ids.emplace_back(r.dwVendorId, r.dwProductId);
+  fuzz::ListInConfig(ids);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const Row& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
+  const fuzz::ReplayRow& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
   fuzz::ReplayDevice(row.model, row.family, in.Rest(), in.RestSize());
   int count = 0;
   if (GetDeviceList(&count) == 1 && count > 0 && DoOpenDevice(0) == 1) {
