@@ -206,14 +206,18 @@ int checkParamSpecifiedAreaCrop(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRP_S_
   return CheckOutput(out, 1);
 }
 
+// The white-background search steps down and across the page by
+// millimetres: a page without a resolution would keep it on its first row.
+static bool HasResolution(const FSIP_S_IMAGEINFO_EX* in) { return in->nXResolution > 0 && in->nYResolution > 0; }
+
 int checkParamCropWBAll(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_CRPALL* p, const FSIP_S_IMAGEINFO_EX* out) {
-  if (checkImageinfoEx(in) || checkInParamWB(p)) return kBad;
+  if (checkImageinfoEx(in) || !HasResolution(in) || checkInParamWB(p)) return kBad;
   return CheckOutput(out, 1);
 }
 
 int checkParamSpecifiedAreaCropWB(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_SPECIFIEDAREA_CRP* p,
                                   const FSIP_S_IMAGEINFO_EX* out) {
-  if (checkImageinfoEx(in) || checkInParamWB(p)) return kBad;
+  if (checkImageinfoEx(in) || !HasResolution(in) || checkInParamWB(p)) return kBad;
   return CheckOutput(out, 1);
 }
 

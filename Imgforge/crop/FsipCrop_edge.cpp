@@ -283,7 +283,7 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
   sums.assign(stride * static_cast<size_t>(h), 0);
   for (int r = 0; r < h; ++r) {
     const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
-    uint32_t* s = &sums[static_cast<size_t>(r) * stride];
+    uint32_t* s = sums.data() + static_cast<size_t>(r) * stride;  // no columns: an empty row
     for (size_t i = 0; i < nc; ++i, s += ch) {
       const uint8_t* p = row + static_cast<size_t>(cols[i] - 1) * ch;
       for (int c = 0; c < ch; ++c)

@@ -7,12 +7,19 @@
 
 #include "conv.h"
 
+// clang does not clone function templates for several targets.
+#if defined(__clang__)
+#define DROPOUT_CLONES
+#else
+#define DROPOUT_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace {
 
 // Pixels of a colour order, red/green/blue at compile-time positions so
 // that each drop-out loop stays a straight run over the line.
 template <int R, int G, int B, class F>
-__attribute__((target_clones("avx2", "default"))) void EachPixel(unsigned char* out, int outStride,
+DROPOUT_CLONES void EachPixel(unsigned char* out, int outStride,
                                                                  const unsigned char* in, int inStride, int width,
                                                                  int height, F grey) {
   for (int y = 0; y < height; ++y) {

@@ -29,6 +29,10 @@ SelkoResult SelkoUSBRW(SelkoTransport& transport, const _FIT_CMD_HEADER_& header
   if (status->bytes[3] != 0) return SelkoResult::NotReady;
   const uint32_t replyLength = Le32(status->bytes + 4);
   if (replyLength == 0) return SelkoResult::Ok;
+  // The length is the device's word: one no scanner sends (more than a whole
+  // uncompressed A3 colour face at 600 dpi) is a broken exchange, not an
+  // allocation of up to 4 GB.
+  if (replyLength > selko::kMaxReply) return SelkoResult::Transfer;
   // A reply for a command that has no slot for it is read and dropped: it
   // would otherwise stay in the pipe in front of the next status.
   unsigned char* data = static_cast<unsigned char*>(malloc(replyLength));

@@ -18,6 +18,7 @@ struct FIT_COMMAND_STATUS {
 
 namespace selko {
 constexpr unsigned char kMark = 0x82;
+constexpr uint32_t kMaxReply = 256u << 20;  // reply data of one exchange, at most
 constexpr unsigned char kQuery = 0x28, kControl = 0x14, kSet = 0x2A;
 constexpr unsigned char kName = 3, kStatus = 4, kReadImage = 6, kStartScan = 7, kStopScan = 8, kScanParameter = 11,
                         kMaintenance = 18, kTerminate = 29;

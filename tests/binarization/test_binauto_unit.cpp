@@ -118,6 +118,15 @@ TEST_F(Unit, RefusesRecordsItCannotReadAndFreesTheInput) {
   in.Bpl = 19;
   EXPECT_EQ(s_entry(&in, &out, 0, 5, 0), 36);
   EXPECT_EQ(out.Data, nullptr);
+  // Rows that run past the DataSize bytes handed over (the engine once read
+  // past them).
+  for (uint32_t size : {20u * 20u - 1u, 0u}) {
+    in = Grey(20, 20, 200);
+    in.DataSize = size;
+    EXPECT_EQ(s_entry(&in, &out, 0, 5, 0), 36);
+    EXPECT_EQ(in.Data, nullptr);
+    EXPECT_EQ(out.Data, nullptr);
+  }
 }
 
 // A page with a black left half, as rows of Width bytes.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "crop_test_util.h"
 
@@ -243,6 +244,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, WBPages,
                            return n + "_side" + std::to_string(i.param.side) + "_" + std::to_string(i.param.dpi) + "dpi";
                          });
 
+// The specified-area record that asks for what the whole-page record does.
+FSIP_CRPWB_S_SPECIFIEDAREA_CRP SpecifiedArea(const FSIP_CRPWB_S_CRPALL& rec) {
+  FSIP_CRPWB_S_SPECIFIEDAREA_CRP sp{};
+  std::memcpy(&sp, &rec, 74);
+  sp.cbSize = 248;
+  sp.pbySendData = nullptr;
+  return sp;
+}
+
 TEST(WBEntries, SteepSkewAndSmallCutsAreRefused) {
   ASSERT_TRUE(Lib().cropAll && Lib().angleCheck);
   auto spec = dravn_pages::WhiteBackedSpec(200, 3, 1);
@@ -300,16 +310,34 @@ TEST(WBEntries, SpecifiedAreaCropsLikeTheWholePage) {
   spec.heightMm = 200;
   auto in = crop_test::MakeInput(spec);
   auto rec = Record("SelkoS150", 1, -1);
-  alignas(8) FSIP_CRPWB_S_SPECIFIEDAREA_CRP sp{};
-  std::memcpy(&sp, &rec, 74);
-  sp.cbSize = 248;
-  sp.pbySendData = nullptr;
+  alignas(8) FSIP_CRPWB_S_SPECIFIEDAREA_CRP sp = SpecifiedArea(rec);
   crop_test::Notify n1, n2;
   crop_test::Output a, b;
   ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &a.info, nullptr, &n1, nullptr));
   ASSERT_EQ(0, Lib().specified(&in.info, &sp, &b.info, nullptr, &n2));
   ASSERT_EQ(a.info.nImageSize, b.info.nImageSize);
   EXPECT_EQ(0, std::memcmp(a.info.pImageData, b.info.pImageData, static_cast<size_t>(a.info.nImageSize)));
+}
+
+// The search steps by millimetres: a page record without a resolution once
+// kept it on the first row for good. Both entries refuse it at once.
+TEST(WBEntries, PagesWithoutAResolutionAreRefused) {
+  ASSERT_TRUE(Lib().cropAll && Lib().specified);
+  auto spec = dravn_pages::WhiteBackedSpec(200, 2, 1);
+  spec.widthMm = 60;
+  spec.heightMm = 80;
+  auto in = crop_test::MakeInput(spec);
+  auto rec = Record("SelkoS150", 1, -1);
+  alignas(8) FSIP_CRPWB_S_SPECIFIEDAREA_CRP sp = SpecifiedArea(rec);
+  const int32_t x = in.info.nXResolution, y = in.info.nYResolution;
+  for (const auto& [xres, yres] : {std::pair<int32_t, int32_t>{0, y}, {x, 0}, {-200, y}, {x, -1}}) {
+    in.info.nXResolution = xres, in.info.nYResolution = yres;
+    crop_test::Notify n1, n2;
+    crop_test::Output a, b;
+    EXPECT_EQ(-2, Lib().cropAll(&in.info, &rec, &a.info, nullptr, &n1, nullptr)) << xres << " " << yres;
+    EXPECT_EQ(-2, Lib().specified(&in.info, &sp, &b.info, nullptr, &n2)) << xres << " " << yres;
+    EXPECT_EQ(0, n1.calls + n2.calls);
+  }
 }
 
 // Kind 2 searches upside down: its corners are the unturned image's.

@@ -12,6 +12,7 @@
 #include "image_libs.h"
 #include "second_backend.h"
 #include "second_test_util.h"
+#include "selko_exchange.h"
 #include "selko_scan_func.h"
 #include "test_pages.h"
 #include "test_support.h"
@@ -126,6 +127,47 @@ TEST_F(SelkoDevice, ReplyDataWithoutASlotIsReadAndDropped) {
   EXPECT_TRUE(selko::IsSupportedName(name));
   EXPECT_TRUE(m_object->TerminateScanner());
   EXPECT_FALSE(m_object->IsConnected());
+}
+
+// A status whose reply length no scanner sends (the device's own word) ends
+// the exchange before anything is allocated or read; an ordinary one is read.
+TEST(SelkoExchange, ReplyLengthsNoScannerSendsAreRefusedUnread) {
+  struct Scripted : SelkoTransport {
+    uint32_t announced = 0;
+    std::vector<SelkoPhase> reads;
+    bool BulkOut(const unsigned char*, uint32_t, SelkoPhase) override { return true; }
+    bool BulkIn(unsigned char* data, uint32_t length, SelkoPhase phase) override {
+      reads.push_back(phase);
+      std::memset(data, 0, length);
+      if (phase == SelkoPhase::Status) {
+        data[0] = 0x28;
+        for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<unsigned char>(announced >> (8 * i));
+      }
+      return true;
+    }
+  };
+  const struct {
+    uint32_t announced;
+    SelkoResult result;
+  } cases[] = {{16, SelkoResult::Ok},
+               {65536, SelkoResult::Ok},
+               {selko::kMaxReply + 1, SelkoResult::Transfer},
+               {0xFFFFFFFFu, SelkoResult::Transfer}};
+  for (const auto& c : cases) {
+    Scripted t;
+    t.announced = c.announced;
+    _FIT_CMD_HEADER_ header;
+    SelkoHeader(0x28, 3, 0, &header);
+    FIT_COMMAND_STATUS status{};
+    unsigned char* reply = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(SelkoUSBRW(t, header, nullptr, &status, &reply, &length), c.result) << c.announced;
+    const bool read = c.result == SelkoResult::Ok;
+    EXPECT_EQ(t.reads.size(), read ? 2u : 1u) << c.announced;
+    EXPECT_EQ(reply != nullptr, read) << c.announced;
+    EXPECT_EQ(length, read ? c.announced : 0u) << c.announced;
+    free(reply);
+  }
 }
 
 // The command retry sends ten times at most, a second apart, and reports

@@ -278,6 +278,35 @@ TEST_F(SimUsb, SilentMisconfigurationsAreReported) {
   EXPECT_EQ(count("pages= takes one %d"), 1u) << said;
 }
 
+// The replay device: the loopback model answers, and the file changes the
+// IN transfers it names (counted over bulk and control IN together).
+TEST_F(SimUsb, ReplayDeviceChangesTheTransfersItsFileNames) {
+  auto record = [](int kind, int k, int length, const std::string& bytes = "") {
+    return std::string{static_cast<char>(kind), static_cast<char>(k & 0xFF), static_cast<char>(k >> 8),
+                       static_cast<char>(length & 0xFF), static_cast<char>(length >> 8)} +
+           bytes;
+  };
+  const std::string dir = dravn_test::MakeTempDir("sim-replay");
+  WriteFile(dir + "/replies", record(0, 0, 3, "XYZ") + record(1, 1, 4, std::string("\x01\x00", 2) + "!!") +
+                                  record(2, 2, 2) + record(3, 3, 1) + record(1, 4, 3, std::string("\x09\x00", 2) + "#"));
+  Start("device replay 1234:5678\nset family=loopback\nset replies=" + dir + "/replies\n");
+  libusb_device_handle* h = OpenFirst();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(BulkOut(h, "abcdefghijklmn"), "0/14");
+  EXPECT_EQ(BulkIn(h, 2), "0/2/XY") << "replaced, cut to what the host asked for";
+  EXPECT_EQ(BulkIn(h, 4), "0/4/c!!f") << "patched from offset 1";
+  EXPECT_EQ(BulkIn(h, 4), "0/2/gh") << "cut short: the rest of the model's answer is lost";
+  EXPECT_EQ(BulkIn(h, 2), "LIBUSB_ERROR_TIMEOUT/0/") << "failed as a time-out (1 % 4), its answer lost";
+  unsigned char buf[4];
+  ASSERT_EQ(libusb_control_transfer(h, kVendorIn, 0x01, 0, 0, buf, 4, 1000), 4) << "a patch past the reply is dropped";
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(buf[i], static_cast<unsigned char>(0xA5 + i));
+  EXPECT_EQ(BulkIn(h, 8), "0/2/mn") << "the model's own answer again";
+  Stop();
+  Start("device replay 1234:5678\n");
+  EXPECT_TRUE(Devices().empty()) << "no family to answer";
+  dravn_test::Run({"rm", "-rf", dir});
+}
+
 TEST_F(SimUsb, BulkAndControlTransfersRoundTrip) {
   Start("device loopback 1234:5678\n");
   libusb_device_handle* h = OpenFirst();

@@ -52,7 +52,9 @@ __attribute__((destructor)) int FinalizeBinarization() {
 extern "C" DRAVN_EXPORT int I3ipIpunitProcess_BinAuto(I3ipImageInfo* in, I3ipImageInfo* out, int sensitivity,
                                                       int background, int noise) {
   // The unit owns the input pixels from here on, whatever it answers.
-  if (!in || !out || in->Bpp != 8 || !in->Data || in->Bpl < in->Width) {
+  // Every row the record names must lie within the DataSize bytes it hands over.
+  if (!in || !out || in->Bpp != 8 || !in->Data || in->Bpl < in->Width ||
+      uint64_t(in->Bpl) * in->Height > in->DataSize) {
     if (in) std::free(in->Data), in->Data = nullptr;
     return I3IP_ERR_ARGUMENT;
   }
