@@ -97,9 +97,8 @@ __attribute__((visibility("default"))) int libusb_control_transfer(libusb_device
                                                                    uint8_t request, uint16_t value, uint16_t index,
                                                                    unsigned char* data, uint16_t length,
                                                                    unsigned int timeout) {
-  static auto next =
-      Next<int (*)(libusb_device_handle*, uint8_t, uint8_t, uint16_t, uint16_t, unsigned char*, uint16_t, unsigned int)>(
-          "libusb_control_transfer");
+  static auto next = Next<int (*)(libusb_device_handle*, uint8_t, uint8_t, uint16_t, uint16_t, unsigned char*, uint16_t,
+                                  unsigned int)>("libusb_control_transfer");
   return Timed(next, h, type, request, value, index, data, length, timeout);
 }
 

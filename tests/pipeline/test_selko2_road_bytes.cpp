@@ -101,8 +101,8 @@ TEST_F(Selko2RoadBytes, DecodedFaceHoldsTheBytesOfDecodingThenTheDeviceTable) {
   struct Case {
     const char* name;
     bool automatic;
-    double cut;         // of the stream
-    int dw, dh;         // source size less the frame's
+    double cut;  // of the stream
+    int dw, dh;  // source size less the frame's
   } cases[] = {
       {"automatic size, whole stream", true, 1, 0, 0},
       {"automatic size, stream cut short", true, 0.6, 0, 0},

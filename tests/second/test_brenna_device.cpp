@@ -12,7 +12,9 @@
 #include "brenna_scan_func.h"
 #include "second_backend.h"
 #include "second_test_util.h"
+#include "test_pages.h"
 #include "test_support.h"
+#include "tinted_pages.h"
 #include "usb_manager.h"
 
 using namespace second_test;
@@ -111,20 +113,56 @@ _P2IIMG Record(std::vector<unsigned char>& px, int w, int h) {
   return p;
 }
 
+// The page entry's answer: every row but the last filtered.
+std::vector<unsigned char> Filtered(const std::vector<unsigned char>& page, int w, int h) {
+  std::vector<unsigned char> expected = page;
+  std::vector<unsigned char> top(expected.begin(), expected.end() - 3 * w);
+  ReferenceFilter(top, w, h - 1);
+  std::copy(top.begin(), top.end(), expected.begin());
+  return expected;
+}
+
 TEST(BrennaFilter, MatchesTheReferenceAndKeepsTheLastRow) {
   std::mt19937 random(7);
-  for (auto [w, h] : {std::pair{5, 6}, {6, 7}, {37, 23}, {64, 9}, {5, 40}}) {
+  for (auto [w, h] : {std::pair{5, 6}, {6, 7}, {37, 23}, {64, 9}, {5, 40}, {133, 17}, {70, 12}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     std::vector<unsigned char> page(static_cast<size_t>(w) * h * 3);
     for (auto& v : page) v = static_cast<unsigned char>(random());
-    std::vector<unsigned char> expected = page;
-    std::vector<unsigned char> top(expected.begin(), expected.end() - 3 * w);
-    ReferenceFilter(top, w, h - 1);
-    std::copy(top.begin(), top.end(), expected.begin());
+    const std::vector<unsigned char> expected = Filtered(page, w, h);
     _P2IIMG in = Record(page, w, h), out{};
     ASSERT_EQ(CBrennaScanFunc::Tavrin_EraseClrBdr(&in, &out), 0);
     EXPECT_EQ(out.pImageData, page.data());
     EXPECT_EQ(page, expected);
+  }
+}
+
+// Pages as a scanner delivers them, wide enough for every vector width and
+// odd in size: the document page the benches scan, a photograph, a tinted
+// page with noise and a page on its backing.
+TEST(BrennaFilter, MatchesTheReferenceOnRenderedPages) {
+  dravn_pages::PageSpec spec;
+  spec.dpi = 75;
+  dravn_pages::PageSpec letter = spec;
+  letter.widthMm = 215.9, letter.heightMm = 279.4, letter.number = 3;
+  dravn_pages::Image noisy = dravn_pages::RenderTintedPage(letter);
+  dravn_pages::AddNoise(&noisy, 12, 5);
+  dravn_pages::PageSpec photo = spec;
+  photo.widthMm = 105, photo.heightMm = 148;
+  const std::pair<const char*, dravn_pages::Image> pages[] = {
+      {"document page", dravn_pages::RenderDocumentPage(spec)},
+      {"photo page", dravn_pages::RenderPhotoPage(photo)},
+      {"tinted page with noise", noisy},
+      {"page on its backing", dravn_pages::RenderBackedPage(dravn_pages::WhiteBackedSpec(75, 2.0, 3)).image},
+  };
+  for (const auto& [name, image] : pages) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(image.channels, 3);
+    const int w = image.width, h = image.height;
+    std::vector<unsigned char> page = image.pixels;
+    const std::vector<unsigned char> expected = Filtered(page, w, h);
+    _P2IIMG in = Record(page, w, h), out{};
+    ASSERT_EQ(CBrennaScanFunc::Tavrin_EraseClrBdr(&in, &out), 0);
+    EXPECT_TRUE(page == expected);
   }
 }
 
