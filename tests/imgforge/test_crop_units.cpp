@@ -111,8 +111,8 @@ TEST(CropChecks, ToneBlocks) {
     uint8_t form;
     int expect;
   };
-  const Row rows[] = {{5, 0, 0x83, 0},   {4, 2, 0x83, -2},  {4, 4, 0x83, 0},  {7, 1, 0x83, -2},
-                      {2, 0x20, 0x83, -2}, {2, 0x20, 3, 0}, {2, 0x10, 0x83, 0}};
+  const Row rows[] = {{5, 0, 0x83, 0},     {4, 2, 0x83, -2}, {4, 4, 0x83, 0},   {7, 1, 0x83, -2},
+                      {2, 0x20, 0x83, -2}, {2, 0x20, 3, 0},  {2, 0x10, 0x83, 0}};
   for (const Row& r : rows) {
     auto block = crop_test::ToneBlock();
     block[r.at] = r.value;
@@ -145,8 +145,10 @@ TEST(CropChecks, ImageRecords) {
       {"colour order 2", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 2, i.nDepth = 24, i.nColorSeq = 2; }, -2},
       {"a region", [](FSIP_S_IMAGEINFO_EX& i) { i.Rect.nXOffset = 1; }, -2},
       {"flavour 2", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelFlavor = 2; }, -2},
-      {"1 bit, 13 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 13; }, 0},
-      {"1 bit, 12 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 12; }, -2},
+      {"1 bit, 13 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 13; },
+       0},
+      {"1 bit, 12 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 12; },
+       -2},
   };
   for (const Row& r : rows) {
     alignas(8) auto rec = good;
@@ -327,7 +329,8 @@ TEST(CropGeometry, MarginsMoveSidesTowardsTheCentre) {
   alignas(8) FSIP_CRP_S_OFFSET_VALUE zero{};
   MoveDocPos(&pos, 300.0, &zero);
   SortXPts(before.ptCorner);
-  for (int k = 0; k < 4; ++k) EXPECT_TRUE(pos.ptCorner[k].x == before.ptCorner[k].x && pos.ptCorner[k].y == before.ptCorner[k].y);
+  for (int k = 0; k < 4; ++k)
+    EXPECT_TRUE(pos.ptCorner[k].x == before.ptCorner[k].x && pos.ptCorner[k].y == before.ptCorner[k].y);
   FSIP_CRP_S_OFFSET_VALUE ten{10, 10, 10, 10};
   MoveDocPos(&pos, 254.0, &ten);  // outwards by 10 pixels
   EXPECT_EQ(pos.ptCorner[0].x, -10);
@@ -391,7 +394,7 @@ TEST_F(Crop, ProfilesGradientsAndPeaks) {
 TEST_F(Crop, ProfileAlongALineIsTheBoxMeanAtEverySample) {
   std::mt19937 rnd(7);
   for (int k = 0; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(255 - k / 2);
-  const _STRTLINE lines[] = {{0, 0, 1, 40.3}, {7.5, -300, 0, 0}, {-3.2, 250, 0, 0},
+  const _STRTLINE lines[] = {{0, 0, 1, 40.3},  {7.5, -300, 0, 0}, {-3.2, 250, 0, 0},
                              {0, -61.6, 0, 0}, {0.21, -90, 0, 0}, {-0.97, -20, 0, 0}};
   for (int ch : {1, 3})
     for (int n : {3, 5}) {
@@ -412,7 +415,8 @@ TEST_F(Crop, ProfileAlongALineIsTheBoxMeanAtEverySample) {
           for (int c = 0; c < ch; ++c) {
             uint32_t sum = 0;
             for (int r = y - half; r <= y + half; ++r)
-              for (int q = x - half; q <= x + half; ++q) sum += gbyLUT4InvXf[px[(static_cast<size_t>(r) * w + q) * ch + c]];
+              for (int q = x - half; q <= x + half; ++q)
+                sum += gbyLUT4InvXf[px[(static_cast<size_t>(r) * w + q) * ch + c]];
             ASSERT_EQ(sum * 256u / static_cast<uint32_t>(n * n), out[static_cast<size_t>(j) * ch + c])
                 << "ch " << ch << " n " << n << " line " << l.dA << "," << l.dB << " j " << j;
           }
@@ -438,7 +442,10 @@ TEST_F(Crop, EdgesOfOneProfile) {
   };
   const Row rows[] = {
       {"paper between two backings", profile({{30, 10}, {100, 220}, {30, 10}}), false, {29, 130}},
-      {"thin line on the backing first", profile({{10, 10}, {2, 220}, {18, 10}, {100, 220}, {30, 10}}), false, {29, 130}},
+      {"thin line on the backing first",
+       profile({{10, 10}, {2, 220}, {18, 10}, {100, 220}, {30, 10}}),
+       false,
+       {29, 130}},
       {"edges 8 mm apart", profile({{30, 10}, {16, 220}, {30, 10}}), false, {}},
       {"inverted page", profile({{30, 240}, {100, 30}, {30, 240}}), true, {29, 130}},
       {"no backing at the far end", profile({{30, 10}, {130, 220}}), false, {29}},
@@ -616,6 +623,81 @@ TEST(CropRotate, NeverAboveAndAtMostSixBelowAFloatReference) {
   }
 }
 
+// The resampler's own arithmetic written out plainly: each output pixel's
+// 20-bit fixed-point source position, cells past the last column or row
+// outside, 8-bit weights and the (a * b) >> 8 products in their order.
+std::vector<uint8_t> PlainRotate(const dravn_pages::Image& src, int DW, int DH, double angle, double sx, double sy) {
+  const int ch = src.channels, W = src.width, H = src.height;
+  const uint8_t outside = ch == 3 ? 255 : 0;
+  const double r = angle * 3.141592654 / 180, one = 1 << 20;
+  const int64_t C = static_cast<int64_t>(std::cos(r) * one), S = static_cast<int64_t>(std::sin(-r) * one);
+  const int64_t U0 = static_cast<int64_t>(sx * one), V0 = static_cast<int64_t>(sy * one);
+  auto P = [](uint32_t a, uint32_t b) { return (a * b) >> 8; };
+  std::vector<uint8_t> out(static_cast<size_t>(DW) * DH * ch);
+  for (int64_t k = 0; k < DH; ++k)
+    for (int64_t l = 0; l < DW; ++l) {
+      const int64_t u = U0 - k * S + l * C, v = V0 + k * C + l * S;
+      uint8_t* o = &out[static_cast<size_t>(k * DW + l) * ch];
+      if (u < 0 || v < 0 || u >= (int64_t(W) - 1) << 20 || v >= (int64_t(H) - 1) << 20) {
+        std::fill_n(o, ch, outside);
+        continue;
+      }
+      const uint32_t fx = static_cast<uint32_t>(u >> 12) & 255, fy = static_cast<uint32_t>(v >> 12) & 255;
+      const uint8_t* p0 = src.Row(static_cast<int>(v >> 20)) + (u >> 20) * ch;
+      const uint8_t* p1 = p0 + src.BytesPerLine();
+      for (int c = 0; c < ch; ++c) {
+        const uint32_t top = P(p0[c], 255 - fx) + P(p0[c + ch], fx);
+        const uint32_t bottom = P(p1[c], 255 - fx) + P(p1[c + ch], fx);
+        o[c] = static_cast<uint8_t>(P(top, 255 - fy) + P(bottom, fy));
+      }
+    }
+  return out;
+}
+
+// Every byte as the plain arithmetic gives it, for colour and grey, on
+// pages as a scanner delivers them, upright and turned, with the cut-out
+// reaching past the page on every side and the last rows and columns in
+// reach (where the wide reads must stop).
+TEST(CropRotate, CutOutsGiveThePlainArithmeticsBytes) {
+  dravn_pages::PageSpec spec;
+  spec.dpi = 60;
+  const dravn_pages::Image document = dravn_pages::RenderDocumentPage(spec);
+  const dravn_pages::Image backed = dravn_pages::RenderBackedPage(dravn_pages::WhiteBackedSpec(60, 3, 3)).image;
+  const std::pair<const char*, dravn_pages::Image> pages[] = {
+      {"document page", document},
+      {"backed page", backed},
+      {"grey document page", dravn_pages::ToGrey(document)},
+      {"grey backed page", dravn_pages::ToGrey(backed)},
+  };
+  struct Cut {
+    double angle, sx, sy, grow;  // grow: the output's size over the page's
+  } cuts[] = {{0, 0, 0, 1}, {0, 3.7, 2.2, 1}, {2.6, 40.3, -11.9, 1.02}, {-7.9, -15.2, 35.6, 1.1}, {0.05, -3, -3, 1.2}};
+  for (const auto& [name, page] : pages)
+    for (const Cut& c : cuts) {
+      SCOPED_TRACE(std::string(name) + " at " + std::to_string(c.angle));
+      const int DW = static_cast<int>(page.width * c.grow) | 1, DH = static_cast<int>(page.height * c.grow);
+      const int ch = page.channels;
+      std::vector<uint8_t> src = page.pixels, dst(static_cast<size_t>(DW) * DH * ch, 7);
+      _P2IIMG s{src.data(),
+                8 * ch,
+                0,
+                page.width,
+                page.height,
+                static_cast<int>(page.BytesPerLine()),
+                static_cast<int>(src.size()),
+                300,
+                300,
+                0,
+                0,
+                page.width - 1,
+                page.height - 1};
+      _P2IIMG d{dst.data(), 8 * ch, 0, DW, DH, DW * ch, static_cast<int>(dst.size()), 300, 300, 0, 0, DW - 1, DH - 1};
+      ASSERT_TRUE(ch == 3 ? p2iRotate12_Color(&s, &d, c.angle, c.sx, c.sy)
+                          : p2iRotate12_Gray(&s, &d, c.angle, c.sx, c.sy));
+      EXPECT_TRUE(dst == PlainRotate(page, DW, DH, c.angle, c.sx, c.sy));
+    }
+}
+
 TEST(CropRotate, EdgeCases) {
   std::vector<uint8_t> src = {255, 255, 0, 255, 255, 0, 0, 0, 0};
   _P2IIMG s{src.data(), 8, 0, 3, 3, 3, 9, 300, 300, 0, 0, 2, 2};
@@ -645,7 +727,7 @@ TEST(CropWorkImage, ScaleByResolution) {
     double scale;
     int workWidth, workDpi, owned;
   };
-  const Row rows[] = {{300, 100, 0, 1, 100, 300, 0}, {301, 100, 0, 0.5, 50, 150, 1},  {49, 100, -5, 0, 0, 0, 0},
+  const Row rows[] = {{300, 100, 0, 1, 100, 300, 0}, {301, 100, 0, 0.5, 50, 150, 1},   {49, 100, -5, 0, 0, 0, 0},
                       {50, 10, 0, 4, 40, 200, 1},    {400, 1001, 0, 0.5, 501, 200, 1}, {75, 10, 0, 2, 20, 150, 1}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.dpi);
@@ -748,8 +830,8 @@ TEST(CropEntriesState, TuningRestoredAndStageLinesWritten) {
       EXPECT_EQ(gnLayoutH, -1);
       if (rc == 0) {
         EXPECT_EQ(gLog.rfind("\n\n", 0), 0u);
-        for (const char* stage : {"dwConv2BW", "dwGetWorkImg", "dwGetEdges", "dwGetSLs", "dwSetVrtlSLs",
-                                  "dwCheckTabs", "dwDetectPHs", "dwClipOuterFrame", "dwCoverPHs", "dwCropImg"})
+        for (const char* stage : {"dwConv2BW", "dwGetWorkImg", "dwGetEdges", "dwGetSLs", "dwSetVrtlSLs", "dwCheckTabs",
+                                  "dwDetectPHs", "dwClipOuterFrame", "dwCoverPHs", "dwCropImg"})
           EXPECT_NE(gLog.find(std::string(" ms\t: ") + stage + "\n"), std::string::npos) << stage;
       } else {
         EXPECT_EQ(gLog, "");
