@@ -280,14 +280,13 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
   // made from them: the same values as GetClmAve.
   static std::vector<uint32_t> sums;
   const size_t nc = cols.size(), stride = nc * ch;
-  sums.assign(stride * static_cast<size_t>(h), 0);
+  sums.resize(stride * static_cast<size_t>(h));  // every element is written below
   for (int r = 0; r < h; ++r) {
     const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
     uint32_t* s = &sums[static_cast<size_t>(r) * stride];
     for (size_t i = 0; i < nc; ++i, s += ch) {
       const uint8_t* p = row + static_cast<size_t>(cols[i] - 1) * ch;
-      for (int c = 0; c < ch; ++c)
-        s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
+      for (int c = 0; c < ch; ++c) s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
     }
   }
   int dt = 0, db = 0;
@@ -374,8 +373,8 @@ bool IsSolid(const uint32_t* prof, int32_t* grad, bool colour, int n, int from, 
   }
   for (int c = 0; c < planes; ++c) {
     const int32_t* g = grad + static_cast<size_t>(c) * n;
-    const bool solid = gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to)
-                             : IsSolid_C1(prof, g, planes, c, n, from, to);
+    const bool solid =
+        gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to) : IsSolid_C1(prof, g, planes, c, n, from, to);
     if (!solid) return false;
   }
   return true;
