@@ -341,7 +341,8 @@ int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, doub
   return ClipExact(in, lines, out, dx, dy, nullptr);
 }
 
-int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy, bool* owned) {
+int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy,
+                       bool* owned) {
   return ClipExact(in, lines, out, dx, dy, owned);
 }
 
@@ -418,8 +419,8 @@ int CropImg(const _P2IIMG* in, const _STRTLINE* lines, double skew, int toMono, 
   }
   const double deg = -skew * 180 / kPi;
   const double sx = X0, sy = -Y0;
-  const bool ok =
-      in->nBitsPerPixel == 24 ? p2iRotate12_Color(in, &grey, deg, sx, sy) : p2iRotate12_Gray(in, &grey, deg, sx, sy);
+  const bool ok = in->nBitsPerPixel == 24 ? p2iRotate12_Color(in, &grey, deg, sx, sy)
+                                          : p2iRotate12_Gray(in, &grey, deg, sx, sy);
   if (!ok) {
     if (toMono) free(grey.pImageData);
     return kRotateFailed;

@@ -286,7 +286,8 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
     uint32_t* s = &sums[static_cast<size_t>(r) * stride];
     for (size_t i = 0; i < nc; ++i, s += ch) {
       const uint8_t* p = row + static_cast<size_t>(cols[i] - 1) * ch;
-      for (int c = 0; c < ch; ++c) s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
+      for (int c = 0; c < ch; ++c)
+        s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
     }
   }
   int dt = 0, db = 0;
@@ -373,8 +374,8 @@ bool IsSolid(const uint32_t* prof, int32_t* grad, bool colour, int n, int from, 
   }
   for (int c = 0; c < planes; ++c) {
     const int32_t* g = grad + static_cast<size_t>(c) * n;
-    const bool solid =
-        gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to) : IsSolid_C1(prof, g, planes, c, n, from, to);
+    const bool solid = gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to)
+                             : IsSolid_C1(prof, g, planes, c, n, from, to);
     if (!solid) return false;
   }
   return true;

@@ -97,7 +97,8 @@ inline void Cells4(const uint8_t* sp, size_t sbpl, int64_t u, int64_t v, int64_t
   const __m128i top = _mm_add_epi32(_mm_and_si128(ta, low), _mm_srli_epi32(ta, 16));
   const __m128i bottom = _mm_add_epi32(_mm_and_si128(tb, low), _mm_srli_epi32(tb, 16));
   const __m128i tbv = _mm_or_si128(top, _mm_slli_epi32(bottom, 16));
-  const __m128i r = _mm_srli_epi16(_mm_mullo_epi16(tbv, WY), 8);
+  const __m128i r =
+      _mm_srli_epi16(_mm_mullo_epi16(tbv, WY), 8);
   const __m128i res = _mm_add_epi32(_mm_and_si128(r, low), _mm_srli_epi32(r, 16));
   const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(res, res), res);
   const uint32_t four = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));

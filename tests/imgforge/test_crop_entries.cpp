@@ -183,7 +183,7 @@ TEST_F(CropEntries, MarginsMoveEverySideByTheirLength) {
     alignas(8) FSIP_CRP_S_CRPALL2 rec{};
     rec.crpAll = CropRecord(tone);
     rec.offset = {static_cast<int16_t>(margin), static_cast<int16_t>(margin), static_cast<int16_t>(margin),
-                  static_cast<int16_t>(margin)};
+                       static_cast<int16_t>(margin)};
     Notify notify;
     Output out;
     alignas(8) FSIP_CRP_S_DUAL_LAYOUT layout{};
