@@ -72,7 +72,9 @@ TEST(BrennaJfif, HeaderLengthsAndLayout) {
 // The filter as written out plainly: every window read through clamped
 // coordinates from the buffer being written, its weights (127, 22 at the
 // corners) normalised by their sum.
-void ReferenceFilter(std::vector<unsigned char>& px, int w, int h) {
+// `inPlace` false: every window reads the unsmoothed page, as when the
+// filter writes into a buffer of its own.
+void ReferenceFilter(std::vector<unsigned char>& px, int w, int h, bool inPlace = true) {
   auto at = [&](int x, int y) -> unsigned char* { return &px[(static_cast<size_t>(y) * w + x) * 3]; };
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -82,13 +84,15 @@ void ReferenceFilter(std::vector<unsigned char>& px, int w, int h) {
       p[1] = static_cast<unsigned char>(128 + ((128 * b - 43 * r - 85 * g) >> 8));
       p[2] = static_cast<unsigned char>(128 + ((128 * r - 107 * g - 21 * b) >> 8));
     }
+  const std::vector<unsigned char> yuv = px;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       for (int c = 1; c <= 2; ++c) {
         int sum = 0;
         for (int dy = -2; dy <= 2; ++dy)
           for (int dx = -2; dx <= 2; ++dx) {
-            const int v = at(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1))[c];
+            const int xx = std::clamp(x + dx, 0, w - 1), yy = std::clamp(y + dy, 0, h - 1);
+            const int v = inPlace ? at(xx, yy)[c] : yuv[(static_cast<size_t>(yy) * w + xx) * 3 + c];
             sum += (std::abs(dx) == 2 && std::abs(dy) == 2) ? 22 * v : 127 * v;
           }
         at(x, y)[c] = static_cast<unsigned char>((sum + 1377) / 2755);
@@ -164,6 +168,22 @@ TEST(BrennaFilter, MatchesTheReferenceOnRenderedPages) {
     ASSERT_EQ(CBrennaScanFunc::Tavrin_EraseClrBdr(&in, &out), 0);
     EXPECT_TRUE(page == expected);
   }
+}
+
+// With a buffer of its own the filter reads the page as it came: the
+// guarded sequence over two buffers leaves the result in the second and
+// the filtered YUV page in the first.
+TEST(BrennaFilter, OverTwoBuffersEveryWindowReadsThePageAsItCame) {
+  dravn_pages::PageSpec spec;
+  spec.dpi = 40;
+  const dravn_pages::Image image = dravn_pages::RenderPhotoPage(spec);
+  const int w = image.width, h = image.height;
+  std::vector<unsigned char> page = image.pixels, second(page.size(), 0);
+  std::vector<unsigned char> expected = page;
+  ReferenceFilter(expected, w, h, false);
+  _P2IIMG in = Record(page, w, h), out = Record(second, w, h);
+  ASSERT_EQ(CBrennaScanFunc::P2iEraseClrBdr(&in, &out, 0), 0);
+  EXPECT_TRUE(second == expected);
 }
 
 TEST(BrennaFilter, GreyAndWhiteStayAndSmallPagesAreRefused) {
