@@ -7,10 +7,12 @@
 //     zero-latency simulated scanner through the class (the simulation's
 //     coding of the page included); time per MB of compressed data shows
 //     whether the read grows linearly with the page.
-//   - ScanBatch/family: ten A4 300 dpi colour sheets through the second
-//     backend's SANE entry points (compiled in) against the zero-latency
-//     simulated scanner, Brenna (filter on) beside Selko2; pages per second
-//     and CPU time per page.
+//   - ScanBatch/family/duplex: ten A4 300 dpi colour sheets through the
+//     second backend's SANE entry points (compiled in) against the
+//     zero-latency simulated scanner, Brenna (filter on) beside Selko2, one
+//     face and both; pages per second, CPU time per page, and the driver's
+//     CPU time per face apart from the simulation's (which runs in this
+//     process, inside the libusb calls).
 // It runs itself again in a private IPC namespace, so it needs unshare.
 //   build/bench/brenna_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -33,6 +35,7 @@
 #include "model_catalog.h"
 #include "option_table.h"
 #include "second_backend.h"
+#include "sim_cpu.h"
 #include "test_pages.h"
 #include "usb_manager.h"
 
@@ -101,8 +104,8 @@ double CpuSeconds() {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// One batch of A4 front pages to its end; the pages delivered.
-int RunBatch(bool brenna, std::vector<SANE_Byte>* buffer) {
+// One batch of A4 sheets to its end; the pages delivered.
+int RunBatch(bool brenna, bool duplex, std::vector<SANE_Byte>* buffer) {
   static int generation = 0;
   const std::string scenario = g_dir + "/scenario" + std::to_string(generation++ % 2);
   const dravn::CatalogModel& m = brenna ? dravn::kBrennaModels[0] : dravn::kSelko2Models[0];
@@ -117,7 +120,8 @@ int RunBatch(bool brenna, std::vector<SANE_Byte>* buffer) {
   char name[64];
   snprintf(name, sizeof name, "%s:001:005", m.model);
   if (sane_dravn2_open(name, &h) != SANE_STATUS_GOOD) return -1;
-  char source[] = "Adf-front";
+  char source[16];
+  snprintf(source, sizeof source, "%s", duplex ? "Adf-duplex" : "Adf-front");
   SANE_Word dpi = 300;
   sane_dravn2_control_option(h, OPTION_SOURCE, SANE_ACTION_SET_VALUE, source, nullptr);
   sane_dravn2_control_option(h, OPTION_RESOLUTION, SANE_ACTION_SET_VALUE, &dpi, nullptr);
@@ -136,13 +140,15 @@ int RunBatch(bool brenna, std::vector<SANE_Byte>* buffer) {
 
 void ScanBatch(benchmark::State& state) {
   const bool brenna = state.range(0) != 0;
+  const bool duplex = state.range(1) != 0;
   std::vector<SANE_Byte> buffer(256 * 1024);
   int64_t pages = 0;
-  double cpu = 0;
+  double cpu = 0, sim = 0;
   for (auto _ : state) {
-    const double before = CpuSeconds();
-    const int n = RunBatch(brenna, &buffer);
+    const double before = CpuSeconds(), simBefore = SimCpuSeconds();
+    const int n = RunBatch(brenna, duplex, &buffer);
     cpu += CpuSeconds() - before;
+    sim += SimCpuSeconds() - simBefore;
     if (n <= 0) {
       state.SkipWithError("the batch delivered no page");
       return;
@@ -151,8 +157,16 @@ void ScanBatch(benchmark::State& state) {
   }
   state.counters["pages_per_s"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
   state.counters["cpu_ms_per_page"] = cpu * 1000 / std::max<int64_t>(pages, 1);
+  state.counters["driver_cpu_ms_per_face"] = (cpu - sim) * 1000 / std::max<int64_t>(pages, 1);
+  state.counters["sim_cpu_ms_per_face"] = sim * 1000 / std::max<int64_t>(pages, 1);
+  if (SimCalls() == 0) state.SkipWithError("the simulation's calls were not counted");
 }
-BENCHMARK(ScanBatch)->Arg(0)->Arg(1)->ArgName("brenna")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(ScanBatch)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"brenna", "duplex"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 // A long page, rendered at 100 dpi (the simulation samples it at 300).
 void PageRead(benchmark::State& state) {

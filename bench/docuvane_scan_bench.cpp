@@ -3,7 +3,10 @@
 // simplex and duplex, raw and JPEG) and, in the same run, against a
 // simulated Selko2 scanner (the forwarded road, always JPEG): pages per
 // second and the CPU time (scanimage and the backends, user + system) per
-// page of each, and the ratio of the Docuvane road to the Selko2 road. Then
+// page of each, that CPU time per face split into the driver's (scanimage's
+// own share, writing the page files, included) and the simulation's (timed
+// inside the libusb calls by a preloaded wrapper), and the ratio of the
+// Docuvane road to the Selko2 road. Then
 // sheet-read time against page length: one raw 200 dpi page of one, two and
 // three A4 lengths. Last, a Corvane5 scanner (through the test copy of the
 // backend that names it) with automatic colour detection on a feeder of
@@ -46,6 +49,8 @@ void Write(const std::string& path, const std::string& text) { std::ofstream(pat
 struct Run {
   double seconds = 0;
   double cpu = 0;
+  double simCpu = 0;     // of it, inside the simulation
+  long long simCalls = 0;  // calls that reached the wrapper: 0 when it was passed by
   int status = -1;
 };
 
@@ -58,6 +63,10 @@ Run Scanimage(const std::string& scenario, const std::vector<std::string>& args)
   env.push_back("LD_LIBRARY_PATH=" + g_libraryPath);
   env.push_back("DRAVN_SIM=" + scenario);
   env.push_back("SANE_CONFIG_DIR=" + g_dir);
+  const std::string simCpuFile = g_dir + "/sim-cpu";
+  unlink(simCpuFile.c_str());
+  env.push_back("LD_PRELOAD=" DRAVN_SIM_CPU_SHIM);
+  env.push_back("DRAVN_SIM_CPU_FILE=" + simCpuFile);
   std::vector<char*> a, e;
   for (auto& s : argv) a.push_back(&s[0]);
   a.push_back(nullptr);
@@ -78,6 +87,9 @@ Run Scanimage(const std::string& scenario, const std::vector<std::string>& args)
   run.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   posix_spawn_file_actions_destroy(&actions);
+  long long ns = 0;
+  std::ifstream(simCpuFile) >> ns >> run.simCalls;
+  run.simCpu = ns / 1e9;
   return run;
 }
 
@@ -105,8 +117,10 @@ void Report(const char* name, const std::string& scenario, const std::vector<std
   Run r = Scanimage(scenario, all);
   const int pages = PagesIn(out);
   *pps = pages ? pages / r.seconds : 0;
-  printf("%-34s %3d pages  %6.2f pages/s  %7.1f ms CPU/page  (exit %d)\n", name, pages, *pps,
-         pages ? 1000 * r.cpu / pages : 0.0, r.status);
+  const double faces = pages ? pages : 1;
+  printf("%-34s %3d pages  %6.2f pages/s  %7.1f ms CPU/page: driver %6.1f, simulation %6.1f ms/face%s  (exit %d)\n",
+         name, pages, *pps, 1000 * r.cpu / faces, 1000 * (r.cpu - r.simCpu) / faces, 1000 * r.simCpu / faces,
+         r.simCalls ? "" : " (simulation not timed)", r.status);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The analysis work image, record conversions, the clip around the page
 // and the final rotate-and-cut into the caller's output image.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +17,7 @@ int32_t gnDupCrpGapSliceX, gnDupCrpGapSliceY, gnDupCrpBigRhGap, gnDupCrpBigThGap
 namespace {
 
 constexpr double kPi = 3.141592654;
+constexpr int64_t kHugeFrom = int64_t(4) << 20;
 
 int BytesPerLine(int bits, int width) { return static_cast<int>((static_cast<int64_t>(bits) * width + 7) / 8); }
 
@@ -27,9 +30,18 @@ bool AllocPixels(_P2IIMG* img, uint8_t fill) {
   if (img->nWidth <= 0 || img->nHeight <= 0 || bpl > INT32_MAX || size > INT32_MAX) return false;
   img->nBytesPerLine = static_cast<int32_t>(bpl);
   img->nImageSize = static_cast<int32_t>(size);
-  img->pImageData = static_cast<uint8_t*>(fill ? malloc(static_cast<size_t>(size)) : calloc(static_cast<size_t>(size), 1));
-  if (img->pImageData && fill) std::memset(img->pImageData, fill, static_cast<size_t>(size));
-  return img->pImageData != nullptr;
+  img->pImageData =
+      static_cast<uint8_t*>(fill ? malloc(static_cast<size_t>(size)) : calloc(static_cast<size_t>(size), 1));
+  if (!img->pImageData) return false;
+  // A page-sized buffer is touched once from end to end: backed by huge
+  // pages where the kernel offers them, it faults once per 2 MiB.
+  if (size >= kHugeFrom) {
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(img->pImageData) + 4095) & ~uintptr_t(4095);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(img->pImageData) + static_cast<size_t>(size)) & ~uintptr_t(4095);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // advice only
+  }
+  if (fill) std::memset(img->pImageData, fill, static_cast<size_t>(size));
+  return true;
 }
 
 // Work image scaled from `in` by its x resolution; `in` itself at 150-300 dpi.

@@ -280,7 +280,7 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
   // made from them: the same values as GetClmAve.
   static std::vector<uint32_t> sums;
   const size_t nc = cols.size(), stride = nc * ch;
-  sums.assign(stride * static_cast<size_t>(h), 0);
+  sums.resize(stride * static_cast<size_t>(h));  // every element is written below
   for (int r = 0; r < h; ++r) {
     const uint8_t* row = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine;
     uint32_t* s = sums.data() + static_cast<size_t>(r) * stride;  // no columns: an empty row

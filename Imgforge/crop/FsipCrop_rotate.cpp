@@ -14,6 +14,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "FsipCrop.h"
@@ -156,6 +157,61 @@ inline void Cell3(const uint8_t* p0, const uint8_t* p1, const uint8_t* end, uint
 #endif
 }
 
+#if defined(__SSE2__)
+// Two colour pixels at once, each in its own 128-bit half: the same lanes,
+// products and truncations as Cell3. Each cell's rows must have eight bytes
+// to read; o[6] and o[7] may be written when `wide` (the next pixels'
+// bytes, written again after these).
+__attribute__((target("avx2"))) inline void Cell3Pair(const uint8_t* a0, const uint8_t* b0, uint32_t fxa, uint32_t fya,
+                                                      uint32_t fxb, uint32_t fyb, size_t sbpl, uint8_t* o, bool wide,
+                                                      const Weights& w) {
+  uint64_t ra, rb, sa, sb;
+  std::memcpy(&ra, a0, 8);
+  std::memcpy(&sa, a0 + sbpl, 8);
+  std::memcpy(&rb, b0, 8);
+  std::memcpy(&sb, b0 + sbpl, 8);
+  const __m256i A = _mm256_cvtepu8_epi16(_mm_set_epi64x(static_cast<long long>(rb), static_cast<long long>(ra)));
+  const __m256i B = _mm256_cvtepu8_epi16(_mm_set_epi64x(static_cast<long long>(sb), static_cast<long long>(sa)));
+  const __m256i wx = _mm256_set_m128i(w.x[fxb], w.x[fxa]);
+  const __m256i ta = _mm256_srli_epi16(_mm256_mullo_epi16(A, wx), 8);
+  const __m256i tb = _mm256_srli_epi16(_mm256_mullo_epi16(B, wx), 8);
+  const __m256i top = _mm256_add_epi16(ta, _mm256_srli_si256(ta, 6));
+  const __m256i bottom = _mm256_add_epi16(tb, _mm256_srli_si256(tb, 6));
+  const __m256i wy = _mm256_set_m128i(w.y[fyb], w.y[fya]);
+  const __m256i t = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi64(top, bottom), wy), 8);
+  const __m256i r = _mm256_add_epi16(t, _mm256_srli_si256(t, 8));
+  const __m256i packed = _mm256_packus_epi16(r, r);
+  const uint32_t va = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(packed)));
+  const uint32_t vb = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1)));
+  std::memcpy(o, &va, 4);  // its fourth byte is the second pixel's first
+  if (wide) {
+    std::memcpy(o + 3, &vb, 4);
+    return;
+  }
+  o[3] = static_cast<uint8_t>(vb);
+  o[4] = static_cast<uint8_t>(vb >> 8);
+  o[5] = static_cast<uint8_t>(vb >> 16);
+}
+
+// The colour cells of a row from l on, two at a time while both have
+// eight bytes to read in each of their rows; the step where it stopped.
+__attribute__((target("avx2"))) int64_t ColourPairs(const uint8_t* sp, size_t sbpl, const uint8_t* end, int64_t l,
+                                                    int64_t last, int64_t* u, int64_t* v, int64_t C, int64_t S,
+                                                    int bits, const Weights& w, uint8_t* out) {
+  for (; l + 1 <= last; l += 2) {
+    const int64_t ub = *u + C, vb = *v + S;
+    const uint8_t* a0 = sp + static_cast<size_t>(*v >> bits) * sbpl + static_cast<size_t>(*u >> bits) * 3;
+    const uint8_t* b0 = sp + static_cast<size_t>(vb >> bits) * sbpl + static_cast<size_t>(ub >> bits) * 3;
+    if (a0 + sbpl + 8 > end || b0 + sbpl + 8 > end) break;
+    Cell3Pair(a0, b0, static_cast<uint32_t>(*u >> (bits - 8)) & 255, static_cast<uint32_t>(*v >> (bits - 8)) & 255,
+              static_cast<uint32_t>(ub >> (bits - 8)) & 255, static_cast<uint32_t>(vb >> (bits - 8)) & 255, sbpl,
+              out + l * 3, l + 1 < last, w);
+    *u += 2 * C, *v += 2 * S;
+  }
+  return l;
+}
+#endif
+
 template <int CH>
 bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, double startY, uint8_t outside) {
   if (!src || !src->pImageData || !dst || !dst->pImageData) return false;
@@ -176,6 +232,7 @@ bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, doubl
   const uint8_t* end = sp + sbpl * static_cast<size_t>(src->nHeight - 1) + static_cast<size_t>(src->nWidth) * CH;
 #if defined(__SSE2__)
   const void* table = &WeightTable();
+  static const bool avx2 = __builtin_cpu_supports("avx2");
 #else
   const void* table = nullptr;
 #endif
@@ -193,6 +250,9 @@ bool Rotate(const _P2IIMG* src, _P2IIMG* dst, double angle, double startX, doubl
     if (CH == 1)
       for (; l + 3 <= hi && l + 3 < W; l += 4, u += 4 * C, v += 4 * S)
         Cells4(sp, sbpl, u, v, C, S, kBits, *static_cast<const Weights*>(table), out + l);
+    if (CH == 3 && avx2 && l <= hi)
+      l = ColourPairs(sp, sbpl, end, l, std::min(hi, W - 1), &u, &v, C, S, kBits, *static_cast<const Weights*>(table),
+                      out);
 #endif
     for (; l <= hi && l < W; ++l, u += C, v += S) {
       const uint32_t fx = static_cast<uint32_t>(u >> (kBits - 8)) & 255;

@@ -206,9 +206,57 @@ struct DtcLine {
   std::vector<unsigned char> maxCol, minCol;  // padded by 2 each side
   std::vector<unsigned char> rows[4];         // lines y-2, y-1, y+1, y+2 padded by 2
   std::vector<unsigned char> level;           // L, the local level
-  std::vector<int16_t> bias, scale;
-  std::vector<int> partial;
 };
+
+// Rows of the dynamic threshold worked on together: the carried threshold
+// of a row waits on its left neighbour and on the pixel above, so rows run
+// side by side, each one pixel behind the row above it, and their waits
+// overlap.
+constexpr int kDtcRows = 4;
+
+// The column extremes over lines a[0..n) (the line itself and those in
+// reach), before the padding.
+__attribute__((target_clones("avx2", "default"))) void ColumnExtremes(const unsigned char* const* lines, int n,
+                                                                      int width, unsigned char* mx, unsigned char* mn) {
+  const unsigned char* l0 = lines[0];
+  for (int x = 0; x < width; ++x) mx[x] = mn[x] = l0[x];
+  for (int k = 1; k < n; ++k) {
+    const unsigned char* a = lines[k];
+    for (int x = 0; x < width; ++x) {
+      mx[x] = std::max(mx[x], a[x]);
+      mn[x] = std::min(mn[x], a[x]);
+    }
+  }
+}
+
+// The new-style carried threshold of R rows, the row above the first
+// giving `above`: threshold = (bias + (above + left) x scale) / 16, pulled
+// toward the base. Row r runs r pixels behind row r - 1, so that the pixel
+// above is ready when it is needed; each pixel still waits on its left
+// neighbour and the one above, in the same arithmetic.
+template <int R>
+void CarryRows(int width, const int16_t* bias, const int16_t* scale, const int* above, int* th, int base, int up,
+               int down) {
+  int left[R];
+  for (int r = 0; r < R; ++r) left[r] = base;
+  const size_t stride = static_cast<size_t>(width);
+  auto step = [&](int r, int c) {
+    const size_t i = r * stride + c;
+    const int a = r == 0 ? above[c] : th[i - stride];
+    const int t = (bias[i] + (a + left[r]) * scale[i]) >> 4;
+    left[r] = std::max(t - down, base) + std::min(t + up, base) - base;
+    th[i] = left[r];
+  };
+  const int lag = R - 1;
+  for (int x = 0; x < std::min(lag, width + lag); ++x)
+    for (int r = 0; r < R; ++r)
+      if (x - r >= 0 && x - r < width) step(r, x - r);
+  for (int x = lag; x < width; ++x)
+    for (int r = 0; r < R; ++r) step(r, x - r);
+  for (int x = std::max(lag, width); x < width + lag; ++x)
+    for (int r = 0; r < R; ++r)
+      if (x - r >= 0 && x - r < width) step(r, x - r);
+}
 
 // Padded copy of a line: two repeated edge pixels each side.
 void PadLine(std::vector<unsigned char>& to, const unsigned char* from, int width) {
@@ -224,12 +272,11 @@ struct DtcParams {
 };
 
 // The terms of one line from the column extremes and padded lines.
-__attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int width, const DtcParams& q) {
-  const unsigned char* mx = d.maxCol.data() + 2;
-  const unsigned char* mn = d.minCol.data() + 2;
-  unsigned char* level = d.level.data();
-  int16_t* bias = d.bias.data();
-  int16_t* scale = d.scale.data();
+__attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int width, const DtcParams& q,
+                                                                int16_t* __restrict bias, int16_t* __restrict scale) {
+  const unsigned char* __restrict mx = d.maxCol.data() + 2;
+  const unsigned char* __restrict mn = d.minCol.data() + 2;
+  unsigned char* __restrict level = d.level.data();
   if (q.reach == 1) {
     for (int x = 0; x < width; ++x) {
       const int t = std::max(std::max(mx[x - 1], mx[x]), mx[x + 1]);
@@ -259,11 +306,12 @@ __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int 
   }
   if (q.tone)
     for (int x = 0; x < width; ++x) level[x] = q.tone[level[x]];
-  const int w = q.weight;
+  const int w = q.weight, limit = q.limit;
+  // Flat or not, as arithmetic rather than a choice: the loop vectorises.
   for (int x = 0; x < width; ++x) {
-    const bool flat = scale[x] < q.limit;
-    bias[x] = static_cast<int16_t>(flat ? 0 : 2 * level[x] * (8 - w));
-    scale[x] = static_cast<int16_t>(flat ? 8 : w);
+    const int flat = scale[x] < limit;
+    bias[x] = static_cast<int16_t>((1 - flat) * 2 * level[x] * (8 - w));
+    scale[x] = static_cast<int16_t>(w + flat * (8 - w));
   }
 }
 
@@ -285,7 +333,8 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
     source = before;
   const DtcParams q{highResolution ? 2 : 1, dtc->values[1], weight, m_nScannerType == 2,
                     toneBlock ? toneBlock + 10 : nullptr};
-  std::vector<int> above;
+  std::vector<int> above, th;
+  std::vector<int16_t> bias, scale;  // kDtcRows rows of each
   DtcLine d;
   try {
     above.assign(width, base);  // the first line's "above" is the base level
@@ -293,9 +342,9 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
     d.minCol.resize(width + 4);
     for (auto& r : d.rows) r.resize(width + 4);
     d.level.resize(width);
-    d.bias.resize(width);
-    d.scale.resize(width);
-    d.partial.resize(width);
+    bias.resize(static_cast<size_t>(kDtcRows) * width);
+    scale.resize(static_cast<size_t>(kDtcRows) * width);
+    th.resize(static_cast<size_t>(kDtcRows) * width);
   } catch (const std::bad_alloc&) {
     return FSIP_C_ERR_OUTOFMEMORY;
   }
@@ -303,21 +352,14 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
     y = y < 0 ? 0 : y >= height ? height - 1 : y;
     return source->pImageData + static_cast<size_t>(y) * source->nBytesPerLine;
   };
-  for (int y = 0; y < height; ++y) {
+  // The per-pixel terms of line y into row r of the group.
+  auto terms = [&](int y, int r) {
     // Column extremes over the lines in reach, padded by repeating the
     // edge columns (which is the clipping at the page's edges).
     unsigned char* mx = d.maxCol.data() + 2;
     unsigned char* mn = d.minCol.data() + 2;
-    const unsigned char* l0 = line(y);
-    for (int x = 0; x < width; ++x) mx[x] = mn[x] = l0[x];
-    for (int r = 1; r <= q.reach; ++r) {
-      const unsigned char* a = line(y - r);
-      const unsigned char* b = line(y + r);
-      for (int x = 0; x < width; ++x) {
-        mx[x] = std::max(mx[x], std::max(a[x], b[x]));
-        mn[x] = std::min(mn[x], std::min(a[x], b[x]));
-      }
-    }
+    const unsigned char* lines[5] = {line(y), line(y - 1), line(y + 1), line(y - 2), line(y + 2)};
+    ColumnExtremes(lines, 1 + 2 * q.reach, width, mx, mn);
     mx[-2] = mx[-1] = mx[0], mn[-2] = mn[-1] = mn[0];
     mx[width] = mx[width + 1] = mx[width - 1], mn[width] = mn[width + 1] = mn[width - 1];
     if (q.family2) {
@@ -326,50 +368,49 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
       PadLine(d.rows[2], line(y + 1), width);
       PadLine(d.rows[3], line(y + 2), width);
     }
-    DtcTerms(d, width, q);
+    DtcTerms(d, width, q, bias.data() + static_cast<size_t>(r) * width, scale.data() + static_cast<size_t>(r) * width);
+  };
 
-    const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
-    unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
-    const int16_t* bias = d.bias.data();
-    const int16_t* scale = d.scale.data();
+  for (int y0 = 0; y0 < height; y0 += kDtcRows) {
+    const int rows = std::min(kDtcRows, height - y0);
+    for (int r = 0; r < rows; ++r) terms(y0 + r, r);
     if (newStyle) {
-      // The carried threshold is the only serial part: what the line above
-      // gives is summed first. With the offsets not negative the pull
-      // toward the base is max(t - down, base) + min(t + up, base) - base.
-      // On plain paper (flat, base above and to the left) the threshold
-      // stays the base: marked -1, such pixels skip the arithmetic.
-      int* partial = d.partial.data();
-      for (int x = 0; x < width; ++x)
-        partial[x] = bias[x] == 0 && scale[x] == 8 && above[x] == base ? -1 : bias[x] + above[x] * scale[x];
-      int left = base;
-      for (int x = 0; x < width; ++x) {
-        int known = partial[x];
-        if (known < 0) {
-          if (left != base) known = 8 * base;
-        }
-        if (known >= 0) {
-          const int threshold = (known + left * scale[x]) >> 4;
-          left = std::max(threshold - down, base) + std::min(threshold + up, base) - base;
-        }
-        above[x] = left;
+      // With the offsets not negative the pull toward the base is
+      // max(t - down, base) + min(t + up, base) - base.
+      using Carry = void (*)(int, const int16_t*, const int16_t*, const int*, int*, int, int, int);
+      static constexpr Carry kCarry[kDtcRows] = {CarryRows<1>, CarryRows<2>, CarryRows<3>, CarryRows<4>};
+      kCarry[rows - 1](width, bias.data(), scale.data(), above.data(), th.data(), base, up, down);
+      for (int r = 0; r < rows; ++r) {
+        const int y = y0 + r;
+        const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
+        unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
+        const int* thresholds = th.data() + static_cast<size_t>(r) * width;
+        PackLine(o, width, [p, thresholds](int x) { return p[x] >= thresholds[x]; });
+        if (width & 7) o[width >> 3] = static_cast<unsigned char>(o[width >> 3] & ~(0xFFu >> (width & 7)));
+        FinishLine(o, width, true);
       }
-      const int* thresholds = above.data();
-      PackLine(o, width, [p, thresholds](int x) { return p[x] >= thresholds[x]; });
-      if (width & 7) o[width >> 3] = static_cast<unsigned char>(o[width >> 3] & ~(0xFFu >> (width & 7)));
-    } else {
+      std::copy_n(th.data() + static_cast<size_t>(rows - 1) * width, width, above.data());
+      continue;
+    }
+    for (int r = 0; r < rows; ++r) {
+      const int y = y0 + r;
+      const unsigned char* p = in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine;
+      unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
+      const int16_t* b = bias.data() + static_cast<size_t>(r) * width;
+      const int16_t* sc = scale.data() + static_cast<size_t>(r) * width;
       int left = 0;
       for (int x = 0; x < width; ++x) {
         int threshold;
         if (y == 0 || x == 0)
           threshold = y == 0 && x == 0 ? 2 * base / 16 : y == 0 ? (base + 8 * left) / 16 : (base + 8 * above[x]) / 16;
         else
-          threshold = (bias[x] + (left + above[x]) * scale[x]) / 16;
+          threshold = (b[x] + (left + above[x]) * sc[x]) / 16;
         const int pulled = threshold > base ? std::max(threshold - down, base) : std::min(threshold + up, base);
         above[x] = left = threshold;
         SetBit(o, x, p[x] + base - pulled >= 128);
       }
+      FinishLine(o, width, true);
     }
-    FinishLine(o, width, true);
   }
   return FSIP_C_ERR_NOERROR;
 }

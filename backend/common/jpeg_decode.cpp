@@ -191,8 +191,18 @@ struct DecodeRequest {
   size_t length;
   unsigned width;
   unsigned height;
-  bool whiteBackground;  // pre-fill with 0xFF and leave rows past the data white
+  bool whiteBackground;  // rows past the data are white (0xFF)
+  const unsigned char* table = nullptr;  // every byte handed out goes through it
 };
+
+void MapRows(unsigned char* data, size_t size, const unsigned char* table) {
+  size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    const unsigned char a = table[data[i]], b = table[data[i + 1]], c = table[data[i + 2]], d = table[data[i + 3]];
+    data[i] = a, data[i + 1] = b, data[i + 2] = c, data[i + 3] = d;
+  }
+  for (; i < size; ++i) data[i] = table[data[i]];
+}
 
 // No object with a destructor may live in this frame: a library error
 // comes back here through longjmp.
@@ -231,7 +241,6 @@ unsigned char* Decode(const DecodeRequest& rq) {
     g_jpeg.destroy_decompress(&cinfo);
     return nullptr;
   }
-  if (rq.whiteBackground) memset(out, 0xFF, total);
 
   // A multi-scan page is read whole before the first row; its rows come
   // from whatever the scans held. A single scan is decoded row group by row
@@ -249,12 +258,17 @@ unsigned char* Decode(const DecodeRequest& rq) {
       complete = false;
       break;
     }
+    if (rq.table) MapRows(row, rowBytes, rq.table);  // while the row is still in the cache
     if (rq.whiteBackground && !readWhole && jerr.dataEnded && groupRows && cinfo.output_scanline % groupRows == 0 &&
         cinfo.output_scanline < cinfo.output_height) {
       complete = false;
       break;
     }
   }
+  // Rows are only ever written whole, so the rows the decoder never reached
+  // are those from here on; they alone take the white.
+  const size_t written = rowBytes * cinfo.output_scanline;
+  if (rq.whiteBackground) memset(out + written, rq.table ? rq.table[0xFF] : 0xFF, total - written);
   if (complete) {
     g_jpeg.finish_decompress(&cinfo);
   } else if (!rq.whiteBackground) {  // rows never written must not be handed out
@@ -309,6 +323,11 @@ void kelo_jpeg_memory_src(j_decompress_ptr cinfo, const unsigned char* data, uns
 unsigned char* ReadDataFromJpeg(const unsigned char* data, JPEGINFO info) {
   if (!DecoderReady("ReadDataFromJpeg")) return nullptr;
   return Decode({"ReadDataFromJpeg", data, info.uiDataSize, info.usWidth, info.usHeight, true});
+}
+
+unsigned char* ReadDataFromJpegMapped(const unsigned char* data, JPEGINFO info, const unsigned char* table) {
+  if (!DecoderReady("ReadDataFromJpeg")) return nullptr;
+  return Decode({"ReadDataFromJpeg", data, info.uiDataSize, info.usWidth, info.usHeight, true, table});
 }
 
 unsigned char* ReadDataFromJpeg(const unsigned char* data, unsigned int receivedLength, QV_IMAGEDATA_PARAMETERS face) {

@@ -37,6 +37,11 @@ void kelo_jpeg_memory_src(j_decompress_ptr cinfo, const unsigned char* data, uns
 // white (0xFF). A new buffer (free() it), or null.
 unsigned char* ReadDataFromJpeg(const unsigned char* data, JPEGINFO info);
 
+// The same with every byte of the result, the white included, passed
+// through a 256-entry table as its row is decoded: one pass over the page
+// where decoding and a table would take two.
+unsigned char* ReadDataFromJpegMapped(const unsigned char* data, JPEGINFO info, const unsigned char* table);
+
 // Main backend: decodes receivedLength bytes into face.iPixelsPerLine x
 // face.iLines pixels. A new buffer (free() it), or null.
 unsigned char* ReadDataFromJpeg(const unsigned char* data, unsigned int receivedLength, QV_IMAGEDATA_PARAMETERS face);

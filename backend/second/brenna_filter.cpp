@@ -1,6 +1,7 @@
 // The Brenna colour-fringe filter: RGB to YUV, a 5 x 5 smoothing of the two
 // chroma planes, and back, all in integer arithmetic.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,8 +18,11 @@ inline unsigned char Clamp(int v) { return static_cast<unsigned char>(v < 0 ? 0 
 namespace {
 
 // The conversion tables are linear in the byte value: their entries are
-// computed in place (in and out may be the same row).
-void RowRGB2YUV(const unsigned char* s, unsigned char* d, int width) {
+// computed in place (in and out may be the same row). A pixel's three bytes
+// are read before they are written and no other pixel's are touched, so
+// the loops vectorise even when in and out are the same row.
+__attribute__((target_clones("avx2", "default"))) void RowRGB2YUV(const unsigned char* s, unsigned char* d, int width) {
+#pragma GCC ivdep
   for (int x = 0; x < width; ++x) {
     const int r = s[3 * x], g = s[3 * x + 1], b = s[3 * x + 2];
     d[3 * x] = static_cast<unsigned char>((77 * r + 150 * g + 29 * b) >> 8);
@@ -27,7 +31,8 @@ void RowRGB2YUV(const unsigned char* s, unsigned char* d, int width) {
   }
 }
 
-void RowYUV2RGB(const unsigned char* s, unsigned char* d, int width) {
+__attribute__((target_clones("avx2", "default"))) void RowYUV2RGB(const unsigned char* s, unsigned char* d, int width) {
+#pragma GCC ivdep
   for (int x = 0; x < width; ++x) {
     const int Y = 256 * s[3 * x], u = s[3 * x + 1] - 128, v = s[3 * x + 2] - 128;
     d[3 * x] = Clamp((Y + 360 * v) >> 8);
@@ -97,6 +102,8 @@ class ChromaFilter {
         inPlace(src == dst && bpl == obpl),
         colU(static_cast<size_t>(w)),
         colV(static_cast<size_t>(w)),
+        keyU(static_cast<size_t>(w)),
+        keyV(static_cast<size_t>(w)),
         cx(static_cast<size_t>(w) + 6) {
     for (int x = -2; x < w + 4; ++x) cx[x + 2] = 3 * std::clamp(x, 0, w - 1);
     C = cx.data() + 2;
@@ -104,13 +111,17 @@ class ChromaFilter {
   void Row(int y);
 
  private:
+  void Interior(const unsigned char* r0, const unsigned char* r1, const unsigned char* r3, const unsigned char* r4,
+                const unsigned char* cur, unsigned char* d);
+
   const int w, h;
   const size_t bpl, obpl;
   const unsigned char* src;
   unsigned char* dst;
   const bool inPlace;
-  std::vector<int> colU, colV;  // the four other rows' sums per column
-  std::vector<int> cx;          // byte offset of column x, clamped, x = -2 .. w + 3
+  std::vector<int> colU, colV;       // the four other rows' sums per column
+  std::vector<uint64_t> keyU, keyV;  // per column, what its window holds but the carried pixels
+  std::vector<int> cx;               // byte offset of column x, clamped, x = -2 .. w + 3
   const int* C;
 };
 
@@ -134,46 +145,77 @@ void ChromaFilter::Row(int y) {
       return;
     }
     const unsigned char *r0 = rows[0], *r1 = rows[1], *r3 = rows[3], *r4 = rows[4];
-    for (int x = 0; x < w; ++x) {
-      const int o = 3 * x;
-      colU[x] = r0[o + 1] + r1[o + 1] + r3[o + 1] + r4[o + 1];
-      colV[x] = r0[o + 2] + r1[o + 2] + r3[o + 2] + r4[o + 2];
-    }
     for (int x = 0; x < 2; ++x) {
       const unsigned char y0 = rows[2][3 * x];
       const unsigned char u = WindowAt(rows, C, x, 1);
       const unsigned char v = WindowAt(rows, C, x, 2);
       d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
     }
-    // Sliding sums over the five columns: the four other rows, and the
-    // current row as it stands.
-    int upperU = colU[0] + colU[1] + colU[2] + colU[3] + colU[4];
-    int upperV = colV[0] + colV[1] + colV[2] + colV[3] + colV[4];
-    int rowU = 0, rowV = 0;
-    for (int k = 0; k < 5; ++k) rowU += cur[3 * k + 1], rowV += cur[3 * k + 2];
-    for (int x = 2; x + 2 < w; ++x) {
-      const int o = 3 * x;
-      const int cornersU = r0[o - 6 + 1] + r0[o + 6 + 1] + r4[o - 6 + 1] + r4[o + 6 + 1];
-      const int cornersV = r0[o - 6 + 2] + r0[o + 6 + 2] + r4[o - 6 + 2] + r4[o + 6 + 2];
-      const int oldU = cur[o + 1], oldV = cur[o + 2];
-      const unsigned char u = Smoothed(upperU + rowU, cornersU);
-      const unsigned char v = Smoothed(upperV + rowV, cornersV);
-      d[o] = rows[2][o];
-      d[o + 1] = u, d[o + 2] = v;
-      if (x + 3 < w) {
-        upperU += colU[x + 3] - colU[x - 2];
-        upperV += colV[x + 3] - colV[x - 2];
-        rowU += cur[o + 9 + 1] - cur[o - 6 + 1];
-        rowV += cur[o + 9 + 2] - cur[o - 6 + 2];
-        if (inPlace) rowU += u - oldU, rowV += v - oldV;
-      }
-    }
+    Interior(r0, r1, r3, r4, cur, d);
     for (int x = std::max(2, w - 2); x < w; ++x) {
       const unsigned char y0 = rows[2][3 * x];
       const unsigned char u = WindowAt(rows, C, x, 1);
       const unsigned char v = WindowAt(rows, C, x, 2);
       d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
     }
+  }
+}
+
+// Dividing by the weight sum: (n * kDivide) >> 32 is n / 2755 for every n
+// below 2^20, and a window's weighted sum stays below 127 x 25 x 255 + 1377.
+constexpr uint64_t kDivide = 1558972;
+
+// The interior of a row (x = 2 .. w - 3) in two passes. First, free of any
+// order, each window's terms but the pixels it shares with the ones before
+// it: the four other rows, the corners and the current row's pixels not yet
+// smoothed. Then, left to right, the carried part: working in place, a
+// window also holds the two pixels to its left as they were just smoothed,
+// so each pixel waits on the one before it; that wait is kept down to one
+// multiply and shift by folding the pixel two to the left in early.
+__attribute__((target_clones("avx2", "default"))) void ChromaFilter::Interior(
+    const unsigned char* r0, const unsigned char* r1, const unsigned char* r3, const unsigned char* r4,
+    const unsigned char* cur, unsigned char* d) {
+  if (w < 5) return;
+  int* cu = colU.data();
+  int* cv = colV.data();
+  for (int x = 0; x < w; ++x) {
+    const int o = 3 * x;
+    cu[x] = r0[o + 1] + r1[o + 1] + r3[o + 1] + r4[o + 1];
+    cv[x] = r0[o + 2] + r1[o + 2] + r3[o + 2] + r4[o + 2];
+  }
+  uint64_t* ku = keyU.data();
+  uint64_t* kv = keyV.data();
+  // What of the current row a window reads unsmoothed: from its own pixel
+  // on in place, all five otherwise.
+  const int before = inPlace ? 0 : 1;
+  for (int x = 2; x + 2 < w; ++x) {
+    const int o = 3 * x;
+    const int rowU = cur[o + 1] + cur[o + 4] + cur[o + 7] + before * (cur[o - 5] + cur[o - 2]);
+    const int rowV = cur[o + 2] + cur[o + 5] + cur[o + 8] + before * (cur[o - 4] + cur[o - 1]);
+    const int upperU = cu[x - 2] + cu[x - 1] + cu[x] + cu[x + 1] + cu[x + 2];
+    const int upperV = cv[x - 2] + cv[x - 1] + cv[x] + cv[x + 1] + cv[x + 2];
+    const int cornersU = r0[o - 6 + 1] + r0[o + 6 + 1] + r4[o - 6 + 1] + r4[o + 6 + 1];
+    const int cornersV = r0[o - 6 + 2] + r0[o + 6 + 2] + r4[o - 6 + 2] + r4[o + 6 + 2];
+    ku[x] = static_cast<uint64_t>(127 * (upperU + rowU) - 105 * cornersU + kWeightSum / 2);
+    kv[x] = static_cast<uint64_t>(127 * (upperV + rowV) - 105 * cornersV + kWeightSum / 2);
+  }
+  if (!inPlace) {
+    for (int x = 2; x + 2 < w; ++x) {
+      const int o = 3 * x;
+      d[o] = cur[o];
+      d[o + 1] = static_cast<unsigned char>((ku[x] * kDivide) >> 32);
+      d[o + 2] = static_cast<unsigned char>((kv[x] * kDivide) >> 32);
+    }
+    return;
+  }
+  constexpr uint64_t kCarried = 127 * kDivide;
+  uint64_t u1 = d[4], u2 = d[1], v1 = d[5], v2 = d[2];  // the pixels at x - 1 and x - 2
+  for (int x = 2; x + 2 < w; ++x) {
+    const uint64_t early = (ku[x] + 127 * u2) * kDivide, earlyV = (kv[x] + 127 * v2) * kDivide;
+    const uint64_t u = (early + kCarried * u1) >> 32, v = (earlyV + kCarried * v1) >> 32;
+    d[3 * x + 1] = static_cast<unsigned char>(u);
+    d[3 * x + 2] = static_cast<unsigned char>(v);
+    u2 = u1, u1 = u, v2 = v1, v1 = v;
   }
 }
 

@@ -52,7 +52,11 @@ void ReadResolutions(int* x, int* y) {
   if (rx > 0 && ry > 0) *x = rx, *y = ry;
 }
 
+// A table that changes nothing costs the page no pass.
 void MapBytes(unsigned char* data, size_t size, const unsigned char* table) {
+  bool identity = true;
+  for (int v = 0; v < 256 && identity; ++v) identity = table[v] == v;
+  if (identity) return;
   for (size_t i = 0; i < size; ++i) data[i] = table[data[i]];
 }
 
@@ -123,8 +127,11 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
                                     const JPEGINFO& jpeg, const unsigned char* table) {
   // The decoder hands out as many samples per pixel as the stream has
   // components: a grey face has one, and every later step reads three.
+  // It passes every byte through the device table as it decodes the row,
+  // white included; widening a grey sample to three bytes and the copy
+  // commute with the table, so the page is gone over once.
   const int components = JpegComponents(*slot, jpeg.uiDataSize);
-  unsigned char* decoded = components == 1 || components == 3 ? ReadDataFromJpeg(*slot, jpeg) : nullptr;
+  unsigned char* decoded = components == 1 || components == 3 ? ReadDataFromJpegMapped(*slot, jpeg, table) : nullptr;
   if (!decoded) {
     LogError("ReadDataFromJpeg() == NULL");
     return 32;
@@ -154,6 +161,7 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
     // The decoded rows are frame-width apart, the face buffer's source-width
     // apart: copy row by row, never more than either row holds. What the
     // frame does not reach is white, also where the compressed stream lay.
+    const unsigned char white = table[0xFF];
     const size_t faceBpl = g.iBytesPerLine > 0 ? static_cast<size_t>(g.iBytesPerLine) : 0;
     const size_t pixels = std::min(frameWidth, faceBpl / 3);
     const int lines = std::max(g.iLines, 0);
@@ -161,12 +169,11 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
     for (int r = 0; r < rows; ++r) {
       unsigned char* row = *slot + r * faceBpl;
       CopyRow(row, decoded + r * decodedBpl, pixels, components);
-      memset(row + 3 * pixels, 0xFF, faceBpl - 3 * pixels);
+      memset(row + 3 * pixels, white, faceBpl - 3 * pixels);
     }
-    memset(*slot + rows * faceBpl, 0xFF, (lines - rows) * faceBpl);
+    memset(*slot + rows * faceBpl, white, (lines - rows) * faceBpl);
     free(decoded);
   }
-  MapBytes(*slot, PageBytes(g), table);
   return 0;
 }
 

@@ -218,17 +218,26 @@ SANE_Status CSelko2ScanFunc::TakeNextSheet() {
 
 // A face's compressed data at the start of a buffer that can take the
 // decoded page: max(JPEG height, source height) lines of the source's bytes
-// per line, and never less than the data itself.
+// per line, and never less than the data itself; white past the data.
+// Decoding writes every byte of the source geometry (or, with automatic
+// size, puts its own buffer in the copy's place), so only what lies beyond
+// both the data and that geometry is filled: a page-sized fill that nothing
+// reads, and its page faults, are left out.
 unsigned char* CSelko2ScanFunc::MakePageCopy(const unsigned char* data, uint32_t dataLength,
                                              const KELO_IMAGEDATA_PARAMETERS& src, uint32_t jpegHeight) {
-  const uint64_t lines = std::max<uint64_t>(jpegHeight, src.iLines > 0 ? src.iLines : 0);
+  const uint64_t sourceLines = src.iLines > 0 ? src.iLines : 0;
+  const uint64_t lines = std::max<uint64_t>(jpegHeight, sourceLines);
   const uint64_t bytesPerLine = src.iBytesPerLine > 0 ? src.iBytesPerLine : 0;
   const uint64_t size = std::max<uint64_t>(lines * bytesPerLine, dataLength);
   if (size == 0 || size > SIZE_MAX) return nullptr;
   unsigned char* copy = static_cast<unsigned char*>(malloc(static_cast<size_t>(size)));
   if (!copy) return nullptr;
-  memset(copy, 0xFF, static_cast<size_t>(size));
-  if (data && dataLength) memcpy(copy, data, dataLength);
+  if (data)
+    memcpy(copy, data, dataLength);
+  else
+    memset(copy, 0xFF, dataLength);  // what the decoder reads finds no stream
+  const uint64_t decoded = std::max<uint64_t>(sourceLines * bytesPerLine, dataLength);
+  if (decoded < size) memset(copy + decoded, 0xFF, static_cast<size_t>(size - decoded));
   return copy;
 }
 

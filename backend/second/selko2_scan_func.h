@@ -68,6 +68,11 @@ class CSelko2ScanFunc {
   // object can do nothing and is not kept.
   bool IsUsable() const { return g_pScanParameterExt != nullptr; }
 
+  // A face's compressed data in a buffer the pipeline decodes into (null
+  // when it cannot be had); free() it.
+  static unsigned char* MakePageCopy(const unsigned char* data, uint32_t dataLength,
+                                     const KELO_IMAGEDATA_PARAMETERS& src, uint32_t jpegHeight);
+
   // Device-class contract of the entry points.
   SANE_Status InitDevice();
   SANE_Status Start();
@@ -207,8 +212,6 @@ class CSelko2ScanFunc {
   SANE_Status TakeNextSheet();
   void FreeServedPages();
   void FreeQueuedSheets();
-  unsigned char* MakePageCopy(const unsigned char* data, uint32_t dataLength, const KELO_IMAGEDATA_PARAMETERS& src,
-                              uint32_t jpegHeight);
 
   char m_szDeviceShmPath[256] = {};
   bool m_bStatusFileClean = false;  // this object's last write recorded no error

@@ -247,6 +247,38 @@ TEST_F(JpegDecodeTest, DamagedRestartIntervalSpoilsOnlyItself) {
   EXPECT_TRUE(RowsEqual(out.get(), ref, row, 33, 96));
 }
 
+TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteIncluded) {
+  unsigned char table[256];
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<unsigned char>(v * 7 + 3);  // 0xFF goes to 0xFC
+  struct Case {
+    const char* name;
+    Page page;
+    CompressOptions options;
+    double cut;
+  } cases[] = {
+      {"colour", MakePage(64, 96, 3), {}, 1},
+      {"colour cut short", MakePage(64, 96, 3), {}, 0.5},
+      {"grey cut short", MakePage(40, 48, 1), {}, 0.4},
+      {"progressive cut short", MakePage(64, 48, 3), {true, 0}, 0.6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes jpeg = Compress(c.page, c.options);
+    const Bytes cut = Cut(jpeg, static_cast<size_t>(jpeg.size() * c.cut));
+    Decoded plain = Decode(cut, c.page.width, c.page.height);
+    ASSERT_TRUE(plain);
+    JPEGINFO info{static_cast<unsigned>(cut.size()), static_cast<unsigned short>(c.page.width),
+                  static_cast<unsigned short>(c.page.height)};
+    Decoded mapped;
+    mapped.data.reset(ReadDataFromJpegMapped(cut.data(), info, table));
+    ASSERT_TRUE(mapped);
+    const size_t size = c.page.pixels.size();
+    Bytes expected(plain.get(), plain.get() + size);
+    for (unsigned char& v : expected) v = table[v];
+    EXPECT_EQ(memcmp(mapped.get(), expected.data(), size), 0);
+  }
+}
+
 TEST_F(JpegDecodeTest, ProgressivePageCutShortStillDecodesToFullSize) {
   Page page = MakePage(64, 48, 3);
   Bytes jpeg = Compress(page, {true, 0});

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <string>
 
+#include "degraded_pages.h"
 #include "filter_library.h"
+#include "test_pages.h"
 
 using namespace filters_test;
 
@@ -172,6 +174,16 @@ TEST_F(Bilevel, DynamicThresholdOfFlatPagesAndAStep) {
   }
 }
 
+// The largest and smallest grey within `reach` of (x, y), clipped at the
+// page's edges.
+void Extremes(const Page& page, int x, int y, int reach, int* t, int* o) {
+  const int w = page.info.nWidth, h = page.info.nHeight;
+  *t = 0, *o = 255;
+  for (int yy = std::max(0, y - reach); yy <= std::min(h - 1, y + reach); ++yy)
+    for (int xx = std::max(0, x - reach); xx <= std::min(w - 1, x + reach); ++xx)
+      *t = std::max(*t, static_cast<int>(page.at(xx, yy))), *o = std::min(*o, static_cast<int>(page.at(xx, yy)));
+}
+
 // The dynamic threshold of the SANE backends (family 2, new style), pixel
 // by pixel as written out.
 std::vector<bool> ReferenceDtc(const Page& page, const FSIP_S_SDTCEX& set, bool high) {
@@ -186,10 +198,8 @@ std::vector<bool> ReferenceDtc(const Page& page, const FSIP_S_SDTCEX& set, bool 
   for (int y = 0; y < h; ++y) {
     int left = 0;
     for (int x = 0; x < w; ++x) {
-      int t = 0, o = 255;
-      for (int yy = std::max(0, y - reach); yy <= std::min(h - 1, y + reach); ++yy)
-        for (int xx = std::max(0, x - reach); xx <= std::min(w - 1, x + reach); ++xx)
-          t = std::max(t, at(yy, xx)), o = std::min(o, at(yy, xx));
+      int t, o;
+      Extremes(page, x, y, reach, &t, &o);
       int P[25];
       for (int r = 0; r < 5; ++r)
         for (int c = 0; c < 5; ++c) P[5 * r + c] = at(y + r - 2, x + c - 2);
@@ -225,6 +235,80 @@ TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReference) {
     const std::vector<bool> want = ReferenceDtc(grey, set, set.values[6] == 2);
     for (int y = 0; y < 31; ++y)
       for (int x = 0; x < 45; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), 6, x, y), want[y * 45 + x]) << x << "," << y;
+  }
+}
+
+// The older entry's dynamic threshold (plain flat test, 3 x 3 neighbourhood),
+// pixel by pixel as written out: the unpulled threshold is carried.
+std::vector<bool> ReferenceOlderDtc(const Page& page, const int32_t (&v)[5]) {
+  const int w = page.info.nWidth, h = page.info.nHeight;
+  const int limit = v[0], weight = v[1], base = v[2], up = v[3], down = v[4];
+  std::vector<bool> bits(static_cast<size_t>(w) * h);
+  std::vector<int> above(w, 0);
+  for (int y = 0; y < h; ++y) {
+    int left = 0;
+    for (int x = 0; x < w; ++x) {
+      int t, o;
+      Extremes(page, x, y, 1, &t, &o);
+      const bool flat = t - o < limit;
+      const int L = (t + o) / 2;
+      int thr;
+      if (y == 0 && x == 0)
+        thr = 2 * base / 16;
+      else if (y == 0)
+        thr = (base + 8 * left) / 16;
+      else if (x == 0)
+        thr = (base + 8 * above[x]) / 16;
+      else
+        thr = flat ? 8 * (left + above[x]) / 16 : (2 * L * (8 - weight) + weight * (left + above[x])) / 16;
+      const int pulled = thr > base ? std::max(thr - down, base) : std::min(thr + up, base);
+      above[x] = left = thr;
+      bits[static_cast<size_t>(y) * w + x] = page.at(x, y) + base - pulled >= 128;
+    }
+  }
+  return bits;
+}
+
+// Both entries' dynamic thresholds on pages as they are scanned: degraded
+// text pages and the benches' document page, wider than any vector and of
+// heights that leave every remainder of rows worked on together.
+TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReferenceOnRenderedPages) {
+  std::vector<std::pair<std::string, Page>> pages;
+  auto add = [&](const std::string& name, int w, int h, const uint8_t* grey) {
+    Page page(w, h, 8);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) page.at(x, y) = grey[static_cast<size_t>(y) * w + x];
+    pages.emplace_back(name, page);
+  };
+  const double heights[] = {75, 75.4, 75.9, 76.3};
+  int i = 0;
+  for (dravn_degraded::Kind kind : dravn_degraded::kAllKinds) {
+    const dravn_degraded::Page d = dravn_degraded::MakePage(kind, 100, 61, heights[i++ % 4]);
+    add(dravn_degraded::KindName(kind), d.width, d.height, d.grey.data());
+  }
+  dravn_pages::PageSpec spec;
+  spec.dpi = 40;
+  const dravn_pages::Image document = dravn_pages::ToGrey(dravn_pages::RenderDocumentPage(spec));
+  add("document page", document.width, document.height, document.pixels.data());
+  for (auto& [name, grey] : pages) {
+    SCOPED_TRACE(name + " " + std::to_string(grey.info.nWidth) + "x" + std::to_string(grey.info.nHeight));
+    const int w = grey.info.nWidth, h = grey.info.nHeight, bpl = (w + 7) / 8;
+    for (FSIP_S_SDTCEX set :
+         {FSIP_S_SDTCEX{{36, 20, 4, 152, 16, 16, 1}, nullptr}, FSIP_S_SDTCEX{{36, 12, 6, 128, 8, 30, 1}, nullptr}}) {
+      auto b = Method(3);
+      b.pSdtc = &set;
+      const Page bits = Binarize(grey, b);
+      const std::vector<bool> want = ReferenceDtc(grey, set, false);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), bpl, x, y), want[y * w + x]) << x << "," << y;
+    }
+    int32_t older[5] = {20, 4, 152, 16, 16};
+    FSIP_S_BINARIZATION b{3, 0, nullptr, older, 1};
+    Page bits(w, h, 1);
+    ASSERT_EQ(lib.binarize(&grey.info, &b, &bits.info, nullptr), 0);
+    const std::vector<bool> want = ReferenceOlderDtc(grey, older);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), bpl, x, y), want[y * w + x]) << x << "," << y;
   }
 }
 

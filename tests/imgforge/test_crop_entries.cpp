@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "crop_test_util.h"
 
@@ -316,5 +318,50 @@ TEST_F(CropEntries, PaperPositionAnalysis) {
     rec.byTransferDataType = 0x83;
     rec.pbySendData = tone.data();
     EXPECT_EQ(lib.aiqc(&in.info, &rec, nullptr, nullptr), r.expect);
+  }
+}
+
+// The engine keeps its scratch rows and work buffers from page to page:
+// nothing an earlier page left in them may reach a later page. The same
+// page gives the same bytes and layout before and after a larger page of
+// the other depth, and the same verdict of the paper-position analysis.
+TEST_F(CropEntries, EarlierPagesLeaveNoTraceInLaterOnes) {
+  BackedPageSpec small = SmallPage(1.5);
+  small.channels = 1;
+  BackedPageSpec large;
+  large.dpi = 150;
+  large.angleDeg = -2.5;
+  const Input a = MakeInput(small), b = MakeInput(large);
+  struct Result {
+    std::vector<unsigned char> pixels;
+    FSIP_CRP_S_DUAL_LAYOUT layout;
+    int verdict;
+  };
+  auto run = [&](const Input& in) {
+    Result r{};
+    alignas(8) auto rec = CropRecord(tone);
+    Notify notify;
+    Output out;
+    EXPECT_EQ(lib.cropAll(&in.info, &rec, &out.info, &r.layout, &notify, nullptr), 0);
+    if (out.info.pImageData) r.pixels.assign(out.info.pImageData, out.info.pImageData + out.info.nImageSize);
+    alignas(8) FSIP_CRP_S_AIQC check{};
+    check.cbSize = 64;
+    check.wFBCropSearchWidth = check.wFBCropIgnoreLength = 0xFFFF;
+    check.wBlackBkThreshold = 64;
+    check.byTransferDataType = 0x83;
+    check.pbySendData = tone.data();
+    r.verdict = lib.aiqc(&in.info, &check, nullptr, nullptr);
+    return r;
+  };
+  const Result first = run(a);
+  const Result other = run(b);
+  const Result afterOther = run(a);
+  const Result again = run(a);
+  ASSERT_FALSE(first.pixels.empty());
+  ASSERT_FALSE(other.pixels.empty());
+  for (const Result* r : {&afterOther, &again}) {
+    EXPECT_TRUE(r->pixels == first.pixels);
+    EXPECT_EQ(memcmp(&r->layout, &first.layout, sizeof first.layout), 0);
+    EXPECT_EQ(r->verdict, first.verdict);
   }
 }

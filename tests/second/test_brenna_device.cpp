@@ -12,7 +12,9 @@
 #include "brenna_scan_func.h"
 #include "second_backend.h"
 #include "second_test_util.h"
+#include "test_pages.h"
 #include "test_support.h"
+#include "tinted_pages.h"
 #include "usb_manager.h"
 
 using namespace second_test;
@@ -70,7 +72,9 @@ TEST(BrennaJfif, HeaderLengthsAndLayout) {
 // The filter as written out plainly: every window read through clamped
 // coordinates from the buffer being written, its weights (127, 22 at the
 // corners) normalised by their sum.
-void ReferenceFilter(std::vector<unsigned char>& px, int w, int h) {
+// `inPlace` false: every window reads the unsmoothed page, as when the
+// filter writes into a buffer of its own.
+void ReferenceFilter(std::vector<unsigned char>& px, int w, int h, bool inPlace = true) {
   auto at = [&](int x, int y) -> unsigned char* { return &px[(static_cast<size_t>(y) * w + x) * 3]; };
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -80,13 +84,15 @@ void ReferenceFilter(std::vector<unsigned char>& px, int w, int h) {
       p[1] = static_cast<unsigned char>(128 + ((128 * b - 43 * r - 85 * g) >> 8));
       p[2] = static_cast<unsigned char>(128 + ((128 * r - 107 * g - 21 * b) >> 8));
     }
+  const std::vector<unsigned char> yuv = px;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       for (int c = 1; c <= 2; ++c) {
         int sum = 0;
         for (int dy = -2; dy <= 2; ++dy)
           for (int dx = -2; dx <= 2; ++dx) {
-            const int v = at(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1))[c];
+            const int xx = std::clamp(x + dx, 0, w - 1), yy = std::clamp(y + dy, 0, h - 1);
+            const int v = inPlace ? at(xx, yy)[c] : yuv[(static_cast<size_t>(yy) * w + xx) * 3 + c];
             sum += (std::abs(dx) == 2 && std::abs(dy) == 2) ? 22 * v : 127 * v;
           }
         at(x, y)[c] = static_cast<unsigned char>((sum + 1377) / 2755);
@@ -111,21 +117,73 @@ _P2IIMG Record(std::vector<unsigned char>& px, int w, int h) {
   return p;
 }
 
+// The page entry's answer: every row but the last filtered.
+std::vector<unsigned char> Filtered(const std::vector<unsigned char>& page, int w, int h) {
+  std::vector<unsigned char> expected = page;
+  std::vector<unsigned char> top(expected.begin(), expected.end() - 3 * w);
+  ReferenceFilter(top, w, h - 1);
+  std::copy(top.begin(), top.end(), expected.begin());
+  return expected;
+}
+
 TEST(BrennaFilter, MatchesTheReferenceAndKeepsTheLastRow) {
   std::mt19937 random(7);
-  for (auto [w, h] : {std::pair{5, 6}, {6, 7}, {37, 23}, {64, 9}, {5, 40}}) {
+  for (auto [w, h] : {std::pair{5, 6}, {6, 7}, {37, 23}, {64, 9}, {5, 40}, {133, 17}, {70, 12}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     std::vector<unsigned char> page(static_cast<size_t>(w) * h * 3);
     for (auto& v : page) v = static_cast<unsigned char>(random());
-    std::vector<unsigned char> expected = page;
-    std::vector<unsigned char> top(expected.begin(), expected.end() - 3 * w);
-    ReferenceFilter(top, w, h - 1);
-    std::copy(top.begin(), top.end(), expected.begin());
+    const std::vector<unsigned char> expected = Filtered(page, w, h);
     _P2IIMG in = Record(page, w, h), out{};
     ASSERT_EQ(CBrennaScanFunc::Tavrin_EraseClrBdr(&in, &out), 0);
     EXPECT_EQ(out.pImageData, page.data());
     EXPECT_EQ(page, expected);
   }
+}
+
+// Pages as a scanner delivers them, wide enough for every vector width and
+// odd in size: the document page the benches scan, a photograph, a tinted
+// page with noise and a page on its backing.
+TEST(BrennaFilter, MatchesTheReferenceOnRenderedPages) {
+  dravn_pages::PageSpec spec;
+  spec.dpi = 75;
+  dravn_pages::PageSpec letter = spec;
+  letter.widthMm = 215.9, letter.heightMm = 279.4, letter.number = 3;
+  dravn_pages::Image noisy = dravn_pages::RenderTintedPage(letter);
+  dravn_pages::AddNoise(&noisy, 12, 5);
+  dravn_pages::PageSpec photo = spec;
+  photo.widthMm = 105, photo.heightMm = 148;
+  const std::pair<const char*, dravn_pages::Image> pages[] = {
+      {"document page", dravn_pages::RenderDocumentPage(spec)},
+      {"photo page", dravn_pages::RenderPhotoPage(photo)},
+      {"tinted page with noise", noisy},
+      {"page on its backing", dravn_pages::RenderBackedPage(dravn_pages::WhiteBackedSpec(75, 2.0, 3)).image},
+  };
+  for (const auto& [name, image] : pages) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(image.channels, 3);
+    const int w = image.width, h = image.height;
+    std::vector<unsigned char> page = image.pixels;
+    const std::vector<unsigned char> expected = Filtered(page, w, h);
+    _P2IIMG in = Record(page, w, h), out{};
+    ASSERT_EQ(CBrennaScanFunc::Tavrin_EraseClrBdr(&in, &out), 0);
+    EXPECT_TRUE(page == expected);
+  }
+}
+
+// With a buffer of its own the filter reads the page as it came: the
+// guarded sequence over two buffers leaves the result in the second and
+// the filtered YUV page in the first.
+TEST(BrennaFilter, OverTwoBuffersEveryWindowReadsThePageAsItCame) {
+  dravn_pages::PageSpec spec;
+  spec.dpi = 40;
+  const dravn_pages::Image image = dravn_pages::RenderPhotoPage(spec);
+  const int w = image.width, h = image.height;
+  std::vector<unsigned char> page = image.pixels, second(page.size(), 0);
+  std::vector<unsigned char> expected = page;
+  ReferenceFilter(expected, w, h, false);
+  _P2IIMG in = Record(page, w, h), out = Record(second, w, h);
+  ASSERT_EQ(CBrennaScanFunc::P2iEraseClrBdr(&in, &out, 0), 0);
+  EXPECT_TRUE(second == expected);
 }
 
 TEST(BrennaFilter, GreyAndWhiteStayAndSmallPagesAreRefused) {
