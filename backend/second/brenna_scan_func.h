@@ -205,6 +205,9 @@ class CBrennaScanFunc final : private CBatchFamily {
   SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
                        const JPEGINFO* jpeg) override;
   SANE_Status EndOfBatch() override;
+  // The thread ends a cancelled batch without an error: its end would read
+  // as out of paper.
+  bool CancelEndsTheWait() const override { return true; }
   unsigned char* CopyHeld(unsigned char*& held, uint32_t& heldSize, const KELO_IMAGEDATA_PARAMETERS& src);
   int ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);
 

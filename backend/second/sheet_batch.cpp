@@ -103,7 +103,7 @@ SANE_Status CSheetBatch::TakeNextSheet() {
       Join();
       return m_family.EndOfBatch();
     }
-    if (m_bIsCancel) {
+    if (m_bIsCancel && m_family.CancelEndsTheWait()) {
       WriteLog(LOG_LEVEL_ERROR, fn, "m_bIsCancel == true");
       return SANE_STATUS_CANCELLED;
     }

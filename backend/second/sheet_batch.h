@@ -76,6 +76,9 @@ class CBatchFamily {
   // The list is empty and the thread is joined: what Start answers for the
   // batch's end (the family's error mapping and what it records or sends).
   virtual SANE_Status EndOfBatch() = 0;
+  // A cancel while Start waits for a sheet answers at once, rather than
+  // when the thread has ended the batch.
+  virtual bool CancelEndsTheWait() const { return false; }
 
  protected:
   ~CBatchFamily() = default;
@@ -109,9 +112,8 @@ class CSheetBatch {
   // false when neither is held.
   bool FaceReady(const unsigned char* front, const unsigned char* back, bool duplex);
   // Makes the next queued sheet into pages through the family, or ends the
-  // batch when the list is empty and the thread has ended. A cancel while
-  // waiting answers at once; sheets queued before a failure are delivered
-  // before the failure is reported.
+  // batch when the list is empty and the thread has ended. Sheets queued
+  // before a failure are delivered before the failure is reported.
   SANE_Status TakeNextSheet();
   void Join();
   // Cancel: the thread is joined (it sees the cancel flag at its next
