@@ -1,3 +1,4 @@
+// The Selko2 device class: its object, transactions, lock, first-read date and status file.
 #include "selko2_scan_func.h"
 
 #include <fcntl.h>
