@@ -1,3 +1,4 @@
+// Painting the margins of a page white or black.
 #include "edge_filler.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Quarter turns of 24-bit pages given in degrees.
 #include "image_rotate24.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The second backend's image steps on the pages of a sheet.
 #include "keloimageprocess.h"
 
 #include <cstdlib>

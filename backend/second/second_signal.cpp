@@ -1,3 +1,4 @@
+// The second backend's signal handling during and outside a scan.
 #include "second_signal.h"
 
 #include <fcntl.h>

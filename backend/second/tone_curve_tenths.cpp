@@ -1,3 +1,4 @@
+// The tone curve of the Selko and Brenna classes, its gamma given in tenths.
 #include "tone_curve_tenths.h"
 
 #include <algorithm>

@@ -10,6 +10,7 @@
 
 #include "brenna_jfif.h"
 #include "brenna_scan_func.h"
+#include "image_libs.h"
 #include "second_backend.h"
 #include "second_test_util.h"
 #include "test_pages.h"
@@ -399,6 +400,52 @@ TEST_F(BrennaDevice, HardwareCodeWritesTheErrorRecordOnce) {
   std::vector<std::string> sent = Sent();
   EXPECT_EQ(Count(sent, "a8:ffe0"), 1);
   EXPECT_EQ(Count(sent, "aa:ffe0"), 1);
+}
+
+// A read after a face's end answers end of file again, with or without the
+// scan thread: it never reaches into the other face of the sheet, which the
+// next start serves whole.
+TEST_F(BrennaDevice, ReadPastTheEndOfAFaceStaysAtTheEnd) {
+  if (!RunInOwnIpcNamespace()) return;
+  ASSERT_EQ(LoadImageLibraries(), SANE_STATUS_GOOD);
+  for (const int autofeed : {1, 0}) {
+    SCOPED_TRACE(autofeed);
+    TearDown();
+    Open("set sheets=1\n");
+    KELO_PROP_INFO& p = g_PropInfo;
+    p = KELO_PROP_INFO{};
+    p.SCAN_FACE = 3;
+    p.AUTOFEED = static_cast<unsigned char>(autofeed);
+    p.SCAN_RES_X = p.SCAN_RES_Y = 300;
+    p.SCAN_MODE = 2;
+    p.BW_MODE = 1;
+    p.THRESHOLD = 128;
+    p.PAPER_SIZE = 1;
+    p.BOTTOM_RIGHT_X = p.CUST_PAGE_WIDTH = 148 * 1200 / 25.4;
+    p.BOTTOM_RIGHT_Y = p.CUST_PAGE_LENGTH = 210 * 1200 / 25.4;
+    const int w = static_cast<int>(p.BOTTOM_RIGHT_X * 300 / 1200), h = static_cast<int>(p.BOTTOM_RIGHT_Y * 300 / 1200);
+    g_ImgDataInfo[0] = g_ImgDataInfo[1] = {1, 1, w, h, 3 * w, 8};
+    const size_t face = static_cast<size_t>(3 * w) * h;
+    for (int side = 0; side < 2; ++side) {
+      SCOPED_TRACE(side);
+      ASSERT_EQ(m_object->Start(), SANE_STATUS_GOOD);
+      m_object->SetReadImgBufSize();
+      SANE_Byte buffer[65536];
+      size_t read = 0;
+      SANE_Int n = 0;
+      SANE_Status status;
+      while ((status = m_object->ReadImgBuf(buffer, sizeof buffer, &n)) == SANE_STATUS_GOOD) read += n;
+      EXPECT_EQ(status, SANE_STATUS_EOF);
+      EXPECT_EQ(read, face);
+      for (int again = 0; again < 2; ++again) {
+        n = -1;
+        EXPECT_EQ(m_object->ReadImgBuf(buffer, sizeof buffer, &n), SANE_STATUS_EOF);
+        EXPECT_EQ(n, 0);
+      }
+    }
+    m_object->Cancel();
+  }
+  UnLoadImageLibraries();
 }
 
 // A face whose geometry says it has no pixels is refused before its bits

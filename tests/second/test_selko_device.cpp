@@ -209,6 +209,35 @@ TEST_F(SelkoDevice, FaceBuffersGrowWithinTheirBound) {
   }
 }
 
+// A read after a face's end answers end of file again, with or without the
+// scan thread: it never reaches into the other face of the sheet, which the
+// next start serves whole.
+TEST_F(SelkoDevice, ReadPastTheEndOfAFaceStaysAtTheEnd) {
+  if (!RunInOwnIpcNamespace()) return;
+  for (const int autofeed : {1, 0}) {
+    SCOPED_TRACE(autofeed);
+    TearDown();
+    Open("set sheets=1\n");
+    Props(52.5, 74);
+    g_PropInfo.SCAN_FACE = 3;
+    g_PropInfo.AUTOFEED = static_cast<unsigned char>(autofeed);
+    const size_t face = static_cast<size_t>(g_ImgDataInfo[0].iBytesPerLine) * g_ImgDataInfo[0].iLines;
+    for (int side = 0; side < 2; ++side) {
+      SCOPED_TRACE(side);
+      ASSERT_EQ(m_object->Start(), SANE_STATUS_GOOD);
+      m_object->SetReadImgBufSize();
+      EXPECT_EQ(ReadPage().size(), face);
+      SANE_Byte buffer[4096];
+      for (int again = 0; again < 2; ++again) {
+        SANE_Int n = -1;
+        EXPECT_EQ(m_object->ReadImgBuf(buffer, sizeof buffer, &n), SANE_STATUS_EOF);
+        EXPECT_EQ(n, 0);
+      }
+    }
+    m_object->Cancel();
+  }
+}
+
 // A black page turned a quarter and then given white margins: the margins
 // are exactly white, on the turned page's own edges.
 TEST_F(SelkoDevice, EdgeFillerPaintsTheTurnedPage) {

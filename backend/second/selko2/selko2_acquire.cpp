@@ -66,72 +66,66 @@ bool CSelko2ScanFunc::DoCheckPropList() {
   const char* fn = "CSelko2ScanFunc::DoCheckPropList";
   CLogScope scope(fn);
   const KELO_PROP_INFO& p = g_PropInfo;
-  auto fail = [fn](const char* message) {
-    LogError(fn, message);
-    return false;
-  };
-  if (p.SCAN_FACE < 1 || p.SCAN_FACE > 3) return fail("invalid scan face");
-  if (p.SCAN_MODE > 2) return fail("invalid scan mode");
-  if (p.SCAN_RES_X < 50 || p.SCAN_RES_X > 600) return fail("invalid resolution(x)");
-  if (p.SCAN_RES_Y < 50 || p.SCAN_RES_Y > 600) return fail("invalid resolution(y)");
-  if (p.CROPPING != 0 && p.CROPPING != kCroppingOverscan) return fail("invalid cropping");
+  if (const char* fault = FeederPropFault(p)) return RefuseProp(fn, fault);
+  if (p.CROPPING != 0 && p.CROPPING != kCroppingOverscan) return RefuseProp(fn, "invalid cropping");
 
   const bool merge = p.FRONT_BACK_MERGING != 0;
   bool checkMerge = true;  // steps 9 and 10 run; false goes straight to 11
   if (!(p.PAPER_SIZE == kAutomaticPaperSize && p.CROPPING != kCroppingOverscan)) {
-    if (g_ImgDataInfo[0].iPixelsPerLine <= 0 || g_ImgDataInfo[0].iLines <= 0 || g_ImgDataInfo[1].iPixelsPerLine <= 0 ||
-        g_ImgDataInfo[1].iLines <= 0)
-      return fail("invalid paper size");
+    if (NoPaperGeometry()) return RefuseProp(fn, "invalid paper size");
     if (!(p.PAPER_SIZE == 0 && p.CROPPING == kCroppingOverscan)) {
       if (p.BOTTOM_RIGHT_X - p.TOP_LEFT_X < MmToUnits(26) || p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y < MmToUnits(26))
-        return fail("Scan min length < 26mm and scan min height < 26mm");
+        return RefuseProp(fn, "Scan min length < 26mm and scan min height < 26mm");
     }
     if (p.PAPER_SIZE == 0) {
       if (merge) {
         if (p.SCAN_RES_X <= 300 && p.CUST_PAGE_LENGTH > FixedToUnits(KELO_LENGTH_863_6MM))
-          return fail("g_PropInfo.CUST_PAGE_LENGTH > SANE_MM_TO_UNIT(KELO_SCAN_ADF_HEIGHT_MAX_201_300_SELKO2)");
+          return RefuseProp(fn,
+                            "g_PropInfo.CUST_PAGE_LENGTH > SANE_MM_TO_UNIT(KELO_SCAN_ADF_HEIGHT_MAX_201_300_SELKO2)");
         if (p.SCAN_RES_X > 300 && p.CUST_PAGE_LENGTH > FixedToUnits(KELO_LENGTH_355_6MM))
-          return fail("g_PropInfo.CUST_PAGE_LENGTH > SANE_MM_TO_UNIT(KELO_SCAN_ADF_HEIGHT_MAX_301_600_SELKO2)");
+          return RefuseProp(fn,
+                            "g_PropInfo.CUST_PAGE_LENGTH > SANE_MM_TO_UNIT(KELO_SCAN_ADF_HEIGHT_MAX_301_600_SELKO2)");
       } else {
-        if (p.CUST_PAGE_WIDTH > FixedToUnits(KELO_LENGTH_216MM)) return fail("invalid paper width");
+        if (p.CUST_PAGE_WIDTH > FixedToUnits(KELO_LENGTH_216MM)) return RefuseProp(fn, "invalid paper width");
         if (p.SCAN_RES_X <= 200 && p.CUST_PAGE_LENGTH > FixedToUnits(KELO_LENGTH_3175MM))
-          return fail("invalid paper length(50-200dpi)");
+          return RefuseProp(fn, "invalid paper length(50-200dpi)");
         if (p.SCAN_RES_X > 200 && p.SCAN_RES_X <= 300 && p.CUST_PAGE_LENGTH > FixedToUnits(KELO_LENGTH_863_6MM))
-          return fail("invalid paper length(200-300dpi)");
+          return RefuseProp(fn, "invalid paper length(200-300dpi)");
         if (p.SCAN_RES_X > 300 && p.CUST_PAGE_LENGTH > FixedToUnits(KELO_LENGTH_355_6MM))
-          return fail("invalid paper length(>300dpi)");
+          return RefuseProp(fn, "invalid paper length(>300dpi)");
         checkMerge = false;
       }
     }
   }
   if (checkMerge && merge) {
-    if (p.BACK_SIDE_LOCATION > 3) return fail("invalid back side location");
-    if (p.BACK_SIDE_ROTATION > 1) return fail("invalid back side rotation");
+    if (p.BACK_SIDE_LOCATION > 3) return RefuseProp(fn, "invalid back side location");
+    if (p.BACK_SIDE_ROTATION > 1) return RefuseProp(fn, "invalid back side rotation");
   }
 
-  if (p.TONE_ADJUSTMENT > 5) return fail("invalid tone adjustment");
-  if (p.COLOR_CLEANUP > 2) return fail("invalid color cleanup");
+  if (p.TONE_ADJUSTMENT > 5) return RefuseProp(fn, "invalid tone adjustment");
+  if (p.COLOR_CLEANUP > 2) return RefuseProp(fn, "invalid color cleanup");
   if (p.COLOR_CLEANUP != 0 && (p.COLOR_CLEANUP_CLEANNESS < -5 || p.COLOR_CLEANUP_CLEANNESS > 5))
-    return fail("invalid color cleanup cleanness");
-  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return fail("invalid brightness");
-  if (p.CONTRAST < -127 || p.CONTRAST > 127) return fail("invalid contrast");
-  if (p.SHADOW == 255 || p.SHADOW >= p.HIGHLIGHT) return fail("invalid shadow");
-  if (p.GAMMA < 100 || p.GAMMA > 10000) return fail("invalid gama");
-  if (p.BW_MODE > 3) return fail("invalid binarization method");
-  if (p.BW_IDTC_SENSITIVITY < -50 || p.BW_IDTC_SENSITIVITY > 50) return fail("invalid bw idtc sensitivity");
+    return RefuseProp(fn, "invalid color cleanup cleanness");
+  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return RefuseProp(fn, "invalid brightness");
+  if (p.CONTRAST < -127 || p.CONTRAST > 127) return RefuseProp(fn, "invalid contrast");
+  if (p.SHADOW == 255 || p.SHADOW >= p.HIGHLIGHT) return RefuseProp(fn, "invalid shadow");
+  if (p.GAMMA < 100 || p.GAMMA > 10000) return RefuseProp(fn, "invalid gama");
+  if (p.BW_MODE > 3) return RefuseProp(fn, "invalid binarization method");
+  if (p.BW_IDTC_SENSITIVITY < -50 || p.BW_IDTC_SENSITIVITY > 50) return RefuseProp(fn, "invalid bw idtc sensitivity");
   if (p.BW_IDTC_BACKGROUND_THRESHOLD < -50 || p.BW_IDTC_BACKGROUND_THRESHOLD > 50)
-    return fail("invalid bw idtc background threshold");
-  if (p.DF_ACTION > 1) return fail("invalid df-action");
-  if (p.DROPOUT_COLOR < 1 || p.DROPOUT_COLOR > 5) return fail("invalid drop color");
+    return RefuseProp(fn, "invalid bw idtc background threshold");
+  if (p.DF_ACTION > 1) return RefuseProp(fn, "invalid df-action");
+  if (p.DROPOUT_COLOR < 1 || p.DROPOUT_COLOR > 5) return RefuseProp(fn, "invalid drop color");
 
   const unsigned s = p.CLEANUP_SHARPNESS;
   const bool sharpnessOk = p.SCAN_MODE == 0   ? ((s & 0x9F) == 0 || s == 160)
                            : p.SCAN_MODE == 2 ? ((s & 0x9F) == 0 || (s & 0x9F) == 0x80)
                                               : true;
-  if (!sharpnessOk) return fail("invalid sharpness");
-  if (p.BW_SDTC_VARIANCE != 1 && p.BW_SDTC_VARIANCE != 96 && p.BW_SDTC_VARIANCE != 192) return fail("invalid bw_sdtc");
+  if (!sharpnessOk) return RefuseProp(fn, "invalid sharpness");
+  if (p.BW_SDTC_VARIANCE != 1 && p.BW_SDTC_VARIANCE != 96 && p.BW_SDTC_VARIANCE != 192)
+    return RefuseProp(fn, "invalid bw_sdtc");
   if (p.BLANK_PAGE_SKIP_SENSITIVITY < -2 || p.BLANK_PAGE_SKIP_SENSITIVITY > 2)
-    return fail("invalid blank page skip sensitivity");
+    return RefuseProp(fn, "invalid blank page skip sensitivity");
   return true;
 }
 

@@ -1,6 +1,6 @@
 // The Brenna batch: the object, the scan parameters and window made from the
-// options, the per-page command sequence, the chunked page reads, the scan
-// thread with its page list, the read side and cancel.
+// options, the per-page command sequence, the chunked page reads, what the
+// family gives the shared batch, the read side and cancel.
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +21,6 @@
 #include "dravn_paths.h"
 #include "log.h"
 #include "second_backend.h"
-#include "selko2_scan_func.h"  // IMAGEDATA_NODE
 #include "usb_manager.h"
 
 namespace {
@@ -41,16 +39,11 @@ uint32_t Be32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3];
 }
 
-constexpr auto kListWait = std::chrono::milliseconds(100);
-constexpr useconds_t kSheetPause = 100;
 constexpr int kAutomaticPaperSize = 12;
 // Millimetres in the record's length unit.
 constexpr double Mm(double mm) { return mm * 65536.0 / 1387.0; }
 
-uint32_t FaceBytes(const KELO_IMAGEDATA_PARAMETERS& g) {
-  if (g.iBytesPerLine <= 0 || g.iLines <= 0) return 0;
-  return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(g.iBytesPerLine) * g.iLines, UINT32_MAX));
-}
+uint32_t FaceBytes(const KELO_IMAGEDATA_PARAMETERS& g) { return SheetPageBytes(g); }
 
 int Trunc(double v) { return static_cast<int>(v); }
 
@@ -74,8 +67,7 @@ CBrennaScanFunc::CBrennaScanFunc() {
 CBrennaScanFunc::~CBrennaScanFunc() {
   // No thread outlives the object, nor a page it held.
   m_bIsCancel = 1;
-  JoinScanThread();
-  FreeQueuedPages();
+  m_Batch.Join();
   FreeImages();
   delete[] m_pbySimplex;
   delete[] m_pbyFront;
@@ -133,7 +125,6 @@ void CBrennaScanFunc::InitScanParameter() {
   m_tScanParam.dwWidth = 2550;
   m_tScanParam.dwLength = 4200;
   memcpy(m_byWindow, byDefSetWindowData, sizeof m_byWindow);
-  m_iReadOffset = 0;
 }
 
 // --- scan parameters and window --------------------------------------------------
@@ -294,9 +285,7 @@ int CBrennaScanFunc::DoCheckPropList() {
   if (p.SCAN_MODE > 2) return fail("invalid scan mode");
   if (p.SCAN_RES_X < 50 || p.SCAN_RES_X > 600) return fail("invalid resolution(x)");
   if (p.SCAN_RES_Y < 50 || p.SCAN_RES_Y > 600) return fail("invalid resolution(y)");
-  if (!automatic && (g_ImgDataInfo[0].iPixelsPerLine <= 0 || g_ImgDataInfo[0].iLines <= 0 ||
-                     g_ImgDataInfo[1].iPixelsPerLine <= 0 || g_ImgDataInfo[1].iLines <= 0))
-    return fail("invalid paper size");
+  if (!automatic && NoPaperGeometry()) return fail("invalid paper size");
   if (!automatic && (p.BOTTOM_RIGHT_X - p.TOP_LEFT_X < Mm(26) || p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y < Mm(26)))
     return fail("Scan min length < 26mm and scan min height < 26mm");
   if (!automatic && p.SCAN_FACE != 0 && (p.CUST_PAGE_WIDTH < Mm(114) || p.CUST_PAGE_LENGTH < Mm(140)))
@@ -667,12 +656,7 @@ void CBrennaScanFunc::ReleaseImageData() {
 // page is freed.
 unsigned char* CBrennaScanFunc::CopyHeld(unsigned char*& held, uint32_t& heldSize,
                                          const KELO_IMAGEDATA_PARAMETERS& src) {
-  const size_t size = std::max<size_t>(FaceBytes(src), heldSize);
-  auto* copy = static_cast<unsigned char*>(malloc(std::max<size_t>(size, 1)));
-  if (copy) {
-    memset(copy, 0xFF, size);
-    memcpy(copy, held, heldSize);
-  }
+  unsigned char* copy = CopyIntoPage(held, heldSize, src);
   delete[] held;
   held = nullptr;
   heldSize = 0;
@@ -681,98 +665,95 @@ unsigned char* CBrennaScanFunc::CopyHeld(unsigned char*& held, uint32_t& heldSiz
 
 // --- the scan thread -------------------------------------------------------------
 
-void* CBrennaScanFunc::ScanThreadEntry(void* object) {
-  static_cast<CBrennaScanFunc*>(object)->DoScanThreadFunc();
-  return nullptr;
+bool CBrennaScanFunc::ScanSheet() {
+  ScanPapers();
+  if (m_dwLastErr == 0) return true;
+  LogError("CBrennaScanFunc::DoScanThreadFunc", "Device Error");
+  return false;
 }
 
-void CBrennaScanFunc::DoScanThreadFunc() {
-  const char* fn = "CBrennaScanFunc::DoScanThreadFunc";
-  CLogScope scope(fn);
-  for (;;) {
-    ScanPapers();
-    if (m_dwLastErr != 0) {
-      LogError(fn, "Device Error");
-      break;
-    }
-    KELO_IMAGEDATA_PARAMETERS src[2] = {}, dst[2] = {};
-    if (!GetSrcImageInfo(src) || !GetDstImageInfo(dst)) {
-      m_dwLastErr = BRENNA_ERR_PARAM;
-      LogError(fn, "failed to get image info");
-      break;
-    }
-    auto* node = static_cast<IMAGEDATA_NODE*>(calloc(1, sizeof(IMAGEDATA_NODE)));
-    if (!node) {
-      m_dwLastErr = BRENNA_ERR_NO_MEMORY;
-      LogError(fn, "pstImagedata == NULL");
-      break;
-    }
-    const int source = Prop().SCAN_FACE;
-    struct Move {
-      unsigned char** held;
-      uint32_t* size;
-      uint16_t* dims;
-      int side;
-    };
-    Move moves[2];
-    int count = 0;
-    if (source == 3) {
-      moves[count++] = {&m_pbyFront, &m_dwFrontSize, m_wFrontDims, 0};
-      moves[count++] = {&m_pbyBack, &m_dwBackSize, m_wBackDims, 1};
-    } else {
-      moves[count++] = {&m_pbySimplex, &m_dwSimplexSize, m_wSimplexDims, source == 2 ? 1 : 0};
-    }
-    bool ok = true;
-    for (int i = 0; i < count && ok; ++i) {
-      const Move& m = moves[i];
-      if (!*m.held) continue;
-      auto* copy = static_cast<unsigned char*>(malloc(*m.size));
-      if (!copy) {
-        ok = false;
-        break;
-      }
-      memcpy(copy, *m.held, *m.size);
-      (m.side == 0 ? node->pFrontData : node->pBackData) = copy;
-      node->tSrcInfo[m.side] = src[m.side];
-      node->tDstInfo[m.side] = dst[m.side];
-      node->tJpegInfo[m.side] = {*m.size, m.dims[0], m.dims[1]};
-      delete[] * m.held;
-      *m.held = nullptr;
-      *m.size = 0;
-    }
-    if (!ok) {
-      free(node->pFrontData);
-      free(node->pBackData);
-      free(node);
-      m_dwLastErr = BRENNA_ERR_NO_MEMORY;
-      LogError(fn, "pstImagedata->pFrontData == NULL");
-      break;
-    }
-    {
-      std::lock_guard<std::mutex> list(m_tListLock);
-      IMAGEDATA_NODE** tail = &m_pHead;
-      while (*tail) tail = &(*tail)->pNext;
-      *tail = node;
-    }
-    m_tListChanged.notify_all();
-    if (m_bIsCancel) {
-      LogError(fn, "cancel operation");
-      break;
-    }
-    usleep(kSheetPause);
-    if (!(m_dwLastErr == 0 && ObjectPosition())) break;
-  }
-  {
-    std::lock_guard<std::mutex> list(m_tListLock);
-    m_bThreadEnded = 1;
-  }
-  m_tListChanged.notify_all();
+bool CBrennaScanFunc::SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) {
+  return GetSrcImageInfo(src) && GetDstImageInfo(dst);
 }
 
-void CBrennaScanFunc::JoinScanThread() {
-  if (!m_bThreadStarted) return;
-  pthread_join(m_phandle, nullptr);
-  m_bThreadStarted = false;
+// The held faces are copied into the node: they were made with new[].
+bool CBrennaScanFunc::MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                                const KELO_IMAGEDATA_PARAMETERS* dst) {
+  const int source = Prop().SCAN_FACE;
+  struct Move {
+    unsigned char** held;
+    uint32_t* size;
+    uint16_t* dims;
+    int side;
+  };
+  Move moves[2];
+  int count = 0;
+  if (source == 3) {
+    moves[count++] = {&m_pbyFront, &m_dwFrontSize, m_wFrontDims, 0};
+    moves[count++] = {&m_pbyBack, &m_dwBackSize, m_wBackDims, 1};
+  } else {
+    moves[count++] = {&m_pbySimplex, &m_dwSimplexSize, m_wSimplexDims, source == 2 ? 1 : 0};
+  }
+  bool ok = true;
+  for (int i = 0; i < count && ok; ++i) {
+    const Move& m = moves[i];
+    if (!*m.held) continue;
+    auto* copy = static_cast<unsigned char*>(malloc(*m.size));
+    if (!copy) {
+      ok = false;
+      break;
+    }
+    memcpy(copy, *m.held, *m.size);
+    (m.side == 0 ? node->pFrontData : node->pBackData) = copy;
+    node->tSrcInfo[m.side] = src[m.side];
+    node->tDstInfo[m.side] = dst[m.side];
+    node->tJpegInfo[m.side] = {*m.size, m.dims[0], m.dims[1]};
+    delete[] * m.held;
+    *m.held = nullptr;
+    *m.size = 0;
+  }
+  return ok;
+}
+
+void CBrennaScanFunc::SetFault(Fault fault) {
+  m_dwLastErr = fault == Fault::Parameter ? BRENNA_ERR_PARAM : BRENNA_ERR_NO_MEMORY;
+}
+
+// A cancel ends the batch after its sheet; the scanner is told at Cancel.
+bool CBrennaScanFunc::AfterSheet() {
+  if (!m_bIsCancel) return true;
+  LogError("CBrennaScanFunc::DoScanThreadFunc", "cancel operation");
+  return false;
+}
+
+bool CBrennaScanFunc::MoreSheets() { return m_dwLastErr == 0 && ObjectPosition(); }
+
+// A stop the scanner asked for ends the batch cancelled; a batch that ran
+// out of paper ends with no documents.
+SANE_Status CBrennaScanFunc::EndOfBatch() {
+  uint32_t code = m_bStopped ? BRENNA_ERR_CANCELLED : static_cast<uint32_t>(m_dwLastErr);
+  if (code == 0) code = BRENNA_ERR_NO_PAPER;
+  m_bScanning = 0;
+  LogError("CBrennaScanFunc::Start", "pthread_kill(m_phandle, 0) == ESRCH");
+  return ConvertToSaneErr(code);
+}
+
+unsigned char* CBrennaScanFunc::PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                                        const JPEGINFO& jpeg) {
+  return CopyIntoPage(data, jpeg.uiDataSize, src);
+}
+
+SANE_Status CBrennaScanFunc::HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src,
+                                      KELO_IMAGEDATA_PARAMETERS* dst, const JPEGINFO* jpeg) {
+  m_pImageFront = pages[0];
+  m_pImageBack = pages[1];
+  const int rc = DoImageProcess(&m_pImageFront, &m_pImageBack, src, dst, jpeg);
+  if (rc != 0) {
+    FreeImages();
+    LogError("CBrennaScanFunc::Start", "failed to scan papers");
+    return ConvertToSaneErr(static_cast<uint32_t>(rc));
+  }
+  return SANE_STATUS_GOOD;
 }
 
 // --- Start ---------------------------------------------------------------------
@@ -780,115 +761,23 @@ void CBrennaScanFunc::JoinScanThread() {
 SANE_Status CBrennaScanFunc::Start() {
   const char* fn = "CBrennaScanFunc::Start";
   CLogScope scope(fn);
-  if (m_bScanning && m_bIsCancel) {
-    LogError(fn, "m_bIsCancel == true");
-    return SANE_STATUS_CANCELLED;
-  }
-  m_bIsCancel = 0;
-  m_bScanning = 1;
+  SANE_Status status = m_Batch.Begin(m_bScanning);
+  if (status != SANE_STATUS_GOOD) return status;
   if (!DoCheckPropList()) {
     m_dwLastErr = BRENNA_ERR_PARAM;
-    if (!m_bThreadStarted) m_bScanning = 0;
-    LogError(fn, "DoCheckPropList failed");
-    return SANE_STATUS_INVAL;
+    return m_Batch.RefuseProps(m_bScanning);
   }
   const int source = Prop().SCAN_FACE;
-  auto served = [&]() -> bool {
-    if (m_pImageFront) {
-      if (source == 3) g_bIsReadDoubleBack = 0;
-      WriteLog(LOG_LEVEL_DEBUG, fn, "front page end");
-      return true;
-    }
-    if (m_pImageBack) {
-      if (source == 3) g_bIsReadDoubleBack = 1;
-      WriteLog(LOG_LEVEL_DEBUG, fn, "back page end");
-      return true;
-    }
-    return false;
-  };
+  auto served = [&]() { return m_Batch.FaceReady(m_pImageFront, m_pImageBack, source == 3); };
 
-  if (Prop().AUTOFEED == 1 || m_bThreadStarted) {
-    if (m_bFirstPage && (!m_bThreadStarted || m_bThreadEnded)) {
-      JoinScanThread();
-      m_tBatchProp = g_PropInfo;
-      m_pProp = &m_tBatchProp;
-      m_bThreadEnded = 0;
-      m_bStopped = 0;
-      pthread_attr_t attr;
-      if (pthread_attr_init(&attr) != 0) {
-        LogError(fn, "pthread_attr_init() != 0");
-        return SANE_STATUS_INVAL;
-      }
-      const int created = pthread_create(&m_phandle, &attr, ScanThreadEntry, this);
-      pthread_attr_destroy(&attr);
-      if (created != 0) {
-        LogError(fn, "pthread_create() != 0");
-        return SANE_STATUS_INVAL;
-      }
-      m_bThreadStarted = true;
-    }
-    while (!served()) {
-      std::unique_lock<std::mutex> list(m_tListLock);
-      while (!m_pHead) {
-        if (m_bThreadEnded) {
-          list.unlock();
-          JoinScanThread();
-          // Sheets queued before a failure were delivered first; now the
-          // batch's end is reported.
-          uint32_t code = m_bStopped ? BRENNA_ERR_CANCELLED : static_cast<uint32_t>(m_dwLastErr);
-          if (code == 0) code = BRENNA_ERR_NO_PAPER;
-          m_bScanning = 0;
-          LogError(fn, "pthread_kill(m_phandle, 0) == ESRCH");
-          return ConvertToSaneErr(code);
-        }
-        if (m_bIsCancel) {
-          list.unlock();
-          LogError(fn, "m_bIsCancel == true");
-          return SANE_STATUS_CANCELLED;
-        }
-        m_tListChanged.wait_for(list, kListWait);
-      }
-      IMAGEDATA_NODE* node = m_pHead;
-      m_pHead = node->pNext;
-      list.unlock();
-      KELO_IMAGEDATA_PARAMETERS src[2] = {node->tSrcInfo[0], node->tSrcInfo[1]};
-      KELO_IMAGEDATA_PARAMETERS dst[2] = {node->tDstInfo[0], node->tDstInfo[1]};
-      const JPEGINFO jpeg[2] = {node->tJpegInfo[0], node->tJpegInfo[1]};
-      unsigned char* data[2] = {node->pFrontData, node->pBackData};
-      unsigned char* copies[2] = {nullptr, nullptr};
-      bool failed = false;
-      for (int side = 0; side < 2 && !failed; ++side) {
-        if (!data[side]) continue;
-        const size_t size = std::max<size_t>(FaceBytes(src[side]), jpeg[side].uiDataSize);
-        copies[side] = static_cast<unsigned char*>(malloc(std::max<size_t>(size, 1)));
-        if (!copies[side]) {
-          failed = true;
-          LogError(fn, side == 0 ? "m_pImageFront == NULL" : "m_pImageBack == NULL");
-          break;
-        }
-        memset(copies[side], 0xFF, size);
-        memcpy(copies[side], data[side], jpeg[side].uiDataSize);
-      }
-      free(node->pFrontData);
-      free(node->pBackData);
-      free(node);
-      if (failed) {
-        free(copies[0]);
-        free(copies[1]);
-        return SANE_STATUS_NO_MEM;
-      }
-      m_pImageFront = copies[0];
-      m_pImageBack = copies[1];
-      const int rc = DoImageProcess(&m_pImageFront, &m_pImageBack, src, dst, jpeg);
-      if (rc != 0) {
-        FreeImages();
-        LogError(fn, "failed to scan papers");
-        return ConvertToSaneErr(static_cast<uint32_t>(rc));
-      }
-    }
-    return SANE_STATUS_GOOD;
+  // A batch whose thread was started goes on from it whatever the options
+  // say now.
+  if (g_PropInfo.AUTOFEED || m_Batch.Started()) {
+    if (m_Batch.WantsThread(m_bFirstPage != 0)) m_bStopped = 0;
+    status = m_Batch.StartThread(m_bFirstPage != 0);
+    while (status == SANE_STATUS_GOOD && !served()) status = m_Batch.TakeNextSheet();
+    return status;
   }
-  if (Prop().AUTOFEED != 0) return SANE_STATUS_GOOD;
 
   while (!served()) {
     if (!ScanSync() || m_dwLastErr != 0) {
@@ -944,33 +833,7 @@ SANE_Status CBrennaScanFunc::Start() {
 
 // --- the read side ------------------------------------------------------------------
 
-void CBrennaScanFunc::SetReadImgBufSize() {
-  m_iReadOffset = 0;
-  m_dwFrontLeft = m_pImageFront ? FaceBytes(g_ImgDataInfo[0]) : 0;
-  m_dwBackLeft = m_pImageBack ? FaceBytes(g_ImgDataInfo[1]) : 0;
-}
-
-SANE_Status CBrennaScanFunc::ReadPageBuf(unsigned char* image, uint32_t* left, SANE_Byte* buffer, SANE_Int max,
-                                         SANE_Int* length) {
-  if (!left || !buffer || !length) return SANE_STATUS_INVAL;
-  *length = 0;
-  if (*left == 0) {
-    WriteLog(LOG_LEVEL_DEBUG, "CBrennaScanFunc::ReadPageBuf", "end[SANE_STATUS_EOF]");
-    return SANE_STATUS_EOF;
-  }
-  if (!image || max < 0) return SANE_STATUS_INVAL;
-  const uint32_t n = std::min(static_cast<uint32_t>(max), *left);
-  memcpy(buffer, image + m_iReadOffset, n);
-  if (n < *left) {
-    m_iReadOffset += static_cast<int>(n);
-    *left -= n;
-  } else {
-    m_iReadOffset = 0;
-    *left = 0;
-  }
-  *length = static_cast<SANE_Int>(n);
-  return SANE_STATUS_GOOD;
-}
+void CBrennaScanFunc::SetReadImgBufSize() { m_Batch.ServeFaces(m_pImageFront, m_pImageBack, m_dwLeft); }
 
 SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
   const char* fn = "CBrennaScanFunc::ReadImgBuf";
@@ -984,30 +847,7 @@ SANE_Status CBrennaScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
     LogError(fn, "m_bIsCancel == true");
     return SANE_STATUS_CANCELLED;
   }
-  const int source = Prop().SCAN_FACE;
-  bool back;
-  switch (source) {
-    case 0:
-    case 1:
-      back = false;
-      break;
-    case 2:
-      back = true;
-      break;
-    case 3:
-      back = g_bIsReadDoubleBack != 0;
-      break;
-    default:
-      return SANE_STATUS_GOOD;
-  }
-  unsigned char*& image = back ? m_pImageBack : m_pImageFront;
-  const SANE_Status status = ReadPageBuf(image, back ? &m_dwBackLeft : &m_dwFrontLeft, data, maxLength, length);
-  if (status == SANE_STATUS_EOF) {
-    free(image);
-    image = nullptr;
-    if (source == 3) g_bIsReadDoubleBack = back ? 0 : 1;
-  }
-  return status;
+  return m_Batch.ReadFace(Prop().SCAN_FACE, &m_pImageFront, &m_pImageBack, m_dwLeft, data, maxLength, length);
 }
 
 // --- Cancel -------------------------------------------------------------------------
@@ -1016,17 +856,8 @@ void CBrennaScanFunc::FreeImages() {
   free(m_pImageFront);
   free(m_pImageBack);
   m_pImageFront = m_pImageBack = nullptr;
-  m_dwFrontLeft = m_dwBackLeft = 0;
-}
-
-void CBrennaScanFunc::FreeQueuedPages() {
-  std::lock_guard<std::mutex> list(m_tListLock);
-  while (IMAGEDATA_NODE* node = m_pHead) {
-    m_pHead = node->pNext;
-    free(node->pFrontData);
-    free(node->pBackData);
-    free(node);
-  }
+  m_dwLeft[0] = m_dwLeft[1] = 0;
+  m_Batch.EndPage();
 }
 
 void CBrennaScanFunc::Cancel() {
@@ -1037,7 +868,7 @@ void CBrennaScanFunc::Cancel() {
   m_bIsCancel = 1;
   // The thread sees the flag before its next chunk; it is ended and joined
   // before anything it uses is freed, and before the device is told.
-  JoinScanThread();
+  m_Batch.Join();
   CancelRead();
   FreeImages();
   m_dwLastErr = 0;
@@ -1052,7 +883,5 @@ void CBrennaScanFunc::Cancel() {
   InitScanParameterBrenna();
   m_bScanning = 0;
   m_bStopped = 0;
-  FreeQueuedPages();
-  m_bThreadEnded = 0;
-  m_pProp = &g_PropInfo;
+  m_Batch.Stop();
 }

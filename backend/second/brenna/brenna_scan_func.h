@@ -6,11 +6,9 @@
 #ifndef DRAVN_SECOND_BRENNA_SCAN_FUNC_H
 #define DRAVN_SECOND_BRENNA_SCAN_FUNC_H
 
-#include <pthread.h>
 #include <sane/sane.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -20,6 +18,7 @@
 #include "keloimageprocess.h"
 #include "prop_info.h"
 #include "selko2_pipeline.h"
+#include "sheet_batch.h"
 
 class KeloManagerUsb;
 
@@ -90,7 +89,7 @@ struct AVS_SCAN_PARAMETER {
 };
 static_assert(sizeof(AVS_SCAN_PARAMETER) == 80, "the scan parameters are an 80-byte record");
 
-class CBrennaScanFunc {
+class CBrennaScanFunc final : private CBatchFamily {
  public:
   CBrennaScanFunc();
   ~CBrennaScanFunc();
@@ -103,7 +102,7 @@ class CBrennaScanFunc {
   void SetReadImgBufSize();
   SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
   void Cancel();
-  bool HasScanThread() const { return m_bThreadStarted; }
+  bool HasScanThread() const { return m_Batch.Started(); }
 
   // --- command layer ---
   int DoIo(unsigned char* block, unsigned char* data, unsigned int inLength, unsigned int outLength);
@@ -144,8 +143,6 @@ class CBrennaScanFunc {
   void ReleaseImageData();
   int AddJPEGHeader(const unsigned char* data, unsigned int length);
   int WriteLogDeviceImage(const unsigned char* data);
-  void DoScanThreadFunc();
-  SANE_Status ReadPageBuf(unsigned char* image, uint32_t* left, SANE_Byte* buffer, SANE_Int max, SANE_Int* length);
   static int DevimgGetPrivateProfileInt(const char* key, int fallback, const char* path);
 
   // --- page pipeline ---
@@ -169,7 +166,7 @@ class CBrennaScanFunc {
   // a batch with automatic feeding the copy the batch started with, which
   // the scan thread reads (and the automatic size changes) while the entry
   // points rebuild g_PropInfo.
-  KELO_PROP_INFO& Prop() { return *m_pProp; }
+  KELO_PROP_INFO& Prop() { return *m_Batch.Prop(); }
 
   // Visible to tests.
   uint32_t LastError() const { return m_dwLastErr; }
@@ -194,10 +191,23 @@ class CBrennaScanFunc {
                  const char* memoryLack, const char* deviceError);
   bool SenseIsValid() const;
   uint16_t SenseCode() const;
-  static void* ScanThreadEntry(void* object);
-  void JoinScanThread();
   void FreeImages();
-  void FreeQueuedPages();
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
+  // The thread ends a cancelled batch without an error: its end would read
+  // as out of paper.
+  bool CancelEndsTheWait() const override { return true; }
   unsigned char* CopyHeld(unsigned char*& held, uint32_t& heldSize, const KELO_IMAGEDATA_PARAMETERS& src);
   int ProcessFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);
 
@@ -235,22 +245,14 @@ class CBrennaScanFunc {
   int m_bColorShiftCorrection = 1;
   std::atomic<int> m_bStopped{0};
 
-  // The batch.
-  KELO_PROP_INFO m_tBatchProp{};
-  KELO_PROP_INFO* m_pProp = &g_PropInfo;
-  pthread_t m_phandle{};
-  bool m_bThreadStarted = false;
-  std::atomic<uint32_t> m_bThreadEnded{0};
-  struct IMAGEDATA_NODE* m_pHead = nullptr;
-  std::mutex m_tListLock;
-  std::condition_variable m_tListChanged;
+  // The batch: scan thread, page list, the property record they use, and
+  // page serving.
+  CSheetBatch m_Batch{*this, m_bIsCancel, "CBrennaScanFunc"};
 
   // The page being served.
   unsigned char* m_pImageFront = nullptr;
   unsigned char* m_pImageBack = nullptr;
-  uint32_t m_dwFrontLeft = 0;
-  uint32_t m_dwBackLeft = 0;
-  int m_iReadOffset = 0;
+  uint32_t m_dwLeft[2] = {0, 0};  // front, back
 
   // The image steps the Brenna pipeline shares with the Selko2 one: the
   // resolution conversion and its tables, the mode conversion.

@@ -1,3 +1,4 @@
+// The row of the Selko2 error table for a last-error code.
 #include "selko2_error.h"
 
 namespace {

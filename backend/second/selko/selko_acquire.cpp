@@ -169,34 +169,27 @@ bool CSelkoScanFunc::DoCheckPropList() {
   const char* fn = "CSelkoScanFunc::DoCheckPropList";
   CLogScope scope(fn);
   const KELO_PROP_INFO& p = g_PropInfo;
-  auto fail = [fn](const char* message) {
-    LogError(fn, message);
-    return false;
-  };
-  if (p.SCAN_FACE < 1 || p.SCAN_FACE > 3) return fail("invalid scan face");
-  if (p.SCAN_MODE > 2) return fail("invalid scan mode");
-  if (p.SCAN_RES_X < 50 || p.SCAN_RES_X > 600) return fail("invalid resolution(x)");
-  if (p.SCAN_RES_Y < 50 || p.SCAN_RES_Y > 600) return fail("invalid resolution(y)");
+  if (const char* fault = FeederPropFault(p)) return RefuseProp(fn, fault);
   if (p.PAPER_SIZE != kAutomaticPaperSize) {
-    if (g_ImgDataInfo[0].iPixelsPerLine <= 0 || g_ImgDataInfo[0].iLines <= 0 || g_ImgDataInfo[1].iPixelsPerLine <= 0 ||
-        g_ImgDataInfo[1].iLines <= 0)
-      return fail("invalid paper size");
+    if (NoPaperGeometry()) return RefuseProp(fn, "invalid paper size");
     if (p.BOTTOM_RIGHT_X - p.TOP_LEFT_X < kMinLength || p.BOTTOM_RIGHT_Y - p.TOP_LEFT_Y < kMinLength)
-      return fail("Scan min length < 26mm and scan min height < 26mm");
+      return RefuseProp(fn, "Scan min length < 26mm and scan min height < 26mm");
     if (p.PAPER_SIZE == 0) {
-      if (p.CUST_PAGE_WIDTH > kMaxCustomWidth) return fail("invalid paper width");
-      if (p.SCAN_RES_X <= 300 && p.CUST_PAGE_LENGTH > kMaxLength300) return fail("invalid paper length(50-300dpi)");
-      if (p.SCAN_RES_X > 300 && p.CUST_PAGE_LENGTH > kMaxLength600) return fail("invalid paper length(>300dpi)");
+      if (p.CUST_PAGE_WIDTH > kMaxCustomWidth) return RefuseProp(fn, "invalid paper width");
+      if (p.SCAN_RES_X <= 300 && p.CUST_PAGE_LENGTH > kMaxLength300)
+        return RefuseProp(fn, "invalid paper length(50-300dpi)");
+      if (p.SCAN_RES_X > 300 && p.CUST_PAGE_LENGTH > kMaxLength600)
+        return RefuseProp(fn, "invalid paper length(>300dpi)");
     }
   }
-  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return fail("invalid brightness");
-  if (p.CONTRAST < -127 || p.CONTRAST > 127) return fail("invalid contrast");
-  if (p.BW_MODE < 1 || p.BW_MODE > 3) return fail("invalid binarization method");
+  if (p.BRIGHTNESS < -127 || p.BRIGHTNESS > 127) return RefuseProp(fn, "invalid brightness");
+  if (p.CONTRAST < -127 || p.CONTRAST > 127) return RefuseProp(fn, "invalid contrast");
+  if (p.BW_MODE < 1 || p.BW_MODE > 3) return RefuseProp(fn, "invalid binarization method");
   if (p.EDGE_FILLER_TOP < 0 || p.EDGE_FILLER_BOTTOM < 0 || p.EDGE_FILLER_LEFT < 0 || p.EDGE_FILLER_RIGHT < 0)
-    return fail("invalid edge filler");
-  if (p.DF_ACTION > 1) return fail("invalid df-action");
+    return RefuseProp(fn, "invalid edge filler");
+  if (p.DF_ACTION > 1) return RefuseProp(fn, "invalid df-action");
   if (p.BLANK_PAGE_SKIP_SENSITIVITY < -2 || p.BLANK_PAGE_SKIP_SENSITIVITY > 2)
-    return fail("invalid blank page skip sensitivity");
+    return RefuseProp(fn, "invalid blank page skip sensitivity");
   return true;
 }
 

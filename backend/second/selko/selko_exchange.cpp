@@ -1,3 +1,4 @@
+// The Selko exchange steps: handshake, header, data and status.
 #include "selko_exchange.h"
 
 #include <cstdlib>

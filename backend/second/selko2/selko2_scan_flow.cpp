@@ -1,10 +1,9 @@
-// The Selko2 batch as the entry points drive it: Start with the optional
-// scan thread and the page list between that thread and the application,
-// the serving of pages, faces and half pages through ReadImgBuf, and Cancel.
+// The Selko2 batch as the entry points drive it: Start, what the family gives
+// the shared batch (how a sheet is read, queued and ended, the stop it
+// sends), the serving of faces, half and merged pages, and Cancel.
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,18 +12,9 @@
 
 namespace {
 
-// How long the application's thread sleeps at most between looks at the
-// list; the scan thread wakes it as soon as a sheet is queued or it ends.
-constexpr auto kListWait = std::chrono::milliseconds(100);
-constexpr useconds_t kSheetPause = 100;  // the scan thread between sheets
-
 void LogError(const char* function, const char* message) { WriteLog(LOG_LEVEL_ERROR, function, message); }
 
-uint32_t PageBytes(const KELO_IMAGEDATA_PARAMETERS& g) {
-  if (g.iBytesPerLine <= 0 || g.iLines <= 0) return 0;
-  const uint64_t n = static_cast<uint64_t>(g.iBytesPerLine) * static_cast<uint64_t>(g.iLines);
-  return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
-}
+uint32_t PageBytes(const KELO_IMAGEDATA_PARAMETERS& g) { return SheetPageBytes(g); }
 
 class CInCall {
  public:
@@ -69,17 +59,7 @@ bool CSelko2ScanFunc::BufferReady() {
     }
     return false;
   }
-  if (m_pImageFront) {
-    if (duplex) g_bIsReadDoubleBack = 0;
-    WriteLog(LOG_LEVEL_DEBUG, fn, "front page end");
-    return true;
-  }
-  if (m_pImageBack) {
-    if (duplex) g_bIsReadDoubleBack = 1;
-    WriteLog(LOG_LEVEL_DEBUG, fn, "back page end");
-    return true;
-  }
-  return false;
+  return m_Batch.FaceReady(m_pImageFront, m_pImageBack, duplex);
 }
 
 // --- Start ---------------------------------------------------------------------
@@ -89,128 +69,68 @@ SANE_Status CSelko2ScanFunc::Start() {
   CLogScope scope(fn);
   CInCall inCall(m_iInCall);
   for (uint32_t& n : m_dwHalfRemain) n = 0;
-  // A signal that came between two pages of a running batch ends it here;
-  // clearing it would scan on as if nothing had been asked.
-  if (m_bScanning && m_bIsCancel) {
-    LogError(fn, "m_bIsCancel == true");
-    return SANE_STATUS_CANCELLED;
-  }
-  m_bIsCancel = 0;
-  m_bScanning = 1;
+  SANE_Status status = m_Batch.Begin(m_bScanning);
+  if (status != SANE_STATUS_GOOD) return status;
   if (!DoCheckPropList()) {
     m_dwLastErr = SELKO2_ERR_PARAM;
-    if (!m_bThreadStarted) m_bScanning = 0;
-    LogError(fn, "DoCheckPropList failed");
-    return SANE_STATUS_INVAL;
+    return m_Batch.RefuseProps(m_bScanning);
   }
 
   // A batch whose thread was started goes on from it whatever the options
   // say now: a sheet read here as well would drive the device from two
   // threads.
-  if (!g_PropInfo.AUTOFEED && !m_bThreadStarted) {
-    m_pProp = &g_PropInfo;
+  if (!g_PropInfo.AUTOFEED && !m_Batch.Started()) {
     for (;;) {
       if (BufferReady()) return SANE_STATUS_GOOD;
-      SANE_Status status = ScanPapers();
+      status = ScanPapers();
       if (status != SANE_STATUS_GOOD) {
         LogError(fn, "failed to scan papers");
         return status;
       }
     }
   }
-
-  if (m_bFirstPage && (!m_bThreadStarted || m_bThreadEnded)) {
-    JoinScanThread();
-    // The thread works from this batch's properties: the entry points
-    // rebuild g_PropInfo at every start while it runs.
-    m_tBatchProp = g_PropInfo;
-    m_pProp = &m_tBatchProp;
-    m_bThreadEnded = 0;
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0) {
-      m_pProp = &g_PropInfo;
-      LogError(fn, "pthread_attr_init() != 0");
-      return SANE_STATUS_INVAL;
-    }
-    const int created = pthread_create(&m_phandle, &attr, ScanThreadEntry, this);
-    pthread_attr_destroy(&attr);
-    if (created != 0) {
-      m_pProp = &g_PropInfo;
-      LogError(fn, "pthread_create() != 0");
-      return SANE_STATUS_INVAL;
-    }
-    m_bThreadStarted = true;
-  }
-  for (;;) {
-    if (BufferReady()) return SANE_STATUS_GOOD;
-    SANE_Status status = TakeNextSheet();
-    if (status != SANE_STATUS_GOOD) return status;
-  }
+  status = m_Batch.StartThread(m_bFirstPage != 0);
+  while (status == SANE_STATUS_GOOD && !BufferReady()) status = m_Batch.TakeNextSheet();
+  return status;
 }
 
-// The next queued sheet, made into pages; when the list is empty and the
-// thread has ended, what the batch ended with. Sheets queued before a
-// failure are delivered before the failure is reported.
-SANE_Status CSelko2ScanFunc::TakeNextSheet() {
+// The end of a batch is recorded in the status file, a run out of paper
+// too.
+SANE_Status CSelko2ScanFunc::EndOfBatch() {
   const char* fn = "CSelko2ScanFunc::Start";
-  std::unique_lock<std::mutex> list(m_tListLock);
-  while (!m_pHead) {
-    if (m_bThreadEnded || !m_bThreadStarted) {
-      list.unlock();
-      JoinScanThread();
-      if (m_dwLastErr != 0) {
-        const SANE_Status status = ConvertToSaneErr(m_dwLastErr);
-        if (!WriteSCErrorInfo()) {
-          LogError(fn, "WriteSCErrorInfo() == FALSE");
-          return ConvertToSaneErr(SELKO2_ERR_STATUS_FILE);
-        }
-        LogError(fn, status == SANE_STATUS_GOOD
-                         ? "pthread_kill(m_phandle, 0) == ESRCH"
-                         : "pthread_kill(m_phandle, 0) == ESRCH JAM/Stop/Cover Open/Memory Not Enough");
-        return status == SANE_STATUS_GOOD ? SANE_STATUS_IO_ERROR : status;
-      }
-      // The batch ran out of paper.
-      m_dwLastErr = SELKO2_ERR_NO_PAPER;
-      if (!WriteSCErrorInfo()) {
-        LogError(fn, "WriteSCErrorInfo() == FALSE");
-        return SANE_STATUS_IO_ERROR;
-      }
-      LogError(fn, "pthread_kill(m_phandle, 0) == ESRCH");
-      return SANE_STATUS_NO_DOCS;
+  if (m_dwLastErr != 0) {
+    const SANE_Status status = ConvertToSaneErr(m_dwLastErr);
+    if (!WriteSCErrorInfo()) {
+      LogError(fn, "WriteSCErrorInfo() == FALSE");
+      return ConvertToSaneErr(SELKO2_ERR_STATUS_FILE);
     }
-    m_tListChanged.wait_for(list, kListWait);
+    LogError(fn, status == SANE_STATUS_GOOD
+                     ? "pthread_kill(m_phandle, 0) == ESRCH"
+                     : "pthread_kill(m_phandle, 0) == ESRCH JAM/Stop/Cover Open/Memory Not Enough");
+    return status == SANE_STATUS_GOOD ? SANE_STATUS_IO_ERROR : status;
   }
-  IMAGEDATA_NODE* node = m_pHead;
-  m_pHead = node->pNext;
-  list.unlock();
-
-  KELO_IMAGEDATA_PARAMETERS src[2] = {node->tSrcInfo[0], node->tSrcInfo[1]};
-  KELO_IMAGEDATA_PARAMETERS dst[2] = {node->tDstInfo[0], node->tDstInfo[1]};
-  const JPEGINFO jpeg[2] = {node->tJpegInfo[0], node->tJpegInfo[1]};
-  unsigned char* copies[2] = {nullptr, nullptr};
-  unsigned char* data[2] = {node->pFrontData, node->pBackData};
-  for (int side = 0; side < 2; ++side) {
-    if (!data[side]) continue;
-    copies[side] = MakePageCopy(data[side], jpeg[side].uiDataSize, src[side], jpeg[side].usHeight);
-    if (!copies[side]) {
-      free(copies[0]);
-      // The sheet goes back to the head: the list stays usable.
-      std::lock_guard<std::mutex> relink(m_tListLock);
-      node->pNext = m_pHead;
-      m_pHead = node;
-      LogError(fn, side == SELKO2_SIDE_FRONT ? "m_pImageFront == NULL" : "m_pImageBack == NULL");
-      return SANE_STATUS_NO_MEM;
-    }
+  m_dwLastErr = SELKO2_ERR_NO_PAPER;
+  if (!WriteSCErrorInfo()) {
+    LogError(fn, "WriteSCErrorInfo() == FALSE");
+    return SANE_STATUS_IO_ERROR;
   }
-  free(node->pFrontData);
-  free(node->pBackData);
-  free(node);
-  m_pImageFront = copies[0];
-  m_pImageBack = copies[1];
+  LogError(fn, "pthread_kill(m_phandle, 0) == ESRCH");
+  return SANE_STATUS_NO_DOCS;
+}
 
+// A face's buffer with room for the JPEG's height as well as the source's.
+unsigned char* CSelko2ScanFunc::PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                                        const JPEGINFO& jpeg) {
+  return MakePageCopy(data, jpeg.uiDataSize, src, jpeg.usHeight);
+}
+
+SANE_Status CSelko2ScanFunc::HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src,
+                                      KELO_IMAGEDATA_PARAMETERS* dst, const JPEGINFO* jpeg) {
+  m_pImageFront = pages[0];
+  m_pImageBack = pages[1];
   const uint32_t rc = HandOverSheet(&m_pImageFront, &m_pImageBack, src, dst, jpeg);
   if (rc != 0) {
-    LogError(fn, "failed to scan papers(autofeed)");
+    LogError("CSelko2ScanFunc::Start", "failed to scan papers(autofeed)");
     return ConvertToSaneErr(rc);
   }
   return SANE_STATUS_GOOD;
@@ -243,102 +163,74 @@ unsigned char* CSelko2ScanFunc::MakePageCopy(const unsigned char* data, uint32_t
 
 // --- the scan thread -------------------------------------------------------------
 
-void* CSelko2ScanFunc::ScanThreadEntry(void* object) {
-  static_cast<CSelko2ScanFunc*>(object)->DoScanThreadFunc();
-  return nullptr;
-}
-
 uint32_t CSelko2ScanFunc::IsPendingImage() {
   if (m_bTransferEnd) return 0;
   WriteLog(LOG_LEVEL_DEBUG, "CSelko2ScanFunc::IsPendingImage", "not transfer end");
   return 1;
 }
 
-void CSelko2ScanFunc::DoScanThreadFunc() {
-  const char* fn = "CSelko2ScanFunc::DoScanThreadFunc";
-  CLogScope scope(fn);
-  for (;;) {
-    ScanPapers();
-    if (m_dwLastErr != 0) break;
-    KELO_IMAGEDATA_PARAMETERS src[2], dst[2];
-    if (!GetSrcImageInfo(src) || !GetDstImageInfo(dst)) {
-      m_dwLastErr = SELKO2_ERR_PARAM;
-      LogError(fn, "failed to get image info");
-      break;
-    }
-    auto* node = static_cast<IMAGEDATA_NODE*>(calloc(1, sizeof(IMAGEDATA_NODE)));
-    if (!node) {
-      m_dwLastErr = SELKO2_ERR_NO_MEMORY;
-      LogError(fn, "pstImagedata == NULL");
-      break;
-    }
-    const int source = Prop().SCAN_FACE;
-    const bool moveFront = source != 2, moveBack = source == 2 || source == 3;
-    bool moved = true;
-    for (int side = 0; side < 2 && moved; ++side) {
-      if (!(side == SELKO2_SIDE_FRONT ? moveFront : moveBack) || !m_pRawData[side] || m_dwDataLength[side] == 0)
-        continue;
-      // The node takes the face's buffer cut to its data: no second copy.
-      auto* data = static_cast<unsigned char*>(realloc(m_pRawData[side], m_dwDataLength[side]));
-      if (!data) {
-        moved = false;
-        break;
-      }
-      m_pRawData[side] = nullptr;
-      m_ulRawCapacity[side] = 0;
-      (side == SELKO2_SIDE_FRONT ? node->pFrontData : node->pBackData) = data;
-      node->tSrcInfo[side] = src[side];
-      node->tDstInfo[side] = dst[side];
-      node->tJpegInfo[side] = {m_dwDataLength[side], static_cast<unsigned short>(m_dwFaceWidth[side]),
-                               static_cast<unsigned short>(m_dwFaceHeight[side])};
-    }
-    ReleaseImageData();
-    if (!moved) {
-      free(node->pFrontData);
-      free(node->pBackData);
-      free(node);
-      m_dwLastErr = SELKO2_ERR_NO_MEMORY;
-      LogError(fn, "pstImagedata->pFrontData == NULL");
-      break;
-    }
-    {
-      std::lock_guard<std::mutex> list(m_tListLock);
-      IMAGEDATA_NODE** tail = &m_pHead;
-      while (*tail) tail = &(*tail)->pNext;
-      *tail = node;
-    }
-    m_tListChanged.notify_all();
-    if (m_bIsCancel) {
-      LogError(fn, "cancel operation");
-      m_dwLastErr = SELKO2_ERR_CANCELLED;
-      if (g_bSendStopCmd == 0) {
-        std::lock_guard<std::recursive_mutex> io(m_ioLock);
-        _FCL_CMD sFCLCommand;
-        _FCL_DEVICE_STATUS sFCLDeviceStatus{};
-        CreateCommand(&sFCLCommand, selko2::kStopScan);
-        if (!SendCommand(&sFCLCommand, &sFCLDeviceStatus)) {
-          m_dwLastErr = SELKO2_ERR_COMMAND;
-          LogError(fn, "devctl->SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-        }
-        g_bSendStopCmd = 1;
-      }
-      break;
-    }
-    usleep(kSheetPause);
-    if (!(IsPendingImage() == 1 && m_dwLastErr == 0)) break;
-  }
-  {
-    std::lock_guard<std::mutex> list(m_tListLock);
-    m_bThreadEnded = 1;
-  }
-  m_tListChanged.notify_all();
+bool CSelko2ScanFunc::ScanSheet() {
+  ScanPapers();
+  return m_dwLastErr == 0;
 }
 
-void CSelko2ScanFunc::JoinScanThread() {
-  if (!m_bThreadStarted) return;
-  pthread_join(m_phandle, nullptr);
-  m_bThreadStarted = false;
+bool CSelko2ScanFunc::SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) {
+  return GetSrcImageInfo(src) && GetDstImageInfo(dst);
 }
+
+bool CSelko2ScanFunc::MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                                const KELO_IMAGEDATA_PARAMETERS* dst) {
+  const int source = Prop().SCAN_FACE;
+  const bool moveFront = source != 2, moveBack = source == 2 || source == 3;
+  bool moved = true;
+  for (int side = 0; side < 2 && moved; ++side) {
+    if (!(side == SELKO2_SIDE_FRONT ? moveFront : moveBack) || !m_pRawData[side] || m_dwDataLength[side] == 0) continue;
+    // The node takes the face's buffer cut to its data: no second copy.
+    auto* data = static_cast<unsigned char*>(realloc(m_pRawData[side], m_dwDataLength[side]));
+    if (!data) {
+      moved = false;
+      break;
+    }
+    m_pRawData[side] = nullptr;
+    m_ulRawCapacity[side] = 0;
+    (side == SELKO2_SIDE_FRONT ? node->pFrontData : node->pBackData) = data;
+    node->tSrcInfo[side] = src[side];
+    node->tDstInfo[side] = dst[side];
+    node->tJpegInfo[side] = {m_dwDataLength[side], static_cast<unsigned short>(m_dwFaceWidth[side]),
+                             static_cast<unsigned short>(m_dwFaceHeight[side])};
+  }
+  ReleaseImageData();
+  return moved;
+}
+
+void CSelko2ScanFunc::SetFault(Fault fault) {
+  m_dwLastErr = fault == Fault::Parameter ? SELKO2_ERR_PARAM : SELKO2_ERR_NO_MEMORY;
+}
+
+void CSelko2ScanFunc::SendStopOnce() {
+  if (g_bSendStopCmd != 0) return;
+  std::lock_guard<std::recursive_mutex> io(m_ioLock);
+  _FCL_CMD sFCLCommand;
+  _FCL_DEVICE_STATUS sFCLDeviceStatus{};
+  CreateCommand(&sFCLCommand, selko2::kStopScan);
+  if (!SendCommand(&sFCLCommand, &sFCLDeviceStatus)) {
+    m_dwLastErr = SELKO2_ERR_COMMAND;
+    LogError("CSelko2ScanFunc::DoScanThreadFunc", "devctl->SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
+  }
+  g_bSendStopCmd = 1;
+}
+
+// A cancel ends the batch after its sheet, and the scanner is told to stop
+// from this thread.
+bool CSelko2ScanFunc::AfterSheet() {
+  if (!m_bIsCancel) return true;
+  LogError("CSelko2ScanFunc::DoScanThreadFunc", "cancel operation");
+  m_dwLastErr = SELKO2_ERR_CANCELLED;
+  SendStopOnce();
+  return false;
+}
+
+bool CSelko2ScanFunc::MoreSheets() { return IsPendingImage() == 1 && m_dwLastErr == 0; }
 
 // --- the read side ----------------------------------------------------------------
 
@@ -372,37 +264,7 @@ void CSelko2ScanFunc::SetReadImgBufSize() {
         LogError("CSelko2ScanFunc::SetReadImgBufSize", "page size != announced size");
     }
   }
-  m_iReadOffset = 0;
-  m_bReadEnd = false;
-}
-
-SANE_Status CSelko2ScanFunc::ReadPageBuf(unsigned char* buffer, uint32_t* remaining, SANE_Byte* data,
-                                         SANE_Int maxLength, SANE_Int* length) {
-  const char* fn = "CSelko2ScanFunc::ReadPageBuf";
-  if (!remaining || !data || !length) {
-    WriteLog(LOG_LEVEL_DETAIL, fn, "SANE_STATUS_INVAL");
-    return SANE_STATUS_INVAL;
-  }
-  *length = 0;
-  if (*remaining == 0) {
-    WriteLog(LOG_LEVEL_DEBUG, fn, "end[SANE_STATUS_EOF]");
-    return SANE_STATUS_EOF;
-  }
-  if (!buffer || maxLength < 0) {
-    WriteLog(LOG_LEVEL_DETAIL, fn, "SANE_STATUS_INVAL");
-    return SANE_STATUS_INVAL;
-  }
-  const uint32_t n = std::min(static_cast<uint32_t>(maxLength), *remaining);
-  memcpy(data, buffer + m_iReadOffset, n);
-  if (n < *remaining) {
-    m_iReadOffset += static_cast<int32_t>(n);
-    *remaining -= n;
-  } else {
-    m_iReadOffset = 0;
-    *remaining = 0;
-  }
-  *length = static_cast<SANE_Int>(n);
-  return SANE_STATUS_GOOD;
+  m_Batch.BeginPage();
 }
 
 void CSelko2ScanFunc::FreeServedPages() {
@@ -420,7 +282,7 @@ void CSelko2ScanFunc::FreeServedPages() {
   for (uint32_t& n : m_dwHalfRemain) n = 0;
   m_dwRemain[0] = m_dwRemain[1] = 0;
   m_ulImageBytes[0] = m_ulImageBytes[1] = 0;
-  m_bReadEnd = true;
+  m_Batch.EndPage();
 }
 
 SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
@@ -436,7 +298,7 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
   }
   // Past the end the flags already name the next face or half: reading on
   // would serve it early, or drop it as read.
-  if (m_bReadEnd) return SANE_STATUS_EOF;
+  if (m_Batch.PageEnded()) return SANE_STATUS_EOF;
   const KELO_PROP_INFO& p = Prop();
   const int source = p.SCAN_FACE;
   KeloImageProcess& ip = m_Pipeline.m_ImageProcess;
@@ -462,12 +324,12 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
     buffer = front ? &m_pImageFront : &m_pImageBack;
     remaining = &m_dwRemain[side];
   }
-  SANE_Status status = ReadPageBuf(*buffer, remaining, data, maxLength, length);
+  SANE_Status status = m_Batch.ReadPage(*buffer, remaining, data, maxLength, length);
   if (status != SANE_STATUS_EOF) return status;
 
   free(*buffer);
   *buffer = nullptr;
-  m_bReadEnd = true;
+  m_Batch.EndPage();
   if (kind == kFace) m_ulImageBytes[side] = 0;
   const bool duplex = source == 3;
   switch (kind) {
@@ -495,16 +357,6 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
 
 // --- Cancel -------------------------------------------------------------------------
 
-void CSelko2ScanFunc::FreeQueuedSheets() {
-  std::lock_guard<std::mutex> list(m_tListLock);
-  while (IMAGEDATA_NODE* node = m_pHead) {
-    m_pHead = node->pNext;
-    free(node->pFrontData);
-    free(node->pBackData);
-    free(node);
-  }
-}
-
 void CSelko2ScanFunc::Cancel() {
   const char* fn = "CSelko2ScanFunc::Cancel";
   CLogScope scope(fn);
@@ -516,14 +368,8 @@ void CSelko2ScanFunc::Cancel() {
   m_Pipeline.m_bCustomLUT = 0;
   g_bIsReadDoubleBack = 0;
   // The thread sees the flag at its next block or after its sheet.
-  JoinScanThread();
-  if (g_bSendStopCmd == 0) {
-    std::lock_guard<std::recursive_mutex> io(m_ioLock);
-    _FCL_CMD sFCLCommand;
-    _FCL_DEVICE_STATUS sFCLDeviceStatus{};
-    CreateCommand(&sFCLCommand, selko2::kStopScan);
-    SendCommand(&sFCLCommand, &sFCLDeviceStatus);
-  }
+  m_Batch.Join();
+  SendStopOnce();
   g_bSendStopCmd = 0;
   g_bIsReadFrontUpper = 1;
   g_bIsReadBackUpper = 1;
@@ -536,9 +382,7 @@ void CSelko2ScanFunc::Cancel() {
   for (int side = 0; side < 2; ++side) m_dwDataLength[side] = m_dwFaceWidth[side] = m_dwFaceHeight[side] = 0;
   FreeServedPages();
   ReleaseImageData();
-  FreeQueuedSheets();
-  m_bThreadEnded = 0;
-  m_pProp = &g_PropInfo;
+  m_Batch.Stop();
 }
 
 // --- geometry the option layer reports --------------------------------------------

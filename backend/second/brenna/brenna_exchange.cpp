@@ -1,3 +1,4 @@
+// The Brenna exchange steps: command block, data phases, status, and the inquiry records.
 #include "brenna_exchange.h"
 
 #include <algorithm>

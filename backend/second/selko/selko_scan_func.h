@@ -5,11 +5,9 @@
 #ifndef DRAVN_SECOND_SELKO_SCAN_FUNC_H
 #define DRAVN_SECOND_SELKO_SCAN_FUNC_H
 
-#include <pthread.h>
 #include <sane/sane.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -17,8 +15,8 @@
 #include "jpeg_decode.h"
 #include "prop_info.h"
 #include "selko2_pipeline.h"
-#include "selko2_scan_func.h"  // IMAGEDATA_NODE
 #include "selko_exchange.h"
+#include "sheet_batch.h"
 
 // The 64-byte scan-parameter record, sent as it stands.
 struct FIT_SCAN_PARAMETER {
@@ -58,7 +56,7 @@ struct SelkoFaceBuffer {
   FIT_COMMAND_STATUS tReply{};  // the face's last read-image reply
 };
 
-class CSelkoScanFunc {
+class CSelkoScanFunc final : private CBatchFamily {
  public:
   CSelkoScanFunc();
   ~CSelkoScanFunc();
@@ -70,8 +68,6 @@ class CSelkoScanFunc {
   SANE_Status Start();
   void SetReadImgBufSize();
   SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
-  SANE_Status ReadPageBuf(unsigned char* page, uint32_t* remaining, SANE_Byte* data, SANE_Int maxLength,
-                          SANE_Int* length);
   void Cancel();
   SANE_Status ConvertToSaneErr(uint32_t code) const;
 
@@ -114,16 +110,15 @@ class CSelkoScanFunc {
 
   // Batch.
   SANE_Status ScanPapers();
-  void DoScanThreadFunc();
   uint32_t IsPendingImage() const;
   void ReleaseImageData();
   bool GetSrcImageInfo(KELO_IMAGEDATA_PARAMETERS* pstSrcImageInfo) const;
   bool GetDstImageInfo(KELO_IMAGEDATA_PARAMETERS* pstDstImageInfo) const;
-  bool HasScanThread() const { return m_bThreadStarted; }
+  bool HasScanThread() const { return m_Batch.Started(); }
   // g_PropInfo, or during a batch with automatic feeding the copy the batch
   // started with: the scan thread reads it while the entry points rebuild
   // g_PropInfo.
-  const KELO_PROP_INFO& Prop() const { return *m_pProp; }
+  const KELO_PROP_INFO& Prop() const { return *m_Batch.Prop(); }
 
   // Pipeline.
   uint32_t DoImageProcess(unsigned char** ppFront, unsigned char** ppBack, KELO_IMAGEDATA_PARAMETERS* tpSrcInfo,
@@ -148,13 +143,22 @@ class CSelkoScanFunc {
                 FIT_COMMAND_STATUS* status, unsigned char** ppReply, uint32_t* pReplyLength, bool query);
   bool AllocateBuffers();
   bool StoreReply(const FIT_COMMAND_STATUS& status, const unsigned char* data, uint32_t length);
-  static void* ScanThreadEntry(void* object);
-  void JoinScanThread();
-  SANE_Status TakeNextSheet();
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
   bool MoveReceivedPages(unsigned char** ppFront, unsigned char** ppBack, const KELO_IMAGEDATA_PARAMETERS* src,
                          JPEGINFO* jpeg);
   void FreeServedPages();
-  void FreeQueuedSheets();
   void EndFailedBatch();
   bool ConvertsResolution() const;
   uint32_t ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src,
@@ -178,7 +182,6 @@ class CSelkoScanFunc {
   unsigned char* m_pImageFront = nullptr;
   unsigned char* m_pImageBack = nullptr;
   uint32_t m_dwRemain[2] = {0, 0};
-  uint32_t m_dwReadOffset = 0;
 
   unsigned char m_byToneLUT[256];
   // Image steps shared with the Selko2 class (bicubic tables, mode step,
@@ -187,15 +190,8 @@ class CSelkoScanFunc {
   uint32_t m_bLUTBuilt = 0;
   bool m_bToneApplied = false;  // the tone table went with the decoding
 
-  // The batch: scan thread and page list.
-  pthread_t m_phandle{};
-  bool m_bThreadStarted = false;
-  std::atomic<uint32_t> m_bThreadEnded{0};
-  IMAGEDATA_NODE* m_pHead = nullptr;
-  std::mutex m_tListLock;
-  std::condition_variable m_tListChanged;
-  KELO_PROP_INFO m_tBatchProp{};
-  const KELO_PROP_INFO* m_pProp = &g_PropInfo;
+  // The batch: scan thread, page list and page serving.
+  CSheetBatch m_Batch{*this, m_bIsCancel, "CSelkoScanFunc"};
   // One exchange at a time on the device.
   std::recursive_mutex m_ioLock;
 };

@@ -1,3 +1,4 @@
+// Filling a Selko2 command block from its command-set entry.
 #include "selko2_command.h"
 
 #include <cstring>

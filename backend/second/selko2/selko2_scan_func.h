@@ -6,11 +6,9 @@
 #ifndef DRAVN_SECOND_SELKO2_SCAN_FUNC_H
 #define DRAVN_SECOND_SELKO2_SCAN_FUNC_H
 
-#include <pthread.h>
 #include <sane/sane.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -21,6 +19,7 @@
 #include "selko2_command.h"
 #include "selko2_error.h"
 #include "selko2_pipeline.h"
+#include "sheet_batch.h"
 
 // The 260-byte scan-parameter record, process-wide, owned by the object.
 extern unsigned char* g_pScanParameterExt;
@@ -30,17 +29,6 @@ extern unsigned char* g_pScanParameterExt;
 // cancel); "Stop Scan" has been sent for this batch.
 extern std::atomic<uint32_t> g_bSendScanParamCmd;
 extern std::atomic<uint32_t> g_bSendStopCmd;
-
-// One sheet queued between the scan thread and the application's thread:
-// the compressed faces (owned by the node) and their geometry.
-struct IMAGEDATA_NODE {
-  unsigned char* pFrontData;
-  unsigned char* pBackData;
-  KELO_IMAGEDATA_PARAMETERS tSrcInfo[2];  // front, back
-  KELO_IMAGEDATA_PARAMETERS tDstInfo[2];
-  JPEGINFO tJpegInfo[2];  // data length, frame width and height of each face
-  IMAGEDATA_NODE* pNext;
-};
 
 // Sides of a sheet, as the face arrays index them.
 enum : int { SELKO2_SIDE_FRONT = 0, SELKO2_SIDE_BACK = 1 };
@@ -57,7 +45,7 @@ struct Selko2DataPhase {
   const char* failure = "";
 };
 
-class CSelko2ScanFunc {
+class CSelko2ScanFunc final : private CBatchFamily {
  public:
   CSelko2ScanFunc();
   ~CSelko2ScanFunc();
@@ -80,16 +68,12 @@ class CSelko2ScanFunc {
   SANE_Status ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
   void Cancel();
 
-  // Serving one buffer to the read side.
-  SANE_Status ReadPageBuf(unsigned char* buffer, uint32_t* remaining, SANE_Byte* data, SANE_Int maxLength,
-                          SANE_Int* length);
-  // The scan thread's body and the scanner's end-of-scanning state.
-  void DoScanThreadFunc();
+  // The scanner's end-of-scanning state.
   uint32_t IsPendingImage();
   // The scan thread has been started and has not yet been joined.
-  bool HasScanThread() const { return m_bThreadStarted; }
+  bool HasScanThread() const { return m_Batch.Started(); }
   // Its body has run to its end.
-  bool ScanThreadEnded() const { return m_bThreadEnded != 0; }
+  bool ScanThreadEnded() const { return m_Batch.Ended(); }
 
   // Page acquisition: one sheet, its preparation and its command sequence.
   SANE_Status ScanPapers();
@@ -121,7 +105,7 @@ class CSelko2ScanFunc {
   // The scan-property record this object works from: g_PropInfo, or during
   // a batch with automatic feeding the copy the batch started with, which
   // the scan thread reads while the entry points rebuild g_PropInfo.
-  const KELO_PROP_INFO& Prop() const { return *m_pProp; }
+  const KELO_PROP_INFO& Prop() const { return *m_Batch.Prop(); }
 
   // Transaction steps and their logged wrappers.
   bool USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status);
@@ -206,12 +190,23 @@ class CSelko2ScanFunc {
   bool ReadBlockStatus(_FCL_BLKIMG_STATUS* status);
   bool DiscardData(uint32_t length, const char* failure);
   bool StoreBlock(int side, uint32_t readSize, uint32_t length, uint32_t blockWidth);
-  static void* ScanThreadEntry(void* object);
-  void JoinScanThread();
   bool BufferReady();
-  SANE_Status TakeNextSheet();
   void FreeServedPages();
-  void FreeQueuedSheets();
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
+  // Sends "Stop Scan" once a batch.
+  void SendStopOnce();
 
   char m_szDeviceShmPath[256] = {};
   bool m_bStatusFileClean = false;  // this object's last write recorded no error
@@ -247,23 +242,13 @@ class CSelko2ScanFunc {
   size_t m_ulImageBytes[2] = {0, 0};
   uint32_t m_dwRemain[2] = {0, 0};  // front, back
   uint32_t m_dwHalfRemain[5] = {};  // front upper, back upper, front lower, back lower, merged
-  int32_t m_iReadOffset = 0;
-  // The buffer last made ready has been read to its end: reads answer end
-  // of file until a start makes the next one ready, and never reach into it.
-  bool m_bReadEnd = true;
 
-  // The batch: scan thread, page list, and the property record they use.
-  pthread_t m_phandle{};
-  bool m_bThreadStarted = false;
-  std::atomic<uint32_t> m_bThreadEnded{0};
   // Start or ReadImgBuf is running: a cancel that comes meanwhile (from a
   // signal handler or another thread) only raises the cancel flag.
   std::atomic<int> m_iInCall{0};
-  IMAGEDATA_NODE* m_pHead = nullptr;
-  std::mutex m_tListLock;  // the head, the links, and the thread's end
-  std::condition_variable m_tListChanged;
-  KELO_PROP_INFO m_tBatchProp{};
-  const KELO_PROP_INFO* m_pProp = &g_PropInfo;
+  // The batch: scan thread, page list, the property record they use, and
+  // page serving.
+  CSheetBatch m_Batch{*this, m_bIsCancel, "CSelko2ScanFunc"};
 };
 
 #endif

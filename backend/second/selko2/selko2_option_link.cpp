@@ -1,3 +1,4 @@
+// The Selko2 device object as the option layer sees it.
 #include "selko2_option_link.h"
 
 #include "prop_info.h"

@@ -1,3 +1,4 @@
+// The Selko2 exchange steps: command block with status, data out, data in.
 #include "selko2_exchange.h"
 
 #include <libusb.h>

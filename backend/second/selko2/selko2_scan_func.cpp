@@ -1,3 +1,4 @@
+// The Selko2 device class: its object, transactions, lock, first-read date and status file.
 #include "selko2_scan_func.h"
 
 #include <fcntl.h>
@@ -59,13 +60,10 @@ void CSelko2ScanFunc::SetUsbTimeOut(int milliseconds) {
 // A batch still running when the object goes (an exit without cancel)
 // must not outlive it, nor may what it holds leak. Nothing is sent.
 CSelko2ScanFunc::~CSelko2ScanFunc() {
-  if (m_bThreadStarted) {
-    m_bIsCancel = 1;
-    JoinScanThread();
-  }
+  m_bIsCancel = 1;
+  m_Batch.Join();
   FreeServedPages();
   ReleaseImageData();
-  FreeQueuedSheets();
   delete[] g_pScanParameterExt;
   g_pScanParameterExt = nullptr;
 }

@@ -1,3 +1,4 @@
+// The JFIF header put before a Brenna face's bare scan data.
 #include "brenna_jfif.h"
 
 #include <algorithm>

@@ -12,7 +12,7 @@ uint32_t CSelko2ScanFunc::HandOverSheet(unsigned char** ppFront, unsigned char**
   // rebuild from the options at every start: a sheet of a batch is made
   // with the properties the batch was scanned with, and the pages served
   // are described by them.
-  if (m_pProp != &g_PropInfo) g_PropInfo = *m_pProp;
+  if (m_Batch.Prop() != &g_PropInfo) g_PropInfo = *m_Batch.Prop();
   const int rc = m_Pipeline.DoImageProcess(ppFront, ppBack, tpSrcInfo, tpDstInfo, tpJpegInfo);
   if (rc != 0) {
     // A sheet the pipeline gave up on is never served: its pages are half
