@@ -42,6 +42,7 @@ SEED = 46
 THREADS = 3
 ROTATE = [1, 0, 4, 5, 2, 3, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 17, 16, 19, 18, 21, 20, 23, 22, 24]
 CJ_BY_DIRECTION = {0: 2, 1: 5, 2: 4, 3: 3}
+DIRECTION = [0, 2, 0, 3, 2, 1, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, -1]  # of each label
 
 
 def log(*a):
@@ -184,6 +185,10 @@ def train_net(windows, pair, epochs, net=None):
     weight = torch.tensor(np.where(counts > 0, (counts.sum() / 25 / np.maximum(counts, 1)) ** 0.5, 0),
                           dtype=torch.float32)
     loss_fn = nn.CrossEntropyLoss(weight=weight)
+    # The vote needs the direction more than the script: the summed
+    # probability of the right direction's labels is learnt as well.
+    group = torch.tensor([{0: 0, 2: 1, 1: 2, 3: 3, -1: 4}[d] for d in DIRECTION])
+    member = torch.nn.functional.one_hot(group, 5).bool()  # label x group
     g = torch.Generator().manual_seed(SEED + pair)
     for epoch in range(epochs):
         net.train()
@@ -197,7 +202,10 @@ def train_net(windows, pair, epochs, net=None):
             yb = torch.where(flip, rot[yb], yb)
             x = x * (0.6 + 0.8 * torch.rand(len(idx), 1, 1, 1, generator=g))
             opt.zero_grad()
-            loss = loss_fn(net(x), yb)
+            out = net(x)
+            logp = torch.log_softmax(out, 1)
+            by_group = torch.logsumexp(logp[:, :, None].masked_fill(~member[None], -1e9), dim=1)
+            loss = loss_fn(out, yb) + nn.functional.nll_loss(by_group, group[yb])
             loss.backward()
             opt.step()
             sched.step()
@@ -445,9 +453,12 @@ def main():
         nets = refit(work, args.refit)
         for pair, name in ((1, "engine2"), (2, "engine2_2")):
             d = os.path.join(out_root, name)
+            with open(os.path.join(HERE, "dic_DL", name, "model.dat"), "rb") as f:
+                detector_file = f.read()  # the detector stays
             shutil.rmtree(d, ignore_errors=True)
             os.makedirs(d)
-            shutil.copy(os.path.join(HERE, "dic_DL", name, "model.dat"), d)  # the detector stays
+            with open(os.path.join(d, "model.dat"), "wb") as f:
+                f.write(detector_file)
             netfiles.export(nets[pair], d, "orientation script net over %s line crops" %
                             ("grey" if pair == 1 else "two-level"))
     elif not args.skip_training:
