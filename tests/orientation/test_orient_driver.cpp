@@ -411,3 +411,30 @@ TEST(OrientDriver, VerdictsOfTheFixedBiasEngines) {
 }
 
 }  // namespace
+
+namespace {
+
+// The separable sums and the in-place form give what the plain 3 x 3 mean
+// gives; the frame stays.
+TEST(OrientDriver, SmoothingIsTheTruncatedMeanOfNinePixels) {
+  const int w = 37, h = 23;
+  std::vector<uint8_t> src(size_t(w) * h);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t((i * 7919 + i / w * 31) % 256);
+  std::vector<uint8_t> out(src), inPlace(src);
+  smoothing(out.data(), src.data(), w, h);
+  smoothing(inPlace.data(), inPlace.data(), w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int want = src[size_t(y) * w + x];
+      if (x > 0 && y > 0 && x + 1 < w && y + 1 < h) {
+        int sum = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) sum += src[size_t(y + dy) * w + x + dx];
+        want = sum / 9;
+      }
+      ASSERT_EQ(out[size_t(y) * w + x], want) << x << "," << y;
+      ASSERT_EQ(inPlace[size_t(y) * w + x], want) << x << "," << y;
+    }
+}
+
+}  // namespace

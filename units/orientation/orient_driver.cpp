@@ -123,15 +123,22 @@ int cal_variance(const uint8_t* grey, const uint8_t* binary, int width, int heig
   return int(squares / double(n) - mean * mean);
 }
 
-// 3 x 3 box mean of `copy` into the page's inner pixels.
+// 3 x 3 box mean of `copy` into the page's inner pixels: sums down three
+// rows, then along three of those sums. Works in place too (page == copy):
+// the two source rows above the one being written are kept aside.
 void smoothing(uint8_t* page, const uint8_t* copy, int width, int height) {
-  for (int y = 1; y + 1 < height; ++y)
-    for (int x = 1; x + 1 < width; ++x) {
-      int sum = 0;
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) sum += copy[size_t(y + dy) * width + x + dx];
-      page[size_t(y) * width + x] = uint8_t(sum / 9);
-    }
+  if (width < 3 || height < 3) return;
+  const size_t w = size_t(width);
+  std::vector<uint8_t> above(copy, copy + w), row(copy + w, copy + 2 * w);
+  std::vector<uint16_t> columns(w);
+  for (int y = 1; y + 1 < height; ++y) {
+    const uint8_t* below = copy + size_t(y + 1) * w;
+    for (size_t x = 0; x < w; ++x) columns[x] = uint16_t(above[x] + row[x] + below[x]);
+    uint8_t* out = page + size_t(y) * w;
+    for (size_t x = 1; x + 1 < w; ++x) out[x] = uint8_t((columns[x - 1] + columns[x] + columns[x + 1]) / 9);
+    above.swap(row);
+    row.assign(below, below + w);
+  }
 }
 
 // The mean of the nine pixels two apart in a 5 x 5 window.
@@ -165,11 +172,11 @@ int texture_background_detection(uint8_t* page, uint8_t* copy, int width, int he
   textured = density > 0.144f;
   if (textured) {
     // The page is the packed copy from here on (stride = width).
-    if (f == 4)
-      smoothing_5(copy, copy, width, height);
-    else {
+    if (f == 4) {
       std::vector<uint8_t> before(copy, copy + size_t(width) * height);
-      smoothing(copy, before.data(), width, height);
+      smoothing_5(copy, before.data(), width, height);
+    } else {
+      smoothing(copy, copy, width, height);
     }
     for (int y = 0; y < height; ++y) std::memcpy(page + size_t(y) * stride, copy + size_t(y) * width, size_t(width));
     std::vector<uint8_t> full(size_t(width) * height);
