@@ -6,8 +6,8 @@
 // fixed-bias test engines) and breaks each page down by stage: background
 // (decimation, Sauvola, texture test), lines, texture (text detector),
 // crops and ranking, recognition (scorers and vote), and the network's
-// batches, windows and time. The staged engines are tiny: with trained
-// models the network's share grows with its size.
+// batches, windows and time. BM_Entry runs the staged trained engines,
+// BM_Driver the tiny test engines, whose network share is far smaller.
 //   turnsense_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
