@@ -155,7 +155,7 @@ void CopyRow(const dravn_pages::Image& page, const uint8_t* row, const std::vect
 // The backing at face pixel (x, y), `d` pixels outside the paper (from 0).
 inline uint8_t Backing(long x, long y, long d, long shadowPx, const SheetFace::Sheet& sheet) {
   const uint32_t hash = (static_cast<uint32_t>(x) * 0x9E3779B1u) ^ (static_cast<uint32_t>(y) * 0x85EBCA77u);
-  const int v = sheet.backing - 2 + static_cast<int>((hash >> 13) % 5);
+  const int v = sheet.backing - sheet.noise + static_cast<int>((hash >> 13) % (2u * sheet.noise + 1));
   return static_cast<uint8_t>(d < shadowPx ? v - sheet.shadowDepth : v);
 }
 
