@@ -36,6 +36,9 @@ struct Face {
   double angle;
   Place place;
   int side;  // 1 front, 2 back: the back is searched upside down
+  // The window's end, from the image's top (0: below the sheet): a longer
+  // sheet runs on past it, and so do its side shadows.
+  double imageMm = 0;
 };
 
 const char* Name(Content c) {
@@ -52,6 +55,13 @@ crop_test::Input Render(const Face& f) {
   const double toSide = spec.marginMm + bw / 2 - spec.windowWidthMm / 2;
   spec.offsetXMm = f.place == Place::Left ? toSide : f.place == Place::Right ? -toSide : 0;
   crop_test::Input in = crop_test::MakeInput(spec);
+  if (f.imageMm > 0) {
+    dravn_pages::Image& img = in.page.image;
+    img.height = std::min(img.height, static_cast<int>(std::lround(f.imageMm * f.dpi / 25.4)));
+    img.pixels.resize(img.BytesPerLine() * img.height);
+    in.info.nHeight = img.height;
+    in.info.nImageSize = in.info.nBytesPerLine * img.height;
+  }
   dravn_pages::Image coded;
   EXPECT_TRUE(dravn_pages::DecodeJpeg(dravn_pages::EncodeJpeg(in.page.image, false, 85), &coded));
   in.pixels = coded.pixels;
@@ -196,6 +206,19 @@ INSTANTIATE_TEST_SUITE_P(PastTheBorder, Selko2Faces,
 // A sheet that fits the window with its shadow, centred as the feeder's
 // guides centre it: the check finds every shadow ending at its corner and
 // the corners are those the search found before it (to the pixel).
+// Sheets longer than the window (Legal in one that ends 316.8 mm down, as
+// a Selko2 window does with the default A4 paper size), inner edges across
+// them: the paper is kept to the window's end.
+constexpr double kWindowEnd = 297 + 936 / 1200.0 * 25.4;
+INSTANTIATE_TEST_SUITE_P(PastTheWindowsEnd, Selko2Faces,
+                         ::testing::Values(Face{200, kLegal, Content::Box, 0, Place::Centred, 1, kWindowEnd},
+                                           Face{300, kLegal, Content::Box, 0, Place::Centred, 2, kWindowEnd},
+                                           Face{300, kLegal, Content::Table, 0, Place::Centred, 1, kWindowEnd}),
+                         [](const ::testing::TestParamInfo<Face>& i) {
+                           return std::string(Name(i.param.content)) + "_" + std::to_string(i.param.dpi) + "dpi_side" +
+                                  std::to_string(i.param.side);
+                         });
+
 TEST(Selko2FacesInWindow, SheetsKeepTheirCorners) {
   const Paper kCard{"card", 85.6, 54};
   struct {
