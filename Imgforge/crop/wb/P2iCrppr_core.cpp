@@ -462,6 +462,7 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
   int n = 0;
   auto odd = [&](PointList& a, PointList& b, int count) {
     GetDocPosForOddDoc(img, &w.img, a, b, lines, count, skew, pos, info);
+    OddShadowSides(img, pos);
     return 0;
   };
   for (int p = 1; p >= 0; --p) {
