@@ -84,8 +84,7 @@ std::vector<MatrixCase> Cases() {
   // The rim's step up from the paper, smoothed, stays at the backward peak
   // pick's level, so that side is put 1.5 mm inside the shadow's end.
   const char* lampEdge = "the edge facing the lamp 1 mm (a front's bottom) to 3.5 mm (a back's top) short";
-  const char* unnamed = "no row of the crop's scanner table names the family's model text: the generic kind keeps "
-                        "about 0.75 mm of shadow and backing on every side";
+  const char* coarse = "the 100-dpi search keeps about 0.75 mm of shadow and backing on every side";
   return {
       {"Selko2 200 dpi upright", kSelko2, 200, 0, true, all, lampEdge},  // and an A5 face 3 px too long
       {"Selko2 200 dpi turned", kSelko2, 200, 2.5, true, narrow,
@@ -93,11 +92,11 @@ std::vector<MatrixCase> Cases() {
       {"Selko2 150 dpi turned", kSelko2, 150, -1, false, {{kA4, M::Justified, M::Text}, {kCard, M::Text, M::Text}}},
       {"Selko2 300 dpi", kSelko2, 300, 0, false, {{kLetter, M::Box, M::Box}, {kA5, M::Table, M::Table}}, lampEdge},
       {"Selko2 600 dpi turned", kSelko2, 600, 1, false, {{kA4, M::Table, M::Table}, {kCard, M::Photo, M::Photo}}},
-      {"Selko 200 dpi", kSelko, 200, 0, false, all, unnamed},
-      {"Brenna 200 dpi", kBrenna, 200, 0, false, all, unnamed},
+      {"Selko 200 dpi", kSelko, 200, 0, false, all, lampEdge},
+      {"Brenna 200 dpi", kBrenna, 200, 0, false, all, coarse},
       {"Docuvane 200 dpi", kDocuvane, 200, 0, false, all, "the top about 0.6 mm and the sides 0.25 mm into the paper"},
-      {"Selko 300 dpi turned", kSelko, 300, -2, false, {{kA5, M::Photo, M::Photo}}, unnamed},
-      {"Brenna 300 dpi turned", kBrenna, 300, 2, false, {{kA5, M::Text, M::Text}}, unnamed},
+      {"Selko 300 dpi turned", kSelko, 300, -2, false, {{kA5, M::Photo, M::Photo}}},
+      {"Brenna 300 dpi turned", kBrenna, 300, 2, false, {{kA5, M::Text, M::Text}}, coarse},
       {"Docuvane 300 dpi turned", kDocuvane, 300, -1.5, false, {{kA4, M::Table, M::Table}},
        "the top and the sides up to 0.6 mm into the paper"},
   };

@@ -224,15 +224,15 @@ INSTANTIATE_TEST_SUITE_P(PastTheWindowsEnd, Selko2Faces,
                                   std::to_string(i.param.side);
                          });
 
-// The 100-dpi search (the model names the Brenna and Selko backends give,
-// in no row of the scanner table: kind 0) on sheets whose side runs past
-// the border: no side found there, the paper is kept to the border. That
-// search keeps about 0.75 mm of shadow and backing on the other sides.
+// The 100-dpi search (the Brenna's kind 6, and kind 0 for a name in no row
+// of the scanner table) on sheets whose side runs past the border: no side
+// found there, the paper is kept to the border. That search keeps about
+// 0.75 mm of shadow and backing on the other sides.
 INSTANTIATE_TEST_SUITE_P(
     FirstSearch, Selko2Faces,
     ::testing::Values(Face{300, kA4, Content::Table, 0, Place::Left, 1, 0, "BrennaB", 1.0},
                       Face{200, kA4, Content::Photo, 0, Place::Right, 1, 0, "BrennaB", 1.0},
-                      Face{300, kLetter, Content::Box, 0, Place::Left, 1, 0, "SK150A", 1.0}),
+                      Face{300, kLetter, Content::Box, 0, Place::Left, 1, 0, "Unlisted", 1.0}),
     [](const ::testing::TestParamInfo<Face>& i) {
       return std::string(i.param.scanner) + "_" + Name(i.param.content) + "_" + std::to_string(i.param.dpi) + "dpi";
     });
