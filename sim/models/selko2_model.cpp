@@ -597,7 +597,8 @@ class Selko2Model : public SimDeviceModel {
     layout.dpi = dpi, layout.resX = R, layout.resY = V;
     // page_shadow=0: the page files carry their own backing and shadow.
     if (automatic && page)
-      return m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), ParamInt("page_shadow", 1) != 0, side != kFront});
+      return m_sheet.DrawOnBacking(
+          layout, SheetFace::StretchedLevels({pageW, pageL, Skew(), ParamInt("page_shadow", 1) != 0, side != kFront}));
     return m_sheet.Draw(layout, 0xFF);
   }
 

@@ -399,7 +399,7 @@ class SelkoModel : public SimDeviceModel {
     }
     layout.dpi = dpi, layout.resX = R, layout.resY = V;
     const dravn_pages::Image& face = automatic && page
-                                         ? m_sheet.DrawOnBacking(layout, {pageWidth, pageLength, Skew(), true, back})
+                                         ? m_sheet.DrawOnBacking(layout, SheetFace::StretchedLevels({pageWidth, pageLength, Skew(), true, back}))
                                          : m_sheet.Draw(layout, 0xFF);
     *faceWidth = face.width;
     *faceHeight = face.height;

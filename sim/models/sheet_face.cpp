@@ -115,17 +115,19 @@ const uint8_t* SheetFace::PageRow(const Layout& l, long y) const {
 
 namespace {
 
-// The paper as the optics see it beside the backing: white reads at 236
-// (236/255 of every level, rounded; plain arithmetic, which the compiler
-// vectorises, rather than a table).
-inline uint8_t Paper(uint8_t v) { return static_cast<uint8_t>((v * 60653u + 32768u) >> 16); }
+// The paper as the optics see it beside the backing: white reads at the
+// sheet's `white` level, every level scaled by it in 16-bit fixed point
+// (plain arithmetic, which the compiler vectorises, rather than a table).
+inline uint32_t PaperScale(uint8_t white) { return (white * 65536u + 127u) / 255u; }
+inline uint8_t Paper(uint8_t v, uint32_t k) { return static_cast<uint8_t>((v * k + 32768u) >> 16); }
 constexpr uint8_t kRim = 255;
 
 // The page's samples of one face row into `out`, for the face columns
 // `first`..`last`, whose page columns are known; `toned`: as paper beside
 // the backing, else as they are.
 void CopyRow(const dravn_pages::Image& page, const uint8_t* row, const std::vector<int>& column, long first, long last,
-             bool contiguous, bool toned, uint8_t* out) {
+             bool contiguous, uint32_t tone, uint8_t* out) {
+  const bool toned = tone != 0;
   if (first > last) return;
   if (page.channels == 3 && contiguous) {
     const uint8_t* p = row + 3 * column[static_cast<size_t>(first)];
@@ -134,7 +136,7 @@ void CopyRow(const dravn_pages::Image& page, const uint8_t* row, const std::vect
     if (!toned) {
       memcpy(o, p, n);
     } else {
-      for (size_t i = 0; i < n; ++i) o[i] = Paper(p[i]);
+      for (size_t i = 0; i < n; ++i) o[i] = Paper(p[i], tone);
     }
     return;
   }
@@ -143,18 +145,18 @@ void CopyRow(const dravn_pages::Image& page, const uint8_t* row, const std::vect
     uint8_t* o = out + 3 * x;
     if (page.channels == 3) {
       const uint8_t* p = row + 3 * px;
-      o[0] = toned ? Paper(p[0]) : p[0], o[1] = toned ? Paper(p[1]) : p[1], o[2] = toned ? Paper(p[2]) : p[2];
+      o[0] = toned ? Paper(p[0], tone) : p[0], o[1] = toned ? Paper(p[1], tone) : p[1], o[2] = toned ? Paper(p[2], tone) : p[2];
     } else {
-      o[0] = o[1] = o[2] = toned ? Paper(row[px]) : row[px];
+      o[0] = o[1] = o[2] = toned ? Paper(row[px], tone) : row[px];
     }
   }
 }
 
 // The backing at face pixel (x, y), `d` pixels outside the paper (from 0).
-inline uint8_t Backing(long x, long y, long d, long shadowPx) {
+inline uint8_t Backing(long x, long y, long d, long shadowPx, const SheetFace::Sheet& sheet) {
   const uint32_t hash = (static_cast<uint32_t>(x) * 0x9E3779B1u) ^ (static_cast<uint32_t>(y) * 0x85EBCA77u);
-  const int v = 243 + static_cast<int>((hash >> 13) % 5);
-  return static_cast<uint8_t>(d < shadowPx ? v - 70 : v);
+  const int v = sheet.backing - sheet.noise + static_cast<int>((hash >> 13) % (2u * sheet.noise + 1));
+  return static_cast<uint8_t>(d < shadowPx ? v - sheet.shadowDepth : v);
 }
 
 }  // namespace
@@ -177,7 +179,7 @@ const dravn_pages::Image& SheetFace::Draw(const Layout& l, uint8_t fill) {
       continue;
     }
     if (first > 0) memset(out, fill, static_cast<size_t>(std::min(first, l.width)) * 3);
-    CopyRow(m_page, row, m_column, first, last, contiguous, false, out);
+    CopyRow(m_page, row, m_column, first, last, contiguous, 0, out);
     if (last + 1 < l.width) memset(out + 3 * (last + 1), fill, static_cast<size_t>(l.width - last - 1) * 3);
   }
   return m_face;
@@ -210,7 +212,7 @@ const dravn_pages::Image& SheetFace::DrawOnBacking(const Layout& l, const Sheet&
   auto backing = [&](uint8_t* out, long y, long from, long to, long dy) {
     for (long x = from; x < to; ++x) {
       const long dx = std::max(x0 - 1 - x, x - x1);
-      out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = Backing(x, y, std::max(dx, dy), shadowPx);
+      out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = Backing(x, y, std::max(dx, dy), shadowPx, sheet);
     }
   };
   for (long y = 0; y < l.height; ++y) {
@@ -225,7 +227,7 @@ const dravn_pages::Image& SheetFace::DrawOnBacking(const Layout& l, const Sheet&
     if (y >= rimFrom && y < rimTo) {
       if (first <= last) memset(out + 3 * first, kRim, static_cast<size_t>(last - first + 1) * 3);
     } else {
-      CopyRow(m_page, row, m_column, first, last, contiguous, sheet.shadow, out);
+      CopyRow(m_page, row, m_column, first, last, contiguous, sheet.shadow ? PaperScale(sheet.white) : 0, out);
     }
     backing(out, y, std::max(0L, last + 1), l.width, dy);
   }
@@ -242,6 +244,7 @@ void SheetFace::DrawTurned(const Layout& l, const Sheet& sheet, long shadowPx, l
   const double cx = l.left + boxW / 2.0, cy = l.top + boxL / 2.0;
   const double sx = static_cast<double>(l.dpi) / l.resX, sy = static_cast<double>(l.dpi) / l.resY;
   const double W = static_cast<double>(sheet.width), L = static_cast<double>(sheet.length);
+  const uint32_t tone = PaperScale(sheet.white);
   for (long y = 0; y < l.height; ++y) {
     uint8_t* out = m_face.Row(static_cast<int>(y));
     const double dy = y + 0.5 - cy;
@@ -258,12 +261,12 @@ void SheetFace::DrawTurned(const Layout& l, const Sheet& sheet, long shadowPx, l
         const long py = std::min<long>(m_page.height - 1, static_cast<long>(v * sy));
         const uint8_t* p = m_page.Row(static_cast<int>(py)) + px * m_page.channels;
         const uint8_t r = p[0], g = p[m_page.channels == 3 ? 1 : 0], b = p[m_page.channels == 3 ? 2 : 0];
-        out[0] = sheet.shadow ? Paper(r) : r, out[1] = sheet.shadow ? Paper(g) : g,
-        out[2] = sheet.shadow ? Paper(b) : b;
+        out[0] = sheet.shadow ? Paper(r, tone) : r, out[1] = sheet.shadow ? Paper(g, tone) : g,
+        out[2] = sheet.shadow ? Paper(b, tone) : b;
         continue;
       }
       const double d = std::max(std::max(-u, u - W), std::max(-v, v - L));
-      out[0] = out[1] = out[2] = Backing(x, y, static_cast<long>(d), shadowPx);
+      out[0] = out[1] = out[2] = Backing(x, y, static_cast<long>(d), shadowPx, sheet);
     }
   }
 }

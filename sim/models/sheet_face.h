@@ -49,12 +49,25 @@ class SheetFace {
     // The edge that faces the lamp: the bottom one on a front face, the top
     // one on a back face.
     bool lampAtTop = false;
+    // The levels the optics deliver: white paper, the backing, its noise
+    // (levels either way) and how much darker the shadow is than the backing.
+    uint8_t white = 236, backing = 245, noise = 2, shadowDepth = 70;
   };
   // The face as the optics see it: the paper a little darker than the white
   // backing (whose few levels of noise show), a shadow about 0.25 mm wide
-  // and 70 levels deep right round the paper, and the cut edge that faces
+  // right round the paper, and the cut edge that faces
   // the lamp catching its light in a saturated rim 0.6 mm wide on the paper.
   const dravn_pages::Image& DrawOnBacking(const Layout& layout, const Sheet& sheet);
+  // The raw levels of the Selko and Selko2 optics: the host stretches them
+  // with its adjust table, which saturates from 230 up, to paper at 230 and
+  // the backing at 245, its noise two levels either way, about the paper's
+  // shadow at 175. A page file that carries its own backing keeps the
+  // levels it was written for.
+  static Sheet StretchedLevels(Sheet sheet) {
+    if (!sheet.shadow) return sheet;
+    sheet.white = 211, sheet.backing = 222, sheet.noise = 1, sheet.shadowDepth = 53;
+    return sheet;
+  }
   // The bounding box of a sheet `pageW` x `pageL` turned `skewDeg` degrees.
   static void Bounds(long pageW, long pageL, double skewDeg, long* width, long* length);
 

@@ -52,6 +52,8 @@ struct MatrixCase {
   double skewDeg;  // how the sheets go in
   bool duplex;
   std::vector<Sheet> sheets;
+  // Why the crop does not yet keep every face's paper; null when it does.
+  const char* fault = nullptr;
 };
 
 using M = MarginContent;
@@ -79,19 +81,32 @@ std::vector<MatrixCase> Cases() {
                                   {kA5, M::Photo, M::Justified},
                                   {kCard, M::Table, M::Box}};
   const std::vector<Sheet> narrow = {{kA5, M::Text, M::Box}, {kCard, M::Justified, M::Photo}};
+  // The rim's step up from the paper, smoothed, stays at the backward peak
+  // pick's level, so that side is put 1.5 mm inside the shadow's end.
+  const char* lampEdge = "the edge facing the lamp 1 mm (a front's bottom) to 3.5 mm (a back's top) short";
+  const char* coarse = "the 100-dpi search keeps about 0.75 mm of shadow and backing on every side";
   return {
-      {"Selko2 200 dpi upright", kSelko2, 200, 0, true, all},
-      {"Selko2 200 dpi turned", kSelko2, 200, 2.5, true, narrow},
+      {"Selko2 200 dpi upright", kSelko2, 200, 0, true, all, lampEdge},  // and an A5 face 3 px too long
+      {"Selko2 200 dpi turned", kSelko2, 200, 2.5, true, narrow,
+       "as the other Selko2 cases; and an A5 face comes out 3 to 4 px too long"},
       {"Selko2 150 dpi turned", kSelko2, 150, -1, false, {{kA4, M::Justified, M::Text}, {kCard, M::Text, M::Text}}},
-      {"Selko2 300 dpi", kSelko2, 300, 0, false, {{kLetter, M::Box, M::Box}, {kA5, M::Table, M::Table}}},
+      {"Selko2 300 dpi", kSelko2, 300, 0, false, {{kLetter, M::Box, M::Box}, {kA5, M::Table, M::Table}}, lampEdge},
       {"Selko2 600 dpi turned", kSelko2, 600, 1, false, {{kA4, M::Table, M::Table}, {kCard, M::Photo, M::Photo}}},
-      {"Selko 200 dpi", kSelko, 200, 0, false, all},
-      {"Brenna 200 dpi", kBrenna, 200, 0, false, all},
-      {"Docuvane 200 dpi", kDocuvane, 200, 0, false, all},
+      {"Selko 200 dpi", kSelko, 200, 0, false, all, lampEdge},
+      {"Brenna 200 dpi", kBrenna, 200, 0, false, all, coarse},
+      {"Docuvane 200 dpi", kDocuvane, 200, 0, false, all, "the top about 0.6 mm and the sides 0.25 mm into the paper"},
       {"Selko 300 dpi turned", kSelko, 300, -2, false, {{kA5, M::Photo, M::Photo}}},
-      {"Brenna 300 dpi turned", kBrenna, 300, 2, false, {{kA5, M::Text, M::Text}}},
-      {"Docuvane 300 dpi turned", kDocuvane, 300, -1.5, false, {{kA4, M::Table, M::Table}}},
+      {"Brenna 300 dpi turned", kBrenna, 300, 2, false, {{kA5, M::Text, M::Text}}, coarse},
+      {"Docuvane 300 dpi turned", kDocuvane, 300, -1.5, false, {{kA4, M::Table, M::Table}},
+       "the top and the sides up to 0.6 mm into the paper"},
   };
+}
+
+std::vector<MatrixCase> Cases(bool open) {
+  std::vector<MatrixCase> out;
+  for (const MatrixCase& c : Cases())
+    if ((c.fault != nullptr) == open) out.push_back(c);
+  return out;
 }
 
 class PageMatrixE2E : public dravn_scan_e2e::ScanimageE2E, public ::testing::WithParamInterface<MatrixCase> {
@@ -119,13 +134,8 @@ dravn_pages::Image InWindow(const dravn_pages::Image& page, const Feeder& feeder
   return out;
 }
 
-// Off until the white-background crop keeps the paper on these faces: the
-// Selko2 cut loses about a millimetre along the edge facing the lamp, the
-// Docuvane-line cut half a millimetre at the top and sides, the Selko and
-// Brenna cuts keep the shadow and some backing, a Brenna side with no edge
-// in its window is cut at an inner edge, and a Selko2 Legal face with a box
-// running past the window's end is left uncropped.
-TEST_P(PageMatrixE2E, DISABLED_EveryFaceKeepsAllOfItsPaper) {
+// The cases with a fault named run disabled until the crop keeps their paper.
+TEST_P(PageMatrixE2E, EveryFaceKeepsAllOfItsPaper) {
   const MatrixCase& c = GetParam();
   // The pages are rendered at the scanner's reading resolution.
   const int pageDpi = c.dpi > 300 ? 600 : 300;
@@ -306,6 +316,7 @@ std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, PageMatrixE2E, ::testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Families, PageMatrixE2E, ::testing::ValuesIn(Cases(false)), CaseName);
+INSTANTIATE_TEST_SUITE_P(DISABLED_Open, PageMatrixE2E, ::testing::ValuesIn(Cases(true)), CaseName);
 
 }  // namespace

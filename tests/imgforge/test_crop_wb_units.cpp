@@ -306,6 +306,16 @@ TEST(WBInterface, StrictModeCornerOnePixelOutside) {
   for (const auto& c : out) EXPECT_FALSE(CornersInside(c, &img));
 }
 
+// The model texts the backends put in the request select their families'
+// rows (a text in no row would search every face as kind 0).
+TEST(WBInterface, BackendModelTextsSelectTheirRows) {
+  const struct {
+    const char* text;
+    int64_t kind;
+  } rows[] = {{"SK150A", 4}, {"SK250A", 4}, {"SK350A", 4}, {"BrennaB", 6}, {"Selko2S420", 8}, {"DocuvaneRK50", 2}};
+  for (const auto& r : rows) EXPECT_EQ(r.kind, ScannerRowOf(r.text).kind) << r.text;
+}
+
 TEST(WBInterface, ScannerRows) {
   const ScannerRow& other = ScannerRowOf("NoSuchScanner");
   EXPECT_EQ(0, other.kind);

@@ -359,6 +359,65 @@ int ShadowSidesCheck(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
   return GetAllXPoints4(lines, c) ? 1 : -3;
 }
 
+// Whether row r of the source carries a left or right side's shadow edge
+// in a band of b columns around the side.
+bool SideShadowAt(const _P2IIMG* img, const _STRTLINE& side, int r, int b, uint8_t* buf) {
+  const double y = -static_cast<double>(r);
+  const int x = static_cast<int>(side.bVert ? side.dX : (y - side.dB) / side.dA);
+  int s = std::max(2, x - b / 2);
+  if (s + b >= img->nWidth - 2) s = img->nWidth - 3 - b;
+  if (s < 1 || r < 1 || r >= img->nHeight - 1) return false;
+  const bool colour = img->nBitsPerPixel == 24;
+  const int px = colour ? 3 : 1;
+  const uint8_t* c = img->pImageData + static_cast<size_t>(r) * img->nBytesPerLine + static_cast<size_t>(s) * px +
+                     (colour ? 1 : 0);
+  for (int k = 0; k < b; ++k, c += px)
+    buf[k] = static_cast<uint8_t>(colour ? GetAve_RGB(c, img->nBytesPerLine) : GetAve_Mono(c, img->nBytesPerLine));
+  for (int k = 1; k <= b - 2; ++k)
+    if (std::abs(buf[k - 1] - buf[k + 1]) >= 17) return true;
+  return false;
+}
+
+// The sheet runs on past the window's end: both side shadows run on past a
+// top or bottom side found inside the paper (an inner edge: a box, a rule)
+// to the image's border. That side moves out, parallel to itself, to the
+// border. 1: a side moved.
+int SideShadowsPastEnds(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
+  if (IsTatesen(lines[1]) || IsTatesen(lines[3]) || !IsTatesen(lines[0]) || !IsTatesen(lines[2])) return 0;
+  const int m5 = static_cast<int>(img->nYResolution * 5 / 25.4), b = static_cast<int>(img->nXResolution * 5 / 25.4);
+  if (b < 3 || b + 6 >= img->nWidth || img->nHeight < 8) return 0;
+  const int w = static_cast<int>(img->nYResolution * gdblShadowCheckEdgeRange / 25.4);
+  std::vector<uint8_t> buf(static_cast<size_t>(b) * (img->nBitsPerPixel == 24 ? 3 : 1));
+  bool moved = false;
+  for (int k : {1, 3}) {
+    const int dir = k == 1 ? 1 : -1;  // rows outward
+    const int last = dir > 0 ? img->nHeight - 3 : 2;
+    bool border = true;
+    for (int s : {0, 2}) {
+      tagPOINT corner{};
+      if (!GetXPoint(lines[s], lines[k], &corner)) return 0;
+      const int row = static_cast<int>(-corner.y);
+      if (row < 0 || row >= img->nHeight || dir * (last - row) <= w) {
+        border = false;
+        break;
+      }
+      int r = row - dir * m5;
+      while (dir * (last - r) >= 0 && SideShadowAt(img, lines[s], r, b, buf.data())) r += dir;
+      border = border && dir * (r - last) > 0;
+    }
+    if (!border) continue;
+    // Through the border row at the end where the side lies farther in, so
+    // that it reaches the border everywhere.
+    const int64_t row = dir > 0 ? img->nHeight - 1 : 0, right = img->nWidth - 1;
+    const _STRTLINE& l = lines[k];
+    const bool atRight = dir * l.dA * static_cast<double>(right) > 0;  // y-up: farther in where dir * y is larger
+    GetParallelLine({atRight ? right : 0, -row}, lines[k], &lines[k]);
+    moved = true;
+  }
+  if (!moved) return 0;
+  return GetAllXPoints4(lines, c) ? 1 : -3;
+}
+
 // The same check on an odd-shaped document's circumscribed rectangle: its
 // sides are the extremes of the edge points, and where no edge of a side
 // was found at all they stop short of paper that runs on to the border.
@@ -403,6 +462,7 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
   int n = 0;
   auto odd = [&](PointList& a, PointList& b, int count) {
     GetDocPosForOddDoc(img, &w.img, a, b, lines, count, skew, pos, info);
+    OddShadowSides(img, pos);
     return 0;
   };
   for (int p = 1; p >= 0; --p) {
@@ -620,6 +680,7 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   SortStraightLine(lines);
   tagPOINT c[4];
   if (!GetAllXPoints4(lines, c)) return -3;
+  if ((rc = SideShadowsPastEnds(img, lines, c)) < 0) return rc;
   if ((rc = ShadowSidesCheck(img, lines, c)) < 0) return rc;
   pos->dSkew = skew;
   std::copy(c, c + 4, pos->ptCorner);

@@ -232,9 +232,11 @@ const char* const kLarge[] = {"Tavrin4T1000", "Tavrin4T2000", "Tavrin4T3000", "T
                               "Tv5A400",      "Tv5E100",      "Tv5E150",      "Tv5E200",      "Tv5E250",
                               "Tv5E300",      "Tv5E350",      "Tv5E400",      "Tv5E450",      "Tv5E500",
                               "Tv5E550"};
-const char* const kCompact[] = {"SelkoS150", "SelkoS250", "SelkoS350"};
+// The Selko and Brenna backends name their models by the short texts they
+// send in the request; the rows hold those too.
+const char* const kCompact[] = {"SelkoS150", "SelkoS250", "SelkoS350", "SK150A", "SK250A", "SK350A"};
 const char* const kNetwork[] = {"Selko2S420", "Selko2S520", "Selko2S620"};
-const char* const kSingle[] = {"BrennaB700"};
+const char* const kSingle[] = {"BrennaB700", "BrennaB"};
 const char* const kFurther[] = {"ZemblZ350"};
 
 struct Row {
@@ -245,9 +247,9 @@ struct Row {
 
 const Row kRows[] = {
     {kLarge, sizeof kLarge / sizeof *kLarge, {-8.5, 8.5, 16, 16, 16, 2}},
-    {kCompact, 3, {-9.9, 9.9, 9.9, 9.9, 6.3, 4}},
+    {kCompact, 6, {-9.9, 9.9, 9.9, 9.9, 6.3, 4}},
     {kNetwork, 3, {-9.9, 9.9, 9.9, 9.9, 6.3, 8}},
-    {kSingle, 1, {-9.0, 9.0, 6.5, 6.5, 6.3, 6}},
+    {kSingle, 2, {-9.0, 9.0, 6.5, 6.5, 6.3, 6}},
     {kFurther, 1, {-30, 30, 5.1, 5.1, 6.3, 7}},
 };
 const ScannerRow kOther{8.0, -9.0, 6.3, 6.4, 6.3, 0};
