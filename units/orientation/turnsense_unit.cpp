@@ -337,9 +337,15 @@ int Process(_P2IIMG* page, int* out) {
   Image made;
   I3ipImageInfo* working = &copy.info;
   if (copy.info.Bpp == 24) {
-    const float wide = float(copy.info.Width) / copy.info.Dpi, tall = float(copy.info.Height) / copy.info.Dpi;
-    const int wMm = int(double(wide) * 25.4 * 100), hMm = int(double(tall) * 25.4 * 100);
-    if (copy.info.Dpi != 0 && wMm <= 10100 && hMm <= 10100) {
+    // Sizes in hundredths of a millimetre; a record without a resolution is
+    // no card (and its sizes are never divided out). Below 10101 is what the
+    // whole hundredths up to 10100 are.
+    bool card = false;
+    if (copy.info.Dpi > 0) {
+      const float wide = float(copy.info.Width) / copy.info.Dpi, tall = float(copy.info.Height) / copy.info.Dpi;
+      card = double(wide) * 25.4 * 100 < 10101.0 && double(tall) * 25.4 * 100 < 10101.0;
+    }
+    if (card) {
       const int rc = CleanUp(copy.info, made, gTD1_Card_mode == 2);
       if (rc != kOk) {
         I3Log(I3LOG_ERROR, "%s CleanUp ErrorCode = %d", kEntryTag, rc);
