@@ -30,12 +30,14 @@ bool LongEnough(int crop_w, int crop_h, bool horizontal) {
 }
 
 // The least-ink position among `start` and the listed positions; a later
-// position wins only with strictly less ink.
+// position wins only with strictly less ink. Positions outside 0 .. size - 1
+// (a box already at the crop's edge) are not lines of the crop.
 template <typename Ink>
-int64_t LeastInk(int64_t start, int64_t from, int64_t to, Ink ink) {
+int64_t LeastInk(int64_t start, int64_t from, int64_t to, int64_t size, Ink ink) {
   int64_t best = start, best_ink = ink(start);
   const int64_t step = to >= from ? 1 : -1;
   for (int64_t p = from; step > 0 ? p <= to : p >= to; p += step) {
+    if (p < 0 || p >= size) continue;
     const int64_t v = ink(p);
     if (v < best_ink) best = p, best_ink = v;
   }
@@ -277,10 +279,10 @@ int original_text_line_extraction(void*, uint8_t** full, void*, int full_width, 
       };
       int64_t nl = bl, nr = br, nt = bt, nb = bb;
       if (cw > 0 && ch > 0 && bl <= br && bt <= bb) {
-        nl = LeastInk(bl, bl - 1, std::max<int64_t>(bl - L, 0), col_ink);
-        nr = LeastInk(br, br + 1, std::min<int64_t>(br + L, cw - 1), col_ink);
-        nt = LeastInk(bt, bt - 1, std::max<int64_t>(bt - L, 0), row_ink);
-        nb = LeastInk(bb, bb + 1, std::min<int64_t>(bb + L, ch - 1), row_ink);
+        nl = LeastInk(bl, bl - 1, std::max<int64_t>(bl - L, 0), cw, col_ink);
+        nr = LeastInk(br, br + 1, std::min<int64_t>(br + L, cw - 1), cw, col_ink);
+        nt = LeastInk(bt, bt - 1, std::max<int64_t>(bt - L, 0), ch, row_ink);
+        nb = LeastInk(bb, bb + 1, std::min<int64_t>(bb + L, ch - 1), ch, row_ink);
       }
       const int ow = int(std::max<int64_t>(nr - nl + 1, 0)), oh = int(std::max<int64_t>(nb - nt + 1, 0));
       if (!SetCrop(out, ow, oh)) return kNoMemory;
@@ -396,10 +398,10 @@ int original_text_line_extraction_Pavix_nline_v1(void*, uint8_t** full, void*, v
         return n;
       };
       const int64_t bx = std::min<int64_t>(b, X - 1), by = std::min<int64_t>(b, Y - 1);
-      const int64_t left = LeastInk(bx, bx - 1, wide ? 0 : std::max<int64_t>(0, bx - L), col_ink);
-      const int64_t right = LeastInk(ec, ec + 1, wide ? X - 1 : std::min<int64_t>(ec + L, X - 1), col_ink);
-      const int64_t top = LeastInk(by, Y / 2 - 1, wide ? 0 : std::max<int64_t>(0, by - L), row_ink);
-      const int64_t bottom = LeastInk(er, Y / 2 + 1, wide ? Y - 1 : std::min<int64_t>(er + L, Y - 1), row_ink);
+      const int64_t left = LeastInk(bx, bx - 1, wide ? 0 : std::max<int64_t>(0, bx - L), X, col_ink);
+      const int64_t right = LeastInk(ec, ec + 1, wide ? X - 1 : std::min<int64_t>(ec + L, X - 1), X, col_ink);
+      const int64_t top = LeastInk(by, Y / 2 - 1, wide ? 0 : std::max<int64_t>(0, by - L), Y, row_ink);
+      const int64_t bottom = LeastInk(er, Y / 2 + 1, wide ? Y - 1 : std::min<int64_t>(er + L, Y - 1), Y, row_ink);
       const int along = int(std::max<int64_t>(right - left + 1, 0)),
                 across = int(std::max<int64_t>(bottom - top + 1, 0));
       const int cw = horizontal ? along : across, ch = horizontal ? across : along;
