@@ -32,6 +32,9 @@
 //   inquiry_offsets=bad the inquiry names its texts at offsets past its end
 //   sense_broken=1     every request-sense command is refused
 //   chunk_ms=<n>       time the mechanism takes to bring each chunk
+//   button=<path>      the scan button is held while this file exists; its
+//                      presses and releases come as interrupt packets 81 01
+//                      and 81 00
 //
 // Maintenance data, changed by the host's sends (memory in state=):
 //   state=<path>       read data and error record kept in this file, shared
@@ -67,6 +70,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt_button.h"
 #include "sheet_face.h"
 #include "sim_model.h"
 #include "state_file.h"
@@ -105,6 +109,10 @@ class BrennaModel : public SimDeviceModel {
     // Annex K tables at 100 % until the host sends its own.
     m_window.assign(96, 0);
     LoadMaintenance();
+  }
+
+  int InterruptIn(uint8_t* data, int length) override {
+    return m_gone ? LIBUSB_ERROR_NO_DEVICE : m_button.Read(data, length);
   }
 
   int Control(const SimControlSetup& s, uint8_t* data, int length) override {
@@ -596,6 +604,7 @@ class BrennaModel : public SimDeviceModel {
   bool m_goneAfterFirst = false;
   bool m_goneAfterReply = false;
   bool m_gone = false;
+  dravn_sim::InterruptButton m_button{Param("button"), 0x81};
 };
 
 }  // namespace

@@ -49,6 +49,9 @@
 //                     the name reply grows to 32 bytes with these two
 //                     firmware bytes at 21 and 22
 //   connect_after=<n> the first n handshakes are refused
+//   button=<path>     the scan button is held while this file exists; its
+//                     presses and releases come as interrupt packets 0A 01
+//                     and 0A 00
 //
 // A face as the firmware streams it: its frame header was written before
 // the page's length was known and holds the window's size; it sits where
@@ -66,6 +69,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt_button.h"
 #include "model_catalog.h"
 #include "sheet_face.h"
 #include "sim_model.h"
@@ -110,6 +114,10 @@ class SelkoModel : public SimDeviceModel {
     m_name.assign(16, ' ');
     memcpy(m_name.data(), name.data(), std::min<size_t>(name.size(), 16));
     m_record.assign(kRecordSize, 0);
+  }
+
+  int InterruptIn(uint8_t* data, int length) override {
+    return m_gone ? LIBUSB_ERROR_NO_DEVICE : m_button.Read(data, length);
   }
 
   int BulkOut(const uint8_t* data, int length) override {
@@ -442,6 +450,7 @@ class SelkoModel : public SimDeviceModel {
   uint8_t m_code = 0, m_sub = 0;
   bool m_connected = false;
   bool m_gone = false;
+  dravn_sim::InterruptButton m_button{Param("button"), 0x0A};
   long m_notReady = 0;
   dravn_sim::SimStateFile m_state;
   dravn_sim::SheetFace m_sheet;  // the page buffer and face, kept from face to face

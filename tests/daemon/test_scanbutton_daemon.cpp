@@ -267,6 +267,22 @@ class ScanButtonDaemon : public ::testing::Test {
     return true;
   }
 
+  // After a press, with the real scanimage and "--batch=scan%d.pnm": the
+  // status log says the scan went well and one dated folder holds both pages.
+  void ScannedTwoPages() {
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(StatusLog()).size() > 0; })) << ReadFile(m_dir + "/daemon.out");
+    EXPECT_EQ(ReadFile(StatusLog()), "Operation completed successfully");
+    auto folders = ListDir(m_dir + "/image");
+    ASSERT_EQ(folders.size(), 1u);
+    auto pages = ListDir(m_dir + "/image/" + folders[0]);
+    std::sort(pages.begin(), pages.end());
+    EXPECT_EQ(pages, (std::vector<std::string>{"scan1.pnm", "scan2.pnm"}));
+    dravn_pages::Image image;
+    EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/image/" + folders[0] + "/scan1.pnm"), &image));
+    EXPECT_GT(image.width, 500);
+  }
+  std::string StatusLog() { return m_dir + "/log/ScanbuttonErrlog_" + std::to_string(getuid()) + ".txt"; }
+
   bool m_skip = false;
   int m_looks = -1;
   std::string m_dir;
@@ -416,7 +432,7 @@ TEST_F(ScanButtonDaemon, APressStartsTheScanInADatedFolder) {
   Press();
   // The status log is written once the scan has ended: everything else is there by then.
   ASSERT_TRUE(WaitFor([&] {
-    return ReadFile(m_dir + "/log/ScanbuttonErrlog_" + std::to_string(getuid()) + ".txt") ==
+    return ReadFile(StatusLog()) ==
            "Operation completed successfully";
   }));
   auto folders = ListDir(m_dir + "/image");
@@ -545,20 +561,54 @@ TEST_F(ScanButtonDaemon, EndToEndScanOfASelko2Scanner) {
   ASSERT_TRUE(WaitFor([&] { return Watched(daemon); }));
   int claims = Count(" claim ");
   Press();
-  std::string log = m_dir + "/log/ScanbuttonErrlog_" + std::to_string(getuid()) + ".txt";
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(log).size() > 0; })) << ReadFile(m_dir + "/daemon.out");
-  EXPECT_EQ(ReadFile(log), "Operation completed successfully");
-  auto folders = ListDir(m_dir + "/image");
-  ASSERT_EQ(folders.size(), 1u);
-  auto pages = ListDir(m_dir + "/image/" + folders[0]);
-  std::sort(pages.begin(), pages.end());
-  EXPECT_EQ(pages, (std::vector<std::string>{"scan1.pnm", "scan2.pnm"}));
-  dravn_pages::Image image;
-  EXPECT_TRUE(dravn_pages::DecodePnm(ReadFile(m_dir + "/image/" + folders[0] + "/scan1.pnm"), &image));
-  EXPECT_GT(image.width, 500);
+  ASSERT_NO_FATAL_FAILURE(ScannedTwoPages());
   EXPECT_TRUE(WaitFor([&] { return Count(" claim ") > claims && Reserved(daemon); })) << "the scanner is taken back";
   unlink(PidFile().c_str());
   EXPECT_EQ(Reap(daemon), 0);
+}
+
+// The Selko and Brenna buttons come as interrupt packets, one as the button
+// goes down: a press makes the daemon give the scanner up and scan with the
+// real scanimage, then take it back.
+TEST_F(ScanButtonDaemon, EndToEndScanOfTheInterruptButtonFamilies) {
+  if (m_skip) return;
+  struct Family {
+    const char* sim;
+    const dravn::CatalogModel& model;
+  };
+  const Family families[] = {{"selko", dravn::kSelkoModels[0]}, {"brenna", dravn::kBrennaModels[0]}};
+  RenderPages(m_dir, 2);
+  RealScanimage();
+  WriteFile(m_dir + "/etc/dravnscanbutton.conf", "--source Adf-front --resolution 150 --batch=scan%d.pnm\n");
+  for (const Family& f : families) {
+    SCOPED_TRACE(f.sim);
+    const std::string id = Hex4(f.model.vendorId) + ":" + Hex4(f.model.productId);
+    const std::string name = std::string(f.model.model) + ":001:005";
+    WriteFile(m_dir + "/conf/dravn.conf",
+              "usb 0x" + Hex4(f.model.vendorId) + " 0x" + Hex4(f.model.productId) + "\n");
+    SetScenario(std::string("device ") + f.sim + " " + id + " bus=1 address=5\nset button=" + m_dir +
+                "/button\nset sheets=2\nset pages=" + m_dir + "/pages/page%d.pnm\nset page_dpi=150\n");
+    auto reserved = [&](pid_t daemon) {
+      int k = FindEntry(name);
+      return k >= 0 && Table()[k].state == "SBReserved" && Table()[k].pid == std::to_string(daemon);
+    };
+    // Watched: reserved, and the button read on its interrupt endpoint since
+    // the last claim.
+    auto watched = [&](pid_t daemon) {
+      std::string t = ReadFile(m_dir + "/transcript");
+      size_t claim = t.rfind(" claim ");
+      return reserved(daemon) && claim != std::string::npos && Count("interrupt in ep=0x83", claim) >= 2;
+    };
+    pid_t daemon = Start();
+    ASSERT_TRUE(WaitFor([&] { return watched(daemon); })) << ReadFile(m_dir + "/daemon.out");
+    int claims = Count(" claim ");
+    Press();
+    ASSERT_NO_FATAL_FAILURE(ScannedTwoPages());
+    EXPECT_TRUE(WaitFor([&] { return Count(" claim ") > claims && reserved(daemon); })) << "the scanner is taken back";
+    unlink(PidFile().c_str());
+    EXPECT_EQ(Reap(daemon), 0);
+    ASSERT_EQ(dravn_test::Run({"sh", "-c", "rm -rf '" + m_dir + "/image/'* '" + StatusLog() + "'"}).exitCode, 0);
+  }
 }
 
 }  // namespace
