@@ -2,8 +2,8 @@
 // mount namespaces of its own: the run, image, configuration, log and tool
 // directories are the test's own, laid over the staged ones.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/ipc.h>
 #include <sys/mount.h>
@@ -254,7 +254,9 @@ class ScanButtonDaemon : public ::testing::Test {
   // passed. What a cycle did not do by then, it does not do.
   bool Looks(int n) {
     for (int seen = 0; seen < n;) {
-      struct pollfd p{m_looks, POLLIN, 0};
+      struct pollfd p {
+        m_looks, POLLIN, 0
+      };
       if (poll(&p, 1, static_cast<int>(kHangGuardSeconds * 1000)) <= 0) return false;
       alignas(inotify_event) char buf[4096];
       ssize_t got = read(m_looks, buf, sizeof buf);
@@ -431,10 +433,7 @@ TEST_F(ScanButtonDaemon, APressStartsTheScanInADatedFolder) {
   int claims = Count(" claim ");
   Press();
   // The status log is written once the scan has ended: everything else is there by then.
-  ASSERT_TRUE(WaitFor([&] {
-    return ReadFile(StatusLog()) ==
-           "Operation completed successfully";
-  }));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(StatusLog()) == "Operation completed successfully"; }));
   auto folders = ListDir(m_dir + "/image");
   ASSERT_EQ(folders.size(), 1u);
   std::string folder = std::string(DRAVN_IMAGE_DIR) + "/" + folders[0];
@@ -584,8 +583,7 @@ TEST_F(ScanButtonDaemon, EndToEndScanOfTheInterruptButtonFamilies) {
     SCOPED_TRACE(f.sim);
     const std::string id = Hex4(f.model.vendorId) + ":" + Hex4(f.model.productId);
     const std::string name = std::string(f.model.model) + ":001:005";
-    WriteFile(m_dir + "/conf/dravn.conf",
-              "usb 0x" + Hex4(f.model.vendorId) + " 0x" + Hex4(f.model.productId) + "\n");
+    WriteFile(m_dir + "/conf/dravn.conf", "usb 0x" + Hex4(f.model.vendorId) + " 0x" + Hex4(f.model.productId) + "\n");
     SetScenario(std::string("device ") + f.sim + " " + id + " bus=1 address=5\nset button=" + m_dir +
                 "/button\nset sheets=2\nset pages=" + m_dir + "/pages/page%d.pnm\nset page_dpi=150\n");
     auto reserved = [&](pid_t daemon) {
