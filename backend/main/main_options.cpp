@@ -831,7 +831,7 @@ void ReloadOptions() {
                 OPTION_BLANK_PAGE_SKIP_SENSITIVITY, OPTION_BLANK_PAGE_SKIP_BLACK_DOTS_RATIO,
                 OPTION_BLANK_PAGE_SKIP_WHITE_DOTS_RATIO})
     SetCap(o, kCapA);
-  if (g_tpOptListInfo && g_tpOptListInfo->tPrepick.iPresent) SetCap(OPTION_PREPICK, kCapA);
+  if (RowHasList(&OPTION_LIST_INFO::tPrepick)) SetCap(OPTION_PREPICK, kCapA);
 
   if ((t >= 22 && t <= 24) || t == 35) {
     SetCap(OPTION_PAGE_AUTO_PRIORITY, kCapI);
