@@ -396,41 +396,23 @@ namespace {
 constexpr unsigned char kControl = 0xF1;
 }  // namespace
 
+uint32_t KeloDevCtlCorvane::Control(const char* tag, unsigned char what) {
+  Log(LOG_LEVEL_TRACE, tag, "start");
+  const unsigned char cdb[10] = {kControl, what};
+  uint32_t result = Exchange(tag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
+  Log(LOG_LEVEL_TRACE, tag, "end");
+  return result;
+}
+
 uint32_t KeloDevCtlCorvane::ScannerControl(bool flatbed) {
-  static const char* const kTag = "KeloDevCtlCorvane::ScannerControl";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, static_cast<unsigned char>(flatbed ? 1 : 0)};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
+  return Control("KeloDevCtlCorvane::ScannerControl", flatbed ? 1 : 0);
 }
 
-uint32_t KeloDevCtlCorvane::LampControl(bool on) {
-  static const char* const kTag = "KeloDevCtlCorvane::LampControl";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, static_cast<unsigned char>(on ? 5 : 3)};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::LampControl(bool on) { return Control("KeloDevCtlCorvane::LampControl", on ? 5 : 3); }
 
-uint32_t KeloDevCtlCorvane::CancelReadImageData() {
-  static const char* const kTag = "KeloDevCtlCorvane::CancelReadImageData";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, 0x04};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::CancelReadImageData() { return Control("KeloDevCtlCorvane::CancelReadImageData", 0x04); }
 
-uint32_t KeloDevCtlCorvane::WaitForScanEnd() {
-  static const char* const kTag = "KeloDevCtlCorvane::WaitForScanEnd";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, 0x09};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::WaitForScanEnd() { return Control("KeloDevCtlCorvane::WaitForScanEnd", 0x09); }
 
 uint32_t KeloDevCtlCorvane::CheckImageDataIsReady(uint8_t face, uint32_t length) {
   static const char* const kTag = "KeloDevCtlCorvane::CheckImageDataIsReady";

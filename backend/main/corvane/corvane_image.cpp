@@ -19,16 +19,6 @@ namespace {
 
 void Log(int level, const char* tag, const char* text) { WriteLog(level, tag, text); }
 
-constexpr uint32_t FUNC_CROP = 0x01;
-constexpr uint32_t FUNC_DUPCROP = 0x04;
-constexpr uint32_t FUNC_DUPPHR = 0x08;
-constexpr uint32_t FUNC_PHR = 0x10;
-constexpr uint32_t FUNC_DCM = 0x20;
-constexpr uint32_t FUNC_BPD = 0x40;
-constexpr uint32_t FUNC_SRGB = 0x80;
-constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
-constexpr uint32_t FUNC_OTHER_CROP = 0x2000;
-constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
 
 // Eight 8x8 threshold matrices: four patterns on a white background, the
 // same four for a black one (thresholds mirrored).
@@ -71,6 +61,15 @@ const int32_t kSdtcTavrin4[3][9] = {
     {36, 7, 4, 128, 28, 28, 2, 0, 0}, {36, 7, 4, 128, 16, 16, 2, 0, 0}, {36, 7, 4, 128, 10, 10, 2, 0, 0}};
 const int32_t kSdtcOlder[3][9] = {
     {36, 64, 6, 128, 21, 21, 1, 0, 0}, {36, 32, 7, 160, 16, 48, 1, 0, 0}, {36, 32, 7, 128, 21, 21, 1, 0, 0}};
+
+// Emphasis low, mid and high (0x20, 0x40, 0x60) of the colour emphasis and
+// the line-art edge byte alike; false for any other byte.
+bool SetEmphasisLevel(FSIP_S_IMAGEEMPHASIS& emphasis, uint8_t value) {
+  if (value != 0x20 && value != 0x40 && value != 0x60) return false;
+  emphasis.nKind = 2;
+  emphasis.nEmphasisLevel = value / 0x20 - 1;
+  return true;
+}
 
 bool NewerQvType(int t) { return (t >= 8 && t <= 24) || t == 35; }
 // The types whose pages the library treats as the newer qv series'.
@@ -370,30 +369,10 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
   if (mode == 3) {
     if (p.IMAGE_EMPHASIS == 0) return 0;
     FSIP_S_IMAGEEMPHASIS emphasis = {sizeof(FSIP_S_IMAGEEMPHASIS), 0, 7, 0, 0, 1};
-    switch (p.IMAGE_EMPHASIS) {
-      case 0x20:
-        emphasis.nKind = 2;
-        break;
-      case 0x40:
-        emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
-        break;
-      case 0x60:
-        emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
-        break;
-      case 0x80:
-        emphasis.nKind = 4;
-        break;
-      case 0xA0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 1;
-        break;
-      case 0xC0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 2;
-        break;
-      case 0xE0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 3;
-        break;
-      default:
-        break;
+    const uint8_t e = p.IMAGE_EMPHASIS;
+    if (!SetEmphasisLevel(emphasis, e) && e >= 0x80 && (e & 0x1F) == 0) {
+      emphasis.nKind = 4;  // descreen
+      emphasis.nDescreenLevel = (e - 0x80) / 0x20;
     }
     FSIP_S_IMAGEFILTER filter;
     memset(&filter, 0, sizeof filter);
@@ -455,25 +434,12 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
       emphasis.nKind = 0;
       emphasis.nLevel = p.HALFTONE_TYPE == 1 ? 3 : 2;
     } else {
-      switch (p.EDGE_PROCESSING) {
-        case 0:
-          emphasis.nKind = 1;
-          break;
-        case 0x20:
-          emphasis.nKind = 2;
-          break;
-        case 0x40:
-          emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
-          break;
-        case 0x60:
-          emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
-          break;
-        case 0xA0:
-          emphasis.nKind = 4;
-          break;
-        default:
-          break;
-      }
+      if (p.EDGE_PROCESSING == 0)
+        emphasis.nKind = 1;
+      else if (p.EDGE_PROCESSING == 0xA0)
+        emphasis.nKind = 4;  // smoothing
+      else
+        SetEmphasisLevel(emphasis, p.EDGE_PROCESSING);
       if (p.SDTC_MODE) emphasis.nLevel = 1;
     }
     preFilter.cbSize = sizeof preFilter;

@@ -112,6 +112,19 @@ struct QV_WINDOW_INFO {
   uint8_t ucSdtcVariance;
 };
 
+// Step flags of the page library's select function.
+constexpr uint32_t FUNC_CROP = 0x01;
+constexpr uint32_t FUNC_NO_TAB = 0x02;
+constexpr uint32_t FUNC_DUPCROP = 0x04;
+constexpr uint32_t FUNC_DUPPHR = 0x08;
+constexpr uint32_t FUNC_PHR = 0x10;
+constexpr uint32_t FUNC_DCM = 0x20;
+constexpr uint32_t FUNC_BPD = 0x40;
+constexpr uint32_t FUNC_SRGB = 0x80;
+constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
+constexpr uint32_t FUNC_OTHER_CROP = 0x2000;
+constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
+
 // Product text of a device type's model-table row (16 characters, blank
 // padded), or null for a type without a row.
 const char* CorvaneModelText(int devType);
@@ -280,6 +293,8 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   uint32_t Diagnostic(const char* tag, const char* text, const unsigned char* params, uint32_t paramLength,
                       const unsigned char* receiveCdb, unsigned char* reply, uint32_t replyLength);
   uint32_t SendTable(const char* tag, uint8_t type, uint8_t bits, const unsigned char* table);
+  // A 0xF1 control command without data.
+  uint32_t Control(const char* tag, unsigned char what);
   // The window descriptors of the faces given; with detectionPairs each face
   // gets its colour and its line-art window.
   uint32_t SendWindows(const char* tag, QV_WINDOW_INFO* front, QV_WINDOW_INFO* back, bool detectionPairs);
