@@ -185,20 +185,9 @@ void SetMode(const char* text) {
 }
 
 int* ReloadFlag(int option) {
-  switch (option) {
-    case OPTION_TL_X:
-      return &g_iTopLeftXReload;
-    case OPTION_TL_Y:
-      return &g_iTopLeftYReload;
-    case OPTION_BR_X:
-      return &g_iBottomRightXReload;
-    case OPTION_BR_Y:
-      return &g_iBottomRightYReload;
-    case OPTION_PAGE_WIDTH:
-      return &g_iPageWidthReload;
-    default:
-      return &g_iPageHeightReload;
-  }
+  static int* const kFlags[6] = {&g_iTopLeftXReload,     &g_iTopLeftYReload, &g_iBottomRightXReload,
+                                 &g_iBottomRightYReload, &g_iPageWidthReload, &g_iPageHeightReload};
+  return kFlags[AreaIndex(option)];
 }
 
 SANE_Status Set(int option, void* value, SANE_Int* info, bool allowInactive) {

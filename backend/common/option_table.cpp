@@ -147,6 +147,11 @@ SANE_Range g_tBottomRightYRange = kBottomRightYRange;
 SANE_Range g_tPageWidthRange = kBottomRightXRange;
 SANE_Range g_tPageHeightRange = kBottomRightYRange;
 
+static_assert(OPTION_SOURCE == SHARED_OPTION_SOURCE && OPTION_TL_X == SHARED_OPTION_TL_X &&
+                  OPTION_PAGE_HEIGHT == SHARED_OPTION_PAGE_HEIGHT && OPTION_PAPER_SIZE == SHARED_OPTION_PAPER_SIZE &&
+                  OPTION_PAGE_AUTO == SHARED_OPTION_PAGE_AUTO,
+              "the area options stand where the shared checks look for them");
+
 KELO_FAMILY GetDevFamily() {
   if (g_iDevType == KELO_DEVTYPE_BRENNA) return KELO_FAMILY_BRENNA;
   if (g_iDevType >= KELO_DEVTYPE_SELKO2_FIRST && g_iDevType < KELO_DEVTYPE_BRENNA) return KELO_FAMILY_SELKO2;
@@ -634,68 +639,6 @@ SANE_Status GetControlOption(int option, void* value) {
 }
 
 SANE_Status CheckSetValue(const SANE_Option_Descriptor* desc, void* value, SANE_Int* info) {
-  if (!desc || !value) {
-    WriteLog(LOG_LEVEL_ERROR, "CheckSetValue", "SANE_STATUS_INVAL");
-    return SANE_STATUS_INVAL;
-  }
-  switch (desc->constraint_type) {
-    case SANE_CONSTRAINT_RANGE: {
-      SANE_Word* v = static_cast<SANE_Word*>(value);
-      const SANE_Word before = *v;
-      const int option = (desc >= g_OptList && desc < g_OptList + OPTION_TOTAL_NUM) ? int(desc - g_OptList) : -1;
-      const bool followsPaper = g_OptSelected[OPTION_SOURCE] != 0 && g_OptSelected[OPTION_PAGE_AUTO] == 0 &&
-                                g_OptSelected[OPTION_PAPER_SIZE] != 0;
-      if (followsPaper && option >= OPTION_TL_X && option <= OPTION_PAGE_HEIGHT) {
-        switch (option) {
-          case OPTION_TL_X:
-          case OPTION_TL_Y:
-            *v = 0;
-            break;
-          case OPTION_BR_X:
-          case OPTION_PAGE_WIDTH:
-            *v = g_OptSelected[OPTION_PAGE_WIDTH];
-            break;
-          default:
-            *v = g_OptSelected[OPTION_PAGE_HEIGHT];
-            break;
-        }
-      } else if (desc->constraint.range) {
-        if (*v < desc->constraint.range->min) *v = desc->constraint.range->min;
-        if (*v > desc->constraint.range->max) *v = desc->constraint.range->max;
-      }
-      if (*v != before && info) *info |= SANE_INFO_INEXACT;
-      return SANE_STATUS_GOOD;
-    }
-    case SANE_CONSTRAINT_WORD_LIST: {
-      const SANE_Word* list = desc->constraint.word_list;
-      SANE_Word* v = static_cast<SANE_Word*>(value);
-      if (!list || list[0] <= 0) return SANE_STATUS_INVAL;
-      SANE_Word best = list[1];
-      for (int i = 2; i <= list[0]; ++i) {
-        long long d = static_cast<long long>(list[i]) - *v, bd = static_cast<long long>(best) - *v;
-        if ((d < 0 ? -d : d) < (bd < 0 ? -bd : bd)) best = list[i];
-      }
-      if (best != *v) {
-        *v = best;
-        if (info) *info |= SANE_INFO_INEXACT;
-      }
-      return SANE_STATUS_GOOD;
-    }
-    case SANE_CONSTRAINT_STRING_LIST: {
-      const SANE_String_Const* list = desc->constraint.string_list;
-      const char* text = static_cast<const char*>(value);
-      // The text must end within the option's size.
-      const size_t len = strnlen(text, desc->size > 0 ? static_cast<size_t>(desc->size) : 0);
-      if (!list || !list[0] || desc->size <= 0 || len >= static_cast<size_t>(desc->size)) return SANE_STATUS_INVAL;
-      for (; *list; ++list)
-        if (strlen(*list) == len && strncasecmp(*list, text, len) == 0) return SANE_STATUS_GOOD;
-      return SANE_STATUS_INVAL;
-    }
-    default:
-      if (desc->type == SANE_TYPE_BOOL) {
-        SANE_Word v = *static_cast<SANE_Word*>(value);
-        if (v != SANE_FALSE && v != SANE_TRUE) return SANE_STATUS_INVAL;
-      }
-      return SANE_STATUS_GOOD;
-  }
+  const int option = (desc >= g_OptList && desc < g_OptList + OPTION_TOTAL_NUM) ? int(desc - g_OptList) : -1;
+  return CheckOptionValue(desc, value, info, option, g_OptSelected);
 }

@@ -29,4 +29,29 @@ const char* GetOptValue(int code, const OPTION_VALUE* map, int count);
 // The code of the first entry whose text equals the text ignoring case.
 SANE_Status SetOptValue(const char* text, const OPTION_VALUE* map, int count, int* code);
 
+// Option indices that both backends' tables share: the source, the scan
+// area in table order, the paper size and page-auto.
+constexpr int SHARED_OPTION_SOURCE = 2;
+constexpr int SHARED_OPTION_TL_X = 6;
+constexpr int SHARED_OPTION_TL_Y = 7;
+constexpr int SHARED_OPTION_BR_X = 8;
+constexpr int SHARED_OPTION_BR_Y = 9;
+constexpr int SHARED_OPTION_PAGE_WIDTH = 10;
+constexpr int SHARED_OPTION_PAGE_HEIGHT = 11;
+constexpr int SHARED_OPTION_PAPER_SIZE = 12;
+constexpr int SHARED_OPTION_PAGE_AUTO = 13;
+
+// 0-5 for top-left x and y, bottom-right x and y, page width and height;
+// any other option counts as the page height.
+int AreaIndex(int option);
+
+// Checks a value against its descriptor's constraint: a range or word list
+// moves it to the nearest allowed value (SANE_INFO_INEXACT), a string must
+// end within the option's size and be in the list. On the feeder with a
+// fixed paper size and no page-auto, the area options take the paper's
+// corners and size whatever is asked. `option` is the descriptor's index in
+// the table whose values are `selected`, -1 outside it.
+SANE_Status CheckOptionValue(const SANE_Option_Descriptor* desc, void* value, SANE_Int* info, int option,
+                             const SANE_Word* selected);
+
 #endif

@@ -71,19 +71,8 @@ void BuildFrameGeometry() {
   face.iLastFrame = 1;
   face.iPixelsPerLine = pixels;
   face.iLines = lines;
-  if (p.SCAN_MODE == 2) {
-    face.iFormat = SANE_FRAME_RGB;
-    face.iDepth = 8;
-    face.iBytesPerLine = 3 * pixels;
-  } else if (p.SCAN_MODE == 1) {
-    face.iFormat = SANE_FRAME_GRAY;
-    face.iDepth = 8;
-    face.iBytesPerLine = pixels;
-  } else {
-    face.iFormat = SANE_FRAME_GRAY;
-    face.iDepth = 1;
-    face.iBytesPerLine = (pixels + 7) / 8;
-  }
+  SetFaceFrame(face, p.SCAN_MODE == 2 ? FaceKind::Colour : (p.SCAN_MODE == 1 ? FaceKind::Grey : FaceKind::LineArt),
+               pixels);
   g_ImgDataInfo[0] = face;
   g_ImgDataInfo[1] = face;
   if (g_pSelko2Link && (p.SPLIT_IMAGE || p.FRONT_BACK_MERGING))

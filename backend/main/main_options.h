@@ -116,6 +116,10 @@ extern SANE_Option_Descriptor g_OptList[OPTION_TOTAL_NUM];
 extern int32_t g_OptSelected[OPTION_TOTAL_NUM];
 extern const DEVICE_OPTION_CONTROL* g_tpDevCtlInfo;
 extern const OPTION_LIST_INFO* g_tpOptListInfo;
+// Whether the open device's row offers that list; no row, no list.
+inline bool RowHasList(OPTION_INFO OPTION_LIST_INFO::*list) {
+  return g_tpOptListInfo && (g_tpOptListInfo->*list).iPresent;
+}
 extern int g_bHasFlatbed;
 extern int g_iTopLeftXReload;
 extern int g_iTopLeftYReload;

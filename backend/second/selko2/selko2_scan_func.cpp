@@ -543,8 +543,9 @@ bool CSelko2ScanFunc::UnLockScanner() {
 
 // --- NVRAM ---------------------------------------------------------------
 
-bool CSelko2ScanFunc::GetNVRAM(unsigned char* block) {
-  const char* fn = "CSelko2ScanFunc::GetNVRAM";
+// One NVRAM table each way; the data phase names its own failure.
+bool CSelko2ScanFunc::NvramTransfer(const char* fn, const Selko2Command& which, const void* block,
+                                    Selko2DataPhase& phase) {
   CLogScope scope(fn);
   if (!block) {
     m_dwLastErr = SELKO2_ERR_PARAM;
@@ -552,27 +553,22 @@ bool CSelko2ScanFunc::GetNVRAM(unsigned char* block) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> io(m_ioLock);
+  phase.length = NVRAM_TABLE_SIZE;
+  return Transact(fn, which, nullptr, phase);
+}
+
+bool CSelko2ScanFunc::GetNVRAM(unsigned char* block) {
   Selko2DataPhase nvram;
   nvram.in = block;
-  nvram.length = NVRAM_TABLE_SIZE;
   nvram.failure = "GetData((LPBYTE)&tNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
-  return Transact(fn, selko2::kGetNvram, nullptr, nvram);
+  return NvramTransfer("CSelko2ScanFunc::GetNVRAM", selko2::kGetNvram, block, nvram);
 }
 
 bool CSelko2ScanFunc::SetNVRAM(const unsigned char* block) {
-  const char* fn = "CSelko2ScanFunc::SetNVRAM";
-  CLogScope scope(fn);
-  if (!block) {
-    m_dwLastErr = SELKO2_ERR_PARAM;
-    LogError(fn, "tpNVRAMInfo == NULL");
-    return false;
-  }
-  std::lock_guard<std::recursive_mutex> io(m_ioLock);
   Selko2DataPhase nvram;
   nvram.out = block;
-  nvram.length = NVRAM_TABLE_SIZE;
   nvram.failure = "SendData((LPBYTE)tpNVRAMInfo, sizeof(NVRAM_TABLE)) == FALSE";
-  return Transact(fn, selko2::kSetNvram, nullptr, nvram);
+  return NvramTransfer("CSelko2ScanFunc::SetNVRAM", selko2::kSetNvram, block, nvram);
 }
 
 bool CSelko2ScanFunc::SetFirstReadDate() {

@@ -21,13 +21,6 @@ namespace {
 
 void Log(int level, const char* tag, const char* text) { WriteLog(level, tag, text); }
 
-constexpr uint32_t FUNC_CROP = 0x01;
-constexpr uint32_t FUNC_NO_TAB = 0x02;
-constexpr uint32_t FUNC_DUPCROP = 0x04;
-constexpr uint32_t FUNC_DUPPHR = 0x08;
-constexpr uint32_t FUNC_PHR = 0x10;
-constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
-constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
 constexpr uint32_t kAccepted = 0x70FF;
 
 }  // namespace

@@ -6,6 +6,7 @@
 #define DRAVN_MAIN_KELO_DEVCTL_CORVANE_H
 
 #include <cstdint>
+#include <string>
 
 #include "kelo_devctl.h"
 
@@ -111,11 +112,34 @@ struct QV_WINDOW_INFO {
   uint8_t ucSdtcVariance;
 };
 
+// Step flags of the page library's select function.
+constexpr uint32_t FUNC_CROP = 0x01;
+constexpr uint32_t FUNC_NO_TAB = 0x02;
+constexpr uint32_t FUNC_DUPCROP = 0x04;
+constexpr uint32_t FUNC_DUPPHR = 0x08;
+constexpr uint32_t FUNC_PHR = 0x10;
+constexpr uint32_t FUNC_DCM = 0x20;
+constexpr uint32_t FUNC_BPD = 0x40;
+constexpr uint32_t FUNC_SRGB = 0x80;
+constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
+constexpr uint32_t FUNC_OTHER_CROP = 0x2000;
+constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
+
 // Product text of a device type's model-table row (16 characters, blank
 // padded), or null for a type without a row.
 const char* CorvaneModelText(int devType);
 // The table's sense rows; `listed` false for a combination it lacks.
 uint32_t CorvaneSenseCode(const QV_SENSE& sense, bool* listed, const char** word);
+
+// The failure words of one exchange's command, data, status and
+// status-not-good steps; a null notGood reads the status without judging it.
+struct CorvaneExchangeWords {
+  const char* command;
+  const char* dataOut;
+  const char* dataIn;
+  const char* status;
+  const char* notGood;
+};
 
 class KeloDevCtlCorvane : public KeloDevCtl {
  public:
@@ -209,10 +233,12 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   // The window record sent for the faces of the source; autoColor picks the
   // automatic-colour variant of the command.
   uint32_t SendWindowBySource(const char* tag, bool autoColor);
+  // The double-feed page and the pages after it.
+  uint32_t SendLaterModePages(const char* tag, const unsigned char* doubleFeed);
+  // Rules on tone, halftone, JPEG, double feed and the listed options.
+  uint32_t CheckToneAndFeedRules(const char* tag);
   // A length cut to whole multiples of 8 lines (JPEG blocks).
   static uint32_t CutToBlocks(double value, int resolution, bool roundUp);
-  uint32_t SendLaterModePages(const char* tag, const unsigned char* doubleFeed);
-  uint32_t CheckToneAndFeedRules(const char* tag, const char* jpegWord);
   uint32_t SendToneTables(const char* tag);
   void FillWindowFromPage();
   void FillWindowSettings();
@@ -229,15 +255,52 @@ class KeloDevCtlCorvane : public KeloDevCtl {
   int32_t RunSelectFunc(const char* tag, uint32_t accepted, const char* model, uint32_t code,
                         unsigned char** buffers[2], int face);
 
- private:
-  int m_iNotGoodLevel = 1;  // log level of a not-good status
-  // One whole exchange: command, data phase, status.
+  using ExchangeWords = CorvaneExchangeWords;
+  static const ExchangeWords kCommandWords;
+  static constexpr int kKeepTimeout = -1;  // the USB time-out in force stays
+  // One whole exchange: command, data phase, status. The status byte is kept
+  // in m_ucLastStatus whenever it arrived.
   enum class Phase { None, Out, In };
   uint32_t Exchange(const char* tag, const unsigned char* cdb, uint32_t cdbLength, int timeout, Phase phase,
-                    unsigned char* data, uint32_t dataLength, bool judge = true);
+                    unsigned char* data, uint32_t dataLength, const ExchangeWords& words = kCommandWords);
+
+  // Family rules: the Corvane5 class replaces these, the steps around them
+  // are one for both families.
+  virtual const char* ClassName() const { return "KeloDevCtlCorvane"; }
+  std::string Tag(const char* operation) const { return std::string(ClassName()) + "::" + operation; }
+  // The product text the device type's row expects, or null.
+  virtual const char* ExpectedProduct() const;
+  // Whether the scanner itself decides colour or line art under automatic
+  // colour detection (detection windows and scan); if not, the page comes in
+  // colour and the host reduces it.
+  virtual bool ScannerDetectsColour() const { return true; }
+  // The shortest window side, 26 mm as each family's table writes it.
+  virtual double ShortestSide() const { return 1228.5039653929343; }
+  // The custom feeder page's length rules; the failure word or null.
+  virtual const char* CustomLengthFailure() const;
+  virtual const char* JpegTypeWord() const { return "JPEG type not 0x81 to 0x83"; }
+  // The property rules after the SDTC variance.
+  virtual uint32_t CheckLastRules(const char* tag);
+  virtual unsigned char AutoColourPageByte() const { return 0xF0; }
+  virtual void FillPageLengthPage(unsigned char* page) const;
+  // Bytes 3 and 5 of the double-feed page.
+  virtual void FillDoubleFeedProtection(unsigned char* page) const;
+  // Width, length and right and bottom edges of the automatic-size window.
+  virtual void FillAutoSizeWindow();
+
+ private:
+  int m_iNotGoodLevel = 1;  // log level of a not-good status
   uint32_t Diagnostic(const char* tag, const char* text, const unsigned char* params, uint32_t paramLength,
                       const unsigned char* receiveCdb, unsigned char* reply, uint32_t replyLength);
   uint32_t SendTable(const char* tag, uint8_t type, uint8_t bits, const unsigned char* table);
+  // A 0xF1 control command without data.
+  uint32_t Control(const char* tag, unsigned char what);
+  // The window descriptors of the faces given; with detectionPairs each face
+  // gets its colour and its line-art window.
+  uint32_t SendWindows(const char* tag, QV_WINDOW_INFO* front, QV_WINDOW_INFO* back, bool detectionPairs);
+  // The hardware status and the sense after it; the sheet failures end the
+  // step, an empty feeder too when noPaperFails.
+  uint32_t CheckSheetState(const char* tag, bool noPaperFails);
   uint32_t ReadSheet(unsigned char** front, uint32_t* frontSize, unsigned char** back, uint32_t* backSize);
 };
 
@@ -249,13 +312,7 @@ class KeloDevCtlCorvane5 : public KeloDevCtlCorvane {
   KeloDevCtlCorvane5();
   ~KeloDevCtlCorvane5() override;
 
-  uint32_t DoCheckDeviceCondition() override;
-  uint32_t DoCheckPropList() override;
-  uint32_t DoScanModeSetting() override;
-  uint32_t DoSetWindowInfo() override;
-  uint32_t DoSendLUTTable() override;
   uint32_t DoTryLampOn() override;
-  uint32_t DoStartScan() override;
   uint32_t SetPowerOffTime(uint16_t minutes) override;
   uint32_t DoBatch(bool batch) override;
   int32_t DoSelectFunc(uint32_t code, unsigned char** buffers[2], int face) override;
@@ -273,6 +330,19 @@ class KeloDevCtlCorvane5 : public KeloDevCtlCorvane {
 
   bool LocalOccupy() const { return m_bLocalOccupy; }
   AUTO_COLOR_DETECT_INFO& AutoColorInfo() { return m_AutoColorInfo; }
+
+ protected:
+  const char* ClassName() const override { return "KeloDevCtlCorvane5"; }
+  const char* ExpectedProduct() const override;
+  bool ScannerDetectsColour() const override { return false; }
+  double ShortestSide() const override { return 26 * 65536.0 / 1387.0; }
+  const char* CustomLengthFailure() const override;
+  const char* JpegTypeWord() const override { return "QV_ERR_CTL_HT_TYPE"; }
+  uint32_t CheckLastRules(const char* tag) override;
+  unsigned char AutoColourPageByte() const override { return 0xFA; }
+  void FillPageLengthPage(unsigned char* page) const override;
+  void FillDoubleFeedProtection(unsigned char* page) const override;
+  void FillAutoSizeWindow() override;
 };
 
 // Product text (16 characters, blank padded) of a Corvane5 device type, or

@@ -19,16 +19,6 @@ namespace {
 
 void Log(int level, const char* tag, const char* text) { WriteLog(level, tag, text); }
 
-constexpr uint32_t FUNC_CROP = 0x01;
-constexpr uint32_t FUNC_DUPCROP = 0x04;
-constexpr uint32_t FUNC_DUPPHR = 0x08;
-constexpr uint32_t FUNC_PHR = 0x10;
-constexpr uint32_t FUNC_DCM = 0x20;
-constexpr uint32_t FUNC_BPD = 0x40;
-constexpr uint32_t FUNC_SRGB = 0x80;
-constexpr uint32_t FUNC_WHITE_CROP = 0x1000;
-constexpr uint32_t FUNC_OTHER_CROP = 0x2000;
-constexpr uint32_t FUNC_TWO_FACE_CROP = 0x4000;
 
 // Eight 8x8 threshold matrices: four patterns on a white background, the
 // same four for a black one (thresholds mirrored).
@@ -72,6 +62,15 @@ const int32_t kSdtcTavrin4[3][9] = {
 const int32_t kSdtcOlder[3][9] = {
     {36, 64, 6, 128, 21, 21, 1, 0, 0}, {36, 32, 7, 160, 16, 48, 1, 0, 0}, {36, 32, 7, 128, 21, 21, 1, 0, 0}};
 
+// Emphasis low, mid and high (0x20, 0x40, 0x60) of the colour emphasis and
+// the line-art edge byte alike; false for any other byte.
+bool SetEmphasisLevel(FSIP_S_IMAGEEMPHASIS& emphasis, uint8_t value) {
+  if (value != 0x20 && value != 0x40 && value != 0x60) return false;
+  emphasis.nKind = 2;
+  emphasis.nEmphasisLevel = value / 0x20 - 1;
+  return true;
+}
+
 bool NewerQvType(int t) { return (t >= 8 && t <= 24) || t == 35; }
 // The types whose pages the library treats as the newer qv series'.
 bool NewerQvProcessing(int t) { return NewerQvType(t) || Corvane5ModelText(t) != nullptr; }
@@ -107,115 +106,6 @@ int32_t ConvertToSrgb(const char* tag, const fsipctl_image& face, int32_t bytesP
 }
 
 }  // namespace
-
-// --- tone tables -----------------------------------------------------------
-
-unsigned char KeloDevCtlCorvane::GetLUTData(unsigned char input, unsigned char white, unsigned char black,
-                                            int brightness, int contrast, int shadow, int highlight, int gamma) {
-  if (input <= black) return 0;
-  if (input >= white) return 255;
-  if (black >= white) return 0;
-  double r = static_cast<double>(input - black) / (white - black);
-  if (shadow != 0 || highlight != 255) {
-    double lo = shadow / 255.0, hi = highlight / 255.0;
-    if (highlight < shadow) std::swap(lo, hi);
-    if (highlight == shadow) {
-      if (shadow == 0) {
-        lo = 0, hi = 1 / 255.0;
-      } else if (shadow == 255) {
-        lo = 254 / 255.0, hi = 1;
-      } else {
-        lo = shadow / 255.0, hi = (shadow + 1) / 255.0;
-      }
-    }
-    if (r < lo)
-      r = 0;
-    else if (r > hi)
-      r = 1;
-    else
-      r = (r - lo) / (hi - lo);
-  }
-  if (contrast != 50 && r > 0 && r < 1) {
-    const double k = std::tan(3.141592654 * (1 - (100 - contrast) / 200.0) / 3);
-    double t;
-    if (r < 0.25)
-      t = r * (2 - k);
-    else if (r > 0.75)
-      t = r * (2 - k) + k - 1;
-    else
-      t = r * k + 0.5 * (1 - k);
-    r = t < 0 ? 0 : (t > 1 ? 1 : t);
-  }
-  double u = 0, v = 1;
-  if (brightness != 50) {
-    const double w = (brightness - 50) / 50.0;
-    r += 0.375 * w;
-    r = r < 0 ? 0 : (r > 1 ? 1 : r);
-    if (w > 0)
-      u = 0.375 * w;
-    else
-      v = 1 + 0.375 * w;
-  }
-  if (gamma == 10) return static_cast<unsigned char>(static_cast<int>(0.5 + 255 * r));
-  const double exponent = gamma >= 1 && gamma <= 99 ? 10.0 / gamma : (gamma >= 100 ? 0.10101010101010101 : 1);
-  if (v > u) {
-    const double base = (r - u) / (v - u);
-    r = u + (v - u) * (base > 0 ? std::pow(base, exponent) : 0);
-  }
-  if (r < 0) return 0;
-  if (r > 1) return 255;
-  int value = static_cast<int>(0.5 + 255 * r);
-  return static_cast<unsigned char>(value > 255 ? 255 : value);
-}
-
-void KeloDevCtlCorvane::ApplyLutContrastBrightness(int brightness, int contrast, int highlight, int shadow, int gamma,
-                                                   unsigned char* table) {
-  if (!table) return;
-  brightness = (brightness < -128 ? -128 : (brightness > 127 ? 127 : brightness)) + 128;
-  contrast = (contrast < -128 ? -128 : (contrast > 127 ? 127 : contrast)) + 128;
-  const int b = brightness * 100 / 255, c = contrast * 100 / 255;
-  for (int i = 0; i < 256; ++i)
-    table[i] = GetLUTData(static_cast<unsigned char>(i), 255, 0, b, c, shadow, highlight, gamma);
-}
-
-// The built table as LUT, and with the scanner's colour detection the
-// line-art curve as gamma table.
-uint32_t KeloDevCtlCorvane::SendToneTables(const char* kTag) {
-  const SCAN_PROP_INFO& p = m_PropInfo;
-  uint32_t result = SendLUT(8, m_szLUTTable);
-  if (result != VK_OK) {
-    Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendLUT(8, m_szLUTTable)) != VK_OK");
-    return result;
-  }
-  if (p.AUTO_COLOR_DETECT == 1) {
-    ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 255, 0, 10, m_szLUTTable);
-    if ((result = SendGamma(8, m_szLUTTable)) != VK_OK) {
-      Log(LOG_LEVEL_ERROR, kTag, "(ulError = SendGamma(8, m_szLUTTable)) != VK_OK");
-      return result;
-    }
-  }
-  return VK_OK;
-}
-
-uint32_t KeloDevCtlCorvane::DoSendLUTTable() {
-  static const char* const kTag = "KeloDevCtlCorvane::DoSendLUTTable";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const SCAN_PROP_INFO& p = m_PropInfo;
-  if (p.HARDWARE_PROC) {
-    if (p.IMAGE_MODE == 0)
-      ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 255, 0, 10, m_szLUTTable);
-    else if (p.IMAGE_MODE == 1)
-      ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 255, 0, 16, m_szLUTTable);
-    else
-      ApplyLutContrastBrightness(p.BRIGHTNESS, p.CONTRAST, 230, 10, 16, m_szLUTTable);
-  } else {
-    for (int i = 0; i < 256; ++i) m_szLUTTable[i] = static_cast<unsigned char>(i);
-  }
-  const uint32_t result = SendToneTables(kTag);
-  if (result != VK_OK) return result;
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return VK_OK;
-}
 
 // --- the page ----------------------------------------------------------------
 
@@ -479,30 +369,10 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
   if (mode == 3) {
     if (p.IMAGE_EMPHASIS == 0) return 0;
     FSIP_S_IMAGEEMPHASIS emphasis = {sizeof(FSIP_S_IMAGEEMPHASIS), 0, 7, 0, 0, 1};
-    switch (p.IMAGE_EMPHASIS) {
-      case 0x20:
-        emphasis.nKind = 2;
-        break;
-      case 0x40:
-        emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
-        break;
-      case 0x60:
-        emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
-        break;
-      case 0x80:
-        emphasis.nKind = 4;
-        break;
-      case 0xA0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 1;
-        break;
-      case 0xC0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 2;
-        break;
-      case 0xE0:
-        emphasis.nKind = 4, emphasis.nDescreenLevel = 3;
-        break;
-      default:
-        break;
+    const uint8_t e = p.IMAGE_EMPHASIS;
+    if (!SetEmphasisLevel(emphasis, e) && e >= 0x80 && (e & 0x1F) == 0) {
+      emphasis.nKind = 4;  // descreen
+      emphasis.nDescreenLevel = (e - 0x80) / 0x20;
     }
     FSIP_S_IMAGEFILTER filter;
     memset(&filter, 0, sizeof filter);
@@ -564,25 +434,12 @@ int32_t KeloDevCtlCorvane::DoImageProc(unsigned char** buffer, QV_IMAGEDATA_PARA
       emphasis.nKind = 0;
       emphasis.nLevel = p.HALFTONE_TYPE == 1 ? 3 : 2;
     } else {
-      switch (p.EDGE_PROCESSING) {
-        case 0:
-          emphasis.nKind = 1;
-          break;
-        case 0x20:
-          emphasis.nKind = 2;
-          break;
-        case 0x40:
-          emphasis.nKind = 2, emphasis.nEmphasisLevel = 1;
-          break;
-        case 0x60:
-          emphasis.nKind = 2, emphasis.nEmphasisLevel = 2;
-          break;
-        case 0xA0:
-          emphasis.nKind = 4;
-          break;
-        default:
-          break;
-      }
+      if (p.EDGE_PROCESSING == 0)
+        emphasis.nKind = 1;
+      else if (p.EDGE_PROCESSING == 0xA0)
+        emphasis.nKind = 4;  // smoothing
+      else
+        SetEmphasisLevel(emphasis, p.EDGE_PROCESSING);
       if (p.SDTC_MODE) emphasis.nLevel = 1;
     }
     preFilter.cbSize = sizeof preFilter;

@@ -81,33 +81,44 @@ uint32_t KeloDevCtlCorvane::RawReadStatus(uint8_t* status) {
   return VK_OK;
 }
 
+const CorvaneExchangeWords KeloDevCtlCorvane::kCommandWords = {
+    "QV_ERR_CTL_COMMAND", "QV_ERR_CTL_DATA_OUT", "QV_ERR_CTL_DATA_IN", "QV_ERR_CTL_STATUS", "QV_ERR_CTL_STATUS_NOT_GOOD"};
+
+namespace {
+// A first half whose status is read and not judged.
+const CorvaneExchangeWords kUnjudgedWords = {"QV_ERR_CTL_COMMAND", "QV_ERR_CTL_DATA_OUT",
+                                                          "QV_ERR_CTL_DATA_IN", "QV_ERR_CTL_STATUS", nullptr};
+}  // namespace
+
 uint32_t KeloDevCtlCorvane::Exchange(const char* tag, const unsigned char* cdb, uint32_t cdbLength, int timeout,
-                                     Phase phase, unsigned char* data, uint32_t dataLength, bool judge) {
-  if (m_pUsbManager) m_pUsbManager->SetUsbTimeOut(timeout);
+                                     Phase phase, unsigned char* data, uint32_t dataLength,
+                                     const ExchangeWords& words) {
+  if (m_pUsbManager && timeout != kKeepTimeout) m_pUsbManager->SetUsbTimeOut(timeout);
+  // Without a USB manager the command block already fails.
   if (RawWriteCommand(cdb, cdbLength) != VK_OK) {
-    Log(LOG_LEVEL_ERROR, tag, "QV_ERR_CTL_COMMAND");
+    Log(LOG_LEVEL_ERROR, tag, words.command);
     return QV_ERR_CTL_COMMAND;
   }
   if (phase == Phase::Out && m_pUsbManager->RawWriteData(data, dataLength) != 0) {
-    Log(LOG_LEVEL_ERROR, tag, "QV_ERR_CTL_DATA_OUT");
+    Log(LOG_LEVEL_ERROR, tag, words.dataOut);
     return QV_ERR_CTL_DATA_OUT;
   }
   if (phase == Phase::In) {
     unsigned int count = 0;
     if (m_pUsbManager->RawReadData(data, dataLength, &count) != 0 || count != dataLength) {
-      Log(LOG_LEVEL_ERROR, tag, "QV_ERR_CTL_DATA_IN");
+      Log(LOG_LEVEL_ERROR, tag, words.dataIn);
       return QV_ERR_CTL_DATA_IN;
     }
   }
   uint8_t status = 0;
   if (RawReadStatus(&status) != VK_OK) {
-    Log(LOG_LEVEL_ERROR, tag, "QV_ERR_CTL_STATUS");
+    Log(LOG_LEVEL_ERROR, tag, words.status);
     return QV_ERR_CTL_STATUS;
   }
-  if (!judge) return VK_OK;  // a first half: its status is dropped
   m_ucLastStatus = status;
+  if (!words.notGood) return VK_OK;
   if (status != 0) {
-    Log(m_iNotGoodLevel, tag, "QV_ERR_CTL_STATUS_NOT_GOOD");
+    Log(m_iNotGoodLevel, tag, words.notGood);
     return QV_ERR_CTL_STATUS_NOT_GOOD;
   }
   return VK_OK;
@@ -190,54 +201,45 @@ uint32_t KeloDevCtlCorvane::ModeSelect(const unsigned char* page) {
   return result;
 }
 
-uint32_t KeloDevCtlCorvane::SetWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back) {
-  static const char* const kTag = "KeloDevCtlCorvane::SetWindow";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  if (!front && !back) return QV_ERR_CTL_ILLEGAL_PARAM;
-  unsigned char data[8 + 2 * kDescriptorSize] = {};
-  data[7] = 0x40;
-  uint32_t length = 8;
-  const std::pair<QV_WINDOW_INFO*, uint8_t> faces[2] = {{front, QV_FACE_FRONT}, {back, QV_FACE_BACK}};
-  for (const auto& [w, id] : faces) {
-    if (!w) continue;
-    data[length] = id;
-    MakeWindowDescriptor(*w, m_PropInfo.HARDWARE_PROC != 0, m_PropInfo.AUTO_COLOR_DETECT, m_PropInfo.IMAGE_MODE,
-                         data + length);
-    length += kDescriptorSize;
-  }
-  unsigned char cdb[10] = {0x24};
-  cdb[8] = static_cast<unsigned char>(length);
-  uint32_t result = Exchange(kTag, cdb, 10, kShortTimeout, Phase::Out, data, length);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
-
-uint32_t KeloDevCtlCorvane::SetAutoColorDetectWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back) {
-  static const char* const kTag = "KeloDevCtlCorvane::SetAutoColorDetectWindow";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
+uint32_t KeloDevCtlCorvane::SendWindows(const char* tag, QV_WINDOW_INFO* front, QV_WINDOW_INFO* back,
+                                        bool detectionPairs) {
+  Log(LOG_LEVEL_TRACE, tag, "start");
   if (!front && !back) return QV_ERR_CTL_ILLEGAL_PARAM;
   unsigned char data[8 + 4 * kDescriptorSize] = {};
   data[7] = 0x40;
   uint32_t length = 8;
+  const bool hardware = m_PropInfo.HARDWARE_PROC != 0;
+  const uint8_t autoColor = detectionPairs ? 1 : m_PropInfo.AUTO_COLOR_DETECT;
   const std::pair<QV_WINDOW_INFO*, uint8_t> faces[2] = {{front, QV_FACE_FRONT}, {back, QV_FACE_BACK}};
   for (const auto& [w, id] : faces) {
     if (!w) continue;
-    w->ucComposition = 5;
-    w->usBitsPerPixel = 8;
-    data[length] = id;
-    MakeWindowDescriptor(*w, m_PropInfo.HARDWARE_PROC != 0, 1, m_PropInfo.IMAGE_MODE, data + length);
-    length += kDescriptorSize;
-    w->ucComposition = 0;
-    w->usBitsPerPixel = 1;
-    data[length] = static_cast<unsigned char>(id | 0x01);
-    MakeWindowDescriptor(*w, m_PropInfo.HARDWARE_PROC != 0, 1, m_PropInfo.IMAGE_MODE, data + length);
+    if (detectionPairs) {
+      // The colour window first, then the face's line-art window.
+      w->ucComposition = 5;
+      w->usBitsPerPixel = 8;
+      data[length] = id;
+      MakeWindowDescriptor(*w, hardware, autoColor, m_PropInfo.IMAGE_MODE, data + length);
+      length += kDescriptorSize;
+      w->ucComposition = 0;
+      w->usBitsPerPixel = 1;
+    }
+    data[length] = static_cast<unsigned char>(detectionPairs ? id | 0x01 : id);
+    MakeWindowDescriptor(*w, hardware, autoColor, m_PropInfo.IMAGE_MODE, data + length);
     length += kDescriptorSize;
   }
   unsigned char cdb[10] = {0x24};
   PutBe16(cdb + 7, length);
-  uint32_t result = Exchange(kTag, cdb, 10, kShortTimeout, Phase::Out, data, length);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
+  uint32_t result = Exchange(tag, cdb, 10, kShortTimeout, Phase::Out, data, length);
+  Log(LOG_LEVEL_TRACE, tag, "end");
   return result;
+}
+
+uint32_t KeloDevCtlCorvane::SetWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back) {
+  return SendWindows("KeloDevCtlCorvane::SetWindow", front, back, false);
+}
+
+uint32_t KeloDevCtlCorvane::SetAutoColorDetectWindow(QV_WINDOW_INFO* front, QV_WINDOW_INFO* back) {
+  return SendWindows("KeloDevCtlCorvane::SetAutoColorDetectWindow", front, back, true);
 }
 
 uint32_t KeloDevCtlCorvane::Scan(uint8_t faces) {
@@ -394,41 +396,23 @@ namespace {
 constexpr unsigned char kControl = 0xF1;
 }  // namespace
 
+uint32_t KeloDevCtlCorvane::Control(const char* tag, unsigned char what) {
+  Log(LOG_LEVEL_TRACE, tag, "start");
+  const unsigned char cdb[10] = {kControl, what};
+  uint32_t result = Exchange(tag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
+  Log(LOG_LEVEL_TRACE, tag, "end");
+  return result;
+}
+
 uint32_t KeloDevCtlCorvane::ScannerControl(bool flatbed) {
-  static const char* const kTag = "KeloDevCtlCorvane::ScannerControl";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, static_cast<unsigned char>(flatbed ? 1 : 0)};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
+  return Control("KeloDevCtlCorvane::ScannerControl", flatbed ? 1 : 0);
 }
 
-uint32_t KeloDevCtlCorvane::LampControl(bool on) {
-  static const char* const kTag = "KeloDevCtlCorvane::LampControl";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, static_cast<unsigned char>(on ? 5 : 3)};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::LampControl(bool on) { return Control("KeloDevCtlCorvane::LampControl", on ? 5 : 3); }
 
-uint32_t KeloDevCtlCorvane::CancelReadImageData() {
-  static const char* const kTag = "KeloDevCtlCorvane::CancelReadImageData";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, 0x04};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::CancelReadImageData() { return Control("KeloDevCtlCorvane::CancelReadImageData", 0x04); }
 
-uint32_t KeloDevCtlCorvane::WaitForScanEnd() {
-  static const char* const kTag = "KeloDevCtlCorvane::WaitForScanEnd";
-  Log(LOG_LEVEL_TRACE, kTag, "start");
-  const unsigned char cdb[10] = {kControl, 0x09};
-  uint32_t result = Exchange(kTag, cdb, 10, kLongTimeout, Phase::None, nullptr, 0);
-  Log(LOG_LEVEL_TRACE, kTag, "end");
-  return result;
-}
+uint32_t KeloDevCtlCorvane::WaitForScanEnd() { return Control("KeloDevCtlCorvane::WaitForScanEnd", 0x09); }
 
 uint32_t KeloDevCtlCorvane::CheckImageDataIsReady(uint8_t face, uint32_t length) {
   static const char* const kTag = "KeloDevCtlCorvane::CheckImageDataIsReady";
@@ -452,8 +436,8 @@ uint32_t KeloDevCtlCorvane::Diagnostic(const char* tag, const char* text, const 
   if (paramLength) memcpy(data + kDiagTextSize, params, paramLength);
   const uint32_t sendLength = kDiagTextSize + paramLength;
   const unsigned char sendCdb[6] = {0x1D, 0, 0, 0, static_cast<unsigned char>(sendLength), 0};
-  // The first half's status is read and dropped; only the answer counts.
-  uint32_t result = Exchange(tag, sendCdb, 6, kLongTimeout, Phase::Out, data, sendLength, false);
+  // The first half's status is not judged; only the answer counts.
+  uint32_t result = Exchange(tag, sendCdb, 6, kLongTimeout, Phase::Out, data, sendLength, kUnjudgedWords);
   if (result != VK_OK) return result;
   return Exchange(tag, receiveCdb, 6, kShortTimeout, Phase::In, reply, replyLength);
 }
