@@ -44,6 +44,19 @@ bool AllocPixels(_P2IIMG* img, uint8_t fill) {
   return true;
 }
 
+// Every other pixel of a row, `w` of them.
+void HalveRow(const uint8_t* s, uint8_t* d, int w, int ch) {
+  if (ch == 1) {
+    for (int x = 0; x < w; ++x) d[x] = s[2 * x];
+  } else {
+    for (int x = 0; x < w; ++x) {
+      d[3 * x] = s[6 * x];
+      d[3 * x + 1] = s[6 * x + 1];
+      d[3 * x + 2] = s[6 * x + 2];
+    }
+  }
+}
+
 // Work image scaled from `in` by its x resolution; `in` itself at 150-300 dpi.
 int ScaleForAnalysis(const _P2IIMG* in, _P2IIMG* work, double* scale, int* allocated) {
   *work = *in;
@@ -84,19 +97,9 @@ int ScaleForAnalysis(const _P2IIMG* in, _P2IIMG* work, double* scale, int* alloc
   if (!AllocPixels(work, 0)) return FSIP_C_ERR_OUTOFMEMORY;
   *scale = 0.5;
   *allocated = 1;
-  for (int y = 0; y < work->nHeight; ++y) {
-    const uint8_t* s = in->pImageData + static_cast<size_t>(2 * y) * in->nBytesPerLine;
-    uint8_t* d = work->pImageData + static_cast<size_t>(y) * work->nBytesPerLine;
-    if (ch == 1) {
-      for (int x = 0; x < work->nWidth; ++x) d[x] = s[2 * x];
-    } else {
-      for (int x = 0; x < work->nWidth; ++x) {
-        d[3 * x] = s[6 * x];
-        d[3 * x + 1] = s[6 * x + 1];
-        d[3 * x + 2] = s[6 * x + 2];
-      }
-    }
-  }
+  for (int y = 0; y < work->nHeight; ++y)
+    HalveRow(in->pImageData + static_cast<size_t>(2 * y) * in->nBytesPerLine,
+             work->pImageData + static_cast<size_t>(y) * work->nBytesPerLine, work->nWidth, ch);
   return 0;
 }
 
@@ -206,24 +209,79 @@ int GetImg4Anlz(const _P2IIMG* in, _P2IIMG* work, double* scale, int* allocated)
   return ScaleForAnalysis(in, work, scale, allocated);
 }
 
+namespace {
+
+// The padded work image of the paper-position analysis, kept from call to
+// call: a colour page's copy is large, and memory the process already holds
+// costs no page faults and no zeroing by the kernel. The engine's analysis
+// entries run one at a time (their tuning is process-wide).
+struct KeptWork {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  ~KeptWork() { free(data); }
+  uint8_t* Take(size_t n) {
+    if (n > size) {
+      free(data);
+      size = 0;
+      data = static_cast<uint8_t*>(malloc(n));
+      if (!data) return nullptr;
+      size = n;
+    }
+    return data;
+  }
+};
+KeptWork gKeptWork;
+
+}  // namespace
+
 int GetImg4Anlz4Krnk(const _P2IIMG* in, _P2IIMG* work, double* scale, int* allocated) {
   _P2IIMG scaled;
   int owned = 0;
-  int rc = ScaleForAnalysis(in, &scaled, scale, &owned);
-  if (rc) return rc;
+  // A page above 300 dpi is halved straight into the work image.
+  const bool halve = in->nXResolution > 300;
+  if (halve) {
+    scaled = *in;
+    scaled.nWidth = (in->nWidth + 1) / 2;
+    scaled.nHeight = (in->nHeight + 1) / 2;
+    scaled.nXResolution = in->nXResolution >> 1;
+    scaled.nYResolution = in->nYResolution >> 1;
+    *scale = 0.5;
+  } else {
+    const int rc = ScaleForAnalysis(in, &scaled, scale, &owned);
+    if (rc) return rc;
+  }
   *work = scaled;
   work->nWidth = scaled.nWidth + 160;
   work->nHeight = scaled.nHeight + 160;
-  if (!AllocPixels(work, gbInv ? 255 : 0)) {
+  const int64_t bpl = (static_cast<int64_t>(work->nBitsPerPixel) * work->nWidth + 7) / 8;
+  const int64_t size = bpl * work->nHeight;
+  work->pImageData = bpl > INT32_MAX || size > INT32_MAX ? nullptr : gKeptWork.Take(static_cast<size_t>(size));
+  if (!work->pImageData) {
     if (owned) free(scaled.pImageData);
     return FSIP_C_ERR_OUTOFMEMORY;
   }
-  const size_t px = static_cast<size_t>(scaled.nBitsPerPixel / 8);
-  for (int y = 0; y < scaled.nHeight; ++y)
-    std::memcpy(work->pImageData + static_cast<size_t>(y + 128) * work->nBytesPerLine + 128 * px,
-                scaled.pImageData + static_cast<size_t>(y) * scaled.nBytesPerLine, px * scaled.nWidth);
+  work->nBytesPerLine = static_cast<int32_t>(bpl);
+  work->nImageSize = static_cast<int32_t>(size);
+  // The backing around the page: 128 pixels above and left, 32 below and
+  // right; the page's own pixels are written once, over nothing.
+  const uint8_t fill = gbInv ? 255 : 0;
+  const size_t px = static_cast<size_t>(scaled.nBitsPerPixel / 8), row = static_cast<size_t>(bpl);
+  const size_t left = 128 * px, body = px * static_cast<size_t>(scaled.nWidth);
+  uint8_t* d = work->pImageData;
+  std::memset(d, fill, 128 * row);
+  for (int y = 0; y < scaled.nHeight; ++y) {
+    uint8_t* r = d + static_cast<size_t>(y + 128) * row;
+    std::memset(r, fill, left);
+    if (halve)
+      HalveRow(in->pImageData + static_cast<size_t>(2 * y) * in->nBytesPerLine, r + left, scaled.nWidth,
+               static_cast<int>(px));
+    else
+      std::memcpy(r + left, scaled.pImageData + static_cast<size_t>(y) * scaled.nBytesPerLine, body);
+    std::memset(r + left + body, fill, row - left - body);
+  }
+  std::memset(d + static_cast<size_t>(scaled.nHeight + 128) * row, fill, 32 * row);
   if (owned) free(scaled.pImageData);
-  *allocated = 1;
+  *allocated = 0;
   return 0;
 }
 

@@ -2,12 +2,17 @@
 // diffusion (narrow and wide kernels) and a dynamic threshold that follows
 // the local contrast. A bit is 1 where the pixel is light.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "conv.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -315,6 +320,112 @@ __attribute__((target_clones("avx2", "default"))) void DtcTerms(DtcLine& d, int 
   }
 }
 
+#ifdef __SSE2__
+// The new-style carried threshold on vectors: a wavefront over a group of
+// kWaveRows rows, one row per 16-bit lane, row r running r pixels behind row
+// r - 1. At each step a lane takes its left neighbour from its own previous
+// value and the pixel above from the previous value of the lane before, so
+// every pixel still waits on exactly the two it depends on, in the same
+// arithmetic. The terms go into that skewed order, and the thresholds come
+// out of it, by 8 x 8 transposes.
+constexpr int kWaveVectors = 4, kWaveRows = 8 * kWaveVectors, kWavePad = kWaveRows + 8;
+
+// Every term and threshold stays within 16 bits while the base does.
+bool WaveFits(int base) { return base >= -1000 && base <= 1000; }
+
+inline void Transpose8(__m128i* v) {
+  const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  v[0] = _mm_unpacklo_epi64(b0, b4), v[1] = _mm_unpackhi_epi64(b0, b4);
+  v[2] = _mm_unpacklo_epi64(b1, b5), v[3] = _mm_unpackhi_epi64(b1, b5);
+  v[4] = _mm_unpacklo_epi64(b2, b6), v[5] = _mm_unpackhi_epi64(b2, b6);
+  v[6] = _mm_unpacklo_epi64(b3, b7), v[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Rows (each padded by kWavePad) to steps: step s of lane r is column s - r.
+void Skew(const int16_t* rows, size_t rowStride, int steps, __m128i* out) {
+  for (int s0 = 0; s0 < steps; s0 += 8)
+    for (int j = 0; j < kWaveVectors; ++j) {
+      __m128i v[8];
+      for (int i = 0; i < 8; ++i) {
+        const int r = 8 * j + i;
+        v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + r * rowStride + kWavePad + s0 - r));
+      }
+      Transpose8(v);
+      for (int t = 0; t < 8; ++t) out[(s0 + t) * kWaveVectors + j] = v[t];
+    }
+}
+
+void Unskew(const __m128i* in, int steps, int16_t* rows, size_t rowStride) {
+  for (int s0 = 0; s0 < steps; s0 += 8)
+    for (int j = 0; j < kWaveVectors; ++j) {
+      __m128i v[8];
+      for (int t = 0; t < 8; ++t) v[t] = in[(s0 + t) * kWaveVectors + j];
+      Transpose8(v);
+      for (int i = 0; i < 8; ++i) {
+        const int r = 8 * j + i;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + r * rowStride + kWavePad + s0 - r), v[i]);
+      }
+    }
+}
+
+// The wavefront itself; `above` is the row over the group, padded.
+void CarryWave(const __m128i* bias, const __m128i* scale, const int16_t* above, int steps, int base, int up,
+               int down, __m128i* th) {
+  const __m128i vbase = _mm_set1_epi16(static_cast<int16_t>(base));
+  const __m128i vup = _mm_set1_epi16(static_cast<int16_t>(std::min(up, 32767)));
+  const __m128i vdown = _mm_set1_epi16(static_cast<int16_t>(std::min(down, 32767)));
+  __m128i prev[kWaveVectors];
+  for (__m128i& p : prev) p = vbase;
+  for (int s = 0; s < steps; ++s) {
+    __m128i next[kWaveVectors];
+    for (int k = 0; k < kWaveVectors; ++k) {
+      const __m128i shifted = _mm_slli_si128(prev[k], 2);
+      const __m128i a = k == 0 ? _mm_insert_epi16(shifted, above[kWavePad + s], 0)
+                               : _mm_or_si128(shifted, _mm_srli_si128(prev[k - 1], 14));
+      const size_t i = static_cast<size_t>(s) * kWaveVectors + k;
+      const __m128i t = _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(a, prev[k]), scale[i]), bias[i]), 4);
+      // Pulled toward the base: the middle of t - down, base and t + up
+      // (saturating, which keeps the middle where it is).
+      next[k] = _mm_max_epi16(_mm_subs_epi16(t, vdown), _mm_min_epi16(_mm_adds_epi16(t, vup), vbase));
+    }
+    for (int k = 0; k < kWaveVectors; ++k) th[static_cast<size_t>(s) * kWaveVectors + k] = prev[k] = next[k];
+  }
+}
+
+// Each byte with its bit order reversed.
+constexpr std::array<uint8_t, 256> Mirror() {
+  std::array<uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k)
+      if (b & (1 << k)) t[static_cast<size_t>(b)] |= static_cast<uint8_t>(0x80 >> k);
+  return t;
+}
+constexpr std::array<uint8_t, 256> kMirrored = Mirror();
+
+// Light where the pixel reaches its threshold, sixteen at a time.
+void PackAgainst(unsigned char* o, const unsigned char* p, const int16_t* th, int width) {
+  const __m128i zero = _mm_setzero_si128();
+  int x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
+    const __m128i lo = _mm_cmplt_epi16(_mm_unpacklo_epi8(px, zero), _mm_loadu_si128(reinterpret_cast<const __m128i*>(th + x)));
+    const __m128i hi =
+        _mm_cmplt_epi16(_mm_unpackhi_epi8(px, zero), _mm_loadu_si128(reinterpret_cast<const __m128i*>(th + x + 8)));
+    const unsigned light = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi))) & 0xFFFFu;
+    o[x >> 3] = kMirrored[light & 0xFF];
+    o[(x >> 3) + 1] = kMirrored[light >> 8];
+  }
+  if (x < width) PackLine(o + (x >> 3), width - x, [p, th, x](int i) { return p[x + i] >= th[x + i]; });
+}
+#endif
+
 }  // namespace
 
 int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FSIP_S_SDTCEX* dtc,
@@ -352,8 +463,8 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
     y = y < 0 ? 0 : y >= height ? height - 1 : y;
     return source->pImageData + static_cast<size_t>(y) * source->nBytesPerLine;
   };
-  // The per-pixel terms of line y into row r of the group.
-  auto terms = [&](int y, int r) {
+  // The per-pixel terms of line y.
+  auto termsInto = [&](int y, int16_t* b, int16_t* sc) {
     // Column extremes over the lines in reach, padded by repeating the
     // edge columns (which is the clipping at the page's edges).
     unsigned char* mx = d.maxCol.data() + 2;
@@ -368,8 +479,59 @@ int CConv::SimpleDTC(const FSIP_S_IMAGEINFO* in, FSIP_S_IMAGEINFO* out, const FS
       PadLine(d.rows[2], line(y + 1), width);
       PadLine(d.rows[3], line(y + 2), width);
     }
-    DtcTerms(d, width, q, bias.data() + static_cast<size_t>(r) * width, scale.data() + static_cast<size_t>(r) * width);
+    DtcTerms(d, width, q, b, sc);
   };
+  auto terms = [&](int y, int r) {
+    termsInto(y, bias.data() + static_cast<size_t>(r) * width, scale.data() + static_cast<size_t>(r) * width);
+  };
+#ifdef __SSE2__
+  if (newStyle && WaveFits(base)) {
+    // Padded rows of terms (a padding term leaves the base where it is),
+    // the skewed steps, and the thresholds back in rows.
+    const size_t stride = static_cast<size_t>(width) + 2 * kWavePad;
+    const int steps = (width + kWaveRows - 1 + 7) / 8 * 8;
+    std::vector<int16_t> rowBias, rowScale, rowTh, aboveRow;
+    struct alignas(16) Lanes {
+      int16_t lane[8];
+    };
+    std::vector<Lanes> skewed[3];  // bias, scale, threshold
+    try {
+      for (auto& v : skewed) v.resize(static_cast<size_t>(steps) * kWaveVectors);
+      rowBias.assign(stride * kWaveRows, static_cast<int16_t>(16 * base));
+      rowScale.assign(stride * kWaveRows, 0);
+      rowTh.resize(stride * kWaveRows);
+      aboveRow.assign(stride, static_cast<int16_t>(base));
+    } catch (const std::bad_alloc&) {
+      return FSIP_C_ERR_OUTOFMEMORY;
+    }
+    for (int y0 = 0; y0 < height; y0 += kWaveRows) {
+      const int rows = std::min(kWaveRows, height - y0);
+      for (int r = 0; r < rows; ++r)
+        termsInto(y0 + r, rowBias.data() + r * stride + kWavePad, rowScale.data() + r * stride + kWavePad);
+      if (rows < kWaveRows) {  // rows past the page: padding terms only
+        std::fill(rowBias.begin() + rows * stride, rowBias.end(), static_cast<int16_t>(16 * base));
+        std::fill(rowScale.begin() + rows * stride, rowScale.end(), 0);
+      }
+      __m128i* skewBias = reinterpret_cast<__m128i*>(skewed[0].data());
+      __m128i* skewScale = reinterpret_cast<__m128i*>(skewed[1].data());
+      __m128i* skewTh = reinterpret_cast<__m128i*>(skewed[2].data());
+      Skew(rowBias.data(), stride, steps, skewBias);
+      Skew(rowScale.data(), stride, steps, skewScale);
+      CarryWave(skewBias, skewScale, aboveRow.data(), steps, base, up, down, skewTh);
+      Unskew(skewTh, steps, rowTh.data(), stride);
+      for (int r = 0; r < rows; ++r) {
+        const int y = y0 + r;
+        unsigned char* o = out->pImageData + static_cast<size_t>(y) * out->nBytesPerLine;
+        PackAgainst(o, in->pImageData + static_cast<size_t>(y) * in->nBytesPerLine,
+                    rowTh.data() + r * stride + kWavePad, width);
+        if (width & 7) o[width >> 3] = static_cast<unsigned char>(o[width >> 3] & ~(0xFFu >> (width & 7)));
+        FinishLine(o, width, true);
+      }
+      std::copy_n(rowTh.data() + (kWaveRows - 1) * stride + kWavePad, width, aboveRow.data() + kWavePad);
+    }
+    return FSIP_C_ERR_NOERROR;
+  }
+#endif
 
   for (int y0 = 0; y0 < height; y0 += kDtcRows) {
     const int rows = std::min(kDtcRows, height - y0);

@@ -195,6 +195,28 @@ TEST_F(Unit, InkOfDegradedPagesAndBlankPaper) {
   EXPECT_EQ(std::count(bits.begin(), bits.end(), 0), 0);
 }
 
+// The page buffers of one call are kept for the next: whatever an earlier
+// page left in them, a page comes out the same. The first call of the
+// process (each test runs in its own) has buffers fresh from the kernel.
+TEST_F(Unit, BuffersKeptFromEarlierPagesChangeNothing) {
+  // Pages large enough for kept buffers, of three sizes.
+  std::vector<dravn_degraded::Page> pages;
+  pages.push_back(dravn_degraded::MakePage(dravn_degraded::Kind::kStains, 300, 180, 200));
+  pages.push_back(dravn_degraded::MakePage(dravn_degraded::Kind::kFaintText, 300, 180, 230));
+  pages.push_back(dravn_degraded::MakePage(dravn_degraded::Kind::kBlurNoise, 300, 175, 190));
+  auto run = [&](const dravn_degraded::Page& page) {
+    I3ipImageInfo in = Grey(page.width, page.height, 0), out{};
+    std::memcpy(in.Data, page.grey.data(), page.grey.size());
+    EXPECT_EQ(s_entry(&in, &out, 0, 5, 0), 0);
+    std::vector<uint8_t> bits(out.Data, out.Data + out.DataSize);
+    std::free(out.Data);
+    return bits;
+  };
+  std::vector<std::vector<uint8_t>> first;
+  for (const auto& page : pages) first.push_back(run(page));
+  for (size_t i = pages.size(); i-- > 0;) EXPECT_EQ(run(pages[i]), first[i]) << i;
+}
+
 // The constructor's binding failures, each with one library mounted over the
 // staged one in a mount namespace of its own.
 struct Swap {

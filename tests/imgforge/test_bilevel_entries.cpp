@@ -217,25 +217,34 @@ std::vector<bool> ReferenceDtc(const Page& page, const FSIP_S_SDTCEX& set, bool 
   return bits;
 }
 
+// The rows are worked on in groups: every remainder of rows, widths around
+// the vector width, a base at both ends of the vectors' range and beyond it,
+// and pulls large enough to saturate.
 TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReference) {
-  const FSIP_S_SDTCEX sets[] = {{{36, 20, 4, 152, 16, 16, 1}, nullptr},
-                                {{36, 16, 4, 152, 4, 4, 1}, nullptr},
-                                {{36, 8, 2, 152, 4, 4, 1}, nullptr},
-                                {{36, 16, 4, 152, 4, 4, 2}, nullptr}};
+  const FSIP_S_SDTCEX sets[] = {{{36, 20, 4, 152, 16, 16, 1}, nullptr},    {{36, 16, 4, 152, 4, 4, 1}, nullptr},
+                                {{36, 8, 2, 152, 4, 4, 1}, nullptr},       {{36, 16, 4, 152, 4, 4, 2}, nullptr},
+                                {{36, 10, 0, 1000, 40000, 70000, 1}, nullptr}, {{36, 12, 8, 1001, 3, 5, 2}, nullptr},
+                                {{36, 30, 3, 0, 0, 0, 1}, nullptr}};
   unsigned seed = 20;
-  for (auto set : sets) {
-    SCOPED_TRACE(std::to_string(set.values[1]) + " selector " + std::to_string(set.values[6]));
-    Page grey(45, 31, 8);
-    grey.Random(++seed);
-    for (int y = 0; y < 31; ++y)  // paper, and a soft ramp, beside the noise
-      for (int x = 0; x < 20; ++x) grey.at(x, y) = static_cast<unsigned char>(y < 15 ? 240 : 100 + 4 * x);
-    auto b = Method(3);
-    b.pSdtc = &set;
-    const Page bits = Binarize(grey, b);
-    const std::vector<bool> want = ReferenceDtc(grey, set, set.values[6] == 2);
-    for (int y = 0; y < 31; ++y)
-      for (int x = 0; x < 45; ++x) ASSERT_EQ(BitAt(bits.pixels.data(), 6, x, y), want[y * 45 + x]) << x << "," << y;
-  }
+  for (int width : {5, 16, 45, 83})
+    for (int height = 1; height <= 66; ++height)
+      for (auto set : sets) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " limit " + std::to_string(set.values[1]) +
+                     " base " + std::to_string(set.values[3]) + " selector " + std::to_string(set.values[6]));
+        Page grey(width, height, 8);
+        grey.Random(++seed);
+        for (int y = 0; y < height; ++y)  // paper, and a soft ramp, beside the noise
+          for (int x = 0; x < std::min(20, width / 2); ++x)
+            grey.at(x, y) = static_cast<unsigned char>(y < 15 ? 240 : 100 + 4 * x);
+        auto b = Method(3);
+        b.pSdtc = &set;
+        const Page bits = Binarize(grey, b);
+        const std::vector<bool> want = ReferenceDtc(grey, set, set.values[6] == 2);
+        const int bpl = (width + 7) / 8;
+        for (int y = 0; y < height; ++y)
+          for (int x = 0; x < width; ++x)
+            ASSERT_EQ(BitAt(bits.pixels.data(), bpl, x, y), want[y * width + x]) << x << "," << y;
+      }
 }
 
 // The older entry's dynamic threshold (plain flat test, 3 x 3 neighbourhood),
@@ -270,8 +279,8 @@ std::vector<bool> ReferenceOlderDtc(const Page& page, const int32_t (&v)[5]) {
 }
 
 // Both entries' dynamic thresholds on pages as they are scanned: degraded
-// text pages and the benches' document page, wider than any vector and of
-// heights that leave every remainder of rows worked on together.
+// text pages and the benches' document page (small and as benched), wider
+// than any vector.
 TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReferenceOnRenderedPages) {
   std::vector<std::pair<std::string, Page>> pages;
   auto add = [&](const std::string& name, int w, int h, const uint8_t* grey) {
@@ -290,6 +299,9 @@ TEST_F(Bilevel, DynamicThresholdMatchesThePerPixelReferenceOnRenderedPages) {
   spec.dpi = 40;
   const dravn_pages::Image document = dravn_pages::ToGrey(dravn_pages::RenderDocumentPage(spec));
   add("document page", document.width, document.height, document.pixels.data());
+  spec.dpi = 300;  // the benches' page
+  const dravn_pages::Image bench = dravn_pages::ToGrey(dravn_pages::RenderDocumentPage(spec));
+  add("bench page", bench.width, bench.height, bench.pixels.data());
   for (auto& [name, grey] : pages) {
     SCOPED_TRACE(name + " " + std::to_string(grey.info.nWidth) + "x" + std::to_string(grey.info.nHeight));
     const int w = grey.info.nWidth, h = grey.info.nHeight, bpl = (w + 7) / 8;

@@ -835,3 +835,53 @@ TEST(CropEntriesState, TuningRestoredAndStageLinesWritten) {
   Uninitialize();
   EXPECT_EQ(gpSinCos, nullptr);
 }
+
+// The paper-position analysis keeps its padded work image from call to call:
+// whatever an earlier, larger page left in it, the image is the scaled page
+// inside its backing, byte for byte as built on a zeroed buffer.
+TEST_F(Crop, PaddedWorkImageIsTheSameAfterALargerPage) {
+  struct Case {
+    int channels, dpi, inverted;
+  };
+  const Case cases[] = {{3, 600, 0}, {1, 300, 0}, {3, 300, 1}, {1, 100, 1}, {3, 200, 0}};
+  std::mt19937 gen(7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channels) + " channels at " + std::to_string(c.dpi) + " dpi, inverted " +
+                 std::to_string(c.inverted));
+    gbInv = c.inverted;
+    dravn_pages::Image page;
+    page.width = 97 + c.dpi / 100, page.height = 61, page.channels = c.channels;
+    page.pixels.resize(static_cast<size_t>(page.width) * page.height * c.channels);
+    for (auto& p : page.pixels) p = static_cast<unsigned char>(gen());
+    _P2IIMG in = ImageOf(page, c.dpi);
+    _P2IIMG scaled, work;
+    double scale = 0, workScale = 0;
+    int owned = 0, workOwned = 1;
+    ASSERT_EQ(GetImg4Anlz(&in, &scaled, &scale, &owned), 0);
+    // The plain construction: a zeroed (or white) buffer, the page copied in.
+    const int px = c.channels, bpl = (scaled.nWidth + 160) * px;
+    std::vector<uint8_t> want(static_cast<size_t>(bpl) * (scaled.nHeight + 160), c.inverted ? 255 : 0);
+    for (int y = 0; y < scaled.nHeight; ++y)
+      std::memcpy(&want[static_cast<size_t>(y + 128) * bpl + 128 * px],
+                  scaled.pImageData + static_cast<size_t>(y) * scaled.nBytesPerLine,
+                  static_cast<size_t>(scaled.nWidth) * px);
+    if (owned) free(scaled.pImageData);
+    // A larger page first, on the other backing, to leave its pixels behind.
+    gbInv = !c.inverted;
+    dravn_pages::Image big;
+    big.width = 400, big.height = 300, big.channels = 3;
+    big.pixels.assign(static_cast<size_t>(big.width) * big.height * 3, 0x5A);
+    _P2IIMG bigIn = ImageOf(big, 300);
+    ASSERT_EQ(GetImg4Anlz4Krnk(&bigIn, &work, &workScale, &workOwned), 0);
+    if (workOwned) free(work.pImageData);
+    gbInv = c.inverted;
+    ASSERT_EQ(GetImg4Anlz4Krnk(&in, &work, &workScale, &workOwned), 0);
+    EXPECT_EQ(workScale, scale);
+    EXPECT_EQ(work.nWidth, scaled.nWidth + 160);
+    EXPECT_EQ(work.nHeight, scaled.nHeight + 160);
+    EXPECT_EQ(work.nBytesPerLine, bpl);
+    ASSERT_EQ(work.nImageSize, static_cast<int>(want.size()));
+    EXPECT_EQ(std::memcmp(work.pImageData, want.data(), want.size()), 0);
+    if (workOwned) free(work.pImageData);
+  }
+}

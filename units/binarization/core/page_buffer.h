@@ -1,7 +1,8 @@
-// Zero-filled work buffers of a whole page. Large ones come straight from
-// the kernel with the advice to back them with huge pages: a page buffer is
-// touched once from end to end, and one fault per 2 MiB instead of one per
-// 4 KiB is a good share of a page's binarization time.
+// Work buffers of a whole page. Large ones come straight from the kernel
+// with the advice to back them with huge pages (a page buffer is touched
+// once from end to end, and one fault per 2 MiB instead of one per 4 KiB is
+// a good share of a page's binarization time), and are kept for the next
+// page when released.
 #ifndef DRAVN_PAGE_BUFFER_H
 #define DRAVN_PAGE_BUFFER_H
 
@@ -11,12 +12,13 @@
 class PageBuffer {
  public:
   PageBuffer() = default;
-  explicit PageBuffer(size_t bytes) { allocate(bytes); }
+  explicit PageBuffer(size_t bytes, bool zeroed = true) { allocate(bytes, zeroed); }
   ~PageBuffer() { release(); }
   PageBuffer(const PageBuffer&) = delete;
   PageBuffer& operator=(const PageBuffer&) = delete;
-  // Zero-filled; false (and empty) when memory is short.
-  bool allocate(size_t bytes);
+  // Zero-filled unless the caller writes every byte before reading it;
+  // false (and empty) when memory is short.
+  bool allocate(size_t bytes, bool zeroed = true);
   void release();
   uint8_t* data() const { return m_data; }
   explicit operator bool() const { return m_data != nullptr; }

@@ -234,7 +234,7 @@ int TBinary2(uint8_t* src, uint8_t* dst, int height, int width, int margin, int*
                                             params[11]);
     results[3] = 0;
     PageBuffer firstBuffer, workBuffer;
-    if (!firstBuffer.allocate(n2) || !workBuffer.allocate(n2)) return -1;
+    if (!firstBuffer.allocate(n2, false) || !workBuffer.allocate(n2, false)) return -1;
     uint8_t* first = firstBuffer.data();
     uint8_t* work = workBuffer.data();
     const bool top8 = TopNibble(mode) == 8;
