@@ -247,6 +247,12 @@ void PaintLid(_P2IIMG* img, const _PHLID& lid, const Fill& fill) {
     span(row, std::min(P[0].x, P[2].x), std::max(P[0].x, P[2].x));
 }
 
+// Steps from (c, r) in direction (dx, dy) that stay inside a w x h image.
+int64_t Room(int64_t c, int64_t r, int dx, int dy, int w, int h) {
+  if (dx) return dx > 0 ? w - 1 - c : c;
+  return dy > 0 ? h - 1 - r : r;
+}
+
 // The shape method of one hole: true when it was painted.
 bool PaintShape(_P2IIMG* img, const _PHLID& lid, const Fill& fill) {
   const bool colour = img->nBitsPerPixel == 24;
@@ -366,12 +372,21 @@ bool PaintShape(_P2IIMG* img, const _PHLID& lid, const Fill& fill) {
           prevRes = 0;
           continue;
         }
-        const int F = k + 1 + e;
-        const int B = static_cast<int>(std::min<int64_t>(2 * (s2 - 1), walkGaps[side] - 2)) - k;
+        int F = k + 1 + e;
+        int B = static_cast<int>(std::min<int64_t>(2 * (s2 - 1), walkGaps[side] - 2)) - k;
+        // A box that reaches past the image's edge would walk off it across
+        // the side: a pixel outside is light, so the walk stops there, and
+        // neither walk ends it as if it had come to its full length.
+        bool cross = crossFlag;
+        int t = T;
+        const int64_t ahead = Room(ic, ir, kCross[side][0], kCross[side][1], iw, ih);
+        const int64_t behind = Room(ic, ir, -kCross[side][0], -kCross[side][1], iw, ih);
+        if (F > ahead) F = static_cast<int>(ahead), cross = false;
+        if (B > behind) B = static_cast<int>(behind), t = B + 1;
         const int res = colour ? ExtpandPHArea_C3(&win[mi], pix(ic, ir), mStep, iStep, mCross, iCross, L, F, B,
-                                                  mainFlag, crossFlag, T, prevRes)
+                                                  mainFlag, cross, t, prevRes)
                                : ExtpandPHArea_C1(&win[mi], pix(ic, ir), mStep, iStep, mCross, iCross, L, F, B,
-                                                  mainFlag, crossFlag, T, prevRes);
+                                                  mainFlag, cross, t, prevRes);
         if (res < 0) return false;
         prevRes = res;
       }

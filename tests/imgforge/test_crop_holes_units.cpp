@@ -384,6 +384,45 @@ TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
   EXPECT_EQ(2, result);
 }
 
+// A hole cut by the page's lower edge, its lid box reaching 10 rows past it,
+// with a dark run leaving the box's right side: the walk across that side
+// goes down from each seed and must stop at the edge. What lies past the
+// last row (here dark, or light) changes nothing; the sanitizer tree sees a
+// read there in the exact-size image.
+TEST(HoleCovering, AWalkAcrossASideStopsAtThePagesEdge) {
+  gbInv = 0;
+  constexpr int W = 100, H = 60;
+  auto cover = [&](uint8_t below, std::vector<uint8_t>* page, int* result) {
+    std::vector<uint8_t> px(W * H + (below ? W * 20 : 0), below);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const bool disc = (x - 50) * (x - 50) + (y - 50) * (y - 50) <= 100;
+        const bool run = x >= 55 && x < 90 && y >= 52;
+        px[y * W + x] = disc || run ? 5 : 230;
+      }
+    _P2IIMG img = Blank(W, H, 200);
+    img.pImageData = px.data();
+    _PHLID lid = Hole(50, -50, 5);
+    lid.stCntrLine = {0, 0, 1, 50};
+    lid.ptCorner[0] = {30, -69};
+    lid.ptCorner[1] = {30, -30};
+    lid.ptCorner[2] = {69, -69};
+    lid.ptCorner[3] = {69, -30};
+    PHLidList l{lid};
+    CoverPHs(&img, &l, 0xFFFFFF, 0, result);
+    page->assign(px.begin(), px.begin() + W * H);
+  };
+  std::vector<uint8_t> exact, overDark, overLight;
+  int rExact = -7, rDark = -7, rLight = -7;
+  cover(0, &exact, &rExact);
+  cover(5, &overDark, &rDark);
+  cover(230, &overLight, &rLight);
+  EXPECT_EQ(rExact, rDark);
+  EXPECT_EQ(rDark, rLight);
+  EXPECT_EQ(overDark, overLight);
+  EXPECT_EQ(exact, overLight);
+}
+
 // Holes met twice, on two sides or on the lines of one group walk, are
 // kept once when their centres are 24 pixels apart or less.
 TEST(HoleMerges, CentresUpTo24PixelsApartAreOneHole) {

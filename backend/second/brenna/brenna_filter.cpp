@@ -111,7 +111,8 @@ class ChromaFilter {
   void Row(int y);
 
  private:
-  // Cloned for AVX2; clang wants that said where it is first declared.
+  // Cloned for AVX2; clang wants that said where it is first declared, and
+  // the definition ahead of every call.
   __attribute__((target_clones("avx2", "default"))) void Interior(const unsigned char* r0, const unsigned char* r1,
                                                                    const unsigned char* r3, const unsigned char* r4,
                                                                    const unsigned char* cur, unsigned char* d);
@@ -126,42 +127,6 @@ class ChromaFilter {
   std::vector<int> cx;               // byte offset of column x, clamped, x = -2 .. w + 3
   const int* C;
 };
-
-void ChromaFilter::Row(int y) {
-  {
-    const unsigned char* rows[5];
-    for (int k = 0; k < 5; ++k) rows[k] = src + static_cast<size_t>(std::clamp(y + k - 2, 0, h - 1)) * bpl;
-    unsigned char* d = dst + static_cast<size_t>(y) * obpl;
-    // The current row is read as it is being written when the filter works
-    // in place; near the top and bottom the clamped rows are the current
-    // row too, and near the sides the clamped columns: those pixels take
-    // the plain path.
-    const unsigned char* cur = inPlace ? d : rows[2];
-    if (y < 2 || y + 2 >= h || w < 5) {
-      for (int x = 0; x < w; ++x) {
-        const unsigned char y0 = rows[2][3 * x];
-        const unsigned char u = WindowAt(rows, C, x, 1);
-        const unsigned char v = WindowAt(rows, C, x, 2);
-        d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
-      }
-      return;
-    }
-    const unsigned char *r0 = rows[0], *r1 = rows[1], *r3 = rows[3], *r4 = rows[4];
-    for (int x = 0; x < 2; ++x) {
-      const unsigned char y0 = rows[2][3 * x];
-      const unsigned char u = WindowAt(rows, C, x, 1);
-      const unsigned char v = WindowAt(rows, C, x, 2);
-      d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
-    }
-    Interior(r0, r1, r3, r4, cur, d);
-    for (int x = std::max(2, w - 2); x < w; ++x) {
-      const unsigned char y0 = rows[2][3 * x];
-      const unsigned char u = WindowAt(rows, C, x, 1);
-      const unsigned char v = WindowAt(rows, C, x, 2);
-      d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
-    }
-  }
-}
 
 // Dividing by the weight sum: (n * kDivide) >> 32 is n / 2755 for every n
 // below 2^20, and a window's weighted sum stays below 127 x 25 x 255 + 1377.
@@ -218,6 +183,44 @@ __attribute__((target_clones("avx2", "default"))) void ChromaFilter::Interior(
     d[3 * x + 1] = static_cast<unsigned char>(u);
     d[3 * x + 2] = static_cast<unsigned char>(v);
     u2 = u1, u1 = u, v2 = v1, v1 = v;
+  }
+}
+
+// Row comes after Interior: clang 14 builds a multiversioned member that is
+// called before its definition as if its arguments were null.
+void ChromaFilter::Row(int y) {
+  {
+    const unsigned char* rows[5];
+    for (int k = 0; k < 5; ++k) rows[k] = src + static_cast<size_t>(std::clamp(y + k - 2, 0, h - 1)) * bpl;
+    unsigned char* d = dst + static_cast<size_t>(y) * obpl;
+    // The current row is read as it is being written when the filter works
+    // in place; near the top and bottom the clamped rows are the current
+    // row too, and near the sides the clamped columns: those pixels take
+    // the plain path.
+    const unsigned char* cur = inPlace ? d : rows[2];
+    if (y < 2 || y + 2 >= h || w < 5) {
+      for (int x = 0; x < w; ++x) {
+        const unsigned char y0 = rows[2][3 * x];
+        const unsigned char u = WindowAt(rows, C, x, 1);
+        const unsigned char v = WindowAt(rows, C, x, 2);
+        d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
+      }
+      return;
+    }
+    const unsigned char *r0 = rows[0], *r1 = rows[1], *r3 = rows[3], *r4 = rows[4];
+    for (int x = 0; x < 2; ++x) {
+      const unsigned char y0 = rows[2][3 * x];
+      const unsigned char u = WindowAt(rows, C, x, 1);
+      const unsigned char v = WindowAt(rows, C, x, 2);
+      d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
+    }
+    Interior(r0, r1, r3, r4, cur, d);
+    for (int x = std::max(2, w - 2); x < w; ++x) {
+      const unsigned char y0 = rows[2][3 * x];
+      const unsigned char u = WindowAt(rows, C, x, 1);
+      const unsigned char v = WindowAt(rows, C, x, 2);
+      d[3 * x] = y0, d[3 * x + 1] = u, d[3 * x + 2] = v;
+    }
   }
 }
 
