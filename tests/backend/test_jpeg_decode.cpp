@@ -260,6 +260,9 @@ TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteInclude
       {"colour cut short", MakePage(64, 96, 3), {}, 0.5},
       {"grey cut short", MakePage(40, 48, 1), {}, 0.4},
       {"progressive cut short", MakePage(64, 48, 3), {true, 0}, 0.6},
+      // Rows that do not end on a pair or an eight-byte group.
+      {"colour odd width", MakePage(61, 30, 3), {}, 1},
+      {"grey odd width cut short", MakePage(37, 20, 1), {}, 0.7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

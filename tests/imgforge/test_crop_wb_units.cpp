@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "P2iCrppr.h"
@@ -256,6 +257,69 @@ void RectanglePoints(PointList& lr, PointList& tb, int gap) {
     tb.push_back({100 + 13 * k, 400});
     if (gap) tb.push_back({100 + 13 * k, 400 + gap});
   }
+}
+
+// The fitter's first accumulator: every tenth of a degree, 2R rows of rho,
+// kept here to hold the compact one to the same cells in the same order.
+std::vector<HoughCell> FullTableCells(int R, int d, const PointList& lr, const PointList& tb) {
+  const size_t rows = static_cast<size_t>(2) * R;
+  std::vector<uint8_t> acc(rows * 1800);
+  auto round = [](double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); };
+  for (const PointList* list : {&lr, &tb})
+    for (const tagPOINT& p : *list)
+      for (int j = 0; j < 1800; j += d) {
+        const int64_t rho = round(static_cast<double>(p.x) * gpSinCos_1[j].dCos -
+                                  static_cast<double>(p.y) * gpSinCos_1[j].dSin) + R;
+        if (rho < 0 || rho >= static_cast<int64_t>(rows)) continue;
+        uint8_t& v = acc[static_cast<size_t>(rho) * 1800 + static_cast<size_t>(j)];
+        if (v < 255) ++v;
+      }
+  std::vector<HoughCell> cells;
+  for (size_t at = 0; at < acc.size(); ++at)
+    if (acc[at]) cells.push_back({acc[at], static_cast<int>(at % 1800), static_cast<int>(at / 1800) - R});
+  std::stable_sort(cells.begin(), cells.end(), [](const HoughCell& a, const HoughCell& b) { return a.votes > b.votes; });
+  if (cells.size() > 384) cells.resize(384);
+  return cells;
+}
+
+// The compact accumulator gives the full table's strongest cells, votes and
+// order among equals included: on a page's sides, on points spread over a
+// face, on points past the table's rho range (a small R), on a line of more
+// than 255 votes, and on no points at all.
+TEST(WBLines, CompactAccumulatorHoldsTheFullTablesCells) {
+  if (!gpSinCos_1) {
+    ASSERT_EQ(0, MakeSinCosTbl());
+  }
+  uint32_t seed = 11;
+  auto rnd = [&](int n) { return static_cast<int64_t>((seed = seed * 1103515245u + 12345u) >> 8) % n; };
+  PointList sidesLR, sidesTB, scatter, far, dense, none;
+  RectanglePoints(sidesLR, sidesTB, 10);
+  for (int k = 0; k < 3000; ++k) scatter.push_back({rnd(2600), -rnd(3700)});
+  for (int k = 0; k < 200; ++k) far.push_back({rnd(900), -rnd(900)});
+  for (int k = 0; k < 600; ++k) dense.push_back({1200, -(k % 400) * 3});
+  struct {
+    const char* name;
+    int R;
+    const PointList* lr;
+    const PointList* tb;
+  } rows[] = {{"sides", 848, &sidesLR, &sidesTB}, {"scatter", 5232, &scatter, &none},
+              {"past rho range", 300, &far, &none}, {"dense", 5232, &dense, &sidesTB},
+              {"no points", 100, &none, &none}};
+  for (const auto& r : rows) {
+    for (int d : {2, 10}) {
+      SCOPED_TRACE(std::string(r.name) + " d=" + std::to_string(d));
+      std::vector<HoughCell> got;
+      ASSERT_EQ(0, HoughCells(r.R, d, *r.lr, *r.tb, &got));
+      const std::vector<HoughCell> want = FullTableCells(r.R, d, *r.lr, *r.tb);
+      ASSERT_EQ(want.size(), got.size());
+      for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(want[i].votes, got[i].votes) << i;
+        EXPECT_EQ(want[i].angle, got[i].angle) << i;
+        EXPECT_EQ(want[i].rho, got[i].rho) << i;
+      }
+    }
+  }
+  Uninitialize();
 }
 
 // Two bottom sides nearer each other than gnRhDiff give one line, between

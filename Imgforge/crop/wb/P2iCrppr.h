@@ -139,6 +139,16 @@ bool TooBright(const uint8_t* ave, int n, bool colour, int sel);
 void RemoveNoiseEdge(const _P2IIMG* img, PointList& lr, PointList& tb, double mm);
 void RemoveNoiseEdgeH(PointList& list, int cell, int cells);
 void RemoveNoiseEdgeV(PointList& list, int cell, int cells);
+// One cell of the line fitter's vote table.
+struct HoughCell {
+  int votes;
+  int angle;  // tenths of a degree
+  int rho;
+};
+// The at most 384 strongest cells of the votes of every point at every d-th
+// angle, rho offset by R and kept in [0, 2R): strongest first, among equals
+// the lower rho, then the lower angle. 0, or -2 out of memory.
+int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vector<HoughCell>* out);
 int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scale, int fine, _STRTLINE* lines,
                     double* skew, bool flag);
 bool IsTopSnsEnb(const _STRTLINE* lines, uint32_t col);
