@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "byte_table.h"
 #include "log.h"
 
 void* g_pLibjpeg = nullptr;
@@ -195,39 +196,9 @@ struct DecodeRequest {
   const unsigned char* table = nullptr;  // every byte handed out goes through it
 };
 
-// The table applied to two bytes at once: half the look-ups of a byte
-// table, and 128 KiB that stay in the cache for a whole page.
-uint16_t* PairTable(const unsigned char* table) {
-  auto* pairs = static_cast<uint16_t*>(malloc(65536 * sizeof(uint16_t)));
-  if (!pairs) return nullptr;
-  for (unsigned v = 0; v < 65536; ++v) {
-    unsigned char b[2] = {static_cast<unsigned char>(v & 0xFF), static_cast<unsigned char>(v >> 8)};
-    unsigned char m[2] = {table[b[0]], table[b[1]]};
-    uint16_t packed;
-    memcpy(&packed, m, 2);  // the pair as it lies in memory, whatever the byte order
-    uint16_t key;
-    memcpy(&key, b, 2);
-    pairs[key] = packed;
-  }
-  return pairs;
-}
-
-void MapRows(unsigned char* data, size_t size, const unsigned char* table, const uint16_t* pairs) {
-  size_t i = 0;
-  if (pairs) {
-    for (; i + 8 <= size; i += 8) {
-      uint16_t v[4];
-      memcpy(v, data + i, 8);
-      for (uint16_t& x : v) x = pairs[x];
-      memcpy(data + i, v, 8);
-    }
-  }
-  for (; i < size; ++i) data[i] = table[data[i]];
-}
-
 // No object with a destructor may live in this frame: a library error
 // comes back here through longjmp.
-unsigned char* DecodeWith(const DecodeRequest& rq, const uint16_t* pairs) {
+unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
   struct jpeg_decompress_struct cinfo;
   kelo_error_mgr jerr;
   unsigned char* volatile out = nullptr;
@@ -279,7 +250,7 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const uint16_t* pairs) {
       complete = false;
       break;
     }
-    if (rq.table) MapRows(row, rowBytes, rq.table, pairs);  // while the row is still in the cache
+    if (map) map->Map(row, rowBytes);  // while the row is still in the cache
     if (rq.whiteBackground && !readWhole && jerr.dataEnded && groupRows && cinfo.output_scanline % groupRows == 0 &&
         cinfo.output_scanline < cinfo.output_height) {
       complete = false;
@@ -302,11 +273,11 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const uint16_t* pairs) {
   return out;
 }
 
+// The table lives outside the frame that longjmp leaves.
 unsigned char* Decode(const DecodeRequest& rq) {
-  uint16_t* pairs = rq.table ? PairTable(rq.table) : nullptr;  // none: byte by byte
-  unsigned char* out = DecodeWith(rq, pairs);
-  free(pairs);
-  return out;
+  if (!rq.table) return DecodeWith(rq, nullptr);
+  const CBytePairTable map(rq.table);
+  return DecodeWith(rq, &map);
 }
 
 bool DecoderReady(const char* function) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_table.h"
 #include "image_layer_util.h"
 #include "jpeg_decode.h"
 
@@ -280,6 +281,23 @@ TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteInclude
     for (unsigned char& v : expected) v = table[v];
     EXPECT_EQ(memcmp(mapped.get(), expected.data(), size), 0);
   }
+}
+
+// The pair table maps every byte as the byte table does, runs of every
+// length up to past two eight-byte groups, at every start.
+TEST(BytePairTable, MapsEveryByteAsItsTable) {
+  unsigned char table[256];
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<unsigned char>(255 - v * 3);
+  const CBytePairTable map(table);
+  Bytes data(40);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 37 + 11);
+  for (size_t start = 0; start < 3; ++start)
+    for (size_t n = 0; n <= 19; ++n) {
+      Bytes got = data, want = data;
+      map.Map(got.data() + start, n);
+      for (size_t i = start; i < start + n; ++i) want[i] = table[want[i]];
+      EXPECT_EQ(want, got) << start << "+" << n;
+    }
 }
 
 TEST_F(JpegDecodeTest, ProgressivePageCutShortStillDecodesToFullSize) {

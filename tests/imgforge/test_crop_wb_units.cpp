@@ -58,6 +58,35 @@ TEST(WBTables, LineProfilesAreTheWindowMeans) {
   }
 }
 
+// The colour row profile walks a row once for all three channels: every
+// mean, ends included, is the one-channel profile's, on widths from the
+// narrowest the profile takes to ones whose bytes end off any vector; the
+// reference rows take the same (and zero deviations).
+TEST(WBTables, ColourRowProfileIsTheChannelProfiles) {
+  uint32_t x = 3;
+  for (int w : {5, 6, 7, 13, 37, 70}) {
+    const int h = 9;
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    for (auto& b : rgb) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+    for (size_t i = 0; i < rgb.size(); i += 17) rgb[i] = 255;  // sums up to the clamp
+    _P2IIMG c{rgb.data(), 24, 0, w, h, 3 * w, 3 * w * h, 100, 100, 0, 0, w - 1, h - 1};
+    std::vector<uint8_t> all(3 * static_cast<size_t>(w)), dev(static_cast<size_t>(w)), one(static_cast<size_t>(w));
+    for (int row : {2, 4, h - 3}) {
+      StDevRowRGB(&c, row, all.data());
+      for (int ch = 0; ch < 3; ++ch) {
+        GetStDevH(&c, row, ch, dev.data(), one.data());
+        EXPECT_EQ(0, std::memcmp(one.data(), all.data() + static_cast<size_t>(ch) * w, static_cast<size_t>(w)))
+            << w << " row " << row << " channel " << ch;
+      }
+    }
+    std::vector<uint8_t> refDev(3 * static_cast<size_t>(w), 7), refMean(3 * static_cast<size_t>(w));
+    MakeStdData(&c, 1, refDev.data(), refMean.data());
+    StDevRowRGB(&c, h - 3, all.data());
+    EXPECT_EQ(all, refMean) << w;
+    EXPECT_EQ(std::vector<uint8_t>(refDev.size(), 0), refDev) << w;
+  }
+}
+
 TEST(WBTables, TruncatingCrossingAgainstTheMainEngine) {
   const _STRTLINE upright{0, 0, 1, 3}, flat{0, -0.7, 0, 0};
   tagPOINT a{}, b{};

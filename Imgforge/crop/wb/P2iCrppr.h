@@ -85,6 +85,9 @@ void GetStDevV(const _P2IIMG* img, int col, int ch, uint8_t* dev, uint8_t* mean)
 // GetStDevV's means of all three channels of a colour column in one walk
 // down it, channel c at mean + c x height.
 void StDevColumnRGB(const _P2IIMG* img, int col, uint8_t* mean);
+// GetStDevH's means of all three channels of a colour row in one walk
+// along it, channel c at mean + c x width.
+void StDevRowRGB(const _P2IIMG* img, int row, uint8_t* mean);
 void MakeStdData(const _P2IIMG* img, int bottom, uint8_t* dev, uint8_t* mean);
 int GetAve_Mono(const uint8_t* centre, int stride);
 int GetAve_RGB(const uint8_t* centre, int stride);

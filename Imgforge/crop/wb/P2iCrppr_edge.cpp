@@ -154,10 +154,10 @@ int is_point_edge(const _P2IIMG* img, const uint8_t* /*ref*/, const uint8_t* lev
 
 int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int pass, PointList& out, bool flag) {
   const int w = img->nWidth, h = img->nHeight;
-  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(2) * w));
+  const bool colour = Colour(img);
+  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(colour ? 4 : 2) * w));
   if (!buf) return -2;
   const double step = StepMm(pass, flag);
-  const bool colour = Colour(img);
   std::vector<int> found, streakL, streakR;
   int rc = 0;
   for (int k = 1; rc == 0; ++k) {
@@ -165,9 +165,10 @@ int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int p
     if (y >= h - 2) break;
     if (y <= 1) continue;
     found.clear();
+    if (colour) StDevRowRGB(img, y, buf + w);  // the three channels' profiles in one walk
     for (int c = 0; c < (colour ? 3 : 1) && rc == 0; ++c) {
-      uint8_t* p = buf + w;
-      GetStDevH(img, y, c, buf, p);
+      uint8_t* p = buf + w + static_cast<size_t>(c) * w;
+      if (!colour) GetStDevH(img, y, c, buf, p);
       const uint8_t* lv = ref2 + static_cast<size_t>(c) * w;
       auto accept = [&](int j, int dir) -> int {
         if (!Qualifies(p, j, lv[j])) return 0;
