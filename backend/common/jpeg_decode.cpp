@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "byte_table.h"
 #include "log.h"
 
 void* g_pLibjpeg = nullptr;
@@ -195,18 +196,9 @@ struct DecodeRequest {
   const unsigned char* table = nullptr;  // every byte handed out goes through it
 };
 
-void MapRows(unsigned char* data, size_t size, const unsigned char* table) {
-  size_t i = 0;
-  for (; i + 4 <= size; i += 4) {
-    const unsigned char a = table[data[i]], b = table[data[i + 1]], c = table[data[i + 2]], d = table[data[i + 3]];
-    data[i] = a, data[i + 1] = b, data[i + 2] = c, data[i + 3] = d;
-  }
-  for (; i < size; ++i) data[i] = table[data[i]];
-}
-
 // No object with a destructor may live in this frame: a library error
 // comes back here through longjmp.
-unsigned char* Decode(const DecodeRequest& rq) {
+unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
   struct jpeg_decompress_struct cinfo;
   kelo_error_mgr jerr;
   unsigned char* volatile out = nullptr;
@@ -258,7 +250,7 @@ unsigned char* Decode(const DecodeRequest& rq) {
       complete = false;
       break;
     }
-    if (rq.table) MapRows(row, rowBytes, rq.table);  // while the row is still in the cache
+    if (map) map->Map(row, rowBytes);  // while the row is still in the cache
     if (rq.whiteBackground && !readWhole && jerr.dataEnded && groupRows && cinfo.output_scanline % groupRows == 0 &&
         cinfo.output_scanline < cinfo.output_height) {
       complete = false;
@@ -279,6 +271,13 @@ unsigned char* Decode(const DecodeRequest& rq) {
   }
   g_jpeg.destroy_decompress(&cinfo);
   return out;
+}
+
+// The table lives outside the frame that longjmp leaves.
+unsigned char* Decode(const DecodeRequest& rq) {
+  if (!rq.table) return DecodeWith(rq, nullptr);
+  const CBytePairTable map(rq.table);
+  return DecodeWith(rq, &map);
 }
 
 bool DecoderReady(const char* function) {

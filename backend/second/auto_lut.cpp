@@ -85,15 +85,22 @@ int CSelko2PagePipeline::Zu_do_ALUT(const I3ipImageInfo* pstImage, const Zu_ALut
   uint64_t hist[3][256] = {};
   const unsigned char* p = pstImage->Data;
   const uint64_t pixels = pstImage->DataSize / channels;
+  // Neighbouring pixels of a page mostly share their levels: counted into
+  // two tables taken in turn, one count need not wait for the last.
+  uint64_t odd[3][256] = {};
+  uint64_t i = 0;
   if (channels == 3) {
-    for (uint64_t i = 0; i < pixels; ++i, p += 3) {
-      ++hist[0][p[0]];
-      ++hist[1][p[1]];
-      ++hist[2][p[2]];
+    for (; i + 2 <= pixels; i += 2, p += 6) {
+      ++hist[0][p[0]], ++hist[1][p[1]], ++hist[2][p[2]];
+      ++odd[0][p[3]], ++odd[1][p[4]], ++odd[2][p[5]];
     }
+    if (i < pixels) ++hist[0][p[0]], ++hist[1][p[1]], ++hist[2][p[2]];
   } else {
-    for (uint64_t i = 0; i < pixels; ++i) ++hist[0][p[i]];
+    for (; i + 2 <= pixels; i += 2) ++hist[0][p[i]], ++odd[0][p[i + 1]];
+    if (i < pixels) ++hist[0][p[i]];
   }
+  for (int ch = 0; ch < 3; ++ch)
+    for (int v = 0; v < 256; ++v) hist[ch][v] += odd[ch][v];
 
   const Zu_ALut_ctl& ctl = *pstCtl;
   *pstOut = Zu_ALut_out{};

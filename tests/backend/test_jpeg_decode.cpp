@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_table.h"
 #include "image_layer_util.h"
 #include "jpeg_decode.h"
 
@@ -260,6 +261,9 @@ TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteInclude
       {"colour cut short", MakePage(64, 96, 3), {}, 0.5},
       {"grey cut short", MakePage(40, 48, 1), {}, 0.4},
       {"progressive cut short", MakePage(64, 48, 3), {true, 0}, 0.6},
+      // Rows that do not end on a pair or an eight-byte group.
+      {"colour odd width", MakePage(61, 30, 3), {}, 1},
+      {"grey odd width cut short", MakePage(37, 20, 1), {}, 0.7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,6 +281,23 @@ TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteInclude
     for (unsigned char& v : expected) v = table[v];
     EXPECT_EQ(memcmp(mapped.get(), expected.data(), size), 0);
   }
+}
+
+// The pair table maps every byte as the byte table does, runs of every
+// length up to past two eight-byte groups, at every start.
+TEST(BytePairTable, MapsEveryByteAsItsTable) {
+  unsigned char table[256];
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<unsigned char>(255 - v * 3);
+  const CBytePairTable map(table);
+  Bytes data(40);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 37 + 11);
+  for (size_t start = 0; start < 3; ++start)
+    for (size_t n = 0; n <= 19; ++n) {
+      Bytes got = data, want = data;
+      map.Map(got.data() + start, n);
+      for (size_t i = start; i < start + n; ++i) want[i] = table[want[i]];
+      EXPECT_EQ(want, got) << start << "+" << n;
+    }
 }
 
 TEST_F(JpegDecodeTest, ProgressivePageCutShortStillDecodesToFullSize) {

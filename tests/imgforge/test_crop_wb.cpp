@@ -303,6 +303,44 @@ TEST(WBEntries, OneBitPageComesBackInOneBit) {
   EXPECT_EQ(out.info.nBytesPerLine * out.info.nHeight, out.info.nImageSize);
 }
 
+// The cut is drawn into the caller's buffer without whitening it first:
+// every byte still comes out the same whatever the buffer held, with rows
+// as wide as the cut or wider, on straight and turned pages, grey and colour.
+TEST(WBEntries, CutFillsTheCallersBufferWhateverItHeld) {
+  ASSERT_TRUE(Lib().cropAll);
+  for (int channels : {1, 3})
+    for (double angle : {0.0, -3.0, 2.0}) {
+      SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(angle) + " degrees");
+      auto spec = dravn_pages::WhiteBackedSpec(200, angle, channels);
+      spec.widthMm = 150;
+      spec.heightMm = 200;
+      auto in = crop_test::MakeInput(spec);
+      crop_test::Output plain;
+      {
+        auto rec = Record("SelkoS150", 1, -1);
+        crop_test::Notify n;
+        ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &plain.info, nullptr, &n, nullptr));
+      }
+      for (int widen : {0, 5}) {
+        crop_test::Output clean, dirty;
+        auto rec = Record("SelkoS150", 1, -1);
+        crop_test::Notify nc, nd;
+        nc.widen = nd.widen = widen;
+        nd.dirty = true;
+        ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &clean.info, nullptr, &nc, nullptr));
+        ASSERT_EQ(0, Lib().cropAll(&in.info, &rec, &dirty.info, nullptr, &nd, nullptr));
+        ASSERT_EQ(clean.info.nImageSize, dirty.info.nImageSize);
+        EXPECT_EQ(0, std::memcmp(clean.info.pImageData, dirty.info.pImageData,
+                                 static_cast<size_t>(clean.info.nImageSize)));
+        const size_t row = static_cast<size_t>(plain.info.nBytesPerLine);
+        for (int y = 0; y < plain.info.nHeight; ++y)
+          ASSERT_EQ(0, std::memcmp(plain.info.pImageData + y * row,
+                                   dirty.info.pImageData + static_cast<size_t>(y) * dirty.info.nBytesPerLine, row))
+              << widen << " row " << y;
+      }
+    }
+}
+
 TEST(WBEntries, SpecifiedAreaCropsLikeTheWholePage) {
   ASSERT_TRUE(Lib().cropAll && Lib().specified);
   auto spec = dravn_pages::WhiteBackedSpec(200, -3, 3);

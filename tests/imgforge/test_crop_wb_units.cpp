@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "P2iCrppr.h"
@@ -54,6 +55,35 @@ TEST(WBTables, LineProfilesAreTheWindowMeans) {
       GetStDev_RGB(&rgb[(static_cast<size_t>(k) * w + 5) * 3 + ch], 3 * w, nullptr, &m, 0);
       EXPECT_EQ(m, row[static_cast<size_t>(k)]) << ch << "," << k;
     }
+  }
+}
+
+// The colour row profile walks a row once for all three channels: every
+// mean, ends included, is the one-channel profile's, on widths from the
+// narrowest the profile takes to ones whose bytes end off any vector; the
+// reference rows take the same (and zero deviations).
+TEST(WBTables, ColourRowProfileIsTheChannelProfiles) {
+  uint32_t x = 3;
+  for (int w : {5, 6, 7, 13, 37, 70}) {
+    const int h = 9;
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    for (auto& b : rgb) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+    for (size_t i = 0; i < rgb.size(); i += 17) rgb[i] = 255;  // sums up to the clamp
+    _P2IIMG c{rgb.data(), 24, 0, w, h, 3 * w, 3 * w * h, 100, 100, 0, 0, w - 1, h - 1};
+    std::vector<uint8_t> all(3 * static_cast<size_t>(w)), dev(static_cast<size_t>(w)), one(static_cast<size_t>(w));
+    for (int row : {2, 4, h - 3}) {
+      StDevRowRGB(&c, row, all.data());
+      for (int ch = 0; ch < 3; ++ch) {
+        GetStDevH(&c, row, ch, dev.data(), one.data());
+        EXPECT_EQ(0, std::memcmp(one.data(), all.data() + static_cast<size_t>(ch) * w, static_cast<size_t>(w)))
+            << w << " row " << row << " channel " << ch;
+      }
+    }
+    std::vector<uint8_t> refDev(3 * static_cast<size_t>(w), 7), refMean(3 * static_cast<size_t>(w));
+    MakeStdData(&c, 1, refDev.data(), refMean.data());
+    StDevRowRGB(&c, h - 3, all.data());
+    EXPECT_EQ(all, refMean) << w;
+    EXPECT_EQ(std::vector<uint8_t>(refDev.size(), 0), refDev) << w;
   }
 }
 
@@ -256,6 +286,69 @@ void RectanglePoints(PointList& lr, PointList& tb, int gap) {
     tb.push_back({100 + 13 * k, 400});
     if (gap) tb.push_back({100 + 13 * k, 400 + gap});
   }
+}
+
+// The fitter's first accumulator: every tenth of a degree, 2R rows of rho,
+// kept here to hold the compact one to the same cells in the same order.
+std::vector<HoughCell> FullTableCells(int R, int d, const PointList& lr, const PointList& tb) {
+  const size_t rows = static_cast<size_t>(2) * R;
+  std::vector<uint8_t> acc(rows * 1800);
+  auto round = [](double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); };
+  for (const PointList* list : {&lr, &tb})
+    for (const tagPOINT& p : *list)
+      for (int j = 0; j < 1800; j += d) {
+        const int64_t rho = round(static_cast<double>(p.x) * gpSinCos_1[j].dCos -
+                                  static_cast<double>(p.y) * gpSinCos_1[j].dSin) + R;
+        if (rho < 0 || rho >= static_cast<int64_t>(rows)) continue;
+        uint8_t& v = acc[static_cast<size_t>(rho) * 1800 + static_cast<size_t>(j)];
+        if (v < 255) ++v;
+      }
+  std::vector<HoughCell> cells;
+  for (size_t at = 0; at < acc.size(); ++at)
+    if (acc[at]) cells.push_back({acc[at], static_cast<int>(at % 1800), static_cast<int>(at / 1800) - R});
+  std::stable_sort(cells.begin(), cells.end(), [](const HoughCell& a, const HoughCell& b) { return a.votes > b.votes; });
+  if (cells.size() > 384) cells.resize(384);
+  return cells;
+}
+
+// The compact accumulator gives the full table's strongest cells, votes and
+// order among equals included: on a page's sides, on points spread over a
+// face, on points past the table's rho range (a small R), on a line of more
+// than 255 votes, and on no points at all.
+TEST(WBLines, CompactAccumulatorHoldsTheFullTablesCells) {
+  if (!gpSinCos_1) {
+    ASSERT_EQ(0, MakeSinCosTbl());
+  }
+  uint32_t seed = 11;
+  auto rnd = [&](int n) { return static_cast<int64_t>((seed = seed * 1103515245u + 12345u) >> 8) % n; };
+  PointList sidesLR, sidesTB, scatter, far, dense, none;
+  RectanglePoints(sidesLR, sidesTB, 10);
+  for (int k = 0; k < 3000; ++k) scatter.push_back({rnd(2600), -rnd(3700)});
+  for (int k = 0; k < 200; ++k) far.push_back({rnd(900), -rnd(900)});
+  for (int k = 0; k < 600; ++k) dense.push_back({1200, -(k % 400) * 3});
+  struct {
+    const char* name;
+    int R;
+    const PointList* lr;
+    const PointList* tb;
+  } rows[] = {{"sides", 848, &sidesLR, &sidesTB}, {"scatter", 5232, &scatter, &none},
+              {"past rho range", 300, &far, &none}, {"dense", 5232, &dense, &sidesTB},
+              {"no points", 100, &none, &none}};
+  for (const auto& r : rows) {
+    for (int d : {2, 10}) {
+      SCOPED_TRACE(std::string(r.name) + " d=" + std::to_string(d));
+      std::vector<HoughCell> got;
+      ASSERT_EQ(0, HoughCells(r.R, d, *r.lr, *r.tb, &got));
+      const std::vector<HoughCell> want = FullTableCells(r.R, d, *r.lr, *r.tb);
+      ASSERT_EQ(want.size(), got.size());
+      for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(want[i].votes, got[i].votes) << i;
+        EXPECT_EQ(want[i].angle, got[i].angle) << i;
+        EXPECT_EQ(want[i].rho, got[i].rho) << i;
+      }
+    }
+  }
+  Uninitialize();
 }
 
 // Two bottom sides nearer each other than gnRhDiff give one line, between

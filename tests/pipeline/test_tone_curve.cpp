@@ -208,17 +208,19 @@ TEST_F(ToneTest, AutomaticTableOfAOneLevelPageTakesTheProfileTargets) {
   struct Case {
     int mode, bwMode, shadow, highlight, gamma;
   } cases[] = {{2, 0, 15, 215, 1900}, {1, 0, 15, 215, 1900}, {0, 1, 20, 240, 1350}, {0, 3, 5, 245, 1800}};
-  for (const Case& c : cases) {
-    g_PropInfo = KELO_PROP_INFO{};
-    g_PropInfo.BW_MODE = static_cast<unsigned char>(c.bwMode);
-    TestPage page({{90, 500}});
-    std::vector<unsigned char> t(256);
-    ASSERT_EQ(Pipeline::I3ipIpunitProcess_AutoLUT(c.mode, &page.info, t.data()), 0);
-    EXPECT_EQ(g_PropInfo.SHADOW, c.shadow) << "mode " << c.mode << " bw " << c.bwMode;
-    EXPECT_EQ(g_PropInfo.HIGHLIGHT, c.highlight);
-    EXPECT_EQ(g_PropInfo.GAMMA, c.gamma);
-    EXPECT_EQ(t, Curve(0, 0, c.highlight, c.shadow, c.gamma));
-  }
+  // An odd count too: the last pixel is counted like the others.
+  for (const Case& c : cases)
+    for (int count : {500, 501}) {
+      g_PropInfo = KELO_PROP_INFO{};
+      g_PropInfo.BW_MODE = static_cast<unsigned char>(c.bwMode);
+      TestPage page({{90, count}});
+      std::vector<unsigned char> t(256);
+      ASSERT_EQ(Pipeline::I3ipIpunitProcess_AutoLUT(c.mode, &page.info, t.data()), 0);
+      EXPECT_EQ(g_PropInfo.SHADOW, c.shadow) << "mode " << c.mode << " bw " << c.bwMode << " count " << count;
+      EXPECT_EQ(g_PropInfo.HIGHLIGHT, c.highlight);
+      EXPECT_EQ(g_PropInfo.GAMMA, c.gamma);
+      EXPECT_EQ(t, Curve(0, 0, c.highlight, c.shadow, c.gamma));
+    }
 }
 
 TEST_F(ToneTest, AutomaticTableFromTheHistogram) {

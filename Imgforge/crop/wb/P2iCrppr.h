@@ -85,6 +85,9 @@ void GetStDevV(const _P2IIMG* img, int col, int ch, uint8_t* dev, uint8_t* mean)
 // GetStDevV's means of all three channels of a colour column in one walk
 // down it, channel c at mean + c x height.
 void StDevColumnRGB(const _P2IIMG* img, int col, uint8_t* mean);
+// GetStDevH's means of all three channels of a colour row in one walk
+// along it, channel c at mean + c x width.
+void StDevRowRGB(const _P2IIMG* img, int row, uint8_t* mean);
 void MakeStdData(const _P2IIMG* img, int bottom, uint8_t* dev, uint8_t* mean);
 int GetAve_Mono(const uint8_t* centre, int stride);
 int GetAve_RGB(const uint8_t* centre, int stride);
@@ -139,6 +142,16 @@ bool TooBright(const uint8_t* ave, int n, bool colour, int sel);
 void RemoveNoiseEdge(const _P2IIMG* img, PointList& lr, PointList& tb, double mm);
 void RemoveNoiseEdgeH(PointList& list, int cell, int cells);
 void RemoveNoiseEdgeV(PointList& list, int cell, int cells);
+// One cell of the line fitter's vote table.
+struct HoughCell {
+  int votes;
+  int angle;  // tenths of a degree
+  int rho;
+};
+// The at most 384 strongest cells of the votes of every point at every d-th
+// angle, rho offset by R and kept in [0, 2R): strongest first, among equals
+// the lower rho, then the lower angle. 0, or -2 out of memory.
+int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vector<HoughCell>* out);
 int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scale, int fine, _STRTLINE* lines,
                     double* skew, bool flag);
 bool IsTopSnsEnb(const _STRTLINE* lines, uint32_t col);

@@ -154,10 +154,10 @@ int is_point_edge(const _P2IIMG* img, const uint8_t* /*ref*/, const uint8_t* lev
 
 int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int pass, PointList& out, bool flag) {
   const int w = img->nWidth, h = img->nHeight;
-  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(2) * w));
+  const bool colour = Colour(img);
+  uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(colour ? 4 : 2) * w));
   if (!buf) return -2;
   const double step = StepMm(pass, flag);
-  const bool colour = Colour(img);
   std::vector<int> found, streakL, streakR;
   int rc = 0;
   for (int k = 1; rc == 0; ++k) {
@@ -165,9 +165,10 @@ int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int p
     if (y >= h - 2) break;
     if (y <= 1) continue;
     found.clear();
+    if (colour) StDevRowRGB(img, y, buf + w);  // the three channels' profiles in one walk
     for (int c = 0; c < (colour ? 3 : 1) && rc == 0; ++c) {
-      uint8_t* p = buf + w;
-      GetStDevH(img, y, c, buf, p);
+      uint8_t* p = buf + w + static_cast<size_t>(c) * w;
+      if (!colour) GetStDevH(img, y, c, buf, p);
       const uint8_t* lv = ref2 + static_cast<size_t>(c) * w;
       auto accept = [&](int j, int dir) -> int {
         if (!Qualifies(p, j, lv[j])) return 0;
@@ -419,11 +420,7 @@ void RemoveNoiseEdge(const _P2IIMG* img, PointList& lr, PointList& tb, double mm
 
 namespace {
 
-struct Cell {
-  int votes;
-  int angle;  // tenths of a degree
-  int rho;
-};
+using Cell = HoughCell;
 
 struct Cluster {
   Cell first;
@@ -483,28 +480,48 @@ std::vector<Cluster> Group(const std::vector<Cell>& cells, size_t start, int thr
 
 }  // namespace
 
-int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scale, int fine, _STRTLINE* lines,
-                    double* skew, bool flag) {
+// The accumulator holds only the angles a pass votes at (every d-th tenth
+// of a degree) and only the rows of rho the points' bounding box can reach
+// (with a margin far beyond any rounding of x cos + y sin): the cells, their
+// votes and their row-by-row order are those of the full 2R x 1800 table,
+// at a fraction of the memory to clear and map in.
+int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vector<HoughCell>* out) {
+  out->clear();
   if (!gpSinCos_1 && MakeSinCosTbl() != 0) return -2;
-  const int R = static_cast<int>(s * 1.4142135623730951);
-  if (R <= 0) return 0;
-  const size_t rows = static_cast<size_t>(2) * R;
-  if (rows * 1800 > UINT32_MAX) return -2;
-  uint8_t* acc = static_cast<uint8_t*>(calloc(rows * 1800, 1));
+  const int64_t rows = 2 * static_cast<int64_t>(R);
+  const int cols = (1800 + d - 1) / d;
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  bool any = false;
+  for (const PointList* list : {&lr, &tb})
+    for (const tagPOINT& p : *list) {
+      const double x = static_cast<double>(p.x), y = -static_cast<double>(p.y);
+      if (!any) x0 = x1 = x, y0 = y1 = y, any = true;
+      x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    }
+  if (!any) return 0;
+  const double margin = 2 + 1e-9 * (std::max(std::fabs(x0), std::fabs(x1)) + std::max(std::fabs(y0), std::fabs(y1)));
+  double lo = INFINITY, hi = -INFINITY;
+  for (int j = 0; j < 1800; j += d) {
+    const double c = gpSinCos_1[j].dCos, s = gpSinCos_1[j].dSin;
+    for (double v : {x0 * c + y0 * s, x0 * c + y1 * s, x1 * c + y0 * s, x1 * c + y1 * s})
+      lo = std::min(lo, v), hi = std::max(hi, v);
+  }
+  const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(std::floor(lo - margin)) + R);
+  const int64_t last = std::min<int64_t>(rows - 1, static_cast<int64_t>(std::ceil(hi + margin)) + R);
+  if (first > last) return 0;
+  const size_t span = static_cast<size_t>(last - first + 1);
+  uint8_t* acc = static_cast<uint8_t*>(calloc(span * cols, 1));
   if (!acc) return -2;
-  const int d = fine ? 2 : 10;
-  // Only the cells that got a vote are looked at again: a page's few
-  // hundred points touch a small part of an accumulator of tens of
-  // megabytes, whose untouched pages are never even mapped in.
+  // Only the cells that got a vote are looked at again.
   std::vector<uint32_t> touched;
   size_t hist[256] = {};
   for (const PointList* list : {&lr, &tb})
     for (const tagPOINT& p : *list) {
       const double x = static_cast<double>(p.x), y = -static_cast<double>(p.y);
-      for (int j = 0; j < 1800; j += d) {
+      for (int j = 0, k = 0; j < 1800; j += d, ++k) {
         const int64_t rho = RoundAway(x * gpSinCos_1[j].dCos + y * gpSinCos_1[j].dSin) + R;
-        if (rho < 0 || rho >= static_cast<int64_t>(rows)) continue;
-        const size_t at = static_cast<size_t>(rho) * 1800 + static_cast<size_t>(j);
+        if (rho < first || rho > last) continue;  // outside [0, 2R) too
+        const size_t at = static_cast<size_t>(rho - first) * cols + static_cast<size_t>(k);
         uint8_t& v = acc[at];
         if (v == 0) touched.push_back(static_cast<uint32_t>(at));
         if (v < 255) {
@@ -521,12 +538,24 @@ int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scal
   for (uint32_t at : touched)
     if (acc[at] >= floorVotes) strong.push_back(at);
   std::sort(strong.begin(), strong.end());
-  std::vector<Cell> cells;
-  cells.reserve(strong.size());
-  for (uint32_t at : strong) cells.push_back({acc[at], static_cast<int>(at % 1800), static_cast<int>(at / 1800) - R});
+  out->reserve(strong.size());
+  for (uint32_t at : strong)
+    out->push_back({acc[at], static_cast<int>(at % cols) * d, static_cast<int>(first + at / cols) - R});
   free(acc);
-  std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) { return a.votes > b.votes; });
-  if (cells.size() > 384) cells.resize(384);
+  std::stable_sort(out->begin(), out->end(), [](const HoughCell& a, const HoughCell& b) { return a.votes > b.votes; });
+  if (out->size() > 384) out->resize(384);
+  return 0;
+}
+
+int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scale, int fine, _STRTLINE* lines,
+                    double* skew, bool flag) {
+  if (!gpSinCos_1 && MakeSinCosTbl() != 0) return -2;
+  const int R = static_cast<int>(s * 1.4142135623730951);
+  if (R <= 0) return 0;
+  const size_t rows = static_cast<size_t>(2) * R;
+  if (rows * 1800 > UINT32_MAX) return -2;
+  std::vector<Cell> cells;
+  if (HoughCells(R, fine ? 2 : 10, lr, tb, &cells) != 0) return -2;
   const int threshold = flag ? 6 : 7;
   if (cells.empty() || cells[0].votes < threshold) return 0;
   std::vector<bool> skip(cells.size(), false);

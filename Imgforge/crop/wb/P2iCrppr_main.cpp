@@ -306,7 +306,18 @@ int CutOut(const Work& w, bool mono, _P2ICRPINFO req, FSIP_CRPWB_S_CRPALL* rec, 
   if (rc) return rc;
   if ((rc = fsipcrop::checkImageinfoEx(out)) != 0) return rc;
   if (out->nBytesPerLine < cut.nBytesPerLine || out->nHeight < cut.nHeight) return FSIP_C_ERR_UNEXPECTED_ERROR;
-  std::memset(out->pImageData, 255, static_cast<size_t>(out->nImageSize));
+  // Into the caller's buffer the drawing pass writes every byte of the
+  // cut's rows (the straight cut copies them, the turned one fills them
+  // white first): only the rows' padding and what lies past the last row
+  // are left for the white here. Modes 2 and 3 draw elsewhere.
+  const int low = req.nMode & ~(16 | 32);
+  const size_t stride = static_cast<size_t>(out->nBytesPerLine);
+  const size_t used = low == 2 || low == 3 ? 0 : static_cast<size_t>(cut.nBytesPerLine);
+  const size_t body = used ? stride * static_cast<size_t>(cut.nHeight) : 0;
+  if (used && stride > used)
+    for (int r = 0; r < cut.nHeight; ++r) std::memset(out->pImageData + r * stride + used, 255, stride - used);
+  if (static_cast<size_t>(out->nImageSize) > body)
+    std::memset(out->pImageData + body, 255, static_cast<size_t>(out->nImageSize) - body);
   _P2IIMG dst{};
   dst.pImageData = out->pImageData;
   dst.nWidth = cut.nWidth;

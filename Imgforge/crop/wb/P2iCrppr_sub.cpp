@@ -138,7 +138,13 @@ void GetStDevV(const _P2IIMG* img, int col, int ch, uint8_t* dev, uint8_t* mean)
 
 void MakeStdData(const _P2IIMG* img, int bottom, uint8_t* dev, uint8_t* mean) {
   const int row = bottom ? img->nHeight - 3 : 2;
-  const int chs = Colour(img) ? 3 : 1;
+  if (Colour(img)) {
+    if (img->nWidth <= 4) return;
+    std::memset(dev, 0, static_cast<size_t>(3) * img->nWidth);
+    StDevRowRGB(img, row, mean);
+    return;
+  }
+  const int chs = 1;
   for (int c = 0; c < chs; ++c)
     GetStDevH(img, row, c, dev + static_cast<size_t>(c) * img->nWidth, mean + static_cast<size_t>(c) * img->nWidth);
 }

@@ -351,7 +351,9 @@ bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, u
   const size_t limit = RawLimit(W, L);
   if (!m_pRawData[side]) {
     const size_t first = static_cast<size_t>(std::min<uint64_t>(3 * W * (L / 2), limit));
-    m_pRawData[side] = static_cast<unsigned char*>(calloc(first ? first : 1, 1));
+    // Only the bytes received are ever read (up to the face's count): the
+    // room past them is not cleared.
+    m_pRawData[side] = static_cast<unsigned char*>(malloc(first ? first : 1));
     if (!m_pRawData[side]) {
       m_dwLastErr = SELKO2_ERR_NO_MEMORY;
       LogError(fn, noMemory);
@@ -376,7 +378,6 @@ bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, u
       m_bFaceOverflow = need > limit;
       return false;
     }
-    memset(grown + m_ulRawCapacity[side], 0, capacity - m_ulRawCapacity[side]);
     m_pRawData[side] = grown;
     m_ulRawCapacity[side] = capacity;
   }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "byte_table.h"
 #include "fsip_records.h"
 #include "image_libs.h"
 #include "log.h"
@@ -57,7 +58,7 @@ void MapBytes(unsigned char* data, size_t size, const unsigned char* table) {
   bool identity = true;
   for (int v = 0; v < 256 && identity; ++v) identity = table[v] == v;
   if (identity) return;
-  for (size_t i = 0; i < size; ++i) data[i] = table[data[i]];
+  CBytePairTable(table).Map(data, size);
 }
 
 // Components of the first frame header of a JPEG stream within `length`

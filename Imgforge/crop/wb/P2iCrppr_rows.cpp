@@ -1,0 +1,51 @@
+// The white-background engine's row profiles of a colour page, written for
+// the vectoriser: the 5 x 5 means of all three channels of a row in two
+// passes over its bytes.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "P2iCrppr.h"
+
+namespace p2iwb {
+
+namespace {
+
+#if defined(__clang__)
+#define P2IWB_CLONES
+#else
+#define P2IWB_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+// Column sums of five rows, then sums of five of them a pixel apart: the
+// window sums of GetStDev_RGB for every byte from the seventh to the
+// seventh from the end, as means.
+P2IWB_CLONES void WindowMeans(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
+                              const uint8_t* r4, size_t bytes, uint16_t* sums, uint8_t* means) {
+  for (size_t i = 0; i < bytes; ++i)
+    sums[i] = static_cast<uint16_t>(r0[i] + r1[i] + r2[i] + r3[i] + r4[i]);
+  for (size_t i = 6; i + 6 < bytes; ++i) {
+    const uint32_t s = static_cast<uint32_t>(sums[i - 6]) + sums[i - 3] + sums[i] + sums[i + 3] + sums[i + 6];
+    means[i] = static_cast<uint8_t>(std::min<uint32_t>(255, (s * 41) >> 10));
+  }
+}
+
+}  // namespace
+
+void StDevRowRGB(const _P2IIMG* img, int row, uint8_t* mean) {
+  const int n = img->nWidth;
+  if (n <= 4) return;
+  const size_t bytes = static_cast<size_t>(n) * 3, bpl = static_cast<size_t>(img->nBytesPerLine);
+  const uint8_t* r = img->pImageData + static_cast<size_t>(row) * bpl;
+  std::vector<uint16_t> sums(bytes);
+  std::vector<uint8_t> means(bytes);
+  WindowMeans(r - 2 * bpl, r - bpl, r, r + bpl, r + 2 * bpl, bytes, sums.data(), means.data());
+  for (int c = 0; c < 3; ++c) {
+    uint8_t* m = mean + static_cast<size_t>(c) * n;
+    for (int k = 2; k <= n - 3; ++k) m[k] = means[static_cast<size_t>(k) * 3 + c];
+    m[0] = m[1] = m[2];
+    m[n - 2] = m[n - 1] = m[n - 3];
+  }
+}
+
+}  // namespace p2iwb
