@@ -101,6 +101,73 @@ TEST_F(Analysis, BackgroundOfATextPage) {
   EXPECT_LE(results[2], 25);
 }
 
+// --- edge marks -------------------------------------------------------------
+
+// The edge marks as first written, pixel by pixel: the reference the
+// faster form is held to.
+void PlainEdges(const int16_t* grey, const int16_t* log, uint8_t* edge, uint8_t* strength, int height, int width,
+                int threshold) {
+  std::memset(edge, 0, size_t(height) * width);
+  std::memset(strength, 0, size_t(height) * width);
+  for (int y = 2; y < height - 2; ++y)
+    for (int x = 2; x < width - 2; ++x) {
+      const size_t at = size_t(y) * width + x;
+      int sum = 0, pairs = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          if (!dx && !dy) continue;
+          const size_t n = at + size_t(std::ptrdiff_t(dy) * width + dx);
+          if (!(log[at] > 0 && log[n] < 0)) continue;
+          const int diff = std::abs(grey[at] - grey[n]);
+          if (diff > threshold) sum += diff, ++pairs;
+        }
+      if (pairs) edge[at] = 1, strength[at] = uint8_t(std::min(sum / pairs, 255));
+    }
+}
+
+// On degraded pages (their Laplacian as the crossing map) and on random
+// maps with many zero crossings, the marks and strengths are the plain ones.
+TEST(EdgeMarks, SameAsThePlainNeighbourWalk) {
+  struct Input {
+    int width, height;
+    std::vector<int16_t> grey, log;
+  };
+  std::vector<Input> inputs;
+  for (dravn_degraded::Kind kind : dravn_degraded::kAllKinds) {
+    const dravn_degraded::Page page = dravn_degraded::MakePage(kind, 100, 80, 60, 5);
+    Input in{page.width, page.height, {}, {}};
+    in.grey.assign(page.grey.begin(), page.grey.end());
+    in.log.assign(in.grey.size(), 0);
+    for (int y = 1; y + 1 < in.height; ++y)
+      for (int x = 1; x + 1 < in.width; ++x) {
+        const size_t i = size_t(y) * in.width + x;
+        in.log[i] =
+            int16_t(4 * in.grey[i] - in.grey[i - 1] - in.grey[i + 1] - in.grey[i - in.width] - in.grey[i + in.width]);
+      }
+    inputs.push_back(std::move(in));
+  }
+  std::mt19937 rng(11);
+  for (int spread : {1, 2, 300}) {
+    Input in{97, 61, {}, {}};
+    for (int i = 0; i < in.width * in.height; ++i) {
+      in.grey.push_back(int16_t(rng() % 256));
+      in.log.push_back(int16_t(int(rng() % (2 * spread + 1)) - spread));
+    }
+    inputs.push_back(std::move(in));
+  }
+  for (const Input& in : inputs)
+    for (int threshold : {0, 28}) {
+      const size_t n = in.grey.size();
+      std::vector<uint8_t> edge(n, 9), strength(n, 9), plainEdge(n), plainStrength(n);
+      CreateEdge2IppAdvanced(in.grey.data(), in.log.data(), edge.data(), strength.data(), in.height, in.width,
+                             threshold);
+      PlainEdges(in.grey.data(), in.log.data(), plainEdge.data(), plainStrength.data(), in.height, in.width, threshold);
+      EXPECT_EQ(edge, plainEdge) << in.width << "x" << in.height << " " << threshold;
+      EXPECT_EQ(strength, plainStrength) << in.width << "x" << in.height << " " << threshold;
+      EXPECT_GT(std::count(edge.begin(), edge.end(), 1), 0);
+    }
+}
+
 // --- the judgement on hand-made histograms ----------------------------------
 
 struct Hist {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device_param.h"
+#include "degraded_pages.h"
 #include "cnn_kernels.h"
 #include "driver.h"
 #include "dravn_paths.h"
@@ -60,6 +61,26 @@ TEST(OrientDriver, DecimationSamplesEveryFthPixelOfEveryFthRow) {
     for (int x = 0; x < w; ++x) ASSERT_EQ(copy[size_t(y) * w + x], 10 * y + x);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ(small[size_t(y) * 6 + x], 10 * 2 * y + 2 * x);
+  // A packed page that is its own copy decimates the same and stays as it was.
+  std::vector<uint8_t> packed(copy), again(6 * 3);
+  img_decimate_integer_fast_padding(packed.data(), packed.data(), w, h, w, again.data(), 6, 3);
+  EXPECT_EQ(again, small);
+  EXPECT_EQ(packed, copy);
+}
+
+// A page a few pixels wide samples its columns further apart than its rows'
+// factor: 11 x 18 at 600 dpi gives 1 x 3 at column step 11, so the third
+// row would be page row 22. Rows past the page take its last row instead of
+// reading past the page.
+TEST(OrientDriver, DecimationOfAPageNarrowerThanItsFactorStaysOnThePage) {
+  const int w = 11, h = 18;
+  const int f = get_decimate_rate_size(600, w, h);
+  ASSERT_EQ(f, 6);
+  std::vector<uint8_t> page(size_t(w) * h), copy(page.size()), small(size_t(w / f) * (h / f));
+  for (size_t i = 0; i < page.size(); ++i) page[i] = uint8_t(i);
+  img_decimate_integer_fast_padding(page.data(), copy.data(), w, h, w, small.data(), w / f, h / f);
+  EXPECT_EQ(copy, page);
+  EXPECT_EQ(small, (std::vector<uint8_t>{page[0], page[11 * w], page[17 * w]}));
 }
 
 // Scores in list order; the first `first` belong to the first group.
@@ -407,6 +428,47 @@ TEST(OrientDriver, VerdictsOfTheFixedBiasEngines) {
     EXPECT_EQ(out.direction, c.direction);
     EXPECT_EQ(out.pass_direction[0], c.pass0);
     EXPECT_EQ(out.pass_direction[1], c.pass1);
+  }
+}
+
+// A page the caller lends as the work copy (the unit's own grey page) gives
+// the same verdicts, passes, line counts and language as a page the driver
+// copies: pages of both passes, textured, inverted, turned, degraded, at
+// 300 and 600 dpi, without text, and a page too small for its factor.
+TEST(OrientDriver, ALentPageGivesWhatACopiedPageGives) {
+  using namespace dravn_text_pages;
+  FixtureEngine vote180("swap_model.txt", "swap_rotate_model.txt");
+  const TextPage letter = LetterPage(150, 16);
+  struct Case {
+    std::string what;
+    Grey page;
+    int dpi;
+  };
+  std::vector<Case> cases = {
+      {"letter", letter.page, 300},
+      {"letter standing", Turn(letter, 3).page, 300},
+      {"white on black", Invert(letter).page, 300},
+      {"textured letter", Textured(letter.page), 300},
+      {"letter at 600 dpi", LetterPage(300, 30).page, 600},
+      {"vertical CJ columns", VerticalCjkPage(150, 8).page, 300},
+      {"table", TablePage(150).page, 300},
+      {"photo", PhotoPage(150).page, 300},
+      {"tiny", Grey{11, 18, std::vector<uint8_t>(11 * 18, 200)}, 600},
+  };
+  for (dravn_degraded::Kind kind : dravn_degraded::kAllKinds) {
+    const dravn_degraded::Page d = dravn_degraded::MakePage(kind, 150, 150, 200);
+    cases.push_back({"degraded " + dravn_degraded::KindName(kind), Grey{d.width, d.height, d.grey}, 300});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Grey copied = c.page, lent = c.page;
+    AD_OUTPUT a{}, b{};
+    const int ra = auto_orientation_Pavix_v2(&vote180.engine, copied.pixels.data(), nullptr, c.page.width,
+                                             c.page.height, c.page.width, c.dpi, a, nullptr, nullptr, 0);
+    const int rb = auto_orientation_Pavix_v2(&vote180.engine, lent.pixels.data(), nullptr, c.page.width, c.page.height,
+                                             c.page.width, c.dpi, b, nullptr, nullptr, 0, false, nullptr, true);
+    EXPECT_EQ(ra, rb);
+    EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
   }
 }
 

@@ -376,24 +376,28 @@ TEST_F(TurnsenseEntry, FindsAndReadsTheLinesOfEveryPageKindAndLeavesTheCallersPi
   }
 }
 
-// Memory short at each step of a large colour page: no room for the page
-// copy (36, out untouched), none for its grey version (34, out 0 and -1),
-// none for the driver's work (34, out untouched). Each in a process of its
-// own whose address space may grow by the room given only.
+// Memory short at each step: no room for the copy of a colour card (36,
+// out untouched); none for the grey version of a large colour page, made
+// straight from the caller's rows (34, out 0 and -1); none for the driver's
+// own buffers (34, out untouched). Each in a process of its own whose
+// address space may grow by the room given only.
 TEST(TurnsenseMemory, NoMemoryAtEachStepAnswersAsItShould) {
 #ifdef DRAVN_NO_ADDRESS_LIMIT
   GTEST_SKIP() << "the sanitizer's shadow memory needs the whole address space";
 #else
-  // 600 dpi: a copy of 108 MB, its grey version 36 MB, the driver's work copy 36 MB.
+  // A card of 2000 x 2000 at 600 dpi: a copy of 12 MB. A page of 6000 x 6000
+  // at 600 dpi: its grey version 36 MB, which the driver then works in.
   struct Case {
+    const char* page;
     const char* room;
     const char* out;
   };
-  for (const Case& c : {Case{"40", "rc=36 out=77,77"}, Case{"128", "rc=34 out=0,-1"}, Case{"164", "rc=34 out=77,77"},
-                        Case{"600", "rc=0 out=0,-1"}}) {
-    const auto r = dravn_test::Run({PROBE, std::string("--room=") + c.room, "6000x6000@600"});
+  for (const Case& c :
+       {Case{"2000x2000@600", "5", "rc=36 out=77,77"}, Case{"6000x6000@600", "30", "rc=34 out=0,-1"},
+        Case{"6000x6000@600", "40", "rc=34 out=77,77"}, Case{"6000x6000@600", "600", "rc=0 out=0,-1"}}) {
+    const auto r = dravn_test::Run({PROBE, std::string("--room=") + c.room, c.page});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, std::string("6000x6000@600 ") + c.out + "\n") << c.room << " MB";
+    EXPECT_EQ(r.out, std::string(c.page) + " " + c.out + "\n") << c.page << " " << c.room << " MB";
   }
 #endif
 }

@@ -68,9 +68,9 @@ int CLbl::LabelingScan8(int w, int h, uint8_t* image, int32_t* labels, int32_t* 
   if (w <= 0 || h <= 0) return 0;
   RemoveEdgePixels(w, h, image);
   const size_t n = size_t(w) * h;
+  std::memset(labels, 0, n * sizeof(int32_t));
   std::unique_ptr<int32_t[]> eq(new (std::nothrow) int32_t[n + 1]);
   if (!eq) return 0;
-  std::memset(labels, 0, n * sizeof(int32_t));
   int32_t next = 1;
   for (int y = 1; y < h - 1; ++y) {
     for (int x = 1; x < w - 1; ++x) {

@@ -17,6 +17,7 @@
 #include "line_scorers.h"
 #include "line_selection.h"
 #include "local_binarise.h"
+#include "page_rows.h"
 #include "text_lines.h"
 #include "unit_log.h"
 
@@ -82,10 +83,22 @@ int get_decimate_rate_size(int dpi, int width, int height) {
 
 void img_decimate_integer_fast_padding(const uint8_t* src, uint8_t* copy, int width, int height, int stride,
                                        uint8_t* dst, int dw, int dh) {
-  for (int y = 0; y < height; ++y) std::memcpy(copy + size_t(y) * width, src + size_t(y) * stride, size_t(width));
   const int f = dw > 0 ? width / dw : 1;
-  for (int y = 0; y < dh; ++y) {
-    const uint8_t* row = src + size_t(y) * f * stride;
+  const bool inPlace = copy == src;  // the caller's page is the work copy (stride = width)
+  int sampled = 0;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = src + size_t(y) * stride;
+    if (!inPlace) std::memcpy(copy + size_t(y) * width, row, size_t(width));
+    // A sampled row is read while the copy still has it in the cache.
+    if (y % f != 0 || y / f >= dh) continue;
+    uint8_t* out = dst + size_t(y / f) * dw;
+    for (int x = 0; x < dw; ++x) out[x] = row[size_t(x) * f];
+    sampled = y / f + 1;
+  }
+  // On a page a few pixels wide, f can exceed the rows' factor: the rows
+  // past the page's last take its last.
+  for (int y = sampled; y < dh && height > 0; ++y) {
+    const uint8_t* row = src + size_t(height - 1) * stride;
     uint8_t* out = dst + size_t(y) * dw;
     for (int x = 0; x < dw; ++x) out[x] = row[size_t(x) * f];
   }
@@ -179,7 +192,8 @@ int texture_background_detection(uint8_t* page, uint8_t* copy, int width, int he
     } else {
       smoothing(copy, copy, width, height);
     }
-    for (int y = 0; y < height; ++y) std::memcpy(page + size_t(y) * stride, copy + size_t(y) * width, size_t(width));
+    if (page != copy)
+      for (int y = 0; y < height; ++y) std::memcpy(page + size_t(y) * stride, copy + size_t(y) * width, size_t(width));
     std::vector<uint8_t> full(size_t(width) * height);
     OrientationBlock block;
     TBinaryOrientation(copy, full.data(), height, width, 4, block.params, 7, block.results, block.kernel);
@@ -421,9 +435,12 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   const int w = page.dw, h = page.dh;
   const size_t n = size_t(w) * h;
   std::vector<uint8_t> clean(raw, raw + n);
-  std::vector<int32_t> map(n, 0), pixelCounts(n / 2 + 2, 0);
+  // The labelling clears the map and the counts of the labels it gives;
+  // nothing reads a count past them.
+  std::unique_ptr<int32_t[]> map(new int32_t[n]), pixelCounts(new int32_t[n / 2 + 2]);
+  pixelCounts[0] = 0;
   CLbl lbl;
-  const int labels = lbl.LabelingScan8(w, h, clean.data(), map.data(), pixelCounts.data());
+  const int labels = lbl.LabelingScan8(w, h, clean.data(), map.get(), pixelCounts.get());
   if (labels == 0 && n > 0) {
     // A page without ink labels nothing; one without memory also answers 0.
     bool ink = false;
@@ -431,9 +448,9 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
     if (ink) throw kNoMemory;
   }
   std::vector<rect> boxes(size_t(labels) + 1, rect{0, 0, 0, 0});
-  lbl.GetBound(w, h, map.data(), labels, boxes.data());
+  lbl.GetBound(w, h, map.get(), labels, boxes.data());
   std::vector<int32_t> status(size_t(labels) + 1, 0);
-  CC_IMG cc{pixelCounts.data(), boxes.data(), map.data(), status.data(), labels, w, h};
+  CC_IMG cc{pixelCounts.get(), boxes.data(), map.get(), status.data(), labels, w, h};
 
   if (noise_cc_removal_v1(clean.data(), w, h, cc, 0) != 0) throw kNoiseFailed;
   const int ccth = g_ccth ? *g_ccth : 0;
@@ -463,7 +480,7 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   }
 
   std::vector<int32_t*> labelRows(static_cast<size_t>(h));
-  for (int y = 0; y < h; ++y) labelRows[size_t(y)] = map.data() + size_t(y) * w;
+  for (int y = 0; y < h; ++y) labelRows[size_t(y)] = map.get() + size_t(y) * w;
   TEXTLINE* built[2] = {nullptr, nullptr};
   int builtCount[2] = {0, 0};
   const int rc = cc2textline(ccs.data(), labels, &built[0], &builtCount[0], &built[1], &builtCount[1],
@@ -604,29 +621,36 @@ using namespace turnsense;
 
 int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int width, int height, int stride, int dpi,
                               AD_OUTPUT& out, const char* text1, const char* text2, int extra, bool text_area,
-                              I3ipRect* area) {
+                              I3ipRect* area, bool grey_is_work) {
   PassResult passes[2];
   int counters[25] = {};
   int result = 0;
   std::unique_ptr<uint8_t[]> decimated, binary;
   try {
     Laps laps;
-    std::vector<uint8_t> work(size_t(width) * height);
+    // The work copy is written whole before it is read; a caller whose page
+    // is its own to spend lends it instead.
+    std::unique_ptr<uint8_t[]> owned;
+    uint8_t* work = grey;
+    if (!grey_is_work || stride != width) {
+      owned.reset(new uint8_t[size_t(width) * height]);
+      work = owned.get();
+    }
     bool textured = false;
     int f = 1;
     uint8_t *d = nullptr, *b = nullptr;
-    if (texture_background_detection(grey, work.data(), width, height, dpi, stride, textured, f, d, b) != 0)
+    if (texture_background_detection(grey, work, width, height, dpi, stride, textured, f, d, b) != 0)
       throw kNoMemory;
     decimated.reset(d), binary.reset(b);
     laps.To(g_driverStages.background);
-    const Page page{work.data(), width, height, f,     width / f, height / f, engine,
-                    text1,       text2, extra,  dpi, text_area, area};
+    const Page page{work,  width, height, f,     width / f, height / f, engine,
+                    text1, text2, extra,  dpi, text_area, area};
     const size_t n = size_t(page.dw) * page.dh;
     for (int p = 0; p < 2; ++p) {
       if (p == 1) {
         Laps inverting;
-        for (size_t i = 0; i < n; ++i) decimated[i] = uint8_t(255 - decimated[i]);
-        for (uint8_t& v : work) v = uint8_t(255 - v);
+        InvertBytes(decimated.get(), n);
+        InvertBytes(work, size_t(width) * height);
         const int rc = AdaptiveSauvola_parallel(page.dw, page.dh, decimated.get(), binary.get(), 15, 0.1, 64);
         inverting.To(g_driverStages.background);
         if (rc != 0) throw rc;
@@ -656,9 +680,10 @@ int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t*, int wi
 int auto_page_direction_detection_Pavix3(OcrEngine* engine, OcrEngine*, uint8_t* grey, uint8_t* aux, int width,
                                          int height, int stride, int dpi, float, int*, int* direction,
                                          int* confidence, float*, long&, char* text1, char* text2, int extra,
-                                         int* language) {
+                                         int* language, bool grey_is_work) {
   AD_OUTPUT out{};
-  const int rc = auto_orientation_Pavix_v2(engine, grey, aux, width, height, stride, dpi, out, text1, text2, extra);
+  const int rc = auto_orientation_Pavix_v2(engine, grey, aux, width, height, stride, dpi, out, text1, text2, extra,
+                                           false, nullptr, grey_is_work);
   *direction = out.direction;
   *confidence = out.confidence;
   *language = out.language;

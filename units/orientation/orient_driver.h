@@ -112,13 +112,15 @@ double NoiseDropLimit(int dw, int dh, int dpi, int ccth, int f);
 }  // namespace turnsense
 
 // With `text_area` the first pass ends at the ranking and writes the best
-// line's area into `area` instead of recognising the lines.
+// line's area into `area` instead of recognising the lines. With
+// `grey_is_work` (a packed page the caller throws away afterwards) the page
+// itself is the work copy and is left smoothed or inverted.
 int auto_orientation_Pavix_v2(OcrEngine* engine, uint8_t* grey, uint8_t* aux, int width, int height, int stride,
                               int dpi, AD_OUTPUT& out, const char* text1, const char* text2, int extra,
-                              bool text_area = false, I3ipRect* area = nullptr);
+                              bool text_area = false, I3ipRect* area = nullptr, bool grey_is_work = false);
 int auto_page_direction_detection_Pavix3(OcrEngine* engine, OcrEngine* second, uint8_t* grey, uint8_t* aux, int width,
                                          int height, int stride, int dpi, float threshold, int* first, int* direction,
                                          int* confidence, float* fourth, long& start, char* text1, char* text2,
-                                         int extra, int* language);
+                                         int extra, int* language, bool grey_is_work = false);
 
 #endif

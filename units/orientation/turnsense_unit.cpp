@@ -21,6 +21,7 @@
 #include "i3ip_share.h"
 #include "orient_driver.h"
 #include "dravn_paths.h"
+#include "page_rows.h"
 #include "unit_log.h"
 #include "unit_profile.h"
 
@@ -234,25 +235,37 @@ struct Image {
   }
 };
 
-// The copy of the caller's page; Data stays null for another depth, a record
-// whose rows do not fit its own sizes, or no memory.
-void CreateP2IIMGToI3ipImageInfo(const _P2IIMG& page, Image& copy) {
-  I3ipImageInfo& info = copy.info;
+// Whether the caller's rows can be read: a depth of 8 or 24 bits, rows of
+// at least a row of pixels, and an image size, when given, that holds every
+// row; and a copy whose size a record can hold.
+bool Readable(const _P2IIMG& page) {
+  const int depth = page.nBitsPerPixel;
+  if ((depth != 8 && depth != 24) || !page.pImageData || page.nWidth <= 0 || page.nHeight <= 0) return false;
+  const size_t w = size_t(page.nWidth), h = size_t(page.nHeight), row = depth == 8 ? w : 3 * w;
+  if (size_t(page.nBytesPerLine) < row || page.nBytesPerLine <= 0) return false;
+  if (page.nImageSize > 0 && size_t(page.nImageSize) < size_t(page.nBytesPerLine) * (h - 1) + row) return false;
+  return (depth == 8 ? (w + 6) * (h + 6) : 3 * w * h) <= UINT32_MAX;
+}
+
+// The record of the caller's page, without its pixels.
+void DescribeP2IIMG(const _P2IIMG& page, I3ipImageInfo& info) {
   info.Size = 40;
   info.Bpp = uint8_t(page.nBitsPerPixel);
   info.Boundary = 1;
   info.Dpi = uint16_t(page.nXResolution);
   info.Width = uint32_t(page.nWidth);
   info.Height = uint32_t(page.nHeight);
+}
+
+// The copy of the caller's page; Data stays null for another depth, a record
+// whose rows do not fit its own sizes, or no memory.
+void CreateP2IIMGToI3ipImageInfo(const _P2IIMG& page, Image& copy) {
+  I3ipImageInfo& info = copy.info;
+  DescribeP2IIMG(page, info);
+  if (!Readable(page)) return;
   const int depth = page.nBitsPerPixel;
-  if ((depth != 8 && depth != 24) || !page.pImageData || page.nWidth <= 0 || page.nHeight <= 0) return;
   const size_t w = size_t(page.nWidth), h = size_t(page.nHeight), row = depth == 8 ? w : 3 * w;
-  // The caller's rows are read at its own line length: it must hold a row,
-  // and the image size, when given, must hold every row.
-  if (size_t(page.nBytesPerLine) < row || page.nBytesPerLine <= 0) return;
-  if (page.nImageSize > 0 && size_t(page.nImageSize) < size_t(page.nBytesPerLine) * (h - 1) + row) return;
   const size_t bytes = depth == 8 ? (w + 6) * (h + 6) : 3 * w * h;
-  if (bytes > UINT32_MAX) return;
   info.Bpl = uint32_t(row);
   info.DataSize = uint32_t(bytes);
   auto* data = static_cast<unsigned char*>(std::calloc(bytes, 1));
@@ -261,7 +274,8 @@ void CreateP2IIMGToI3ipImageInfo(const _P2IIMG& page, Image& copy) {
   info.Data = data;
 }
 
-// A new zero-filled grey image of the same size; Data null when memory is short.
+// A new grey image of the same size, for the caller to fill; Data null when
+// memory is short.
 void NewGrey(const I3ipImageInfo& like, Image& grey) {
   grey.info = I3ipImageInfo{};
   grey.info.Size = 40;
@@ -272,7 +286,9 @@ void NewGrey(const I3ipImageInfo& like, Image& grey) {
   grey.info.Height = like.Height;
   grey.info.Bpl = like.Width;
   grey.info.DataSize = like.Width * like.Height;
-  grey.info.Data = static_cast<unsigned char*>(std::calloc(size_t(like.Width) * like.Height + 1, 1));
+  const size_t n = size_t(like.Width) * like.Height;
+  grey.info.Data = static_cast<unsigned char*>(std::malloc(n + 1));
+  if (grey.info.Data) grey.info.Data[n] = 0;
 }
 
 template <int R, int G, int B, int Shift>
@@ -329,22 +345,29 @@ int Process(_P2IIMG* page, int* out) {
   I3Log(I3LOG_TRACE, "%s start", kEntryTag);
   if (!page || !out) return kInvalid;
   Image copy;
-  CreateP2IIMGToI3ipImageInfo(*page, copy);
-  if (!copy.info.Data) return kInvalid;
+  DescribeP2IIMG(*page, copy.info);
+  if (!Readable(*page)) return kInvalid;
+  // Sizes in hundredths of a millimetre; a record without a resolution is
+  // no card (and its sizes are never divided out). Below 10101 is what the
+  // whole hundredths up to 10100 are.
+  bool card = false;
+  if (copy.info.Bpp == 24 && copy.info.Dpi > 0) {
+    const float wide = float(copy.info.Width) / copy.info.Dpi, tall = float(copy.info.Height) / copy.info.Dpi;
+    card = double(wide) * 25.4 * 100 < 10101.0 && double(tall) * 25.4 * 100 < 10101.0;
+  }
+  // A larger colour page goes grey straight from the caller's rows: a copy
+  // of it would be read once, by that conversion, and never again.
+  const bool direct = copy.info.Bpp == 24 && !card;
+  if (!direct) {
+    CreateP2IIMGToI3ipImageInfo(*page, copy);
+    if (!copy.info.Data) return kInvalid;
+  }
   gSmoothingFlag = 0;
   gccth = 0;
   // `working` owns only a grey image made here; the copy keeps its own.
   Image made;
   I3ipImageInfo* working = &copy.info;
   if (copy.info.Bpp == 24) {
-    // Sizes in hundredths of a millimetre; a record without a resolution is
-    // no card (and its sizes are never divided out). Below 10101 is what the
-    // whole hundredths up to 10100 are.
-    bool card = false;
-    if (copy.info.Dpi > 0) {
-      const float wide = float(copy.info.Width) / copy.info.Dpi, tall = float(copy.info.Height) / copy.info.Dpi;
-      card = double(wide) * 25.4 * 100 < 10101.0 && double(tall) * 25.4 * 100 < 10101.0;
-    }
     if (card) {
       const int rc = CleanUp(copy.info, made, gTD1_Card_mode == 2);
       if (rc != kOk) {
@@ -359,7 +382,8 @@ int Process(_P2IIMG* page, int* out) {
         out[1] = -1;
         return kNoMemory;
       }
-      ToGrey<77, 150, 29, 8>(copy.info, copy.info.Data, made.info);
+      turnsense::GreyRows(page->pImageData, size_t(page->nBytesPerLine), made.info.Data, copy.info.Width,
+                          copy.info.Height);
       working = &made.info;
     }
     if (working->Bpp != 8) {
@@ -367,12 +391,14 @@ int Process(_P2IIMG* page, int* out) {
       return kSkip;
     }
   }
+  // The grey page handed on is the unit's own, released unread after the
+  // driver: the driver may spend it as its work copy.
   int direction = -1, confidence = 0, language = -1;
   long start = long(std::clock());
   const int rc = auto_page_direction_detection_Pavix3(gOcrEngine, nullptr, working->Data, nullptr, int(working->Width),
                                                       int(working->Height), int(working->Bpl), working->Dpi, 0.5f,
                                                       nullptr, &direction, &confidence, nullptr, start, nullptr,
-                                                      nullptr, 0, &language);
+                                                      nullptr, 0, &language, working->Bpl == working->Width);
   if (rc == 0xffff) return kNoMemory;
   out[0] = turnsense::UnitQuarterTurn(direction, confidence);
   out[1] = language;

@@ -371,14 +371,15 @@ int CreateEdge2IppAdvanced(const int16_t* grey, const int16_t* log, uint8_t* edg
     for (int x = 2; x < width - 2; ++x) {
       const size_t at = size_t(y) * width + x;
       const int l = log[at], g = grey[at];
+      // Only the dark side of a crossing is marked, so a lone speck shows as
+      // one isolated point.
+      if (l <= 0) continue;
       int sum = 0, pairs = 0;
       for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) {
           if (!dx && !dy) continue;
           const size_t n = size_t(std::ptrdiff_t(at) + std::ptrdiff_t(dy) * width + dx);
-          // Only the dark side of a crossing is marked, so a lone speck
-          // shows as one isolated point.
-          if (!(l > 0 && log[n] < 0)) continue;
+          if (log[n] >= 0) continue;
           const int diff = std::abs(g - grey[n]);
           if (diff > threshold) sum += diff, ++pairs;
         }
