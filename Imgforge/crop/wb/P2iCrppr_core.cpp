@@ -418,6 +418,97 @@ int SideShadowsPastEnds(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
   return GetAllXPoints4(lines, c) ? 1 : -3;
 }
 
+// Where a column's profile, from row `from` down, first shows a thin shadow
+// with backing below it: a drop of 17 levels or more, a rise as strong
+// within `shadowMax` rows, then `flat` rows within 6 levels of the backing
+// level `lvl`. The row of the drop's peak (the paper's last row), or -1.
+int ShadowBelow(const _P2IIMG* img, int x, int from, int n, int shadowMax, int flat, int lvl, uint8_t* p) {
+  const bool colour = img->nBitsPerPixel == 24;
+  const int bpl = img->nBytesPerLine;
+  const uint8_t* c = img->pImageData + static_cast<size_t>(from) * bpl + (colour ? static_cast<size_t>(x) * 3 + 1 : x);
+  for (int k = 0; k < n; ++k, c += bpl) p[k] = static_cast<uint8_t>(colour ? GetAve_RGB(c, bpl) : GetAve_Mono(c, bpl));
+  auto drop = [&](int k) { return p[k - 1] - p[k + 1]; };
+  for (int k = 1; k + 1 < n; ++k) {
+    if (drop(k) < 17) continue;
+    while (k + 2 < n && drop(k + 1) >= drop(k)) ++k;
+    int j = k + 1;
+    while (j + 1 < n && j <= k + shadowMax && -drop(j) < 17) ++j;
+    if (j + 1 >= n || j > k + shadowMax) continue;
+    while (j + 2 < n && -drop(j + 1) >= 17) ++j;
+    const int end = j + 2 + flat;
+    if (end > n) return -1;
+    bool backing = true;
+    for (int i = j + 2; i < end && backing; ++i) backing = std::abs(p[i] - lvl) <= 6;
+    if (backing) return from + k;
+  }
+  return -1;
+}
+
+// The bottom side is the edge facing the lamp, found after the rim of
+// light on the paper's cut edge. Where the rim's step up from the paper is
+// too faint to count, the side comes out inside the paper: 1.5 mm short
+// of the shadow, or on an ink edge near it. A thin shadow with backing
+// below it, further down along most of the side, shows where the paper
+// ends: the side moves out to that shadow, through the middle of where each
+// half of it lies. It never moves in. `lvl`: the backing level of each
+// working-image column (middle channel of a colour image), `scale` source
+// pixels per working pixel. 1: the side moved.
+int LampSideToShadow(const _P2IIMG* img, const uint8_t* lvl, double scale, _STRTLINE* lines, tagPOINT* c) {
+  const _STRTLINE& b = lines[1];
+  if (IsTatesen(b) || !IsTatesen(lines[0]) || !IsTatesen(lines[2])) return 0;
+  tagPOINT bl{}, br{};
+  if (!GetXPoint(lines[0], b, &bl) || !GetXPoint(b, lines[2], &br)) return 0;
+  const int dpi = img->nYResolution;
+  const int m5 = static_cast<int>(img->nXResolution * 5 / 25.4);
+  const int step = std::max(1, static_cast<int>(img->nXResolution * 2 / 25.4));
+  const int reach = static_cast<int>(dpi * 6.5 / 25.4), shadowMax = static_cast<int>(dpi / 25.4) + 2;
+  const int flat = std::max(3, static_cast<int>(dpi / 25.4)), before = 2;
+  const int n = before + reach + shadowMax + flat + 4;
+  const int64_t x0 = std::max<int64_t>(std::min(bl.x, br.x) + m5, 2);
+  const int64_t x1 = std::min<int64_t>(std::max(bl.x, br.x) - m5, img->nWidth - 3);
+  const int64_t xm = (x0 + x1) / 2;
+  std::vector<uint8_t> p(static_cast<size_t>(n));
+  // Per half of the side: how many columns were looked at, and the
+  // columns and offsets (rows below the side) of the shadows found.
+  std::vector<int64_t> xs[2];
+  std::vector<int> ds[2];
+  int sampled[2] = {0, 0};
+  auto rowAt = [&](double x) { return -(x * b.dA + b.dB); };
+  for (int64_t x = x0; x <= x1; x += step) {
+    const int h = x < xm ? 0 : 1;
+    ++sampled[h];
+    const int r0 = static_cast<int>(rowAt(static_cast<double>(x)));
+    const int from = r0 - before;
+    if (from < 1 || from + n >= img->nHeight - 1) continue;
+    const int xw = std::min(static_cast<int>(x / scale), static_cast<int>(img->nWidth / scale) - 1);
+    const int edge = ShadowBelow(img, static_cast<int>(x), from, n, shadowMax, flat, lvl[xw], p.data());
+    if (edge < 0) continue;
+    xs[h].push_back(x);
+    ds[h].push_back(edge - r0);
+  }
+  double px[2], pd[2];
+  for (int h = 0; h < 2; ++h) {
+    const size_t k = ds[h].size();
+    if (k < 2 || 2 * k < static_cast<size_t>(sampled[h])) return 0;
+    std::nth_element(xs[h].begin(), xs[h].begin() + k / 2, xs[h].end());
+    std::nth_element(ds[h].begin(), ds[h].begin() + k / 2, ds[h].end());
+    px[h] = static_cast<double>(xs[h][k / 2]);
+    pd[h] = ds[h][k / 2];
+  }
+  if (px[1] <= px[0]) return 0;
+  // The line through the two shadow points, y-up; how far below the side
+  // it lies at either corner.
+  const double a = b.dA - (pd[1] - pd[0]) / (px[1] - px[0]);
+  double nb = (b.dA * px[0] + b.dB - pd[0]) - a * px[0];
+  auto below = [&](double x) { return (b.dA * x + b.dB) - (a * x + nb); };
+  const double l = below(static_cast<double>(bl.x)), r = below(static_cast<double>(br.x));
+  if (std::max(l, r) <= 2) return 0;
+  if (std::min(l, r) < 0) nb += std::min(l, r);  // not into the paper at either end
+  lines[1].dA = a;
+  lines[1].dB = nb;
+  return GetAllXPoints4(lines, c) ? 1 : -3;
+}
+
 // The same check on an odd-shaped document's circumscribed rectangle: its
 // sides are the extremes of the edge points, and where no edge of a side
 // was found at all they stop short of paper that runs on to the border.
@@ -680,6 +771,11 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   SortStraightLine(lines);
   tagPOINT c[4];
   if (!GetAllXPoints4(lines, c)) return -3;
+  {
+    const int ww = w.img.nWidth;
+    const uint8_t* lvl = w.Ref2() + (w.img.nBitsPerPixel == 24 ? ww : 0);
+    if ((rc = LampSideToShadow(img, lvl, WorkScale(img, &w.img), lines, c)) < 0) return rc;
+  }
   if ((rc = SideShadowsPastEnds(img, lines, c)) < 0) return rc;
   if ((rc = ShadowSidesCheck(img, lines, c)) < 0) return rc;
   pos->dSkew = skew;

@@ -300,6 +300,23 @@ bool TooBright(const uint8_t* ave, int n, bool colour, int sel) {
 
 namespace {
 
+// A shadow a few pixels thin leaves no rise that the forward pick's peak
+// test takes for the paper (the fall into the shadow comes right before
+// it), and the pick falls back on the strongest sample: that fall, the
+// shadow's outer edge. Past a fall of 17 levels or more, the paper starts
+// at the middle of the rise (first channel, above 5) that follows within
+// `span` samples; without one the pick stands.
+int OutOfShadow(const int* g, int n, int pos, int span) {
+  if (g[pos] > -17) return pos;
+  int a = pos + 1;
+  const int last = std::min(pos + span, n - 2);
+  while (a <= last && g[a] <= 5) ++a;
+  if (a > last) return pos;
+  int b = a;
+  while (b + 1 <= n - 2 && g[b + 1] > 5) ++b;
+  return (a + b + 1) / 2;
+}
+
 int Window(int s, int w, int limit) {
   s = std::max(1, s);
   if (s + w >= limit - 1) s = limit - 1 - w;
@@ -357,6 +374,7 @@ int GetEdgeV(const _P2IIMG* img, PointList& pts, const _STRTLINE& top, const _ST
   }
   const int down = flag ? static_cast<int>(img->nYResolution * 1.5 / 25.4 + 0.5)
                         : static_cast<int>(img->nYResolution * 2 / 25.4 + 0.5);
+  const int shadowSpan = static_cast<int>(img->nYResolution / 25.4) + 2;
   PointList kept;
   kept.reserve(pts.size());
   for (tagPOINT p : pts) {
@@ -368,6 +386,7 @@ int GetEdgeV(const _P2IIMG* img, PointList& pts, const _STRTLINE& top, const _ST
       GetGradFwd(ave, wt, colour, g);
       int pos = -1;
       GetEdgeFwd(g, wt, colour, &pos, flag);
+      if (flag && pos >= 0) pos = OutOfShadow(g, wt, pos, shadowSpan);
       p.y = TooBright(ave, wt, colour, sel) ? row + down : s + pos;
       kept.push_back(p);
     } else {
