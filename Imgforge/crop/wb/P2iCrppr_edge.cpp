@@ -314,7 +314,7 @@ int OutOfShadow(const int* g, int n, int pos, int span) {
   if (a > last) return pos;
   int b = a;
   while (b + 1 <= n - 2 && g[b + 1] > 5) ++b;
-  return (a + b + 1) / 2;
+  return (a + b) / 2;
 }
 
 int Window(int s, int w, int limit) {
