@@ -58,6 +58,11 @@ TEST(Sauvola, MatchesNaiveReferenceOnTextAndNoise) {
                              {40, 33, Noise(40, 33, 4, 120, 210)},
                              {1, 30, Noise(1, 30, 5, 0, 255)},
                              {30, 1, Noise(30, 1, 6, 0, 255)}};
+  // The inverted pass's page: its paper is dark, so nearly every window is worked out.
+  std::vector<uint8_t> inverted(cases[0].img);
+  for (uint8_t& v : inverted) v = uint8_t(255 - v);
+  cases.push_back({page.width, 120, inverted});
+  cases.push_back({90, 70, Noise(90, 70, 8, 0, 199)});
   for (const Case& c : cases) {
     std::vector<uint8_t> out(c.img.size());
     ASSERT_EQ(AdaptiveSauvola_parallel(c.w, c.h, c.img.data(), out.data(), 15, 0.1, 64), 0);

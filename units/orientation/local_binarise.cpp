@@ -44,6 +44,8 @@ bool BuildIntegral(int width, int height, Integral& out, F value) {
 
 namespace {
 
+constexpr int64_t kExactInDouble = int64_t(1) << 53;
+
 // Sauvola over running column sums of type T (32-bit when a window column
 // of squares fits, else 64-bit).
 template <typename T>
@@ -122,8 +124,17 @@ int Sauvola(int width, int height, const uint8_t* src, uint8_t* dst, int radius,
         sum_sq = pre_sq[size_t(x1) + 1] - pre_sq[size_t(x0)];
       }
       const int64_t area = int64_t(x1 - x0 + 1) * rows;
-      const int64_t m = sum / area;
-      const int64_t v = sum_sq / area - m * m;
+      int64_t m, v;
+      if (sum_sq < kExactInDouble) {
+        // Truncated double quotients of integers below 2^53 are the integer
+        // quotients, at a fraction of a 64-bit division's cost.
+        const double a = double(area);
+        m = int64_t(double(sum) / a);
+        v = int64_t(double(sum_sq) / a) - m * m;
+      } else {
+        m = sum / area;
+        v = sum_sq / area - m * m;
+      }
       const double t = p - double(m) * (1.0 - k);
       if (t < 0 || t * t < double(m) * double(m) * factor * double(v)) d[x] = 0;
     }
