@@ -81,3 +81,32 @@ def export(net, engine_dir, title):
     for name, rotate in (("model.txt", False), ("rotate_model.txt", True)):
         with open(os.path.join(engine_dir, "model", name), "w", newline="\n") as f:
             f.write(_model_text(rotate, title + (" (turned a half turn first)" if rotate else "")))
+
+
+def _read_blob(path):
+    with open(path, "rb") as f:
+        count = struct.unpack("<i", f.read(4))[0]
+        values = np.frombuffer(f.read(), dtype="<f4")
+    assert values.size == count, path
+    return torch.from_numpy(values.copy())
+
+
+def load(engine_dir):
+    """A net holding an engine folder's weights: the batch norm folded into
+    the convolutions stands as the identity (train it in eval mode)."""
+    net = Net()
+    weights = os.path.join(engine_dir, "model", "weights")
+    convs = [m for m in net.features if isinstance(m, nn.Conv2d)]
+    bns = [m for m in net.features if isinstance(m, nn.BatchNorm2d)]
+    with torch.no_grad():
+        for i, (conv, bn) in enumerate(zip(convs, bns), 1):
+            w = _read_blob(os.path.join(weights, "conv%d_w.bin" % i)).view_as(conv.weight)
+            conv.weight.copy_(w * INPUT_SCALE if i == 1 else w)
+            conv.bias.copy_(_read_blob(os.path.join(weights, "conv%d_b.bin" % i)))
+            bn.weight.fill_(1.0)
+            bn.bias.zero_()
+            bn.running_mean.zero_()
+            bn.running_var.fill_(1.0 - bn.eps)
+        net.fc.weight.copy_(_read_blob(os.path.join(weights, "fc_w.bin")).view_as(net.fc.weight))
+        net.fc.bias.copy_(_read_blob(os.path.join(weights, "fc_b.bin")))
+    return net.eval()

@@ -397,8 +397,9 @@ def turn(img, quarters):
 PAPER = [(210, 297), (215.9, 279.4), (148, 210), (182, 257), (215.9, 355.6)]
 
 
-def random_page(rng, heldout=False):
-    """One page: (image, meta). meta: script (or None), quarters, kind."""
+def random_page(rng, heldout=False, script_weights=None):
+    """One page: (image, meta). meta: script (or None), quarters, kind.
+    `script_weights` (one per SCRIPTS entry) draws some scripts more often."""
     dpi = 600 if rng.random() < 0.12 else 300
     size = PAPER[int(rng.integers(len(PAPER)))] if rng.random() < 0.5 else PAPER[0]
     if dpi == 600:
@@ -410,7 +411,11 @@ def random_page(rng, heldout=False):
         script = None
         invert = False
     else:
-        script = SCRIPTS[int(rng.integers(len(SCRIPTS)))]
+        if script_weights is None:
+            script = SCRIPTS[int(rng.integers(len(SCRIPTS)))]
+        else:
+            w = np.asarray(script_weights, np.float64)
+            script = SCRIPTS[int(rng.choice(len(SCRIPTS), p=w / w.sum()))]
         sheet = text_page(rng, script, dpi, size)
         kind = "text"
         invert = rng.random() < 0.08
