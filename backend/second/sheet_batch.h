@@ -44,8 +44,6 @@ bool RefuseProp(const char* function, const char* message);
 bool NoPaperGeometry();
 
 // What a family of scanners supplies to the batch; the rest is the batch's.
-// Every family supplies all of the pure hooks below: its class declares them
-// with DRAVN_SHEET_BATCH_HOOKS (and any optional one on its own line).
 class CBatchFamily {
  public:
   enum class Fault { Parameter, NoMemory };
@@ -85,21 +83,6 @@ class CBatchFamily {
  protected:
   ~CBatchFamily() = default;
 };
-
-// The declarations of CBatchFamily's pure hooks in a family's class.
-#define DRAVN_SHEET_BATCH_HOOKS                                                                                 \
-  bool ScanSheet() override;                                                                                   \
-  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;                     \
-  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,                                   \
-                 const KELO_IMAGEDATA_PARAMETERS* dst) override;                                               \
-  void SetFault(Fault fault) override;                                                                         \
-  bool AfterSheet() override;                                                                                  \
-  bool MoreSheets() override;                                                                                  \
-  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src, const JPEGINFO& jpeg) \
-      override;                                                                                                \
-  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst, \
-                       const JPEGINFO* jpeg) override;                                                         \
-  SANE_Status EndOfBatch() override
 
 class CSheetBatch {
  public:

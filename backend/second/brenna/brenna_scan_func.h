@@ -192,9 +192,19 @@ class CBrennaScanFunc final : private CBatchFamily {
   bool SenseIsValid() const;
   uint16_t SenseCode() const;
   void FreeImages();
-  // The batch's hooks: ScanSheet, SheetInfo, MoveSheet, SetFault, AfterSheet,
-  // MoreSheets, PageFor, HandOver and EndOfBatch (sheet_batch.h).
-  DRAVN_SHEET_BATCH_HOOKS;
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
   // The thread ends a cancelled batch without an error: its end would read
   // as out of paper.
   bool CancelEndsTheWait() const override { return true; }

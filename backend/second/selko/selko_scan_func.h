@@ -143,9 +143,19 @@ class CSelkoScanFunc final : private CBatchFamily {
                 FIT_COMMAND_STATUS* status, unsigned char** ppReply, uint32_t* pReplyLength, bool query);
   bool AllocateBuffers();
   bool StoreReply(const FIT_COMMAND_STATUS& status, const unsigned char* data, uint32_t length);
-  // The batch's hooks: ScanSheet, SheetInfo, MoveSheet, SetFault, AfterSheet,
-  // MoreSheets, PageFor, HandOver and EndOfBatch (sheet_batch.h).
-  DRAVN_SHEET_BATCH_HOOKS;
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
   bool MoveReceivedPages(unsigned char** ppFront, unsigned char** ppBack, const KELO_IMAGEDATA_PARAMETERS* src,
                          JPEGINFO* jpeg);
   void FreeServedPages();

@@ -193,9 +193,19 @@ class CSelko2ScanFunc final : private CBatchFamily {
   bool StoreBlock(int side, uint32_t readSize, uint32_t length, uint32_t blockWidth);
   bool BufferReady();
   void FreeServedPages();
-  // The batch's hooks: ScanSheet, SheetInfo, MoveSheet, SetFault, AfterSheet,
-  // MoreSheets, PageFor, HandOver and EndOfBatch (sheet_batch.h).
-  DRAVN_SHEET_BATCH_HOOKS;
+  // The batch's hooks.
+  bool ScanSheet() override;
+  bool SheetInfo(KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst) override;
+  bool MoveSheet(IMAGEDATA_NODE* node, const KELO_IMAGEDATA_PARAMETERS* src,
+                 const KELO_IMAGEDATA_PARAMETERS* dst) override;
+  void SetFault(Fault fault) override;
+  bool AfterSheet() override;
+  bool MoreSheets() override;
+  unsigned char* PageFor(const unsigned char* data, const KELO_IMAGEDATA_PARAMETERS& src,
+                         const JPEGINFO& jpeg) override;
+  SANE_Status HandOver(unsigned char* pages[2], KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst,
+                       const JPEGINFO* jpeg) override;
+  SANE_Status EndOfBatch() override;
   // Sends "Stop Scan" once a batch.
   void SendStopOnce();
 
