@@ -508,7 +508,8 @@ class BrennaModel : public SimDeviceModel {
     layout.dpi = dpi, layout.resX = R, layout.resY = V;
     const uint8_t backing = !Feeder() && Param("backing") == "black" ? 0 : 0xFF;
     const dravn_pages::Image& face = Feeder() && m_autoSize && page
-                                         ? m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, side != kFront})
+                                         // Both lamps face the trailing edge.
+                                         ? m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, false})
                                          : m_sheet.Draw(layout, backing);
     const long lines = face.height;
     Face f;

@@ -450,7 +450,9 @@ class CorvaneModel : public CommandBlockModel {
       dravn_sim::SheetFace::Bounds(pageW, pageL, Skew(), &boxW, &boxL);
       layout.left = dravn_sim::SheetFace::CentredLeft(layout.width, boxW);
       layout.top = marginY;
-      m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, side == 2});
+      // Both faces' lamps face the leading edge: its rim is at the top of
+      // either face, the shadow at the trailing edge.
+      m_sheet.DrawOnBacking(layout, {pageW, pageL, Skew(), true, true});
     } else {
       layout.left = -x0, layout.top = -y0;
       m_sheet.Draw(layout, 0xFF);

@@ -526,6 +526,96 @@ void OddShadowSides(const _P2IIMG* img, _P2IDOCPOS* pos) {
   if (ShadowSidesCheck(img, lines, moved) == 1) std::copy(moved, moved + 4, pos->ptCorner);
 }
 
+// Grey level of source pixel (x, row): the channels' mean on colour pages.
+int GreyAt(const _P2IIMG* img, int64_t x, int64_t row) {
+  const uint8_t* p = img->pImageData + row * img->nBytesPerLine;
+  if (img->nBitsPerPixel != 24) return p[x];
+  p += 3 * x;
+  return (p[0] + p[1] + p[2]) / 3;
+}
+
+// How far a side found on the 100-dpi copy lies inside the paper at one
+// place, in source pixels: the line of `n` samples runs from `n - 1`
+// pixels outside the side (backing) in, with the side at sample `at`.
+// The paper starts where the shadow ends, the first sample after a run
+// darker than the backing; -1 where the line shows no such shadow.
+int PaperInside(const int* v, int n, int at, int maxShadow) {
+  const int backing = std::max(v[0], v[1]);
+  const int dark = backing - 20;
+  int i = 0;
+  while (i < n && v[i] >= dark) ++i;
+  const int shadowFrom = i;
+  while (i < n && v[i] < dark) ++i;
+  if (shadowFrom == n || i == n || i - shadowFrom > maxShadow) return -1;
+  return std::max(0, at - i);
+}
+
+// The 100-dpi copy puts a side on its own sample grid, and its peak pick
+// may land on the paper's first sample or the rim's far end: up to a few
+// source pixels inside the paper, and its slope may be off a little. Each
+// side moves out, parallel to itself, to where the source shows the paper
+// starting after its shadow, never in: what the search kept of the backing
+// stays. Lines in SortStraightLine's order, y-up frame.
+void PaperEdgesOutward(const _P2IIMG* img, _STRTLINE* lines) {
+  tagPOINT c[4];
+  if (!GetAllXPoints4(lines, c)) return;
+  const double mmX = img->nXResolution / 25.4, mmY = img->nYResolution / 25.4;
+  for (int s = 0; s < 4; ++s) {
+    const _STRTLINE& l = lines[s];
+    const bool upright = s == 0 || s == 2;
+    if (upright != IsTatesen(l)) continue;
+    const double mm = upright ? mmX : mmY;
+    const int out = static_cast<int>(1.5 * mm + 0.5), in = static_cast<int>(0.5 * mm + 0.5);
+    const int n = out + in + 1, maxShadow = static_cast<int>(mm + 0.5);
+    const int dir = s == 0 || s == 3 ? -1 : 1;  // outward, in columns or rows
+    // The side's extent between its two corners, less 5 mm at either end.
+    int64_t from = INT64_MAX, to = INT64_MIN;
+    for (const tagPOINT& p : c) {
+      const int64_t along = upright ? -p.y : p.x;
+      from = std::min(from, along);
+      to = std::max(to, along);
+    }
+    const int64_t step = std::max<int64_t>(1, static_cast<int64_t>(2 * (upright ? mmY : mmX)));
+    const int64_t end = upright ? img->nHeight : img->nWidth, across = upright ? img->nWidth : img->nHeight;
+    from = std::max<int64_t>(from + static_cast<int64_t>(5 * (upright ? mmY : mmX)), 0);
+    to = std::min<int64_t>(to - static_cast<int64_t>(5 * (upright ? mmY : mmX)), end - 1);
+    std::vector<int> v(static_cast<size_t>(n)), shifts;
+    for (int64_t a = from; a <= to; a += step) {
+      double at;
+      if (upright)
+        at = l.bVert ? l.dX : (-static_cast<double>(a) - l.dB) / l.dA;
+      else
+        at = -(l.dA * static_cast<double>(a) + l.dB);
+      const int64_t k = static_cast<int64_t>(std::floor(at + 0.5));
+      const int64_t outer = k + dir * out, inner = k - dir * in;
+      if (std::min(outer, inner) < 0 || std::max(outer, inner) >= across) continue;
+      for (int i = 0; i < n; ++i) {
+        const int64_t q = outer - dir * i;
+        v[static_cast<size_t>(i)] = upright ? GreyAt(img, q, a) : GreyAt(img, a, q);
+      }
+      const int inside = PaperInside(v.data(), n, out, maxShadow);
+      if (inside >= 0) shifts.push_back(inside);
+    }
+    if (shifts.size() < 3) continue;
+    // Far enough for nearly every place: a side found a little off the
+    // paper's slope keeps its farther end too; a stray place or two does
+    // not count.
+    const size_t k = shifts.size() - 1 - shifts.size() / 10;
+    std::nth_element(shifts.begin(), shifts.begin() + static_cast<long>(k), shifts.end());
+    const int d = shifts[k];
+    if (d <= 0) continue;
+    _STRTLINE& m = lines[s];
+    if (upright) {
+      if (m.bVert)
+        m.dX += dir * d;
+      else
+        m.dB -= m.dA * dir * d;  // x moves by dir * d along the row
+    } else {
+      m.dB -= dir * d;  // a row further out is a smaller y for the top
+    }
+  }
+}
+
 }  // namespace
 
 int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* pos) {
@@ -692,6 +782,7 @@ int _GetDocPos(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS* po
   } else {
     SortStraightLine(lines);
   }
+  PaperEdgesOutward(img, lines);
   tagPOINT c[4];
   if (!GetAllXPoints4(lines, c)) return -3;
   if (info->bNoSideRepair && !CornersInside(c, img)) {
