@@ -339,6 +339,17 @@ struct ShapeCase {
   bool painted;
 };
 
+// A hole at (50, 50) of a 100-px-wide page, its lid box rows and columns 30-69.
+_PHLID LidRoundTheCentre() {
+  _PHLID lid = Hole(50, -50, 5);
+  lid.stCntrLine = {0, 0, 1, 50};
+  lid.ptCorner[0] = {30, -69};
+  lid.ptCorner[1] = {30, -30};
+  lid.ptCorner[2] = {69, -69};
+  lid.ptCorner[3] = {69, -30};
+  return lid;
+}
+
 TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
   gbInv = 0;
   const ShapeCase cases[] = {
@@ -354,13 +365,7 @@ TEST(HoleCovering, OnlyCompactHoleShapesArePainted) {
       for (int x = 0; x < 100; ++x) px[y * 100 + x] = c.dark(x, y) ? 5 : 230;
     _P2IIMG img = Blank(100, 100, 200);
     img.pImageData = px.data();
-    _PHLID lid = Hole(50, -50, 5);
-    lid.stCntrLine = {0, 0, 1, 50};
-    lid.ptCorner[0] = {30, -69};
-    lid.ptCorner[1] = {30, -30};
-    lid.ptCorner[2] = {69, -69};
-    lid.ptCorner[3] = {69, -30};
-    PHLidList l{lid};
+    PHLidList l{LidRoundTheCentre()};
     int result = -7;
     CoverPHs(&img, &l, 0xFFFFFF, 0, &result);
     EXPECT_EQ(c.result, result) << c.name;
@@ -402,13 +407,7 @@ TEST(HoleCovering, AWalkAcrossASideStopsAtThePagesEdge) {
       }
     _P2IIMG img = Blank(W, H, 200);
     img.pImageData = px.data();
-    _PHLID lid = Hole(50, -50, 5);
-    lid.stCntrLine = {0, 0, 1, 50};
-    lid.ptCorner[0] = {30, -69};
-    lid.ptCorner[1] = {30, -30};
-    lid.ptCorner[2] = {69, -69};
-    lid.ptCorner[3] = {69, -30};
-    PHLidList l{lid};
+    PHLidList l{LidRoundTheCentre()};
     CoverPHs(&img, &l, 0xFFFFFF, 0, result);
     page->assign(px.begin(), px.begin() + W * H);
   };
