@@ -108,8 +108,69 @@ dravn_test::RunResult ScanimageE2E::Scanimage(const std::vector<std::string>& ar
   return dravn_test::Run(Argv(args, binds), Env(), 300);
 }
 
-void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const std::string& mark, int settleMs,
+int TransferAfter(const std::string& transcript, const TransferMatch& match, int after) {
+  size_t begin = 0;
+  while (begin < transcript.size()) {
+    size_t end = transcript.find('\n', begin);
+    if (end == std::string::npos) end = transcript.size();
+    const std::string line = transcript.substr(begin, end - begin);
+    begin = end + 1;
+    const size_t hash = line.find(" #");
+    if (hash == std::string::npos || atoi(line.c_str() + hash + 2) <= after) continue;
+    if (line.find(match.kind) == std::string::npos) continue;
+    if (line.compare(line.rfind(' ') + 1, match.hex.size(), match.hex) == 0) return atoi(line.c_str() + hash + 2);
+  }
+  return -1;
+}
+
+namespace {
+
+// Polls `ready` until it holds; false once the child has ended (its status
+// kept) or a minute has passed.
+template <typename Ready>
+bool AwaitWhileRunning(pid_t pid, int* status, bool* ended, Ready ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!*ended && std::chrono::steady_clock::now() < deadline) {
+    if (ready()) return true;
+    if (waitpid(pid, status, WNOHANG) == pid) *ended = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// Whether the process has `signal` pending for any of its threads to take.
+bool SignalPending(pid_t pid, int signal) {
+  const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("ShdPnd:");
+  if (at == std::string::npos) return false;
+  return (strtoull(status.c_str() + at + 7, nullptr, 16) >> (signal - 1)) & 1;
+}
+
+}  // namespace
+
+void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const InterruptPoint& at,
                                dravn_test::RunResult* result) {
+  const std::string transcript = m_dir + "/transcript";
+  const std::string scenario = ReadFile(m_dir + "/scenario");
+  // The device memory as the interrupted run is to find it.
+  const std::string state = m_dir + "/state";
+  const bool hadState = access(state.c_str(), F_OK) == 0;
+  const std::string stateBefore = hadState ? ReadFile(state) : "";
+  unlink(transcript.c_str());
+  const dravn_test::RunResult whole = dravn_test::Run(argv, Env(), 300);
+  ASSERT_EQ(whole.exitCode, 0) << whole.err;
+  const std::string wholeTranscript = ReadFile(transcript);
+  const int k = at.transfer(wholeTranscript);
+  ASSERT_GT(k, 0) << "a whole run has no such transfer\n" << wholeTranscript;
+  unlink(transcript.c_str());
+  for (const auto& name : dravn_test::ListDir(m_dir + "/out")) unlink((m_dir + "/out/" + name).c_str());
+  if (hadState)
+    WriteFile(state, stateBefore);
+  else
+    unlink(state.c_str());
+  const std::string held = m_dir + "/held";
+  WriteFile(m_dir + "/scenario", scenario + at.pace + "fault transfer " + std::to_string(k) + " hold " + held + "\n");
+
   // dravn_test::Run waits for its program; this one must be signalled while
   // it scans, so it is spawned here with the same environment rules.
   std::vector<std::string> envStrings;
@@ -118,8 +179,8 @@ void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const std::
     std::string kv = *e;
     if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
   }
-  for (const auto& [k, v] : env)
-    if (!v.empty()) envStrings.push_back(k + "=" + v);
+  for (const auto& [key, v] : env)
+    if (!v.empty()) envStrings.push_back(key + "=" + v);
   std::vector<std::string> argStrings = argv;
   std::vector<char*> args, envp;
   for (auto& a : argStrings) args.push_back(&a[0]);
@@ -132,16 +193,34 @@ void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const std::
   pid_t pid;
   ASSERT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
   posix_spawn_file_actions_destroy(&actions);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!mark.empty() && access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
-  kill(pid, SIGINT);
+
   int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  bool ended = false;
+  auto exists = [](const std::string& path) { return access(path.c_str(), F_OK) == 0; };
+  const bool reached = AwaitWhileRunning(
+      pid, &status, &ended, [&] { return exists(held) && (at.mark.empty() || exists(at.mark)); });
+  bool stopping = false;
+  if (reached) {
+    kill(pid, SIGINT);
+    // Once no longer pending the signal is being handled (the backends'
+    // handlers only mark the scan cancelled); the held transfer then brings
+    // the cancel to the scan where it stood.
+    stopping = AwaitWhileRunning(pid, &status, &ended, [&] { return !SignalPending(pid, SIGINT); });
+  }
+  unlink(held.c_str());
+  if (!ended) {
+    if (!reached || !stopping) kill(pid, SIGKILL);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  }
+  result->err = ReadFile(m_dir + "/stderr");
+  ASSERT_TRUE(reached) << "the run did not come to transfer " << k << "\n" << result->err;
+  ASSERT_TRUE(stopping) << result->err;
   ASSERT_TRUE(WIFEXITED(status));
   result->exitCode = WEXITSTATUS(status);
-  result->err = ReadFile(m_dir + "/stderr");
+  // The held transfer is the one the whole run showed: the interrupt fell
+  // where the test meant it to.
+  const std::string again = ReadFile(transcript);
+  ASSERT_EQ(at.transfer(again), k) << again;
 }
 
 void ScanimageE2E::ExpectSelko2OnlyStepsRefused() {

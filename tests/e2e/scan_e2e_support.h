@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,26 @@ dravn_pages::Image InMode(dravn_pages::Image page, const std::string& mode);
 struct Scanner {
   const char* family;  // the scenario's device word ("selko2"), and the run folder's name
   const dravn::CatalogModel* model;
+};
+
+// A transfer of a transcript: its line holds `kind` (" bulk out ",
+// " control out ") and its data starts with `hex`.
+struct TransferMatch {
+  std::string kind;
+  std::string hex;
+};
+// The number k ("#k") of the first matching transfer after transfer
+// `after`, or -1.
+int TransferAfter(const std::string& transcript, const TransferMatch& match, int after = 0);
+
+// Where an interrupt falls: the transfer `transfer` finds in a transcript,
+// and, when `mark` names a file, not before it exists. `pace`: set lines
+// (the mechanism's time per face) that only the interrupted run gets, so
+// that the scan goes on slowly after it.
+struct InterruptPoint {
+  std::function<int(const std::string& transcript)> transfer;
+  std::string mark;
+  std::string pace;
 };
 
 class ScanimageE2E : public ::testing::Test {
@@ -65,11 +86,13 @@ class ScanimageE2E : public ::testing::Test {
   // transfers; a family adds what its runs need.
   virtual std::map<std::string, std::string> Env();
   dravn_test::RunResult Scanimage(const std::vector<std::string>& args, const std::vector<std::string>& binds = {});
-  // Runs argv with Env() in the background and interrupts it (SIGINT)
-  // `settleMs` after `mark` exists (no wait for an empty mark): its exit
-  // status and standard error.
-  void Interrupted(const std::vector<std::string>& argv, const std::string& mark, int settleMs,
-                   dravn_test::RunResult* result);
+  // Runs argv to its end once to find where `at` falls in the transcript,
+  // then again with Env() and `at.pace`, held at that transfer (and once
+  // `at.mark` exists, if it names a file), and interrupts it (SIGINT) there;
+  // the transfer goes on once scanimage has taken the signal. The second
+  // run's exit status and standard error; its transcript and pages are left
+  // for the test.
+  void Interrupted(const std::vector<std::string>& argv, const InterruptPoint& at, dravn_test::RunResult* result);
 
   // scanimage refuses each setting of an option whose step only the Selko2
   // pipeline has, before anything is scanned.

@@ -33,6 +33,10 @@ using dravn_scan_e2e::PaperSize;
 
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210};
 
+// Command blocks as the transcript shows them: a page's start (e6, data
+// type 00) and a read of its scan data (a8, data type 00 00).
+const std::string kPageStart = "e64567000000000000000000", kChunkRead = "a845670000";
+
 class BrennaScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
   BrennaScanE2E() : ScanimageE2E({"brenna", &dravn::kBrennaModels[0]}) {}
@@ -406,15 +410,20 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
     TearDown();
     SetUp();
     const bool midPage = std::string(when) == "mid-page";
-    Feed(3, kA5, 300, true, midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n");
+    Feed(3, kA5, 300, true);
     NoColourShift();
-    // Mid-page: while the first page's chunks come. Between pages: once the
-    // first page is written.
-    const std::string mark = midPage ? m_dir + "/transcript" : m_dir + "/out/page1.pnm";
+    // Mid-page: as the first page's first chunk is asked for. Between pages:
+    // as the second page's is, once the first page is written.
+    auto chunk = [midPage](const std::string& transcript) {
+      const int page = dravn_scan_e2e::TransferAfter(transcript, {" control out ", kPageStart});
+      const int at = midPage ? page : dravn_scan_e2e::TransferAfter(transcript, {" control out ", kPageStart}, page);
+      return at < 0 ? -1 : dravn_scan_e2e::TransferAfter(transcript, {" control out ", kChunkRead}, at);
+    };
     dravn_test::RunResult r;
-    ASSERT_NO_FATAL_FAILURE(
-        Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {}), mark,
-                    midPage ? 400 : 20, &r));
+    ASSERT_NO_FATAL_FAILURE(Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {}),
+                                        {chunk, midPage ? "" : m_dir + "/out/page1.pnm",
+                                         midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n"},
+                                        &r));
     EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
     if (!midPage) {
       EXPECT_GE(PagesWritten(), 1);

@@ -29,6 +29,9 @@ namespace {
 using dravn_scan_e2e::PaperSize;
 
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148};
+// A SCAN command block as the transcript shows it: 'C', zeros to the CDB at
+// byte 19, opcode 1B.
+const std::string kScanBlock = "43" + std::string(36, '0') + "1b";
 
 // How the host's libimgforge is laid out for a run.
 enum class Library { Package, Standin, None };
@@ -383,12 +386,17 @@ TEST_F(CorvaneScanE2E, WrongIdentityIsUnsupported) {
 }
 
 TEST_F(CorvaneScanE2E, InterruptedScan) {
-  Feed(0, 3, kA6, 150, "set page_ms=700\n");
-  // Into the second sheet once the first page is written.
+  Feed(0, 3, kA6, 150);
+  // As the second sheet is asked for (its SCAN command block), once the
+  // first page is written.
+  auto secondSheet = [](const std::string& transcript) {
+    const int first = dravn_scan_e2e::TransferAfter(transcript, {" bulk out ", kScanBlock});
+    return first < 0 ? -1 : dravn_scan_e2e::TransferAfter(transcript, {" bulk out ", kScanBlock}, first);
+  };
   dravn_test::RunResult r;
   ASSERT_NO_FATAL_FAILURE(Interrupted(
       Argv(Batch({"--source", "ADF Front", "--resolution", "150", "--page-auto=no", "--paper-size", "A6"}), {}),
-      m_dir + "/out/page1.pnm", 200, &r));
+      {secondSheet, m_dir + "/out/page1.pnm", "set page_ms=700\n"}, &r));
   EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_LE(PagesWritten(), 2);

@@ -26,6 +26,11 @@ using dravn_scan_e2e::PaperSize;
 
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148};
 
+// As the transcript shows them: the header of a block read (code 28,
+// sub-code 04), and the status that closes a sheet with more to come (no
+// error, phase 2).
+const std::string kReadSheet = "30020000280004", kMoreSheets = "00000000000002";
+
 class Selko2ScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
   Selko2ScanE2E() : ScanimageE2E({"selko2", &dravn::kSelko2Models[0]}) {}
@@ -173,11 +178,15 @@ TEST_F(Selko2ScanE2E, FaultsEndTheBatch) {
 // Interrupted while the second sheet is on its way: the scan thread stops
 // the scanner once, the page in hand is kept, the scanner is given back.
 TEST_F(Selko2ScanE2E, InterruptedScan) {
-  Feed(3, kA6, 300, true, "set page_ms=700\n");
-  // Into the second sheet's wait once the first page is written.
+  Feed(3, kA6, 300, true);
+  // As the second sheet's read goes out, once the first page is written.
+  auto secondRead = [](const std::string& transcript) {
+    const int closed = dravn_scan_e2e::TransferAfter(transcript, {" bulk in ep=0x81 len=64 ", kMoreSheets});
+    return closed < 0 ? -1 : dravn_scan_e2e::TransferAfter(transcript, {" bulk out ", kReadSheet}, closed);
+  };
   dravn_test::RunResult r;
-  ASSERT_NO_FATAL_FAILURE(
-      Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6"}), {}), m_dir + "/out/page1.pnm", 200, &r));
+  ASSERT_NO_FATAL_FAILURE(Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6"}), {}),
+                                      {secondRead, m_dir + "/out/page1.pnm", "set page_ms=700\n"}, &r));
   EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
   EXPECT_NE(r.err.find("Operation was cancel"), std::string::npos) << r.err;
   EXPECT_GE(PagesWritten(), 1);

@@ -29,6 +29,10 @@ using dravn_scan_e2e::PaperSize;
 
 constexpr PaperSize kA4{"A4", 210, 297}, kA5{"A5", 148, 210}, kA6{"A6", 105, 148}, kCustom{"Custom", 120, 160};
 
+// As the transcript shows them: the header of a "read image" command, and
+// the status of the piece that ends a face with more to come.
+const std::string kReadImage = "822806", kPageEnded = "2801";
+
 class SelkoScanE2E : public dravn_scan_e2e::ScanimageE2E {
  protected:
   SelkoScanE2E() : ScanimageE2E({"selko", &dravn::kSelkoModels[0]}) {}
@@ -41,12 +45,19 @@ class SelkoScanE2E : public dravn_scan_e2e::ScanimageE2E {
     WriteScenario(FeedSettings(sheets, dpi) + extra);
   }
 
-  // Interrupted once page `waitForPage` is written (at once for 0) and
-  // `extraMs` more have passed.
-  void Interrupt(const std::vector<std::string>& argv, int waitForPage, int extraMs) {
+  // Interrupted as sheet `sheet`'s first image read goes out (the read
+  // after the status that ended the sheet before), and not before page
+  // `written` is written (0: no page).
+  void Interrupt(const std::vector<std::string>& argv, int sheet, int written, const std::string& pace) {
+    auto read = [sheet](const std::string& transcript) {
+      int after = 0;
+      for (int s = 1; s < sheet && after >= 0; ++s)
+        after = dravn_scan_e2e::TransferAfter(transcript, {" bulk in ", kPageEnded}, after);
+      return after < 0 ? -1 : dravn_scan_e2e::TransferAfter(transcript, {" bulk out ", kReadImage}, after);
+    };
     dravn_test::RunResult r;
-    const std::string page = waitForPage > 0 ? m_dir + "/out/page" + std::to_string(waitForPage) + ".pnm" : "";
-    ASSERT_NO_FATAL_FAILURE(Interrupted(argv, page, extraMs, &r));
+    const std::string page = written > 0 ? m_dir + "/out/page" + std::to_string(written) + ".pnm" : "";
+    ASSERT_NO_FATAL_FAILURE(Interrupted(argv, {read, page, pace}, &r));
     EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
     EXPECT_NE(r.err.find("Operation was cancel"), std::string::npos) << r.err;
   }
@@ -431,8 +442,9 @@ TEST_F(SelkoScanE2E, NotReadyIsAskedAgain) {
 // ended.
 TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
   // Between pages: the first page is written, the second face is on its way.
-  Feed(3, kA6, 300, true, "set page_ms=700\n");
-  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}), {}), 1, 200);
+  Feed(3, kA6, 300, true);
+  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no"}), {}), 2, 1,
+            "set page_ms=700\n");
   EXPECT_GE(PagesWritten(), 1);
   EXPECT_EQ(Count("1408"), 1) << "one stop";
   EXPECT_EQ(Count("HS"), Count("141d"));
@@ -441,9 +453,9 @@ TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
   // still pending, so the scanner is stopped once.
   TearDown();
   SetUp();
-  Feed(2, kA6, 300, true, "set page_ms=1500\n");
-  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}), 0,
-            500);
+  Feed(2, kA6, 300, true);
+  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}), 1,
+            0, "set page_ms=1500\n");
   EXPECT_EQ(PagesWritten(), 0);
   EXPECT_EQ(Count("1408"), 1);
   EXPECT_EQ(Count("HS"), Count("141d"));
