@@ -197,8 +197,8 @@ void ScanimageE2E::Interrupted(const std::vector<std::string>& argv, const Inter
   int status = 0;
   bool ended = false;
   auto exists = [](const std::string& path) { return access(path.c_str(), F_OK) == 0; };
-  const bool reached = AwaitWhileRunning(
-      pid, &status, &ended, [&] { return exists(held) && (at.mark.empty() || exists(at.mark)); });
+  const bool reached =
+      AwaitWhileRunning(pid, &status, &ended, [&] { return exists(held) && (at.mark.empty() || exists(at.mark)); });
   bool stopping = false;
   if (reached) {
     kill(pid, SIGINT);

@@ -420,10 +420,9 @@ TEST_F(BrennaScanE2E, InterruptedScan) {
       return at < 0 ? -1 : dravn_scan_e2e::TransferAfter(transcript, {" control out ", kChunkRead}, at);
     };
     dravn_test::RunResult r;
-    ASSERT_NO_FATAL_FAILURE(Interrupted(Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {}),
-                                        {chunk, midPage ? "" : m_dir + "/out/page1.pnm",
-                                         midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n"},
-                                        &r));
+    ASSERT_NO_FATAL_FAILURE(Interrupted(
+        Argv(Batch({"--source", "Adf-front", "--paper-size", "A5", "--page-auto=no"}), {}),
+        {chunk, midPage ? "" : m_dir + "/out/page1.pnm", midPage ? "set chunk_ms=150\n" : "set chunk_ms=40\n"}, &r));
     EXPECT_EQ(r.exitCode, SANE_STATUS_CANCELLED) << r.err;
     if (!midPage) {
       EXPECT_GE(PagesWritten(), 1);

@@ -454,8 +454,8 @@ TEST_F(SelkoScanE2E, InterruptedBetweenAndWithinPages) {
   TearDown();
   SetUp();
   Feed(2, kA6, 300, true);
-  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}), 1,
-            0, "set page_ms=1500\n");
+  Interrupt(Argv(Batch({"--source", "Adf-front", "--paper-size", "A6", "--page-auto=no", "--autofeed=no"}), {}), 1, 0,
+            "set page_ms=1500\n");
   EXPECT_EQ(PagesWritten(), 0);
   EXPECT_EQ(Count("1408"), 1);
   EXPECT_EQ(Count("HS"), Count("141d"));
