@@ -1,19 +1,11 @@
-// The Selko2 device class: its object, transactions, lock, first-read date and status file.
+// The Selko2 device class: its object, device status, scan-parameter record, lock and first-read date.
 #include "selko2_scan_func.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
 
-#include "dravn_paths.h"
 #include "log.h"
 #include "second_backend.h"
 #include "usb_manager.h"
@@ -23,10 +15,6 @@ unsigned char* g_pScanParameterExt = nullptr;
 namespace {
 
 constexpr int kUsbTimeOut = 5000;
-// A data read gives up after this many tries that brought no byte, or once
-// the scanner has sent nothing for this long.
-constexpr int kGetDataTries = 1001;
-constexpr long long kSilenceLimitMs = 90 * 1000;
 constexpr int kAutomaticPaperSize = 12;
 constexpr int kCroppingOverscan = 3;
 constexpr uint8_t kAutomaticSizeBit = 0x08;
@@ -66,156 +54,6 @@ CSelko2ScanFunc::~CSelko2ScanFunc() {
   ReleaseImageData();
   delete[] g_pScanParameterExt;
   g_pScanParameterExt = nullptr;
-}
-
-// --- transaction steps -------------------------------------------------
-
-bool CSelko2ScanFunc::USBReadStatus(unsigned char* bytes, unsigned int size, const char* function) {
-  unsigned int count = 0;
-  if (!kelo_usb_manager || kelo_usb_manager->RawReadData(bytes, size, &count) != 0) {
-    m_dwLastErr = SELKO2_ERR_RECEIVE;
-    LogError(function, "kelo_usb_manager->RawReadData failed");
-    return false;
-  }
-  WriteUsbLog(bytes, static_cast<int>(size), USBLOG_STATUS_IN);
-  return true;
-}
-
-bool CSelko2ScanFunc::USBSendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status) {
-  return USBSendCommandNoData(command) &&
-         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendCommand");
-}
-
-bool CSelko2ScanFunc::USBSendCommandExt(_FCL_CMD* command, _FCL_DEVICE_STATUS_EXT* status) {
-  return USBSendCommandNoData(command) &&
-         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendCommandExt");
-}
-
-bool CSelko2ScanFunc::USBSendAbortCommand(_FCL_CMD* command, _FCL_BLKIMG_STATUS* status) {
-  return USBSendCommandNoData(command) &&
-         USBReadStatus(status->bytes, sizeof status->bytes, "CSelko2ScanFunc::USBSendAbortCommand");
-}
-
-bool CSelko2ScanFunc::USBSendCommandNoData(_FCL_CMD* command) {
-  if (!command || !kelo_usb_manager || kelo_usb_manager->RawWriteData(command->bytes, sizeof command->bytes) != 0) {
-    m_dwLastErr = SELKO2_ERR_SEND;
-    LogError("CSelko2ScanFunc::USBSendCommandNoData", "failed to send command header");
-    return false;
-  }
-  WriteUsbLog(command->bytes, sizeof command->bytes, USBLOG_COMMAND_OUT);
-  return true;
-}
-
-bool CSelko2ScanFunc::USBSendData(const unsigned char* data, uint32_t length) {
-  if (!data || !kelo_usb_manager || kelo_usb_manager->RawWriteData(const_cast<unsigned char*>(data), length) != 0) {
-    m_dwLastErr = SELKO2_ERR_SEND;
-    LogError("CSelko2ScanFunc::USBSendData", "failed to send command header");
-    return false;
-  }
-  WriteUsbLog(data, static_cast<int>(length), USBLOG_DATA_OUT);
-  return true;
-}
-
-// The record of the open device: the one holding a handle.
-static const KELO_USB_DEVICE* OpenDeviceRecord() {
-  for (int i = 0; i < g_iDevCount; ++i) {
-    const KELO_USB_DEVICE* dev = kelo_usb_manager->GetDevice(i);
-    if (dev && dev->ptHandle) return dev;
-  }
-  return nullptr;
-}
-
-// A short transfer has already taken its bytes off the pipe: keep them and
-// ask only for the rest, so the stream stays aligned. Tries that bring
-// nothing count against the limit, and a device that has sent no byte for
-// kSilenceLimitMs ends the read however many tries are left: a time-out
-// answer stands for the whole time-out it waited. A vanished device ends
-// the read at once.
-bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
-  const KELO_USB_DEVICE* dev = OpenDeviceRecord();
-  if (!dev || length > static_cast<uint32_t>(INT_MAX)) return false;
-  uint32_t got = 0;
-  int failures = 0;
-  long long silentMs = 0;
-  while (got < length) {
-    int count = 0;
-    const auto begin = std::chrono::steady_clock::now();
-    int result = libusb_bulk_transfer(dev->ptHandle, static_cast<unsigned char>(dev->iInEndpoint), data + got,
-                                      static_cast<int>(length - got), &count, static_cast<unsigned>(m_iUsbTimeOut));
-    if (count > 0) {
-      got += std::min(static_cast<uint32_t>(count), length - got);
-      silentMs = 0;
-    } else {
-      long long spent =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
-      if (result == LIBUSB_ERROR_TIMEOUT) spent = std::max<long long>(spent, m_iUsbTimeOut);
-      silentMs += spent;
-    }
-    if (got == length) break;
-    if (result == LIBUSB_ERROR_NO_DEVICE) return false;
-    // A cancelled batch does not wait out a silent device try after try.
-    if (result == LIBUSB_ERROR_TIMEOUT && m_bIsCancel) return false;
-    if (silentMs >= kSilenceLimitMs) {
-      LogError("CSelko2ScanFunc::USBGetData", "no data from the scanner for 90 s");
-      return false;
-    }
-    if (count <= 0 && ++failures >= kGetDataTries) return false;
-  }
-  return true;
-}
-
-bool CSelko2ScanFunc::USBGetData(unsigned char* data, uint32_t length) {
-  if (!data || !kelo_usb_manager || !ReadFull(data, length)) {
-    // A read given up because of cancel reports the cancel, not an I/O fault.
-    m_dwLastErr = m_bIsCancel ? SELKO2_ERR_CANCELLED : SELKO2_ERR_RECEIVE;
-    LogError("CSelko2ScanFunc::USBGetData", "Failed_times > Fail_limit");
-    return false;
-  }
-  WriteUsbLog(data, static_cast<int>(length), USBLOG_DATA_IN);
-  return true;
-}
-
-bool CSelko2ScanFunc::SendCommand(_FCL_CMD* command, _FCL_DEVICE_STATUS* status) {
-  CLogScope scope("CSelko2ScanFunc::SendCommand");
-  return USBSendCommand(command, status);
-}
-bool CSelko2ScanFunc::SendCommandExt(_FCL_CMD* command, _FCL_DEVICE_STATUS_EXT* status) {
-  CLogScope scope("CSelko2ScanFunc::SendCommandExt");
-  return USBSendCommandExt(command, status);
-}
-bool CSelko2ScanFunc::SendAbortCommand(_FCL_CMD* command, _FCL_BLKIMG_STATUS* status) {
-  CLogScope scope("CSelko2ScanFunc::SendAbortCommand");
-  return USBSendAbortCommand(command, status);
-}
-bool CSelko2ScanFunc::SendCommandNoData(_FCL_CMD* command) {
-  CLogScope scope("CSelko2ScanFunc::SendCommandNoData");
-  return USBSendCommandNoData(command);
-}
-bool CSelko2ScanFunc::SendData(const unsigned char* data, uint32_t length) {
-  CLogScope scope("CSelko2ScanFunc::SendData");
-  return USBSendData(data, length);
-}
-bool CSelko2ScanFunc::GetData(unsigned char* data, uint32_t length) {
-  CLogScope scope("CSelko2ScanFunc::GetData");
-  return USBGetData(data, length);
-}
-
-bool CSelko2ScanFunc::Transact(const char* function, const Selko2Command& which, _FCL_DEVICE_STATUS* status,
-                               const Selko2DataPhase& data) {
-  _FCL_CMD command;
-  _FCL_DEVICE_STATUS ignored{};
-  CreateCommand(&command, which);
-  if (!SendCommand(&command, status ? status : &ignored)) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(function, "SendCommand(&sFCLCommand, &sFCLDeviceStatus) == FALSE");
-    return false;
-  }
-  const bool moved = data.out ? SendData(data.out, data.length) : data.in ? GetData(data.in, data.length) : true;
-  if (!moved) {
-    m_dwLastErr = SELKO2_ERR_COMMAND;
-    LogError(function, data.failure);
-  }
-  return moved;
 }
 
 // --- device status -----------------------------------------------------
@@ -597,112 +435,6 @@ bool CSelko2ScanFunc::SetFirstReadDate() {
     LogError(fn, "SetSelfTestDate(&tNVRAMInfo) != TRUE");
     return false;
   }
-  return true;
-}
-
-// --- status file -----------------------------------------------------------
-
-void CSelko2ScanFunc::SetDeviceShmPath(const char* deviceName) {
-  snprintf(m_szDeviceShmPath, sizeof m_szDeviceShmPath, DRAVN_SHM_DIR "/%s-%u-shm", deviceName ? deviceName : "",
-           static_cast<unsigned>(getuid()));
-}
-
-// The file lives in a world-writable directory under a name anyone can
-// guess: never follow a planted link, never block on a planted fifo, only
-// ever write a regular file of this user's with no second name, and keep it
-// from other users.
-bool CSelko2ScanFunc::WriteSCErrorInfo() {
-  const char* fn = "CSelko2ScanFunc::WriteSCErrorInfo";
-  CLogScope scope(fn);
-  uint32_t code = m_dwLastErr;
-  uint8_t errorCode = 0;
-  GetErrorCode(code, &errorCode);
-  Selko2SenseRecord sense{};
-  SetSenseError(code, &sense);
-  uint32_t value = MakeSCValue(errorCode, sense.bytes[10], sense.bytes[20], sense.bytes[21]);
-
-  int fd = open(m_szDeviceShmPath, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
-      fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0) {
-    if (fd >= 0) close(fd);
-    LogError(fn, "(fpTempFile = fopen(m_szDeviceShmPath, wb+)) == NULL");
-    m_dwLastErr = SELKO2_ERR_STATUS_FILE;
-    return false;
-  }
-  unsigned char bytes[4];
-  PutLe32(bytes, value);
-  bool written = write(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
-  if (close(fd) != 0) written = false;
-  if (!written) {
-    LogError(fn, "(fwrite(&tSCErrorInfo, sizeof(SCValue), 1, fpTempFile)) != 1");
-    m_dwLastErr = SELKO2_ERR_STATUS_FILE;
-    return false;
-  }
-  m_bStatusFileClean = value == 0;
-  return true;
-}
-
-// A file that records no error tells a later reader nothing that its absence
-// does not (the value then reads 0): the last user removes it, so that the
-// shared folder keeps no file per device name. A recorded error stays for
-// the next reader of the scanner-error option.
-void CSelko2ScanFunc::RemoveCleanStatusFile() {
-  if (m_bStatusFileClean) unlink(m_szDeviceShmPath);
-  m_bStatusFileClean = false;
-}
-
-bool CSelko2ScanFunc::ReadSCErrorInfo(uint32_t* value, uint32_t* lastErr) {
-  const char* fn = "CSelko2ScanFunc::GetSCErrorInfo";
-  CLogScope scope(fn);
-  if (!value || !lastErr) {
-    if (lastErr) *lastErr = SELKO2_ERR_PARAM;
-    LogError(fn, "tpSCValue == NULL");
-    return false;
-  }
-  int fd = open(m_szDeviceShmPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) close(fd);
-    LogError(fn, "(fpTempFile = fopen(m_szDeviceShmPath, rb)) == NULL");
-    return true;
-  }
-  unsigned char bytes[4];
-  ssize_t n = read(fd, bytes, sizeof bytes);
-  close(fd);
-  if (n != static_cast<ssize_t>(sizeof bytes)) {
-    LogError(fn, "(fread(&g_tSCInfo, sizeof(SCInfo), 1, fpTempFile)) != 1");
-    return true;
-  }
-  *value = GetLe32(bytes);
-  return true;
-}
-
-// --- error translations ----------------------------------------------------
-
-SANE_Status CSelko2ScanFunc::ConvertToSaneErr(uint32_t code) { return FindSelko2ErrorRow(code).status; }
-
-bool CSelko2ScanFunc::GetErrorCode(uint32_t code, uint8_t* out) {
-  if (!out) return false;
-  *out = FindSelko2ErrorRow(code).errorCode;
-  return true;
-}
-
-bool CSelko2ScanFunc::SetSenseError(uint32_t code, Selko2SenseRecord* sense) {
-  if (!sense) return false;
-  const Selko2ErrorRow& row = FindSelko2ErrorRow(code);
-  if (row.hasSense) SetSenceCode(sense, row.key, row.asc, row.ascq);
-  if (row.errorLog) WriteErrorLogFile(code);
-  return true;
-}
-
-bool CSelko2ScanFunc::SetSenceCode(Selko2SenseRecord* sense, uint8_t key, uint8_t code, uint8_t qualifier) {
-  if (!sense) return false;
-  PutLe32(sense->bytes, 4);
-  sense->bytes[8] = 0xF0;
-  sense->bytes[10] = key;
-  sense->bytes[20] = code;
-  sense->bytes[21] = qualifier;
   return true;
 }
 
