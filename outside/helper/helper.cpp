@@ -9,7 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "dravn_export.h"
 #include "edge_rule.h"
@@ -27,61 +31,95 @@ namespace {
 bool ValidPlane(const void* p, int step, int width) { return p && step >= width; }
 
 // One row of the kernel's response over columns 2 .. width - 3 of row y
-// (needs rows y - 2 .. y + 2); 0 elsewhere. The kernel is symmetric, so the
-// rows two and one apart are summed first.
+// (needs rows y - 2 .. y + 2); 0 elsewhere. The kernel is symmetric: each
+// column's five pixels are first weighted as they count for the columns two
+// (p), one (q) and none (c) away, then three to five columns are summed.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict out, int16_t* __restrict a,
-            int16_t* __restrict b) {
+void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict out, uint16_t* __restrict p,
+            uint16_t* __restrict q, uint16_t* __restrict c) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
-  const uint8_t* __restrict r2 = r1 + step;
+  const uint8_t* r2 = r1 + step;
   const uint8_t* r3 = r2 + step;
   const uint8_t* r4 = r3 + step;
-  for (int x = 0; x < width; ++x) {
-    a[x] = int16_t(r0[x] + r4[x]);
-    b[x] = int16_t(r1[x] + r3[x]);
-  }
-  out[0] = out[1] = 0;
-  out[width - 2] = out[width - 1] = 0;
   // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
   // sums still add up to it exactly.
   using S = uint16_t;
-  for (int x = 2; x < width - 2; ++x) {
-    const S v = S(S(4) * S(a[x - 2] + a[x + 2]) + S(7) * S(a[x - 1] + a[x + 1]) + S(8) * S(a[x]) +
-                  S(7) * S(b[x - 2] + b[x + 2]) + S(2) * S(b[x - 1] + b[x + 1]) - S(15) * S(b[x]) +
-                  S(8) * S(r2[x - 2] + r2[x + 2]) - S(15) * S(r2[x - 1] + r2[x + 1]) - S(52) * S(r2[x]));
-    out[x] = int16_t(v);
+  for (int x = 0; x < width; ++x) {
+    const S a = S(r0[x] + r4[x]), b = S(r1[x] + r3[x]), m = r2[x];
+    p[x] = S(S(4) * a + S(7) * b + S(8) * m);
+    q[x] = S(S(7) * a + S(2) * b - S(15) * m);
+    c[x] = S(S(8) * a - S(15) * b - S(52) * m);
+  }
+  out[0] = out[1] = 0;
+  out[width - 2] = out[width - 1] = 0;
+  for (int x = 2; x < width - 2; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+}
+
+// The grey step across a crossing passes a limit: d8 between the 1-2-1
+// weighted sums of the lines of three pixels on its two sides, d6 between
+// their plain sums. Such sums and their differences fit 16-bit lanes.
+inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
+  return int16_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
+}
+
+// Steps across the crossings between columns x - 1 and x of the three rows
+// around `g`, x in 3 .. width - 3: each is shared by the pixels on its two
+// sides. `sums` takes the three rows' column sums.
+DRAVN_VECTOR_CLONES
+void ColumnSteps(const uint8_t* g, int step, int width, int16_t t1, int16_t t2, int16_t* __restrict sums,
+                 int16_t* __restrict strong) {
+  const uint8_t* gm = g - step;
+  const uint8_t* gp = g + step;
+  for (int x = 2; x <= width - 3; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
+  for (int x = 3; x <= width - 3; ++x) {
+    const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
+    strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2);
   }
 }
 
+// Steps across the crossings between row `a` and the row `b` below it,
+// columns 3 .. width - 4: one row's steps below are the next row's above.
+DRAVN_VECTOR_CLONES
+void RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int width, int16_t t1, int16_t t2,
+              int16_t* __restrict strong) {
+  for (int x = 3; x <= width - 4; ++x) {
+    const int16_t d6 = int16_t((b[x - 1] + b[x] + b[x + 1]) - (a[x - 1] + a[x] + a[x + 1]));
+    strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2);
+  }
+}
+
+// One bit for each of 64 mask bytes (0 or 1), the first in bit 0.
+inline uint64_t MaskBits(const uint8_t* mask) {
+  uint64_t bits = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + 16 * i));
+    bits |= uint64_t(~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & 0xFFFFu) << (16 * i);
+  }
+#else
+  for (int i = 0; i < 64; ++i) bits |= uint64_t(mask[i]) << i;
+#endif
+  return bits;
+}
+
 // The edge rule of edge_rule::EdgeStep over columns 3 .. width - 4 of one
-// row, written branch-free so that it runs on whole vectors: mask[x] is 1
-// where the pixel lies on the light side of a strong crossing; darkest[x]
-// is the smallest of its 8 neighbours.
+// row, from the steps measured above: mask[x] is 1 where the pixel lies on
+// the light side of a strong crossing; darkest[x] is the smallest of its 8
+// neighbours.
 DRAVN_VECTOR_CLONES
 void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
-             const int16_t* __restrict down, int width, int16_t t1, int16_t t2, uint8_t* __restrict mask,
-             uint8_t* __restrict darkest) {
+             const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
+             const int16_t* __restrict below, int width, uint8_t* __restrict mask, uint8_t* __restrict darkest) {
+  for (int x = 3; x <= width - 4; ++x) {
+    const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
+                                ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
+    mask[x] = uint8_t((r[x] < 0) & any);
+  }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  // Sums of three pixels and their differences fit 16 bits: whole vectors of
-  // 16-bit lanes.
-  using S = int16_t;
-  auto over = [t1, t2](S w8, S w6) { return (S(w8 < 0 ? -w8 : w8) > t1) | (S(w6 < 0 ? -w6 : w6) > t2); };
   for (int x = 3; x <= width - 4; ++x) {
-    // Across a vertical crossing: column sums of the rows y - 1 .. y + 1.
-    const S vl = S(gm[x - 1] + g[x - 1] + gp[x - 1]), vc = S(gm[x] + g[x] + gp[x]),
-            vr = S(gm[x + 1] + g[x + 1] + gp[x + 1]);
-    const S wl = S(vl + g[x - 1]), wc = S(vc + g[x]), wr = S(vr + g[x + 1]);
-    // Across a horizontal crossing: row sums of the columns x - 1 .. x + 1.
-    const S hu = S(gm[x - 1] + gm[x] + gm[x + 1]), hc = S(g[x - 1] + g[x] + g[x + 1]),
-            hd = S(gp[x - 1] + gp[x] + gp[x + 1]);
-    const S ku = S(hu + gm[x]), kc = S(hc + g[x]), kd = S(hd + gp[x]);
-    const int left = (r[x - 1] > 0) & over(S(wc - wl), S(vc - vl));
-    const int right = (r[x + 1] > 0) & over(S(wc - wr), S(vc - vr));
-    const int above = (up[x] > 0) & over(S(kc - ku), S(hc - hu));
-    const int below = (down[x] > 0) & over(S(kc - kd), S(hc - hd));
-    mask[x] = uint8_t((r[x] < 0) & (left | right | above | below));
     const uint8_t m1 = std::min(std::min(gm[x - 1], gm[x]), std::min(gm[x + 1], g[x - 1]));
     const uint8_t m2 = std::min(std::min(g[x + 1], gp[x - 1]), std::min(gp[x], gp[x + 1]));
     darkest[x] = std::min(m1, m2);
@@ -130,39 +168,55 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
   const int mix = std::clamp(t3, 0, 8);
   try {
     const size_t n = static_cast<size_t>(w);
-    std::vector<int16_t> ring(n * 3), a(n), b(n);
+    std::vector<int16_t> ring(n * 3), steps(n * 4);
+    std::vector<uint16_t> weighted(n * 3);
     int16_t* rows[3] = {ring.data(), ring.data() + w, ring.data() + 2 * w};
-    LogRow(src, srcStep, w, 2, rows[0], a.data(), b.data());
-    LogRow(src, srcStep, w, 3, rows[1], a.data(), b.data());
-    std::vector<uint8_t> mask(n + 8), darkest(n);  // the mask is read in words of eight
+    int16_t* sums = steps.data();
+    int16_t* across = sums + w;
+    int16_t* above = across + w;
+    int16_t* below = above + w;
+    auto response = [&](int y, int16_t* out) {
+      LogRow(src, srcStep, w, y, out, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
+    };
+    response(2, rows[0]);
+    response(3, rows[1]);
+    std::vector<uint8_t> mask(n + 64), darkest(n);  // the mask is read 64 bytes at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
+    RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), w, lim1, lim2, above);
+    // Counts of neighbouring edges often fall into one bin: four sets of
+    // bins let the increments overlap.
+    int bins1[4][64] = {}, bins2[4][64] = {};
     for (int y = 3; y <= h - 4; ++y) {
-      LogRow(src, srcStep, w, y + 1, rows[2], a.data(), b.data());
+      response(y + 1, rows[2]);
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
-      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], w, lim1, lim2, mask.data(), darkest.data());
+      ColumnSteps(g, srcStep, w, lim1, lim2, sums, across);
+      RowSteps(g, g + srcStep, w, lim1, lim2, below);
+      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], across, above, below, w, mask.data(), darkest.data());
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
-      // Most of a page holds no edge: look at the mask eight bytes at a time.
-      for (int x0 = 0; x0 < w; x0 += 8) {
-        uint64_t word;
-        std::memcpy(&word, &mask[size_t(x0)], 8);
-        while (word) {
-          const int at = __builtin_ctzll(word) / 8;
-          word &= ~(uint64_t(0xFF) << (8 * at));
-          const int x = x0 + at;
+      // Most of a page holds no edge: visit the set bits of the mask, 64
+      // pixels a word.
+      for (int x0 = 0; x0 < w; x0 += 64) {
+        for (uint64_t word = MaskBits(&mask[size_t(x0)]); word; word &= word - 1) {
+          const int x = x0 + __builtin_ctzll(word);
           const int m = darkest[size_t(x)], v = g[x];
           e1[x] = 1;
           e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
-          ++hist1[std::min(m, v) / 4];
-          ++hist2[v / 4];
+          ++bins1[x & 3][std::min(m, v) / 4];
+          ++bins2[x & 3][v / 4];
         }
       }
-      // The ring is addressed through row pointers: rotate them.
+      // The rings are addressed through pointers: rotate them.
       int16_t* first = rows[0];
       rows[0] = rows[1];
       rows[1] = rows[2];
       rows[2] = first;
+      std::swap(above, below);
+    }
+    for (int i = 0; i < 64; ++i) {
+      hist1[i] += bins1[0][i] + bins1[1][i] + bins1[2][i] + bins1[3][i];
+      hist2[i] += bins2[0][i] + bins2[1][i] + bins2[2][i] + bins2[3][i];
     }
   } catch (const std::bad_alloc&) {
     return 0;

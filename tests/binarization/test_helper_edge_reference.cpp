@@ -128,7 +128,12 @@ TEST_P(BenchmarkPage, MatchesTheReference) {
   const dravn_degraded::Page page = dravn_degraded::MakePage(GetParam(), 300);
   Compare(dravn_degraded::KindName(GetParam()), page.grey, page.width, page.width, page.height, kNumbers[0]);
 }
-INSTANTIATE_TEST_SUITE_P(Kinds, BenchmarkPage, ::testing::ValuesIn(dravn_degraded::kAllKinds));
+INSTANTIATE_TEST_SUITE_P(Kinds, BenchmarkPage, ::testing::ValuesIn(dravn_degraded::kAllKinds), [](const auto& info) {
+  std::string name = dravn_degraded::KindName(info.param);
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+});
 
 TEST_F(EdgeReference, DegradedPagesAtOddSizesAndEveryRangeOfTheNumbers) {
   struct Size {
