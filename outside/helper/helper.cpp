@@ -136,6 +136,13 @@ void DropRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, in
   for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] - e1[x]), s[x] = uint16_t(s[x] - e2[x]);
 }
 
+// Both at once: the window moves down a row, `in` entering and `out` leaving.
+DRAVN_VECTOR_CLONES
+void SlideRows(uint16_t* __restrict c, uint16_t* __restrict s, const uint8_t* in1, const uint8_t* in2,
+               const uint8_t* out1, const uint8_t* out2, int w) {
+  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
+}
+
 // White where the grey times the edge count around the pixel (its 5x5 block
 // without itself) reaches the sum of their levels; with no edge around, where
 // it reaches the threshold. Counts and sums stay within 16 bits (24 x 255).
@@ -238,8 +245,12 @@ DRAVN_EXPORT int i3Helper_BinarizeTo8uCombined(const uint8_t* src, int srcStep, 
     auto plane = [srcStep](const uint8_t* p, int y) { return p + std::ptrdiff_t(y) * srcStep; };
     for (int y = 0; y < std::min(2, h); ++y) AddRows(c, s, plane(edge1, y), plane(edge2, y), w);
     for (int y = 0; y < h; ++y) {
-      if (y + 2 < h) AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
-      if (y - 3 >= 0) DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
+      if (y + 2 < h && y - 3 >= 0)
+        SlideRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), plane(edge1, y - 3), plane(edge2, y - 3), w);
+      else if (y + 2 < h)
+        AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
+      else if (y - 3 >= 0)
+        DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
       BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), c, s, w, threshold,
                   dst + std::ptrdiff_t(y) * dstStep);
     }

@@ -2,7 +2,8 @@
 // form of the same rule kept here: both edge planes (written over pages of
 // noise, so a stray write shows) and both histograms must match byte for
 // byte on the benchmark's pages, document pages, odd sizes and strides, tiny
-// pages and every range of the three numbers the units pass.
+// pages and every range of the three numbers the units pass. Its
+// binarization over those planes is held to a per-pixel form as well.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,6 +77,26 @@ void RefEdges(const uint8_t* src, int step, int w, int h, int t1, int t2, int t3
     }
 }
 
+// White where the grey times the number of edges in the 5x5 block around
+// the pixel (itself left out) reaches the sum of their levels; with no edge
+// there, where the grey reaches the threshold.
+std::vector<uint8_t> RefBinarize(const uint8_t* src, const uint8_t* e1, const uint8_t* e2, int w, int h, int t) {
+  std::vector<uint8_t> out(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int n = 0, sum = 0;
+      for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx) {
+          const int nx = x + dx, ny = y + dy;
+          if ((dx || dy) && nx >= 0 && nx < w && ny >= 0 && ny < h)
+            n += e1[size_t(ny) * w + nx], sum += e2[size_t(ny) * w + nx];
+        }
+      const int g = src[size_t(y) * w + x];
+      out[size_t(y) * w + x] = n ? g * n >= sum : g >= t;
+    }
+  return out;
+}
+
 // ---- the comparison ----
 
 struct Numbers {
@@ -121,12 +142,30 @@ class EdgeReference : public ::testing::Test {
   }
 };
 
+// The binarization over edge planes measured by the library itself (the
+// edge measurement is held to its reference above), threshold `t`.
+void CompareBinarize(const std::string& what, const std::vector<uint8_t>& page, int w, int h, int t) {
+  std::vector<uint8_t> e1(page.size()), e2(page.size()), got(page.size(), 9);
+  std::vector<int> hist1(64), hist2(64);
+  const I3HelperSize size{w, h};
+  g_i3Helper.GetEdgeThreshold8u8u(page.data(), w, e1.data(), w, e2.data(), w, &size, 0, 130, 104, 5, hist1.data(),
+                                  hist2.data(), 0x100000);
+  ASSERT_EQ(g_i3Helper.BinarizeTo8uCombined(page.data(), w, e1.data(), e2.data(), uint8_t(t), &size, 0x100000,
+                                            got.data(), w),
+            0);
+  const std::vector<uint8_t> want = RefBinarize(page.data(), e1.data(), e2.data(), w, h, t);
+  for (size_t i = 0; i < want.size(); ++i)
+    ASSERT_EQ(got[i], want[i]) << what << " " << w << "x" << h << ": row " << i / size_t(w) << " column "
+                               << i % size_t(w);
+}
+
 class BenchmarkPage : public EdgeReference, public ::testing::WithParamInterface<dravn_degraded::Kind> {};
 
 // The benchmark's A4 pages at 300 dpi, with what the unit passes by default.
 TEST_P(BenchmarkPage, MatchesTheReference) {
   const dravn_degraded::Page page = dravn_degraded::MakePage(GetParam(), 300);
   Compare(dravn_degraded::KindName(GetParam()), page.grey, page.width, page.width, page.height, kNumbers[0]);
+  CompareBinarize(dravn_degraded::KindName(GetParam()), page.grey, page.width, page.height, 128);
 }
 INSTANTIATE_TEST_SUITE_P(Kinds, BenchmarkPage, ::testing::ValuesIn(dravn_degraded::kAllKinds), [](const auto& info) {
   std::string name = dravn_degraded::KindName(info.param);
@@ -146,6 +185,7 @@ TEST_F(EdgeReference, DegradedPagesAtOddSizesAndEveryRangeOfTheNumbers) {
       const dravn_degraded::Page page = dravn_degraded::MakePage(kind, s.dpi, s.wMm, s.hMm, unsigned(3 + i));
       const Numbers& n = kNumbers[size_t(i++) % std::size(kNumbers)];
       Compare(dravn_degraded::KindName(kind), page.grey, page.width, page.width, page.height, n);
+      CompareBinarize(dravn_degraded::KindName(kind), page.grey, page.width, page.height, 60 * (i % 5));
     }
   }
 }
@@ -186,6 +226,7 @@ TEST_F(EdgeReference, TinyAndNarrowPagesOfHardContrast) {
         Compare("noise", noise, w, w, h, n, 3, 0);
         Compare("board", board, w, w, h, n);
       }
+      CompareBinarize("noise", noise, w, h, 100);
     }
 }
 
