@@ -30,12 +30,12 @@ namespace {
 
 bool ValidPlane(const void* p, int step, int width) { return p && step >= width; }
 
-// One row of the kernel's response over columns 2 .. width - 3 of row y
-// (needs rows y - 2 .. y + 2); 0 elsewhere. The kernel is symmetric: each
+// The kernel's response in row y over columns from .. to - 1, within
+// 2 .. width - 3 (needs rows y - 2 .. y + 2). The kernel is symmetric: each
 // column's five pixels are first weighted as they count for the columns two
 // (p), one (q) and none (c) away, then three to five columns are summed.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict out, uint16_t* __restrict p,
+void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __restrict out, uint16_t* __restrict p,
             uint16_t* __restrict q, uint16_t* __restrict c) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
@@ -45,15 +45,13 @@ void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict 
   // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
   // sums still add up to it exactly.
   using S = uint16_t;
-  for (int x = 0; x < width; ++x) {
+  for (int x = from - 2; x < to + 2; ++x) {
     const S a = S(r0[x] + r4[x]), b = S(r1[x] + r3[x]), m = r2[x];
     p[x] = S(S(4) * a + S(7) * b + S(8) * m);
     q[x] = S(S(7) * a + S(2) * b - S(15) * m);
     c[x] = S(S(8) * a - S(15) * b - S(52) * m);
   }
-  out[0] = out[1] = 0;
-  out[width - 2] = out[width - 1] = 0;
-  for (int x = 2; x < width - 2; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+  for (int x = from; x < to; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
 }
 
 // The grey step across a crossing passes a limit: d8 between the 1-2-1
@@ -89,6 +87,16 @@ void RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int widt
   }
 }
 
+// Whether any crossing next to columns from .. to - 1 has a strong step;
+// where none has, no pixel there is an edge whatever the response.
+DRAVN_VECTOR_CLONES
+bool AnyStep(const int16_t* __restrict across, const int16_t* __restrict above, const int16_t* __restrict below,
+             int from, int to) {
+  int16_t any = 0;
+  for (int x = from; x < to; ++x) any = int16_t(any | across[x] | across[x + 1] | above[x] | below[x]);
+  return any != 0;
+}
+
 // One bit for each of 64 mask bytes (0 or 1), the first in bit 0.
 inline uint64_t MaskBits(const uint8_t* mask) {
   uint64_t bits = 0;
@@ -104,22 +112,23 @@ inline uint64_t MaskBits(const uint8_t* mask) {
   return bits;
 }
 
-// The edge rule of edge_rule::EdgeStep over columns 3 .. width - 4 of one
-// row, from the steps measured above: mask[x] is 1 where the pixel lies on
-// the light side of a strong crossing; darkest[x] is the smallest of its 8
-// neighbours.
+// The edge rule of edge_rule::EdgeStep over columns from .. to - 1 (within
+// 3 .. width - 4) of one row, from the steps measured above: mask[x] is 1
+// where the pixel lies on the light side of a strong crossing; darkest[x]
+// is the smallest of its 8 neighbours.
 DRAVN_VECTOR_CLONES
 void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
              const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
-             const int16_t* __restrict below, int width, uint8_t* __restrict mask, uint8_t* __restrict darkest) {
-  for (int x = 3; x <= width - 4; ++x) {
+             const int16_t* __restrict below, int from, int to, uint8_t* __restrict mask,
+             uint8_t* __restrict darkest) {
+  for (int x = from; x < to; ++x) {
     const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
                                 ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
     mask[x] = uint8_t((r[x] < 0) & any);
   }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  for (int x = 3; x <= width - 4; ++x) {
+  for (int x = from; x < to; ++x) {
     const uint8_t m1 = std::min(std::min(gm[x - 1], gm[x]), std::min(gm[x + 1], g[x - 1]));
     const uint8_t m2 = std::min(std::min(g[x + 1], gp[x - 1]), std::min(gp[x], gp[x + 1]));
     darkest[x] = std::min(m1, m2);
@@ -175,19 +184,32 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
   const int mix = std::clamp(t3, 0, 8);
   try {
     const size_t n = static_cast<size_t>(w);
+    // The response is needed only next to strong steps: it is worked out
+    // for blocks of 256 columns as they come up, and each of the three rows
+    // of the ring notes which of its blocks it holds. Columns 0, 1,
+    // width - 2 and width - 1 keep a response of 0.
+    constexpr int kBlock = 256;
+    const int blocks = (w + kBlock - 1) / kBlock;
     std::vector<int16_t> ring(n * 3), steps(n * 4);
     std::vector<uint16_t> weighted(n * 3);
-    int16_t* rows[3] = {ring.data(), ring.data() + w, ring.data() + 2 * w};
+    std::vector<uint8_t> held(size_t(blocks) * 3);
+    struct Row {
+      int16_t* r;
+      uint8_t* held;
+    } rows[3];
+    for (int i = 0; i < 3; ++i) rows[i] = {ring.data() + i * n, held.data() + i * size_t(blocks)};
+    auto need = [&](const Row& row, int y, int block) {
+      if (block < 0 || block >= blocks || row.held[block]) return;
+      row.held[block] = 1;
+      const int from = std::max(block * kBlock, 2), to = std::min(block * kBlock + kBlock, w - 2);
+      if (from < to)
+        LogRow(src, srcStep, y, from, to, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
+    };
     int16_t* sums = steps.data();
     int16_t* across = sums + w;
     int16_t* above = across + w;
     int16_t* below = above + w;
-    auto response = [&](int y, int16_t* out) {
-      LogRow(src, srcStep, w, y, out, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
-    };
-    response(2, rows[0]);
-    response(3, rows[1]);
-    std::vector<uint8_t> mask(n + 64), darkest(n);  // the mask is read 64 bytes at a time
+    std::vector<uint8_t> mask(n + kBlock), darkest(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
     RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), w, lim1, lim2, above);
@@ -195,30 +217,39 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     // bins let the increments overlap.
     int bins1[4][64] = {}, bins2[4][64] = {};
     for (int y = 3; y <= h - 4; ++y) {
-      response(y + 1, rows[2]);
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
       ColumnSteps(g, srcStep, w, lim1, lim2, sums, across);
       RowSteps(g, g + srcStep, w, lim1, lim2, below);
-      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], across, above, below, w, mask.data(), darkest.data());
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
-      // Most of a page holds no edge: visit the set bits of the mask, 64
-      // pixels a word.
-      for (int x0 = 0; x0 < w; x0 += 64) {
-        for (uint64_t word = MaskBits(&mask[size_t(x0)]); word; word &= word - 1) {
-          const int x = x0 + __builtin_ctzll(word);
-          const int m = darkest[size_t(x)], v = g[x];
-          e1[x] = 1;
-          e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
-          ++bins1[x & 3][std::min(m, v) / 4];
-          ++bins2[x & 3][v / 4];
-        }
+      for (int b = 0; b < blocks; ++b) {
+        const int x0 = b * kBlock, from = std::max(x0, 3), to = std::min(x0 + kBlock, w - 3);
+        if (from >= to || !AnyStep(across, above, below, from, to)) continue;
+        need(rows[0], y - 1, b);
+        need(rows[1], y, b);
+        need(rows[2], y + 1, b);
+        // The pixels at the block's ends look one column beyond it.
+        need(rows[1], y, (from - 1) / kBlock);
+        need(rows[1], y, to / kBlock);
+        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, across, above, below, from, to, mask.data(),
+                darkest.data());
+        for (int x64 = x0; x64 < to; x64 += 64)
+          for (uint64_t word = MaskBits(&mask[size_t(x64)]); word; word &= word - 1) {
+            const int x = x64 + __builtin_ctzll(word);
+            const int m = darkest[size_t(x)], v = g[x];
+            e1[x] = 1;
+            e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
+            ++bins1[x & 3][std::min(m, v) / 4];
+            ++bins2[x & 3][v / 4];
+          }
       }
-      // The rings are addressed through pointers: rotate them.
-      int16_t* first = rows[0];
+      // The rings are addressed through pointers: rotate them; the row that
+      // comes in holds nothing yet.
+      const Row first = rows[0];
       rows[0] = rows[1];
       rows[1] = rows[2];
       rows[2] = first;
+      std::fill(rows[2].held, rows[2].held + blocks, uint8_t(0));
       std::swap(above, below);
     }
     for (int i = 0; i < 64; ++i) {

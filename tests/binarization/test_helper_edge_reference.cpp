@@ -230,4 +230,27 @@ TEST_F(EdgeReference, TinyAndNarrowPagesOfHardContrast) {
     }
 }
 
+TEST_F(EdgeReference, SpotsAndInkEdgesAtManyColumnsOfWidePages) {
+  // Paper with a faint grain and single dark spots, each at another
+  // column: what the measurement sees of a spot must not depend on where
+  // the page's columns are cut up.
+  unsigned seed = 5;
+  for (int w : {300, 517, 1030}) {
+    const int h = 40;
+    std::vector<uint8_t> page(size_t(w) * h);
+    for (uint8_t& v : page) v = uint8_t(196 + rand_r(&seed) % 9);
+    for (int y = 4, x = 1; y < h - 4; y += 3, x = (x * 7 + 61) % w)
+      for (int k = 0; k < 4 && x + k < w; ++k) page[size_t(y) * w + x + k] = uint8_t(20 * k);
+    for (int x = 0; x < w; x += 1 + x % 255) page[size_t(h / 2) * w + x] = 0;
+    // Ink starting at every 64th column, and ink ending there.
+    for (int x = 64; x + 4 < w; x += 64)
+      for (int k = 0; k < 4; ++k) {
+        for (int y = 28; y < 35; ++y) page[size_t(y) * w + x + k] = 10;
+        for (int y = 8; y < 15; ++y) page[size_t(y) * w + x - 1 - k] = 10;
+      }
+    for (const Numbers& n : kNumbers) Compare("spots", page, w, w, h, n);
+    CompareBinarize("spots", page, w, h, 128);
+  }
+}
+
 }  // namespace
