@@ -9,7 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "dravn_export.h"
 #include "edge_rule.h"
@@ -26,62 +30,105 @@ namespace {
 
 bool ValidPlane(const void* p, int step, int width) { return p && step >= width; }
 
-// One row of the kernel's response over columns 2 .. width - 3 of row y
-// (needs rows y - 2 .. y + 2); 0 elsewhere. The kernel is symmetric, so the
-// rows two and one apart are summed first.
+// The kernel's response in row y over columns from .. to - 1, within
+// 2 .. width - 3 (needs rows y - 2 .. y + 2). The kernel is symmetric: each
+// column's five pixels are first weighted as they count for the columns two
+// (p), one (q) and none (c) away, then three to five columns are summed.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int width, int y, int16_t* __restrict out, int16_t* __restrict a,
-            int16_t* __restrict b) {
+void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __restrict out, uint16_t* __restrict p,
+            uint16_t* __restrict q, uint16_t* __restrict c) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
-  const uint8_t* __restrict r2 = r1 + step;
+  const uint8_t* r2 = r1 + step;
   const uint8_t* r3 = r2 + step;
   const uint8_t* r4 = r3 + step;
-  for (int x = 0; x < width; ++x) {
-    a[x] = int16_t(r0[x] + r4[x]);
-    b[x] = int16_t(r1[x] + r3[x]);
-  }
-  out[0] = out[1] = 0;
-  out[width - 2] = out[width - 1] = 0;
   // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
   // sums still add up to it exactly.
   using S = uint16_t;
-  for (int x = 2; x < width - 2; ++x) {
-    const S v = S(S(4) * S(a[x - 2] + a[x + 2]) + S(7) * S(a[x - 1] + a[x + 1]) + S(8) * S(a[x]) +
-                  S(7) * S(b[x - 2] + b[x + 2]) + S(2) * S(b[x - 1] + b[x + 1]) - S(15) * S(b[x]) +
-                  S(8) * S(r2[x - 2] + r2[x + 2]) - S(15) * S(r2[x - 1] + r2[x + 1]) - S(52) * S(r2[x]));
-    out[x] = int16_t(v);
+  for (int x = from - 2; x < to + 2; ++x) {
+    const S a = S(r0[x] + r4[x]), b = S(r1[x] + r3[x]), m = r2[x];
+    p[x] = S(S(4) * a + S(7) * b + S(8) * m);
+    q[x] = S(S(7) * a + S(2) * b - S(15) * m);
+    c[x] = S(S(8) * a - S(15) * b - S(52) * m);
+  }
+  for (int x = from; x < to; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+}
+
+// The grey step across a crossing passes a limit: d8 between the 1-2-1
+// weighted sums of the lines of three pixels on its two sides, d6 between
+// their plain sums. Such sums and their differences fit 16-bit lanes.
+inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
+  return int16_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
+}
+
+// Steps across the crossings between columns x - 1 and x of the three rows
+// around `g`, x in 3 .. width - 3: each is shared by the pixels on its two
+// sides. `sums` takes the three rows' column sums.
+DRAVN_VECTOR_CLONES
+void ColumnSteps(const uint8_t* g, int step, int width, int16_t t1, int16_t t2, int16_t* __restrict sums,
+                 int16_t* __restrict strong) {
+  const uint8_t* gm = g - step;
+  const uint8_t* gp = g + step;
+  for (int x = 2; x <= width - 3; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
+  for (int x = 3; x <= width - 3; ++x) {
+    const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
+    strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2);
   }
 }
 
-// The edge rule of edge_rule::EdgeStep over columns 3 .. width - 4 of one
-// row, written branch-free so that it runs on whole vectors: mask[x] is 1
+// Steps across the crossings between row `a` and the row `b` below it,
+// columns 3 .. width - 4: one row's steps below are the next row's above.
+DRAVN_VECTOR_CLONES
+void RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int width, int16_t t1, int16_t t2,
+              int16_t* __restrict strong) {
+  for (int x = 3; x <= width - 4; ++x) {
+    const int16_t d6 = int16_t((b[x - 1] + b[x] + b[x + 1]) - (a[x - 1] + a[x] + a[x + 1]));
+    strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2);
+  }
+}
+
+// Whether any crossing next to columns from .. to - 1 has a strong step;
+// where none has, no pixel there is an edge whatever the response.
+DRAVN_VECTOR_CLONES
+bool AnyStep(const int16_t* __restrict across, const int16_t* __restrict above, const int16_t* __restrict below,
+             int from, int to) {
+  int16_t any = 0;
+  for (int x = from; x < to; ++x) any = int16_t(any | across[x] | across[x + 1] | above[x] | below[x]);
+  return any != 0;
+}
+
+// One bit for each of 64 mask bytes (0 or 1), the first in bit 0.
+inline uint64_t MaskBits(const uint8_t* mask) {
+  uint64_t bits = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + 16 * i));
+    bits |= uint64_t(~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & 0xFFFFu) << (16 * i);
+  }
+#else
+  for (int i = 0; i < 64; ++i) bits |= uint64_t(mask[i]) << i;
+#endif
+  return bits;
+}
+
+// The edge rule of edge_rule::EdgeStep over columns from .. to - 1 (within
+// 3 .. width - 4) of one row, from the steps measured above: mask[x] is 1
 // where the pixel lies on the light side of a strong crossing; darkest[x]
 // is the smallest of its 8 neighbours.
 DRAVN_VECTOR_CLONES
 void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
-             const int16_t* __restrict down, int width, int16_t t1, int16_t t2, uint8_t* __restrict mask,
+             const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
+             const int16_t* __restrict below, int from, int to, uint8_t* __restrict mask,
              uint8_t* __restrict darkest) {
+  for (int x = from; x < to; ++x) {
+    const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
+                                ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
+    mask[x] = uint8_t((r[x] < 0) & any);
+  }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  // Sums of three pixels and their differences fit 16 bits: whole vectors of
-  // 16-bit lanes.
-  using S = int16_t;
-  auto over = [t1, t2](S w8, S w6) { return (S(w8 < 0 ? -w8 : w8) > t1) | (S(w6 < 0 ? -w6 : w6) > t2); };
-  for (int x = 3; x <= width - 4; ++x) {
-    // Across a vertical crossing: column sums of the rows y - 1 .. y + 1.
-    const S vl = S(gm[x - 1] + g[x - 1] + gp[x - 1]), vc = S(gm[x] + g[x] + gp[x]),
-            vr = S(gm[x + 1] + g[x + 1] + gp[x + 1]);
-    const S wl = S(vl + g[x - 1]), wc = S(vc + g[x]), wr = S(vr + g[x + 1]);
-    // Across a horizontal crossing: row sums of the columns x - 1 .. x + 1.
-    const S hu = S(gm[x - 1] + gm[x] + gm[x + 1]), hc = S(g[x - 1] + g[x] + g[x + 1]),
-            hd = S(gp[x - 1] + gp[x] + gp[x + 1]);
-    const S ku = S(hu + gm[x]), kc = S(hc + g[x]), kd = S(hd + gp[x]);
-    const int left = (r[x - 1] > 0) & over(S(wc - wl), S(vc - vl));
-    const int right = (r[x + 1] > 0) & over(S(wc - wr), S(vc - vr));
-    const int above = (up[x] > 0) & over(S(kc - ku), S(hc - hu));
-    const int below = (down[x] > 0) & over(S(kc - kd), S(hc - hd));
-    mask[x] = uint8_t((r[x] < 0) & (left | right | above | below));
+  for (int x = from; x < to; ++x) {
     const uint8_t m1 = std::min(std::min(gm[x - 1], gm[x]), std::min(gm[x + 1], g[x - 1]));
     const uint8_t m2 = std::min(std::min(g[x + 1], gp[x - 1]), std::min(gp[x], gp[x + 1]));
     darkest[x] = std::min(m1, m2);
@@ -96,6 +143,13 @@ void AddRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int
 DRAVN_VECTOR_CLONES
 void DropRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
   for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] - e1[x]), s[x] = uint16_t(s[x] - e2[x]);
+}
+
+// Both at once: the window moves down a row, `in` entering and `out` leaving.
+DRAVN_VECTOR_CLONES
+void SlideRows(uint16_t* __restrict c, uint16_t* __restrict s, const uint8_t* in1, const uint8_t* in2,
+               const uint8_t* out1, const uint8_t* out2, int w) {
+  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
 }
 
 // White where the grey times the edge count around the pixel (its 5x5 block
@@ -130,39 +184,77 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
   const int mix = std::clamp(t3, 0, 8);
   try {
     const size_t n = static_cast<size_t>(w);
-    std::vector<int16_t> ring(n * 3), a(n), b(n);
-    int16_t* rows[3] = {ring.data(), ring.data() + w, ring.data() + 2 * w};
-    LogRow(src, srcStep, w, 2, rows[0], a.data(), b.data());
-    LogRow(src, srcStep, w, 3, rows[1], a.data(), b.data());
-    std::vector<uint8_t> mask(n + 8), darkest(n);  // the mask is read in words of eight
+    // The response is needed only next to strong steps: it is worked out
+    // for blocks of 256 columns as they come up, and each of the three rows
+    // of the ring notes which of its blocks it holds. Columns 0, 1,
+    // width - 2 and width - 1 keep a response of 0.
+    constexpr int kBlock = 256;
+    const int blocks = (w + kBlock - 1) / kBlock;
+    std::vector<int16_t> ring(n * 3), steps(n * 4);
+    std::vector<uint16_t> weighted(n * 3);
+    std::vector<uint8_t> held(size_t(blocks) * 3);
+    struct Row {
+      int16_t* r;
+      uint8_t* held;
+    } rows[3];
+    for (int i = 0; i < 3; ++i) rows[i] = {ring.data() + i * n, held.data() + i * size_t(blocks)};
+    auto need = [&](const Row& row, int y, int block) {
+      if (block < 0 || block >= blocks || row.held[block]) return;
+      row.held[block] = 1;
+      const int from = std::max(block * kBlock, 2), to = std::min(block * kBlock + kBlock, w - 2);
+      if (from < to)
+        LogRow(src, srcStep, y, from, to, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
+    };
+    int16_t* sums = steps.data();
+    int16_t* across = sums + w;
+    int16_t* above = across + w;
+    int16_t* below = above + w;
+    std::vector<uint8_t> mask(n + kBlock), darkest(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
+    RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), w, lim1, lim2, above);
+    // Counts of neighbouring edges often fall into one bin: four sets of
+    // bins let the increments overlap.
+    int bins1[4][64] = {}, bins2[4][64] = {};
     for (int y = 3; y <= h - 4; ++y) {
-      LogRow(src, srcStep, w, y + 1, rows[2], a.data(), b.data());
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
-      EdgeRow(g, srcStep, rows[0], rows[1], rows[2], w, lim1, lim2, mask.data(), darkest.data());
+      ColumnSteps(g, srcStep, w, lim1, lim2, sums, across);
+      RowSteps(g, g + srcStep, w, lim1, lim2, below);
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
-      // Most of a page holds no edge: look at the mask eight bytes at a time.
-      for (int x0 = 0; x0 < w; x0 += 8) {
-        uint64_t word;
-        std::memcpy(&word, &mask[size_t(x0)], 8);
-        while (word) {
-          const int at = __builtin_ctzll(word) / 8;
-          word &= ~(uint64_t(0xFF) << (8 * at));
-          const int x = x0 + at;
-          const int m = darkest[size_t(x)], v = g[x];
-          e1[x] = 1;
-          e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
-          ++hist1[std::min(m, v) / 4];
-          ++hist2[v / 4];
-        }
+      for (int b = 0; b < blocks; ++b) {
+        const int x0 = b * kBlock, from = std::max(x0, 3), to = std::min(x0 + kBlock, w - 3);
+        if (from >= to || !AnyStep(across, above, below, from, to)) continue;
+        need(rows[0], y - 1, b);
+        need(rows[1], y, b);
+        need(rows[2], y + 1, b);
+        // The pixels at the block's ends look one column beyond it.
+        need(rows[1], y, (from - 1) / kBlock);
+        need(rows[1], y, to / kBlock);
+        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, across, above, below, from, to, mask.data(),
+                darkest.data());
+        for (int x64 = x0; x64 < to; x64 += 64)
+          for (uint64_t word = MaskBits(&mask[size_t(x64)]); word; word &= word - 1) {
+            const int x = x64 + __builtin_ctzll(word);
+            const int m = darkest[size_t(x)], v = g[x];
+            e1[x] = 1;
+            e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
+            ++bins1[x & 3][std::min(m, v) / 4];
+            ++bins2[x & 3][v / 4];
+          }
       }
-      // The ring is addressed through row pointers: rotate them.
-      int16_t* first = rows[0];
+      // The rings are addressed through pointers: rotate them; the row that
+      // comes in holds nothing yet.
+      const Row first = rows[0];
       rows[0] = rows[1];
       rows[1] = rows[2];
       rows[2] = first;
+      std::fill(rows[2].held, rows[2].held + blocks, uint8_t(0));
+      std::swap(above, below);
+    }
+    for (int i = 0; i < 64; ++i) {
+      hist1[i] += bins1[0][i] + bins1[1][i] + bins1[2][i] + bins1[3][i];
+      hist2[i] += bins2[0][i] + bins2[1][i] + bins2[2][i] + bins2[3][i];
     }
   } catch (const std::bad_alloc&) {
     return 0;
@@ -184,8 +276,12 @@ DRAVN_EXPORT int i3Helper_BinarizeTo8uCombined(const uint8_t* src, int srcStep, 
     auto plane = [srcStep](const uint8_t* p, int y) { return p + std::ptrdiff_t(y) * srcStep; };
     for (int y = 0; y < std::min(2, h); ++y) AddRows(c, s, plane(edge1, y), plane(edge2, y), w);
     for (int y = 0; y < h; ++y) {
-      if (y + 2 < h) AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
-      if (y - 3 >= 0) DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
+      if (y + 2 < h && y - 3 >= 0)
+        SlideRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), plane(edge1, y - 3), plane(edge2, y - 3), w);
+      else if (y + 2 < h)
+        AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
+      else if (y - 3 >= 0)
+        DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
       BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), c, s, w, threshold,
                   dst + std::ptrdiff_t(y) * dstStep);
     }
