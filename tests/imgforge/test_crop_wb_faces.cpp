@@ -81,6 +81,7 @@ struct Cut {
   int rc = -1;
   double skew = 0;
   p2iwb::tagPOINT corners[4] = {};  // y-up
+  int width = 0, height = 0;          // of the cut-out
 };
 
 Cut CropFace(const Face& f, crop_test::Input& in) {
@@ -102,6 +103,8 @@ Cut CropFace(const Face& f, crop_test::Input& in) {
   cut.corners[2] = {c.ptRB.x, c.ptRB.y};
   cut.corners[3] = {c.ptRT.x, c.ptRT.y};
   cut.skew = layout.layoutCrop.dSkew;
+  cut.width = out.info.nWidth;
+  cut.height = out.info.nHeight;
   return cut;
 }
 
@@ -255,6 +258,37 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Face>& i) {
       return std::string(i.param.scanner) + "_" + Name(i.param.content) + "_" + std::to_string(i.param.dpi) + "dpi";
     });
+
+// Sheets turned between two angles of the line fitter's 0.2-degree grid,
+// long sides upright: the left and right sides lie along the paper's edges
+// to their ends (each corner within 2 px across them, truncation included),
+// and the cut-out, turned upright, is as wide as the paper within 2 px.
+TEST(Selko2FacesInWindow, TurnedSidesRunAlongThePaper) {
+  const Face faces[] = {
+      {300, kA5, Content::MarginText, 2.5, Place::Centred, 2},
+      {300, kA5, Content::Box, 2.5, Place::Centred, 2},
+      {300, kA5, Content::Box, -2.5, Place::Centred, 1},
+      {300, kA4, Content::Table, 1.3, Place::Centred, 1},
+      {300, kA4, Content::Justified, 0.5, Place::Centred, 2, 0, "SelkoS150"},
+      {300, kA5, Content::Justified, 0, Place::Centred, 1, 0, "SelkoS150", 0, 0},
+  };
+  for (const Face& f : faces) {
+    SCOPED_TRACE(::testing::PrintToString(f));
+    crop_test::Input in = Render(f);
+    const Cut cut = CropFace(f, in);
+    ASSERT_EQ(0, cut.rc);
+    EXPECT_NEAR(in.page.widthPx, cut.width, 2);
+    // Each corner found (pixel centres) against the paper's nearest corner
+    // (pixel edges).
+    for (int k = 0; k < 4; ++k) {
+      const double x = cut.corners[k].x + 0.5, y = -cut.corners[k].y + 0.5;
+      double best = 1e9, dx = 0;
+      for (const auto& t : in.page.corners)
+        if (std::hypot(t[0] - x, t[1] - y) < best) best = std::hypot(t[0] - x, t[1] - y), dx = x - t[0];
+      EXPECT_LE(std::fabs(dx), 2) << "corner " << k;
+    }
+  }
+}
 
 TEST(Selko2FacesInWindow, SheetsKeepTheirCorners) {
   const Paper kCard{"card", 85.6, 54};

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "P2iCrppr.h"
 
@@ -416,6 +417,65 @@ int SideShadowsPastEnds(const _P2IIMG* img, _STRTLINE* lines, tagPOINT* c) {
   }
   if (!moved) return 0;
   return GetAllXPoints4(lines, c) ? 1 : -3;
+}
+
+// The fitter's lines lie on its 0.2-degree vote grid: a side turned between
+// two grid angles comes out up to a tenth of a degree off, several pixels
+// at the ends of a long side, so that the cut keeps backing beyond one
+// corner and the paper's edge runs off the other. A left or right side
+// turns, about the middle of its points, to the slope its own refined
+// points show, where that moves one of its ends by more than a pixel: a
+// side the fitter placed well stays as it is, and so does its place. The
+// top and bottom sides are left alone: their points are moved off the edge
+// by design (a rim too bright, the lamp side's own check follows). Points
+// in working-image pixels (x, row), `scale` source pixels per working pixel,
+// `mm` source pixels per millimetre; lines in the source.
+void UprightSidesAlongTheirPoints(const PointList& lr, double scale, double mm, _STRTLINE* lines) {
+  // x of an upright-ish line at y (y-up).
+  auto xAt = [](const _STRTLINE& l, double y) { return l.bVert ? l.dX : (y - l.dB) / l.dA; };
+  const double band = mm;                        // points this near the side are its own
+  const double trim = std::max(3.0, 0.3 * mm);  // the shadow's two edges both count
+  for (int i = 0; i < 4; ++i) {
+    if (!IsTatesen(lines[i])) continue;
+    std::vector<std::pair<double, double>> pts;  // (y, how far right of the side)
+    for (const tagPOINT& q : lr) {
+      const double x = static_cast<double>(q.x) * scale, y = -static_cast<double>(q.y) * scale;
+      const double d = x - xAt(lines[i], y);
+      if (std::fabs(d) > band) continue;
+      bool nearest = true;
+      for (int j = 0; j < 4 && nearest; ++j)
+        if (j != i && IsTatesen(lines[j])) nearest = std::fabs(x - xAt(lines[j], y)) > std::fabs(d);
+      if (nearest) pts.push_back({y, d});
+    }
+    // Least squares of the offsets along the side, then once more without
+    // the points (ink near the edge) far off that first fit.
+    double slope = 0, at = 0, lo = 0, hi = 0;
+    bool fitted = false;
+    for (int pass = 0; pass < 2; ++pass) {
+      double n = 0, sy = 0, sd = 0, syy = 0, syd = 0;
+      lo = INFINITY, hi = -INFINITY;
+      for (const auto& [y, d] : pts) {
+        if (pass == 1 && std::fabs(d - (at + slope * y)) > trim) continue;
+        n += 1, sy += y, sd += d, syy += y * y, syd += y * d;
+        lo = std::min(lo, y), hi = std::max(hi, y);
+      }
+      const double det = n * syy - sy * sy;
+      fitted = n >= 10 && det > 0;
+      if (!fitted) break;
+      slope = (n * syd - sy * sd) / det;
+      at = (sd - slope * sy) / n;
+    }
+    const double mid = (lo + hi) / 2;
+    // Too few points, too short a run of them to judge a slope by, or
+    // points that do not lie along the side: the side was not placed by them.
+    if (!fitted || hi - lo < 20 * mm || std::fabs(at + slope * mid) > trim) continue;
+    if (std::fabs(slope) * (hi - lo) / 2 <= 1.0) continue;
+    // More than the grid's half step and a little: not the grid's error.
+    if (std::fabs(slope) > std::tan(0.15 * 3.141592654 / 180)) continue;
+    const _STRTLINE& l = lines[i];
+    const double x = xAt(l, mid), k = (l.bVert ? 0 : 1 / l.dA) + slope;  // x = x + k (y - mid)
+    lines[i] = k == 0 ? _STRTLINE{0, 0, 1, x} : _STRTLINE{1 / k, mid - x / k, 0, 0};
+  }
 }
 
 // Where a column's profile, from row `from` down, first shows a thin shadow
@@ -857,6 +917,7 @@ int _GetDocPos_RK(_P2IIMG* img, const _P2IGDPINFO* info, int shadow, _P2IDOCPOS*
   n = GetStraightLine(size, lr, tb, WorkScale(img, &w.img), 1, lines, &skew, true);
   if (n < 0) return n;
   if (n < 4) return odd(lrCopy, tbCopy, n);
+  UprightSidesAlongTheirPoints(lr, WorkScale(img, &w.img), img->nXResolution / 25.4, lines);
   GetDskwAngle_RK(lines[0], &skew);
   if (gbOVSJudge == 1) SensorTop(lines, img, info, 5.0);
   SortStraightLine(lines);
