@@ -3,8 +3,9 @@
 // colour:
 //   - ScanBatch/simplex, ScanBatch/duplex: ten sheets from a zero-latency
 //     scanner; pages per minute, the peak heap held during a batch per page
-//     delivered, and the CPU time per face of the driver apart from the
-//     simulation's (which runs in this process, inside the libusb calls).
+//     delivered, the CPU time per face of the driver apart from the
+//     simulation's (which runs in this process, inside the libusb calls),
+//     and the page faults per face (fresh memory is costly to touch).
 //   - SlowScanner: every face takes 1 s to come; the CPU time the process
 //     spends per page, to set against the zero-latency batch's: the
 //     difference is what waiting costs.
