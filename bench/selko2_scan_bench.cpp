@@ -3,8 +3,9 @@
 // colour:
 //   - ScanBatch/simplex, ScanBatch/duplex: ten sheets from a zero-latency
 //     scanner; pages per minute, the peak heap held during a batch per page
-//     delivered, and the CPU time per face of the driver apart from the
-//     simulation's (which runs in this process, inside the libusb calls).
+//     delivered, the CPU time per face of the driver apart from the
+//     simulation's (which runs in this process, inside the libusb calls),
+//     and the page faults per face (fresh memory is costly to touch).
 //   - SlowScanner: every face takes 1 s to come; the CPU time the process
 //     spends per page, to set against the zero-latency batch's: the
 //     difference is what waiting costs.
@@ -52,6 +53,12 @@ constexpr int kSlowSheets = 3;
 
 std::string g_dir;
 
+
+long MinorFaults() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
 
 double CpuSeconds() {
   struct rusage u;
@@ -104,10 +111,13 @@ void ScanBatch(benchmark::State& state) {
   int64_t pages = 0;
   size_t peak = 0;
   double cpu = 0, sim = 0;
+  long faults = 0;
   for (auto _ : state) {
     PeakSampler sampler;
     const double before = CpuSeconds(), simBefore = SimCpuSeconds();
+    const long faultsBefore = MinorFaults();
     int n = RunBatch(duplex, kSheets, 0, &buffer);
+    faults += MinorFaults() - faultsBefore;
     peak = std::max(peak, sampler.Stop());
     cpu += CpuSeconds() - before - sampler.CpuSeconds();
     sim += SimCpuSeconds() - simBefore;
@@ -125,6 +135,8 @@ void ScanBatch(benchmark::State& state) {
   // against the slow scanner's.
   state.counters["cpu_ms_per_page"] = cpu * 1000 / std::max<int64_t>(pages, 1);
   state.counters["driver_cpu_ms_per_face"] = (cpu - sim) * 1000 / std::max<int64_t>(pages, 1);
+  // Pages the process touched for the first time: the simulation's share included.
+  state.counters["minor_faults_per_face"] = static_cast<double>(faults) / std::max<int64_t>(pages, 1);
   state.counters["sim_cpu_ms_per_face"] = sim * 1000 / std::max<int64_t>(pages, 1);
   if (SimCalls() == 0) state.SkipWithError("the simulation's calls were not counted");
 }

@@ -9,6 +9,7 @@
 
 #include "dravn_export.h"
 #include "fsipctl_internal.h"
+#include "large_block.h"
 
 DRAVN_C_EXPORT int fsip_ImageProcess(FSIP_S_IP_MODE* mode, FSIP_S_IMAGEINFO_EX* inputs, void* inParam,
                                      FSIP_S_IMAGEINFO_EX* outputs, void* outParam, void* userParam);
@@ -120,7 +121,9 @@ DRAVN_C_EXPORT int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX
   return FSIP_C_ERR_NOERROR;
 }
 
-int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
+namespace {
+
+int AllocateOutput(FSIP_S_IMAGEINFO_EX* info, void* userParam, bool cleared) {
   if (!info) return FSIP_C_ERR_OUTOFMEMORY;
   const intptr_t mode = reinterpret_cast<intptr_t>(userParam);
   const int64_t depth = info->nDepth;
@@ -149,8 +152,17 @@ int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
   info->nWidth = static_cast<int32_t>(width);
   info->nBytesPerLine = static_cast<int32_t>(bytesPerLine);
   info->nImageSize = static_cast<int32_t>(imageSize);
-  info->pImageData = static_cast<unsigned char*>(calloc(imageSize > 0 ? static_cast<size_t>(imageSize) : 1, 1));
+  const size_t size = imageSize > 0 ? static_cast<size_t>(imageSize) : 1;
+  info->pImageData = static_cast<unsigned char*>(cleared ? calloc(size, 1) : AllocateLargeBlock(size));
   return info->pImageData ? FSIP_C_ERR_NOERROR : FSIP_C_ERR_OUTOFMEMORY;
+}
+
+}  // namespace
+
+int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam) { return AllocateOutput(info, userParam, true); }
+
+int callbackFuncUncleared(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
+  return AllocateOutput(info, userParam, false);
 }
 
 DRAVN_C_EXPORT void fsip_FreeSinCos() { fsipctl::FreeSinCosTables(); }
@@ -251,7 +263,9 @@ DRAVN_C_EXPORT int fsip_control(fsipctl_request* request, fsipctl_image* images,
     crpWB.wFBCropIgnoreLength = 0xFFFF;
     crpWB.wBlackBkThreshold = 64;
     memcpy(crpWB.szScanner, request->szScanner, sizeof crpWB.szScanner);
-    crpWB.NotifyOutImgInfo = callbackFunc;
+    // Its engine writes every byte of the block, padding and tail included:
+    // a page-sized clearing before it would be read by nothing.
+    crpWB.NotifyOutImgInfo = callbackFuncUncleared;
     crpWB.byTransferDataType = 0x83;
     crpWB.bySide = static_cast<uint8_t>(request->nSide & 0xFF);
     crpWB.sOVS = -1;

@@ -194,6 +194,8 @@ struct DecodeRequest {
   unsigned height;
   bool whiteBackground;  // rows past the data are white (0xFF)
   const unsigned char* table = nullptr;  // every byte handed out goes through it
+  unsigned char* into = nullptr;         // the caller's buffer, when it holds the page
+  size_t capacity = 0;
 };
 
 // No object with a destructor may live in this frame: a library error
@@ -202,6 +204,7 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
   struct jpeg_decompress_struct cinfo;
   kelo_error_mgr jerr;
   unsigned char* volatile out = nullptr;
+  volatile bool owned = false;  // out is ours to free on the way out
 
   cinfo.err = g_jpeg.std_error(&jerr.pub);
   jerr.pub.error_exit = my_error_exit;
@@ -209,7 +212,7 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
   jerr.dataEnded = 0;
   if (setjmp(jerr.setjmp_buffer)) {
     g_jpeg.destroy_decompress(&cinfo);
-    free(out);
+    if (owned) free(out);
     WriteLog(LOG_LEVEL_ERROR, rq.function, "setjmp(jerr.setjmp_buffer)");
     return nullptr;
   }
@@ -227,7 +230,16 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
 
   const size_t rowBytes = static_cast<size_t>(cinfo.output_width) * static_cast<size_t>(cinfo.output_components);
   const size_t total = rowBytes * cinfo.output_height;
-  out = static_cast<unsigned char*>(malloc(total ? total : 1));
+  if (rq.into && rq.capacity >= total) {
+    out = rq.into;
+  } else if (rq.into) {
+    g_jpeg.destroy_decompress(&cinfo);
+    WriteLog(LOG_LEVEL_ERROR, rq.function, "buffer too small");
+    return nullptr;
+  } else {
+    out = static_cast<unsigned char*>(malloc(total ? total : 1));
+    owned = true;
+  }
   if (!out) {
     WriteLog(LOG_LEVEL_ERROR, rq.function, "ucpOutImg == NULL");
     g_jpeg.destroy_decompress(&cinfo);
@@ -265,7 +277,7 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
     g_jpeg.finish_decompress(&cinfo);
   } else if (!rq.whiteBackground) {  // rows never written must not be handed out
     g_jpeg.destroy_decompress(&cinfo);
-    free(out);
+    if (owned) free(out);
     WriteLog(LOG_LEVEL_ERROR, rq.function, "jpeg_read_scanlines() != 1");
     return nullptr;
   }
@@ -327,6 +339,12 @@ unsigned char* ReadDataFromJpeg(const unsigned char* data, JPEGINFO info) {
 unsigned char* ReadDataFromJpegMapped(const unsigned char* data, JPEGINFO info, const unsigned char* table) {
   if (!DecoderReady("ReadDataFromJpeg")) return nullptr;
   return Decode({"ReadDataFromJpeg", data, info.uiDataSize, info.usWidth, info.usHeight, true, table});
+}
+
+unsigned char* ReadDataFromJpegMappedInto(const unsigned char* data, JPEGINFO info, const unsigned char* table,
+                                          unsigned char* out, size_t capacity) {
+  if (!DecoderReady("ReadDataFromJpeg") || !out) return nullptr;
+  return Decode({"ReadDataFromJpeg", data, info.uiDataSize, info.usWidth, info.usHeight, true, table, out, capacity});
 }
 
 unsigned char* ReadDataFromJpeg(const unsigned char* data, unsigned int receivedLength, QV_IMAGEDATA_PARAMETERS face) {

@@ -42,6 +42,12 @@ unsigned char* ReadDataFromJpeg(const unsigned char* data, JPEGINFO info);
 // where decoding and a table would take two.
 unsigned char* ReadDataFromJpegMapped(const unsigned char* data, JPEGINFO info, const unsigned char* table);
 
+// The same into the caller's buffer of `capacity` bytes; a page that does
+// not fit is refused, never written past. out, or null; the buffer stays
+// the caller's either way.
+unsigned char* ReadDataFromJpegMappedInto(const unsigned char* data, JPEGINFO info, const unsigned char* table,
+                                          unsigned char* out, size_t capacity);
+
 // Main backend: decodes receivedLength bytes into face.iPixelsPerLine x
 // face.iLines pixels. A new buffer (free() it), or null.
 unsigned char* ReadDataFromJpeg(const unsigned char* data, unsigned int receivedLength, QV_IMAGEDATA_PARAMETERS face);

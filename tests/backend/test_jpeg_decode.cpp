@@ -248,6 +248,7 @@ TEST_F(JpegDecodeTest, DamagedRestartIntervalSpoilsOnlyItself) {
   EXPECT_TRUE(RowsEqual(out.get(), ref, row, 33, 96));
 }
 
+// Also into a buffer of the caller's.
 TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteIncluded) {
   unsigned char table[256];
   for (int v = 0; v < 256; ++v) table[v] = static_cast<unsigned char>(v * 7 + 3);  // 0xFF goes to 0xFC
@@ -280,6 +281,15 @@ TEST_F(JpegDecodeTest, MappedDecodingGivesTheTableOfEveryDecodedByteWhiteInclude
     Bytes expected(plain.get(), plain.get() + size);
     for (unsigned char& v : expected) v = table[v];
     EXPECT_EQ(memcmp(mapped.get(), expected.data(), size), 0);
+    // Into the caller's buffer, whatever it held, the same bytes; a buffer
+    // a byte short is refused and left as it was.
+    Bytes into(size + 1, 0x5A);
+    EXPECT_EQ(ReadDataFromJpegMappedInto(cut.data(), info, table, into.data(), size), into.data());
+    EXPECT_EQ(memcmp(into.data(), expected.data(), size), 0);
+    EXPECT_EQ(into[size], 0x5A);
+    Bytes small(size - 1, 0x5A);
+    EXPECT_EQ(ReadDataFromJpegMappedInto(cut.data(), info, table, small.data(), small.size()), nullptr);
+    EXPECT_EQ(small, Bytes(size - 1, 0x5A));
   }
 }
 

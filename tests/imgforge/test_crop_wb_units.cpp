@@ -314,15 +314,18 @@ std::vector<HoughCell> FullTableCells(int R, int d, const PointList& lr, const P
 // The compact accumulator gives the full table's strongest cells, votes and
 // order among equals included: on a page's sides, on points spread over a
 // face, on points past the table's rho range (a small R), on a line of more
-// than 255 votes, and on no points at all.
+// than 255 votes, on no points at all, and beside a point too far off for
+// 32-bit rounding.
 TEST(WBLines, CompactAccumulatorHoldsTheFullTablesCells) {
   if (!gpSinCos_1) {
     ASSERT_EQ(0, MakeSinCosTbl());
   }
   uint32_t seed = 11;
   auto rnd = [&](int n) { return static_cast<int64_t>((seed = seed * 1103515245u + 12345u) >> 8) % n; };
-  PointList sidesLR, sidesTB, scatter, far, dense, none;
+  PointList sidesLR, sidesTB, scatter, far, dense, none, huge;
   RectanglePoints(sidesLR, sidesTB, 10);
+  huge = sidesLR;
+  huge.push_back({int64_t{1} << 40, -(int64_t{1} << 31)});
   for (int k = 0; k < 3000; ++k) scatter.push_back({rnd(2600), -rnd(3700)});
   for (int k = 0; k < 200; ++k) far.push_back({rnd(900), -rnd(900)});
   for (int k = 0; k < 600; ++k) dense.push_back({1200, -(k % 400) * 3});
@@ -333,7 +336,7 @@ TEST(WBLines, CompactAccumulatorHoldsTheFullTablesCells) {
     const PointList* tb;
   } rows[] = {{"sides", 848, &sidesLR, &sidesTB}, {"scatter", 5232, &scatter, &none},
               {"past rho range", 300, &far, &none}, {"dense", 5232, &dense, &sidesTB},
-              {"no points", 100, &none, &none}};
+              {"no points", 100, &none, &none}, {"points far off the page", 848, &huge, &sidesTB}};
   for (const auto& r : rows) {
     for (int d : {2, 10}) {
       SCOPED_TRACE(std::string(r.name) + " d=" + std::to_string(d));

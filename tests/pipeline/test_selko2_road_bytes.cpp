@@ -176,4 +176,55 @@ TEST_F(Selko2RoadBytes, PagesDoNotDependOnWhatThePageCopyLeavesUnfilled) {
   UnLoadImageLibraries();
 }
 
+// One pipeline over a run of sheets keeps each face's decoding buffer from
+// sheet to sheet: its pages are those a fresh pipeline makes of each sheet,
+// on faces that shrink, grow and turn grey, in simplex and duplex, and
+// after a sheet whose crop could not run and whose page therefore is the
+// decoding buffer itself (the next sheet decodes into a buffer of its own).
+TEST_F(Selko2RoadBytes, DecodingBuffersKeptFromSheetToSheetGiveTheSamePages) {
+  ASSERT_EQ(LoadImageLibraries(DRAVN_LIB_DIR), SANE_STATUS_GOOD);
+  g_PropInfo.PAPER_SIZE = 12;
+  g_PropInfo.TONE_ADJUSTMENT = 0;
+  g_PropInfo.HIGHLIGHT = 255;
+  g_PropInfo.GAMMA = 1000;
+  const auto crop = g_FSIPCTLFucntion;
+  struct Step {
+    int front, back;  // faces by index; -1: none
+    bool cropAvailable;
+  } steps[] = {{0, 1, true},  {1, -1, true}, {0, -1, false}, {2, 2, true},
+               {0, 0, true},  {1, 0, false}, {0, 1, true},   {2, -1, true}};
+  CSelko2PagePipeline kept;
+  int n = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE("sheet " + std::to_string(n++));
+    g_PropInfo.SCAN_FACE = step.back < 0 ? 1 : 3;
+    auto load = [&](sheet::Sheet& s) {
+      for (int f = 0; f < 2; ++f) {
+        const int i = f == 0 ? step.front : step.back;
+        if (i < 0) continue;
+        const Face& face = Faces()[i];
+        s.SetFace(f, face.stream, face.width, face.height, face.width, face.height, face.width, face.height, 2);
+      }
+    };
+    sheet::Sheet fresh, reused;
+    load(fresh);
+    load(reused);
+    g_FSIPCTLFucntion = step.cropAvailable ? crop : nullptr;
+    CSelko2PagePipeline once;
+    ASSERT_EQ(once.DoImageProcess(&fresh.face[0], &fresh.face[1], fresh.src, fresh.dst, fresh.jpeg), 0);
+    ASSERT_EQ(kept.DoImageProcess(&reused.face[0], &reused.face[1], reused.src, reused.dst, reused.jpeg), 0);
+    for (int f = 0; f < 2; ++f) {
+      if (!fresh.face[f]) continue;
+      const KELO_IMAGEDATA_PARAMETERS& g = fresh.dst[f];
+      ASSERT_EQ(memcmp(&g, &reused.dst[f], sizeof g), 0) << "face " << f;
+      ASSERT_NE(reused.face[f], nullptr);
+      EXPECT_EQ(memcmp(fresh.face[f], reused.face[f], size_t(g.iBytesPerLine) * g.iLines), 0) << "face " << f;
+    }
+  }
+  g_FSIPCTLFucntion = crop;
+  kept.ReleaseDecodeBuffers();
+  if (g_FSIP_FREESINCOS) g_FSIP_FREESINCOS();
+  UnLoadImageLibraries();
+}
+
 }  // namespace

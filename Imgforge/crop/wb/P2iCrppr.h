@@ -151,6 +151,9 @@ struct HoughCell {
 // The at most 384 strongest cells of the votes of every point at every d-th
 // angle, rho offset by R and kept in [0, 2R): strongest first, among equals
 // the lower rho, then the lower angle. 0, or -2 out of memory.
+// out[i] = the rounded x cos + y sin of point i, plus offset; every value
+// and the offset under 2^29 in size.
+void RhoIndices(const double* xs, const double* ys, size_t n, double c, double s, int32_t offset, int32_t* out);
 int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vector<HoughCell>* out);
 int GetStraightLine(int s, const PointList& lr, const PointList& tb, double scale, int fine, _STRTLINE* lines,
                     double* skew, bool flag);

@@ -499,25 +499,28 @@ std::vector<Cluster> Group(const std::vector<Cell>& cells, size_t start, int thr
 
 }  // namespace
 
-// The accumulator holds only the angles a pass votes at (every d-th tenth
-// of a degree) and only the rows of rho the points' bounding box can reach
-// (with a margin far beyond any rounding of x cos + y sin): the cells, their
-// votes and their row-by-row order are those of the full 2R x 1800 table,
-// at a fraction of the memory to clear and map in.
+// The votes are counted one angle at a time, in a column of rho that stays
+// in the cache; a column's cells are final when it is done, so the cells
+// that can still be among the 384 strongest are picked as the columns come.
+// The cells, votes and order are those of the full 2R x 1800 table: the
+// strongest first, among equals the lower rho, then the lower angle.
 int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vector<HoughCell>* out) {
   out->clear();
   if (!gpSinCos_1 && MakeSinCosTbl() != 0) return -2;
   const int64_t rows = 2 * static_cast<int64_t>(R);
-  const int cols = (1800 + d - 1) / d;
+  std::vector<double> xs, ys;
+  xs.reserve(lr.size() + tb.size());
+  ys.reserve(lr.size() + tb.size());
   double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-  bool any = false;
   for (const PointList* list : {&lr, &tb})
     for (const tagPOINT& p : *list) {
       const double x = static_cast<double>(p.x), y = -static_cast<double>(p.y);
-      if (!any) x0 = x1 = x, y0 = y1 = y, any = true;
+      if (xs.empty()) x0 = x1 = x, y0 = y1 = y;
       x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+      xs.push_back(x);
+      ys.push_back(y);
     }
-  if (!any) return 0;
+  if (xs.empty()) return 0;
   const double margin = 2 + 1e-9 * (std::max(std::fabs(x0), std::fabs(x1)) + std::max(std::fabs(y0), std::fabs(y1)));
   double lo = INFINITY, hi = -INFINITY;
   for (int j = 0; j < 1800; j += d) {
@@ -529,39 +532,59 @@ int HoughCells(int R, int d, const PointList& lr, const PointList& tb, std::vect
   const int64_t last = std::min<int64_t>(rows - 1, static_cast<int64_t>(std::ceil(hi + margin)) + R);
   if (first > last) return 0;
   const size_t span = static_cast<size_t>(last - first + 1);
-  uint8_t* acc = static_cast<uint8_t*>(calloc(span * cols, 1));
-  if (!acc) return -2;
-  // Only the cells that got a vote are looked at again.
-  std::vector<uint32_t> touched;
+  const size_t n = xs.size();
+  // Rounded rho fits 32 bits when the points and the offset are this small;
+  // beyond it every rho is rounded one by one in 64 bits.
+  constexpr double kSmall = 1 << 29;
+  const int64_t offset = R - first;
+  const bool small = std::max({std::fabs(x0), std::fabs(x1), std::fabs(y0), std::fabs(y1)}) < kSmall &&
+                     std::abs(offset) < static_cast<int64_t>(kSmall);
+  std::vector<uint32_t> counts(span, 0);
+  std::vector<int32_t> rho(n);
   size_t hist[256] = {};
-  for (const PointList* list : {&lr, &tb})
-    for (const tagPOINT& p : *list) {
-      const double x = static_cast<double>(p.x), y = -static_cast<double>(p.y);
-      for (int j = 0, k = 0; j < 1800; j += d, ++k) {
-        const int64_t rho = RoundAway(x * gpSinCos_1[j].dCos + y * gpSinCos_1[j].dSin) + R;
-        if (rho < first || rho > last) continue;  // outside [0, 2R) too
-        const size_t at = static_cast<size_t>(rho - first) * cols + static_cast<size_t>(k);
-        uint8_t& v = acc[at];
-        if (v == 0) touched.push_back(static_cast<uint32_t>(at));
-        if (v < 255) {
-          if (v) --hist[v];
-          ++hist[++v];
-        }
+  int floorVotes = 1;  // no cell under it can be among the 384 strongest
+  auto raiseFloor = [&] {
+    int f = 255;
+    size_t have = 0;
+    while (f > 1 && have + hist[f] < 384) have += hist[f--];
+    floorVotes = f;
+  };
+  std::vector<HoughCell> kept;
+  for (int j = 0; j < 1800; j += d) {
+    const double c = gpSinCos_1[j].dCos, s = gpSinCos_1[j].dSin;
+    if (small) {
+      RhoIndices(xs.data(), ys.data(), n, c, s, static_cast<int32_t>(offset), rho.data());
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        const int64_t r = RoundAway(xs[i] * c + ys[i] * s) + offset;
+        rho[i] = r >= 0 && r < static_cast<int64_t>(span) ? static_cast<int32_t>(r) : -1;
       }
     }
-  // The 384 strongest cells, earlier-scanned (row by row) first among equals.
-  int floorVotes = 255;
-  size_t have = 0;
-  while (floorVotes > 1 && have + hist[floorVotes] < 384) have += hist[floorVotes--];
-  std::vector<uint32_t> strong;
-  for (uint32_t at : touched)
-    if (acc[at] >= floorVotes) strong.push_back(at);
-  std::sort(strong.begin(), strong.end());
-  out->reserve(strong.size());
-  for (uint32_t at : strong)
-    out->push_back({acc[at], static_cast<int>(at % cols) * d, static_cast<int>(first + at / cols) - R});
-  free(acc);
-  std::stable_sort(out->begin(), out->end(), [](const HoughCell& a, const HoughCell& b) { return a.votes > b.votes; });
+    size_t low = span, high = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const size_t r = static_cast<uint32_t>(rho[i]);
+      if (r >= span) continue;  // outside [0, 2R) too
+      ++counts[r];
+      low = std::min(low, r), high = std::max(high, r);
+    }
+    for (size_t r = low; r <= high && low < span; ++r) {
+      if (!counts[r]) continue;
+      const int v = static_cast<int>(std::min<uint32_t>(counts[r], 255));
+      counts[r] = 0;
+      ++hist[v];
+      if (v >= floorVotes) kept.push_back({v, j, static_cast<int>(first + static_cast<int64_t>(r)) - R});
+    }
+    raiseFloor();
+    if (kept.size() > 8192)
+      kept.erase(std::remove_if(kept.begin(), kept.end(), [&](const HoughCell& k) { return k.votes < floorVotes; }),
+                 kept.end());
+  }
+  for (const HoughCell& k : kept)
+    if (k.votes >= floorVotes) out->push_back(k);
+  std::sort(out->begin(), out->end(), [](const HoughCell& a, const HoughCell& b) {
+    if (a.votes != b.votes) return a.votes > b.votes;
+    return a.rho != b.rho ? a.rho < b.rho : a.angle < b.angle;
+  });
   if (out->size() > 384) out->resize(384);
   return 0;
 }

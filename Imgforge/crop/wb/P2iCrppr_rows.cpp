@@ -1,6 +1,6 @@
-// The white-background engine's row profiles of a colour page, written for
-// the vectoriser: the 5 x 5 means of all three channels of a row in two
-// passes over its bytes.
+// The white-background engine's loops written for the vectoriser: the 5 x 5
+// means of all three channels of a row in two passes over its bytes, and
+// the line fitter's rho of every point at one angle.
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -30,7 +30,21 @@ P2IWB_CLONES void WindowMeans(const uint8_t* r0, const uint8_t* r1, const uint8_
   }
 }
 
+// Without FMA in either build the products and the sum round as the
+// fitter's own arithmetic does.
+P2IWB_CLONES void Rhos(const double* xs, const double* ys, size_t n, double c, double s, int32_t offset,
+                       int32_t* out) {
+  for (size_t i = 0; i < n; ++i) {
+    const double v = xs[i] * c + ys[i] * s;
+    out[i] = static_cast<int32_t>(v < 0 ? v - 0.5 : v + 0.5) + offset;
+  }
+}
+
 }  // namespace
+
+void RhoIndices(const double* xs, const double* ys, size_t n, double c, double s, int32_t offset, int32_t* out) {
+  Rhos(xs, ys, n, c, s, offset, out);
+}
 
 void StDevRowRGB(const _P2IIMG* img, int row, uint8_t* mean) {
   const int n = img->nWidth;

@@ -16,6 +16,7 @@
 
 #include "dravn_paths.h"
 #include "frontend_flags.h"
+#include "large_block.h"
 #include "log.h"
 #include "option_table.h"
 #include "second_backend.h"
@@ -353,7 +354,7 @@ bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, u
     const size_t first = static_cast<size_t>(std::min<uint64_t>(3 * W * (L / 2), limit));
     // Only the bytes received are ever read (up to the face's count): the
     // room past them is not cleared.
-    m_pRawData[side] = static_cast<unsigned char*>(malloc(first ? first : 1));
+    m_pRawData[side] = static_cast<unsigned char*>(AllocateLargeBlock(first));
     if (!m_pRawData[side]) {
       m_dwLastErr = SELKO2_ERR_NO_MEMORY;
       LogError(fn, noMemory);

@@ -13,6 +13,7 @@
 #include "byte_table.h"
 #include "fsip_records.h"
 #include "image_libs.h"
+#include "large_block.h"
 #include "log.h"
 #include "prop_info.h"
 #include "selko2_scan_func.h"
@@ -120,19 +121,57 @@ struct Page {
 
 CSelko2PagePipeline::CSelko2PagePipeline() { ResetToneTables(); }
 
+CSelko2PagePipeline::~CSelko2PagePipeline() { ReleaseDecodeBuffers(); }
+
+void CSelko2PagePipeline::ReleaseDecodeBuffers() {
+  for (DecodeBuffer& b : m_Decoded) {
+    free(b.data);
+    b = DecodeBuffer();
+  }
+}
+
+void CSelko2PagePipeline::HandDecodeBufferOn(int face, unsigned char* const* slot) {
+  if (m_Decoded[face].data && *slot == m_Decoded[face].data) m_Decoded[face] = DecodeBuffer();
+}
+
+void CSelko2PagePipeline::HandDecodeBuffersOn(unsigned char*** slots) {
+  for (int face = 0; face < 2; ++face) HandDecodeBufferOn(face, slots[face]);
+}
+
 void CSelko2PagePipeline::ResetToneTables() {
   for (int i = 0; i < 256; ++i) m_byToneLUT[i] = m_byFsipctlLut[i] = static_cast<unsigned char>(i);
 }
 
 int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src,
                                     const JPEGINFO& jpeg, const unsigned char* table) {
+  const int rc = DecodeKeeping(face, slot, src, jpeg, table);
+  if (face == 0 || face == 1) HandDecodeBufferOn(face, slot);
+  return rc;
+}
+
+int CSelko2PagePipeline::DecodeKeeping(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src,
+                                       const JPEGINFO& jpeg, const unsigned char* table) {
   // The decoder hands out as many samples per pixel as the stream has
   // components: a grey face has one, and every later step reads three.
   // It passes every byte through the device table as it decodes the row,
   // white included; widening a grey sample to three bytes and the copy
   // commute with the table, so the page is gone over once.
   const int components = JpegComponents(*slot, jpeg.uiDataSize);
-  unsigned char* decoded = components == 1 || components == 3 ? ReadDataFromJpegMapped(*slot, jpeg, table) : nullptr;
+  const bool automatic = g_PropInfo.PAPER_SIZE == kAutomaticPaperSize;
+  unsigned char* decoded = nullptr;
+  if (automatic && components == 3 && (face == 0 || face == 1)) {
+    // The crop hands the buffer back; it keeps its pages for the next sheet.
+    DecodeBuffer& b = m_Decoded[face];
+    const size_t need = std::max<size_t>(static_cast<size_t>(3) * jpeg.usWidth * jpeg.usHeight, 1);
+    if (b.size < need) {
+      free(b.data);
+      b.data = static_cast<unsigned char*>(AllocateLargeBlock(need));
+      b.size = b.data ? need : 0;
+    }
+    if (b.data) decoded = ReadDataFromJpegMappedInto(*slot, jpeg, table, b.data, b.size);
+  } else if (components == 1 || components == 3) {
+    decoded = ReadDataFromJpegMapped(*slot, jpeg, table);
+  }
   if (!decoded) {
     LogError("ReadDataFromJpeg() == NULL");
     return 32;
@@ -140,7 +179,7 @@ int CSelko2PagePipeline::DecodeFace(int face, unsigned char** slot, KELO_IMAGEDA
   KELO_IMAGEDATA_PARAMETERS& g = src[face];
   const size_t frameWidth = jpeg.usWidth;
   const size_t decodedBpl = frameWidth * components;
-  if (g_PropInfo.PAPER_SIZE == kAutomaticPaperSize) {
+  if (automatic) {
     if (components == 1) {
       unsigned char* rgb = static_cast<unsigned char*>(malloc(std::max<size_t>(3 * frameWidth * jpeg.usHeight, 1)));
       if (!rgb) {
@@ -192,8 +231,11 @@ int CSelko2PagePipeline::DoImageProcess(unsigned char** ppFront, unsigned char**
 
   for (int face = 0; face < 2; ++face) {
     if (!*slots[face]) continue;
-    const int rc = DecodeFace(face, slots[face], tpSrcInfo, tpJpegInfo[face]);
-    if (rc != 0) return rc;
+    const int rc = DecodeKeeping(face, slots[face], tpSrcInfo, tpJpegInfo[face], DeviceAdjustLUT_Selko2);
+    if (rc != 0) {
+      HandDecodeBuffersOn(slots);
+      return rc;
+    }
   }
 
   if (p.PAPER_SIZE == kAutomaticPaperSize) {
@@ -206,6 +248,7 @@ int CSelko2PagePipeline::DoImageProcess(unsigned char** ppFront, unsigned char**
     const bool cropped = g_FSIPCTLFucntion != nullptr;
     if (front && rc[0] == 0 && cropped) m_iCropFlag[0] = 1;
     if (back && rc[1] == 0 && cropped) m_iCropFlag[1] = 1;
+    HandDecodeBuffersOn(slots);
     const int code = rc[0] != 0 ? rc[0] : rc[1];
     if (code == FSIP_C_ERR_PARAMETER) {
       LogError("DoSelectFunc Error(parameter error)");

@@ -18,6 +18,9 @@ extern const unsigned char DeviceAdjustLUT_Selko2[256];
 class CSelko2PagePipeline {
  public:
   CSelko2PagePipeline();
+  ~CSelko2PagePipeline();
+  CSelko2PagePipeline(const CSelko2PagePipeline&) = delete;
+  CSelko2PagePipeline& operator=(const CSelko2PagePipeline&) = delete;
 
   // 0 when the sheet is ready; 32 parameter error, 33 out of memory, 34
   // other error (failed steps pass theirs through). Faces removed as blank
@@ -52,6 +55,8 @@ class CSelko2PagePipeline {
 
   // Fills the main table and the control entry's table with the identity.
   void ResetToneTables();
+  // Frees the buffers kept for decoding the next sheet's faces.
+  void ReleaseDecodeBuffers();
 
   KeloImageProcess m_ImageProcess;
   unsigned char m_byToneLUT[256];     // main tone table
@@ -72,6 +77,22 @@ class CSelko2PagePipeline {
                  const unsigned char* table = DeviceAdjustLUT_Selko2);
 
  private:
+  // A face's decoding buffer, kept from sheet to sheet while the crop
+  // leaves it behind: decoding a page into memory that is already mapped
+  // spares the page its faults.
+  struct DecodeBuffer {
+    unsigned char* data = nullptr;
+    size_t size = 0;
+  };
+  DecodeBuffer m_Decoded[2];
+  // A face whose slot still holds its decoding buffer has its page in it:
+  // the buffer is the page's from now on.
+  void HandDecodeBufferOn(int face, unsigned char* const* slot);
+  void HandDecodeBuffersOn(unsigned char*** slots);
+  // DecodeFace that leaves an automatic-size face in its decoding buffer.
+  int DecodeKeeping(int face, unsigned char** slot, KELO_IMAGEDATA_PARAMETERS* src, const JPEGINFO& jpeg,
+                    const unsigned char* table);
+
   int ProcessFace(int face, unsigned char*** slots, KELO_IMAGEDATA_PARAMETERS* src, KELO_IMAGEDATA_PARAMETERS* dst);
 };
 

@@ -112,7 +112,8 @@ int CSelko2PagePipeline::DoSelectFunc(int iFunction, unsigned char*** cpImageDat
     g.iPixelsPerLine = out.nWidth;
     g.iLines = out.nHeight;
     g.iBytesPerLine = (out.nWidth * out.nDepth + 7) / 8;
-    free(*cpImageData[iScanFace]);
+    // A decoding buffer stays for the next sheet.
+    if (*cpImageData[iScanFace] != m_Decoded[iScanFace].data) free(*cpImageData[iScanFace]);
     *cpImageData[iScanFace] = out.pImageData;
   } else {
     const int verdict = result[0].nResult;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "large_block.h"
 #include "log.h"
 #include "selko2_scan_func.h"
 
@@ -150,7 +151,7 @@ unsigned char* CSelko2ScanFunc::MakePageCopy(const unsigned char* data, uint32_t
   const uint64_t bytesPerLine = src.iBytesPerLine > 0 ? src.iBytesPerLine : 0;
   const uint64_t size = std::max<uint64_t>(lines * bytesPerLine, dataLength);
   if (size == 0 || size > SIZE_MAX) return nullptr;
-  unsigned char* copy = static_cast<unsigned char*>(malloc(static_cast<size_t>(size)));
+  unsigned char* copy = static_cast<unsigned char*>(AllocateLargeBlock(static_cast<size_t>(size)));
   if (!copy) return nullptr;
   if (data)
     memcpy(copy, data, dataLength);
@@ -369,6 +370,7 @@ void CSelko2ScanFunc::Cancel() {
   g_bIsReadDoubleBack = 0;
   // The thread sees the flag at its next block or after its sheet.
   m_Batch.Join();
+  m_Pipeline.ReleaseDecodeBuffers();  // the batch is over: no sheet reuses them
   SendStopOnce();
   g_bSendStopCmd = 0;
   g_bIsReadFrontUpper = 1;
