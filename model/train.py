@@ -39,7 +39,7 @@ import netfiles  # noqa: E402
 import pages  # noqa: E402
 
 SEED = 46
-THREADS = 3
+THREADS = 4  # rendering processes and torch threads
 ROTATE = [1, 0, 4, 5, 2, 3, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 17, 16, 19, 18, 21, 20, 23, 22, 24]
 CJ_BY_DIRECTION = {0: 2, 1: 5, 2: 4, 3: 3}
 DIRECTION = [0, 2, 0, 3, 2, 1, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, -1]  # of each label
@@ -161,7 +161,7 @@ def two_level(img):
     return np.where(img > t, 255, 0).astype(np.uint8)
 
 
-def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False):
+def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False, smoothing=0.0):
     sel = [w for w in windows if w[0] == pair]
     if pair == 2:  # few two-level windows come out of the driver: add the grey ones made two-level
         sel += [(2, w[1], w[2], w[3], two_level(w[4])) for w in windows if w[0] == 1]
@@ -191,7 +191,10 @@ def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False):
     counts = counts + counts[ROTATE]  # the half-turned copies
     weight = torch.tensor(np.where(counts > 0, (counts.sum() / 25 / np.maximum(counts, 1)) ** 0.5, 0),
                           dtype=torch.float32)
-    loss_fn = nn.CrossEntropyLoss(weight=weight)
+    # Smoothing keeps the net from answering near 1 where it cannot tell: the
+    # driver averages the votes' confidences, so one sure wrong line outweighs
+    # several right ones.
+    loss_fn = nn.CrossEntropyLoss(weight=weight, label_smoothing=smoothing)
     # The vote needs the direction more than the script: the summed
     # probability of the right direction's labels is learnt as well.
     group = torch.tensor([{0: 0, 2: 1, 1: 2, 3: 3, -1: 4}[d] for d in DIRECTION])
@@ -216,7 +219,8 @@ def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False):
             out = net(x)
             logp = torch.log_softmax(out, 1)
             by_group = torch.logsumexp(logp[:, :, None].masked_fill(~member[None], -1e9), dim=1)
-            loss = loss_fn(out, yb) + nn.functional.nll_loss(by_group, group[yb])
+            loss = loss_fn(out, yb) + (1 - smoothing) * nn.functional.nll_loss(by_group, group[yb]) - \
+                smoothing * by_group.mean()
             loss.backward()
             opt.step()
             sched.step()
@@ -228,10 +232,45 @@ def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False):
     return net.eval()
 
 
+def background_windows(strips, rng, n):
+    """Up to n "Background" windows from the detector strips of pages without
+    text (the driver's candidate lines there and random boxes): the driver
+    gives the nets few such lines, and a sure direction on one turns a page
+    that has no text."""
+    out = []
+    for k in rng.permutation(len(strips)):
+        text, page, img = strips[k]
+        if text or len(out) >= n:
+            continue
+        h, w = img.shape
+        width = max(1, int(round(w * netfiles.HEIGHT / h)))
+        if width < netfiles.WIDTH:
+            continue
+        big = np.asarray(Image.fromarray(img).resize((width, netfiles.HEIGHT), Image.BILINEAR), np.int16)
+        x = int(rng.integers(0, width - netfiles.WIDTH + 1))
+        win = big[:, x:x + netfiles.WIDTH]
+        out.append((1, 0, pages.BACKGROUND, page, (win - win.min()).astype(np.uint8)))
+    return out
+
+
 def _train_pair(job):
-    windows, pair, epochs = job
+    windows, pair, epochs, start, options = job
     torch.set_num_threads(2)  # the two pairs train side by side
-    return train_net(windows, pair, epochs).state_dict()
+    torch.manual_seed(SEED + pair)
+    net = netfiles.load(start) if start else None
+    return train_net(windows, pair, epochs, net, **options).state_dict()
+
+
+def train_pairs(windows, epochs, starts=(None, None), options=None):
+    """Both nets, side by side; `starts`: engine folders to train on from."""
+    with multiprocessing.get_context("spawn").Pool(2) as pool:
+        states = pool.map(_train_pair, [(windows, p, epochs, starts[p - 1], options or {}) for p in (1, 2)])
+    nets = {}
+    for p, state in zip((1, 2), states):
+        nets[p] = netfiles.Net()
+        nets[p].load_state_dict(state)
+        nets[p].eval()
+    return nets
 
 
 def refit(work, epochs):
@@ -241,13 +280,7 @@ def refit(work, epochs):
     for name in sorted(os.listdir(work)):
         if name.startswith("cut") and name.endswith(".npz"):
             windows += list(np.load(os.path.join(work, name), allow_pickle=True)["windows"])
-    with multiprocessing.get_context("spawn").Pool(2) as pool:
-        states = pool.map(_train_pair, [(windows, 1, epochs), (windows, 2, epochs)])
-    nets = {}
-    for p, state in zip((1, 2), states):
-        nets[p] = netfiles.Net()
-        nets[p].load_state_dict(state)
-    return nets
+    return train_pairs(windows, epochs)
 
 
 def write_engines(nets, trees, thresholds, root):
@@ -265,16 +298,20 @@ def write_engines(nets, trees, thresholds, root):
 # Script draws of the --tune pages (in pages.SCRIPTS order): Latin is half the
 # held-out text and its half-turn mistakes were the most.
 TUNE_WEIGHTS = [1, 1, 1, 1.5, 4, 1, 2, 0.7, 1.5, 1, 2]
+# Script draws of the --fresh pages: the kinds whose lines the nets answered
+# surely wrong (Cyrillic, capitals, wide dot-matrix, bold serif Latin) more.
+FRESH_WEIGHTS = [1, 1, 2.5, 1.2, 5, 1, 1.5, 0.7, 2.5, 1.5, 2.5]
 
 HELDOUT_SEED = 4600  # never used for training pages
+CHECK_SEED = 4603  # pages to choose between trained nets on, never used for training
 
 
 HELDOUT_KINDS = ["text"] * 10 + ["blank", "photo", "texture", "rules"]
 
 
 def _heldout_page(job):
-    folder, i = job
-    rng = np.random.default_rng([HELDOUT_SEED, i])  # one generator a page: the pages render side by side
+    folder, i, seed = job
+    rng = np.random.default_rng([seed, i])  # one generator a page: the pages render side by side
     quarters = i % 4
     kind = HELDOUT_KINDS[(i // 4) % len(HELDOUT_KINDS)]
     colour = rng.random() < 0.5
@@ -296,12 +333,12 @@ def _heldout_page(job):
             "colour": bool(colour), "invert": bool(invert)}
 
 
-def heldout_pages(folder, n):
+def heldout_pages(folder, n, seed=HELDOUT_SEED):
     """Held-out pages, as files: a spread of scripts, layouts and faults at
     300 dpi grey and colour, each turn equally, and pages without text."""
     os.makedirs(folder, exist_ok=True)
     with multiprocessing.Pool(THREADS) as pool:
-        return pool.map(_heldout_page, [(folder, i) for i in range(n)])
+        return pool.map(_heldout_page, [(folder, i, seed) for i in range(n)])
 
 
 CI_SEED = 4601  # never used for training either
@@ -395,9 +432,9 @@ def run_unit(build, dic_dl, rows, work, peer=False):
     return answers
 
 
-def report(rows, answers, path):
+def report(rows, answers, path, seed=HELDOUT_SEED):
     lines = ["Held-out report of the orientation models",
-             "pages rendered by model/pages.py from seed %d (never used for training), run through" % HELDOUT_SEED,
+             "pages rendered by model/pages.py from seed %d (never used for training), run through" % seed,
              "libturnsense3's entry as the second backend calls it (24-bit page, 300 dpi).", ""]
     ok_all = True
     lines.append("text pages, by turn the page needs (clockwise quarter turns): right / pages")
@@ -458,6 +495,15 @@ def main():
                     help="train the nets anew for this many epochs on the cached cuts of an earlier run")
     ap.add_argument("--tune", type=int, default=0,
                     help="cut this many more pages (weak kinds drawn more often) and train the nets in --out on")
+    ap.add_argument("--fresh", type=int, default=0,
+                    help="cut this many pages (weak kinds drawn more often) with the engines in --out and train "
+                         "both nets anew on them; the detector stays")
+    ap.add_argument("--go-on", action="store_true", help="--fresh: train the nets in --out on, not anew")
+    ap.add_argument("--cut-only", action="store_true", help="--fresh: only cut the pages")
+    ap.add_argument("--smoothing", type=float, default=0.0, help="label smoothing of the nets' training")
+    ap.add_argument("--check", action="store_true",
+                    help="the report of --out on the choosing pages (seed %d), beside --out, instead of the "
+                         "held-out one" % CHECK_SEED)
     ap.add_argument("--bench-pages", type=int, default=0,
                     help="only the benchmark: this many A4 pages through the unit and Tesseract side by side")
     args = ap.parse_args()
@@ -471,14 +517,40 @@ def main():
         run_unit(build, out_root, bench_pages(os.path.join(work, "bench"), args.bench_pages), work, peer=True)
         return
 
-    if args.tune:
+    if args.fresh:
+        # Many pages cut with the engines in --out (the roads trained engines
+        # lead the driver on), the weak kinds drawn more often, and both nets
+        # learnt anew on them; the detector stays.
+        windows, strips = [], []
+        for lot in range((args.fresh + 599) // 600):  # lots of 600, each kept in the work folder
+            log("fresh lot %d: cutting %d pages" % (lot + 1, min(600, args.fresh - 600 * lot)))
+            w, s = cut_pages(4 + lot, min(600, args.fresh - 600 * lot), out_root, build, work, weights=FRESH_WEIGHTS)
+            windows += w
+            strips += s
+        if args.cut_only:
+            return
+        negatives = background_windows(strips, rng, len(windows) // 6)
+        log("%d windows, %d of them cut from strips of pages without text" % (len(windows) + len(negatives),
+                                                                               len(negatives)))
+        windows += negatives
+        dirs = [os.path.join(out_root, name) for name in ("engine2", "engine2_2")]
+        if args.go_on:
+            nets = train_pairs(windows, args.epochs, dirs, {"lr": 1e-3, "frozen": True, "smoothing": args.smoothing})
+        else:
+            nets = train_pairs(windows, args.epochs, options={"smoothing": args.smoothing})
+        for pair, d in zip((1, 2), dirs):
+            shutil.rmtree(os.path.join(d, "model"))
+            netfiles.export(nets[pair], d, "orientation script net over %s line crops" %
+                            ("grey" if pair == 1 else "two-level"))
+    elif args.tune:
         # More pages of the kinds the held-out pages showed weak, cut with
         # the committed engines (the roads they lead the driver on), and the
         # committed nets trained on from where they stand; the detector stays.
         windows, _ = cut_pages(3, args.tune, out_root, build, work, weights=TUNE_WEIGHTS)
         for pair, name in ((1, "engine2"), (2, "engine2_2")):
             d = os.path.join(out_root, name)
-            net = train_net(windows, pair, args.epochs, netfiles.load(d), lr=1e-3, frozen=True)
+            net = train_net(windows, pair, args.epochs, netfiles.load(d), lr=1e-3, frozen=True,
+                            smoothing=args.smoothing)
             shutil.rmtree(os.path.join(d, "model"))
             netfiles.export(net, d, "orientation script net over %s line crops" % ("grey" if pair == 1 else "two-level"))
     elif args.refit:
@@ -514,6 +586,20 @@ def main():
         trees, thresholds = train_detector(strips, rng, stages=48)
         nets = {p: train_net(windows, p, args.epochs, nets[p]) for p in (1, 2)}
         write_engines(nets, trees, thresholds, out_root)
+
+    if args.check:
+        folder = os.path.join(work, "check")
+        listing = os.path.join(folder, "pages.json")
+        if os.path.exists(listing):
+            rows = json.load(open(listing))
+        else:
+            rows = heldout_pages(folder, args.heldout, CHECK_SEED)
+            with open(listing, "w") as f:
+                json.dump(rows, f)
+        answers = run_unit(build, out_root, rows, os.path.join(work, os.path.basename(out_root)))
+        ok = report(rows, answers, out_root + "_check.txt", CHECK_SEED)
+        log("check report written; targets met: %s" % ok)
+        return
 
     log("held-out report")
     listing = os.path.join(work, "heldout", "pages.json")
