@@ -2,9 +2,12 @@
 // the per-device status file: what needs no device.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libusb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -17,6 +20,7 @@
 #include "prop_info.h"
 #include "second_backend.h"
 #include "selko2_command.h"
+#include "selko2_exchange.h"
 #include "selko2_scan_func.h"
 #include "test_support.h"
 
@@ -124,6 +128,77 @@ TEST(Selko2Command, LockHolderFromTheOwnerRecord) {
     memcpy(record, c.record.data(), c.record.size());
     memcpy(record + 36, c.tail.data(), c.tail.size());
     EXPECT_EQ(WhoHoldsSelko2Lock(record), c.holder) << c.label;
+  }
+}
+
+// A data read against a scripted pipe: each transfer brings the next run of
+// a counting stream (so a lost or repeated byte shows) and ends with its
+// code. The backend's rule (1001 tries, 90 s of silence, a 30 s time-out,
+// cancel) and the neighbours' (1000 tries, a time-out ends the read).
+struct ReadStep {
+  int bytes;
+  int result;
+};
+struct ReadCase {
+  const char* label;
+  std::vector<ReadStep> steps;  // the last one repeats
+  bool backendRule;
+  bool cancelled;
+  Selko2ReadEnd end;
+  size_t transfers;
+};
+
+TEST(Selko2Read, ShortEmptyAndFailedTransfers) {
+  constexpr uint32_t kLength = 64;
+  const int T = LIBUSB_ERROR_TIMEOUT, G = LIBUSB_ERROR_NO_DEVICE, P = LIBUSB_ERROR_PIPE;
+  const ReadCase cases[] = {
+      {"one transfer", {{64, 0}}, false, false, Selko2ReadEnd::Full, 1},
+      {"short runs kept", {{10, 0}, {1, 0}, {53, 0}}, false, false, Selko2ReadEnd::Full, 3},
+      {"more than asked", {{100, 0}}, true, false, Selko2ReadEnd::Full, 1},
+      {"bytes with a time-out", {{20, T}, {44, 0}}, true, false, Selko2ReadEnd::Full, 2},
+      {"gone after some", {{20, G}}, true, false, Selko2ReadEnd::Failed, 1},
+      {"neighbour: time-out ends", {{20, 0}, {0, T}}, false, false, Selko2ReadEnd::Failed, 2},
+      {"neighbour: 1000 empty tries", {{0, P}}, false, false, Selko2ReadEnd::Failed, 1000},
+      {"neighbour: 999 empty, then data", {{0, 0}}, false, false, Selko2ReadEnd::Full, 1000},
+      {"backend: 1001 empty tries", {{0, P}}, true, false, Selko2ReadEnd::Failed, 1001},
+      {"backend: 1000 empty, then data", {{0, 0}}, true, false, Selko2ReadEnd::Full, 1001},
+      {"backend: three time-outs are 90 s", {{0, T}}, true, false, Selko2ReadEnd::Silent, 3},
+      {"backend: a byte restarts the silence",
+       {{0, T}, {0, T}, {1, T}, {0, T}, {0, T}, {0, T}},
+       true,
+       false,
+       Selko2ReadEnd::Silent,
+       6},
+      {"backend: cancelled at a time-out", {{5, 0}, {0, T}}, true, true, Selko2ReadEnd::Failed, 2},
+      {"backend: cancelled, data still coming", {{5, 0}, {59, 0}}, true, true, Selko2ReadEnd::Full, 2},
+  };
+  for (const auto& c : cases) {
+    // "then data" cases: the transfer after the empty ones brings the rest.
+    const bool thenData = std::string(c.label).find("then data") != std::string::npos;
+    size_t calls = 0;
+    unsigned char next = 0;
+    const Selko2BulkRead read = [&](unsigned char* to, uint32_t size, int* count) {
+      ReadStep step = c.steps[std::min(calls, c.steps.size() - 1)];
+      if (thenData && calls + 1 == c.transfers) step = {static_cast<int>(size), 0};
+      ++calls;
+      const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(step.bytes), size);
+      for (uint32_t i = 0; i < n; ++i) to[i] = next++;
+      *count = step.bytes;  // a transfer may claim more than it was asked for
+      return step.result;
+    };
+    std::atomic<uint32_t> cancel{c.cancelled ? 1u : 0u};
+    const Selko2ReadRule rule =
+        c.backendRule ? Selko2ReadRule{1001, 90 * 1000, 30 * 1000, &cancel} : Selko2ReadRule{1000};
+    unsigned char data[kLength + 1];
+    memset(data, 0xEE, sizeof data);
+    EXPECT_EQ(Selko2ReadFull(read, data, kLength, rule), c.end) << c.label;
+    EXPECT_EQ(calls, c.transfers) << c.label;
+    if (c.end == Selko2ReadEnd::Full) {
+      for (uint32_t i = 0; i < kLength; ++i) {
+        ASSERT_EQ(data[i], i) << c.label << " byte " << i;
+      }
+    }
+    EXPECT_EQ(data[kLength], 0xEE) << c.label;
   }
 }
 

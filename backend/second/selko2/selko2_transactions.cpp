@@ -2,11 +2,11 @@
 #include "selko2_scan_func.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 
 #include "log.h"
 #include "second_backend.h"
+#include "selko2_exchange.h"
 #include "usb_manager.h"
 
 namespace {
@@ -73,43 +73,23 @@ static const KELO_USB_DEVICE* OpenDeviceRecord() {
   return nullptr;
 }
 
-// A short transfer has already taken its bytes off the pipe: keep them and
-// ask only for the rest, so the stream stays aligned. Tries that bring
-// nothing count against the limit, and a device that has sent no byte for
-// kSilenceLimitMs ends the read however many tries are left: a time-out
-// answer stands for the whole time-out it waited. A vanished device ends
-// the read at once.
+// Tries that bring nothing count against the limit, and a device that has
+// sent no byte for kSilenceLimitMs ends the read however many tries are
+// left: a time-out answer stands for the whole time-out it waited.
 bool CSelko2ScanFunc::ReadFull(unsigned char* data, uint32_t length) {
   const KELO_USB_DEVICE* dev = OpenDeviceRecord();
   if (!dev || length > static_cast<uint32_t>(INT_MAX)) return false;
-  uint32_t got = 0;
-  int failures = 0;
-  long long silentMs = 0;
-  while (got < length) {
-    int count = 0;
-    const auto begin = std::chrono::steady_clock::now();
-    int result = libusb_bulk_transfer(dev->ptHandle, static_cast<unsigned char>(dev->iInEndpoint), data + got,
-                                      static_cast<int>(length - got), &count, static_cast<unsigned>(m_iUsbTimeOut));
-    if (count > 0) {
-      got += std::min(static_cast<uint32_t>(count), length - got);
-      silentMs = 0;
-    } else {
-      long long spent =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
-      if (result == LIBUSB_ERROR_TIMEOUT) spent = std::max<long long>(spent, m_iUsbTimeOut);
-      silentMs += spent;
-    }
-    if (got == length) break;
-    if (result == LIBUSB_ERROR_NO_DEVICE) return false;
-    // A cancelled batch does not wait out a silent device try after try.
-    if (result == LIBUSB_ERROR_TIMEOUT && m_bIsCancel) return false;
-    if (silentMs >= kSilenceLimitMs) {
-      WriteLog(LOG_LEVEL_ERROR, "CSelko2ScanFunc::USBGetData", "no data from the scanner for 90 s");
-      return false;
-    }
-    if (count <= 0 && ++failures >= kGetDataTries) return false;
-  }
-  return true;
+  const unsigned timeoutMs = static_cast<unsigned>(m_iUsbTimeOut);
+  const Selko2BulkRead read = [dev, timeoutMs](unsigned char* to, uint32_t size, int* count) {
+    return libusb_bulk_transfer(dev->ptHandle, static_cast<unsigned char>(dev->iInEndpoint), to, static_cast<int>(size),
+                                count, timeoutMs);
+  };
+  const Selko2ReadRule rule{kGetDataTries, kSilenceLimitMs, static_cast<unsigned>(std::max(m_iUsbTimeOut, 0)),
+                            &m_bIsCancel};
+  const Selko2ReadEnd end = Selko2ReadFull(read, data, length, rule);
+  if (end == Selko2ReadEnd::Silent)
+    WriteLog(LOG_LEVEL_ERROR, "CSelko2ScanFunc::USBGetData", "no data from the scanner for 90 s");
+  return end == Selko2ReadEnd::Full;
 }
 
 bool CSelko2ScanFunc::USBGetData(unsigned char* data, uint32_t length) {
