@@ -6,6 +6,26 @@ function(_dravn_common_target t)
   target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/Imgforge/include ${DRAVN_GENERATED_DIR})
 endfunction()
 
+# Writes a generated file only when its text changes: a file that every
+# configure rewrote would relink whatever depends on it, replacing staged
+# libraries under scans running from the tree.
+function(dravn_write_if_different path text)
+  file(WRITE ${path}.new "${text}")
+  configure_file(${path}.new ${path} COPYONLY)
+  file(REMOVE ${path}.new)
+endfunction()
+
+# A staged symbolic link, made again only when missing or pointing elsewhere.
+function(dravn_stage_link target link)
+  if(IS_SYMLINK ${link})
+    file(READ_SYMLINK ${link} _current)
+    if(_current STREQUAL target)
+      return()
+    endif()
+  endif()
+  file(CREATE_LINK ${target} ${link} SYMBOLIC)
+endfunction()
+
 # A static library built into deliverables; its symbols stay hidden.
 function(dravn_static_library t)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
@@ -53,7 +73,7 @@ function(dravn_shared_library t)
     endforeach()
     string(APPEND script "  local: *;\n};\n")
     set(vs ${CMAKE_CURRENT_BINARY_DIR}/${t}.map)
-    file(WRITE ${vs} "${script}")
+    dravn_write_if_different(${vs} "${script}")
     target_link_options(${t} PRIVATE -Wl,--version-script=${vs})
     set_property(TARGET ${t} APPEND PROPERTY LINK_DEPENDS ${vs})
     set_property(GLOBAL APPEND PROPERTY DRAVN_EXPORT_CHECKS "${t}|${list_file}")
