@@ -62,39 +62,46 @@ inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
 }
 
 // Steps across the crossings between columns x - 1 and x of the three rows
-// around `g`, x in 3 .. width - 3: each is shared by the pixels on its two
-// sides. `sums` takes the three rows' column sums.
+// around `g`, x in from .. to (within 3 .. width - 3): each is shared by the
+// pixels on its two sides. `sums` takes the three rows' column sums.
+// Answers whether any of them is strong.
 DRAVN_VECTOR_CLONES
-void ColumnSteps(const uint8_t* g, int step, int width, int16_t t1, int16_t t2, int16_t* __restrict sums,
+bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, int16_t* __restrict sums,
                  int16_t* __restrict strong) {
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  for (int x = 2; x <= width - 3; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
-  for (int x = 3; x <= width - 3; ++x) {
+  for (int x = from - 1; x <= to; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
+  int16_t any = 0;
+  for (int x = from; x <= to; ++x) {
     const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
-    strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2);
+    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2)));
   }
+  return any != 0;
 }
 
 // Steps across the crossings between row `a` and the row `b` below it,
-// columns 3 .. width - 4: one row's steps below are the next row's above.
+// columns from .. to - 1 (within 3 .. width - 4): one row's steps below are
+// the next row's above. Answers whether any of them is strong.
 DRAVN_VECTOR_CLONES
-void RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int width, int16_t t1, int16_t t2,
+bool RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int from, int to, int16_t t1, int16_t t2,
               int16_t* __restrict strong) {
-  for (int x = 3; x <= width - 4; ++x) {
+  int16_t any = 0;
+  for (int x = from; x < to; ++x) {
     const int16_t d6 = int16_t((b[x - 1] + b[x] + b[x + 1]) - (a[x - 1] + a[x] + a[x + 1]));
-    strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2);
+    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2)));
   }
+  return any != 0;
 }
 
-// Whether any crossing next to columns from .. to - 1 has a strong step;
-// where none has, no pixel there is an edge whatever the response.
+// The spread of the greys of three rows over columns from .. to - 1.
 DRAVN_VECTOR_CLONES
-bool AnyStep(const int16_t* __restrict across, const int16_t* __restrict above, const int16_t* __restrict below,
-             int from, int to) {
-  int16_t any = 0;
-  for (int x = from; x < to; ++x) any = int16_t(any | across[x] | across[x + 1] | above[x] | below[x]);
-  return any != 0;
+int Spread(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c, int from, int to) {
+  uint8_t lo = 255, hi = 0;
+  for (int x = from; x < to; ++x) {
+    lo = std::min(lo, std::min(std::min(a[x], b[x]), c[x]));
+    hi = std::max(hi, std::max(std::max(a[x], b[x]), c[x]));
+  }
+  return hi - lo;
 }
 
 // One bit for each of 64 mask bytes (0 or 1), the first in bit 0.
@@ -155,16 +162,31 @@ void SlideRows(uint16_t* __restrict c, uint16_t* __restrict s, const uint8_t* in
 // White where the grey times the edge count around the pixel (its 5x5 block
 // without itself) reaches the sum of their levels; with no edge around, where
 // it reaches the threshold. Counts and sums stay within 16 bits (24 x 255).
+// Most of a page has no edge near: there the grey alone decides.
 DRAVN_VECTOR_CLONES
 void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const uint16_t* c, const uint16_t* s, int w,
                  uint8_t threshold, uint8_t* d) {
-  for (int x = 0; x < w; ++x) {
-    const uint16_t n = uint16_t(c[x - 2] + c[x - 1] + c[x] + c[x + 1] + c[x + 2] - e1[x]);
-    const uint16_t sum = uint16_t(s[x - 2] + s[x - 1] + s[x] + s[x + 1] + s[x + 2] - e2[x]);
-    const uint16_t lhs = uint16_t(g[x] * (n ? n : 1));
-    const uint16_t rhs = n ? sum : uint16_t(threshold);
-    d[x] = lhs >= rhs;
+  auto full = [&](int from, int to) {
+    for (int x = from; x < to; ++x) {
+      const uint16_t n = uint16_t(c[x - 2] + c[x - 1] + c[x] + c[x + 1] + c[x + 2] - e1[x]);
+      const uint16_t sum = uint16_t(s[x - 2] + s[x - 1] + s[x] + s[x + 1] + s[x + 2] - e2[x]);
+      const uint16_t lhs = uint16_t(g[x] * (n ? n : 1));
+      const uint16_t rhs = n ? sum : uint16_t(threshold);
+      d[x] = lhs >= rhs;
+    }
+  };
+  constexpr int kSpan = 64;
+  int x = 0;
+  for (; x + kSpan <= w; x += kSpan) {
+    uint16_t any = 0;
+    for (int i = x - 2; i < x + kSpan + 2; ++i) any = uint16_t(any | c[i]);
+    if (any) {
+      full(x, x + kSpan);
+      continue;
+    }
+    for (int i = x; i < x + kSpan; ++i) d[i] = g[i] >= threshold;
   }
+  full(x, w);
 }
 
 }  // namespace
@@ -206,32 +228,53 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
         LogRow(src, srcStep, y, from, to, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
     };
     int16_t* sums = steps.data();
-    int16_t* across = sums + w;
-    int16_t* above = across + w;
+    int16_t* acrossSteps = sums + w;
+    int16_t* above = acrossSteps + w;
     int16_t* below = above + w;
     std::vector<uint8_t> mask(n + kBlock), darkest(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
-    RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), w, lim1, lim2, above);
+    // Steps are measured a block at a time, and each block notes whether its
+    // steps below (the next row's above) hold a strong one: a block with
+    // none around is passed over. Steps between greys no further apart than
+    // `flat` never pass (|d8| <= 4 spread, |d6| <= 3 spread): three rows
+    // that flat over a block are not measured at all.
+    const int flat = lim1 < 0 || lim2 < 0 ? -1 : std::min(lim1 / 4, lim2 / 3);
+    std::vector<uint8_t> strongBelow(size_t(blocks) * 2);
+    uint8_t* aboveAny = strongBelow.data();
+    uint8_t* belowAny = aboveAny + blocks;
+    for (int b = 0; b < blocks; ++b) {
+      const int from = std::max(b * kBlock, 3), to = std::min(b * kBlock + kBlock, w - 3);
+      if (from < to)
+        aboveAny[b] = RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), from, to, lim1,
+                               lim2, above);
+    }
     // Counts of neighbouring edges often fall into one bin: four sets of
     // bins let the increments overlap.
     int bins1[4][64] = {}, bins2[4][64] = {};
     for (int y = 3; y <= h - 4; ++y) {
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
-      ColumnSteps(g, srcStep, w, lim1, lim2, sums, across);
-      RowSteps(g, g + srcStep, w, lim1, lim2, below);
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
       for (int b = 0; b < blocks; ++b) {
         const int x0 = b * kBlock, from = std::max(x0, 3), to = std::min(x0 + kBlock, w - 3);
-        if (from >= to || !AnyStep(across, above, below, from, to)) continue;
+        if (from >= to) continue;
+        if (Spread(g - srcStep, g, g + srcStep, from - 1, to + 1) <= flat) {
+          // Nothing here passes: the next row finds no strong step above.
+          std::fill(below + from, below + to, int16_t(0));
+          belowAny[b] = 0;
+          continue;
+        }
+        const bool across = ColumnSteps(g, srcStep, from, to, lim1, lim2, sums, acrossSteps);
+        belowAny[b] = RowSteps(g, g + srcStep, from, to, lim1, lim2, below);
+        if (!across && !aboveAny[b] && !belowAny[b]) continue;
         need(rows[0], y - 1, b);
         need(rows[1], y, b);
         need(rows[2], y + 1, b);
         // The pixels at the block's ends look one column beyond it.
         need(rows[1], y, (from - 1) / kBlock);
         need(rows[1], y, to / kBlock);
-        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, across, above, below, from, to, mask.data(),
+        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, acrossSteps, above, below, from, to, mask.data(),
                 darkest.data());
         for (int x64 = x0; x64 < to; x64 += 64)
           for (uint64_t word = MaskBits(&mask[size_t(x64)]); word; word &= word - 1) {
@@ -251,6 +294,7 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
       rows[2] = first;
       std::fill(rows[2].held, rows[2].held + blocks, uint8_t(0));
       std::swap(above, below);
+      std::swap(aboveAny, belowAny);
     }
     for (int i = 0; i < 64; ++i) {
       hist1[i] += bins1[0][i] + bins1[1][i] + bins1[2][i] + bins1[3][i];

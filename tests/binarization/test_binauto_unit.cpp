@@ -195,6 +195,98 @@ TEST_F(Unit, InkOfDegradedPagesAndBlankPaper) {
   EXPECT_EQ(std::count(bits.begin(), bits.end(), 0), 0);
 }
 
+// Degraded pages of odd sizes and resolutions at three settings each, held
+// to the pages the entry has always made of them (a digest of each output
+// page): the steps behind the entry are sped up, never changed.
+TEST_F(Unit, PagesComeOutAsTheyAlwaysHave) {
+  using dravn_degraded::Kind;
+  struct Case {
+    double wMm, hMm;
+    int dpi;
+    Kind kind;
+    unsigned seed;
+    int sensitivity, background;
+    uint64_t digest;
+  };
+  static const Case kCases[] = {
+    {52.3, 31.1, 300, Kind::kUnevenLight, 11u, 0, 5, 0x445812a561e6d480ull},
+    {52.3, 31.1, 300, Kind::kUnevenLight, 11u, -3, 1, 0x014f1401f65f6818ull},
+    {52.3, 31.1, 300, Kind::kUnevenLight, 11u, 4, 9, 0xf322662e2174af50ull},
+    {52.3, 31.1, 300, Kind::kStains, 12u, 0, 5, 0x913363fd6f8bf907ull},
+    {52.3, 31.1, 300, Kind::kStains, 12u, -3, 1, 0xc6af40e2178feda9ull},
+    {52.3, 31.1, 300, Kind::kStains, 12u, 4, 9, 0x7674de97c84cb313ull},
+    {52.3, 31.1, 300, Kind::kShowThrough, 13u, 0, 5, 0x4f15bbe58b74c107ull},
+    {52.3, 31.1, 300, Kind::kShowThrough, 13u, -3, 1, 0x00122f110dd89397ull},
+    {52.3, 31.1, 300, Kind::kShowThrough, 13u, 4, 9, 0x4f15bbe58b74c107ull},
+    {52.3, 31.1, 300, Kind::kFaintText, 14u, 0, 5, 0x154830ea8b31cdddull},
+    {52.3, 31.1, 300, Kind::kFaintText, 14u, -3, 1, 0xb244d57f58c87b45ull},
+    {52.3, 31.1, 300, Kind::kFaintText, 14u, 4, 9, 0x785ae808eb95c09cull},
+    {52.3, 31.1, 300, Kind::kBlurNoise, 15u, 0, 5, 0x96752420cb5caf9eull},
+    {52.3, 31.1, 300, Kind::kBlurNoise, 15u, -3, 1, 0xb448927f7021ecfdull},
+    {52.3, 31.1, 300, Kind::kBlurNoise, 15u, 4, 9, 0xb344b66e6eb46ff1ull},
+    {20.1, 73.9, 203, Kind::kUnevenLight, 16u, 0, 5, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kUnevenLight, 16u, -3, 1, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kUnevenLight, 16u, 4, 9, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kStains, 17u, 0, 5, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kStains, 17u, -3, 1, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kStains, 17u, 4, 9, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kShowThrough, 18u, 0, 5, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kShowThrough, 18u, -3, 1, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kShowThrough, 18u, 4, 9, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kFaintText, 19u, 0, 5, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kFaintText, 19u, -3, 1, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kFaintText, 19u, 4, 9, 0x999ed2310cfad90bull},
+    {20.1, 73.9, 203, Kind::kBlurNoise, 20u, 0, 5, 0xeed9dbf363b82dddull},
+    {20.1, 73.9, 203, Kind::kBlurNoise, 20u, -3, 1, 0xa239060589b51348ull},
+    {20.1, 73.9, 203, Kind::kBlurNoise, 20u, 4, 9, 0x0e6968d3f469f643ull},
+    {33.3, 9.7, 600, Kind::kUnevenLight, 21u, 0, 5, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kUnevenLight, 21u, -3, 1, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kUnevenLight, 21u, 4, 9, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kStains, 22u, 0, 5, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kStains, 22u, -3, 1, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kStains, 22u, 4, 9, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kShowThrough, 23u, 0, 5, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kShowThrough, 23u, -3, 1, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kShowThrough, 23u, 4, 9, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kFaintText, 24u, 0, 5, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kFaintText, 24u, -3, 1, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kFaintText, 24u, 4, 9, 0x606085e860fad5a3ull},
+    {33.3, 9.7, 600, Kind::kBlurNoise, 25u, 0, 5, 0x01c22cdcde3505dfull},
+    {33.3, 9.7, 600, Kind::kBlurNoise, 25u, -3, 1, 0x976ae9331af414ebull},
+    {33.3, 9.7, 600, Kind::kBlurNoise, 25u, 4, 9, 0x351f485e0a30ebfaull},
+    {105, 148, 300, Kind::kUnevenLight, 26u, 0, 5, 0xbce9d18ec65c892dull},
+    {105, 148, 300, Kind::kUnevenLight, 26u, -3, 1, 0x1e6c1ea6856bdf62ull},
+    {105, 148, 300, Kind::kUnevenLight, 26u, 4, 9, 0xfa787e4068c8d11dull},
+    {105, 148, 300, Kind::kStains, 27u, 0, 5, 0x5f32e4fa18570f30ull},
+    {105, 148, 300, Kind::kStains, 27u, -3, 1, 0xf45154f3538dac0bull},
+    {105, 148, 300, Kind::kStains, 27u, 4, 9, 0xf08bcdf192daa33bull},
+    {105, 148, 300, Kind::kShowThrough, 28u, 0, 5, 0x21a636e36990a5daull},
+    {105, 148, 300, Kind::kShowThrough, 28u, -3, 1, 0x663aef45053161b8ull},
+    {105, 148, 300, Kind::kShowThrough, 28u, 4, 9, 0xc049eeecf276057eull},
+    {105, 148, 300, Kind::kFaintText, 29u, 0, 5, 0x2ae0b676293f8470ull},
+    {105, 148, 300, Kind::kFaintText, 29u, -3, 1, 0xea40c66dd7879a06ull},
+    {105, 148, 300, Kind::kFaintText, 29u, 4, 9, 0x255c70823115a292ull},
+    {105, 148, 300, Kind::kBlurNoise, 30u, 0, 5, 0xa4401a4bdd7f0322ull},
+    {105, 148, 300, Kind::kBlurNoise, 30u, -3, 1, 0x35cb4b9233f010aeull},
+    {105, 148, 300, Kind::kBlurNoise, 30u, 4, 9, 0xd15711c5a64e33a0ull},
+  };
+  dravn_degraded::Page page;
+  const Case* made = nullptr;
+  for (const Case& c : kCases) {
+    if (!made || made->seed != c.seed) page = dravn_degraded::MakePage(c.kind, c.dpi, c.wMm, c.hMm, c.seed), made = &c;
+    I3ipImageInfo in = Grey(page.width, page.height, 0), out{};
+    in.Dpi = uint16_t(c.dpi);
+    std::memcpy(in.Data, page.grey.data(), page.grey.size());
+    ASSERT_EQ(s_entry(&in, &out, c.sensitivity, c.background, 0), 0);
+    uint64_t digest = 1469598103934665603ull;  // FNV-1a over the packed page
+    for (uint32_t i = 0; i < out.DataSize; ++i) digest = (digest ^ out.Data[i]) * 1099511628211ull;
+    std::free(out.Data);
+    EXPECT_EQ(digest, c.digest) << dravn_degraded::KindName(c.kind) << " " << page.width << "x" << page.height
+                                << " at " << c.dpi << " dpi, sensitivity " << c.sensitivity << ", background "
+                                << c.background;
+  }
+}
+
 // The page buffers of one call are kept for the next: whatever an earlier
 // page left in them, a page comes out the same. The first call of the
 // process (each test runs in its own) has buffers fresh from the kernel.

@@ -230,6 +230,29 @@ TEST_F(EdgeReference, TinyAndNarrowPagesOfHardContrast) {
     }
 }
 
+TEST_F(EdgeReference, StepsJustWithinAndBeyondTheLimits) {
+  // Flat paper with bars and blocks a little darker, by just less and just
+  // more than the smallest step the limits let pass, at the ends of the
+  // measured stretches of columns and across them.
+  for (const Numbers& n : kNumbers) {
+    const int lim1 = std::clamp(n.t1, -1, 1021), lim2 = std::clamp(n.t2, -1, 766);
+    const int least = std::max(0, std::min(lim1 / 4, lim2 / 3));
+    const int w = 1100, h = 40;
+    std::vector<uint8_t> page(size_t(w) * h, 220);
+    int k = 0;
+    for (int x : {5, 250, 255, 256, 300, 509, 511, 600, 767, 1000}) {
+      const int step = std::min(220, least - 1 + k % 4);
+      const int y0 = 3 + (k * 7) % 20;
+      for (int y = y0; y < y0 + 6 + k % 5; ++y)
+        for (int dx = 0; dx < 1 + k % 3 && x + dx < w; ++dx) page[size_t(y) * w + x + dx] = uint8_t(220 - step);
+      ++k;
+    }
+    for (int y = 30; y < 33; ++y)  // a band across the whole page
+      for (int x = 0; x < w; ++x) page[size_t(y) * w + x] = uint8_t(220 - std::min(220, least + x % 3 - 1));
+    Compare("steps", page, w, w, h, n);
+  }
+}
+
 TEST_F(EdgeReference, SpotsAndInkEdgesAtManyColumnsOfWidePages) {
   // Paper with a faint grain and single dark spots, each at another
   // column: what the measurement sees of a spot must not depend on where
