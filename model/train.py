@@ -501,9 +501,6 @@ def main():
     ap.add_argument("--fresh", type=int, default=0,
                     help="cut this many pages (weak kinds drawn more often) with the engines in --out and train "
                          "both nets anew on them; the detector stays")
-    ap.add_argument("--average", nargs="+", default=[], metavar="ROOT",
-                    help="write into --out nets whose weights are the mean of these engine roots' nets (all trained "
-                         "on from the same start); the detector of the first stays")
     ap.add_argument("--go-on", action="store_true", help="--fresh: train the nets in --out on, not anew")
     ap.add_argument("--cut-only", action="store_true", help="--fresh: only cut the pages")
     ap.add_argument("--smoothing", type=float, default=0.0, help="label smoothing of the nets' training")
@@ -549,22 +546,6 @@ def main():
             shutil.rmtree(os.path.join(d, "model"))
             netfiles.export(nets[pair], d, "orientation script net over %s line crops" %
                             ("grey" if pair == 1 else "two-level"))
-    elif args.average:
-        # Nets trained on from one start by different runs lie near each other:
-        # their mean answers more steadily than any one of them.
-        for name in ("engine2", "engine2_2"):
-            nets = [netfiles.load(os.path.join(os.path.abspath(r), name)) for r in args.average]
-            states = [n.state_dict() for n in nets]
-            mean = {k: sum(st[k] for st in states) / len(states) if states[0][k].is_floating_point() else states[0][k]
-                    for k in states[0]}
-            net = netfiles.Net()
-            net.load_state_dict(mean)
-            d = os.path.join(out_root, name)
-            os.makedirs(d, exist_ok=True)
-            shutil.copy(os.path.join(os.path.abspath(args.average[0]), name, "model.dat"), os.path.join(d, "model.dat"))
-            shutil.rmtree(os.path.join(d, "model"), ignore_errors=True)
-            netfiles.export(net.eval(), d, "orientation script net over %s line crops" %
-                            ("grey" if name == "engine2" else "two-level"))
     elif args.tune:
         # More pages of the kinds the held-out pages showed weak, cut with
         # the committed engines (the roads they lead the driver on), and the
