@@ -301,6 +301,9 @@ TUNE_WEIGHTS = [1, 1, 1, 1.5, 4, 1, 2, 0.7, 1.5, 1, 2]
 # Script draws of the --fresh pages: the kinds whose lines the nets answered
 # surely wrong (Cyrillic, capitals, wide dot-matrix, bold serif Latin) more.
 FRESH_WEIGHTS = [1, 1, 2.5, 1.2, 5, 1, 1.5, 0.7, 2.5, 1.5, 2.5]
+# Lots after the third: the kinds the first three left wrong (dot-matrix pages
+# whose first lines disagree, Latin half turns, seven-segment digits).
+LATE_WEIGHTS = [0.5, 0.5, 1, 0.5, 4, 0.5, 1.5, 2.5, 1, 4, 4]
 
 HELDOUT_SEED = 4600  # never used for training pages
 CHECK_SEED = 4603  # pages to choose between trained nets on, never used for training
@@ -524,7 +527,8 @@ def main():
         windows, strips = [], []
         for lot in range((args.fresh + 599) // 600):  # lots of 600, each kept in the work folder
             log("fresh lot %d: cutting %d pages" % (lot + 1, min(600, args.fresh - 600 * lot)))
-            w, s = cut_pages(4 + lot, min(600, args.fresh - 600 * lot), out_root, build, work, weights=FRESH_WEIGHTS)
+            w, s = cut_pages(4 + lot, min(600, args.fresh - 600 * lot), out_root, build, work,
+                             weights=FRESH_WEIGHTS if lot < 3 else LATE_WEIGHTS)
             windows += w
             strips += s
         if args.cut_only:
