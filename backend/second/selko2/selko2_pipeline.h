@@ -15,6 +15,9 @@
 // The 256 bytes every decoded face is mapped through.
 extern const unsigned char DeviceAdjustLUT_Selko2[256];
 
+// Adds the level counts of each channel (1 or 3) of `pixels` pixels to hist.
+void CountLevels(const unsigned char* data, uint64_t pixels, int channels, uint64_t (*hist)[256]);
+
 class CSelko2PagePipeline {
  public:
   CSelko2PagePipeline();
