@@ -123,9 +123,16 @@ DRAVN_C_EXPORT int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX
 
 namespace {
 
-int AllocateOutput(FSIP_S_IMAGEINFO_EX* info, void* userParam, bool cleared) {
+// A block the caller of a white-background crop offers for its page: the
+// engine writes every byte of the page, so a block whose memory is already
+// mapped spares the page a fault per page of memory.
+struct OfferedBlock {
+  unsigned char* data = nullptr;
+  size_t capacity = 0;
+};
+
+int AllocateOutput(FSIP_S_IMAGEINFO_EX* info, intptr_t mode, bool cleared, const OfferedBlock* offer) {
   if (!info) return FSIP_C_ERR_OUTOFMEMORY;
-  const intptr_t mode = reinterpret_cast<intptr_t>(userParam);
   const int64_t depth = info->nDepth;
   int64_t width = info->nWidth, bytesPerLine = info->nBytesPerLine;
   if (depth <= 0 || width < 0 || info->nHeight < 0) return FSIP_C_ERR_OUTOFMEMORY;
@@ -153,17 +160,29 @@ int AllocateOutput(FSIP_S_IMAGEINFO_EX* info, void* userParam, bool cleared) {
   info->nBytesPerLine = static_cast<int32_t>(bytesPerLine);
   info->nImageSize = static_cast<int32_t>(imageSize);
   const size_t size = imageSize > 0 ? static_cast<size_t>(imageSize) : 1;
+  if (offer && offer->data && !cleared && size <= offer->capacity) {
+    info->pImageData = offer->data;
+    return FSIP_C_ERR_NOERROR;
+  }
   info->pImageData = static_cast<unsigned char*>(cleared ? calloc(size, 1) : AllocateLargeBlock(size));
   return info->pImageData ? FSIP_C_ERR_NOERROR : FSIP_C_ERR_OUTOFMEMORY;
 }
 
 }  // namespace
 
-int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam) { return AllocateOutput(info, userParam, true); }
-
-int callbackFuncUncleared(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
-  return AllocateOutput(info, userParam, false);
+int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
+  return AllocateOutput(info, reinterpret_cast<intptr_t>(userParam), true, nullptr);
 }
+
+namespace {
+
+// The white-background crops' allocator: fsip_control hands it an
+// OfferedBlock, an address, so none of the row-alignment modes either.
+int callbackFuncOffered(FSIP_S_IMAGEINFO_EX* info, void* userParam) {
+  return AllocateOutput(info, 0, false, static_cast<const OfferedBlock*>(userParam));
+}
+
+}  // namespace
 
 DRAVN_C_EXPORT void fsip_FreeSinCos() { fsipctl::FreeSinCosTables(); }
 
@@ -265,7 +284,7 @@ DRAVN_C_EXPORT int fsip_control(fsipctl_request* request, fsipctl_image* images,
     memcpy(crpWB.szScanner, request->szScanner, sizeof crpWB.szScanner);
     // Its engine writes every byte of the block, padding and tail included:
     // a page-sized clearing before it would be read by nothing.
-    crpWB.NotifyOutImgInfo = callbackFuncUncleared;
+    crpWB.NotifyOutImgInfo = callbackFuncOffered;
     crpWB.byTransferDataType = 0x83;
     crpWB.bySide = static_cast<uint8_t>(request->nSide & 0xFF);
     crpWB.sOVS = -1;
@@ -274,14 +293,29 @@ DRAVN_C_EXPORT int fsip_control(fsipctl_request* request, fsipctl_image* images,
   }
 
   // The crop engines hand this back to callbackFunc: an address, so none of
-  // its row-alignment modes.
-  int userValue = 0;
+  // its row-alignment modes. A white-background crop of a colour or grey
+  // page may write into a block the caller offers in its result record,
+  // that record's size its capacity (a caller that zeroes the record, as
+  // every caller must, offers none); the block stays the caller's.
+  OfferedBlock offer;
+  if (mode.nType == 9 && images[0].nDepth != 1 && results[0].pImageData && results[0].nImageSize > 0) {
+    // Never the page it is cut from, nor any part of it.
+    const uintptr_t a = reinterpret_cast<uintptr_t>(results[0].pImageData);
+    const uintptr_t b = reinterpret_cast<uintptr_t>(inputs[0].pImageData);
+    const size_t capacity = static_cast<size_t>(results[0].nImageSize);
+    const size_t input = static_cast<size_t>(inputs[0].nImageSize);
+    if (a >= b + input || b >= a + capacity) {
+      offer.data = results[0].pImageData;
+      offer.capacity = capacity;
+    }
+  }
   const bool crop = kind == Kind::Crop;
   const int rc =
-      fsip_ImageProcess(&mode, inputs, inParam, crop ? outputs : nullptr, outParam, crop ? &userValue : nullptr);
+      fsip_ImageProcess(&mode, inputs, inParam, crop ? outputs : nullptr, outParam, crop ? &offer : nullptr);
   if (rc != FSIP_C_ERR_NOERROR) {
     // Output blocks are the caller's from the callback on; none is handed out.
-    for (auto& out : outputs) free(out.pImageData);
+    for (auto& out : outputs)
+      if (out.pImageData != offer.data) free(out.pImageData);
     return rc;
   }
   switch (kind) {

@@ -28,9 +28,6 @@ extern "C" int InitImageinfo(const fsipctl_image* image, FSIP_S_IMAGEINFO_EX* in
 // The output allocator of every crop record; the user parameter selects the
 // row rule (1, 2, 3; anything else: tight rows).
 int callbackFunc(FSIP_S_IMAGEINFO_EX* info, void* userParam);
-// callbackFunc's block without the zero fill, for an engine that writes
-// every byte of it.
-int callbackFuncUncleared(FSIP_S_IMAGEINFO_EX* info, void* userParam);
 
 namespace fsipctl {
 

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "log.h"
 #include "prop_info.h"
 #include "selko2_pipeline.h"
@@ -55,7 +59,48 @@ ChannelPoints Measure(const uint64_t* count, uint64_t total, const Zu_ALut_ctl& 
   return p;
 }
 
+// Whether the 48 bytes at p are one pixel sixteen times: every byte
+// equals the one three further on.
+bool SixteenAlike(const unsigned char* p) {
+#if defined(__SSE2__)
+  auto same = [p](int at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 3));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+  };
+  return same(0) && same(16) && same(29);
+#else
+  return memcmp(p, p + 3, 45) == 0;
+#endif
+}
+
 }  // namespace
+
+void CountLevels(const unsigned char* p, uint64_t pixels, int channels, uint64_t (*hist)[256]) {
+  // Neighbouring pixels of a page mostly share their levels: counted into
+  // two tables taken in turn, one count need not wait for the last; and a
+  // run of sixteen pixels alike, as paper is, is counted at once.
+  uint64_t odd[3][256] = {};
+  uint64_t i = 0;
+  if (channels == 3) {
+    for (; i + 16 <= pixels; i += 16, p += 48) {
+      if (SixteenAlike(p)) {
+        hist[0][p[0]] += 16, hist[1][p[1]] += 16, hist[2][p[2]] += 16;
+        continue;
+      }
+      for (const unsigned char* q = p; q < p + 48; q += 6) {
+        ++hist[0][q[0]], ++hist[1][q[1]], ++hist[2][q[2]];
+        ++odd[0][q[3]], ++odd[1][q[4]], ++odd[2][q[5]];
+      }
+    }
+    for (; i < pixels; ++i, p += 3) ++hist[0][p[0]], ++hist[1][p[1]], ++hist[2][p[2]];
+  } else {
+    for (; i + 2 <= pixels; i += 2) ++hist[0][p[i]], ++odd[0][p[i + 1]];
+    if (i < pixels) ++hist[0][p[i]];
+  }
+  for (int ch = 0; ch < 3; ++ch)
+    for (int v = 0; v < 256; ++v) hist[ch][v] += odd[ch][v];
+}
 
 void CSelko2PagePipeline::SetupAutoLutParams(Zu_ALut_ctl* pstCtl, bool bHalftone, bool bHalftone2, bool bSdtc) {
   CLogScope scope("CSelko2ScanFunc::SetupAutoLutParams");
@@ -83,24 +128,7 @@ int CSelko2PagePipeline::Zu_do_ALUT(const I3ipImageInfo* pstImage, const Zu_ALut
   const int channels = pstImage->Bpp / 8;
   const uint64_t N = static_cast<uint64_t>(pstImage->Width) * pstImage->Height;
   uint64_t hist[3][256] = {};
-  const unsigned char* p = pstImage->Data;
-  const uint64_t pixels = pstImage->DataSize / channels;
-  // Neighbouring pixels of a page mostly share their levels: counted into
-  // two tables taken in turn, one count need not wait for the last.
-  uint64_t odd[3][256] = {};
-  uint64_t i = 0;
-  if (channels == 3) {
-    for (; i + 2 <= pixels; i += 2, p += 6) {
-      ++hist[0][p[0]], ++hist[1][p[1]], ++hist[2][p[2]];
-      ++odd[0][p[3]], ++odd[1][p[4]], ++odd[2][p[5]];
-    }
-    if (i < pixels) ++hist[0][p[0]], ++hist[1][p[1]], ++hist[2][p[2]];
-  } else {
-    for (; i + 2 <= pixels; i += 2) ++hist[0][p[i]], ++odd[0][p[i + 1]];
-    if (i < pixels) ++hist[0][p[i]];
-  }
-  for (int ch = 0; ch < 3; ++ch)
-    for (int v = 0; v < 256; ++v) hist[ch][v] += odd[ch][v];
+  CountLevels(pstImage->Data, pstImage->DataSize / channels, channels, hist);
 
   const Zu_ALut_ctl& ctl = *pstCtl;
   *pstOut = Zu_ALut_out{};

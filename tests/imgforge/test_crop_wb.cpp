@@ -377,6 +377,77 @@ TEST(WBEntries, CutFillsTheCallersBufferWhateverItHeld) {
     }
 }
 
+// Through the control entry a caller may offer a block for the cut in its
+// result record (pointer and capacity): the cut goes into it when it fits,
+// the same bytes as into a block of the library's; a block too small, the
+// input page itself, a 1-bit page and a failed crop leave the offered
+// block the caller's and untouched.
+TEST(WBEntries, ControlCutsIntoTheBlockTheCallerOffers) {
+  using ControlFn = int(fsipctl_request*, fsipctl_image*, fsipctl_image*, unsigned char*);
+  auto* control = Lib().Get<ControlFn>("fsip_control");
+  ASSERT_TRUE(control);
+  unsigned char lut[256];
+  for (int i = 0; i < 256; ++i) lut[i] = static_cast<unsigned char>(i);
+  struct Case {
+    const char* name;
+    int channels;
+    double angle;
+    bool mono;
+    int64_t slack;  // offered capacity less the cut's size (negative: too small)
+    bool offerInput;
+    bool blank;  // a page without paper on it: the crop fails
+    bool used;
+  } cases[] = {
+      {"colour, turned, room to spare", 3, 2.0, false, 4096, false, false, true},
+      {"colour, straight, exact size", 3, 0.0, false, 0, false, false, true},
+      {"grey, turned, one byte short", 1, -3.0, false, -1, false, false, false},
+      {"colour, the input page offered", 3, 2.0, false, 4096, true, false, false},
+      {"1 bit", 1, 2.0, true, 4096, false, false, false},
+      {"colour, blank page", 3, 0.0, false, 4096, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto spec = dravn_pages::WhiteBackedSpec(200, c.angle, c.channels);
+    spec.widthMm = 150;
+    spec.heightMm = 200;
+    if (c.mono) spec.paper = 200, spec.shadowDepth = 160;
+    if (c.blank) spec.widthMm = spec.heightMm = 5;
+    auto in = crop_test::MakeInput(spec, c.mono);
+    fsipctl_request req{};
+    req.dwFlags = FSIPCTL_FUNC_WHITE_BG_CROP;
+    req.nSide = 1;
+    std::strncpy(req.szScanner, "Selko2S420", sizeof req.szScanner - 1);
+    fsipctl_image img[2]{}, plain[2]{};
+    img[0] = {in.pixels.data(), 200, in.info.nWidth, in.info.nHeight, in.info.nDepth, in.info.nImageSize, 0};
+    const int rc = control(&req, img, plain, lut);
+    const size_t size = rc == 0 ? static_cast<size_t>(plain[0].nImageSize) : 1 << 20;
+    std::vector<uint8_t> block(static_cast<size_t>(std::max<int64_t>(1, static_cast<int64_t>(size) + c.slack)), 0x5A);
+    const std::vector<uint8_t> before = block, page = in.pixels;
+    fsipctl_image offered[2]{};
+    offered[0].pImageData = c.offerInput ? in.pixels.data() : block.data();
+    offered[0].nImageSize = static_cast<int32_t>(c.offerInput ? in.pixels.size() : block.size());
+    ASSERT_EQ(rc, control(&req, img, offered, lut));
+    EXPECT_EQ(page, in.pixels);
+    if (rc != 0) {
+      EXPECT_TRUE(c.blank);
+      EXPECT_EQ(before, block);
+      continue;
+    }
+    ASSERT_FALSE(c.blank);
+    EXPECT_EQ(c.used, offered[0].pImageData == block.data());
+    EXPECT_EQ(plain[0].nWidth, offered[0].nWidth);
+    EXPECT_EQ(plain[0].nHeight, offered[0].nHeight);
+    ASSERT_EQ(plain[0].nImageSize, offered[0].nImageSize);
+    EXPECT_EQ(0, std::memcmp(plain[0].pImageData, offered[0].pImageData, size));
+    if (!c.used) {
+      EXPECT_EQ(before, block);
+      EXPECT_NE(in.pixels.data(), offered[0].pImageData);
+      free(offered[0].pImageData);
+    }
+    free(plain[0].pImageData);
+  }
+}
+
 TEST(WBEntries, SpecifiedAreaCropsLikeTheWholePage) {
   ASSERT_TRUE(Lib().cropAll && Lib().specified);
   auto spec = dravn_pages::WhiteBackedSpec(200, -3, 3);

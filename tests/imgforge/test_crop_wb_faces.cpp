@@ -325,4 +325,107 @@ TEST(Selko2FacesInWindow, SheetsKeepTheirCorners) {
   }
 }
 
+// The left/right gathering with the streak test of the faces' search asks
+// each side column once and keeps its answer: the points are those of the
+// plain loop that tests the columns at every point, on faces of every
+// content with streaks down their backing, turned both ways, front and
+// back, in both passes.
+p2iwb::PointList PlainLeftRight(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int pass, bool flag) {
+  const int w = img->nWidth, h = img->nHeight;
+  const double step = pass ? (flag ? 2.0 : 4.0) : (flag ? 1.0 : 2.0);
+  std::vector<uint8_t> buf(static_cast<size_t>(4) * w);
+  std::vector<int> found, streakL, streakR;
+  p2iwb::PointList out;
+  for (int k = 1;; ++k) {
+    const int y = static_cast<int>(k * step * img->nYResolution / 25.4);
+    if (y >= h - 2) break;
+    if (y <= 1) continue;
+    found.clear();
+    p2iwb::StDevRowRGB(img, y, buf.data() + w);
+    for (int c = 0; c < 3; ++c) {
+      const uint8_t* p = buf.data() + w + static_cast<size_t>(c) * w;
+      const uint8_t* lv = ref2 + static_cast<size_t>(c) * w;
+      // The streak test, point by point: every third row a point stands
+      // when the columns 4 and 8 further in show an edge of their own.
+      auto streakTest = [&](int x, int dir) {
+        std::vector<int>& streaks = dir == 0 ? streakL : streakR;
+        if (std::find(streaks.begin(), streaks.end(), x) != streaks.end()) return 2;
+        if (k % 3 != 1) return 1;
+        std::vector<uint8_t> dev(h), mean(h);
+        for (int off : {4, 8}) {
+          const int col = dir == 0 ? x + off : x - off;
+          if (col < 2 || col > w - 3) return 2;
+          p2iwb::GetStDevV(img, col, c, dev.data(), mean.data());
+          std::vector<int> e;
+          p2iwb::GetEdge(mean.data(), ref2[static_cast<size_t>(c) * w + col], h, e);
+          if (e.empty()) {
+            streaks.push_back(x);
+            return 2;
+          }
+        }
+        return 1;
+      };
+      auto accept = [&](int j, int dir) {
+        const int v = p[j], d = p[j + 1] - p[j - 1];
+        if (!((v < lv[j] - 6 || v > lv[j] + 6) && (d < -4 || d > 4))) return 0;
+        return streakTest(j, dir);
+      };
+      int a = -1;
+      for (int j = 1; j <= w - 2; ++j)
+        if (accept(j, 0) == 1) {
+          a = j;
+          break;
+        }
+      if (a >= 0) found.push_back(a);
+      for (int j = w - 2; j >= 1; --j)
+        if (accept(j, 1) == 1) {
+          if (j != a && (a >= 0 || j != 0)) found.push_back(j);
+          break;
+        }
+    }
+    if (found.empty()) continue;
+    const auto mm = std::minmax_element(found.begin(), found.end());
+    out.push_back({*mm.first, y});
+    if (*mm.second != *mm.first) out.push_back({*mm.second, y});
+  }
+  return out;
+}
+
+TEST(Selko2FacesInWindow, StreakTestAsksEachColumnOnce) {
+  const Face faces[] = {
+      {300, kA4, Content::MarginText, 1.5, Place::Centred, 1}, {300, kA4, Content::Photo, -2, Place::Centred, 2},
+      {200, kA5, Content::Table, 0.5, Place::Left, 1},        {150, kLetter, Content::Box, -1, Place::Right, 2},
+  };
+  const int saved = p2iwb::gbTatesujiJudge;
+  p2iwb::gbTatesujiJudge = 1;
+  for (const Face& f : faces) {
+    SCOPED_TRACE(::testing::PrintToString(f));
+    crop_test::Input in = Render(f);
+    // Streaks down the middle of the backing, as dust on the glass draws
+    // them for a while: one in every channel left of the sheet, one in red
+    // alone right of it.
+    const int bpl = in.info.nBytesPerLine;
+    for (int y = in.info.nHeight / 4; y < in.info.nHeight * 3 / 4; ++y)
+      for (int x : {12, 13, in.info.nWidth - 15, in.info.nWidth - 14})
+        for (int c = 0; c < 3; ++c)
+          if (x < in.info.nWidth / 2 || c == 0) in.pixels[static_cast<size_t>(y) * bpl + 3 * x + c] -= 60;
+    _P2IIMG img{in.pixels.data(), 24, 0, in.info.nWidth, in.info.nHeight, in.info.nBytesPerLine,
+                in.info.nImageSize, f.dpi, f.dpi, 0, 0, in.info.nWidth - 1, in.info.nHeight - 1};
+    const size_t n = static_cast<size_t>(img.nWidth) * 3;
+    std::vector<uint8_t> refs(2 * n);
+    p2iwb::MakeStdData(&img, f.side == 2, refs.data(), refs.data() + n);
+    for (int pass : {1, 0})
+      for (bool flag : {true, false}) {
+        p2iwb::PointList got;
+        ASSERT_EQ(0, p2iwb::GetEdgeH(&img, refs.data(), refs.data() + n, pass, got, flag));
+        const p2iwb::PointList want = PlainLeftRight(&img, refs.data(), refs.data() + n, pass, flag);
+        ASSERT_FALSE(want.empty());
+        ASSERT_EQ(want.size(), got.size()) << "pass " << pass << " flag " << flag;
+        for (size_t i = 0; i < want.size(); ++i)
+          ASSERT_TRUE(want[i].x == got[i].x && want[i].y == got[i].y) << "point " << i;
+      }
+  }
+  p2iwb::gbTatesujiJudge = saved;
+}
+
 }  // namespace

@@ -177,11 +177,14 @@ TEST_F(Selko2RoadBytes, PagesDoNotDependOnWhatThePageCopyLeavesUnfilled) {
 }
 
 // One pipeline over a run of sheets keeps each face's decoding buffer from
-// sheet to sheet: its pages are those a fresh pipeline makes of each sheet,
-// on faces that shrink, grow and turn grey, in simplex and duplex, and
-// after a sheet whose crop could not run and whose page therefore is the
-// decoding buffer itself (the next sheet decodes into a buffer of its own).
-TEST_F(Selko2RoadBytes, DecodingBuffersKeptFromSheetToSheetGiveTheSamePages) {
+// sheet to sheet, and takes each served page back as the read side hands
+// it over, for the next crop of that face to cut into: its pages are those
+// a fresh pipeline makes of each sheet, on faces that shrink, grow and turn
+// grey, at the read resolution and converted to 150 dpi (a page too small
+// for the next cut at 300 dpi), in simplex and duplex, and after a sheet whose crop could
+// not run and whose page therefore is the decoding buffer itself (the next
+// sheet decodes into a buffer of its own).
+TEST_F(Selko2RoadBytes, BuffersKeptFromSheetToSheetGiveTheSamePages) {
   ASSERT_EQ(LoadImageLibraries(DRAVN_LIB_DIR), SANE_STATUS_GOOD);
   g_PropInfo.PAPER_SIZE = 12;
   g_PropInfo.TONE_ADJUSTMENT = 0;
@@ -191,13 +194,17 @@ TEST_F(Selko2RoadBytes, DecodingBuffersKeptFromSheetToSheetGiveTheSamePages) {
   struct Step {
     int front, back;  // faces by index; -1: none
     bool cropAvailable;
-  } steps[] = {{0, 1, true},  {1, -1, true}, {0, -1, false}, {2, 2, true},
-               {0, 0, true},  {1, 0, false}, {0, 1, true},   {2, -1, true}};
+    int dpi = 300;  // requested; the scanner reads at 300
+  } steps[] = {{0, 1, true},     {1, -1, true}, {0, -1, false}, {2, 2, true}, {0, 0, true},
+               {1, 0, true, 150}, {0, 1, true},  {1, 0, false},  {0, 1, true}, {2, -1, true}};
   CSelko2PagePipeline kept;
   int n = 0;
+  std::vector<unsigned char*> served;  // blocks handed back, still the pipeline's or a page's
+  int cutIntoServed = 0;
   for (const Step& step : steps) {
     SCOPED_TRACE("sheet " + std::to_string(n++));
     g_PropInfo.SCAN_FACE = step.back < 0 ? 1 : 3;
+    g_PropInfo.SCAN_RES_X = g_PropInfo.SCAN_RES_Y = step.dpi;
     auto load = [&](sheet::Sheet& s) {
       for (int f = 0; f < 2; ++f) {
         const int i = f == 0 ? step.front : step.back;
@@ -218,10 +225,19 @@ TEST_F(Selko2RoadBytes, DecodingBuffersKeptFromSheetToSheetGiveTheSamePages) {
       const KELO_IMAGEDATA_PARAMETERS& g = fresh.dst[f];
       ASSERT_EQ(memcmp(&g, &reused.dst[f], sizeof g), 0) << "face " << f;
       ASSERT_NE(reused.face[f], nullptr);
-      EXPECT_EQ(memcmp(fresh.face[f], reused.face[f], size_t(g.iBytesPerLine) * g.iLines), 0) << "face " << f;
+      const size_t bytes = size_t(g.iBytesPerLine) * g.iLines;
+      EXPECT_EQ(memcmp(fresh.face[f], reused.face[f], bytes), 0) << "face " << f;
+      cutIntoServed += std::count(served.begin(), served.end(), reused.face[f]) > 0;
+      // Served: the page's block goes back to the pipeline.
+      served.push_back(reused.face[f]);
+      g_FSIPCTLFucntion = crop;
+      kept.TakeBackPage(f, reused.face[f], bytes);
+      reused.face[f] = nullptr;
     }
   }
+  EXPECT_GE(cutIntoServed, 5);
   g_FSIPCTLFucntion = crop;
+  g_PropInfo.SCAN_RES_X = g_PropInfo.SCAN_RES_Y = 300;
   kept.ReleaseDecodeBuffers();
   if (g_FSIP_FREESINCOS) g_FSIP_FREESINCOS();
   UnLoadImageLibraries();

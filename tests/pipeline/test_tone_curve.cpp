@@ -274,3 +274,35 @@ TEST_F(ToneTest, AutomaticTableRefusesWhatItCannotMeasure) {
 }
 
 }  // namespace
+
+// The automatic table's level counts are those of counting pixel by pixel:
+// on pages of runs of paper alike broken at every place in a 16-pixel
+// step, on noise, and on lengths that leave a short tail, in colour and grey.
+TEST(AutomaticTableCounts, LevelCountsAreThoseOfEveryPixel) {
+  struct Case {
+    const char* name;
+    int channels;
+    size_t pixels;
+    int noiseEvery;  // a pixel unlike its run every this many (0: none; 1: noise throughout)
+  } cases[] = {
+      {"paper", 3, 1600, 0},          {"paper, a speck every 17", 3, 1601, 17},
+      {"paper, a speck every 5", 3, 999, 5}, {"noise", 3, 777, 1},
+      {"short", 3, 15, 0},            {"grey paper with specks", 1, 1003, 7},
+      {"grey noise", 1, 64, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned char> data(c.pixels * c.channels);
+    uint32_t seed = 12345;
+    auto next = [&seed] { return static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 24); };
+    const unsigned char paper[3] = {255, 250, 247};
+    for (size_t i = 0; i < c.pixels; ++i)
+      for (int ch = 0; ch < c.channels; ++ch)
+        data[i * c.channels + ch] = c.noiseEvery && i % c.noiseEvery == 0 ? next() : paper[ch];
+    uint64_t want[3][256] = {}, got[3][256] = {};
+    for (size_t i = 0; i < c.pixels; ++i)
+      for (int ch = 0; ch < c.channels; ++ch) ++want[ch][data[i * c.channels + ch]];
+    CountLevels(data.data(), c.pixels, c.channels, got);
+    EXPECT_EQ(0, memcmp(want, got, sizeof want));
+  }
+}

@@ -121,44 +121,74 @@ int ColumnHasEdge(const _P2IIMG* img, const uint8_t* levels, int col, int ch, ui
   return !e.empty();
 }
 
+// A column's answer depends on the column and channel alone: one search
+// asks for the same few columns beside the paper's edge row after row, and
+// each answer costs a walk down the whole page.
+class ColumnEdges {
+ public:
+  explicit ColumnEdges(const _P2IIMG* img, const uint8_t* levels) : m_img(img), m_levels(levels) {}
+  ~ColumnEdges() {
+    free(m_dev);
+    free(m_mean);
+  }
+  ColumnEdges(const ColumnEdges&) = delete;
+  ColumnEdges& operator=(const ColumnEdges&) = delete;
+
+  // 1 or 0; -2 without memory for the profile.
+  int Has(int col, int ch) {
+    const size_t key = static_cast<size_t>(ch) * m_img->nWidth + col;
+    if (m_known.empty()) m_known.assign(static_cast<size_t>(3) * m_img->nWidth, -1);
+    if (m_known[key] >= 0) return m_known[key];
+    if (!m_dev) {
+      m_dev = static_cast<uint8_t*>(malloc(static_cast<size_t>(m_img->nHeight)));
+      m_mean = static_cast<uint8_t*>(malloc(static_cast<size_t>(m_img->nHeight)));
+      if (!m_dev || !m_mean) return -2;
+    }
+    m_known[key] = static_cast<int8_t>(ColumnHasEdge(m_img, m_levels, col, ch, m_dev, m_mean));
+    return m_known[key];
+  }
+
+ private:
+  const _P2IIMG* m_img;
+  const uint8_t* m_levels;
+  std::vector<int8_t> m_known;
+  uint8_t* m_dev = nullptr;
+  uint8_t* m_mean = nullptr;
+};
+
+int PointEdge(ColumnEdges& columns, const _P2IIMG* img, int x, int ch, std::vector<int>& streaks, int rowNumber,
+              int dir) {
+  if (Contains(streaks, x)) return 2;
+  if (rowNumber % 3 != 1) return 1;
+  for (int off : {4, 8}) {
+    const int col = dir == 0 ? x + off : x - off;
+    if (col < 2 || col > img->nWidth - 3) return 2;
+    const int has = columns.Has(col, ch);
+    if (has < 0) return has;
+    if (!has) {
+      streaks.push_back(x);
+      return 2;
+    }
+  }
+  return 1;
+}
+
 }  // namespace
 
 int is_point_edge(const _P2IIMG* img, const uint8_t* /*ref*/, const uint8_t* levels, int x, int ch,
                   std::vector<int>& streaks, int rowNumber, int dir) {
-  if (Contains(streaks, x)) return 2;
-  if (rowNumber % 3 != 1) return 1;
-  uint8_t* dev = static_cast<uint8_t*>(malloc(static_cast<size_t>(img->nHeight)));
-  uint8_t* mean = static_cast<uint8_t*>(malloc(static_cast<size_t>(img->nHeight)));
-  if (!dev || !mean) {
-    free(dev);
-    free(mean);
-    return -2;
-  }
-  int rc = 1;
-  for (int off : {4, 8}) {
-    const int col = dir == 0 ? x + off : x - off;
-    if (col < 2 || col > img->nWidth - 3) {
-      rc = 2;
-      break;
-    }
-    if (!ColumnHasEdge(img, levels, col, ch, dev, mean)) {
-      streaks.push_back(x);
-      rc = 2;
-      break;
-    }
-  }
-  free(dev);
-  free(mean);
-  return rc;
+  ColumnEdges columns(img, levels);
+  return PointEdge(columns, img, x, ch, streaks, rowNumber, dir);
 }
 
-int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int pass, PointList& out, bool flag) {
+int GetEdgeH(const _P2IIMG* img, const uint8_t* /*ref1*/, const uint8_t* ref2, int pass, PointList& out, bool flag) {
   const int w = img->nWidth, h = img->nHeight;
   const bool colour = Colour(img);
   uint8_t* buf = static_cast<uint8_t*>(malloc(static_cast<size_t>(colour ? 4 : 2) * w));
   if (!buf) return -2;
   const double step = StepMm(pass, flag);
   std::vector<int> found, streakL, streakR;
+  ColumnEdges columns(img, ref2);
   int rc = 0;
   for (int k = 1; rc == 0; ++k) {
     const int y = static_cast<int>(k * step * img->nYResolution / 25.4);
@@ -173,7 +203,7 @@ int GetEdgeH(const _P2IIMG* img, const uint8_t* ref1, const uint8_t* ref2, int p
       auto accept = [&](int j, int dir) -> int {
         if (!Qualifies(p, j, lv[j])) return 0;
         if (!gbTatesujiJudge) return 1;
-        const int r = is_point_edge(img, ref1, ref2, j, c, dir == 0 ? streakL : streakR, k, dir);
+        const int r = PointEdge(columns, img, j, c, dir == 0 ? streakL : streakR, k, dir);
         if (r < 0) rc = r;
         return r;
       };

@@ -6,6 +6,7 @@
 #include "selko2_pipeline.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -124,14 +125,27 @@ CSelko2PagePipeline::CSelko2PagePipeline() { ResetToneTables(); }
 CSelko2PagePipeline::~CSelko2PagePipeline() { ReleaseDecodeBuffers(); }
 
 void CSelko2PagePipeline::ReleaseDecodeBuffers() {
-  for (DecodeBuffer& b : m_Decoded) {
-    free(b.data);
-    b = DecodeBuffer();
+  for (KeptBlock* kept : {m_Decoded, m_CropBlock})
+    for (int face = 0; face < 2; ++face) {
+      free(kept[face].data);
+      kept[face] = KeptBlock();
+    }
+}
+
+void CSelko2PagePipeline::TakeBackPage(int face, unsigned char* page, size_t bytes) {
+  if (!page) return;
+  const bool crops = g_PropInfo.PAPER_SIZE == kAutomaticPaperSize && g_FSIPCTLFucntion;
+  // The control entry takes a capacity of 32 bits; the larger block stays.
+  if ((face != 0 && face != 1) || !crops || bytes > INT32_MAX || bytes <= m_CropBlock[face].size) {
+    free(page);
+    return;
   }
+  free(m_CropBlock[face].data);
+  m_CropBlock[face] = KeptBlock{page, bytes};
 }
 
 void CSelko2PagePipeline::HandDecodeBufferOn(int face, unsigned char* const* slot) {
-  if (m_Decoded[face].data && *slot == m_Decoded[face].data) m_Decoded[face] = DecodeBuffer();
+  if (m_Decoded[face].data && *slot == m_Decoded[face].data) m_Decoded[face] = KeptBlock();
 }
 
 void CSelko2PagePipeline::HandDecodeBuffersOn(unsigned char*** slots) {
@@ -161,7 +175,7 @@ int CSelko2PagePipeline::DecodeKeeping(int face, unsigned char** slot, KELO_IMAG
   unsigned char* decoded = nullptr;
   if (automatic && components == 3 && (face == 0 || face == 1)) {
     // The crop hands the buffer back; it keeps its pages for the next sheet.
-    DecodeBuffer& b = m_Decoded[face];
+    KeptBlock& b = m_Decoded[face];
     const size_t need = std::max<size_t>(static_cast<size_t>(3) * jpeg.usWidth * jpeg.usHeight, 1);
     if (b.size < need) {
       free(b.data);

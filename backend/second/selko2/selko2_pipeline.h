@@ -15,6 +15,9 @@
 // The 256 bytes every decoded face is mapped through.
 extern const unsigned char DeviceAdjustLUT_Selko2[256];
 
+// Adds the level counts of each channel (1 or 3) of `pixels` pixels to hist.
+void CountLevels(const unsigned char* data, uint64_t pixels, int channels, uint64_t (*hist)[256]);
+
 class CSelko2PagePipeline {
  public:
   CSelko2PagePipeline();
@@ -55,8 +58,12 @@ class CSelko2PagePipeline {
 
   // Fills the main table and the control entry's table with the identity.
   void ResetToneTables();
-  // Frees the buffers kept for decoding the next sheet's faces.
+  // Frees the buffers kept for decoding and cropping the next sheet's faces.
   void ReleaseDecodeBuffers();
+  // A face's page (at least `bytes` long) that the read side has served:
+  // with automatic size its block takes the next sheet's crop of that face,
+  // whose memory it spares the faults of fresh pages; else it is freed.
+  void TakeBackPage(int face, unsigned char* page, size_t bytes);
 
   KeloImageProcess m_ImageProcess;
   unsigned char m_byToneLUT[256];     // main tone table
@@ -77,14 +84,17 @@ class CSelko2PagePipeline {
                  const unsigned char* table = DeviceAdjustLUT_Selko2);
 
  private:
-  // A face's decoding buffer, kept from sheet to sheet while the crop
-  // leaves it behind: decoding a page into memory that is already mapped
-  // spares the page its faults.
-  struct DecodeBuffer {
+  // A block kept from sheet to sheet: writing a page into memory that is
+  // already mapped spares the page its faults.
+  struct KeptBlock {
     unsigned char* data = nullptr;
     size_t size = 0;
   };
-  DecodeBuffer m_Decoded[2];
+  // A face's decoding buffer, kept while the crop leaves it behind.
+  KeptBlock m_Decoded[2];
+  // A served page's block per face, offered to the face's next crop; the
+  // page's from the moment the crop writes into it.
+  KeptBlock m_CropBlock[2];
   // A face whose slot still holds its decoding buffer has its page in it:
   // the buffer is the page's from now on.
   void HandDecodeBufferOn(int face, unsigned char* const* slot);

@@ -96,8 +96,15 @@ int CSelko2PagePipeline::DoSelectFunc(int iFunction, unsigned char*** cpImageDat
     return 0;
   }
 
-  const int rc = g_FSIPCTLFucntion(&request, input, result, m_byFsipctlLut);
   const bool crop = iFunction == 0x1000;
+  // The block of the face's last served page, offered for this page: the
+  // library leaves it ours unless it cuts the page into it.
+  KeptBlock& offered = m_CropBlock[iScanFace];
+  if (crop && offered.data) {
+    result[0].pImageData = offered.data;
+    result[0].nImageSize = static_cast<int32_t>(offered.size);
+  }
+  const int rc = g_FSIPCTLFucntion(&request, input, result, m_byFsipctlLut);
   if (rc != 0) {
     WriteLog(LOG_LEVEL_ERROR, kFunction, crop ? "bgcolor white crop error" : "bpd error");
     return rc;
@@ -105,10 +112,11 @@ int CSelko2PagePipeline::DoSelectFunc(int iFunction, unsigned char*** cpImageDat
   if (crop) {
     const fsipctl_image& out = result[0];
     if (!out.pImageData || out.nWidth <= 0 || out.nHeight <= 0 || out.nDepth <= 0) {
-      free(out.pImageData);
+      if (out.pImageData != offered.data) free(out.pImageData);
       WriteLog(LOG_LEVEL_ERROR, kFunction, "bgcolor white crop error");
       return FSIP_C_ERR_UNEXPECTED_ERROR;
     }
+    if (out.pImageData == offered.data) offered = KeptBlock();
     g.iPixelsPerLine = out.nWidth;
     g.iLines = out.nHeight;
     g.iBytesPerLine = (out.nWidth * out.nDepth + 7) / 8;

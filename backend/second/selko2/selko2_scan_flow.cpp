@@ -328,7 +328,10 @@ SANE_Status CSelko2ScanFunc::ReadImgBuf(SANE_Byte* data, SANE_Int maxLength, SAN
   SANE_Status status = m_Batch.ReadPage(*buffer, remaining, data, maxLength, length);
   if (status != SANE_STATUS_EOF) return status;
 
-  free(*buffer);
+  if (kind == kFace)
+    m_Pipeline.TakeBackPage(side, *buffer, m_ulImageBytes[side]);
+  else
+    free(*buffer);
   *buffer = nullptr;
   m_Batch.EndPage();
   if (kind == kFace) m_ulImageBytes[side] = 0;
