@@ -156,8 +156,8 @@ class ColumnEdges {
   uint8_t* m_mean = nullptr;
 };
 
-int PointEdge(ColumnEdges& columns, const _P2IIMG* img, int x, int ch, std::vector<int>& streaks, int rowNumber,
-              int dir) {
+int is_point_edge(ColumnEdges& columns, const _P2IIMG* img, int x, int ch, std::vector<int>& streaks, int rowNumber,
+                  int dir) {
   if (Contains(streaks, x)) return 2;
   if (rowNumber % 3 != 1) return 1;
   for (int off : {4, 8}) {
@@ -174,12 +174,6 @@ int PointEdge(ColumnEdges& columns, const _P2IIMG* img, int x, int ch, std::vect
 }
 
 }  // namespace
-
-int is_point_edge(const _P2IIMG* img, const uint8_t* /*ref*/, const uint8_t* levels, int x, int ch,
-                  std::vector<int>& streaks, int rowNumber, int dir) {
-  ColumnEdges columns(img, levels);
-  return PointEdge(columns, img, x, ch, streaks, rowNumber, dir);
-}
 
 int GetEdgeH(const _P2IIMG* img, const uint8_t* /*ref1*/, const uint8_t* ref2, int pass, PointList& out, bool flag) {
   const int w = img->nWidth, h = img->nHeight;
@@ -203,7 +197,7 @@ int GetEdgeH(const _P2IIMG* img, const uint8_t* /*ref1*/, const uint8_t* ref2, i
       auto accept = [&](int j, int dir) -> int {
         if (!Qualifies(p, j, lv[j])) return 0;
         if (!gbTatesujiJudge) return 1;
-        const int r = PointEdge(columns, img, j, c, dir == 0 ? streakL : streakR, k, dir);
+        const int r = is_point_edge(columns, img, j, c, dir == 0 ? streakL : streakR, k, dir);
         if (r < 0) rc = r;
         return r;
       };
