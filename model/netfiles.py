@@ -14,17 +14,18 @@ INPUT_SCALE = 64.0  # the training's input scale, folded into the first convolut
 
 
 class Net(nn.Module):
-    def __init__(self, outputs=25):
+    def __init__(self, outputs=25, channels=CHANNELS):
         super().__init__()
+        self.channels = tuple(channels)
         layers = []
         c_in = 1
-        for c in CHANNELS:
+        for c in self.channels:
             layers += [nn.Conv2d(c_in, c, 3, padding=1), nn.BatchNorm2d(c), nn.ReLU(),
                        nn.MaxPool2d(2, 2, ceil_mode=True)]
             c_in = c
         self.features = nn.Sequential(*layers)
         h, w = HEIGHT, WIDTH
-        for _ in CHANNELS:
+        for _ in self.channels:
             h, w = (h + 1) // 2, (w + 1) // 2
         self.flat = c_in * h * w
         self.fc = nn.Linear(self.flat, outputs)
@@ -40,14 +41,14 @@ def _blob(path, values):
         f.write(values.tobytes())
 
 
-def _model_text(rotate, title):
+def _model_text(rotate, title, channels):
     lines = ["# " + title, "votes=1", "[data]", "type=data", "outputs=data", "channels=1",
              "height=%d" % HEIGHT, "width=%d" % WIDTH]
     src = "data"
     if rotate:
         lines += ["[rotate]", "type=rotate", "inputs=data", "outputs=rotated"]
         src = "rotated"
-    for i, c in enumerate(CHANNELS, 1):
+    for i, c in enumerate(channels, 1):
         lines += ["[conv%d]" % i, "type=conv", "inputs=" + src, "outputs=conv%d" % i, "filters=%d" % c,
                   "windowSize=3", "windowStride=1", "padding=1", "weights=conv%d_w.bin" % i,
                   "biases=conv%d_b.bin" % i,
@@ -80,7 +81,7 @@ def export(net, engine_dir, title):
         _blob(os.path.join(weights, "fc_b.bin"), net.fc.bias.numpy())
     for name, rotate in (("model.txt", False), ("rotate_model.txt", True)):
         with open(os.path.join(engine_dir, "model", name), "w", newline="\n") as f:
-            f.write(_model_text(rotate, title + (" (turned a half turn first)" if rotate else "")))
+            f.write(_model_text(rotate, title + (" (turned a half turn first)" if rotate else ""), net.channels))
 
 
 def _read_blob(path):
@@ -94,8 +95,9 @@ def _read_blob(path):
 def load(engine_dir):
     """A net holding an engine folder's weights: the batch norm folded into
     the convolutions stands as the identity (train it in eval mode)."""
-    net = Net()
     weights = os.path.join(engine_dir, "model", "weights")
+    with open(os.path.join(engine_dir, "model", "model.txt")) as f:
+        net = Net(channels=[int(l.split("=")[1]) for l in f if l.startswith("filters=")][:-1])
     convs = [m for m in net.features if isinstance(m, nn.Conv2d)]
     bns = [m for m in net.features if isinstance(m, nn.BatchNorm2d)]
     with torch.no_grad():
@@ -110,3 +112,35 @@ def load(engine_dir):
         net.fc.weight.copy_(_read_blob(os.path.join(weights, "fc_w.bin")).view_as(net.fc.weight))
         net.fc.bias.copy_(_read_blob(os.path.join(weights, "fc_b.bin")))
     return net.eval()
+
+
+def widen(net, channels, seed=0):
+    """A net with more filters in each convolution that answers as `net`
+    does: the new filters start small and random, and what reads them (the
+    next convolution, the fully connected layer) starts at zero, so training
+    on from it begins where `net` stands."""
+    wide = Net(channels=channels)
+    g = torch.Generator().manual_seed(seed)
+    convs = [m for m in net.features if isinstance(m, nn.Conv2d)]
+    wconvs = [m for m in wide.features if isinstance(m, nn.Conv2d)]
+    bns = [m for m in net.features if isinstance(m, nn.BatchNorm2d)]
+    wbns = [m for m in wide.features if isinstance(m, nn.BatchNorm2d)]
+    with torch.no_grad():
+        for conv, wc, bn, wb in zip(convs, wconvs, bns, wbns):
+            o, i = conv.weight.shape[:2]
+            wc.weight.copy_(torch.randn(wc.weight.shape, generator=g) * 0.05 * conv.weight.std())
+            wc.weight[:, i:] = 0  # new inputs are read with zero weight
+            wc.weight[:o, :i] = conv.weight
+            wc.bias.zero_()
+            wc.bias[:o] = conv.bias
+            for name in ("weight", "bias", "running_mean", "running_var"):
+                getattr(wb, name).copy_(torch.cat([getattr(bn, name), getattr(wb, name)[o:]]))
+            wb.running_var[o:] = 1.0 - wb.eps
+            wb.weight[o:] = 1.0
+        c_old, c_new = net.channels[-1], wide.channels[-1]
+        hw = net.flat // c_old
+        fw = torch.zeros(net.fc.weight.shape[0], c_new, hw)
+        fw[:, :c_old] = net.fc.weight.view(-1, c_old, hw)
+        wide.fc.weight.copy_(fw.view(-1, c_new * hw))
+        wide.fc.bias.copy_(net.fc.bias)
+    return wide.eval()

@@ -254,23 +254,25 @@ def background_windows(strips, rng, n):
 
 
 def _train_pair(job):
-    windows, pair, epochs, start, options = job
-    torch.set_num_threads(2)  # the two pairs train side by side
+    windows, pair, epochs, start, options, threads, channels = job
+    torch.set_num_threads(threads)  # the two pairs train side by side
     torch.manual_seed(SEED + pair)
-    net = netfiles.load(start) if start else None
-    return train_net(windows, pair, epochs, net, **options).state_dict()
+    net = netfiles.load(start) if start else (netfiles.Net(channels=channels) if channels else None)
+    if net is not None and channels and tuple(channels) != net.channels:
+        net = netfiles.widen(net, channels, SEED + pair)
+    return train_net(windows, pair, epochs, net, **options)
 
 
-def train_pairs(windows, epochs, starts=(None, None), options=None):
-    """Both nets, side by side; `starts`: engine folders to train on from."""
+def train_pairs(windows, epochs, starts=(None, None), options=None, channels=None):
+    """Both nets, side by side; `starts`: engine folders to train on from;
+    `channels`: the filters of each convolution (a loaded net is widened)."""
+    # The second pair learns twice the windows (its grey ones made two-level
+    # as well): it gets the larger share of the threads.
+    threads = {1: max(1, THREADS // 2), 2: max(1, THREADS - THREADS // 2)}
     with multiprocessing.get_context("spawn").Pool(2) as pool:
-        states = pool.map(_train_pair, [(windows, p, epochs, starts[p - 1], options or {}) for p in (1, 2)])
-    nets = {}
-    for p, state in zip((1, 2), states):
-        nets[p] = netfiles.Net()
-        nets[p].load_state_dict(state)
-        nets[p].eval()
-    return nets
+        nets = pool.map(_train_pair, [(windows, p, epochs, starts[p - 1], options or {}, threads[p], channels)
+                                      for p in (1, 2)])
+    return {p: net.eval() for p, net in zip((1, 2), nets)}
 
 
 def refit(work, epochs):
@@ -304,6 +306,9 @@ FRESH_WEIGHTS = [1, 1, 2.5, 1.2, 5, 1, 1.5, 0.7, 2.5, 1.5, 2.5]
 # Lots after the third: the kinds the first three left wrong (dot-matrix pages
 # whose first lines disagree, Latin half turns, seven-segment digits).
 LATE_WEIGHTS = [0.5, 0.5, 1, 0.5, 4, 0.5, 1.5, 2.5, 1, 4, 4]
+# Lots after the fourth: the kinds the nets of the first four still answered
+# a half turn wrong (Latin, Cyrillic, capitals, dot-matrix).
+LAST_WEIGHTS = [0.5, 0.5, 3, 0.5, 5, 0.5, 1, 1, 2, 2, 2]
 
 HELDOUT_SEED = 4600  # never used for training pages
 CHECK_SEED = 4603  # pages to choose between trained nets on, never used for training
@@ -485,6 +490,7 @@ def report(rows, answers, path, seed=HELDOUT_SEED):
 
 
 def main():
+    global THREADS
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--work", default="/tmp/orientation-models")
@@ -507,9 +513,17 @@ def main():
     ap.add_argument("--check", action="store_true",
                     help="the report of --out on the choosing pages (seed %d), beside --out, instead of the "
                          "held-out one" % CHECK_SEED)
+    ap.add_argument("--check-seed", type=int, default=CHECK_SEED,
+                    help="--check: the choosing pages' seed (never %d, the held-out one)" % HELDOUT_SEED)
+    ap.add_argument("--channels", default="",
+                    help="--fresh: filters of the three convolutions, e.g. 16,32,64 (nets in --out are widened)")
+    ap.add_argument("--threads", type=int, default=THREADS, help="rendering processes and torch threads")
     ap.add_argument("--bench-pages", type=int, default=0,
                     help="only the benchmark: this many A4 pages through the unit and Tesseract side by side")
     args = ap.parse_args()
+    THREADS = args.threads
+    assert args.check_seed != HELDOUT_SEED
+    channels = tuple(int(c) for c in args.channels.split(",")) if args.channels else None
     torch.set_num_threads(THREADS)
     torch.manual_seed(SEED)
     rng = np.random.default_rng(SEED)
@@ -525,12 +539,16 @@ def main():
         # lead the driver on), the weak kinds drawn more often, and both nets
         # learnt anew on them; the detector stays.
         windows, strips = [], []
-        for lot in range((args.fresh + 599) // 600):  # lots of 600, each kept in the work folder
-            log("fresh lot %d: cutting %d pages" % (lot + 1, min(600, args.fresh - 600 * lot)))
-            w, s = cut_pages(4 + lot, min(600, args.fresh - 600 * lot), out_root, build, work,
-                             weights=FRESH_WEIGHTS if lot < 3 else LATE_WEIGHTS)
+        # Lots of 600 (the fourth of 300), each kept in the work folder.
+        lot, left = 0, args.fresh
+        while left > 0:
+            n = min(300 if lot == 3 else 600, left)
+            log("fresh lot %d: cutting %d pages" % (lot + 1, n))
+            w, s = cut_pages(4 + lot, n, out_root, build, work,
+                             weights=FRESH_WEIGHTS if lot < 3 else LATE_WEIGHTS if lot < 4 else LAST_WEIGHTS)
             windows += w
             strips += s
+            lot, left = lot + 1, left - n
         if args.cut_only:
             return
         negatives = background_windows(strips, rng, len(windows) // 6)
@@ -539,9 +557,10 @@ def main():
         windows += negatives
         dirs = [os.path.join(out_root, name) for name in ("engine2", "engine2_2")]
         if args.go_on:
-            nets = train_pairs(windows, args.epochs, dirs, {"lr": 1e-3, "frozen": True, "smoothing": args.smoothing})
+            nets = train_pairs(windows, args.epochs, dirs, {"lr": 1e-3, "frozen": True, "smoothing": args.smoothing},
+                               channels)
         else:
-            nets = train_pairs(windows, args.epochs, options={"smoothing": args.smoothing})
+            nets = train_pairs(windows, args.epochs, options={"smoothing": args.smoothing}, channels=channels)
         for pair, d in zip((1, 2), dirs):
             shutil.rmtree(os.path.join(d, "model"))
             netfiles.export(nets[pair], d, "orientation script net over %s line crops" %
@@ -592,16 +611,17 @@ def main():
         write_engines(nets, trees, thresholds, out_root)
 
     if args.check:
-        folder = os.path.join(work, "check")
+        folder = os.path.join(work, "check" if args.check_seed == CHECK_SEED else "check%d" % args.check_seed)
         listing = os.path.join(folder, "pages.json")
         if os.path.exists(listing):
             rows = json.load(open(listing))
         else:
-            rows = heldout_pages(folder, args.heldout, CHECK_SEED)
+            rows = heldout_pages(folder, args.heldout, args.check_seed)
             with open(listing, "w") as f:
                 json.dump(rows, f)
         answers = run_unit(build, out_root, rows, os.path.join(work, os.path.basename(out_root)))
-        ok = report(rows, answers, out_root + "_check.txt", CHECK_SEED)
+        suffix = "" if args.check_seed == CHECK_SEED else str(args.check_seed)
+        ok = report(rows, answers, out_root + "_check%s.txt" % suffix, args.check_seed)
         log("check report written; targets met: %s" % ok)
         return
 
