@@ -116,6 +116,10 @@ IppStatus IntFilter(int type, const void* src, int srcStep, void* dst, int dstSt
                     IppiSize kernelSize, IppiPoint anchor, int divisor) {
   return Guard([&] {
     if (!src || !kernel || divisor == 0 || kernelSize.width <= 0 || kernelSize.height <= 0) return ippStsBadArgErr;
+    if (type == CV_16SC1 && divisor == 1 && dst &&
+        ExactFilter16s(static_cast<const Ipp16s*>(src), srcStep, static_cast<Ipp16s*>(dst), dstStep, roi, kernel,
+                       kernelSize, anchor))
+      return ippStsNoErr;
     return Filter(type, src, srcStep, dst, dstStep, roi, TurnedKernel(kernelSize, 1.0 / divisor, kernel, nullptr),
                   anchor);
   });

@@ -20,6 +20,10 @@ IppStatus Median(int type, const Ipp8u* src, int srcStep, Ipp8u* dst, int dstSte
 cv::Mat TurnedKernel(IppiSize size, double scale, const Ipp32s* ints, const Ipp32f* floats);
 IppStatus Filter(int type, const void* src, int srcStep, void* dst, int dstStep, IppiSize roi, const cv::Mat& kernel,
                  IppiPoint anchor);
+// The 16-bit filter of a whole-number kernel (divisor 1) in integers; false,
+// having written nothing, where OpenCV's float sums might not be exact.
+bool ExactFilter16s(const Ipp16s* src, int srcStep, Ipp16s* dst, int dstStep, IppiSize roi, const Ipp32s* kernel,
+                    IppiSize size, IppiPoint anchor);
 IppStatus Resize(int type, const Ipp8u* src, IppiSize srcSize, int srcStep, IppiRect srcRoi, Ipp8u* dst, int dstStep,
                  IppiRect dstRoi, double xFactor, double yFactor, double xShift, double yShift);
 

@@ -586,3 +586,53 @@ TEST(Primitives, MallocRoundsRowsTo64Bytes) {
   EXPECT_EQ(OPCV(IPPShare_ippStaticInit)(), 0);
   EXPECT_EQ(OPCV(IppInit)(), 0);
 }
+
+// The whole-number 16-bit filter (divisor 1) gives, value for value, what
+// OpenCV's filter2D gives with the turned kernel: on grey-level sources
+// (its exact integer path), on sources near the bound of that path, and on
+// full 16-bit ones (where OpenCV's own float sums are taken).
+TEST(Primitives, WholeNumberFilterOf16BitRowsIsOpenCVsToTheValue) {
+  const MaskCase kernels[] = {{5, 5, 2, 2}, {3, 3, 1, 1}, {7, 7, 3, 3}, {4, 2, 3, 1}, {1, 5, 0, 4}, {9, 9, 4, 4}};
+  struct Source {
+    int lo, hi, coef;
+  };
+  const Source sources[] = {{0, 255, 128}, {-255, 255, 9}, {0, 2000, 300}, {-32768, 32767, 64}};
+  for (const auto& k : kernels)
+    for (const Source& range : sources) {
+      SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " values " << range.lo << ".." << range.hi);
+      std::uniform_int_distribution<int> coef(-range.coef, range.coef), value(range.lo, range.hi);
+      std::vector<int32_t> kernel(size_t(k.w) * k.h);
+      for (auto& c : kernel) c = coef(Rng());
+      const IppiSize roi{123, 17};
+      const int hw = k.w / 2, hh = k.h / 2;
+      cv::Mat area(roi.height + 2 * hh, roi.width + 2 * hw, CV_16SC1);
+      for (int y = 0; y < area.rows; ++y)
+        for (int x = 0; x < area.cols; ++x)
+          area.at<int16_t>(y, x) = int16_t(y % 5 == 0 ? range.hi : x % 7 == 0 ? range.lo : value(Rng()));
+      const IppiPoint anchor{k.ax, k.ay};
+      const int16_t* in = &area.at<int16_t>(2 * hh - k.ay, 2 * hw - k.ax);
+      cv::Mat got(roi.height, roi.width, CV_16SC1, cv::Scalar(7));
+      ASSERT_EQ(OPCV(IPPShare_ippiFilter_16s_C1R)(in, int(area.step), got.ptr<int16_t>(), int(got.step), roi,
+                                                  kernel.data(), {k.w, k.h}, anchor, 1),
+                0);
+      // OpenCV's correlation with the kernel turned by a half turn, as the
+      // library always computed it.
+      cv::Mat turned = cv::Mat::zeros(k.h | 1, k.w | 1, CV_32F), want;
+      for (int i = 0; i < k.h; ++i)
+        for (int j = 0; j < k.w; ++j) turned.at<float>(2 * hh - i, 2 * hw - j) = float(kernel[size_t(i) * k.w + j]);
+      const cv::Mat inner = area(cv::Rect(2 * hw - k.ax + k.ax - hw, 2 * hh - k.ay + k.ay - hh, roi.width, roi.height));
+      cv::filter2D(inner, want, -1, turned, cv::Point(-1, -1), 0, cv::BORDER_REFLECT_101);
+      EXPECT_EQ(cv::countNonZero(got != want), 0);
+      // The plain integer sum where it cannot overflow a float's whole numbers.
+      if (range.hi <= 2000)
+        for (int y = 0; y < roi.height; ++y)
+          for (int x = 0; x < roi.width; ++x) {
+            int64_t sum = 0;
+            for (int i = 0; i < k.h; ++i)
+              for (int j = 0; j < k.w; ++j)
+                sum += int64_t(kernel[size_t(i) * k.w + j]) *
+                       area.at<int16_t>(y + 2 * hh - k.ay + k.ay - i, x + 2 * hw - k.ax + k.ax - j);
+            ASSERT_EQ(got.at<int16_t>(y, x), std::clamp<int64_t>(sum, -32768, 32767)) << x << "," << y;
+          }
+    }
+}

@@ -68,16 +68,23 @@ int CLbl::LabelingScan8(int w, int h, uint8_t* image, int32_t* labels, int32_t* 
   if (w <= 0 || h <= 0) return 0;
   RemoveEdgePixels(w, h, image);
   const size_t n = size_t(w) * h;
-  std::memset(labels, 0, n * sizeof(int32_t));
   std::unique_ptr<int32_t[]> eq(new (std::nothrow) int32_t[n + 1]);
-  if (!eq) return 0;
+  if (!eq) {
+    std::memset(labels, 0, n * sizeof(int32_t));
+    return 0;
+  }
+  // Every label is written once, by the scan: background and frame 0.
+  std::memset(labels, 0, size_t(w) * sizeof(int32_t));
+  std::memset(labels + size_t(h - 1) * w, 0, size_t(w) * sizeof(int32_t));
   int32_t next = 1;
   for (int y = 1; y < h - 1; ++y) {
+    labels[size_t(y) * w] = labels[size_t(y) * w + w - 1] = 0;
     for (int x = 1; x < w - 1; ++x) {
       const size_t i = size_t(y) * w + x;
-      if (image[i] != 0) continue;
-      labels[i] = FirstPassLabel(
-          eq.get(), next, w, [&](long o) { return image[i + o] == 0; }, [&](long o) { return labels[i + o]; });
+      labels[i] = image[i] != 0 ? 0
+                                : FirstPassLabel(
+                                      eq.get(), next, w, [&](long o) { return image[i + o] == 0; },
+                                      [&](long o) { return labels[i + o]; });
     }
   }
   const int32_t count = Renumber(eq.get(), next);

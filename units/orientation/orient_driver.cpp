@@ -17,6 +17,7 @@
 #include "line_scorers.h"
 #include "line_selection.h"
 #include "local_binarise.h"
+#include "page_blocks.h"
 #include "page_rows.h"
 #include "text_lines.h"
 #include "unit_log.h"
@@ -434,25 +435,29 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   Laps laps;
   const int w = page.dw, h = page.dh;
   const size_t n = size_t(w) * h;
-  std::vector<uint8_t> clean(raw, raw + n);
-  // The labelling clears the map and the counts of the labels it gives;
-  // nothing reads a count past them.
-  std::unique_ptr<int32_t[]> map(new int32_t[n]), pixelCounts(new int32_t[n / 2 + 2]);
+  // The page's maps are kept blocks (the next page finds them mapped).
+  PageBlock cleanBlock(n), mapBlock(n * sizeof(int32_t)), countBlock((n / 2 + 2) * sizeof(int32_t));
+  uint8_t* clean = cleanBlock.get();
+  std::memcpy(clean, raw, n);
+  // The labelling writes the whole map and the counts of the labels it
+  // gives; nothing reads a count past them.
+  int32_t* map = mapBlock.as<int32_t>();
+  int32_t* pixelCounts = countBlock.as<int32_t>();
   pixelCounts[0] = 0;
   CLbl lbl;
-  const int labels = lbl.LabelingScan8(w, h, clean.data(), map.get(), pixelCounts.get());
+  const int labels = lbl.LabelingScan8(w, h, clean, map, pixelCounts);
   if (labels == 0 && n > 0) {
     // A page without ink labels nothing; one without memory also answers 0.
     bool ink = false;
-    for (uint8_t v : clean) ink = ink || v == 0;
+    for (size_t i = 0; i < n; ++i) ink = ink || clean[i] == 0;
     if (ink) throw kNoMemory;
   }
   std::vector<rect> boxes(size_t(labels) + 1, rect{0, 0, 0, 0});
-  lbl.GetBound(w, h, map.get(), labels, boxes.data());
+  lbl.GetBound(w, h, map, labels, boxes.data());
   std::vector<int32_t> status(size_t(labels) + 1, 0);
-  CC_IMG cc{pixelCounts.get(), boxes.data(), map.get(), status.data(), labels, w, h};
+  CC_IMG cc{pixelCounts, boxes.data(), map, status.data(), labels, w, h};
 
-  if (noise_cc_removal_v1(clean.data(), w, h, cc, 0) != 0) throw kNoiseFailed;
+  if (noise_cc_removal_v1(clean, w, h, cc, 0) != 0) throw kNoiseFailed;
   const int ccth = g_ccth ? *g_ccth : 0;
   if (ccth != 0) {
     // Rising size levels, for as long as a level still drops more components
@@ -466,7 +471,7 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
     };
     int before = dropped();
     for (int level = 1; level <= std::max(w, h); ++level) {
-      if (noise_cc_removal_v1(clean.data(), w, h, cc, level) != 0) throw kNoiseFailed;
+      if (noise_cc_removal_v1(clean, w, h, cc, level) != 0) throw kNoiseFailed;
       const int now = dropped();
       if (now - before <= limit) break;
       before = now;
@@ -480,16 +485,16 @@ void RunPass(int pass, const Page& page, uint8_t* grey, uint8_t* raw, AD_OUTPUT&
   }
 
   std::vector<int32_t*> labelRows(static_cast<size_t>(h));
-  for (int y = 0; y < h; ++y) labelRows[size_t(y)] = map.get() + size_t(y) * w;
+  for (int y = 0; y < h; ++y) labelRows[size_t(y)] = map + size_t(y) * w;
   TEXTLINE* built[2] = {nullptr, nullptr};
   int builtCount[2] = {0, 0};
   const int rc = cc2textline(ccs.data(), labels, &built[0], &builtCount[0], &built[1], &builtCount[1],
-                             labelRows.data(), clean.data(), w, h, page.extra, &out.hint, page.text1, page.text2,
+                             labelRows.data(), clean, w, h, page.extra, &out.hint, page.text1, page.text2,
                              false);
   std::unique_ptr<TEXTLINE[]> own0(built[0]), own1(built[1]);
   if (rc != 0) throw rc;
 
-  std::vector<uint8_t*> cleanRows = Rows(clean.data(), w, h), rawRows = Rows(raw, w, h), greyRows = Rows(grey, w, h);
+  std::vector<uint8_t*> cleanRows = Rows(clean, w, h), rawRows = Rows(raw, w, h), greyRows = Rows(grey, w, h);
   std::vector<uint8_t*> fullRows = Rows(page.work, page.width, page.height);
   std::vector<TEXTLINE> verified[2];
   for (int o = 0; o < 2; ++o) {

@@ -21,6 +21,7 @@
 #include "i3ip_share.h"
 #include "orient_driver.h"
 #include "dravn_paths.h"
+#include "page_blocks.h"
 #include "page_rows.h"
 #include "unit_log.h"
 #include "unit_profile.h"
@@ -219,6 +220,7 @@ __attribute__((destructor)) int FinalizeTurnsense() {
   ReleaseOcrEngine();
   UnbindI3ipShare();
   FreeI3Helper();
+  turnsense::ReleasePageBlocks();
   gInitialized = 0;
   return 0;
 }
@@ -366,6 +368,8 @@ int Process(_P2IIMG* page, int* out) {
   gccth = 0;
   // `working` owns only a grey image made here; the copy keeps its own.
   Image made;
+  std::unique_ptr<turnsense::PageBlock> greyBlock;
+  I3ipImageInfo greyInfo{};
   I3ipImageInfo* working = &copy.info;
   if (copy.info.Bpp == 24) {
     if (card) {
@@ -376,15 +380,25 @@ int Process(_P2IIMG* page, int* out) {
       }
       if (made.info.Data) working = &made.info;
     } else {
-      NewGrey(copy.info, made);
-      if (!made.info.Data) {
+      // The grey page is a kept block: the next page of this size finds it
+      // mapped. One byte past the page, as NewGrey's, stays 0.
+      const size_t n = size_t(copy.info.Width) * copy.info.Height;
+      try {
+        greyBlock.reset(new turnsense::PageBlock(n + 1));
+      } catch (const std::bad_alloc&) {
         out[0] = 0;
         out[1] = -1;
         return kNoMemory;
       }
-      turnsense::GreyRows(page->pImageData, size_t(page->nBytesPerLine), made.info.Data, copy.info.Width,
+      greyInfo = copy.info;
+      greyInfo.Bpp = 8;
+      greyInfo.Bpl = copy.info.Width;
+      greyInfo.DataSize = copy.info.Width * copy.info.Height;
+      greyInfo.Data = greyBlock->get();
+      greyInfo.Data[n] = 0;
+      turnsense::GreyRows(page->pImageData, size_t(page->nBytesPerLine), greyInfo.Data, copy.info.Width,
                           copy.info.Height);
-      working = &made.info;
+      working = &greyInfo;
     }
     if (working->Bpp != 8) {
       I3Log(I3LOG_ERROR, "%s not-gray-image %d", kEntryTag, int(working->Bpp));
