@@ -1,8 +1,6 @@
 // Kernels against direct references; the small matrix and its resize kernels.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <random>
 
 #include "cnn_kernels.h"
@@ -195,50 +193,6 @@ TEST(VombResize, TwoDimensionsAndChannels) {
   Vomb::ResizeImage(c3, out, Vomb::CSize<int>(4, 1), 0);
   EXPECT_EQ(out.channels, 3);
   EXPECT_EQ((std::vector<int>{out.data[3], out.data[4], out.data[5]}), (std::vector<int>{10, 110, 210}));
-}
-
-}  // namespace
-
-namespace {
-
-// Terms of 2^60 that cancel beside terms of 2^-20: any other order of the
-// sums than the bound product's, or sums in floats, shows in the result.
-std::vector<float> Cancelling(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<float> v(n);
-  for (float& x : v) {
-    const unsigned r = gen() % 4;
-    x = r == 0 ? std::ldexp(1.0f, 60) : r == 1 ? -std::ldexp(1.0f, 60) : float(int(gen() % 7) - 3) * std::ldexp(1.0f, -20);
-  }
-  return v;
-}
-
-// The convolution layers' products (filters x window depth x output pixels
-// of the orientation nets, and wider ones) give the bit pattern of the
-// bound product on plain, rectified (non-negative, half zero) and
-// cancelling values; from 100 rows on the product is left to it.
-TEST(CnnKernels, SmallProductIsTheBoundProductToTheBit) {
-  struct Shape {
-    int m, k, n;
-  } shapes[] = {{8, 9, 1701}, {16, 72, 400}, {32, 144, 100}, {32, 288, 45}, {64, 576, 1300}, {99, 300, 300},
-                {1, 640, 25},  {5, 3, 7},     {3, 1, 1}};
-  for (const Shape& s : shapes)
-    for (int kind = 0; kind < 3; ++kind) {
-      SCOPED_TRACE(testing::Message() << s.m << "x" << s.k << "x" << s.n << " kind " << kind);
-      const size_t a = size_t(s.m) * s.k, b = size_t(s.k) * s.n, c = size_t(s.m) * s.n;
-      const std::vector<float> A = kind == 2 ? Cancelling(a, 3) : Random(a, 3);
-      std::vector<float> B = kind == 2 ? Cancelling(b, 4) : Random(b, 4, kind == 1 ? 0.5f : 0.0f);
-      if (kind == 1)
-        for (float& x : B) x = std::abs(x);
-      const std::vector<float> bias = Random(c, 5);
-      std::vector<float> bound = bias, small = bias;
-      gIPPShare_cblas_sgemm(101, 111, 111, s.m, s.n, s.k, 1.0f, A.data(), s.k, B.data(), s.n, 1.0f, bound.data(), s.n);
-      ASSERT_TRUE(cnn::SmallProduct(A.data(), B.data(), small.data(), s.m, s.k, s.n));
-      ASSERT_EQ(std::memcmp(bound.data(), small.data(), c * sizeof(float)), 0);
-    }
-  std::vector<float> A(100 * 4, 1.0f), B(4 * 3, 1.0f), C(100 * 3, 2.0f);
-  EXPECT_FALSE(cnn::SmallProduct(A.data(), B.data(), C.data(), 100, 4, 3));
-  EXPECT_EQ(C, std::vector<float>(100 * 3, 2.0f));
 }
 
 }  // namespace

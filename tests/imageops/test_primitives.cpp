@@ -4,6 +4,7 @@
 // destination.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
 
 #include "imageops_test_util.h"
@@ -245,7 +246,8 @@ TEST(Primitives, CrossWeightedAndColourMedians) {
             int sum = 0;
             for (int b = 0; b < side * side; ++b)
               for (int c = 0; c < 3; ++c)
-                sum += std::abs(s.S(x + a % side - r, y + a / side - r, c) - s.S(x + b % side - r, y + b / side - r, c));
+                sum +=
+                    std::abs(s.S(x + a % side - r, y + a / side - r, c) - s.S(x + b % side - r, y + b / side - r, c));
             if (sum < bestSum) bestSum = sum, best = a;
           }
           for (int c = 0; c < 3; ++c)
@@ -444,6 +446,50 @@ TEST(Primitives, SgemmEveryOrderAndTransposition) {
   float c = 3;
   OPCV(OPCV_cblas_sgemm)(CblasRowMajor, CblasNoTrans, CblasNoTrans, 1, 1, 1, 1, nullptr, 1, &c, 1, 0, &c, 1);
   EXPECT_EQ(c, 3);
+}
+
+// The convolution layers' call (C += A B, few rows) gives OpenCV's gemm to
+// the bit: on plain, rectified and cancelling values (terms of 2^60 that
+// cancel beside terms of 2^-20 show any other order of the sums, or sums in
+// floats), with padded rows and on the small shapes gemm treats apart.
+TEST(Primitives, SgemmOfFewRowsIsOpenCVsGemmToTheBit) {
+  struct Shape {
+    int m, k, n;
+  } shapes[] = {{8, 9, 1701},    {16, 72, 400},  {32, 144, 100}, {32, 288, 45},
+                {64, 576, 1300}, {99, 300, 300}, {1, 640, 25},   {5, 9, 2}};
+  std::uniform_real_distribution<float> value(-1, 1);
+  std::uniform_int_distribution<int> pick(0, 3);
+  // Every shape up to 7 x 7 x 7 as well: gemm has paths of its own there.
+  std::vector<Shape> all(std::begin(shapes), std::end(shapes));
+  for (int m = 1; m <= 7; ++m)
+    for (int k = 1; k <= 7; ++k)
+      for (int n = 1; n <= 7; ++n) all.push_back({m, k, n});
+  for (const Shape& s : all)
+    for (int kind = 0; kind < 3; ++kind)
+      for (int pad : {0, 3}) {
+        SCOPED_TRACE(testing::Message() << s.m << "x" << s.k << "x" << s.n << " kind " << kind << " pad " << pad);
+        auto fill = [&](cv::Mat& m) {
+          for (int y = 0; y < m.rows; ++y)
+            for (int x = 0; x < m.cols; ++x) {
+              const int r = pick(Rng());
+              float& v = m.at<float>(y, x);
+              v = kind == 2 ? (r == 0   ? std::ldexp(1.0f, 60)
+                               : r == 1 ? -std::ldexp(1.0f, 60)
+                                        : (r - 2.5f) * std::ldexp(1.0f, -20))
+                            : value(Rng());
+              if (kind == 1) v = r < 2 ? 0.0f : std::abs(v);
+            }
+        };
+        cv::Mat a(s.m, s.k + pad, CV_32F), b(s.k, s.n + pad, CV_32F), c(s.m, s.n + pad, CV_32F);
+        fill(a), fill(b), fill(c);
+        cv::Mat want = c.clone(), got = c.clone();
+        cv::Mat wantView = want.colRange(0, s.n);
+        cv::gemm(a.colRange(0, s.k), b.colRange(0, s.n), 1.0, wantView, 1.0, wantView);
+        OPCV(OPCV_cblas_sgemm)
+        (CblasRowMajor, CblasNoTrans, CblasNoTrans, s.m, s.n, s.k, 1.0f, a.ptr<float>(), s.k + pad, b.ptr<float>(),
+         s.n + pad, 1.0f, got.ptr<float>(), s.n + pad);
+        ASSERT_EQ(std::memcmp(want.data, got.data, want.total() * sizeof(float)), 0);
+      }
 }
 
 TEST(Primitives, ArgumentFaultsBeforeAnyWrite) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <vector>
 
 SgemmFn gIPPShare_cblas_sgemm = nullptr;
 
@@ -229,43 +228,6 @@ void SparseMulMatByMat(const float* A, const ccs_matrix* B, float* C, int M, int
         sum += A[static_cast<long long>(i) * K + B->row_index[p]] * B->values[p];
       C[static_cast<long long>(i) * N + j] += sum;
     }
-}
-
-namespace {
-
-#if defined(__clang__)
-#define PRODUCT_CLONES
-#else
-#define PRODUCT_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-
-// sum[j] += a * row[j] in doubles: a float product is exact in a double, so
-// the step is the same with or without a fused multiply-add.
-PRODUCT_CLONES void AddScaledRow(double* __restrict sum, const float* __restrict row, double a, int n) {
-  for (int j = 0; j < n; ++j) sum[j] += a * double(row[j]);
-}
-
-PRODUCT_CLONES void AddToFloats(float* __restrict c, const double* __restrict sum, int n) {
-  for (int j = 0; j < n; ++j) c[j] = float(sum[j] + double(c[j]));
-}
-
-}  // namespace
-
-bool SmallProduct(const float* A, const float* B, float* C, int M, int K, int N) {
-  if (M <= 0 || M >= kSmallProductRows || K <= 0 || N <= 0) return false;
-  // Columns a block at a time, so that the sums stay in the first-level cache.
-  constexpr int kBlock = 512;
-  std::vector<double> sum(static_cast<size_t>(std::min(N, kBlock)));
-  for (int i = 0; i < M; ++i)
-    for (int j0 = 0; j0 < N; j0 += kBlock) {
-      const int n = std::min(kBlock, N - j0);
-      std::fill(sum.begin(), sum.begin() + n, 0.0);
-      for (int k = 0; k < K; ++k)
-        AddScaledRow(sum.data(), B + static_cast<long long>(k) * N + j0, double(A[static_cast<long long>(i) * K + k]),
-                     n);
-      AddToFloats(C + static_cast<long long>(i) * N + j0, sum.data(), n);
-    }
-  return true;
 }
 
 }  // namespace cnn

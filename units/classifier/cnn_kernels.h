@@ -47,14 +47,6 @@ void MulMatByMatTrans(const float* A, const float* B, float* C, int M, int K, in
 void MulMatByMatTransSkipZero(const float* A, const float* B, float* C, int M, int K, int N);
 float* Transposition(const float* values, int rows, int columns);
 
-// C += A B as the bound product computes it for fewer than
-// kSmallProductRows rows of A: each entry's products summed in doubles in
-// the order of k from 0, that sum added to the entry in doubles and rounded
-// once. False, with C untouched, for more rows (the product then goes to
-// the system's BLAS, which sums otherwise).
-constexpr int kSmallProductRows = 100;
-bool SmallProduct(const float* A, const float* B, float* C, int M, int K, int N);
-
 void SparseMulMatByMat(const crs_matrix* A, const float* B, float* C, int M, int K, int N);
 void SparseMulMatByMat(const float* A, const crs_matrix* B, float* C, int M, int K, int N);
 void SparseMulMatByMat(const float* A, const ccs_matrix* B, float* C, int M, int K, int N);

@@ -113,11 +113,8 @@ void ConvLayer::Forward() {
     ImageToCol(in.data + static_cast<long long>(s) * in.channels * in.height * in.width, m_columns.data, in.channels,
                in.height, in.width, p.left, p.right, p.top, p.bottom, p.windowHeight, p.windowWidth, p.heightStride,
                p.widthStride);
-    // A layer of few filters is multiplied here, to the bit as the bound
-    // product does it, without its set-up on every window.
-    if (!SmallProduct(m_weights.data, m_columns.data, o, p.filters, depth, plane))
-      gIPPShare_cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, p.filters, plane, depth, 1.0f, m_weights.data,
-                            depth, m_columns.data, plane, 1.0f, o, plane);
+    gIPPShare_cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, p.filters, plane, depth, 1.0f, m_weights.data,
+                          depth, m_columns.data, plane, 1.0f, o, plane);
   }
 }
 
