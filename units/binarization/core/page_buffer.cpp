@@ -1,9 +1,6 @@
 #include "page_buffer.h"
 
 #include <sys/mman.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -63,26 +60,13 @@ class Kept {
 
 Kept gKept;
 
-// Clears a kept mapping with ordinary stores: the buffer is read again at
-// once, and the string fill's streaming stores for a buffer this size would
-// leave none of it in the caches.
-void ClearCached(uint8_t* p, size_t bytes) {
-  size_t i = 0;
-#ifdef __SSE2__
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 64 <= bytes; i += 64)
-    for (size_t k = 0; k < 64; k += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + k), zero);
-#endif
-  std::memset(p + i, 0, bytes - i);
-}
-
 }  // namespace
 
 bool PageBuffer::allocate(size_t bytes, bool zeroed) {
   release();
   if (bytes >= kMapFrom) {
     if (gKept.take(bytes, &m_data, &m_mapped)) {
-      if (zeroed) ClearCached(m_data, bytes);
+      if (zeroed) std::memset(m_data, 0, bytes);
       return true;
     }
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
