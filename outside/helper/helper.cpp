@@ -93,15 +93,12 @@ bool RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int from
   return any != 0;
 }
 
-// The spread of the greys of three rows over columns from .. to - 1.
+// The darkest and lightest grey of one row over columns from .. to - 1.
 DRAVN_VECTOR_CLONES
-int Spread(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c, int from, int to) {
-  uint8_t lo = 255, hi = 0;
-  for (int x = from; x < to; ++x) {
-    lo = std::min(lo, std::min(std::min(a[x], b[x]), c[x]));
-    hi = std::max(hi, std::max(std::max(a[x], b[x]), c[x]));
-  }
-  return hi - lo;
+void Range(const uint8_t* __restrict a, int from, int to, uint8_t* lo, uint8_t* hi) {
+  uint8_t l = 255, h = 0;
+  for (int x = from; x < to; ++x) l = std::min(l, a[x]), h = std::max(h, a[x]);
+  *lo = l, *hi = h;
 }
 
 // One bit for each of 64 mask bytes (0 or 1), the first in bit 0.
@@ -121,13 +118,14 @@ inline uint64_t MaskBits(const uint8_t* mask) {
 
 // The edge rule of edge_rule::EdgeStep over columns from .. to - 1 (within
 // 3 .. width - 4) of one row, from the steps measured above: mask[x] is 1
-// where the pixel lies on the light side of a strong crossing; darkest[x]
-// is the smallest of its 8 neighbours.
+// where the pixel lies on the light side of a strong crossing. For every
+// pixel, level[x] is its mix of its own grey and the darkest of its 8
+// neighbours, and bin[x] the histogram bin of the smaller of the two.
 DRAVN_VECTOR_CLONES
 void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
              const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
-             const int16_t* __restrict below, int from, int to, uint8_t* __restrict mask,
-             uint8_t* __restrict darkest) {
+             const int16_t* __restrict below, int from, int to, int mix, uint8_t* __restrict mask,
+             uint8_t* __restrict level, uint8_t* __restrict bin) {
   for (int x = from; x < to; ++x) {
     const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
                                 ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
@@ -135,10 +133,13 @@ void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up
   }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
+  const uint16_t own = uint16_t(mix), dark = uint16_t(8 - mix);
   for (int x = from; x < to; ++x) {
     const uint8_t m1 = std::min(std::min(gm[x - 1], gm[x]), std::min(gm[x + 1], g[x - 1]));
     const uint8_t m2 = std::min(std::min(g[x + 1], gp[x - 1]), std::min(gp[x], gp[x + 1]));
-    darkest[x] = std::min(m1, m2);
+    const uint8_t m = std::min(m1, m2), v = g[x];
+    level[x] = uint8_t(uint16_t(own * v + dark * m) >> 3);
+    bin[x] = uint8_t(std::min(m, v) >> 2);
   }
 }
 
@@ -231,7 +232,7 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     int16_t* acrossSteps = sums + w;
     int16_t* above = acrossSteps + w;
     int16_t* below = above + w;
-    std::vector<uint8_t> mask(n + kBlock), darkest(n);  // the mask is read a block at a time
+    std::vector<uint8_t> mask(n + kBlock), level(n), bin(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
     // Steps are measured a block at a time, and each block notes whether its
@@ -246,20 +247,42 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     for (int b = 0; b < blocks; ++b) {
       const int from = std::max(b * kBlock, 3), to = std::min(b * kBlock + kBlock, w - 3);
       if (from < to)
-        aboveAny[b] = RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), from, to, lim1,
-                               lim2, above);
+        aboveAny[b] =
+            RowSteps(src + 2 * std::ptrdiff_t(srcStep), src + 3 * std::ptrdiff_t(srcStep), from, to, lim1, lim2, above);
     }
     // Counts of neighbouring edges often fall into one bin: four sets of
     // bins let the increments overlap.
     int bins1[4][64] = {}, bins2[4][64] = {};
+    // Each row's darkest and lightest grey over every block's columns
+    // (from - 1 .. to), for the rows around the one measured: a row's are
+    // found once and serve the three rows it is next to.
+    std::vector<uint8_t> extremes(size_t(blocks) * 6);
+    struct Ranges {
+      uint8_t* lo;
+      uint8_t* hi;
+    } ranges[3];
+    for (int i = 0; i < 3; ++i)
+      ranges[i] = {extremes.data() + 2 * i * size_t(blocks), extremes.data() + (2 * i + 1) * size_t(blocks)};
+    auto rangesOf = [&](const Ranges& r, int y) {
+      const uint8_t* row = src + std::ptrdiff_t(y) * srcStep;
+      for (int b = 0; b < blocks; ++b) {
+        const int from = std::max(b * kBlock, 3), to = std::min(b * kBlock + kBlock, w - 3);
+        if (from < to) Range(row, from - 1, to + 1, &r.lo[b], &r.hi[b]);
+      }
+    };
+    rangesOf(ranges[0], 2);
+    rangesOf(ranges[1], 3);
     for (int y = 3; y <= h - 4; ++y) {
       const uint8_t* g = src + std::ptrdiff_t(y) * srcStep;
+      rangesOf(ranges[2], y + 1);
       uint8_t* e1 = edge1 + std::ptrdiff_t(y) * edge1Step;
       uint8_t* e2 = edge2 + std::ptrdiff_t(y) * edge2Step;
       for (int b = 0; b < blocks; ++b) {
         const int x0 = b * kBlock, from = std::max(x0, 3), to = std::min(x0 + kBlock, w - 3);
         if (from >= to) continue;
-        if (Spread(g - srcStep, g, g + srcStep, from - 1, to + 1) <= flat) {
+        const int spread = std::max(std::max(ranges[0].hi[b], ranges[1].hi[b]), ranges[2].hi[b]) -
+                           std::min(std::min(ranges[0].lo[b], ranges[1].lo[b]), ranges[2].lo[b]);
+        if (spread <= flat) {
           // Nothing here passes: the next row finds no strong step above.
           std::fill(below + from, below + to, int16_t(0));
           belowAny[b] = 0;
@@ -274,16 +297,15 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
         // The pixels at the block's ends look one column beyond it.
         need(rows[1], y, (from - 1) / kBlock);
         need(rows[1], y, to / kBlock);
-        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, acrossSteps, above, below, from, to, mask.data(),
-                darkest.data());
+        EdgeRow(g, srcStep, rows[0].r, rows[1].r, rows[2].r, acrossSteps, above, below, from, to, mix, mask.data(),
+                level.data(), bin.data());
         for (int x64 = x0; x64 < to; x64 += 64)
           for (uint64_t word = MaskBits(&mask[size_t(x64)]); word; word &= word - 1) {
             const int x = x64 + __builtin_ctzll(word);
-            const int m = darkest[size_t(x)], v = g[x];
             e1[x] = 1;
-            e2[x] = uint8_t((mix * v + m * (8 - mix)) / 8);
-            ++bins1[x & 3][std::min(m, v) / 4];
-            ++bins2[x & 3][v / 4];
+            e2[x] = level[size_t(x)];
+            ++bins1[x & 3][bin[size_t(x)]];
+            ++bins2[x & 3][g[x] >> 2];
           }
       }
       // The rings are addressed through pointers: rotate them; the row that
@@ -295,6 +317,10 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
       std::fill(rows[2].held, rows[2].held + blocks, uint8_t(0));
       std::swap(above, below);
       std::swap(aboveAny, belowAny);
+      const Ranges oldest = ranges[0];
+      ranges[0] = ranges[1];
+      ranges[1] = ranges[2];
+      ranges[2] = oldest;
     }
     for (int i = 0; i < 64; ++i) {
       hist1[i] += bins1[0][i] + bins1[1][i] + bins1[2][i] + bins1[3][i];
