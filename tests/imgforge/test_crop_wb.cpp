@@ -515,6 +515,27 @@ TEST(WBSearch, UpsideDownKindAnswersInTheCallersFrame) {
   EXPECT_EQ(-8, Lib().docPos(&narrow, &info, nullptr, &pos));
 }
 
+// A page of a few dpi is "10 mm" long at four rows or columns, fewer than the
+// search's 5 x 5 windows span: it is refused as too small, not read past its
+// last row (a heap overflow the fuzz target found).
+TEST(WBSearch, APageFewerThanFiveRowsOrColumnsIsTooSmall) {
+  ASSERT_TRUE(Lib().docPos);
+  struct {
+    int depth, w, h, dpi;
+  } rows[] = {{24, 40, 4, 6}, {8, 40, 4, 6}, {24, 4, 40, 6}, {8, 4, 40, 6}, {24, 40, 4, 0}};
+  for (const auto& r : rows)
+    for (int kind : {0, 1, 3, 4}) {
+      SCOPED_TRACE(testing::Message() << r.depth << " bit " << r.w << "x" << r.h << " at " << r.dpi << " dpi, kind " << kind);
+      const int bpl = r.w * r.depth / 8;
+      std::vector<uint8_t> px(static_cast<size_t>(bpl) * r.h, 200);
+      _P2IIMG img{px.data(), r.depth, 0, r.w, r.h, bpl, bpl * r.h, r.dpi, r.dpi, 0, 0, r.w - 1, r.h - 1};
+      GdpInfo info{};
+      info.nDevKind = kind;
+      DocPos pos{};
+      EXPECT_EQ(-8, Lib().docPos(&img, &info, nullptr, &pos));
+    }
+}
+
 // A bottom shadow that runs on 3 mm past the bottom-right corner: the
 // paper reaches that far, and the right side moves out to the shadow's end.
 TEST(WBSearch, BottomShadowPastACornerMovesThatSideOut) {

@@ -171,10 +171,12 @@ int LevelSelector(const _P2IGDPINFO* info) {
   return 0;
 }
 
+// Below about 13 dpi 10 mm rounds to fewer pixels than the 5 x 5 windows of
+// the reference rows span: such a page is too small as well.
 bool TooSmall(const _P2IIMG* img) {
   const int mx = static_cast<int>(img->nXResolution * 10 / 25.4 + 0.5);
   const int my = static_cast<int>(img->nYResolution * 10 / 25.4 + 0.5);
-  return img->nWidth <= mx || img->nHeight <= my;
+  return img->nWidth <= std::max(mx, 4) || img->nHeight <= std::max(my, 4);
 }
 
 // What one search holds; released on every path.
