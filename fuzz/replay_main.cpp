@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,7 +16,25 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
+
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// libFuzzer stops an input that asks for more than -malloc_limit_mb at once
+// (scripts/fuzz gives 2048); the replay stops it too, so that such a
+// finding, once in a corpus, stays found.
+constexpr size_t kMallocLimit = size_t{2048} << 20;
+
+void MallocHook(const volatile void*, size_t size) {
+  if (size <= kMallocLimit) return;
+  std::fprintf(stderr, "replay: one allocation of %zu bytes, over the limit of %zu\n", size, kMallocLimit);
+  std::abort();
+}
+void FreeHook(const volatile void*) {}
+#endif
 
 void Collect(const std::string& path, std::vector<std::string>* files) {
   struct stat st {};
@@ -40,6 +59,9 @@ void Collect(const std::string& path, std::vector<std::string>* files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook);
+#endif
   if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) Collect(argv[i], &files);

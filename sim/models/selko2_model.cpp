@@ -45,6 +45,8 @@
 //   back_first=1      a duplex sheet sends its back face before its front
 //   face_pad=<n>      filler bytes after the end of each face's JPEG data,
 //                     as firmware that pads its last block sends them
+//   block_width=<n>   the width every block status but a face's last gives
+//                     (0 by default, as the firmware leaves it)
 //   page_ms=<n>       time the mechanism takes to bring each face
 //   jam_at=<k>        sheet k jams after its first block: a block status
 //                     8194 with 1000 bytes that follow it
@@ -133,7 +135,7 @@ class Selko2Model : public SimDeviceModel {
     }
     // Every numeric key is read once now, so that a value that is not a
     // number is reported when the scenario is loaded.
-    for (const char* key : {"status_code", "page_dpi", "quality", "image_format", "block", "face_pad", "page_ms",
+    for (const char* key : {"status_code", "page_dpi", "quality", "image_format", "block", "face_pad", "block_width", "page_ms",
                             "jam_at", "cover_open_at", "silent_at", "gone_at", "back_first", "page_shadow"})
       ParamInt(key, 0);
     CheckPages();
@@ -497,6 +499,7 @@ class Selko2Model : public SimDeviceModel {
       b.status = BlockStatus(code, 0, side);
       SetLe32(b.status.data() + 36, static_cast<uint32_t>(n));
       b.status[48] = static_cast<uint8_t>(ParamInt("image_format", grey ? 3 : 1));
+      SetLe32(b.status.data() + 20, static_cast<uint32_t>(ParamInt("block_width", 0)));
       if (last) {
         SetLe32(b.status.data() + 16, static_cast<uint32_t>(face.height));
         SetLe32(b.status.data() + 20, static_cast<uint32_t>(face.width));

@@ -7,7 +7,9 @@
 #include <sane/sane.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/resource.h>
 #include <sys/shm.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -473,6 +475,40 @@ TEST_F(Selko2Scan, FacesLargerThanTheirWindow) {
     Close();
   }
 }
+
+// A block status that claims a width far beyond the window (firmware sends
+// 0 until a face's last block) must not size the face's buffer: 3 x width x
+// half the window's length would be gigabytes. The page is scanned in a
+// child whose address space is capped well below that; the width is taken
+// from the face's last block as ever, so the page still comes out whole.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(Selko2Scan, ABlockWidthBeyondTheWindowSizesNoBuffer) {
+  if (!RunInOwnIpcNamespace()) return;
+  Scanner(47, 1, "set block=16384\nset block_width=4294967295\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    long vmKb = 0;
+    const std::string status = dravn_test::ReadFile("/proc/self/status");
+    const size_t at = status.find("VmSize:");
+    if (at != std::string::npos) vmKb = strtol(status.c_str() + at + 7, nullptr, 10);
+    const rlimit cap{static_cast<rlim_t>(vmKb + (1L << 20)) * 1024, static_cast<rlim_t>(vmKb + (1L << 20)) * 1024};
+    if (vmKb == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(3);
+    Open("Adf-front", 300);
+    Page page;
+    const SANE_Status got = NextPage(&page);
+    const bool same = got == SANE_STATUS_GOOD && Compare(page, 1, 300, true).maxBlock < 16;
+    Close();
+    _exit(got == SANE_STATUS_NO_MEM ? 2 : same ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 3) << "no address-space cap";
+  EXPECT_NE(WEXITSTATUS(status), 2) << "the claimed width sized the buffer";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the page differs from the page fed";
+}
+#endif
 
 // The entry points rebuild g_PropInfo at every start while the scan thread
 // works; the batch keeps the properties it started with, even when the

@@ -347,7 +347,10 @@ bool CSelko2ScanFunc::DiscardData(uint32_t length, const char* failure) {
 bool CSelko2ScanFunc::StoreBlock(int side, uint32_t readSize, uint32_t length, uint32_t blockWidth) {
   const char* fn = "CSelko2ScanFunc::ScanScanner";
   const char* noMemory = side == SELKO2_SIDE_FRONT ? "image_data_front == NULL" : "image_data_back == NULL";
-  const uint64_t W = blockWidth != 0 ? blockWidth : m_ullWindowWidth;
+  // The block's width sizes the buffer only within the window asked for: a
+  // reply claiming more would have us reserve gigabytes for a page that
+  // cannot be that wide.
+  const uint64_t W = blockWidth != 0 && blockWidth < m_ullWindowWidth ? blockWidth : m_ullWindowWidth;
   const uint64_t L = m_ullWindowLength;
   const size_t limit = RawLimit(W, L);
   if (!m_pRawData[side]) {
