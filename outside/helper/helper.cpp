@@ -30,13 +30,15 @@ namespace {
 
 bool ValidPlane(const void* p, int step, int width) { return p && step >= width; }
 
-// The kernel's response in row y over columns from .. to - 1, within
-// 2 .. width - 3 (needs rows y - 2 .. y + 2). The kernel is symmetric: each
-// column's five pixels are first weighted as they count for the columns two
-// (p), one (q) and none (c) away, then three to five columns are summed.
+// The sign of the kernel's response in row y over columns from .. to - 1,
+// within 2 .. width - 3 (needs rows y - 2 .. y + 2 of `width` pixels): the
+// edge rule needs no more. Bit 0 is set where it is positive, bit 1 where
+// negative. The kernel is symmetric: each column's five pixels are first
+// weighted as they count for the columns two (p), one (q) and none (c)
+// away, then three to five columns are summed.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __restrict out, uint16_t* __restrict p,
-            uint16_t* __restrict q, uint16_t* __restrict c) {
+void LogRow(const uint8_t* src, int step, int y, int from, int to, int width, uint8_t* __restrict out,
+            uint16_t* __restrict p, uint16_t* __restrict q, uint16_t* __restrict c) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
   const uint8_t* r2 = r1 + step;
@@ -45,20 +47,26 @@ void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __re
   // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
   // sums still add up to it exactly.
   using S = uint16_t;
-  for (int x = from - 2; x < to + 2; ++x) {
+  // Columns are weighted in whole vectors where the row allows: a few more
+  // than needed cost less than a scalar tail.
+  const int end = std::min(from - 2 + ((to - from + 4 + 31) & ~31), width);
+  for (int x = from - 2; x < end; ++x) {
     const S a = S(r0[x] + r4[x]), b = S(r1[x] + r3[x]), m = r2[x];
     p[x] = S(S(4) * a + S(7) * b + S(8) * m);
     q[x] = S(S(7) * a + S(2) * b - S(15) * m);
     c[x] = S(S(8) * a - S(15) * b - S(52) * m);
   }
-  for (int x = from; x < to; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+  for (int x = from; x < to; ++x) {
+    const int16_t r = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+    out[x] = uint8_t((r > 0) | ((r < 0) << 1));
+  }
 }
 
 // The grey step across a crossing passes a limit: d8 between the 1-2-1
 // weighted sums of the lines of three pixels on its two sides, d6 between
 // their plain sums. Such sums and their differences fit 16-bit lanes.
-inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
-  return int16_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
+inline uint8_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
+  return uint8_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
 }
 
 // Steps across the crossings between columns x - 1 and x of the three rows
@@ -67,14 +75,14 @@ inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
 // Answers whether any of them is strong.
 DRAVN_VECTOR_CLONES
 bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, int16_t* __restrict sums,
-                 int16_t* __restrict strong) {
+                 uint8_t* __restrict strong) {
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
   for (int x = from - 1; x <= to; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
-  int16_t any = 0;
+  uint8_t any = 0;
   for (int x = from; x <= to; ++x) {
     const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
-    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2)));
+    any = uint8_t(any | (strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2)));
   }
   return any != 0;
 }
@@ -84,11 +92,11 @@ bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16
 // the next row's above. Answers whether any of them is strong.
 DRAVN_VECTOR_CLONES
 bool RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int from, int to, int16_t t1, int16_t t2,
-              int16_t* __restrict strong) {
-  int16_t any = 0;
+              uint8_t* __restrict strong) {
+  uint8_t any = 0;
   for (int x = from; x < to; ++x) {
     const int16_t d6 = int16_t((b[x - 1] + b[x] + b[x + 1]) - (a[x - 1] + a[x] + a[x + 1]));
-    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2)));
+    any = uint8_t(any | (strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2)));
   }
   return any != 0;
 }
@@ -122,14 +130,16 @@ inline uint64_t MaskBits(const uint8_t* mask) {
 // pixel, level[x] is its mix of its own grey and the darkest of its 8
 // neighbours, and bin[x] the histogram bin of the smaller of the two.
 DRAVN_VECTOR_CLONES
-void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
-             const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
-             const int16_t* __restrict below, int from, int to, int mix, uint8_t* __restrict mask,
+void EdgeRow(const uint8_t* __restrict g, int step, const uint8_t* __restrict up, const uint8_t* __restrict r,
+             const uint8_t* __restrict down, const uint8_t* __restrict across, const uint8_t* __restrict above,
+             const uint8_t* __restrict below, int from, int to, int mix, uint8_t* __restrict mask,
              uint8_t* __restrict level, uint8_t* __restrict bin) {
+  // Steps are 0 or 1: each picks its neighbour's positive bit; the pixel's
+  // own negative bit (bit 1) is shifted down to meet them.
   for (int x = from; x < to; ++x) {
-    const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
-                                ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
-    mask[x] = uint8_t((r[x] < 0) & any);
+    const uint8_t any = uint8_t((r[x - 1] & across[x]) | (r[x + 1] & across[x + 1]) | (up[x] & above[x]) |
+                                (down[x] & below[x]));
+    mask[x] = uint8_t((r[x] >> 1) & any);
   }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
@@ -213,11 +223,12 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     // width - 2 and width - 1 keep a response of 0.
     constexpr int kBlock = 256;
     const int blocks = (w + kBlock - 1) / kBlock;
-    std::vector<int16_t> ring(n * 3), steps(n * 4);
+    std::vector<uint8_t> ring(n * 3), steps(n * 3);
+    std::vector<int16_t> sums(n);
     std::vector<uint16_t> weighted(n * 3);
     std::vector<uint8_t> held(size_t(blocks) * 3);
     struct Row {
-      int16_t* r;
+      uint8_t* r;
       uint8_t* held;
     } rows[3];
     for (int i = 0; i < 3; ++i) rows[i] = {ring.data() + i * n, held.data() + i * size_t(blocks)};
@@ -226,12 +237,11 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
       row.held[block] = 1;
       const int from = std::max(block * kBlock, 2), to = std::min(block * kBlock + kBlock, w - 2);
       if (from < to)
-        LogRow(src, srcStep, y, from, to, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
+        LogRow(src, srcStep, y, from, to, w, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
     };
-    int16_t* sums = steps.data();
-    int16_t* acrossSteps = sums + w;
-    int16_t* above = acrossSteps + w;
-    int16_t* below = above + w;
+    uint8_t* acrossSteps = steps.data();
+    uint8_t* above = acrossSteps + w;
+    uint8_t* below = above + w;
     std::vector<uint8_t> mask(n + kBlock), level(n), bin(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
@@ -284,11 +294,11 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
                            std::min(std::min(ranges[0].lo[b], ranges[1].lo[b]), ranges[2].lo[b]);
         if (spread <= flat) {
           // Nothing here passes: the next row finds no strong step above.
-          std::fill(below + from, below + to, int16_t(0));
+          std::fill(below + from, below + to, uint8_t(0));
           belowAny[b] = 0;
           continue;
         }
-        const bool across = ColumnSteps(g, srcStep, from, to, lim1, lim2, sums, acrossSteps);
+        const bool across = ColumnSteps(g, srcStep, from, to, lim1, lim2, sums.data(), acrossSteps);
         belowAny[b] = RowSteps(g, g + srcStep, from, to, lim1, lim2, below);
         if (!across && !aboveAny[b] && !belowAny[b]) continue;
         need(rows[0], y - 1, b);
