@@ -69,22 +69,30 @@ inline uint8_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
   return uint8_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
 }
 
-// Steps across the crossings between columns x - 1 and x of the three rows
-// around `g`, x in from .. to (within 3 .. width - 3): each is shared by the
-// pixels on its two sides. `sums` takes the three rows' column sums.
-// Answers whether any of them is strong.
+// The steps around the pixels of row `g`, columns from .. to - 1 (within
+// 3 .. width - 4), in one pass over its three rows: across[x] for the
+// crossing between columns x - 1 and x (also for x = to: each is shared by
+// the pixels on its two sides), below[x] for the one between the row and
+// the next (the next row's above). Answers bit 0 when any across is strong,
+// bit 1 when any below is.
 DRAVN_VECTOR_CLONES
-bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, int16_t* __restrict sums,
-                 uint8_t* __restrict strong) {
+int Steps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, uint8_t* __restrict across,
+          uint8_t* __restrict below) {
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  for (int x = from - 1; x <= to; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
-  uint8_t any = 0;
-  for (int x = from; x <= to; ++x) {
-    const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
-    any = uint8_t(any | (strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2)));
+  auto column = [&](int x) { return int16_t(gm[x] + g[x] + gp[x]); };
+  auto acrossAt = [&](int x) {
+    const int16_t d6 = int16_t(column(x) - column(x - 1));
+    return across[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2);
+  };
+  uint8_t anyAcross = 0, anyBelow = 0;
+  for (int x = from; x < to; ++x) {
+    anyAcross = uint8_t(anyAcross | acrossAt(x));
+    const int16_t d6 = int16_t((gp[x - 1] + gp[x] + gp[x + 1]) - (g[x - 1] + g[x] + g[x + 1]));
+    anyBelow = uint8_t(anyBelow | (below[x] = Strong(int16_t(d6 + gp[x] - g[x]), d6, t1, t2)));
   }
-  return any != 0;
+  anyAcross = uint8_t(anyAcross | acrossAt(to));
+  return (anyAcross ? 1 : 0) | (anyBelow ? 2 : 0);
 }
 
 // Steps across the crossings between row `a` and the row `b` below it,
@@ -224,7 +232,6 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
     constexpr int kBlock = 256;
     const int blocks = (w + kBlock - 1) / kBlock;
     std::vector<uint8_t> ring(n * 3), steps(n * 3);
-    std::vector<int16_t> sums(n);
     std::vector<uint16_t> weighted(n * 3);
     std::vector<uint8_t> held(size_t(blocks) * 3);
     struct Row {
@@ -298,9 +305,9 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
           belowAny[b] = 0;
           continue;
         }
-        const bool across = ColumnSteps(g, srcStep, from, to, lim1, lim2, sums.data(), acrossSteps);
-        belowAny[b] = RowSteps(g, g + srcStep, from, to, lim1, lim2, below);
-        if (!across && !aboveAny[b] && !belowAny[b]) continue;
+        const int strong = Steps(g, srcStep, from, to, lim1, lim2, acrossSteps, below);
+        belowAny[b] = (strong & 2) != 0;
+        if (!strong && !aboveAny[b]) continue;
         need(rows[0], y - 1, b);
         need(rows[1], y, b);
         need(rows[2], y + 1, b);
