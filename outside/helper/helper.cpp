@@ -161,30 +161,27 @@ void EdgeRow(const uint8_t* __restrict g, int step, const uint8_t* __restrict up
   }
 }
 
+// One row of the binarization, the window's column sums moved down on the
+// way: `in1`/`in2` enter them (the edge planes' row two below), `out1`/`out2`
+// leave them (three above); either pair may be absent. White where the grey
+// times the edge count around the pixel (its 5x5 block without itself)
+// reaches the sum of their levels; with no edge around, where it reaches the
+// threshold. Counts and sums stay within 16 bits (24 x 255). Most of a page
+// has no edge near: there the grey alone decides. The sums are moved a span
+// ahead of the pixels, while the rows' bytes are fresh.
 DRAVN_VECTOR_CLONES
-void AddRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + e1[x]), s[x] = uint16_t(s[x] + e2[x]);
-}
-
-DRAVN_VECTOR_CLONES
-void DropRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] - e1[x]), s[x] = uint16_t(s[x] - e2[x]);
-}
-
-// Both at once: the window moves down a row, `in` entering and `out` leaving.
-DRAVN_VECTOR_CLONES
-void SlideRows(uint16_t* __restrict c, uint16_t* __restrict s, const uint8_t* in1, const uint8_t* in2,
-               const uint8_t* out1, const uint8_t* out2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
-}
-
-// White where the grey times the edge count around the pixel (its 5x5 block
-// without itself) reaches the sum of their levels; with no edge around, where
-// it reaches the threshold. Counts and sums stay within 16 bits (24 x 255).
-// Most of a page has no edge near: there the grey alone decides.
-DRAVN_VECTOR_CLONES
-void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const uint16_t* c, const uint16_t* s, int w,
+void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const uint8_t* in1, const uint8_t* in2,
+                 const uint8_t* out1, const uint8_t* out2, uint16_t* __restrict c, uint16_t* __restrict s, int w,
                  uint8_t threshold, uint8_t* d) {
+  auto slide = [&](int from, int to) {
+    if (in1 && out1)
+      for (int x = from; x < to; ++x)
+        c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
+    else if (in1)
+      for (int x = from; x < to; ++x) c[x] = uint16_t(c[x] + in1[x]), s[x] = uint16_t(s[x] + in2[x]);
+    else if (out1)
+      for (int x = from; x < to; ++x) c[x] = uint16_t(c[x] - out1[x]), s[x] = uint16_t(s[x] - out2[x]);
+  };
   auto full = [&](int from, int to) {
     for (int x = from; x < to; ++x) {
       const uint16_t n = uint16_t(c[x - 2] + c[x - 1] + c[x] + c[x + 1] + c[x + 2] - e1[x]);
@@ -195,8 +192,14 @@ void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const u
     }
   };
   constexpr int kSpan = 64;
+  int moved = std::min(kSpan, w);  // the sums are up to date below this column
+  slide(0, moved);
   int x = 0;
   for (; x + kSpan <= w; x += kSpan) {
+    // The span reads two columns past its end.
+    const int next = std::min(x + 2 * kSpan, w);
+    slide(moved, next);
+    moved = next;
     uint16_t any = 0;
     for (int i = x - 2; i < x + kSpan + 2; ++i) any = uint16_t(any | c[i]);
     if (any) {
@@ -205,7 +208,13 @@ void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const u
     }
     for (int i = x; i < x + kSpan; ++i) d[i] = g[i] >= threshold;
   }
+  slide(moved, w);
   full(x, w);
+}
+
+DRAVN_VECTOR_CLONES
+void AddRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
+  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + e1[x]), s[x] = uint16_t(s[x] + e2[x]);
 }
 
 }  // namespace
@@ -363,14 +372,10 @@ DRAVN_EXPORT int i3Helper_BinarizeTo8uCombined(const uint8_t* src, int srcStep, 
     auto plane = [srcStep](const uint8_t* p, int y) { return p + std::ptrdiff_t(y) * srcStep; };
     for (int y = 0; y < std::min(2, h); ++y) AddRows(c, s, plane(edge1, y), plane(edge2, y), w);
     for (int y = 0; y < h; ++y) {
-      if (y + 2 < h && y - 3 >= 0)
-        SlideRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), plane(edge1, y - 3), plane(edge2, y - 3), w);
-      else if (y + 2 < h)
-        AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
-      else if (y - 3 >= 0)
-        DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
-      BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), c, s, w, threshold,
-                  dst + std::ptrdiff_t(y) * dstStep);
+      const bool in = y + 2 < h, out = y - 3 >= 0;
+      BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), in ? plane(edge1, y + 2) : nullptr,
+                  in ? plane(edge2, y + 2) : nullptr, out ? plane(edge1, y - 3) : nullptr,
+                  out ? plane(edge2, y - 3) : nullptr, c, s, w, threshold, dst + std::ptrdiff_t(y) * dstStep);
     }
   } catch (const std::bad_alloc&) {
     return -1;
