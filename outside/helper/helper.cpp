@@ -234,10 +234,10 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
   const int mix = std::clamp(t3, 0, 8);
   try {
     const size_t n = static_cast<size_t>(w);
-    // The response is needed only next to strong steps: it is worked out
-    // for blocks of 256 columns as they come up, and each of the three rows
-    // of the ring notes which of its blocks it holds. Columns 0, 1,
-    // width - 2 and width - 1 keep a response of 0.
+    // The response's sign is needed only next to strong steps: it is worked
+    // out for blocks of 256 columns as they come up, and each of the three
+    // rows of the ring notes which of its blocks it holds. Columns 0, 1,
+    // width - 2 and width - 1 keep a response of 0 (neither sign bit).
     constexpr int kBlock = 256;
     const int blocks = (w + kBlock - 1) / kBlock;
     std::vector<uint8_t> ring(n * 3), steps(n * 3);
