@@ -30,13 +30,15 @@ namespace {
 
 bool ValidPlane(const void* p, int step, int width) { return p && step >= width; }
 
-// The kernel's response in row y over columns from .. to - 1, within
-// 2 .. width - 3 (needs rows y - 2 .. y + 2). The kernel is symmetric: each
-// column's five pixels are first weighted as they count for the columns two
-// (p), one (q) and none (c) away, then three to five columns are summed.
+// The sign of the kernel's response in row y over columns from .. to - 1,
+// within 2 .. width - 3 (needs rows y - 2 .. y + 2 of `width` pixels): the
+// edge rule needs no more. Bit 0 is set where it is positive, bit 1 where
+// negative. The kernel is symmetric: each column's five pixels are first
+// weighted as they count for the columns two (p), one (q) and none (c)
+// away, then three to five columns are summed.
 DRAVN_VECTOR_CLONES
-void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __restrict out, uint16_t* __restrict p,
-            uint16_t* __restrict q, uint16_t* __restrict c) {
+void LogRow(const uint8_t* src, int step, int y, int from, int to, int width, uint8_t* __restrict out,
+            uint16_t* __restrict p, uint16_t* __restrict q, uint16_t* __restrict c) {
   const uint8_t* r0 = src + std::ptrdiff_t(y - 2) * step;
   const uint8_t* r1 = r0 + step;
   const uint8_t* r2 = r1 + step;
@@ -45,38 +47,52 @@ void LogRow(const uint8_t* src, int step, int y, int from, int to, int16_t* __re
   // 16-bit lanes: the response fits (edge_rule::kLog), and wrapping partial
   // sums still add up to it exactly.
   using S = uint16_t;
-  for (int x = from - 2; x < to + 2; ++x) {
+  // Columns are weighted in whole vectors where the row allows: a few more
+  // than needed cost less than a scalar tail.
+  const int end = std::min(from - 2 + ((to - from + 4 + 31) & ~31), width);
+  for (int x = from - 2; x < end; ++x) {
     const S a = S(r0[x] + r4[x]), b = S(r1[x] + r3[x]), m = r2[x];
     p[x] = S(S(4) * a + S(7) * b + S(8) * m);
     q[x] = S(S(7) * a + S(2) * b - S(15) * m);
     c[x] = S(S(8) * a - S(15) * b - S(52) * m);
   }
-  for (int x = from; x < to; ++x) out[x] = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+  for (int x = from; x < to; ++x) {
+    const int16_t r = int16_t(S(p[x - 2] + p[x + 2] + q[x - 1] + q[x + 1] + c[x]));
+    out[x] = uint8_t((r > 0) | ((r < 0) << 1));
+  }
 }
 
 // The grey step across a crossing passes a limit: d8 between the 1-2-1
 // weighted sums of the lines of three pixels on its two sides, d6 between
 // their plain sums. Such sums and their differences fit 16-bit lanes.
-inline int16_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
-  return int16_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
+inline uint8_t Strong(int16_t d8, int16_t d6, int16_t t1, int16_t t2) {
+  return uint8_t((int16_t(d8 < 0 ? -d8 : d8) > t1) | (int16_t(d6 < 0 ? -d6 : d6) > t2));
 }
 
-// Steps across the crossings between columns x - 1 and x of the three rows
-// around `g`, x in from .. to (within 3 .. width - 3): each is shared by the
-// pixels on its two sides. `sums` takes the three rows' column sums.
-// Answers whether any of them is strong.
+// The steps around the pixels of row `g`, columns from .. to - 1 (within
+// 3 .. width - 4), in one pass over its three rows: across[x] for the
+// crossing between columns x - 1 and x (also for x = to: each is shared by
+// the pixels on its two sides), below[x] for the one between the row and
+// the next (the next row's above). Answers bit 0 when any across is strong,
+// bit 1 when any below is.
 DRAVN_VECTOR_CLONES
-bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, int16_t* __restrict sums,
-                 int16_t* __restrict strong) {
+int Steps(const uint8_t* g, int step, int from, int to, int16_t t1, int16_t t2, uint8_t* __restrict across,
+          uint8_t* __restrict below) {
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
-  for (int x = from - 1; x <= to; ++x) sums[x] = int16_t(gm[x] + g[x] + gp[x]);
-  int16_t any = 0;
-  for (int x = from; x <= to; ++x) {
-    const int16_t d6 = int16_t(sums[x] - sums[x - 1]);
-    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2)));
+  auto column = [&](int x) { return int16_t(gm[x] + g[x] + gp[x]); };
+  auto acrossAt = [&](int x) {
+    const int16_t d6 = int16_t(column(x) - column(x - 1));
+    return across[x] = Strong(int16_t(d6 + g[x] - g[x - 1]), d6, t1, t2);
+  };
+  uint8_t anyAcross = 0, anyBelow = 0;
+  for (int x = from; x < to; ++x) {
+    anyAcross = uint8_t(anyAcross | acrossAt(x));
+    const int16_t d6 = int16_t((gp[x - 1] + gp[x] + gp[x + 1]) - (g[x - 1] + g[x] + g[x + 1]));
+    anyBelow = uint8_t(anyBelow | (below[x] = Strong(int16_t(d6 + gp[x] - g[x]), d6, t1, t2)));
   }
-  return any != 0;
+  anyAcross = uint8_t(anyAcross | acrossAt(to));
+  return (anyAcross ? 1 : 0) | (anyBelow ? 2 : 0);
 }
 
 // Steps across the crossings between row `a` and the row `b` below it,
@@ -84,11 +100,11 @@ bool ColumnSteps(const uint8_t* g, int step, int from, int to, int16_t t1, int16
 // the next row's above. Answers whether any of them is strong.
 DRAVN_VECTOR_CLONES
 bool RowSteps(const uint8_t* __restrict a, const uint8_t* __restrict b, int from, int to, int16_t t1, int16_t t2,
-              int16_t* __restrict strong) {
-  int16_t any = 0;
+              uint8_t* __restrict strong) {
+  uint8_t any = 0;
   for (int x = from; x < to; ++x) {
     const int16_t d6 = int16_t((b[x - 1] + b[x] + b[x + 1]) - (a[x - 1] + a[x] + a[x + 1]));
-    any = int16_t(any | (strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2)));
+    any = uint8_t(any | (strong[x] = Strong(int16_t(d6 + b[x] - a[x]), d6, t1, t2)));
   }
   return any != 0;
 }
@@ -122,14 +138,16 @@ inline uint64_t MaskBits(const uint8_t* mask) {
 // pixel, level[x] is its mix of its own grey and the darkest of its 8
 // neighbours, and bin[x] the histogram bin of the smaller of the two.
 DRAVN_VECTOR_CLONES
-void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up, const int16_t* __restrict r,
-             const int16_t* __restrict down, const int16_t* __restrict across, const int16_t* __restrict above,
-             const int16_t* __restrict below, int from, int to, int mix, uint8_t* __restrict mask,
+void EdgeRow(const uint8_t* __restrict g, int step, const uint8_t* __restrict up, const uint8_t* __restrict r,
+             const uint8_t* __restrict down, const uint8_t* __restrict across, const uint8_t* __restrict above,
+             const uint8_t* __restrict below, int from, int to, int mix, uint8_t* __restrict mask,
              uint8_t* __restrict level, uint8_t* __restrict bin) {
+  // Steps are 0 or 1: each picks its neighbour's positive bit; the pixel's
+  // own negative bit (bit 1) is shifted down to meet them.
   for (int x = from; x < to; ++x) {
-    const int16_t any = int16_t(((r[x - 1] > 0) & across[x]) | ((r[x + 1] > 0) & across[x + 1]) |
-                                ((up[x] > 0) & above[x]) | ((down[x] > 0) & below[x]));
-    mask[x] = uint8_t((r[x] < 0) & any);
+    const uint8_t any = uint8_t((r[x - 1] & across[x]) | (r[x + 1] & across[x + 1]) | (up[x] & above[x]) |
+                                (down[x] & below[x]));
+    mask[x] = uint8_t((r[x] >> 1) & any);
   }
   const uint8_t* gm = g - step;
   const uint8_t* gp = g + step;
@@ -143,30 +161,27 @@ void EdgeRow(const uint8_t* __restrict g, int step, const int16_t* __restrict up
   }
 }
 
+// One row of the binarization, the window's column sums moved down on the
+// way: `in1`/`in2` enter them (the edge planes' row two below), `out1`/`out2`
+// leave them (three above); either pair may be absent. White where the grey
+// times the edge count around the pixel (its 5x5 block without itself)
+// reaches the sum of their levels; with no edge around, where it reaches the
+// threshold. Counts and sums stay within 16 bits (24 x 255). Most of a page
+// has no edge near: there the grey alone decides. The sums are moved a span
+// ahead of the pixels, while the rows' bytes are fresh.
 DRAVN_VECTOR_CLONES
-void AddRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + e1[x]), s[x] = uint16_t(s[x] + e2[x]);
-}
-
-DRAVN_VECTOR_CLONES
-void DropRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] - e1[x]), s[x] = uint16_t(s[x] - e2[x]);
-}
-
-// Both at once: the window moves down a row, `in` entering and `out` leaving.
-DRAVN_VECTOR_CLONES
-void SlideRows(uint16_t* __restrict c, uint16_t* __restrict s, const uint8_t* in1, const uint8_t* in2,
-               const uint8_t* out1, const uint8_t* out2, int w) {
-  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
-}
-
-// White where the grey times the edge count around the pixel (its 5x5 block
-// without itself) reaches the sum of their levels; with no edge around, where
-// it reaches the threshold. Counts and sums stay within 16 bits (24 x 255).
-// Most of a page has no edge near: there the grey alone decides.
-DRAVN_VECTOR_CLONES
-void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const uint16_t* c, const uint16_t* s, int w,
+void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const uint8_t* in1, const uint8_t* in2,
+                 const uint8_t* out1, const uint8_t* out2, uint16_t* __restrict c, uint16_t* __restrict s, int w,
                  uint8_t threshold, uint8_t* d) {
+  auto slide = [&](int from, int to) {
+    if (in1 && out1)
+      for (int x = from; x < to; ++x)
+        c[x] = uint16_t(c[x] + in1[x] - out1[x]), s[x] = uint16_t(s[x] + in2[x] - out2[x]);
+    else if (in1)
+      for (int x = from; x < to; ++x) c[x] = uint16_t(c[x] + in1[x]), s[x] = uint16_t(s[x] + in2[x]);
+    else if (out1)
+      for (int x = from; x < to; ++x) c[x] = uint16_t(c[x] - out1[x]), s[x] = uint16_t(s[x] - out2[x]);
+  };
   auto full = [&](int from, int to) {
     for (int x = from; x < to; ++x) {
       const uint16_t n = uint16_t(c[x - 2] + c[x - 1] + c[x] + c[x + 1] + c[x + 2] - e1[x]);
@@ -177,8 +192,14 @@ void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const u
     }
   };
   constexpr int kSpan = 64;
+  int moved = std::min(kSpan, w);  // the sums are up to date below this column
+  slide(0, moved);
   int x = 0;
   for (; x + kSpan <= w; x += kSpan) {
+    // The span reads two columns past its end.
+    const int next = std::min(x + 2 * kSpan, w);
+    slide(moved, next);
+    moved = next;
     uint16_t any = 0;
     for (int i = x - 2; i < x + kSpan + 2; ++i) any = uint16_t(any | c[i]);
     if (any) {
@@ -187,7 +208,13 @@ void BinarizeRow(const uint8_t* g, const uint8_t* e1, const uint8_t* e2, const u
     }
     for (int i = x; i < x + kSpan; ++i) d[i] = g[i] >= threshold;
   }
+  slide(moved, w);
   full(x, w);
+}
+
+DRAVN_VECTOR_CLONES
+void AddRows(uint16_t* c, uint16_t* s, const uint8_t* e1, const uint8_t* e2, int w) {
+  for (int x = 0; x < w; ++x) c[x] = uint16_t(c[x] + e1[x]), s[x] = uint16_t(s[x] + e2[x]);
 }
 
 }  // namespace
@@ -207,17 +234,17 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
   const int mix = std::clamp(t3, 0, 8);
   try {
     const size_t n = static_cast<size_t>(w);
-    // The response is needed only next to strong steps: it is worked out
-    // for blocks of 256 columns as they come up, and each of the three rows
-    // of the ring notes which of its blocks it holds. Columns 0, 1,
-    // width - 2 and width - 1 keep a response of 0.
+    // The response's sign is needed only next to strong steps: it is worked
+    // out for blocks of 256 columns as they come up, and each of the three
+    // rows of the ring notes which of its blocks it holds. Columns 0, 1,
+    // width - 2 and width - 1 keep a response of 0 (neither sign bit).
     constexpr int kBlock = 256;
     const int blocks = (w + kBlock - 1) / kBlock;
-    std::vector<int16_t> ring(n * 3), steps(n * 4);
+    std::vector<uint8_t> ring(n * 3), steps(n * 3);
     std::vector<uint16_t> weighted(n * 3);
     std::vector<uint8_t> held(size_t(blocks) * 3);
     struct Row {
-      int16_t* r;
+      uint8_t* r;
       uint8_t* held;
     } rows[3];
     for (int i = 0; i < 3; ++i) rows[i] = {ring.data() + i * n, held.data() + i * size_t(blocks)};
@@ -226,12 +253,11 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
       row.held[block] = 1;
       const int from = std::max(block * kBlock, 2), to = std::min(block * kBlock + kBlock, w - 2);
       if (from < to)
-        LogRow(src, srcStep, y, from, to, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
+        LogRow(src, srcStep, y, from, to, w, row.r, weighted.data(), weighted.data() + w, weighted.data() + 2 * w);
     };
-    int16_t* sums = steps.data();
-    int16_t* acrossSteps = sums + w;
-    int16_t* above = acrossSteps + w;
-    int16_t* below = above + w;
+    uint8_t* acrossSteps = steps.data();
+    uint8_t* above = acrossSteps + w;
+    uint8_t* below = above + w;
     std::vector<uint8_t> mask(n + kBlock), level(n), bin(n);  // the mask is read a block at a time
     // Steps reach at most 4 x 255: larger limits are never passed.
     const int16_t lim1 = int16_t(std::clamp(t1, -1, 1021)), lim2 = int16_t(std::clamp(t2, -1, 766));
@@ -284,13 +310,13 @@ DRAVN_EXPORT uint8_t i3Helper_GetEdgeThreshold8u8u(const uint8_t* src, int srcSt
                            std::min(std::min(ranges[0].lo[b], ranges[1].lo[b]), ranges[2].lo[b]);
         if (spread <= flat) {
           // Nothing here passes: the next row finds no strong step above.
-          std::fill(below + from, below + to, int16_t(0));
+          std::fill(below + from, below + to, uint8_t(0));
           belowAny[b] = 0;
           continue;
         }
-        const bool across = ColumnSteps(g, srcStep, from, to, lim1, lim2, sums, acrossSteps);
-        belowAny[b] = RowSteps(g, g + srcStep, from, to, lim1, lim2, below);
-        if (!across && !aboveAny[b] && !belowAny[b]) continue;
+        const int strong = Steps(g, srcStep, from, to, lim1, lim2, acrossSteps, below);
+        belowAny[b] = (strong & 2) != 0;
+        if (!strong && !aboveAny[b]) continue;
         need(rows[0], y - 1, b);
         need(rows[1], y, b);
         need(rows[2], y + 1, b);
@@ -346,14 +372,10 @@ DRAVN_EXPORT int i3Helper_BinarizeTo8uCombined(const uint8_t* src, int srcStep, 
     auto plane = [srcStep](const uint8_t* p, int y) { return p + std::ptrdiff_t(y) * srcStep; };
     for (int y = 0; y < std::min(2, h); ++y) AddRows(c, s, plane(edge1, y), plane(edge2, y), w);
     for (int y = 0; y < h; ++y) {
-      if (y + 2 < h && y - 3 >= 0)
-        SlideRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), plane(edge1, y - 3), plane(edge2, y - 3), w);
-      else if (y + 2 < h)
-        AddRows(c, s, plane(edge1, y + 2), plane(edge2, y + 2), w);
-      else if (y - 3 >= 0)
-        DropRows(c, s, plane(edge1, y - 3), plane(edge2, y - 3), w);
-      BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), c, s, w, threshold,
-                  dst + std::ptrdiff_t(y) * dstStep);
+      const bool in = y + 2 < h, out = y - 3 >= 0;
+      BinarizeRow(plane(src, y), plane(edge1, y), plane(edge2, y), in ? plane(edge1, y + 2) : nullptr,
+                  in ? plane(edge2, y + 2) : nullptr, out ? plane(edge1, y - 3) : nullptr,
+                  out ? plane(edge2, y - 3) : nullptr, c, s, w, threshold, dst + std::ptrdiff_t(y) * dstStep);
     }
   } catch (const std::bad_alloc&) {
     return -1;

@@ -168,6 +168,32 @@ TEST(PreProcessing, NoTableLeavesThePage) {
   EXPECT_EQ(dst[0], t[100]);
 }
 
+// The table reaches every byte, in place and into another buffer, on pages
+// mapped a byte at a time and on pages large enough for the wide ways, with
+// a length that ends off every vector step.
+TEST(PreProcessing, TheTableMapsEveryByte) {
+  uint8_t gamma[256], reversed[256];
+  CreateGammaTableF(-40, gamma);
+  for (int i = 0; i < 256; ++i) reversed[i] = uint8_t(255 - i);
+  struct Case {
+    int height, width;
+    const uint8_t* table;
+  };
+  for (const Case& c : {Case{37, 61, gamma}, Case{731, 1013, gamma}, Case{1013, 731, reversed}}) {
+    std::vector<uint8_t> page(size_t(c.height) * c.width);
+    unsigned seed = unsigned(c.width);
+    for (uint8_t& v : page) v = uint8_t(rand_r(&seed) >> 7);
+    std::vector<uint8_t> want(page.size()), into(page.size() + 1, 7), inPlace = page;
+    for (size_t i = 0; i < page.size(); ++i) want[i] = c.table[page[i]];
+    ImageConv(page.data(), c.height, c.width, c.table, into.data());
+    ImageConv(inPlace.data(), c.height, c.width, c.table, inPlace.data());
+    EXPECT_EQ(into.back(), 7) << c.height << "x" << c.width;
+    into.pop_back();
+    EXPECT_EQ(into, want) << c.height << "x" << c.width;
+    EXPECT_EQ(inPlace, want) << c.height << "x" << c.width;
+  }
+}
+
 // --- driver ----------------------------------------------------------------
 
 TEST(Driver, LogFilterAndDefaults) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "byte_table.h"
 #include "filters.h"
 #include "unit_log.h"
 
@@ -69,7 +70,11 @@ void TabConv(const uint8_t* first, const uint8_t* second, uint8_t* out, int n) {
 
 void ImageConv(const uint8_t* src, int height, int width, const uint8_t* table, uint8_t* dst) {
   const size_t n = size_t(height) * width;
-  for (size_t i = 0; i < n; ++i) dst[i] = table[src[i]];
+  if (dst != src) std::copy(src, src + n, dst);
+  // The pair table costs as much to make as mapping a few hundred KiB one
+  // byte at a time.
+  constexpr size_t kPairsFrom = size_t(1) << 19;
+  CBytePairTable(table, n >= kPairsFrom ? CBytePairTable::Way::Fastest : CBytePairTable::Way::Bytes).Map(dst, n);
 }
 
 namespace {
