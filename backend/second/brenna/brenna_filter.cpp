@@ -21,7 +21,8 @@ namespace {
 // computed in place (in and out may be the same row). A pixel's three bytes
 // are read before they are written and no other pixel's are touched, so
 // the loops vectorise even when in and out are the same row.
-__attribute__((target_clones("avx2", "default"))) void RowRGB2YUV(const unsigned char* s, unsigned char* d, int width) {
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void RowRGB2YUV(const unsigned char* s,
+                                                                                    unsigned char* d, int width) {
 #pragma GCC ivdep
   for (int x = 0; x < width; ++x) {
     const int r = s[3 * x], g = s[3 * x + 1], b = s[3 * x + 2];
@@ -31,7 +32,8 @@ __attribute__((target_clones("avx2", "default"))) void RowRGB2YUV(const unsigned
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) void RowYUV2RGB(const unsigned char* s, unsigned char* d, int width) {
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void RowYUV2RGB(const unsigned char* s,
+                                                                                    unsigned char* d, int width) {
 #pragma GCC ivdep
   for (int x = 0; x < width; ++x) {
     const int Y = 256 * s[3 * x], u = s[3 * x + 1] - 128, v = s[3 * x + 2] - 128;
@@ -111,11 +113,11 @@ class ChromaFilter {
   void Row(int y);
 
  private:
-  // Cloned for AVX2; clang wants that said where it is first declared, and
+  // Cloned for AVX-512 and AVX2; clang wants that said where it is first declared, and
   // the definition ahead of every call.
-  __attribute__((target_clones("avx2", "default"))) void Interior(const unsigned char* r0, const unsigned char* r1,
-                                                                   const unsigned char* r3, const unsigned char* r4,
-                                                                   const unsigned char* cur, unsigned char* d);
+  __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void Interior(
+      const unsigned char* r0, const unsigned char* r1, const unsigned char* r3, const unsigned char* r4,
+      const unsigned char* cur, unsigned char* d);
 
   const int w, h;
   const size_t bpl, obpl;
@@ -139,7 +141,7 @@ constexpr uint64_t kDivide = 1558972;
 // window also holds the two pixels to its left as they were just smoothed,
 // so each pixel waits on the one before it; that wait is kept down to one
 // multiply and shift by folding the pixel two to the left in early.
-__attribute__((target_clones("avx2", "default"))) void ChromaFilter::Interior(
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ChromaFilter::Interior(
     const unsigned char* r0, const unsigned char* r1, const unsigned char* r3, const unsigned char* r4,
     const unsigned char* cur, unsigned char* d) {
   if (w < 5) return;
