@@ -144,10 +144,13 @@ constexpr uint64_t kDivide = 1558972;
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ChromaFilter::Interior(
     const unsigned char* r0, const unsigned char* r1, const unsigned char* r3, const unsigned char* r4,
     const unsigned char* cur, unsigned char* d) {
-  if (w < 5) return;
+  // The width held locally: the rows written could alias the member, which
+  // would be read again at every pixel and keep the loops from vectorising.
+  const int width = w;
+  if (width < 5) return;
   int* cu = colU.data();
   int* cv = colV.data();
-  for (int x = 0; x < w; ++x) {
+  for (int x = 0; x < width; ++x) {
     const int o = 3 * x;
     cu[x] = r0[o + 1] + r1[o + 1] + r3[o + 1] + r4[o + 1];
     cv[x] = r0[o + 2] + r1[o + 2] + r3[o + 2] + r4[o + 2];
@@ -157,7 +160,7 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ChromaF
   // What of the current row a window reads unsmoothed: from its own pixel
   // on in place, all five otherwise.
   const int before = inPlace ? 0 : 1;
-  for (int x = 2; x + 2 < w; ++x) {
+  for (int x = 2; x + 2 < width; ++x) {
     const int o = 3 * x;
     const int rowU = cur[o + 1] + cur[o + 4] + cur[o + 7] + before * (cur[o - 5] + cur[o - 2]);
     const int rowV = cur[o + 2] + cur[o + 5] + cur[o + 8] + before * (cur[o - 4] + cur[o - 1]);
@@ -169,7 +172,7 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ChromaF
     kv[x] = static_cast<uint64_t>(127 * (upperV + rowV) - 105 * cornersV + kWeightSum / 2);
   }
   if (!inPlace) {
-    for (int x = 2; x + 2 < w; ++x) {
+    for (int x = 2; x + 2 < width; ++x) {
       const int o = 3 * x;
       d[o] = cur[o];
       d[o + 1] = static_cast<unsigned char>((ku[x] * kDivide) >> 32);
@@ -179,7 +182,7 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ChromaF
   }
   constexpr uint64_t kCarried = 127 * kDivide;
   uint64_t u1 = d[4], u2 = d[1], v1 = d[5], v2 = d[2];  // the pixels at x - 1 and x - 2
-  for (int x = 2; x + 2 < w; ++x) {
+  for (int x = 2; x + 2 < width; ++x) {
     const uint64_t early = (ku[x] + 127 * u2) * kDivide, earlyV = (kv[x] + 127 * v2) * kDivide;
     const uint64_t u = (early + kCarried * u1) >> 32, v = (earlyV + kCarried * v1) >> 32;
     d[3 * x + 1] = static_cast<unsigned char>(u);
