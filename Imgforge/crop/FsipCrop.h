@@ -121,8 +121,7 @@ int checkParamSpecifiedAreaCrop(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRP_S_
 int checkParamCropWBAll(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_CRPALL* p, const FSIP_S_IMAGEINFO_EX* out);
 int checkParamSpecifiedAreaCropWB(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRPWB_S_SPECIFIEDAREA_CRP* p,
                                   const FSIP_S_IMAGEINFO_EX* out);
-int checkParamDupCropAll(const FSIP_S_IMAGEINFO_EX* in, const _FSIP_CRP_S_DUPCRPALL* p,
-                         const FSIP_S_IMAGEINFO_EX* out);
+int checkParamDupCropAll(const FSIP_S_IMAGEINFO_EX* in, const _FSIP_CRP_S_DUPCRPALL* p, const FSIP_S_IMAGEINFO_EX* out);
 int checkParamDupCropAll2(const FSIP_S_IMAGEINFO_EX* in, const _FSIP_CRP_S_DUPCRPALL2* p,
                           const FSIP_S_IMAGEINFO_EX* out);
 int checkParamHoleRemove(const FSIP_S_IMAGEINFO_EX* in, const FSIP_CRP_S_PHRMV* p);
@@ -183,6 +182,9 @@ void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out);
 // values each, `stride` values from one position to the next): what
 // GetClmAve makes of them.
 void SlideColumnSums(const uint32_t* sums, int count, int ch, size_t stride, uint32_t* out);
+// The profiles of `columns` neighbouring columns at once, each of count x ch
+// values one after the other in out: each the values SlideColumnSums gives.
+void SlideColumnBlock(const uint32_t* sums, int count, int ch, size_t stride, int columns, uint32_t* out);
 void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out, _STRTLINE line);
 void GetGrad(const uint32_t* prof, int n, bool colour, int32_t* grad);
 // Reads g[i-2..i+2]; positions outside 0..n-1 read the nearest end.
@@ -209,8 +211,7 @@ int ClipOuterFrame(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, doub
 // The forms that copy nothing when the page's box lies inside the
 // input: `out` then shares the input's pixels and rows (*owned false);
 // otherwise it is the allocated clip (*owned true, the caller frees it).
-int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy,
-                       bool* owned);
+int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, double* dx, double* dy, bool* owned);
 // The same for whole-pixel offsets.
 int ClipOuterFrameView(const _P2IIMG* in, const _STRTLINE* lines, _P2IIMG* out, int* dx, int* dy, bool* owned);
 int CropImg(const _P2IIMG* in, const _STRTLINE* lines, double skew, int toMono, const FSIP_CRP_S_CRPALL* rec,
@@ -264,8 +265,8 @@ int GetBestRect(const _P2IIMG* img, _STRTLINE* lines, _CHKTABPRM* prm);
 
 int GetDocPos(const _P2IIMG* img, int adf, uint32_t* ave, int32_t* grad, int n, _STRTLINE* lines, double* skew,
               int* found, PointList* points, _PRFMDATA* prfm);
-int GetDocPosAIQC(const _P2IIMG* img, int adf, uint32_t* ave, int32_t* grad, int n, _STRTLINE* lines,
-                  double* skew, int* found, PointList* points, _PRFMDATA* prfm);
+int GetDocPosAIQC(const _P2IIMG* img, int adf, uint32_t* ave, int32_t* grad, int n, _STRTLINE* lines, double* skew,
+                  int* found, PointList* points, _PRFMDATA* prfm);
 void MoveSLs4FHK(_STRTLINE* lines, double dpi);
 void MoveSLs4FHK(_STRTLINE* lines, double dpi, FSIP_CRP_S_OFFSET_VALUE offsets);
 

@@ -286,14 +286,31 @@ void GetEdgeV(const _P2IIMG* img, uint32_t* ave, int32_t* grad, PointList& pts, 
     uint32_t* s = sums.data() + static_cast<size_t>(r) * stride;  // no columns: an empty row
     for (size_t i = 0; i < nc; ++i, s += ch) {
       const uint8_t* p = row + static_cast<size_t>(cols[i] - 1) * ch;
-      for (int c = 0; c < ch; ++c)
-        s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
+      for (int c = 0; c < ch; ++c) s[c] = gbyLUT4InvXf[p[c]] + gbyLUT4InvXf[p[ch + c]] + gbyLUT4InvXf[p[2 * ch + c]];
     }
   }
   int dt = 0, db = 0;
-  for (size_t i = 0; i < nc; ++i) {
-    SlideColumnSums(&sums[i * ch], h, ch, stride, ave);
-    ScanLine(ave, grad, h, colour, false, cols[i], pts, gvecFrameT, gvecFrameB, dt, db);
+  if (h < 3) {
+    for (size_t i = 0; i < nc; ++i) {
+      SlideColumnSums(&sums[i * ch], h, ch, stride, ave);
+      ScanLine(ave, grad, h, colour, false, cols[i], pts, gvecFrameT, gvecFrameB, dt, db);
+    }
+  } else {
+    // The columns' profiles made a block at a time, row by row: walking the
+    // sums down one column at a time missed the cache on every row.
+    constexpr size_t kBlock = 128;
+    static std::vector<uint32_t> profiles;
+    const size_t profile = static_cast<size_t>(h) * ch;
+    profiles.resize(std::min(kBlock, nc) * profile);
+    for (size_t i0 = 0; i0 < nc; i0 += kBlock) {
+      const size_t n = std::min(kBlock, nc - i0);
+      SlideColumnBlock(&sums[i0 * ch], h, ch, stride, static_cast<int>(n), profiles.data());
+      for (size_t k = 0; k < n; ++k)
+        ScanLine(profiles.data() + k * profile, grad, h, colour, false, cols[i0 + k], pts, gvecFrameT, gvecFrameB, dt,
+                 db);
+    }
+    // The caller's buffer ends holding the last column's profile, as ever.
+    if (nc > 0) std::copy_n(profiles.data() + (nc - 1) % kBlock * profile, profile, ave);
   }
   *doubtT = dt ? 1 : 0;
   *doubtB = db ? 1 : 0;
@@ -374,8 +391,8 @@ bool IsSolid(const uint32_t* prof, int32_t* grad, bool colour, int n, int from, 
   }
   for (int c = 0; c < planes; ++c) {
     const int32_t* g = grad + static_cast<size_t>(c) * n;
-    const bool solid = gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to)
-                             : IsSolid_C1(prof, g, planes, c, n, from, to);
+    const bool solid =
+        gbInv ? IsSolid_C1_Inv(prof, g, planes, c, n, from, to) : IsSolid_C1(prof, g, planes, c, n, from, to);
     if (!solid) return false;
   }
   return true;

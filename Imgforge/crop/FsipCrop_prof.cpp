@@ -34,6 +34,26 @@ inline uint32_t BoxMean(const _P2IIMG* img, int x, int y, int h, int n, int c) {
   return sum * 256u / static_cast<uint32_t>(n * n);
 }
 
+// The window's slide for CH channels a position, CH known to the compiler
+// so that the channels' sums stay in registers; the last position adds
+// nothing.
+template <int CH, class Mean>
+void Slide(const uint32_t* sums, int count, int h, size_t stride, uint32_t* out, Mean mean) {
+  uint32_t s[CH] = {};
+  for (int k = 0; k <= 2 * h; ++k)
+    for (int c = 0; c < CH; ++c) s[c] += sums[k * stride + c];
+  const int last = count - h - 1;
+  for (int x = h; x < last; ++x) {
+    const uint32_t* add = sums + (x + h + 1) * stride;
+    const uint32_t* drop = sums + (x - h) * stride;
+    for (int c = 0; c < CH; ++c) {
+      out[x * CH + c] = mean(s[c]);
+      s[c] += add[c] - drop[c];
+    }
+  }
+  for (int c = 0; c < CH; ++c) out[last * CH + c] = mean(s[c]);
+}
+
 // Slides a window of 2h+1 sums over `sums` (count positions, ch values
 // each) into out, then copies the ends.
 void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t* out, size_t stride = 0) {
@@ -42,19 +62,17 @@ void SlideWindow(const uint32_t* sums, int count, int ch, int h, int n, uint32_t
   const uint32_t div = static_cast<uint32_t>(n * n);
   // The 3 x 3 box of the scans divides by a constant the compiler can turn
   // into a multiplication.
-  auto mean = [div](uint32_t v) { return div == 9 ? v * 256u / 9u : v * 256u / div; };
+  auto nine = [](uint32_t v) { return v * 256u / 9u; };
+  auto any = [div](uint32_t v) { return v * 256u / div; };
   // All channels of a position together: the sums may lie a row apart.
-  uint32_t s[3] = {0, 0, 0};
-  for (int k = 0; k <= 2 * h; ++k)
-    for (int c = 0; c < ch; ++c) s[c] += sums[k * stride + c];
-  for (int x = h; x <= count - h - 1; ++x) {
-    const uint32_t* add = sums + (x + h + 1) * stride;
-    const uint32_t* drop = sums + (x - h) * stride;
-    for (int c = 0; c < ch; ++c) {
-      out[x * ch + c] = mean(s[c]);
-      if (x + h + 1 < count) s[c] += add[c] - drop[c];
-    }
-  }
+  if (ch == 3 && div == 9)
+    Slide<3>(sums, count, h, stride, out, nine);
+  else if (ch == 3)
+    Slide<3>(sums, count, h, stride, out, any);
+  else if (div == 9)
+    Slide<1>(sums, count, h, stride, out, nine);
+  else
+    Slide<1>(sums, count, h, stride, out, any);
   for (int c = 0; c < ch; ++c) {
     for (int x = 0; x < h; ++x) out[x * ch + c] = out[h * ch + c];
     for (int x = count - h; x < count; ++x) out[x * ch + c] = out[(count - h - 1) * ch + c];
@@ -98,6 +116,29 @@ void SlideColumnSums(const uint32_t* sums, int count, int ch, size_t stride, uin
   SlideWindow(sums, count, ch, 1, 3, out, stride);
 }
 
+void SlideColumnBlock(const uint32_t* sums, int count, int ch, size_t stride, int columns, uint32_t* out) {
+  if (count < 3) return;
+  const size_t width = static_cast<size_t>(columns) * ch, profile = static_cast<size_t>(count) * ch;
+  // Row by row across the block's columns, so that each row of sums is read
+  // once while in the cache; a window's sum taken afresh is the running
+  // sum's value, both modulo 2^32.
+  for (int x = 1; x + 1 < count; ++x) {
+    const uint32_t* above = sums + static_cast<size_t>(x - 1) * stride;
+    const uint32_t* at = above + stride;
+    const uint32_t* below = at + stride;
+    uint32_t* o = out + static_cast<size_t>(x) * ch;
+    for (size_t j = 0; j < width; j += ch, o += profile)
+      for (int c = 0; c < ch; ++c) o[c] = (above[j + c] + at[j + c] + below[j + c]) * 256u / 9u;
+  }
+  for (int k = 0; k < columns; ++k) {
+    uint32_t* o = out + static_cast<size_t>(k) * profile;
+    for (int c = 0; c < ch; ++c) {
+      o[c] = o[ch + c];
+      o[static_cast<size_t>(count - 1) * ch + c] = o[static_cast<size_t>(count - 2) * ch + c];
+    }
+  }
+}
+
 void GetClmAve(const _P2IIMG* img, int col, int n, uint32_t* out) {
   const int h = n / 2, ch = Channels(img), ht = img->nHeight;
   auto& sums = Scratch(static_cast<size_t>(ht) * ch);
@@ -136,8 +177,9 @@ struct BoxRuns {
     const size_t bpl = static_cast<size_t>(img->nBytesPerLine);
     if (n == 3) {
       // Every caller's box: three pixels, spelt out.
-      const uint8_t* p = steep ? img->pImageData + static_cast<size_t>(along) * bpl + static_cast<size_t>(cross - 1) * ch
-                               : img->pImageData + static_cast<size_t>(cross - 1) * bpl + static_cast<size_t>(along) * ch;
+      const uint8_t* p = steep
+                             ? img->pImageData + static_cast<size_t>(along) * bpl + static_cast<size_t>(cross - 1) * ch
+                             : img->pImageData + static_cast<size_t>(cross - 1) * bpl + static_cast<size_t>(along) * ch;
       const size_t step = steep ? static_cast<size_t>(ch) : bpl;
       const uint8_t* L = gbyLUT4InvXf;
       for (int c = 0; c < ch; ++c) s[c] = L[p[c]] + L[p[step + c]] + L[p[2 * step + c]];
@@ -210,8 +252,8 @@ void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out,
       v = line.bVert ? std::trunc(line.dX + 0.5) : std::trunc((-j - line.dB) / line.dA + 0.5);
     else
       v = -std::trunc(line.dA * j + line.dB + 0.5);
-    const bool in = std::isfinite(v) && (steep ? (j >= y0 && j <= y1 && v >= x0 && v <= x1)
-                                               : (j >= x0 && j <= x1 && v >= y0 && v <= y1));
+    const bool in = std::isfinite(v) &&
+                    (steep ? (j >= y0 && j <= y1 && v >= x0 && v <= x1) : (j >= x0 && j <= x1 && v >= y0 && v <= y1));
     if (!in) {
       if (written) {
         *last = j - 1;
@@ -224,7 +266,8 @@ void GetAveOnSL(const _P2IIMG* img, int n, int* first, int* last, uint32_t* out,
       uint32_t s[3];
       box.Box(j, static_cast<int>(v), s);
       // The 3 x 3 box of every caller divides by a constant, a multiplication.
-      for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = div == 9 ? s[c] * 256u / 9u : s[c] * 256u / div;
+      for (int c = 0; c < ch; ++c)
+        out[static_cast<size_t>(j) * ch + c] = div == 9 ? s[c] * 256u / 9u : s[c] * 256u / div;
     } else {
       for (int c = 0; c < ch; ++c) out[static_cast<size_t>(j) * ch + c] = BoxMean(img, x, y, h, n, c);
     }

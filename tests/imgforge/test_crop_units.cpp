@@ -3,6 +3,7 @@
 // work image, and the entries' tuning and stage lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -111,8 +112,8 @@ TEST(CropChecks, ToneBlocks) {
     uint8_t form;
     int expect;
   };
-  const Row rows[] = {{5, 0, 0x83, 0},   {4, 2, 0x83, -2},  {4, 4, 0x83, 0},  {7, 1, 0x83, -2},
-                      {2, 0x20, 0x83, -2}, {2, 0x20, 3, 0}, {2, 0x10, 0x83, 0}};
+  const Row rows[] = {{5, 0, 0x83, 0},     {4, 2, 0x83, -2}, {4, 4, 0x83, 0},   {7, 1, 0x83, -2},
+                      {2, 0x20, 0x83, -2}, {2, 0x20, 3, 0},  {2, 0x10, 0x83, 0}};
   for (const Row& r : rows) {
     auto block = crop_test::ToneBlock();
     block[r.at] = r.value;
@@ -145,8 +146,10 @@ TEST(CropChecks, ImageRecords) {
       {"colour order 2", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 2, i.nDepth = 24, i.nColorSeq = 2; }, -2},
       {"a region", [](FSIP_S_IMAGEINFO_EX& i) { i.Rect.nXOffset = 1; }, -2},
       {"flavour 2", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelFlavor = 2; }, -2},
-      {"1 bit, 13 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 13; }, 0},
-      {"1 bit, 12 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 12; }, -2},
+      {"1 bit, 13 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 13; },
+       0},
+      {"1 bit, 12 bytes a row", [](FSIP_S_IMAGEINFO_EX& i) { i.nPixelType = 0, i.nDepth = 1, i.nBytesPerLine = 12; },
+       -2},
   };
   for (const Row& r : rows) {
     alignas(8) auto rec = good;
@@ -327,7 +330,8 @@ TEST(CropGeometry, MarginsMoveSidesTowardsTheCentre) {
   alignas(8) FSIP_CRP_S_OFFSET_VALUE zero{};
   MoveDocPos(&pos, 300.0, &zero);
   SortXPts(before.ptCorner);
-  for (int k = 0; k < 4; ++k) EXPECT_TRUE(pos.ptCorner[k].x == before.ptCorner[k].x && pos.ptCorner[k].y == before.ptCorner[k].y);
+  for (int k = 0; k < 4; ++k)
+    EXPECT_TRUE(pos.ptCorner[k].x == before.ptCorner[k].x && pos.ptCorner[k].y == before.ptCorner[k].y);
   FSIP_CRP_S_OFFSET_VALUE ten{10, 10, 10, 10};
   MoveDocPos(&pos, 254.0, &ten);  // outwards by 10 pixels
   EXPECT_EQ(pos.ptCorner[0].x, -10);
@@ -337,6 +341,27 @@ TEST(CropGeometry, MarginsMoveSidesTowardsTheCentre) {
 }
 
 // ---- profiles and tone tables -------------------------------------------------
+
+// Columns' profiles made a block at a time are those made one column at a
+// time, on sums large enough to wrap the window's running sum, in grey and
+// colour, for blocks that end inside the sums' row.
+TEST(CropProfiles, ColumnBlockIsEachColumnsSlide) {
+  std::mt19937 random(7);
+  for (int ch : {1, 3})
+    for (int count : {3, 4, 57})
+      for (int columns : {1, 5, 9}) {
+        const size_t stride = static_cast<size_t>(columns + 2) * ch;
+        std::vector<uint32_t> sums(stride * count);
+        for (uint32_t& v : sums) v = random() % 4 == 0 ? random() : random() % 766;
+        std::vector<uint32_t> block(static_cast<size_t>(columns) * count * ch, 1), one(static_cast<size_t>(count) * ch);
+        SlideColumnBlock(sums.data() + ch, count, ch, stride, columns, block.data());
+        for (int k = 0; k < columns; ++k) {
+          SlideColumnSums(sums.data() + static_cast<size_t>(k + 1) * ch, count, ch, stride, one.data());
+          EXPECT_TRUE(std::equal(one.begin(), one.end(), block.begin() + static_cast<long>(k * one.size())))
+              << ch << " channels, " << count << " positions, column " << k << " of " << columns;
+        }
+      }
+}
 
 TEST_F(Crop, ProfilesGradientsAndPeaks) {
   std::vector<uint8_t> px(20 * 9, 100);
@@ -391,7 +416,7 @@ TEST_F(Crop, ProfilesGradientsAndPeaks) {
 TEST_F(Crop, ProfileAlongALineIsTheBoxMeanAtEverySample) {
   std::mt19937 rnd(7);
   for (int k = 0; k < 256; ++k) gbyLUT4InvXf[k] = static_cast<uint8_t>(255 - k / 2);
-  const _STRTLINE lines[] = {{0, 0, 1, 40.3}, {7.5, -300, 0, 0}, {-3.2, 250, 0, 0},
+  const _STRTLINE lines[] = {{0, 0, 1, 40.3},  {7.5, -300, 0, 0}, {-3.2, 250, 0, 0},
                              {0, -61.6, 0, 0}, {0.21, -90, 0, 0}, {-0.97, -20, 0, 0}};
   for (int ch : {1, 3})
     for (int n : {3, 5}) {
@@ -412,7 +437,8 @@ TEST_F(Crop, ProfileAlongALineIsTheBoxMeanAtEverySample) {
           for (int c = 0; c < ch; ++c) {
             uint32_t sum = 0;
             for (int r = y - half; r <= y + half; ++r)
-              for (int q = x - half; q <= x + half; ++q) sum += gbyLUT4InvXf[px[(static_cast<size_t>(r) * w + q) * ch + c]];
+              for (int q = x - half; q <= x + half; ++q)
+                sum += gbyLUT4InvXf[px[(static_cast<size_t>(r) * w + q) * ch + c]];
             ASSERT_EQ(sum * 256u / static_cast<uint32_t>(n * n), out[static_cast<size_t>(j) * ch + c])
                 << "ch " << ch << " n " << n << " line " << l.dA << "," << l.dB << " j " << j;
           }
@@ -438,7 +464,10 @@ TEST_F(Crop, EdgesOfOneProfile) {
   };
   const Row rows[] = {
       {"paper between two backings", profile({{30, 10}, {100, 220}, {30, 10}}), false, {29, 130}},
-      {"thin line on the backing first", profile({{10, 10}, {2, 220}, {18, 10}, {100, 220}, {30, 10}}), false, {29, 130}},
+      {"thin line on the backing first",
+       profile({{10, 10}, {2, 220}, {18, 10}, {100, 220}, {30, 10}}),
+       false,
+       {29, 130}},
       {"edges 8 mm apart", profile({{30, 10}, {16, 220}, {30, 10}}), false, {}},
       {"inverted page", profile({{30, 240}, {100, 30}, {30, 240}}), true, {29, 130}},
       {"no backing at the far end", profile({{30, 10}, {130, 220}}), false, {29}},
@@ -720,7 +749,7 @@ TEST(CropWorkImage, ScaleByResolution) {
     double scale;
     int workWidth, workDpi, owned;
   };
-  const Row rows[] = {{300, 100, 0, 1, 100, 300, 0}, {301, 100, 0, 0.5, 50, 150, 1},  {49, 100, -5, 0, 0, 0, 0},
+  const Row rows[] = {{300, 100, 0, 1, 100, 300, 0}, {301, 100, 0, 0.5, 50, 150, 1},   {49, 100, -5, 0, 0, 0, 0},
                       {50, 10, 0, 4, 40, 200, 1},    {400, 1001, 0, 0.5, 501, 200, 1}, {75, 10, 0, 2, 20, 150, 1}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.dpi);
@@ -823,8 +852,8 @@ TEST(CropEntriesState, TuningRestoredAndStageLinesWritten) {
       EXPECT_EQ(gnLayoutH, -1);
       if (rc == 0) {
         EXPECT_EQ(gLog.rfind("\n\n", 0), 0u);
-        for (const char* stage : {"dwConv2BW", "dwGetWorkImg", "dwGetEdges", "dwGetSLs", "dwSetVrtlSLs",
-                                  "dwCheckTabs", "dwDetectPHs", "dwClipOuterFrame", "dwCoverPHs", "dwCropImg"})
+        for (const char* stage : {"dwConv2BW", "dwGetWorkImg", "dwGetEdges", "dwGetSLs", "dwSetVrtlSLs", "dwCheckTabs",
+                                  "dwDetectPHs", "dwClipOuterFrame", "dwCoverPHs", "dwCropImg"})
           EXPECT_NE(gLog.find(std::string(" ms\t: ") + stage + "\n"), std::string::npos) << stage;
       } else {
         EXPECT_EQ(gLog, "");
