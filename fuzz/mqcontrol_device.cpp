@@ -64,7 +64,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
   const fuzz::ReplayRow& row = kRows[in.Pick(sizeof kRows / sizeof kRows[0])];
-  const size_t fileSize = std::min<size_t>(in.Take<uint16_t>(), in.RestSize());
+  // The length is taken before what is left is counted: as two arguments of
+  // one call the order was the compiler's, and gcc's read past the input.
+  const size_t asked = in.Take<uint16_t>();
+  const size_t fileSize = std::min<size_t>(asked, in.RestSize());
   const std::string file = fuzz::WriteFile("settings.bin", in.Rest(), fileSize);
   fuzz::Input replies(in.Rest() + fileSize, in.RestSize() - fileSize);
   static std::string name;  // the library keeps the pointer

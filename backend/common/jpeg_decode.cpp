@@ -219,6 +219,15 @@ unsigned char* DecodeWith(const DecodeRequest& rq, const CBytePairTable* map) {
   g_jpeg.CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof(struct jpeg_decompress_struct));
   InstallFramedSource(&cinfo, rq.data, rq.length, rq.width, rq.height);
   g_jpeg.read_header(&cinfo, TRUE);
+  // A frame the given size was not written into (one the library finds
+  // where the walk above does not) keeps the stream's own size, which is
+  // refused here, before the library sizes its buffers from it: for a
+  // multi-scan frame of 60000 x 60000 those are gigabytes, zeroed.
+  if (cinfo.image_width != rq.width || cinfo.image_height != rq.height) {
+    g_jpeg.destroy_decompress(&cinfo);
+    WriteLog(LOG_LEVEL_ERROR, rq.function, "frame size != requested size");
+    return nullptr;
+  }
   g_jpeg.start_decompress(&cinfo);
   if (cinfo.output_width != rq.width || cinfo.output_height != rq.height) {
     // No frame header to give the size to: the caller's size is the one its

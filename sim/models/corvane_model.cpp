@@ -39,6 +39,8 @@
 //   jam_at=<k>, cover_open_at=<k>, double_feed_at=<k>, stop_at=<k>
 //                       sheet k fails after its first piece with that sense
 //   gone_at=<k>         the device leaves the bus after sheet k's first piece
+//   oversize_at=<k>     sheet k's face size answers 65535 pixels by 10000
+//                       lines, whatever window it was sent
 // A Corvane5 scanner (a catalogue id of that class) also takes batch mode
 // (mode page 0x2C), keeps its power-off pair behind the "GET POWOFF TIME "
 // and "SET POWOFF TIME " diagnostics in the state file, detects colour on
@@ -114,7 +116,8 @@ class CorvaneModel : public CommandBlockModel {
     m_sheetsLeft = ParamInt("sheets", 0);
     m_busyOpen = ParamInt("busy", 0);
     for (const char* key :
-         {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms"})
+         {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms",
+          "oversize_at"})
       ParamInt(key, 0);
     m_lut.resize(256);
     for (int i = 0; i < 256; ++i) m_lut[i] = static_cast<uint8_t>(i);
@@ -322,10 +325,12 @@ class CorvaneModel : public CommandBlockModel {
       else if (m_lastFaces.count(id))
         f = &m_lastFaces.at(id);
       if (f) {
-        PutBe32(r.data(), f->pixels);
-        PutBe32(r.data() + 4, f->lines);
-        PutBe32(r.data() + 8, f->pixels);
-        PutBe32(r.data() + 12, f->lines);
+        const bool oversize = SheetFault("oversize_at");
+        const uint32_t pixels = oversize ? 65535 : f->pixels, lines = oversize ? 10000 : f->lines;
+        PutBe32(r.data(), pixels);
+        PutBe32(r.data() + 4, lines);
+        PutBe32(r.data() + 8, pixels);
+        PutBe32(r.data() + 12, lines);
       }
       return ReplyIn(r, length);
     }

@@ -209,6 +209,28 @@ TEST_F(JpegDecodeTest, GivenSizeReplacesTheHeaderSize) {
   EXPECT_TRUE(wider);
 }
 
+// A stuffed zero between segments ends the walk for the frame header but
+// not the library's: the frame keeps the huge size the stream claims. It is
+// refused at the header, before the library sizes and zeroes its buffers
+// for a multi-scan frame of 20000 x 20000 (over a gigabyte).
+TEST_F(JpegDecodeTest, FrameTheGivenSizeMissedIsRefusedAtItsHeader) {
+  Bytes jpeg = Compress(MakePage(64, 48, 3), {true, 0});
+  const size_t sof = FindMarker(jpeg, 0xC2);
+  ASSERT_NE(sof, std::string::npos);
+  jpeg[sof + 5] = jpeg[sof + 7] = 20000 >> 8;
+  jpeg[sof + 6] = jpeg[sof + 8] = 20000 & 0xFF;
+  const size_t app0 = FindMarker(jpeg, 0xE0);
+  ASSERT_NE(app0, std::string::npos);
+  const size_t after = app0 + 2 + ((jpeg[app0 + 2] << 8) | jpeg[app0 + 3]);
+  const Bytes stuffed = {0xFF, 0x00, 0x7F, 0xFF};
+  jpeg.insert(jpeg.begin() + static_cast<long>(after), stuffed.begin(), stuffed.end());
+  LogCapture log;
+  Decoded out = Decode(jpeg, 64, 48);
+  std::string text = log.Stop();
+  EXPECT_FALSE(out);
+  EXPECT_NE(text.find(ErrorLine("ReadDataFromJpeg", "frame size != requested size")), std::string::npos) << text;
+}
+
 TEST_F(JpegDecodeTest, StreamEndedByARestartMarkerIsMendedAndDecoded) {
   Page page = MakePage(64, 96, 3);
   Bytes jpeg = Compress(page, {false, 1});  // a restart marker after every 16 rows

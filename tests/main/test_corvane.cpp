@@ -614,6 +614,34 @@ TEST(CorvaneDevice, FailedBatchGivesEverythingBack) {
   EXPECT_EQ(dravn_test::SysVObjects(), 0);
 }
 
+// A face size answered far beyond the window sent (65535 pixels by 10000
+// lines, 2 GB of colour for an A6 window) ends the batch with an I/O error
+// before any of it is allocated or worked through; the sheet before it comes
+// whole, at the size its window asked for.
+TEST(CorvaneDevice, FaceSizeBeyondTheWindowEndsTheBatch) {
+  if (!InChild("set sheets=3\nset oversize_at=2\n")) return;
+  ASSERT_EQ(SaneInit(nullptr, nullptr), SANE_STATUS_GOOD);
+  SANE_Handle h = nullptr;
+  ASSERT_EQ(SaneOpen(kName, &h), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(h, OPTION_SOURCE, "ADF Front"), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(h, OPTION_PAPER_SIZE, "A6"), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetWord(h, OPTION_RESOLUTION, 100), SANE_STATUS_GOOD);
+  ASSERT_EQ(SetText(h, OPTION_MODE, "Color"), SANE_STATUS_GOOD);
+  SetWord(h, OPTION_AUTOFEED, SANE_TRUE);
+  SANE_Status end;
+  auto pages = Batch(h, &end, 65536, 3);
+  EXPECT_EQ(end, SANE_STATUS_IO_ERROR);
+  ASSERT_EQ(pages.size(), 1u);
+  // A6 at 100 dpi: 105 x 148 mm.
+  EXPECT_EQ(pages[0].size(), 413u * 3 * 582);
+  SaneCancel(h);
+  SaneClose(h);
+  ASSERT_EQ(SaneOpen(kName, &h), SANE_STATUS_GOOD) << "not held by the failed batch";
+  SaneClose(h);
+  SaneExit();
+  EXPECT_EQ(dravn_test::SysVObjects(), 0);
+}
+
 // Every fault of the simulated scanner ends the batch with its status after
 // the pages that came before it, with nothing left held (the sanitizer build
 // runs these too).

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +23,13 @@ constexpr long long kReadyUs = 24LL * 1000000;
 constexpr long long kScanEndUs = 120LL * 1000000;
 
 void Log(int level, const char* tag, const char* text) { WriteLog(level, tag, text); }
+
+// Pixels or lines a window's extent (1/1200 inch) covers at a resolution,
+// rounded up.
+uint64_t WindowUnits(uint32_t extent, uint16_t resolution) {
+  return (static_cast<uint64_t>(extent) * resolution + 1199) / 1200;
+}
+constexpr uint64_t kRoundingUnits = 8;
 
 long long NowUs() {
   timeval tv{};
@@ -430,6 +438,9 @@ uint32_t KeloDevCtlCorvane::UpdateImageDataInfo() {
     m_bScanSoftCrpRetry = 1;
   else if (read[1] && info[1].bFlag7 && info[1].bFlag0)
     m_bScanSoftCrpRetry = 1;
+  const QV_WINDOW_INFO& w = m_WindowInfo;
+  const uint64_t maxPixels = std::min<uint64_t>(65535, WindowUnits(w.ulWidth, w.usResX) + kRoundingUnits);
+  const uint64_t maxLines = std::min<uint64_t>(1000000, WindowUnits(w.ulLength, w.usResY) + kRoundingUnits);
   for (int i = 0; i < 2; ++i) {
     if (!read[i]) continue;
     QV_IMAGEDATA_PARAMETERS& face = i == 0 ? m_ImgDataInfo.tFront : m_ImgDataInfo.tBack;
@@ -438,9 +449,15 @@ uint32_t KeloDevCtlCorvane::UpdateImageDataInfo() {
       lines = info[i].ulAutoLines;
       if (!p.PAGE_AUTO_PRIORITY) pixels = info[i].ulAutoPixels;
     }
-    // A device's count beyond any page a scanner feeds is refused rather
-    // than carried into buffer sizes.
-    if (pixels > 65535 || lines > 1000000) return QV_ERR_CTL_NOT_UNDERSTAND_EXCEPTION;
+    // A device's count beyond the window it was sent is refused rather than
+    // carried into buffer sizes: missing data is filled white and every
+    // step runs over the whole face, so a claimed face of gigabytes would
+    // be allocated and worked through. A few units over the window are let
+    // through for a device that rounds up.
+    if (pixels > maxPixels || lines > maxLines) {
+      Log(LOG_LEVEL_ERROR, kTag, "face size beyond the window");
+      return QV_ERR_CTL_NOT_UNDERSTAND_EXCEPTION;
+    }
     const int px = static_cast<int>(pixels);
     face.iPixelsPerLine = px;
     face.iLines = static_cast<int>(lines);
