@@ -41,6 +41,8 @@
 //   gone_at=<k>         the device leaves the bus after sheet k's first piece
 //   oversize_at=<k>     sheet k's face size answers 65535 pixels by 10000
 //                       lines, whatever window it was sent
+//   endless_at=<k>      sheet k's faces never end: past their data every
+//                       piece is filler, and no piece ends the face
 // A Corvane5 scanner (a catalogue id of that class) also takes batch mode
 // (mode page 0x2C), keeps its power-off pair behind the "GET POWOFF TIME "
 // and "SET POWOFF TIME " diagnostics in the state file, detects colour on
@@ -70,7 +72,7 @@ namespace dravn_sim {
 namespace {
 
 constexpr size_t kEepromSize = 512;
-constexpr size_t kDateOffset = 0x20;  // year, month, day
+constexpr size_t kDateOffset = 0x20;       // year, month, day
 constexpr size_t kPowerOffOffset = 0x1F0;  // time code, second byte
 constexpr size_t kTextSize = 16;
 constexpr long kMaxPixels = 20000;
@@ -115,9 +117,8 @@ class CorvaneModel : public CommandBlockModel {
       : CommandBlockModel(spec), m_state(Param("state")), m_corvane5(IsCorvane5(spec)) {
     m_sheetsLeft = ParamInt("sheets", 0);
     m_busyOpen = ParamInt("busy", 0);
-    for (const char* key :
-         {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at", "page_ms",
-          "oversize_at"})
+    for (const char* key : {"page_dpi", "back_lag", "jam_at", "cover_open_at", "double_feed_at", "stop_at", "gone_at",
+                            "page_ms", "oversize_at", "endless_at"})
       ParamInt(key, 0);
     m_lut.resize(256);
     for (int i = 0; i < 256; ++i) m_lut[i] = static_cast<uint8_t>(i);
@@ -371,15 +372,16 @@ class CorvaneModel : public CommandBlockModel {
       }
     }
     Face& face = f->second;
+    const bool endless = SheetFault("endless_at");
     const size_t n = std::min(length, face.data.size() - face.sent);
-    ReplyIn(
-        Bytes(face.data.begin() + static_cast<long>(face.sent), face.data.begin() + static_cast<long>(face.sent + n)),
-        length);
+    Bytes piece(face.data.begin() + static_cast<long>(face.sent), face.data.begin() + static_cast<long>(face.sent + n));
+    if (endless) piece.resize(length, 0xFF);
+    ReplyIn(piece, length);
     face.sent += n;
     ++face.pieces;
     ++m_sheetPieces;
     if (SheetFault("gone_at")) m_goneNext = true;
-    if (face.sent == face.data.size()) {
+    if (face.sent == face.data.size() && !endless) {
       CheckCondition(0x00, 0, 0);
       SetSenseBits(true, true, static_cast<uint32_t>(length - n));
     }
@@ -575,8 +577,9 @@ class CorvaneModel : public CommandBlockModel {
         m_working.clear();
         m_state.Save(e);
       }
-    } else if (m_diagText != "DEBUG,E2T,RED  W" && m_diagText != "DEBUG,E2P,RED  W" && m_diagText != "FIRST READ DATE " &&
-               m_diagText != "GET FIRST DATE  " && m_diagText != "GET PIXEL SIZE  ") {
+    } else if (m_diagText != "DEBUG,E2T,RED  W" && m_diagText != "DEBUG,E2P,RED  W" &&
+               m_diagText != "FIRST READ DATE " && m_diagText != "GET FIRST DATE  " &&
+               m_diagText != "GET PIXEL SIZE  ") {
       CheckCondition(kIllegalRequest, 0x26);
     }
   }

@@ -614,12 +614,15 @@ TEST(CorvaneDevice, FailedBatchGivesEverythingBack) {
   EXPECT_EQ(dravn_test::SysVObjects(), 0);
 }
 
-// A face size answered far beyond the window sent (65535 pixels by 10000
-// lines, 2 GB of colour for an A6 window) ends the batch with an I/O error
-// before any of it is allocated or worked through; the sheet before it comes
-// whole, at the size its window asked for.
-TEST(CorvaneDevice, FaceSizeBeyondTheWindowEndsTheBatch) {
-  if (!InChild("set sheets=3\nset oversize_at=2\n")) return;
+// A face beyond the window sent ends the batch with an I/O error before it
+// is allocated or worked through: a face size answered as 65535 pixels by
+// 10000 lines (2 GB of colour for an A6 window), or a face whose data never
+// ends (its buffer would grow to 4 GB). The sheet before it comes whole, at
+// the size its window asked for, and nothing stays held.
+class CorvaneFaceBeyondWindow : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CorvaneFaceBeyondWindow, EndsTheBatch) {
+  if (!InChild(std::string("set sheets=3\n") + GetParam())) return;
   ASSERT_EQ(SaneInit(nullptr, nullptr), SANE_STATUS_GOOD);
   SANE_Handle h = nullptr;
   ASSERT_EQ(SaneOpen(kName, &h), SANE_STATUS_GOOD);
@@ -641,6 +644,12 @@ TEST(CorvaneDevice, FaceSizeBeyondTheWindowEndsTheBatch) {
   SaneExit();
   EXPECT_EQ(dravn_test::SysVObjects(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(SizeAndData, CorvaneFaceBeyondWindow,
+                         ::testing::Values("set oversize_at=2\n", "set endless_at=2\n"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                           return std::string(p.param[4] == 'o' ? "SizeReply" : "EndlessData");
+                         });
 
 // Every fault of the simulated scanner ends the batch with its status after
 // the pages that came before it, with nothing left held (the sanitizer build

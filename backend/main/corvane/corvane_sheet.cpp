@@ -43,11 +43,16 @@ struct FaceBuffer {
   unsigned char** data;
   uint32_t* size;
   uint32_t capacity;
+  uint64_t limit;         // more than any face its window can give
+  bool overflow = false;  // the face went past it: the device's fault
 
   bool Append(const unsigned char* piece, uint32_t length) {
     if (length == 0) return true;
     const uint64_t need = static_cast<uint64_t>(*size) + length;
-    if (need > UINT32_MAX) return false;
+    if (need > limit) {
+      overflow = true;
+      return false;
+    }
     if (need > capacity) {
       uint64_t grown = capacity ? capacity : kPiece;
       while (grown < need) grown *= 2;
@@ -211,7 +216,15 @@ uint32_t KeloDevCtlCorvane::ReadSheet(unsigned char** front, uint32_t* frontSize
     *back = nullptr;
     *backSize = 0;
   }
-  FaceBuffer faces[2] = {{front, frontSize, 0}, {duplex ? back : front, duplex ? backSize : frontSize, 0}};
+  // A face is at most the window's pixels in colour, raw; twice that and a
+  // little more is past any page, so a device that never ends a face ends
+  // the sheet instead of growing its buffer to gigabytes.
+  const QV_WINDOW_INFO& w = m_WindowInfo;
+  const uint64_t windowBytes =
+      3 * (WindowUnits(w.ulWidth, w.usResX) + kRoundingUnits) * (WindowUnits(w.ulLength, w.usResY) + kRoundingUnits);
+  const uint64_t limit = std::min<uint64_t>(UINT32_MAX, 2 * windowBytes + (1u << 20));
+  FaceBuffer faces[2] = {{front, frontSize, 0, limit},
+                         {duplex ? back : front, duplex ? backSize : frontSize, 0, limit}};
   const uint8_t windows[2] = {frontWin, backWin};
   // Sources 0 and 1 read the front window, 2 the back one into the front
   // buffer (handed over at the end), 3 both.
@@ -321,6 +334,10 @@ uint32_t KeloDevCtlCorvane::ReadSheet(unsigned char** front, uint32_t* frontSize
       if (code == VK_OK) {
         if (!into.Append(piece, got)) {
           free(piece);
+          if (into.overflow) {
+            Log(LOG_LEVEL_ERROR, kTag, "face data beyond the window");
+            return QV_ERR_CTL_NOT_UNDERSTAND_EXCEPTION;
+          }
           Log(LOG_LEVEL_ERROR, kTag, "QV_ERR_CTL_NO_MEMORY");
           return QV_ERR_CTL_NO_MEMORY;
         }
