@@ -24,12 +24,14 @@ constexpr long long kScanEndUs = 120LL * 1000000;
 
 void Log(int level, const char* tag, const char* text) { WriteLog(level, tag, text); }
 
-// Pixels or lines a window's extent (1/1200 inch) covers at a resolution,
-// rounded up.
+// The most pixels or lines a window's extent (1/1200 inch) gives at a
+// resolution: rounded up, and a few more for a device that rounds up too.
 uint64_t WindowUnits(uint32_t extent, uint16_t resolution) {
-  return (static_cast<uint64_t>(extent) * resolution + 1199) / 1200;
+  constexpr uint64_t kRoundingUnits = 8;
+  return (static_cast<uint64_t>(extent) * resolution + 1199) / 1200 + kRoundingUnits;
 }
-constexpr uint64_t kRoundingUnits = 8;
+uint64_t WindowPixels(const QV_WINDOW_INFO& w) { return WindowUnits(w.ulWidth, w.usResX); }
+uint64_t WindowLines(const QV_WINDOW_INFO& w) { return WindowUnits(w.ulLength, w.usResY); }
 
 long long NowUs() {
   timeval tv{};
@@ -219,9 +221,7 @@ uint32_t KeloDevCtlCorvane::ReadSheet(unsigned char** front, uint32_t* frontSize
   // A face is at most the window's pixels in colour, raw; twice that and a
   // little more is past any page, so a device that never ends a face ends
   // the sheet instead of growing its buffer to gigabytes.
-  const QV_WINDOW_INFO& w = m_WindowInfo;
-  const uint64_t windowBytes =
-      3 * (WindowUnits(w.ulWidth, w.usResX) + kRoundingUnits) * (WindowUnits(w.ulLength, w.usResY) + kRoundingUnits);
+  const uint64_t windowBytes = 3 * WindowPixels(m_WindowInfo) * WindowLines(m_WindowInfo);
   const uint64_t limit = std::min<uint64_t>(UINT32_MAX, 2 * windowBytes + (1u << 20));
   FaceBuffer faces[2] = {{front, frontSize, 0, limit},
                          {duplex ? back : front, duplex ? backSize : frontSize, 0, limit}};
@@ -455,9 +455,8 @@ uint32_t KeloDevCtlCorvane::UpdateImageDataInfo() {
     m_bScanSoftCrpRetry = 1;
   else if (read[1] && info[1].bFlag7 && info[1].bFlag0)
     m_bScanSoftCrpRetry = 1;
-  const QV_WINDOW_INFO& w = m_WindowInfo;
-  const uint64_t maxPixels = std::min<uint64_t>(65535, WindowUnits(w.ulWidth, w.usResX) + kRoundingUnits);
-  const uint64_t maxLines = std::min<uint64_t>(1000000, WindowUnits(w.ulLength, w.usResY) + kRoundingUnits);
+  const uint64_t maxPixels = std::min<uint64_t>(65535, WindowPixels(m_WindowInfo));
+  const uint64_t maxLines = std::min<uint64_t>(1000000, WindowLines(m_WindowInfo));
   for (int i = 0; i < 2; ++i) {
     if (!read[i]) continue;
     QV_IMAGEDATA_PARAMETERS& face = i == 0 ? m_ImgDataInfo.tFront : m_ImgDataInfo.tBack;
