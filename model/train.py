@@ -161,7 +161,7 @@ def two_level(img):
     return np.where(img > t, 255, 0).astype(np.uint8)
 
 
-def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False, smoothing=0.0):
+def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False, smoothing=0.0, sure_wrong=0.0):
     sel = [w for w in windows if w[0] == pair]
     if pair == 2:  # few two-level windows come out of the driver: add the grey ones made two-level
         sel += [(2, w[1], w[2], w[3], two_level(w[4])) for w in windows if w[0] == 1]
@@ -199,6 +199,10 @@ def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False, smoothing=
     # probability of the right direction's labels is learnt as well.
     group = torch.tensor([{0: 0, 2: 1, 1: 2, 3: 3, -1: 4}[d] for d in DIRECTION])
     member = torch.nn.functional.one_hot(group, 5).bool()  # label x group
+    # Labels that vote a direction other than the window's own (every
+    # direction, for a window without text).
+    direction = torch.tensor(DIRECTION)
+    wrong = (direction[None, :] != direction[:, None]) & (direction[None, :] >= 0)  # label x label
     g = torch.Generator().manual_seed(SEED + pair)
     for epoch in range(epochs):
         net.train()
@@ -221,6 +225,14 @@ def train_net(windows, pair, epochs, net=None, lr=3e-3, frozen=False, smoothing=
             by_group = torch.logsumexp(logp[:, :, None].masked_fill(~member[None], -1e9), dim=1)
             loss = loss_fn(out, yb) + (1 - smoothing) * nn.functional.nll_loss(by_group, group[yb]) - \
                 smoothing * by_group.mean()
+            if sure_wrong:
+                # The unit adds the net's answer on the window and on the window
+                # turned a half turn (the rotation net); a wrong direction's
+                # sum above 1 is doubled in the vote and outweighs several
+                # right lines: such sums are pushed below 0.8.
+                both = logp.exp() + torch.softmax(net(torch.flip(x, dims=(2, 3))), 1)[:, rot]
+                worst = both.masked_fill(~wrong[yb], 0).max(1).values
+                loss = loss + sure_wrong * torch.relu(worst - 0.8).pow(2).mean()
             loss.backward()
             opt.step()
             sched.step()
@@ -509,7 +521,15 @@ def main():
                          "both nets anew on them; the detector stays")
     ap.add_argument("--go-on", action="store_true", help="--fresh: train the nets in --out on, not anew")
     ap.add_argument("--cut-only", action="store_true", help="--fresh: only cut the pages")
+    ap.add_argument("--even-lots", action="store_true",
+                    help="--fresh: the lots cut in this run draw every script equally often")
+    ap.add_argument("--first-lot", type=int, default=0,
+                    help="--fresh: number of the first lot (its pages are round 4 + lot of the seed), so that "
+                         "a later step cuts pages no earlier lot held")
     ap.add_argument("--smoothing", type=float, default=0.0, help="label smoothing of the nets' training")
+    ap.add_argument("--sure-wrong", type=float, default=0.0,
+                    help="weight of the penalty on a wrong direction's summed answer (net and rotation net) "
+                         "above 0.8")
     ap.add_argument("--check", action="store_true",
                     help="the report of --out on the choosing pages (seed %d), beside --out, instead of the "
                          "held-out one" % CHECK_SEED)
@@ -540,12 +560,14 @@ def main():
         # learnt anew on them; the detector stays.
         windows, strips = [], []
         # Lots of 600 (the fourth of 300), each kept in the work folder.
-        lot, left = 0, args.fresh
+        lot, left = args.first_lot, args.fresh
         while left > 0:
             n = min(300 if lot == 3 else 600, left)
             log("fresh lot %d: cutting %d pages" % (lot + 1, n))
-            w, s = cut_pages(4 + lot, n, out_root, build, work,
-                             weights=FRESH_WEIGHTS if lot < 3 else LATE_WEIGHTS if lot < 4 else LAST_WEIGHTS)
+            weights = FRESH_WEIGHTS if lot < 3 else LATE_WEIGHTS if lot < 4 else LAST_WEIGHTS
+            if args.even_lots:
+                weights = None
+            w, s = cut_pages(4 + lot, n, out_root, build, work, weights=weights)
             windows += w
             strips += s
             lot, left = lot + 1, left - n
@@ -557,8 +579,8 @@ def main():
         windows += negatives
         dirs = [os.path.join(out_root, name) for name in ("engine2", "engine2_2")]
         if args.go_on:
-            nets = train_pairs(windows, args.epochs, dirs, {"lr": 1e-3, "frozen": True, "smoothing": args.smoothing},
-                               channels)
+            nets = train_pairs(windows, args.epochs, dirs, {"lr": 1e-3, "frozen": True, "smoothing": args.smoothing,
+                                                            "sure_wrong": args.sure_wrong}, channels)
         else:
             nets = train_pairs(windows, args.epochs, options={"smoothing": args.smoothing}, channels=channels)
         for pair, d in zip((1, 2), dirs):
