@@ -183,3 +183,85 @@ TEST(TextLines, HistPeakMovesOnlyToAClearMajority) {
   const int32_t none[4] = {0, 0, 0, 0};
   EXPECT_EQ(hist_peak(none, 0, 4, 3), 3);
 }
+
+namespace {
+TEXTLINE Line(int64_t left, int64_t top, int64_t right, int64_t bottom) {
+  TEXTLINE l;
+  init_textline(&l);
+  l.box = tagRECT{left, top, right, bottom};
+  l.valid = 1;
+  return l;
+}
+}  // namespace
+
+// Groups come out in the order of their first overlap, row-major over
+// (horizontal line, vertical line), each line listed once. A page of a few
+// thousand separate groups once took minutes: each group was sought over the
+// whole overlap matrix again.
+TEST(TextLines, ThousandsOfSeparateGroupsComeOutInFirstOverlapOrder) {
+  constexpr int kCrosses = 1500;
+  std::vector<TEXTLINE> h, v;
+  // Vertical line k crosses horizontal line kCrosses-1-k only.
+  for (int k = 0; k < kCrosses; ++k) {
+    const int c = kCrosses - 1 - k;
+    h.push_back(Line(0, 10 * k, 20, 10 * k + 2));
+    v.push_back(Line(5, 10 * c - 1, 7, 10 * c + 4));
+  }
+  // Two horizontal lines joined through one vertical; one horizontal line
+  // crossing two verticals.
+  h.push_back(Line(100, 0, 120, 2));
+  h.push_back(Line(100, 20, 120, 22));
+  h.push_back(Line(200, 0, 260, 2));
+  v.push_back(Line(110, 0, 112, 22));
+  v.push_back(Line(210, -1, 212, 5));
+  v.push_back(Line(250, -1, 252, 5));
+  std::vector<MERGE_RECT> groups(h.size());
+  int n = -1;
+  ASSERT_EQ(hv_overlap_textline_detection(h.data(), int(h.size()), v.data(), int(v.size()), groups.data(), &n), 0);
+  ASSERT_EQ(n, kCrosses + 2);
+  for (int i = 0; i < kCrosses; ++i) {
+    const MERGE_RECT& g = groups[size_t(i)];
+    ASSERT_EQ(g.horizontal_count, 1) << i;
+    ASSERT_EQ(g.vertical_count, 1) << i;
+    EXPECT_EQ(g.horizontal[0], i);
+    EXPECT_EQ(g.vertical[0], kCrosses - 1 - i);
+    EXPECT_EQ(g.left, 0);
+    EXPECT_EQ(g.top, 10 * i - 1);
+    EXPECT_EQ(g.right, 20);
+    EXPECT_EQ(g.bottom, 10 * i + 4);
+  }
+  const MERGE_RECT& joined = groups[kCrosses];
+  ASSERT_EQ(joined.horizontal_count, 2);
+  ASSERT_EQ(joined.vertical_count, 1);
+  EXPECT_EQ(joined.horizontal[0], kCrosses);
+  EXPECT_EQ(joined.horizontal[1], kCrosses + 1);
+  EXPECT_EQ(joined.vertical[0], kCrosses);
+  EXPECT_EQ(joined.left, 100);
+  EXPECT_EQ(joined.top, 0);
+  EXPECT_EQ(joined.right, 120);
+  EXPECT_EQ(joined.bottom, 22);
+  const MERGE_RECT& wide = groups[kCrosses + 1];
+  ASSERT_EQ(wide.horizontal_count, 1);
+  ASSERT_EQ(wide.vertical_count, 2);
+  EXPECT_EQ(wide.vertical[0], kCrosses + 1);
+  EXPECT_EQ(wide.vertical[1], kCrosses + 2);
+  EXPECT_EQ(wide.left, 200);
+  EXPECT_EQ(wide.top, -1);
+  EXPECT_EQ(wide.right, 260);
+  EXPECT_EQ(wide.bottom, 5);
+}
+
+TEST(TextLines, AGroupOfMoreThanAThousandLinesOfOneOrientationIsRefused) {
+  for (int lines : {1000, 1001}) {
+    std::vector<TEXTLINE> h, v{Line(5, 0, 7, 10 * lines)};
+    for (int k = 0; k < lines; ++k) h.push_back(Line(0, 10 * k, 20, 10 * k + 2));
+    std::vector<MERGE_RECT> groups(1);
+    int n = -1;
+    const int rc = hv_overlap_textline_detection(h.data(), lines, v.data(), 1, groups.data(), &n);
+    EXPECT_EQ(rc, lines > 1000 ? kLimitExceeded : 0) << lines;
+    if (lines == 1000) {
+      EXPECT_EQ(n, 1);
+      EXPECT_EQ(groups[0].horizontal_count, 1000);
+    }
+  }
+}

@@ -636,6 +636,17 @@ int cc2textline_vertical_init_v4(CC* ccs, int count, TEXTLINE** out, int* out_co
   return BuildLines(1, ccs, count, out, out_count, label_rows, width, height, coverage);
 }
 
+namespace {
+// A group's box grows by the union of one overlapping pair's boxes; the
+// group's first pair sets it. Counts start at zero for the first pair.
+void GrowGroup(const tagRECT& a, const tagRECT& b, bool first, MERGE_RECT& g) {
+  if (first) g.horizontal_count = g.vertical_count = 0;
+  const rect u = rect_union_v3(a, b);
+  const rect grown = first ? u : rect_union(rect{g.left, g.top, g.right, g.bottom}, u);
+  g.left = grown.left, g.top = grown.top, g.right = grown.right, g.bottom = grown.bottom;
+}
+}  // namespace
+
 int hv_overlap_textline_detection(TEXTLINE* horizontal, int nh, TEXTLINE* vertical, int nv, MERGE_RECT* groups,
                                   int* group_count) {
   *group_count = 0;
@@ -677,15 +688,34 @@ int hv_overlap_textline_detection(TEXTLINE* horizontal, int nh, TEXTLINE* vertic
       if (ra != rb) parent[std::max(ra, rb)] = std::min(ra, rb);
     }
   }
-  for (int32_t& e : m)
-    if (e) e = find(e);
-  int n = 0;
-  for (;;) {
-    const int rc = find_merged_rect_v3(horizontal, nh, vertical, nv, m.data(), &groups[n]);
-    if (rc == -1) break;
-    if (rc != 0) return rc;
-    ++n;
+  // One row-major sweep collects every group at once, in the order in
+  // which find_merged_rect_v3 would hand them out one by one: calling it
+  // per group rescans the whole matrix each time, which a page of a few
+  // thousand small groups turns into minutes. A row's entries all carry one
+  // label and so do a column's, so each line is listed on its first entry.
+  std::vector<int32_t> slot;
+  std::vector<char> v_listed;
+  try {
+    slot.assign(size_t(nh) + 1, -1);
+    v_listed.assign(size_t(nv), 0);
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
   }
+  int n = 0;
+  for (int i = 0; i < nh; ++i)
+    for (int j = 0; j < nv; ++j) {
+      int32_t& e = m[size_t(i) * nv + j];
+      if (!e) continue;
+      const int32_t label = find(e);
+      e = 0;
+      const bool first = slot[size_t(label)] < 0;
+      if (first) slot[size_t(label)] = n++;
+      MERGE_RECT& g = groups[slot[size_t(label)]];
+      if (!first && (g.horizontal_count >= 1000 || g.vertical_count >= 1000)) return kLimitExceeded;
+      GrowGroup(horizontal[i].box, vertical[j].box, first, g);
+      if (first || g.horizontal[g.horizontal_count - 1] != i) g.horizontal[g.horizontal_count++] = i;
+      if (!v_listed[size_t(j)]) g.vertical[g.vertical_count++] = j, v_listed[size_t(j)] = 1;
+    }
   *group_count = n;
   return 0;
 }
@@ -705,9 +735,7 @@ int find_merged_rect_v3(const TEXTLINE* horizontal, int nh, const TEXTLINE* vert
     if (matrix[p] != label) continue;
     if (!first && (g.horizontal_count >= 1000 || g.vertical_count >= 1000)) return kLimitExceeded;
     const int i = int(p / size_t(nv)), j = int(p % size_t(nv));
-    const rect u = rect_union_v3(horizontal[i].box, vertical[j].box);
-    const rect grown = first ? u : rect_union(rect{g.left, g.top, g.right, g.bottom}, u);
-    g.left = grown.left, g.top = grown.top, g.right = grown.right, g.bottom = grown.bottom;
+    GrowGroup(horizontal[i].box, vertical[j].box, first, g);
     first = false;
     if (!listed(g.horizontal, g.horizontal_count, i)) g.horizontal[g.horizontal_count++] = i;
     if (!listed(g.vertical, g.vertical_count, j)) g.vertical[g.vertical_count++] = j;
