@@ -1,7 +1,8 @@
 // What the code under test may not do to a fuzz run. Its pauses end at once:
 // a run is about the bytes it reads, and a device or daemon that is waited
-// for here never comes (scripts/fuzz turns off libFuzzer's memory thread,
-// the one user of sleep() in a run). The libraries it loads stay loaded:
+// for here never comes (scripts/fuzz turns off libFuzzer's memory thread
+// and starts its workers itself, without the -jobs parent that waits in
+// sleep()). The libraries it loads stay loaded:
 // libFuzzer keeps counting in them.
 #include <unistd.h>
 
